@@ -1,0 +1,266 @@
+#include "board/sim/sim_board.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "board/ioc.h"
+
+namespace board::sim {
+
+const char* to_string(Op op) {
+    switch (op) {
+        case Op::Open: return "open";
+        case Op::Ioctl: return "ioctl";
+        case Op::Read: return "read";
+        case Op::Write: return "write";
+    }
+    return "?";
+}
+
+namespace {
+
+uint64_t inode_of(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return 0;
+    return static_cast<uint64_t>(st.st_ino);
+}
+
+// The bytes of an ioctl record as the request number sizes it.
+std::vector<uint8_t> record_bytes(uint32_t request, const void* arg) {
+    size_t size = ppc_ioc_size(request);
+    if (arg == nullptr || size == 0) return {};
+    const uint8_t* p = static_cast<const uint8_t*>(arg);
+    return std::vector<uint8_t>(p, p + size);
+}
+
+}  // namespace
+
+Channel::Channel(Model& model, std::string path, int flags, int peerFd, uint64_t inode)
+    : model_(model), path_(std::move(path)), flags_(flags), peerFd_(peerFd), inode_(inode) {}
+
+Channel::~Channel() { ::close(peerFd_); }
+
+bool Channel::deliver(const void* record, size_t length) {
+    ssize_t n = ::send(peerFd_, record, length, MSG_DONTWAIT | MSG_NOSIGNAL);
+    return n == static_cast<ssize_t>(length);
+}
+
+bool Channel::closed() const {
+    pollfd p{peerFd_, POLLOUT, 0};
+    if (::poll(&p, 1, 0) < 0) return false;
+    return (p.revents & (POLLHUP | POLLERR)) != 0;
+}
+
+int Model::open(Channel&) { return 0; }
+
+int Model::ioctl(Channel&, uint32_t, void*) {
+    errno = ENOTTY;
+    return -1;
+}
+
+int Model::ioctl_value(Channel&, uint32_t, unsigned long) {
+    errno = ENOTTY;
+    return -1;
+}
+
+ssize_t Model::write(Channel&, const void*, size_t length) { return static_cast<ssize_t>(length); }
+
+ssize_t Model::read(Channel&, void*, size_t) { return -2; }
+
+Board& Board::instance() {
+    static Board board;
+    return board;
+}
+
+Board::Board() { install_models(*this); }
+
+void Board::install(const std::string& path, std::unique_ptr<Model> model) {
+    models_[path] = std::move(model);
+}
+
+Model* Board::model(const std::string& path) const {
+    auto it = models_.find(path);
+    return it == models_.end() ? nullptr : it->second.get();
+}
+
+void Board::drop_closed() {
+    channels_.erase(std::remove_if(channels_.begin(), channels_.end(),
+                                   [](const std::unique_ptr<Channel>& c) { return c->closed(); }),
+                    channels_.end());
+}
+
+std::vector<Channel*> Board::channels(const std::string& path) {
+    drop_closed();
+    std::vector<Channel*> out;
+    for (auto& c : channels_)
+        if (c->path() == path) out.push_back(c.get());
+    return out;
+}
+
+int Board::deliver(const std::string& path, const void* record, size_t length) {
+    int n = 0;
+    for (Channel* c : channels(path))
+        if (c->deliver(record, length)) ++n;
+    return n;
+}
+
+std::vector<Call> Board::journal(const std::string& path) const {
+    std::vector<Call> out;
+    for (const Call& c : journal_)
+        if (c.path == path) out.push_back(c);
+    return out;
+}
+
+void Board::fail_next(Op op, const std::string& path, int error, uint32_t request, int count) {
+    failures_.push_back(Failure{op, path, request, error, count});
+}
+
+bool Board::take_failure(Op op, const std::string& path, uint32_t request) {
+    for (auto it = failures_.begin(); it != failures_.end(); ++it) {
+        if (it->op != op || it->path != path) continue;
+        if (it->request != 0 && it->request != request) continue;
+        errno = it->error;
+        if (--it->count <= 0) failures_.erase(it);
+        return true;
+    }
+    return false;
+}
+
+void Board::reset() {
+    channels_.clear();
+    journal_.clear();
+    failures_.clear();
+    for (auto& m : models_) m.second->reset();
+}
+
+Channel* Board::find(int fd) {
+    uint64_t ino = inode_of(fd);
+    if (ino == 0) return nullptr;
+    for (auto& c : channels_)
+        if (c->inode() == ino) return c.get();
+    return nullptr;
+}
+
+int Board::open(const char* path, int flags) {
+    Call call{Op::Open, path ? path : ""};
+    auto fail = [&](int error) {
+        call.result = -1;
+        call.error = error;
+        record(call);
+        errno = error;
+        return -1;
+    };
+    Model* m = path ? model(path) : nullptr;
+    if (m == nullptr) return fail(ENOENT);
+    if (take_failure(Op::Open, call.path, 0)) return fail(errno);
+
+    drop_closed();
+    int sv[2];
+    int type = SOCK_SEQPACKET;
+    if (flags & O_NONBLOCK) type |= SOCK_NONBLOCK;
+    if (flags & O_CLOEXEC) type |= SOCK_CLOEXEC;
+    if (::socketpair(AF_UNIX, type, 0, sv) != 0) return fail(errno);
+    ::fcntl(sv[1], F_SETFD, FD_CLOEXEC);
+    auto channel = std::make_unique<Channel>(*m, call.path, flags, sv[1], inode_of(sv[0]));
+    if (m->open(*channel) != 0) {
+        int error = errno;
+        ::close(sv[0]);
+        return fail(error);
+    }
+    channels_.push_back(std::move(channel));
+    call.result = sv[0];
+    record(call);
+    return sv[0];
+}
+
+int Board::ioctl(int fd, uint32_t request, void* arg) {
+    Channel* c = find(fd);
+    if (c == nullptr) {
+        errno = EBADF;
+        return -1;
+    }
+    Call call{Op::Ioctl, c->path(), request, record_bytes(request, arg)};
+    int r;
+    if (take_failure(Op::Ioctl, c->path(), request))
+        r = -1;
+    else
+        r = c->model().ioctl(*c, request, arg);
+    call.result = r;
+    call.error = r < 0 ? errno : 0;
+    int saved = errno;
+    record(std::move(call));
+    errno = saved;
+    return r;
+}
+
+int Board::ioctl_value(int fd, uint32_t request, unsigned long value) {
+    Channel* c = find(fd);
+    if (c == nullptr) {
+        errno = EBADF;
+        return -1;
+    }
+    Call call{Op::Ioctl, c->path(), request};
+    call.value = value;
+    int r;
+    if (take_failure(Op::Ioctl, c->path(), request))
+        r = -1;
+    else
+        r = c->model().ioctl_value(*c, request, value);
+    call.result = r;
+    call.error = r < 0 ? errno : 0;
+    int saved = errno;
+    record(std::move(call));
+    errno = saved;
+    return r;
+}
+
+ssize_t Board::read(int fd, void* buf, size_t count) {
+    Channel* c = find(fd);
+    if (c == nullptr) return ::read(fd, buf, count);
+    if (take_failure(Op::Read, c->path(), 0)) {
+        int saved = errno;
+        Call call{Op::Read, c->path()};
+        call.result = -1;
+        call.error = saved;
+        record(std::move(call));
+        errno = saved;
+        return -1;
+    }
+    ssize_t r = c->model().read(*c, buf, count);
+    if (r == -2) r = ::read(fd, buf, count);
+    int saved = errno;
+    Call call{Op::Read, c->path()};
+    if (r > 0) call.data.assign(static_cast<uint8_t*>(buf), static_cast<uint8_t*>(buf) + r);
+    call.result = r;
+    call.error = r < 0 ? saved : 0;
+    record(std::move(call));
+    errno = saved;
+    return r;
+}
+
+ssize_t Board::write(int fd, const void* buf, size_t count) {
+    Channel* c = find(fd);
+    if (c == nullptr) return ::write(fd, buf, count);
+    const uint8_t* p = static_cast<const uint8_t*>(buf);
+    Call call{Op::Write, c->path(), 0, std::vector<uint8_t>(p, p + count)};
+    ssize_t r;
+    if (take_failure(Op::Write, c->path(), 0))
+        r = -1;
+    else
+        r = c->model().write(*c, buf, count);
+    int saved = errno;
+    call.result = r;
+    call.error = r < 0 ? saved : 0;
+    record(std::move(call));
+    errno = saved;
+    return r;
+}
+
+}  // namespace board::sim

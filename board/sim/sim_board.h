@@ -1,0 +1,140 @@
+#pragma once
+// The simulated board: one model per device path, answering the calls that
+// reach board/devio.h. Each open gets one end of a SOCK_SEQPACKET socket pair
+// (so that poll, dup and close work natively); the model keeps the other end
+// and delivers each event record as one datagram. Every call is journaled,
+// and tests may make the next call of a kind fail.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace board::sim {
+
+class Model;
+
+// One open of a device: the caller holds one end, the channel the other.
+class Channel {
+public:
+    Channel(Model& model, std::string path, int flags, int peerFd, uint64_t inode);
+    ~Channel();
+    Channel(const Channel&) = delete;
+    Channel& operator=(const Channel&) = delete;
+
+    Model& model() const { return model_; }
+    const std::string& path() const { return path_; }
+    int flags() const { return flags_; }
+    uint64_t inode() const { return inode_; }
+
+    // Hands one record to the caller: it becomes readable as one datagram.
+    bool deliver(const void* record, size_t length);
+    // True once every caller descriptor of this open is closed.
+    bool closed() const;
+
+private:
+    Model& model_;
+    std::string path_;
+    int flags_;
+    int peerFd_;
+    uint64_t inode_;
+};
+
+// Base of the device models. Defaults: open succeeds, ioctl fails with ENOTTY,
+// write accepts everything, read returns the next delivered record.
+class Model {
+public:
+    virtual ~Model() = default;
+    virtual int open(Channel& channel);
+    virtual int ioctl(Channel& channel, uint32_t request, void* arg);
+    virtual int ioctl_value(Channel& channel, uint32_t request, unsigned long value);
+    virtual ssize_t write(Channel& channel, const void* data, size_t length);
+    // Returns -2 to let the caller read its descriptor natively.
+    virtual ssize_t read(Channel& channel, void* buf, size_t length);
+    // Back to the state of a freshly booted board.
+    virtual void reset() {}
+};
+
+enum class Op { Open, Ioctl, Read, Write };
+const char* to_string(Op op);
+
+// One journaled call.
+struct Call {
+    Call(Op op, std::string path, uint32_t request = 0, std::vector<uint8_t> data = {})
+        : op(op), path(std::move(path)), request(request), data(std::move(data)) {}
+    Op op;
+    std::string path;
+    uint32_t request = 0;       // ioctl request number
+    std::vector<uint8_t> data;  // bytes written, or the ioctl record as passed in
+    unsigned long value = 0;    // ioctl_value argument
+    long result = 0;            // the call's return value
+    int error = 0;              // errno when result is -1
+};
+
+class Board {
+public:
+    static Board& instance();
+
+    // Makes `path` a device answered by `model` (replacing any other).
+    void install(const std::string& path, std::unique_ptr<Model> model);
+    Model* model(const std::string& path) const;
+    template <class T>
+    T* model_as(const std::string& path) const {
+        return dynamic_cast<T*>(model(path));
+    }
+
+    // Open channels of a device, oldest first (closed ones are dropped).
+    std::vector<Channel*> channels(const std::string& path);
+    // Delivers a record to every open channel of a device; returns how many got it.
+    int deliver(const std::string& path, const void* record, size_t length);
+
+    const std::vector<Call>& journal() const { return journal_; }
+    std::vector<Call> journal(const std::string& path) const;
+    void clear_journal() { journal_.clear(); }
+
+    // The next `count` calls of `op` on `path` (and `request`, when not 0)
+    // fail with `error` without reaching the model.
+    void fail_next(Op op, const std::string& path, int error, uint32_t request = 0,
+                   int count = 1);
+
+    // Forgets every channel, journal entry and pending failure and resets
+    // every model.
+    void reset();
+
+    // The seam's entry points (board/devio.h forwards here).
+    int open(const char* path, int flags);
+    int ioctl(int fd, uint32_t request, void* arg);
+    int ioctl_value(int fd, uint32_t request, unsigned long value);
+    ssize_t read(int fd, void* buf, size_t count);
+    ssize_t write(int fd, const void* buf, size_t count);
+
+private:
+    Board();
+    struct Failure {
+        Op op;
+        std::string path;
+        uint32_t request;
+        int error;
+        int count;
+    };
+    Channel* find(int fd);
+    bool take_failure(Op op, const std::string& path, uint32_t request);
+    void drop_closed();
+    void record(Call call) { journal_.push_back(std::move(call)); }
+
+    std::map<std::string, std::unique_ptr<Model>> models_;
+    // Oldest first; found by the inode of the caller's socket, so that a dup
+    // of a descriptor finds its open.
+    std::vector<std::unique_ptr<Channel>> channels_;
+    std::vector<Call> journal_;
+    std::vector<Failure> failures_;
+};
+
+// Installs the model of every board device (board/sim/models.cpp).
+void install_models(Board& board);
+
+}  // namespace board::sim

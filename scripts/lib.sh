@@ -1,0 +1,28 @@
+# Shared by the README's commands.
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+jobs=$(nproc 2>/dev/null || echo 2)
+
+# configure <build dir> <cmake args...>: quiet unless it fails.
+configure() {
+    local dir=$1
+    shift
+    mkdir -p "$dir"
+    cmake -S "$repo" -B "$dir" "$@" >"$dir/configure.log" 2>&1 || {
+        cat "$dir/configure.log" >&2
+        return 1
+    }
+}
+
+# build <build dir> [targets...]: shows only the compiler's complaints.
+build() {
+    local dir=$1
+    shift
+    local targets=()
+    for t in "$@"; do targets+=(--target "$t"); done
+    cmake --build "$dir" -j "$jobs" "${targets[@]}" >"$dir/build.log" 2>&1 || {
+        grep -E -A5 'error|Error' "$dir/build.log" | head -80 >&2
+        echo "build failed: see $dir/build.log" >&2
+        return 1
+    }
+}

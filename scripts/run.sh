@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds the server for the simulated board and runs it in the foreground on
+# port 20001 with the board's files under board-root/. Ctrl-C stops it.
+set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+"$repo/scripts/deps.sh" build || exit 1
+
+dir="$repo/build"
+configure "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSERVER_BOARD=sim || exit 1
+build "$dir" || exit 1
+
+server="$dir/server/server"
+if [[ ! -x "$server" ]]; then
+    echo "Built every library; the server executable does not exist yet."
+    exit 0
+fi
+
+export BOARD_ROOT="${BOARD_ROOT:-$repo/board-root}"
+"$repo/scripts/prepare_board_root.sh" "$BOARD_ROOT"
+exec "$server" --port "${PORT:-20001}" "$@"

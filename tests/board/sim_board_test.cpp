@@ -1,0 +1,129 @@
+#include "board/sim/sim_board.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "board/devio.h"
+#include "board/ioc.h"
+#include "board/paths.h"
+#include "tests/support/board_root.h"
+
+namespace {
+
+using board::sim::Board;
+using board::sim::Op;
+
+constexpr uint32_t kSetValue = board::ppc_ioc(board::ppc_ioc_write, 't', 1, 4);
+constexpr uint32_t kGetValue = board::ppc_ioc(board::ppc_ioc_read, 't', 2, 4);
+
+// A device that keeps one word, set and read by ioctl.
+class WordDevice : public board::sim::Model {
+public:
+    int ioctl(board::sim::Channel&, uint32_t request, void* arg) override {
+        if (request == kSetValue) {
+            std::memcpy(&word, arg, sizeof word);
+            return 0;
+        }
+        if (request == kGetValue) {
+            std::memcpy(arg, &word, sizeof word);
+            return 0;
+        }
+        errno = ENOTTY;
+        return -1;
+    }
+    void reset() override { word = 0; }
+    int32_t word = 0;
+};
+
+class SimBoard : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Board::instance().install("/dev/test-word", std::make_unique<WordDevice>());
+        Board::instance().reset();
+    }
+    test::BoardRoot root;
+};
+
+TEST_F(SimBoard, UnknownPathIsEnoent) {
+    errno = 0;
+    EXPECT_EQ(-1, board::open("/dev/no-such-device", O_RDWR));
+    EXPECT_EQ(ENOENT, errno);
+    ASSERT_EQ(1u, Board::instance().journal().size());
+    EXPECT_EQ(ENOENT, Board::instance().journal()[0].error);
+}
+
+TEST_F(SimBoard, DescriptorPollsDupsAndClosesLikeARealOne) {
+    int fd = board::open("/dev/test-word", O_RDWR | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    pollfd p{fd, POLLIN, 0};
+    EXPECT_EQ(0, ::poll(&p, 1, 0)) << "nothing delivered yet";
+
+    const uint8_t record[6] = {1, 2, 3, 4, 5, 6};
+    EXPECT_EQ(1, Board::instance().deliver("/dev/test-word", record, sizeof record));
+    EXPECT_EQ(1, ::poll(&p, 1, 0));
+    EXPECT_TRUE(p.revents & POLLIN);
+
+    int copy = ::dup(fd);
+    uint8_t got[16];
+    EXPECT_EQ(6, board::read(copy, got, sizeof got)) << "a record is read back whole";
+    EXPECT_EQ(0, std::memcmp(record, got, 6));
+    EXPECT_EQ(-1, board::read(fd, got, sizeof got));
+    EXPECT_EQ(EAGAIN, errno);
+
+    int32_t value = 42;
+    EXPECT_EQ(0, board::ioctl(copy, kSetValue, &value)) << "a dup reaches the same open";
+    ::close(fd);
+    int32_t back = 0;
+    EXPECT_EQ(0, board::ioctl(copy, kGetValue, &back));
+    EXPECT_EQ(42, back);
+    ::close(copy);
+    EXPECT_TRUE(Board::instance().channels("/dev/test-word").empty());
+}
+
+TEST_F(SimBoard, JournalRecordsCallsWithTheirBytes) {
+    int fd = board::open("/dev/test-word", O_RDWR);
+    int32_t value = 7;
+    board::ioctl(fd, kSetValue, &value);
+    board::ioctl_value(fd, kSetValue, 3);
+    board::write(fd, "PING", 4);
+    ::close(fd);
+    auto calls = Board::instance().journal("/dev/test-word");
+    ASSERT_EQ(4u, calls.size());
+    EXPECT_EQ(Op::Open, calls[0].op);
+    EXPECT_EQ(kSetValue, calls[1].request);
+    EXPECT_EQ(4u, calls[1].data.size());
+    EXPECT_EQ(-1, calls[2].result);
+    EXPECT_EQ(ENOTTY, calls[2].error);
+    EXPECT_EQ(std::string("PING"), std::string(calls[3].data.begin(), calls[3].data.end()));
+}
+
+TEST_F(SimBoard, InjectedFailuresHitOnlyTheChosenCalls) {
+    Board::instance().fail_next(Op::Open, "/dev/test-word", EBUSY);
+    EXPECT_EQ(-1, board::open("/dev/test-word", O_RDWR));
+    EXPECT_EQ(EBUSY, errno);
+    int fd = board::open("/dev/test-word", O_RDWR);
+    ASSERT_GE(fd, 0);
+    Board::instance().fail_next(Op::Ioctl, "/dev/test-word", EIO, kGetValue, 2);
+    int32_t v = 5;
+    EXPECT_EQ(0, board::ioctl(fd, kSetValue, &v));
+    EXPECT_EQ(-1, board::ioctl(fd, kGetValue, &v));
+    EXPECT_EQ(-1, board::ioctl(fd, kGetValue, &v));
+    EXPECT_EQ(0, board::ioctl(fd, kGetValue, &v));
+    Board::instance().fail_next(Op::Write, "/dev/test-word", ENOSPC);
+    EXPECT_EQ(-1, board::write(fd, "x", 1));
+    EXPECT_EQ(ENOSPC, errno);
+    EXPECT_EQ(1, board::write(fd, "x", 1));
+    ::close(fd);
+}
+
+TEST_F(SimBoard, PathsLiveUnderTheBoardRoot) {
+    EXPECT_EQ(root.dir() + "/var/run/server.pid", board::path("/var/run/server.pid"));
+}
+
+}  // namespace
