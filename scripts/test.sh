@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the test build (AddressSanitizer and UndefinedBehaviorSanitizer) and
-# runs every test. Installs what is missing first.
+# runs every test, then the fuzzers, then the unit tests on the board's own
+# build (PowerPC, under emulation). Installs what is missing first.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-"$repo/scripts/deps.sh" build test fuzz || exit 1
+"$repo/scripts/deps.sh" build test fuzz ppc || exit 1
 
 status=0
 
@@ -23,5 +24,8 @@ if [[ -f "$repo/fuzz/CMakeLists.txt" ]]; then
     build "$fdir" || exit 1
     (cd "$fdir" && ctest -j "$jobs" --output-on-failure -L fuzz) || status=1
 fi
+
+echo "== board build (PowerPC under qemu-user)"
+"$repo/scripts/test_ppc.sh" || status=1
 
 exit $status
