@@ -106,6 +106,9 @@ TEST_F(PacketBytes, PullsReadBigAndLittleEndianAndZeroWhenShort) {
     EXPECT_EQ(0u, p.length());
     EXPECT_EQ(0, p.pull16_b());
     EXPECT_EQ(0, p.pull());
+    Packet shared = p;
+    EXPECT_EQ(0, shared.pull());
+    EXPECT_EQ(p.get(), shared.get());  // nothing changed, nothing copied
 }
 
 TEST_F(PacketBytes, SkipAndTrimCutBothEnds) {

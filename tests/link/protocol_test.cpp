@@ -108,6 +108,9 @@ TEST_F(ProtocolStack, ActivationRunsBottomUpAndReportsTheTop) {
     log.clear();
     stack.middle->activate();  // any member starts at the bottom
     EXPECT_EQ((Log{"B up", "M up", "T up", "activated by T", "owner up"}), log);
+    log.clear();
+    stack.owner.on_activated(stack.bottom);  // only the top member's counts
+    EXPECT_EQ((Log{"activated by B"}), log);
 }
 
 TEST_F(ProtocolStack, DeactivationRunsTopDownAndReportsTheBottom) {
