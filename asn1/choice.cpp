@@ -1,0 +1,65 @@
+#include "asn1/choice.h"
+
+#include "asn1/visitor.h"
+
+#include <utility>
+
+namespace ASN1 {
+
+CHOICE::CHOICE(const ChoiceInfo* info, int selection, AbstractData* alternative)
+    : AbstractData(info), alternative_(alternative), selection_(selection) {}
+
+CHOICE::CHOICE(const CHOICE& other)
+    : AbstractData(other),
+      alternative_(other.alternative_ ? other.alternative_->clone() : nullptr),
+      selection_(other.selection_) {}
+
+CHOICE& CHOICE::operator=(const CHOICE& other) {
+    CHOICE copy(other);
+    swap(copy);
+    return *this;
+}
+
+CHOICE::~CHOICE() { delete alternative_; }
+
+void CHOICE::swap(CHOICE& other) {
+    std::swap(alternative_, other.alternative_);
+    std::swap(selection_, other.selection_);
+}
+
+AbstractData* CHOICE::setSelection(int index, AbstractData* alternative) {
+    if (alternative != alternative_) delete alternative_;
+    alternative_ = alternative;
+    selection_ = index;
+    return alternative_;
+}
+
+bool CHOICE::createSelection() {
+    const TypeInfo* alternativeInfo = nullptr;
+    if (selection_ >= 0 && static_cast<unsigned>(selection_) < info()->totalChoices) {
+        alternativeInfo = info()->selectionInfos[selection_];
+    }
+    if (!alternativeInfo) {
+        setSelection(UNKNOWN_SELECTION, nullptr);
+        return false;
+    }
+    setSelection(selection_, alternativeInfo->create(alternativeInfo));
+    return true;
+}
+
+int CHOICE::do_compare(const AbstractData& other) const {
+    const auto& that = *boost::polymorphic_downcast<const CHOICE*>(&other);
+    if (selection_ == that.selection_ && selection_ >= 0) {
+        if (!alternative_ || !that.alternative_) {
+            return int(alternative_ != nullptr) - int(that.alternative_ != nullptr);
+        }
+        return alternative_->compare(*that.alternative_);
+    }
+    return compareValues(selection_, that.selection_);
+}
+
+AbstractData* CHOICE::do_clone() const { return cloneByRecord(*this); }
+bool CHOICE::do_accept(Visitor& visitor) { return visitor.do_visit(*this); }
+bool CHOICE::do_accept(ConstVisitor& visitor) const { return visitor.do_visit(*this); }
+
+}  // namespace ASN1
