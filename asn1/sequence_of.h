@@ -94,7 +94,7 @@ template <class T, class Constraint = EmptyConstraint, unsigned Tag = tags::SEQU
 class SequenceOfTemplate : public SEQUENCE_OF_Base {
 public:
     static constexpr SequenceOfInfo theInfo = {
-        {&createValue<SequenceOfTemplate>, Tag}, Unconstrained, 0, 0xFFFFFFFFu, &T::theInfo};
+        {{&createValue<SequenceOfTemplate>, Tag}, Unconstrained, 0, 0xFFFFFFFFu}, &T::theInfo};
 
     typedef detail::ElementIterator<T, Container::iterator> iterator;
     typedef detail::ElementIterator<const T, Container::const_iterator> const_iterator;

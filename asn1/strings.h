@@ -115,6 +115,7 @@ extern const char GeneralStringSet[];
             AbstractString::operator=(text);                                                  \
             return *this;                                                                     \
         }                                                                                     \
+        Name& operator=(const char* text) { return *this = std::string(text); }               \
     }
 
 ASN1_STRING_CLASS(NumericString);

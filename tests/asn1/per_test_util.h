@@ -1,0 +1,48 @@
+#pragma once
+// Hex helpers and one-call PER coding for the ASN.1 tests.
+
+#include "asn1/asn1.h"
+#include "asn1/per_decoder.h"
+#include "asn1/per_encoder.h"
+
+#include <string>
+#include <vector>
+
+namespace Test {
+
+inline std::string toHex(const std::vector<char>& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (char byte : bytes) {
+        text += digits[(byte >> 4) & 0xF];
+        text += digits[byte & 0xF];
+    }
+    return text;
+}
+
+inline std::vector<char> fromHex(const std::string& text) {
+    std::vector<char> bytes;
+    for (size_t i = 0; i + 1 < text.size(); i += 2) {
+        bytes.push_back(static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16)));
+    }
+    return bytes;
+}
+
+// The encoding as upper-case hex, or "encode failed".
+inline std::string perHex(const ASN1::AbstractData& value) {
+    std::vector<char> out;
+    ASN1::PEREncoder encoder(out);
+    if (!value.accept(encoder)) return "encode failed";
+    return toHex(out);
+}
+
+inline bool perDecode(const std::vector<char>& bytes, ASN1::AbstractData& value) {
+    ASN1::PERDecoder decoder(bytes.data(), bytes.data() + bytes.size());
+    return value.accept(decoder);
+}
+
+inline bool perDecodeHex(const std::string& hex, ASN1::AbstractData& value) {
+    return perDecode(fromHex(hex), value);
+}
+
+}  // namespace Test
