@@ -89,6 +89,7 @@ public:
     static constexpr ConstrainedInfo theInfo = {
         {&createValue<Constrained_INTEGER>, tags::INTEGER}, type, lower, upper};
     explicit Constrained_INTEGER(const ConstrainedInfo* info = &theInfo) : INTEGER(info) {}
+    using INTEGER::operator=;
     Constrained_INTEGER& operator=(unsigned value) {
         setValue(value);
         return *this;

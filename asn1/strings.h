@@ -82,6 +82,7 @@ public:
     }
 
     const StringInfo* info() const { return static_cast<const StringInfo*>(AbstractData::info()); }
+    using ConstrainedObject::compare;
     using ConstrainedObject::operator==;
     using ConstrainedObject::operator!=;
     // The index of c in the permitted set, or -1.
@@ -143,6 +144,7 @@ public:
     const BMPStringInfo* info() const {
         return static_cast<const BMPStringInfo*>(AbstractData::info());
     }
+    using ConstrainedObject::compare;
     using ConstrainedObject::operator==;
     using ConstrainedObject::operator!=;
 

@@ -5,6 +5,7 @@
 #include "asn1/per_decoder.h"
 #include "asn1/per_encoder.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,24 @@ inline bool perDecode(const std::vector<char>& bytes, ASN1::AbstractData& value)
 
 inline bool perDecodeHex(const std::string& hex, ASN1::AbstractData& value) {
     return perDecode(fromHex(hex), value);
+}
+
+}  // namespace Test
+
+namespace Test {
+
+// What a decoded value must satisfy: when it encodes at all (a decoder lets
+// an INTEGER past its range through, which the encoder refuses), the octets
+// decode to an equal value that encodes to the same octets again.
+inline bool reencodesStably(const ASN1::AbstractData& decoded) {
+    std::vector<char> first;
+    ASN1::PEREncoder encoder(first);
+    if (!decoded.accept(encoder)) return true;
+    std::unique_ptr<ASN1::AbstractData> again(decoded.info()->create(decoded.info()));
+    if (!perDecode(first, *again) || again->compare(decoded) != 0) return false;
+    std::vector<char> second;
+    ASN1::PEREncoder encoderAgain(second);
+    return again->accept(encoderAgain) && first == second;
 }
 
 }  // namespace Test

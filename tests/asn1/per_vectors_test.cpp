@@ -292,5 +292,45 @@ TEST(PerVectors, EveryValueEncodesAndDecodesExactlyAsTheIndependentEncoder) {
     }
 }
 
+// Every strict prefix of a complete encoding lacks bits the value needs.
+TEST(PerSweeps, EveryTruncationFails) {
+    const auto table = builders();
+    for (const Vector& vector : readVectors()) {
+        const std::vector<char> octets = fromHex(vector.hex);
+        const Builder& build = table.at(vector.name);
+        for (size_t length = 0; length < octets.size(); ++length) {
+            std::unique_ptr<AbstractData> value(build());
+            const std::vector<char> prefix(octets.begin(), octets.begin() + length);
+            EXPECT_FALSE(perDecode(prefix, *value)) << vector.name << " cut to " << length;
+        }
+    }
+}
+
+// Corrupted encodings decode or fail, never misbehave; what decodes
+// re-encodes stably.
+TEST(PerSweeps, EverySingleBitFlipDecodesCleanlyOrFails) {
+    const auto table = builders();
+    for (const Vector& vector : readVectors()) {
+        const std::vector<char> octets = fromHex(vector.hex);
+        const Builder& build = table.at(vector.name);
+        for (size_t bit = 0; bit < octets.size() * 8; ++bit) {
+            std::vector<char> flipped = octets;
+            flipped[bit / 8] = static_cast<char>(flipped[bit / 8] ^ (0x80 >> (bit % 8)));
+            std::unique_ptr<AbstractData> value(build());
+            if (perDecode(flipped, *value)) {
+                EXPECT_TRUE(reencodesStably(*value)) << vector.name << " bit " << bit << ": "
+                                                     << toHex(flipped);
+            }
+        }
+    }
+}
+
+TEST(PerSweeps, BuiltValuesRoundTrip) {
+    for (const auto& entry : builders()) {
+        std::unique_ptr<AbstractData> value(entry.second());
+        EXPECT_TRUE(reencodesStably(*value)) << entry.first;
+    }
+}
+
 }  // namespace
 }  // namespace Test
