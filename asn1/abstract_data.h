@@ -63,6 +63,21 @@ protected:
     explicit ConstrainedObject(const ConstrainedInfo* info) : AbstractData(info) {}
 };
 
+// The hooks behind AbstractData's public operations, which every value class
+// overrides.
+#define ASN1_VALUE_HOOKS                                                \
+protected:                                                              \
+    int do_compare(const AbstractData& other) const override;           \
+    AbstractData* do_clone() const override;                            \
+    bool do_accept(Visitor& visitor) override;                          \
+    bool do_accept(ConstVisitor& visitor) const override
+
+// do_clone and the visits of a class that visitors take as itself.
+#define ASN1_DEFINE_CLONE_AND_VISITS(Class)                                                 \
+    AbstractData* Class::do_clone() const { return cloneByRecord(*this); }                  \
+    bool Class::do_accept(Visitor& visitor) { return visitor.do_visit(*this); }             \
+    bool Class::do_accept(ConstVisitor& visitor) const { return visitor.do_visit(*this); }
+
 // Allocates a value of the record's class and gives it the contents of
 // `source`: a clone keeps the concrete class that the record names.
 template <class T>

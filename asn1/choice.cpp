@@ -58,8 +58,6 @@ int CHOICE::do_compare(const AbstractData& other) const {
     return compareValues(selection_, that.selection_);
 }
 
-AbstractData* CHOICE::do_clone() const { return cloneByRecord(*this); }
-bool CHOICE::do_accept(Visitor& visitor) { return visitor.do_visit(*this); }
-bool CHOICE::do_accept(ConstVisitor& visitor) const { return visitor.do_visit(*this); }
+ASN1_DEFINE_CLONE_AND_VISITS(CHOICE)
 
 }  // namespace ASN1

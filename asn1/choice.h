@@ -55,11 +55,7 @@ public:
         return *boost::polymorphic_downcast<const T*>(alternative_);
     }
 
-protected:
-    int do_compare(const AbstractData& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
+    ASN1_VALUE_HOOKS;
 
 private:
     AbstractData* alternative_;  // owned

@@ -122,8 +122,6 @@ int GeneralizedTime::do_compare(const AbstractData& other) const {
     return 0;
 }
 
-AbstractData* GeneralizedTime::do_clone() const { return cloneByRecord(*this); }
-bool GeneralizedTime::do_accept(Visitor& visitor) { return visitor.do_visit(*this); }
-bool GeneralizedTime::do_accept(ConstVisitor& visitor) const { return visitor.do_visit(*this); }
+ASN1_DEFINE_CLONE_AND_VISITS(GeneralizedTime)
 
 }  // namespace ASN1

@@ -34,11 +34,7 @@ public:
     int mindiff = 0;  // minutes from UTC
     bool utc = false;
 
-protected:
-    int do_compare(const AbstractData& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
+    ASN1_VALUE_HOOKS;
 };
 
 }  // namespace ASN1

@@ -75,10 +75,6 @@ int OBJECT_IDENTIFIER::do_compare(const AbstractData& other) const {
     return compareValues(arcs_.size(), that.arcs_.size());
 }
 
-AbstractData* OBJECT_IDENTIFIER::do_clone() const { return cloneByRecord(*this); }
-bool OBJECT_IDENTIFIER::do_accept(Visitor& visitor) { return visitor.do_visit(*this); }
-bool OBJECT_IDENTIFIER::do_accept(ConstVisitor& visitor) const {
-    return visitor.do_visit(*this);
-}
+ASN1_DEFINE_CLONE_AND_VISITS(OBJECT_IDENTIFIER)
 
 }  // namespace ASN1

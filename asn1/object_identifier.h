@@ -32,11 +32,7 @@ public:
     // than two arcs).
     void encodeCommon(std::vector<char>& out) const;
 
-protected:
-    int do_compare(const AbstractData& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
+    ASN1_VALUE_HOOKS;
 
 private:
     std::vector<unsigned> arcs_;

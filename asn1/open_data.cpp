@@ -39,9 +39,7 @@ int OpenData::do_compare(const AbstractData& other) const {
     return data_ ? 1 : -1;
 }
 
-AbstractData* OpenData::do_clone() const { return cloneByRecord(*this); }
-bool OpenData::do_accept(Visitor& visitor) { return visitor.do_visit(*this); }
-bool OpenData::do_accept(ConstVisitor& visitor) const { return visitor.do_visit(*this); }
+ASN1_DEFINE_CLONE_AND_VISITS(OpenData)
 
 TypeConstrainedOpenData::TypeConstrainedOpenData(const TypeConstrainedOpenDataInfo* info)
     : OpenData(info) {

@@ -29,11 +29,7 @@ public:
     // The undecoded octets, created empty when there are none.
     std::vector<char>& buf();
 
-protected:
-    int do_compare(const AbstractData& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
+    ASN1_VALUE_HOOKS;
 
 private:
     std::unique_ptr<AbstractData> data_;

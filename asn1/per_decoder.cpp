@@ -32,7 +32,7 @@ bool PERDecoder::decodeSingleBit() {
 }
 
 bool PERDecoder::decodeSingleBit(bool& value) {
-    unsigned bit;
+    unsigned bit = 0;
     if (!decodeMultiBit(1, bit)) return false;
     value = bit != 0;
     return true;
@@ -81,7 +81,7 @@ unsigned PERDecoder::decodeBlock(char* destination, unsigned n) {
 bool PERDecoder::decodeBitMap(std::vector<char>& bitData, unsigned nBits) {
     if (!hasBits(nBits)) return false;
     bitData.assign((nBits + 7) / 8, 0);
-    unsigned value;
+    unsigned value = 0;
     unsigned i = 0;
     for (; i < nBits / 8; ++i) {
         decodeMultiBit(8, value);
@@ -109,7 +109,7 @@ bool PERDecoder::decodeSmallUnsigned(unsigned& value) {
     bool large;
     if (!decodeSingleBit(large)) return false;
     if (!large) return decodeMultiBit(6, value);
-    unsigned count;
+    unsigned count = 0;
     return decodeLength(0, NoUpperBound, count) == 0 && decodeOctets(count, value);
 }
 
@@ -119,7 +119,7 @@ int PERDecoder::decodeUnsigned(unsigned lower, unsigned upper, unsigned& value) 
         return 0;
     }
     const uint64_t range = uint64_t(upper - lower) + 1;
-    unsigned offset;
+    unsigned offset = 0;
     bool ok;
     if (range <= 255) {
         ok = decodeMultiBit(CountBits(static_cast<unsigned>(range)), offset);
@@ -128,7 +128,7 @@ int PERDecoder::decodeUnsigned(unsigned lower, unsigned upper, unsigned& value) 
         ok = decodeMultiBit(range == 256 ? 8 : 16, offset);
     } else {
         const unsigned maxOctets = (CountBits(static_cast<unsigned>(range)) + 7) / 8;
-        unsigned count;
+        unsigned count = 0;
         ok = decodeLength(1, maxOctets, count) == 0 && decodeOctets(count, offset);
     }
     if (!ok) return -1;
@@ -143,12 +143,12 @@ int PERDecoder::decodeLength(unsigned lower, unsigned upper, unsigned& length) {
         return length > upper ? -1 : 0;
     }
     byteAlign();
-    unsigned first;
+    unsigned first = 0;
     if (!decodeMultiBit(8, first)) return -1;
     if ((first & 0x80) == 0) {
         length = first;
     } else if ((first & 0x40) == 0) {
-        unsigned second;
+        unsigned second = 0;
         if (!decodeMultiBit(8, second)) return -1;
         length = ((first & 0x3F) << 8) | second;
     } else {
@@ -182,7 +182,7 @@ int PERDecoder::decodeConstrainedLength(ConstrainedObject& object, unsigned& len
 }
 
 bool PERDecoder::decodeOpenType(const char*& first, const char*& last) {
-    unsigned length;
+    unsigned length = 0;
     if (decodeLength(0, NoUpperBound, length) < 0) return false;
     byteAlign();
     if (length > static_cast<unsigned>(end_ - position_)) return false;
@@ -197,7 +197,7 @@ bool PERDecoder::decodeContained(const char* first, const char* last, AbstractDa
 }
 
 bool PERDecoder::decodeUnconstrainedInteger(unsigned& value) {
-    unsigned count;
+    unsigned count = 0;
     if (decodeLength(0, NoUpperBound, count) < 0 || count > 4) return false;
     if (!decodeOctets(count, value)) return false;
     if (count > 0 && count < 4 && (value & (1u << (8 * count - 1)))) value |= ~0u << (8 * count);
@@ -205,8 +205,8 @@ bool PERDecoder::decodeUnconstrainedInteger(unsigned& value) {
 }
 
 bool PERDecoder::decodeSemiConstrainedInteger(unsigned lower, unsigned& value) {
-    unsigned count;
-    unsigned offset;
+    unsigned count = 0;
+    unsigned offset = 0;
     if (decodeLength(0, NoUpperBound, count) < 0 || !decodeOctets(count, offset)) return false;
     value = lower + offset;
     return true;
@@ -224,7 +224,7 @@ bool PERDecoder::do_visit(BOOLEAN& value) {
 bool PERDecoder::do_visit(INTEGER& value) {
     const ConstrainedInfo& info = *value.info();
     const unsigned lower = static_cast<unsigned>(info.lowerLimit);
-    unsigned word;
+    unsigned word = 0;
     bool ok;
     switch (info.type) {
         case Unconstrained:
@@ -252,7 +252,7 @@ bool PERDecoder::do_visit(ENUMERATED& value) {
     const unsigned maximum = static_cast<unsigned>(value.getMaximum());
     bool extension = false;
     if (value.extendable() && !decodeSingleBit(extension)) return false;
-    unsigned number;
+    unsigned number = 0;
     if (!extension) {
         if (decodeUnsigned(0, maximum, number) < 0 || number > maximum) return false;
         value.setValue(static_cast<int>(number));
@@ -260,7 +260,7 @@ bool PERDecoder::do_visit(ENUMERATED& value) {
     }
     // The normally small number value + 1, then the value in 0..value; only
     // a value above the root's maximum travels this way.
-    unsigned count;
+    unsigned count = 0;
     if (!decodeSmallUnsigned(count) || count == 0) return false;
     if (decodeUnsigned(0, count - 1, number) < 0 || number > count - 1) return false;
     if (static_cast<int>(number) <= value.getMaximum()) return false;
@@ -277,14 +277,14 @@ bool PERDecoder::do_visit(OBJECT_IDENTIFIER& value) {
 }
 
 bool PERDecoder::do_visit(OCTET_STRING& value) {
-    unsigned n;
+    unsigned n = 0;
     bool bounded;
     if (!decodeSize(value, n, bounded) || n > MaximumStringSize) return false;
     if (fixedSize(value, bounded) && n <= 2) {
         if (!hasBits(8ull * n)) return false;
         value.resize(n);
         for (char& octet : value) {
-            unsigned bits;
+            unsigned bits = 0;
             decodeMultiBit(8, bits);
             octet = static_cast<char>(bits);
         }
@@ -298,7 +298,7 @@ bool PERDecoder::do_visit(OCTET_STRING& value) {
 }
 
 bool PERDecoder::do_visit(BIT_STRING& value) {
-    unsigned nBits;
+    unsigned nBits = 0;
     bool bounded;
     if (!decodeSize(value, nBits, bounded) || nBits > MaximumStringSize) return false;
     if (nBits > 0 && (nBits > 16 || !fixedSize(value, bounded))) byteAlign();
@@ -310,7 +310,7 @@ bool PERDecoder::do_visit(BIT_STRING& value) {
 bool PERDecoder::do_visit(AbstractString& value) {
     const StringInfo& info = *value.info();
     const unsigned bits = info.alignedBits;
-    unsigned n;
+    unsigned n = 0;
     bool bounded;
     if (!decodeSize(value, n, bounded) || n > MaximumStringSize) return false;
     if (bits == 0 || bits > 8) return false;
@@ -319,7 +319,7 @@ bool PERDecoder::do_visit(AbstractString& value) {
     const bool ownCodes = info.canonicalBits <= bits && info.canonicalBits > 4;
     value.assign(n, '\0');
     for (char& c : value) {
-        unsigned field;
+        unsigned field = 0;
         decodeMultiBit(bits, field);
         if (ownCodes) {
             c = static_cast<char>(field);
@@ -335,7 +335,7 @@ bool PERDecoder::do_visit(AbstractString& value) {
 bool PERDecoder::do_visit(BMPString& value) {
     const BMPStringInfo& info = *value.info();
     const unsigned bits = info.alignedBits;
-    unsigned n;
+    unsigned n = 0;
     bool bounded;
     if (!decodeSize(value, n, bounded) || n > MaximumStringSize) return false;
     if (bits == 0 || bits > 32) return false;
@@ -346,7 +346,7 @@ bool PERDecoder::do_visit(BMPString& value) {
     const bool ownCodes = bits >= 32 || last < (1u << bits);
     value.assign(n, L'\0');
     for (wchar_t& c : value) {
-        unsigned field;
+        unsigned field = 0;
         decodeMultiBit(bits, field);
         const uint64_t code = ownCodes ? field : uint64_t(first) + field;
         if (code < first || code > last) return false;
@@ -361,7 +361,7 @@ bool PERDecoder::decodeChoicePreamle(CHOICE& value, memento_type& end) {
     if (value.extendable() && !decodeSingleBit(extension)) return false;
     unsigned index = 0;
     if (extension) {
-        unsigned offset;
+        unsigned offset = 0;
         if (!decodeSmallUnsigned(offset)) return false;
         // Checked before adding, so that no index wraps to "not selected".
         if (offset >= value.totalChoices() - value.numChoices()) {
@@ -396,7 +396,7 @@ bool PERDecoder::do_visit(CHOICE& value) {
 }
 
 bool PERDecoder::do_visit(SEQUENCE_OF_Base& value) {
-    unsigned n;
+    unsigned n = 0;
     if (decodeConstrainedLength(value, n) < 0 || n > MaximumArraySize) return false;
     value.resize(n);
     for (unsigned i = 0; i < n; ++i) {
@@ -458,7 +458,7 @@ int PERDecoder::visitExtensionRoot(SEQUENCE& value, int index, int optionalId) {
 }
 
 int PERDecoder::preVisitExtensions(SEQUENCE& value) {
-    unsigned countLess1;
+    unsigned countLess1 = 0;
     if (!decodeSmallUnsigned(countLess1) || countLess1 >= MaximumArraySize) return FAIL;
     const unsigned count = countLess1 + 1;
     value.extensionMap().resize(count);

@@ -323,7 +323,7 @@ bool PEREncoder::do_visit(const CHOICE& value) {
 bool PEREncoder::do_visit(const OpenData& value) {
     if (value.has_data()) return encodeAnyType(value.get_data());
     const std::vector<char>* octets = value.get_buf();
-    if (!octets || octets->empty()) return encodeAnyType(nullptr);
+    if (!octets) return encodeAnyType(nullptr);
     if (!encodeLength(static_cast<unsigned>(octets->size()), 0, NoUpperBound)) return false;
     encodeBlock(octets->data(), static_cast<unsigned>(octets->size()));
     return true;

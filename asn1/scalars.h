@@ -12,11 +12,7 @@ public:
     explicit Null(const TypeInfo* info = &theInfo) : AbstractData(info) {}
     static AbstractData* create(const TypeInfo* info) { return createValue<Null>(info); }
 
-protected:
-    int do_compare(const AbstractData& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
+    ASN1_VALUE_HOOKS;
 };
 
 class BOOLEAN : public AbstractData {
@@ -38,11 +34,7 @@ public:
     bool getValue() const { return value_; }
     void setValue(bool value) { value_ = value; }
 
-protected:
-    int do_compare(const AbstractData& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
+    ASN1_VALUE_HOOKS;
 
 private:
     bool value_ = false;
@@ -73,11 +65,7 @@ public:
     // Whether the word reads as unsigned (a constrained type with lower >= 0).
     bool isUnsigned() const { return constraintType() != Unconstrained && lowerLimit() >= 0; }
 
-protected:
-    int do_compare(const AbstractData& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
+    ASN1_VALUE_HOOKS;
 
 private:
     unsigned value_ = 0;
@@ -142,11 +130,7 @@ public:
     // The enumerator's name, or null for a value the type does not name.
     const char* getName() const;
 
-protected:
-    int do_compare(const AbstractData& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
+    ASN1_VALUE_HOOKS;
 
 private:
     int value_ = 0;

@@ -83,11 +83,7 @@ public:
     BitMap& optionalMap() { return optionalMap_; }
     BitMap& extensionMap() { return extensionMap_; }
 
-protected:
-    int do_compare(const AbstractData& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
+    ASN1_VALUE_HOOKS;
 
 private:
     int comparePresence(const SEQUENCE& other, unsigned index, int id) const;

@@ -93,8 +93,6 @@ int SEQUENCE_OF_Base::do_compare(const AbstractData& other) const {
     return compareValues(elements_.size(), that.elements_.size());
 }
 
-AbstractData* SEQUENCE_OF_Base::do_clone() const { return cloneByRecord(*this); }
-bool SEQUENCE_OF_Base::do_accept(Visitor& visitor) { return visitor.do_visit(*this); }
-bool SEQUENCE_OF_Base::do_accept(ConstVisitor& visitor) const { return visitor.do_visit(*this); }
+ASN1_DEFINE_CLONE_AND_VISITS(SEQUENCE_OF_Base)
 
 }  // namespace ASN1

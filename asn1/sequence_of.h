@@ -42,13 +42,9 @@ public:
     // Appends a new element made from the element record.
     AbstractData& append();
 
-protected:
-    Container elements_;
+    ASN1_VALUE_HOOKS;
 
-    int do_compare(const AbstractData& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
+    Container elements_;
 };
 
 struct EmptyConstraint {};

@@ -112,9 +112,7 @@ int BIT_STRING::do_compare(const AbstractData& other) const {
     return compareValues(totalBits_, that.totalBits_);
 }
 
-AbstractData* BIT_STRING::do_clone() const { return cloneByRecord(*this); }
-bool BIT_STRING::do_accept(Visitor& visitor) { return visitor.do_visit(*this); }
-bool BIT_STRING::do_accept(ConstVisitor& visitor) const { return visitor.do_visit(*this); }
+ASN1_DEFINE_CLONE_AND_VISITS(BIT_STRING)
 
 OCTET_STRING& OCTET_STRING::operator=(const OCTET_STRING& other) {
     std::vector<char>::operator=(other);
@@ -127,9 +125,7 @@ int OCTET_STRING::do_compare(const AbstractData& other) const {
                                        that.data() + that.size());
 }
 
-AbstractData* OCTET_STRING::do_clone() const { return cloneByRecord(*this); }
-bool OCTET_STRING::do_accept(Visitor& visitor) { return visitor.do_visit(*this); }
-bool OCTET_STRING::do_accept(ConstVisitor& visitor) const { return visitor.do_visit(*this); }
+ASN1_DEFINE_CLONE_AND_VISITS(OCTET_STRING)
 
 AbstractString& AbstractString::operator=(const AbstractString& other) {
     std::string::operator=(other);
@@ -164,9 +160,7 @@ int AbstractString::do_compare(const AbstractData& other) const {
     return compareValues(size(), that.size());
 }
 
-AbstractData* AbstractString::do_clone() const { return cloneByRecord(*this); }
-bool AbstractString::do_accept(Visitor& visitor) { return visitor.do_visit(*this); }
-bool AbstractString::do_accept(ConstVisitor& visitor) const { return visitor.do_visit(*this); }
+ASN1_DEFINE_CLONE_AND_VISITS(AbstractString)
 
 BMPString& BMPString::operator=(const BMPString& other) {
     std::wstring::operator=(other);
@@ -181,8 +175,6 @@ int BMPString::do_compare(const AbstractData& other) const {
     return compareValues(size(), that.size());
 }
 
-AbstractData* BMPString::do_clone() const { return cloneByRecord(*this); }
-bool BMPString::do_accept(Visitor& visitor) { return visitor.do_visit(*this); }
-bool BMPString::do_accept(ConstVisitor& visitor) const { return visitor.do_visit(*this); }
+ASN1_DEFINE_CLONE_AND_VISITS(BMPString)
 
 }  // namespace ASN1

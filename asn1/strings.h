@@ -28,11 +28,7 @@ public:
     const std::vector<char>& bitData() const { return bitData_; }
     std::vector<char>& bitData() { return bitData_; }
 
-protected:
-    int do_compare(const AbstractData& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
+    ASN1_VALUE_HOOKS;
 
 private:
     unsigned totalBits_ = 0;
@@ -56,11 +52,7 @@ public:
     using ConstrainedObject::operator==;
     using ConstrainedObject::operator!=;
 
-protected:
-    int do_compare(const AbstractData& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
+    ASN1_VALUE_HOOKS;
 };
 
 // Base of the 8-bit character strings; the record's set tells the permitted
@@ -91,11 +83,7 @@ public:
     // set size.
     char characterAt(unsigned index) const;
 
-protected:
-    int do_compare(const AbstractData& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
+    ASN1_VALUE_HOOKS;
 };
 
 extern const char NumericStringSet[];
@@ -148,11 +136,7 @@ public:
     using ConstrainedObject::operator==;
     using ConstrainedObject::operator!=;
 
-protected:
-    int do_compare(const AbstractData& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
+    ASN1_VALUE_HOOKS;
 };
 
 }  // namespace ASN1

@@ -104,6 +104,8 @@ TEST(PerEncoder, OpenTypes) {
     open.grab(nullptr);
     open.buf() = {'\x12', '\x34'};
     EXPECT_EQ("021234" "03000000", perHex(carrier));
+    open.buf().clear();  // octets held, none of them: as they came
+    EXPECT_EQ("00" "03000000", perHex(carrier));
     open.grab(new Null);  // a value that encodes to nothing
     EXPECT_EQ("0100" "03000000", perHex(carrier));
 }

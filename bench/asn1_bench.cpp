@@ -1,0 +1,71 @@
+// Aligned-PER encode and decode of typical messages: a control envelope with a
+// command, and a nested SEQUENCE / CHOICE / SEQUENCE OF value of about 100
+// octets with every kind of field.
+#include <benchmark/benchmark.h>
+
+#include "asn1/per_decoder.h"
+#include "asn1/per_encoder.h"
+#include "tests/asn1/test_module.h"
+
+namespace {
+
+using namespace ASN1;
+
+Test::Envelope makeEnvelope() {
+    Test::Envelope message;
+    message.includeOptionalField(Test::Envelope::seq_id, Test::Envelope::seq);
+    message.field<INTEGER>(Test::Envelope::seq).setValue(4711);
+    message.includeOptionalField(Test::Envelope::slot_id, Test::Envelope::slot);
+    message.field<Test::SlotNumber>(Test::Envelope::slot) = 17u;
+    message.field<Test::PDU>(Test::Envelope::pdu)
+        .select<Test::Command>(Test::PDU::command)
+        .select<OCTET_STRING>(Test::Command::userData)
+        .assign(32, 'u');
+    return message;
+}
+
+Test::Everything makeEverything() {
+    Test::Everything value;
+    Test::fillEverything(value);
+    return value;
+}
+
+std::vector<char> encode(const AbstractData& value) {
+    std::vector<char> out;
+    PEREncoder encoder(out);
+    value.accept(encoder);
+    return out;
+}
+
+template <class T>
+void BM_Encode(benchmark::State& state, T (*make)()) {
+    const T value = make();
+    for (auto _ : state) {
+        std::vector<char> out;
+        PEREncoder encoder(out);
+        benchmark::DoNotOptimize(value.accept(encoder));
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(encode(value).size()));
+}
+
+template <class T>
+void BM_Decode(benchmark::State& state, T (*make)()) {
+    const std::vector<char> octets = encode(make());
+    for (auto _ : state) {
+        T value;
+        PERDecoder decoder(octets.data(), octets.data() + octets.size());
+        if (!value.accept(decoder)) state.SkipWithError("decode failed");
+        benchmark::DoNotOptimize(value);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(octets.size()));
+}
+
+BENCHMARK_CAPTURE(BM_Encode, envelope, makeEnvelope);
+BENCHMARK_CAPTURE(BM_Decode, envelope, makeEnvelope);
+BENCHMARK_CAPTURE(BM_Encode, everything, makeEverything);
+BENCHMARK_CAPTURE(BM_Decode, everything, makeEverything);
+
+}  // namespace
+
+BENCHMARK_MAIN();
