@@ -66,7 +66,13 @@
 //   other strings), OBJECT_IDENTIFIER::theInfo, GeneralizedTime::theInfo,
 //   SEQUENCE_OF<T>::theInfo, SET_OF<T>::theInfo (T = element class, whose
 //   T::theInfo is the element record). A constrained string, or a list whose
-//   element record is not T::theInfo, gets a record of its own in the module.
+//   element record is not T::theInfo, gets a record of its own in the module
+//   (create `&ASN1::createValue<ASN1::IA5String>`, or
+//   `&ASN1::createValue<ASN1::SEQUENCE_OF<T>>`). A string record may leave
+//   characterSet null: its characters are then the codes 0..size-1.
+//   SEQUENCE_OF<T> and SET_OF<T> are alias templates of SequenceOfTemplate;
+//   their records are constants like every other, so no start-up code fills
+//   anything.
 //
 // Generated classes (see tests/asn1/test_module.h for a complete example):
 //
