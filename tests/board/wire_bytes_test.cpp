@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "asn1/asn1.h"
 #include "runtime/inet4_addr.h"
+#include "tests/asn1/per_test_util.h"
 #include "tests/board/byte_view.h"
 
 namespace {
@@ -30,6 +32,33 @@ TEST(WireBytes, NetworkOrderWordAssignsTheSameAddressOnEveryHost) {
     EXPECT_EQ("192.168.10.1:32769", a.GetString());
     EXPECT_EQ((Bytes{192, 168, 10, 1}), a.GetVector());
     EXPECT_EQ((Bytes{0x80, 0x01}), bytes_of(a.sockaddr_in_ref().sin_port));
+}
+
+// Aligned PER writes multi-octet numbers most significant octet first.
+template <class T>
+void expect_per(const std::string& hex, unsigned value) {
+    T sent;
+    sent.setValue(value);
+    EXPECT_EQ(hex, ::Test::perHex(sent)) << "value " << value;
+    T received;
+    ASSERT_TRUE(::Test::perDecodeHex(hex, received)) << hex;
+    EXPECT_EQ(value, received.getUnsignedValue()) << hex;
+}
+
+TEST(WireBytes, PerIntegersAreMostSignificantOctetFirst) {
+    using ASN1::FixedConstraint;
+    expect_per<ASN1::Constrained_INTEGER<FixedConstraint, 0, 65535>>("1234", 0x1234);
+    // Octet count (2 bits, 4 octets: 11), aligned, then the octets.
+    expect_per<ASN1::Constrained_INTEGER<FixedConstraint, 0, 4294967295u>>("C080000001",
+                                                                           0x80000001u);
+    // Length octet, then two's complement.
+    expect_per<ASN1::INTEGER>("0401020304", 0x01020304u);
+    expect_per<ASN1::INTEGER>("01FE", static_cast<unsigned>(-2));
+}
+
+TEST(WireBytes, PerBmpCharactersAreTwoOctetsMostSignificantFirst) {
+    ASN1::BMPString text(L"\u20ACA");
+    EXPECT_EQ("0220AC0041", ::Test::perHex(text));
 }
 
 }  // namespace
