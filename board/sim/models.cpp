@@ -1,8 +1,12 @@
 // Every device of the simulated board, one model per driver.
+#include "board/drivers/watchdog.h"
 #include "board/sim/sim_board.h"
+#include "board/sim/watchdog_model.h"
 
 namespace board::sim {
 
-void install_models(Board&) {}
+void install_models(Board& board) {
+    board.install(watchdog::kDevice, std::make_unique<WatchdogModel>());
+}
 
 }  // namespace board::sim
