@@ -14,33 +14,9 @@
 
 #include "runtime/dual_list.h"
 #include "runtime/fd.h"
+#include "runtime/measure.h"
 #include "runtime/sorted_list.h"
 #include "runtime/timer.h"
-
-// Timing statistic of a kind of callback, in microseconds of the loop clock.
-class Measure {
-public:
-    void begin();
-    // Ends one sample and returns its length.
-    uint32_t end();
-    // "min=.. max=.. cur=.. counter=..", no line end.
-    void put(std::ostream& os) const;
-
-    uint32_t min() const { return min_; }
-    uint32_t max() const { return max_; }
-    uint32_t last() const { return last_; }
-    uint32_t counter() const { return counter_; }
-
-private:
-    uint32_t min_ = 0;
-    uint32_t max_ = 0;
-    uint32_t last_ = 0;
-    bool first_ = true;
-    uint32_t begin_ = 0;
-    uint32_t counter_ = 0;
-};
-
-std::ostream& operator<<(std::ostream& os, const Measure& m);
 
 // The names of the poll bits set in `mask`, joined by "|".
 std::string PollEventAsText(short mask);

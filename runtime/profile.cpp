@@ -1,9 +1,5 @@
 #include "runtime/profile.h"
 
-#include <algorithm>
-
-#include "runtime/mux_time.h"
-
 namespace Profile {
 
 Point* Point::mRoot = nullptr;
@@ -19,28 +15,7 @@ Point::~Point() {
     }
 }
 
-void Point::begin() { start_ = Mux::microseconds(); }
-
-void Point::end() {
-    unsigned int d = Mux::microseconds() - start_;
-    if (first_) {
-        min_ = max_ = d;
-        count_ = 1;
-        first_ = false;
-    } else {
-        ++count_;
-        min_ = std::min(min_, d);
-        max_ = std::max(max_, d);
-    }
-    last_ = d;
-}
-
-void Point::put(std::ostream& os) const {
-    auto flags = os.flags();
-    os << std::dec << "[" << name_ << "]: min=" << min_ << " max=" << max_ << " cur=" << last_
-       << " counter=" << count_;
-    os.flags(flags);
-}
+void Point::put(std::ostream& os) const { os << "[" << name_ << "]: " << measure_; }
 
 void dump(std::ostream& os) {
     for (const Point* p = Point::mRoot; p; p = p->next_) {

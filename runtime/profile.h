@@ -4,6 +4,8 @@
 
 #include <ostream>
 
+#include "runtime/measure.h"
+
 namespace Profile {
 
 // A timing point, usually a function-local static of the timed operation.
@@ -15,15 +17,12 @@ public:
     Point(const Point&) = delete;
     Point& operator=(const Point&) = delete;
 
-    void begin();
-    void end();
+    void begin() { measure_.begin(); }
+    void end() { measure_.end(); }
     // "[name]: min=.. max=.. cur=.. counter=..", no line end.
     void put(std::ostream& os) const;
 
-    unsigned int min() const { return min_; }
-    unsigned int max() const { return max_; }
-    unsigned int last() const { return last_; }
-    unsigned int count() const { return count_; }
+    const Measure& measure() const { return measure_; }
 
 private:
     friend void dump(std::ostream& os);
@@ -31,12 +30,7 @@ private:
 
     Point* next_ = nullptr;
     const char* name_;
-    unsigned int min_ = 0;
-    unsigned int max_ = 0;
-    unsigned int last_ = 0;
-    bool first_ = true;
-    unsigned int start_ = 0;
-    unsigned int count_ = 0;
+    Measure measure_;
 };
 
 // Every point, the most recently constructed first, one per line.
