@@ -261,6 +261,17 @@ TEST_F(Stop, SigTermBeforeTheLoopStartsStillStopsIt) {
     probe("a");
     ::raise(SIGTERM);
     ASSERT_TRUE(handlerRan);
+    // Should the flag be lost, this ends the run after a few passes.
+    int passes = 0;
+    struct Call {
+        std::function<void()> f;
+        void Run() { f(); }
+    } backstop{[&] {
+        if (++passes == 6) multiplexer.terminate();
+    }};
+    Dpc dpc;
+    dpc.Bind(&backstop, &Call::Run);
+    dpc.Activate();
     test::StreamCapture clog(std::clog);
     multiplexer.run(false, true);
     EXPECT_EQ(0u, loop.clock().polls()) << "no pass ran";
