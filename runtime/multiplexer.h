@@ -100,6 +100,7 @@ public:
     int fd() const { return fd_.get(); }
     short events() const { return events_; }
     const std::string& name() const { return name_; }
+    // Calls whose revents shared a bit with the mask, and their timing.
     unsigned int count() const { return count_; }
     const Measure& measure() const { return measure_; }
     bool bound() const { return handler_ != nullptr; }
@@ -210,4 +211,6 @@ private:
     int wakeWrite_ = -1;
 };
 
+// For main and tests; code that may run during static initialisation uses
+// Multiplexer::instance().
 extern Multiplexer& multiplexer;

@@ -382,17 +382,4 @@ TEST_F(Loop, DumpListsTheMeasuresAndTheNamedHandlers) {
     EXPECT_EQ(table, text.substr(text.size() - table.size()));
 }
 
-TEST(Measure, KeepsMinMaxLastAndCounter) {
-    test::VirtualLoop loop;
-    Measure m;
-    for (unsigned us : {5u, 9u, 7u}) {
-        m.begin();
-        loop.clock().advance_us(us);
-        m.end();
-    }
-    std::ostringstream os;
-    os << std::hex << m;
-    EXPECT_EQ("min=5 max=9 cur=7 counter=3", os.str()) << "always decimal";
-}
-
 }  // namespace

@@ -59,22 +59,6 @@ TEST(MuxTime, AddCarriesAndSubBorrows) {
     EXPECT_EQ(999999, out.tv_usec);
 }
 
-TEST(MuxTime, ConversionsFromMillisecondsAndMicroseconds) {
-    Mux::timeval t;
-    Mux::make_from_msec(t, 12345);
-    EXPECT_EQ(12, t.tv_sec);
-    EXPECT_EQ(345000, t.tv_usec);
-    Mux::make_from_usec(t, 2000001);
-    EXPECT_EQ(2, t.tv_sec);
-    EXPECT_EQ(1, t.tv_usec);
-    Mux::timevalset(t, 7001);
-    EXPECT_EQ(7, t.tv_sec);
-    EXPECT_EQ(1000, t.tv_usec);
-    EXPECT_EQ(-1, Mux::timevalcompare(tv(1, 5), tv(1, 6)));
-    EXPECT_EQ(1, Mux::timevalcompare(tv(2, 0), tv(1, 999999)));
-    EXPECT_EQ(0, Mux::timevalcompare(tv(1, 5), tv(1, 5)));
-}
-
 TEST(MuxTime, ToStringShowsLocalTimeAndSixDigitsOfMicroseconds) {
     const char* tz = std::getenv("TZ");
     std::string saved = tz ? tz : "";
@@ -98,17 +82,6 @@ TEST(MuxTime, PeriodTimerExpiresOnlyBeyondItsPeriod) {
     EXPECT_EQ(101, timer.start.tv_sec);
     timer.period = 0;
     EXPECT_FALSE(Mux::timeval_timer_is_expired(timer, tv(200, 0)));
-}
-
-TEST(MuxSelect, SetKnowsItsHighestDescriptor) {
-    Mux::Set set;
-    EXPECT_EQ(-1, set.max_fd());
-    EXPECT_EQ(nullptr, set.get());
-    set.add(5);
-    set.add(3);
-    EXPECT_EQ(5, set.max_fd());
-    EXPECT_TRUE(set.has(3));
-    EXPECT_FALSE(set.has(4));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@ namespace {
 
 std::string put(const Profile::Point& p) {
     std::ostringstream os;
+    os << std::hex;  // numbers are decimal all the same
     p.put(os);
     return os.str();
 }
