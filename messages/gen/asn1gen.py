@@ -100,29 +100,31 @@ class Emitter:
         return '&%s::theInfo' % self.class_of(t, module)
 
     def setter(self, t, module, value_class):
-        """(parameter, statement storing `value` into `x`) for a component, or
-        None when it gets no setter."""
+        """(parameter, statement storing `value` into the value `{x}`) for a
+        component, or None when it gets no setter."""
         if isinstance(t, Ref):
             if t.target.kind == 'ENUMERATED':
-                return '%s::NamedNumber value' % value_class, 'x.setValue(value)'
-            return 'const %s& value' % value_class, 'x = value'
+                return '%s::NamedNumber value' % value_class, '{x}.setValue(value)'
+            return 'const %s& value' % value_class, '{x} = value'
         if t.is_list():
-            return 'const %s& value' % value_class, 'x = value'
+            return 'const %s& value' % value_class, '{x} = value'
         if t.kind == 'INTEGER':
             unsigned = t.lower is not None and t.lower >= 0
-            return ('unsigned value' if unsigned else 'int value'), 'x.setValue(value)'
+            return ('unsigned value' if unsigned else 'int value'), '{x}.setValue(value)'
         if t.kind == 'BOOLEAN':
-            return 'bool value', 'x.setValue(value)'
+            return 'bool value', '{x}.setValue(value)'
         if t.kind == 'IA5String':
-            return 'const std::string& value', 'x = value'
+            return 'const std::string& value', '{x} = value'
         if t.kind == 'OCTET STRING':
-            return 'const std::vector<char>& value', 'x.assign(value.begin(), value.end())'
+            return 'const std::vector<char>& value', '{x}.assign(value.begin(), value.end())'
         return None
 
     # ---- header
 
     def header(self, module):
-        out = [HEADER_NOTE % os.path.basename(module.path), '#pragma once\n\n',
+        out = [HEADER_NOTE % os.path.basename(module.path),
+               '// The accessors of the classes are listed at the top of the generator.\n',
+               '#pragma once\n\n',
                '#include "asn1/asn1.h"\n']
         for source in sorted(set(module.imports.values())):
             out.append('#include "messages/%s.h"\n' % source.lower())
@@ -178,8 +180,8 @@ class Emitter:
                 out.append('    const %s& get_%s() const { return field<%s>(%d); }\n'
                            % (T, x, T, index))
                 if setter:
-                    out.append('    void set_%s(%s) {\n        auto& x = get_%s();\n        %s;\n    }\n'
-                               % (x, setter[0], x, setter[1]))
+                    out.append('    void set_%s(%s) { %s; }\n'
+                               % (x, setter[0], setter[1].format(x='get_%s()' % x)))
                 continue
             if c.addition:
                 id_ = root_optional + type_.additions().index(c)
@@ -195,8 +197,8 @@ class Emitter:
                        '        return field<%s>(%d);\n    }\n' % (T, x, id_, index, T, index))
             out.append('    void remove_%s() { removeOptionalField(%d); }\n' % (x, id_))
             if setter:
-                out.append('    void set_%s(%s) {\n        auto& x = include_%s();\n        %s;\n    }\n'
-                           % (x, setter[0], x, setter[1]))
+                out.append('    void set_%s(%s) { %s; }\n'
+                           % (x, setter[0], setter[1].format(x='include_%s()' % x)))
         return out
 
     def alternative_accessors(self, module, type_):
@@ -212,8 +214,8 @@ class Emitter:
                        % (T, x, x, T))
             out.append('    %s& select_%s() { return select<%s>(%d); }\n' % (T, x, T, index))
             if setter:
-                out.append('    void set_%s(%s) {\n        auto& x = select_%s();\n        %s;\n    }\n'
-                           % (x, setter[0], x, setter[1]))
+                out.append('    void set_%s(%s) { %s; }\n'
+                           % (x, setter[0], setter[1].format(x='select_%s()' % x)))
         return out
 
     # ---- records

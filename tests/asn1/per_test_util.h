@@ -64,4 +64,12 @@ inline bool reencodesStably(const ASN1::AbstractData& decoded) {
     return again->accept(encoderAgain) && first == second;
 }
 
+// What a fuzz target asks of arbitrary octets decoded as a T: that a value
+// which decodes also re-encodes stably.
+template <class T>
+bool decodesSoundly(const std::vector<char>& octets) {
+    T value;
+    return !perDecode(octets, value) || reencodesStably(value);
+}
+
 }  // namespace Test

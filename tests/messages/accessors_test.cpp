@@ -2,7 +2,7 @@
 // never by number.
 
 #include "messages/lgcp.h"
-#include "tests/messages/per_test_helpers.h"
+#include "tests/asn1/per_test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -96,7 +96,7 @@ TEST(Setters, StoreScalarsStringsOctetsAndWholeValues) {
 
     LGCP::HdlcPackage package;
     package.set_body({'\x01', '\x02', '\x03'});
-    EXPECT_EQ(to_hex(package.get_body()), "010203");
+    EXPECT_EQ(::Test::toHex(package.get_body()), "010203");
 }
 
 TEST(Setters, EmPhoneStatusReadsItsMandatoryFieldsByName) {

@@ -3,23 +3,17 @@
 // the enumerations that send sparse values.
 
 #include "messages/lgcp.h"
-#include "tests/messages/per_test_helpers.h"
+#include "tests/asn1/per_test_util.h"
 
 #include <gtest/gtest.h>
 
 namespace messages_test {
 namespace {
 
-std::string hex_of(const ASN1::AbstractData& value) {
-    std::vector<char> octets;
-    if (!encode(value, octets)) return "encode failed";
-    return to_hex(octets);
-}
-
 template <class T>
 T decoded(const std::string& hex) {
     T value;
-    EXPECT_TRUE(decode(from_hex(hex), value)) << hex;
+    EXPECT_TRUE(::Test::perDecodeHex(hex, value)) << hex;
     return value;
 }
 
@@ -33,23 +27,23 @@ LGCP::Message message(int seq, int slot) {
 TEST(Envelope, CommandsAndResponsesAsTheControllerSeesThem) {
     LGCP::Message ping = message(5, -1);
     ping.get_pdu().select_command().select_ping();
-    EXPECT_EQ(hex_of(ping), "80010518");
+    EXPECT_EQ(::Test::perHex(ping), "80010518");
 
     LGCP::Message bare = message(-1, -1);
     bare.get_pdu().select_command().select_ping();
-    EXPECT_EQ(hex_of(bare), "0600");
+    EXPECT_EQ(::Test::perHex(bare), "0600");
 
     LGCP::Message addressed = message(5, 3);
     addressed.get_pdu().select_command().select_ping();
-    EXPECT_EQ(hex_of(addressed), "c00105000318");
+    EXPECT_EQ(::Test::perHex(addressed), "C00105000318");
 
     LGCP::Message success = message(5, 3);
     success.get_pdu().select_response().select_success();
-    EXPECT_EQ(hex_of(success), "c00105000340");
+    EXPECT_EQ(::Test::perHex(success), "C00105000340");
 
     LGCP::Message error = message(5, 3);
     error.get_pdu().select_response().set_error(LGCP::ErrorCause::invalidSlot);
-    EXPECT_EQ(hex_of(error), "c00105000362");
+    EXPECT_EQ(::Test::perHex(error), "C00105000362");
 }
 
 TEST(Envelope, DecodesToTheSameMessages) {
@@ -60,7 +54,7 @@ TEST(Envelope, DecodesToTheSameMessages) {
     ASSERT_NE(ping.get_pdu().get_command(), nullptr);
     EXPECT_TRUE(ping.get_pdu().get_command()->is_ping());
 
-    auto error = decoded<LGCP::Message>("c00105000362");
+    auto error = decoded<LGCP::Message>("C00105000362");
     ASSERT_NE(error.get_slot(), nullptr);
     EXPECT_EQ(error.get_slot()->getValue(), 3u);
     ASSERT_NE(error.get_pdu().get_response(), nullptr);
@@ -73,29 +67,29 @@ TEST(Envelope, DecodesToTheSameMessages) {
 TEST(ChoiceIndexes, TakeTheBitsTheirRootNeeds) {
     LGCP::Command command;
     command.select_ping();
-    EXPECT_EQ(hex_of(command), "60");  // 0 1100
+    EXPECT_EQ(::Test::perHex(command), "60");  // 0 1100
     command.select_deactivate();
-    EXPECT_EQ(hex_of(command), "38");  // 0 0111
+    EXPECT_EQ(::Test::perHex(command), "38");  // 0 0111
 
     LGCP::Signal signal;
     signal.select_activated();
-    EXPECT_EQ(hex_of(signal), "14");  // 0 00101
+    EXPECT_EQ(::Test::perHex(signal), "14");  // 0 00101
     signal.select_selcal().set_in_progress(true);
-    EXPECT_EQ(hex_of(signal), "59");  // 0 10110, then SelcalEvent: 0 1
+    EXPECT_EQ(::Test::perHex(signal), "59");  // 0 10110, then SelcalEvent: 0 1
 
     LGCP::CreateParams create;
     create.select_ats_qsig().get_side().select_network();
-    EXPECT_EQ(hex_of(create), "45");  // 0 10001, then 0 and side 1
+    EXPECT_EQ(::Test::perHex(create), "45");  // 0 10001, then 0 and side 1
 
     LGCP::IoctlParams ioctl;
     ioctl.select_tone_gen_disable();
-    EXPECT_EQ(hex_of(ioctl), "48");  // 0 100100
+    EXPECT_EQ(::Test::perHex(ioctl), "48");  // 0 100100
     ioctl.select_selcal().set_signs("12");
-    EXPECT_EQ(hex_of(ioctl), "4a023132");  // 0 100101, amp absent, "12"
+    EXPECT_EQ(::Test::perHex(ioctl), "4A023132");  // 0 100101, amp absent, "12"
 
     VARKGW::ProtoVarkPacketPayload payload;
     payload.select_dli_rad_link_err();
-    EXPECT_EQ(hex_of(payload), "27");  // 0 0100111
+    EXPECT_EQ(::Test::perHex(payload), "27");  // 0 0100111
 }
 
 TEST(ChoiceIndexes, DtmfDoneTravelsAsAnExtensionAlternative) {
@@ -103,15 +97,15 @@ TEST(ChoiceIndexes, DtmfDoneTravelsAsAnExtensionAlternative) {
     code.select_dtmfDone();
     // Extension bit 1, addition 0 as a normally small number, then the
     // empty NULL as an open type of one zero octet.
-    EXPECT_EQ(hex_of(code), "800100");
+    EXPECT_EQ(::Test::perHex(code), "800100");
 
     LGCP::Signal signal;
     LGCP::TonecEvent& event = signal.select_tonec();
     event.set_timestamp(1000);
     event.get_event().select_dtmfDone();
-    EXPECT_EQ(hex_of(signal), "040203e8800100");
+    EXPECT_EQ(::Test::perHex(signal), "040203E8800100");
 
-    auto back = decoded<LGCP::Signal>("040203e8800100");
+    auto back = decoded<LGCP::Signal>("040203E8800100");
     ASSERT_NE(back.get_tonec(), nullptr);
     EXPECT_TRUE(back.get_tonec()->get_event().is_dtmfDone());
     EXPECT_EQ(back.get_tonec()->get_event().selection(), LGCP::TonecCode::Alternative::dtmfDone);
@@ -120,7 +114,7 @@ TEST(ChoiceIndexes, DtmfDoneTravelsAsAnExtensionAlternative) {
 TEST(ChoiceIndexes, AnUnknownCommandKeepsTheEnvelopeButFailsToDecode) {
     // {seq 5, slot 3, command: extension alternative 15 holding nothing}
     LGCP::Message msg;
-    EXPECT_FALSE(decode(from_hex("c00105000320000100"), msg));
+    EXPECT_FALSE(::Test::perDecodeHex("C00105000320000100", msg));
     ASSERT_NE(msg.get_seq(), nullptr);
     EXPECT_EQ(msg.get_seq()->getValue(), 5);
     ASSERT_NE(msg.get_slot(), nullptr);
@@ -130,14 +124,14 @@ TEST(ChoiceIndexes, AnUnknownCommandKeepsTheEnvelopeButFailsToDecode) {
 }
 
 TEST(Enumerations, SendTheValueNotThePosition) {
-    EXPECT_EQ(hex_of(TERM::IpQoSDSCP(TERM::IpQoSDSCP::ef)), "b8");  // 46 in 6 bits (0..56)
-    EXPECT_EQ(hex_of(TERM::ED137CauseCode(TERM::ED137CauseCode::radio_no_permissions)),
+    EXPECT_EQ(::Test::perHex(TERM::IpQoSDSCP(TERM::IpQoSDSCP::ef)), "B8");  // 46 in 6 bits (0..56)
+    EXPECT_EQ(::Test::perHex(TERM::ED137CauseCode(TERM::ED137CauseCode::radio_no_permissions)),
               "000833");  // extension bit, then 2099 in two aligned octets
-    EXPECT_EQ(hex_of(HSP::StandbyState(HSP::StandbyState::active)), "40");  // 0, 16 in 5 bits
-    EXPECT_EQ(hex_of(VARKGW::ProtoVarkMsgID(VARKGW::ProtoVarkMsgID::ali_server_p1)), "003300");
-    EXPECT_EQ(hex_of(VARKGW::ProtoVarkAnalogGainIDV1(VARKGW::ProtoVarkAnalogGainIDV1::fake)),
-              "00ff");
-    EXPECT_EQ(hex_of(VARKGW::ProtoVarkAnalogGainIDV1(VARKGW::ProtoVarkAnalogGainIDV1::min)),
+    EXPECT_EQ(::Test::perHex(HSP::StandbyState(HSP::StandbyState::active)), "40");  // 0, 16 in 5 bits
+    EXPECT_EQ(::Test::perHex(VARKGW::ProtoVarkMsgID(VARKGW::ProtoVarkMsgID::ali_server_p1)), "003300");
+    EXPECT_EQ(::Test::perHex(VARKGW::ProtoVarkAnalogGainIDV1(VARKGW::ProtoVarkAnalogGainIDV1::fake)),
+              "00FF");
+    EXPECT_EQ(::Test::perHex(VARKGW::ProtoVarkAnalogGainIDV1(VARKGW::ProtoVarkAnalogGainIDV1::min)),
               "0000");
 }
 
@@ -145,13 +139,13 @@ TEST(Enumerations, AValuePastTheRootTravelsAsItsOwnNumber) {
     LGCP::ErrorCause cause;
     cause.setValue(13);
     // 1, the normally small number 14, then 13 in 0..13.
-    EXPECT_EQ(hex_of(cause), "8ed0");
-    EXPECT_EQ(decoded<LGCP::ErrorCause>("8ed0").getValue(), 13);
+    EXPECT_EQ(::Test::perHex(cause), "8ED0");
+    EXPECT_EQ(decoded<LGCP::ErrorCause>("8ED0").getValue(), 13);
 }
 
 TEST(Enumerations, NotUseOfRadioStandbyCannotBeSent) {
-    EXPECT_EQ(hex_of(TERM::RadioStandby(TERM::RadioStandby::not_use)), "encode failed");
-    EXPECT_EQ(hex_of(TERM::RadioStandby(TERM::RadioStandby::standby)), "80");
+    EXPECT_EQ(::Test::perHex(TERM::RadioStandby(TERM::RadioStandby::not_use)), "encode failed");
+    EXPECT_EQ(::Test::perHex(TERM::RadioStandby(TERM::RadioStandby::standby)), "80");
 }
 
 TEST(Enumerations, NameTablesAreLookedUpByValue) {
@@ -171,7 +165,7 @@ TEST(Enumerations, NameTablesAreLookedUpByValue) {
 TEST(SnmpAgentLink, PingCommand) {
     MON::Message msg;
     msg.get_pdu().select_command().select_ping();
-    EXPECT_EQ(hex_of(msg), "18");  // command 00, extension 0, ping 11
+    EXPECT_EQ(::Test::perHex(msg), "18");  // command 00, extension 0, ping 11
 }
 
 }  // namespace

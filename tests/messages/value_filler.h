@@ -6,10 +6,16 @@
 
 #include "asn1/asn1.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace messages_test {
+
+// A default value of the type a record describes.
+inline std::unique_ptr<ASN1::AbstractData> create(const ASN1::TypeInfo* info) {
+    return std::unique_ptr<ASN1::AbstractData>(info->create(info));
+}
 
 class ValueFiller : public ASN1::Visitor {
 public:

@@ -4,7 +4,7 @@
 
 #include "messages/lgcp.h"
 #include "messages/registry.h"
-#include "tests/messages/per_test_helpers.h"
+#include "tests/asn1/per_test_util.h"
 #include "tests/messages/value_filler.h"
 
 #include <gtest/gtest.h>
@@ -52,11 +52,9 @@ TEST(ErlangVectors, EncodeAndDecodeByteForByte) {
         ValueFiller filler(v.seed, v.alternatives());
         ASSERT_TRUE(filler.fill(*value)) << v.label();
         ASSERT_TRUE(filler.pathUsedUp()) << v.label();
-        std::vector<char> octets;
-        EXPECT_TRUE(encode(*value, octets)) << v.label();
-        EXPECT_EQ(to_hex(octets), v.hex) << v.label();
+        EXPECT_EQ(::Test::perHex(*value), v.hex) << v.label();
         auto decoded = create(info);
-        EXPECT_TRUE(decode(from_hex(v.hex), *decoded)) << v.label();
+        EXPECT_TRUE(::Test::perDecodeHex(v.hex, *decoded)) << v.label();
         EXPECT_EQ(*decoded, *value) << v.label();
     }
 }

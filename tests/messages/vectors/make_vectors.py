@@ -249,7 +249,7 @@ def main():
         f.write('# module type seed path hex: made by make_vectors.py with erlc -bper\n')
         for i, (mod, name, seed, path) in enumerate(specs):
             f.write('%s %s %d %s %s\n' % (mod, name, seed, '/'.join(path) or '-',
-                                          encoded[str(i)].lower()))
+                                          encoded[str(i)]))
     print('%d vectors written to %s' % (len(specs), out_path))
 
 

@@ -1,0 +1,103 @@
+// Aligned-PER encode and decode of controller messages: an RTP create with
+// every optional field of its parameters present, and a ping.
+#include <benchmark/benchmark.h>
+
+#include "asn1/per_decoder.h"
+#include "asn1/per_encoder.h"
+#include "messages/lgcp.h"
+
+namespace {
+
+void fillRadio(TERM::RtpRadioRequest& radio) {
+    TERM::VarkRadioStatus& status = radio.get_status().select_vark();
+    status.get_flags().set_ptt(true);
+    status.get_freq().set_channel(2);
+    status.get_freq().set_frequency("118.125");
+    status.set_standby_state_channel(TERM::RadioStandby::active);
+    TERM::VarkRadioModifier& request = radio.include_request().select_vark();
+    request.get_addr().set_session_addr("192.168.10.20");
+    request.get_addr().set_session_ssrc(0x12345678u);
+    request.get_params().select_gw_set_ptt().get_flags().set_ptt(true);
+    radio.set_rx_delay(20);
+    radio.set_tx_delay(30);
+    radio.set_bss_enable(true);
+    radio.set_ng_enable(false);
+    radio.set_selcal_delay(10);
+}
+
+LGCP::Message makeRtpCreate() {
+    LGCP::Message message;
+    message.set_seq(4711);
+    message.set_slot(17);
+    LGCP::CreateRtpParams& rtp = message.get_pdu().select_command().select_create().select_rtp();
+    rtp.set_txPayload(TERM::Payload::ptG729);
+    rtp.set_rxPayload(TERM::Payload::ptG729);
+    TERM::RtpParams& params = rtp.get_codecRTP();
+    params.set_payload(TERM::Payload::ptG729);
+    params.get_dhost().set_iaddr("192.168.10.20");
+    params.get_dhost().set_port(5004);
+    params.include_shost().set_iaddr("192.168.10.1");
+    params.include_shost().set_port(5006);
+    params.set_dname("radio-gateway-1");
+    params.include_jitter().set_start(40);
+    params.include_jitter().set_max(120);
+    params.set_pfactor(2);
+    params.set_crate(8000);
+    params.set_vad(true);
+    params.include_echo().set_suppressor(true);
+    params.include_echo().set_canceller(true);
+    fillRadio(params.include_radio());
+    TERM::RtpE2M& e2m = params.include_rtp_e2m();
+    e2m.set_slot(3);
+    e2m.set_channel(1);
+    e2m.include_mode().select_only_rtp().set_fd(12);
+    params.set_ssrc(0x89abcdefu);
+    params.set_ttl(64);
+    params.set_qos_dscp(TERM::IpQoSDSCP::ef);
+    return message;
+}
+
+LGCP::Message makePing() {
+    LGCP::Message message;
+    message.set_seq(4711);
+    message.get_pdu().select_command().select_ping();
+    return message;
+}
+
+std::vector<char> encode(const ASN1::AbstractData& value) {
+    std::vector<char> out;
+    ASN1::PEREncoder encoder(out);
+    value.accept(encoder);
+    return out;
+}
+
+void BM_Encode(benchmark::State& state, LGCP::Message (*make)()) {
+    const LGCP::Message message = make();
+    for (auto _ : state) {
+        std::vector<char> out;
+        ASN1::PEREncoder encoder(out);
+        if (!message.accept(encoder)) state.SkipWithError("encode failed");
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(encode(message).size()));
+}
+
+void BM_Decode(benchmark::State& state, LGCP::Message (*make)()) {
+    const std::vector<char> octets = encode(make());
+    for (auto _ : state) {
+        LGCP::Message message;
+        ASN1::PERDecoder decoder(octets.data(), octets.data() + octets.size());
+        if (!message.accept(decoder)) state.SkipWithError("decode failed");
+        benchmark::DoNotOptimize(message);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(octets.size()));
+}
+
+BENCHMARK_CAPTURE(BM_Encode, rtp_create, makeRtpCreate);
+BENCHMARK_CAPTURE(BM_Decode, rtp_create, makeRtpCreate);
+BENCHMARK_CAPTURE(BM_Encode, ping, makePing);
+BENCHMARK_CAPTURE(BM_Decode, ping, makePing);
+
+}  // namespace
+
+BENCHMARK_MAIN();
