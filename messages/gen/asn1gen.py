@@ -99,7 +99,7 @@ class Emitter:
             return '&' + string_record(owner, component)
         return '&%s::theInfo' % self.class_of(t, module)
 
-    def setter(self, t, module, value_class):
+    def setter(self, t, value_class):
         """(parameter, statement storing `value` into the value `{x}`) for a
         component, or None when it gets no setter."""
         if isinstance(t, Ref):
@@ -174,7 +174,7 @@ class Emitter:
         root_optional = sum(1 for c in type_.root() if c.optional)
         for index, c in enumerate(type_.components):
             x, T = cpp_name(c.name), self.class_of(c.type, module)
-            setter = self.setter(c.type, module, T)
+            setter = self.setter(c.type, T)
             if not c.optional:
                 out.append('    %s& get_%s() { return field<%s>(%d); }\n' % (T, x, T, index))
                 out.append('    const %s& get_%s() const { return field<%s>(%d); }\n'
@@ -205,7 +205,7 @@ class Emitter:
         out = []
         for index, c in enumerate(type_.components):
             x, T = cpp_name(c.name), self.class_of(c.type, module)
-            setter = self.setter(c.type, module, T)
+            setter = self.setter(c.type, T)
             out.append('    bool is_%s() const { return currentSelection() == %d; }\n' % (x, index))
             out.append('    %s* get_%s() { return is_%s() && getSelection() ? &alternative<%s>() : nullptr; }\n'
                        % (T, x, x, T))
