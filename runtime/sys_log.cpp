@@ -1,0 +1,231 @@
+#include "runtime/sys_log.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/uio.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "board/paths.h"
+#include "runtime/mux_time.h"
+
+SysLogManager syslogManager;
+
+namespace {
+
+const char* const kDefaultIdent = "syslog-ox";
+const char* const kLoggerPath = "/dev/log";
+
+char* next_line_end(char* begin, char* end) {
+    return static_cast<char*>(std::memchr(begin, '\n', size_t(end - begin)));
+}
+
+// Appends to a record while keeping it within `limit` bytes with its NUL.
+class RecordWriter {
+public:
+    RecordWriter(char* buffer, int limit) : buffer_(buffer), limit_(limit) { buffer_[0] = '\0'; }
+
+    void printf(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+        va_list args;
+        va_start(args, format);
+        vprintf(format, args);
+        va_end(args);
+    }
+    void vprintf(const char* format, va_list args) {
+        int n = std::vsnprintf(buffer_ + length_, size_t(limit_ - length_), format, args);
+        if (n > 0) length_ = std::min(length_ + n, limit_ - 1);
+    }
+    void time(time_t seconds) {
+        struct tm local;
+        localtime_r(&seconds, &local);
+        size_t n = std::strftime(buffer_ + length_, size_t(limit_ - length_), "%h %e %T ", &local);
+        length_ += int(n);
+        buffer_[length_] = '\0';
+    }
+    int length() const { return length_; }
+
+private:
+    char* buffer_;
+    int limit_;
+    int length_ = 0;
+};
+
+}  // namespace
+
+// --- SysLogManager
+
+SysLogManager::SysLogManager() : ident_(kDefaultIdent) {
+    std::memset(&address_, 0, sizeof address_);
+    clear_batch();
+}
+
+void SysLogManager::openlog(const char* ident, int options, int facility) {
+    if (ident) ident_ = ident;
+    options_ = options;
+    if (facility != 0 && (facility & ~LOG_FACMASK) == 0) facility_ = facility;
+    connect_logger();
+}
+
+void SysLogManager::closelog() {
+    disconnect();
+    ident_ = kDefaultIdent;
+    type_ = SOCK_DGRAM;
+    clear_batch();
+}
+
+// At most two attempts: a logger that answers EPROTOTYPE gets the other
+// socket type.
+void SysLogManager::connect_logger() {
+    for (int attempt = 0; attempt < 2 && !connected_; ++attempt) {
+        if (fd_ < 0) {
+            std::string path = board::path(kLoggerPath);
+            if (path.size() >= sizeof address_.sun_path) return;
+            address_.sun_family = AF_UNIX;
+            std::strcpy(address_.sun_path, path.c_str());
+            if (!(options_ & LOG_NDELAY)) return;
+            fd_ = ::socket(AF_UNIX, type_ | SOCK_CLOEXEC, 0);
+            if (fd_ < 0) return;
+        }
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&address_), sizeof address_) == 0) {
+            connected_ = true;
+            return;
+        }
+        int error = errno;
+        disconnect();
+        if (error != EPROTOTYPE) return;
+        type_ = type_ == SOCK_DGRAM ? SOCK_STREAM : SOCK_DGRAM;
+    }
+}
+
+void SysLogManager::disconnect() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    connected_ = false;
+}
+
+void SysLogManager::syslog(int priority, const char* format, ...) {
+    if (!(mask_ & LOG_MASK(LOG_PRI(priority)))) return;
+    if ((priority & LOG_FACMASK) == 0) priority |= facility_;
+
+    RecordWriter record(record_, kRecordSize - 1);
+    record.printf("<%d>", priority);
+    record.time(Mux::seconds());
+    int messageStart = record.length();
+    if (!ident_.empty()) record.printf("%s", ident_.c_str());
+    if (options_ & LOG_PID) record.printf("[%d]", int(::getpid()));
+    if (!ident_.empty()) record.printf(": ");
+    va_list args;
+    va_start(args, format);
+    record.vprintf(format, args);
+    va_end(args);
+
+    if (options_ & LOG_PERROR)
+        write_to_stderr(record_ + messageStart, record.length() - messageStart);
+    if (!connected_) reconnect();
+    if (connected_ && add_to_batch(record_, record.length() + 1)) return;
+    if (connected_) {
+        reconnect();
+        if (connected_ && add_to_batch(record_, record.length() + 1)) return;
+    }
+    disconnect();
+    if (options_ & LOG_CONS) write_to_console(record_ + messageStart);
+}
+
+// The socket is connected, so the batch names no address: a stream socket
+// refuses a named destination (EISCONN).
+bool SysLogManager::add_to_batch(const char* record, int length) {
+    std::memcpy(data_ + used_, record, size_t(length));
+    entries_[count_].iov_base = data_ + used_;
+    entries_[count_].iov_len = size_t(length);
+    used_ += length;
+    ++count_;
+    message_.msg_iovlen = size_t(count_);
+    if (count_ < kBatchRecords && used_ < kSendAt) return true;
+    return sendmsg() >= 0;
+}
+
+// A logger that restarted refuses the old connection: reconnect once and
+// send again before the batch is given up.
+int SysLogManager::sendmsg() {
+    int result = 0;
+    if (count_ > 0 && fd_ >= 0) {
+        result = int(::sendmsg(fd_, &message_, MSG_NOSIGNAL));
+        if (result < 0) {
+            reconnect();
+            if (connected_) result = int(::sendmsg(fd_, &message_, MSG_NOSIGNAL));
+            if (result < 0) disconnect();
+        }
+    }
+    clear_batch();
+    return result;
+}
+
+void SysLogManager::reconnect() {
+    disconnect();
+    int options = options_;
+    options_ |= LOG_NDELAY;
+    connect_logger();
+    options_ = options;
+}
+
+void SysLogManager::clear_batch() {
+    std::memset(&message_, 0, sizeof message_);
+    message_.msg_iov = entries_;
+    used_ = 0;
+    count_ = 0;
+}
+
+void SysLogManager::write_to_stderr(const char* text, int length) {
+    iovec parts[2] = {{const_cast<char*>(text), size_t(length)}, {const_cast<char*>("\n"), 1}};
+    bool endsLine = length > 0 && text[length - 1] == '\n';
+    ssize_t ignored = ::writev(STDERR_FILENO, parts, endsLine ? 1 : 2);
+    (void)ignored;
+}
+
+void SysLogManager::write_to_console(const char* text) {
+    int fd = ::open(board::path("/dev/console").c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return;
+    dprintf(fd, "%s\r\n", text);
+    ::close(fd);
+}
+
+// --- SysLogStreamBuf
+
+// Each line is one record; text after the last line end goes as a record of
+// its own. Text without a line end waits for more unless the area is full.
+int SysLogStreamBuf::sync() {
+    if (pbase() == nullptr) return 0;
+    char* end = pptr();
+    *end = '\0';
+    char* line = pbase();
+    char* lineEnd = next_line_end(line, end);
+    if (lineEnd == nullptr && end < epptr()) return 0;
+    while (lineEnd != nullptr) {
+        *lineEnd = '\0';
+        record(line);
+        line = lineEnd + 1;
+        lineEnd = next_line_end(line, end);
+    }
+    if (line < end) record(line);
+    empty_area();
+    flushed();
+    return 0;
+}
+
+void SysLogStreamBuf::record(const char* line) {
+    ::syslog(priority_, "%s", line);
+}
+
+void ManagedSysLogStreamBuf::record(const char* line) {
+    syslogManager.syslog(priority_, "%s", line);
+}
+
+void ManagedSysLogStreamBuf::flushed() {
+    syslogManager.sendmsg();
+}

@@ -1,0 +1,189 @@
+#include "runtime/sys_log.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+#include <ostream>
+
+#include "tests/runtime/test_logger.h"
+#include "tests/support/board_root.h"
+#include "tests/support/virtual_loop.h"
+
+namespace {
+
+using Records = std::vector<std::string>;
+
+class SysLog : public ::testing::Test {
+protected:
+    SysLog() {
+        ::setenv("TZ", "UTC0", 1);
+        ::tzset();
+    }
+    ~SysLog() override {
+        syslogManager.closelog();
+        syslogManager.openlog(nullptr, 0, LOG_USER);
+    }
+
+    // "<pri>time ident: text", stamped now.
+    static std::string record(int priority, const std::string& text,
+                              const std::string& ident = "vbx") {
+        return "<" + std::to_string(priority) + ">" + test::TestLogger::time_text() + ident + ": " +
+               text;
+    }
+
+    test::BoardRoot board_;
+    test::VirtualLoop loop_;
+    test::TestLogger logger_{board_};
+};
+
+TEST_F(SysLog, EveryLineOfOneFlushIsARecordOfOneSend) {
+    ASSERT_TRUE(logger_.ok());
+    syslogManager.openlog("vbx", LOG_NDELAY, 0);
+    ManagedSysLogStreamBuf buffer(LOG_DAEMON, LOG_NOTICE);
+    std::ostream log(&buffer);
+    log << "a\n\nb\n" << std::flush;
+    EXPECT_EQ((Records{record(29, "a"), record(29, ""), record(29, "b")}), logger_.next_batch());
+    EXPECT_EQ(Records{}, logger_.next_batch());
+}
+
+TEST_F(SysLog, SeveritiesAndFacilities) {
+    syslogManager.openlog("vbx", LOG_NDELAY, 0);
+    ManagedSysLogStreamBuf err(LOG_DAEMON, LOG_ERR), debug(LOG_DAEMON, LOG_DEBUG);
+    std::ostream(&err) << "e" << std::endl;
+    std::ostream(&debug) << "d" << std::endl;
+    EXPECT_EQ(Records{record(27, "e")}, logger_.next_batch());
+    EXPECT_EQ(Records{record(31, "d")}, logger_.next_batch());
+
+    syslogManager.syslog(LOG_INFO, "user %d", 1);  // the default facility
+    syslogManager.sendmsg();
+    EXPECT_EQ(Records{record(14, "user 1")}, logger_.next_batch());
+    syslogManager.openlog(nullptr, LOG_NDELAY | LOG_PID, LOG_LOCAL0);
+    syslogManager.syslog(LOG_INFO, "local");
+    syslogManager.sendmsg();
+    std::string pid = "[" + std::to_string(::getpid()) + "]";
+    EXPECT_EQ(Records{"<134>" + test::TestLogger::time_text() + "vbx" + pid + ": local"},
+              logger_.next_batch());
+}
+
+TEST_F(SysLog, TimeComesFromTheLoopClock) {
+    syslogManager.openlog("vbx", LOG_NDELAY, 0);
+    loop_.clock().set_us(1708022460ull * 1000000);  // 2024-02-15 18:41:00 UTC
+    syslogManager.syslog(LOG_DAEMON | LOG_NOTICE, "x");
+    syslogManager.sendmsg();
+    EXPECT_EQ(Records{"<29>Feb 15 18:41:00 vbx: x"}, logger_.next_batch());
+}
+
+TEST_F(SysLog, TextWithoutLineEndWaitsForIt) {
+    syslogManager.openlog("vbx", LOG_NDELAY, 0);
+    ManagedSysLogStreamBuf buffer(LOG_DAEMON, LOG_NOTICE);
+    std::ostream log(&buffer);
+    log << "100%d " << std::flush;
+    EXPECT_EQ(Records{}, logger_.next_batch());
+    log << "done\nrest" << std::flush;  // text after the last line end goes too
+    EXPECT_EQ((Records{record(29, "100%d done"), record(29, "rest")}), logger_.next_batch());
+}
+
+TEST_F(SysLog, FullBufferIsOneRecordCutTo1022Characters) {
+    syslogManager.openlog("vbx", LOG_NDELAY, 0);
+    ManagedSysLogStreamBuf buffer(LOG_DAEMON, LOG_NOTICE);
+    std::ostream log(&buffer);
+    log << std::string(16383, 'x') << std::flush;
+    Records records = logger_.next_batch();
+    ASSERT_EQ(1u, records.size());
+    EXPECT_EQ(1022u, records[0].size());
+    EXPECT_EQ(record(29, std::string(1022 - record(29, "").size(), 'x')), records[0]);
+
+    syslogManager.syslog(LOG_NOTICE, "%s", std::string(5000, 'y').c_str());
+    syslogManager.sendmsg();
+    records = logger_.next_batch();
+    ASSERT_EQ(1u, records.size());
+    EXPECT_EQ(1022u, records[0].size());
+}
+
+TEST_F(SysLog, BatchGoesAtOnceWhenFull) {
+    syslogManager.openlog("vbx", LOG_NDELAY, 0);
+    for (int i = 0; i < 300; ++i) syslogManager.syslog(LOG_NOTICE, "r%d", i);
+    Records first = logger_.next_batch();
+    ASSERT_EQ(256u, first.size());
+    EXPECT_EQ(record(13, "r255"), first.back());
+    EXPECT_EQ(Records{}, logger_.next_batch());
+    syslogManager.sendmsg();
+    EXPECT_EQ(44u, logger_.next_batch().size());
+
+    // Records of the greatest size, 1023 bytes: the thirteenth passes 12289.
+    std::string text(2000, 'z');
+    for (int i = 0; i < 12; ++i) syslogManager.syslog(LOG_NOTICE, "%s", text.c_str());
+    EXPECT_EQ(Records{}, logger_.next_batch());
+    syslogManager.syslog(LOG_NOTICE, "%s", text.c_str());
+    EXPECT_EQ(13u, logger_.next_batch().size());
+}
+
+TEST_F(SysLog, StreamLoggerIsReachedThroughAStreamSocket) {
+    test::TestLogger streamLogger(board_, SOCK_STREAM);
+    ASSERT_TRUE(streamLogger.ok());
+    syslogManager.openlog("vbx", LOG_NDELAY, 0);
+    EXPECT_EQ(SOCK_STREAM, syslogManager.socket_type());
+    ManagedSysLogStreamBuf buffer(LOG_DAEMON, LOG_NOTICE);
+    std::ostream log(&buffer);
+    log << "one\ntwo\n" << std::flush;
+    log << "three" << std::endl;
+    EXPECT_EQ((Records{record(29, "one"), record(29, "two"), record(29, "three")}),
+              streamLogger.stream_records());
+}
+
+TEST_F(SysLog, RestartedLoggerGetsTheNextFlush) {
+    auto first = std::make_unique<test::TestLogger>(board_);
+    syslogManager.openlog("vbx", LOG_NDELAY, 0);
+    ManagedSysLogStreamBuf buffer(LOG_DAEMON, LOG_NOTICE);
+    std::ostream log(&buffer);
+    log << "before" << std::endl;
+    EXPECT_EQ(Records{record(29, "before")}, first->next_batch());
+
+    first.reset();
+    test::TestLogger restarted(board_);  // a new socket at the same path
+    log << "after" << std::endl;
+    EXPECT_EQ(Records{record(29, "after")}, restarted.next_batch());
+}
+
+TEST_F(SysLog, WithoutLoggerRecordsGoToTheConsoleWhenAsked) {
+    board_.write_file("/dev/console", "");
+    ::unlink((board_.dir() + "/dev/log").c_str());
+    syslogManager.openlog("vbx", LOG_NDELAY | LOG_CONS, 0);
+    EXPECT_FALSE(syslogManager.connected());
+    syslogManager.syslog(LOG_NOTICE, "lost");
+    EXPECT_EQ("vbx: lost\r\n", board_.read_file("/dev/console"));
+
+    syslogManager.openlog("vbx", LOG_NDELAY, 0);
+    syslogManager.syslog(LOG_NOTICE, "dropped");
+    EXPECT_EQ("vbx: lost\r\n", board_.read_file("/dev/console"));
+}
+
+TEST_F(SysLog, PerrorCopiesTheMessageToStandardError) {
+    int pipeEnds[2];
+    ASSERT_EQ(0, ::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK));
+    Fd readEnd(pipeEnds[0]), writeEnd(pipeEnds[1]);
+    Fd savedStderr(::dup(STDERR_FILENO));
+    ::dup2(writeEnd.get(), STDERR_FILENO);
+    syslogManager.openlog("vbx", LOG_NDELAY | LOG_PERROR, 0);
+    syslogManager.syslog(LOG_NOTICE, "to both");
+    syslogManager.syslog(LOG_NOTICE, "ends\n");
+    ::dup2(savedStderr.get(), STDERR_FILENO);
+    char text[64] = {};
+    ASSERT_GT(::read(readEnd.get(), text, sizeof text - 1), 0);
+    EXPECT_STREQ("vbx: to both\nvbx: ends\n", text);
+}
+
+TEST_F(SysLog, CloseLogRestoresTheDefaults) {
+    syslogManager.openlog("vbx", LOG_NDELAY, 0);
+    syslogManager.syslog(LOG_NOTICE, "pending");
+    syslogManager.closelog();
+    EXPECT_FALSE(syslogManager.connected());
+    EXPECT_EQ("syslog-ox", syslogManager.ident());
+    EXPECT_EQ(0, syslogManager.sendmsg());
+    EXPECT_EQ(Records{}, logger_.next_batch());
+}
+
+}  // namespace
