@@ -1,0 +1,26 @@
+#pragma once
+// Plain sockets on the loopback interface for tests that talk to the
+// server's links. Every socket is non-blocking: a test never waits on one,
+// it pumps loop passes instead.
+
+#include <string>
+
+#include "runtime/fd.h"
+
+namespace test {
+
+// A TCP port that nobody listens on at this moment (the kernel's pick).
+unsigned short free_port();
+// A non-blocking connection to 127.0.0.1:port, under way or established.
+Fd connect_loopback(unsigned short port);
+// Writes all of `bytes`; false when the socket refused some.
+bool write_bytes(int fd, const std::string& bytes);
+// What the socket holds right now; `closed` tells whether the peer has
+// closed (or reset) the connection.
+std::string read_available(int fd, bool* closed = nullptr);
+// Both ends of one established loopback TCP connection.
+void tcp_pair(Fd& a, Fd& b);
+// A listening socket on 127.0.0.1 at a port of the kernel's choosing.
+Fd listen_loopback(unsigned short& port);
+
+}  // namespace test
