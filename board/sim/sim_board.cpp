@@ -180,6 +180,24 @@ int Board::open(const char* path, int flags) {
     return sv[0];
 }
 
+// Runs one call on a channel: an injected failure or the model's answer
+// (which may add to the journal entry), journaled with errno kept for the
+// caller.
+template <class ModelCall>
+long Board::journaled(Call call, ModelCall model_call) {
+    long r;
+    if (take_failure(call.op, call.path, call.request))
+        r = -1;
+    else
+        r = model_call(call);
+    int saved = errno;
+    call.result = r;
+    call.error = r < 0 ? saved : 0;
+    record(std::move(call));
+    errno = saved;
+    return r;
+}
+
 int Board::ioctl(int fd, uint32_t request, void* arg) {
     Channel* c = find(fd);
     if (c == nullptr) {
@@ -187,17 +205,8 @@ int Board::ioctl(int fd, uint32_t request, void* arg) {
         return -1;
     }
     Call call{Op::Ioctl, c->path(), request, record_bytes(request, arg)};
-    int r;
-    if (take_failure(Op::Ioctl, c->path(), request))
-        r = -1;
-    else
-        r = c->model().ioctl(*c, request, arg);
-    call.result = r;
-    call.error = r < 0 ? errno : 0;
-    int saved = errno;
-    record(std::move(call));
-    errno = saved;
-    return r;
+    return static_cast<int>(
+        journaled(std::move(call), [&](Call&) { return c->model().ioctl(*c, request, arg); }));
 }
 
 int Board::ioctl_value(int fd, uint32_t request, unsigned long value) {
@@ -208,41 +217,19 @@ int Board::ioctl_value(int fd, uint32_t request, unsigned long value) {
     }
     Call call{Op::Ioctl, c->path(), request};
     call.value = value;
-    int r;
-    if (take_failure(Op::Ioctl, c->path(), request))
-        r = -1;
-    else
-        r = c->model().ioctl_value(*c, request, value);
-    call.result = r;
-    call.error = r < 0 ? errno : 0;
-    int saved = errno;
-    record(std::move(call));
-    errno = saved;
-    return r;
+    return static_cast<int>(
+        journaled(std::move(call), [&](Call&) { return c->model().ioctl_value(*c, request, value); }));
 }
 
 ssize_t Board::read(int fd, void* buf, size_t count) {
     Channel* c = find(fd);
     if (c == nullptr) return ::read(fd, buf, count);
-    if (take_failure(Op::Read, c->path(), 0)) {
-        int saved = errno;
-        Call call{Op::Read, c->path()};
-        call.result = -1;
-        call.error = saved;
-        record(std::move(call));
-        errno = saved;
-        return -1;
-    }
-    ssize_t r = c->model().read(*c, buf, count);
-    if (r == -2) r = ::read(fd, buf, count);
-    int saved = errno;
-    Call call{Op::Read, c->path()};
-    if (r > 0) call.data.assign(static_cast<uint8_t*>(buf), static_cast<uint8_t*>(buf) + r);
-    call.result = r;
-    call.error = r < 0 ? saved : 0;
-    record(std::move(call));
-    errno = saved;
-    return r;
+    return journaled(Call{Op::Read, c->path()}, [&](Call& call) -> long {
+        ssize_t r = c->model().read(*c, buf, count);
+        if (r == -2) r = ::read(fd, buf, count);
+        if (r > 0) call.data.assign(static_cast<uint8_t*>(buf), static_cast<uint8_t*>(buf) + r);
+        return r;
+    });
 }
 
 ssize_t Board::write(int fd, const void* buf, size_t count) {
@@ -250,17 +237,7 @@ ssize_t Board::write(int fd, const void* buf, size_t count) {
     if (c == nullptr) return ::write(fd, buf, count);
     const uint8_t* p = static_cast<const uint8_t*>(buf);
     Call call{Op::Write, c->path(), 0, std::vector<uint8_t>(p, p + count)};
-    ssize_t r;
-    if (take_failure(Op::Write, c->path(), 0))
-        r = -1;
-    else
-        r = c->model().write(*c, buf, count);
-    int saved = errno;
-    call.result = r;
-    call.error = r < 0 ? saved : 0;
-    record(std::move(call));
-    errno = saved;
-    return r;
+    return journaled(std::move(call), [&](Call&) { return c->model().write(*c, buf, count); });
 }
 
 }  // namespace board::sim

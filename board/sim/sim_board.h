@@ -123,6 +123,8 @@ private:
     };
     Channel* find(int fd);
     bool take_failure(Op op, const std::string& path, uint32_t request);
+    template <class ModelCall>
+    long journaled(Call call, ModelCall model_call);
     void drop_closed();
     void record(Call call) { journal_.push_back(std::move(call)); }
 
