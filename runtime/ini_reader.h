@@ -61,7 +61,8 @@ public:
             }
         }
         char* end = nullptr;
-        long number = std::strtol(text, &end, 0);
+        // long long: the board's long is 32 bits and would clip 0xFFFFFFFF.
+        long long number = std::strtoll(text, &end, 0);
         if (*text == '\0' || *end != '\0') return false;
         *variable_ = static_cast<T>(number);
         return true;

@@ -171,4 +171,11 @@ TEST(IniReader, EnumeratedNumbers) {
     EXPECT_EQ(Mode::serial, mode);
 }
 
+TEST(IniReader, FullWidthUnsignedNumberIsNotClipped) {
+    uint32_t mask = 0;
+    IniFile::Private::TKeyValue<uint32_t> kv(&mask, "mask", nullptr);
+    EXPECT_TRUE(kv.do_parse("0xFFFFFFFF"));
+    EXPECT_EQ(0xFFFFFFFFu, mask) << "the board's long is 32 bits";
+}
+
 }  // namespace
