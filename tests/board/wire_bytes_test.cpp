@@ -6,10 +6,16 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "asn1/asn1.h"
+#include "link/tpkt_protocol.h"
 #include "runtime/inet4_addr.h"
 #include "tests/asn1/per_test_util.h"
 #include "tests/board/byte_view.h"
+#include "tests/link/stack_probe.h"
+#include "tests/support/tpkt.h"
+#include "tests/support/virtual_loop.h"
 
 namespace {
 
@@ -59,6 +65,34 @@ TEST(WireBytes, PerIntegersAreMostSignificantOctetFirst) {
 TEST(WireBytes, PerBmpCharactersAreTwoOctetsMostSignificantFirst) {
     ASN1::BMPString text(L"\u20ACA");
     EXPECT_EQ("0220AC0041", ::Test::perHex(text));
+}
+
+// TPKT: version 3, reserved 0, then the frame length (header included) high
+// octet first. 0x0102 needs both octets.
+TEST(WireBytes, TpktLengthIsHighOctetFirstBothWays) {
+    test::VirtualLoop loop;
+    test::IdleDescriptor idle;
+    test::OwnerProbe stack;
+    auto* wire = new test::WireProbe;
+    stack.add_protocol_tail(wire);
+    stack.add_protocol_tail(new Tpkt_protocol);
+    const std::string payload(0x0102 - Tpkt_protocol::header_size, '\x5A');
+    std::string payload_text = "5A";
+    for (size_t i = 1; i < payload.size(); ++i) payload_text += " 5A";
+
+    Packet down;
+    stack.prepare_head(down);
+    down.put(payload.data(), static_cast<unsigned>(payload.size()));
+    stack.message(down);
+    EXPECT_EQ((std::vector<std::string>{"03 00 01 02 " + payload_text}), wire->sent);
+
+    const std::string frame = test::tpkt_frame(payload);
+    EXPECT_EQ((Bytes{0x03, 0x00, 0x01, 0x02}), Bytes(frame.begin(), frame.begin() + 4));
+    Packet up;
+    up.reserve_head(0);
+    up.put(frame.data(), static_cast<unsigned>(frame.size()));
+    wire->on_message(up);
+    EXPECT_EQ((std::vector<std::string>{payload_text}), stack.frames);
 }
 
 }  // namespace
