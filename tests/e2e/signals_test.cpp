@@ -1,0 +1,1 @@
+// The running server executable: start-up, signals, status dump and stop.

@@ -1,0 +1,127 @@
+#include "tests/support/server_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace test {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int remaining_ms(Clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+void close_fd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+}  // namespace
+
+ServerProcess::ServerProcess(const std::string& program, const std::vector<std::string>& args) {
+    int outPipe[2], errPipe[2];
+    if (::pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    if (::pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
+
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+
+    int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    outFd_ = outPipe[0];
+    errFd_ = errPipe[0];
+    if (rc != 0) {
+        close_fd(outFd_);
+        close_fd(errFd_);
+        throw std::runtime_error("cannot start " + program);
+    }
+}
+
+ServerProcess::~ServerProcess() {
+    if (!exited_) {
+        ::kill(pid_, SIGKILL);
+        reap(0);
+    }
+    close_fd(outFd_);
+    close_fd(errFd_);
+}
+
+bool ServerProcess::signal(int sig) const { return !exited_ && ::kill(pid_, sig) == 0; }
+
+bool ServerProcess::wait_for_output(const std::string& text, int timeoutMs) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (out_.find(text) != std::string::npos || err_.find(text) != std::string::npos)
+            return true;
+        if ((outFd_ < 0 && errFd_ < 0) || remaining_ms(deadline) == 0) return false;
+        collect(remaining_ms(deadline));
+    }
+}
+
+int ServerProcess::wait_exit(int timeoutMs) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    // The pipes close when the child ends (unless it handed them on).
+    while ((outFd_ >= 0 || errFd_ >= 0) && remaining_ms(deadline) > 0)
+        collect(remaining_ms(deadline));
+    while (!exited_ && !reap(WNOHANG) && remaining_ms(deadline) > 0)
+        collect(std::min(remaining_ms(deadline), 10));
+    if (!exited_) {
+        ::kill(pid_, SIGKILL);
+        reap(0);
+        return -1;
+    }
+    return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+}
+
+void ServerProcess::collect(int timeoutMs) {
+    pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
+    if (::poll(fds, 2, timeoutMs) <= 0) return;
+    int* owners[2] = {&outFd_, &errFd_};
+    std::string* texts[2] = {&out_, &err_};
+    for (int k = 0; k < 2; ++k) {
+        if (!fds[k].revents) continue;
+        char buf[4096];
+        ssize_t n = ::read(*owners[k], buf, sizeof buf);
+        if (n > 0)
+            texts[k]->append(buf, static_cast<size_t>(n));
+        else if (n == 0 || errno != EINTR)
+            close_fd(*owners[k]);
+    }
+}
+
+bool ServerProcess::reap(int options) {
+    int status = 0;
+    pid_t r;
+    do {
+        r = ::waitpid(pid_, &status, options);
+    } while (r < 0 && errno == EINTR);
+    if (r != pid_) return false;
+    status_ = status;
+    exited_ = true;
+    return true;
+}
+
+}  // namespace test

@@ -1,0 +1,58 @@
+#pragma once
+// Runs the built server executable as a child process for black-box tests:
+// its standard output and error are collected, signals are sent to it and
+// its exit status is awaited. Waits are bounded by deadlines and end as soon
+// as the awaited text or exit arrives.
+//
+//   test::BoardRoot board;                       // the child inherits BOARD_ROOT
+//   test::ServerProcess server("build/server/server", {"--port", "30000"});
+//   ASSERT_TRUE(server.wait_for_output("Starting server "));
+//   server.signal(SIGTERM);
+//   EXPECT_EQ(0, server.wait_exit());
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace test {
+
+class ServerProcess {
+public:
+    static constexpr int default_timeout_ms = 20000;
+
+    ServerProcess(const std::string& program, const std::vector<std::string>& args);
+    // A child still running is killed.
+    ~ServerProcess();
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
+    bool signal(int sig) const;
+    // True once `text` has appeared on standard output or error (since the
+    // start); false when the child ended or the time ran out first.
+    bool wait_for_output(const std::string& text, int timeoutMs = default_timeout_ms);
+    // The exit status; -1 when the child was killed by a signal or does not
+    // end in time (it is then killed).
+    int wait_exit(int timeoutMs = default_timeout_ms);
+
+    const std::string& out() const { return out_; }
+    const std::string& err() const { return err_; }
+    // Both streams, for failure messages.
+    std::string output() const { return "stdout:\n" + out_ + "stderr:\n" + err_; }
+
+private:
+    // Reads what both pipes hold, waiting at most `timeoutMs` for something.
+    void collect(int timeoutMs);
+    bool reap(int options);
+
+    pid_t pid_ = -1;
+    int outFd_ = -1;
+    int errFd_ = -1;
+    int status_ = -1;
+    bool exited_ = false;
+    std::string out_;
+    std::string err_;
+};
+
+}  // namespace test
