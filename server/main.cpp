@@ -8,7 +8,11 @@
 #include <iostream>
 #include <memory>
 
+#include <sstream>
+
 #include "board/paths.h"
+#include "runtime/child_wait.h"
+#include "runtime/daemon.h"
 #include "runtime/ini_file.h"
 #include "runtime/multiplexer.h"
 #include "runtime/process.h"
@@ -81,6 +85,18 @@ Options ParseCommandLine(int argc, char** argv) {
     return options;
 }
 
+// Detaches and sends the three output streams to syslog as "vbx-<tag>".
+void RunDaemon() {
+    std::ostringstream identity;
+    identity << "vbx-";
+    Version::current.put(identity);
+    Daemon::Params params;
+    params.mode = Daemon::toSyslog;
+    params.keepDirectory = false;
+    params.name = identity.str();
+    Daemon::Init(params);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -100,10 +116,13 @@ int main(int argc, char** argv) {
         std::exit(2);
     }
 
+    if (options.daemon) RunDaemon();
     auto pidFile = std::make_unique<Linux::Run>("server");
 
     std::cout << "Starting server [" << Version::current << "], port=" << options.port
               << std::endl;
+
+    ChildWait::Activate();
 
     Dpc signalCheck;
     signalCheck.Bind(new DpcHandler1(CheckSignals));

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -122,6 +123,34 @@ bool ServerProcess::reap(int options) {
     status_ = status;
     exited_ = true;
     return true;
+}
+
+FileWatch::FileWatch(const std::string& dir) {
+    fd_ = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (fd_ < 0 || ::inotify_add_watch(fd_, dir.c_str(), IN_CLOSE_WRITE) < 0)
+        throw std::runtime_error("cannot watch " + dir);
+}
+
+FileWatch::~FileWatch() { close_fd(fd_); }
+
+bool FileWatch::wait_written(const std::string& name, int timeoutMs) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        auto seen = std::find(written_.begin(), written_.end(), name);
+        if (seen != written_.end()) {
+            written_.erase(seen);
+            return true;
+        }
+        pollfd entry{fd_, POLLIN, 0};
+        if (::poll(&entry, 1, remaining_ms(deadline)) <= 0) return false;
+        alignas(inotify_event) char buf[4096];
+        ssize_t n = ::read(fd_, buf, sizeof buf);
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buf + at);
+            if (event->len) written_.push_back(event->name);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
 }
 
 }  // namespace test
