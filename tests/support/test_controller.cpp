@@ -1,0 +1,174 @@
+#include "tests/support/test_controller.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <stdexcept>
+
+#include "asn1/per_decoder.h"
+#include "asn1/per_encoder.h"
+#include "link/control_links.h"
+#include "link/heartbeat.h"
+#include "tests/support/loopback.h"
+
+namespace test {
+
+// ---- ServerHarness
+
+ServerHarness::ServerHarness() : ServerHarness({&HeartBeatCtl::instance()}) {}
+
+ServerHarness::ServerHarness(const std::vector<CtrlSrv::Service*>& services)
+    : port_(free_port()) {
+    CtrlSrv::ctrlServer.reset_for_test();
+    for (CtrlSrv::Service* service : services) CtrlSrv::ctrlServer.Bind(service);
+    CtrlSrv::ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port_));
+}
+
+// The services hear their disconnect (and drop their timers) while the loop
+// still knows them.
+ServerHarness::~ServerHarness() { CtrlSrv::ctrlServer.reset_for_test(); }
+
+bool ServerHarness::serving() const {
+    const Control::Service* link = CtrlSrv::ctrlServer.connection();
+    return link && link->connected();
+}
+
+// ---- TestController
+
+bool TestController::connect() {
+    socket_ = connect_loopback(server_.port());
+    for (unsigned i = 0; i < default_passes; ++i) {
+        server_.pump();
+        const Control::Service* link = CtrlSrv::ctrlServer.connection();
+        if (link && link->connected() && link->peer() == address()) return true;
+        if (!collect()) return false;  // refused
+    }
+    return false;
+}
+
+std::string TestController::address() const {
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    ::getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&local), &length);
+    char text[INET_ADDRSTRLEN];
+    ::inet_ntop(AF_INET, &local.sin_addr, text, sizeof text);
+    return std::string(text) + ":" + std::to_string(ntohs(local.sin_port));
+}
+
+void TestController::send(const LGCP::Command& command, std::optional<int> seq,
+                          std::optional<unsigned> slot) {
+    LGCP::Message message;
+    if (seq) message.set_seq(*seq);
+    message.get_pdu().set_command(command);
+    if (slot && *slot > CtrlSrv::Server::max_slot) return send_frame(encode_with_slot(message, *slot));
+    if (slot) message.set_slot(*slot);
+    send(message);
+}
+
+void TestController::send(const LGCP::Message& message) { send_frame(encode(message)); }
+
+void TestController::send_frame(const std::string& payload) { send_raw(tpkt_frame(payload)); }
+
+void TestController::send_raw(const std::string& bytes) {
+    if (!write_bytes(socket_.get(), bytes)) throw std::runtime_error("the server does not read");
+}
+
+bool TestController::collect() {
+    bool closed = false;
+    reader_.feed(read_available(socket_.get(), &closed));
+    std::string payload;
+    while (reader_.next(payload)) {
+        LGCP::Message message;
+        ASN1::PERDecoder decoder(payload.data(), payload.data() + payload.size());
+        if (message.accept(decoder))
+            received_.push_back(message);
+        else
+            ++undecodable_;
+    }
+    return !closed;
+}
+
+std::optional<LGCP::Message> TestController::receive(unsigned passes) {
+    return receive_until([](const LGCP::Message&) { return true; }, passes);
+}
+
+std::optional<LGCP::Message> TestController::receive_until(
+    const std::function<bool(const LGCP::Message&)>& wanted, unsigned passes) {
+    for (unsigned i = 0;; ++i) {
+        collect();
+        while (!received_.empty()) {
+            LGCP::Message message = received_.front();
+            received_.pop_front();
+            if (wanted(message)) return message;
+        }
+        if (i == passes) return std::nullopt;
+        server_.pump();
+    }
+}
+
+bool TestController::closed_by_server(unsigned passes) {
+    for (unsigned i = 0; i < passes; ++i) {
+        if (!collect()) return true;
+        server_.pump();
+    }
+    return !collect();
+}
+
+// ---- Builders and readers
+
+LGCP::Command ping() { return command(LGCP::Command::Alternative::ping); }
+
+LGCP::Command command(LGCP::Command::Alternative alternative) {
+    LGCP::Command c;
+    c.setSelection(static_cast<int>(alternative), nullptr);
+    c.createSelection();
+    return c;
+}
+
+std::string encode(const LGCP::Message& message) {
+    std::vector<char> octets;
+    ASN1::PEREncoder encoder(octets);
+    if (!message.accept(encoder)) throw std::invalid_argument("the message does not encode");
+    return std::string(octets.begin(), octets.end());
+}
+
+// A slot of 0..1023 travels as two aligned octets, which hold any 16-bit
+// value: the octets that differ between slot 0 and slot 1023 are the slot's.
+std::string encode_with_slot(LGCP::Message message, unsigned slot) {
+    message.set_slot(0);
+    std::string low = encode(message);
+    message.set_slot(CtrlSrv::Server::max_slot);
+    const std::string high = encode(message);
+    for (size_t i = 0; i + 1 < low.size(); ++i) {
+        if (low[i] == 0 && low[i + 1] == 0 && high[i] == 0x03 && high[i + 1] == char(0xFF)) {
+            low[i] = static_cast<char>(slot >> 8);
+            low[i + 1] = static_cast<char>(slot & 0xFF);
+            return low;
+        }
+    }
+    throw std::logic_error("no slot octets found");
+}
+
+std::optional<int> seq_of(const LGCP::Message& message) {
+    if (!message.has_seq()) return std::nullopt;
+    return message.get_seq()->getValue();
+}
+
+std::optional<unsigned> slot_of(const LGCP::Message& message) {
+    if (!message.has_slot()) return std::nullopt;
+    return message.get_slot()->getValue();
+}
+
+bool is_success(const LGCP::Message& message) {
+    const LGCP::Response* response = message.get_pdu().get_response();
+    return response && response->is_success();
+}
+
+std::optional<LGCP::ErrorCause::NamedNumber> error_of(const LGCP::Message& message) {
+    const LGCP::Response* response = message.get_pdu().get_response();
+    if (!response || !response->is_error()) return std::nullopt;
+    return response->get_error()->getValue();
+}
+
+}  // namespace test
