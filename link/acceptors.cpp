@@ -15,6 +15,10 @@ namespace Control {
 
 namespace {
 
+// The TCP_INFO record as the board's kernel writes it; a shorter answer
+// (user-mode emulators pass the option on as one int) is no record.
+constexpr socklen_t kTcpInfoSize = 92;
+static_assert(sizeof(tcp_info) >= kTcpInfoSize, "the record fits");
 constexpr uint8_t kTcpEstablished = 1;
 constexpr uint8_t kCaOpen = 0;
 // Chances a controller under close watch gets before it is dropped.
@@ -163,8 +167,9 @@ void AcceptorNetCheckConnection::CheckConnection() {
         const std::string from = "connection from " + peer() + " closed: ";
         bool drop = false;
         tcp_info info{};
-        socklen_t length = sizeof info;
-        if (::getsockopt(checkFd_.get(), IPPROTO_TCP, TCP_INFO, &info, &length) == 0) {
+        socklen_t length = kTcpInfoSize;
+        if (::getsockopt(checkFd_.get(), IPPROTO_TCP, TCP_INFO, &info, &length) == 0 &&
+            length >= kTcpInfoSize) {
             if (info.tcpi_state != kTcpEstablished) {
                 say(from + "tcp socket change state.");
                 drop = true;
