@@ -95,13 +95,12 @@ const Measure& Service::get_write_measure() const { return strm_->write_measure(
 
 unsigned Service::GetOverflowCounter() const { return strm_->overflow_counter(); }
 
-bool Service::StartConnection(const Fd& fd, const std::string& peer) {
+void Service::StartConnection(const Fd& fd, const std::string& peer) {
     peer_ = peer;
     state_ = State::Connected;
     strm_->attach(fd);
     activate();
     if (notify_ && state_ == State::Connected) notify_->OnConnect();
-    return true;
 }
 
 void Service::on_message(Packet& packet) {
@@ -136,12 +135,14 @@ bool ServiceNet::Connected(const Fd& fd, const INet4::Addr& peer) {
     if (::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0 && verbose())
         std::cerr << "fail to turn off Nagle algorithm." << std::endl;
     peerAddr = peer;
-    return StartConnection(fd, peerAddr.GetString());
+    StartConnection(fd, peerAddr.GetString());
+    return true;
 }
 
 bool ServiceUnix::Connected(const Fd& fd, const std::string& path) {
     if (state() == State::Deactivating) return false;
-    return StartConnection(fd, path);
+    StartConnection(fd, path);
+    return true;
 }
 
 }  // namespace Control

@@ -73,8 +73,8 @@ protected:
     // The deferred end of a disconnect.
     void OnDeactivateDPC();
     // Takes a connected socket: the stack is attached and activated and the
-    // notify hears OnConnect. False (and nothing done) while Deactivating.
-    bool StartConnection(const Fd& fd, const std::string& peer);
+    // notify hears OnConnect.
+    void StartConnection(const Fd& fd, const std::string& peer);
     void set_verbose(bool verbose) { verbose_ = verbose; }
 
 private:
