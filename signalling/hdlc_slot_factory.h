@@ -1,0 +1,19 @@
+#pragma once
+// The factory of the HDLC data slots.
+
+#include "slots/slot_factory.h"
+
+class HdlcSlotFactory : public SlotFactory {
+public:
+    static HdlcSlotFactory& instance() {
+        static HdlcSlotFactory factory;
+        return factory;
+    }
+
+    const char* GetName() const override { return "HdlcSlotFactory"; }
+    Slot* INewSlot(const LGCP::CreateParams&) override { return nullptr; }
+    void Query(LGCP::Resources&) override {}
+
+private:
+    HdlcSlotFactory() = default;
+};

@@ -1,0 +1,19 @@
+#pragma once
+// The factory of the echo slots.
+
+#include "slots/slot_factory.h"
+
+class EchoFactory : public SlotFactory {
+public:
+    static EchoFactory& instance() {
+        static EchoFactory factory;
+        return factory;
+    }
+
+    const char* GetName() const override { return "Echo"; }
+    Slot* INewSlot(const LGCP::CreateParams&) override { return nullptr; }
+    void Query(LGCP::Resources&) override {}
+
+private:
+    EchoFactory() = default;
+};

@@ -1,0 +1,19 @@
+#pragma once
+// The factory of the pass-through slots.
+
+#include "slots/slot_factory.h"
+
+class ExtFactory : public SlotFactory {
+public:
+    static ExtFactory& instance() {
+        static ExtFactory factory;
+        return factory;
+    }
+
+    const char* GetName() const override { return "Ext"; }
+    Slot* INewSlot(const LGCP::CreateParams&) override { return nullptr; }
+    void Query(LGCP::Resources&) override {}
+
+private:
+    ExtFactory() = default;
+};

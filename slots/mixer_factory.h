@@ -1,0 +1,23 @@
+#pragma once
+// The factory of the conference mixer inputs and outputs.
+
+#include "slots/slot_factory.h"
+
+namespace Mixer {
+
+class MixerFactory : public SlotFactory {
+public:
+    static MixerFactory& instance() {
+        static MixerFactory factory;
+        return factory;
+    }
+
+    const char* GetName() const override { return "Mixer"; }
+    Slot* INewSlot(const LGCP::CreateParams&) override { return nullptr; }
+    void Query(LGCP::Resources&) override {}
+
+private:
+    MixerFactory() = default;
+};
+
+}  // namespace Mixer

@@ -1,0 +1,19 @@
+#pragma once
+// The factory of the DSP and HDLC modem slots.
+
+#include "slots/slot_factory.h"
+
+class ModemFactory : public SlotFactory {
+public:
+    static ModemFactory& instance() {
+        static ModemFactory factory;
+        return factory;
+    }
+
+    const char* GetName() const override { return "Modem"; }
+    Slot* INewSlot(const LGCP::CreateParams&) override { return nullptr; }
+    void Query(LGCP::Resources&) override {}
+
+private:
+    ModemFactory() = default;
+};

@@ -1,0 +1,186 @@
+// The SNMP agent links: read from the "snmpagent" sections, connected to an
+// agent that the test plays on loopback.
+#include <sys/socket.h>
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <sstream>
+
+#include "asn1/per_decoder.h"
+#include "asn1/per_encoder.h"
+#include "monitoring/snmp_agent.h"
+#include "tests/support/board_root.h"
+#include "tests/support/loopback.h"
+#include "tests/support/stream_capture.h"
+#include "tests/support/tpkt.h"
+#include "tests/support/virtual_loop.h"
+
+namespace {
+
+class Listener : public ISnmpAgentNotify {
+public:
+    void OnSnmpAgentConnect(const std::string& name) override { connected.push_back(name); }
+    std::vector<std::string> connected;
+};
+
+class SnmpAgents : public ::testing::Test {
+protected:
+    void configure(const std::string& text) {
+        std::istringstream in(text);
+        in >> file;
+        feed.CreateInstances(file["snmpagent"]);
+        feed.Bind(&listener);
+    }
+
+    const SnmpAgentInstance& agent(size_t index) const {
+        auto it = feed.instances().begin();
+        std::advance(it, index);
+        return **it;
+    }
+
+    test::BoardRoot board;
+    test::VirtualLoop loop;
+    test::IdleDescriptor idle;
+    test::StreamCapture notices{std::cout};
+    test::StreamCapture errors{std::cerr};
+    test::StreamCapture progress{std::clog};
+    IniFile::File file;
+    Listener listener;
+    SnmpAgentCtrl feed;
+};
+
+TEST_F(SnmpAgents, AreReadOnePerSection) {
+    configure(
+        "[snmpagent]\nhost = 10.0.0.5:7001\nname = zemb\n"
+        "[snmpagent]\nhost = 10.0.0.6\nname = varkgw\n"
+        "[snmpagent]\nhost = 10.0.0.7:7001\nname = anything\n"
+        "[snmpagent]\nhost = 10.0.0.8:7002\nname = 6\n"
+        "[snmpagent]\nname = varkgw.ox\n");
+    ASSERT_EQ(5u, feed.instances().size());
+
+    ASSERT_TRUE(agent(0).link());
+    EXPECT_EQ("snmpagent.zemb 10.0.0.5:7001", agent(0).link()->service_name());
+    EXPECT_EQ(SnmpAgentInstance::zemb, agent(0).addressType());
+
+    EXPECT_FALSE(agent(1).link());  // no port: no link, and no complaint
+    EXPECT_EQ(SnmpAgentInstance::varkgw, agent(1).addressType());
+
+    EXPECT_FALSE(agent(2).link());
+    ASSERT_TRUE(agent(3).link());
+    EXPECT_EQ(6, agent(3).addressType());
+    EXPECT_FALSE(agent(4).link());
+
+    EXPECT_EQ("snmpagent: required key \"name\" has invalid value=\"anything\", line 9\n"
+              "snmpagent: required key \"host\" not present, line 13\n",
+              errors.str());
+}
+
+TEST_F(SnmpAgents, WithABadAddressOrPortGetNoLink) {
+    configure(
+        "[snmpagent]\nhost = gateway:7001\nname = zemb\n"
+        "[snmpagent]\nhost = 10.0.0.5:0\nname = zemb\n"
+        "[snmpagent]\nhost = 10.0.0.5:70000\nname = zemb\n");
+    for (size_t i = 0; i < 3; ++i) EXPECT_FALSE(agent(i).link()) << i;
+    EXPECT_EQ("snmpagent: key \"host\" has invalid value=\"gateway:7001\", line 2\n"
+              "snmpagent: key \"host\" has invalid value=\"10.0.0.5:0\", line 5\n"
+              "snmpagent: key \"host\" has invalid value=\"10.0.0.5:70000\", line 8\n",
+              errors.str());
+}
+
+// An agent on loopback that the feed connects to.
+class LiveAgent : public SnmpAgents {
+protected:
+    void SetUp() override {
+        listener_ = test::listen_loopback(port);
+        configure("[snmpagent]\nhost = 127.0.0.1:" + std::to_string(port) + "\nname = zemb\n");
+        loop.pump(2);
+        socket.reset(::accept4(listener_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        ASSERT_TRUE(socket);
+        header = "snmpagent.zemb 127.0.0.1:" + std::to_string(port);
+    }
+
+    SnmpAgentInstance& instance() { return *feed.instances().front(); }
+
+    // The messages the agent has received so far.
+    std::vector<MON::Message> received() {
+        reader.feed(test::read_available(socket.get()));
+        std::vector<MON::Message> messages;
+        std::string payload;
+        while (reader.next(payload)) {
+            MON::Message message;
+            ASN1::PERDecoder decoder(payload.data(), payload.data() + payload.size());
+            EXPECT_TRUE(message.accept(decoder));
+            messages.push_back(message);
+        }
+        return messages;
+    }
+
+    void agent_sends(const std::string& payload) {
+        ASSERT_TRUE(test::write_bytes(socket.get(), test::tpkt_frame(payload)));
+        loop.pump(2);
+    }
+
+    unsigned short port = 0;
+    Fd socket;
+    std::string header;
+    test::TpktReader reader;
+
+private:
+    Fd listener_;
+};
+
+TEST_F(LiveAgent, ConnectsAndTellsItsListener) {
+    EXPECT_NE(std::string::npos, progress.str().find(header + ": connected.\n")) << progress.str();
+    EXPECT_EQ(std::vector<std::string>{"zemb"}, listener.connected);
+}
+
+TEST_F(LiveAgent, SendsCommandsAndPingsFiveSecondsAfterTheLast) {
+    MON::Command trapsinks;
+    trapsinks.select_snmp_trapsink_set();
+    instance().Command(trapsinks);
+    loop.pump();
+    auto messages = received();
+    ASSERT_EQ(1u, messages.size());
+    EXPECT_TRUE(messages[0].get_pdu().get_command()->is_snmp_trapsink_set());
+
+    loop.advance(4999);
+    EXPECT_TRUE(received().empty());
+    loop.advance(1);
+    messages = received();
+    ASSERT_EQ(1u, messages.size());
+    EXPECT_TRUE(messages[0].get_pdu().get_command()->is_ping());
+}
+
+TEST_F(LiveAgent, DropsAnAgentSilentForMoreThanThirtySeconds) {
+    MON::Command ping;
+    ping.select_ping();
+    instance().Command(ping);
+    loop.advance(29000);
+    agent_sends(std::string("\x20", 1));  // anything keeps the link alive
+    loop.advance(30000);  // pings every 5 s, the last 30 s after the agent spoke
+    EXPECT_EQ(std::string::npos, progress.str().find("ping timeout")) << progress.str();
+
+    loop.advance(5000);  // the first ping more than 30 s after the agent spoke
+    EXPECT_NE(std::string::npos, progress.str().find(header + ": ping timeout !!! now="))
+        << progress.str();
+    loop.pump(2);
+    EXPECT_NE(std::string::npos,
+              progress.str().find(header + ": connection lost, reset snmpagent instance\n"));
+}
+
+TEST_F(LiveAgent, ReportsFramesThatDoNotDecode) {
+    agent_sends(std::string("\xff\xff\xff", 3));
+    EXPECT_EQ(header + ": receive : decode error!\n", errors.str());
+
+    MON::Message command;
+    command.get_pdu().select_command().select_ping();
+    std::vector<char> octets;
+    ASN1::PEREncoder encoder(octets);
+    ASSERT_TRUE(command.accept(encoder));
+    errors.clear();
+    agent_sends(std::string(octets.begin(), octets.end()));
+    EXPECT_EQ(header + ": receive unknown message type\n", errors.str());
+}
+
+}  // namespace
