@@ -7,10 +7,15 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
-
 #include <sstream>
 
 #include "board/paths.h"
+#include "link/control_links.h"
+#include "link/ctrl_server.h"
+#include "link/heartbeat.h"
+#include "monitoring/monitoring_ctl.h"
+#include "radio/rtp_ed137_factory.h"
+#include "radio/rtp_vark_factory.h"
 #include "runtime/child_wait.h"
 #include "runtime/daemon.h"
 #include "runtime/ini_file.h"
@@ -20,6 +25,19 @@
 #include "runtime/trace_ctl.h"
 #include "runtime/version.h"
 #include "server/signals.h"
+#include "signalling/hdlc_slot_factory.h"
+#include "signalling/isdn_factory.h"
+#include "signalling/pstn_factory.h"
+#include "slots/echo_factory.h"
+#include "slots/ext_factory.h"
+#include "slots/map_factory.h"
+#include "slots/mcc_factory.h"
+#include "slots/mixer_factory.h"
+#include "slots/modem_factory.h"
+#include "slots/rtp_factory.h"
+#include "slots/slots.h"
+#include "slots/t38soft_factory.h"
+#include "slots/voice_factory.h"
 
 namespace {
 
@@ -85,6 +103,32 @@ Options ParseCommandLine(int argc, char** argv) {
     return options;
 }
 
+// Each factory links itself at the head of the chain, so creation offers the
+// parameters to the last one made first.
+void CreateSlotFactories() {
+    MapFactory::instance();
+    PstnFactory::instance();
+    RtpFactory::instance();
+    ModemFactory::instance();
+    Mixer::MixerFactory::instance();
+    ExtFactory::instance();
+    MccFactory::instance();
+    EchoFactory::instance();
+    VoiceFactory::instance();
+    T38SoftFactory::instance();
+    IsdnFactory::instance();
+    RtpVARKFactory::instance();
+    RtpED137Factory::instance();
+    HdlcSlotFactory::instance();
+}
+
+// The order of binding is the order in which every command is offered.
+void BindServices() {
+    CtrlSrv::ctrlServer.Bind(&HeartBeatCtl::instance());
+    CtrlSrv::ctrlServer.Bind(Slots::instance());
+    CtrlSrv::ctrlServer.Bind(&MonitoringCtl::instance());
+}
+
 // Detaches and sends the three output streams to syslog as "vbx-<tag>".
 void RunDaemon() {
     std::ostringstream identity;
@@ -116,20 +160,27 @@ int main(int argc, char** argv) {
         std::exit(2);
     }
 
+    CreateSlotFactories();
+    MonitoringCtl::instance().Configure(*file);
+
     if (options.daemon) RunDaemon();
     auto pidFile = std::make_unique<Linux::Run>("server");
 
     std::cout << "Starting server [" << Version::current << "], port=" << options.port
               << std::endl;
 
+    BindServices();
     ChildWait::Activate();
 
     Dpc signalCheck;
     signalCheck.Bind(new DpcHandler1(CheckSignals));
     signalCheck.Activate();
 
+    CtrlSrv::ctrlServer.Activate(new Control::AcceptorNetCheckConnection(options.port));
+
     multiplexer.run(true, true);
 
+    CtrlSrv::ctrlServer.Deactivate();
     signalCheck.Deactivate();
     signalCheck.Bind(nullptr);
     pidFile.reset();

@@ -8,6 +8,7 @@
 #include "runtime/ipc_signal.h"
 #include "runtime/multiplexer.h"
 #include "runtime/version.h"
+#include "slots/slots.h"
 
 volatile sig_atomic_t doDumpStatus = 0;
 volatile sig_atomic_t updateResources = 0;
@@ -59,4 +60,5 @@ void CheckUpdateResources() {
     if (!updateResources) return;
     updateResources = 0;
     std::clog << "update hardware resources" << std::endl;
+    Slots::instance()->UpdateHardwareResources();
 }

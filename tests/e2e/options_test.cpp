@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "tests/e2e/server_binary.h"
-#include "tests/support/board_root.h"
 #include "tests/support/case_name.h"
 
 namespace {

@@ -1,43 +1,26 @@
 // The running server executable: start-up, signals, status dump and stop.
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
-#include <poll.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
 
 #include "runtime/fd.h"
 #include "tests/e2e/server_binary.h"
-#include "tests/support/board_root.h"
-#include "tests/support/loopback.h"
+#include "tests/support/deadline.h"
 
 namespace {
 
-const char kStarting[] = "Starting server [T240215-1841], port=";
-
-class RunningServer : public ::testing::Test {
-protected:
-    // Starts the server on a free port and waits for its start-up line.
-    void start(std::vector<std::string> args = {}) {
-        port = test::free_port();
-        args.insert(args.end(), {"--port", std::to_string(port)});
-        server.reset(new test::ServerBinary(args));
-        ASSERT_TRUE(server->wait_for_output(kStarting + std::to_string(port) + "\n"))
-            << server->output();
-    }
-
-    test::BoardRoot board;
-    unsigned short port = 0;
-    std::unique_ptr<test::ServerBinary> server;
-};
+using test::kStarting;
+using test::RunningServer;
 
 class StoppingSignal : public RunningServer, public ::testing::WithParamInterface<int> {};
 
@@ -59,6 +42,7 @@ INSTANTIATE_TEST_SUITE_P(Server, StoppingSignal, ::testing::Values(SIGTERM, SIGI
 TEST_F(RunningServer, ListensOnPort20001WithoutThePortOption) {
     server.reset(new test::ServerBinary({}));
     EXPECT_TRUE(server->wait_for_output(std::string(kStarting) + "20001\n")) << server->output();
+    stop();
 }
 
 TEST_F(RunningServer, WritesTheStatusDumpAfresh_OnEverySigusr2) {
@@ -78,8 +62,7 @@ TEST_F(RunningServer, WritesTheStatusDumpAfresh_OnEverySigusr2) {
             EXPECT_NE(std::string::npos, dump.find("ChildWaitService::OnChildEvent")) << dump;
         }
     }
-    server->signal(SIGTERM);
-    EXPECT_EQ(0, server->wait_exit());
+    stop();
 }
 
 TEST_F(RunningServer, ReportsADumpFileThatCannotBeWritten) {
@@ -87,16 +70,14 @@ TEST_F(RunningServer, ReportsADumpFileThatCannotBeWritten) {
     start();
     server->signal(SIGUSR2);
     EXPECT_TRUE(server->wait_for_output("dump status error\n")) << server->output();
-    server->signal(SIGTERM);
-    EXPECT_EQ(0, server->wait_exit());
+    stop();
 }
 
 TEST_F(RunningServer, UpdatesTheHardwareResourcesOnSighup) {
     start();
     server->signal(SIGHUP);
     EXPECT_TRUE(server->wait_for_output("update hardware resources\n")) << server->output();
-    server->signal(SIGTERM);
-    EXPECT_EQ(0, server->wait_exit());
+    stop();
 }
 
 TEST_F(RunningServer, ReadsTheTracesSectionOfItsConfigurationFile) {
@@ -109,8 +90,7 @@ TEST_F(RunningServer, ReadsTheTracesSectionOfItsConfigurationFile) {
               server->err().find("traces: optional key \"monitoring.internal\" has invalid "
                                  "value=\"maybe\", line 3. Key will be ignored.\n"))
         << server->err();
-    server->signal(SIGTERM);
-    EXPECT_EQ(0, server->wait_exit());
+    stop();
 }
 
 // The system logger of the simulated board: a datagram socket at
@@ -126,13 +106,10 @@ public:
     }
 
     bool wait_for(const std::string& text, int timeoutMs = test::ServerProcess::default_timeout_ms) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        test::Deadline deadline(timeoutMs);
         while (records_.find(text) == std::string::npos) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
             pollfd entry{fd_.get(), POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&entry, 1, static_cast<int>(left.count())) <= 0)
-                return false;
+            if (deadline.passed() || ::poll(&entry, 1, deadline.remaining_ms()) <= 0) return false;
             char buf[4096];
             ssize_t n = ::recv(fd_.get(), buf, sizeof buf, 0);
             if (n > 0) records_.append(buf, static_cast<size_t>(n));

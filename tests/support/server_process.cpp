@@ -10,21 +10,15 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <stdexcept>
+
+#include "tests/support/deadline.h"
 
 extern char** environ;
 
 namespace test {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-int remaining_ms(Clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
 
 void close_fd(int& fd) {
     if (fd >= 0) ::close(fd);
@@ -73,22 +67,22 @@ ServerProcess::~ServerProcess() {
 bool ServerProcess::signal(int sig) const { return !exited_ && ::kill(pid_, sig) == 0; }
 
 bool ServerProcess::wait_for_output(const std::string& text, int timeoutMs) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    Deadline deadline(timeoutMs);
     for (;;) {
         if (out_.find(text) != std::string::npos || err_.find(text) != std::string::npos)
             return true;
-        if ((outFd_ < 0 && errFd_ < 0) || remaining_ms(deadline) == 0) return false;
-        collect(remaining_ms(deadline));
+        if ((outFd_ < 0 && errFd_ < 0) || deadline.remaining_ms() == 0) return false;
+        collect(deadline.remaining_ms());
     }
 }
 
 int ServerProcess::wait_exit(int timeoutMs) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    Deadline deadline(timeoutMs);
     // The pipes close when the child ends (unless it handed them on).
-    while ((outFd_ >= 0 || errFd_ >= 0) && remaining_ms(deadline) > 0)
-        collect(remaining_ms(deadline));
-    while (!exited_ && !reap(WNOHANG) && remaining_ms(deadline) > 0)
-        collect(std::min(remaining_ms(deadline), 10));
+    while ((outFd_ >= 0 || errFd_ >= 0) && deadline.remaining_ms() > 0)
+        collect(deadline.remaining_ms());
+    while (!exited_ && !reap(WNOHANG) && deadline.remaining_ms() > 0)
+        collect(std::min(deadline.remaining_ms(), 10));
     if (!exited_) {
         ::kill(pid_, SIGKILL);
         reap(0);
@@ -134,7 +128,7 @@ FileWatch::FileWatch(const std::string& dir) {
 FileWatch::~FileWatch() { close_fd(fd_); }
 
 bool FileWatch::wait_written(const std::string& name, int timeoutMs) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    Deadline deadline(timeoutMs);
     for (;;) {
         auto seen = std::find(written_.begin(), written_.end(), name);
         if (seen != written_.end()) {
@@ -142,7 +136,7 @@ bool FileWatch::wait_written(const std::string& name, int timeoutMs) {
             return true;
         }
         pollfd entry{fd_, POLLIN, 0};
-        if (::poll(&entry, 1, remaining_ms(deadline)) <= 0) return false;
+        if (::poll(&entry, 1, deadline.remaining_ms()) <= 0) return false;
         alignas(inotify_event) char buf[4096];
         ssize_t n = ::read(fd_, buf, sizeof buf);
         for (ssize_t at = 0; at < n;) {

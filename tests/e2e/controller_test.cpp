@@ -1,0 +1,116 @@
+// A controller talking to the server executable: the services are bound in
+// their order (heartbeat, slot registry, monitoring) and one controller is
+// served at a time.
+
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/e2e/server_binary.h"
+#include "tests/support/remote_controller.h"
+#include "tests/support/test_controller.h"
+
+namespace {
+
+using Alternative = LGCP::Command::Alternative;
+
+bool is_power_signal(const LGCP::Message& m) {
+    return test::is_signal(m) && m.get_pdu().get_signal()->is_power();
+}
+
+bool is_query_signal(const LGCP::Message& m) {
+    return test::is_signal(m) && m.get_pdu().get_signal()->is_query();
+}
+
+class ServerWithController : public test::RunningServer {
+protected:
+    void SetUp() override {
+        start();
+        ASSERT_TRUE(controller.connect(port)) << server->output();
+    }
+    void TearDown() override {
+        if (server) stop();
+    }
+
+    std::optional<LGCP::Message> answer() { return controller.receive_until(test::is_response); }
+
+    // The free resources as the server reports them after a query or SIGHUP.
+    void expect_resources(const std::optional<LGCP::Message>& signal) {
+        ASSERT_TRUE(signal) << server->output();
+        const LGCP::Resources& resources = *signal->get_pdu().get_signal()->get_query();
+        EXPECT_TRUE(resources.get_mux().getValue());
+        EXPECT_EQ(0, resources.get_rtp_g711().getValue());
+        EXPECT_EQ(0u, resources.get_mixer().size());
+        EXPECT_FALSE(signal->has_slot());
+    }
+
+    test::RemoteController controller;
+};
+
+TEST_F(ServerWithController, HearsThePowerStateOnConnect) {
+    auto signal = controller.receive_until(is_power_signal);
+    ASSERT_TRUE(signal) << server->output();
+    EXPECT_EQ(LGCP::POWERStatus::unknown, signal->get_pdu().get_signal()->get_power()->getValue());
+    EXPECT_TRUE(server->wait_for_output("controller connect.")) << server->output();
+}
+
+TEST_F(ServerWithController, GetsAPingAnswered) {
+    controller.send(test::ping(), 7);
+    auto reply = answer();
+    ASSERT_TRUE(reply) << server->output();
+    EXPECT_TRUE(test::is_success(*reply));
+    EXPECT_EQ(7, test::seq_of(*reply));
+    EXPECT_FALSE(test::slot_of(*reply));
+}
+
+TEST_F(ServerWithController, GetsAQueryAnsweredWithTheFreeResources) {
+    controller.send(test::command(Alternative::query), 3);
+    auto reply = answer();
+    ASSERT_TRUE(reply) << server->output();
+    EXPECT_TRUE(test::is_success(*reply));
+    expect_resources(controller.receive_until(is_query_signal));
+}
+
+TEST_F(ServerWithController, HearsTheFreeResourcesAgainAfterSighup) {
+    controller.receive_until(is_power_signal);
+    server->signal(SIGHUP);
+    expect_resources(controller.receive_until(is_query_signal));
+}
+
+TEST_F(ServerWithController, GetsSlotCommandsRefusedWhileNoSlotCanBeMade) {
+    controller.send(test::command(Alternative::destroy), 4, 12);
+    auto reply = answer();
+    ASSERT_TRUE(reply) << server->output();
+    EXPECT_EQ(LGCP::ErrorCause::insufficientResources, test::error_of(*reply));
+    EXPECT_EQ(12u, test::slot_of(*reply));
+}
+
+TEST_F(ServerWithController, GetsADisplayAnswered) {
+    LGCP::Command display;
+    display.select_display().select_snmpTrapReceivers();
+    controller.send(display, 5);
+    auto reply = answer();
+    ASSERT_TRUE(reply) << server->output();
+    EXPECT_TRUE(test::is_success(*reply));
+}
+
+TEST_F(ServerWithController, GetsACommandNoServiceTakesRefused) {
+    controller.send(test::command(Alternative::clockCfg), 6);
+    auto reply = answer();
+    ASSERT_TRUE(reply) << server->output();
+    EXPECT_EQ(LGCP::ErrorCause::unexpectedMsgType, test::error_of(*reply));
+}
+
+TEST_F(ServerWithController, RefusesASecondControllerAndKeepsServingTheFirst) {
+    test::RemoteController second;
+    ASSERT_TRUE(second.connect(port));
+    EXPECT_TRUE(second.closed_by_server()) << server->output();
+    EXPECT_TRUE(server->wait_for_output("refuse connection from ")) << server->output();
+
+    controller.send(test::ping(), 8);
+    auto reply = answer();
+    ASSERT_TRUE(reply) << server->output();
+    EXPECT_TRUE(test::is_success(*reply));
+}
+
+}  // namespace
