@@ -7,7 +7,6 @@
 
 #include <stdexcept>
 
-#include "asn1/per_decoder.h"
 #include "tests/support/deadline.h"
 #include "tests/support/loopback.h"
 #include "tests/support/test_controller.h"
@@ -60,8 +59,7 @@ bool RemoteController::collect(int timeoutMs) {
     std::string payload;
     while (reader_.next(payload)) {
         LGCP::Message message;
-        ASN1::PERDecoder decoder(payload.data(), payload.data() + payload.size());
-        if (message.accept(decoder)) received_.push_back(message);
+        if (decode(payload, message)) received_.push_back(message);
     }
     return !closed;
 }

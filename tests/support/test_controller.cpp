@@ -80,8 +80,7 @@ bool TestController::collect() {
     std::string payload;
     while (reader_.next(payload)) {
         LGCP::Message message;
-        ASN1::PERDecoder decoder(payload.data(), payload.data() + payload.size());
-        if (message.accept(decoder))
+        if (decode(payload, message))
             received_.push_back(message);
         else
             ++undecodable_;
@@ -131,6 +130,11 @@ std::string encode(const LGCP::Message& message) {
     ASN1::PEREncoder encoder(octets);
     if (!message.accept(encoder)) throw std::invalid_argument("the message does not encode");
     return std::string(octets.begin(), octets.end());
+}
+
+bool decode(const std::string& octets, LGCP::Message& message) {
+    ASN1::PERDecoder decoder(octets.data(), octets.data() + octets.size());
+    return message.accept(decoder);
 }
 
 // A slot of 0..1023 travels as two aligned octets, which hold any 16-bit

@@ -106,6 +106,8 @@ LGCP::Command command(LGCP::Command::Alternative alternative);
 // the range written into them.
 std::string encode(const LGCP::Message& message);
 std::string encode_with_slot(LGCP::Message message, unsigned slot);
+// Fills `message` from aligned-PER octets; false when they do not decode.
+bool decode(const std::string& octets, LGCP::Message& message);
 
 std::optional<int> seq_of(const LGCP::Message& message);
 std::optional<unsigned> slot_of(const LGCP::Message& message);
