@@ -39,7 +39,7 @@ INSTANTIATE_TEST_SUITE_P(Server, StoppingSignal, ::testing::Values(SIGTERM, SIGI
                              return std::string(info.param == SIGTERM ? "SIGTERM" : "SIGINT");
                          });
 
-TEST_F(RunningServer, ListensOnPort20001WithoutThePortOption) {
+TEST_F(RunningServer, UsesPort20001WithoutThePortOption) {
     server.reset(new test::ServerBinary({}));
     EXPECT_TRUE(server->wait_for_output(std::string(kStarting) + "20001\n")) << server->output();
     stop();
