@@ -7,7 +7,9 @@
 
 #include <boost/polymorphic_cast.hpp>
 
+#include <ios>
 #include <memory>
+#include <string>
 
 namespace ASN1 {
 
@@ -32,6 +34,18 @@ public:
     bool operator==(const AbstractData& other) const { return compare(other) == 0; }
     bool operator!=(const AbstractData& other) const { return compare(other) != 0; }
 
+    // Constraint checks (validity.cpp): isValid accepts what an extendable
+    // type may carry from a newer peer, isStrictlyValid only the roots.
+    bool isValid() const;
+    bool isStrictlyValid() const;
+
+    // Value notation (avn_encoder.cpp, avn_decoder.cpp). print_on and
+    // get_from return the stream state to set: 0 on success.
+    std::string asValueNotation() const;
+    std::ios_base::iostate print_on(std::ostream& stream) const;
+    bool setFromValueNotation(const std::string& text);
+    std::ios_base::iostate get_from(std::istream& stream);
+
 protected:
     explicit AbstractData(const TypeInfo* info) : info_(info) {}
     AbstractData(const AbstractData&) = default;
@@ -46,6 +60,13 @@ protected:
 private:
     const TypeInfo* info_;
 };
+
+// Prints a value as indented value notation; every message trace goes
+// through it. A stream that is not good is left alone; a value that cannot be
+// printed (a CHOICE without a selection) sets the fail state.
+std::ostream& operator<<(std::ostream& stream, const AbstractData& value);
+// Reads a value from the text that operator<< writes; the fail state on error.
+std::istream& operator>>(std::istream& stream, AbstractData& value);
 
 // Base of the values whose record is a ConstrainedInfo (or derived from it).
 class ConstrainedObject : public AbstractData {

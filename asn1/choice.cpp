@@ -47,6 +47,18 @@ bool CHOICE::createSelection() {
     return true;
 }
 
+bool CHOICE::setID(unsigned tagNumber, unsigned tagClass) {
+    const unsigned contextSpecific = 0x80;
+    if (tagClass != contextSpecific || tagNumber >= info()->totalChoices) {
+        setSelection(UNKNOWN_SELECTION, nullptr);
+        return false;
+    }
+    const int index = static_cast<int>(tagNumber);
+    if (selection_ == index && alternative_) return true;
+    setSelection(index, nullptr);
+    return createSelection();
+}
+
 int CHOICE::do_compare(const AbstractData& other) const {
     const auto& that = *boost::polymorphic_downcast<const CHOICE*>(&other);
     if (selection_ == that.selection_ && selection_ >= 0) {

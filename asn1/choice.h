@@ -33,6 +33,11 @@ public:
     // Creates the alternative of the current index from its record; an index
     // the record does not know becomes UNKNOWN_SELECTION and gives false.
     bool createSelection();
+    // Selects the alternative that a decoder found under a tag: with
+    // automatic tags, the context-specific tag number is the index. The
+    // alternative is kept when it is already selected; anything the record
+    // does not know becomes UNKNOWN_SELECTION and gives false.
+    bool setID(unsigned tagNumber, unsigned tagClass);
     // Selects index with a fresh alternative (kept when index is already
     // selected) and returns it typed.
     template <class T>

@@ -10,15 +10,6 @@ namespace {
 
 const unsigned NoUpperBound = 0x7FFFFFFF;  // of a length determinant
 
-// Whether value lies in lower..upper, read signed when lower is negative.
-bool withinRoot(const ConstrainedInfo& info, unsigned value) {
-    if (info.lowerLimit < 0) {
-        return static_cast<int>(value) >= info.lowerLimit &&
-               static_cast<int>(value) <= static_cast<int>(info.upperLimit);
-    }
-    return value >= static_cast<unsigned>(info.lowerLimit) && value <= info.upperLimit;
-}
-
 // Octets of the non-negative number value, at least one.
 unsigned octetsOf(unsigned value) {
     unsigned count = 1;
@@ -82,7 +73,7 @@ void PEREncoder::encodeSmallUnsigned(unsigned value) {
 
 bool PEREncoder::encodeUnsigned(unsigned value, unsigned lower, unsigned upper) {
     const ConstrainedInfo bounds = {{nullptr, 0}, FixedConstraint, static_cast<int>(lower), upper};
-    if (!withinRoot(bounds, value)) return false;
+    if (!withinBounds(bounds, value)) return false;
     if (lower == upper) return true;
     const uint64_t range = uint64_t(upper - lower) + 1;
     const unsigned offset = value - lower;
@@ -121,7 +112,7 @@ bool PEREncoder::encodeConstraint(const ConstrainedObject& object, unsigned valu
         case FixedConstraint:
             return false;
         case ExtendableConstraint: {
-            const bool outside = !withinRoot(*object.info(), value);
+            const bool outside = !withinBounds(*object.info(), value);
             encodeSingleBit(outside);
             return outside;
         }
@@ -190,7 +181,7 @@ bool PEREncoder::do_visit(const INTEGER& value) {
         case PartiallyConstrained: {
             const ConstrainedInfo bounds = {{nullptr, 0}, PartiallyConstrained, info.lowerLimit,
                                             info.lowerLimit < 0 ? 0x7FFFFFFFu : 0xFFFFFFFFu};
-            if (!withinRoot(bounds, word)) return false;
+            if (!withinBounds(bounds, word)) return false;
             return encodeSemiConstrainedInteger(word - static_cast<unsigned>(info.lowerLimit));
         }
         case ExtendableConstraint:

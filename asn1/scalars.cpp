@@ -27,10 +27,19 @@ ASN1_DEFINE_CLONE_AND_VISITS(INTEGER)
 const char* IntegerWithNamedNumber::getName() const {
     return findName(info()->names, info()->nameCount, getValue());
 }
+bool IntegerWithNamedNumber::setFromName(const char* name) {
+    int number;
+    if (!findValue(info()->names, info()->nameCount, name, number)) return false;
+    setValue(number);
+    return true;
+}
 ASN1_DEFINE_CLONE_AND_VISITS(IntegerWithNamedNumber)
 
 const char* ENUMERATED::getName() const {
     return findName(info()->names, info()->nameCount, value_);
+}
+bool ENUMERATED::setFromName(const char* name) {
+    return findValue(info()->names, info()->nameCount, name, value_);
 }
 int ENUMERATED::do_compare(const AbstractData& other) const {
     return compareValues(value_, boost::polymorphic_downcast<const ENUMERATED*>(&other)->value_);

@@ -100,6 +100,8 @@ public:
         return static_cast<const IntegerWithNamedNumberInfo*>(INTEGER::info());
     }
     const char* getName() const;
+    // Takes the value that the record names `name`; false when none is.
+    bool setFromName(const char* name);
 
 protected:
     AbstractData* do_clone() const override;
@@ -129,6 +131,8 @@ public:
     bool extendable() const { return info()->extendable; }
     // The enumerator's name, or null for a value the type does not name.
     const char* getName() const;
+    // Takes the value of the enumerator `name`; false when there is none.
+    bool setFromName(const char* name);
 
     ASN1_VALUE_HOOKS;
 

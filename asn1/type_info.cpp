@@ -1,15 +1,39 @@
 #include "asn1/type_info.h"
 
+#include <cstring>
+
 namespace ASN1 {
 
 const unsigned MaximumStringSize = 16384;
 const unsigned MaximumArraySize = 128;
+const unsigned MaximumNestingDepth = 64;
+
+bool withinBounds(const ConstrainedInfo& bounds, unsigned word) {
+    if (bounds.type == Unconstrained) return true;
+    const bool upperBounded = bounds.type != PartiallyConstrained;
+    if (bounds.lowerLimit < 0) {
+        const long long value = static_cast<int>(word);
+        return value >= bounds.lowerLimit && (!upperBounded || value <= bounds.upperLimit);
+    }
+    return word >= static_cast<unsigned>(bounds.lowerLimit) &&
+           (!upperBounded || word <= bounds.upperLimit);
+}
 
 const char* findName(const NameEntry* names, unsigned count, int value) {
     for (unsigned i = 0; i < count; ++i) {
         if (names[i].value == value) return names[i].name;
     }
     return nullptr;
+}
+
+bool findValue(const NameEntry* names, unsigned count, const char* name, int& value) {
+    for (unsigned i = 0; i < count; ++i) {
+        if (std::strcmp(names[i].name, name) == 0) {
+            value = names[i].value;
+            return true;
+        }
+    }
+    return false;
 }
 
 unsigned CountBits(unsigned range) {

@@ -170,6 +170,8 @@ struct NameEntry {
 
 // The name of value in a table of names, or null.
 const char* findName(const NameEntry* names, unsigned count, int value);
+// The value named `name` in a table of names; false when none is.
+bool findValue(const NameEntry* names, unsigned count, const char* name, int& value);
 
 struct IntegerWithNamedNumberInfo : ConstrainedInfo {
     const NameEntry* names;
@@ -236,6 +238,15 @@ AbstractData* createValue(const TypeInfo* info) {
 // elements of a SEQUENCE OF and presence bits of SEQUENCE extension additions.
 extern const unsigned MaximumStringSize;  // 16384
 extern const unsigned MaximumArraySize;   // 128
+// Deepest nesting of constructed values (fields, alternatives, elements) that
+// the BER and value-notation decoders follow: a recursive type must not let
+// hostile input exhaust the stack.
+extern const unsigned MaximumNestingDepth;  // 64
+
+// Whether a 32-bit word lies within a constraint's root: read signed when the
+// lower bound is negative, unsigned otherwise. Unconstrained accepts every
+// word, a lower bound alone is the only test of PartiallyConstrained.
+bool withinBounds(const ConstrainedInfo& bounds, unsigned word);
 
 // Bits of a constrained whole number with `range` values (upper - lower + 1,
 // 0 standing for the full 32-bit range): 0 -> 32, 1 -> 0, else the least n

@@ -158,6 +158,11 @@ const SequenceInfo Carrier::theInfo = {
     {&createValue<Carrier>, tags::SEQUENCE}, false, Carrier_fieldInfos, Carrier_fieldIds, 2, 0,
     0, Carrier_fieldNames};
 
+static const TypeInfo* const Tree_selectionInfos[] = {&INTEGER::theInfo, &Forest::theInfo};
+static const char* const Tree_selectionNames[] = {"leaf", "node"};
+const ChoiceInfo Tree::theInfo = {
+    {&createValue<Tree>, tags::NONE}, false, Tree_selectionInfos, 2, 2, Tree_selectionNames};
+
 void fillEverything(Everything& value) {
     value.field<BOOLEAN>(Everything::flag) = true;
     value.field<INTEGER>(Everything::small).setValue(5);

@@ -114,6 +114,16 @@ public:
     explicit Carrier(const Info* info = &theInfo) : SEQUENCE(info) {}
 };
 
+// A recursive type, for the decoders' nesting limit:
+// Tree ::= CHOICE { leaf INTEGER, node SEQUENCE OF Tree }
+class Tree : public ASN1::CHOICE {
+public:
+    enum Choice { leaf, node };
+    static const ASN1::ChoiceInfo theInfo;
+    explicit Tree(const Info* info = &theInfo) : CHOICE(info) {}
+};
+typedef ASN1::SEQUENCE_OF<Tree> Forest;
+
 // Records of constrained built-ins that have no shared record.
 extern const ASN1::ConstrainedInfo PairInfo;         // OCTET STRING (SIZE(2))
 extern const ASN1::ConstrainedInfo ShortOctetsInfo;  // OCTET STRING (SIZE(0..10))

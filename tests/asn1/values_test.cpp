@@ -289,5 +289,20 @@ TEST(GeneralizedTime, DefaultIsYearOneAndConvertsFromTimeT) {
     EXPECT_GT(GeneralizedTime("20240215184100Z").compare(time), 0);
 }
 
+// Texts from outside (a decoded message, value notation) may stop anywhere:
+// what they do not give keeps its value, and nothing past them is read.
+TEST(GeneralizedTime, ShortTextsAreReadWithoutRunningPastThem) {
+    for (const char* text : {"", "2", "Z", "+", "-013", "2024021518410", "20240215184100.",
+                             "20240215184100+01"}) {
+        const std::string copy(text);  // exactly as long as the text, for the sanitizers
+        GeneralizedTime time;
+        time.set(copy.c_str());
+        EXPECT_EQ(0, time.millisec) << text;
+    }
+    GeneralizedTime partial("2024");
+    EXPECT_EQ(2024, partial.year);
+    EXPECT_EQ(1, partial.month);
+}
+
 }  // namespace
 }  // namespace Test
