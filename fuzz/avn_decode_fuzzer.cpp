@@ -1,12 +1,14 @@
 // The value-notation parser on arbitrary text, as a type with every
-// construct, the message envelope and a recursive type: parsing never
-// misbehaves, and whatever parses prints to a text that parses back equal.
+// construct, the message envelope, a recursive type and the controller's
+// message: parsing never misbehaves, and whatever parses prints to a text
+// that parses back equal.
 #include <cstddef>
 #include <cstdint>
 #include <sstream>
 #include <string>
 
 #include "fuzz/round_trip.h"
+#include "messages/lgcp.h"
 #include "tests/asn1/test_module.h"
 
 namespace {
@@ -40,5 +42,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     parseAs<Test::Envelope>(text);
     parseAs<Test::Tree>(text);
+    parseAs<LGCP::Message>(text);
     return 0;
 }

@@ -1,12 +1,13 @@
 // The BER decoder on arbitrary octets, as a type with every construct, the
-// message envelope, open types and a recursive type: decoding never
-// misbehaves, and whatever decodes re-encodes stably.
+// message envelope, open types, a recursive type and the controller's
+// message: decoding never misbehaves, and whatever decodes re-encodes stably.
 #include <cstddef>
 #include <cstdint>
 
 #include "asn1/ber_decoder.h"
 #include "asn1/ber_encoder.h"
 #include "fuzz/round_trip.h"
+#include "messages/lgcp.h"
 #include "tests/asn1/test_module.h"
 
 namespace {
@@ -39,5 +40,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     decodeAs<Test::Envelope>(octets);
     decodeAs<Test::Carrier>(octets);
     decodeAs<Test::Tree>(octets);
+    decodeAs<LGCP::Message>(octets);
     return 0;
 }

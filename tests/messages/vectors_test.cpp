@@ -6,41 +6,15 @@
 #include "messages/registry.h"
 #include "tests/asn1/per_test_util.h"
 #include "tests/messages/value_filler.h"
+#include "tests/messages/vectors.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <set>
 #include <sstream>
 
 namespace messages_test {
 namespace {
-
-struct Vector {
-    std::string module, type, path, hex;
-    unsigned seed;
-
-    std::string label() const { return module + "::" + type + " " + std::to_string(seed) + " " + path; }
-    std::vector<std::string> alternatives() const {
-        std::vector<std::string> names;
-        std::istringstream in(path == "-" ? "" : path);
-        for (std::string name; std::getline(in, name, '/');) names.push_back(name);
-        return names;
-    }
-};
-
-std::vector<Vector> read_vectors() {
-    std::vector<Vector> vectors;
-    std::ifstream in(MESSAGES_VECTORS);
-    for (std::string line; std::getline(in, line);) {
-        if (line.empty() || line[0] == '#') continue;
-        std::istringstream fields(line);
-        Vector v;
-        fields >> v.module >> v.type >> v.seed >> v.path >> v.hex;
-        vectors.push_back(v);
-    }
-    return vectors;
-}
 
 TEST(ErlangVectors, EncodeAndDecodeByteForByte) {
     const std::vector<Vector> vectors = read_vectors();
