@@ -1,10 +1,10 @@
 #include "link/ctrl_server.h"
 
 #include <iostream>
+#include <iterator>
 #include <vector>
 
-#include "asn1/per_decoder.h"
-#include "asn1/per_encoder.h"
+#include "asn1/coder_env.h"
 #include "runtime/ext_output.h"
 
 namespace CtrlSrv {
@@ -17,13 +17,13 @@ const char* const kNotBound = "CtrlSrv::Service error! service not connected to 
 
 // Every message of the controller link is one aligned-PER encoding.
 bool decode_message(const char* data, int length, LGCP::Message& message) {
-    ASN1::PERDecoder decoder(data, data + length);
-    return message.accept(decoder);
+    ASN1::CoderEnv env(ASN1::CoderEnv::AlignedPER);
+    return ASN1::decode(data, data + length, &env, message, true);
 }
 
 bool encode_message(const LGCP::Message& message, std::vector<char>& octets) {
-    ASN1::PEREncoder encoder(octets);
-    return message.accept(encoder);
+    ASN1::CoderEnv env(ASN1::CoderEnv::AlignedPER);
+    return ASN1::encode(message, &env, std::back_inserter(octets));
 }
 
 // A frame that decodes up to a command this server does not know (an
@@ -268,7 +268,7 @@ bool Server::SendMsg(const LGCP::Message& message) {
     std::vector<char> octets;
     octets.reserve(200);
     if (!encode_message(message, octets)) {
-        std::cerr << ext::header(this) << "send fail: encode error!" << std::endl;
+        std::cerr << ext::header(this) << "send fail: encode error!" << message << std::endl;
         return false;
     }
     if (!connection_) {

@@ -118,7 +118,9 @@ TEST_F(ServiceBase, AnAnswerThatDoesNotEncodeBecomesInternal) {
     EXPECT_EQ(Cause::internal, test::error_of(*answer));
     EXPECT_EQ(8, test::seq_of(*answer));
     EXPECT_FALSE(test::slot_of(*answer));
-    EXPECT_EQ(0u, errors.str().find("ctrl [" + controller.address() + "]: send fail: encode error!"));
+    // The line shows the message that failed, in value notation.
+    EXPECT_EQ(0u, errors.str().find("ctrl [" + controller.address() + "]: send fail: encode error!{"));
+    EXPECT_NE(std::string::npos, errors.str().find("slot 5000,"));
 }
 
 TEST_F(ServiceBase, ASignalReachesTheOtherServicesFirstAndCarriesTheCommandsSlot) {
