@@ -1,10 +1,10 @@
 #include "monitoring/snmp_agent.h"
 
 #include <iostream>
+#include <iterator>
 #include <vector>
 
-#include "asn1/per_decoder.h"
-#include "asn1/per_encoder.h"
+#include "asn1/coder_env.h"
 #include "runtime/ext_output.h"
 #include "runtime/mux_time.h"
 
@@ -53,9 +53,9 @@ void SnmpAgentInstance::Command(const MON::Command& command) {
 void SnmpAgentInstance::Send(const MON::Message& message) {
     if (!link_ || !link_->connected()) return;
 
+    ASN1::CoderEnv env(ASN1::CoderEnv::AlignedPER);
     std::vector<char> bytes;
-    ASN1::PEREncoder encoder(bytes);
-    if (!message.accept(encoder)) {
+    if (!ASN1::encode(message, &env, std::back_inserter(bytes))) {
         std::clog << ext::header(this) << ": encode MON message fail!!!" << std::endl;
         return;
     }
@@ -93,9 +93,9 @@ void SnmpAgentInstance::OnDisconnect() {
 
 void SnmpAgentInstance::OnMessage(const char* data, int length) {
     lastReceived_ = Mux::milliseconds();
+    ASN1::CoderEnv env(ASN1::CoderEnv::AlignedPER);
     MON::Message message;
-    ASN1::PERDecoder decoder(data, data + length);
-    if (!message.accept(decoder)) {
+    if (!ASN1::decode(data, data + length, &env, message, true)) {
         std::cerr << ext::header(this) << ": receive : decode error!" << std::endl;
         return;
     }
