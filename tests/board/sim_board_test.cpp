@@ -126,4 +126,14 @@ TEST_F(SimBoard, PathsLiveUnderTheBoardRoot) {
     EXPECT_EQ(root.dir() + "/var/run/server.pid", board::path("/var/run/server.pid"));
 }
 
+TEST_F(SimBoard, RelativeRootKeepsNamingTheStartFolderAfterAChdir) {
+    char start[4096];
+    ASSERT_NE(nullptr, ::getcwd(start, sizeof start));
+    ::setenv("BOARD_ROOT", "relative-root", 1);
+    ASSERT_EQ(0, ::chdir("/"));  // as a daemon does
+    std::string path = board::path("/var/log");
+    ASSERT_EQ(0, ::chdir(start));
+    EXPECT_EQ(std::string(start) + "/relative-root/var/log", path);
+}
+
 }  // namespace
