@@ -93,10 +93,6 @@ std::string file_stamp(const struct tm& local) {
     return stamp;
 }
 
-const char* find_line_end(const char* begin, const char* end) {
-    return static_cast<const char*>(std::memchr(begin, '\n', size_t(end - begin)));
-}
-
 }  // namespace
 
 LogFileStreamBuf::LogFileStreamBuf(const std::string& directory)
@@ -118,10 +114,10 @@ void LogFileStreamBuf::NewFile(const std::string& stamp) {
 // gets the time prefix. All lines of one flush share one prefix.
 int LogFileStreamBuf::sync() {
     if (pbase() == nullptr) return 0;
-    const char* text = pbase();
-    const char* end = pptr();
+    char* text = pbase();
+    char* end = pptr();
     if (midLine_) {
-        const char* lineEnd = find_line_end(text, end);
+        char* lineEnd = find_line_end(text, end);
         if (lineEnd == nullptr) {
             write(text, end);
             empty_area();
@@ -139,7 +135,7 @@ int LogFileStreamBuf::sync() {
                   local.microseconds);
     while (text < end) {
         write(prefix, prefix + std::strlen(prefix));
-        const char* lineEnd = find_line_end(text, end);
+        char* lineEnd = find_line_end(text, end);
         if (lineEnd == nullptr) {
             write(text, end);
             midLine_ = true;

@@ -41,10 +41,8 @@ static std::string dotted(const in_addr& a) {
     return text;
 }
 
-void Addr::Put(std::ostream& os) const {
-    // The port in decimal, whatever the stream's base.
-    os << dotted(sa_.sin_addr) << ':' << std::to_string(ntohs(sa_.sin_port));
-}
+// A text, so the port is decimal whatever the stream's base.
+void Addr::Put(std::ostream& os) const { os << GetString(); }
 
 std::string Addr::GetString() const {
     char port[16];

@@ -222,17 +222,6 @@ void Key::Dump(std::ostream& os) const {
 
 // --- SubSection
 
-Key& SubSection::operator[](const std::string& name) {
-    Key*& key = byName_[name];
-    if (key == nullptr) key = NewKey(name);
-    return *key;
-}
-
-void SubSection::CleanKeys() {
-    byName_.clear();
-    keys_.Clean();
-}
-
 void SubSection::Dump(std::ostream& os) const {
     os << "dumping IniFile::SubSection" << std::endl;
     os << "mLineNo=\"" << mLineNo << "\"" << std::endl;
@@ -276,17 +265,6 @@ void File::Close() {
     if (!mOpen) return;
     CleanSections();
     mOpen = false;
-}
-
-Section& File::operator[](const std::string& name) {
-    Section*& section = byName_[name];
-    if (section == nullptr) section = NewSection(name);
-    return *section;
-}
-
-void File::CleanSections() {
-    byName_.clear();
-    sections_.Clean();
 }
 
 void File::Dump(std::ostream& os) const {

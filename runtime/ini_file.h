@@ -63,6 +63,26 @@ private:
     F_dual_list<T> list_;
 };
 
+// Named children, also found by name. Only a lookup enters a child in the
+// index; one appended directly is in the list only.
+template <class T>
+class NamedChildren : public Children<T> {
+public:
+    // The child of that name; an absent one is appended (a lookup creates).
+    T& Lookup(const std::string& name) {
+        T*& child = byName_[name];
+        if (child == nullptr) child = this->Append(new T(name));
+        return *child;
+    }
+    void Clean() {
+        byName_.clear();
+        Children<T>::Clean();
+    }
+
+private:
+    std::map<std::string, T*> byName_;
+};
+
 // One occurrence of a key: its value and line (-1 for a placeholder).
 class SubKey : public F_dual_list_item<SubKey> {
 public:
@@ -117,12 +137,12 @@ public:
     SubSection& operator=(const SubSection&) = delete;
 
     // The key of that name; a lookup of an absent key creates it empty.
-    Key& operator[](const std::string& name);
+    Key& operator[](const std::string& name) { return keys_.Lookup(name); }
     Key* NewKey(const std::string& name) { return keys_.Append(new Key(name)); }
     SubKey* NewSubKey(const std::string& name, const std::string& value, int lineNo) {
         return (*this)[name].NewSubKey(value, lineNo);
     }
-    void CleanKeys();
+    void CleanKeys() { keys_.Clean(); }
     void Dump(std::ostream& os) const;
 
     int LineNo() const { return mLineNo; }
@@ -132,8 +152,7 @@ public:
 
 private:
     int mLineNo;
-    Children<Key> keys_;
-    std::map<std::string, Key*> byName_;
+    NamedChildren<Key> keys_;
 };
 
 // Every occurrence of one header name.
@@ -176,12 +195,12 @@ public:
     void Sync() {}
 
     // The section of that name; a lookup of an absent section creates it.
-    Section& operator[](const std::string& name);
+    Section& operator[](const std::string& name) { return sections_.Lookup(name); }
     Section* NewSection(const std::string& name) { return sections_.Append(new Section(name)); }
     SubSection* NewSubSection(const std::string& name, int lineNo) {
         return (*this)[name].NewSubSection(lineNo);
     }
-    void CleanSections();
+    void CleanSections() { sections_.Clean(); }
     void Dump(std::ostream& os) const;
 
     bool IsOpen() const { return mOpen; }
@@ -198,8 +217,7 @@ private:
 
     std::string mFileName;
     bool mOpen = false;
-    Children<Section> sections_;
-    std::map<std::string, Section*> byName_;
+    NamedChildren<Section> sections_;
 };
 
 // Replaces the model by what the stream holds (file name empty).

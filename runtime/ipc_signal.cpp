@@ -23,16 +23,9 @@ static int install(int sig, struct sigaction& action, const sigset_t& mask, int 
     return sigaction(sig, &action, nullptr);
 }
 
-static int install_disposition(int sig, Handler disposition) {
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = disposition;
-    return install(sig, action, Set().get(), 0);
-}
+int ignore(int sig) { return handle(sig, SIG_IGN, 0); }
 
-int ignore(int sig) { return install_disposition(sig, SIG_IGN); }
-
-int system(int sig) { return install_disposition(sig, SIG_DFL); }
+int system(int sig) { return handle(sig, SIG_DFL, 0); }
 
 int handle(int sig, Handler handler, const Set& mask, int flags) {
     struct sigaction action;

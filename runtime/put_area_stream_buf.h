@@ -2,6 +2,7 @@
 // Base of the stream buffers that hand what was written to sync() in pieces:
 // a put area of fixed size that goes to sync() whenever it fills.
 
+#include <cstring>
 #include <streambuf>
 #include <vector>
 
@@ -33,6 +34,11 @@ protected:
     }
 
     void empty_area() { setp(pbase(), epptr()); }
+
+    // The first line feed in [begin, end), or null.
+    static char* find_line_end(char* begin, char* end) {
+        return static_cast<char*>(std::memchr(begin, '\n', size_t(end - begin)));
+    }
 
 private:
     void use_area(char* begin, std::streamsize size) { setp(begin, begin + size - reserved_); }

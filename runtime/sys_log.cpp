@@ -22,10 +22,6 @@ namespace {
 const char* const kDefaultIdent = "syslog-ox";
 const char* const kLoggerPath = "/dev/log";
 
-char* next_line_end(char* begin, char* end) {
-    return static_cast<char*>(std::memchr(begin, '\n', size_t(end - begin)));
-}
-
 // Appends to a record while keeping it within `limit` bytes with its NUL.
 class RecordWriter {
 public:
@@ -204,13 +200,13 @@ int SysLogStreamBuf::sync() {
     char* end = pptr();
     *end = '\0';
     char* line = pbase();
-    char* lineEnd = next_line_end(line, end);
+    char* lineEnd = find_line_end(line, end);
     if (lineEnd == nullptr && end < epptr()) return 0;
     while (lineEnd != nullptr) {
         *lineEnd = '\0';
         record(line);
         line = lineEnd + 1;
-        lineEnd = next_line_end(line, end);
+        lineEnd = find_line_end(line, end);
     }
     if (line < end) record(line);
     empty_area();
