@@ -176,7 +176,7 @@ void Multiplexer::pass() {
         std::cerr << "multiplexer: system hang detected!!!" << std::endl;
         std::abort();
     }
-    if (watchdog_ >= 0 && (timeout == -1 || timeout > kWatchdogWait)) timeout = kWatchdogWait;
+    if (watchdog_ && (timeout == -1 || timeout > kWatchdogWait)) timeout = kWatchdogWait;
     poll_and_dispatch(timeout);
 }
 
@@ -267,31 +267,29 @@ bool Multiplexer::event_exists(EventHandler* handler) const {
 // ---- Watchdog
 
 void Multiplexer::open_watchdog() {
-    if (watchdog_ >= 0) return;
-    int fd = board::open(board::watchdog::kDevice, O_WRONLY | O_CLOEXEC);
-    if (fd < 0) {
+    if (watchdog_) return;
+    Fd fd(board::open(board::watchdog::kDevice, O_WRONLY | O_CLOEXEC));
+    if (!fd) {
         std::cerr << "Mux: fail to open watchdog: " << std::strerror(errno) << std::endl;
         return;
     }
-    if (!write_word(fd, board::watchdog::kStart)) {
+    if (!write_word(fd.get(), board::watchdog::kStart)) {
         std::cerr << "Mux: fail to activate watchdog: " << std::strerror(errno) << std::endl;
-        ::close(fd);
         return;
     }
-    watchdog_ = fd;
+    watchdog_ = std::move(fd);
 }
 
 void Multiplexer::close_watchdog() {
-    if (watchdog_ < 0) return;
-    if (!write_word(watchdog_, board::watchdog::kStop))
+    if (!watchdog_) return;
+    if (!write_word(watchdog_.get(), board::watchdog::kStop))
         std::cerr << "Mux: stop watchdog failed: " << std::strerror(errno) << std::endl;
-    ::close(watchdog_);
-    watchdog_ = -1;
+    watchdog_.close();
 }
 
 void Multiplexer::resetWD() {
-    if (watchdog_ < 0) return;
-    if (!write_word(watchdog_, board::watchdog::kPing))
+    if (!watchdog_) return;
+    if (!write_word(watchdog_.get(), board::watchdog::kPing))
         std::cerr << "Mux: ping watchdog failed: " << std::strerror(errno) << std::endl;
 }
 
@@ -464,8 +462,7 @@ void Multiplexer::reset_for_test() {
     for (TimerPoolPlugin* plugin : plugins_) plugin->hooked_ = false;
     plugins_.clear();
     pollGuard_ = nullptr;
-    if (watchdog_ >= 0) ::close(watchdog_);
-    watchdog_ = -1;
+    watchdog_.reset();
     dpcMeasure_ = eventMeasure_ = timerMeasure_ = Measure();
     liveClock_ = true;
     pinged_ = false;

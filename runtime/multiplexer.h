@@ -146,7 +146,7 @@ public:
 
     // Writes "PING" to the watchdog when it is open.
     void resetWD();
-    bool watchdog_open() const { return watchdog_ >= 0; }
+    bool watchdog_open() const { return bool(watchdog_); }
 
     void set(TimerEvent* timer);
     void reset(TimerEvent* timer);
@@ -202,7 +202,7 @@ private:
     Measure timerMeasure_;
     std::list<TimerPoolPlugin*> plugins_;
     TimerPollNotify* pollGuard_ = nullptr;
-    int watchdog_ = -1;
+    Fd watchdog_;
     bool liveClock_ = true;
     bool pinged_ = false;
     uint32_t lastPing_ = 0;

@@ -74,16 +74,16 @@ void SharedPtrAssertion() {
 namespace Linux {
 
 Run::Run(const char* name) : path_(board::path(std::string("/var/run/") + name + ".pid")) {
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_SYNC | O_CLOEXEC, 0644);
-    if (fd_ < 0) return;
+    fd_.reset(::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_SYNC | O_CLOEXEC, 0644));
+    if (!fd_) return;
     std::string pid = std::to_string(::getpid());
-    if (::write(fd_, pid.data(), pid.size()) < 0) return;
-    ::fsync(fd_);
+    if (::write(fd_.get(), pid.data(), pid.size()) < 0) return;
+    ::fsync(fd_.get());
 }
 
 Run::~Run() {
-    if (fd_ < 0) return;
-    ::close(fd_);
+    if (!fd_) return;
+    fd_.close();
     ::unlink(path_.c_str());
 }
 

@@ -5,6 +5,8 @@
 #include <iosfwd>
 #include <string>
 
+#include "runtime/fd.h"
+
 // The pid of a process whose command name is `name`, or -1. A positive `pid`
 // is tried first.
 int find_proc_by_name(const char* name, int pid);
@@ -23,10 +25,10 @@ public:
     Run& operator=(const Run&) = delete;
 
     const std::string& path() const { return path_; }
-    bool written() const { return fd_ >= 0; }
+    bool written() const { return bool(fd_); }
 
 private:
-    int fd_ = -1;
+    Fd fd_;
     std::string path_;
 };
 

@@ -18,15 +18,6 @@ extern char** environ;
 
 namespace test {
 
-namespace {
-
-void close_fd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-}
-
-}  // namespace
-
 ServerProcess::ServerProcess(const std::string& program, const std::vector<std::string>& args) {
     int outPipe[2], errPipe[2];
     if (::pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
@@ -46,13 +37,9 @@ ServerProcess::ServerProcess(const std::string& program, const std::vector<std::
     posix_spawn_file_actions_destroy(&actions);
     ::close(outPipe[1]);
     ::close(errPipe[1]);
-    outFd_ = outPipe[0];
-    errFd_ = errPipe[0];
-    if (rc != 0) {
-        close_fd(outFd_);
-        close_fd(errFd_);
-        throw std::runtime_error("cannot start " + program);
-    }
+    outFd_.reset(outPipe[0]);
+    errFd_.reset(errPipe[0]);
+    if (rc != 0) throw std::runtime_error("cannot start " + program);
 }
 
 ServerProcess::~ServerProcess() {
@@ -60,8 +47,6 @@ ServerProcess::~ServerProcess() {
         ::kill(pid_, SIGKILL);
         reap(0);
     }
-    close_fd(outFd_);
-    close_fd(errFd_);
 }
 
 bool ServerProcess::signal(int sig) const { return !exited_ && ::kill(pid_, sig) == 0; }
@@ -71,7 +56,7 @@ bool ServerProcess::wait_for_output(const std::string& text, int timeoutMs) {
     for (;;) {
         if (out_.find(text) != std::string::npos || err_.find(text) != std::string::npos)
             return true;
-        if ((outFd_ < 0 && errFd_ < 0) || deadline.remaining_ms() == 0) return false;
+        if ((!outFd_ && !errFd_) || deadline.remaining_ms() == 0) return false;
         collect(deadline.remaining_ms());
     }
 }
@@ -79,7 +64,7 @@ bool ServerProcess::wait_for_output(const std::string& text, int timeoutMs) {
 int ServerProcess::wait_exit(int timeoutMs) {
     Deadline deadline(timeoutMs);
     // The pipes close when the child ends (unless it handed them on).
-    while ((outFd_ >= 0 || errFd_ >= 0) && deadline.remaining_ms() > 0)
+    while ((outFd_ || errFd_) && deadline.remaining_ms() > 0)
         collect(deadline.remaining_ms());
     while (!exited_ && !reap(WNOHANG) && deadline.remaining_ms() > 0)
         collect(std::min(deadline.remaining_ms(), 10));
@@ -92,18 +77,18 @@ int ServerProcess::wait_exit(int timeoutMs) {
 }
 
 void ServerProcess::collect(int timeoutMs) {
-    pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
+    pollfd fds[2] = {{outFd_.get(), POLLIN, 0}, {errFd_.get(), POLLIN, 0}};
     if (::poll(fds, 2, timeoutMs) <= 0) return;
-    int* owners[2] = {&outFd_, &errFd_};
+    Fd* owners[2] = {&outFd_, &errFd_};
     std::string* texts[2] = {&out_, &err_};
     for (int k = 0; k < 2; ++k) {
         if (!fds[k].revents) continue;
         char buf[4096];
-        ssize_t n = ::read(*owners[k], buf, sizeof buf);
+        ssize_t n = ::read(owners[k]->get(), buf, sizeof buf);
         if (n > 0)
             texts[k]->append(buf, static_cast<size_t>(n));
         else if (n == 0 || errno != EINTR)
-            close_fd(*owners[k]);
+            owners[k]->reset();
     }
 }
 
@@ -120,12 +105,10 @@ bool ServerProcess::reap(int options) {
 }
 
 FileWatch::FileWatch(const std::string& dir) {
-    fd_ = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    if (fd_ < 0 || ::inotify_add_watch(fd_, dir.c_str(), IN_CLOSE_WRITE) < 0)
+    fd_.reset(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+    if (!fd_ || ::inotify_add_watch(fd_.get(), dir.c_str(), IN_CLOSE_WRITE) < 0)
         throw std::runtime_error("cannot watch " + dir);
 }
-
-FileWatch::~FileWatch() { close_fd(fd_); }
 
 bool FileWatch::wait_written(const std::string& name, int timeoutMs) {
     Deadline deadline(timeoutMs);
@@ -135,10 +118,10 @@ bool FileWatch::wait_written(const std::string& name, int timeoutMs) {
             written_.erase(seen);
             return true;
         }
-        pollfd entry{fd_, POLLIN, 0};
+        pollfd entry{fd_.get(), POLLIN, 0};
         if (::poll(&entry, 1, deadline.remaining_ms()) <= 0) return false;
         alignas(inotify_event) char buf[4096];
-        ssize_t n = ::read(fd_, buf, sizeof buf);
+        ssize_t n = ::read(fd_.get(), buf, sizeof buf);
         for (ssize_t at = 0; at < n;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buf + at);
             if (event->len) written_.push_back(event->name);

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/fd.h"
+
 namespace test {
 
 class ServerProcess {
@@ -47,8 +49,8 @@ private:
     bool reap(int options);
 
     pid_t pid_ = -1;
-    int outFd_ = -1;
-    int errFd_ = -1;
+    Fd outFd_;
+    Fd errFd_;
     int status_ = -1;
     bool exited_ = false;
     std::string out_;
@@ -60,7 +62,6 @@ private:
 class FileWatch {
 public:
     explicit FileWatch(const std::string& dir);
-    ~FileWatch();
     FileWatch(const FileWatch&) = delete;
     FileWatch& operator=(const FileWatch&) = delete;
 
@@ -69,7 +70,7 @@ public:
     bool wait_written(const std::string& name, int timeoutMs = ServerProcess::default_timeout_ms);
 
 private:
-    int fd_ = -1;
+    Fd fd_;
     std::vector<std::string> written_;
 };
 
