@@ -2,20 +2,17 @@
 
 #include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/syscall.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
 #include <string>
 
 #include "runtime/fd.h"
 #include "tests/e2e/server_binary.h"
-#include "tests/support/deadline.h"
+#include "tests/support/test_logger.h"
 
 namespace {
 
@@ -93,36 +90,6 @@ TEST_F(RunningServer, ReadsTheTracesSectionOfItsConfigurationFile) {
     stop();
 }
 
-// The system logger of the simulated board: a datagram socket at
-// $BOARD_ROOT/dev/log that collects every record.
-class Logger {
-public:
-    explicit Logger(const std::string& path) : fd_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-        if (::bind(fd_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-            ADD_FAILURE() << "cannot bind " << path;
-    }
-
-    bool wait_for(const std::string& text, int timeoutMs = test::ServerProcess::default_timeout_ms) {
-        test::Deadline deadline(timeoutMs);
-        while (records_.find(text) == std::string::npos) {
-            pollfd entry{fd_.get(), POLLIN, 0};
-            if (deadline.passed() || ::poll(&entry, 1, deadline.remaining_ms()) <= 0) return false;
-            char buf[4096];
-            ssize_t n = ::recv(fd_.get(), buf, sizeof buf, 0);
-            if (n > 0) records_.append(buf, static_cast<size_t>(n));
-        }
-        return true;
-    }
-    const std::string& records() const { return records_; }
-
-private:
-    Fd fd_;
-    std::string records_;
-};
-
 // Waits for a process that is not our child to end.
 bool wait_gone(pid_t pid, int timeoutMs) {
     Fd pidFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
@@ -132,21 +99,24 @@ bool wait_gone(pid_t pid, int timeoutMs) {
 }
 
 TEST_F(RunningServer, RunsAsDaemonLoggingToSyslog) {
-    Logger logger(board.dir() + "/dev/log");
+    test::TestLogger logger(board);
+    ASSERT_TRUE(logger.ok());
+    const int timeoutMs = test::ServerProcess::default_timeout_ms;
     port = test::free_port();
     test::ServerBinary launcher({"-D", "--port", std::to_string(port)});
     EXPECT_EQ(0, launcher.wait_exit()) << launcher.output();
 
-    ASSERT_TRUE(logger.wait_for("vbx-T240215-1841: " + (kStarting + std::to_string(port))))
-        << logger.records();
+    ASSERT_TRUE(logger.wait_for("vbx-T240215-1841: " + (kStarting + std::to_string(port)),
+                                timeoutMs))
+        << logger.received();
     pid_t daemon = std::stoi(board.read_file("/var/run/server.pid"));
     EXPECT_NE(launcher.pid(), daemon);
 
     ::kill(daemon, SIGTERM);
-    bool gone = wait_gone(daemon, test::ServerProcess::default_timeout_ms);
+    bool gone = wait_gone(daemon, timeoutMs);
     if (!gone) ::kill(daemon, SIGKILL);
     ASSERT_TRUE(gone);
-    EXPECT_TRUE(logger.wait_for("Mux: terminating...")) << logger.records();
+    EXPECT_TRUE(logger.wait_for("Mux: terminating...", timeoutMs)) << logger.received();
     EXPECT_FALSE(board.exists("/var/run/server.pid"));
 }
 

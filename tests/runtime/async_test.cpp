@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/loopback.h"
 #include "tests/support/virtual_loop.h"
 
 namespace {
@@ -185,15 +186,12 @@ struct Listener {
 
 // A TCP connection whose peer sends some bytes and then resets it.
 struct ResetConnection {
-    ResetConnection() : peer(listener.connect_to()) {
-        local.reset(::accept4(listener.fd.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-    }
+    ResetConnection() { test::tcp_pair(peer, local); }
     void reset() {
         linger hard{1, 0};
         ::setsockopt(peer.get(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
         peer.close();
     }
-    Listener listener;
     Fd peer, local;
 };
 

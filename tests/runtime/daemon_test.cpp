@@ -12,8 +12,8 @@
 #include <ostream>
 
 #include "runtime/sys_log.h"
-#include "tests/runtime/test_logger.h"
 #include "tests/support/board_root.h"
+#include "tests/support/test_logger.h"
 #include "tests/support/virtual_loop.h"
 
 namespace {

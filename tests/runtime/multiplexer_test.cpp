@@ -184,18 +184,12 @@ TEST_F(Loop, HandlerDetachedJustBeforeTheWaitGetsNoEventsAndNoOtherHandlerGetsIt
     // The second run of a pass's deferred call (the one just before the
     // wait) takes `a` away and puts `b` on a's ready descriptor.
     int runs = 0;
-    struct Call {
-        std::function<void()> f;
-        void Run() { f(); }
-    } call{[&] {
+    test::Deferred call([&] {
         if (++runs == 2) {
             a.event.Release();
             b.event.Schedule(a.wire.near, POLLIN);
         }
-    }};
-    Dpc dpc;
-    dpc.Bind(&call, &Call::Run);
-    dpc.Activate();
+    });
     loop.pump();
     EXPECT_TRUE(log.empty()) << "b is pending: polled from the next pass on";
     loop.pump();
@@ -263,15 +257,9 @@ TEST_F(Stop, SigTermBeforeTheLoopStartsStillStopsIt) {
     ASSERT_TRUE(handlerRan);
     // Should the flag be lost, this ends the run after a few passes.
     int passes = 0;
-    struct Call {
-        std::function<void()> f;
-        void Run() { f(); }
-    } backstop{[&] {
+    test::Deferred backstop([&] {
         if (++passes == 6) multiplexer.terminate();
-    }};
-    Dpc dpc;
-    dpc.Bind(&backstop, &Call::Run);
-    dpc.Activate();
+    });
     test::StreamCapture clog(std::clog);
     multiplexer.run(false, true);
     EXPECT_EQ(0u, loop.clock().polls()) << "no pass ran";
@@ -281,15 +269,9 @@ TEST_F(Stop, SigTermBeforeTheLoopStartsStillStopsIt) {
 TEST_F(Stop, SigTermJustBeforeTheWaitWakesIt) {
     probe("a");
     int runs = 0;
-    struct Call {
-        std::function<void()> f;
-        void Run() { f(); }
-    } call{[&] {
+    test::Deferred call([&] {
         if (++runs == 2) ::raise(SIGTERM);  // the deferred run right before poll()
-    }};
-    Dpc dpc;
-    dpc.Bind(&call, &Call::Run);
-    dpc.Activate();
+    });
     test::StreamCapture clog(std::clog);
     multiplexer.run(false, true);
     EXPECT_EQ(1u, loop.clock().polls());

@@ -8,8 +8,8 @@
 #include <memory>
 #include <ostream>
 
-#include "tests/runtime/test_logger.h"
 #include "tests/support/board_root.h"
+#include "tests/support/test_logger.h"
 #include "tests/support/virtual_loop.h"
 
 namespace {

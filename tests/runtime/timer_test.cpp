@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -154,20 +153,9 @@ TEST_F(Timers, ClockSetBackMoreThanTwoHoursMovesEveryTimerToOneSecondLater) {
     EXPECT_EQ((std::vector<std::string>{"a@1000", "b@1000"}), log);
 }
 
-// A deferred call that runs a function.
-struct Deferred {
-    explicit Deferred(std::function<void()> f) : f(std::move(f)) {
-        dpc.Bind(this, &Deferred::Run);
-        dpc.Activate();
-    }
-    void Run() { f(); }
-    std::function<void()> f;
-    Dpc dpc;
-};
-
 TEST_F(Timers, TimerArmedByADeferredCallForNowMakesThePassPollWithoutWaiting) {
     Alarm& a = alarm("a");
-    Deferred arming([&] {
+    test::Deferred arming([&] {
         arm(a, 0);
         arming.dpc.Deactivate();
     });
@@ -181,7 +169,7 @@ TEST_F(Timers, TimerArmedByADeferredCallForNowMakesThePassPollWithoutWaiting) {
 TEST_F(Timers, WaitIsRecomputedAfterTheDeferredCallsJustBeforePoll) {
     Alarm& a = alarm("a");
     int runs = 0;
-    Deferred arming([&] {
+    test::Deferred arming([&] {
         if (++runs == 2) arm(a, 30);  // the run right before the wait
     });
     loop.pump();

@@ -12,6 +12,7 @@
 #include <poll.h>
 
 #include <cstdint>
+#include <functional>
 
 #include "runtime/multiplexer.h"
 #include "runtime/mux_time.h"
@@ -68,6 +69,19 @@ public:
 
 private:
     ManualClock clock_;
+};
+
+// A deferred call that runs `f` on every loop pass (twice) from its
+// construction until it is deactivated or goes.
+struct Deferred {
+    explicit Deferred(std::function<void()> f) : f(std::move(f)) {
+        dpc.Bind(this, &Deferred::Run);
+        dpc.Activate();
+    }
+    void Run() { f(); }
+
+    std::function<void()> f;
+    Dpc dpc;
 };
 
 // A descriptor that never gets ready, attached to the loop: without one, a

@@ -1,6 +1,7 @@
 #pragma once
 // A system logger for tests: a Unix socket at the board's "/dev/log" that
-// hands back what the syslog client sent, split into its records.
+// hands back what the syslog client (ours, or a server started as a
+// process) sent, split into its records.
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -15,6 +16,7 @@
 #include "runtime/fd.h"
 #include "runtime/mux_time.h"
 #include "tests/support/board_root.h"
+#include "tests/support/deadline.h"
 
 namespace test {
 
@@ -44,6 +46,19 @@ public:
 
     // The raw bytes of the next datagram.
     std::string next_datagram(int timeoutMs = 0) { return receive(socket_.get(), timeoutMs); }
+
+    // Collects datagrams until they hold `text`; false when none did within
+    // `timeoutMs` (a bound for delivery by another process).
+    bool wait_for(const std::string& text, int timeoutMs) {
+        Deadline deadline(timeoutMs);
+        while (received_.find(text) == std::string::npos) {
+            if (deadline.passed()) return false;
+            received_ += receive(socket_.get(), deadline.remaining_ms());
+        }
+        return true;
+    }
+    // The raw bytes wait_for has collected, for failure messages.
+    const std::string& received() const { return received_; }
 
     // Stream logger: the records that have arrived on the accepted connection.
     std::vector<std::string> stream_records() {
@@ -89,6 +104,7 @@ private:
     Fd socket_;
     Fd connection_;
     bool ok_ = false;
+    std::string received_;
 };
 
 }  // namespace test
