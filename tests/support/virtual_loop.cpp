@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <stdexcept>
 
-
 namespace test {
 
 namespace {

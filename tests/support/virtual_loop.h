@@ -6,7 +6,7 @@
 //   timer.set(3000, &Foo::OnTimeout, &foo);
 //   loop.advance(3000);            // fires it at its due time
 //
-// Later e2e tests pump single passes while a test controller talks to the
+// The e2e tests pump single passes while a test controller talks to the
 // server through non-blocking sockets.
 
 #include <poll.h>
