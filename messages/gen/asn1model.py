@@ -69,11 +69,10 @@ class Enumerator:
 
 
 class Type:
-    def __init__(self, module, name, kind, line):
+    def __init__(self, module, name, kind):
         self.module = module
         self.name = name
         self.kind = kind          # SEQUENCE CHOICE ENUMERATED
-        self.line = line
         self.extendable = False
         self.components = []      # SEQUENCE fields or CHOICE alternatives
         self.enumerators = []
@@ -170,21 +169,20 @@ class _Parser:
                 for name in names:
                     module.imports[name] = source
         while not self.accept('END'):
-            line = self.tokens[self.pos][1]
             name = self.identifier()
             self.take('::=')
             if name in module.types:
                 self.error('%s is defined twice' % name)
-            module.types[name] = self.assignment(module.name, name, line)
+            module.types[name] = self.assignment(module.name, name)
         if self.peek() is not None:
             self.error('text after END')
         return module
 
-    def assignment(self, module, name, line):
+    def assignment(self, module, name):
         kind = self.take()
         if kind not in ('SEQUENCE', 'CHOICE', 'ENUMERATED') or self.peek() != '{':
             self.error('%s must be a SEQUENCE, CHOICE or ENUMERATED' % name)
-        type_ = Type(module, name, kind, line)
+        type_ = Type(module, name, kind)
         self.take('{')
         if kind == 'ENUMERATED':
             self.enumerators(type_)
@@ -282,8 +280,6 @@ def _check_type(type_):
     duplicates = sorted(set(n for n in names if names.count(n) > 1))
     if duplicates:
         raise ModelError('%s repeats %s' % (where, ', '.join(duplicates)))
-    if type_.kind == 'SEQUENCE' and any(c.addition and not c.optional for c in type_.components):
-        raise ModelError('%s has a mandatory extension addition' % where)
 
 
 def _resolve(modules, module, type_ref, where):
