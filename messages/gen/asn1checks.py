@@ -2,7 +2,7 @@
 that a slip in the ASN.1 text (a lost type, a list typed wrongly) stops the
 build instead of changing the wire format."""
 
-from asn1model import Builtin, ModelError, Ref, constrained_strings
+from asn1model import Builtin, ModelError, Ref, constrained_strings, innermost
 
 # Types per module: SEQUENCE, CHOICE and ENUMERATED assignments plus the
 # records of size-constrained strings.
@@ -43,12 +43,10 @@ def reached(root):
             return
         seen.add(type_.qualified)
         for c in type_.components:
-            t = c.type
-            while isinstance(t, Builtin) and t.is_list():
-                t = t.element
+            t = innermost(c.type)
             if isinstance(t, Ref):
                 visit(t.target)
-            elif t.kind == 'IA5String' and t.lower is not None:
+            elif t.is_sized_string():
                 strings.add((type_.module, type_.name, c.name))
     visit(root)
     counts = {}

@@ -32,6 +32,10 @@ class Builtin:
     def is_list(self):
         return self.kind in ('SEQUENCE OF', 'SET OF')
 
+    def is_sized_string(self):
+        """A size-constrained IA5String: it has a record of its own."""
+        return self.kind == 'IA5String' and self.lower is not None
+
     def key(self):
         if self.is_list():
             return (self.kind, self.element.key())
@@ -47,6 +51,9 @@ class Ref:
         self.target = None        # the Type, once resolved
 
     def is_list(self):
+        return False
+
+    def is_sized_string(self):
         return False
 
     def key(self):
@@ -86,6 +93,22 @@ class Type:
 
     def additions(self):
         return [c for c in self.components if c.addition]
+
+    def optional_ids(self):
+        """Per component, its number among the optional ones (the root's
+        OPTIONAL fields, then the extension additions, which come last), or
+        None for a mandatory one."""
+        ids, next_id = [], 0
+        for c in self.components:
+            ids.append(next_id if c.optional else None)
+            next_id += c.optional
+        return ids
+
+    def root_optional_count(self):
+        return sum(1 for c in self.root() if c.optional)
+
+    def sized_strings(self):
+        return [c for c in self.components if c.type.is_sized_string()]
 
     def maximum(self):
         return max(e.value for e in self.enumerators)
@@ -318,9 +341,14 @@ def load(paths):
     return modules
 
 
+def innermost(t):
+    """The element type of a list (of a list...), or t itself."""
+    while t.is_list():
+        t = t.element
+    return t
+
+
 def constrained_strings(module):
-    """The size-constrained IA5String components of a module: each has a
-    record of its own, named after its type and field."""
-    return [(type_, c) for type_ in module.types.values() for c in type_.components
-            if isinstance(c.type, Builtin) and c.type.kind == 'IA5String'
-            and c.type.lower is not None]
+    """The size-constrained IA5String components of a module, with their
+    types: each has a record of its own, named after its type and field."""
+    return [(type_, c) for type_ in module.types.values() for c in type_.sized_strings()]
