@@ -1,8 +1,6 @@
 // BER: the encodings of single values and of the message envelope, and a
 // decoder that refuses what it cannot read soundly.
 
-#include "asn1/ber_decoder.h"
-#include "asn1/ber_encoder.h"
 #include "tests/asn1/per_test_util.h"
 #include "tests/asn1/test_module.h"
 
@@ -12,22 +10,6 @@ namespace Test {
 namespace {
 
 using namespace ASN1;
-
-std::string berHex(const AbstractData& value) {
-    std::vector<char> out;
-    BEREncoder encoder(out);
-    if (!value.accept(encoder)) return "encode failed";
-    return toHex(out);
-}
-
-bool berDecode(const std::vector<char>& octets, AbstractData& value) {
-    BERDecoder decoder(octets.data(), octets.data() + octets.size());
-    return value.accept(decoder);
-}
-
-bool berDecodeHex(const std::string& hex, AbstractData& value) {
-    return berDecode(fromHex(hex), value);
-}
 
 Envelope pingWithSeq(int seq) {
     Envelope message;

@@ -1,7 +1,9 @@
 #pragma once
-// Hex helpers and one-call PER coding for the ASN.1 tests.
+// Hex helpers and one-call PER and BER coding for the ASN.1 tests.
 
 #include "asn1/asn1.h"
+#include "asn1/ber_decoder.h"
+#include "asn1/ber_encoder.h"
 #include "asn1/per_decoder.h"
 #include "asn1/per_encoder.h"
 
@@ -44,6 +46,23 @@ inline bool perDecode(const std::vector<char>& bytes, ASN1::AbstractData& value)
 
 inline bool perDecodeHex(const std::string& hex, ASN1::AbstractData& value) {
     return perDecode(fromHex(hex), value);
+}
+
+// The BER encoding as upper-case hex, or "encode failed".
+inline std::string berHex(const ASN1::AbstractData& value) {
+    std::vector<char> out;
+    ASN1::BEREncoder encoder(out);
+    if (!value.accept(encoder)) return "encode failed";
+    return toHex(out);
+}
+
+inline bool berDecode(const std::vector<char>& octets, ASN1::AbstractData& value) {
+    ASN1::BERDecoder decoder(octets.data(), octets.data() + octets.size());
+    return value.accept(decoder);
+}
+
+inline bool berDecodeHex(const std::string& hex, ASN1::AbstractData& value) {
+    return berDecode(fromHex(hex), value);
 }
 
 }  // namespace Test

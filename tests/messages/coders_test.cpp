@@ -2,8 +2,6 @@
 // BER, the coder environment's entry points and the validity checks, over
 // hand-built messages and every known-answer value.
 
-#include "asn1/ber_decoder.h"
-#include "asn1/ber_encoder.h"
 #include "asn1/coder_env.h"
 #include "asn1/validity.h"
 #include "messages/lgcp.h"
@@ -60,12 +58,6 @@ std::vector<Known> knownValues() {
     return values;
 }
 
-std::string berHex(const ASN1::AbstractData& value) {
-    std::vector<char> out;
-    ASN1::BEREncoder encoder(out);
-    return value.accept(encoder) ? ::Test::toHex(out) : "encode failed";
-}
-
 TEST(MessageTraces, PrintTheEnvelopeAndNestedParametersIndented) {
     std::ostringstream trace;
     trace << ping(5, 3);
@@ -112,18 +104,16 @@ TEST(ValueNotation, EveryKnownAnswerValueReadsBackEqual) {
 }
 
 TEST(Ber, TheEnvelopeEncodesAsTheControllerProtocolStatesIt) {
-    EXPECT_EQ("3009800105A204A0028C00", berHex(ping(5, -1)));
+    EXPECT_EQ("3009800105A204A0028C00", ::Test::berHex(ping(5, -1)));
 }
 
 TEST(Ber, EveryKnownAnswerValueRoundTrips) {
     for (const Known& known : knownValues()) {
-        const std::string hex = berHex(*known.value);
+        const std::string hex = ::Test::berHex(*known.value);
         auto decoded = create(known.value->info());
-        const std::vector<char> octets = ::Test::fromHex(hex);
-        ASN1::BERDecoder decoder(octets.data(), octets.data() + octets.size());
-        ASSERT_TRUE(decoded->accept(decoder)) << known.vector.label() << " " << hex;
+        ASSERT_TRUE(::Test::berDecodeHex(hex, *decoded)) << known.vector.label() << " " << hex;
         EXPECT_EQ(*known.value, *decoded) << known.vector.label();
-        EXPECT_EQ(hex, berHex(*decoded)) << known.vector.label();
+        EXPECT_EQ(hex, ::Test::berHex(*decoded)) << known.vector.label();
     }
 }
 
