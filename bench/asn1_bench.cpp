@@ -2,16 +2,15 @@
 // notation through the coder environment): a control envelope with a
 // command, and a nested SEQUENCE / CHOICE / SEQUENCE OF value of about 100
 // octets with every kind of field.
-#include <benchmark/benchmark.h>
-
 #include "asn1/coder_env.h"
-#include "asn1/per_decoder.h"
-#include "asn1/per_encoder.h"
+#include "bench/per_bench.h"
 #include "tests/asn1/test_module.h"
 
 namespace {
 
 using namespace ASN1;
+using bench::BM_Decode;
+using bench::BM_Encode;
 
 Test::Envelope makeEnvelope() {
     Test::Envelope message;
@@ -30,37 +29,6 @@ Test::Everything makeEverything() {
     Test::Everything value;
     Test::fillEverything(value);
     return value;
-}
-
-std::vector<char> encode(const AbstractData& value) {
-    std::vector<char> out;
-    PEREncoder encoder(out);
-    value.accept(encoder);
-    return out;
-}
-
-template <class T>
-void BM_Encode(benchmark::State& state, T (*make)()) {
-    const T value = make();
-    for (auto _ : state) {
-        std::vector<char> out;
-        PEREncoder encoder(out);
-        benchmark::DoNotOptimize(value.accept(encoder));
-        benchmark::DoNotOptimize(out.data());
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(encode(value).size()));
-}
-
-template <class T>
-void BM_Decode(benchmark::State& state, T (*make)()) {
-    const std::vector<char> octets = encode(make());
-    for (auto _ : state) {
-        T value;
-        PERDecoder decoder(octets.data(), octets.data() + octets.size());
-        if (!value.accept(decoder)) state.SkipWithError("decode failed");
-        benchmark::DoNotOptimize(value);
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(octets.size()));
 }
 
 // BER and value notation through the coder environment's entry points.

@@ -1,12 +1,12 @@
 // Aligned-PER encode and decode of controller messages: an RTP create with
 // every optional field of its parameters present, and a ping.
-#include <benchmark/benchmark.h>
-
-#include "asn1/per_decoder.h"
-#include "asn1/per_encoder.h"
+#include "bench/per_bench.h"
 #include "messages/lgcp.h"
 
 namespace {
+
+using bench::BM_Decode;
+using bench::BM_Encode;
 
 void fillRadio(TERM::RtpRadioRequest& radio) {
     TERM::VarkRadioStatus& status = radio.get_status().select_vark();
@@ -62,35 +62,6 @@ LGCP::Message makePing() {
     message.set_seq(4711);
     message.get_pdu().select_command().select_ping();
     return message;
-}
-
-std::vector<char> encode(const ASN1::AbstractData& value) {
-    std::vector<char> out;
-    ASN1::PEREncoder encoder(out);
-    value.accept(encoder);
-    return out;
-}
-
-void BM_Encode(benchmark::State& state, LGCP::Message (*make)()) {
-    const LGCP::Message message = make();
-    for (auto _ : state) {
-        std::vector<char> out;
-        ASN1::PEREncoder encoder(out);
-        if (!message.accept(encoder)) state.SkipWithError("encode failed");
-        benchmark::DoNotOptimize(out.data());
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(encode(message).size()));
-}
-
-void BM_Decode(benchmark::State& state, LGCP::Message (*make)()) {
-    const std::vector<char> octets = encode(make());
-    for (auto _ : state) {
-        LGCP::Message message;
-        ASN1::PERDecoder decoder(octets.data(), octets.data() + octets.size());
-        if (!message.accept(decoder)) state.SkipWithError("decode failed");
-        benchmark::DoNotOptimize(message);
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(octets.size()));
 }
 
 BENCHMARK_CAPTURE(BM_Encode, rtp_create, makeRtpCreate);
