@@ -3,8 +3,10 @@
 // misbehaves, and whatever decodes re-encodes stably.
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "messages/lgcp.h"
+#include "messages/mon.h"
 #include "tests/asn1/per_test_util.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -3,6 +3,7 @@
 // the enumerations that send sparse values.
 
 #include "messages/lgcp.h"
+#include "messages/mon.h"
 #include "tests/asn1/per_test_util.h"
 
 #include <gtest/gtest.h>
