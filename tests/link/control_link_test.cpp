@@ -36,12 +36,6 @@ size_t count_of(const std::string& text, const std::string& what) {
     return n;
 }
 
-bool closed_by_peer(const Fd& socket) {
-    bool closed = false;
-    test::read_available(socket.get(), &closed);
-    return closed;
-}
-
 class LinkTest : public PacketPoolCheck {
 protected:
     test::VirtualLoop loop;
@@ -111,13 +105,13 @@ TEST_F(Acceptor, ADroppedControllerSeesItsConnectionClosedAndIsReportedOnce) {
     link.Disconnect();  // already going down
     loop.pump(2);
     EXPECT_EQ((Events{"connect", "disconnect"}), notify.events);
-    EXPECT_TRUE(closed_by_peer(client));
+    EXPECT_TRUE(test::closed_by_peer(client.get()));
 }
 
 TEST_F(Acceptor, ASecondControllerIsRefusedAndPutsTheFirstUnderCloseWatch) {
     Fd first = connect_client();
     Fd second = connect_client();
-    EXPECT_TRUE(closed_by_peer(second));
+    EXPECT_TRUE(test::closed_by_peer(second.get()));
     EXPECT_EQ("refuse connection from 127.0.0.1:", errors.str().substr(0, 33));
     EXPECT_EQ(1u, count_of(errors.str(), "CheckConnectionState CheckConnection\n"));
     EXPECT_EQ(Control::AcceptorNetCheckConnection::CheckState::CheckConnection, link.check_state());
@@ -130,7 +124,7 @@ TEST_F(Acceptor, ASecondControllerIsRefusedAndPutsTheFirstUnderCloseWatch) {
     EXPECT_EQ(1u, count_of(errors.str(), "CheckConnectionState Idle\n"));
     EXPECT_EQ(Control::AcceptorNetCheckConnection::CheckState::Idle, link.check_state());
     EXPECT_EQ(Control::Service::State::Connected, link.state());
-    EXPECT_FALSE(closed_by_peer(first));
+    EXPECT_FALSE(test::closed_by_peer(first.get()));
 }
 
 TEST_F(Acceptor, TheNextControllerGetsInOnceTheFirstIsGone) {
@@ -141,7 +135,7 @@ TEST_F(Acceptor, TheNextControllerGetsInOnceTheFirstIsGone) {
     Fd next = connect_client();
     EXPECT_EQ(Control::Service::State::Connected, link.state());
     EXPECT_EQ((Events{"connect", "disconnect", "connect"}), notify.events);
-    EXPECT_FALSE(closed_by_peer(next));
+    EXPECT_FALSE(test::closed_by_peer(next.get()));
 }
 
 TEST_F(Acceptor, TheCheckDropsAControllerWhoseConnectionWasReset) {
@@ -200,10 +194,10 @@ TEST(AcceptorShuttingDown, ClosesAConnectionThatArrivesMeanwhile) {
     Fd second = test::connect_loopback(port);
     loop.pump();  // the link goes down, then the second connection is accepted
     EXPECT_EQ(2u, count_of(notices.str(), "new connection from "));
-    EXPECT_TRUE(closed_by_peer(second));
+    EXPECT_TRUE(test::closed_by_peer(second.get()));
     loop.pump();
     EXPECT_EQ(Control::Service::State::Connecting, link->state());
-    EXPECT_TRUE(closed_by_peer(first));
+    EXPECT_TRUE(test::closed_by_peer(first.get()));
     delete link;
 }
 

@@ -90,9 +90,7 @@ TEST_F(StreamLayer, DeactivationClosesTheSocket) {
     connect_and_activate();
     stack.deactivate();
     EXPECT_EQ((std::vector<std::string>{"success"}), stack.statuses);
-    bool closed = false;
-    test::read_available(peer.get(), &closed);
-    EXPECT_TRUE(closed);
+    EXPECT_TRUE(test::closed_by_peer(peer.get()));
 }
 
 TEST_F(StreamLayer, APeerThatStopsReadingCostsTheConnectionAfterOneSecond) {

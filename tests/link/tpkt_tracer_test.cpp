@@ -44,11 +44,6 @@ protected:
         test::write_bytes(c.get(), bytes);
         loop.pump();
     }
-    static bool closed(const Fd& c) {
-        bool gone = false;
-        test::read_available(c.get(), &gone);
-        return gone;
-    }
 
     test::VirtualLoop loop;
     test::StreamCapture progress{std::clog};
@@ -92,7 +87,7 @@ TEST_F(Tracer, ClosesAClientThatSendsNoTpkt) {
         Fd c = client();
         send(c, bytes);
         EXPECT_EQ(0u, tracer.clients());
-        EXPECT_TRUE(closed(c));
+        EXPECT_TRUE(test::closed_by_peer(c.get()));
     }
     Fd c = client();
     send(c, test::tpkt_frame(std::string(512, 'y')));  // the largest that fits

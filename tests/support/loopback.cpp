@@ -55,6 +55,15 @@ Fd connect_loopback(unsigned short port) {
     return socket;
 }
 
+Fd connect_loopback_now(unsigned short port) {
+    Fd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address = loopback_address(port);
+    if (::connect(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        return Fd();
+    socket.NonBlock();
+    return socket;
+}
+
 void tcp_pair(Fd& a, Fd& b) {
     unsigned short port = 0;
     Fd listener = listen_loopback(port);
@@ -83,6 +92,12 @@ std::string read_available(int fd, bool* closed) {
         if (closed && (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))) *closed = true;
         return bytes;
     }
+}
+
+bool closed_by_peer(int fd) {
+    bool closed = false;
+    read_available(fd, &closed);
+    return closed;
 }
 
 }  // namespace test

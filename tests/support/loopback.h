@@ -13,11 +13,17 @@ namespace test {
 unsigned short free_port();
 // A non-blocking connection to 127.0.0.1:port, under way or established.
 Fd connect_loopback(unsigned short port);
+// A connection to 127.0.0.1:port established before this returns, then
+// non-blocking; invalid when nobody listens there.
+Fd connect_loopback_now(unsigned short port);
 // Writes all of `bytes`; false when the socket refused some.
 bool write_bytes(int fd, const std::string& bytes);
 // What the socket holds right now; `closed` tells whether the peer has
 // closed (or reset) the connection.
 std::string read_available(int fd, bool* closed = nullptr);
+// Whether the peer has closed (or reset) the connection; what the socket
+// holds is read and dropped.
+bool closed_by_peer(int fd);
 // Both ends of one established loopback TCP connection.
 void tcp_pair(Fd& a, Fd& b);
 // A listening socket on 127.0.0.1 at a port of the kernel's choosing.

@@ -8,13 +8,12 @@
 //   c.send(test::ping(), 7);
 //   auto answer = c.receive_until(test::is_response);
 
-#include <deque>
 #include <functional>
 #include <optional>
 
 #include "messages/lgcp.h"
 #include "runtime/fd.h"
-#include "tests/support/tpkt.h"
+#include "tests/support/test_controller.h"
 
 namespace test {
 
@@ -39,8 +38,7 @@ private:
     bool collect(int timeoutMs);
 
     Fd socket_;
-    TpktReader reader_;
-    std::deque<LGCP::Message> received_;
+    ControllerInbox inbox_;
 };
 
 bool is_response(const LGCP::Message& message);

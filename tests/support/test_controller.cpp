@@ -1,7 +1,5 @@
 #include "tests/support/test_controller.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <stdexcept>
@@ -10,9 +8,34 @@
 #include "asn1/per_encoder.h"
 #include "link/control_links.h"
 #include "link/heartbeat.h"
+#include "runtime/inet4_addr.h"
 #include "tests/support/loopback.h"
 
 namespace test {
+
+// ---- ControllerInbox
+
+void ControllerInbox::feed(const std::string& bytes) {
+    reader_.feed(bytes);
+    std::string payload;
+    while (reader_.next(payload)) {
+        LGCP::Message message;
+        if (decode(payload, message))
+            received_.push_back(message);
+        else
+            ++undecodable_;
+    }
+}
+
+std::optional<LGCP::Message> ControllerInbox::take(
+    const std::function<bool(const LGCP::Message&)>& wanted) {
+    while (!received_.empty()) {
+        LGCP::Message message = received_.front();
+        received_.pop_front();
+        if (wanted(message)) return message;
+    }
+    return std::nullopt;
+}
 
 // ---- ServerHarness
 
@@ -48,22 +71,15 @@ bool TestController::connect() {
 }
 
 std::string TestController::address() const {
-    sockaddr_in local{};
-    socklen_t length = sizeof local;
-    ::getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&local), &length);
-    char text[INET_ADDRSTRLEN];
-    ::inet_ntop(AF_INET, &local.sin_addr, text, sizeof text);
-    return std::string(text) + ":" + std::to_string(ntohs(local.sin_port));
+    INet4::Addr local;
+    socklen_t length = INet4::Addr::size();
+    ::getsockname(socket_.get(), local.sockaddr_ptr(), &length);
+    return local.GetString();
 }
 
 void TestController::send(const LGCP::Command& command, std::optional<int> seq,
                           std::optional<unsigned> slot) {
-    LGCP::Message message;
-    if (seq) message.set_seq(*seq);
-    message.get_pdu().set_command(command);
-    if (slot && *slot > CtrlSrv::Server::max_slot) return send_frame(encode_with_slot(message, *slot));
-    if (slot) message.set_slot(*slot);
-    send(message);
+    send_raw(command_frame(command, seq, slot));
 }
 
 void TestController::send(const LGCP::Message& message) { send_frame(encode(message)); }
@@ -76,15 +92,7 @@ void TestController::send_raw(const std::string& bytes) {
 
 bool TestController::collect() {
     bool closed = false;
-    reader_.feed(read_available(socket_.get(), &closed));
-    std::string payload;
-    while (reader_.next(payload)) {
-        LGCP::Message message;
-        if (decode(payload, message))
-            received_.push_back(message);
-        else
-            ++undecodable_;
-    }
+    inbox_.feed(read_available(socket_.get(), &closed));
     return !closed;
 }
 
@@ -96,11 +104,7 @@ std::optional<LGCP::Message> TestController::receive_until(
     const std::function<bool(const LGCP::Message&)>& wanted, unsigned passes) {
     for (unsigned i = 0;; ++i) {
         collect();
-        while (!received_.empty()) {
-            LGCP::Message message = received_.front();
-            received_.pop_front();
-            if (wanted(message)) return message;
-        }
+        if (auto message = inbox_.take(wanted)) return message;
         if (i == passes) return std::nullopt;
         server_.pump();
     }
@@ -152,6 +156,16 @@ std::string encode_with_slot(LGCP::Message message, unsigned slot) {
         }
     }
     throw std::logic_error("no slot octets found");
+}
+
+std::string command_frame(const LGCP::Command& command, std::optional<int> seq,
+                          std::optional<unsigned> slot) {
+    LGCP::Message message;
+    if (seq) message.set_seq(*seq);
+    message.get_pdu().set_command(command);
+    if (slot && *slot > CtrlSrv::Server::max_slot) return tpkt_frame(encode_with_slot(message, *slot));
+    if (slot) message.set_slot(*slot);
+    return tpkt_frame(encode(message));
 }
 
 std::optional<int> seq_of(const LGCP::Message& message) {

@@ -31,6 +31,23 @@
 
 namespace test {
 
+// What both test controllers do with the server's bytes: cut them into TPKT
+// frames, decode each as an LGCP::Message and queue it until it is taken.
+class ControllerInbox {
+public:
+    void feed(const std::string& bytes);
+    // The first queued message that satisfies `wanted`; those before it are
+    // dropped.
+    std::optional<LGCP::Message> take(const std::function<bool(const LGCP::Message&)>& wanted);
+    // Frames that did not decode as an LGCP::Message.
+    unsigned undecodable() const { return undecodable_; }
+
+private:
+    TpktReader reader_;
+    std::deque<LGCP::Message> received_;
+    unsigned undecodable_ = 0;
+};
+
 class ServerHarness {
 public:
     // The heartbeat alone unless told otherwise; they are bound in order.
@@ -86,17 +103,15 @@ public:
     // "127.0.0.1:port" of this end, as the server names its peer.
     std::string address() const;
     // Frames that did not decode as an LGCP::Message.
-    unsigned undecodable() const { return undecodable_; }
+    unsigned undecodable() const { return inbox_.undecodable(); }
 
 private:
-    // Reads what has arrived into the queue; false once the server closed.
+    // Reads what has arrived into the inbox; false once the server closed.
     bool collect();
 
     ServerHarness& server_;
     Fd socket_;
-    TpktReader reader_;
-    std::deque<LGCP::Message> received_;
-    unsigned undecodable_ = 0;
+    ControllerInbox inbox_;
 };
 
 // Builders and readers for tests.
@@ -106,6 +121,10 @@ LGCP::Command command(LGCP::Command::Alternative alternative);
 // the range written into them.
 std::string encode(const LGCP::Message& message);
 std::string encode_with_slot(LGCP::Message message, unsigned slot);
+// The TPKT frame of a message with the command; a slot above 1023 is written
+// as the wire allows it (the encoder itself refuses it).
+std::string command_frame(const LGCP::Command& command, std::optional<int> seq = {},
+                          std::optional<unsigned> slot = {});
 // Fills `message` from aligned-PER octets; false when they do not decode.
 bool decode(const std::string& octets, LGCP::Message& message);
 
