@@ -4,7 +4,6 @@
 // 99th-percentile latency of a ping, from its send to its answer.
 #include <benchmark/benchmark.h>
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -14,7 +13,6 @@
 #include <chrono>
 #include <deque>
 #include <iostream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -25,8 +23,10 @@
 #include "link/control_links.h"
 #include "link/ctrl_server.h"
 #include "link/heartbeat.h"
+#include "runtime/fd.h"
 #include "runtime/multiplexer.h"
 #include "tests/support/loopback.h"
+#include "tests/support/stream_capture.h"
 #include "tests/support/tpkt.h"
 
 namespace {
@@ -38,7 +38,6 @@ using Clock = std::chrono::steady_clock;
 class ServerThread {
 public:
     ServerThread() : port_(test::free_port()) {
-        std::clog.rdbuf(quiet_.rdbuf());
         thread_ = std::thread([this] {
             CtrlSrv::ctrlServer.Bind(&HeartBeatCtl::instance());
             CtrlSrv::ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port_, false));
@@ -53,7 +52,7 @@ public:
     unsigned short port() const { return port_; }
 
 private:
-    std::ostringstream quiet_;
+    test::StreamCapture quiet_{std::clog};  // the server's lines
     unsigned short port_;
     std::thread thread_;
 };
@@ -71,19 +70,15 @@ public:
             message.accept(encoder);
             frames_.push_back(test::tpkt_frame(std::string(octets.begin(), octets.end())));
         }
-        socket_.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        for (int attempt = 0; attempt < 100 && !socket_; ++attempt) {
+            socket_ = test::connect_loopback_now(port);
+            // The server may not listen yet.
+            if (!socket_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!socket_) throw std::runtime_error("no server");
+        BlockMode(socket_.get());  // the controller waits in recv
         int on = 1;
         ::setsockopt(socket_.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(port);
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            if (::connect(socket_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
-                return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));  // the server starts up
-        }
-        throw std::runtime_error("no server");
     }
 
     void send_ping(int seq) {
