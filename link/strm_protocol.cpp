@@ -68,39 +68,35 @@ void StrmProtocol::release() {
 
 void StrmProtocol::PutHeader(std::ostream& os) const { os << "SockStream[" << displayName_ << "]: "; }
 
-int StrmProtocol::sendbuf_space() const {
+int StrmProtocol::socket_option(int name) const {
     int value = 0;
     socklen_t length = sizeof value;
-    ::getsockopt(socket_.get(), SOL_SOCKET, SO_SNDBUF, &value, &length);
+    ::getsockopt(socket_.get(), SOL_SOCKET, name, &value, &length);
     return value;
 }
 
-int StrmProtocol::recvbuf_space() const {
+int StrmProtocol::queue_bytes(unsigned long request) const {
     int value = 0;
-    socklen_t length = sizeof value;
-    ::getsockopt(socket_.get(), SOL_SOCKET, SO_RCVBUF, &value, &length);
+    ::ioctl(socket_.get(), request, &value);
     return value;
 }
 
-int StrmProtocol::inq_space() const {
-    int value = 0;
-    ::ioctl(socket_.get(), FIONREAD, &value);
-    return value;
-}
+int StrmProtocol::sendbuf_space() const { return socket_option(SO_SNDBUF); }
 
-int StrmProtocol::outq_space() const {
-    int value = 0;
-    ::ioctl(socket_.get(), TIOCOUTQ, &value);
-    return value;
-}
+int StrmProtocol::recvbuf_space() const { return socket_option(SO_RCVBUF); }
+
+int StrmProtocol::inq_space() const { return queue_bytes(FIONREAD); }
+
+int StrmProtocol::outq_space() const { return queue_bytes(TIOCOUTQ); }
 
 int StrmProtocol::free_space() const {
     return outqReportsFreeSpace_ ? outq_space() : sendbuf_space() - outq_space();
 }
 
-void StrmProtocol::log_statistics(std::ostream& os) const {
-    os << ", sendbuf=" << sendbuf_space() << ", recvbuf=" << recvbuf_space()
-       << ", free=" << free_space() << ", inq=" << inq_space() << ", outq=" << outq_space();
+std::ostream& StrmProtocol::report(std::ostream& os, const char* what) const {
+    return os << ext::header(this) << what << ", sendbuf=" << sendbuf_space()
+              << ", recvbuf=" << recvbuf_space() << ", free=" << free_space()
+              << ", inq=" << inq_space() << ", outq=" << outq_space();
 }
 
 void StrmProtocol::local_prepare_head(Packet& p) { p.reserve_head(0); }
@@ -150,11 +146,7 @@ void StrmProtocol::do_read() {
         on_error(error_text("read error: ", error));
         return;
     }
-    if (debug_) {
-        std::clog << ext::header(this) << "receive success";
-        log_statistics(std::clog);
-        std::clog << std::endl;
-    }
+    if (debug_) report(std::clog, "receive success") << std::endl;
     p.extend(static_cast<unsigned>(n));
     on_message(p);
 }
@@ -188,25 +180,17 @@ void StrmProtocol::message(Packet& p) {
             int timeLeft = kWriteTimeoutMs - static_cast<int32_t>(clock_now_ms() - start);
             if (timeLeft > 0 && wait_writable(timeLeft)) continue;
             writeTiming_.end();
-            std::cerr << ext::header(this) << "write timeout";
-            log_statistics(std::cerr);
-            std::cerr << std::endl;
+            report(std::cerr, "write timeout") << std::endl;
             ++overflowCounter_;
             on_error("write timeout");
             return;
         }
         writeTiming_.end();
-        std::cerr << ext::header(this) << "write error";
-        log_statistics(std::cerr);
-        std::cerr << ", error=" << std::strerror(error) << std::endl;
+        report(std::cerr, "write error") << ", error=" << std::strerror(error) << std::endl;
         ++overflowCounter_;
         on_error(error_text("write error: ", error));
         return;
     }
-    if (debug_) {
-        std::clog << ext::header(this) << "write success";
-        log_statistics(std::clog);
-        std::clog << std::endl;
-    }
+    if (debug_) report(std::clog, "write success") << std::endl;
     writeTiming_.end();
 }

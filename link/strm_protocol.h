@@ -58,7 +58,10 @@ private:
     void do_read();
     // Waits for room in the socket; false when `timeLeftMs` ran out.
     bool wait_writable(int timeLeftMs);
-    void log_statistics(std::ostream& os) const;
+    int socket_option(int name) const;           // at SOL_SOCKET
+    int queue_bytes(unsigned long request) const;  // FIONREAD or TIOCOUTQ
+    // Starts a log line: the header, `what` and the socket figures.
+    std::ostream& report(std::ostream& os, const char* what) const;
 
     Protocol_name_str fixedName_{"StrmProtocol"};
     Fd socket_;
