@@ -10,6 +10,7 @@
 
 #include "link/control_links.h"
 #include "link/tcp.h"
+#include "link/unix_domain.h"
 
 namespace Control {
 
@@ -223,10 +224,8 @@ bool AcceptorUnix::ImplActivate() {
 
 void AcceptorUnix::BindSocket() {
     ::unlink(path_.c_str());
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    path_.copy(address.sun_path, sizeof address.sun_path - 1);
-    if (::bind(listenFd_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    const sockaddr_un address = unix_domain::address(path_);
+    if (::bind(listenFd_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         bind_failed(verbose());
         retryTimer_.set(AcceptorNet::bind_retry_ms, &AcceptorUnix::OnTimeout, this);
         return;

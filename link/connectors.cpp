@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "link/control_links.h"
+#include "link/unix_domain.h"
 
 namespace Control {
 
@@ -18,6 +19,22 @@ namespace {
 bool pending_error(const Fd& fd, int& error) {
     socklen_t length = sizeof error;
     return ::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &length) == 0;
+}
+
+// A fresh non-blocking socket for the next attempt, in `fd`; false after the
+// line of the step that failed.
+bool open_attempt(Fd& fd, int domain, int protocol, const char* createFailed,
+                  const char* nonBlockFailed) {
+    fd.reset(::socket(domain, SOCK_STREAM | SOCK_CLOEXEC, protocol));
+    if (!fd) {
+        std::cerr << createFailed << std::strerror(errno) << std::endl;
+        return false;
+    }
+    if (!fd.NonBlock()) {
+        std::cerr << nonBlockFailed << std::strerror(errno) << std::endl;
+        return false;
+    }
+    return true;
 }
 
 // One second while quick retries last (using one up), else `slowMs`.
@@ -64,14 +81,8 @@ bool ConnectorNet::ImplActivate() {
 }
 
 void ConnectorNet::TryConnect() {
-    fd_.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
-    if (!fd_) {
-        std::cerr << "can't create socket:" << std::strerror(errno) << std::endl;
-        Deactivate();
-        return;
-    }
-    if (!fd_.NonBlock()) {
-        std::cerr << "can't set socket to non block mode: " << std::strerror(errno) << std::endl;
+    if (!open_attempt(fd_, AF_INET, IPPROTO_TCP, "can't create socket:",
+                      "can't set socket to non block mode: ")) {
         Deactivate();
         return;
     }
@@ -150,30 +161,20 @@ bool ConnectorUnix::ImplActivate() {
 }
 
 void ConnectorUnix::TryConnect() {
-    fd_.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!fd_) {
-        std::cerr << "can't create domain socket:" << std::strerror(errno) << std::endl;
-        Deactivate();
-        return;
-    }
-    if (!fd_.NonBlock()) {
-        std::cerr << "can't set domain socket to non block mode: " << std::strerror(errno) << std::endl;
+    if (!open_attempt(fd_, AF_UNIX, 0, "can't create domain socket:",
+                      "can't set domain socket to non block mode: ")) {
         Deactivate();
         return;
     }
     if (!localPath_.empty()) {
         ::unlink(localPath_.c_str());
-        sockaddr_un local{};
-        local.sun_family = AF_UNIX;
-        localPath_.copy(local.sun_path, sizeof local.sun_path - 1);
-        if (::bind(fd_.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+        const sockaddr_un local = unix_domain::address(localPath_);
+        if (::bind(fd_.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
             std::cerr << "can't bind to domain socket '" << localPath_ << "': \""
                       << std::strerror(errno) << std::endl;
     }
-    sockaddr_un server{};
-    server.sun_family = AF_UNIX;
-    path_.copy(server.sun_path, sizeof server.sun_path - 1);
-    if (::connect(fd_.get(), reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) {
+    const sockaddr_un server = unix_domain::address(path_);
+    if (::connect(fd_.get(), reinterpret_cast<const sockaddr*>(&server), sizeof server) != 0) {
         std::cerr << "can't connect to " << path_ << " : " << std::strerror(errno) << std::endl;
         Retry(ConnectorNet::connect_failed_retry_ms);
         return;
