@@ -116,6 +116,5 @@ void SnmpAgentCtrl::CreateInstances(IniFile::Section& section) {
 }
 
 void SnmpAgentCtrl::Bind(ISnmpAgentNotify* notify) {
-    notify_ = notify;
     for (auto& instance : instances_) instance->SetNotify(notify);
 }

@@ -84,6 +84,7 @@ public:
 
     // One agent per subsection; one whose section does not read has no link.
     void CreateInstances(IniFile::Section& section);
+    // The agents made so far tell `notify` when they connect.
     void Bind(ISnmpAgentNotify* notify);
     void UnBind() { Bind(nullptr); }
 
@@ -91,5 +92,4 @@ public:
 
 private:
     std::list<std::unique_ptr<SnmpAgentInstance>> instances_;
-    ISnmpAgentNotify* notify_ = nullptr;
 };
