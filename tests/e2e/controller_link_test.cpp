@@ -152,10 +152,7 @@ TEST_F(ControllerLink, LogsAndDropsAFrameThatDoesNotDecode) {
 
 TEST_F(ControllerLink, AnswersAFrameSentOneByteAtATime) {
     ASSERT_TRUE(controller.connect());
-    LGCP::Message message;
-    message.set_seq(300);
-    message.get_pdu().set_command(test::ping());
-    for (char byte : test::tpkt_frame(test::encode(message))) {
+    for (char byte : test::command_frame(test::ping(), 300)) {
         controller.send_raw(std::string(1, byte));
         server.pump();
     }
@@ -166,18 +163,13 @@ TEST_F(ControllerLink, AnswersAFrameSentOneByteAtATime) {
 
 TEST_F(ControllerLink, DropsAPartialFrameAfterThreeSeconds) {
     ASSERT_TRUE(controller.connect());
-    LGCP::Message message;
-    message.set_seq(1);
-    message.get_pdu().set_command(test::ping());
-    const std::string frame = test::tpkt_frame(test::encode(message));
-    controller.send_raw(frame.substr(0, 5));
+    controller.send_raw(test::command_frame(test::ping(), 1).substr(0, 5));
     server.advance(2999);
     EXPECT_EQ("", progress.str().substr(progress.str().find("controller connect.") + 20));
     server.advance(1);
     EXPECT_NE(std::string::npos, progress.str().find(" TPKT packet timeout.\n"));
     EXPECT_FALSE(controller.receive());
-    message.set_seq(2);
-    controller.send(message);
+    controller.send(test::ping(), 2);
     auto answer = controller.receive();
     ASSERT_TRUE(answer);
     EXPECT_EQ(2, test::seq_of(*answer));
