@@ -60,9 +60,7 @@ class SlotRegistry : public ::testing::Test {
 protected:
     SlotRegistry() { RecordingFactory::instance().signals.clear(); }
 
-    std::optional<LGCP::Message> answer() {
-        return controller.receive_until([](const LGCP::Message& m) { return m.get_pdu().is_response(); });
-    }
+    std::optional<LGCP::Message> answer() { return controller.receive_until(test::is_response); }
 
     test::StreamCapture notices{std::cout};
     test::StreamCapture progress{std::clog};

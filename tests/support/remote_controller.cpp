@@ -49,8 +49,4 @@ bool RemoteController::closed_by_server(int timeoutMs) {
     return true;
 }
 
-bool is_response(const LGCP::Message& message) { return message.get_pdu().is_response(); }
-
-bool is_signal(const LGCP::Message& message) { return message.get_pdu().is_signal(); }
-
 }  // namespace test

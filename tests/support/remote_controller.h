@@ -41,7 +41,4 @@ private:
     ControllerInbox inbox_;
 };
 
-bool is_response(const LGCP::Message& message);
-bool is_signal(const LGCP::Message& message);
-
 }  // namespace test

@@ -178,6 +178,10 @@ std::optional<unsigned> slot_of(const LGCP::Message& message) {
     return message.get_slot()->getValue();
 }
 
+bool is_response(const LGCP::Message& message) { return message.get_pdu().is_response(); }
+
+bool is_signal(const LGCP::Message& message) { return message.get_pdu().is_signal(); }
+
 bool is_success(const LGCP::Message& message) {
     const LGCP::Response* response = message.get_pdu().get_response();
     return response && response->is_success();

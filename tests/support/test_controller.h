@@ -130,6 +130,8 @@ bool decode(const std::string& octets, LGCP::Message& message);
 
 std::optional<int> seq_of(const LGCP::Message& message);
 std::optional<unsigned> slot_of(const LGCP::Message& message);
+bool is_response(const LGCP::Message& message);
+bool is_signal(const LGCP::Message& message);
 bool is_success(const LGCP::Message& message);
 std::optional<LGCP::ErrorCause::NamedNumber> error_of(const LGCP::Message& message);
 
