@@ -1,6 +1,7 @@
 #include "asn1/per_decoder.h"
 
 #include "asn1/asn1.h"
+#include "asn1/per_layout.h"
 
 #include <cstdint>
 #include <cstring>
@@ -8,15 +9,7 @@
 
 namespace ASN1 {
 
-namespace {
-
-const unsigned NoUpperBound = 0x7FFFFFFF;  // of a length determinant
-
-bool fixedSize(const ConstrainedObject& object, bool bounded) {
-    return bounded && static_cast<unsigned>(object.lowerLimit()) == object.upperLimit();
-}
-
-}  // namespace
+using per::NoUpperBound;
 
 PERDecoder::PERDecoder(const char* first, const char* last, const void* env)
     : env_(env), position_(first), end_(last < first ? first : last) {}
@@ -176,6 +169,10 @@ bool PERDecoder::decodeSize(ConstrainedObject& object, unsigned& size, bool& bou
     return decodeLength(info.type == PartiallyConstrained ? lower : 0, NoUpperBound, size) == 0;
 }
 
+bool PERDecoder::decodeStringSize(ConstrainedObject& object, unsigned& size, bool& bounded) {
+    return decodeSize(object, size, bounded) && size <= MaximumStringSize;
+}
+
 int PERDecoder::decodeConstrainedLength(ConstrainedObject& object, unsigned& length) {
     bool bounded;
     return decodeSize(object, length, bounded) ? 0 : -1;
@@ -279,8 +276,8 @@ bool PERDecoder::do_visit(OBJECT_IDENTIFIER& value) {
 bool PERDecoder::do_visit(OCTET_STRING& value) {
     unsigned n = 0;
     bool bounded;
-    if (!decodeSize(value, n, bounded) || n > MaximumStringSize) return false;
-    if (fixedSize(value, bounded) && n <= 2) {
+    if (!decodeStringSize(value, n, bounded)) return false;
+    if (!per::contentsAligned(value, bounded, 8ull * n)) {
         if (!hasBits(8ull * n)) return false;
         value.resize(n);
         for (char& octet : value) {
@@ -300,8 +297,8 @@ bool PERDecoder::do_visit(OCTET_STRING& value) {
 bool PERDecoder::do_visit(BIT_STRING& value) {
     unsigned nBits = 0;
     bool bounded;
-    if (!decodeSize(value, nBits, bounded) || nBits > MaximumStringSize) return false;
-    if (nBits > 0 && (nBits > 16 || !fixedSize(value, bounded))) byteAlign();
+    if (!decodeStringSize(value, nBits, bounded)) return false;
+    if (nBits > 0 && per::contentsAligned(value, bounded, nBits)) byteAlign();
     if (!hasBits(nBits)) return false;
     value.resize(nBits);
     return decodeBitMap(value.bitData(), nBits);
@@ -312,11 +309,10 @@ bool PERDecoder::do_visit(AbstractString& value) {
     const unsigned bits = info.alignedBits;
     unsigned n = 0;
     bool bounded;
-    if (!decodeSize(value, n, bounded) || n > MaximumStringSize) return false;
-    if (bits == 0 || bits > 8) return false;
-    if (n > 0 && (!bounded || uint64_t(info.upperLimit) * bits >= 17)) byteAlign();
+    if (!decodeStringSize(value, n, bounded) || bits == 0 || bits > 8) return false;
+    if (n > 0 && per::charactersAligned(info, bounded, bits)) byteAlign();
     if (!hasBits(uint64_t(n) * bits)) return false;
-    const bool ownCodes = info.canonicalBits <= bits && info.canonicalBits > 4;
+    const bool ownCodes = per::sendsOwnCodes(info);
     value.assign(n, '\0');
     for (char& c : value) {
         unsigned field = 0;
@@ -337,13 +333,12 @@ bool PERDecoder::do_visit(BMPString& value) {
     const unsigned bits = info.alignedBits;
     unsigned n = 0;
     bool bounded;
-    if (!decodeSize(value, n, bounded) || n > MaximumStringSize) return false;
-    if (bits == 0 || bits > 32) return false;
-    if (n > 0 && (!bounded || uint64_t(info.upperLimit) * bits > 16)) byteAlign();
+    if (!decodeStringSize(value, n, bounded) || bits == 0 || bits > 32) return false;
+    if (n > 0 && per::charactersAligned(info, bounded, bits)) byteAlign();
     if (!hasBits(uint64_t(n) * bits)) return false;
     const unsigned first = static_cast<unsigned>(info.firstChar);
     const unsigned last = static_cast<unsigned>(info.lastChar);
-    const bool ownCodes = bits >= 32 || last < (1u << bits);
+    const bool ownCodes = per::sendsOwnCodes(info);
     value.assign(n, L'\0');
     for (wchar_t& c : value) {
         unsigned field = 0;

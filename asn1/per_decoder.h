@@ -70,6 +70,8 @@ public:
 
 private:
     bool decodeSize(ConstrainedObject& object, unsigned& size, bool& bounded);
+    // A string's size (octets, bits or characters), within MaximumStringSize.
+    bool decodeStringSize(ConstrainedObject& object, unsigned& size, bool& bounded);
     bool decodeOctets(unsigned count, unsigned& value);  // aligned, big-endian
     bool decodeUnconstrainedInteger(unsigned& value);
     bool decodeSemiConstrainedInteger(unsigned lower, unsigned& value);

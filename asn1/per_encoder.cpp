@@ -1,14 +1,15 @@
 #include "asn1/per_encoder.h"
 
 #include "asn1/asn1.h"
+#include "asn1/per_layout.h"
 
 #include <cstdint>
 
 namespace ASN1 {
 
-namespace {
+using per::NoUpperBound;
 
-const unsigned NoUpperBound = 0x7FFFFFFF;  // of a length determinant
+namespace {
 
 // Octets of the non-negative number value, at least one.
 unsigned octetsOf(unsigned value) {
@@ -227,8 +228,7 @@ bool PEREncoder::do_visit(const BIT_STRING& value) {
     bool bounded;
     if (!encodeSize(value, nBits, bounded)) return false;
     if (nBits == 0) return true;
-    const bool fixedSize = bounded && static_cast<unsigned>(value.lowerLimit()) == value.upperLimit();
-    if (nBits > 16 || !fixedSize) byteAlign();
+    if (per::contentsAligned(value, bounded, nBits)) byteAlign();
     encodeBitMap(value.bitData(), nBits);
     return true;
 }
@@ -237,11 +237,10 @@ bool PEREncoder::do_visit(const OCTET_STRING& value) {
     const unsigned n = static_cast<unsigned>(value.size());
     bool bounded;
     if (!encodeSize(value, n, bounded)) return false;
-    const bool fixedSize = bounded && static_cast<unsigned>(value.lowerLimit()) == value.upperLimit();
-    if (fixedSize && n <= 2) {
-        for (char octet : value) encodeMultiBit(static_cast<unsigned char>(octet), 8);
-    } else {
+    if (per::contentsAligned(value, bounded, 8ull * n)) {
         encodeBlock(value.data(), n);
+    } else {
+        for (char octet : value) encodeMultiBit(static_cast<unsigned char>(octet), 8);
     }
     return true;
 }
@@ -252,8 +251,8 @@ bool PEREncoder::do_visit(const AbstractString& value) {
     const unsigned bits = info.alignedBits;
     bool bounded;
     if (!encodeSize(value, n, bounded)) return false;
-    const bool ownCodes = info.canonicalBits <= bits && info.canonicalBits > 4;
-    if (!bounded || uint64_t(info.upperLimit) * bits >= 17) {
+    const bool ownCodes = per::sendsOwnCodes(info);
+    if (per::charactersAligned(info, bounded, bits)) {
         if (bits == 8 && ownCodes) {
             encodeBlock(value.data(), n);
             return true;
@@ -278,11 +277,10 @@ bool PEREncoder::do_visit(const BMPString& value) {
     const unsigned bits = info.alignedBits;
     bool bounded;
     if (!encodeSize(value, n, bounded)) return false;
-    if ((!bounded || uint64_t(info.upperLimit) * bits > 16) && n > 0) byteAlign();
-    // Codes when the largest fits the field, else offsets from the first.
+    if (n > 0 && per::charactersAligned(info, bounded, bits)) byteAlign();
     const unsigned last = static_cast<unsigned>(info.lastChar);
     const unsigned first = static_cast<unsigned>(info.firstChar);
-    const bool ownCodes = bits >= 32 || last < (1u << bits);
+    const bool ownCodes = per::sendsOwnCodes(info);
     for (wchar_t c : value) {
         const unsigned code = static_cast<unsigned>(c);
         if (code < first || code > last) return false;
