@@ -179,12 +179,9 @@ bool PEREncoder::do_visit(const INTEGER& value) {
         case Unconstrained:
             encodeUnconstrainedInteger(value.getValue());
             return true;
-        case PartiallyConstrained: {
-            const ConstrainedInfo bounds = {{nullptr, 0}, PartiallyConstrained, info.lowerLimit,
-                                            info.lowerLimit < 0 ? 0x7FFFFFFFu : 0xFFFFFFFFu};
-            if (!withinBounds(bounds, word)) return false;
+        case PartiallyConstrained:
+            if (!withinBounds(info, word)) return false;
             return encodeSemiConstrainedInteger(word - static_cast<unsigned>(info.lowerLimit));
-        }
         case ExtendableConstraint:
             if (encodeConstraint(value, word)) {
                 encodeUnconstrainedInteger(value.getValue());
