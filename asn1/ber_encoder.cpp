@@ -191,16 +191,15 @@ void BEREncoder::writeHeader(unsigned tag, bool constructed, unsigned length) {
     while (count-- > 0) buffer_.push_back(static_cast<char>(length >> (8 * count)));
 }
 
-void BEREncoder::encodeHeader(const AbstractData& value) {
+unsigned BEREncoder::takeTag(const AbstractData& value) {
     const unsigned tag = effectiveTag(value, tag_);
     tag_ = ber::OwnTag;
-    writeHeader(tag, !isPrimitive(value), getDataLength(value));
+    return tag;
 }
 
-unsigned BEREncoder::takeWrapperTag(const AbstractData& value) {
-    const unsigned tag = tag_ == ber::OwnTag ? value.info()->tag : tag_;
-    tag_ = ber::OwnTag;
-    return tag;
+void BEREncoder::encodeHeader(const AbstractData& value) {
+    const unsigned tag = takeTag(value);
+    writeHeader(tag, !isPrimitive(value), getDataLength(value));
 }
 
 void BEREncoder::writeInteger(long long value) {
@@ -280,7 +279,7 @@ bool BEREncoder::do_visit(const CHOICE& value) {
     const int selection = value.currentSelection();
     const AbstractData* alternative = value.getSelection();
     if (selection < 0 || !alternative) return false;
-    const unsigned tag = takeWrapperTag(value);
+    const unsigned tag = takeTag(value);
     if (tag != 0) writeHeader(tag, true, getDataLength(value));
     tag_ = ber::contextTag(static_cast<unsigned>(selection));
     return alternative->accept(*this);
@@ -297,7 +296,7 @@ bool BEREncoder::do_visit(const SEQUENCE_OF_Base& value) {
 // A tagged open type wraps the complete encoding it carries.
 bool BEREncoder::do_visit(const OpenData& value) {
     if (!value.has_data() && !value.has_buf()) return false;
-    const unsigned tag = takeWrapperTag(value);
+    const unsigned tag = takeTag(value);
     if (tag != 0) writeHeader(tag, true, getDataLength(value));
     if (value.has_data()) return value.get_data()->accept(*this);
     writeOctets(value.get_buf()->data(), value.get_buf()->size());

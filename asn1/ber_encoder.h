@@ -97,8 +97,9 @@ public:
 
 private:
     void writeHeader(unsigned tag, bool constructed, unsigned length);
-    // The tag a wrapper (CHOICE, open type) writes, or 0 for none.
-    unsigned takeWrapperTag(const AbstractData& value);
+    // The tag of value's header: the pending one, else value's own. Nothing
+    // stays pending after it. 0 (an untagged CHOICE or open type): no header.
+    unsigned takeTag(const AbstractData& value);
     void writeInteger(long long value);
     void writeOctets(const char* data, size_t count);
 
