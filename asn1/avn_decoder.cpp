@@ -131,13 +131,7 @@ bool AVNDecoder::readNamedNumber(long long lower, long long upper, Lookup lookup
     return readIdentifier(name) && lookup(name.c_str(), number);
 }
 
-bool AVNDecoder::readNested(AbstractData& value) {
-    if (depth_ >= MaximumNestingDepth) return false;
-    ++depth_;
-    const bool ok = value.accept(*this);
-    --depth_;
-    return ok;
-}
+bool AVNDecoder::readNested(AbstractData& value) { return visitNested(*this, value, depth_); }
 
 bool AVNDecoder::do_visit(Null&) {
     std::string word;

@@ -64,7 +64,7 @@ private:
     std::istream* stream_;
     // The field identifier read and not yet matched, one per open SEQUENCE.
     std::vector<std::string> identifiers_;
-    unsigned depth_ = 0;
+    unsigned depth_ = 0;  // the nesting being followed (visitNested)
 };
 
 }  // namespace ASN1

@@ -92,11 +92,8 @@ bool BERDecoder::isWrapped(const AbstractData& value) const {
 }
 
 bool BERDecoder::decodeNested(AbstractData& value) {
-    if (depth_ >= MaximumNestingDepth) return false;
     const size_t open = ends_.size();
-    ++depth_;
-    const bool ok = value.accept(*this);
-    --depth_;
+    const bool ok = visitNested(*this, value, depth_);
     if (!ok) ends_.resize(open);
     return ok;
 }

@@ -74,7 +74,7 @@ private:
     // Where the contents of each SEQUENCE, SEQUENCE OF or wrapper being read end.
     std::vector<const char*> ends_;
     int implicitTags_ = 0;  // while above 0, the next header may carry any tag
-    unsigned depth_ = 0;
+    unsigned depth_ = 0;  // the nesting being followed (visitNested)
 };
 
 }  // namespace ASN1

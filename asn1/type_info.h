@@ -239,8 +239,8 @@ AbstractData* createValue(const TypeInfo* info) {
 extern const unsigned MaximumStringSize;  // 16384
 extern const unsigned MaximumArraySize;   // 128
 // Deepest nesting of constructed values (fields, alternatives, elements) that
-// the BER and value-notation decoders follow: a recursive type must not let
-// hostile input exhaust the stack.
+// the BER and value-notation decoders follow (visitNested): a recursive type
+// must not let hostile input exhaust the stack.
 extern const unsigned MaximumNestingDepth;  // 64
 
 // Whether a 32-bit word lies within a constraint's root: read signed when the

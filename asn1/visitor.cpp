@@ -62,4 +62,12 @@ bool Visitor::visit(SEQUENCE& value) {
 
 bool Visitor::do_visit(IntegerWithNamedNumber& value) { return do_visit(static_cast<INTEGER&>(value)); }
 
+bool visitNested(Visitor& decoder, AbstractData& value, unsigned& depth) {
+    if (depth >= MaximumNestingDepth) return false;
+    ++depth;
+    const bool ok = value.accept(decoder);
+    --depth;
+    return ok;
+}
+
 }  // namespace ASN1

@@ -94,4 +94,9 @@ public:
     virtual bool visitUnknownExtensions(SEQUENCE&) { return true; }
 };
 
+// Lets a decoder fill `value`, nested in the value it is filling, with
+// `depth` counting the nesting it follows: at MaximumNestingDepth it fails
+// instead, so that a recursive type cannot let hostile input exhaust the stack.
+bool visitNested(Visitor& decoder, AbstractData& value, unsigned& depth);
+
 }  // namespace ASN1
