@@ -11,7 +11,7 @@ namespace ASN1 {
 
 using per::NoUpperBound;
 
-PERDecoder::PERDecoder(const char* first, const char* last, const void* env)
+PERDecoder::PERDecoder(const char* first, const char* last, const CoderEnv* env)
     : env_(env), position_(first), end_(last < first ? first : last) {}
 
 unsigned long long PERDecoder::bitsAvailable() const {

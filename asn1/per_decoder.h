@@ -10,6 +10,7 @@
 
 namespace ASN1 {
 
+class CoderEnv;
 class ConstrainedObject;
 
 class PERDecoder : public Visitor {
@@ -21,7 +22,7 @@ public:
     };
 
     // `env` is carried to nested decoders and not consulted.
-    PERDecoder(const char* first, const char* last, const void* env = nullptr);
+    PERDecoder(const char* first, const char* last, const CoderEnv* env = nullptr);
 
     // Bit-level readers; each fails (false or -1) when the data runs out.
     bool decodeSingleBit();  // false also when no bit is left
@@ -82,7 +83,7 @@ private:
     bool decodeContained(const char* first, const char* last, AbstractData& value);
     bool hasBits(unsigned long long nBits) const { return bitsAvailable() >= nBits; }
 
-    const void* env_;
+    const CoderEnv* env_;
     const char* position_;
     const char* end_;
     unsigned short bitsLeft_ = 8;  // unread bits of the octet at position_
