@@ -49,7 +49,8 @@ public:
 protected:
     explicit AbstractData(const TypeInfo* info) : info_(info) {}
     AbstractData(const AbstractData&) = default;
-    // Assignment copies contents only: a value keeps its record for life.
+    // Assignment copies contents only: a value keeps its record for life, so
+    // the value classes' defaulted assignments copy their contents alone.
     AbstractData& operator=(const AbstractData&) { return *this; }
 
     virtual int do_compare(const AbstractData& other) const = 0;

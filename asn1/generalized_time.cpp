@@ -27,12 +27,6 @@ GeneralizedTime::GeneralizedTime(int year, int month, int day, int hour, int min
       mindiff(mindiff),
       utc(utc) {}
 
-GeneralizedTime& GeneralizedTime::operator=(const GeneralizedTime& other) {
-    GeneralizedTime copy(other);
-    swap(copy);
-    return *this;
-}
-
 void GeneralizedTime::swap(GeneralizedTime& other) {
     std::swap(year, other.year);
     std::swap(month, other.month);

@@ -18,7 +18,7 @@ public:
     GeneralizedTime(int year, int month, int day, int hour, int minute, int second,
                     int millisec = 0, int mindiff = 0, bool utc = false);
     GeneralizedTime(const GeneralizedTime&) = default;
-    GeneralizedTime& operator=(const GeneralizedTime& other);
+    GeneralizedTime& operator=(const GeneralizedTime&) = default;
     void swap(GeneralizedTime& other);
     static AbstractData* create(const TypeInfo* info) {
         return createValue<GeneralizedTime>(info);

@@ -10,11 +10,6 @@ namespace ASN1 {
 const TypeInfo OBJECT_IDENTIFIER::theInfo = {&createValue<OBJECT_IDENTIFIER>,
                                              tags::OBJECT_IDENTIFIER};
 
-OBJECT_IDENTIFIER& OBJECT_IDENTIFIER::operator=(const OBJECT_IDENTIFIER& other) {
-    arcs_ = other.arcs_;
-    return *this;
-}
-
 bool OBJECT_IDENTIFIER::decodeCommon(const char* data, unsigned length) {
     arcs_.clear();
     // The first subidentifier holds two arcs (arc0 * 40 + arc1) and may

@@ -17,7 +17,7 @@ public:
     OBJECT_IDENTIFIER(std::initializer_list<unsigned> arcs, const TypeInfo* info = &theInfo)
         : AbstractData(info), arcs_(arcs) {}
     OBJECT_IDENTIFIER(const OBJECT_IDENTIFIER&) = default;
-    OBJECT_IDENTIFIER& operator=(const OBJECT_IDENTIFIER& other);
+    OBJECT_IDENTIFIER& operator=(const OBJECT_IDENTIFIER&) = default;
     static AbstractData* create(const TypeInfo* info) {
         return createValue<OBJECT_IDENTIFIER>(info);
     }

@@ -21,10 +21,7 @@ public:
     explicit BOOLEAN(const TypeInfo* info = &theInfo) : AbstractData(info) {}
     BOOLEAN(bool value, const TypeInfo* info) : AbstractData(info), value_(value) {}
     BOOLEAN(const BOOLEAN&) = default;
-    BOOLEAN& operator=(const BOOLEAN& other) {
-        value_ = other.value_;
-        return *this;
-    }
+    BOOLEAN& operator=(const BOOLEAN&) = default;
     BOOLEAN& operator=(bool value) {
         value_ = value;
         return *this;
@@ -48,10 +45,7 @@ public:
     explicit INTEGER(const ConstrainedInfo* info = &theInfo) : ConstrainedObject(info) {}
     INTEGER(int value, const ConstrainedInfo* info) : ConstrainedObject(info), value_(value) {}
     INTEGER(const INTEGER&) = default;
-    INTEGER& operator=(const INTEGER& other) {
-        value_ = other.value_;
-        return *this;
-    }
+    INTEGER& operator=(const INTEGER&) = default;
     INTEGER& operator=(int value) {
         value_ = static_cast<unsigned>(value);
         return *this;
@@ -116,10 +110,7 @@ public:
     explicit ENUMERATED(const EnumeratedInfo* info) : AbstractData(info) {}
     ENUMERATED(const EnumeratedInfo* info, int value) : AbstractData(info), value_(value) {}
     ENUMERATED(const ENUMERATED&) = default;
-    ENUMERATED& operator=(const ENUMERATED& other) {
-        value_ = other.value_;
-        return *this;
-    }
+    ENUMERATED& operator=(const ENUMERATED&) = default;
     static AbstractData* create(const TypeInfo* info) { return createValue<ENUMERATED>(info); }
 
     const EnumeratedInfo* info() const {

@@ -70,12 +70,6 @@ const BMPStringInfo BMPString::theInfo = {
     {{&createValue<BMPString>, tags::BMPString}, Unconstrained, 0, 0xFFFFFFFFu},
     0, 0xFFFF, 16, 16};
 
-BIT_STRING& BIT_STRING::operator=(const BIT_STRING& other) {
-    totalBits_ = other.totalBits_;
-    bitData_ = other.bitData_;
-    return *this;
-}
-
 void BIT_STRING::resize(unsigned bits) {
     if (bits < totalBits_ && bits % 8 != 0) {
         bitData_[bits / 8] &= static_cast<char>(0xFF00 >> (bits % 8));
@@ -114,11 +108,6 @@ int BIT_STRING::do_compare(const AbstractData& other) const {
 
 ASN1_DEFINE_CLONE_AND_VISITS(BIT_STRING)
 
-OCTET_STRING& OCTET_STRING::operator=(const OCTET_STRING& other) {
-    std::vector<char>::operator=(other);
-    return *this;
-}
-
 int OCTET_STRING::do_compare(const AbstractData& other) const {
     const auto& that = *boost::polymorphic_downcast<const OCTET_STRING*>(&other);
     return lexicographic_compare_bytes(data(), data() + size(), that.data(),
@@ -126,11 +115,6 @@ int OCTET_STRING::do_compare(const AbstractData& other) const {
 }
 
 ASN1_DEFINE_CLONE_AND_VISITS(OCTET_STRING)
-
-AbstractString& AbstractString::operator=(const AbstractString& other) {
-    std::string::operator=(other);
-    return *this;
-}
 
 AbstractString& AbstractString::operator=(const std::string& text) {
     std::string::operator=(text);
@@ -161,11 +145,6 @@ int AbstractString::do_compare(const AbstractData& other) const {
 }
 
 ASN1_DEFINE_CLONE_AND_VISITS(AbstractString)
-
-BMPString& BMPString::operator=(const BMPString& other) {
-    std::wstring::operator=(other);
-    return *this;
-}
 
 int BMPString::do_compare(const AbstractData& other) const {
     const auto& that = *boost::polymorphic_downcast<const BMPString*>(&other);

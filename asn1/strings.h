@@ -16,7 +16,7 @@ public:
 
     explicit BIT_STRING(const ConstrainedInfo* info = &theInfo) : ConstrainedObject(info) {}
     BIT_STRING(const BIT_STRING&) = default;
-    BIT_STRING& operator=(const BIT_STRING& other);
+    BIT_STRING& operator=(const BIT_STRING&) = default;
     static AbstractData* create(const TypeInfo* info) { return createValue<BIT_STRING>(info); }
 
     unsigned size() const { return totalBits_; }
@@ -45,7 +45,7 @@ public:
     OCTET_STRING(const std::vector<char>& bytes, const ConstrainedInfo* info = &theInfo)
         : ConstrainedObject(info), std::vector<char>(bytes) {}
     OCTET_STRING(const OCTET_STRING&) = default;
-    OCTET_STRING& operator=(const OCTET_STRING& other);
+    OCTET_STRING& operator=(const OCTET_STRING&) = default;
     static AbstractData* create(const TypeInfo* info) { return createValue<OCTET_STRING>(info); }
 
     using ConstrainedObject::info;
@@ -67,7 +67,7 @@ public:
     AbstractString(const StringInfo* info, const char* text)
         : ConstrainedObject(info), std::string(text) {}
     AbstractString(const AbstractString&) = default;
-    AbstractString& operator=(const AbstractString& other);
+    AbstractString& operator=(const AbstractString&) = default;
     AbstractString& operator=(const std::string& text);
     static AbstractData* create(const TypeInfo* info) {
         return createValue<AbstractString>(info);
@@ -126,7 +126,7 @@ public:
     BMPString(const wchar_t* text, const BMPStringInfo* info = &theInfo)
         : ConstrainedObject(info), std::wstring(text) {}
     BMPString(const BMPString&) = default;
-    BMPString& operator=(const BMPString& other);
+    BMPString& operator=(const BMPString&) = default;
     static AbstractData* create(const TypeInfo* info) { return createValue<BMPString>(info); }
 
     const BMPStringInfo* info() const {
