@@ -70,6 +70,16 @@ bool BERDecoder::decodeTaggedHeader(const AbstractData& value, bool primitive,
     return true;
 }
 
+bool BERDecoder::peekElement(unsigned& tag, const char*& end) {
+    const char* start = position_;
+    unsigned length;
+    bool primitive;
+    if (!decodeHeader(tag, primitive, length)) return false;
+    end = position_ + length;
+    position_ = start;
+    return true;
+}
+
 bool BERDecoder::decodeContents(const AbstractData& value, const char*& contents,
                                 unsigned& length) {
     if (!decodeHeader(value, length)) return false;
@@ -207,12 +217,10 @@ bool BERDecoder::decodeChoicePreamle(CHOICE& value, const char*& end) {
         if (!decodeWrapper(value, end)) return false;
         ends_.push_back(end);
     }
-    const char* alternative = position_;
-    unsigned tag, length;
-    bool primitive;
-    if (!decodeHeader(tag, primitive, length)) return false;
-    if (!wrapped) end = position_ + length;
-    position_ = alternative;
+    unsigned tag;
+    const char* alternativeEnd;
+    if (!peekElement(tag, alternativeEnd)) return false;
+    if (!wrapped) end = alternativeEnd;
     return value.setID(tag & 0xFFFF, tag >> 16);
 }
 
@@ -256,10 +264,8 @@ bool BERDecoder::do_visit(OpenData& value) {
         if (!decodeWrapper(value, last)) return false;
         first = position_;
     } else {
-        unsigned tag, length;
-        bool primitive;
-        if (!decodeHeader(tag, primitive, length)) return false;
-        last = position_ + length;
+        unsigned tag;
+        if (!peekElement(tag, last)) return false;
     }
     if (last - first > static_cast<long>(MaximumStringSize)) return false;
     value.buf().assign(first, last);
@@ -302,11 +308,9 @@ int BERDecoder::decodeField(SEQUENCE& value, int index, int optionalId) {
     const unsigned position = static_cast<unsigned>(index);
     bool present = false;
     if (position_ < ends_.back()) {
-        const char* start = position_;
-        unsigned tag, length;
-        bool primitive;
-        if (!decodeHeader(tag, primitive, length)) return FAIL;
-        position_ = start;
+        unsigned tag;
+        const char* end;
+        if (!peekElement(tag, end)) return FAIL;
         present = tag == ber::contextTag(position);
     }
     if (!present) return optionalId >= 0 ? CONTINUE : FAIL;

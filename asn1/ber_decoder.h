@@ -57,6 +57,9 @@ private:
     // A header with value's tag (or any, under a pending implicit tag) and
     // the given form.
     bool decodeTaggedHeader(const AbstractData& value, bool primitive, unsigned& length);
+    // The tag of the next element and where the element ends, without
+    // moving.
+    bool peekElement(unsigned& tag, const char*& end);
     // The contents of a primitive value: [contents, contents + length).
     bool decodeContents(const AbstractData& value, const char*& contents, unsigned& length);
     bool decodeNumber(const AbstractData& value, long long& number);
