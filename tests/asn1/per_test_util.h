@@ -31,11 +31,15 @@ inline std::vector<char> fromHex(const std::string& text) {
     return bytes;
 }
 
+inline bool perEncode(const ASN1::AbstractData& value, std::vector<char>& octets) {
+    ASN1::PEREncoder encoder(octets);
+    return value.accept(encoder);
+}
+
 // The encoding as upper-case hex, or "encode failed".
 inline std::string perHex(const ASN1::AbstractData& value) {
     std::vector<char> out;
-    ASN1::PEREncoder encoder(out);
-    if (!value.accept(encoder)) return "encode failed";
+    if (!perEncode(value, out)) return "encode failed";
     return toHex(out);
 }
 
@@ -69,18 +73,24 @@ inline bool berDecodeHex(const std::string& hex, ASN1::AbstractData& value) {
 
 namespace Test {
 
-// What a decoded value must satisfy: when it encodes at all (a decoder lets
-// an INTEGER past its range through, which the encoder refuses), the octets
-// decode to an equal value that encodes to the same octets again.
-inline bool reencodesStably(const ASN1::AbstractData& decoded) {
-    std::vector<char> first;
-    ASN1::PEREncoder encoder(first);
-    if (!decoded.accept(encoder)) return true;
-    std::unique_ptr<ASN1::AbstractData> again(decoded.info()->create(decoded.info()));
-    if (!perDecode(first, *again) || again->compare(decoded) != 0) return false;
+// Whether a value that encoded to `octets` comes back: the octets decode to
+// an equal value that encodes to the same octets again. encode(value,
+// octets) and decode(octets, value) are one rule's coders.
+template <class Encode, class Decode>
+bool comesBack(const ASN1::AbstractData& value, const std::vector<char>& octets, Encode encode,
+               Decode decode) {
+    std::unique_ptr<ASN1::AbstractData> again(value.info()->create(value.info()));
+    if (!decode(octets, *again) || again->compare(value) != 0) return false;
     std::vector<char> second;
-    ASN1::PEREncoder encoderAgain(second);
-    return again->accept(encoderAgain) && first == second;
+    return encode(*again, second) && octets == second;
+}
+
+// What a PER-decoded value must satisfy: when it encodes at all (a decoder
+// lets an INTEGER past its range through, which the encoder refuses), it
+// comes back.
+inline bool reencodesStably(const ASN1::AbstractData& decoded) {
+    std::vector<char> octets;
+    return !perEncode(decoded, octets) || comesBack(decoded, octets, perEncode, perDecode);
 }
 
 // What a fuzz target asks of arbitrary octets decoded as a T: that a value
