@@ -13,16 +13,11 @@ using bench::BM_Decode;
 using bench::BM_Encode;
 
 Test::Envelope makeEnvelope() {
-    Test::Envelope message;
-    message.includeOptionalField(Test::Envelope::seq_id, Test::Envelope::seq);
-    message.field<INTEGER>(Test::Envelope::seq).setValue(4711);
-    message.includeOptionalField(Test::Envelope::slot_id, Test::Envelope::slot);
-    message.field<Test::SlotNumber>(Test::Envelope::slot) = 17u;
-    message.field<Test::PDU>(Test::Envelope::pdu)
-        .select<Test::Command>(Test::PDU::command)
-        .select<OCTET_STRING>(Test::Command::userData)
-        .assign(32, 'u');
-    return message;
+    return Test::makeEnvelope(4711, 17, [](Test::PDU& pdu) {
+        pdu.select<Test::Command>(Test::PDU::command)
+            .select<OCTET_STRING>(Test::Command::userData)
+            .assign(32, 'u');
+    });
 }
 
 Test::Everything makeEverything() {

@@ -12,16 +12,6 @@ namespace {
 
 using namespace ASN1;
 
-Envelope ping(int seq, int slot) {
-    Envelope message;
-    message.includeOptionalField(Envelope::seq_id, Envelope::seq);
-    message.field<INTEGER>(Envelope::seq).setValue(seq);
-    message.includeOptionalField(Envelope::slot_id, Envelope::slot);
-    message.field<SlotNumber>(Envelope::slot) = static_cast<unsigned>(slot);
-    message.field<PDU>(Envelope::pdu).select<Command>(PDU::command).select<Null>(Command::ping);
-    return message;
-}
-
 std::vector<char> encoded(const AbstractData& value, int rule) {
     CoderEnv env(rule);
     std::vector<char> out;
@@ -30,7 +20,7 @@ std::vector<char> encoded(const AbstractData& value, int rule) {
 }
 
 TEST(CoderEnv, EncodesAndDecodesByTheRuleOfTheEnvironment) {
-    const Envelope message = ping(5, 3);
+    const Envelope message = pingEnvelope(5, 3);
     EXPECT_EQ("C00105000318", toHex(encoded(message, CoderEnv::AlignedPER)));
     EXPECT_EQ("300C800105810103A204A0028C00", toHex(encoded(message, CoderEnv::BER)));
     const std::vector<char> text = encoded(message, CoderEnv::ValueNotation);
@@ -52,17 +42,17 @@ TEST(CoderEnv, EncodesAndDecodesByTheRuleOfTheEnvironment) {
 TEST(CoderEnv, AnUnknownRuleDoesNothing) {
     CoderEnv env(3);
     std::vector<char> out;
-    EXPECT_FALSE(encode(ping(5, 3), &env, std::back_inserter(out)));
+    EXPECT_FALSE(encode(pingEnvelope(5, 3), &env, std::back_inserter(out)));
     EXPECT_TRUE(out.empty());
     const std::vector<char> octets = fromHex("C00105000318");
-    Envelope message = ping(1, 1);
+    Envelope message = pingEnvelope(1, 1);
     EXPECT_FALSE(decode(octets.data(), octets.data() + octets.size(), &env, message));
-    EXPECT_EQ(ping(1, 1), message);
+    EXPECT_EQ(pingEnvelope(1, 1), message);
 }
 
 TEST(CoderEnv, AFailedEncodingAppendsNothing) {
     // A slot past 0..1023 fails the PER encoding after the first octets.
-    const Envelope message = ping(5, 2000);
+    const Envelope message = pingEnvelope(5, 2000);
     CoderEnv env(CoderEnv::AlignedPER);
     std::vector<char> out = {'x'};
     EXPECT_FALSE(encode(message, &env, std::back_inserter(out)));

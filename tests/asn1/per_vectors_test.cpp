@@ -29,24 +29,13 @@ Builder integer(long long value) {
     };
 }
 
-Builder envelope(int seq, int slot, std::function<void(PDU&)> fill) {
-    return [=] {
-        auto* message = new Envelope;
-        if (seq != -1000) {
-            message->includeOptionalField(Envelope::seq_id, Envelope::seq);
-            message->field<INTEGER>(Envelope::seq).setValue(seq);
-        }
-        if (slot >= 0) {
-            message->includeOptionalField(Envelope::slot_id, Envelope::slot);
-            message->field<SlotNumber>(Envelope::slot) = static_cast<unsigned>(slot);
-        }
-        fill(message->field<PDU>(Envelope::pdu));
-        return message;
-    };
+Builder envelope(std::optional<int> seq, std::optional<unsigned> slot,
+                 std::function<void(PDU&)> fill) {
+    return [=] { return new Envelope(makeEnvelope(seq, slot, fill)); };
 }
 
-const int noSeq = -1000;
-const int noSlot = -1;
+const std::nullopt_t noSeq = std::nullopt;
+const std::nullopt_t noSlot = std::nullopt;
 
 void ping(PDU& pdu) { pdu.select<Command>(PDU::command).select<Null>(Command::ping); }
 

@@ -211,4 +211,25 @@ void fillEverything(Everything& value) {
     value.field<Item>(Everything::more).field<INTEGER>(Item::id).setValue(3);
 }
 
+Envelope makeEnvelope(std::optional<int> seq, std::optional<unsigned> slot,
+                      const std::function<void(PDU&)>& fill) {
+    Envelope message;
+    if (seq) {
+        message.includeOptionalField(Envelope::seq_id, Envelope::seq);
+        message.field<INTEGER>(Envelope::seq).setValue(*seq);
+    }
+    if (slot) {
+        message.includeOptionalField(Envelope::slot_id, Envelope::slot);
+        message.field<SlotNumber>(Envelope::slot) = *slot;
+    }
+    fill(message.field<PDU>(Envelope::pdu));
+    return message;
+}
+
+Envelope pingEnvelope(std::optional<int> seq, std::optional<unsigned> slot) {
+    return makeEnvelope(seq, slot, [](PDU& pdu) {
+        pdu.select<Command>(PDU::command).select<Null>(Command::ping);
+    });
+}
+
 }  // namespace Test

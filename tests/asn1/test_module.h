@@ -8,6 +8,9 @@
 
 #include "asn1/asn1.h"
 
+#include <functional>
+#include <optional>
+
 namespace Test {
 
 class ErrorCause : public ASN1::ENUMERATED {
@@ -135,5 +138,12 @@ extern const ASN1::SequenceOfInfo BoundedInfo;  // SEQUENCE (SIZE(1..4)) OF INTE
 
 // A filled Everything with every optional field and addition present.
 void fillEverything(Everything& value);
+
+// An envelope with seq and slot where they are given, whose pdu `fill` sets.
+Envelope makeEnvelope(std::optional<int> seq, std::optional<unsigned> slot,
+                      const std::function<void(PDU&)>& fill);
+// The same with the command ping.
+Envelope pingEnvelope(std::optional<int> seq = std::nullopt,
+                      std::optional<unsigned> slot = std::nullopt);
 
 }  // namespace Test

@@ -12,20 +12,6 @@ namespace {
 
 using namespace ASN1;
 
-Envelope envelope(int seq, int slot) {
-    Envelope message;
-    if (seq >= 0) {
-        message.includeOptionalField(Envelope::seq_id, Envelope::seq);
-        message.field<INTEGER>(Envelope::seq).setValue(seq);
-    }
-    if (slot >= 0) {
-        message.includeOptionalField(Envelope::slot_id, Envelope::slot);
-        message.field<SlotNumber>(Envelope::slot) = static_cast<unsigned>(slot);
-    }
-    message.field<PDU>(Envelope::pdu).select<Command>(PDU::command).select<Null>(Command::ping);
-    return message;
-}
-
 // An enumeration with a negative and a sparse value, as some message types
 // declare them: not-use(-1), off, speak(4).
 const NameEntry ModeNames[] = {{-1, "not-use"}, {0, "off"}, {4, "speak"}};
@@ -88,7 +74,7 @@ const char EverythingText[] = R"({
 
 TEST(ValueNotationPrinter, WritesOneFieldPerLineWithNestedBracesIndented) {
     EXPECT_EQ("{\n  seq 5,\n  slot 3,\n  pdu command : ping : NULL\n}",
-              envelope(5, 3).asValueNotation());
+              pingEnvelope(5, 3).asValueNotation());
     Everything value;
     fillEverything(value);
     EXPECT_EQ(EverythingText, value.asValueNotation());
@@ -149,7 +135,7 @@ TEST(ValueNotationPrinter, AChoiceWithoutSelectionFailsTheStream) {
     out << message;
     EXPECT_TRUE(out.fail());
     const std::string partial = out.str();
-    out << envelope(1, 1);  // a failing stream takes nothing more
+    out << pingEnvelope(1, 1);  // a failing stream takes nothing more
     EXPECT_EQ(partial, out.str());
     EXPECT_EQ("{\n  pdu ", message.asValueNotation());
 }
@@ -157,11 +143,11 @@ TEST(ValueNotationPrinter, AChoiceWithoutSelectionFailsTheStream) {
 TEST(ValueNotationParser, FillsOptionalFieldsOnlyWhenTheTextNamesThem) {
     Envelope message;
     ASSERT_TRUE(message.setFromValueNotation("{ seq 5, slot 3, pdu command : ping : NULL }"));
-    EXPECT_EQ(envelope(5, 3), message);
+    EXPECT_EQ(pingEnvelope(5, 3), message);
     ASSERT_TRUE(message.setFromValueNotation("{ pdu command : ping : NULL }"));
     EXPECT_FALSE(message.hasOptionalField(Envelope::seq_id));
     EXPECT_FALSE(message.hasOptionalField(Envelope::slot_id));
-    EXPECT_EQ(envelope(-1, -1), message);
+    EXPECT_EQ(pingEnvelope(), message);
 
     SEQUENCE optionals(&OptionalsInfo);
     ASSERT_TRUE(optionals.setFromValueNotation("{ }"));
@@ -268,7 +254,7 @@ TEST(ValueNotationParser, StreamOperatorSetsTheFailStateOnBadText) {
     Envelope message;
     good >> message;
     EXPECT_FALSE(good.fail());
-    EXPECT_EQ(envelope(7, -1), message);
+    EXPECT_EQ(pingEnvelope(7), message);
 
     std::istringstream bad("{ seq seven }");
     bad >> message;
