@@ -16,8 +16,7 @@ std::ios_base::iostate AbstractData::print_on(std::ostream& stream) const {
 
 std::string AbstractData::asValueNotation() const {
     std::ostringstream text;
-    AVNEncoder printer(text);
-    accept(printer);
+    print_on(text);
     return text.str();
 }
 

@@ -1,7 +1,5 @@
 #include "asn1/coder_env.h"
 
-#include "asn1/avn_decoder.h"
-#include "asn1/avn_encoder.h"
 #include "asn1/ber_decoder.h"
 #include "asn1/ber_encoder.h"
 #include "asn1/per_decoder.h"
@@ -46,8 +44,7 @@ bool CoderEnv::encodeBER(const AbstractData& value, Output out) {
 
 bool CoderEnv::encodeAVN(const AbstractData& value, Output out) {
     std::ostringstream text;
-    AVNEncoder printer(text);
-    if (!value.accept(printer)) return false;
+    if (value.print_on(text) != std::ios_base::goodbit) return false;
     const std::string written = text.str();
     std::copy(written.begin(), written.end(), out);
     return true;
@@ -67,8 +64,7 @@ bool CoderEnv::decode(const char* first, const char* last, AbstractData& value,
         }
         case ValueNotation: {
             std::istringstream text(std::string(first, last < first ? first : last));
-            AVNDecoder parser(text);
-            return value.accept(parser);
+            return value.get_from(text) == std::ios_base::goodbit;
         }
         default:
             return false;
