@@ -47,10 +47,6 @@ const char GeneralStringSet[] =
     "\xe0\xe1\xe2\xe3\xe4\xe5\xe6\xe7\xe8\xe9\xea\xeb\xec\xed\xee\xef"
     "\xf0\xf1\xf2\xf3\xf4\xf5\xf6\xf7\xf8\xf9\xfa\xfb\xfc\xfd\xfe\xff";
 
-}  // namespace ASN1
-
-namespace ASN1 {
-
 const StringInfo NumericString::theInfo = {
     {{&createValue<NumericString>, tags::NumericString}, Unconstrained, 0, 0xFFFFFFFFu},
     NumericStringSet, 11, 4, 4, 4};

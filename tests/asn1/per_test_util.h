@@ -1,5 +1,6 @@
 #pragma once
-// Hex helpers and one-call PER and BER coding for the ASN.1 tests.
+// Hex helpers, one-call PER and BER coding and the round-trip check of
+// decoded values, for the ASN.1 tests and the decode fuzzers.
 
 #include "asn1/asn1.h"
 #include "asn1/ber_decoder.h"
@@ -68,10 +69,6 @@ inline bool berDecode(const std::vector<char>& octets, ASN1::AbstractData& value
 inline bool berDecodeHex(const std::string& hex, ASN1::AbstractData& value) {
     return berDecode(fromHex(hex), value);
 }
-
-}  // namespace Test
-
-namespace Test {
 
 // Whether a value that encoded to `octets` comes back: the octets decode to
 // an equal value that encodes to the same octets again. encode(value,
