@@ -4,28 +4,20 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "asn1/ber_decoder.h"
-#include "asn1/ber_encoder.h"
 #include "fuzz/round_trip.h"
 #include "messages/lgcp.h"
+#include "tests/asn1/per_test_util.h"
 #include "tests/asn1/test_module.h"
 
 namespace {
 
-bool encode(const ASN1::AbstractData& value, std::vector<char>& octets) {
-    ASN1::BEREncoder encoder(octets);
-    return value.accept(encoder);
-}
-
-bool decode(const std::vector<char>& octets, ASN1::AbstractData& value) {
-    ASN1::BERDecoder decoder(octets.data(), octets.data() + octets.size());
-    return value.accept(decoder);
-}
+using Test::berDecode;
+using Test::berEncode;
 
 template <class T>
 void decodeAs(const std::vector<char>& octets) {
     T value;
-    if (decode(octets, value)) Fuzz::checkRoundTrip(value, encode, decode);
+    if (berDecode(octets, value)) Fuzz::checkRoundTrip(value, berEncode, berDecode);
 }
 
 }  // namespace
@@ -33,9 +25,9 @@ void decodeAs(const std::vector<char>& octets) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<char> octets(data, data + size);
     Test::Everything everything;
-    if (decode(octets, everything) &&
+    if (berDecode(octets, everything) &&
         Fuzz::timeReadsBack(everything.field<ASN1::GeneralizedTime>(Test::Everything::time))) {
-        Fuzz::checkRoundTrip(everything, encode, decode);
+        Fuzz::checkRoundTrip(everything, berEncode, berDecode);
     }
     decodeAs<Test::Envelope>(octets);
     decodeAs<Test::Carrier>(octets);

@@ -53,11 +53,15 @@ inline bool perDecodeHex(const std::string& hex, ASN1::AbstractData& value) {
     return perDecode(fromHex(hex), value);
 }
 
+inline bool berEncode(const ASN1::AbstractData& value, std::vector<char>& octets) {
+    ASN1::BEREncoder encoder(octets);
+    return value.accept(encoder);
+}
+
 // The BER encoding as upper-case hex, or "encode failed".
 inline std::string berHex(const ASN1::AbstractData& value) {
     std::vector<char> out;
-    ASN1::BEREncoder encoder(out);
-    if (!value.accept(encoder)) return "encode failed";
+    if (!berEncode(value, out)) return "encode failed";
     return toHex(out);
 }
 
