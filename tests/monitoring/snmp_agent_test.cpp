@@ -18,6 +18,14 @@
 
 namespace {
 
+std::string lines_starting_with(const std::string& text, const std::string& prefix) {
+    std::istringstream in(text);
+    std::string line, kept;
+    while (std::getline(in, line))
+        if (line.compare(0, prefix.size(), prefix) == 0) kept += line + "\n";
+    return kept;
+}
+
 class Listener : public ISnmpAgentNotify {
 public:
     void OnSnmpAgentConnect(const std::string& name) override { connected.push_back(name); }
@@ -52,15 +60,15 @@ protected:
 
 TEST_F(SnmpAgents, AreReadOnePerSection) {
     configure(
-        "[snmpagent]\nhost = 10.0.0.5:7001\nname = zemb\n"
-        "[snmpagent]\nhost = 10.0.0.6\nname = varkgw\n"
-        "[snmpagent]\nhost = 10.0.0.7:7001\nname = anything\n"
-        "[snmpagent]\nhost = 10.0.0.8:7002\nname = 6\n"
+        "[snmpagent]\nhost = 127.0.0.5:7001\nname = zemb\n"
+        "[snmpagent]\nhost = 127.0.0.6\nname = varkgw\n"
+        "[snmpagent]\nhost = 127.0.0.7:7001\nname = anything\n"
+        "[snmpagent]\nhost = 127.0.0.8:7002\nname = 6\n"
         "[snmpagent]\nname = varkgw.ox\n");
     ASSERT_EQ(5u, feed.instances().size());
 
     ASSERT_TRUE(agent(0).link());
-    EXPECT_EQ("snmpagent.zemb 10.0.0.5:7001", agent(0).link()->service_name());
+    EXPECT_EQ("snmpagent.zemb 127.0.0.5:7001", agent(0).link()->service_name());
     EXPECT_EQ(SnmpAgentInstance::zemb, agent(0).addressType());
 
     EXPECT_FALSE(agent(1).link());  // no port: no link, and no complaint
@@ -71,9 +79,10 @@ TEST_F(SnmpAgents, AreReadOnePerSection) {
     EXPECT_EQ(6, agent(3).addressType());
     EXPECT_FALSE(agent(4).link());
 
+    // Whether a connection attempt has failed yet is not the reader's business.
     EXPECT_EQ("snmpagent: required key \"name\" has invalid value=\"anything\", line 9\n"
               "snmpagent: required key \"host\" not present, line 13\n",
-              errors.str());
+              lines_starting_with(errors.str(), "snmpagent: "));
 }
 
 TEST_F(SnmpAgents, WithABadAddressOrPortGetNoLink) {
