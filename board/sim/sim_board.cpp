@@ -118,6 +118,12 @@ std::vector<Call> Board::journal(const std::string& path) const {
     return out;
 }
 
+void Board::record(Call call) {
+    if (journal_.size() >= kJournalLimit)
+        journal_.erase(journal_.begin(), journal_.begin() + kJournalLimit / 2);
+    journal_.push_back(std::move(call));
+}
+
 void Board::fail_next(Op op, const std::string& path, int error, uint32_t request, int count) {
     failures_.push_back(Failure{op, path, request, error, count});
 }

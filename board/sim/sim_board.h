@@ -92,6 +92,11 @@ public:
     // Delivers a record to every open channel of a device; returns how many got it.
     int deliver(const std::string& path, const void* record, size_t length);
 
+    // The journal keeps the latest calls: a long run (the server's refresh
+    // of the switch makes calls on every loop pass) drops the oldest half
+    // whenever it reaches this size.
+    static constexpr size_t kJournalLimit = 1 << 16;
+
     const std::vector<Call>& journal() const { return journal_; }
     std::vector<Call> journal(const std::string& path) const;
     void clear_journal() { journal_.clear(); }
@@ -126,7 +131,7 @@ private:
     template <class ModelCall>
     long journaled(Call call, ModelCall model_call);
     void drop_closed();
-    void record(Call call) { journal_.push_back(std::move(call)); }
+    void record(Call call);
 
     std::map<std::string, std::unique_ptr<Model>> models_;
     // Oldest first; found by the inode of the caller's socket, so that a dup
