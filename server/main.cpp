@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "board/paths.h"
+#include "hardware/hw_mux.h"
 #include "link/control_links.h"
 #include "link/ctrl_server.h"
 #include "link/heartbeat.h"
@@ -161,6 +162,7 @@ int main(int argc, char** argv) {
     }
 
     CreateSlotFactories();
+    HwMux::instance();
     MonitoringCtl::instance().Configure(*file);
 
     if (options.daemon) RunDaemon();

@@ -1,0 +1,168 @@
+#include "hardware/hw_mux.h"
+
+#include <errno.h>
+#include <execinfo.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+#include "board/devio.h"
+#include "board/drivers/hal.h"
+#include "runtime/ext_output.h"
+#include "runtime/fd.h"
+
+namespace hal = board::hal;
+
+HwMux& HwMux::instance() {
+    static HwMux mux;
+    return mux;
+}
+
+HwMux::HwMux() {
+    std::fill(std::begin(map_), std::end(map_), kDisabled);
+    std::clog << "hwMux: init" << std::endl;
+    IsOpened();
+    refresh_.Bind(this, &HwMux::OnDPC);
+}
+
+HwMux::~HwMux() {
+    Close();
+}
+
+void HwMux::Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    refresh_.Deactivate();
+}
+
+void HwMux::reset_for_test() {
+    Close();
+    std::fill(std::begin(map_), std::end(map_), kDisabled);
+    cursor_ = 0;
+}
+
+bool HwMux::IsOpened() {
+    if (fd_ >= 0) return true;
+    fd_ = board::open(hal::kDevice, O_RDWR);
+    if (fd_ < 0) {
+        std::clog << "hwMux: can't open device: " << std::strerror(errno) << std::endl;
+        return false;
+    }
+    SetCloexec(fd_);
+    std::clog << "hwMux: device opened" << std::endl;
+    for (unsigned i = 0; i < kMapSize; ++i) {
+        int32_t channel = kFirstBusChannel + i;
+        board::ioctl(fd_, hal::kMuxDisable, &channel);
+        map_[i] = kDisabled;
+    }
+    cursor_ = 0;
+    refresh_.Activate();
+    ::usleep(500);
+    return true;
+}
+
+// Channels above the buses go to the driver unchanged but have no entry.
+int HwMux::MapIndex(int channel) {
+    if (channel < kFirstBusChannel) return -1;
+    unsigned index = static_cast<unsigned>(channel - kFirstBusChannel);
+    return index < kMapSize ? static_cast<int>(index) : -1;
+}
+
+void HwMux::SetEntry(int channel, uint16_t value) {
+    int index = MapIndex(channel);
+    if (index >= 0) map_[index] = value;
+}
+
+uint16_t HwMux::entry(int channel) const {
+    int index = MapIndex(channel);
+    return index >= 0 ? map_[index] : kDisabled;
+}
+
+bool HwMux::Connect(int tx, int rx) {
+    if (!IsOpened() || tx < 0 || rx < 0) {
+        std::clog << "hwMux: ERROR not opened" << std::endl;
+        return false;
+    }
+    SetEntry(rx, static_cast<uint16_t>(tx));
+    hal::mux_connect record{rx, tx};
+    if (board::ioctl(fd_, hal::kMuxConnect, &record) < 0) {
+        std::clog << "hwMux: connect " << tx << " -> " << rx << " failed: " << std::strerror(errno)
+                  << std::endl;
+        return false;
+    }
+    return true;
+}
+
+bool HwMux::Disconnect(int channel) {
+    if (!Usable(channel)) return false;
+    SetEntry(channel, kDriven);
+    hal::mux_byte record{channel, kIdleByte};
+    if (board::ioctl(fd_, hal::kMuxWriteByte, &record) < 0) {
+        std::clog << "hwMux: disconnect failed " << channel << " : " << std::strerror(errno)
+                  << std::endl;
+        return false;
+    }
+    return true;
+}
+
+bool HwMux::Disable(int channel) {
+    if (!Usable(channel)) return false;
+    SetEntry(channel, kDisabled);
+    int32_t record = channel;
+    if (board::ioctl(fd_, hal::kMuxDisable, &record) < 0) {
+        std::clog << "hwMux: disable failed " << channel << " : " << std::strerror(errno)
+                  << std::endl;
+        return false;
+    }
+    return true;
+}
+
+bool HwMux::Write(int channel, unsigned char value) {
+    if (!Usable(channel)) return false;
+    SetEntry(channel, kDriven);
+    hal::mux_byte record{channel, value};
+    if (board::ioctl(fd_, hal::kMuxWriteByte, &record) < 0) {
+        std::clog << "hwMux: write failed " << channel << " <- " << std::hex << "0x"
+                  << unsigned(value) << std::dec << " : " << std::strerror(errno) << std::endl;
+        return false;
+    }
+    return true;
+}
+
+int HwMux::Read(int channel) {
+    if (!Usable(channel)) return 255;
+    hal::mux_byte record{channel, 255};
+    if (board::ioctl(fd_, hal::kMuxReadByte, &record) < 0) {
+        std::clog << "hwMux: read failed " << channel << " -> " << std::hex << "0x" << record.value
+                  << std::dec << " : " << std::strerror(errno) << std::endl;
+        return 255;
+    }
+    return record.value & 0xFF;
+}
+
+void HwMux::RefreshChannel(unsigned index) {
+    if (index >= kMapSize || map_[index] != kDisabled) return;
+    int32_t channel = kFirstBusChannel + index;
+    board::ioctl(fd_, hal::kMuxDisable, &channel);
+}
+
+void HwMux::OnDPC() {
+    if (fd_ < 0) return;
+    for (unsigned i = 0; i < kRefreshPerPass; ++i) {
+        cursor_ = (cursor_ + 1) % kMapSize;
+        RefreshChannel(cursor_);
+    }
+}
+
+void HwMux::print_trace() {
+    void* frames[10];
+    int count = ::backtrace(frames, 10);
+    char** names = ::backtrace_symbols(frames, count);
+    std::printf("Obtained %zd stack frames.\n", static_cast<ssize_t>(count));
+    for (int i = 0; i < count && names; ++i) std::printf("%s\n", names[i]);
+    std::free(names);
+}

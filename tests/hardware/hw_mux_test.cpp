@@ -1,0 +1,221 @@
+// The TDM switch against the simulated fabric: the map it keeps of the
+// shared buses, the refresh that keeps switched-off bus channels off, and
+// the bytes that arrive where channels are switched.
+
+#include "hardware/hw_mux.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <functional>
+#include <map>
+#include <string>
+
+#include "board/devio.h"
+#include "board/sim/hal_model.h"
+#include "tests/hardware/hardware_test.h"
+
+namespace {
+
+namespace hal = board::hal;
+using board::sim::HalModel;
+using board::sim::Op;
+
+class SwitchTest : public test::HardwareTest {
+protected:
+    void open() {
+        ASSERT_TRUE(mux.IsOpened());
+        sim().clear_journal();
+        progress.clear();
+    }
+    std::vector<int32_t> disables() { return requests<int32_t>(hal::kDevice, hal::kMuxDisable); }
+
+    HwMux& mux = HwMux::instance();
+    HalModel& fabric = model<HalModel>(hal::kDevice);
+};
+
+TEST_F(SwitchTest, OpeningSwitchesEveryBusChannelOffInOrder) {
+    int fd = board::open(hal::kDevice, O_RDWR);  // another user of the fabric
+    hal::mux_connect left{8300, 8200};
+    ASSERT_EQ(0, board::ioctl(fd, hal::kMuxConnect, &left));
+    ::close(fd);
+    sim().clear_journal();
+
+    ASSERT_TRUE(mux.IsOpened());
+
+    std::vector<int32_t> channels = disables();
+    ASSERT_EQ(2048u, channels.size());
+    for (int i = 0; i < 2048; ++i) ASSERT_EQ(8192 + i, channels[i]);
+    EXPECT_EQ(HwMux::kDisabled, mux.entry(8300));
+    EXPECT_EQ(HalModel::Output::Off, fabric.channel(8300).output);
+    EXPECT_EQ(0u, mux.cursor());
+    EXPECT_EQ("hwMux: device opened\n", progress.str());
+}
+
+TEST_F(SwitchTest, AnAbsentDeviceFailsEveryOperationAndIsTriedAgainEachTime) {
+    fabric.absent = true;
+    const std::vector<std::function<bool()>> operations = {
+        [&] { return mux.Connect(8200, 8300); }, [&] { return mux.Disconnect(8300); },
+        [&] { return mux.Disable(8300); },       [&] { return mux.Write(8300, 0x11); },
+        [&] { return mux.Read(8300) != 255; },
+    };
+    for (const auto& operation : operations) EXPECT_FALSE(operation());
+
+    EXPECT_EQ(operations.size(), sim().journal(hal::kDevice).size());  // one open each
+    const std::string failure = "hwMux: can't open device: No such file or directory\n";
+    EXPECT_EQ(failure + "hwMux: ERROR not opened\n" + failure + failure + failure + failure,
+              progress.str());
+
+    fabric.absent = false;
+    EXPECT_TRUE(mux.Connect(8200, 8300));
+    EXPECT_EQ(HalModel::Output::Source, fabric.channel(8300).output);
+}
+
+struct MapCase {
+    const char* name;
+    std::function<bool(HwMux&)> operation;
+    int channel;
+    uint16_t entry;  // what the map then holds for the channel
+};
+
+const MapCase kMapCases[] = {
+    {"connect", [](HwMux& m) { return m.Connect(8200, 8300); }, 8300, 8200},
+    {"disconnect", [](HwMux& m) { return m.Disconnect(8300); }, 8300, HwMux::kDriven},
+    {"write", [](HwMux& m) { return m.Write(8300, 0x42); }, 8300, HwMux::kDriven},
+    {"disable", [](HwMux& m) { return m.Disable(8300); }, 8300, HwMux::kDisabled},
+    {"read", [](HwMux& m) { return m.Read(8300) == 0xFF; }, 8300, 0x1234},
+    {"last_bus_channel", [](HwMux& m) { return m.Connect(5, 10239); }, 10239, 5},
+};
+
+void PrintTo(const MapCase& c, std::ostream* os) { *os << c.name; }
+
+class SwitchMap : public SwitchTest, public ::testing::WithParamInterface<MapCase> {};
+
+TEST_P(SwitchMap, EntryFollowsTheOperation) {
+    open();
+    mux.Connect(0x1234, GetParam().channel);
+    EXPECT_TRUE(GetParam().operation(mux));
+    EXPECT_EQ(GetParam().entry, mux.entry(GetParam().channel));
+}
+
+TEST_P(SwitchMap, EntryFollowsTheOperationEvenWhenTheDriverRefuses) {
+    open();
+    mux.Connect(0x1234, GetParam().channel);
+    sim().fail_next(Op::Ioctl, hal::kDevice, EIO);
+    GetParam().operation(mux);
+    EXPECT_EQ(GetParam().entry, mux.entry(GetParam().channel));
+}
+
+INSTANTIATE_TEST_SUITE_P(HwMux, SwitchMap, ::testing::ValuesIn(kMapCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SwitchTest, ConnectSendsTheDestinationFirst) {
+    open();
+    ASSERT_TRUE(mux.Connect(8200, 8300));
+    auto records = requests<hal::mux_connect>(hal::kDevice, hal::kMuxConnect);
+    ASSERT_EQ(1u, records.size());
+    EXPECT_EQ(8300, records[0].destination);
+    EXPECT_EQ(8200, records[0].source);
+    EXPECT_EQ(8200, fabric.channel(8300).value);
+}
+
+TEST_F(SwitchTest, ChannelsOutsideTheBusesLeaveTheMapAlone) {
+    open();
+    // Bus 15, timeslot 127 and 127 more: past the last bus channel.
+    EXPECT_FALSE(mux.Write(10365, 0x42));
+    EXPECT_TRUE(mux.Connect(37, 100));
+    for (int channel = 8192; channel < 10240; ++channel)
+        ASSERT_EQ(HwMux::kDisabled, mux.entry(channel)) << channel;
+    EXPECT_EQ(2u, sim().journal(hal::kDevice).size());  // both reached the driver
+    EXPECT_EQ(37, fabric.channel(100).value);
+}
+
+TEST_F(SwitchTest, NegativeChannelsFailWithoutARequest) {
+    open();
+    EXPECT_EQ(255, mux.Read(-1));
+    EXPECT_FALSE(mux.Write(-1, 0));
+    EXPECT_FALSE(mux.Disable(-5));
+    EXPECT_FALSE(mux.Connect(-1, 8300));
+    EXPECT_TRUE(sim().journal(hal::kDevice).empty());
+    EXPECT_EQ("hwMux: ERROR not opened\n", progress.str());
+}
+
+TEST_F(SwitchTest, DriverRefusalsAreLoggedWithTheChannels) {
+    open();
+    const std::vector<std::pair<std::function<bool()>, std::string>> cases = {
+        {[&] { return mux.Connect(8200, 8300); }, "hwMux: connect 8200 -> 8300 failed: "},
+        {[&] { return mux.Disconnect(8301); }, "hwMux: disconnect failed 8301 : "},
+        {[&] { return mux.Disable(8302); }, "hwMux: disable failed 8302 : "},
+        {[&] { return mux.Write(8303, 0xAB); }, "hwMux: write failed 8303 <- 0xab : "},
+        {[&] { return mux.Read(8304) != 255; }, "hwMux: read failed 8304 -> 0xff : "},
+    };
+    for (const auto& [operation, line] : cases) {
+        progress.clear();
+        sim().fail_next(Op::Ioctl, hal::kDevice, EIO);
+        EXPECT_FALSE(operation());
+        EXPECT_EQ(line + "Input/output error\n", progress.str());
+    }
+}
+
+TEST_F(SwitchTest, DisconnectDrivesALawSilence) {
+    open();
+    mux.Connect(37, 8300);
+    ASSERT_TRUE(mux.Disconnect(8300));
+    EXPECT_EQ(0xD5, mux.Read(8300));
+}
+
+TEST_F(SwitchTest, ABytePutOnAChannelIsReadWhereItIsSwitched) {
+    open();
+    fabric.line[37] = 0x3C;  // what trunk 1 timeslot 5 brings in
+    ASSERT_TRUE(mux.Write(8300, 0x5A));
+    ASSERT_TRUE(mux.Connect(8300, 8400));
+    ASSERT_TRUE(mux.Connect(37, 8500));
+    EXPECT_EQ(0x5A, mux.Read(8400));
+    EXPECT_EQ(0x3C, mux.Read(8500));
+    EXPECT_EQ(0xFF, mux.Read(8600));  // switched off, nobody drives it
+}
+
+TEST_F(SwitchTest, RefreshVisitsEachSwitchedOffEntryOncePerSixteenRounds) {
+    open();
+    mux.Connect(8200, 8193);
+    mux.Write(8194, 1);
+    sim().clear_journal();
+
+    mux.OnDPC();
+    EXPECT_EQ(128u, mux.cursor());
+    std::vector<int32_t> first = disables();
+    ASSERT_EQ(126u, first.size());
+    EXPECT_EQ(8195, first.front());  // the first entry visited is 1, which is connected
+    EXPECT_EQ(8192 + 128, first.back());
+
+    for (int round = 1; round < 16; ++round) mux.OnDPC();
+    std::map<int32_t, int> visits;
+    for (int32_t channel : disables()) ++visits[channel];
+    EXPECT_EQ(2046u, visits.size());
+    for (const auto& [channel, count] : visits) ASSERT_EQ(1, count) << channel;
+    EXPECT_EQ(0u, visits.count(8193) + visits.count(8194));
+    EXPECT_EQ(0u, mux.cursor());
+}
+
+TEST_F(SwitchTest, TheLoopRunsTheRefreshOnceTheDeviceIsOpen) {
+    loop.pump(4);
+    EXPECT_TRUE(disables().empty());
+    open();
+    loop.pump(4);
+    EXPECT_EQ(1024u, disables().size());  // twice a pass, as every deferred call
+}
+
+TEST_F(SwitchTest, ResetForTestForgetsTheDevice) {
+    open();
+    mux.Connect(8200, 8300);
+    mux.reset_for_test();
+    sim().clear_journal();
+    loop.pump();
+    EXPECT_TRUE(sim().journal(hal::kDevice).empty());  // no refresh
+    EXPECT_TRUE(sim().channels(hal::kDevice).empty());  // closed
+    EXPECT_EQ(HwMux::kDisabled, mux.entry(8300));
+}
+
+}  // namespace
