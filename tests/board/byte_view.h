@@ -2,15 +2,13 @@
 // What a value looks like in memory, for tests that run both on the host and
 // on the board's own build (big-endian PowerPC under emulation).
 
-#include <cstdint>
 #include <cstring>
-#include <vector>
+
+#include "tests/support/bytes.h"
 
 namespace test {
 
 constexpr bool kBigEndianHost = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
-
-using Bytes = std::vector<uint8_t>;
 
 // The bytes of `value` in the host's memory.
 template <class T>

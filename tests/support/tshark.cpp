@@ -1,0 +1,94 @@
+#include "tests/support/tshark.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <sstream>
+
+#include "tests/support/server_process.h"
+
+namespace test {
+
+namespace {
+
+std::string temporary_capture_path() {
+    static int serial = 0;
+    const char* base = std::getenv("BOARD_TEST_TMP");
+    return std::string(base && *base ? base : "/tmp") + "/capture-" + std::to_string(getpid()) +
+           "-" + std::to_string(++serial) + ".pcap";
+}
+
+std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::string part;
+    std::istringstream in(text);
+    while (std::getline(in, part, separator)) parts.push_back(part);
+    if (!text.empty() && text.back() == separator) parts.emplace_back();
+    return parts;
+}
+
+// tshark's standard output, one line per packet; warnings on its standard
+// error (it warns when run as root) are not read.
+bool run_tshark(const std::string& pcap, const std::vector<std::string>& options,
+                const std::vector<std::string>& fields, std::string& out, std::string& error) {
+    std::vector<std::string> args = {"-n", "-r", pcap};
+    args.insert(args.end(), options.begin(), options.end());
+    for (const char* option : {"-T", "fields", "-E", "separator=/t", "-E", "occurrence=a",
+                               "-E", "aggregator=,"})
+        args.emplace_back(option);
+    for (const std::string& field : fields) {
+        args.emplace_back("-e");
+        args.push_back(field);
+    }
+    ServerProcess tshark(tshark_program(), args);
+    const int status = tshark.wait_exit(60000);
+    out = tshark.out();
+    if (status != 0) error = "tshark failed with status " + std::to_string(status) + ":\n" +
+                             tshark.err();
+    return status == 0;
+}
+
+}  // namespace
+
+std::string tshark_program() {
+    const char* path = std::getenv("PATH");
+    for (const std::string& dir : split(path ? path : "/usr/bin:/bin", ':')) {
+        const std::string program = (dir.empty() ? "." : dir) + "/tshark";
+        if (::access(program.c_str(), X_OK) == 0) return program;
+    }
+    return "";
+}
+
+std::vector<TsharkFields> tshark_fields(const PcapWriter& capture,
+                                        const std::vector<std::string>& options,
+                                        const std::vector<std::string>& fields,
+                                        std::string* error) {
+    std::string reason;
+    std::string out;
+    std::vector<TsharkFields> packets;
+    const std::string pcap = temporary_capture_path();
+    if (tshark_program().empty())
+        reason = tshark_missing;
+    else if (!capture.write(pcap))
+        reason = "cannot write " + pcap;
+    else if (run_tshark(pcap, options, fields, out, reason)) {
+        for (const std::string& line : split(out, '\n')) {
+            if (line.empty()) continue;
+            const std::vector<std::string> values = split(line, '\t');
+            TsharkFields packet;
+            for (size_t i = 0; i < fields.size(); ++i)
+                packet[fields[i]] = i < values.size() ? values[i] : "";
+            packets.push_back(packet);
+        }
+        if (packets.size() != capture.packets()) {
+            reason = "tshark printed " + std::to_string(packets.size()) + " packets of " +
+                     std::to_string(capture.packets()) + ":\n" + out;
+            packets.clear();
+        }
+    }
+    ::unlink(pcap.c_str());
+    if (error) *error = reason;
+    return packets;
+}
+
+}  // namespace test
