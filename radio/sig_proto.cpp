@@ -89,10 +89,10 @@ bool is_known_type(unsigned type) {
            (type >= WM_FLAG && type <= WM_STANDBY);
 }
 
-// The room pack asks for beyond what the packet needs: a caller identity
-// type wants its length + 12 (or + 20), whatever its padded size.
-int pack_room(const sig_proto& p) {
-    switch (p.type) {
+// The packet length of each type but the two with a caller identity; the
+// header alone for a type without a body or unknown.
+int fixed_length(unsigned type) {
+    switch (type) {
     case GW_ADJUST_CHAN:
     case WM_TRANS:
         return 12;
@@ -106,12 +106,21 @@ int pack_room(const sig_proto& p) {
         return 8;
     case WM_CHAN:
         return 16;
+    default:
+        return SIG_PROTO_HEADER_SIZE;
+    }
+}
+
+// The room pack asks for: a caller identity type wants its length + 12 (or
+// + 20), more than its padded size.
+int pack_room(const sig_proto& p) {
+    switch (p.type) {
     case GW_SEL_CALL:
         return p.body.gw_sel_call.callerID_length + 12;
     case WM_SEL_CALL_TRANS:
         return p.body.wm_sel_call_trans.callerID_length + 20;
     default:
-        return SIG_PROTO_HEADER_SIZE;
+        return fixed_length(p.type);
     }
 }
 
@@ -170,29 +179,16 @@ int pack_body(const sig_proto& p, unsigned char* out) {
     }
 }
 
-// The length the type's body needs in a received packet. A caller identity
-// type gives its length in the packet: `in` holds at least the header.
+// The length a received packet of this type needs. A caller identity type
+// gives its length in the packet: `in` holds at least the header.
 int unpack_need(const unsigned char* in, int length) {
     switch (in[0]) {
-    case GW_ADJUST_CHAN:
-    case WM_TRANS:
-        return 12;
-    case GW_SELECT_RC_CHAN:
-    case GW_ADJUST_SQUELSHE:
-    case GW_ADJUST_RTE:
-    case GW_ADJUST_STANDBY:
-    case WM_RADIO_QUALITY:
-    case WM_SELECT_RC_CHAN:
-    case WM_STANDBY:
-        return 8;
-    case WM_CHAN:
-        return 16;
     case GW_SEL_CALL:
         return length < 5 ? 5 : 5 + in[4];
     case WM_SEL_CALL_TRANS:
         return length < 13 ? 13 : 13 + in[12];
     default:
-        return SIG_PROTO_HEADER_SIZE;
+        return fixed_length(in[0]);
     }
 }
 
