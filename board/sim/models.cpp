@@ -1,6 +1,10 @@
 // Every device of the simulated board, one model per driver.
+#include "board/drivers/dsp.h"
+#include "board/drivers/dtmf.h"
 #include "board/drivers/hal.h"
 #include "board/drivers/watchdog.h"
+#include "board/sim/dsp_model.h"
+#include "board/sim/dtmf_model.h"
 #include "board/sim/hal_model.h"
 #include "board/sim/sim_board.h"
 #include "board/sim/watchdog_model.h"
@@ -10,6 +14,8 @@ namespace board::sim {
 void install_models(Board& board) {
     board.install(watchdog::kDevice, std::make_unique<WatchdogModel>());
     board.install(hal::kDevice, std::make_unique<HalModel>());
+    board.install(dtmf::kDevice, std::make_unique<DtmfModel>());
+    board.install(dsp::kDevice, std::make_unique<DspModel>());
 }
 
 }  // namespace board::sim
