@@ -1,0 +1,379 @@
+#include "hardware/dsproc_receiver.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+
+#include <cstddef>
+#include <cstring>
+#include <iostream>
+
+#include "board/devio.h"
+#include "hardware/receiver_support.h"
+#include "runtime/trace_ctl.h"
+
+namespace Hardware {
+
+namespace {
+
+namespace dsp = board::dsp;
+
+// The voice-processing receivers, oldest first.
+Containers::CyclicList receivers;
+
+// The fields of an event's first log line.
+struct Fields {
+    const dsp::dsproc_event& event;
+};
+std::ostream& operator<<(std::ostream& os, Fields f) {
+    return os << " timeslot=" << f.event.timeslot << " id=" << f.event.id
+              << " type=" << f.event.type;
+}
+
+// The payload words a, b, c as the record of their event type.
+template <class Payload>
+Payload PayloadOf(const dsp::dsproc_event& event) {
+    static_assert(sizeof(Payload) == 3 * sizeof(uint32_t));
+    Payload payload;
+    std::memcpy(&payload, reinterpret_cast<const char*>(&event) + offsetof(dsp::dsproc_event, a),
+                sizeof payload);
+    return payload;
+}
+
+// The second trace line of the event types that have one.
+void TraceEvent(const dsp::dsproc_event& event) {
+    std::clog << "dsproc event: " << Fields{event} << std::endl;
+    switch (event.type) {
+        case dsp::kVad:
+            std::clog << "dsproc vad event:  dir_mask=" << event.a << " vad_rx=" << event.b
+                      << " vad_tx=" << event.c << std::endl;
+            break;
+        case dsp::kSd:
+            std::clog << "dsproc sd event:  sd_rx=" << event.a << std::endl;
+            break;
+        case dsp::kBss:
+            std::clog << "dsproc bss event:  score="
+                      << PayloadOf<dsp::dsproc_bss_event>(event).score << std::endl;
+            break;
+        case dsp::kFlags:
+            std::clog << "dsproc flags event: " << std::hex << " flags=" << event.a
+                      << ", mask=" << event.b << std::dec << std::endl;
+            break;
+    }
+}
+
+// A direction's value when the mask reports it, else -1.
+int Reported(uint32_t directions, uint32_t bit, uint32_t value) {
+    return (directions & bit) ? static_cast<int>(value) : -1;
+}
+
+}  // namespace
+
+// --- receiver ---
+
+DSProcReceiver::DSProcReceiver() {
+    receivers.AddTail(node_);
+}
+
+DSProcReceiver::~DSProcReceiver() = default;
+
+bool DSProcReceiver::configureVAD(const LGCP::VADParams& params) {
+    return DSProcReceiverService::instance().configureVAD(dsproc_timeslot(), params);
+}
+
+bool DSProcReceiver::enableVAD(bool on) {
+    return DSProcReceiverService::instance().enableVAD(*this, on);
+}
+
+bool DSProcReceiver::enableBSS(bool on) {
+    return DSProcReceiverService::instance().enableBSS(*this, on);
+}
+
+bool DSProcReceiver::enableNG(bool on) {
+    return DSProcReceiverService::instance().enableNG(*this, on);
+}
+
+bool DSProcReceiver::configureSD() {
+    return DSProcReceiverService::instance().configureSD(dsproc_timeslot());
+}
+
+bool DSProcReceiver::enableSD(bool on) {
+    return DSProcReceiverService::instance().enableSD(*this, on);
+}
+
+bool DSProcReceiver::enableMute(bool first, bool second) {
+    return DSProcReceiverService::instance().enableMute(*this, first, second);
+}
+
+bool DSProcReceiver::configureDelays(unsigned rx, unsigned tx, unsigned selcal) {
+    delaysSet_ = rx != 0 || tx != 0 || selcal != 0;
+    return DSProcReceiverService::instance().configureDelays(dsproc_timeslot(), rx, tx, selcal);
+}
+
+bool DSProcReceiver::configureRxGain(int8_t gainDB) {
+    rxGainSet_ = gainDB != 0;
+    return DSProcReceiverService::instance().configureRxGain(dsproc_timeslot(), gainDB);
+}
+
+bool DSProcReceiver::configureToneFilter(unsigned freq, unsigned enable, int durationMs,
+                                         int levelDB) {
+    return DSProcReceiverService::instance().configureToneFilter(dsproc_timeslot(), freq, enable,
+                                                                 durationMs, levelDB);
+}
+
+bool DSProcReceiver::disableToneAll() {
+    return DSProcReceiverService::instance().disableToneAll(*this);
+}
+
+void DSProcReceiver::CleanBeforeDestroy() {
+    if (vad_.state == 1) enableVAD(false);
+    if (bss_.state == 1) enableBSS(false);
+    if (ng_.state == 1) enableNG(false);
+    if (delaysSet_) configureDelays(0, 0, 0);
+    if (rxGainSet_) configureRxGain(0);
+    disableToneAll();
+}
+
+// --- service ---
+
+DSProcReceiverService& DSProcReceiverService::instance() {
+    static DSProcReceiverService service;
+    return service;
+}
+
+DSProcReceiverService::DSProcReceiverService() {
+    init();
+}
+
+bool DSProcReceiverService::init() {
+    if (device_) return true;
+    device_.reset(board::open(dsp::kDevice, O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    if (!device_) {
+        const int error = errno;
+        std::cerr << "open dsproc fail, VAD proceeding disabled: " << std::strerror(error)
+                  << std::endl;
+        return false;
+    }
+    event_.Bind("DSProcReceiverService::OnEvent", &DSProcReceiverService::OnEvent, this);
+    event_.Schedule(device_, POLLIN);
+    return true;
+}
+
+void DSProcReceiverService::reset_for_test(uint32_t counter) {
+    event_.Release();
+    device_.reset();
+    counter_ = counter;
+    init();
+}
+
+bool DSProcReceiverService::configure(unsigned ts, uint32_t function, const void* params,
+                                      size_t size) {
+    dsp::dsproc_configure record{};
+    record.timeslot = ts;
+    record.function = function;
+    if (size != 0) std::memcpy(record.params.bytes, params, size);
+    return board::ioctl(fd(), dsp::kConfigure, &record) >= 0;
+}
+
+bool DSProcReceiverService::request(uint32_t request, unsigned ts, uint32_t id, uint32_t mask) {
+    dsp::dsproc_enable record{ts, id, mask};
+    return board::ioctl(fd(), request, &record) >= 0;
+}
+
+bool DSProcReceiverService::configureVAD(unsigned ts, const LGCP::VADParams& params) {
+    if (!init()) return NotOpened("configure VAD fail: (interface not opened)", ts);
+    const int version = board::ioctl_value(fd(), dsp::kVersion, 0);
+    bool ok;
+    if (version == 2) {
+        const TERM::VADParamsV2* v2 = params.get_v2();
+        if (v2 == nullptr) {
+            std::cerr << "DSPROC_CONFIGURE VAD: params not specified for v2:  timeslot=" << ts
+                      << std::endl;
+            return false;
+        }
+        dsp::vad_v2_params p{};
+        p.voice_th_msec = static_cast<uint16_t>(v2->get_voice_th_msec().getUnsignedValue());
+        p.silence_th_msec = static_cast<uint16_t>(v2->get_silence_th_msec().getUnsignedValue());
+        p.e_th_dB = static_cast<uint8_t>(v2->get_e_th_dB().getUnsignedValue());
+        ok = configure(ts, dsp::kVad, &p, sizeof p);
+    } else {
+        const dsp::vad_v1_params p{3, 127, 0};
+        ok = configure(ts, dsp::kVad, &p, sizeof p);
+    }
+    if (!ok) return RequestFailed("DSPROC_CONFIGURE VAD fail:", ts);
+    std::clog << "DSPROC_CONFIGURE VAD ts=" << ts << std::endl;
+    return true;
+}
+
+bool DSProcReceiverService::configureSD(unsigned ts) {
+    if (!init()) return NotOpened("configure SD fail: (interface not opened)", ts);
+    if (!configure(ts, dsp::kSd, nullptr, 0)) return RequestFailed("DSPROC_CONFIGURE SD fail:", ts);
+    std::clog << "DSPROC_CONFIGURE SD ts=" << ts << std::endl;
+    return true;
+}
+
+bool DSProcReceiverService::configureDelays(unsigned ts, unsigned rx, unsigned tx,
+                                            unsigned selcal) {
+    if (!init()) return NotOpened("configure Delays fail: (interface not opened)", ts);
+    const dsp::delays_params p{rx, tx, selcal};
+    if (!configure(ts, dsp::kDelays, &p, sizeof p))
+        return RequestFailed("DSPROC_CONFIGURE DELAYS fail:", ts);
+    std::clog << "DSPROC_CONFIGURE DELAYS ts=" << ts << " rx=" << rx << " tx=" << tx
+              << " selcal=" << selcal << std::endl;
+    return true;
+}
+
+bool DSProcReceiverService::configureRxGain(unsigned ts, int8_t gainDB) {
+    if (!init()) return NotOpened("Configure Rx gain fail: (interface not opened)", ts);
+    dsp::rx_gain_params p{};
+    p.gain_dB = gainDB;
+    if (!configure(ts, dsp::kRxGain, &p, sizeof p))
+        return RequestFailed("DSPROC_CONFIGURE Rx Gain fail:", ts);
+    std::clog << "DSPROC_CONFIGURE RX GAIN ts=" << ts << " gain_dB=" << int{gainDB} << std::endl;
+    return true;
+}
+
+bool DSProcReceiverService::configureToneFilter(unsigned ts, unsigned freq, unsigned enable,
+                                                int durationMs, int levelDB) {
+    if (!init()) return NotOpened("Configure Tone Filter fail: (interface not opened)", ts);
+    dsp::tone_filter_params p{};
+    p.freq = static_cast<uint16_t>(freq);
+    p.enable = static_cast<uint8_t>(enable);
+    p.dur_th_msec = static_cast<uint16_t>(durationMs);
+    p.det_lvl_dB = static_cast<uint8_t>(levelDB);
+    if (!configure(ts, dsp::kToneFilter, &p, sizeof p))
+        return RequestFailed("DSPROC_CONFIGURE Tone Filter fail:", ts);
+    std::clog << "DSPROC_CONFIGURE TONE FILTER ts=" << ts << " freq=" << freq << ", en=" << enable
+              << ", dur_th_msec=" << durationMs << ", det_lvl_dB=" << levelDB << std::endl;
+    return true;
+}
+
+bool DSProcReceiverService::disableToneAll(DSProcReceiver& receiver) {
+    const unsigned ts = receiver.dsproc_timeslot();
+    if (!init()) return NotOpened("Disable All Tone fail: (interface not opened)", ts);
+    if (!request(dsp::kDisable, ts, 0, dsp::kToneFilter))
+        return RequestFailed("Disable All Tone fail:", ts);
+    std::clog << "DISABLE ALL TONE done:  ts=" << ts << std::endl;
+    return true;
+}
+
+bool DSProcReceiverService::switchFunction(DSProcReceiver& receiver,
+                                           DSProcReceiver::Function& function, uint32_t mask,
+                                           const std::string& name, bool on) {
+    if (function.state != -1 && function.state == int{on}) return true;
+    const unsigned ts = receiver.dsproc_timeslot();
+    if (!on) {
+        if (!request(dsp::kDisable, ts, 0, mask))
+            return RequestFailed("DSPROC_DISABLE " + name + " fail:", ts);
+        function.state = 0;
+        std::cerr << "DSPROC_DISABLE " << name << " done: timeslot=" << ts << std::endl;
+        return true;
+    }
+    const uint32_t id = NextEnableId(counter_);
+    if (!request(dsp::kEnable, ts, id, mask))
+        return RequestFailed("DSPROC_ENABLE " + name + " fail:", ts, " id=" + std::to_string(id));
+    function.state = 1;
+    function.id = id;
+    std::cerr << "DSPROC_ENABLE " << name << " done: timeslot=" << ts << " id=" << id << std::endl;
+    return true;
+}
+
+bool DSProcReceiverService::enableVAD(DSProcReceiver& receiver, bool on) {
+    return switchFunction(receiver, receiver.vad_, dsp::kVad, "VAD", on);
+}
+
+bool DSProcReceiverService::enableBSS(DSProcReceiver& receiver, bool on) {
+    return switchFunction(receiver, receiver.bss_, dsp::kBss, "BSS", on);
+}
+
+bool DSProcReceiverService::enableNG(DSProcReceiver& receiver, bool on) {
+    return switchFunction(receiver, receiver.ng_, dsp::kNg, "NG", on);
+}
+
+bool DSProcReceiverService::enableSD(DSProcReceiver& receiver, bool on) {
+    return switchFunction(receiver, receiver.sd_, dsp::kSd, "SD", on);
+}
+
+bool DSProcReceiverService::enableMute(DSProcReceiver& receiver, bool first, bool second) {
+    if (receiver.muteFirst_ != -1 && receiver.muteSecond_ != -1 &&
+        receiver.muteFirst_ == int{first} && receiver.muteSecond_ == int{second})
+        return true;
+    const unsigned ts = receiver.dsproc_timeslot();
+    if (!first && !second) {
+        if (!request(dsp::kDisable, ts, 0, dsp::kMuteFirst | dsp::kMuteSecond))
+            return RequestFailed("DSPROC_DISABLE MUTE fail:", ts);
+        receiver.muteFirst_ = receiver.muteSecond_ = 0;
+        std::cerr << "DSPROC_DISABLE MUTE done: timeslot=" << ts << std::endl;
+        return true;
+    }
+    const uint32_t id = NextEnableId(counter_);
+    const uint32_t mask = (first ? dsp::kMuteFirst : 0) | (second ? dsp::kMuteSecond : 0);
+    if (!request(dsp::kEnable, ts, id, mask))
+        return RequestFailed("DSPROC_ENABLE MUTE fail:", ts, " id=" + std::to_string(id));
+    receiver.muteId_ = id;
+    receiver.muteFirst_ = first;
+    receiver.muteSecond_ = second;
+    std::cerr << "DSPROC_ENABLE MUTE done: timeslot=" << ts << " id=" << id << std::endl;
+    return true;
+}
+
+void DSProcReceiverService::OnEvent(int fd, short revents) {
+    if (!(revents & POLLIN)) return;
+    ReadRecords<dsp::dsproc_event>(fd, "dsproc", [this](const auto& event) { route(event); });
+}
+
+void DSProcReceiverService::route(const dsp::dsproc_event& event) {
+    if (traces.events) TraceEvent(event);
+    DSProcReceiver* receiver = FirstOnTimeslot(receivers, &DSProcReceiver::node_, event.timeslot,
+                                               &DSProcReceiver::dsproc_timeslot);
+    if (receiver != nullptr)
+        deliver(*receiver, event);
+    else if (traces.events)
+        std::cerr << "receive dsproc event from unknown timeslot " << event.timeslot << std::endl;
+}
+
+// A state of -1 (never set) passes the state checks; the id check then
+// compares with 0, which no enabling hands out.
+void DSProcReceiverService::deliver(DSProcReceiver& receiver, const dsp::dsproc_event& event) {
+    switch (event.type) {
+        case dsp::kVad:
+            if (receiver.vad_.state == 0) {
+                if (traces.events)
+                    std::clog << "ignore spurious dsproc vad event (dsproc disabled): "
+                              << Fields{event} << std::endl;
+            } else if (receiver.vad_.id == event.id) {
+                receiver.dsproc_vad_event(
+                    DSProcVADEvent{Reported(event.a, 1, event.b), Reported(event.a, 2, event.c)});
+            } else if (traces.events) {
+                std::clog << "ignore spurious dsproc vad event: " << Fields{event}
+                          << " rid=" << receiver.vad_.id << std::endl;
+            }
+            break;
+        case dsp::kSd:
+            if (receiver.sd_.state != 0 && receiver.sd_.id == event.id)
+                receiver.dsproc_sd_event(DSProcSDEvent{static_cast<int>(event.a)});
+            break;
+        case dsp::kBss:
+            if (receiver.bss_.state == 0) {
+                if (traces.events)
+                    std::clog << "ignore spurious dsproc bss event (dsproc disabled): "
+                              << Fields{event} << std::endl;
+            } else {
+                const auto bss = PayloadOf<dsp::dsproc_bss_event>(event);
+                receiver.dsproc_bss_event(&bss);
+            }
+            break;
+        case dsp::kToneFilter: {
+            const auto tone = PayloadOf<dsp::dsproc_tone_event>(event);
+            receiver.dsproc_tone_flt_event(&tone);
+            break;
+        }
+        case dsp::kFlags: {
+            const auto flags = PayloadOf<dsp::dsproc_flags_event>(event);
+            receiver.dsproc_flags_event(&flags);
+            break;
+        }
+    }
+}
+
+}  // namespace Hardware

@@ -1,0 +1,141 @@
+#pragma once
+// Voice processing per TDM timeslot on the DSP "/dev/dsp". A media endpoint
+// derives from DSProcReceiver for its timeslot: it switches the functions
+// (voice activity and signal detection, BSS score, noise gate, muting) and
+// configures delays, receive gain and tone filters, and receives the DSP's
+// events of its timeslot. The one DSProcReceiverService owns the device and
+// routes each event to the first receiver of its timeslot; VAD and SD events
+// of an earlier enabling are dropped.
+
+#include <cstdint>
+#include <string>
+
+#include "board/drivers/dsp.h"
+#include "messages/lgcp.h"
+#include "runtime/cyclic_list.h"
+#include "runtime/fd.h"
+#include "runtime/multiplexer.h"
+
+namespace Hardware {
+
+// Each a detector value; -1 when the event does not report the direction.
+struct DSProcVADEvent {
+    int rx;
+    int tx;
+};
+struct DSProcSDEvent {
+    int rx;
+};
+
+class DSProcReceiverService;
+
+class DSProcReceiver {
+public:
+    // Joins the receivers at the tail: of two on one timeslot the older
+    // one gets the events.
+    DSProcReceiver();
+    virtual ~DSProcReceiver();
+    DSProcReceiver(const DSProcReceiver&) = delete;
+    DSProcReceiver& operator=(const DSProcReceiver&) = delete;
+
+    virtual void dsproc_vad_event(const DSProcVADEvent& event) = 0;
+    virtual void dsproc_bss_event(const board::dsp::dsproc_bss_event* event) = 0;
+    virtual void dsproc_sd_event(const DSProcSDEvent& event) = 0;
+    virtual void dsproc_tone_flt_event(const board::dsp::dsproc_tone_event* event) = 0;
+    virtual void dsproc_flags_event(const board::dsp::dsproc_flags_event* event) = 0;
+    // Asked afresh at every use.
+    virtual unsigned dsproc_timeslot() const = 0;
+
+    // Each answers whether the driver took it.
+    bool configureVAD(const LGCP::VADParams& params);
+    bool enableVAD(bool on);
+    bool disableVAD() { return enableVAD(false); }
+    bool enableBSS(bool on);
+    bool disableBSS() { return enableBSS(false); }
+    bool enableNG(bool on);
+    bool disableNG() { return enableNG(false); }
+    bool configureSD();
+    bool enableSD(bool on);
+    bool disableSD() { return enableSD(false); }
+    bool enableMute(bool first, bool second);
+    bool disableMute() { return enableMute(false, false); }
+    bool configureDelays(unsigned rx, unsigned tx, unsigned selcal);
+    bool configureRxGain(int8_t gainDB);
+    bool configureToneFilter(unsigned freq, unsigned enable, int durationMs, int levelDB);
+    bool disableToneAll();
+
+    // Called by the owner's destructor: switches off VAD, BSS and the
+    // noise gate, zeroes delays and gain where set, and every tone filter.
+    void CleanBeforeDestroy();
+
+    // A function's state: -1 never set, 0 off, 1 on; and its enable id.
+    struct Function {
+        int state;
+        uint32_t id;
+    };
+    const Function& vad() const { return vad_; }
+    const Function& bss() const { return bss_; }
+    const Function& ng() const { return ng_; }
+    const Function& sd() const { return sd_; }
+
+private:
+    friend class DSProcReceiverService;
+
+    Function vad_{-1, 0};
+    Function bss_{0, 0};
+    Function ng_{0, 0};
+    Function sd_{-1, 0};
+    int muteFirst_ = -1;
+    int muteSecond_ = -1;
+    uint32_t muteId_ = 0;
+    bool delaysSet_ = false;
+    bool rxGainSet_ = false;
+    Containers::CyclicList node_;
+};
+
+// The process's one user of "/dev/dsp".
+class DSProcReceiverService {
+public:
+    // Created, and the device opened, on first use.
+    static DSProcReceiverService& instance();
+
+    // Opens the device when it is not open; false when it cannot be.
+    bool init();
+
+    bool configureVAD(unsigned ts, const LGCP::VADParams& params);
+    bool enableVAD(DSProcReceiver& receiver, bool on);
+    bool enableBSS(DSProcReceiver& receiver, bool on);
+    bool enableNG(DSProcReceiver& receiver, bool on);
+    bool enableSD(DSProcReceiver& receiver, bool on);
+    bool enableMute(DSProcReceiver& receiver, bool first, bool second);
+    bool configureSD(unsigned ts);
+    bool configureDelays(unsigned ts, unsigned rx, unsigned tx, unsigned selcal);
+    bool configureRxGain(unsigned ts, int8_t gainDB);
+    bool configureToneFilter(unsigned ts, unsigned freq, unsigned enable, int durationMs,
+                             int levelDB);
+    bool disableToneAll(DSProcReceiver& receiver);
+
+    void OnEvent(int fd, short revents);
+
+    int fd() const { return device_.get(); }
+    // Back to a service just created: the device opened afresh, the id
+    // counter at `counter`.
+    void reset_for_test(uint32_t counter = 0);
+
+private:
+    DSProcReceiverService();
+    // Switches the function of bit `mask`, logged under `name`.
+    bool switchFunction(DSProcReceiver& receiver, DSProcReceiver::Function& function, uint32_t mask,
+                        const std::string& name, bool on);
+    // A configure request for `function` with its parameters filled in.
+    bool configure(unsigned ts, uint32_t function, const void* params, size_t size);
+    bool request(uint32_t request, unsigned ts, uint32_t id, uint32_t mask);
+    void route(const board::dsp::dsproc_event& event);
+    void deliver(DSProcReceiver& receiver, const board::dsp::dsproc_event& event);
+
+    Fd device_;
+    Event event_;
+    uint32_t counter_ = 0;  // of every function of every receiver
+};
+
+}  // namespace Hardware

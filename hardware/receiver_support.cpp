@@ -1,0 +1,32 @@
+#include "hardware/receiver_support.h"
+
+#include <errno.h>
+
+#include <cstring>
+#include <iostream>
+
+namespace Hardware {
+
+bool RequestFailed(const std::string& what, unsigned ts, const std::string& more) {
+    const int error = errno;
+    std::cerr << what << " timeslot=" << ts << more << " errno=\"" << std::strerror(error) << '"'
+              << std::endl;
+    return false;
+}
+
+bool NotOpened(const char* failure, unsigned ts) {
+    std::cerr << failure << " timeslot=" << ts << std::endl;
+    return false;
+}
+
+void ReadFailed(const char* name, ssize_t n) {
+    if (n < 0 && errno != EAGAIN) {
+        const int error = errno;
+        std::cerr << "fail to read from " << name << ": " << std::strerror(error) << std::endl;
+    } else if (n > 0) {
+        std::cerr << "fail to read from " << name << ": short record of " << n << " bytes"
+                  << std::endl;
+    }
+}
+
+}  // namespace Hardware

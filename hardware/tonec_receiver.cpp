@@ -1,0 +1,352 @@
+#include "hardware/tonec_receiver.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+
+#include <cstring>
+#include <iostream>
+
+#include "board/devio.h"
+#include "hardware/receiver_support.h"
+
+namespace Dtmf {
+
+const char* const strRep[count] = {"0", "1", "2", "3", "4", "5", "6", "7",
+                                   "8", "9", "*", "#", "A", "B", "C", "D"};
+const unsigned short freq1[count] = {941, 697, 697, 697, 770, 770, 770, 852,
+                                     852, 852, 941, 941, 697, 770, 852, 941};
+const unsigned short freq2[count] = {1336, 1209, 1336, 1477, 1209, 1336, 1477, 1209,
+                                     1336, 1477, 1209, 1477, 1633, 1633, 1633, 1633};
+
+namespace {
+std::map<char, std::pair<unsigned short, unsigned short>> BuildValidator() {
+    std::map<char, std::pair<unsigned short, unsigned short>> tones;
+    for (unsigned i = 0; i < count; ++i) tones[strRep[i][0]] = {freq1[i], freq2[i]};
+    return tones;
+}
+}  // namespace
+
+const std::map<char, std::pair<unsigned short, unsigned short>> tonesValidator = BuildValidator();
+
+}  // namespace Dtmf
+
+namespace Hardware {
+
+namespace {
+
+namespace dtmf = board::dtmf;
+
+// The tone receivers, oldest first.
+Containers::CyclicList receivers;
+
+// The ringback cadence and the default digit timing (ms), and the tones.
+constexpr unsigned kRingbackOnMs = 1000;
+constexpr unsigned kRingbackOffMs = 3000;
+constexpr unsigned short kRingbackFreq = 425;
+constexpr unsigned short kRingbackAmp = 2048;
+constexpr unsigned kDigitMs = 70;
+constexpr unsigned kPauseMs = 70;
+constexpr unsigned short kDigitAmp = 16384;
+constexpr unsigned short kSelcalAmp = 12000;
+
+// A request that switches something of a timeslot on or off by value.
+struct Switch {
+    const char* onText;
+    const char* offText;
+    uint32_t onRequest;
+    uint32_t offRequest;
+};
+constexpr Switch kEchoCanceller{"CHANNEL_LMS_ON", "CHANNEL_LMS_OFF", dtmf::kEchoCancelOn,
+                                dtmf::kEchoCancelOff};
+constexpr Switch kRejection{"DTMF_REJECTION_ENABLE", "DTMF_REJECTION_DISABLE", dtmf::kRejectionOn,
+                            dtmf::kRejectionOff};
+constexpr Switch kIva{"IVA_DETECTOR_ENABLE", "IVA_DETECTOR_DISABLE", dtmf::kIvaOn, dtmf::kIvaOff};
+
+bool SwitchTimeslot(int fd, const Switch& what, unsigned ts, bool on) {
+    const char* text = on ? what.onText : what.offText;
+    if (board::ioctl_value(fd, on ? what.onRequest : what.offRequest, ts) < 0)
+        return RequestFailed(std::string(text) + " fail:", ts);
+    std::clog << text << "[" << ts << "] ok" << std::endl;
+    return true;
+}
+
+// The fields of an event's log lines.
+std::ostream& operator<<(std::ostream& os, const dtmf::dtmf_event& event) {
+    return os << " timestamp=" << event.timestamp << " timeslot=" << event.timeslot
+              << " code=" << event.code << " id=" << event.id;
+}
+
+unsigned OptionalOr(const ASN1::INTEGER* value, unsigned fallback) {
+    return value ? value->getUnsignedValue() : fallback;
+}
+
+}  // namespace
+
+// --- receiver ---
+
+TonecReceiver::TonecReceiver() {
+    receivers.AddTail(node_);
+}
+
+TonecReceiver::~TonecReceiver() = default;
+
+bool TonecReceiver::configureDTMF(const LGCP::DTMFParams& params) {
+    return TonecReceiverService::instance().configureDTMF(tonec_timeslot(), params);
+}
+
+bool TonecReceiver::enableDTMF(bool on) {
+    if (!TonecReceiverService::instance().enableDTMF(*this, on)) return false;
+    dtmfOn_ = on;
+    return true;
+}
+
+bool TonecReceiver::echoCancel(bool on) {
+    return TonecReceiverService::instance().echoCancel(tonec_timeslot(), on);
+}
+
+bool TonecReceiver::enableDTMFReject(bool on) {
+    if (!TonecReceiverService::instance().enableDTMFReject(tonec_timeslot(), on)) return false;
+    dtmfRejectOn_ = on;
+    return true;
+}
+
+bool TonecReceiver::enableIVA(bool on) {
+    if (!TonecReceiverService::instance().enableIVA(*this, on)) return false;
+    ivaOn_ = on;
+    return true;
+}
+
+bool TonecReceiver::configureIVA(const LGCP::IVAParams& params) {
+    return TonecReceiverService::instance().configureIVA(*this, params);
+}
+
+bool TonecReceiver::translateSelcal(const TERM::SelcalCommand& command) {
+    return TonecReceiverService::instance().translateSelcal(*this, command);
+}
+
+bool TonecReceiver::enableToneGenerator(unsigned short freq1, unsigned short freq2,
+                                        unsigned short amp1, unsigned short amp2) {
+    return TonecReceiverService::instance().enableToneGenerator(tonec_timeslot(), freq1, freq2,
+                                                                amp1, amp2);
+}
+
+bool TonecReceiver::disableToneGenerator(bool force) {
+    if (!force && !sequenceRunning_) return false;
+    if (sequenceRunning_) {
+        toneTimer_.reset();
+        sequenceRunning_ = false;
+    }
+    return enableToneGenerator(0, 0, 0, 0);
+}
+
+void TonecReceiver::activateAudibleCall() {
+    enableToneGenerator(kRingbackFreq, 0, kRingbackAmp, kRingbackAmp);
+    toneTimer_.set(kRingbackOnMs, &TonecReceiver::onRingbackTone, this);
+}
+
+void TonecReceiver::onRingbackTone(Timer*) {
+    enableSilence();
+    toneTimer_.set(kRingbackOffMs, &TonecReceiver::onRingbackSilence, this);
+}
+
+void TonecReceiver::onRingbackSilence(Timer*) {
+    activateAudibleCall();
+}
+
+void TonecReceiver::cancelAudibleCall() {
+    if (sequenceRunning_) return;
+    // The cadence's next step would switch the tone on again.
+    toneTimer_.reset();
+    disableToneGenerator(true);
+}
+
+void TonecReceiver::translateDTMF(const LGCP::TranslateDtmfParams& params) {
+    digits_ = params;
+    if (sequenceRunning_) return;
+    sequenceRunning_ = true;
+    playNextDigit();
+}
+
+void TonecReceiver::playNextDigit() {
+    auto& digits = digits_.get_digits();
+    if (digits.empty()) {
+        disableToneGenerator(true);
+        tone_gen_complete();  // last: the owner may go away
+        return;
+    }
+    // Frequencies go to the driver as their low 16 bits.
+    const auto freq1 = static_cast<unsigned short>(digits[0].get_freq1().getUnsignedValue());
+    const auto freq2 = static_cast<unsigned short>(digits[0].get_freq2().getUnsignedValue());
+    digits.erase(digits.begin());
+    enableToneGenerator(freq1, freq2,
+                        static_cast<unsigned short>(OptionalOr(digits_.get_amp1(), kDigitAmp)),
+                        static_cast<unsigned short>(OptionalOr(digits_.get_amp2(), kDigitAmp)));
+    toneTimer_.set(OptionalOr(digits_.get_toneDuration(), kDigitMs), &TonecReceiver::onDigitTone,
+                   this);
+}
+
+void TonecReceiver::onDigitTone(Timer*) {
+    enableSilence();
+    toneTimer_.set(OptionalOr(digits_.get_pauseDuration(), kPauseMs), &TonecReceiver::onDigitPause,
+                   this);
+}
+
+void TonecReceiver::onDigitPause(Timer*) {
+    playNextDigit();
+}
+
+void TonecReceiver::CleanBeforeDestroy() {
+    if (dtmfOn_) disableDTMF();
+    if (ivaOn_) enableIVA(false);
+    if (dtmfRejectOn_) enableDTMFReject(false);
+    // A ringback or a digit still playing would stay on the timeslot for
+    // its next user.
+    if (toneTimer_ || sequenceRunning_) {
+        toneTimer_.reset();
+        sequenceRunning_ = false;
+        enableToneGenerator(0, 0, 0, 0);
+    }
+}
+
+// --- service ---
+
+TonecReceiverService& TonecReceiverService::instance() {
+    static TonecReceiverService service;
+    return service;
+}
+
+TonecReceiverService::TonecReceiverService() {
+    init();
+}
+
+bool TonecReceiverService::init() {
+    if (device_) return true;
+    device_.reset(board::open(dtmf::kDevice, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!device_) {
+        const int error = errno;
+        std::cerr << "open tonec fail, DTMF proceeding disabled: " << std::strerror(error)
+                  << std::endl;
+        return false;
+    }
+    event_.Bind("TonecReceiverService::OnEvent", &TonecReceiverService::OnEvent, this);
+    event_.Schedule(device_, POLLIN);
+    return true;
+}
+
+void TonecReceiverService::reset_for_test(uint32_t counter) {
+    event_.Release();
+    device_.reset();
+    counter_ = counter;
+    init();
+}
+
+bool TonecReceiverService::configureDTMF(unsigned ts, const LGCP::DTMFParams& params) {
+    if (!init()) return NotOpened("configure DTMF fail: (interface not opened)", ts);
+    const auto& threshold = params.get_threshold();
+    dtmf::dtmf_config record{ts, threshold.get_twist().getUnsignedValue(),
+                             threshold.get_ratio().getUnsignedValue(),
+                             params.get_level().get_silence().getUnsignedValue(),
+                             threshold.get_noise().getUnsignedValue()};
+    if (board::ioctl(fd(), dtmf::kConfigureDetector, &record) < 0)
+        return RequestFailed("DTMF_CONFIGURE_DETECTOR fail:", ts);
+    std::clog << "DTMF_CONFIGURE_DETECTOR ts=" << ts << " twist=" << record.twist
+              << " ratio=" << record.ratio << " noise=" << record.noise
+              << " silence=" << record.silence << std::endl;
+    return true;
+}
+
+bool TonecReceiverService::echoCancel(unsigned ts, bool on) {
+    return SwitchTimeslot(fd(), kEchoCanceller, ts, on);
+}
+
+bool TonecReceiverService::enableDTMFReject(unsigned ts, bool on) {
+    return SwitchTimeslot(fd(), kRejection, ts, on);
+}
+
+bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on) {
+    if (receiver.detectorEnabled_ == on) return true;
+    const unsigned ts = receiver.tonec_timeslot();
+    if (!on) {
+        if (board::ioctl_value(fd(), dtmf::kDisableDetector, ts) < 0)
+            return RequestFailed("DTMF_DISABLE_DETECTOR fail:", ts);
+        receiver.detectorEnabled_ = false;
+        std::cerr << "DTMF_DISABLE_DETECTOR done: timeslot=" << ts << std::endl;
+        return true;
+    }
+    const uint32_t id = NextEnableId(counter_);
+    dtmf::dtmf_enable record{ts, id};
+    if (board::ioctl(fd(), dtmf::kEnableDetector, &record) < 0)
+        return RequestFailed("DTMF_ENABLE_DETECTOR fail:", ts, " id=" + std::to_string(id));
+    receiver.enableId_ = id;
+    receiver.detectorEnabled_ = true;
+    std::cerr << "DTMF_ENABLE_DETECTOR done: timeslot=" << ts << " id=" << id << std::endl;
+    return true;
+}
+
+bool TonecReceiverService::enableToneGenerator(unsigned ts, unsigned short freq1,
+                                               unsigned short freq2, unsigned short amp1,
+                                               unsigned short amp2) {
+    dtmf::tone_gen record{ts, freq1, freq2, amp1, amp2};
+    if (board::ioctl(fd(), dtmf::kToneGenerator, &record) < 0)
+        return RequestFailed("DTMF_DIAL fail:", ts);
+    return true;
+}
+
+bool TonecReceiverService::configureIVA(TonecReceiver& receiver, const LGCP::IVAParams& params) {
+    const unsigned ts = receiver.tonec_timeslot();
+    if (!init()) return NotOpened("configure IVA fail: (interface not opened)", ts);
+    dtmf::iva_config record{ts, params.get_det_lvl_dB().getValue()};
+    if (board::ioctl(fd(), dtmf::kConfigureIva, &record) < 0)
+        return RequestFailed("IVA_CONFIGURE_DETECTOR fail:", ts);
+    std::clog << "IVA_CONFIGURE_DETECTOR ts=" << ts << " det_lvl_dB=" << record.det_lvl_dB
+              << std::endl;
+    return true;
+}
+
+bool TonecReceiverService::enableIVA(TonecReceiver& receiver, bool on) {
+    if (!SwitchTimeslot(fd(), kIva, receiver.tonec_timeslot(), on)) return false;
+    receiver.detectorEnabled_ = on;
+    return true;
+}
+
+bool TonecReceiverService::translateSelcal(TonecReceiver& receiver,
+                                           const TERM::SelcalCommand& command) {
+    const unsigned ts = receiver.tonec_timeslot();
+    const std::string& signs = command.get_signs();
+    if (signs.size() < 4) {
+        std::cerr << "SELCAL_DIAL fail: timeslot=" << ts << " incorect signs:" << signs
+                  << std::endl;
+        return false;
+    }
+    dtmf::selcal_dial record{};
+    record.timeslot = ts;
+    record.amplitude = static_cast<uint16_t>(OptionalOr(command.get_amp(), kSelcalAmp));
+    std::memcpy(record.signs, signs.data(), sizeof record.signs);
+    if (board::ioctl(fd(), dtmf::kSelcalDial, &record) < 0)
+        return RequestFailed("SELCAL_DIAL fail:", ts);
+    return true;
+}
+
+void TonecReceiverService::OnEvent(int fd, short revents) {
+    if (!(revents & POLLIN)) return;
+    ReadRecords<dtmf::dtmf_event>(fd, "tonec", [this](const auto& event) { route(event); });
+}
+
+void TonecReceiverService::route(const dtmf::dtmf_event& event) {
+    std::clog << "dtmf event: " << event << std::endl;
+    TonecReceiver* receiver = FirstOnTimeslot(receivers, &TonecReceiver::node_, event.timeslot,
+                                              &TonecReceiver::tonec_timeslot);
+    if (receiver == nullptr) {
+        std::cerr << "receive tonec event from unknown timeslot " << event.timeslot << std::endl;
+    } else if (!receiver->detectorEnabled_) {
+        std::clog << "ignore spurious dtmf event (DTMF disabled): " << event << std::endl;
+    } else if (receiver->enableId_ != event.id) {
+        std::clog << "ignore spurious dtmf event: " << event << " rid=" << receiver->enableId_
+                  << std::endl;
+    } else {
+        receiver->tonec_event(TonecReceiver::Params{event.code, event.timestamp});
+    }
+}
+
+}  // namespace Hardware

@@ -1,0 +1,146 @@
+#pragma once
+// Tone detection and generation per TDM timeslot on the tone codec
+// "/dev/dtmf". A media endpoint derives from TonecReceiver for its timeslot:
+// it switches the detectors, plays the ringback cadence, dials DTMF digit
+// sequences and SELCAL signs, and receives its detector events. The one
+// TonecReceiverService owns the device and routes each event to the first
+// receiver of the event's timeslot, dropping events of an earlier enabling.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+
+#include "board/drivers/dtmf.h"
+#include "messages/lgcp.h"
+#include "messages/term.h"
+#include "runtime/cyclic_list.h"
+#include "runtime/fd.h"
+#include "runtime/multiplexer.h"
+#include "runtime/timer.h"
+
+// The DTMF digits and their frequency pairs (Hz), in one order.
+namespace Dtmf {
+constexpr unsigned count = 16;
+extern const char* const strRep[count];
+extern const unsigned short freq1[count];
+extern const unsigned short freq2[count];
+// Digit character -> (freq1, freq2), built at start-up from the tables.
+extern const std::map<char, std::pair<unsigned short, unsigned short>> tonesValidator;
+}  // namespace Dtmf
+
+namespace Hardware {
+
+class TonecReceiverService;
+
+class TonecReceiver {
+public:
+    // One detector event, as the driver reports it.
+    struct Params {
+        uint32_t code;
+        uint32_t timestamp;
+    };
+
+    // Joins the receivers at the tail: of two on one timeslot the older
+    // one gets the events.
+    TonecReceiver();
+    virtual ~TonecReceiver();
+    TonecReceiver(const TonecReceiver&) = delete;
+    TonecReceiver& operator=(const TonecReceiver&) = delete;
+
+    virtual void tonec_event(const Params& params) = 0;
+    // Asked afresh at every use.
+    virtual unsigned tonec_timeslot() const = 0;
+    // A digit sequence has ended.
+    virtual void tone_gen_complete() {}
+
+    // Each answers whether the driver took it.
+    bool configureDTMF(const LGCP::DTMFParams& params);
+    bool enableDTMF(bool on);
+    bool disableDTMF() { return enableDTMF(false); }
+    bool echoCancel(bool on);
+    bool enableDTMFReject(bool on);
+    bool enableIVA(bool on);
+    bool configureIVA(const LGCP::IVAParams& params);
+    bool translateSelcal(const TERM::SelcalCommand& command);
+
+    bool enableToneGenerator(unsigned short freq1, unsigned short freq2, unsigned short amp1,
+                             unsigned short amp2);
+    bool enableSilence() { return enableToneGenerator(1000, 1000, 0, 0); }
+    // Unless forced, only stops a running digit sequence.
+    bool disableToneGenerator(bool force);
+
+    // 425 Hz for 1 s, silence for 3 s, and again, until cancelled.
+    void activateAudibleCall();
+    // Stops the ringback, unless a digit sequence runs.
+    void cancelAudibleCall();
+    // Plays the digits (replacing those left of a running sequence).
+    void translateDTMF(const LGCP::TranslateDtmfParams& params);
+    bool isSequenceRunning() const { return sequenceRunning_; }
+
+    // Called by the owner's destructor: switches off what this receiver
+    // switched on, and a tone it is still playing.
+    void CleanBeforeDestroy();
+
+    bool detectorEnabled() const { return detectorEnabled_; }
+    uint32_t enableId() const { return enableId_; }
+
+private:
+    friend class TonecReceiverService;
+
+    void playNextDigit();
+    void onDigitTone(Timer* timer);
+    void onDigitPause(Timer* timer);
+    void onRingbackTone(Timer* timer);
+    void onRingbackSilence(Timer* timer);
+
+    bool detectorEnabled_ = false;
+    Timer toneTimer_;  // the ringback cadence or the digit sequence
+    bool sequenceRunning_ = false;
+    uint32_t enableId_ = 0;
+    LGCP::TranslateDtmfParams digits_;
+    Containers::CyclicList node_;
+    bool ivaOn_ = false;
+    bool dtmfOn_ = false;
+    bool dtmfRejectOn_ = false;
+};
+
+// The process's one user of "/dev/dtmf".
+class TonecReceiverService {
+public:
+    // Created, and the device opened, on first use.
+    static TonecReceiverService& instance();
+
+    // Opens the device when it is not open; false when it cannot be.
+    bool init();
+
+    bool configureDTMF(unsigned ts, const LGCP::DTMFParams& params);
+    bool echoCancel(unsigned ts, bool on);
+    bool enableDTMFReject(unsigned ts, bool on);
+    bool enableDTMF(TonecReceiver& receiver, bool on);
+    bool enableToneGenerator(unsigned ts, unsigned short freq1, unsigned short freq2,
+                             unsigned short amp1, unsigned short amp2);
+    bool configureIVA(TonecReceiver& receiver, const LGCP::IVAParams& params);
+    bool enableIVA(TonecReceiver& receiver, bool on);
+    bool translateSelcal(TonecReceiver& receiver, const TERM::SelcalCommand& command);
+
+    void OnEvent(int fd, short revents);
+
+    int fd() const { return device_.get(); }
+    // Back to a service just created: the device opened afresh, the id
+    // counter at `counter`.
+    void reset_for_test(uint32_t counter = 0);
+
+private:
+    TonecReceiverService();
+    // The next enable id: never 0, also when the counter wraps.
+    uint32_t nextId();
+    // Hands one record to the first receiver of its timeslot.
+    void route(const board::dtmf::dtmf_event& event);
+
+    Fd device_;
+    Event event_;
+    uint32_t counter_ = 0;
+};
+
+}  // namespace Hardware

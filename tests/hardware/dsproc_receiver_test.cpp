@@ -1,0 +1,393 @@
+// Voice-processing receivers on the simulated DSP.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/hardware/receiver_probe.h"
+
+namespace {
+
+using board::sim::Board;
+using board::sim::Op;
+using Strings = std::vector<std::string>;
+namespace dsp = board::dsp;
+
+constexpr unsigned kTs = 12;
+
+// An enable or disable record issued: {request, id, mask}.
+struct Switch {
+    uint32_t request, id, mask;
+    bool operator==(const Switch& o) const {
+        return request == o.request && id == o.id && mask == o.mask;
+    }
+};
+
+void PrintTo(const Switch& s, std::ostream* os) {
+    *os << std::hex << "{0x" << s.request << std::dec << ", id " << s.id << ", mask " << s.mask
+        << "}";
+}
+
+class DSProcReceiverTest : public test::ReceiverTest {
+protected:
+    std::vector<Switch> switches() const {
+        std::vector<Switch> out;
+        for (const auto& call : Board::instance().journal(dsp::kDevice)) {
+            if (call.request != dsp::kEnable && call.request != dsp::kDisable) continue;
+            dsp::dsproc_enable record;
+            std::memcpy(&record, call.data.data(), sizeof record);
+            out.push_back({call.request, record.id, record.mask});
+        }
+        return out;
+    }
+    const dsp::dsproc_configure* configured(uint32_t function, unsigned ts = kTs) {
+        return dsp().timeslot(ts).configure(function);
+    }
+    void deliver(uint32_t ts, uint32_t id, uint32_t type, uint32_t a, uint32_t b = 0,
+                 uint32_t c = 0) {
+        dsp::dsproc_event record{ts, id, type, a, b, c};
+        dsp().deliver_raw(&record, sizeof record);
+        loop.pump();
+    }
+
+    test::ReceiverProbe probe{kTs};
+};
+
+// --- function states and ids ---
+
+TEST_F(DSProcReceiverTest, FirstSwitchOffSendsADisableOnlyForFunctionsNeverSet) {
+    EXPECT_TRUE(probe.enableVAD(false));
+    EXPECT_TRUE(probe.enableVAD(false));
+    EXPECT_TRUE(probe.enableBSS(false));
+    EXPECT_TRUE(probe.enableNG(false));
+    EXPECT_TRUE(probe.enableSD(false));
+    EXPECT_EQ((std::vector<Switch>{{dsp::kDisable, 0, dsp::kVad}, {dsp::kDisable, 0, dsp::kSd}}),
+              switches());
+    EXPECT_TRUE(test::Logged(cerr, "DSPROC_DISABLE VAD done: timeslot=12"));
+    EXPECT_EQ(0, probe.vad().state);
+}
+
+TEST_F(DSProcReceiverTest, OneIdCounterServesEveryFunctionOfEveryReceiver) {
+    test::ReceiverProbe other{kTs + 1};
+    ASSERT_TRUE(probe.enableVAD(true));
+    ASSERT_TRUE(other.enableBSS(true));
+    ASSERT_TRUE(probe.enableSD(true));
+    ASSERT_TRUE(other.enableNG(true));
+    EXPECT_EQ(1u, dsp().timeslot(kTs).id(dsp::kVad));
+    EXPECT_EQ(2u, dsp().timeslot(kTs + 1).id(dsp::kBss));
+    EXPECT_EQ(3u, dsp().timeslot(kTs).id(dsp::kSd));
+    EXPECT_EQ(4u, dsp().timeslot(kTs + 1).id(dsp::kNg));
+    EXPECT_EQ(3u, probe.sd().id);
+    EXPECT_TRUE(test::Logged(cerr, "DSPROC_ENABLE NG done: timeslot=13 id=4"));
+    EXPECT_TRUE(probe.enableVAD(true));
+    EXPECT_EQ(4u, switches().size()) << "a function already on issues nothing";
+}
+
+TEST_F(DSProcReceiverTest, FailedEnableUsesAnIdAndKeepsTheState) {
+    Board::instance().fail_next(Op::Ioctl, dsp::kDevice, EBUSY, dsp::kEnable);
+    EXPECT_FALSE(probe.enableBSS(true));
+    EXPECT_TRUE(test::Logged(
+        cerr, "DSPROC_ENABLE BSS fail: timeslot=12 id=1 errno=\"Device or resource busy\""));
+    EXPECT_EQ(0, probe.bss().state);
+    ASSERT_TRUE(probe.enableBSS(true));
+    EXPECT_EQ(2u, probe.bss().id);
+}
+
+TEST_F(DSProcReceiverTest, MuteEnablesEachDirectionUnderANewIdAndDisablesBoth) {
+    ASSERT_TRUE(probe.enableVAD(true));
+    ASSERT_TRUE(probe.enableMute(true, false));
+    ASSERT_TRUE(probe.enableMute(true, false));
+    ASSERT_TRUE(probe.enableMute(false, false));
+    EXPECT_EQ((std::vector<Switch>{{dsp::kEnable, 1, dsp::kVad},
+                                   {dsp::kEnable, 2, dsp::kMuteFirst},
+                                   {dsp::kDisable, 0, dsp::kMuteFirst | dsp::kMuteSecond}}),
+              switches());
+    EXPECT_TRUE(test::Logged(cerr, "DSPROC_ENABLE MUTE done: timeslot=12 id=2"));
+    EXPECT_TRUE(test::Logged(cerr, "DSPROC_DISABLE MUTE done: timeslot=12"));
+}
+
+// --- configuration ---
+
+TEST_F(DSProcReceiverTest, VadConfigurationFollowsTheDriverVersion) {
+    LGCP::VADParams v2;
+    TERM::VADParamsV2& p = v2.select_v2();
+    p.set_voice_th_msec(300);
+    p.set_silence_th_msec(1200);
+    p.set_e_th_dB(45);
+    LGCP::VADParams v1;
+    v1.select_v1();
+
+    ASSERT_TRUE(probe.configureVAD(v2));
+    const dsp::dsproc_configure* record = configured(dsp::kVad);
+    ASSERT_NE(nullptr, record);
+    EXPECT_EQ(300, record->params.vad_v2.voice_th_msec);
+    EXPECT_EQ(1200, record->params.vad_v2.silence_th_msec);
+    EXPECT_EQ(45, record->params.vad_v2.e_th_dB);
+    EXPECT_TRUE(test::Logged(clog, "DSPROC_CONFIGURE VAD ts=12"));
+
+    clear();
+    EXPECT_FALSE(probe.configureVAD(v1));
+    EXPECT_TRUE(
+        test::Logged(cerr, "DSPROC_CONFIGURE VAD: params not specified for v2:  timeslot=12"));
+    EXPECT_EQ(std::vector<uint32_t>{dsp::kVersion}, requests(dsp::kDevice));
+
+    dsp().version = 1;
+    for (const LGCP::VADParams* params : {&v1, &v2}) {
+        ASSERT_TRUE(probe.configureVAD(*params));
+        const auto& words = configured(dsp::kVad)->params.vad_v1;
+        EXPECT_EQ((std::vector<uint32_t>{3, 127, 0}),
+                  (std::vector<uint32_t>{words.word0, words.word1, words.word2}));
+    }
+}
+
+TEST_F(DSProcReceiverTest, DelaysGainAndToneFilterReachTheDriverAsLaidOut) {
+    ASSERT_TRUE(probe.configureDelays(10, 20, 30));
+    ASSERT_TRUE(probe.configureToneFilter(2100, 1, 400, -20));
+    ASSERT_TRUE(probe.configureSD());
+    const auto& delays = configured(dsp::kDelays)->params.delays;
+    EXPECT_EQ((std::vector<uint32_t>{10, 20, 30}),
+              (std::vector<uint32_t>{delays.rx, delays.tx, delays.selcal}));
+    const auto& filter = configured(dsp::kToneFilter)->params.tone_filter;
+    EXPECT_EQ(2100, filter.freq);
+    EXPECT_EQ(1, filter.enable);
+    EXPECT_EQ(400, filter.dur_th_msec);
+    EXPECT_EQ(0xEC, filter.det_lvl_dB);
+    ASSERT_NE(nullptr, configured(dsp::kSd));
+    EXPECT_TRUE(test::Logged(clog, "DSPROC_CONFIGURE DELAYS ts=12 rx=10 tx=20 selcal=30"));
+    EXPECT_TRUE(test::Logged(
+        clog,
+        "DSPROC_CONFIGURE TONE FILTER ts=12 freq=2100, en=1, dur_th_msec=400, det_lvl_dB=-20"));
+    EXPECT_TRUE(test::Logged(clog, "DSPROC_CONFIGURE SD ts=12"));
+}
+
+// The board's plain char is unsigned: the gain must stay a signed byte.
+TEST_F(DSProcReceiverTest, NegativeReceiveGainIsOneSignedByte) {
+    ASSERT_TRUE(probe.configureRxGain(-6));
+    const auto calls = Board::instance().journal(dsp::kDevice);
+    ASSERT_EQ(1u, calls.size());
+    ASSERT_EQ(20u, calls[0].data.size());
+    EXPECT_EQ(0xFA, calls[0].data[8]);
+    EXPECT_EQ(64u, configured(dsp::kRxGain)->function);
+    EXPECT_TRUE(test::Logged(clog, "DSPROC_CONFIGURE RX GAIN ts=12 gain_dB=-6\n"));
+}
+
+TEST_F(DSProcReceiverTest, CleanBeforeDestroySwitchesOffWhatIsOnAndEveryToneFilter) {
+    ASSERT_TRUE(probe.enableVAD(true));
+    ASSERT_TRUE(probe.enableBSS(true));
+    ASSERT_TRUE(probe.enableSD(true));
+    ASSERT_TRUE(probe.enableMute(false, true));
+    ASSERT_TRUE(probe.configureDelays(0, 5, 0));
+    ASSERT_TRUE(probe.configureRxGain(3));
+    ASSERT_TRUE(probe.configureToneFilter(1000, 1, 100, -10));
+    clear();
+    probe.Hardware::DSProcReceiver::CleanBeforeDestroy();
+    EXPECT_EQ((std::vector<Switch>{{dsp::kDisable, 0, dsp::kVad},
+                                   {dsp::kDisable, 0, dsp::kBss},
+                                   {dsp::kDisable, 0, dsp::kToneFilter}}),
+              switches());
+    const auto& ts = dsp().timeslot(kTs);
+    EXPECT_EQ(0u, ts.configure(dsp::kDelays)->params.delays.tx);
+    EXPECT_EQ(0, ts.configure(dsp::kRxGain)->params.rx_gain.gain_dB);
+    EXPECT_TRUE(ts.on(dsp::kSd) && ts.on(dsp::kMuteSecond)) << "SD and mute stay as they are";
+    EXPECT_FALSE(ts.on(dsp::kToneFilter));
+    EXPECT_TRUE(test::Logged(clog, "DISABLE ALL TONE done:  ts=12"));
+}
+
+TEST_F(DSProcReceiverTest, AbsentDeviceFailsEveryRequestAndConfigureRetriesTheOpen) {
+    dsp().absent = true;
+    Hardware::DSProcReceiverService::instance().reset_for_test();
+    EXPECT_TRUE(test::Logged(cerr, "open dsproc fail, VAD proceeding disabled: No such file"));
+    const std::string badFd = " errno=\"Bad file descriptor\"";
+    EXPECT_FALSE(probe.enableVAD(true));
+    EXPECT_TRUE(test::Logged(cerr, "DSPROC_ENABLE VAD fail: timeslot=12 id=1" + badFd));
+    EXPECT_FALSE(probe.enableMute(true, true));
+    EXPECT_TRUE(test::Logged(cerr, "DSPROC_ENABLE MUTE fail: timeslot=12 id=2" + badFd));
+    EXPECT_FALSE(probe.enableSD(false));
+    EXPECT_TRUE(test::Logged(cerr, "DSPROC_DISABLE SD fail: timeslot=12" + badFd));
+    struct Case {
+        bool (*call)(test::ReceiverProbe&);
+        const char* line;
+    };
+    const Case cases[] = {
+        {[](test::ReceiverProbe& r) { return r.configureVAD(LGCP::VADParams()); },
+         "configure VAD fail: (interface not opened) timeslot=12"},
+        {[](test::ReceiverProbe& r) { return r.configureSD(); },
+         "configure SD fail: (interface not opened) timeslot=12"},
+        {[](test::ReceiverProbe& r) { return r.configureDelays(1, 2, 3); },
+         "configure Delays fail: (interface not opened) timeslot=12"},
+        {[](test::ReceiverProbe& r) { return r.configureRxGain(1); },
+         "Configure Rx gain fail: (interface not opened) timeslot=12"},
+        {[](test::ReceiverProbe& r) { return r.configureToneFilter(1, 1, 1, 1); },
+         "Configure Tone Filter fail: (interface not opened) timeslot=12"},
+        {[](test::ReceiverProbe& r) { return r.disableToneAll(); },
+         "Disable All Tone fail: (interface not opened) timeslot=12"},
+    };
+    for (const Case& c : cases) {
+        cerr.clear();
+        EXPECT_FALSE(c.call(probe));
+        EXPECT_TRUE(test::Logged(cerr, "open dsproc fail, VAD proceeding disabled"));
+        EXPECT_TRUE(test::Logged(cerr, c.line));
+    }
+    dsp().absent = false;
+    EXPECT_TRUE(probe.configureSD());
+    ASSERT_TRUE(probe.enableVAD(true));
+    ASSERT_TRUE(dsp().vad(kTs, 1, 1, 0));
+    loop.pump();
+    EXPECT_EQ(Strings{"vad rx=1 tx=-1"}, probe.calls) << "events are read once open";
+}
+
+// --- routing ---
+
+struct RouteCase {
+    const char* name;
+    void (*setup)(test::ReceiverProbe&);
+    dsp::dsproc_event record;  // id kOwn: the id of the record's function
+    Strings delivered;
+    const char* traced;  // on std::clog, with the trace switch on
+};
+constexpr uint32_t kOwn = 0xFFFFFFFF;
+
+class DSProcRouting : public DSProcReceiverTest, public ::testing::WithParamInterface<RouteCase> {};
+
+TEST_P(DSProcRouting, EventReachesTheReceiverOfItsTimeslot) {
+    const RouteCase& c = GetParam();
+    c.setup(probe);
+    dsp::dsproc_event record = c.record;
+    if (record.id == kOwn)
+        record.id = record.type == dsp::kVad  ? probe.vad().id
+                    : record.type == dsp::kSd ? probe.sd().id
+                                              : probe.bss().id;
+    for (bool traced : {false, true}) {
+        SCOPED_TRACE(traced ? "traced" : "quiet");
+        traces.events = traced;
+        probe.calls.clear();
+        clear();
+        dsp().deliver_raw(&record, sizeof record);
+        loop.pump();
+        EXPECT_EQ(c.delivered, probe.calls);
+        if (!traced) {
+            EXPECT_EQ("", clog.str());
+        } else {
+            EXPECT_TRUE(
+                test::Logged(clog, "dsproc event:  timeslot=12 id=" + std::to_string(record.id)));
+            EXPECT_TRUE(test::Logged(clog, c.traced));
+        }
+        EXPECT_EQ("", cerr.str());
+    }
+}
+
+void Nothing(test::ReceiverProbe&) {}
+void VadOn(test::ReceiverProbe& r) {
+    ASSERT_TRUE(r.enableVAD(true));
+}
+void VadOff(test::ReceiverProbe& r) {
+    ASSERT_TRUE(r.enableVAD(false));
+}
+void SdOn(test::ReceiverProbe& r) {
+    ASSERT_TRUE(r.enableSD(true));
+}
+void SdOff(test::ReceiverProbe& r) {
+    ASSERT_TRUE(r.enableSD(false));
+}
+void BssOn(test::ReceiverProbe& r) {
+    ASSERT_TRUE(r.enableBSS(true));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DSProcRouting,
+    ::testing::Values(
+        RouteCase{"VadTxOnly",
+                  VadOn,
+                  {kTs, kOwn, dsp::kVad, 2, 7, 1},
+                  {"vad rx=-1 tx=1"},
+                  "dsproc vad event:  dir_mask=2 vad_rx=7 vad_tx=1"},
+        RouteCase{
+            "VadBothDirections", VadOn, {kTs, kOwn, dsp::kVad, 3, 0, 1}, {"vad rx=0 tx=1"}, ""},
+        RouteCase{"VadStaleId",
+                  VadOn,
+                  {kTs, 40, dsp::kVad, 1, 1, 1},
+                  {},
+                  "ignore spurious dsproc vad event:  timeslot=12 id=40 type=1 rid=1"},
+        RouteCase{"VadOff",
+                  VadOff,
+                  {kTs, 0, dsp::kVad, 1, 1, 1},
+                  {},
+                  "ignore spurious dsproc vad event (dsproc disabled):  timeslot=12 id=0 type=1"},
+        RouteCase{"VadNeverSetTakesIdZero",
+                  Nothing,
+                  {kTs, 0, dsp::kVad, 1, 4, 0},
+                  {"vad rx=4 tx=-1"},
+                  ""},
+        RouteCase{"SdOwnId",
+                  SdOn,
+                  {kTs, kOwn, dsp::kSd, 9, 0, 0},
+                  {"sd rx=9"},
+                  "dsproc sd event:  sd_rx=9"},
+        RouteCase{"SdStaleId", SdOn, {kTs, 40, dsp::kSd, 9, 0, 0}, {}, ""},
+        RouteCase{"SdOff", SdOff, {kTs, 0, dsp::kSd, 9, 0, 0}, {}, ""},
+        RouteCase{"BssAnyId",
+                  BssOn,
+                  {kTs, 40, dsp::kBss, 0, 0, 0},
+                  {"bss score=0"},
+                  "dsproc bss event:  score=0"},
+        RouteCase{"BssOff",
+                  Nothing,
+                  {kTs, 0, dsp::kBss, 0, 0, 0},
+                  {},
+                  "ignore spurious dsproc bss event (dsproc disabled):  timeslot=12"},
+        RouteCase{"ToneFilter",
+                  Nothing,
+                  {kTs, 40, dsp::kToneFilter, 2100, 1, 0},
+                  {"tone frequency=2100 presence=1"},
+                  ""},
+        RouteCase{"Flags",
+                  Nothing,
+                  {kTs, 40, dsp::kFlags, 0xE0000000u, 0x60000000u, 0},
+                  {"flags flags=3758096384 mask=1610612736"},
+                  "dsproc flags event:  flags=e0000000, mask=60000000"},
+        RouteCase{"UnknownType", VadOn, {kTs, kOwn, 1024, 1, 1, 1}, {}, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DSProcReceiverTest, UnknownTimeslotIsReportedOnlyWhenTraced) {
+    deliver(99, 1, dsp::kVad, 1, 1, 1);
+    EXPECT_EQ("", cerr.str());
+    EXPECT_EQ("", clog.str());
+    traces.events = true;
+    deliver(99, 1, dsp::kVad, 1, 1, 1);
+    EXPECT_TRUE(test::Logged(cerr, "receive dsproc event from unknown timeslot 99"));
+    EXPECT_TRUE(probe.calls.empty());
+}
+
+TEST_F(DSProcReceiverTest, OfTwoReceiversOnATimeslotTheFirstConstructedGetsTheEvent) {
+    test::ReceiverProbe second{kTs};
+    deliver(kTs, 0, dsp::kFlags, 1, 2);
+    EXPECT_EQ(Strings{"flags flags=1 mask=2"}, probe.calls);
+    EXPECT_TRUE(second.calls.empty());
+}
+
+TEST_F(DSProcReceiverTest, ModelEventsArriveWithTheirValues) {
+    ASSERT_TRUE(probe.enableBSS(true));
+    ASSERT_TRUE(probe.enableSD(true));
+    ASSERT_TRUE(probe.configureToneFilter(1020, 1, 50, -30));
+    EXPECT_TRUE(dsp().bss(kTs, 0.75f));
+    EXPECT_TRUE(dsp().sd(kTs, 1));
+    EXPECT_TRUE(dsp().tone_filter(kTs, 1020, 1));
+    EXPECT_FALSE(dsp().vad(kTs, 1, 1, 1)) << "VAD is off";
+    loop.pump();
+    EXPECT_EQ((Strings{"bss score=0.75", "sd rx=1", "tone frequency=1020 presence=1"}),
+              probe.calls);
+    ASSERT_TRUE(probe.disableToneAll());
+    EXPECT_FALSE(dsp().tone_filter(kTs, 1020, 1));
+}
+
+TEST_F(DSProcReceiverTest, ShortRecordIsReportedAndTheNextOneStillArrives) {
+    const uint8_t shortRecord[20] = {};
+    dsp().deliver_raw(shortRecord, sizeof shortRecord);
+    EXPECT_TRUE(dsp().flags(kTs, 4, 4));
+    loop.pump(2);
+    EXPECT_TRUE(test::Logged(cerr, "fail to read from dsproc: short record of 20 bytes"));
+    EXPECT_EQ(Strings{"flags flags=4 mask=4"}, probe.calls);
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+#pragma once
+// A media endpoint of one timeslot with both receiver mix-ins, recording
+// every call it gets as a line of text, and the fixture the receiver tests
+// share: a virtual loop, a fresh simulated board and fresh device services,
+// and the standard streams captured.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "board/sim/dsp_model.h"
+#include "board/sim/dtmf_model.h"
+#include "board/sim/sim_board.h"
+#include "hardware/dsproc_receiver.h"
+#include "hardware/tonec_receiver.h"
+#include "runtime/trace_ctl.h"
+#include "tests/support/stream_capture.h"
+#include "tests/support/virtual_loop.h"
+
+namespace test {
+
+class ReceiverProbe : public Hardware::TonecReceiver, public Hardware::DSProcReceiver {
+public:
+    explicit ReceiverProbe(unsigned ts) : ts(ts) {}
+
+    void tonec_event(const Params& p) override {
+        record("tonec code=" + std::to_string(p.code) +
+               " timestamp=" + std::to_string(p.timestamp));
+    }
+    unsigned tonec_timeslot() const override { return ts; }
+    void tone_gen_complete() override { record("tone_gen_complete"); }
+
+    void dsproc_vad_event(const Hardware::DSProcVADEvent& e) override {
+        record("vad rx=" + std::to_string(e.rx) + " tx=" + std::to_string(e.tx));
+    }
+    void dsproc_bss_event(const board::dsp::dsproc_bss_event* e) override {
+        char text[32];
+        std::snprintf(text, sizeof text, "bss score=%g", static_cast<double>(e->score));
+        record(text);
+    }
+    void dsproc_sd_event(const Hardware::DSProcSDEvent& e) override {
+        record("sd rx=" + std::to_string(e.rx));
+    }
+    void dsproc_tone_flt_event(const board::dsp::dsproc_tone_event* e) override {
+        record("tone frequency=" + std::to_string(e->frequency) +
+               " presence=" + std::to_string(e->presence));
+    }
+    void dsproc_flags_event(const board::dsp::dsproc_flags_event* e) override {
+        record("flags flags=" + std::to_string(e->flags) + " mask=" + std::to_string(e->mask));
+    }
+    unsigned dsproc_timeslot() const override { return ts; }
+
+    unsigned ts;
+    std::vector<std::string> calls;
+
+private:
+    void record(const std::string& call) { calls.push_back(call); }
+};
+
+class ReceiverTest : public ::testing::Test {
+protected:
+    ReceiverTest() {
+        board::sim::Board::instance().reset();
+        traces.events = false;
+        Hardware::TonecReceiverService::instance().reset_for_test();
+        Hardware::DSProcReceiverService::instance().reset_for_test();
+        clear();
+    }
+    ~ReceiverTest() override { traces.events = false; }
+
+    board::sim::DtmfModel& dtmf() {
+        return *board::sim::Board::instance().model_as<board::sim::DtmfModel>(board::dtmf::kDevice);
+    }
+    board::sim::DspModel& dsp() {
+        return *board::sim::Board::instance().model_as<board::sim::DspModel>(board::dsp::kDevice);
+    }
+    // The request numbers issued on `device` since the last clear().
+    std::vector<uint32_t> requests(const char* device) const {
+        std::vector<uint32_t> numbers;
+        for (const auto& call : board::sim::Board::instance().journal(device))
+            if (call.op == board::sim::Op::Ioctl) numbers.push_back(call.request);
+        return numbers;
+    }
+    void clear() {
+        board::sim::Board::instance().clear_journal();
+        cerr.clear();
+        clog.clear();
+    }
+
+    VirtualLoop loop;
+    StreamCapture cerr{std::cerr};
+    StreamCapture clog{std::clog};
+};
+
+// Finds `text` in a captured stream, printing the stream when it is missing.
+inline ::testing::AssertionResult Logged(const StreamCapture& stream, const std::string& text) {
+    if (stream.str().find(text) != std::string::npos) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "no \"" << text << "\" in:\n" << stream.str();
+}
+
+}  // namespace test

@@ -1,0 +1,415 @@
+// Tone receivers on the simulated tone codec, in virtual time.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/hardware/receiver_probe.h"
+
+namespace {
+
+using board::sim::Board;
+using board::sim::Op;
+using Tone = board::sim::DtmfModel::Tone;
+using Strings = std::vector<std::string>;
+namespace dtmf = board::dtmf;
+
+constexpr unsigned kTs = 5;
+const Tone kOff{0, 0, 0, 0};
+const Tone kSilence{1000, 1000, 0, 0};
+const Tone kRingback{425, 0, 2048, 2048};
+
+// The DTMF digits of `text`, with no durations or amplitudes.
+LGCP::TranslateDtmfParams Digits(const std::string& text) {
+    LGCP::TranslateDtmfParams params;
+    for (char c : text) {
+        LGCP::DualTone& tone = params.get_digits().append();
+        tone.set_freq1(Dtmf::tonesValidator.at(c).first);
+        tone.set_freq2(Dtmf::tonesValidator.at(c).second);
+    }
+    return params;
+}
+
+Tone DigitTone(char c, uint16_t amp1 = 16384, uint16_t amp2 = 16384) {
+    auto f = Dtmf::tonesValidator.at(c);
+    return Tone{f.first, f.second, amp1, amp2};
+}
+
+// What the generator of a timeslot plays, as runs of {tone, ms}.
+using Runs = std::vector<std::pair<Tone, unsigned>>;
+
+class TonecReceiverTest : public test::ReceiverTest {
+protected:
+    // Samples the generator every millisecond for `ms` of virtual time.
+    Runs Play(unsigned ms, unsigned ts = kTs) {
+        Runs runs;
+        for (unsigned t = 0; t < ms; ++t) {
+            Tone tone = dtmf().tone(ts);
+            if (runs.empty() || runs.back().first != tone)
+                runs.push_back({tone, 1});
+            else
+                ++runs.back().second;
+            loop.advance(1);
+        }
+        return runs;
+    }
+    unsigned Completions(const test::ReceiverProbe& probe) {
+        unsigned n = 0;
+        for (const auto& call : probe.calls) n += call == "tone_gen_complete";
+        return n;
+    }
+
+    test::ReceiverProbe probe{kTs};
+};
+
+// --- enable ids ---
+
+TEST_F(TonecReceiverTest, SecondEnableIssuesNothing) {
+    EXPECT_TRUE(probe.enableDTMF(true));
+    EXPECT_TRUE(probe.enableDTMF(true));
+    EXPECT_EQ(std::vector<uint32_t>{dtmf::kEnableDetector}, requests(dtmf::kDevice));
+    EXPECT_TRUE(dtmf().timeslot(kTs).enabled);
+    EXPECT_EQ(1u, dtmf().timeslot(kTs).id);
+    EXPECT_TRUE(test::Logged(cerr, "DTMF_ENABLE_DETECTOR done: timeslot=5 id=1"));
+}
+
+TEST_F(TonecReceiverTest, IdAfterTheLargestIsOne) {
+    Hardware::TonecReceiverService::instance().reset_for_test(4294967295u);
+    ASSERT_TRUE(probe.enableDTMF(true));
+    EXPECT_EQ(1u, probe.enableId());
+    EXPECT_EQ(1u, dtmf().timeslot(kTs).id);
+}
+
+TEST_F(TonecReceiverTest, FailedEnableStillUsesAnId) {
+    Board::instance().fail_next(Op::Ioctl, dtmf::kDevice, EIO, dtmf::kEnableDetector);
+    EXPECT_FALSE(probe.enableDTMF(true));
+    EXPECT_TRUE(test::Logged(
+        cerr, "DTMF_ENABLE_DETECTOR fail: timeslot=5 id=1 errno=\"Input/output error\""));
+    EXPECT_FALSE(probe.detectorEnabled());
+    ASSERT_TRUE(probe.enableDTMF(true));
+    EXPECT_EQ(2u, probe.enableId());
+}
+
+// --- routing ---
+
+struct RouteCase {
+    const char* name;
+    bool enable;
+    dtmf::dtmf_event record;  // id 0 stands for the receiver's own id
+    Strings delivered;
+    const char* clogText;
+    const char* cerrText;
+};
+
+class TonecRouting : public TonecReceiverTest, public ::testing::WithParamInterface<RouteCase> {};
+
+TEST_P(TonecRouting, EventReachesTheReceiverOfItsTimeslotUnderItsId) {
+    const RouteCase& c = GetParam();
+    if (c.enable) {
+        ASSERT_TRUE(probe.enableDTMF(true));
+    }
+    dtmf::dtmf_event record = c.record;
+    if (record.id == 0) record.id = probe.enableId();
+    clear();
+    dtmf().deliver_raw(&record, sizeof record);
+    loop.pump();
+    EXPECT_EQ(c.delivered, probe.calls);
+    EXPECT_TRUE(test::Logged(
+        clog, "dtmf event:  timestamp=1234 timeslot=" + std::to_string(record.timeslot)));
+    EXPECT_TRUE(test::Logged(clog, c.clogText));
+    EXPECT_TRUE(test::Logged(cerr, c.cerrText));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TonecRouting,
+    ::testing::Values(
+        RouteCase{"MatchingId", true, {7, kTs, 1234, 0}, {"tonec code=7 timestamp=1234"}, "", ""},
+        RouteCase{"StaleId",
+                  true,
+                  {7, kTs, 1234, 77},
+                  {},
+                  "ignore spurious dtmf event:  timestamp=1234 timeslot=5 code=7 id=77 rid=1",
+                  ""},
+        RouteCase{"DetectorOff",
+                  false,
+                  {7, kTs, 1234, 3},
+                  {},
+                  "ignore spurious dtmf event (DTMF disabled):  timestamp=1234",
+                  ""},
+        RouteCase{"UnknownTimeslot",
+                  true,
+                  {7, 99, 1234, 0},
+                  {},
+                  "",
+                  "receive tonec event from unknown timeslot 99"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TonecReceiverTest, DetectionReachesTheReceiverOnlyWhileTheDetectorIsOn) {
+    EXPECT_FALSE(dtmf().detect(kTs, 3, 10));
+    ASSERT_TRUE(probe.enableDTMF(true));
+    EXPECT_TRUE(dtmf().detect(kTs, 3, 10));
+    loop.pump();
+    ASSERT_TRUE(probe.disableDTMF());
+    EXPECT_FALSE(dtmf().detect(kTs, 4, 20));
+    loop.pump();
+    EXPECT_EQ(Strings{"tonec code=3 timestamp=10"}, probe.calls);
+}
+
+TEST_F(TonecReceiverTest, OfTwoReceiversOnATimeslotTheFirstConstructedGetsTheEvent) {
+    test::ReceiverProbe second{kTs};
+    ASSERT_TRUE(probe.enableDTMF(true));
+    ASSERT_TRUE(second.enableDTMF(true));
+    dtmf::dtmf_event record{9, kTs, 1, probe.enableId()};
+    dtmf().deliver_raw(&record, sizeof record);
+    loop.pump();
+    EXPECT_EQ(Strings{"tonec code=9 timestamp=1"}, probe.calls);
+    EXPECT_TRUE(second.calls.empty());
+}
+
+TEST_F(TonecReceiverTest, ShortRecordIsReportedAndTheNextOneStillArrives) {
+    ASSERT_TRUE(probe.enableDTMF(true));
+    const uint8_t shortRecord[10] = {};
+    dtmf().deliver_raw(shortRecord, sizeof shortRecord);
+    ASSERT_TRUE(dtmf().detect(kTs, 1, 2));
+    loop.pump(2);
+    EXPECT_TRUE(test::Logged(cerr, "fail to read from tonec: short record of 10 bytes"));
+    EXPECT_EQ(Strings{"tonec code=1 timestamp=2"}, probe.calls);
+}
+
+// --- generator timing ---
+
+TEST_F(TonecReceiverTest, DigitsPlaySeventyMillisecondsEachWithSeventyOfSilence) {
+    probe.translateDTMF(Digits("123"));
+    EXPECT_TRUE(probe.isSequenceRunning());
+    EXPECT_EQ((Runs{{DigitTone('1'), 70},
+                    {kSilence, 70},
+                    {DigitTone('2'), 70},
+                    {kSilence, 70},
+                    {DigitTone('3'), 70},
+                    {kSilence, 70},
+                    {kOff, 100}}),
+              Play(520));
+    EXPECT_EQ(1u, Completions(probe));
+    EXPECT_FALSE(probe.isSequenceRunning());
+}
+
+TEST_F(TonecReceiverTest, DigitsUseTheGivenDurationsAndAmplitudes) {
+    auto params = Digits("#A");
+    params.set_toneDuration(100);
+    params.set_pauseDuration(40);
+    params.set_amp1(1000);
+    params.set_amp2(2000);
+    probe.translateDTMF(params);
+    EXPECT_EQ((Runs{{DigitTone('#', 1000, 2000), 100},
+                    {kSilence, 40},
+                    {DigitTone('A', 1000, 2000), 100},
+                    {kSilence, 40},
+                    {kOff, 20}}),
+              Play(300));
+    EXPECT_EQ(1u, Completions(probe));
+}
+
+TEST_F(TonecReceiverTest, NewSequenceMidwayReplacesTheRest) {
+    probe.translateDTMF(Digits("123"));
+    Runs first = Play(100);  // into the first pause
+    probe.translateDTMF(Digits("9"));
+    Runs rest = Play(200);
+    EXPECT_EQ((Runs{{DigitTone('1'), 70}, {kSilence, 30}}), first);
+    EXPECT_EQ((Runs{{kSilence, 40}, {DigitTone('9'), 70}, {kSilence, 70}, {kOff, 20}}), rest);
+    EXPECT_EQ(1u, Completions(probe));
+}
+
+TEST_F(TonecReceiverTest, EmptyDigitListCompletesAtOnce) {
+    probe.translateDTMF(Digits(""));
+    EXPECT_EQ(Strings{"tone_gen_complete"}, probe.calls);
+    EXPECT_FALSE(probe.isSequenceRunning());
+    EXPECT_EQ(std::vector<uint32_t>{dtmf::kToneGenerator}, requests(dtmf::kDevice));
+    EXPECT_EQ(kOff, dtmf().tone(kTs));
+}
+
+TEST_F(TonecReceiverTest, RingbackIsOneSecondOfToneAndThreeOfSilence) {
+    probe.activateAudibleCall();
+    EXPECT_EQ((Runs{{kRingback, 1000},
+                    {kSilence, 3000},
+                    {kRingback, 1000},
+                    {kSilence, 3000},
+                    {kRingback, 500}}),
+              Play(8500));
+}
+
+TEST_F(TonecReceiverTest, CancelledRingbackStaysOff) {
+    probe.activateAudibleCall();
+    Play(1500);
+    probe.cancelAudibleCall();
+    EXPECT_EQ((Runs{{kOff, 10000}}), Play(10000));
+}
+
+TEST_F(TonecReceiverTest, CancelLeavesARunningSequenceAlone) {
+    probe.translateDTMF(Digits("5"));
+    probe.cancelAudibleCall();
+    EXPECT_EQ((Runs{{DigitTone('5'), 70}, {kSilence, 70}, {kOff, 10}}), Play(150));
+}
+
+// --- SELCAL ---
+
+TEST_F(TonecReceiverTest, SelcalWithThreeSignsIsRefused) {
+    TERM::SelcalCommand command;
+    command.set_signs("ABC");
+    EXPECT_FALSE(probe.translateSelcal(command));
+    EXPECT_TRUE(test::Logged(cerr, "SELCAL_DIAL fail: timeslot=5 incorect signs:ABC"));
+    EXPECT_TRUE(requests(dtmf::kDevice).empty());
+}
+
+TEST_F(TonecReceiverTest, SelcalSendsTheFirstFourSigns) {
+    struct Case {
+        int amp;  // -1: none given
+        uint16_t sent;
+    };
+    for (Case c : {Case{-1, 12000}, Case{3000, 3000}}) {
+        TERM::SelcalCommand command;
+        command.set_signs("PQRSX");
+        if (c.amp >= 0) command.set_amp(c.amp);
+        ASSERT_TRUE(probe.translateSelcal(command));
+        const auto& dial = dtmf().timeslot(kTs).selcal;
+        EXPECT_EQ(c.sent, dial.amplitude);
+        EXPECT_EQ("PQRS", std::string(dial.signs, dial.signs + 4));
+        EXPECT_EQ(0, dial.zero[0] | dial.zero[1]);
+    }
+}
+
+// --- destruction ---
+
+struct CleanCase {
+    const char* name;
+    bool dtmf, iva, reject;
+    std::vector<uint32_t> disables;
+};
+
+class TonecClean : public TonecReceiverTest, public ::testing::WithParamInterface<CleanCase> {};
+
+TEST_P(TonecClean, CleanBeforeDestroyDisablesWhatTheReceiverSwitchedOn) {
+    const CleanCase& c = GetParam();
+    test::ReceiverProbe receiver{kTs + 1};
+    EXPECT_TRUE(!c.dtmf || receiver.enableDTMF(true));
+    EXPECT_TRUE(!c.iva || receiver.enableIVA(true));
+    EXPECT_TRUE(!c.reject || receiver.enableDTMFReject(true));
+    ASSERT_TRUE(receiver.echoCancel(true));
+    clear();
+    receiver.Hardware::TonecReceiver::CleanBeforeDestroy();
+    EXPECT_EQ(c.disables, requests(dtmf::kDevice));
+    EXPECT_FALSE(dtmf().timeslot(kTs + 1).enabled);
+    EXPECT_FALSE(dtmf().timeslot(kTs + 1).iva);
+    EXPECT_FALSE(dtmf().timeslot(kTs + 1).rejection);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TonecClean,
+    ::testing::Values(
+        CleanCase{"Nothing", false, false, false, {}},
+        CleanCase{"Dtmf", true, false, false, {dtmf::kDisableDetector}},
+        CleanCase{"IvaAndRejection", false, true, true, {dtmf::kIvaOff, dtmf::kRejectionOff}},
+        CleanCase{
+            "All", true, true, true, {dtmf::kDisableDetector, dtmf::kIvaOff, dtmf::kRejectionOff}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TonecReceiverTest, DestroyedWhileATonePlaysSwitchesItOff) {
+    struct Case {
+        const char* name;
+        void (*start)(test::ReceiverProbe&);
+        unsigned playMs;
+    };
+    const Case cases[] = {
+        {"ringback tone", [](test::ReceiverProbe& r) { r.activateAudibleCall(); }, 500},
+        {"ringback silence", [](test::ReceiverProbe& r) { r.activateAudibleCall(); }, 2000},
+        {"digit", [](test::ReceiverProbe& r) { r.translateDTMF(Digits("12")); }, 30},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            test::ReceiverProbe receiver{kTs + 2};
+            c.start(receiver);
+            Play(c.playMs, kTs + 2);
+            receiver.Hardware::TonecReceiver::CleanBeforeDestroy();
+        }
+        EXPECT_EQ((Runs{{kOff, 5000}}), Play(5000, kTs + 2));
+    }
+}
+
+TEST_F(TonecReceiverTest, CleanBeforeDestroyLeavesAnIdleGeneratorAlone) {
+    probe.translateDTMF(Digits("1"));
+    Play(200);
+    clear();
+    probe.Hardware::TonecReceiver::CleanBeforeDestroy();
+    EXPECT_TRUE(requests(dtmf::kDevice).empty());
+}
+
+// --- absent device ---
+
+TEST_F(TonecReceiverTest, AbsentDeviceFailsEveryRequestAndConfigureRetriesTheOpen) {
+    dtmf().absent = true;
+    Hardware::TonecReceiverService::instance().reset_for_test();
+    EXPECT_TRUE(test::Logged(cerr, "open tonec fail, DTMF proceeding disabled: No such file"));
+    const std::string badFd = " errno=\"Bad file descriptor\"";
+    EXPECT_FALSE(probe.enableDTMF(true));
+    EXPECT_TRUE(test::Logged(cerr, "DTMF_ENABLE_DETECTOR fail: timeslot=5 id=1" + badFd));
+    EXPECT_FALSE(probe.echoCancel(true));
+    EXPECT_TRUE(test::Logged(cerr, "CHANNEL_LMS_ON fail: timeslot=5" + badFd));
+    EXPECT_FALSE(probe.enableDTMFReject(false));
+    EXPECT_TRUE(test::Logged(cerr, "DTMF_REJECTION_DISABLE fail: timeslot=5" + badFd));
+    EXPECT_FALSE(probe.enableIVA(true));
+    EXPECT_TRUE(test::Logged(cerr, "IVA_DETECTOR_ENABLE fail: timeslot=5" + badFd));
+    EXPECT_FALSE(probe.enableSilence());
+    EXPECT_TRUE(test::Logged(cerr, "DTMF_DIAL fail: timeslot=5" + badFd));
+    TERM::SelcalCommand selcal;
+    selcal.set_signs("ABCD");
+    EXPECT_FALSE(probe.translateSelcal(selcal));
+    EXPECT_TRUE(test::Logged(cerr, "SELCAL_DIAL fail: timeslot=5" + badFd));
+    LGCP::IVAParams iva;
+    EXPECT_FALSE(probe.configureIVA(iva));
+    EXPECT_TRUE(test::Logged(cerr, "configure IVA fail: (interface not opened) timeslot=5"));
+    LGCP::DTMFParams params;
+    EXPECT_FALSE(probe.configureDTMF(params));
+    EXPECT_TRUE(test::Logged(cerr, "configure DTMF fail: (interface not opened) timeslot=5"));
+
+    dtmf().absent = false;
+    params.get_threshold().set_twist(8);
+    params.get_threshold().set_ratio(6);
+    params.get_threshold().set_noise(4);
+    params.get_level().set_silence(2);
+    clear();
+    ASSERT_TRUE(probe.configureDTMF(params));
+    EXPECT_TRUE(
+        test::Logged(clog, "DTMF_CONFIGURE_DETECTOR ts=5 twist=8 ratio=6 noise=4 silence=2"));
+    const auto& config = dtmf().timeslot(kTs).config;
+    EXPECT_EQ((std::vector<uint32_t>{8, 6, 2, 4}),
+              (std::vector<uint32_t>{config.twist, config.ratio, config.silence, config.noise}));
+    ASSERT_TRUE(probe.enableDTMF(true));
+    ASSERT_TRUE(dtmf().detect(kTs, 2, 3));
+    loop.pump();
+    EXPECT_EQ(Strings{"tonec code=2 timestamp=3"}, probe.calls) << "events are read once open";
+}
+
+TEST_F(TonecReceiverTest, SwitchesReachTheDriverAndTheirLogs) {
+    LGCP::IVAParams iva;
+    iva.set_det_lvl_dB(-30);
+    ASSERT_TRUE(probe.configureIVA(iva));
+    ASSERT_TRUE(probe.enableIVA(true));
+    ASSERT_TRUE(probe.echoCancel(true));
+    ASSERT_TRUE(probe.enableDTMFReject(true));
+    const auto& ts = dtmf().timeslot(kTs);
+    EXPECT_EQ(-30, ts.ivaLevel);
+    EXPECT_TRUE(ts.iva && ts.echoCancel && ts.rejection);
+    EXPECT_TRUE(probe.detectorEnabled()) << "IVA enabling switches the detector on";
+    EXPECT_TRUE(test::Logged(clog, "IVA_CONFIGURE_DETECTOR ts=5 det_lvl_dB=-30"));
+    EXPECT_TRUE(test::Logged(clog, "IVA_DETECTOR_ENABLE[5] ok"));
+    EXPECT_TRUE(test::Logged(clog, "CHANNEL_LMS_ON[5] ok"));
+    EXPECT_TRUE(test::Logged(clog, "DTMF_REJECTION_ENABLE[5] ok"));
+    for (const auto& call : Board::instance().journal(dtmf::kDevice)) {
+        if (call.request != dtmf::kConfigureIva) {
+            EXPECT_EQ(kTs, call.value) << "by value";
+        }
+    }
+}
+
+}  // namespace
