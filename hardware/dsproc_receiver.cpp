@@ -138,11 +138,11 @@ void DSProcReceiver::CleanBeforeDestroy() {
 
 DSProcReceiverService& DSProcReceiverService::instance() {
     static DSProcReceiverService service;
+    if (!service.used_) {
+        service.used_ = true;
+        service.init();
+    }
     return service;
-}
-
-DSProcReceiverService::DSProcReceiverService() {
-    init();
 }
 
 bool DSProcReceiverService::init() {
@@ -163,7 +163,7 @@ void DSProcReceiverService::reset_for_test(uint32_t counter) {
     event_.Release();
     device_.reset();
     counter_ = counter;
-    init();
+    used_ = false;
 }
 
 bool DSProcReceiverService::configure(unsigned ts, uint32_t function, const void* params,

@@ -118,12 +118,12 @@ public:
     void OnEvent(int fd, short revents);
 
     int fd() const { return device_.get(); }
-    // Back to a service just created: the device opened afresh, the id
-    // counter at `counter`.
+    // Back to a service not used yet (its next use opens the device), with
+    // the id counter at `counter`.
     void reset_for_test(uint32_t counter = 0);
 
 private:
-    DSProcReceiverService();
+    DSProcReceiverService() = default;
     // Switches the function of bit `mask`, logged under `name`.
     bool switchFunction(DSProcReceiver& receiver, DSProcReceiver::Function& function, uint32_t mask,
                         const std::string& name, bool on);
@@ -136,6 +136,7 @@ private:
     Fd device_;
     Event event_;
     uint32_t counter_ = 0;  // of every function of every receiver
+    bool used_ = false;     // the first use opens the device
 };
 
 }  // namespace Hardware

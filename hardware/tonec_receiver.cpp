@@ -213,11 +213,11 @@ void TonecReceiver::CleanBeforeDestroy() {
 
 TonecReceiverService& TonecReceiverService::instance() {
     static TonecReceiverService service;
+    if (!service.used_) {
+        service.used_ = true;
+        service.init();
+    }
     return service;
-}
-
-TonecReceiverService::TonecReceiverService() {
-    init();
 }
 
 bool TonecReceiverService::init() {
@@ -238,7 +238,7 @@ void TonecReceiverService::reset_for_test(uint32_t counter) {
     event_.Release();
     device_.reset();
     counter_ = counter;
-    init();
+    used_ = false;
 }
 
 bool TonecReceiverService::configureDTMF(unsigned ts, const LGCP::DTMFParams& params) {

@@ -127,12 +127,12 @@ public:
     void OnEvent(int fd, short revents);
 
     int fd() const { return device_.get(); }
-    // Back to a service just created: the device opened afresh, the id
-    // counter at `counter`.
+    // Back to a service not used yet (its next use opens the device), with
+    // the id counter at `counter`.
     void reset_for_test(uint32_t counter = 0);
 
 private:
-    TonecReceiverService();
+    TonecReceiverService() = default;
     // The next enable id: never 0, also when the counter wraps.
     uint32_t nextId();
     // Hands one record to the first receiver of its timeslot.
@@ -141,6 +141,7 @@ private:
     Fd device_;
     Event event_;
     uint32_t counter_ = 0;
+    bool used_ = false;  // the first use opens the device
 };
 
 }  // namespace Hardware

@@ -197,9 +197,9 @@ TEST_F(DSProcReceiverTest, CleanBeforeDestroySwitchesOffWhatIsOnAndEveryToneFilt
 TEST_F(DSProcReceiverTest, AbsentDeviceFailsEveryRequestAndConfigureRetriesTheOpen) {
     dsp().absent = true;
     Hardware::DSProcReceiverService::instance().reset_for_test();
-    EXPECT_TRUE(test::Logged(cerr, "open dsproc fail, VAD proceeding disabled: No such file"));
     const std::string badFd = " errno=\"Bad file descriptor\"";
     EXPECT_FALSE(probe.enableVAD(true));
+    EXPECT_TRUE(test::Logged(cerr, "open dsproc fail, VAD proceeding disabled: No such file"));
     EXPECT_TRUE(test::Logged(cerr, "DSPROC_ENABLE VAD fail: timeslot=12 id=1" + badFd));
     EXPECT_FALSE(probe.enableMute(true, true));
     EXPECT_TRUE(test::Logged(cerr, "DSPROC_ENABLE MUTE fail: timeslot=12 id=2" + badFd));

@@ -17,6 +17,7 @@
 #include "hardware/dsproc_receiver.h"
 #include "hardware/tonec_receiver.h"
 #include "runtime/trace_ctl.h"
+#include "tests/support/board_root.h"
 #include "tests/support/stream_capture.h"
 #include "tests/support/virtual_loop.h"
 
@@ -63,10 +64,12 @@ private:
 class ReceiverTest : public ::testing::Test {
 protected:
     ReceiverTest() {
-        board::sim::Board::instance().reset();
         traces.events = false;
         Hardware::TonecReceiverService::instance().reset_for_test();
         Hardware::DSProcReceiverService::instance().reset_for_test();
+        // Their first use opens the devices, which then deliver events.
+        Hardware::TonecReceiverService::instance();
+        Hardware::DSProcReceiverService::instance();
         clear();
     }
     ~ReceiverTest() override { traces.events = false; }
@@ -90,6 +93,7 @@ protected:
         clog.clear();
     }
 
+    BoardRoot board;  // a fresh simulated board
     VirtualLoop loop;
     StreamCapture cerr{std::cerr};
     StreamCapture clog{std::clog};

@@ -349,9 +349,9 @@ TEST_F(TonecReceiverTest, CleanBeforeDestroyLeavesAnIdleGeneratorAlone) {
 TEST_F(TonecReceiverTest, AbsentDeviceFailsEveryRequestAndConfigureRetriesTheOpen) {
     dtmf().absent = true;
     Hardware::TonecReceiverService::instance().reset_for_test();
-    EXPECT_TRUE(test::Logged(cerr, "open tonec fail, DTMF proceeding disabled: No such file"));
     const std::string badFd = " errno=\"Bad file descriptor\"";
     EXPECT_FALSE(probe.enableDTMF(true));
+    EXPECT_TRUE(test::Logged(cerr, "open tonec fail, DTMF proceeding disabled: No such file"));
     EXPECT_TRUE(test::Logged(cerr, "DTMF_ENABLE_DETECTOR fail: timeslot=5 id=1" + badFd));
     EXPECT_FALSE(probe.echoCancel(true));
     EXPECT_TRUE(test::Logged(cerr, "CHANNEL_LMS_ON fail: timeslot=5" + badFd));
