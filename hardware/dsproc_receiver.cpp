@@ -136,36 +136,6 @@ void DSProcReceiver::CleanBeforeDestroy() {
 
 // --- service ---
 
-DSProcReceiverService& DSProcReceiverService::instance() {
-    static DSProcReceiverService service;
-    if (!service.used_) {
-        service.used_ = true;
-        service.init();
-    }
-    return service;
-}
-
-bool DSProcReceiverService::init() {
-    if (device_) return true;
-    device_.reset(board::open(dsp::kDevice, O_RDWR | O_NONBLOCK | O_CLOEXEC));
-    if (!device_) {
-        const int error = errno;
-        std::cerr << "open dsproc fail, VAD proceeding disabled: " << std::strerror(error)
-                  << std::endl;
-        return false;
-    }
-    event_.Bind("DSProcReceiverService::OnEvent", &DSProcReceiverService::OnEvent, this);
-    event_.Schedule(device_, POLLIN);
-    return true;
-}
-
-void DSProcReceiverService::reset_for_test(uint32_t counter) {
-    event_.Release();
-    device_.reset();
-    counter_ = counter;
-    used_ = false;
-}
-
 bool DSProcReceiverService::configure(unsigned ts, uint32_t function, const void* params,
                                       size_t size) {
     dsp::dsproc_configure record{};
@@ -269,7 +239,7 @@ bool DSProcReceiverService::switchFunction(DSProcReceiver& receiver,
         std::cerr << "DSPROC_DISABLE " << name << " done: timeslot=" << ts << std::endl;
         return true;
     }
-    const uint32_t id = NextEnableId(counter_);
+    const uint32_t id = nextId();
     if (!request(dsp::kEnable, ts, id, mask))
         return RequestFailed("DSPROC_ENABLE " + name + " fail:", ts, " id=" + std::to_string(id));
     function.state = 1;
@@ -306,7 +276,7 @@ bool DSProcReceiverService::enableMute(DSProcReceiver& receiver, bool first, boo
         std::cerr << "DSPROC_DISABLE MUTE done: timeslot=" << ts << std::endl;
         return true;
     }
-    const uint32_t id = NextEnableId(counter_);
+    const uint32_t id = nextId();
     const uint32_t mask = (first ? dsp::kMuteFirst : 0) | (second ? dsp::kMuteSecond : 0);
     if (!request(dsp::kEnable, ts, id, mask))
         return RequestFailed("DSPROC_ENABLE MUTE fail:", ts, " id=" + std::to_string(id));

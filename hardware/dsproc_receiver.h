@@ -7,14 +7,15 @@
 // routes each event to the first receiver of its timeslot; VAD and SD events
 // of an earlier enabling are dropped.
 
+#include <fcntl.h>
+
 #include <cstdint>
 #include <string>
 
 #include "board/drivers/dsp.h"
+#include "hardware/receiver_support.h"
 #include "messages/lgcp.h"
 #include "runtime/cyclic_list.h"
-#include "runtime/fd.h"
-#include "runtime/multiplexer.h"
 
 namespace Hardware {
 
@@ -94,14 +95,8 @@ private:
 };
 
 // The process's one user of "/dev/dsp".
-class DSProcReceiverService {
+class DSProcReceiverService : public ReceiverDevice<DSProcReceiverService> {
 public:
-    // Created, and the device opened, on first use.
-    static DSProcReceiverService& instance();
-
-    // Opens the device when it is not open; false when it cannot be.
-    bool init();
-
     bool configureVAD(unsigned ts, const LGCP::VADParams& params);
     bool enableVAD(DSProcReceiver& receiver, bool on);
     bool enableBSS(DSProcReceiver& receiver, bool on);
@@ -117,12 +112,13 @@ public:
 
     void OnEvent(int fd, short revents);
 
-    int fd() const { return device_.get(); }
-    // Back to a service not used yet (its next use opens the device), with
-    // the id counter at `counter`.
-    void reset_for_test(uint32_t counter = 0);
-
 private:
+    friend class ReceiverDevice<DSProcReceiverService>;
+    static constexpr const char* kPath = board::dsp::kDevice;
+    static constexpr int kOpenFlags = O_RDWR;
+    static constexpr const char* kOpenFailure = "open dsproc fail, VAD proceeding disabled: ";
+    static constexpr const char* kEventName = "DSProcReceiverService::OnEvent";
+
     DSProcReceiverService() = default;
     // Switches the function of bit `mask`, logged under `name`.
     bool switchFunction(DSProcReceiver& receiver, DSProcReceiver::Function& function, uint32_t mask,
@@ -132,11 +128,6 @@ private:
     bool request(uint32_t request, unsigned ts, uint32_t id, uint32_t mask);
     void route(const board::dsp::dsproc_event& event);
     void deliver(DSProcReceiver& receiver, const board::dsp::dsproc_event& event);
-
-    Fd device_;
-    Event event_;
-    uint32_t counter_ = 0;  // of every function of every receiver
-    bool used_ = false;     // the first use opens the device
 };
 
 }  // namespace Hardware

@@ -1,22 +1,81 @@
 #pragma once
-// What the tone and the voice-processing receivers do alike: enable ids,
-// the log line of a failed driver request, and finding the receiver of a
-// timeslot in a ring.
+// What the tone and the voice-processing receivers do alike: the device
+// side of their services, the log line of a failed driver request, reading
+// event records, and finding the receiver of a timeslot in a ring.
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
 
 #include <cstdint>
+#include <cstring>
+#include <iostream>
 #include <string>
 
 #include "board/devio.h"
 #include "runtime/cyclic_list.h"
+#include "runtime/fd.h"
+#include "runtime/multiplexer.h"
 
 namespace Hardware {
 
-// The next id of `counter`: never 0 (the id of nothing enabled), also when
-// the counter wraps.
-inline uint32_t NextEnableId(uint32_t& counter) {
-    if (++counter == 0) ++counter;
-    return counter;
-}
+// The device of a receiver service: its descriptor, the loop Event that
+// reads it into Service::OnEvent, and the enable-id counter. Service names
+// its device in kPath, kOpenFlags, kOpenFailure and kEventName.
+template <class Service>
+class ReceiverDevice {
+public:
+    // Created on first use, which opens the device.
+    static Service& instance() {
+        static Service service;
+        if (!service.used_) {
+            service.used_ = true;
+            service.init();
+        }
+        return service;
+    }
+
+    // Opens the device when it is not open; false when it cannot be.
+    bool init() {
+        if (device_) return true;
+        device_.reset(board::open(Service::kPath, Service::kOpenFlags | O_NONBLOCK | O_CLOEXEC));
+        if (!device_) {
+            const int error = errno;
+            std::cerr << Service::kOpenFailure << std::strerror(error) << std::endl;
+            return false;
+        }
+        event_.Bind(Service::kEventName, &Service::OnEvent, static_cast<Service*>(this));
+        event_.Schedule(device_, POLLIN);
+        return true;
+    }
+
+    int fd() const { return device_.get(); }
+
+    // Back to a service not used yet (its next use opens the device), with
+    // the id counter at `counter`.
+    void reset_for_test(uint32_t counter = 0) {
+        event_.Release();
+        device_.reset();
+        counter_ = counter;
+        used_ = false;
+    }
+
+protected:
+    ReceiverDevice() = default;
+
+    // The next enable id: never 0 (the id of nothing enabled), also when the
+    // counter wraps; used up even when the request then fails.
+    uint32_t nextId() {
+        if (++counter_ == 0) ++counter_;
+        return counter_;
+    }
+
+private:
+    Fd device_;
+    Event event_;
+    uint32_t counter_ = 0;
+    bool used_ = false;
+};
 
 // Logs a failed request to std::cerr: `what`, " timeslot=" and `ts`,
 // `more`, then the error of errno in double quotes. Returns false.

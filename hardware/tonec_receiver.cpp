@@ -211,36 +211,6 @@ void TonecReceiver::CleanBeforeDestroy() {
 
 // --- service ---
 
-TonecReceiverService& TonecReceiverService::instance() {
-    static TonecReceiverService service;
-    if (!service.used_) {
-        service.used_ = true;
-        service.init();
-    }
-    return service;
-}
-
-bool TonecReceiverService::init() {
-    if (device_) return true;
-    device_.reset(board::open(dtmf::kDevice, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!device_) {
-        const int error = errno;
-        std::cerr << "open tonec fail, DTMF proceeding disabled: " << std::strerror(error)
-                  << std::endl;
-        return false;
-    }
-    event_.Bind("TonecReceiverService::OnEvent", &TonecReceiverService::OnEvent, this);
-    event_.Schedule(device_, POLLIN);
-    return true;
-}
-
-void TonecReceiverService::reset_for_test(uint32_t counter) {
-    event_.Release();
-    device_.reset();
-    counter_ = counter;
-    used_ = false;
-}
-
 bool TonecReceiverService::configureDTMF(unsigned ts, const LGCP::DTMFParams& params) {
     if (!init()) return NotOpened("configure DTMF fail: (interface not opened)", ts);
     const auto& threshold = params.get_threshold();
@@ -274,7 +244,7 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on) {
         std::cerr << "DTMF_DISABLE_DETECTOR done: timeslot=" << ts << std::endl;
         return true;
     }
-    const uint32_t id = NextEnableId(counter_);
+    const uint32_t id = nextId();
     dtmf::dtmf_enable record{ts, id};
     if (board::ioctl(fd(), dtmf::kEnableDetector, &record) < 0)
         return RequestFailed("DTMF_ENABLE_DETECTOR fail:", ts, " id=" + std::to_string(id));

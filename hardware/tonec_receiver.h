@@ -6,17 +6,18 @@
 // TonecReceiverService owns the device and routes each event to the first
 // receiver of the event's timeslot, dropping events of an earlier enabling.
 
+#include <fcntl.h>
+
 #include <cstdint>
 #include <map>
 #include <string>
 #include <utility>
 
 #include "board/drivers/dtmf.h"
+#include "hardware/receiver_support.h"
 #include "messages/lgcp.h"
 #include "messages/term.h"
 #include "runtime/cyclic_list.h"
-#include "runtime/fd.h"
-#include "runtime/multiplexer.h"
 #include "runtime/timer.h"
 
 // The DTMF digits and their frequency pairs (Hz), in one order.
@@ -106,14 +107,8 @@ private:
 };
 
 // The process's one user of "/dev/dtmf".
-class TonecReceiverService {
+class TonecReceiverService : public ReceiverDevice<TonecReceiverService> {
 public:
-    // Created, and the device opened, on first use.
-    static TonecReceiverService& instance();
-
-    // Opens the device when it is not open; false when it cannot be.
-    bool init();
-
     bool configureDTMF(unsigned ts, const LGCP::DTMFParams& params);
     bool echoCancel(unsigned ts, bool on);
     bool enableDTMFReject(unsigned ts, bool on);
@@ -126,22 +121,16 @@ public:
 
     void OnEvent(int fd, short revents);
 
-    int fd() const { return device_.get(); }
-    // Back to a service not used yet (its next use opens the device), with
-    // the id counter at `counter`.
-    void reset_for_test(uint32_t counter = 0);
-
 private:
+    friend class ReceiverDevice<TonecReceiverService>;
+    static constexpr const char* kPath = board::dtmf::kDevice;
+    static constexpr int kOpenFlags = O_RDONLY;
+    static constexpr const char* kOpenFailure = "open tonec fail, DTMF proceeding disabled: ";
+    static constexpr const char* kEventName = "TonecReceiverService::OnEvent";
+
     TonecReceiverService() = default;
-    // The next enable id: never 0, also when the counter wraps.
-    uint32_t nextId();
     // Hands one record to the first receiver of its timeslot.
     void route(const board::dtmf::dtmf_event& event);
-
-    Fd device_;
-    Event event_;
-    uint32_t counter_ = 0;
-    bool used_ = false;  // the first use opens the device
 };
 
 }  // namespace Hardware
