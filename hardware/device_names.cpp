@@ -7,6 +7,8 @@
 #include <ostream>
 #include <utility>
 
+#include "board/drivers/dsp.h"
+#include "board/drivers/dtmf.h"
 #include "board/drivers/maintenance.h"
 
 const char* GetVoiceDevName() {
@@ -16,10 +18,10 @@ const char* GetMixerDevName() {
     return "/dev/mixer";
 }
 const char* GetDTMFDevName() {
-    return "/dev/dtmf";
+    return board::dtmf::kDevice;
 }
 const char* GetDSPDevName() {
-    return "/dev/dsp";
+    return board::dsp::kDevice;
 }
 const char* GetRtpDevName() {
     return board::rtp::kDevice;

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "board/drivers/dsp.h"
+#include "hardware/device_names.h"
 #include "hardware/receiver_support.h"
 #include "messages/lgcp.h"
 #include "runtime/cyclic_list.h"
@@ -114,7 +115,7 @@ public:
 
 private:
     friend class ReceiverDevice<DSProcReceiverService>;
-    static constexpr const char* kPath = board::dsp::kDevice;
+    static const char* DevName() { return GetDSPDevName(); }
     static constexpr int kOpenFlags = O_RDWR;
     static constexpr const char* kOpenFailure = "open dsproc fail, VAD proceeding disabled: ";
     static constexpr const char* kEventName = "DSProcReceiverService::OnEvent";

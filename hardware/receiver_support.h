@@ -21,13 +21,13 @@ namespace Hardware {
 
 // The device of a receiver service: its descriptor, the loop Event that
 // reads it into Service::OnEvent, and the enable-id counter. Service names
-// its device in kPath, kOpenFlags, kOpenFailure and kEventName.
+// its device in DevName(), kOpenFlags, kOpenFailure and kEventName.
 template <class Service>
 class ReceiverDevice {
 public:
     // Created on first use, which opens the device.
     static Service& instance() {
-        static Service service;
+        Service& service = object();
         if (!service.used_) {
             service.used_ = true;
             service.init();
@@ -38,7 +38,8 @@ public:
     // Opens the device when it is not open; false when it cannot be.
     bool init() {
         if (device_) return true;
-        device_.reset(board::open(Service::kPath, Service::kOpenFlags | O_NONBLOCK | O_CLOEXEC));
+        device_.reset(
+            board::open(Service::DevName(), Service::kOpenFlags | O_NONBLOCK | O_CLOEXEC));
         if (!device_) {
             const int error = errno;
             std::cerr << Service::kOpenFailure << std::strerror(error) << std::endl;
@@ -52,12 +53,13 @@ public:
     int fd() const { return device_.get(); }
 
     // Back to a service not used yet (its next use opens the device), with
-    // the id counter at `counter`.
-    void reset_for_test(uint32_t counter = 0) {
-        event_.Release();
-        device_.reset();
-        counter_ = counter;
-        used_ = false;
+    // the id counter at `counter`. Opens nothing itself.
+    static void reset_for_test(uint32_t counter = 0) {
+        ReceiverDevice& service = object();
+        service.event_.Release();
+        service.device_.reset();
+        service.counter_ = counter;
+        service.used_ = false;
     }
 
 protected:
@@ -71,6 +73,11 @@ protected:
     }
 
 private:
+    static Service& object() {
+        static Service service;
+        return service;
+    }
+
     Fd device_;
     Event event_;
     uint32_t counter_ = 0;

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "board/drivers/dtmf.h"
+#include "hardware/device_names.h"
 #include "hardware/receiver_support.h"
 #include "messages/lgcp.h"
 #include "messages/term.h"
@@ -123,7 +124,7 @@ public:
 
 private:
     friend class ReceiverDevice<TonecReceiverService>;
-    static constexpr const char* kPath = board::dtmf::kDevice;
+    static const char* DevName() { return GetDTMFDevName(); }
     static constexpr int kOpenFlags = O_RDONLY;
     static constexpr const char* kOpenFailure = "open tonec fail, DTMF proceeding disabled: ";
     static constexpr const char* kEventName = "TonecReceiverService::OnEvent";

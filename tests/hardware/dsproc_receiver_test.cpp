@@ -64,7 +64,7 @@ TEST_F(DSProcReceiverTest, FirstSwitchOffSendsADisableOnlyForFunctionsNeverSet) 
     EXPECT_TRUE(probe.enableSD(false));
     EXPECT_EQ((std::vector<Switch>{{dsp::kDisable, 0, dsp::kVad}, {dsp::kDisable, 0, dsp::kSd}}),
               switches());
-    EXPECT_TRUE(test::Logged(cerr, "DSPROC_DISABLE VAD done: timeslot=12"));
+    EXPECT_TRUE(test::Logged(errors, "DSPROC_DISABLE VAD done: timeslot=12"));
     EXPECT_EQ(0, probe.vad().state);
 }
 
@@ -79,7 +79,7 @@ TEST_F(DSProcReceiverTest, OneIdCounterServesEveryFunctionOfEveryReceiver) {
     EXPECT_EQ(3u, dsp().timeslot(kTs).id(dsp::kSd));
     EXPECT_EQ(4u, dsp().timeslot(kTs + 1).id(dsp::kNg));
     EXPECT_EQ(3u, probe.sd().id);
-    EXPECT_TRUE(test::Logged(cerr, "DSPROC_ENABLE NG done: timeslot=13 id=4"));
+    EXPECT_TRUE(test::Logged(errors, "DSPROC_ENABLE NG done: timeslot=13 id=4"));
     EXPECT_TRUE(probe.enableVAD(true));
     EXPECT_EQ(4u, switches().size()) << "a function already on issues nothing";
 }
@@ -88,7 +88,7 @@ TEST_F(DSProcReceiverTest, FailedEnableUsesAnIdAndKeepsTheState) {
     Board::instance().fail_next(Op::Ioctl, dsp::kDevice, EBUSY, dsp::kEnable);
     EXPECT_FALSE(probe.enableBSS(true));
     EXPECT_TRUE(test::Logged(
-        cerr, "DSPROC_ENABLE BSS fail: timeslot=12 id=1 errno=\"Device or resource busy\""));
+        errors, "DSPROC_ENABLE BSS fail: timeslot=12 id=1 errno=\"Device or resource busy\""));
     EXPECT_EQ(0, probe.bss().state);
     ASSERT_TRUE(probe.enableBSS(true));
     EXPECT_EQ(2u, probe.bss().id);
@@ -103,8 +103,8 @@ TEST_F(DSProcReceiverTest, MuteEnablesEachDirectionUnderANewIdAndDisablesBoth) {
                                    {dsp::kEnable, 2, dsp::kMuteFirst},
                                    {dsp::kDisable, 0, dsp::kMuteFirst | dsp::kMuteSecond}}),
               switches());
-    EXPECT_TRUE(test::Logged(cerr, "DSPROC_ENABLE MUTE done: timeslot=12 id=2"));
-    EXPECT_TRUE(test::Logged(cerr, "DSPROC_DISABLE MUTE done: timeslot=12"));
+    EXPECT_TRUE(test::Logged(errors, "DSPROC_ENABLE MUTE done: timeslot=12 id=2"));
+    EXPECT_TRUE(test::Logged(errors, "DSPROC_DISABLE MUTE done: timeslot=12"));
 }
 
 // --- configuration ---
@@ -124,13 +124,13 @@ TEST_F(DSProcReceiverTest, VadConfigurationFollowsTheDriverVersion) {
     EXPECT_EQ(300, record->params.vad_v2.voice_th_msec);
     EXPECT_EQ(1200, record->params.vad_v2.silence_th_msec);
     EXPECT_EQ(45, record->params.vad_v2.e_th_dB);
-    EXPECT_TRUE(test::Logged(clog, "DSPROC_CONFIGURE VAD ts=12"));
+    EXPECT_TRUE(test::Logged(progress, "DSPROC_CONFIGURE VAD ts=12"));
 
     clear();
     EXPECT_FALSE(probe.configureVAD(v1));
     EXPECT_TRUE(
-        test::Logged(cerr, "DSPROC_CONFIGURE VAD: params not specified for v2:  timeslot=12"));
-    EXPECT_EQ(std::vector<uint32_t>{dsp::kVersion}, requests(dsp::kDevice));
+        test::Logged(errors, "DSPROC_CONFIGURE VAD: params not specified for v2:  timeslot=12"));
+    EXPECT_EQ(std::vector<uint32_t>{dsp::kVersion}, request_numbers(dsp::kDevice));
 
     dsp().version = 1;
     for (const LGCP::VADParams* params : {&v1, &v2}) {
@@ -154,11 +154,11 @@ TEST_F(DSProcReceiverTest, DelaysGainAndToneFilterReachTheDriverAsLaidOut) {
     EXPECT_EQ(400, filter.dur_th_msec);
     EXPECT_EQ(0xEC, filter.det_lvl_dB);
     ASSERT_NE(nullptr, configured(dsp::kSd));
-    EXPECT_TRUE(test::Logged(clog, "DSPROC_CONFIGURE DELAYS ts=12 rx=10 tx=20 selcal=30"));
+    EXPECT_TRUE(test::Logged(progress, "DSPROC_CONFIGURE DELAYS ts=12 rx=10 tx=20 selcal=30"));
     EXPECT_TRUE(test::Logged(
-        clog,
+        progress,
         "DSPROC_CONFIGURE TONE FILTER ts=12 freq=2100, en=1, dur_th_msec=400, det_lvl_dB=-20"));
-    EXPECT_TRUE(test::Logged(clog, "DSPROC_CONFIGURE SD ts=12"));
+    EXPECT_TRUE(test::Logged(progress, "DSPROC_CONFIGURE SD ts=12"));
 }
 
 // The board's plain char is unsigned: the gain must stay a signed byte.
@@ -169,7 +169,7 @@ TEST_F(DSProcReceiverTest, NegativeReceiveGainIsOneSignedByte) {
     ASSERT_EQ(20u, calls[0].data.size());
     EXPECT_EQ(0xFA, calls[0].data[8]);
     EXPECT_EQ(64u, configured(dsp::kRxGain)->function);
-    EXPECT_TRUE(test::Logged(clog, "DSPROC_CONFIGURE RX GAIN ts=12 gain_dB=-6\n"));
+    EXPECT_TRUE(test::Logged(progress, "DSPROC_CONFIGURE RX GAIN ts=12 gain_dB=-6\n"));
 }
 
 TEST_F(DSProcReceiverTest, CleanBeforeDestroySwitchesOffWhatIsOnAndEveryToneFilter) {
@@ -191,20 +191,20 @@ TEST_F(DSProcReceiverTest, CleanBeforeDestroySwitchesOffWhatIsOnAndEveryToneFilt
     EXPECT_EQ(0, ts.configure(dsp::kRxGain)->params.rx_gain.gain_dB);
     EXPECT_TRUE(ts.on(dsp::kSd) && ts.on(dsp::kMuteSecond)) << "SD and mute stay as they are";
     EXPECT_FALSE(ts.on(dsp::kToneFilter));
-    EXPECT_TRUE(test::Logged(clog, "DISABLE ALL TONE done:  ts=12"));
+    EXPECT_TRUE(test::Logged(progress, "DISABLE ALL TONE done:  ts=12"));
 }
 
 TEST_F(DSProcReceiverTest, AbsentDeviceFailsEveryRequestAndConfigureRetriesTheOpen) {
     dsp().absent = true;
-    Hardware::DSProcReceiverService::instance().reset_for_test();
+    Hardware::DSProcReceiverService::reset_for_test();
     const std::string badFd = " errno=\"Bad file descriptor\"";
     EXPECT_FALSE(probe.enableVAD(true));
-    EXPECT_TRUE(test::Logged(cerr, "open dsproc fail, VAD proceeding disabled: No such file"));
-    EXPECT_TRUE(test::Logged(cerr, "DSPROC_ENABLE VAD fail: timeslot=12 id=1" + badFd));
+    EXPECT_TRUE(test::Logged(errors, "open dsproc fail, VAD proceeding disabled: No such file"));
+    EXPECT_TRUE(test::Logged(errors, "DSPROC_ENABLE VAD fail: timeslot=12 id=1" + badFd));
     EXPECT_FALSE(probe.enableMute(true, true));
-    EXPECT_TRUE(test::Logged(cerr, "DSPROC_ENABLE MUTE fail: timeslot=12 id=2" + badFd));
+    EXPECT_TRUE(test::Logged(errors, "DSPROC_ENABLE MUTE fail: timeslot=12 id=2" + badFd));
     EXPECT_FALSE(probe.enableSD(false));
-    EXPECT_TRUE(test::Logged(cerr, "DSPROC_DISABLE SD fail: timeslot=12" + badFd));
+    EXPECT_TRUE(test::Logged(errors, "DSPROC_DISABLE SD fail: timeslot=12" + badFd));
     struct Case {
         bool (*call)(test::ReceiverProbe&);
         const char* line;
@@ -224,10 +224,10 @@ TEST_F(DSProcReceiverTest, AbsentDeviceFailsEveryRequestAndConfigureRetriesTheOp
          "Disable All Tone fail: (interface not opened) timeslot=12"},
     };
     for (const Case& c : cases) {
-        cerr.clear();
+        errors.clear();
         EXPECT_FALSE(c.call(probe));
-        EXPECT_TRUE(test::Logged(cerr, "open dsproc fail, VAD proceeding disabled"));
-        EXPECT_TRUE(test::Logged(cerr, c.line));
+        EXPECT_TRUE(test::Logged(errors, "open dsproc fail, VAD proceeding disabled"));
+        EXPECT_TRUE(test::Logged(errors, c.line));
     }
     dsp().absent = false;
     EXPECT_TRUE(probe.configureSD());
@@ -267,13 +267,13 @@ TEST_P(DSProcRouting, EventReachesTheReceiverOfItsTimeslot) {
         loop.pump();
         EXPECT_EQ(c.delivered, probe.calls);
         if (!traced) {
-            EXPECT_EQ("", clog.str());
+            EXPECT_EQ("", progress.str());
         } else {
-            EXPECT_TRUE(
-                test::Logged(clog, "dsproc event:  timeslot=12 id=" + std::to_string(record.id)));
-            EXPECT_TRUE(test::Logged(clog, c.traced));
+            EXPECT_TRUE(test::Logged(progress,
+                                     "dsproc event:  timeslot=12 id=" + std::to_string(record.id)));
+            EXPECT_TRUE(test::Logged(progress, c.traced));
         }
-        EXPECT_EQ("", cerr.str());
+        EXPECT_EQ("", errors.str());
     }
 }
 
@@ -351,11 +351,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(DSProcReceiverTest, UnknownTimeslotIsReportedOnlyWhenTraced) {
     deliver(99, 1, dsp::kVad, 1, 1, 1);
-    EXPECT_EQ("", cerr.str());
-    EXPECT_EQ("", clog.str());
+    EXPECT_EQ("", errors.str());
+    EXPECT_EQ("", progress.str());
     traces.events = true;
     deliver(99, 1, dsp::kVad, 1, 1, 1);
-    EXPECT_TRUE(test::Logged(cerr, "receive dsproc event from unknown timeslot 99"));
+    EXPECT_TRUE(test::Logged(errors, "receive dsproc event from unknown timeslot 99"));
     EXPECT_TRUE(probe.calls.empty());
 }
 
@@ -386,7 +386,7 @@ TEST_F(DSProcReceiverTest, ShortRecordIsReportedAndTheNextOneStillArrives) {
     dsp().deliver_raw(shortRecord, sizeof shortRecord);
     EXPECT_TRUE(dsp().flags(kTs, 4, 4));
     loop.pump(2);
-    EXPECT_TRUE(test::Logged(cerr, "fail to read from dsproc: short record of 20 bytes"));
+    EXPECT_TRUE(test::Logged(errors, "fail to read from dsproc: short record of 20 bytes"));
     EXPECT_EQ(Strings{"flags flags=4 mask=4"}, probe.calls);
 }
 

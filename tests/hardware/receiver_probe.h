@@ -1,8 +1,7 @@
 #pragma once
 // A media endpoint of one timeslot with both receiver mix-ins, recording
-// every call it gets as a line of text, and the fixture the receiver tests
-// share: a virtual loop, a fresh simulated board and fresh device services,
-// and the standard streams captured.
+// every call it gets as a line of text, and the fixture of the receiver
+// tests: the hardware one with both device services opened.
 
 #include <gtest/gtest.h>
 
@@ -13,13 +12,11 @@
 
 #include "board/sim/dsp_model.h"
 #include "board/sim/dtmf_model.h"
-#include "board/sim/sim_board.h"
 #include "hardware/dsproc_receiver.h"
 #include "hardware/tonec_receiver.h"
 #include "runtime/trace_ctl.h"
-#include "tests/support/board_root.h"
+#include "tests/hardware/hardware_test.h"
 #include "tests/support/stream_capture.h"
-#include "tests/support/virtual_loop.h"
 
 namespace test {
 
@@ -61,12 +58,10 @@ private:
     void record(const std::string& call) { calls.push_back(call); }
 };
 
-class ReceiverTest : public ::testing::Test {
+class ReceiverTest : public HardwareTest {
 protected:
     ReceiverTest() {
         traces.events = false;
-        Hardware::TonecReceiverService::instance().reset_for_test();
-        Hardware::DSProcReceiverService::instance().reset_for_test();
         // Their first use opens the devices, which then deliver events.
         Hardware::TonecReceiverService::instance();
         Hardware::DSProcReceiverService::instance();
@@ -74,29 +69,22 @@ protected:
     }
     ~ReceiverTest() override { traces.events = false; }
 
-    board::sim::DtmfModel& dtmf() {
-        return *board::sim::Board::instance().model_as<board::sim::DtmfModel>(board::dtmf::kDevice);
+    static board::sim::DtmfModel& dtmf() {
+        return model<board::sim::DtmfModel>(board::dtmf::kDevice);
     }
-    board::sim::DspModel& dsp() {
-        return *board::sim::Board::instance().model_as<board::sim::DspModel>(board::dsp::kDevice);
-    }
+    static board::sim::DspModel& dsp() { return model<board::sim::DspModel>(board::dsp::kDevice); }
     // The request numbers issued on `device` since the last clear().
-    std::vector<uint32_t> requests(const char* device) const {
+    static std::vector<uint32_t> request_numbers(const char* device) {
         std::vector<uint32_t> numbers;
-        for (const auto& call : board::sim::Board::instance().journal(device))
+        for (const auto& call : sim().journal(device))
             if (call.op == board::sim::Op::Ioctl) numbers.push_back(call.request);
         return numbers;
     }
     void clear() {
-        board::sim::Board::instance().clear_journal();
-        cerr.clear();
-        clog.clear();
+        sim().clear_journal();
+        errors.clear();
+        progress.clear();
     }
-
-    BoardRoot board;  // a fresh simulated board
-    VirtualLoop loop;
-    StreamCapture cerr{std::cerr};
-    StreamCapture clog{std::clog};
 };
 
 // Finds `text` in a captured stream, printing the stream when it is missing.

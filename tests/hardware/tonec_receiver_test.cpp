@@ -68,14 +68,14 @@ protected:
 TEST_F(TonecReceiverTest, SecondEnableIssuesNothing) {
     EXPECT_TRUE(probe.enableDTMF(true));
     EXPECT_TRUE(probe.enableDTMF(true));
-    EXPECT_EQ(std::vector<uint32_t>{dtmf::kEnableDetector}, requests(dtmf::kDevice));
+    EXPECT_EQ(std::vector<uint32_t>{dtmf::kEnableDetector}, request_numbers(dtmf::kDevice));
     EXPECT_TRUE(dtmf().timeslot(kTs).enabled);
     EXPECT_EQ(1u, dtmf().timeslot(kTs).id);
-    EXPECT_TRUE(test::Logged(cerr, "DTMF_ENABLE_DETECTOR done: timeslot=5 id=1"));
+    EXPECT_TRUE(test::Logged(errors, "DTMF_ENABLE_DETECTOR done: timeslot=5 id=1"));
 }
 
 TEST_F(TonecReceiverTest, IdAfterTheLargestIsOne) {
-    Hardware::TonecReceiverService::instance().reset_for_test(4294967295u);
+    Hardware::TonecReceiverService::reset_for_test(4294967295u);
     ASSERT_TRUE(probe.enableDTMF(true));
     EXPECT_EQ(1u, probe.enableId());
     EXPECT_EQ(1u, dtmf().timeslot(kTs).id);
@@ -85,7 +85,7 @@ TEST_F(TonecReceiverTest, FailedEnableStillUsesAnId) {
     Board::instance().fail_next(Op::Ioctl, dtmf::kDevice, EIO, dtmf::kEnableDetector);
     EXPECT_FALSE(probe.enableDTMF(true));
     EXPECT_TRUE(test::Logged(
-        cerr, "DTMF_ENABLE_DETECTOR fail: timeslot=5 id=1 errno=\"Input/output error\""));
+        errors, "DTMF_ENABLE_DETECTOR fail: timeslot=5 id=1 errno=\"Input/output error\""));
     EXPECT_FALSE(probe.detectorEnabled());
     ASSERT_TRUE(probe.enableDTMF(true));
     EXPECT_EQ(2u, probe.enableId());
@@ -98,8 +98,8 @@ struct RouteCase {
     bool enable;
     dtmf::dtmf_event record;  // id 0 stands for the receiver's own id
     Strings delivered;
-    const char* clogText;
-    const char* cerrText;
+    const char* progressText;
+    const char* errorText;
 };
 
 class TonecRouting : public TonecReceiverTest, public ::testing::WithParamInterface<RouteCase> {};
@@ -116,9 +116,9 @@ TEST_P(TonecRouting, EventReachesTheReceiverOfItsTimeslotUnderItsId) {
     loop.pump();
     EXPECT_EQ(c.delivered, probe.calls);
     EXPECT_TRUE(test::Logged(
-        clog, "dtmf event:  timestamp=1234 timeslot=" + std::to_string(record.timeslot)));
-    EXPECT_TRUE(test::Logged(clog, c.clogText));
-    EXPECT_TRUE(test::Logged(cerr, c.cerrText));
+        progress, "dtmf event:  timestamp=1234 timeslot=" + std::to_string(record.timeslot)));
+    EXPECT_TRUE(test::Logged(progress, c.progressText));
+    EXPECT_TRUE(test::Logged(errors, c.errorText));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -173,7 +173,7 @@ TEST_F(TonecReceiverTest, ShortRecordIsReportedAndTheNextOneStillArrives) {
     dtmf().deliver_raw(shortRecord, sizeof shortRecord);
     ASSERT_TRUE(dtmf().detect(kTs, 1, 2));
     loop.pump(2);
-    EXPECT_TRUE(test::Logged(cerr, "fail to read from tonec: short record of 10 bytes"));
+    EXPECT_TRUE(test::Logged(errors, "fail to read from tonec: short record of 10 bytes"));
     EXPECT_EQ(Strings{"tonec code=1 timestamp=2"}, probe.calls);
 }
 
@@ -224,7 +224,7 @@ TEST_F(TonecReceiverTest, EmptyDigitListCompletesAtOnce) {
     probe.translateDTMF(Digits(""));
     EXPECT_EQ(Strings{"tone_gen_complete"}, probe.calls);
     EXPECT_FALSE(probe.isSequenceRunning());
-    EXPECT_EQ(std::vector<uint32_t>{dtmf::kToneGenerator}, requests(dtmf::kDevice));
+    EXPECT_EQ(std::vector<uint32_t>{dtmf::kToneGenerator}, request_numbers(dtmf::kDevice));
     EXPECT_EQ(kOff, dtmf().tone(kTs));
 }
 
@@ -257,8 +257,8 @@ TEST_F(TonecReceiverTest, SelcalWithThreeSignsIsRefused) {
     TERM::SelcalCommand command;
     command.set_signs("ABC");
     EXPECT_FALSE(probe.translateSelcal(command));
-    EXPECT_TRUE(test::Logged(cerr, "SELCAL_DIAL fail: timeslot=5 incorect signs:ABC"));
-    EXPECT_TRUE(requests(dtmf::kDevice).empty());
+    EXPECT_TRUE(test::Logged(errors, "SELCAL_DIAL fail: timeslot=5 incorect signs:ABC"));
+    EXPECT_TRUE(request_numbers(dtmf::kDevice).empty());
 }
 
 TEST_F(TonecReceiverTest, SelcalSendsTheFirstFourSigns) {
@@ -297,7 +297,7 @@ TEST_P(TonecClean, CleanBeforeDestroyDisablesWhatTheReceiverSwitchedOn) {
     ASSERT_TRUE(receiver.echoCancel(true));
     clear();
     receiver.Hardware::TonecReceiver::CleanBeforeDestroy();
-    EXPECT_EQ(c.disables, requests(dtmf::kDevice));
+    EXPECT_EQ(c.disables, request_numbers(dtmf::kDevice));
     EXPECT_FALSE(dtmf().timeslot(kTs + 1).enabled);
     EXPECT_FALSE(dtmf().timeslot(kTs + 1).iva);
     EXPECT_FALSE(dtmf().timeslot(kTs + 1).rejection);
@@ -341,36 +341,36 @@ TEST_F(TonecReceiverTest, CleanBeforeDestroyLeavesAnIdleGeneratorAlone) {
     Play(200);
     clear();
     probe.Hardware::TonecReceiver::CleanBeforeDestroy();
-    EXPECT_TRUE(requests(dtmf::kDevice).empty());
+    EXPECT_TRUE(request_numbers(dtmf::kDevice).empty());
 }
 
 // --- absent device ---
 
 TEST_F(TonecReceiverTest, AbsentDeviceFailsEveryRequestAndConfigureRetriesTheOpen) {
     dtmf().absent = true;
-    Hardware::TonecReceiverService::instance().reset_for_test();
+    Hardware::TonecReceiverService::reset_for_test();
     const std::string badFd = " errno=\"Bad file descriptor\"";
     EXPECT_FALSE(probe.enableDTMF(true));
-    EXPECT_TRUE(test::Logged(cerr, "open tonec fail, DTMF proceeding disabled: No such file"));
-    EXPECT_TRUE(test::Logged(cerr, "DTMF_ENABLE_DETECTOR fail: timeslot=5 id=1" + badFd));
+    EXPECT_TRUE(test::Logged(errors, "open tonec fail, DTMF proceeding disabled: No such file"));
+    EXPECT_TRUE(test::Logged(errors, "DTMF_ENABLE_DETECTOR fail: timeslot=5 id=1" + badFd));
     EXPECT_FALSE(probe.echoCancel(true));
-    EXPECT_TRUE(test::Logged(cerr, "CHANNEL_LMS_ON fail: timeslot=5" + badFd));
+    EXPECT_TRUE(test::Logged(errors, "CHANNEL_LMS_ON fail: timeslot=5" + badFd));
     EXPECT_FALSE(probe.enableDTMFReject(false));
-    EXPECT_TRUE(test::Logged(cerr, "DTMF_REJECTION_DISABLE fail: timeslot=5" + badFd));
+    EXPECT_TRUE(test::Logged(errors, "DTMF_REJECTION_DISABLE fail: timeslot=5" + badFd));
     EXPECT_FALSE(probe.enableIVA(true));
-    EXPECT_TRUE(test::Logged(cerr, "IVA_DETECTOR_ENABLE fail: timeslot=5" + badFd));
+    EXPECT_TRUE(test::Logged(errors, "IVA_DETECTOR_ENABLE fail: timeslot=5" + badFd));
     EXPECT_FALSE(probe.enableSilence());
-    EXPECT_TRUE(test::Logged(cerr, "DTMF_DIAL fail: timeslot=5" + badFd));
+    EXPECT_TRUE(test::Logged(errors, "DTMF_DIAL fail: timeslot=5" + badFd));
     TERM::SelcalCommand selcal;
     selcal.set_signs("ABCD");
     EXPECT_FALSE(probe.translateSelcal(selcal));
-    EXPECT_TRUE(test::Logged(cerr, "SELCAL_DIAL fail: timeslot=5" + badFd));
+    EXPECT_TRUE(test::Logged(errors, "SELCAL_DIAL fail: timeslot=5" + badFd));
     LGCP::IVAParams iva;
     EXPECT_FALSE(probe.configureIVA(iva));
-    EXPECT_TRUE(test::Logged(cerr, "configure IVA fail: (interface not opened) timeslot=5"));
+    EXPECT_TRUE(test::Logged(errors, "configure IVA fail: (interface not opened) timeslot=5"));
     LGCP::DTMFParams params;
     EXPECT_FALSE(probe.configureDTMF(params));
-    EXPECT_TRUE(test::Logged(cerr, "configure DTMF fail: (interface not opened) timeslot=5"));
+    EXPECT_TRUE(test::Logged(errors, "configure DTMF fail: (interface not opened) timeslot=5"));
 
     dtmf().absent = false;
     params.get_threshold().set_twist(8);
@@ -380,7 +380,7 @@ TEST_F(TonecReceiverTest, AbsentDeviceFailsEveryRequestAndConfigureRetriesTheOpe
     clear();
     ASSERT_TRUE(probe.configureDTMF(params));
     EXPECT_TRUE(
-        test::Logged(clog, "DTMF_CONFIGURE_DETECTOR ts=5 twist=8 ratio=6 noise=4 silence=2"));
+        test::Logged(progress, "DTMF_CONFIGURE_DETECTOR ts=5 twist=8 ratio=6 noise=4 silence=2"));
     const auto& config = dtmf().timeslot(kTs).config;
     EXPECT_EQ((std::vector<uint32_t>{8, 6, 2, 4}),
               (std::vector<uint32_t>{config.twist, config.ratio, config.silence, config.noise}));
@@ -401,10 +401,10 @@ TEST_F(TonecReceiverTest, SwitchesReachTheDriverAndTheirLogs) {
     EXPECT_EQ(-30, ts.ivaLevel);
     EXPECT_TRUE(ts.iva && ts.echoCancel && ts.rejection);
     EXPECT_TRUE(probe.detectorEnabled()) << "IVA enabling switches the detector on";
-    EXPECT_TRUE(test::Logged(clog, "IVA_CONFIGURE_DETECTOR ts=5 det_lvl_dB=-30"));
-    EXPECT_TRUE(test::Logged(clog, "IVA_DETECTOR_ENABLE[5] ok"));
-    EXPECT_TRUE(test::Logged(clog, "CHANNEL_LMS_ON[5] ok"));
-    EXPECT_TRUE(test::Logged(clog, "DTMF_REJECTION_ENABLE[5] ok"));
+    EXPECT_TRUE(test::Logged(progress, "IVA_CONFIGURE_DETECTOR ts=5 det_lvl_dB=-30"));
+    EXPECT_TRUE(test::Logged(progress, "IVA_DETECTOR_ENABLE[5] ok"));
+    EXPECT_TRUE(test::Logged(progress, "CHANNEL_LMS_ON[5] ok"));
+    EXPECT_TRUE(test::Logged(progress, "DTMF_REJECTION_ENABLE[5] ok"));
     for (const auto& call : Board::instance().journal(dtmf::kDevice)) {
         if (call.request != dtmf::kConfigureIva) {
             EXPECT_EQ(kTs, call.value) << "by value";

@@ -6,7 +6,9 @@
 // made and again when it goes. Declare it after the test's BoardRoot and
 // VirtualLoop, so that it goes first.
 
+#include "hardware/dsproc_receiver.h"
 #include "hardware/hw_mux.h"
+#include "hardware/tonec_receiver.h"
 
 namespace test {
 
@@ -17,7 +19,11 @@ public:
     HardwareReset(const HardwareReset&) = delete;
     HardwareReset& operator=(const HardwareReset&) = delete;
 
-    static void reset_all() { HwMux::instance().reset_for_test(); }
+    static void reset_all() {
+        HwMux::instance().reset_for_test();
+        Hardware::TonecReceiverService::reset_for_test();
+        Hardware::DSProcReceiverService::reset_for_test();
+    }
 };
 
 }  // namespace test
