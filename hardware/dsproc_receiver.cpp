@@ -40,7 +40,8 @@ Payload PayloadOf(const dsp::dsproc_event& event) {
     return payload;
 }
 
-// The second trace line of the event types that have one.
+// The trace lines of an event: its fields, then the values of the types
+// that have them.
 void TraceEvent(const dsp::dsproc_event& event) {
     std::clog << "dsproc event: " << Fields{event} << std::endl;
     switch (event.type) {
