@@ -3,13 +3,14 @@
 #include <arpa/inet.h>
 #include <net/if.h>
 #include <strings.h>
-#include <sys/ioctl.h>
+#include <sys/ioctl.h>  // the SIOC... numbers
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <functional>
 
+#include "board/netif.h"
 #include "runtime/fd.h"
 
 namespace Net {
@@ -43,7 +44,7 @@ bool chosen(const char* name, const sockaddr_in& sa, int mode) {
 
 // Calls `take` for each chosen IPv4 interface; returns the count taken or -1.
 int walk(int mode, const std::function<bool(int sock, ifreq&)>& take) {
-    Fd sock(::socket(AF_INET, SOCK_DGRAM, 0));
+    Fd sock(board::netif::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!sock) return -1;
     // Room for 16 interface records, whatever their size on this host.
     ifreq records[16];
@@ -51,7 +52,7 @@ int walk(int mode, const std::function<bool(int sock, ifreq&)>& take) {
     ifconf conf;
     conf.ifc_len = sizeof records;
     conf.ifc_req = records;
-    if (::ioctl(sock.get(), SIOCGIFCONF, &conf) != 0) return -1;
+    if (board::netif::ioctl(sock.get(), SIOCGIFCONF, &conf) != 0) return -1;
     int n = conf.ifc_len / static_cast<int>(sizeof(ifreq));
     int taken = 0;
     for (int i = 0; i < n; ++i) {
@@ -69,7 +70,7 @@ int walk(int mode, const std::function<bool(int sock, ifreq&)>& take) {
 
 int ifconfig(std::list<INet4::Addr>& out, int mode) {
     return walk(mode, [&](int sock, ifreq& r) {
-        if (::ioctl(sock, SIOCGIFADDR, &r) != 0) return false;
+        if (board::netif::ioctl(sock, SIOCGIFADDR, &r) != 0) return false;
         INet4::Addr a;
         std::memcpy(&a.sockaddr_in_ref(), &r.ifr_addr, sizeof(sockaddr_in));
         out.push_back(a);
@@ -80,8 +81,8 @@ int ifconfig(std::list<INet4::Addr>& out, int mode) {
 int ifconfig(std::list<std::string>& out, int mode, int flags) {
     return walk(mode, [&](int sock, ifreq& r) {
         std::string name(r.ifr_name, strnlen(r.ifr_name, IFNAMSIZ));
-        if (::ioctl(sock, SIOCGIFADDR, &r) != 0) return false;
-        if (::ioctl(sock, SIOCGIFFLAGS, &r) != 0) return false;
+        if (board::netif::ioctl(sock, SIOCGIFADDR, &r) != 0) return false;
+        if (board::netif::ioctl(sock, SIOCGIFFLAGS, &r) != 0) return false;
         if ((r.ifr_flags & flags) != flags) return false;
         out.push_back(name);
         return true;

@@ -1,5 +1,6 @@
 #pragma once
-// Host name and network interface queries.
+// Host name and network interface queries (the interfaces through the
+// board's interface-request seam, board/netif.h).
 
 #include <list>
 #include <string>

@@ -144,6 +144,7 @@ void Board::reset() {
     journal_.clear();
     failures_.clear();
     for (auto& m : models_) m.second->reset();
+    netifs_.reset();
 }
 
 Channel* Board::find(int fd) {

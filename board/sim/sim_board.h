@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "board/sim/netif_model.h"
+
 namespace board::sim {
 
 class Model;
@@ -106,8 +108,11 @@ public:
     void fail_next(Op op, const std::string& path, int error, uint32_t request = 0,
                    int count = 1);
 
+    // The network interfaces (board/netif.h).
+    NetIfModel& netifs() { return netifs_; }
+
     // Forgets every channel, journal entry and pending failure and resets
-    // every model.
+    // every model and the network interfaces.
     void reset();
 
     // The seam's entry points (board/devio.h forwards here).
@@ -139,6 +144,7 @@ private:
     std::vector<std::unique_ptr<Channel>> channels_;
     std::vector<Call> journal_;
     std::vector<Failure> failures_;
+    NetIfModel netifs_;
 };
 
 // Installs the model of every board device (board/sim/models.cpp).

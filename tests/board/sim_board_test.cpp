@@ -2,16 +2,22 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <net/if.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <list>
 
 #include "board/devio.h"
 #include "board/ioc.h"
+#include "board/netif.h"
 #include "board/paths.h"
+#include "runtime/net.h"
 #include "tests/support/board_root.h"
 
 namespace {
@@ -134,6 +140,41 @@ TEST_F(SimBoard, RelativeRootKeepsNamingTheStartFolderAfterAChdir) {
     std::string path = board::path("/var/log");
     ASSERT_EQ(0, ::chdir(start));
     EXPECT_EQ(std::string(start) + "/relative-root/var/log", path);
+}
+
+TEST_F(SimBoard, NetworkInterfacesAnswerFromTheirTable) {
+    std::list<INet4::Addr> addresses;
+    EXPECT_EQ(1, Net::ifconfig(addresses, Net::ifconfig_private));
+    EXPECT_EQ("10.0.0.2:0", addresses.front().GetString());
+
+    auto& netifs = Board::instance().netifs();
+    netifs.add({3, "eth1", IFF_UP, "192.168.1.5"});
+    netifs.add({4, "eth2", IFF_UP, ""});  // no IPv4 address: not listed
+    std::list<std::string> running;
+    EXPECT_EQ(2, Net::ifconfig(running, 0, IFF_RUNNING));
+    EXPECT_EQ((std::list<std::string>{"lo", "eth0"}), running);
+    addresses.clear();
+    EXPECT_EQ(2, Net::ifconfig(addresses, Net::ifconfig_private));
+    EXPECT_EQ("192.168.1.5:0", addresses.back().GetString());
+
+    int sock = board::netif::socket(AF_PACKET, SOCK_RAW, 255);
+    ASSERT_GE(sock, 0);
+    ifreq request{};
+    request.ifr_ifindex = 4;
+    EXPECT_EQ(0, board::netif::ioctl(sock, SIOCGIFNAME, &request));
+    EXPECT_STREQ("eth2", request.ifr_name);
+    request.ifr_ifindex = 5;
+    EXPECT_EQ(-1, board::netif::ioctl(sock, SIOCGIFNAME, &request));
+    EXPECT_EQ(ENODEV, errno);
+    netifs.fail_next(SIOCGIFFLAGS, EACCES);
+    EXPECT_EQ(-1, board::netif::ioctl(sock, SIOCGIFFLAGS, &request));
+    EXPECT_EQ(EACCES, errno);
+    ::close(sock);
+
+    netifs.fail_next_socket(ENFILE);
+    EXPECT_EQ(-1, Net::ifconfig(addresses, 0));
+    netifs.fail_next(SIOCGIFCONF, EINVAL);
+    EXPECT_EQ(-1, Net::ifconfig(addresses, 0));
 }
 
 }  // namespace
