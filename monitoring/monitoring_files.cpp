@@ -1,0 +1,172 @@
+// The status files under "/var/monitoring/": their folders, their contents
+// and how they are written and removed.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+
+#include "board/paths.h"
+#include "monitoring/monitoring_data_holder.h"
+#include "runtime/fd.h"
+#include "runtime/trace_ctl.h"
+
+namespace {
+
+const char kMonitoringDir[] = "/var/monitoring/";
+const char kControllerDir[] = "/var/monitoring/controller/";
+// Readable by every program on the board; only the server writes.
+constexpr mode_t kFolderMode = 0755;
+
+bool write_whole(const std::string& path, const std::string& text) {
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!fd) return false;
+    for (size_t done = 0; done < text.size();) {
+        ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return fd.close() == 0;
+}
+
+bool is_folder(const std::string& hostPath) {
+    struct stat st;
+    return ::stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Makes a folder whose parent exists; false (and a log line) when it fails.
+bool make_folder(const std::string& hostPath) {
+    if (::mkdir(hostPath.c_str(), kFolderMode) == 0) return true;
+    std::clog << "FAIL create monitoring catalog <" << hostPath << "> with code=" << errno
+              << std::endl;
+    return false;
+}
+
+// Calls `take` with the name of every entry of the folder but "." and "..".
+template <class Take>
+void for_each_entry(const std::string& hostPath, Take take) {
+    DIR* dir = ::opendir(hostPath.c_str());
+    if (dir == nullptr) return;
+    while (const dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") take(name);
+    }
+    ::closedir(dir);
+}
+
+// The bytes up to the first zero byte, then a line end.
+void put_line(std::ostream& os, const std::vector<char>& bytes) {
+    os << std::string(bytes.data(), strnlen(bytes.data(), bytes.size())) << '\n';
+}
+
+}  // namespace
+
+bool MonitoringDataHolder::SaveStatusToFile(const std::string& path, const Writer& writer) {
+    std::ostringstream text;
+    writer(text);
+    std::string target = board::path(path);
+    size_t slash = target.rfind('/');
+    std::string hidden = target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".new";
+    if (write_whole(hidden, text.str()) && ::rename(hidden.c_str(), target.c_str()) == 0)
+        return true;
+    int error = errno;
+    ::unlink(hidden.c_str());
+    std::clog << "FAIL create temporary file <" << target << "> with code=" << error << std::endl;
+    return false;
+}
+
+void MonitoringDataHolder::ClearMonitorFiles() {
+    std::string dir = board::path(kMonitoringDir);
+    for_each_entry(dir, [&](const std::string& name) { std::remove((dir + name).c_str()); });
+}
+
+void MonitoringDataHolder::ClearControllerFiles() {
+    std::string dir = board::path(kMonitoringDir);
+    if (!is_folder(dir)) return;
+    for_each_entry(dir, [&](const std::string& name) {
+        if (name.compare(0, 5, "board") != 0) return;
+        if (traces.monitoring) std::clog << "remove monitoring info: " << name << std::endl;
+        std::remove((dir + name).c_str());
+    });
+    boards.clear();
+}
+
+void MonitoringDataHolder::CheckForMonDir(const std::string& path) {
+    std::string folder = board::path(path);
+    if (!is_folder(folder)) make_folder(folder);
+}
+
+void MonitoringDataHolder::CheckForMonControllerDir(const INet4::Addr& address) {
+    std::string controllers = board::path(kControllerDir);
+    if (!is_folder(controllers) && !make_folder(controllers)) return;
+    std::string folder = controllers + Dotted(address);
+    if (!is_folder(folder)) make_folder(folder);
+    if (!address.IsEqual(ownAddress)) return;
+
+    // "self" names the own address's folder; one left by a run with another
+    // address is replaced.
+    std::string self = controllers + "self";
+    char target[4096];
+    ssize_t n = ::readlink(self.c_str(), target, sizeof target);
+    if (n >= 0 && folder.compare(0, std::string::npos, target, static_cast<size_t>(n)) == 0) return;
+    ::unlink(self.c_str());
+    if (::symlink(folder.c_str(), self.c_str()) != 0)
+        std::clog << "FAIL create symlink to monitoring catalog <" << folder
+                  << "> with code=" << errno << std::endl;
+}
+
+std::string MonitoringDataHolder::Dotted(const INet4::Addr& address) {
+    std::string text = address.GetString();
+    return text.substr(0, text.rfind(':'));
+}
+
+// ---- What each file holds
+
+void MonitoringDataHolder::DipStatusSaver(std::ostream& os) const { os << dip; }
+
+void MonitoringDataHolder::PowerStatusSaver(std::ostream& os) const {
+    int value = powerStatus.getValue();
+    os << (value >= LGCP::POWERStatus::standby && value <= LGCP::POWERStatus::both ? value : 0);
+}
+
+void MonitoringDataHolder::ConfigVersionSaver(std::ostream& os) const {
+    char text[32];
+    std::snprintf(text, sizeof text, "%08" PRIx32 "-%016" PRIx64, configVersion32, configVersion64);
+    os << text;
+}
+
+void MonitoringDataHolder::BoardStatusSaver(std::ostream& os, const LGCP::BoardStatusParams& board) {
+    os << board.get_status().getValue() << '\n';
+    put_line(os, board.get_version());
+    os << board.get_type().getValue() << '\n';
+}
+
+void MonitoringDataHolder::PhoneStatusSaver(std::ostream& os,
+                                            const LGCP::EmPhoneStatusParams& phone) {
+    put_line(os, phone.get_panelSV());
+    put_line(os, phone.get_ctrlSV());
+    put_line(os, phone.get_fpgaSV());
+    for (int value : std::initializer_list<int>{
+             phone.get_status().getValue(), phone.get_powerStatus().getValue(),
+                      phone.get_mode().getValue(), phone.get_hookStatus().getValue(),
+                      phone.get_baseStatus().getValue()})
+        os << value << '\n';
+}
+
+void MonitoringDataHolder::TermCounterSaver(std::ostream& os, int cnt) { os << cnt; }
+
+void MonitoringDataHolder::ControllerStatusSaver(std::ostream& os,
+                                                 const HSP::ControllerStatus& status) {
+    os << status.getValue();
+}
+
+void MonitoringDataHolder::StringParamSaver(std::ostream& os, const std::string& value) {
+    os << value.c_str();
+}
