@@ -1,36 +1,120 @@
 #pragma once
-// The board's monitoring service: takes the controller's `display` command,
-// tells the controller the board's power state when it connects, and owns
-// the feed of the SNMP agents configured in the "snmpagent" sections.
+// The board's monitoring service. It polls the board's state on three
+// timers (versions, configuration, framers and temperature every minute;
+// power, DIP switch and network interfaces every 2 s; the local controller
+// every 5 s), keeps every value in its data holder, which writes the status
+// files, and publishes each change to the SNMP agents of the "snmpagent"
+// sections. Towards the controller it takes the `display` command, drives
+// the framer LEDs and tells the board's power state.
 
+#include <cstdint>
 #include <iosfwd>
+#include <optional>
+#include <string>
 
 #include "link/ctrl_server.h"
+#include "monitoring/monitoring_data_holder.h"
 #include "monitoring/snmp_agent.h"
 #include "runtime/ini_file.h"
+#include "runtime/timer.h"
 
 class MonitoringCtl : public CtrlSrv::Service, public ISnmpAgentNotify {
 public:
+    static constexpr unsigned bkgFirstMs = 1000;
+    static constexpr unsigned bkgPeriodMs = 60000;
+    static constexpr unsigned powerPeriodMs = 2000;
+    static constexpr unsigned controllerPeriodMs = 5000;
+
+    // The server's one monitoring service.
     static MonitoringCtl& instance();
+
+    // Tests build their own on a board of their own; the server uses
+    // instance().
+    MonitoringCtl();
+    // Turns the framer LEDs off and empties "/var/monitoring/".
+    ~MonitoringCtl() override;
+    MonitoringCtl(const MonitoringCtl&) = delete;
+    MonitoringCtl& operator=(const MonitoringCtl&) = delete;
 
     // Creates one agent link per "snmpagent" section; called once at start-up.
     void Configure(IniFile::File& file);
 
+    // Tells the controller the power state (twice when it has just changed).
     void OnConnect() override;
-    void OnDisconnect() override {}
+    void OnDisconnect() override;
     // Takes `display` only and answers it with success.
     bool OnCommand(const LGCP::Command& command) override;
     void OnSnmpAgentConnect(const std::string&) override {}
 
+    void OnDisplayCMD(const LGCP::DisplayParams& p);
+    // Lights the LEDs of one framer; the device's answer, 0 without device.
+    int setFramerLed(const LGCP::FramerInfo& info);
+    // Opens "/dev/hal" unless it is open; true when it is.
+    bool IsOpen();
     // Sends the held power state as a `power` signal.
     void sendPowerStatus();
     void PutHeader(std::ostream& os) const;
 
+    void onBkgCheckTimer(Timer*);
+    void onPowerCheckTimer(Timer*);
+    void onControllerCheckTimer(Timer*);
+    void doVersionsCheck();
+    void doConfigCheck();
+    void doFramerCheck();
+    void doTemperatureCheck();
+    void doPowerCheck();
+    void doDipCheck();
+    void doNetIfCheck();
+    void doControllerCheck();
+
+    // The power state the device's byte stands for.
+    static LGCP::POWERStatus::NamedNumber PowerStatusOf(uint8_t byte);
+
+    // The version a file name of "/usr/local/etc/" carries:
+    // "config.<8 hex digits>-<16 hex digits>"; none for other names.
+    struct ConfigVersion {
+        uint32_t first = 0;
+        uint64_t second = 0;
+        bool operator<(const ConfigVersion& other) const;
+    };
+    static std::optional<ConfigVersion> ParseConfigName(const std::string& name);
+
     const SnmpAgentCtrl& snmp() const { return snmp_; }
+    const MonitoringDataHolder& data() const { return data_; }
+    uint8_t framerLeds() const { return framerLeds_; }
+
+    // ---- Publishing to the SNMP agents, called where a value changes.
+    void sendSnmpPowerStatus() {}
+    void sendSnmpGatewayDip() {}
+    void sendSnmpGatewayConfigVersion() {}
+    void sendSnmpTemperature() {}
+    void sendSnmpStatusBuildVersion() {}
+    void sendSnmpStatusBootVersion() {}
+    void sendSnmpStatusFPGAVersion() {}
+    void sendSnmpStatusBoardVersion() {}
+    void sendSnmpFramerStatus(const FramerDataHolder&) {}
+    void sendSnmpNetIfStatus(const NetIfDataHolder&) {}
+    void sendSnmpControllerStatus() {}
+    void sendSnmpBoardStatus(const LGCP::BoardStatusParams&) {}
+    void sendSnmpEmPhoneStatus(const LGCP::EmPhoneStatusParams&) {}
+    void sendSnmpTrapReceivers() {}
+    void sendSnmpRouterTermCnt() {}
+    void sendSnmpControllerTermCnt() {}
+    void sendSnmpServerTermCnt() {}
+    void sendSnmpBoardTermCnt() {}
+    void sendSnmpCommands(const MON::SnmpSetCommands&) {}
 
 private:
-    MonitoringCtl() = default;
+    // Reads one byte with a request of "/dev/hal"; false when it cannot.
+    bool ReadHalByte(uint32_t request, uint8_t& byte);
+    int WriteFramerLeds();
 
-    LGCP::POWERStatus::NamedNumber powerStatus_ = LGCP::POWERStatus::unknown;
+    int halFd_ = -1;
+    MonitoringDataHolder data_;
     SnmpAgentCtrl snmp_;
+    Timer bkgTimer_;
+    Timer powerTimer_;
+    Timer controllerTimer_;
+    // Two bits per framer e: the link bit 2e and the line bit 2e+1.
+    uint8_t framerLeds_ = 0;
 };

@@ -1,7 +1,8 @@
 #pragma once
 // The board's hardware driver "/dev/hal": the TDM switch (type 'M'), the bus
-// clock select (type 'C') and the registers of the BRI line transceivers on
-// SPI (type 'B'). Every record is in the board's native byte order.
+// clock select (type 'C'), the registers of the BRI line transceivers on
+// SPI, and the DIP switch, power state and framer LEDs (type 'B'). Every
+// record is in the board's native byte order.
 
 #include <cstddef>
 #include <cstdint>
@@ -70,10 +71,23 @@ static_assert(offsetof(spi_register, reg) == 1);
 static_assert(offsetof(spi_register, data) == 2);
 
 // Read: the register's value is the low 8 bits of the ioctl's result. A
-// driver without SPI fails every 'B' request with ENODEV.
+// driver without SPI fails both requests with ENODEV.
 constexpr uint32_t kSpiRead = 0xC0034203;
 constexpr uint32_t kSpiWrite = 0xC0034204;
 static_assert(kSpiRead == ppc_ioc(ppc_ioc_read | ppc_ioc_write, 'B', 3, sizeof(spi_register)));
 static_assert(kSpiWrite == ppc_ioc(ppc_ioc_read | ppc_ioc_write, 'B', 4, sizeof(spi_register)));
+
+// ---- Board state: one byte each, filled or read by the driver
+
+// Fills the DIP switch's value.
+constexpr uint32_t kGetDip = 0xc0014205;
+// Fills the power state: 1 standby, 2 main, 3 both (0 also both).
+constexpr uint32_t kGetPowerStatus = 0xc0014206;
+// Takes the framer LEDs: two bits per E1 framer e, the link LED at bit 2e and
+// the line LED at bit 2e+1.
+constexpr uint32_t kSetFramerLeds = 0xc0014207;
+static_assert(kGetDip == ppc_ioc(ppc_ioc_read | ppc_ioc_write, 'B', 5, sizeof(uint8_t)));
+static_assert(kGetPowerStatus == ppc_ioc(ppc_ioc_read | ppc_ioc_write, 'B', 6, sizeof(uint8_t)));
+static_assert(kSetFramerLeds == ppc_ioc(ppc_ioc_read | ppc_ioc_write, 'B', 7, sizeof(uint8_t)));
 
 }  // namespace board::hal

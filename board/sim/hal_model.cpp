@@ -38,6 +38,10 @@ void HalModel::reset() {
     clock_source = -1;
     clock_history.clear();
     no_spi = false;
+    dip = 0;
+    power = 2;
+    leds = 0;
+    led_history.clear();
     std::memset(spi, 0, sizeof spi);
 }
 
@@ -47,7 +51,7 @@ int HalModel::open(Channel&) {
 
 int HalModel::ioctl(Channel&, uint32_t request, void* arg) {
     if (arg == nullptr) return refuse(EFAULT);
-    if (ppc_ioc_type(request) == 'B' && no_spi) return refuse(ENODEV);
+    if ((request == hal::kSpiRead || request == hal::kSpiWrite) && no_spi) return refuse(ENODEV);
     switch (request) {
         case hal::kMuxConnect:
             return Connect(record_of<hal::mux_connect>(arg));
@@ -63,6 +67,16 @@ int HalModel::ioctl(Channel&, uint32_t request, void* arg) {
             return ReadRegister(*static_cast<hal::spi_register*>(arg));
         case hal::kSpiWrite:
             return WriteRegister(record_of<hal::spi_register>(arg));
+        case hal::kGetDip:
+            *static_cast<uint8_t*>(arg) = dip;
+            return 0;
+        case hal::kGetPowerStatus:
+            *static_cast<uint8_t*>(arg) = power;
+            return 0;
+        case hal::kSetFramerLeds:
+            leds = *static_cast<const uint8_t*>(arg);
+            led_history.push_back(leds);
+            return 0;
         default:
             return refuse(ENOTTY);
     }

@@ -49,9 +49,16 @@ public:
     std::vector<int> clock_history;
 
     // ---- The BRI line transceivers: eight lines of 256 registers.
-    // A driver without SPI fails every 'B' request with ENODEV.
+    // A driver without SPI fails the register requests with ENODEV.
     bool no_spi = false;
     uint8_t spi[hal::kSpiLines][256];
+
+    // ---- The board's state: what the DIP switch and the power supply show,
+    // and each byte written to the framer LEDs.
+    uint8_t dip = 0;
+    uint8_t power = 2;  // main
+    uint8_t leds = 0;
+    std::vector<uint8_t> led_history;
 
 private:
     int Connect(const hal::mux_connect& record);

@@ -50,7 +50,7 @@ protected:
 TEST_F(ServerWithController, HearsThePowerStateOnConnect) {
     auto signal = controller.receive_until(is_power_signal);
     ASSERT_TRUE(signal) << server->output();
-    EXPECT_EQ(LGCP::POWERStatus::unknown, signal->get_pdu().get_signal()->get_power()->getValue());
+    EXPECT_EQ(LGCP::POWERStatus::main, signal->get_pdu().get_signal()->get_power()->getValue());
     EXPECT_TRUE(server->wait_for_output("controller connect.")) << server->output();
 }
 

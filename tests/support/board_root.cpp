@@ -33,17 +33,19 @@ BoardRoot::BoardRoot() {
         hadPrevious_ = true;
     }
     ::setenv("BOARD_ROOT", dir_.c_str(), 1);
+    workingDirectory_ = fs::current_path().string();
 #ifdef SERVER_BOARD_SIM
     board::sim::Board::instance().reset();
 #endif
 }
 
 BoardRoot::~BoardRoot() {
+    std::error_code ec;
+    fs::current_path(workingDirectory_, ec);
     if (hadPrevious_)
         ::setenv("BOARD_ROOT", previous_.c_str(), 1);
     else
         ::unsetenv("BOARD_ROOT");
-    std::error_code ec;
     fs::remove_all(dir_, ec);
 }
 

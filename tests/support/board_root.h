@@ -1,6 +1,7 @@
 #pragma once
 // A fresh simulated board for one test: its own BOARD_ROOT directory (with
-// the board's usual folders) and a reset device board.
+// the board's usual folders) and a reset device board. The working
+// directory, which the server may move into the board, is given back.
 
 #include <string>
 
@@ -23,6 +24,7 @@ private:
     std::string dir_;
     std::string previous_;
     bool hadPrevious_ = false;
+    std::string workingDirectory_;
 };
 
 }  // namespace test

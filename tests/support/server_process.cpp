@@ -106,7 +106,7 @@ bool ServerProcess::reap(int options) {
 
 FileWatch::FileWatch(const std::string& dir) {
     fd_.reset(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
-    if (!fd_ || ::inotify_add_watch(fd_.get(), dir.c_str(), IN_CLOSE_WRITE) < 0)
+    if (!fd_ || ::inotify_add_watch(fd_.get(), dir.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO) < 0)
         throw std::runtime_error("cannot watch " + dir);
 }
 

@@ -57,16 +57,16 @@ private:
     std::string err_;
 };
 
-// Watches one directory for files that are written and closed, or removed,
-// so that a test learns at once when another process has done so.
+// Watches one directory for files that are written and closed, or renamed
+// into it, so that a test learns at once when another process has done so.
 class FileWatch {
 public:
     explicit FileWatch(const std::string& dir);
     FileWatch(const FileWatch&) = delete;
     FileWatch& operator=(const FileWatch&) = delete;
 
-    // True once a file named `name` was closed after writing since the watch
-    // began (or the last wait that saw it).
+    // True once a file named `name` was closed after writing, or renamed in,
+    // since the watch began (or the last wait that saw it).
     bool wait_written(const std::string& name, int timeoutMs = ServerProcess::default_timeout_ms);
 
 private:

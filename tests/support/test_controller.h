@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,6 +58,17 @@ public:
     ServerHarness(const ServerHarness&) = delete;
     ServerHarness& operator=(const ServerHarness&) = delete;
 
+    // Makes a service on this server's board and loop and binds it after
+    // the others; it lives as long as the server.
+    template <class S, class... Args>
+    S& add(Args&&... args) {
+        auto service = std::make_unique<S>(std::forward<Args>(args)...);
+        S& bound = *service;
+        CtrlSrv::ctrlServer.Bind(&bound);
+        added_.push_back(std::move(service));
+        return bound;
+    }
+
     unsigned short port() const { return port_; }
     const BoardRoot& board() const { return board_; }
     VirtualLoop& loop() { return loop_; }
@@ -70,6 +82,7 @@ private:
     BoardRoot board_;
     VirtualLoop loop_;
     unsigned short port_;
+    std::vector<std::unique_ptr<CtrlSrv::Service>> added_;
 };
 
 class TestController {
