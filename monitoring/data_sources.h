@@ -12,6 +12,9 @@
 
 class FramerDataHolder {
 public:
+    // The board has four E1 framers.
+    static constexpr int maxFramers = 4;
+
     // The framer `index` (the row it is published as) whose state is
     // written to the file `path`.
     FramerDataHolder(int index, const std::string& path) : index(index), path(path) {}

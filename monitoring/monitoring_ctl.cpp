@@ -26,7 +26,6 @@ const char kConfigPrefix[] = "config.";
 const char kConfigArchive[] = "config.2save.tar.bz2";
 const char kTemperatureFile[] = "/proc/temperature";
 constexpr size_t kFramerReadMax = 1024;
-constexpr unsigned kFramers = 4;
 
 // The version files: where each is read, its trace label, where it is held
 // and who publishes it.
@@ -163,26 +162,27 @@ LGCP::POWERStatus::NamedNumber MonitoringCtl::PowerStatusOf(uint8_t byte) {
     return LGCP::POWERStatus::NamedNumber(byte);
 }
 
-// A line that comes up lights both LEDs until its link is reported up; a
-// line that goes down turns both off.
+// A line that comes up lights both its LEDs until its link is reported up
+// (a line already up is left as it is); a line that goes down turns both off.
 int MonitoringCtl::setFramerLed(const LGCP::FramerInfo& info) {
     if (!IsOpen()) return 0;
     unsigned e1 = info.get_e1().getValue();
-    if (e1 >= kFramers) {
-        std::cerr << ext::header(this) << "no framer " << e1 << " for the LEDs" << std::endl;
-        return 0;
-    }
-    const uint8_t linkBit = uint8_t(1u << (2 * e1));
-    const uint8_t lineBit = uint8_t(1u << (2 * e1 + 1));
+    if (e1 >= unsigned(FramerDataHolder::maxFramers)) return 0;  // no LEDs of its own
+    const unsigned linkBit = 1u << (2 * e1);
+    const unsigned lineBit = linkBit << 1;
+    unsigned leds = framerLeds_;
     const LGCP::FramerInfoData& data = info.get_info();
     if (const ASN1::BOOLEAN* link = data.get_link()) {
-        framerLeds_ = link->getValue() ? uint8_t(framerLeds_ & ~linkBit) : uint8_t(framerLeds_ | linkBit);
+        leds = link->getValue() ? leds & ~linkBit : leds | linkBit;
     } else if (const ASN1::BOOLEAN* line = data.get_line()) {
-        if (!line->getValue())
-            framerLeds_ &= uint8_t(~(linkBit | lineBit));
-        else
-            framerLeds_ |= uint8_t(((framerLeds_ & lineBit) ? 0 : linkBit) | lineBit);
+        if (!line->getValue()) {
+            leds &= ~(linkBit | lineBit);
+        } else {
+            if (!(leds & lineBit)) leds |= linkBit;
+            leds |= lineBit;
+        }
     }
+    framerLeds_ = static_cast<uint8_t>(leds);
     return WriteFramerLeds();
 }
 

@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr int kFramers = 4;
 constexpr int kInterfaceIndexes = 16;
 const char kFramerStatusPath[] = "/proc/driver/hdlc/peb22554/";
 
@@ -114,7 +113,7 @@ void MonitoringDataHolder::FindOwnAddress() {
 }
 
 void MonitoringDataHolder::FindFramers() {
-    for (int n = 0; n < kFramers; ++n) {
+    for (int n = 0; n < FramerDataHolder::maxFramers; ++n) {
         std::string path = kFramerStatusPath + std::to_string(n);
         struct stat st;
         if (::stat(board::path(path).c_str(), &st) == 0) framers.emplace_back(n + 1, path);

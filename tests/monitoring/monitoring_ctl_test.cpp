@@ -29,6 +29,14 @@ bool is_power_signal(const LGCP::Message& m) {
     return test::is_signal(m) && m.get_pdu().get_signal()->is_power();
 }
 
+// Every power signal the controller has received.
+std::vector<Power> power_signals(test::TestController& controller) {
+    std::vector<Power> seen;
+    while (auto m = controller.receive_until(is_power_signal, 5))
+        seen.push_back(m->get_pdu().get_signal()->get_power()->getValue());
+    return seen;
+}
+
 LGCP::Command display(const LGCP::DisplayParams& params) {
     LGCP::Command command;
     command.set_display(params);
@@ -65,13 +73,6 @@ protected:
     }
     std::string host(const std::string& name) const {
         return server.board().dir() + "/var/monitoring/" + name;
-    }
-    // Every power signal the controller has received.
-    std::vector<Power> power_signals() {
-        std::vector<Power> seen;
-        while (auto m = controller.receive_until(is_power_signal, 5))
-            seen.push_back(m->get_pdu().get_signal()->get_power()->getValue());
-        return seen;
     }
     void answered_with_success(const LGCP::DisplayParams& params) {
         controller.send(display(params), 9);
@@ -118,10 +119,7 @@ TEST(MonitoringConnect, TellsTheControllerThePowerStateTwiceOnlyWhenItChanged) {
         if (c.checkedBefore) harness.advance(MonitoringCtl::powerPeriodMs);
         test::TestController client(harness);
         ASSERT_TRUE(client.connect());
-        std::vector<Power> seen;
-        while (auto m = client.receive_until(is_power_signal, 5))
-            seen.push_back(m->get_pdu().get_signal()->get_power()->getValue());
-        EXPECT_EQ(c.signals, seen);
+        EXPECT_EQ(c.signals, power_signals(client));
     }
 }
 
@@ -294,7 +292,7 @@ TEST_F(Monitoring, WithoutTheDeviceSkipsItsChecksSilentlyAndTriesAgain) {
     EXPECT_FALSE(exists("dip"));
     EXPECT_FALSE(exists("powerstatus"));
     ASSERT_TRUE(controller.connect());
-    EXPECT_EQ(std::vector<Power>{Power::unknown}, power_signals());
+    EXPECT_EQ(std::vector<Power>{Power::unknown}, power_signals(controller));
     answered_with_success(framer(1, true, true));
 
     hal().absent = false;
