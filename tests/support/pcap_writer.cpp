@@ -7,7 +7,6 @@ namespace test {
 namespace {
 
 constexpr uint32_t pcap_magic = 0xa1b2c3d4;
-constexpr uint32_t link_type_raw_ipv4 = 101;
 constexpr uint32_t loopback = 0x7f000001;
 constexpr int ipv4_header_size = 20;
 constexpr int udp_header_size = 8;
@@ -27,14 +26,14 @@ void put_be(Bytes& out, uint32_t value, int size) {
 
 }  // namespace
 
-PcapWriter::PcapWriter() {
+PcapWriter::PcapWriter(uint32_t linkType) {
     put_be(file_, pcap_magic, 4);
     put_be(file_, 2, 2);  // version 2.4
     put_be(file_, 4, 2);
     put_be(file_, 0, 4);  // time zone
     put_be(file_, 0, 4);  // time-stamp accuracy
     put_be(file_, 65535, 4);
-    put_be(file_, link_type_raw_ipv4, 4);
+    put_be(file_, linkType, 4);
 }
 
 void PcapWriter::add_udp(uint16_t port, const Bytes& payload) {
@@ -57,11 +56,15 @@ void PcapWriter::add_udp(uint16_t port, const Bytes& payload) {
     put_be(ip, 0, 2);  // no UDP checksum
     ip.insert(ip.end(), payload.begin(), payload.end());
 
-    put_be(file_, static_cast<uint32_t>(packets_), 4);  // one packet a second
-    put_be(file_, 0, 4);
-    put_be(file_, static_cast<uint32_t>(ip.size()), 4);
-    put_be(file_, static_cast<uint32_t>(ip.size()), 4);
-    file_.insert(file_.end(), ip.begin(), ip.end());
+    add_record(static_cast<uint32_t>(packets_), 0, ip);  // one packet a second
+}
+
+void PcapWriter::add_record(uint32_t seconds, uint32_t microseconds, const Bytes& record) {
+    put_be(file_, seconds, 4);
+    put_be(file_, microseconds, 4);
+    put_be(file_, static_cast<uint32_t>(record.size()), 4);
+    put_be(file_, static_cast<uint32_t>(record.size()), 4);
+    file_.insert(file_.end(), record.begin(), record.end());
     ++packets_;
 }
 

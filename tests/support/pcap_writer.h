@@ -1,8 +1,9 @@
 #pragma once
-// Captures for tshark: a classic pcap file of raw IPv4 packets (link type
-// 101) holding UDP datagrams on the loopback address, built in memory and
-// written at once. Every field is written byte by byte, big-endian, so the
-// file is the same on every host.
+// Captures for tshark: a classic pcap file, built in memory and written at
+// once, of raw IPv4 packets (link type 101) holding UDP datagrams on the
+// loopback address, or of records of another link type (LAPD:
+// tests/support/lapd_capture.h). Every field is written byte by byte,
+// big-endian, so the file is the same on every host.
 //
 //   test::PcapWriter capture;
 //   capture.add_udp(5004, test::rtp_with_extension(0x0167, extension));
@@ -17,10 +18,16 @@ namespace test {
 
 class PcapWriter {
 public:
-    PcapWriter();
+    static constexpr uint32_t raw_ipv4 = 101;
+    static constexpr uint32_t linux_lapd = 177;  // 16-octet pseudo-header, then the frame
 
-    // One datagram from 127.0.0.1:port to 127.0.0.1:port.
+    explicit PcapWriter(uint32_t linkType = raw_ipv4);
+
+    // One datagram from 127.0.0.1:port to 127.0.0.1:port (raw IPv4 files),
+    // stamped with its number in seconds.
     void add_udp(uint16_t port, const Bytes& payload);
+    // One record as it is, stamped with the time given.
+    void add_record(uint32_t seconds, uint32_t microseconds, const Bytes& record);
     size_t packets() const { return packets_; }
     const Bytes& bytes() const { return file_; }
     bool write(const std::string& path) const;

@@ -1,0 +1,307 @@
+// A user-side and a network-side link back to back, in virtual time.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/link/packet_pool_check.h"
+#include "tests/support/lapd_frames.h"
+#include "tests/support/lapd_rig.h"
+#include "tests/support/virtual_loop.h"
+
+namespace {
+
+using ISDN::LAPD;
+using test::LapdRig;
+namespace lapd = test::lapd;
+
+bool contains(const std::vector<std::string>& v, const std::string& s) {
+    return std::find(v.begin(), v.end(), s) != v.end();
+}
+
+class LapdLinkTest : public PacketPoolCheck {
+protected:
+    void SetUp() override { rig.reset(new LapdRig); }
+    // Links and line go before the pool is checked.
+    void TearDown() override {
+        rig.reset();
+        PacketPoolCheck::TearDown();
+    }
+
+    void establish() {
+        r().establish();
+        loop.advance(10);
+        ASSERT_EQ(ISDN::multiple_frame_established, user().full_state().state);
+        ASSERT_EQ(ISDN::multiple_frame_established, network().full_state().state);
+    }
+    // Sends `count` numbered messages each way, a few at a time, letting
+    // the line carry them between batches.
+    void exchange(unsigned count, unsigned batch = 20) {
+        for (unsigned sent = 0; sent < count;) {
+            for (unsigned i = 0; i < batch && sent < count; ++i, ++sent) {
+                r().send(user(), LapdRig::numbered("u", sent));
+                r().send(network(), LapdRig::numbered("n", sent));
+            }
+            loop.advance(1);
+        }
+        loop.advance(100);
+    }
+    static std::vector<std::string> numbered(const std::string& prefix, unsigned count) {
+        return LapdRig::first(prefix, count);
+    }
+
+    LapdRig& r() { return *rig; }
+    LAPD& user() { return *rig->user; }
+    LAPD& network() { return *rig->network; }
+    test::LinkOwner& userOwner() { return *rig->userOwner; }
+    test::LinkOwner& networkOwner() { return *rig->networkOwner; }
+
+    test::VirtualLoop loop;
+    test::IdleDescriptor idle;
+    std::unique_ptr<LapdRig> rig;
+};
+
+TEST_F(LapdLinkTest, EstablishesAndReleasesWithTheStatusesOfEachSide) {
+    r().trace_frames();
+    establish();
+    EXPECT_EQ(1u, userOwner().activations);
+    EXPECT_EQ(1u, networkOwner().activations);
+
+    user().deactivate();
+    loop.advance(10);
+    EXPECT_EQ(ISDN::tei_assigned, user().full_state().state);
+    EXPECT_EQ(ISDN::tei_assigned, network().full_state().state);
+    EXPECT_EQ(std::vector<std::string>{"success (UA received)"}, userOwner().deactivations);
+    EXPECT_EQ(std::vector<std::string>{"remote error (DISC received)"}, networkOwner().deactivations);
+    EXPECT_EQ((std::vector<std::string>{"u: SABME P cmd", "n: UA F resp", "u: DISC P cmd",
+                                        "n: UA F resp"}),
+              r().trace);
+    EXPECT_TRUE(userOwner().statuses.empty());
+    EXPECT_TRUE(networkOwner().statuses.empty());
+}
+
+TEST_F(LapdLinkTest, SabmeCollisionEstablishesBothOnce) {
+    user().activate();
+    network().activate();
+    loop.advance(10);
+    EXPECT_EQ(ISDN::multiple_frame_established, user().full_state().state);
+    EXPECT_EQ(ISDN::multiple_frame_established, network().full_state().state);
+    EXPECT_EQ(1u, userOwner().activations);
+    EXPECT_EQ(1u, networkOwner().activations);
+}
+
+TEST_F(LapdLinkTest, SilentPeerGetsFourSabmesOneSecondApartThenTheLinkFails) {
+    r().trace_frames();
+    r().line.a.drop = test::every([](const Packet&) { return true; });
+    const uint32_t start = Mux::milliseconds();
+    r().establish();
+    loop.advance(6000);
+    ASSERT_EQ(4u, r().trace.size());
+    for (unsigned i = 0; i < 4; ++i) {
+        EXPECT_EQ("u: SABME P cmd", r().trace[i]);
+        EXPECT_EQ(start + 1000 * i, r().traceTimes[i]);
+    }
+    EXPECT_EQ(std::vector<std::string>{"Unsuccessful retransmission (N200 times) - SABME"},
+              userOwner().statuses);
+    EXPECT_EQ(std::vector<std::string>{"link error (T200 expired N200 times)"},
+              userOwner().deactivations);
+    EXPECT_EQ(ISDN::tei_assigned, user().full_state().state);
+}
+
+TEST_F(LapdLinkTest, ThreeHundredMessagesEachWayArriveOnceInOrderAcrossTheWrap) {
+    establish();
+    unsigned largestWindow = 0;
+    r().line.a.add_tap([&](const Packet&, bool) {
+        largestWindow = std::max(largestWindow, user().queued_ack());
+    });
+    exchange(300);
+    EXPECT_EQ(numbered("u", 300), networkOwner().messages);
+    EXPECT_EQ(numbered("n", 300), userOwner().messages);
+    EXPECT_EQ(7u, largestWindow);
+    EXPECT_EQ(300u % 128, unsigned(user().full_state().VS));
+    EXPECT_EQ(300u % 128, unsigned(user().full_state().VR));
+    EXPECT_EQ(0u, user().stats().retrains + network().stats().retrains);
+    EXPECT_EQ(0u, user().queued_out() + user().queued_ack());
+}
+
+TEST_F(LapdLinkTest, WindowStallsAtSevenUntilAcknowledged) {
+    establish();
+    const unsigned sentBefore = r().line.a.counters().sent;
+    r().line.a.hold();
+    for (unsigned i = 0; i < 10; ++i) r().send(user(), LapdRig::numbered("u", i));
+    loop.advance(10);
+    EXPECT_EQ(7u, user().queued_ack());
+    EXPECT_EQ(3u, user().queued_out());
+    EXPECT_EQ(sentBefore + 7, r().line.a.counters().sent);
+    r().line.a.release();
+    loop.advance(10);
+    EXPECT_EQ(numbered("u", 10), networkOwner().messages);
+}
+
+TEST_F(LapdLinkTest, LostIFrameIsRejectedAndResentRenumbered) {
+    r().trace_frames();
+    establish();
+    r().line.a.drop = test::nth(5, lapd::is_i);
+    for (unsigned i = 0; i < 7; ++i) r().send(user(), LapdRig::numbered("u", i));
+    loop.advance(100);
+    EXPECT_EQ(numbered("u", 7), networkOwner().messages);
+    EXPECT_TRUE(contains(r().trace, "n: REJ 4 resp"));
+    EXPECT_EQ(2u, network().stats().rejected);  // I frames 5 and 6
+    // Frames 4 to 6 went again, numbered from N(R) 4.
+    EXPECT_EQ(3u, user().stats().retrains);
+    EXPECT_EQ(2, std::count(r().trace.begin(), r().trace.end(), "u: I 4/0 cmd"));
+    EXPECT_EQ(0u, user().queued_ack());
+}
+
+TEST_F(LapdLinkTest, LostAcknowledgementIsRecoveredThroughTimerRecovery) {
+    r().trace_frames();
+    establish();
+    r().line.b.drop = test::nth(1, lapd::is_rr);
+    r().send(user(), "x");
+    loop.advance(500);
+    EXPECT_EQ(1u, user().queued_ack());
+    loop.advance(600);  // T200
+    EXPECT_EQ(1u, user().stats().T200);
+    EXPECT_EQ(ISDN::multiple_frame_established, user().full_state().state);
+    EXPECT_EQ(0u, user().queued_ack());
+    EXPECT_TRUE(contains(r().trace, "u: RR 0 P cmd"));
+    EXPECT_TRUE(contains(r().trace, "n: RR 1 F resp"));
+    EXPECT_EQ(std::vector<std::string>{"x"}, networkOwner().messages);
+}
+
+TEST_F(LapdLinkTest, IdleLinkPollsEveryTenSeconds) {
+    r().trace_frames();
+    establish();
+    r().trace.clear();
+    loop.advance(30005);
+    EXPECT_EQ(3u, user().stats().T203);
+    EXPECT_EQ(3, std::count(r().trace.begin(), r().trace.end(), "u: RR 0 P cmd"));
+    EXPECT_EQ(ISDN::multiple_frame_established, user().full_state().state);
+    EXPECT_TRUE(userOwner().statuses.empty());
+}
+
+TEST_F(LapdLinkTest, SilentPeerOfAnIdleLinkEndsInReestablishment) {
+    establish();
+    r().line.b.drop = test::every([](const Packet&) { return true; });
+    r().trace_frames();
+    loop.advance(14005);  // T203, then four enquiries under T200
+    EXPECT_EQ(4, std::count(r().trace.begin(), r().trace.end(), "u: RR 0 P cmd"));
+    EXPECT_TRUE(contains(userOwner().statuses,
+                         "Unsuccessful retransmission (N200 times) - Status enquiry"));
+    EXPECT_EQ(ISDN::awaiting_establishment, user().full_state().state);
+    auto lastOfUser = std::find_if(r().trace.rbegin(), r().trace.rend(),
+                                   [](const std::string& t) { return t.rfind("u:", 0) == 0; });
+    EXPECT_EQ("u: SABME P cmd", *lastOfUser);
+}
+
+class FlowRecorder : public LAPD::Notify {
+public:
+    void OnLAPD_FlowStatusChange(LAPD* link) override { changes.push_back(link->flow_status()); }
+    std::vector<int> changes;
+};
+
+TEST_F(LapdLinkTest, BusyChannelKeepsMessagesAndTheFlowStatusFollowsTheQueue) {
+    establish();
+    FlowRecorder flow;
+    user().set_notify(&flow);
+    r().line.a.set_busy(true);
+    for (unsigned i = 0; i < 88; ++i) r().send(user(), LapdRig::numbered("u", i));
+    EXPECT_TRUE(flow.changes.empty());
+    r().send(user(), LapdRig::numbered("u", 88));
+    EXPECT_EQ(std::vector<int>{LAPD::FlowStatus::congested}, flow.changes);
+    for (unsigned i = 89; i < 130; ++i) r().send(user(), LapdRig::numbered("u", i));
+    loop.advance(100);
+    EXPECT_EQ(128u, user().queued_out());
+    EXPECT_EQ(2u, user().stats().outOverflows);
+    EXPECT_TRUE(networkOwner().messages.empty());
+
+    r().line.a.set_busy(false);
+    loop.advance(100);
+    EXPECT_EQ(numbered("u", 128), networkOwner().messages);
+    EXPECT_EQ((std::vector<int>{LAPD::FlowStatus::congested, LAPD::FlowStatus::normal}), flow.changes);
+}
+
+TEST_F(LapdLinkTest, DuplicatedFramesDeliverNothingTwiceAndLoseNothing) {
+    r().line.b.duplicate = test::nth(1, [](const Packet& f) { return lapd::kind(f) == lapd::Kind::UA; });
+    establish();  // the second UA reaches an established link
+    EXPECT_EQ(std::vector<std::string>{"UA (F = 1)"}, userOwner().statuses);
+    auto twice = test::every([](const Packet&) { return true; });
+    r().line.a.duplicate = twice;
+    r().line.b.duplicate = twice;
+    exchange(40, 5);
+    EXPECT_EQ(numbered("u", 40), networkOwner().messages);
+    EXPECT_EQ(numbered("n", 40), userOwner().messages);
+}
+
+// A UA on an established link is only an error: frames waiting for their
+// acknowledgement stay and still arrive.
+TEST_F(LapdLinkTest, StrayUaKeepsUnacknowledgedFrames) {
+    establish();
+    r().line.a.hold();
+    for (unsigned i = 0; i < 3; ++i) r().send(user(), LapdRig::numbered("u", i));
+    Packet ua = lapd::uframe(true, lapd::Kind::UA, false, false);
+    user().receive(ua);
+    EXPECT_EQ(std::vector<std::string>{"UA (F = 0)"}, userOwner().statuses);
+    EXPECT_EQ(3u, unsigned(user().full_state().VS));
+    EXPECT_EQ(3u, user().queued_ack());
+    r().line.a.release();
+    loop.advance(10);
+    EXPECT_EQ(numbered("u", 3), networkOwner().messages);
+    EXPECT_EQ(0u, user().queued_ack());
+}
+
+TEST_F(LapdLinkTest, MessageGivenBeforeActivationLeavesAtEstablishment) {
+    r().send(user(), "early");
+    EXPECT_EQ(1u, user().queued_out());
+    establish();
+    EXPECT_EQ(std::vector<std::string>{"early"}, networkOwner().messages);
+}
+
+// Frames too short for their kind are dropped before anything looks at them.
+TEST_F(LapdLinkTest, ShortFramesChangeNothing) {
+    establish();
+    r().send(user(), "x");  // acknowledged: N(R) 0 would now be an error
+    loop.advance(10);
+    ACP::IsdnLinkInfo info;
+    user().GetInfo(info);
+    const unsigned sentBefore = r().line.a.counters().sent;
+    for (auto octets : {std::string("\x02\x01", 2), std::string("\x02\x01\x00", 3),
+                        std::string("\x02\x01\x01", 3), std::string("\x02\x01\x09", 3)}) {
+        Packet frame = lapd::bytes(octets);
+        user().receive(frame);
+        loop.advance(1);
+    }
+    EXPECT_FALSE(user().GetInfo(info));
+    EXPECT_EQ(sentBefore, r().line.a.counters().sent);
+    EXPECT_TRUE(userOwner().messages.empty());
+    EXPECT_TRUE(userOwner().statuses.empty());
+}
+
+TEST_F(LapdLinkTest, GetInfoTellsOnlyChanges) {
+    ACP::IsdnLinkInfo info;
+    info.set_side(ACP::IsdnSide::user);
+    EXPECT_TRUE(user().GetInfo(info));
+    EXPECT_FALSE(user().GetInfo(info));
+    establish();
+    EXPECT_TRUE(user().GetInfo(info));
+    EXPECT_EQ(ACP::LAPDState::multiple_frame_established, info.get_lapdState().getValue());
+    EXPECT_EQ(ACP::IsdnSide::user, info.get_side().getValue());
+}
+
+// The layer above may destroy the link from a report: nothing of the link
+// is touched afterwards.
+TEST_F(LapdLinkTest, OwnerMayDestroyTheLinkWhileItReports) {
+    establish();
+    r().send(network(), "bye");
+    r().send(network(), "more");
+    userOwner().on_data = [&](Packet&) {
+        r().line.a.bind(nullptr);
+        delete r().user;
+        r().user = nullptr;
+    };
+    loop.advance(10);
+    EXPECT_EQ(std::vector<std::string>{"bye"}, userOwner().messages);
+    EXPECT_EQ(0u, userOwner().members());
+}
+
+}  // namespace

@@ -1,0 +1,139 @@
+#include "tests/support/hdlc_pair.h"
+
+#include <memory>
+
+namespace test {
+
+FramePredicate nth(unsigned n, std::function<bool(const Packet&)> match) {
+    auto seen = std::make_shared<unsigned>(0);
+    return [n, match, seen](const Packet& frame, unsigned) {
+        if (match && !match(frame)) return false;
+        return ++*seen == n;
+    };
+}
+
+FramePredicate every(std::function<bool(const Packet&)> match) {
+    return [match](const Packet& frame, unsigned) { return match(frame); };
+}
+
+// HdlcEnd.
+
+bool HdlcEnd::hdlc_transmit(Packet& frame) {
+    if (frame.length() == 0) return true;
+    const unsigned index = ++counters_.given;
+    if (!open_) {
+        ++counters_.discarded;
+        return false;
+    }
+    if (busy_ || !ready_ || (refuse && refuse(frame, index))) return refuse_frame(frame);
+    ++counters_.sent;
+    tap(frame, true);
+    if (drop && drop(frame, index)) {
+        ++counters_.dropped;
+        return true;
+    }
+    inFlight_.push_back(frame);
+    if (duplicate && duplicate(frame, index)) {
+        inFlight_.push_back(frame);
+        ++counters_.duplicated;
+    }
+    pair_.wake();
+    return true;
+}
+
+int HdlcEnd::add_tap(Tap tap) {
+    taps_[nextTap_] = std::move(tap);
+    return nextTap_++;
+}
+
+void HdlcEnd::remove_tap(int id) { taps_.erase(id); }
+
+void HdlcEnd::tap(const Packet& frame, bool sent) const {
+    for (const auto& entry : taps_) entry.second(frame, sent);
+}
+
+bool HdlcEnd::refuse_frame(const Packet&) {
+    ++counters_.refused;
+    ready_ = false;
+    if (!busy_) {
+        readyOwed_ = true;
+        pair_.wake();
+    }
+    return false;
+}
+
+void HdlcEnd::set_busy(bool busy) {
+    busy_ = busy;
+    if (!busy && !ready_) {
+        readyOwed_ = true;
+        pair_.wake();
+    }
+}
+
+void HdlcEnd::release() {
+    holding_ = false;
+    pair_.wake();
+}
+
+void HdlcEnd::fail() {
+    open_ = ready_ = false;
+    readyOwed_ = false;
+    errorOwed_ = true;
+    peer_->inFlight_.clear();
+    pair_.wake();
+}
+
+bool HdlcEnd::has_work() const {
+    return readyOwed_ || errorOwed_ || (!holding_ && !inFlight_.empty());
+}
+
+// HdlcPair.
+
+HdlcPair::HdlcPair() {
+    a.peer_ = &b;
+    b.peer_ = &a;
+    dpc_.Bind(this, &HdlcPair::run);
+}
+
+void HdlcPair::wake() {
+    dpc_.Activate();
+    if (!nudge_.pending()) nudge_.set(0, &HdlcPair::on_nudge, this);
+}
+
+// Frames sent while this runs wait for the next run.
+void HdlcPair::run() {
+    const size_t fromA = a.holding_ ? 0 : a.inFlight_.size();
+    const size_t fromB = b.holding_ ? 0 : b.inFlight_.size();
+    serve(a, fromA);
+    serve(b, fromB);
+    if (idle()) {
+        dpc_.Deactivate();
+        nudge_.reset();
+    } else if (!nudge_.pending()) {
+        nudge_.set(0, &HdlcPair::on_nudge, this);
+    }
+}
+
+// Tells `end` what it is owed, then hands `frames` of what it sent to its peer.
+void HdlcPair::serve(HdlcEnd& end, size_t frames) {
+    if (end.errorOwed_) {
+        end.errorOwed_ = false;
+        if (end.notify_) end.notify_->on_hdlc_error(HDLC::Notify::Cause::read_failure);
+    }
+    if (end.readyOwed_) {
+        end.readyOwed_ = false;
+        end.ready_ = true;
+        if (end.notify_) end.notify_->on_hdlc_ready();
+    }
+    HdlcEnd& peer = *end.peer_;
+    for (; frames && !end.inFlight_.empty(); --frames) {
+        Packet frame = end.inFlight_.front();
+        end.inFlight_.pop_front();
+        if (!peer.open_) continue;
+        ++peer.counters_.delivered;
+        peer.tap(frame, false);
+        if (peer.notify_) peer.notify_->on_hdlc_receive(frame);
+    }
+}
+
+}  // namespace test

@@ -1,0 +1,130 @@
+#pragma once
+// An in-memory HDLC line for link tests: two `GenericHDLC` ends, each
+// delivering what it is given to the other end's `HDLC::Notify` on a later
+// loop pass (from a deferred call, never from inside hdlc_transmit), with
+// hooks to lose, refuse, repeat, hold back and fail frames.
+//
+//   test::VirtualLoop loop;            // first: the pair lives in its loop
+//   test::HdlcPair line;
+//   user.set_hdlc(&line.a);   line.a.bind(&user);
+//   network.set_hdlc(&line.b); line.b.bind(&network);
+//   line.a.drop = test::nth(3, is_iframe);   // the third I frame A sends is lost
+//   loop.advance(1000);
+
+#include <deque>
+#include <functional>
+#include <map>
+
+#include "link/packet.h"
+#include "runtime/timer.h"
+#include "signalling/hdlc.h"
+
+namespace test {
+
+// Decides about a frame one end is given; `index` counts, from 1, every
+// frame given to that end.
+using FramePredicate = std::function<bool(const Packet& frame, unsigned index)>;
+
+// True for the n-th frame (from 1) that `match` accepts, or the n-th frame.
+FramePredicate nth(unsigned n, std::function<bool(const Packet&)> match = nullptr);
+// True for every frame that `match` accepts.
+FramePredicate every(std::function<bool(const Packet&)> match);
+
+class HdlcPair;
+
+class HdlcEnd : public GenericHDLC {
+public:
+    struct Counters {
+        unsigned given = 0;       // hdlc_transmit calls with a frame
+        unsigned sent = 0;        // taken (dropped ones too)
+        unsigned refused = 0;     // busy, or refused by the hook
+        unsigned discarded = 0;   // given while failed
+        unsigned dropped = 0;
+        unsigned duplicated = 0;
+        unsigned delivered = 0;   // handed to this end's notify
+    };
+
+    HdlcEnd(const HdlcEnd&) = delete;
+    HdlcEnd& operator=(const HdlcEnd&) = delete;
+
+    bool hdlc_transmit(Packet& frame) override;
+    bool is_open() const override { return open_; }
+    bool is_ready() const override { return ready_; }
+
+    void bind(HDLC::Notify* notify) { notify_ = notify; }
+
+    // Hooks on the frames given to this end. A refused frame is not taken
+    // (hdlc_transmit answers false); the end then refuses everything until
+    // it tells `on_hdlc_ready` on a later pass.
+    FramePredicate drop;
+    FramePredicate refuse;
+    FramePredicate duplicate;
+    // Taps see every frame taken at this end (sent) and every frame handed
+    // to its notify (!sent): captures and traces hang here.
+    using Tap = std::function<void(const Packet& frame, bool sent)>;
+    int add_tap(Tap tap);
+    void remove_tap(int id);
+
+    // A busy channel refuses every frame; `on_hdlc_ready` comes only after
+    // set_busy(false).
+    void set_busy(bool busy);
+    // Holds back what this end sends until release().
+    void hold() { holding_ = true; }
+    void release();
+    // The channel fails: closed, and its notify hears `on_hdlc_error(0)` on
+    // a later pass. Frames in flight towards it are lost.
+    void fail();
+
+    const Counters& counters() const { return counters_; }
+    // Frames sent by this end that have not arrived yet.
+    size_t in_flight() const { return inFlight_.size(); }
+
+private:
+    friend class HdlcPair;
+    explicit HdlcEnd(HdlcPair& pair) : pair_(pair) {}
+    bool refuse_frame(const Packet& frame);
+    void tap(const Packet& frame, bool sent) const;
+    bool has_work() const;
+
+    HdlcPair& pair_;
+    HdlcEnd* peer_ = nullptr;
+    HDLC::Notify* notify_ = nullptr;
+    std::deque<Packet> inFlight_;
+    std::map<int, Tap> taps_;
+    int nextTap_ = 0;
+    Counters counters_;
+    bool open_ = true;
+    bool ready_ = true;
+    bool busy_ = false;
+    bool holding_ = false;
+    bool readyOwed_ = false;
+    bool errorOwed_ = false;
+};
+
+class HdlcPair {
+public:
+    HdlcPair();
+    HdlcPair(const HdlcPair&) = delete;
+    HdlcPair& operator=(const HdlcPair&) = delete;
+
+    HdlcEnd a{*this};
+    HdlcEnd b{*this};
+
+    // Nothing in flight and no callback owed.
+    bool idle() const { return !a.has_work() && !b.has_work(); }
+
+private:
+    friend class HdlcEnd;
+    // Called whenever an end gets work.
+    void wake();
+    void run();
+    void serve(HdlcEnd& end, size_t frames);
+    void on_nudge() {}
+
+    Dpc dpc_;
+    // While work waits, a timer due now keeps the loop from sleeping (or a
+    // virtual clock from jumping ahead) before the deferred call has run.
+    Timer nudge_;
+};
+
+}  // namespace test

@@ -1,0 +1,34 @@
+#pragma once
+// A LAPD capture for tshark: the frames one end of an `HdlcPair` sends
+// (packet type 4) and receives (0), seen from the user or the network side,
+// stamped with the loop's (virtual) time.
+//
+//   test::PcapWriter pcap(test::PcapWriter::linux_lapd);
+//   test::LapdCapture capture(pcap, line.a, /*networkSide=*/false);
+//   ... traffic ...
+//   auto packets = test::tshark_fields(pcap, {}, {"lapd.control.n_s"}, &error);
+
+#include "link/packet.h"
+#include "tests/support/pcap_writer.h"
+
+namespace test {
+
+class HdlcEnd;
+
+class LapdCapture {
+public:
+    LapdCapture(PcapWriter& file, HdlcEnd& end, bool networkSide);
+    ~LapdCapture();
+    LapdCapture(const LapdCapture&) = delete;
+    LapdCapture& operator=(const LapdCapture&) = delete;
+
+private:
+    void record(const Packet& frame, bool sent);
+
+    PcapWriter& file_;
+    HdlcEnd& end_;
+    bool networkSide_;
+    int tap_;
+};
+
+}  // namespace test
