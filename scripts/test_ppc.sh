@@ -15,6 +15,8 @@ skipped=(
     # tshark is an independent peer, run only in the host lane; the ED-137
     # known answers it confirms run here in radio_codec_test.
     'Ed137Tshark.*'
+    # Independent peers (tshark) run in the host lane only.
+    FramePrinterTshark.NamesWhatTsharkNames
 )
 
 "$repo/scripts/deps.sh" build ppc || exit 1
