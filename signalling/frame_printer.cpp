@@ -120,7 +120,10 @@ void print_message(FrameText& out, const unsigned char* message, const unsigned 
     const unsigned char* p = message + 1;
     if (!octet_at(out, p, end)) return;
     std::size_t callref_length = *p++;
-    if (callref_length > static_cast<std::size_t>(end - p)) return out.cut();
+    if (callref_length > static_cast<std::size_t>(end - p)) {
+        out.cut();
+        return;
+    }
     // Longer references than four octets keep their low 32 bits.
     std::uint32_t callref = 0;
     bool flag = false;
@@ -237,7 +240,10 @@ void prcause(FrameText& out, const unsigned char* element, const unsigned char* 
     printbits(out, *p, 4, 4);
     out.put('\n');
     p = skipext(p, end);
-    if (!p) return out.cut();
+    if (!p) {  // the octet 3 group never ends
+        out.cut();
+        return;
+    }
     if (!octet_at(out, p, end)) return;
     unsigned char value = *p++ & 0x7F;
     if (const CauseText* known = find_row(cause_texts, &CauseText::value, value))
