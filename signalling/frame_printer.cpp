@@ -31,7 +31,7 @@ void put_chars(FrameText& out, const unsigned char* p, const unsigned char* end)
     for (; p < end; ++p) out.put(static_cast<char>(*p));
 }
 
-// The number and calling variants share all but octet 3a.
+// Called and calling party numbers differ only in octet 3a.
 void print_number(FrameText& out, const unsigned char* element, const unsigned char* end,
                   bool may_have_octet_3a) {
     const unsigned char* p = element + 2;
