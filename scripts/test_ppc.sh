@@ -12,11 +12,10 @@ skipped=(
     # acceptor's connection checks cannot read the TCP state there.
     Acceptor.ASecondControllerIsRefusedAndPutsTheFirstUnderCloseWatch
     Acceptor.TheCheckDropsAControllerWhoseConnectionWasReset
-    # tshark is an independent peer, run only in the host lane; the ED-137
-    # known answers it confirms run here in radio_codec_test.
+    # tshark is an independent peer, run only in the host lane (the ED-137
+    # known answers it confirms run here in radio_codec_test).
     'Ed137Tshark.*'
-    # Independent peers (tshark) run in the host lane only.
-    FramePrinterTshark.NamesWhatTsharkNames
+    'FramePrinterTshark.*'
 )
 
 "$repo/scripts/deps.sh" build ppc || exit 1
