@@ -3,11 +3,10 @@
 #include <iostream>
 
 #include "runtime/ext_output.h"
-#include "signalling/frame_printer.h"
 
 namespace ISDN {
 
-char logbuf[1024];
+char logbuf[logbuf_size];
 
 namespace {
 
@@ -418,14 +417,13 @@ bool LAPD::xmit(Packet& frame) {
         std::clog << ext::header(this) << "tx full" << std::endl;
         return false;
     }
+    // A frame this side sends travels the other way from one it receives.
     if (log_ > 2) trace_frame("tx: ", frame, side_ == Side::network);
     return true;
 }
 
 void LAPD::trace_frame(const char* what, const Packet& frame, bool network_to_user) const {
-    logbuf[0] = '\0';
     dlogframe(frame.data(), static_cast<int>(frame.length()), network_to_user, logbuf);
-    logbuf[sizeof logbuf - 1] = '\0';
     std::clog << ext::header(this) << what << logbuf << std::endl;
 }
 

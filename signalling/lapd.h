@@ -20,6 +20,7 @@
 #include "runtime/timer.h"
 #include "signalling/clean_queue.h"
 #include "signalling/cyclic.h"
+#include "signalling/frame_printer.h"
 #include "signalling/hdlc.h"
 
 namespace ISDN {
@@ -43,7 +44,7 @@ enum State : unsigned {
 const char* statetext(unsigned state);
 
 // The frame printer's text for the traces.
-extern char logbuf[1024];
+extern char logbuf[logbuf_size];
 
 using Sequence = Cyclic<unsigned int, 127u>;
 
