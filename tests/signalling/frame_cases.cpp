@@ -3,7 +3,6 @@
 #include <cstring>
 #include <memory>
 #include <sstream>
-#include <stdexcept>
 
 #include "signalling/frame_printer.h"
 
@@ -13,21 +12,19 @@ const std::vector<FrameCase> frame_cases = {
 #include "tests/signalling/frame_printer_cases.inc"
 };
 
-std::vector<unsigned char> octets(const std::string& hex) {
-    std::vector<unsigned char> bytes;
+Bytes octets(const std::string& hex) {
+    Bytes bytes;
     std::istringstream words(hex);
-    std::string word;
-    while (words >> word) {
+    for (std::string word; words >> word;) {
         std::size_t star = word.find('*');
-        unsigned long value = std::stoul(word.substr(0, star), nullptr, 16);
-        unsigned long count = star == std::string::npos ? 1 : std::stoul(word.substr(star + 1));
-        if (value > 0xFF) throw std::invalid_argument("not an octet: " + word);
-        bytes.insert(bytes.end(), count, static_cast<unsigned char>(value));
+        Bytes octet = hex_bytes(word.substr(0, star));
+        std::size_t count = star == std::string::npos ? 1 : std::stoul(word.substr(star + 1));
+        for (std::size_t i = 0; i < count; ++i) bytes.insert(bytes.end(), octet.begin(), octet.end());
     }
     return bytes;
 }
 
-std::string printed(const std::vector<unsigned char>& frame, bool network_to_user) {
+std::string printed(const Bytes& frame, bool network_to_user) {
     std::unique_ptr<unsigned char[]> copy(new unsigned char[frame.size()]);
     std::copy(frame.begin(), frame.end(), copy.get());
     std::unique_ptr<char[]> out(new char[ISDN::logbuf_size]);

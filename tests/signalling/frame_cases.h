@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/bytes.h"
+
 namespace test {
 
 struct FrameCase {
@@ -19,10 +21,10 @@ struct FrameCase {
 extern const std::vector<FrameCase> frame_cases;
 inline void PrintTo(const FrameCase& c, std::ostream* os) { *os << c.what; }
 
-std::vector<unsigned char> octets(const std::string& hex);
+Bytes octets(const std::string& hex);
 
 // The printer's text of a frame, printed from an exact-size copy into an
 // exact-size buffer (so that the sanitizers see any read or write outside).
-std::string printed(const std::vector<unsigned char>& frame, bool network_to_user);
+std::string printed(const Bytes& frame, bool network_to_user);
 
 }  // namespace test

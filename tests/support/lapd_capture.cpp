@@ -13,21 +13,26 @@ LapdCapture::LapdCapture(PcapWriter& file, HdlcEnd& end, bool networkSide)
 
 LapdCapture::~LapdCapture() { end_.remove_tap(tap_); }
 
+void LapdCapture::record(const Packet& frame, bool sent) {
+    add_lapd_frame(file_, frame.data(), frame.length(), sent, networkSide_);
+}
+
 // The Linux LAPD pseudo-header, big-endian: packet type, hardware type
 // (LAPD), address length, 8 address octets (the first 1 on the network
 // side), protocol (LAPD).
-void LapdCapture::record(const Packet& frame, bool sent) {
+void add_lapd_frame(PcapWriter& file, const unsigned char* frame, size_t length, bool sent,
+                    bool networkSide) {
     Bytes record = {
         0, static_cast<uint8_t>(sent ? 4 : 0),
         0x20, 0xFD,
         0, 1,
-        static_cast<uint8_t>(networkSide_ ? 1 : 0), 0, 0, 0, 0, 0, 0, 0,
+        static_cast<uint8_t>(networkSide ? 1 : 0), 0, 0, 0, 0, 0, 0, 0,
         0x00, 0x30,
     };
-    record.insert(record.end(), frame.data(), frame.data() + frame.length());
+    record.insert(record.end(), frame, frame + length);
     Mux::timeval now;
     Mux::gettimeval(now);
-    file_.add_record(static_cast<uint32_t>(now.tv_sec), static_cast<uint32_t>(now.tv_usec), record);
+    file.add_record(static_cast<uint32_t>(now.tv_sec), static_cast<uint32_t>(now.tv_usec), record);
 }
 
 }  // namespace test

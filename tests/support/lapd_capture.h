@@ -15,6 +15,11 @@ namespace test {
 
 class HdlcEnd;
 
+// One LAPD frame as the user or the network side sent or received it,
+// stamped with the loop's time.
+void add_lapd_frame(PcapWriter& file, const unsigned char* frame, size_t length, bool sent,
+                    bool networkSide);
+
 class LapdCapture {
 public:
     LapdCapture(PcapWriter& file, HdlcEnd& end, bool networkSide);

@@ -35,4 +35,10 @@ std::vector<TsharkFields> tshark_fields(const PcapWriter& capture,
                                         const std::vector<std::string>& fields,
                                         std::string* error);
 
+// tshark's whole dissection of `capture` as PDML (XML: one <packet> each,
+// every field with its "showname"), for tests that compare names. "" on
+// failure, with the reason in `error`.
+std::string tshark_pdml(const PcapWriter& capture, const std::vector<std::string>& options,
+                        std::string* error);
+
 }  // namespace test
