@@ -214,9 +214,14 @@ void Server::Error(LGCP::ErrorCause::NamedNumber cause) {
     SendAnswer(reply);
 }
 
+// Once the answer is promised for later, only delayedSuccess sends it: an
+// immediate one as well would give the controller two answers.
 void Server::SendAnswer(const LGCP::Message& reply) {
-    if (answer_ == Answer::Sent) {
-        std::cerr << ext::header(this) << "software error: second answer to one command suppressed!!!"
+    if (answer_ != Answer::None) {
+        std::cerr << ext::header(this)
+                  << (answer_ == Answer::Sent
+                          ? "software error: second answer to one command suppressed!!!"
+                          : "software error: immediate answer to a delayed command suppressed!!!")
                   << std::endl;
         return;
     }

@@ -48,7 +48,8 @@ public:
     // Each of these logs and does nothing while the service is not bound.
     void Success();
     void Error(LGCP::ErrorCause::NamedNumber cause);
-    // Promises an answer for later (delayedSuccess) and returns its seq.
+    // Promises an answer for later (delayedSuccess) and returns its seq;
+    // Success or Error for the same command is then suppressed.
     Seq delayResponse();
     void delayedSuccess(unsigned slot, Seq seq);
     // To the other services' OnSignal, then to the controller.
@@ -120,7 +121,8 @@ private:
     bool Offer(const LGCP::Command& command);
     // A message with the answer's seq and slot.
     LGCP::Message Reply() const;
-    // Sends the command's answer; a second one is suppressed.
+    // Sends the command's answer; a second one, or any after delayResponse,
+    // is suppressed.
     void SendAnswer(const LGCP::Message& reply);
     // An answer that does not encode goes out as the error `internal`.
     void SendOrFallBack(const LGCP::Message& reply);

@@ -5,19 +5,29 @@
 // Creation, resource queries and trunk state walk the chain from its head:
 //
 //   for (SlotFactory* f = firstFactory; f; f = f->next()) f->Query(resources);
+//
+// A factory keeps the slots it made until they finish their destruction. A
+// slot kind's factory:
+//
+//   Slot* TrunkFactory::INewSlot(const LGCP::CreateParams& params) {
+//       const LGCP::TrunkParams* p = params.get_trunk();
+//       if (!p || p->get_trunk().getValue() != trunk_) return nullptr;  // not ours
+//       if (p->get_timeslot().getValue() > 31)
+//           return invalidParams("timeslot out of range");  // ours, but not valid
+//       return new TrunkSlot(...);                             // NewSlot lists it
+//   }
 
-namespace LGCP {
-class CreateParams;
-class Resources;
-class Signal;
-}  // namespace LGCP
+#include <list>
+
+#include "messages/lgcp.h"
 
 class Slot;
 
 class SlotFactory {
 public:
     SlotFactory();
-    virtual ~SlotFactory() = default;
+    // Forgets the list; the slots belong to the registry.
+    virtual ~SlotFactory();
     SlotFactory(const SlotFactory&) = delete;
     SlotFactory& operator=(const SlotFactory&) = delete;
 
@@ -30,9 +40,28 @@ public:
     // A signal another service sent (trunk state), offered to every factory.
     virtual void SelfSignal(const LGCP::Signal&) {}
 
+    // INewSlot; a new slot records this factory and joins its list.
+    Slot* NewSlot(const LGCP::CreateParams& params);
+    void Remove(Slot* slot);
+    // The slots made here and not yet finished, in creation order.
+    const std::list<Slot*>& slots() const { return slots_; }
+
     SlotFactory* next() const { return next_; }
 
+    // Offers the parameters to every factory in chain order; the first slot
+    // made wins. Without one, `cause` tells why: `invalidParams` when a
+    // factory named it, otherwise `insufficientResources`.
+    static Slot* CreateSlot(const LGCP::CreateParams& params, LGCP::ErrorCause::NamedNumber& cause);
+
+protected:
+    // For INewSlot: the parameters are of this factory's kind but a value is
+    // one it cannot take. Logs the reason and returns null; the create
+    // command is then answered `invalidParams` (unless another factory makes
+    // the slot).
+    Slot* invalidParams(const char* reason);
+
 private:
+    std::list<Slot*> slots_;
     SlotFactory* next_;
 };
 

@@ -1,28 +1,74 @@
 #pragma once
 // The slot registry: the only holder of slots and the controller-facing
-// service of the slot commands. It answers `query` with the board's free
-// resources, which every factory reports in chain order, and hands trunk
-// state that other services signal to every factory.
+// service of the slot commands. A command that names a slot number
+// (connect, disconnect, create, destroy, activate, deactivate, userData,
+// ioctl) acts on the slot of that number and is answered once: at once, or,
+// for a destroy whose slot finishes later, when the slot calls on_release.
+// Without a slot number it takes `query` and answers with the board's free
+// resources, which every factory reports in chain order. Trunk state that
+// other services signal goes to every factory. When the controller goes,
+// every slot is destroyed; slots that do not finish within a second are
+// dropped (IForcedRelease) so that every number is free for the next
+// controller.
+
+#include <array>
+#include <list>
 
 #include "link/ctrl_server.h"
+
+class Slot;
 
 class Slots : public CtrlSrv::Service {
 public:
     static Slots* instance();
 
     void OnConnect() override {}
-    void OnDisconnect() override {}
-    // With a slot number: the slot commands; without one: `query`.
+    // Destroys every slot.
+    void OnDisconnect() override;
     bool OnCommand(const LGCP::Command& command) override;
     void OnSignal(const LGCP::Signal& signal) override;
+
+    // Unwires the slot and starts its destruction: true when it finished
+    // and the slot is deleted; false when it ends later through on_release
+    // (or is already being destroyed). Answers nothing.
+    bool Destroy(Slot* slot);
+    // From Slot::on_release: answers a waiting destroy and deletes the slot.
+    void on_release(Slot* slot);
 
     // Sends the free resources to the controller as a `query` signal.
     void UpdateHardwareResources();
 
+    // The slot at a number (0..1023), null when none.
+    Slot* at(unsigned number) const;
+    // Every live slot, in creation order.
+    const std::list<Slot*>& live() const { return live_; }
+    // Drops every slot as a controller's departure would, without the
+    // pause: for tests.
+    void reset_for_test();
+
 private:
+    static constexpr unsigned kTableSize = CtrlSrv::Server::max_slot + 1;
+
     Slots() = default;
 
     bool OnBaseCommand(const LGCP::Command& command);
     bool OnSlotCommand(const LGCP::Command& command);
     void CmdQuery();
+    void CmdConnect(unsigned target);
+    void CmdCreate(const LGCP::CreateParams& params);
+    void CmdDestroy();
+    // The addressed slot; answers `slotNotExists` when there is none.
+    Slot* Addressed();
+    // Answers `unsupported` when the slot's hook refused.
+    void AnswerHook(bool done);
+
+    // Out of the lists and the table, and deleted.
+    void int_destroy(Slot* slot);
+    // Deletes a slot whose shutdown has not finished.
+    void ForceRelease(Slot* slot);
+
+    std::array<Slot*, kTableSize> table_{};
+    std::list<Slot*> live_;
+    // Slots left unfinished by the controller's departure, until dropped.
+    std::list<Slot*> unfinished_;
 };

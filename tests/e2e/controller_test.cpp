@@ -77,12 +77,22 @@ TEST_F(ServerWithController, HearsTheFreeResourcesAgainAfterSighup) {
     expect_resources(controller.receive_until(is_query_signal));
 }
 
-TEST_F(ServerWithController, GetsSlotCommandsRefusedWhileNoSlotCanBeMade) {
+TEST_F(ServerWithController, GetsASlotCommandOnAnEmptyNumberRefused) {
     controller.send(test::command(Alternative::destroy), 4, 12);
     auto reply = answer();
     ASSERT_TRUE(reply) << server->output();
-    EXPECT_EQ(LGCP::ErrorCause::insufficientResources, test::error_of(*reply));
+    EXPECT_EQ(LGCP::ErrorCause::slotNotExists, test::error_of(*reply));
     EXPECT_EQ(12u, test::slot_of(*reply));
+}
+
+TEST_F(ServerWithController, GetsACreationNoFactoryTakesRefused) {
+    LGCP::Command create;
+    create.select_create().select_spi_tdm();  // no factory of the server takes it
+    controller.send(create, 5, 13);
+    auto reply = answer();
+    ASSERT_TRUE(reply) << server->output();
+    EXPECT_EQ(LGCP::ErrorCause::insufficientResources, test::error_of(*reply));
+    EXPECT_EQ(13u, test::slot_of(*reply));
 }
 
 TEST_F(ServerWithController, GetsADisplayAnswered) {

@@ -108,6 +108,25 @@ TEST_F(ServiceBase, ADelayedAnswerCarriesTheSeqOfItsOwnCommand) {
     EXPECT_EQ(30u, test::slot_of(*second));
 }
 
+TEST_F(ServiceBase, OnceDelayedOnlyTheDelayedAnswerGoesOut) {
+    CtrlSrv::Seq seq;
+    service.react = [&](Scripted& s) {
+        seq = s.delayResponse();  // as the registry's delayed destroy
+        s.Success();
+        s.Error(Cause::busError);
+    };
+    EXPECT_TRUE(answers_to_destroy(4, 20).empty());
+    EXPECT_NE(std::string::npos,
+              errors.str().find("software error: immediate answer to a delayed command suppressed!!!"));
+    service.delayedSuccess(20, seq);
+    auto answer = controller.receive();
+    ASSERT_TRUE(answer);
+    EXPECT_TRUE(test::is_success(*answer));
+    EXPECT_EQ(4, test::seq_of(*answer));
+    EXPECT_EQ(20u, test::slot_of(*answer));
+    EXPECT_FALSE(controller.receive());
+}
+
 TEST_F(ServiceBase, AnAnswerThatDoesNotEncodeBecomesInternal) {
     CtrlSrv::Seq seq;
     service.react = [&](Scripted& s) { seq = s.delayResponse(); };

@@ -1,0 +1,187 @@
+#include "slots/slot.h"
+
+#include <algorithm>
+#include <iomanip>
+#include <iostream>
+
+#include "runtime/multiplexer.h"
+#include "slots/slot_factory.h"
+#include "slots/slots.h"
+
+Slot::~Slot() { receivers_.clear(); }
+
+bool Slot::IHwConnectTransmitter(Slot& destination) { return MuxConnect(*this, destination); }
+bool Slot::IHwConnectReceiver(Slot& source) { return MuxConnect(source, *this); }
+bool Slot::IHwDisconnectTransmitter(Slot& destination) { return MuxDisconnect(destination); }
+bool Slot::IHwDisconnectReceiver(Slot&) { return MuxDisconnect(*this); }
+
+void Slot::Put(std::ostream& os) const {
+    if (number_ <= CtrlSrv::Server::max_slot) {
+        os << std::setfill('0') << std::setw(2) << number_ << std::setfill(' ');
+    } else if (number_ == kNoNumber) {
+        os << "na";
+    } else {
+        os << 'i' << number_;
+    }
+    os << ':' << GetName();
+}
+
+std::ostream& operator<<(std::ostream& os, const Slot& slot) {
+    slot.Put(os);
+    return os;
+}
+
+// ---- Signals
+
+void Slot::SendSignal(const LGCP::Signal& signal) { Slots::instance()->SendSignal(number_, signal); }
+
+void Slot::OnTonecEvent(const LGCP::TonecEvent& event) {
+    LGCP::Signal signal;
+    signal.set_tonec(event);
+    SendSignal(signal);
+}
+
+void Slot::OnModem(const TERM::ModemProceeding& proceeding) {
+    LGCP::Signal signal;
+    signal.set_modemProceeding(proceeding);
+    SendSignal(signal);
+}
+
+void Slot::OnActivated() {
+    LGCP::Signal signal;
+    signal.select_activated();
+    SendSignal(signal);
+}
+
+void Slot::OnDeactivated() {
+    LGCP::Signal signal;
+    signal.select_deactivated().setValue(LGCP::DeactivateCause::networkError);
+    SendSignal(signal);
+}
+
+void Slot::OnAbort(int cause) {
+    LGCP::Signal signal;
+    signal.select_abort().setValue(cause);
+    SendSignal(signal);
+}
+
+void Slot::OnUserData(const std::vector<char>& data) {
+    LGCP::Signal signal;
+    signal.set_userData(data);
+    SendSignal(signal);
+}
+
+void Slot::OnIoctlResponse(const LGCP::IoctlResponse& response) {
+    LGCP::Signal signal;
+    signal.set_ioctl(response);
+    SendSignal(signal);
+}
+
+void Slot::OnRtpRadioEvent(const TERM::RtpRadioRequest& request) {
+    LGCP::Signal signal;
+    signal.set_rtpExt(request);
+    SendSignal(signal);
+}
+
+void Slot::OnVADEvent(const LGCP::VADEvent& event) {
+    LGCP::Signal signal;
+    signal.set_vad(event);
+    SendSignal(signal);
+}
+
+void Slot::OnSDEvent(const LGCP::SDEvent& event) {
+    LGCP::Signal signal;
+    signal.set_sd(event);
+    SendSignal(signal);
+}
+
+void Slot::OnRtpEvent(const LGCP::RtpEvent& event) {
+    LGCP::Signal signal;
+    signal.set_rtp(event);
+    SendSignal(signal);
+}
+
+// ---- Streams
+
+void Slot::OnChangeInputStream(bool on) {
+    if (inputStream_ == on) return;
+    LGCP::Signal signal;
+    if (on) {
+        signal.select_receiver().set_active(IGetReceiveChannel());
+    } else {
+        signal.select_receiver().select_inactive();
+        Disconnect(*this);
+    }
+    inputStream_ = on;
+    SendSignal(signal);
+}
+
+void Slot::OnChangeOutputStream(bool on) {
+    if (outputStream_ == on) return;
+    LGCP::Signal signal;
+    if (on) {
+        signal.select_transmitter().set_active(IGetTransmitChannel());
+    } else {
+        signal.select_transmitter().select_inactive();
+        DisconnectReceivers("mux: internal error: expected slots not exists.");
+    }
+    outputStream_ = on;
+    SendSignal(signal);
+}
+
+// Release hooks may rewire the graph, so every step reads the list afresh.
+void Slot::DisconnectReceivers(const char* shortLine) {
+    for (size_t count = receivers_.size(); count > 0; --count) {
+        if (receivers_.empty()) {
+            std::cerr << shortLine << std::endl;
+            multiplexer.terminate();
+            return;
+        }
+        Disconnect(*receivers_.front());
+    }
+}
+
+// ---- Destruction
+
+void Slot::LeaveFactory() {
+    if (factory_) factory_->Remove(this);
+}
+
+bool Slot::BeforeDestroy() {
+    inBeforeDestroy_ = true;
+    const bool finished = IBeforeDestroy() || releasedEarly_;
+    inBeforeDestroy_ = false;
+    if (!finished) return false;
+    if (factory_)
+        LeaveFactory();
+    else
+        std::cerr << "slot: internal error!!! BeforeDestroy() not connected to factory" << std::endl;
+    return true;
+}
+
+void Slot::on_release() {
+    if (!destroying_) return;
+    if (inBeforeDestroy_) {
+        releasedEarly_ = true;  // BeforeDestroy reports it finished
+        return;
+    }
+    LeaveFactory();
+    Slots::instance()->on_release(this);
+}
+
+// ---- The graph
+
+void Slot::LogicalConnect(Slot& source) {
+    LogicalDisconnect();
+    source_ = &source;
+    Receivers& list = source.receivers_;
+    auto at = std::lower_bound(list.begin(), list.end(), this, std::less<Slot*>());
+    if (at == list.end() || *at != this) list.insert(at, this);
+}
+
+void Slot::LogicalDisconnect() {
+    if (!source_) return;
+    Receivers& list = source_->receivers_;
+    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+    source_ = nullptr;
+}

@@ -1,0 +1,189 @@
+#pragma once
+// Slot: the base of every endpoint the controller addresses by a slot number
+// (trunk timeslots, bus channels, RTP streams, mixers, voice, modems,
+// signalling and radio slots). It keeps the slot's number, its place in the
+// wiring graph (one source, sorted receivers), its stream state and the
+// factory that made it, and turns what a slot kind reports into signals for
+// the controller. A slot kind overrides only the I-hooks it needs.
+//
+//   class Tone : public Slot {
+//       const char* GetName() const override { return "tone"; }
+//       bool IOnOutputStream() override { return true; }   // it transmits
+//       int IGetTransmitChannel() override { return channel_; }
+//       bool IBeforeDestroy() override {                    // delayed shutdown:
+//           stopTimer_.set(500, &Tone::Stopped, this);      // ends in on_release()
+//           return false;
+//       }
+//       void Stopped() { on_release(); }                     // `this` is gone after it
+//   };
+//
+// Life of a slot: a factory's INewSlot makes it; the registry (Slots) gives
+// it its number, answers the create command and calls IAfterCreate. Only
+// Connect and Disconnect (below) wire slots. Only the registry destroys a
+// slot: it unwires it, sets the destroying flag and calls BeforeDestroy; a
+// slot whose IBeforeDestroy returned false finishes later by calling
+// on_release(). A slot the registry must drop before it finished (the
+// controller went away) gets IForcedRelease() and is deleted.
+
+#include <iosfwd>
+#include <vector>
+
+#include "link/ctrl_server.h"
+#include "messages/acp.h"
+#include "messages/lgcp.h"
+#include "messages/term.h"
+
+class SlotFactory;
+class Slots;
+
+class Slot {
+public:
+    // The number of a slot that the registry has not entered yet.
+    static constexpr unsigned kNoNumber = 0xFFFFFFFFu;
+    // Sorted by address, without duplicates.
+    using Receivers = std::vector<Slot*>;
+
+    Slot() = default;
+    // Only forgets the receivers: the registry unwires a slot before it
+    // deletes it.
+    virtual ~Slot();
+    Slot(const Slot&) = delete;
+    Slot& operator=(const Slot&) = delete;
+
+    // ---- Hooks of the slot kinds (the base behaviour in the comments)
+
+    virtual int GetTrunk() { return -1; }
+    virtual int GetTrunkTimeSlot() { return -1; }
+    virtual void OnTrunkStatus(unsigned /*trunk*/, const ACP::TrunkState::NamedNumber& /*state*/) {}
+    // After the create command has been answered.
+    virtual void IAfterCreate() {}
+    // True: the slot has finished its shutdown. False: it finishes later and
+    // then calls on_release(); calling it from inside IBeforeDestroy counts
+    // as finishing at once.
+    virtual bool IBeforeDestroy() { return true; }
+    // The registry drops the slot before its shutdown finished: the place
+    // to leave what the slot registered outside its factory's list (a side
+    // list, a device service). The slot is deleted right after.
+    virtual void IForcedRelease() {}
+    // Commands; false answers `unsupported`.
+    virtual bool IActivate(const TERM::TermActivateParams&) { return false; }
+    virtual bool IDeactivate() { return false; }
+    virtual bool IUserData(const std::vector<char>&) { return false; }
+    virtual bool Ioctl(const LGCP::IoctlParams&) { return false; }
+
+    // Of a source and a destination, the side with the higher priority
+    // makes and breaks the hardware path; on a tie the destination makes it
+    // and the source breaks it.
+    virtual int GetConnectionPriority() { return 0; }
+    virtual bool IHwConnectTransmitter(Slot& destination);  // MuxConnect(*this, destination)
+    virtual bool IHwConnectReceiver(Slot& source);          // MuxConnect(source, *this)
+    virtual bool IHwDisconnectTransmitter(Slot& destination);  // MuxDisconnect(destination)
+    virtual bool IHwDisconnectReceiver(Slot& source);          // MuxDisconnect(*this)
+    // Whether the slot has an output (input) stream now; false refuses Connect.
+    virtual bool IOnOutputStream() { return false; }
+    virtual bool IOnInputStream() { return false; }
+    // The slot lost its last receiver (its source).
+    virtual void IOnOutputRelease() {}
+    virtual void IOnInputRelease() {}
+    // The TDM channel that carries the slot's output; that into which its
+    // input is switched. -1: none.
+    virtual int IGetTransmitChannel() { return -1; }
+    virtual int IGetReceiveChannel() { return -1; }
+    // The kind's display name.
+    virtual const char* GetName() const = 0;
+
+    // ---- State
+
+    unsigned number() const { return number_; }
+    Slot* source() const { return source_; }
+    const Receivers& receivers() const { return receivers_; }
+    SlotFactory* factory() const { return factory_; }
+    bool inputActive() const { return inputStream_; }
+    bool outputActive() const { return outputStream_; }
+    bool destroying() const { return destroying_; }
+
+    // "07:trunk" (0..1023, two digits at least), "i1500:rtp", "na:map".
+    void Put(std::ostream& os) const;
+
+    // ---- Signals to the controller, with this slot's number
+
+    void SendSignal(const LGCP::Signal& signal);
+    void OnTonecEvent(const LGCP::TonecEvent& event);
+    void OnModem(const TERM::ModemProceeding& proceeding);
+    void OnActivated();
+    void OnDeactivated();  // cause `networkError`
+    void OnAbort(int cause);
+    void OnUserData(const std::vector<char>& data);
+    void OnIoctlResponse(const LGCP::IoctlResponse& response);
+    void OnRtpRadioEvent(const TERM::RtpRadioRequest& request);
+    void OnVADEvent(const LGCP::VADEvent& event);
+    void OnSDEvent(const LGCP::SDEvent& event);
+    void OnRtpEvent(const LGCP::RtpEvent& event);
+
+    // Reports the stream coming (`active` with the channel) or going
+    // (`inactive`). An input going away disconnects the slot from its
+    // source; an output going away disconnects every receiver. Nothing
+    // happens when the state is already reported.
+    void OnChangeInputStream(bool on);
+    void OnChangeOutputStream(bool on);
+
+    // ---- Destruction (driven by the registry)
+
+    // IBeforeDestroy; when finished, the slot leaves its factory's list.
+    bool BeforeDestroy();
+    // A delayed shutdown has finished: the registry answers a waiting
+    // destroy command and deletes the slot. Touch nothing of the slot after.
+    void on_release();
+
+    // ---- The graph without hardware (Connect and Disconnect use these)
+
+    // Becomes a receiver of `source`, leaving an earlier source.
+    void LogicalConnect(Slot& source);
+    void LogicalDisconnect();
+
+protected:
+    // For a slot outside the registry's table: numbers from 1024 up print
+    // as "i<number>".
+    void SetNumber(unsigned number) { number_ = number; }
+
+private:
+    friend class Slots;
+    friend class SlotFactory;
+
+    // Disconnects receivers from the head, as many as there are now; logs
+    // `shortLine` and stops the loop when they run out before that.
+    void DisconnectReceivers(const char* shortLine);
+    void LeaveFactory();
+
+    unsigned number_ = kNoNumber;
+    Receivers receivers_;
+    Slot* source_ = nullptr;
+    SlotFactory* factory_ = nullptr;
+    bool inputStream_ = false;
+    bool outputStream_ = false;
+    bool destroying_ = false;
+    // A destroy command waits for its answer until on_release.
+    bool answerOwed_ = false;
+    CtrlSrv::Seq delayedSeq_;
+    // on_release() came from inside IBeforeDestroy.
+    bool inBeforeDestroy_ = false;
+    bool releasedEarly_ = false;
+};
+
+std::ostream& operator<<(std::ostream& os, const Slot& slot);
+
+// ---- Wiring: the only way slots are connected to each other.
+
+// Makes `source` feed `destination` (replacing its earlier source). False
+// when a side has no stream or the hardware refused; a failed reconnection
+// keeps the old source, or disconnects when its path cannot be restored.
+bool Connect(Slot& source, Slot& destination);
+// Removes the destination's source; false when the hardware refused (the
+// link is removed all the same).
+bool Disconnect(Slot& destination);
+// Pick the side that does the hardware work (by connection priority).
+bool llConnect(Slot& source, Slot& destination);
+bool llDisconnect(Slot& destination);
+// The default hardware work: the TDM switch.
+bool MuxConnect(Slot& source, Slot& destination);
+bool MuxDisconnect(Slot& destination);

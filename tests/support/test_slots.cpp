@@ -1,0 +1,208 @@
+#include "tests/support/test_slots.h"
+
+#include <algorithm>
+#include <set>
+#include <sstream>
+
+#include "slots/slots.h"
+
+namespace test {
+
+namespace hal = board::hal;
+
+// ---- TestSlotFactory
+
+TestSlotFactory& TestSlotFactory::instance() {
+    static TestSlotFactory factory;
+    return factory;
+}
+
+Slot* TestSlotFactory::INewSlot(const LGCP::CreateParams& params) {
+    const LGCP::CreateSpiTdmParams* spiTdm = params.get_spi_tdm();
+    if (!spiTdm) return nullptr;
+    auto found = scripts.find(spiTdm->get_channel().getValue());
+    const SlotScript script = found != scripts.end() ? found->second : SlotScript();
+    if (script.decline) return nullptr;
+    if (script.invalid) return invalidParams("the script refuses");
+    const int pair = static_cast<int>(serial_++ % (hal::kBusChannels / 2));
+    const int transmit = script.transmit.value_or(hal::kBusBase + 2 * pair);
+    const int receive = script.receive.value_or(hal::kBusBase + 2 * pair + 1);
+    auto* slot = new ScriptedSlot(script, transmit, receive);
+    if (script.sideList) side.push_back(slot);
+    return slot;
+}
+
+void TestSlotFactory::reset() {
+    scripts.clear();
+    journal.clear();
+    serial_ = 0;
+}
+
+std::vector<std::string> TestSlotFactory::journaled(const std::string& text) const {
+    std::vector<std::string> lines;
+    for (const std::string& line : journal)
+        if (line.find(text) != std::string::npos) lines.push_back(line);
+    return lines;
+}
+
+// ---- ScriptedSlot
+
+ScriptedSlot::ScriptedSlot(const SlotScript& script, int transmit, int receive)
+    : script_(script), transmit_(transmit), receive_(receive) {}
+
+// Leaves the side list alone: a slot dropped without IForcedRelease stays
+// there, freed, for the sanitizer to find.
+ScriptedSlot::~ScriptedSlot() { note("deleted"); }
+
+bool ScriptedSlot::note(const char* hook, bool result, const Slot* other) {
+    std::ostringstream line;
+    line << hook << ' ' << *this;
+    if (other) line << ' ' << *other;
+    TestSlotFactory::instance().journal.push_back(line.str());
+    return result;
+}
+
+void ScriptedSlot::LeaveSideList() { TestSlotFactory::instance().side.remove(this); }
+
+void ScriptedSlot::IAfterCreate() {
+    note("IAfterCreate");
+    if (script_.announce) OnChangeOutputStream(true);
+}
+
+bool ScriptedSlot::IBeforeDestroy() {
+    note("IBeforeDestroy");
+    if (script_.shutdown == Shutdown::AtOnce) {
+        LeaveSideList();
+        return true;
+    }
+    shuttingDown_ = true;
+    if (script_.shutdown == Shutdown::OnTimer) timer_.set(script_.shutdownMs, &ScriptedSlot::finish, this);
+    return false;
+}
+
+void ScriptedSlot::finish() {
+    note("finish");
+    LeaveSideList();
+    on_release();
+}
+
+void ScriptedSlot::IForcedRelease() {
+    note("IForcedRelease");
+    LeaveSideList();
+}
+
+bool ScriptedSlot::IActivate(const TERM::TermActivateParams&) { return note("IActivate", !script_.refuse); }
+bool ScriptedSlot::IDeactivate() { return note("IDeactivate", !script_.refuse); }
+bool ScriptedSlot::IUserData(const std::vector<char>&) { return note("IUserData", !script_.refuse); }
+bool ScriptedSlot::Ioctl(const LGCP::IoctlParams&) { return note("Ioctl", !script_.refuse); }
+
+bool ScriptedSlot::IHwConnectTransmitter(Slot& destination) {
+    note("IHwConnectTransmitter", true, &destination);
+    return Slot::IHwConnectTransmitter(destination);
+}
+
+bool ScriptedSlot::IHwConnectReceiver(Slot& source) {
+    note("IHwConnectReceiver", true, &source);
+    return Slot::IHwConnectReceiver(source);
+}
+
+bool ScriptedSlot::IHwDisconnectTransmitter(Slot& destination) {
+    note("IHwDisconnectTransmitter", true, &destination);
+    return Slot::IHwDisconnectTransmitter(destination);
+}
+
+bool ScriptedSlot::IHwDisconnectReceiver(Slot& source) {
+    note("IHwDisconnectReceiver", true, &source);
+    return Slot::IHwDisconnectReceiver(source);
+}
+
+bool ScriptedSlot::IOnOutputStream() { return note("IOnOutputStream", script_.output); }
+bool ScriptedSlot::IOnInputStream() { return note("IOnInputStream", script_.input); }
+void ScriptedSlot::IOnOutputRelease() { note("IOnOutputRelease"); }
+
+void ScriptedSlot::IOnInputRelease() {
+    note("IOnInputRelease");
+    if (script_.onInputRelease) script_.onInputRelease(*this);
+}
+
+// ---- Helpers
+
+ScriptedSlot* scripted(unsigned number) { return dynamic_cast<ScriptedSlot*>(Slots::instance()->at(number)); }
+
+LGCP::Command create_command(int script) {
+    LGCP::Command command;
+    command.select_create().select_spi_tdm().set_channel(script);
+    return command;
+}
+
+LGCP::Command connect_command(unsigned target) {
+    LGCP::Command command;
+    command.set_connect(target);
+    return command;
+}
+
+namespace {
+
+bool listed_once(const std::list<Slot*>& list, const Slot* slot) {
+    return std::count(list.begin(), list.end(), slot) == 1;
+}
+
+}  // namespace
+
+std::string graph_faults() {
+    const std::list<Slot*>& live = Slots::instance()->live();
+    const std::set<const Slot*> alive(live.begin(), live.end());
+    std::ostringstream faults;
+    for (const Slot* slot : live) {
+        if (Slots::instance()->at(slot->number()) != slot) faults << *slot << " not in the table; ";
+        if (!slot->factory() || !listed_once(slot->factory()->slots(), slot))
+            faults << *slot << " not listed once by its factory; ";
+        if (const Slot* source = slot->source()) {
+            const Slot::Receivers& list = source->receivers();
+            if (!alive.count(source)) faults << *slot << " fed by a dead slot; ";
+            else if (std::count(list.begin(), list.end(), slot) != 1)
+                faults << *slot << " not once among its source's receivers; ";
+        }
+        const Slot::Receivers& receivers = slot->receivers();
+        if (!std::is_sorted(receivers.begin(), receivers.end()) ||
+            std::adjacent_find(receivers.begin(), receivers.end()) != receivers.end())
+            faults << *slot << " receivers unsorted or repeated; ";
+        for (const Slot* receiver : receivers)
+            if (!alive.count(receiver) || receiver->source() != slot)
+                faults << *slot << " lists a receiver it does not feed; ";
+    }
+    for (unsigned n = 0; n <= CtrlSrv::Server::max_slot; ++n)
+        if (const Slot* slot = Slots::instance()->at(n); slot && !alive.count(slot))
+            faults << "table entry " << n << " holds no live slot; ";
+    return faults.str();
+}
+
+std::string switch_faults(const board::sim::HalModel& fabric) {
+    std::ostringstream faults;
+    for (Slot* slot : Slots::instance()->live()) {
+        const int rx = slot->IGetReceiveChannel();
+        if (rx < 0 || rx >= hal::kChannels) continue;
+        const auto& state = fabric.channel(rx);
+        const bool carries = state.output == board::sim::HalModel::Output::Source;
+        if (Slot* source = slot->source()) {
+            if (!carries || state.value != source->IGetTransmitChannel())
+                faults << *slot << " [" << rx << "] does not carry " << *source << "; ";
+        } else if (carries) {
+            faults << *slot << " [" << rx << "] carries " << state.value << " without a source; ";
+        }
+    }
+    return faults.str();
+}
+
+std::string leftovers() {
+    std::ostringstream left;
+    for (const Slot* slot : Slots::instance()->live()) left << "live " << *slot << "; ";
+    for (unsigned n = 0; n <= CtrlSrv::Server::max_slot; ++n)
+        if (Slots::instance()->at(n)) left << "table entry " << n << "; ";
+    for (SlotFactory* factory = firstFactory; factory; factory = factory->next())
+        for (const Slot* slot : factory->slots()) left << factory->GetName() << " lists " << *slot << "; ";
+    for (const Slot* slot : TestSlotFactory::instance().side) left << "side list " << *slot << "; ";
+    return left.str();
+}
+
+}  // namespace test
