@@ -1,0 +1,222 @@
+// Arbitrary sequences of slot commands (create, connect, disconnect,
+// destroy, activate, ioctl) over a few numbers and scripted slots, mixed
+// with slots finishing their shutdown, outputs going away, switch refusals
+// and the controller going away. After every step the graph holds together
+// and the switch carries what it shows; every command is answered exactly
+// once (a delayed destroy when its slot finishes); at the end nothing is left.
+#include <fuzzer/FuzzedDataProvider.h>
+#include <sys/socket.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "board/sim/sim_board.h"
+#include "hardware/hw_mux.h"
+#include "link/control_links.h"
+#include "link/ctrl_server.h"
+#include "link/heartbeat.h"
+#include "slots/slots.h"
+#include "tests/support/loopback.h"
+#include "tests/support/test_controller.h"
+#include "tests/support/test_slots.h"
+#include "tests/support/tpkt.h"
+#include "tests/support/virtual_loop.h"
+
+namespace {
+
+using Alternative = LGCP::Command::Alternative;
+
+constexpr unsigned kNumbers = 6;
+constexpr int kScripts = 8;
+
+// A message link over one end of a socket pair.
+class PairLink : public Control::ServiceUnix {
+public:
+    void take(const Fd& fd) { Connected(fd, "fuzz"); }
+
+protected:
+    bool ImplActivate() override { return true; }
+    void ImplDeactivate() override {}
+    void ImplOnDisconnect() override {}
+};
+
+// What the server logged during the current input.
+std::ostringstream serverLog;
+
+[[noreturn]] void fail(const std::string& why) {
+    std::fprintf(stderr, "%s\nslot_commands_fuzzer: %s\n", serverLog.str().c_str(), why.c_str());
+    std::abort();
+}
+
+struct Server {
+    Server() {
+        // The server's lines would drown the fuzzer's; they are shown on a failure.
+        std::cout.rdbuf(serverLog.rdbuf());
+        std::cerr.rdbuf(serverLog.rdbuf());
+        std::clog.rdbuf(serverLog.rdbuf());
+        CtrlSrv::ctrlServer.Bind(&HeartBeatCtl::instance());
+        CtrlSrv::ctrlServer.Bind(Slots::instance());
+        CtrlSrv::ctrlServer.Activate(link = new PairLink);
+        test::TestSlotFactory& factory = test::TestSlotFactory::instance();
+        factory.scripts[1].shutdown = test::Shutdown::WhenTold;
+        factory.scripts[2].shutdown = test::Shutdown::OnTimer;
+        factory.scripts[3].shutdown = test::Shutdown::Never;
+        factory.scripts[3].sideList = true;
+        factory.scripts[4].refuse = true;
+        factory.scripts[4].priority = 1;
+        factory.scripts[5].output = false;
+        factory.scripts[6].input = false;
+        factory.scripts[6].priority = -1;
+        factory.scripts[7].invalid = true;
+    }
+    test::VirtualLoop loop;
+    test::IdleDescriptor idle;
+    PairLink* link;
+};
+
+// The controller's end: sends commands with fresh seqs and checks that each
+// is answered once.
+class Controller {
+public:
+    explicit Controller(Server& server) : server_(server) { attach(); }
+
+    void attach() {
+        int pair[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, pair) != 0)
+            fail("no socket pair");
+        Fd ours(pair[0]);
+        socket_ = Fd(pair[1]);
+        server_.link->take(ours);
+        reader_ = test::TpktReader();
+        unanswered_.clear();
+    }
+
+    void send(const LGCP::Command& command, unsigned slot) {
+        const int seq = nextSeq_++;
+        unanswered_[seq] = command.selection() == Alternative::destroy;
+        test::write_bytes(socket_.get(), test::command_frame(command, seq, slot));
+        settle();
+    }
+
+    // Pumps, reads what came and checks the answers: only a destroy may
+    // stay unanswered (its slot finishes later).
+    void settle() {
+        for (int pass = 0; pass < 10; ++pass) {
+            server_.loop.pump();
+            take_answers();
+            if (!awaiting_immediate()) return;
+        }
+        fail("a command unanswered");
+    }
+
+    // The controller goes; its pending destroys are never answered.
+    void leave() {
+        server_.link->Disconnect();
+        server_.loop.pump(2);  // the link reports it on a later pass
+    }
+
+private:
+    void take_answers() {
+        reader_.feed(test::read_available(socket_.get()));
+        std::string payload;
+        while (reader_.next(payload)) {
+            LGCP::Message message;
+            if (!test::decode(payload, message)) fail("an undecodable frame");
+            if (!test::is_response(message)) continue;
+            auto seq = test::seq_of(message);
+            if (!seq || !unanswered_.count(*seq)) fail("an answer to nothing, or a second one");
+            unanswered_.erase(*seq);
+        }
+    }
+    bool awaiting_immediate() const {
+        for (const auto& entry : unanswered_)
+            if (!entry.second) return true;
+        return false;
+    }
+
+    Server& server_;
+    Fd socket_;
+    test::TpktReader reader_;
+    std::map<int, bool> unanswered_;  // seq -> is a destroy
+    int nextSeq_ = 0;
+};
+
+void check_sound() {
+    if (multiplexer.terminated()) fail("the loop was stopped");
+    if (std::string faults = test::graph_faults(); !faults.empty()) fail("graph: " + faults);
+    auto* fabric = board::sim::Board::instance().model_as<board::sim::HalModel>(board::hal::kDevice);
+    if (std::string faults = test::switch_faults(*fabric); !faults.empty()) fail("switch: " + faults);
+}
+
+void step(FuzzedDataProvider& input, Server& server, Controller& controller) {
+    const unsigned op = input.ConsumeIntegralInRange<unsigned>(0, 11);
+    const unsigned number = input.ConsumeIntegralInRange<unsigned>(0, kNumbers - 1);
+    switch (op) {
+        case 0:
+        case 1:
+            controller.send(test::create_command(input.ConsumeIntegralInRange<int>(0, kScripts)), number);
+            break;
+        case 2:
+        case 3:
+            controller.send(test::connect_command(input.ConsumeIntegralInRange<unsigned>(0, kNumbers)),
+                            number);
+            break;
+        case 4: controller.send(test::command(Alternative::disconnect), number); break;
+        case 5: controller.send(test::command(Alternative::destroy), number); break;
+        case 6: {
+            LGCP::Command command;
+            if (input.ConsumeBool())
+                command.select_activate().select_empty();
+            else
+                command.select_ioctl().select_ss7RqBSN();
+            controller.send(command, number);
+            break;
+        }
+        case 7:  // a shutdown that waits ends now, timed ones when due
+            if (test::ScriptedSlot* slot = test::scripted(number); slot && slot->shutting_down())
+                slot->finish();
+            server.loop.advance(100);
+            controller.settle();
+            break;
+        case 8:
+            if (Slot* slot = Slots::instance()->at(number)) slot->OnChangeOutputStream(false);
+            controller.settle();
+            break;
+        case 9:  // the switch refuses the next connections
+            board::sim::Board::instance().fail_next(board::sim::Op::Ioctl, board::hal::kDevice, EIO,
+                                                    board::hal::kMuxConnect,
+                                                    input.ConsumeIntegralInRange<int>(1, 2));
+            break;
+        case 10:
+            controller.leave();
+            if (std::string left = test::leftovers(); !left.empty()) fail("after leaving: " + left);
+            controller.attach();
+            break;
+        default: controller.send(test::command(Alternative::deactivate), number); break;
+    }
+    check_sound();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static Server server;
+    serverLog.str(std::string());
+    test::TestSlotFactory::instance().journal.clear();
+    Controller controller(server);
+    FuzzedDataProvider input(data, size);
+    for (int steps = 0; steps < 64 && input.remaining_bytes() > 0; ++steps)
+        step(input, server, controller);
+
+    controller.leave();
+    if (std::string left = test::leftovers(); !left.empty()) fail("at the end: " + left);
+    // Refusals not used up go with the board's state; the switch opens again.
+    board::sim::Board::instance().reset();
+    HwMux::instance().reset_for_test();
+    return 0;
+}
