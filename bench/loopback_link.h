@@ -10,8 +10,8 @@
 
 #include <chrono>
 #include <functional>
-#include <optional>
 #include <iostream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -82,7 +82,8 @@ public:
     }
 
     void send(const std::string& frame) {
-        if (::send(socket_.get(), frame.data(), frame.size(), MSG_NOSIGNAL) != ssize_t(frame.size()))
+        if (::send(socket_.get(), frame.data(), frame.size(), MSG_NOSIGNAL) !=
+            ssize_t(frame.size()))
             throw std::runtime_error("send failed");
     }
 

@@ -69,7 +69,9 @@ void RunPairs(benchmark::State& state, const Pairs& pairs) {
     state.SetItemsProcessed(state.iterations());
 }
 
-void CreateDestroy(benchmark::State& state) { RunPairs(state, create_destroy()); }
+void CreateDestroy(benchmark::State& state) {
+    RunPairs(state, create_destroy());
+}
 BENCHMARK(CreateDestroy)->Arg(1)->Arg(16)->UseRealTime();
 
 void ConnectDisconnect(benchmark::State& state) {

@@ -149,8 +149,10 @@ private:
 void check_sound() {
     if (multiplexer.terminated()) fail("the loop was stopped");
     if (std::string faults = test::graph_faults(); !faults.empty()) fail("graph: " + faults);
-    auto* fabric = board::sim::Board::instance().model_as<board::sim::HalModel>(board::hal::kDevice);
-    if (std::string faults = test::switch_faults(*fabric); !faults.empty()) fail("switch: " + faults);
+    auto* fabric =
+        board::sim::Board::instance().model_as<board::sim::HalModel>(board::hal::kDevice);
+    if (std::string faults = test::switch_faults(*fabric); !faults.empty())
+        fail("switch: " + faults);
 }
 
 void step(FuzzedDataProvider& input, Server& server, Controller& controller) {
@@ -159,15 +161,20 @@ void step(FuzzedDataProvider& input, Server& server, Controller& controller) {
     switch (op) {
         case 0:
         case 1:
-            controller.send(test::create_command(input.ConsumeIntegralInRange<int>(0, kScripts)), number);
+            controller.send(test::create_command(input.ConsumeIntegralInRange<int>(0, kScripts)),
+                            number);
             break;
         case 2:
         case 3:
-            controller.send(test::connect_command(input.ConsumeIntegralInRange<unsigned>(0, kNumbers)),
-                            number);
+            controller.send(
+                test::connect_command(input.ConsumeIntegralInRange<unsigned>(0, kNumbers)), number);
             break;
-        case 4: controller.send(test::command(Alternative::disconnect), number); break;
-        case 5: controller.send(test::command(Alternative::destroy), number); break;
+        case 4:
+            controller.send(test::command(Alternative::disconnect), number);
+            break;
+        case 5:
+            controller.send(test::command(Alternative::destroy), number);
+            break;
         case 6: {
             LGCP::Command command;
             if (input.ConsumeBool())
@@ -197,7 +204,9 @@ void step(FuzzedDataProvider& input, Server& server, Controller& controller) {
             if (std::string left = test::leftovers(); !left.empty()) fail("after leaving: " + left);
             controller.attach();
             break;
-        default: controller.send(test::command(Alternative::deactivate), number); break;
+        default:
+            controller.send(test::command(Alternative::deactivate), number);
+            break;
     }
     check_sound();
 }

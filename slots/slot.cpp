@@ -8,12 +8,22 @@
 #include "slots/slot_factory.h"
 #include "slots/slots.h"
 
-Slot::~Slot() { receivers_.clear(); }
+Slot::~Slot() {
+    receivers_.clear();
+}
 
-bool Slot::IHwConnectTransmitter(Slot& destination) { return MuxConnect(*this, destination); }
-bool Slot::IHwConnectReceiver(Slot& source) { return MuxConnect(source, *this); }
-bool Slot::IHwDisconnectTransmitter(Slot& destination) { return MuxDisconnect(destination); }
-bool Slot::IHwDisconnectReceiver(Slot&) { return MuxDisconnect(*this); }
+bool Slot::IHwConnectTransmitter(Slot& destination) {
+    return MuxConnect(*this, destination);
+}
+bool Slot::IHwConnectReceiver(Slot& source) {
+    return MuxConnect(source, *this);
+}
+bool Slot::IHwDisconnectTransmitter(Slot& destination) {
+    return MuxDisconnect(destination);
+}
+bool Slot::IHwDisconnectReceiver(Slot&) {
+    return MuxDisconnect(*this);
+}
 
 void Slot::Put(std::ostream& os) const {
     if (number_ <= CtrlSrv::Server::max_slot) {
@@ -33,7 +43,9 @@ std::ostream& operator<<(std::ostream& os, const Slot& slot) {
 
 // ---- Signals
 
-void Slot::SendSignal(const LGCP::Signal& signal) { Slots::instance()->SendSignal(number_, signal); }
+void Slot::SendSignal(const LGCP::Signal& signal) {
+    Slots::instance()->SendSignal(number_, signal);
+}
 
 void Slot::OnTonecEvent(const LGCP::TonecEvent& event) {
     LGCP::Signal signal;
@@ -155,7 +167,8 @@ bool Slot::BeforeDestroy() {
     if (factory_)
         LeaveFactory();
     else
-        std::cerr << "slot: internal error!!! BeforeDestroy() not connected to factory" << std::endl;
+        std::cerr << "slot: internal error!!! BeforeDestroy() not connected to factory"
+                  << std::endl;
     return true;
 }
 

@@ -28,6 +28,10 @@
 #include <iosfwd>
 #include <vector>
 
+#include "board/drivers/dsp.h"
+#include "board/drivers/rtp.h"
+#include "hardware/dsproc_receiver.h"
+#include "hardware/tonec_receiver.h"
 #include "link/ctrl_server.h"
 #include "messages/acp.h"
 #include "messages/lgcp.h"
@@ -75,8 +79,8 @@ public:
     // makes and breaks the hardware path; on a tie the destination makes it
     // and the source breaks it.
     virtual int GetConnectionPriority() { return 0; }
-    virtual bool IHwConnectTransmitter(Slot& destination);  // MuxConnect(*this, destination)
-    virtual bool IHwConnectReceiver(Slot& source);          // MuxConnect(source, *this)
+    virtual bool IHwConnectTransmitter(Slot& destination);     // MuxConnect(*this, destination)
+    virtual bool IHwConnectReceiver(Slot& source);             // MuxConnect(source, *this)
     virtual bool IHwDisconnectTransmitter(Slot& destination);  // MuxDisconnect(destination)
     virtual bool IHwDisconnectReceiver(Slot& source);          // MuxDisconnect(*this)
     // Whether the slot has an output (input) stream now; false refuses Connect.
@@ -126,6 +130,20 @@ public:
     // happens when the state is already reported.
     void OnChangeInputStream(bool on);
     void OnChangeOutputStream(bool on);
+
+    // ---- Device events to signals (each malformed one is logged and
+    // dropped). The RTP slot and the mixer slots pass on what their tone and
+    // voice-processing receivers and the RTP device report.
+
+    void processTonecEvent(const Hardware::TonecReceiver::Params& event);
+    void processToneGenEvent();  // a tone sequence has ended
+    void processVADEvent(const Hardware::DSProcVADEvent& event);
+    void processToneFltEvent(const board::dsp::dsproc_tone_event* event);
+    // Voice activity (bits 29 and 30), then SELCAL in progress (bit 31).
+    void processFlagsEvent(const board::dsp::dsproc_flags_event* event);
+    void processBSSEvent(const board::dsp::dsproc_bss_event* event);
+    void processSDEvent(const Hardware::DSProcSDEvent& event);
+    void processRtpEvent(const board::rtp::rtp_event& event);
 
     // ---- Destruction (driven by the registry)
 

@@ -11,9 +11,13 @@ namespace {
 bool invalidNamed = false;
 }  // namespace
 
-SlotFactory::SlotFactory() : next_(firstFactory) { firstFactory = this; }
+SlotFactory::SlotFactory() : next_(firstFactory) {
+    firstFactory = this;
+}
 
-SlotFactory::~SlotFactory() { slots_.clear(); }
+SlotFactory::~SlotFactory() {
+    slots_.clear();
+}
 
 Slot* SlotFactory::NewSlot(const LGCP::CreateParams& params) {
     Slot* slot = INewSlot(params);
@@ -23,7 +27,9 @@ Slot* SlotFactory::NewSlot(const LGCP::CreateParams& params) {
     return slot;
 }
 
-void SlotFactory::Remove(Slot* slot) { slots_.remove(slot); }
+void SlotFactory::Remove(Slot* slot) {
+    slots_.remove(slot);
+}
 
 Slot* SlotFactory::invalidParams(const char* reason) {
     std::cerr << GetName() << ": invalid create parameters: " << reason << std::endl;
@@ -37,6 +43,7 @@ Slot* SlotFactory::CreateSlot(const LGCP::CreateParams& params,
     for (SlotFactory* factory = firstFactory; factory; factory = factory->next()) {
         if (Slot* slot = factory->NewSlot(params)) return slot;
     }
-    cause = invalidNamed ? LGCP::ErrorCause::invalidParams : LGCP::ErrorCause::insufficientResources;
+    cause =
+        invalidNamed ? LGCP::ErrorCause::invalidParams : LGCP::ErrorCause::insufficientResources;
     return nullptr;
 }

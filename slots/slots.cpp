@@ -19,7 +19,9 @@ Slots* Slots::instance() {
     return &registry;
 }
 
-Slot* Slots::at(unsigned number) const { return number < kTableSize ? table_[number] : nullptr; }
+Slot* Slots::at(unsigned number) const {
+    return number < kTableSize ? table_[number] : nullptr;
+}
 
 // ---- Commands
 
@@ -36,29 +38,18 @@ bool Slots::OnBaseCommand(const LGCP::Command& command) {
 bool Slots::OnSlotCommand(const LGCP::Command& command) {
     switch (command.selection()) {
         case Alternative::connect:
+            CmdConnect(command.get_connect()->getValue());
+            break;
         case Alternative::disconnect:
+            if (Slot* slot = Addressed())
+                Disconnect(*slot) ? Success() : Error(Cause::disconnectFail);
+            break;
         case Alternative::create:
+            CmdCreate(*command.get_create());
+            break;
         case Alternative::destroy:
-        case Alternative::activate:
-        case Alternative::deactivate:
-        case Alternative::userData:
-        case Alternative::ioctl:
+            CmdDestroy();
             break;
-        default:
-            return false;
-    }
-    // A command built without its value (never one that decoded).
-    if (!command.getSelection()) {
-        Error(Cause::invalidParams);
-        return true;
-    }
-    switch (command.selection()) {
-        case Alternative::connect: CmdConnect(command.get_connect()->getValue()); break;
-        case Alternative::disconnect:
-            if (Slot* slot = Addressed()) Disconnect(*slot) ? Success() : Error(Cause::disconnectFail);
-            break;
-        case Alternative::create: CmdCreate(*command.get_create()); break;
-        case Alternative::destroy: CmdDestroy(); break;
         case Alternative::activate:
             if (Slot* slot = Addressed()) AnswerHook(slot->IActivate(*command.get_activate()));
             break;
@@ -68,9 +59,11 @@ bool Slots::OnSlotCommand(const LGCP::Command& command) {
         case Alternative::userData:
             if (Slot* slot = Addressed()) AnswerHook(slot->IUserData(*command.get_userData()));
             break;
-        default:
+        case Alternative::ioctl:
             if (Slot* slot = Addressed()) AnswerHook(slot->Ioctl(*command.get_ioctl()));
             break;
+        default:
+            return false;
     }
     return true;
 }
@@ -81,7 +74,9 @@ Slot* Slots::Addressed() {
     return slot;
 }
 
-void Slots::AnswerHook(bool done) { done ? Success() : Error(Cause::unsupported); }
+void Slots::AnswerHook(bool done) {
+    done ? Success() : Error(Cause::unsupported);
+}
 
 void Slots::CmdQuery() {
     Success();

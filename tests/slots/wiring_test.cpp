@@ -33,7 +33,9 @@ protected:
     }
     Slot& slot(unsigned n) { return *Slots::instance()->at(n); }
     // As the journal prints a scripted slot.
-    static std::string name(unsigned n) { return (n < 10 ? "0" : "") + std::to_string(n) + ":test"; }
+    static std::string name(unsigned n) {
+        return (n < 10 ? "0" : "") + std::to_string(n) + ":test";
+    }
     static bool fed_by(Slot& destination, Slot& source) { return destination.source() == &source; }
 };
 
@@ -71,7 +73,8 @@ TEST_F(Wiring, TheFirstConnectionReportsBothStreamsAndARepeatChangesNothing) {
 TEST_F(Wiring, AReconnectionMovesTheReceiverToItsNewSource) {
     for (bool oldKeepsAReceiver : {false, true}) {
         SCOPED_TRACE(oldKeepsAReceiver ? "the old source keeps a receiver" : "its last receiver");
-        const unsigned old = oldKeepsAReceiver ? 11 : 1, next = old + 1, moved = old + 2, kept = old + 3;
+        const unsigned old = oldKeepsAReceiver ? 11 : 1, next = old + 1, moved = old + 2,
+                       kept = old + 3;
         for (unsigned n = old; n <= kept; ++n) create(n);
         connect(old, moved);
         if (oldKeepsAReceiver) connect(old, kept);
@@ -82,9 +85,10 @@ TEST_F(Wiring, AReconnectionMovesTheReceiverToItsNewSource) {
         EXPECT_EQ(std::vector<Slot*>{&slot(moved)}, slot(next).receivers());
         EXPECT_EQ(oldKeepsAReceiver ? std::vector<Slot*>{&slot(kept)} : std::vector<Slot*>{},
                   slot(old).receivers());
-        EXPECT_EQ((std::vector<std::string>{"IHwDisconnectTransmitter " + name(old) + " " + name(moved),
-                                            "IHwConnectReceiver " + name(moved) + " " + name(next)}),
-                  hardware_hooks());
+        EXPECT_EQ(
+            (std::vector<std::string>{"IHwDisconnectTransmitter " + name(old) + " " + name(moved),
+                                      "IHwConnectReceiver " + name(moved) + " " + name(next)}),
+            hardware_hooks());
         EXPECT_EQ(oldKeepsAReceiver ? 0u : 1u,
                   factory.journaled("IOnOutputRelease " + name(old)).size());
         EXPECT_TRUE(factory.journaled("IOnInputRelease").empty());
@@ -113,8 +117,10 @@ TEST_F(Wiring, TheSideOfHigherPriorityDoesTheHardwareWork) {
         create(s, row.sourceScript);
         create(d, row.destinationScript);
         auto expand = [&](std::string text) {
-            for (size_t at; (at = text.find(" S")) != std::string::npos;) text.replace(at, 2, " " + name(s));
-            for (size_t at; (at = text.find(" D")) != std::string::npos;) text.replace(at, 2, " " + name(d));
+            for (size_t at; (at = text.find(" S")) != std::string::npos;)
+                text.replace(at, 2, " " + name(s));
+            for (size_t at; (at = text.find(" D")) != std::string::npos;)
+                text.replace(at, 2, " " + name(d));
             return text;
         };
         factory.journal.clear();
@@ -185,9 +191,11 @@ TEST_F(Wiring, ASideWithoutItsStreamRefusesTheConnection) {
     create(2, 2);
     create(3);
     EXPECT_EQ(Cause::connectFail, outcome(test::connect_command(3), 1));
-    EXPECT_NE(std::string::npos, errors.str().find("slot 01:test don't have output stream to 03:test"));
+    EXPECT_NE(std::string::npos,
+              errors.str().find("slot 01:test don't have output stream to 03:test"));
     EXPECT_EQ(Cause::connectFail, outcome(test::connect_command(2), 3));
-    EXPECT_NE(std::string::npos, errors.str().find("slot 02:test don't have input stream from 03:test"));
+    EXPECT_NE(std::string::npos,
+              errors.str().find("slot 02:test don't have input stream from 03:test"));
     expect_sound();
 }
 

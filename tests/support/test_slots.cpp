@@ -52,7 +52,9 @@ ScriptedSlot::ScriptedSlot(const SlotScript& script, int transmit, int receive)
 
 // Leaves the side list alone: a slot dropped without IForcedRelease stays
 // there, freed, for the sanitizer to find.
-ScriptedSlot::~ScriptedSlot() { note("deleted"); }
+ScriptedSlot::~ScriptedSlot() {
+    note("deleted");
+}
 
 bool ScriptedSlot::note(const char* hook, bool result, const Slot* other) {
     std::ostringstream line;
@@ -62,7 +64,9 @@ bool ScriptedSlot::note(const char* hook, bool result, const Slot* other) {
     return result;
 }
 
-void ScriptedSlot::LeaveSideList() { TestSlotFactory::instance().side.remove(this); }
+void ScriptedSlot::LeaveSideList() {
+    TestSlotFactory::instance().side.remove(this);
+}
 
 void ScriptedSlot::IAfterCreate() {
     note("IAfterCreate");
@@ -76,7 +80,8 @@ bool ScriptedSlot::IBeforeDestroy() {
         return true;
     }
     shuttingDown_ = true;
-    if (script_.shutdown == Shutdown::OnTimer) timer_.set(script_.shutdownMs, &ScriptedSlot::finish, this);
+    if (script_.shutdown == Shutdown::OnTimer)
+        timer_.set(script_.shutdownMs, &ScriptedSlot::finish, this);
     return false;
 }
 
@@ -91,10 +96,18 @@ void ScriptedSlot::IForcedRelease() {
     LeaveSideList();
 }
 
-bool ScriptedSlot::IActivate(const TERM::TermActivateParams&) { return note("IActivate", !script_.refuse); }
-bool ScriptedSlot::IDeactivate() { return note("IDeactivate", !script_.refuse); }
-bool ScriptedSlot::IUserData(const std::vector<char>&) { return note("IUserData", !script_.refuse); }
-bool ScriptedSlot::Ioctl(const LGCP::IoctlParams&) { return note("Ioctl", !script_.refuse); }
+bool ScriptedSlot::IActivate(const TERM::TermActivateParams&) {
+    return note("IActivate", !script_.refuse);
+}
+bool ScriptedSlot::IDeactivate() {
+    return note("IDeactivate", !script_.refuse);
+}
+bool ScriptedSlot::IUserData(const std::vector<char>&) {
+    return note("IUserData", !script_.refuse);
+}
+bool ScriptedSlot::Ioctl(const LGCP::IoctlParams&) {
+    return note("Ioctl", !script_.refuse);
+}
 
 bool ScriptedSlot::IHwConnectTransmitter(Slot& destination) {
     note("IHwConnectTransmitter", true, &destination);
@@ -116,9 +129,15 @@ bool ScriptedSlot::IHwDisconnectReceiver(Slot& source) {
     return Slot::IHwDisconnectReceiver(source);
 }
 
-bool ScriptedSlot::IOnOutputStream() { return note("IOnOutputStream", script_.output); }
-bool ScriptedSlot::IOnInputStream() { return note("IOnInputStream", script_.input); }
-void ScriptedSlot::IOnOutputRelease() { note("IOnOutputRelease"); }
+bool ScriptedSlot::IOnOutputStream() {
+    return note("IOnOutputStream", script_.output);
+}
+bool ScriptedSlot::IOnInputStream() {
+    return note("IOnInputStream", script_.input);
+}
+void ScriptedSlot::IOnOutputRelease() {
+    note("IOnOutputRelease");
+}
 
 void ScriptedSlot::IOnInputRelease() {
     note("IOnInputRelease");
@@ -127,7 +146,9 @@ void ScriptedSlot::IOnInputRelease() {
 
 // ---- Helpers
 
-ScriptedSlot* scripted(unsigned number) { return dynamic_cast<ScriptedSlot*>(Slots::instance()->at(number)); }
+ScriptedSlot* scripted(unsigned number) {
+    return dynamic_cast<ScriptedSlot*>(Slots::instance()->at(number));
+}
 
 LGCP::Command create_command(int script) {
     LGCP::Command command;
@@ -159,7 +180,8 @@ std::string graph_faults() {
             faults << *slot << " not listed once by its factory; ";
         if (const Slot* source = slot->source()) {
             const Slot::Receivers& list = source->receivers();
-            if (!alive.count(source)) faults << *slot << " fed by a dead slot; ";
+            if (!alive.count(source))
+                faults << *slot << " fed by a dead slot; ";
             else if (std::count(list.begin(), list.end(), slot) != 1)
                 faults << *slot << " not once among its source's receivers; ";
         }
@@ -200,7 +222,8 @@ std::string leftovers() {
     for (unsigned n = 0; n <= CtrlSrv::Server::max_slot; ++n)
         if (Slots::instance()->at(n)) left << "table entry " << n << "; ";
     for (SlotFactory* factory = firstFactory; factory; factory = factory->next())
-        for (const Slot* slot : factory->slots()) left << factory->GetName() << " lists " << *slot << "; ";
+        for (const Slot* slot : factory->slots())
+            left << factory->GetName() << " lists " << *slot << "; ";
     for (const Slot* slot : TestSlotFactory::instance().side) left << "side list " << *slot << "; ";
     return left.str();
 }
