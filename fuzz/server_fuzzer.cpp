@@ -12,6 +12,7 @@
 #include <string>
 
 #include "asn1/per_decoder.h"
+#include "fuzz/pair_link.h"
 #include "link/ctrl_server.h"
 #include "link/heartbeat.h"
 #include "link/tpkt_protocol.h"
@@ -20,17 +21,6 @@
 #include "tests/support/virtual_loop.h"
 
 namespace {
-
-// A message link over one end of a socket pair.
-class PairLink : public Control::ServiceUnix {
-public:
-    void take(const Fd& fd) { Connected(fd, "fuzz"); }
-
-protected:
-    bool ImplActivate() override { return true; }
-    void ImplDeactivate() override {}
-    void ImplOnDisconnect() override {}
-};
 
 struct Server {
     Server() {

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "board/sim/sim_board.h"
+#include "fuzz/pair_link.h"
 #include "hardware/hw_mux.h"
 #include "link/control_links.h"
 #include "link/ctrl_server.h"
@@ -33,17 +34,6 @@ using Alternative = LGCP::Command::Alternative;
 
 constexpr unsigned kNumbers = 6;
 constexpr int kScripts = 8;
-
-// A message link over one end of a socket pair.
-class PairLink : public Control::ServiceUnix {
-public:
-    void take(const Fd& fd) { Connected(fd, "fuzz"); }
-
-protected:
-    bool ImplActivate() override { return true; }
-    void ImplDeactivate() override {}
-    void ImplOnDisconnect() override {}
-};
 
 // What the server logged during the current input.
 std::ostringstream serverLog;

@@ -47,70 +47,52 @@ void Slot::SendSignal(const LGCP::Signal& signal) {
     Slots::instance()->SendSignal(number_, signal);
 }
 
-void Slot::OnTonecEvent(const LGCP::TonecEvent& event) {
+namespace {
+
+// A signal whose alternative `fill` selects and sets.
+template <class Fill>
+LGCP::Signal Make(Fill fill) {
     LGCP::Signal signal;
-    signal.set_tonec(event);
-    SendSignal(signal);
+    fill(signal);
+    return signal;
 }
 
-void Slot::OnModem(const TERM::ModemProceeding& proceeding) {
-    LGCP::Signal signal;
-    signal.set_modemProceeding(proceeding);
-    SendSignal(signal);
-}
+}  // namespace
 
+void Slot::OnTonecEvent(const LGCP::TonecEvent& e) {
+    SendSignal(Make([&](LGCP::Signal& s) { s.set_tonec(e); }));
+}
+void Slot::OnModem(const TERM::ModemProceeding& p) {
+    SendSignal(Make([&](LGCP::Signal& s) { s.set_modemProceeding(p); }));
+}
 void Slot::OnActivated() {
-    LGCP::Signal signal;
-    signal.select_activated();
-    SendSignal(signal);
+    SendSignal(Make([](LGCP::Signal& s) { s.select_activated(); }));
 }
-
 void Slot::OnDeactivated() {
-    LGCP::Signal signal;
-    signal.select_deactivated().setValue(LGCP::DeactivateCause::networkError);
-    SendSignal(signal);
+    SendSignal(Make([](LGCP::Signal& s) {
+        s.select_deactivated().setValue(LGCP::DeactivateCause::networkError);
+    }));
 }
-
 void Slot::OnAbort(int cause) {
-    LGCP::Signal signal;
-    signal.select_abort().setValue(cause);
-    SendSignal(signal);
+    SendSignal(Make([&](LGCP::Signal& s) { s.select_abort().setValue(cause); }));
 }
-
 void Slot::OnUserData(const std::vector<char>& data) {
-    LGCP::Signal signal;
-    signal.set_userData(data);
-    SendSignal(signal);
+    SendSignal(Make([&](LGCP::Signal& s) { s.set_userData(data); }));
 }
-
-void Slot::OnIoctlResponse(const LGCP::IoctlResponse& response) {
-    LGCP::Signal signal;
-    signal.set_ioctl(response);
-    SendSignal(signal);
+void Slot::OnIoctlResponse(const LGCP::IoctlResponse& r) {
+    SendSignal(Make([&](LGCP::Signal& s) { s.set_ioctl(r); }));
 }
-
-void Slot::OnRtpRadioEvent(const TERM::RtpRadioRequest& request) {
-    LGCP::Signal signal;
-    signal.set_rtpExt(request);
-    SendSignal(signal);
+void Slot::OnRtpRadioEvent(const TERM::RtpRadioRequest& r) {
+    SendSignal(Make([&](LGCP::Signal& s) { s.set_rtpExt(r); }));
 }
-
-void Slot::OnVADEvent(const LGCP::VADEvent& event) {
-    LGCP::Signal signal;
-    signal.set_vad(event);
-    SendSignal(signal);
+void Slot::OnVADEvent(const LGCP::VADEvent& e) {
+    SendSignal(Make([&](LGCP::Signal& s) { s.set_vad(e); }));
 }
-
-void Slot::OnSDEvent(const LGCP::SDEvent& event) {
-    LGCP::Signal signal;
-    signal.set_sd(event);
-    SendSignal(signal);
+void Slot::OnSDEvent(const LGCP::SDEvent& e) {
+    SendSignal(Make([&](LGCP::Signal& s) { s.set_sd(e); }));
 }
-
-void Slot::OnRtpEvent(const LGCP::RtpEvent& event) {
-    LGCP::Signal signal;
-    signal.set_rtp(event);
-    SendSignal(signal);
+void Slot::OnRtpEvent(const LGCP::RtpEvent& e) {
+    SendSignal(Make([&](LGCP::Signal& s) { s.set_rtp(e); }));
 }
 
 // ---- Streams
