@@ -249,10 +249,10 @@ TEST_F(SlotRegistry, RefusesToConnectBeyondTheTable) {
 
 TEST_F(SlotRegistry, CreationOverAnImmediateSlotReplacesIt) {
     create(5);
-    Slot* first = Slots::instance()->at(5);
     create(5, 7);
-    EXPECT_NE(first, Slots::instance()->at(5));
     EXPECT_EQ(1u, factory.journaled("deleted 05:test").size());
+    EXPECT_EQ(2u, factory.journaled("IAfterCreate 05:test").size());
+    EXPECT_TRUE(Slots::instance()->at(5)->outputActive());  // the new one, of script 7
 
     // Also when no factory makes the new one: the old slot is gone.
     EXPECT_EQ(Cause::insufficientResources, outcome(create_nobody_takes(), 5));
