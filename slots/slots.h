@@ -42,8 +42,8 @@ public:
     Slot* at(unsigned number) const;
     // Every live slot, in creation order.
     const std::list<Slot*>& live() const { return live_; }
-    // Drops every slot as a controller's departure would, without the
-    // pause: for tests.
+    // Drops every slot at once, unwired without the switch and each told
+    // IForcedRelease: for tests.
     void reset_for_test();
 
 private:
