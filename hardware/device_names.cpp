@@ -11,33 +11,15 @@
 #include "board/drivers/dtmf.h"
 #include "board/drivers/maintenance.h"
 
-const char* GetVoiceDevName() {
-    return "/dev/voice";
-}
-const char* GetMixerDevName() {
-    return "/dev/mixer";
-}
-const char* GetDTMFDevName() {
-    return board::dtmf::kDevice;
-}
-const char* GetDSPDevName() {
-    return board::dsp::kDevice;
-}
-const char* GetRtpDevName() {
-    return board::rtp::kDevice;
-}
-const char* GetRtpExtDevName() {
-    return board::rtp_ext::kDevice;
-}
-const char* GetModemDevName() {
-    return "/dev/mctl";
-}
-const char* GetMaintenance() {
-    return board::maintenance::kDevice;
-}
-const char* GetSpiTdmDevName() {
-    return "/dev/spi_tdm";
-}
+const char* GetVoiceDevName() { return "/dev/voice"; }
+const char* GetMixerDevName() { return "/dev/mixer"; }
+const char* GetDTMFDevName() { return board::dtmf::kDevice; }
+const char* GetDSPDevName() { return board::dsp::kDevice; }
+const char* GetRtpDevName() { return board::rtp::kDevice; }
+const char* GetRtpExtDevName() { return board::rtp_ext::kDevice; }
+const char* GetModemDevName() { return "/dev/mctl"; }
+const char* GetMaintenance() { return board::maintenance::kDevice; }
+const char* GetSpiTdmDevName() { return "/dev/spi_tdm"; }
 
 const char* GetCodecAsStr(int codec) {
     static const char* const names[] = {"unknown",  "g711",     "g723",     "g729", "tonec",
@@ -48,9 +30,7 @@ const char* GetCodecAsStr(int codec) {
 
 RtpErr::RtpErr(int code) : errno_(errno), code_(code) {}
 
-void RtpErr::Put(std::ostream& os) const {
-    os << std::strerror(errno_);
-}
+void RtpErr::Put(std::ostream& os) const { os << std::strerror(errno_); }
 
 std::ostream& operator<<(std::ostream& os, const RtpErr& error) {
     error.Put(os);

@@ -29,9 +29,7 @@ HwMux::HwMux() {
     refresh_.Bind(this, &HwMux::OnDPC);
 }
 
-HwMux::~HwMux() {
-    Close();
-}
+HwMux::~HwMux() { Close(); }
 
 void HwMux::Close() {
     if (fd_ >= 0) ::close(fd_);

@@ -58,6 +58,7 @@ void Service::delayedSuccess(unsigned slot, Seq seq) {
 }
 
 void Service::OfferSignal(const LGCP::Signal& signal) {
+    if (!server_) return;
     for (Service* other : server_->services())
         if (other != this) other->OnSignal(signal);
 }

@@ -63,11 +63,13 @@ public:
 
 protected:
     Server* server() const { return server_; }
+    // To the other services' OnSignal only, not to the controller; nothing
+    // while unbound.
+    void OfferSignal(const LGCP::Signal& signal);
 
 private:
     friend class Server;
     bool CheckServer() const;
-    void OfferSignal(const LGCP::Signal& signal);
 
     Server* server_ = nullptr;
 };

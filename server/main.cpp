@@ -10,10 +10,10 @@
 #include <sstream>
 
 #include "board/paths.h"
+#include "hardware/bus_ctl.h"
 #include "hardware/hw_mux.h"
 #include "link/control_links.h"
 #include "link/ctrl_server.h"
-#include "link/heartbeat.h"
 #include "monitoring/monitoring_ctl.h"
 #include "radio/rtp_ed137_factory.h"
 #include "radio/rtp_vark_factory.h"
@@ -25,6 +25,7 @@
 #include "runtime/timer.h"
 #include "runtime/trace_ctl.h"
 #include "runtime/version.h"
+#include "server/services.h"
 #include "server/signals.h"
 #include "signalling/hdlc_slot_factory.h"
 #include "signalling/isdn_factory.h"
@@ -36,7 +37,6 @@
 #include "slots/mixer_factory.h"
 #include "slots/modem_factory.h"
 #include "slots/rtp_factory.h"
-#include "slots/slots.h"
 #include "slots/t38soft_factory.h"
 #include "slots/voice_factory.h"
 
@@ -96,7 +96,7 @@ Options ParseCommandLine(int argc, char** argv) {
                 if (!ParsePort(optarg, options.port)) Usage(2);
                 break;
             case 'D': options.daemon = true; break;
-            case optDisableClock: break;
+            case optDisableClock: BusCtl::instance().DisableControl(); break;
             case '?': Usage(2);
             default: break;
         }
@@ -125,9 +125,7 @@ void CreateSlotFactories() {
 
 // The order of binding is the order in which every command is offered.
 void BindServices() {
-    CtrlSrv::ctrlServer.Bind(&HeartBeatCtl::instance());
-    CtrlSrv::ctrlServer.Bind(Slots::instance());
-    CtrlSrv::ctrlServer.Bind(&MonitoringCtl::instance());
+    for (CtrlSrv::Service* service : ControllerServices()) CtrlSrv::ctrlServer.Bind(service);
 }
 
 // Detaches and sends the three output streams to syslog as "vbx-<tag>".

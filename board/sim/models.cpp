@@ -1,11 +1,15 @@
 // Every device of the simulated board, one model per driver.
 #include "board/drivers/dsp.h"
 #include "board/drivers/dtmf.h"
+#include "board/drivers/e1_cas.h"
 #include "board/drivers/hal.h"
+#include "board/drivers/maintenance.h"
 #include "board/drivers/watchdog.h"
 #include "board/sim/dsp_model.h"
 #include "board/sim/dtmf_model.h"
+#include "board/sim/e1_cas_model.h"
 #include "board/sim/hal_model.h"
+#include "board/sim/maintenance_model.h"
 #include "board/sim/sim_board.h"
 #include "board/sim/watchdog_model.h"
 
@@ -16,6 +20,8 @@ void install_models(Board& board) {
     board.install(hal::kDevice, std::make_unique<HalModel>());
     board.install(dtmf::kDevice, std::make_unique<DtmfModel>());
     board.install(dsp::kDevice, std::make_unique<DspModel>());
+    board.install(maintenance::kDevice, std::make_unique<MaintenanceModel>());
+    board.install(e1_cas::kDevice, std::make_unique<E1CasModel>());
 }
 
 }  // namespace board::sim

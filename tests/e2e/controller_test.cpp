@@ -1,10 +1,12 @@
 // A controller talking to the server executable: the services are bound in
-// their order (heartbeat, slot registry, monitoring) and one controller is
-// served at a time.
+// their order (heartbeat, slot registry, bus tests, bus clock, E1 control,
+// BRI line control, monitoring) and one controller is served at a time.
 
 #include <signal.h>
 
 #include <gtest/gtest.h>
+
+#include <set>
 
 #include "tests/e2e/server_binary.h"
 #include "tests/support/remote_controller.h"
@@ -105,10 +107,32 @@ TEST_F(ServerWithController, GetsADisplayAnswered) {
 }
 
 TEST_F(ServerWithController, GetsACommandNoServiceTakesRefused) {
-    controller.send(test::command(Alternative::clockCfg), 6);
+    controller.send(test::command(Alternative::protoVark), 6);
     auto reply = answer();
     ASSERT_TRUE(reply) << server->output();
     EXPECT_EQ(LGCP::ErrorCause::unexpectedMsgType, test::error_of(*reply));
+}
+
+TEST_F(ServerWithController, HearsTheStateOfEveryTrunkAndLine) {
+    std::set<int> e1, bri;
+    auto trunk_state = [&](const LGCP::Message& m) {
+        if (!test::is_signal(m) || !m.get_pdu().get_signal()->is_trunkStatus()) return false;
+        const ACP::TrunkStatus& state = *m.get_pdu().get_signal()->get_trunkStatus();
+        auto& seen = state.get_type().getValue() == ACP::TrunkType::e1 ? e1 : bri;
+        seen.insert(state.get_trunk().getValue());
+        return e1.size() == 4 && bri.size() == 8;
+    };
+    EXPECT_TRUE(controller.receive_until(trunk_state)) << server->output();
+    EXPECT_EQ((std::set<int>{0, 1, 2, 3}), e1);
+    EXPECT_EQ((std::set<int>{0, 1, 2, 3, 4, 5, 6, 7}), bri);
+}
+
+TEST_F(ServerWithController, GetsAClockConfigurationAnswered) {
+    controller.send(test::command(Alternative::clockCfg), 9);
+    auto reply = answer();
+    ASSERT_TRUE(reply) << server->output();
+    EXPECT_TRUE(test::is_success(*reply));
+    EXPECT_TRUE(server->wait_for_output("clkctl: clock source = f0\n")) << server->output();
 }
 
 TEST_F(ServerWithController, RefusesASecondControllerAndKeepsServingTheFirst) {
@@ -121,6 +145,22 @@ TEST_F(ServerWithController, RefusesASecondControllerAndKeepsServingTheFirst) {
     auto reply = answer();
     ASSERT_TRUE(reply) << server->output();
     EXPECT_TRUE(test::is_success(*reply));
+}
+
+class ServerWithoutClockControl : public ServerWithController {
+protected:
+    void SetUp() override {
+        start({"--disable-clock"});
+        ASSERT_TRUE(controller.connect(port)) << server->output();
+    }
+};
+
+TEST_F(ServerWithoutClockControl, RefusesEveryClockConfiguration) {
+    EXPECT_TRUE(server->wait_for_output("clock control disabled.\n")) << server->output();
+    controller.send(test::command(Alternative::clockCfg), 10);
+    auto reply = answer();
+    ASSERT_TRUE(reply) << server->output();
+    EXPECT_EQ(LGCP::ErrorCause::unsupported, test::error_of(*reply));
 }
 
 }  // namespace

@@ -63,10 +63,11 @@ TEST_F(CommandLine, VersionPrintsTheTagAndExitsWithStatus2) {
     EXPECT_EQ("server version: T240215-1841\n", server.out());
 }
 
-TEST_F(CommandLine, AcceptsDisableClock) {
-    test::ServerBinary server({"--version", "--disable-clock"});
+TEST_F(CommandLine, DisableClockTakesEffectBeforeVersionIsActedOn) {
+    test::ServerBinary server({"--disable-clock", "--version"});
     EXPECT_EQ(2, server.wait_exit()) << server.output();
     EXPECT_EQ("server version: T240215-1841\n", server.out());
+    EXPECT_EQ("clock control disabled.\n", server.err());
 }
 
 TEST_F(CommandLine, HelpPrintsTheUsageAndExitsWithStatus0) {

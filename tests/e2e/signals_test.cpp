@@ -12,6 +12,7 @@
 
 #include "runtime/fd.h"
 #include "tests/e2e/server_binary.h"
+#include "tests/support/deadline.h"
 #include "tests/support/test_logger.h"
 
 namespace {
@@ -113,7 +114,12 @@ TEST_F(RunningServer, RunsAsDaemonLoggingToSyslog) {
     EXPECT_NE(launcher.pid(), daemon);
 
     ::kill(daemon, SIGTERM);
-    bool gone = wait_gone(daemon, timeoutMs);
+    // It logs until it ends: the logger is read meanwhile.
+    bool gone = false;
+    for (test::Deadline deadline(timeoutMs); !gone && !deadline.passed();) {
+        logger.collect(10);
+        gone = wait_gone(daemon, 10);
+    }
     if (!gone) ::kill(daemon, SIGKILL);
     ASSERT_TRUE(gone);
     EXPECT_TRUE(logger.wait_for("Mux: terminating...", timeoutMs)) << logger.received();

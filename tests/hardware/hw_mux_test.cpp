@@ -213,7 +213,7 @@ TEST_F(SwitchTest, ResetForTestForgetsTheDevice) {
     mux.reset_for_test();
     sim().clear_journal();
     loop.pump();
-    EXPECT_TRUE(sim().journal(hal::kDevice).empty());  // no refresh
+    EXPECT_TRUE(sim().journal(hal::kDevice).empty());   // no refresh
     EXPECT_TRUE(sim().channels(hal::kDevice).empty());  // closed
     EXPECT_EQ(HwMux::kDisabled, mux.entry(8300));
 }

@@ -6,8 +6,11 @@
 // made and again when it goes. Declare it after the test's BoardRoot and
 // VirtualLoop, so that it goes first.
 
+#include "hardware/bus_ctl.h"
 #include "hardware/dsproc_receiver.h"
+#include "hardware/e1_ctl.h"
 #include "hardware/hw_mux.h"
+#include "hardware/spi_ctrl.h"
 #include "hardware/tonec_receiver.h"
 
 namespace test {
@@ -23,6 +26,9 @@ public:
         HwMux::instance().reset_for_test();
         Hardware::TonecReceiverService::reset_for_test();
         Hardware::DSProcReceiverService::reset_for_test();
+        BusCtl::instance().reset_for_test();
+        E1Ctl::instance().reset_for_test();
+        spiCtrl::instance().reset_for_test();
     }
 };
 

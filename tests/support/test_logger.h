@@ -57,6 +57,10 @@ public:
         }
         return true;
     }
+    // Collects what arrives within `timeoutMs`: a process that logs to a
+    // logger nobody reads blocks once the socket's queue is full.
+    void collect(int timeoutMs) { received_ += receive(socket_.get(), timeoutMs); }
+
     // The raw bytes wait_for has collected, for failure messages.
     const std::string& received() const { return received_; }
 

@@ -1,0 +1,79 @@
+#include "hardware/hw_tests.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <iostream>
+
+#include "board/drivers/hal.h"
+#include "hardware/hw_mux.h"
+#include "runtime/ext_output.h"
+
+namespace {
+
+constexpr unsigned kChannelsPerBus = 128;
+
+unsigned NextByte() { return static_cast<unsigned>(random()) & 0xFF; }
+
+}  // namespace
+
+HwTests& HwTests::instance() {
+    static HwTests tests;
+    return tests;
+}
+
+void HwTests::PutHeader(std::ostream& os) const { os << "bus " << bus_ << ": "; }
+
+bool HwTests::OnCommand(const LGCP::Command& command) {
+    const LGCP::BpcTestParams* params = command.get_testBpc();
+    if (params == nullptr) return false;
+    OnTestBpc(*params);
+    return true;
+}
+
+void HwTests::OnTestBpc(const LGCP::BpcTestParams& params) {
+    bus_ = params.get_bus().getValue();
+    first_ = board::hal::kBusBase + bus_ * kChannelsPerBus + params.get_timeslot_start().getValue();
+    end_ = first_ + params.get_timeslot_length().getValue();
+    seed_ = static_cast<uint32_t>(params.get_seed().getValue());
+    srandom(seed_);
+    switch (params.get_mode().selection()) {
+        case LGCP::BpcTestMode::Alternative::read: TestRead(); break;
+        case LGCP::BpcTestMode::Alternative::write: TestWrite(); break;
+        case LGCP::BpcTestMode::Alternative::disconnect: TestDisconnect(); break;
+        default: Error(LGCP::ErrorCause::invalidParams); break;
+    }
+}
+
+void HwTests::Verify(const char* failure, const char* wanted, const char* got) {
+    HwMux& mux = HwMux::instance();
+    for (uint32_t channel = first_; channel < end_; ++channel) {
+        const unsigned char expected = static_cast<unsigned char>(NextByte());
+        const unsigned char read = static_cast<unsigned char>(mux.Read(static_cast<int>(channel)));
+        if (read == expected) continue;
+        std::cerr << ext::header(this) << failure << (channel & 127) << wanted
+                  << ext::OutBufInHex(&expected, 1) << got << ext::OutBufInHex(&read, 1)
+                  << std::endl;
+        return Error(LGCP::ErrorCause::busError);
+    }
+    Success();
+}
+
+void HwTests::TestRead() { Verify("test failed on channel ", " expected ", " read "); }
+
+void HwTests::TestWrite() {
+    HwMux& mux = HwMux::instance();
+    for (uint32_t channel = first_; channel < end_; ++channel)
+        mux.Write(static_cast<int>(channel), static_cast<unsigned char>(NextByte()));
+    ::usleep(500);
+    srandom(seed_);
+    Verify("write failed on channel ", " write ", " written ");
+}
+
+void HwTests::TestDisconnect() {
+    HwMux& mux = HwMux::instance();
+    for (uint32_t channel = first_; channel < end_; ++channel)
+        mux.Disable(static_cast<int>(channel));
+    ::usleep(250);
+    Success();
+}

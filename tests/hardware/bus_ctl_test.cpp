@@ -1,0 +1,117 @@
+// The bus clock on the simulated "/dev/hal": which source each
+// configuration selects, free-run at every connect and disconnect, and what
+// a missing or refusing device does.
+
+#include "hardware/bus_ctl.h"
+
+#include <errno.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "board/sim/hal_model.h"
+#include "hardware/spi_ctrl.h"
+#include "tests/hardware/hardware_test.h"
+
+namespace {
+
+namespace hal = board::hal;
+using board::sim::HalModel;
+using board::sim::Op;
+
+LGCP::ClockCfg config(LGCP::ClkSel0::NamedNumber clkSel0, LGCP::BExtEn::NamedNumber bextEn,
+                      int source) {
+    LGCP::ClockCfg cfg;
+    cfg.set_clkSel0(clkSel0);
+    cfg.set_bextEn(bextEn);
+    cfg.set_source(source);
+    return cfg;
+}
+
+struct SourceCase {
+    const char* name;
+    LGCP::ClockCfg cfg;
+    std::vector<int> selected;
+    const char* logged;  // after "clkctl: clock source = "; null when nothing is selected
+};
+
+void PrintTo(const SourceCase& c, std::ostream* os) { *os << c.name; }
+
+using Sel = LGCP::ClkSel0;
+using Ext = LGCP::BExtEn;
+
+const SourceCase kSources[] = {
+    {"external_enabled", config(Sel::external, Ext::enabled, 2), {2}, "f2"},
+    {"external_negative", config(Sel::external, Ext::enabled, -3), {}, nullptr},
+    {"external_disabled", config(Sel::external, Ext::disabled, 1), {5}, "X3"},
+    {"internal", config(Sel::internal, Ext::enabled, 2), {4}, "freerun"},
+    {"beyond_the_names", config(Sel::external, Ext::enabled, 9), {9}, "9"},
+};
+
+class BusClock : public test::HardwareTest {
+protected:
+    BusCtl& bus = BusCtl::instance();
+    HalModel& hal_ = model<HalModel>(hal::kDevice);
+};
+
+class ClockSource : public BusClock, public ::testing::WithParamInterface<SourceCase> {};
+
+TEST_P(ClockSource, IsChosenFromTheConfiguration) {
+    EXPECT_TRUE(bus.SetClockSrc(GetParam().cfg));
+    EXPECT_EQ(GetParam().selected, hal_.clock_history);
+    const std::string log = errors.str();
+    EXPECT_EQ(0u, log.find("clkctl: set clock source cmd: {"));
+    if (GetParam().logged)
+        EXPECT_NE(std::string::npos,
+                  log.find(std::string("\nclkctl: clock source = ") + GetParam().logged + "\n"));
+    else
+        EXPECT_EQ(std::string::npos, log.find("clock source ="));
+}
+
+INSTANTIATE_TEST_SUITE_P(BusCtl, ClockSource, ::testing::ValuesIn(kSources),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(BusClock, ConnectAndDisconnectReturnToFreeRun) {
+    bus.OnConnect();
+    bus.SetClockSrc(config(Sel::external, Ext::enabled, 1));
+    bus.OnDisconnect();
+    EXPECT_EQ((std::vector<int>{4, 1, 4}), hal_.clock_history);
+    EXPECT_TRUE(held_close_on_exec(hal::kDevice));
+}
+
+TEST_F(BusClock, WithoutTheDeviceNoBriLineIsMasterAndTheSelectionFails) {
+    hal_.absent = true;
+    EXPECT_FALSE(bus.SetClockSrc(config(Sel::internal, Ext::enabled, 0)));
+    EXPECT_EQ("clkctl: set clock source fail: code 1.\n", errors.str());
+    EXPECT_NE(std::string::npos, progress.str().find("spi: clock master disabled\n"));
+
+    hal_.absent = false;
+    EXPECT_TRUE(bus.SetClockSrc(config(Sel::internal, Ext::enabled, 0)));
+    EXPECT_EQ(4, hal_.clock_source);
+}
+
+TEST_F(BusClock, ADriverRefusalFailsTheSelection) {
+    sim().fail_next(Op::Ioctl, hal::kDevice, EINVAL, hal::kClockSelect);
+    EXPECT_FALSE(bus.SetClockSrc(config(Sel::external, Ext::enabled, 3)));
+    EXPECT_NE(std::string::npos, errors.str().find("\nclkctl: HW_CLOCK_SELECT fail.\n"));
+    EXPECT_EQ(-1, hal_.clock_source);
+}
+
+TEST_F(BusClock, DisabledControlNeverTouchesTheDevice) {
+    bus.DisableControl();
+    EXPECT_EQ("clock control disabled.\n", progress.str());
+    bus.OnConnect();
+    bus.OnDisconnect();
+    EXPECT_FALSE(bus.IsOpen());
+    EXPECT_TRUE(sim().journal(hal::kDevice).empty());
+}
+
+TEST_F(BusClock, SelectsByNumberWhatTheDriverTakes) {
+    EXPECT_TRUE(bus.DrvSetClkSrc(7));
+    EXPECT_FALSE(bus.DrvSetClkSrc(-1));  // the model refuses it
+    EXPECT_EQ("clkctl: clock source = ?2\nclkctl: HW_CLOCK_SELECT fail.\n", errors.str());
+    auto sources = requests<int32_t>(hal::kDevice, hal::kClockSelect);
+    EXPECT_EQ((std::vector<int32_t>{7, -1}), sources);
+}
+
+}  // namespace
