@@ -1,7 +1,9 @@
 // Arbitrary byte streams from a controller, cut into arbitrary pieces, through
-// the stream-socket and TPKT layers into the controller server. Whatever
-// arrives, the link stays up (bad framing never closes it) and everything the
-// server sends back is a frame holding a message that decodes.
+// the stream-socket and TPKT layers into the controller server, with the
+// server's services bound in its order on the simulated board (so arbitrary
+// hardware commands reach the board's models). Whatever arrives, the link
+// stays up (bad framing never closes it) and everything the server sends back
+// is a frame holding a message that decodes.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <sys/socket.h>
 
@@ -10,12 +12,16 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "asn1/per_decoder.h"
 #include "fuzz/pair_link.h"
+#include "board/sim/sim_board.h"
+#include "hardware/hw_mux.h"
 #include "link/ctrl_server.h"
-#include "link/heartbeat.h"
 #include "link/tpkt_protocol.h"
+#include "server/services.h"
+#include "tests/support/hardware_reset.h"
 #include "tests/support/loopback.h"
 #include "tests/support/tpkt.h"
 #include "tests/support/virtual_loop.h"
@@ -25,13 +31,25 @@ namespace {
 struct Server {
     Server() {
         // The server's lines would drown the fuzzer's.
-        std::cout.rdbuf(quiet.rdbuf());
-        std::cerr.rdbuf(quiet.rdbuf());
-        std::clog.rdbuf(quiet.rdbuf());
-        CtrlSrv::ctrlServer.Bind(&HeartBeatCtl::instance());
+        for (std::ostream* stream : {&std::cout, &std::cerr, &std::clog})
+            saved.push_back(stream->rdbuf(quiet.rdbuf()));
+        // As the server starts: the switch, then the services in their order.
+        HwMux::instance();
+        for (CtrlSrv::Service* service : ControllerServices()) CtrlSrv::ctrlServer.Bind(service);
         CtrlSrv::ctrlServer.Activate(link = new PairLink);
     }
+    // Down as the server goes down, while the simulated board still exists;
+    // the hardware singletons go at exit, after this: closed, they say nothing.
+    ~Server() {
+        CtrlSrv::ctrlServer.reset_for_test();
+        test::HardwareReset::reset_all();
+        std::cout.rdbuf(saved[0]);
+        std::cerr.rdbuf(saved[1]);
+        std::clog.rdbuf(saved[2]);
+    }
+
     std::ostringstream quiet;
+    std::vector<std::streambuf*> saved;
     test::VirtualLoop loop;
     test::IdleDescriptor idle;
     PairLink* link;
@@ -82,5 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Down again, with no timer of this input left behind.
     server.link->Disconnect();
     server.loop.pump();
+    // What the board's call journal kept of this input would look like a leak.
+    board::sim::Board::instance().clear_journal();
     return 0;
 }

@@ -12,6 +12,7 @@
 #include "board/sim/hal_model.h"
 #include "hardware/spi_ctrl.h"
 #include "tests/hardware/hardware_test.h"
+#include "tests/support/hardware_commands.h"
 
 namespace {
 
@@ -19,14 +20,7 @@ namespace hal = board::hal;
 using board::sim::HalModel;
 using board::sim::Op;
 
-LGCP::ClockCfg config(LGCP::ClkSel0::NamedNumber clkSel0, LGCP::BExtEn::NamedNumber bextEn,
-                      int source) {
-    LGCP::ClockCfg cfg;
-    cfg.set_clkSel0(clkSel0);
-    cfg.set_bextEn(bextEn);
-    cfg.set_source(source);
-    return cfg;
-}
+using test::clock_cfg;
 
 struct SourceCase {
     const char* name;
@@ -41,11 +35,11 @@ using Sel = LGCP::ClkSel0;
 using Ext = LGCP::BExtEn;
 
 const SourceCase kSources[] = {
-    {"external_enabled", config(Sel::external, Ext::enabled, 2), {2}, "f2"},
-    {"external_negative", config(Sel::external, Ext::enabled, -3), {}, nullptr},
-    {"external_disabled", config(Sel::external, Ext::disabled, 1), {5}, "X3"},
-    {"internal", config(Sel::internal, Ext::enabled, 2), {4}, "freerun"},
-    {"beyond_the_names", config(Sel::external, Ext::enabled, 9), {9}, "9"},
+    {"external_enabled", clock_cfg(Sel::external, Ext::enabled, 2), {2}, "f2"},
+    {"external_negative", clock_cfg(Sel::external, Ext::enabled, -3), {}, nullptr},
+    {"external_disabled", clock_cfg(Sel::external, Ext::disabled, 1), {5}, "X3"},
+    {"internal", clock_cfg(Sel::internal, Ext::enabled, 2), {4}, "freerun"},
+    {"beyond_the_names", clock_cfg(Sel::external, Ext::enabled, 9), {9}, "9"},
 };
 
 class BusClock : public test::HardwareTest {
@@ -73,7 +67,7 @@ INSTANTIATE_TEST_SUITE_P(BusCtl, ClockSource, ::testing::ValuesIn(kSources),
 
 TEST_F(BusClock, ConnectAndDisconnectReturnToFreeRun) {
     bus.OnConnect();
-    bus.SetClockSrc(config(Sel::external, Ext::enabled, 1));
+    bus.SetClockSrc(clock_cfg(Sel::external, Ext::enabled, 1));
     bus.OnDisconnect();
     EXPECT_EQ((std::vector<int>{4, 1, 4}), hal_.clock_history);
     EXPECT_TRUE(held_close_on_exec(hal::kDevice));
@@ -81,18 +75,18 @@ TEST_F(BusClock, ConnectAndDisconnectReturnToFreeRun) {
 
 TEST_F(BusClock, WithoutTheDeviceNoBriLineIsMasterAndTheSelectionFails) {
     hal_.absent = true;
-    EXPECT_FALSE(bus.SetClockSrc(config(Sel::internal, Ext::enabled, 0)));
+    EXPECT_FALSE(bus.SetClockSrc(clock_cfg(Sel::internal, Ext::enabled, 0)));
     EXPECT_EQ("clkctl: set clock source fail: code 1.\n", errors.str());
     EXPECT_NE(std::string::npos, progress.str().find("spi: clock master disabled\n"));
 
     hal_.absent = false;
-    EXPECT_TRUE(bus.SetClockSrc(config(Sel::internal, Ext::enabled, 0)));
+    EXPECT_TRUE(bus.SetClockSrc(clock_cfg(Sel::internal, Ext::enabled, 0)));
     EXPECT_EQ(4, hal_.clock_source);
 }
 
 TEST_F(BusClock, ADriverRefusalFailsTheSelection) {
     sim().fail_next(Op::Ioctl, hal::kDevice, EINVAL, hal::kClockSelect);
-    EXPECT_FALSE(bus.SetClockSrc(config(Sel::external, Ext::enabled, 3)));
+    EXPECT_FALSE(bus.SetClockSrc(clock_cfg(Sel::external, Ext::enabled, 3)));
     EXPECT_NE(std::string::npos, errors.str().find("\nclkctl: HW_CLOCK_SELECT fail.\n"));
     EXPECT_EQ(-1, hal_.clock_source);
 }

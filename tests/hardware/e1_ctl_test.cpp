@@ -13,6 +13,7 @@
 #include "board/sim/e1_cas_model.h"
 #include "board/sim/maintenance_model.h"
 #include "tests/hardware/hardware_test.h"
+#include "tests/support/hardware_commands.h"
 
 namespace {
 
@@ -23,57 +24,24 @@ using board::sim::MaintenanceModel;
 using board::sim::Op;
 using State = ACP::TrunkState;
 
-// A `cas` signal as (trunk, timeslot, rx, tx).
-struct Cas {
-    int trunk, timeslot, rx, tx;
-    bool operator==(const Cas& o) const {
-        return trunk == o.trunk && timeslot == o.timeslot && rx == o.rx && tx == o.tx;
-    }
-};
-
-std::ostream& operator<<(std::ostream& os, const Cas& c) {
-    return os << "(" << c.trunk << ", " << c.timeslot << ", " << c.rx << ", " << c.tx << ")";
-}
-
-LGCP::IoctlParams cas_command(int trunk, int timeslot,
-                              const std::function<void(LGCP::CasCommandSignal&)>& cmd) {
-    LGCP::IoctlParams params;
-    LGCP::CasCommand& command = params.select_cas();
-    command.get_channel().set_path(trunk);
-    command.get_channel().set_timeslot(timeslot);
-    cmd(command.get_cmd());
-    return params;
-}
+using test::Cas;
+using test::trunk_cfg;
 
 LGCP::IoctlParams open(int trunk, int timeslot, int value) {
-    return cas_command(trunk, timeslot, [&](auto& c) { c.set_open(value); });
+    return test::cas_open(trunk, timeslot, value);
 }
-LGCP::IoctlParams close(int trunk, int timeslot) {
-    return cas_command(trunk, timeslot, [](auto& c) { c.select_close(); });
-}
+LGCP::IoctlParams close(int trunk, int timeslot) { return test::cas_close(trunk, timeslot); }
 LGCP::IoctlParams set(int trunk, int timeslot, int value) {
-    return cas_command(trunk, timeslot, [&](auto& c) { c.set_set(value); });
+    return test::cas_set(trunk, timeslot, value);
 }
-LGCP::IoctlParams get(int trunk, int timeslot) {
-    return cas_command(trunk, timeslot, [](auto& c) { c.select_get(); });
-}
-
-LGCP::TrunkCfg trunk_cfg(int trunk, LGCP::TrunkMode::NamedNumber mode) {
-    LGCP::TrunkCfg cfg;
-    cfg.set_trunk(trunk);
-    cfg.set_mode(mode);
-    return cfg;
-}
+LGCP::IoctlParams get(int trunk, int timeslot) { return test::cas_get(trunk, timeslot); }
 
 class E1Trunks : public test::HardwareTest {
 protected:
     std::vector<Cas> cas_signals() {
         std::vector<Cas> out;
         for (const LGCP::Signal& signal : recorder.signals)
-            if (const LGCP::CasSignalling* c = signal.get_cas())
-                out.push_back({c->get_channel().get_path().getValue(),
-                               c->get_channel().get_timeslot().getValue(), c->get_rx().getValue(),
-                               c->get_tx().getValue()});
+            if (auto cas = test::cas_of(signal)) out.push_back(*cas);
         return out;
     }
     std::vector<const ACP::TrunkStatus*> trunks() {

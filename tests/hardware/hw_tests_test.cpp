@@ -13,6 +13,7 @@
 #include "hardware/hw_mux.h"
 #include "link/heartbeat.h"
 #include "tests/hardware/hardware_test.h"
+#include "tests/support/hardware_commands.h"
 #include "tests/support/test_controller.h"
 
 namespace {
@@ -21,25 +22,8 @@ namespace hal = board::hal;
 using board::sim::HalModel;
 using Mode = LGCP::BpcTestMode::Alternative;
 
-LGCP::Command bpc(unsigned bus, unsigned start, unsigned length, int seed, Mode mode) {
-    LGCP::Command command;
-    LGCP::BpcTestParams& p = command.select_testBpc();
-    p.set_bus(bus);
-    p.set_timeslot_start(start);
-    p.set_timeslot_length(length);
-    p.set_seed(seed);
-    p.get_mode().setSelection(static_cast<int>(mode), nullptr);
-    p.get_mode().createSelection();
-    return command;
-}
-
-// The bytes every party with this seed expects.
-std::vector<uint8_t> sequence(int seed, unsigned count) {
-    srandom(static_cast<unsigned>(seed));
-    std::vector<uint8_t> bytes;
-    for (unsigned i = 0; i < count; ++i) bytes.push_back(random() & 0xFF);
-    return bytes;
-}
+using test::bus_sequence;
+using test::bus_test;
 
 class BusTest : public test::HardwareTest {
 protected:
@@ -65,8 +49,8 @@ protected:
 };
 
 TEST_F(BusTest, WriteDrivesTheSeedsSequenceOnTheRangeAndReadsItBack) {
-    EXPECT_EQ(std::nullopt, run(bpc(2, 10, 3, 77, Mode::write)));
-    auto expected = sequence(77, 3);
+    EXPECT_EQ(std::nullopt, run(bus_test(2, 10, 3, 77, Mode::write)));
+    auto expected = bus_sequence(77, 3);
     auto written = writes();
     ASSERT_EQ(3u, written.size());
     for (int i = 0; i < 3; ++i) {
@@ -78,10 +62,10 @@ TEST_F(BusTest, WriteDrivesTheSeedsSequenceOnTheRangeAndReadsItBack) {
 }
 
 TEST_F(BusTest, TwoWritesWithOneSeedWriteTheSameBytes) {
-    run(bpc(0, 0, 20, 5, Mode::write));
+    run(bus_test(0, 0, 20, 5, Mode::write));
     auto first = writes();
     sim().clear_journal();
-    run(bpc(0, 0, 20, 5, Mode::write));
+    run(bus_test(0, 0, 20, 5, Mode::write));
     auto second = writes();
     ASSERT_EQ(20u, second.size());
     for (int i = 0; i < 20; ++i) EXPECT_EQ(first[i].value, second[i].value);
@@ -89,15 +73,15 @@ TEST_F(BusTest, TwoWritesWithOneSeedWriteTheSameBytes) {
 
 TEST_F(BusTest, AnEmptyRangePassesInEveryMode) {
     for (Mode mode : {Mode::read, Mode::write, Mode::disconnect})
-        EXPECT_EQ(std::nullopt, run(bpc(3, 50, 0, 1, mode)));
+        EXPECT_EQ(std::nullopt, run(bus_test(3, 50, 0, 1, mode)));
     EXPECT_TRUE(writes().empty());
     EXPECT_TRUE(requests<hal::mux_byte>(hal::kDevice, hal::kMuxReadByte).empty());
 }
 
 TEST_F(BusTest, AStuckChannelFailsTheWriteAtIt) {
-    auto expected = sequence(9, 3);
+    auto expected = bus_sequence(9, 3);
     fabric.stuck[8192 + 128 + 41] = static_cast<uint8_t>(expected[1] ^ 0xFF);
-    EXPECT_EQ(LGCP::ErrorCause::busError, run(bpc(1, 40, 3, 9, Mode::write)));
+    EXPECT_EQ(LGCP::ErrorCause::busError, run(bus_test(1, 40, 3, 9, Mode::write)));
     char line[80];
     std::snprintf(line, sizeof line,
                   "bus 1: write failed on channel 41 write %02X  written %02X \n", expected[1],
@@ -106,20 +90,19 @@ TEST_F(BusTest, AStuckChannelFailsTheWriteAtIt) {
 }
 
 TEST_F(BusTest, ReadPassesWhenAnotherCardDrivesTheSequence) {
-    auto expected = sequence(1234, 6);
+    auto expected = bus_sequence(1234, 6);
     for (int i = 0; i < 6; ++i) fabric.foreign[8192 + 5 * 128 + 100 + i] = expected[i];
-    EXPECT_EQ(std::nullopt, run(bpc(5, 100, 6, 1234, Mode::read)));
+    EXPECT_EQ(std::nullopt, run(bus_test(5, 100, 6, 1234, Mode::read)));
     EXPECT_TRUE(writes().empty());
 
     fabric.foreign.erase(8192 + 5 * 128 + 104);  // nobody drives it: 0xFF
-    EXPECT_EQ(LGCP::ErrorCause::busError, run(bpc(5, 100, 6, 1234, Mode::read)));
+    EXPECT_EQ(LGCP::ErrorCause::busError, run(bus_test(5, 100, 6, 1234, Mode::read)));
     EXPECT_NE(std::string::npos, errors.str().find("bus 5: test failed on channel 104 expected "));
 }
 
 TEST_F(BusTest, ARangePastTimeslot127GoesOnToTheNextBus) {
     fabric.stuck[8192 + 128 + 1] = 0;  // bus 1, timeslot 1
-    sequence(3, 4);
-    EXPECT_EQ(LGCP::ErrorCause::busError, run(bpc(0, 126, 4, 3, Mode::write)));
+    EXPECT_EQ(LGCP::ErrorCause::busError, run(bus_test(0, 126, 4, 3, Mode::write)));
     auto written = writes();
     ASSERT_EQ(4u, written.size());
     EXPECT_EQ(8318, written[0].channel);
@@ -129,15 +112,15 @@ TEST_F(BusTest, ARangePastTimeslot127GoesOnToTheNextBus) {
 
 TEST_F(BusTest, ARangeBeyondTheLastBusLeavesTheMapAlone) {
     // Bus 15, timeslots 127 on: every channel but the first is past the buses.
-    EXPECT_EQ(LGCP::ErrorCause::busError, run(bpc(15, 127, 127, 8, Mode::write)));
+    EXPECT_EQ(LGCP::ErrorCause::busError, run(bus_test(15, 127, 127, 8, Mode::write)));
     EXPECT_EQ(127u, writes().size());
     EXPECT_EQ(10365, writes().back().channel);
     EXPECT_EQ(HwMux::kDriven, HwMux::instance().entry(10239));
 }
 
 TEST_F(BusTest, DisconnectSwitchesTheRangeOff) {
-    run(bpc(4, 0, 8, 2, Mode::write));
-    EXPECT_EQ(std::nullopt, run(bpc(4, 2, 4, 0, Mode::disconnect)));
+    run(bus_test(4, 0, 8, 2, Mode::write));
+    EXPECT_EQ(std::nullopt, run(bus_test(4, 2, 4, 0, Mode::disconnect)));
     for (int channel = 8192 + 512; channel < 8192 + 512 + 8; ++channel) {
         bool off = channel >= 8192 + 512 + 2 && channel < 8192 + 512 + 6;
         EXPECT_EQ(off, fabric.channel(channel).output == HalModel::Output::Off) << channel;
