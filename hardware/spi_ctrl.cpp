@@ -73,41 +73,40 @@ void spiCtrl::init_device_and_channels() {
     }
 }
 
-void spiCtrl::init_channel(int line) {
-    if (!spiPresent_) return;
+bool spiCtrl::LineReady(int line, const char* use) {
+    if (!spiPresent_) return false;
     if (!is_line(line)) {
-        std::clog << "spi: bad channel for init " << line << std::endl;
-        return;
+        std::clog << "spi: bad channel for " << use << " " << line << std::endl;
+        return false;
     }
     init_device_and_channels();
-    const unsigned preparation[][2] = {
-        {kEnable, kLineDisabled}, {kPrepare, 8},   {kClockMaster, kNotMaster},
-        {kPrepare52, 96},         {kPrepare53, 0}, {kPrepare54, 0},
-        {kPrepare55, 0}};
+    return true;
+}
+
+void spiCtrl::init_channel(int line) {
+    if (!LineReady(line, "init")) return;
+    // {register, value}: the line off and no clock master, then the
+    // transceiver's own set-up.
+    const unsigned preparation[][2] = {{kEnable, kLineDisabled},
+                                       {48, 8},
+                                       {kClockMaster, kNotMaster},
+                                       {52, 96},
+                                       {53, 0},
+                                       {54, 0},
+                                       {55, 0}};
     for (const auto& [reg, value] : preparation) write(line, reg, value);
     std::clog << "spi: init channel " << line << std::endl;
 }
 
-void spiCtrl::enable_channel(int line) {
-    if (!spiPresent_) return;
-    if (!is_line(line)) {
-        std::clog << "spi: bad channel for enable " << line << std::endl;
-        return;
-    }
-    init_device_and_channels();
-    write(line, kEnable, kLineEnabled);
-    std::clog << "spi: enable channel " << line << std::endl;
-}
+void spiCtrl::enable_channel(int line) { SwitchLine(line, true); }
 
-void spiCtrl::disable_channel(int line) {
-    if (!spiPresent_) return;
-    if (!is_line(line)) {
-        std::clog << "spi: bad channel for disable " << line << std::endl;
-        return;
-    }
-    init_device_and_channels();
-    write(line, kEnable, kLineDisabled);
-    std::clog << "spi: disable channel " << line << std::endl;
+void spiCtrl::disable_channel(int line) { SwitchLine(line, false); }
+
+void spiCtrl::SwitchLine(int line, bool on) {
+    const char* use = on ? "enable" : "disable";
+    if (!LineReady(line, use)) return;
+    write(line, kEnable, on ? kLineEnabled : kLineDisabled);
+    std::clog << "spi: " << use << " channel " << line << std::endl;
 }
 
 void spiCtrl::clock(int channel) {

@@ -15,16 +15,7 @@ public:
     static constexpr unsigned kStatusPeriodMs = 1000;
 
     // Transceiver registers and values.
-    enum Register : unsigned {
-        kPrepare = 48,
-        kEnable = 50,
-        kStatus = 51,
-        kPrepare52 = 52,
-        kPrepare53 = 53,
-        kPrepare54 = 54,
-        kPrepare55 = 55,
-        kClockMaster = 87,
-    };
+    enum Register : unsigned { kEnable = 50, kStatus = 51, kClockMaster = 87 };
     static constexpr unsigned kLineEnabled = 0;
     static constexpr unsigned kLineDisabled = 128;
     static constexpr unsigned kMaster = 56;
@@ -65,6 +56,10 @@ public:
 private:
     spiCtrl();
     bool IsOpened() const { return fd_ >= 0; }
+    // Whether a line may be written: SPI present, a line 0 to 7 (else logged
+    // as a bad channel for `use`), the device opened if it was not.
+    bool LineReady(int line, const char* use);
+    void SwitchLine(int line, bool on);
     // A request failed: ENODEV means the driver has no SPI at all.
     bool NoSpi();
     void SendLineStatus(int line, unsigned value);

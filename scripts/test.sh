@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the test build (AddressSanitizer and UndefinedBehaviorSanitizer) and
-# runs every test, then the fuzzers, then the unit tests on the board's own
-# build (PowerPC, under emulation). Installs what is missing first.
+# runs every test, then the unit tests built optimised, then the fuzzers,
+# then the unit tests on the board's own build (PowerPC, under emulation).
+# Installs what is missing first.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
@@ -26,6 +27,15 @@ configure "$dir" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
     -DSERVER_TESTS=ON -DSERVER_SANITIZE=ON -DSERVER_BENCH=ON || exit 1
 build "$dir" || exit 1
 (cd "$dir" && ctest -j "$jobs" --output-on-failure -LE fuzz) || status=1
+
+# Some faults show only when the optimiser has been at the code (and some
+# warnings are only given then).
+echo "== unit tests optimised (g++ -O2, no sanitizers)"
+odir="$repo/build-opt"
+configure "$odir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSERVER_TESTS=ON \
+    -DSERVER_UNIT_TESTS_ONLY=ON || exit 1
+build "$odir" || exit 1
+(cd "$odir" && ctest -j "$jobs" --output-on-failure -LE fuzz) || status=1
 
 if [[ -f "$repo/fuzz/CMakeLists.txt" ]]; then
     echo "== fuzz targets (clang, libFuzzer, ${FUZZ_SECONDS:-60} s each)"
