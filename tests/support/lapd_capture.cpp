@@ -22,13 +22,18 @@ void LapdCapture::record(const Packet& frame, bool sent) {
 // side), protocol (LAPD).
 void add_lapd_frame(PcapWriter& file, const unsigned char* frame, size_t length, bool sent,
                     bool networkSide) {
-    Bytes record = {
+    const uint8_t header[] = {
         0, static_cast<uint8_t>(sent ? 4 : 0),
         0x20, 0xFD,
         0, 1,
         static_cast<uint8_t>(networkSide ? 1 : 0), 0, 0, 0, 0, 0, 0, 0,
         0x00, 0x30,
     };
+    // Room for both at once: growing the record would copy it, which GCC 12
+    // at -O2 takes for a copy beyond the header.
+    Bytes record;
+    record.reserve(sizeof header + length);
+    record.insert(record.end(), header, header + sizeof header);
     record.insert(record.end(), frame, frame + length);
     Mux::timeval now;
     Mux::gettimeval(now);
