@@ -32,7 +32,6 @@ public:
     bool SetClockSrc(const LGCP::ClockCfg& cfg);
     bool DrvSetClkSrc(int source);
     bool IsOpen();
-    bool enabled() const { return control_; }
 
     void PutHeader(std::ostream& os) const;
     // Back to a closed device with control enabled: for tests.

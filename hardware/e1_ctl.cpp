@@ -195,7 +195,7 @@ void E1Ctl::OnUpdateCas(int fd, short revents) {
 
 void E1Ctl::HandleCas(const LGCP::IoctlParams& params) {
     const LGCP::CasCommand* command = params.get_cas();
-    if (command == nullptr || !CheckOpenCas()) return;
+    if (!CheckOpenCas() || command == nullptr) return;
     const cas_channel channel = ChannelOf(command->get_channel());
     const LGCP::CasCommandSignal& cmd = command->get_cmd();
     if (const ASN1::INTEGER* value = cmd.get_open())

@@ -34,7 +34,9 @@ public:
     bool OnCommand(const LGCP::Command& command) override;
 
     void SendStatus();
-    // False when the mask could not be written; a trunk of its own range.
+    // Sets (slave) or clears (master) the trunk's bit of the TCLK mask and
+    // writes the mask. A negative trunk changes nothing; false for a trunk
+    // beyond the mask or a mask that could not be written.
     bool SetMode(const LGCP::TrunkCfg& cfg);
     bool UpdateTclk();
     void select_source(int source);
@@ -51,8 +53,7 @@ public:
     static void Assign(LGCP::CasChannel& to, const cas_channel& from);
     void PutHeader(std::ostream& os) const;
 
-    uint32_t tclk() const { return tclk_; }
-    bool cas_open(unsigned trunk) const { return casOpen_[trunk] != 0; }
+    bool cas_open(unsigned trunk) const { return trunk < kTrunks && casOpen_[trunk] != 0; }
     bool polling() const { return statusTimer_.pending(); }
     // Back to closed devices, no poll and no CAS trunk open: for tests.
     void reset_for_test();

@@ -145,6 +145,17 @@ TEST_F(E1Trunks, ATclkWriteThatFailsIsReported) {
     EXPECT_FALSE(e1.UpdateTclk());
 }
 
+TEST_F(E1Trunks, SelectsAClockSourceOnAnOpenDeviceOnly) {
+    e1.select_source(3);
+    EXPECT_EQ(-1, maintenance_.clock_source);
+    ASSERT_TRUE(e1.IsOpen());
+    e1.select_source(3);
+    EXPECT_EQ(3, maintenance_.clock_source);
+    sim().fail_next(Op::Ioctl, maintenance::kDevice, EIO, maintenance::kSelectClockSource);
+    e1.select_source(2);
+    EXPECT_EQ("E1: fail to set clock source\n", errors.str());
+}
+
 struct CasCase {
     const char* name;
     std::function<void(E1CasModel&)> setup;
