@@ -156,6 +156,7 @@ TEST_F(BoardHardware, ASlotLessCasIoctlSignalsThenSucceeds) {
 TEST_F(BoardHardware, AFarEndChangeArrivesAsACasSignal) {
     EXPECT_EQ(std::nullopt, answer_to(test::ioctl(test::cas_open(3, 12, 1))));
     received();
+    cas.far_end(3, 13, 0x5);  // not open: the driver says nothing
     cas.far_end(3, 12, 0xB);
     auto signal = controller.receive_until(is_cas);
     ASSERT_TRUE(signal);

@@ -278,21 +278,11 @@ TEST_P(DSProcRouting, EventReachesTheReceiverOfItsTimeslot) {
 }
 
 void Nothing(test::ReceiverProbe&) {}
-void VadOn(test::ReceiverProbe& r) {
-    ASSERT_TRUE(r.enableVAD(true));
-}
-void VadOff(test::ReceiverProbe& r) {
-    ASSERT_TRUE(r.enableVAD(false));
-}
-void SdOn(test::ReceiverProbe& r) {
-    ASSERT_TRUE(r.enableSD(true));
-}
-void SdOff(test::ReceiverProbe& r) {
-    ASSERT_TRUE(r.enableSD(false));
-}
-void BssOn(test::ReceiverProbe& r) {
-    ASSERT_TRUE(r.enableBSS(true));
-}
+void VadOn(test::ReceiverProbe& r) { ASSERT_TRUE(r.enableVAD(true)); }
+void VadOff(test::ReceiverProbe& r) { ASSERT_TRUE(r.enableVAD(false)); }
+void SdOn(test::ReceiverProbe& r) { ASSERT_TRUE(r.enableSD(true)); }
+void SdOff(test::ReceiverProbe& r) { ASSERT_TRUE(r.enableSD(false)); }
+void BssOn(test::ReceiverProbe& r) { ASSERT_TRUE(r.enableBSS(true)); }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DSProcRouting,

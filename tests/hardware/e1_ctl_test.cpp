@@ -27,14 +27,10 @@ using State = ACP::TrunkState;
 using test::Cas;
 using test::trunk_cfg;
 
-LGCP::IoctlParams open(int trunk, int timeslot, int value) {
-    return test::cas_open(trunk, timeslot, value);
-}
-LGCP::IoctlParams close(int trunk, int timeslot) { return test::cas_close(trunk, timeslot); }
-LGCP::IoctlParams set(int trunk, int timeslot, int value) {
-    return test::cas_set(trunk, timeslot, value);
-}
-LGCP::IoctlParams get(int trunk, int timeslot) { return test::cas_get(trunk, timeslot); }
+using test::cas_close;
+using test::cas_get;
+using test::cas_open;
+using test::cas_set;
 
 class E1Trunks : public test::HardwareTest {
 protected:
@@ -112,14 +108,6 @@ TEST_F(E1Trunks, WithoutTheMaintenanceDeviceNothingIsSentUntilItOpens) {
     EXPECT_EQ(4u, trunks().size());
 }
 
-TEST_F(E1Trunks, TheStatusPollRunsEverySecondAndOutlivesTheController) {
-    e1.OnConnect();
-    EXPECT_EQ(4u, trunks().size());  // at once
-    e1.OnDisconnect();
-    loop.advance(3000);
-    EXPECT_EQ(16u, trunks().size());
-}
-
 TEST_F(E1Trunks, TrunkModesSetTheTclkMask) {
     using Mode = LGCP::TrunkMode;
     EXPECT_TRUE(e1.SetMode(trunk_cfg(2, Mode::slave)));
@@ -172,69 +160,73 @@ const auto kNoCheck = [](const E1CasModel&, const E1Ctl&) {};
 const CasCase kCasCases[] = {
     {"open_a_timeslot_of_a_closed_trunk",
      [](E1CasModel& m) { m.channels[1][5].rx = 0x6; },
-     {open(1, 5, 9)},
+     {cas_open(1, 5, 9)},
      {{1, 0, 0, 0}, {1, 5, 6, 9}},
      [](const E1CasModel& m, const E1Ctl& e1) {
          EXPECT_TRUE(m.trunks[1].open && e1.cas_open(1));
          EXPECT_TRUE(m.channels[1][5].open);
          EXPECT_EQ(9, m.channels[1][5].tx);
      }},
-    {"open_keeps_four_bits", kNothing, {open(0, 1, 0x1F)}, {{0, 0, 0, 0}, {0, 1, 0, 15}}, kNoCheck},
+    {"open_keeps_four_bits",
+     kNothing,
+     {cas_open(0, 1, 0x1F)},
+     {{0, 0, 0, 0}, {0, 1, 0, 15}},
+     kNoCheck},
     {"open_timeslot_16_opens_only_the_trunk",
      kNothing,
-     {open(1, 16, 3)},
+     {cas_open(1, 16, 3)},
      {{1, 0, 0, 0}},
      [](const E1CasModel& m, const E1Ctl&) { EXPECT_TRUE(m.trunks[1].open); }},
     {"open_an_open_trunk",
      kNothing,
-     {open(2, 0, 0), open(2, 3, 1)},
+     {cas_open(2, 0, 0), cas_open(2, 3, 1)},
      {{2, 0, 0, 0}, {2, 0, 0, 0}, {2, 3, 0, 1}},
      kNoCheck},
     {"open_refused",
      [](E1CasModel& m) { m.trunks[3].open_result = -EBUSY; },
-     {open(3, 5, 1)},
+     {cas_open(3, 5, 1)},
      {{3, 0, -1, 0}},
      [](const E1CasModel&, const E1Ctl& e1) { EXPECT_FALSE(e1.cas_open(3)); }},
     {"open_a_timeslot_the_driver_refuses",
      kNothing,
-     {open(1, 40, 1)},
+     {cas_open(1, 40, 1)},
      {{1, 0, 0, 0}, {1, 40, -1, 0}},
      kNoCheck},
     {"close_the_trunk",
      kNothing,
-     {open(1, 5, 9), close(1, 0), get(1, 5)},
+     {cas_open(1, 5, 9), cas_close(1, 0), cas_get(1, 5)},
      {{1, 0, 0, 0}, {1, 5, 0, 9}, {1, 0, 1, 0}},
      [](const E1CasModel& m, const E1Ctl& e1) {
          EXPECT_FALSE(m.trunks[1].open || e1.cas_open(1));
      }},
     {"close_result_as_the_driver_gives_it",
      [](E1CasModel& m) { m.trunks[0].close_result = 2; },
-     {close(0, 0)},
+     {cas_close(0, 0)},
      {{0, 0, 2, 0}},
      kNoCheck},
     {"close_a_timeslot",
      kNothing,
-     {open(1, 5, 9), close(1, 5)},
+     {cas_open(1, 5, 9), cas_close(1, 5)},
      {{1, 0, 0, 0}, {1, 5, 0, 9}, {1, 5, -1, 1}},
      [](const E1CasModel& m, const E1Ctl& e1) {
          EXPECT_FALSE(m.channels[1][5].open);
          EXPECT_TRUE(e1.cas_open(1));
      }},
-    {"close_a_timeslot_of_a_closed_trunk", kNothing, {close(1, 5)}, {}, kNoCheck},
+    {"close_a_timeslot_of_a_closed_trunk", kNothing, {cas_close(1, 5)}, {}, kNoCheck},
     {"set_bits",
      [](E1CasModel& m) { m.channels[0][7].rx = 0x3; },
-     {open(0, 7, 0), set(0, 7, 0x2A)},
+     {cas_open(0, 7, 0), cas_set(0, 7, 0x2A)},
      {{0, 0, 0, 0}, {0, 7, 3, 0}, {0, 7, 3, 0xA}},
      [](const E1CasModel& m, const E1Ctl&) { EXPECT_EQ(0xA, m.channels[0][7].tx); }},
     {"set_on_a_timeslot_not_open",
      kNothing,
-     {open(0, 0, 0), set(0, 7, 1)},
+     {cas_open(0, 0, 0), cas_set(0, 7, 1)},
      {{0, 0, 0, 0}, {0, 7, -1, 0}},
      kNoCheck},
-    {"set_and_get_on_a_closed_trunk", kNothing, {set(2, 7, 1), get(2, 7)}, {}, kNoCheck},
+    {"set_and_get_on_a_closed_trunk", kNothing, {cas_set(2, 7, 1), cas_get(2, 7)}, {}, kNoCheck},
     {"trunk_4_and_a_negative_trunk",
      kNothing,
-     {open(4, 1, 1), get(4, 1), close(4, 0), open(-1, 1, 1), close(-1, 0)},
+     {cas_open(4, 1, 1), cas_get(4, 1), cas_close(4, 0), cas_open(-1, 1, 1), cas_close(-1, 0)},
      {},
      kNoCheck},
 };
@@ -253,8 +245,8 @@ INSTANTIATE_TEST_SUITE_P(E1Ctl, CasCommands, ::testing::ValuesIn(kCasCases),
 
 TEST_F(E1Trunks, TrunkOpenAndFailureAreLogged) {
     cas_.trunks[2].open_result = -EIO;
-    e1.HandleCas(open(1, 0, 0));
-    e1.HandleCas(open(2, 0, 0));
+    e1.HandleCas(cas_open(1, 0, 0));
+    e1.HandleCas(cas_open(2, 0, 0));
     EXPECT_EQ(
         "E1: cas interface opened!\n"
         "E1: open cas signalling on trunk(1) - ok\n"
@@ -265,20 +257,11 @@ TEST_F(E1Trunks, TrunkOpenAndFailureAreLogged) {
 
 TEST_F(E1Trunks, WithoutTheCasDeviceCommandsDoNothing) {
     cas_.absent = true;
-    e1.HandleCas(open(1, 5, 9));
+    e1.HandleCas(cas_open(1, 5, 9));
     EXPECT_TRUE(recorder.signals.empty());
     cas_.absent = false;
-    e1.HandleCas(open(1, 5, 9));
+    e1.HandleCas(cas_open(1, 5, 9));
     EXPECT_EQ(2u, cas_signals().size());
-}
-
-TEST_F(E1Trunks, FarEndChangesArriveAsCasSignals) {
-    e1.HandleCas(open(1, 5, 9));
-    recorder.signals.clear();
-    cas_.far_end(1, 5, 0x5);
-    cas_.far_end(1, 6, 0x5);  // not open: the driver says nothing
-    loop.pump(2);
-    EXPECT_EQ((std::vector<Cas>{{1, 5, 5, 9}}), cas_signals());
 }
 
 TEST_F(E1Trunks, RecordsOfAnotherSizeAreDropped) {

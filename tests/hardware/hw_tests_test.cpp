@@ -118,14 +118,4 @@ TEST_F(BusTest, ARangeBeyondTheLastBusLeavesTheMapAlone) {
     EXPECT_EQ(HwMux::kDriven, HwMux::instance().entry(10239));
 }
 
-TEST_F(BusTest, DisconnectSwitchesTheRangeOff) {
-    run(bus_test(4, 0, 8, 2, Mode::write));
-    EXPECT_EQ(std::nullopt, run(bus_test(4, 2, 4, 0, Mode::disconnect)));
-    for (int channel = 8192 + 512; channel < 8192 + 512 + 8; ++channel) {
-        bool off = channel >= 8192 + 512 + 2 && channel < 8192 + 512 + 6;
-        EXPECT_EQ(off, fabric.channel(channel).output == HalModel::Output::Off) << channel;
-        EXPECT_EQ(off, HwMux::instance().entry(channel) == HwMux::kDisabled) << channel;
-    }
-}
-
 }  // namespace

@@ -132,19 +132,6 @@ TEST_F(BriLines, ClockMasterIsOneLineOrNone) {
     EXPECT_EQ(48, lines_.spi[3][87]);
 }
 
-TEST_F(BriLines, PollsEverySecondWhileAControllerIsConnected) {
-    spi.init_device_and_channels();
-    spi.OnConnect();
-    EXPECT_TRUE(lines().empty());  // nothing at once
-    loop.advance(1000);
-    EXPECT_EQ(8u, lines().size());
-    loop.advance(1000);
-    EXPECT_EQ(16u, lines().size());
-    spi.OnDisconnect();
-    loop.advance(3000);
-    EXPECT_EQ(16u, lines().size());
-}
-
 // ENODEV from any request: the driver has no SPI, and the lines stay alone.
 class WithoutSpi : public BriLines, public ::testing::WithParamInterface<uint32_t> {};
 
