@@ -148,8 +148,8 @@ TEST_F(BoardHardware, ASlotLessCasIoctlSignalsThenSucceeds) {
     EXPECT_TRUE(test::is_success(messages[2]));
     EXPECT_EQ(4, test::seq_of(messages[2]));
 
-    // With a slot it is the slot's: the registry has it.
-    EXPECT_EQ(Cause::insufficientResources, answer_to(test::ioctl(test::cas_open(2, 5, 9)), 7));
+    // With a slot it is the slot's: the registry has it, and slot 7 does not exist.
+    EXPECT_EQ(Cause::slotNotExists, answer_to(test::ioctl(test::cas_open(2, 5, 9)), 7));
     EXPECT_FALSE(cas.trunks[2].open);
 }
 
