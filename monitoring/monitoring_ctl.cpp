@@ -95,6 +95,7 @@ MonitoringCtl::MonitoringCtl() {
     bkgTimer_.set(bkgFirstMs, &MonitoringCtl::onBkgCheckTimer, this);
     powerTimer_.set(powerPeriodMs, &MonitoringCtl::onPowerCheckTimer, this);
     controllerTimer_.set(controllerPeriodMs, &MonitoringCtl::onControllerCheckTimer, this);
+    resendDpc_.Bind(this, &MonitoringCtl::OnDpcSend);
 }
 
 MonitoringCtl::~MonitoringCtl() {

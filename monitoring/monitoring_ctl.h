@@ -44,7 +44,8 @@ public:
     void OnDisconnect() override;
     // Takes `display` only and answers it with success.
     bool OnCommand(const LGCP::Command& command) override;
-    void OnSnmpAgentConnect(const std::string&) override {}
+    // An agent link came up: everything held is sent again shortly.
+    void OnSnmpAgentConnect(const std::string&) override { resendDpc_.Activate(); }
 
     void OnDisplayCMD(const LGCP::DisplayParams& p);
     // Lights the LEDs of one framer; the device's answer, 0 without device.
@@ -83,28 +84,50 @@ public:
     const MonitoringDataHolder& data() const { return data_; }
     uint8_t framerLeds() const { return framerLeds_; }
 
-    // ---- Publishing to the SNMP agents, called where a value changes.
-    void sendSnmpPowerStatus() {}
-    void sendSnmpGatewayDip() {}
-    void sendSnmpGatewayConfigVersion() {}
-    void sendSnmpTemperature() {}
-    void sendSnmpStatusBuildVersion() {}
-    void sendSnmpStatusBootVersion() {}
-    void sendSnmpStatusFPGAVersion() {}
-    void sendSnmpStatusBoardVersion() {}
-    void sendSnmpFramerStatus(const FramerDataHolder&) {}
-    void sendSnmpNetIfStatus(const NetIfDataHolder&) {}
-    void sendSnmpControllerStatus() {}
-    void sendSnmpBoardStatus(const LGCP::BoardStatusParams&) {}
-    void sendSnmpEmPhoneStatus(const LGCP::EmPhoneStatusParams&) {}
-    void sendSnmpTrapReceivers() {}
-    void sendSnmpRouterTermCnt() {}
-    void sendSnmpControllerTermCnt() {}
-    void sendSnmpServerTermCnt() {}
-    void sendSnmpBoardTermCnt() {}
-    void sendSnmpCommands(const MON::SnmpSetCommands&) {}
+    // ---- Publishing to the SNMP agents. The checks publish a value when it
+    // has changed, the display command what it was told; an agent that
+    // connects gets everything held, from the deferred re-send. Values go
+    // into the feed's batches, except trap receivers and set-commands, which
+    // leave at once.
+    void sendSnmpDriverBuild();
+    void sendSnmpSoftwareBuild();
+    void sendSnmpPowerStatus();
+    void sendSnmpControllerStatus();
+    void sendSnmpGatewayDip();
+    void sendSnmpGatewayConfigVersion();
+    void sendSnmpTemperature();
+    void sendSnmpStatusBuildVersion();
+    void sendSnmpStatusFPGAVersion();
+    void sendSnmpStatusBootVersion();
+    void sendSnmpStatusBoardVersion();
+    void sendSnmpBoardStatus(const LGCP::BoardStatusParams& p);
+    void sendSnmpBoardStatuses();
+    void sendSnmpEmPhoneStatus(const LGCP::EmPhoneStatusParams& p);
+    void sendSnmpEmPhoneStatuses();
+    void sendSnmpRouterTermCnt();
+    void sendSnmpControllerTermCnt();
+    void sendSnmpServerTermCnt();
+    void sendSnmpBoardTermCnt();
+    void sendSnmpFramerStatus(const FramerDataHolder& f);
+    void sendSnmpFramerStatus();
+    void sendSnmpNetIfStatus(const NetIfDataHolder& n);
+    void sendSnmpNetIfStatus();
+    void sendSnmpTrapReceivers();
+    void sendSnmpCommands();
+    void sendSnmpCommands(const MON::SnmpSetCommands& c);
+    // The full re-send, run by the deferred call an agent's connection
+    // activates: however many agents connect before it runs, it runs once
+    // and reaches every connected agent.
+    void OnDpcSend();
+
+    // The voice driver's build from the first line of its version file:
+    // "B [C D]" of "A B C D", "B [C]" of "A B C", "none" of fewer words.
+    static std::string DriverBuildOf(const std::string& line);
 
 private:
+    void SendTermCounts(LGCP::TermCounterOwner::NamedNumber owner,
+                        SnmpAgentCtrl::MonitoringItemType item);
+
     // Reads one byte with a request of "/dev/hal"; false when it cannot.
     bool ReadHalByte(uint32_t request, uint8_t& byte);
     int WriteFramerLeds();
@@ -117,4 +140,5 @@ private:
     Timer controllerTimer_;
     // Two bits per framer e: the link bit 2e and the line bit 2e+1.
     uint8_t framerLeds_ = 0;
+    Dpc resendDpc_;
 };

@@ -1,5 +1,6 @@
 #include "monitoring/snmp_agent.h"
 
+#include <algorithm>
 #include <iostream>
 #include <iterator>
 #include <vector>
@@ -108,6 +109,80 @@ void SnmpAgentInstance::OnMessage(const MON::Message& message) {
         std::cerr << ext::header(this) << ": receive unknown message type" << std::endl;
 }
 
+// ---- The feed
+
+namespace {
+
+// The two pending batches, keyed by the agent kinds they are meant for.
+constexpr int kZembBatch = SnmpAgentInstance::zemb;
+constexpr int kOxBatch = SnmpAgentInstance::varkgw_ox;
+constexpr int kBoth = kZembBatch | kOxBatch;
+
+struct ItemRow {
+    int mask;
+    const char* section;
+    const char* name;
+};
+
+// In identifier order.
+const ItemRow kItems[SnmpAgentCtrl::itemCount] = {
+    {kBoth, "gatewayCommon", "driverBuild"},
+    {kBoth, "gatewayCommon", "softwareBuild"},
+    {kBoth, "gatewayCommon", "powerStatus"},
+    {kBoth, "gatewayCommon", "controllerStatus"},
+    {kBoth, "gatewayCommon", "gatewayDip"},
+    {kBoth, "gatewayCommon", "gatewayConfigVersion"},
+    {kZembBatch, "extBoardTable", "extBoardStatus"},
+    {kZembBatch, "extBoardTable", "extBoardSoftVer"},
+    {kZembBatch, "extBoardTable", "extBoardType"},
+    {kZembBatch, "emPhoneTable", "emPhonePanelSoftVer"},
+    {kZembBatch, "emPhoneTable", "emPhoneCtrlSoftVer"},
+    {kZembBatch, "emPhoneTable", "emPhoneFpgaSoftVer"},
+    {kZembBatch, "emPhoneTable", "emPhoneStatus"},
+    {kZembBatch, "emPhoneTable", "emPhonePowerStatus"},
+    {kZembBatch, "emPhoneTable", "emPhoneMode"},
+    {kZembBatch, "emPhoneTable", "emPhoneHookStatus"},
+    {kZembBatch, "emPhoneTable", "emPhoneBaseStatus"},
+    {kBoth, "gatewayTermCounters", "routerTermCnt"},
+    {kBoth, "gatewayTermCounters", "controllerTermCnt"},
+    {kBoth, "gatewayTermCounters", "serverTermCnt"},
+    {kZembBatch, "extBoardTermCntTable", "extBoardTermCnt"},
+    {kZembBatch, "e1Table", "e1Connected"},
+    {kZembBatch, "e1Table", "e1StatusDsc"},
+    {kZembBatch, "e1Table", "e1SignalLoss"},
+    {kZembBatch, "e1Table", "e1FrameAlignLoss"},
+    {kZembBatch, "e1Table", "e1NegSlipCount"},
+    {kZembBatch, "e1Table", "e1PosSlipCount"},
+    {kOxBatch, "statusGeneral", "sgBuildVersion"},
+    {kOxBatch, "statusGeneral", "sgFPGAVersion"},
+    {kOxBatch, "statusGeneral", "sgBootVersion"},
+    {kOxBatch, "statusGeneral", "sgBoardVersion"},
+    {kBoth, "ifTable", "ifDescr"},
+    {kBoth, "ifTable", "ifAdminStatus"},
+    {kBoth, "ifTable", "ifOperStatus"},
+    {kZembBatch, "gatewayCommon", "temperature"},
+};
+
+MON::Command* empty_batch() {
+    auto* command = new MON::Command;
+    command->select_snmp_set();
+    return command;
+}
+
+}  // namespace
+
+SnmpAgentCtrl::SnmpAgentCtrl() {
+    items_.reserve(itemCount);
+    for (int type = 0; type < itemCount; ++type)
+        items_.emplace_back(MonitoringItemType(type), kItems[type].mask, kItems[type].section,
+                            kItems[type].name);
+    pending_[0] = nullptr;
+    pending_[1] = nullptr;
+    pending_[kZembBatch].reset(empty_batch());
+    pending_[kOxBatch].reset(empty_batch());
+    flushDpc_.Bind(this, &SnmpAgentCtrl::OnDpcSend);
+}
+
 void SnmpAgentCtrl::CreateInstances(IniFile::Section& section) {
     for (IniFile::SubSection& sub : section) {
         instances_.emplace_back(new SnmpAgentInstance);
@@ -116,5 +191,59 @@ void SnmpAgentCtrl::CreateInstances(IniFile::Section& section) {
 }
 
 void SnmpAgentCtrl::Bind(ISnmpAgentNotify* notify) {
+    notify_ = notify;
     for (auto& instance : instances_) instance->SetNotify(notify);
+}
+
+void SnmpAgentCtrl::Send(MonitoringItemType type, int index, const std::string& value) {
+    auto item = std::find_if(items_.begin(), items_.end(),
+                             [type](const MonitoringItem& i) { return i.type == type; });
+    if (item == items_.end()) return;
+    for (auto& [key, command] : pending_) {
+        MON::SnmpSetCommands* batch = command ? command->get_snmp_set() : nullptr;
+        if ((key & item->agentMask) == 0 || batch == nullptr) continue;
+        MON::SnmpSetCommand& set = batch->get_commands().append();
+        set.set_uniq(uniq_++);
+        MON::IniName& id = set.get_id().select_name();
+        id.set_section(item->section);
+        id.set_name(item->name);
+        id.set_index(index);
+        set.set_value(value.substr(0, value.find('\0')));
+        flushDpc_.Activate();
+    }
+}
+
+void SnmpAgentCtrl::OnDpcSend() {
+    for (auto& entry : pending_) {
+        MON::Command* command = entry.second.get();
+        MON::SnmpSetCommands* batch = command ? command->get_snmp_set() : nullptr;
+        if (batch == nullptr || batch->get_commands().empty()) continue;
+        SendToAll(*command);
+        batch->get_commands().clear();
+    }
+    flushDpc_.Deactivate();
+}
+
+void SnmpAgentCtrl::Send(const MON::SnmpSetCommands& commands) {
+    if (commands.get_commands().empty()) return;
+    MON::Command command;
+    command.set_snmp_set(commands);
+    SendToAll(command);
+}
+
+void SnmpAgentCtrl::SendTrapsink(const std::vector<std::string>& hosts) {
+    if (hosts.empty()) return;
+    MON::Command command;
+    auto& trapsinks = command.select_snmp_trapsink_set().get_trapsinks();
+    for (const std::string& host : hosts) trapsinks.append().set_host(host);
+    SendToAll(command);
+}
+
+void SnmpAgentCtrl::SendToAll(const MON::Command& command) {
+    for (auto& instance : instances_) instance->Command(command);
+}
+
+const MON::Command* SnmpAgentCtrl::pending(int key) const {
+    auto entry = pending_.find(key);
+    return entry == pending_.end() ? nullptr : entry->second.get();
 }

@@ -9,8 +9,10 @@
 //   name = zemb              varkgw, varkgw.ox, zemb or a number
 
 #include <list>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "link/control_links.h"
 #include "messages/mon.h"
@@ -75,10 +77,41 @@ private:
     ISnmpAgentNotify* notify_ = nullptr;
 };
 
-// The feed: owns every agent link, in configuration order.
+// The feed: owns every agent link, in configuration order, and the table of
+// monitored items. Item values are gathered into two pending batches of
+// set-commands (keys 2 and 4, after the agent kinds) that one deferred call
+// flushes, so that the values published in one loop pass reach each agent
+// in at most two messages. Every batch goes to every agent, whatever its
+// kind.
 class SnmpAgentCtrl {
 public:
-    SnmpAgentCtrl() = default;
+    // The monitored items, named after their MIB objects.
+    enum MonitoringItemType : int {
+        driverBuild, softwareBuild, powerStatus, controllerStatus, gatewayDip,
+        gatewayConfigVersion,
+        extBoardStatus, extBoardSoftVer, extBoardType,
+        emPhonePanelSoftVer, emPhoneCtrlSoftVer, emPhoneFpgaSoftVer, emPhoneStatus,
+        emPhonePowerStatus, emPhoneMode, emPhoneHookStatus, emPhoneBaseStatus,
+        routerTermCnt, controllerTermCnt, serverTermCnt, extBoardTermCnt,
+        e1Connected, e1StatusDsc, e1SignalLoss, e1FrameAlignLoss, e1NegSlipCount,
+        e1PosSlipCount,
+        sgBuildVersion, sgFPGAVersion, sgBootVersion, sgBoardVersion,
+        ifDescr, ifAdminStatus, ifOperStatus,
+        temperature,
+    };
+    static constexpr int itemCount = temperature + 1;
+
+    // One monitored MIB object and the batches it goes into.
+    struct MonitoringItem {
+        MonitoringItem(MonitoringItemType type, int agentMask, const char* section, const char* name)
+            : type(type), agentMask(agentMask), section(section), name(name) {}
+        MonitoringItemType type;
+        int agentMask;  // 2, 4 or both
+        std::string section;
+        std::string name;
+    };
+
+    SnmpAgentCtrl();
     SnmpAgentCtrl(const SnmpAgentCtrl&) = delete;
     SnmpAgentCtrl& operator=(const SnmpAgentCtrl&) = delete;
 
@@ -88,8 +121,31 @@ public:
     void Bind(ISnmpAgentNotify* notify);
     void UnBind() { Bind(nullptr); }
 
+    // Queues the item's value (row `index` of a table, 0 for a scalar) in
+    // the batches of its mask; the text goes up to its first zero byte.
+    void Send(MonitoringItemType type, const std::string& value) { Send(type, 0, value); }
+    void Send(MonitoringItemType type, int index, const std::string& value);
+    // At once to every agent, with the caller's uniq numbers; nothing when
+    // the list is empty.
+    void Send(const MON::SnmpSetCommands& commands);
+    // At once to every agent, one trap sink per host text without a port;
+    // nothing when the list is empty (the agents keep what they had).
+    void SendTrapsink(const std::vector<std::string>& hosts);
+    // The flush: each non-empty batch to every agent, key 2 first.
+    void OnDpcSend();
+
     const std::list<std::unique_ptr<SnmpAgentInstance>>& instances() const { return instances_; }
+    const std::vector<MonitoringItem>& items() const { return items_; }
+    // The pending batch of an agent-kind key; null for the keys without one.
+    const MON::Command* pending(int key) const;
 
 private:
+    void SendToAll(const MON::Command& command);
+
     std::list<std::unique_ptr<SnmpAgentInstance>> instances_;
+    std::vector<MonitoringItem> items_;
+    Dpc flushDpc_;
+    int uniq_ = 1;  // of the next queued set-command; only grows
+    ISnmpAgentNotify* notify_ = nullptr;
+    std::map<int, std::unique_ptr<MON::Command>> pending_;
 };

@@ -1,17 +1,14 @@
 // The SNMP agent links: read from the "snmpagent" sections, connected to an
 // agent that the test plays on loopback.
-#include <sys/socket.h>
-
 #include <gtest/gtest.h>
 
 #include <iostream>
 #include <sstream>
 
-#include "asn1/per_decoder.h"
 #include "asn1/per_encoder.h"
 #include "monitoring/snmp_agent.h"
 #include "tests/support/board_root.h"
-#include "tests/support/loopback.h"
+#include "tests/support/fake_snmp_peer.h"
 #include "tests/support/stream_capture.h"
 #include "tests/support/tpkt.h"
 #include "tests/support/virtual_loop.h"
@@ -101,42 +98,28 @@ TEST_F(SnmpAgents, WithABadAddressOrPortGetNoLink) {
 class LiveAgent : public SnmpAgents {
 protected:
     void SetUp() override {
-        listener_ = test::listen_loopback(port);
-        configure("[snmpagent]\nhost = 127.0.0.1:" + std::to_string(port) + "\nname = zemb\n");
-        loop.pump(2);
-        socket.reset(::accept4(listener_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-        ASSERT_TRUE(socket);
-        header = "snmpagent.zemb 127.0.0.1:" + std::to_string(port);
+        configure(peer.section());
+        ASSERT_TRUE(peer.pump_until(loop, [&] { return !listener.connected.empty(); }));
+        header = "snmpagent.zemb " + peer.host();
     }
 
     SnmpAgentInstance& instance() { return *feed.instances().front(); }
 
-    // The messages the agent has received so far.
+    // The messages the agent has received since the last call.
     std::vector<MON::Message> received() {
-        reader.feed(test::read_available(socket.get()));
-        std::vector<MON::Message> messages;
-        std::string payload;
-        while (reader.next(payload)) {
-            MON::Message message;
-            ASN1::PERDecoder decoder(payload.data(), payload.data() + payload.size());
-            EXPECT_TRUE(message.accept(decoder));
-            messages.push_back(message);
-        }
+        peer.poll();
+        std::vector<MON::Message> messages = peer.messages();
+        peer.clear();
         return messages;
     }
 
     void agent_sends(const std::string& payload) {
-        ASSERT_TRUE(test::write_bytes(socket.get(), test::tpkt_frame(payload)));
+        ASSERT_TRUE(peer.send_raw(test::tpkt_frame(payload)));
         loop.pump(2);
     }
 
-    unsigned short port = 0;
-    Fd socket;
+    test::FakeSnmpPeer peer;
     std::string header;
-    test::TpktReader reader;
-
-private:
-    Fd listener_;
 };
 
 TEST_F(LiveAgent, ConnectsAndTellsItsListener) {
@@ -151,17 +134,18 @@ TEST_F(LiveAgent, SendsCommandsAndPingsFiveSecondsAfterTheLast) {
     loop.pump();
     auto messages = received();
     ASSERT_EQ(1u, messages.size());
-    EXPECT_TRUE(messages[0].get_pdu().get_command()->is_snmp_trapsink_set());
+    EXPECT_TRUE(test::command_of(messages[0])->is_snmp_trapsink_set());
 
     loop.advance(4999);
     EXPECT_TRUE(received().empty());
     loop.advance(1);
     messages = received();
     ASSERT_EQ(1u, messages.size());
-    EXPECT_TRUE(messages[0].get_pdu().get_command()->is_ping());
+    EXPECT_TRUE(test::is_ping(messages[0]));
 }
 
 TEST_F(LiveAgent, DropsAnAgentSilentForMoreThanThirtySeconds) {
+    peer.answer_pings(false);
     MON::Command ping;
     ping.select_ping();
     instance().Command(ping);

@@ -1,0 +1,364 @@
+// The SNMP feed: item values gathered into the two batches and flushed to
+// every agent, the publishers' value texts, and the full re-send an agent's
+// connection brings. Agents are fake peers on loopback; time is virtual.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+
+#include "board/drivers/hal.h"
+#include "board/sim/hal_model.h"
+#include "monitoring/monitoring_ctl.h"
+#include "tests/monitoring/monitoring_values.h"
+#include "tests/support/fake_snmp_peer.h"
+#include "tests/support/stream_capture.h"
+#include "tests/support/test_controller.h"
+
+namespace {
+
+using Rows = std::vector<std::string>;
+using test::FakeSnmpPeer;
+
+board::sim::HalModel& hal() {
+    return *board::sim::Board::instance().model_as<board::sim::HalModel>(board::hal::kDevice);
+}
+
+Rows batch(const SnmpAgentCtrl& feed, int key) { return test::set_rows(*feed.pending(key)); }
+
+struct Quiet {
+    test::StreamCapture notices{std::cout};
+    test::StreamCapture errors{std::cerr};
+    test::StreamCapture progress{std::clog};
+};
+
+// Polls every peer between loop passes until `done` holds.
+bool pump_until(test::VirtualLoop& loop, const std::vector<FakeSnmpPeer*>& peers,
+                const std::function<bool()>& done, unsigned passes = 20) {
+    for (unsigned i = 0; i < passes; ++i) {
+        for (FakeSnmpPeer* peer : peers) peer->poll();
+        if (done()) return true;
+        loop.pump();
+    }
+    return false;
+}
+
+// ---- The feed alone
+
+class Feed : public ::testing::Test {
+protected:
+    void configure(const std::string& text) {
+        std::istringstream in(text);
+        in >> file;
+        feed.CreateInstances(file["snmpagent"]);
+    }
+    void connect_both() {
+        configure(a.section("zemb") + b.section("varkgw"));
+        ASSERT_TRUE(pump_until(loop, {&a, &b}, [&] { return a.connected() && b.connected(); }));
+        loop.pump(2);
+    }
+    bool received(size_t count) {
+        return pump_until(loop, {&a, &b}, [&] {
+            return a.messages().size() >= count && b.messages().size() >= count;
+        });
+    }
+
+    Quiet quiet;
+    test::BoardRoot board;
+    test::VirtualLoop loop;
+    test::IdleDescriptor idle;
+    FakeSnmpPeer a, b;
+    IniFile::File file;
+    SnmpAgentCtrl feed;
+};
+
+TEST_F(Feed, GathersOnePassIntoOneMessagePerBatchForEveryAgent) {
+    connect_both();
+    feed.Send(SnmpAgentCtrl::powerStatus, "2");
+    feed.Send(SnmpAgentCtrl::gatewayDip, "9");
+    ASSERT_TRUE(received(2));
+    loop.pump(3);
+    for (FakeSnmpPeer* peer : {&a, &b}) {
+        ASSERT_EQ(2u, peer->messages().size()) << "the batches went once, to every kind of agent";
+        const Rows rows = {"powerStatus[0]=2", "gatewayDip[0]=9"};
+        EXPECT_EQ(rows, test::set_rows(peer->messages()[0]));
+        EXPECT_EQ(rows, test::set_rows(peer->messages()[1]));
+        EXPECT_EQ((std::vector<int>{1, 3}), test::set_uniqs(peer->messages()[0]));
+        EXPECT_EQ((std::vector<int>{2, 4}), test::set_uniqs(peer->messages()[1]));
+    }
+}
+
+TEST_F(Feed, PutsEachItemInTheBatchesOfItsMask) {
+    connect_both();
+    for (auto item : {SnmpAgentCtrl::temperature, SnmpAgentCtrl::sgBuildVersion,
+                      SnmpAgentCtrl::sgFPGAVersion, SnmpAgentCtrl::sgBootVersion,
+                      SnmpAgentCtrl::sgBoardVersion, SnmpAgentCtrl::powerStatus})
+        feed.Send(item, 7, "v");
+    feed.Send(SnmpAgentCtrl::MonitoringItemType(SnmpAgentCtrl::itemCount), "no such item");
+    ASSERT_TRUE(received(2));
+    EXPECT_EQ((Rows{"temperature[7]=v", "powerStatus[7]=v"}), test::set_rows(a.messages()[0]));
+    EXPECT_EQ((Rows{"sgBuildVersion[7]=v", "sgFPGAVersion[7]=v", "sgBootVersion[7]=v",
+                    "sgBoardVersion[7]=v", "powerStatus[7]=v"}),
+              test::set_rows(a.messages()[1]));
+}
+
+TEST_F(Feed, SendsTrapSinksAndSetListsAtOnceAndNothingForEmptyOnes) {
+    connect_both();
+    feed.SendTrapsink({});
+    feed.Send(MON::SnmpSetCommands());
+    loop.advance(SnmpAgentInstance::ping_ms);
+    a.poll();
+    EXPECT_TRUE(a.messages().empty()) << "nothing sent, so not even a ping";
+
+    feed.SendTrapsink({"10.0.0.1", "10.0.0.9:162"});
+    feed.Send(test::set_commands({test::set_by_oid(77, "1.3.6.1.2.1.1.6.0", "here")}));
+    feed.Send(SnmpAgentCtrl::powerStatus, "2");
+    ASSERT_TRUE(received(3));
+    EXPECT_EQ((Rows{"10.0.0.1", "10.0.0.9:162"}), test::trapsink_hosts(a.messages()[0]));
+    EXPECT_FALSE(test::command_of(a.messages()[0])->get_snmp_trapsink_set()->get_trapsinks()[0].has_port());
+    EXPECT_EQ(std::vector<int>{77}, test::set_uniqs(a.messages()[1]));
+    EXPECT_EQ(std::vector<int>{1}, test::set_uniqs(a.messages()[2])) << "the caller's uniq is not counted";
+}
+
+TEST_F(Feed, DropsValuesForAgentsNotConnected) {
+    configure(a.section());
+    feed.Send(SnmpAgentCtrl::powerStatus, "1");  // flushed before the link is up
+    ASSERT_TRUE(pump_until(loop, {&a}, [&] { return a.connected(); }));
+    loop.pump(3);
+    a.poll();
+    EXPECT_TRUE(a.messages().empty()) << "nothing waits for a later connection";
+    feed.Send(SnmpAgentCtrl::powerStatus, "2");
+    ASSERT_TRUE(pump_until(loop, {&a}, [&] { return !a.messages().empty(); }));
+    EXPECT_EQ(Rows{"powerStatus[0]=2"}, test::set_rows(a.messages()[0]));
+}
+
+TEST_F(Feed, WithoutAgentsEmptiesItsBatchesOnEveryFlush) {
+    feed.Send(SnmpAgentCtrl::powerStatus, "2");
+    EXPECT_EQ(Rows{"powerStatus[0]=2"}, batch(feed, 2));
+    loop.pump();
+    EXPECT_TRUE(batch(feed, 2).empty());
+    EXPECT_TRUE(batch(feed, 4).empty());
+    EXPECT_EQ(nullptr, feed.pending(0));
+    EXPECT_EQ(nullptr, feed.pending(1));
+}
+
+// ---- The publishers
+
+class Publishers : public ::testing::Test {
+protected:
+    // The batch of key 2 that the publishing queued, then nothing pending.
+    Rows published(const std::function<void()>& publish) {
+        loop.pump();  // whatever was queued before is flushed
+        publish();
+        Rows rows = batch(monitoring.snmp(), 2);
+        loop.pump();
+        return rows;
+    }
+    void display(const LGCP::DisplayParams& p) {
+        monitoring.OnDisplayCMD(p);
+        loop.pump();
+    }
+
+    Quiet quiet;
+    test::BoardRoot board;
+    test::VirtualLoop loop;
+    test::IdleDescriptor idle;
+    MonitoringCtl monitoring;
+};
+
+TEST_F(Publishers, SendHeldValuesAsText) {
+    LGCP::DisplayParams boardDisplay, phoneDisplay;
+    boardDisplay.set_board(test::board_status(0, LGCP::ExtBoardStatus::ready,
+                                              std::string("3\0" "4", 3), LGCP::ExtBoardType::fxs));
+    phoneDisplay.set_emPhone(test::phone_status(0, "p", "c", "f"));
+    display(boardDisplay);
+    display(phoneDisplay);
+    for (auto counter : {test::counter(LGCP::TermCounterOwner::router, 1, 5),
+                         test::counter(LGCP::TermCounterOwner::router, 2, -1),
+                         test::counter(LGCP::TermCounterOwner::extBoard, 3, 8),
+                         test::counter(LGCP::TermCounterOwner::extBoard, {}, 9)}) {
+        LGCP::DisplayParams p;
+        p.set_termCounter(counter);
+        display(p);
+    }
+    struct Case {
+        const char* what;
+        std::function<void()> publish;
+        Rows rows;
+    };
+    MonitoringCtl& m = monitoring;
+    const Case cases[] = {
+        {"board", [&] { m.sendSnmpBoardStatuses(); },
+         {"extBoardStatus[0]=3", "extBoardSoftVer[0]=3", "extBoardType[0]=2"}},
+        {"phone", [&] { m.sendSnmpEmPhoneStatuses(); },
+         {"emPhonePanelSoftVer[1]=p", "emPhoneCtrlSoftVer[1]=c", "emPhoneFpgaSoftVer[1]=f",
+          "emPhoneStatus[1]=2", "emPhonePowerStatus[1]=2", "emPhoneMode[1]=1",
+          "emPhoneHookStatus[1]=1", "emPhoneBaseStatus[1]=2"}},
+        {"routers", [&] { m.sendSnmpRouterTermCnt(); },
+         {"routerTermCnt[0]=5", "routerTermCnt[0]=4294967295"}},
+        {"extension boards", [&] { m.sendSnmpBoardTermCnt(); }, {"extBoardTermCnt[3]=8"}},
+        {"interfaces", [&] { m.sendSnmpNetIfStatus(); },
+         {"ifOperStatus[1]=2", "ifAdminStatus[1]=2", "ifDescr[1]=lo", "ifOperStatus[2]=2",
+          "ifAdminStatus[2]=2", "ifDescr[2]=eth0"}},
+        {"power", [&] { m.sendSnmpPowerStatus(); }, {"powerStatus[0]=0"}},
+        {"controller", [&] { m.sendSnmpControllerStatus(); }, {"controllerStatus[0]=0"}},
+        {"dip unread", [&] { m.sendSnmpGatewayDip(); }, {}},
+        {"configuration unread", [&] { m.sendSnmpGatewayConfigVersion(); }, {}},
+        {"dip read", [&] { hal().dip = 200; m.doDipCheck(); }, {"gatewayDip[0]=200"}},
+        {"dip again", [&] { m.sendSnmpGatewayDip(); }, {"gatewayDip[0]=200"}},
+        {"configuration read",
+         [&] {
+             board.write_file("/usr/local/etc/config.0000002a-0000000000000001", "");
+             m.doConfigCheck();
+         },
+         {"gatewayConfigVersion[0]=42"}},
+        {"software", [&] { m.sendSnmpSoftwareBuild(); }, {"softwareBuild[0]=T240215-1841"}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.rows, published(c.publish)) << c.what;
+}
+
+TEST_F(Publishers, ReadTheDriverBuildFromTheVoiceDriversVersionLine) {
+    struct Case {
+        const char* file;  // null: no file
+        Rows rows;
+    };
+    const Case cases[] = {
+        {"voice driver\n", {"driverBuild[0]=none"}},
+        {"voice driver 2.1\n", {"driverBuild[0]=driver [2.1]"}},
+        {"voice driver 2.1 b7\n", {"driverBuild[0]=driver [2.1 b7]"}},
+        {"voice  driver   2.1 b7 extra\n", {"driverBuild[0]=driver [2.1 b7]"}},
+        {"voice driver\t 2.1\r\n", {"driverBuild[0]=driver [2.1]"}},
+        {"", {}},
+        {nullptr, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file ? c.file : "(no file)");
+        std::filesystem::remove(board.dir() + "/proc/voice/version");
+        if (c.file) board.write_file("/proc/voice/version", c.file);
+        EXPECT_EQ(c.rows, published([&] { monitoring.sendSnmpDriverBuild(); }));
+    }
+}
+
+// ---- The re-send when an agent connects
+
+class Resend : public ::testing::Test {
+protected:
+    MonitoringCtl& start(const std::string& sections) {
+        MonitoringCtl& m = server.add<MonitoringCtl>();
+        std::istringstream in(sections);
+        in >> file;
+        m.Configure(file);
+        return m;
+    }
+    // How many full re-sends the peer has received: each names the software
+    // build in both batches, and nothing else does.
+    static int resends(const FakeSnmpPeer& peer) {
+        int batches = 0;
+        for (const MON::Message& m : peer.messages()) {
+            const Rows rows = test::set_rows(m);
+            batches += std::count(rows.begin(), rows.end(), "softwareBuild[0]=T240215-1841");
+        }
+        return batches / 2;
+    }
+    // Moves time on by seconds, the peers answering between passes.
+    void run_seconds(int seconds, const std::vector<FakeSnmpPeer*>& peers) {
+        for (int i = 0; i < seconds; ++i) {
+            server.advance(1000);
+            pump_until(server.loop(), peers, [] { return false; }, 2);
+        }
+    }
+
+    Quiet quiet;
+    test::ServerHarness server;
+    FakeSnmpPeer a, b;
+    IniFile::File file;
+};
+
+TEST_F(Resend, SendsTrapSinksStoredSetsThenBothBatches) {
+    server.board().write_file("/proc/voice/version", "voice drv 2.1 b7\n");
+    server.board().write_file("/var/version", "V1\n");
+    server.board().write_file("/proc/temperature", "41 C\n");
+    server.board().write_file("/usr/local/etc/config.0000002a-0000000000000001", "");
+    server.board().write_file("/proc/driver/hdlc/peb22554/0", "Loss of Signal          : no\n");
+    hal().dip = 9;
+    MonitoringCtl& m = start(a.section());
+    run_seconds(6, {&a});  // every check has run, the interfaces are steady
+
+    LGCP::DisplayParams receivers, sets, boardDisplay, phoneDisplay, counter;
+    receivers.select_snmpTrapReceivers().append() = "10.0.0.1";
+    receivers.get_snmpTrapReceivers()->append() = "10.0.0.9";
+    sets.set_snmp_set(test::set_commands({test::set_by_name(7, "gw", "mode", 0, "on")}));
+    boardDisplay.set_board(test::board_status(0, LGCP::ExtBoardStatus::ready, "1.2",
+                                              LGCP::ExtBoardType::fxs));
+    phoneDisplay.set_emPhone(test::phone_status(0, "p", "c", "f"));
+    counter.set_termCounter(test::counter(LGCP::TermCounterOwner::router, {}, 17));
+    for (const auto* p : {&receivers, &sets, &boardDisplay, &phoneDisplay, &counter})
+        m.OnDisplayCMD(*p);
+    server.pump();
+    a.close();  // the link drops and comes back after 10 s
+    a.clear();
+    run_seconds(11, {&a});
+    ASSERT_EQ(2u, a.connections());
+    const std::vector<MON::Message> got = test::without_pings(a.messages());
+    ASSERT_EQ(4u, got.size());
+    EXPECT_EQ((Rows{"10.0.0.1", "10.0.0.9"}), test::trapsink_hosts(got.at(0)));
+    EXPECT_EQ(Rows{"mode[0]=on"}, test::set_rows(got.at(1)));
+    const Rows common = {"driverBuild[0]=drv [2.1 b7]", "softwareBuild[0]=T240215-1841",
+                         "powerStatus[0]=2", "controllerStatus[0]=5", "gatewayDip[0]=9",
+                         "gatewayConfigVersion[0]=42"};
+    const Rows phone = {"emPhonePanelSoftVer[1]=p", "emPhoneCtrlSoftVer[1]=c",
+                        "emPhoneFpgaSoftVer[1]=f", "emPhoneStatus[1]=2", "emPhonePowerStatus[1]=2",
+                        "emPhoneMode[1]=1", "emPhoneHookStatus[1]=1", "emPhoneBaseStatus[1]=2"};
+    const Rows interfaces = {"ifOperStatus[1]=1", "ifAdminStatus[1]=1", "ifDescr[1]=lo",
+                             "ifOperStatus[2]=1", "ifAdminStatus[2]=1", "ifDescr[2]=eth0"};
+    Rows batch2 = common;
+    batch2.insert(batch2.end(), {"temperature[0]=41", "extBoardStatus[0]=3",
+                                 "extBoardSoftVer[0]=1.2", "extBoardType[0]=2"});
+    batch2.insert(batch2.end(), phone.begin(), phone.end());
+    batch2.insert(batch2.end(), phone.begin(), phone.end());
+    batch2.insert(batch2.end(), {"routerTermCnt[0]=17", "e1Connected[1]=0", "e1StatusDsc[1]=absent",
+                                 "e1SignalLoss[1]=0", "e1FrameAlignLoss[1]=1", "e1NegSlipCount[1]=0",
+                                 "e1PosSlipCount[1]=0"});
+    batch2.insert(batch2.end(), interfaces.begin(), interfaces.end());
+    Rows batch4 = common;
+    batch4.insert(batch4.end(), {"sgBuildVersion[0]=V1\n", "sgFPGAVersion[0]=", "sgBootVersion[0]=",
+                                 "sgBoardVersion[0]=", "routerTermCnt[0]=17"});
+    batch4.insert(batch4.end(), interfaces.begin(), interfaces.end());
+    EXPECT_EQ(batch2, test::set_rows(got.at(2)));
+    EXPECT_EQ(batch4, test::set_rows(got.at(3)));
+}
+
+TEST_F(Resend, LeavesOutWhatNoCheckHasRead) {
+    start(a.section());
+    ASSERT_TRUE(pump_until(server.loop(), {&a}, [&] { return a.messages().size() >= 2; }));
+    const Rows rows = test::set_rows(a.messages()[0]);
+    EXPECT_EQ((Rows{"softwareBuild[0]=T240215-1841", "powerStatus[0]=0", "controllerStatus[0]=0",
+                    "temperature[0]="}),
+              Rows(rows.begin(), rows.begin() + 4))
+        << "no DIP reading and no configuration file yet: no gatewayDip, no gatewayConfigVersion";
+}
+
+TEST_F(Resend, RunsOnceForAgentsConnectingTogether) {
+    start(a.section() + b.section("varkgw.ox"));
+    ASSERT_TRUE(pump_until(server.loop(), {&a, &b}, [&] { return resends(a) && resends(b); }));
+    server.pump(5);
+    EXPECT_EQ(1, resends(a));
+    EXPECT_EQ(1, resends(b));
+}
+
+TEST_F(Resend, FollowsTheReconnectionOfAnAgentDroppedForItsSilence) {
+    a.answer_pings(false);
+    start(a.section() + b.section());
+    run_seconds(1, {&a, &b});
+    ASSERT_EQ(1, resends(a));
+    ASSERT_EQ(1, resends(b));
+    run_seconds(50, {&a, &b});  // b answers its pings; a is dropped and comes back
+    EXPECT_NE(std::string::npos, quiet.progress.str().find("ping timeout")) << quiet.progress.str();
+    EXPECT_EQ(2u, a.connections());
+    EXPECT_EQ(1u, b.connections());
+    EXPECT_EQ(2, resends(a));
+    EXPECT_EQ(2, resends(b)) << "every agent gets the re-send";
+}
+
+}  // namespace
