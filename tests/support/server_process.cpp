@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <stdexcept>
 
 #include "tests/support/deadline.h"
@@ -17,6 +18,20 @@
 extern char** environ;
 
 namespace test {
+
+std::string find_program(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = std::string(path ? path : "/usr/bin:/bin") + ":/usr/sbin:/sbin";
+    size_t start = 0;
+    for (;;) {
+        const size_t end = dirs.find(':', start);
+        const std::string dir = dirs.substr(start, end - start);
+        const std::string program = (dir.empty() ? "." : dir) + "/" + name;
+        if (::access(program.c_str(), X_OK) == 0) return program;
+        if (end == std::string::npos) return "";
+        start = end + 1;
+    }
+}
 
 ServerProcess::ServerProcess(const std::string& program, const std::vector<std::string>& args) {
     int outPipe[2], errPipe[2];

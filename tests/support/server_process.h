@@ -19,6 +19,10 @@
 
 namespace test {
 
+// The path of a program on PATH (then in /usr/sbin and /sbin, where the
+// tools of a system administrator live); "" when there is none.
+std::string find_program(const std::string& name);
+
 class ServerProcess {
 public:
     static constexpr int default_timeout_ms = 20000;

@@ -70,14 +70,7 @@ bool read_capture(const PcapWriter& capture, const std::vector<std::string>& opt
 
 }  // namespace
 
-std::string tshark_program() {
-    const char* path = std::getenv("PATH");
-    for (const std::string& dir : split(path ? path : "/usr/bin:/bin", ':')) {
-        const std::string program = (dir.empty() ? "." : dir) + "/tshark";
-        if (::access(program.c_str(), X_OK) == 0) return program;
-    }
-    return "";
-}
+std::string tshark_program() { return find_program("tshark"); }
 
 std::vector<TsharkFields> tshark_fields(const PcapWriter& capture,
                                         const std::vector<std::string>& options,
