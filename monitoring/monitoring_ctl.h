@@ -120,10 +120,6 @@ public:
     // and reaches every connected agent.
     void OnDpcSend();
 
-    // The voice driver's build from the first line of its version file:
-    // "B [C D]" of "A B C D", "B [C]" of "A B C", "none" of fewer words.
-    static std::string DriverBuildOf(const std::string& line);
-
 private:
     void SendTermCounts(LGCP::TermCounterOwner::NamedNumber owner,
                         SnmpAgentCtrl::MonitoringItemType item);

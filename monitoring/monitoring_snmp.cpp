@@ -43,14 +43,16 @@ std::vector<std::string> split_at_spaces(const std::string& line) {
     return pieces;
 }
 
-}  // namespace
-
-std::string MonitoringCtl::DriverBuildOf(const std::string& line) {
+// The voice driver's build from the first line of its version file:
+// "B [C D]" of "A B C D", "B [C]" of "A B C", "none" of fewer words.
+std::string driver_build_of(const std::string& line) {
     const std::vector<std::string> pieces = split_at_spaces(line);
     if (pieces.size() >= 4) return pieces[1] + " [" + pieces[2] + " " + pieces[3] + "]";
     if (pieces.size() == 3) return pieces[1] + " [" + pieces[2] + "]";
     return "none";
 }
+
+}  // namespace
 
 // ---- Scalars
 
@@ -59,7 +61,7 @@ void MonitoringCtl::sendSnmpDriverBuild() {
     if (file == nullptr) return;
     char line[127] = {};
     if (std::fgets(line, sizeof line, file) != nullptr)
-        snmp_.Send(SnmpAgentCtrl::driverBuild, DriverBuildOf(line));
+        snmp_.Send(SnmpAgentCtrl::driverBuild, driver_build_of(line));
     std::fclose(file);
 }
 

@@ -26,7 +26,7 @@ TEST(SnmpAgentsInProcess, ReceiveWhatTheControllerDisplays) {
     monitoring.Configure(file);
     test::TestController controller(server);
     ASSERT_TRUE(controller.connect());
-    agent.pump_until(server.loop(), [] { return false; }, 5);
+    test::pump_until(server.loop(), {&agent}, [] { return false; }, 5);
     agent.clear();  // the re-send of its connection, the power state the controller learnt
     LGCP::DisplayParams board, phone, counter, sets;
     board.set_board(test::board_status(2, LGCP::ExtBoardStatus::waitBoard, "4.1",
@@ -41,7 +41,7 @@ TEST(SnmpAgentsInProcess, ReceiveWhatTheControllerDisplays) {
         auto answer = controller.receive_until(test::is_response);
         ASSERT_TRUE(answer && test::is_success(*answer));
     }
-    agent.pump_until(server.loop(), [] { return false; }, 5);
+    test::pump_until(server.loop(), {&agent}, [] { return false; }, 5);
 
     const std::vector<MON::Message> got = test::without_pings(agent.messages());
     ASSERT_EQ(5u, got.size());

@@ -99,7 +99,7 @@ class LiveAgent : public SnmpAgents {
 protected:
     void SetUp() override {
         configure(peer.section());
-        ASSERT_TRUE(peer.pump_until(loop, [&] { return !listener.connected.empty(); }));
+        ASSERT_TRUE(test::pump_until(loop, {&peer}, [&] { return !listener.connected.empty(); }));
         header = "snmpagent.zemb " + peer.host();
     }
 

@@ -20,6 +20,7 @@ namespace {
 
 using Rows = std::vector<std::string>;
 using test::FakeSnmpPeer;
+using test::pump_until;
 
 board::sim::HalModel& hal() {
     return *board::sim::Board::instance().model_as<board::sim::HalModel>(board::hal::kDevice);
@@ -32,17 +33,6 @@ struct Quiet {
     test::StreamCapture errors{std::cerr};
     test::StreamCapture progress{std::clog};
 };
-
-// Polls every peer between loop passes until `done` holds.
-bool pump_until(test::VirtualLoop& loop, const std::vector<FakeSnmpPeer*>& peers,
-                const std::function<bool()>& done, unsigned passes = 20) {
-    for (unsigned i = 0; i < passes; ++i) {
-        for (FakeSnmpPeer* peer : peers) peer->poll();
-        if (done()) return true;
-        loop.pump();
-    }
-    return false;
-}
 
 // ---- The feed alone
 

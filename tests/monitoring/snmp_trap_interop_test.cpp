@@ -3,20 +3,19 @@
 // a capture made by text2pcap. Host lane only; a missing tool skips.
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "monitoring/snmp_trap.h"
 #include "runtime/fd.h"
+#include "tests/support/board_root.h"
 #include "tests/support/bytes.h"
 #include "tests/support/server_process.h"
 
@@ -57,29 +56,6 @@ std::vector<uint8_t> build_trap(const char* community, int* requestId) {
     return std::vector<uint8_t>(ctx.buffer, ctx.buffer + ctx.length);
 }
 
-// A folder of its own for the tools' files, removed with all it holds.
-class ScratchDir {
-public:
-    ScratchDir() {
-        const char* base = getenv("BOARD_TEST_TMP");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/trap-XXXXXX";
-        dir_ = mkdtemp(&pattern[0]) ? pattern : "";
-    }
-    ~ScratchDir() {
-        std::error_code ignored;
-        if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
-    }
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
-    std::string write(const std::string& name, const std::string& text) const {
-        std::ofstream(path(name)) << text;
-        return path(name);
-    }
-    const std::string& dir() const { return dir_; }
-
-private:
-    std::string dir_;
-};
-
 // A UDP port on 127.0.0.1 that nobody uses at this moment.
 unsigned short free_udp_port() {
     Fd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
@@ -112,9 +88,9 @@ std::string line_starting(const std::string& text, const std::string& prefix) {
 TEST(SnmpTrapInterop, SnmptrapdLogsTheTrapOfItsCommunityOnly) {
     const std::string snmptrapd = test::find_program("snmptrapd");
     if (snmptrapd.empty()) GTEST_SKIP() << "snmptrapd is not installed (scripts/deps.sh test installs it)";
-    ScratchDir scratch;
-    ASSERT_FALSE(scratch.dir().empty());
-    const std::string conf = scratch.write("snmptrapd.conf", "authCommunity log quelmo\n");
+    test::BoardRoot scratch;  // a folder of its own for the daemon's files
+    scratch.write_file("/snmptrapd.conf", "authCommunity log quelmo\n");
+    const std::string conf = scratch.dir() + "/snmptrapd.conf";
     setenv("SNMP_PERSISTENT_DIR", scratch.dir().c_str(), 1);
     const unsigned short port = free_udp_port();
     test::ServerProcess daemon(snmptrapd, {"-f", "-Lo", "-C", "-c", conf, "-m", "", "-On", "-n",
@@ -153,10 +129,9 @@ TEST(SnmpTrapInterop, TsharkDissectsTheTrap) {
         GTEST_SKIP() << "tshark or text2pcap is not installed (scripts/deps.sh test installs them)";
     int requestId = 0;
     const std::vector<uint8_t> trap = build_trap("quelmo", &requestId);
-    ScratchDir scratch;
-    ASSERT_FALSE(scratch.dir().empty());
-    const std::string hex = scratch.write("trap.hex", "0000 " + test::hex_text(trap) + "\n");
-    const std::string pcap = scratch.path("trap.pcap");
+    test::BoardRoot scratch;  // a folder of its own for the capture
+    scratch.write_file("/trap.hex", "0000 " + test::hex_text(trap) + "\n");
+    const std::string hex = scratch.dir() + "/trap.hex", pcap = scratch.dir() + "/trap.pcap";
     test::ServerProcess convert(text2pcap, {"-q", "-u", "40000,162", hex, pcap});
     ASSERT_EQ(0, convert.wait_exit()) << convert.output();
 

@@ -67,16 +67,6 @@ void FakeSnmpPeer::answer(const MON::Message& message) {
         write_bytes(connection_.get(), tpkt_frame(std::string(octets.begin(), octets.end())));
 }
 
-bool FakeSnmpPeer::pump_until(VirtualLoop& loop, const std::function<bool()>& done,
-                              unsigned passes) {
-    for (unsigned i = 0; i <= passes; ++i) {
-        poll();
-        if (done()) return true;
-        if (i < passes) loop.pump();
-    }
-    return false;
-}
-
 bool FakeSnmpPeer::wait_until(const std::function<bool()>& done, int timeoutMs) {
     Deadline deadline(timeoutMs);
     for (;;) {
@@ -86,6 +76,16 @@ bool FakeSnmpPeer::wait_until(const std::function<bool()>& done, int timeoutMs) 
         pollfd entries[2] = {{listener_.get(), POLLIN, 0}, {connection_.get(), POLLIN, 0}};
         ::poll(entries, connection_ ? 2 : 1, std::min(deadline.remaining_ms(), 100));
     }
+}
+
+bool pump_until(VirtualLoop& loop, const std::vector<FakeSnmpPeer*>& peers,
+                const std::function<bool()>& done, unsigned passes) {
+    for (unsigned i = 0; i <= passes; ++i) {
+        for (FakeSnmpPeer* peer : peers) peer->poll();
+        if (done()) return true;
+        if (i < passes) loop.pump();
+    }
+    return false;
 }
 
 const MON::Command* command_of(const MON::Message& message) {

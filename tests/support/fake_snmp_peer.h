@@ -8,7 +8,7 @@
 //
 //   test::FakeSnmpPeer peer;
 //   config << peer.section("zemb");              // [snmpagent] host, name
-//   ASSERT_TRUE(peer.pump_until(loop, [&] { return peer.messages().size() >= 2; }));
+//   ASSERT_TRUE(test::pump_until(loop, {&peer}, [&] { return peer.messages().size() >= 2; }));
 //   EXPECT_EQ(rows, test::set_rows(peer.messages()[0]));
 
 #include <functional>
@@ -24,7 +24,6 @@ namespace test {
 
 class FakeSnmpPeer {
 public:
-    static constexpr unsigned default_passes = 20;
     static constexpr int default_timeout_ms = 20000;
 
     FakeSnmpPeer();
@@ -46,9 +45,6 @@ public:
 
     // Takes a waiting connection and whatever has arrived; never blocks.
     void poll();
-    // Pumps loop passes, polling after each, until `done` holds.
-    bool pump_until(VirtualLoop& loop, const std::function<bool()>& done,
-                    unsigned passes = default_passes);
     // Polls in real time until `done` holds or the time runs out.
     bool wait_until(const std::function<bool()>& done, int timeoutMs = default_timeout_ms);
 
@@ -74,6 +70,11 @@ private:
     std::vector<MON::Message> messages_;
     unsigned undecodable_ = 0;
 };
+
+// In-process: pumps loop passes, every peer polling before each, until
+// `done` holds or `passes` have run.
+bool pump_until(VirtualLoop& loop, const std::vector<FakeSnmpPeer*>& peers,
+                const std::function<bool()>& done, unsigned passes = 20);
 
 // Readers of what the server sends an agent.
 const MON::Command* command_of(const MON::Message& message);
