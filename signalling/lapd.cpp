@@ -73,18 +73,9 @@ void LAPD::Status::out(std::ostream& os) const {
     LAPDFullState::out(os);
 }
 
-// One report for the layer above, waiting for deliver_reports.
-struct LAPD::Report {
-    enum Kind { message, activated, deactivated, status } kind;
-    Packet packet;
-    Smart_pointer<Internal_protocol_status> result;
-};
-
 LAPD::LAPD() = default;
 
-LAPD::~LAPD() {
-    if (alive_) *alive_ = false;
-}
+LAPD::~LAPD() = default;
 
 bool LAPD::compare_name(const Protocol_name& other) const { return name_.compare(other); }
 
@@ -763,7 +754,7 @@ void LAPD::mdl_remove() {
 void LAPD::on_error(unsigned code) { on_error(mdl_error_text(code)); }
 
 void LAPD::on_error(const char* text) {
-    reports_.push_back(Report{Report::status, Packet(), new Status(this, text, *this)});
+    reports_.status(new Status(this, text, *this));
 }
 
 // Timers.
@@ -889,10 +880,10 @@ void LAPD::on_T203A() {
 
 // Reports upwards.
 
-void LAPD::report_activate() { reports_.push_back(Report{Report::activated, Packet(), nullptr}); }
+void LAPD::report_activate() { reports_.activated(); }
 
 void LAPD::report_deactivate(Smart_pointer<Internal_protocol_status> status) {
-    reports_.push_back(Report{Report::deactivated, Packet(), status});
+    reports_.deactivated(status);
 }
 
 void LAPD::report_deactivate_success(const char* text) {
@@ -904,30 +895,7 @@ void LAPD::report_deactivate_error(const char* text) {
 }
 
 void LAPD::report_message(const Packet& info) {
-    reports_.push_back(Report{Report::message, info, nullptr});
-}
-
-// Hands the reports up in order. The layer above may destroy the link in any
-// of them; then nothing of the link is touched again. Reports made while
-// they are handed up join the end of the list.
-void LAPD::deliver_reports() {
-    if (delivering_) return;
-    delivering_ = true;
-    bool alive = true;
-    alive_ = &alive;
-    for (size_t i = 0; i < reports_.size(); ++i) {
-        Report report = std::move(reports_[i]);
-        switch (report.kind) {
-        case Report::message: on_message(report.packet); break;
-        case Report::activated: on_activate(); break;
-        case Report::deactivated: on_deactivate(report.result); break;
-        case Report::status: on_status(report.result); break;
-        }
-        if (!alive) return;
-    }
-    reports_.clear();
-    alive_ = nullptr;
-    delivering_ = false;
+    reports_.message(info);
 }
 
 // Statistics.

@@ -13,7 +13,6 @@
 // the link from any of these calls.
 
 #include <iosfwd>
-#include <vector>
 
 #include "link/protocol.h"
 #include "messages/acp.h"
@@ -22,6 +21,7 @@
 #include "signalling/cyclic.h"
 #include "signalling/frame_printer.h"
 #include "signalling/hdlc.h"
+#include "signalling/upward_reports.h"
 
 namespace ISDN {
 
@@ -189,7 +189,6 @@ private:
     enum Unnumbered : unsigned char {
         UI = 0x03, DM = 0x0F, DISC = 0x43, UA = 0x63, SABME = 0x6F, FRMR = 0x87, XID = 0xAF,
     };
-    struct Report;
 
     // Received frames, validated.
     void on_iframe(Packet& frame, bool command);
@@ -260,7 +259,7 @@ private:
     void report_deactivate_success(const char* text);
     void report_deactivate_error(const char* text);
     void report_message(const Packet& info);
-    void deliver_reports();
+    void deliver_reports() { reports_.deliver(); }
 
     Side::type side_ = Side::user;
     Stats stats_;
@@ -277,9 +276,7 @@ private:
     Protocol_name_str name_{"ISDN::LAPD"};
     GenericHDLC* hdlc_ = nullptr;
 
-    std::vector<Report> reports_;
-    bool delivering_ = false;
-    bool* alive_ = nullptr;  // cleared by the destructor while reports are handed up
+    UpwardReports reports_{*this};
 };
 
 }  // namespace ISDN

@@ -25,7 +25,8 @@ bool HdlcEnd::hdlc_transmit(Packet& frame) {
         ++counters_.discarded;
         return false;
     }
-    if (busy_ || !ready_ || (refuse && refuse(frame, index))) return refuse_frame(frame);
+    if (busy_ || !ready_) return refuse_frame(true);
+    if (refuse && refuse(frame, index)) return refuse_frame(!refuse_only_that);
     ++counters_.sent;
     tap(frame, true);
     if (drop && drop(frame, index)) {
@@ -52,9 +53,9 @@ void HdlcEnd::tap(const Packet& frame, bool sent) const {
     for (const auto& entry : taps_) entry.second(frame, sent);
 }
 
-bool HdlcEnd::refuse_frame(const Packet&) {
+bool HdlcEnd::refuse_frame(bool block) {
     ++counters_.refused;
-    ready_ = false;
+    if (block) ready_ = false;
     if (!busy_) {
         readyOwed_ = true;
         pair_.wake();

@@ -59,6 +59,10 @@ public:
     FramePredicate drop;
     FramePredicate refuse;
     FramePredicate duplicate;
+    // With this set, a frame refused by the hook is the only one refused (a
+    // driver whose queue has room again at once); `on_hdlc_ready` follows
+    // all the same.
+    bool refuse_only_that = false;
     // Taps see every frame taken at this end (sent) and every frame handed
     // to its notify (!sent): captures and traces hang here.
     using Tap = std::function<void(const Packet& frame, bool sent)>;
@@ -82,7 +86,7 @@ public:
 private:
     friend class HdlcPair;
     explicit HdlcEnd(HdlcPair& pair) : pair_(pair) {}
-    bool refuse_frame(const Packet& frame);
+    bool refuse_frame(bool block);
     void tap(const Packet& frame, bool sent) const;
     bool has_work() const;
 

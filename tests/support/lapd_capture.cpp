@@ -1,27 +1,13 @@
 #include "tests/support/lapd_capture.h"
 
-#include "runtime/mux_time.h"
-#include "tests/support/hdlc_pair.h"
-
 namespace test {
 
-LapdCapture::LapdCapture(PcapWriter& file, HdlcEnd& end, bool networkSide)
-    : file_(file),
-      end_(end),
-      networkSide_(networkSide),
-      tap_(end_.add_tap([this](const Packet& frame, bool sent) { record(frame, sent); })) {}
-
-LapdCapture::~LapdCapture() { end_.remove_tap(tap_); }
-
-void LapdCapture::record(const Packet& frame, bool sent) {
-    add_lapd_frame(file_, frame.data(), frame.length(), sent, networkSide_);
-}
+namespace {
 
 // The Linux LAPD pseudo-header, big-endian: packet type, hardware type
 // (LAPD), address length, 8 address octets (the first 1 on the network
-// side), protocol (LAPD).
-void add_lapd_frame(PcapWriter& file, const unsigned char* frame, size_t length, bool sent,
-                    bool networkSide) {
+// side), protocol (LAPD); then the frame.
+Bytes lapd_record(const unsigned char* frame, size_t length, bool sent, bool networkSide) {
     const uint8_t header[] = {
         0, static_cast<uint8_t>(sent ? 4 : 0),
         0x20, 0xFD,
@@ -35,9 +21,20 @@ void add_lapd_frame(PcapWriter& file, const unsigned char* frame, size_t length,
     record.reserve(sizeof header + length);
     record.insert(record.end(), header, header + sizeof header);
     record.insert(record.end(), frame, frame + length);
-    Mux::timeval now;
-    Mux::gettimeval(now);
-    file.add_record(static_cast<uint32_t>(now.tv_sec), static_cast<uint32_t>(now.tv_usec), record);
+    return record;
 }
+
+}  // namespace
+
+void add_lapd_frame(PcapWriter& file, const unsigned char* frame, size_t length, bool sent,
+                    bool networkSide) {
+    add_at_loop_time(file, lapd_record(frame, length, sent, networkSide));
+}
+
+LapdCapture::LapdCapture(PcapWriter& file, HdlcEnd& end, bool networkSide)
+    : LineCapture(file, end, [networkSide](const Packet& frame, bool sent, Bytes& record) {
+          record = lapd_record(frame.data(), frame.length(), sent, networkSide);
+          return true;
+      }) {}
 
 }  // namespace test

@@ -8,32 +8,18 @@
 //   ... traffic ...
 //   auto packets = test::tshark_fields(pcap, {}, {"lapd.control.n_s"}, &error);
 
-#include "link/packet.h"
-#include "tests/support/pcap_writer.h"
+#include "tests/support/line_capture.h"
 
 namespace test {
-
-class HdlcEnd;
 
 // One LAPD frame as the user or the network side sent or received it,
 // stamped with the loop's time.
 void add_lapd_frame(PcapWriter& file, const unsigned char* frame, size_t length, bool sent,
                     bool networkSide);
 
-class LapdCapture {
+class LapdCapture : public LineCapture {
 public:
     LapdCapture(PcapWriter& file, HdlcEnd& end, bool networkSide);
-    ~LapdCapture();
-    LapdCapture(const LapdCapture&) = delete;
-    LapdCapture& operator=(const LapdCapture&) = delete;
-
-private:
-    void record(const Packet& frame, bool sent);
-
-    PcapWriter& file_;
-    HdlcEnd& end_;
-    bool networkSide_;
-    int tap_;
 };
 
 }  // namespace test

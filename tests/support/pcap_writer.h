@@ -1,8 +1,8 @@
 #pragma once
 // Captures for tshark: a classic pcap file, built in memory and written at
 // once, of raw IPv4 packets (link type 101) holding UDP datagrams on the
-// loopback address, or of records of another link type (LAPD:
-// tests/support/lapd_capture.h). Every field is written byte by byte,
+// loopback address, or of records of another link type (frames of a link
+// under test: tests/support/line_capture.h). Every field is written byte by byte,
 // big-endian, so the file is the same on every host.
 //
 //   test::PcapWriter capture;
@@ -20,6 +20,7 @@ class PcapWriter {
 public:
     static constexpr uint32_t raw_ipv4 = 101;
     static constexpr uint32_t linux_lapd = 177;  // 16-octet pseudo-header, then the frame
+    static constexpr uint32_t mtp2 = 140;        // the signal unit as sent, no FCS
 
     explicit PcapWriter(uint32_t linkType = raw_ipv4);
 

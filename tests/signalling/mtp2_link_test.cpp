@@ -1,0 +1,277 @@
+// Two SS7 links back to back on the in-memory line, in virtual time.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "tests/link/packet_pool_check.h"
+#include "tests/support/mtp2_rig.h"
+#include "tests/support/mtp2_units.h"
+#include "tests/support/stream_capture.h"
+#include "tests/support/virtual_loop.h"
+
+namespace {
+
+namespace mtp2 = test::mtp2;
+using SS7::SLC;
+using State = SLC::State;
+using test::Mtp2Rig;
+using Texts = std::vector<std::string>;
+
+class Mtp2LinkTest : public PacketPoolCheck {
+protected:
+    void SetUp() override {
+        rig.reset(new Mtp2Rig);
+        rig->a->set_slc(1);
+        rig->b->set_slc(2);
+    }
+    // Links and line go before the pool is checked.
+    void TearDown() override {
+        rig.reset();
+        PacketPoolCheck::TearDown();
+    }
+
+    void align() {
+        rig->align(loop);
+        ASSERT_EQ(State::worked, a().state_id());
+        ASSERT_EQ(State::worked, b().state_id());
+    }
+    // The same `count` MSUs each way, `batch` at a time, the line carrying
+    // them between batches.
+    void exchange(unsigned count, unsigned batch) {
+        for (unsigned sent = 0; sent < count;) {
+            for (unsigned i = 0; i < batch && sent < count; ++i, ++sent) {
+                Mtp2Rig::send(a(), Mtp2Rig::msu(sent));
+                Mtp2Rig::send(b(), Mtp2Rig::msu(sent));
+            }
+            loop.advance(1);
+        }
+        loop.advance(10);
+    }
+    // Every MSU `end` sends: its FSN, FIB and payload, in order.
+    struct SentMsu {
+        unsigned fsn;
+        bool fib;
+        std::string payload;
+    };
+    void record_msus(test::HdlcEnd& end, std::vector<SentMsu>& sent) {
+        end.add_tap([&sent](const Packet& su, bool out) {
+            if (out && mtp2::is_msu(su)) sent.push_back({mtp2::fsn(su), mtp2::fib(su), mtp2::payload(su)});
+        });
+    }
+    static void mute(test::HdlcEnd& end) { end.drop = test::every([](const Packet&) { return true; }); }
+
+    SLC& a() { return *rig->a; }
+    SLC& b() { return *rig->b; }
+    test::LinkOwner& aOwner() { return *rig->aOwner; }
+    test::LinkOwner& bOwner() { return *rig->bOwner; }
+
+    test::VirtualLoop loop;
+    test::IdleDescriptor idle;
+    std::unique_ptr<Mtp2Rig> rig;
+};
+
+// The state changes one side logged, from the log of both.
+Texts states_of(const std::string& log, unsigned slc) {
+    const std::string side = "slc=" + std::to_string(slc) + ",";
+    Texts states;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        const auto to = line.find("\" to \"");
+        if (line.find(side) == std::string::npos || to == std::string::npos) continue;
+        states.push_back(line.substr(to + 6, line.size() - to - 7));
+    }
+    return states;
+}
+
+struct Alignment {
+    const char* what;
+    bool emergency;
+    unsigned t4;
+    const char* status;  // the alignment LSSU
+};
+
+void PrintTo(const Alignment& c, std::ostream* os) { *os << c.what; }
+
+class Mtp2AlignmentTest : public Mtp2LinkTest, public ::testing::WithParamInterface<Alignment> {};
+
+// The activated side sends SIO; the idle side follows it into aligned and
+// both prove for T4, then the first FISU takes each into service.
+TEST_P(Mtp2AlignmentTest, ActivatingOneSideBringsBothIntoServiceAfterT4) {
+    const Alignment& c = GetParam();
+    for (SLC* link : {rig->a, rig->b}) {
+        link->set_emergency(c.emergency);
+        link->trace().state = true;
+    }
+    rig->trace_units();
+    test::StreamCapture log(std::clog);
+    a().activate();
+    loop.advance(c.t4 - 1);
+    EXPECT_EQ(State::proving, a().state_id());
+    EXPECT_EQ(State::proving, b().state_id());
+    loop.advance(1);
+    EXPECT_EQ(State::worked, a().state_id());
+    EXPECT_EQ(State::worked, b().state_id());
+    EXPECT_EQ((Texts{"not aligned", "proving", "aligned ready", "worked"}), states_of(log.str(), 1));
+    EXPECT_EQ((Texts{"aligned", "proving", "aligned ready", "worked"}), states_of(log.str(), 2));
+    ASSERT_LE(4u, rig->trace.size());
+    EXPECT_EQ((Texts{"a: SIO", std::string("b: ") + c.status, std::string("a: ") + c.status,
+                     std::string("b: ") + c.status}),
+              Texts(rig->trace.begin(), rig->trace.begin() + 4));
+    EXPECT_EQ(1u, aOwner().activations);
+    EXPECT_EQ(1u, bOwner().activations);
+    EXPECT_TRUE(aOwner().deactivations.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(T4, Mtp2AlignmentTest,
+                         ::testing::Values(Alignment{"Normal", false, 8200, "SIN"},
+                                           Alignment{"Emergency", true, 500, "SIE"}),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+TEST_F(Mtp2LinkTest, DeactivationTakesBothSidesOutOfService) {
+    align();
+    a().deactivate();
+    loop.advance(1);
+    EXPECT_EQ(State::idle, a().state_id());
+    EXPECT_EQ(State::idle, b().state_id());  // on a's SIOS
+    EXPECT_EQ(Texts{"impossible phasing"}, aOwner().deactivations);
+    EXPECT_EQ(Texts{"impossible phasing"}, bOwner().deactivations);
+}
+
+// 400 MSUs of 3 to 280 octets each way: both FSN and BSN wrap three times;
+// batches larger than the RTB leave the rest to follow acknowledgements.
+TEST_F(Mtp2LinkTest, FourHundredMsusEachWayArriveOnceInOrderByteForByte) {
+    align();
+    unsigned largestRtb = 0;
+    rig->line.a.add_tap([&](const Packet&, bool) { largestRtb = std::max(largestRtb, a().rtb_count()); });
+    exchange(400, 150);
+    EXPECT_EQ(Mtp2Rig::msus(0, 400), bOwner().messages);
+    EXPECT_EQ(Mtp2Rig::msus(0, 400), aOwner().messages);
+    EXPECT_EQ(SLC::rtb_limit, largestRtb);
+    EXPECT_EQ(399u % 128, b().BSNT());
+    EXPECT_EQ(399u % 128, a().BSNT());
+    for (SLC* link : {rig->a, rig->b}) {
+        EXPECT_EQ(0u, link->rtb_count());
+        EXPECT_EQ(0u, link->tb_count());
+        EXPECT_EQ(0u, link->statistics().repeatCntr + link->statistics().badSeqCntr);
+    }
+}
+
+TEST_F(Mtp2LinkTest, WithThePeerMutedNoMoreThan127MsusLeave) {
+    align();
+    std::vector<SentMsu> sent;
+    record_msus(rig->line.a, sent);
+    mute(rig->line.b);
+    for (unsigned i = 0; i < 130; ++i) Mtp2Rig::send(a(), Mtp2Rig::msu(i));
+    loop.advance(100);
+    EXPECT_EQ(127u, sent.size());
+    EXPECT_EQ(127u, a().rtb_count());
+    EXPECT_EQ(3u, a().tb_count());
+    EXPECT_EQ(126u, sent.back().fsn);
+}
+
+TEST_F(Mtp2LinkTest, TbTakes200MsusAndRefusesTheNext) {
+    align();
+    rig->line.a.set_busy(true);
+    for (unsigned i = 0; i < 199; ++i) Mtp2Rig::send(a(), Mtp2Rig::msu(i));
+    Mtp2Rig::send(a(), Mtp2Rig::msu(199));
+    EXPECT_EQ(200u, a().tb_count());
+    EXPECT_EQ(0u, a().statistics().overflowCntr);
+    test::StreamCapture errors(std::cerr);
+    Mtp2Rig::send(a(), Mtp2Rig::msu(200));
+    EXPECT_EQ(200u, a().tb_count());
+    EXPECT_EQ(1u, a().statistics().overflowCntr);
+    EXPECT_NE(std::string::npos, errors.str().find("no space in TB buffer, TB=200 RTB=0 ignoring msu: 03 00 C8"));
+    rig->line.a.set_busy(false);
+    loop.advance(100);
+    EXPECT_EQ(Mtp2Rig::msus(0, 200), bOwner().messages);
+}
+
+// 140 MSUs at once: 127 leave and 13 wait; the fifth is lost. The peer asks
+// once; everything unacknowledged goes again with its old FSN and the other
+// FIB, ahead of the 13.
+TEST_F(Mtp2LinkTest, LostMsuIsAskedForOnceAndResentAheadOfTheWaitingOnes) {
+    align();
+    std::vector<SentMsu> sent;
+    record_msus(rig->line.a, sent);
+    rig->line.a.drop = test::nth(5, mtp2::is_msu);
+    for (unsigned i = 0; i < 140; ++i) Mtp2Rig::send(a(), Mtp2Rig::msu(i));
+    loop.advance(100);
+
+    EXPECT_EQ(Mtp2Rig::msus(0, 140), bOwner().messages);
+    EXPECT_EQ(1u, b().statistics().badSeqCntr);
+    EXPECT_EQ(1u, a().statistics().repeatCntr);
+    const auto repeat = std::find_if(sent.begin(), sent.end(), [](const SentMsu& m) { return !m.fib; });
+    ASSERT_NE(sent.end(), repeat);
+    std::vector<std::string> resent;
+    for (auto m = repeat; m != sent.end(); ++m) {
+        EXPECT_FALSE(m->fib);
+        resent.push_back(m->payload);
+        // An MSU sent before keeps its FSN.
+        for (auto first = sent.begin(); first != repeat; ++first) {
+            if (first->payload == m->payload) {
+                EXPECT_EQ(first->fsn, m->fsn);
+            }
+        }
+    }
+    // The four acknowledged before the loss made room for four of the 13.
+    EXPECT_EQ(131u, repeat - sent.begin());
+    EXPECT_EQ(Mtp2Rig::msus(4, 136), resent);
+    EXPECT_EQ(0u, a().rtb_count());
+}
+
+TEST_F(Mtp2LinkTest, DuplicatedUnitsDeliverNothingTwice) {
+    align();
+    auto all = test::every([](const Packet&) { return true; });
+    rig->line.a.duplicate = all;
+    rig->line.b.duplicate = all;
+    exchange(50, 10);
+    EXPECT_EQ(Mtp2Rig::msus(0, 50), bOwner().messages);
+    EXPECT_EQ(Mtp2Rig::msus(0, 50), aOwner().messages);
+    EXPECT_EQ(State::worked, a().state_id());
+}
+
+TEST_F(Mtp2LinkTest, PeerThatStopsAcknowledgingTakesTheLinkOutOfServiceAfterT7) {
+    align();
+    mute(rig->line.b);
+    Mtp2Rig::send(a(), Mtp2Rig::msu(0));
+    loop.advance(11999);
+    EXPECT_EQ(State::worked, a().state_id());
+    a().trace().timers = true;
+    test::StreamCapture log(std::clog);
+    loop.advance(1);
+    EXPECT_EQ(State::idle, a().state_id());
+    EXPECT_EQ(Texts{"impossible phasing"}, aOwner().deactivations);
+    EXPECT_NE(std::string::npos, log.str().find("T7 expired: 1 packets in RTB."));
+}
+
+// A channel that closed on a read failure sends and receives nothing more:
+// the link leaves service at once rather than pile up MSUs.
+TEST_F(Mtp2LinkTest, FailedChannelTakesTheLinkOutOfService) {
+    align();
+    test::StreamCapture log(std::clog);
+    rig->line.a.fail();
+    loop.advance(1);
+    EXPECT_EQ(State::idle, a().state_id());
+    EXPECT_EQ(Texts{"impossible phasing"}, aOwner().deactivations);
+    EXPECT_NE(std::string::npos, log.str().find("(worked): hdlc error [cause=0]"));
+}
+
+// The owner may destroy the link from what it reports: nothing of the link
+// is touched afterwards.
+TEST_F(Mtp2LinkTest, OwnerMayDestroyTheLinkWhileItReports) {
+    align();
+    Mtp2Rig::send(a(), Mtp2Rig::msu(0));
+    Mtp2Rig::send(a(), Mtp2Rig::msu(1));
+    bOwner().on_data = [&](Packet&) {
+        rig->line.b.bind(nullptr);
+        delete rig->b;
+        rig->b = nullptr;
+    };
+    loop.advance(10);
+    EXPECT_EQ(Mtp2Rig::msus(0, 1), bOwner().messages);
+    EXPECT_EQ(0u, bOwner().members());
+}
+
+}  // namespace
