@@ -244,7 +244,8 @@ void SLC::change_state(State::type next) {
 
 void SLC::enter_idle() {
     reset();
-    send_lssu(SIOS);
+    if (!peerOutOfService_) send_lssu(SIOS);
+    peerOutOfService_ = false;
     reports_.deactivated(new Protocol_status_error(this, "impossible phasing"));
 }
 
@@ -295,13 +296,21 @@ void SLC::lssu_aligned(Indication indication) {
 }
 
 void SLC::lssu_proving(Indication indication) {
-    if (indication == SIO || indication == SIOS) change_state(State::idle);
+    if (indication == SIO || indication == SIOS) leave_service_on(indication);
 }
 
 void SLC::lssu_worked(Indication indication) {
     std::clog << ext::header(this) << "receive lssu: " << IndicationName{indication} << " ";
     put_fields(std::clog);
     std::clog << std::endl;
+    leave_service_on(indication);
+}
+
+// A peer that says it is out of service is not told the same: when its SIOS
+// crosses our SIN, the answer would take it out of proving just as our SIN
+// brings it back, and the two links would swap states without end.
+void SLC::leave_service_on(Indication indication) {
+    peerOutOfService_ = indication == SIOS;
     change_state(State::idle);
 }
 

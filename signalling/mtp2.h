@@ -143,6 +143,7 @@ private:
     void lssu_aligned(Indication indication);
     void lssu_proving(Indication indication);         // proving, aligned ready
     void lssu_worked(Indication indication);
+    void leave_service_on(Indication indication);
     void worked_fisu();
     void worked_msu(Packet& payload);
     void put_to_tb(Packet& payload);
@@ -189,6 +190,7 @@ private:
     bool expectedFIB_ = true, FIBTcopy_ = true;
     bool awaitingRetransmission_ = false;
     bool badBSNseen_ = false, badFIBseen_ = false;
+    bool peerOutOfService_ = false;  // the peer's SIOS takes the link to idle
 
     Packet rtb_[Sequence::modulus];  // MSU payloads sent, by FSN
     Sequence rtbFirst_;              // FSN of the oldest unacknowledged MSU

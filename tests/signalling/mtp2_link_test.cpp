@@ -139,6 +139,25 @@ TEST_F(Mtp2LinkTest, DeactivationTakesBothSidesOutOfService) {
     EXPECT_EQ(Texts{"impossible phasing"}, bOwner().deactivations);
 }
 
+// A deactivates just as its SIN leaves: B receives SIN and then SIOS while
+// A, now idle, receives B's SIN. Both end up proving and come into service,
+// rather than swap states for ever.
+TEST_F(Mtp2LinkTest, DeactivationCrossingTheSinEndsInService) {
+    rig->line.b.hold();
+    a().activate();
+    loop.advance(1);  // B aligned, its SIN held
+    rig->line.a.hold();
+    rig->line.b.release();
+    loop.advance(1);  // A proving, its SIN held
+    a().deactivate();
+    rig->line.a.release();
+    loop.advance(8200 + 10);
+    EXPECT_EQ(State::worked, a().state_id());
+    EXPECT_EQ(State::worked, b().state_id());
+    EXPECT_EQ(1u, aOwner().deactivations.size());
+    EXPECT_EQ(1u, bOwner().deactivations.size());
+}
+
 // 400 MSUs of 3 to 280 octets each way: both FSN and BSN wrap three times;
 // batches larger than the RTB leave the rest to follow acknowledgements.
 TEST_F(Mtp2LinkTest, FourHundredMsusEachWayArriveOnceInOrderByteForByte) {

@@ -141,8 +141,9 @@ TEST_P(Mtp2StateTableTest, UnitMovesTheLinkAsTheTableSays) {
     EXPECT_EQ(next == State::worked && state != State::worked ? 1u : 0u, owner->activations);
     EXPECT_EQ(next == State::idle && state != State::idle ? Units{"impossible phasing"} : Units{},
               owner->deactivations);
+    // The peer's SIOS is not answered with one.
     if (next == State::idle && state != State::idle) {
-        EXPECT_EQ(Units{"SIOS"}, peer.units);
+        EXPECT_EQ(event == SIOS ? Units{} : Units{"SIOS"}, peer.units);
     }
     if (state == State::worked && event < FISU) {
         EXPECT_NE(std::string::npos, log.str().find("receive lssu: "));
@@ -257,8 +258,8 @@ const ReceiveCase receive_cases[] = {
     {"long unit with a small LI is not cut", {msu(0, octets70, 20)}, {"FISU 0/1 127/1"}, {octets70},
      State::worked, "can't truncate signalling unit."},
     {"62 octets carry LI 62", {msu(0, octets62, 62)}, {"FISU 0/1 127/1"}, {octets62}, State::worked, ""},
-    {"LI cut to an LSSU takes the link out of service", {msu(0, "\x03yz", 1)}, {"SIOS"}, {},
-     State::idle, "receive lssu: out of service  BSN=127 BIB=1 FSN=0 FIB=1"},
+    {"LI cut to an LSSU takes the link out of service", {msu(0, "\x01yz", 1)}, {"SIOS"}, {},
+     State::idle, "receive lssu: normal alignment  BSN=127 BIB=1 FSN=0 FIB=1"},
     {"abnormal BSN is tolerated once", {fisu(5, true, 127, true)}, {}, {}, State::worked, ""},
     {"abnormal BSN twice in a row goes to idle", {fisu(5, true, 127, true), fisu(5, true, 127, true)},
      {"SIOS"}, {}, State::idle, "bad su acknowledgement received:  BSN=5 BIB=1 FSN=127 FIB=1"},
