@@ -47,7 +47,8 @@ void run(FuzzedDataProvider& in) {
     test::Mtp2Rig rig;
     const unsigned setup = in.ConsumeIntegral<uint8_t>();
     for (SS7::SLC* link : {rig.a, rig.b}) {
-        if (setup & 1) link->trace() = SS7::SLC::Trace{true, true, true, true, true, true, true, true};
+        if (setup & 1)
+            link->trace() = SS7::SLC::Trace{true, true, true, true, true, true, true, true};
         link->set_emergency(!(setup & 2));
     }
     rig.align(loop);
@@ -103,6 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     quiet.str(std::string());
     FuzzedDataProvider in(data, size);
     run(in);
-    check(Packet_pool::free_count() == Packet_pool::capacity(), "every packet block back in the pool");
+    check(Packet_pool::free_count() == Packet_pool::capacity(),
+          "every packet block back in the pool");
     return 0;
 }

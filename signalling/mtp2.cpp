@@ -142,10 +142,12 @@ const SLC::Statistics& SLC::statistics() {
 
 void SLC::local_activate() {
     if (state_id() == State::idle) {
-        if (trace_.mtp_activate) std::clog << ext::header(this) << "local_activate: executing..." << std::endl;
+        if (trace_.mtp_activate)
+            std::clog << ext::header(this) << "local_activate: executing..." << std::endl;
         change_state(State::not_aligned);
     } else {
-        if (trace_.mtp_activate) std::clog << ext::header(this) << "local_activate: ignored." << std::endl;
+        if (trace_.mtp_activate)
+            std::clog << ext::header(this) << "local_activate: ignored." << std::endl;
         if (state_id() == State::worked) reports_.activated();
     }
     reports_.deliver();
@@ -198,7 +200,8 @@ void SLC::receive(Packet& p) {
     if (trace_.raw_receive) trace_octets(" rx raw", p);
     stats_.octetsRx += p.length();
     if (p.length() < header_size) {
-        std::cerr << ext::header(this) << "ignore packet, length too small " << p.text() << std::endl;
+        std::cerr << ext::header(this) << "ignore packet, length too small " << p.text()
+                  << std::endl;
         return;
     }
     BSNR_ = Sequence(p[0] & 0x7F);
@@ -296,20 +299,20 @@ void SLC::lssu_aligned(Indication indication) {
 }
 
 void SLC::lssu_proving(Indication indication) {
-    if (indication == SIO || indication == SIOS) leave_service_on(indication);
+    if (indication == SIO || indication == SIOS) idle_on_lssu(indication);
 }
 
 void SLC::lssu_worked(Indication indication) {
     std::clog << ext::header(this) << "receive lssu: " << IndicationName{indication} << " ";
     put_fields(std::clog);
     std::clog << std::endl;
-    leave_service_on(indication);
+    idle_on_lssu(indication);
 }
 
 // A peer that says it is out of service is not told the same: when its SIOS
 // crosses our SIN, the answer would take it out of proving just as our SIN
 // brings it back, and the two links would swap states without end.
-void SLC::leave_service_on(Indication indication) {
+void SLC::idle_on_lssu(Indication indication) {
     peerOutOfService_ = indication == SIOS;
     change_state(State::idle);
 }
@@ -440,8 +443,8 @@ void SLC::worked_msu(Packet& payload) {
     make_expected();
     if (FSNR_ == expectedFSN_) {
         if (trace_.msu_processing)
-            std::clog << ext::header(this) << "discard msu due to 5.2.2/i Q.702" << " fsnr=" << FSNR_
-                      << " fsnx=" << expectedFSN_ << std::endl;
+            std::clog << ext::header(this) << "discard msu due to 5.2.2/i Q.702"
+                      << " fsnr=" << FSNR_ << " fsnx=" << expectedFSN_ << std::endl;
         return;
     }
     if (FIBR_ != expectedFIB_) {
@@ -459,8 +462,8 @@ void SLC::worked_msu(Packet& payload) {
         reports_.message(payload);
     } else {
         if (trace_.msu_processing)
-            std::clog << ext::header(this) << "discard msu due to 5.2.2/ii Q.702" << " fsnr=" << FSNR_
-                      << " fsnx=" << expectedFSN_ << std::endl;
+            std::clog << ext::header(this) << "discard msu due to 5.2.2/ii Q.702"
+                      << " fsnr=" << FSNR_ << " fsnx=" << expectedFSN_ << std::endl;
         nack();
     }
 }
@@ -532,7 +535,8 @@ void SLC::on_T4(Timer*) { expire("T4 expired.", State::aligned_ready); }
 
 void SLC::on_T7(Timer*) {
     if (trace_.timers)
-        std::clog << ext::header(this) << "T7 expired: " << rtbCount_ << " packets in RTB." << std::endl;
+        std::clog << ext::header(this) << "T7 expired: " << rtbCount_ << " packets in RTB."
+                  << std::endl;
     change_state(State::idle);
     reports_.deliver();
 }

@@ -38,7 +38,14 @@ public:
     class State {
     public:
         // Also the values of ACP::SS7State.
-        enum type { idle = 0, not_aligned = 1, aligned = 2, proving = 3, aligned_ready = 4, worked = 5 };
+        enum type {
+            idle = 0,
+            not_aligned = 1,
+            aligned = 2,
+            proving = 3,
+            aligned_ready = 4,
+            worked = 5
+        };
 
         virtual ~State() = default;
         virtual void on_enter(SLC& link) const = 0;
@@ -143,7 +150,7 @@ private:
     void lssu_aligned(Indication indication);
     void lssu_proving(Indication indication);         // proving, aligned ready
     void lssu_worked(Indication indication);
-    void leave_service_on(Indication indication);
+    void idle_on_lssu(Indication indication);
     void worked_fisu();
     void worked_msu(Packet& payload);
     void put_to_tb(Packet& payload);

@@ -4,9 +4,13 @@ UpwardReports::~UpwardReports() {
     if (alive_) *alive_ = false;
 }
 
-void UpwardReports::message(const Packet& p) { reports_.push_back(Report{Report::message, p, nullptr}); }
+void UpwardReports::message(const Packet& p) {
+    reports_.push_back(Report{Report::message, p, nullptr});
+}
 
-void UpwardReports::activated() { reports_.push_back(Report{Report::activated, Packet(), nullptr}); }
+void UpwardReports::activated() {
+    reports_.push_back(Report{Report::activated, Packet(), nullptr});
+}
 
 void UpwardReports::deactivated(Smart_pointer<Internal_protocol_status> status) {
     reports_.push_back(Report{Report::deactivated, Packet(), status});

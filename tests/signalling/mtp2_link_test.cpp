@@ -57,10 +57,13 @@ protected:
     };
     void record_msus(test::HdlcEnd& end, std::vector<SentMsu>& sent) {
         end.add_tap([&sent](const Packet& su, bool out) {
-            if (out && mtp2::is_msu(su)) sent.push_back({mtp2::fsn(su), mtp2::fib(su), mtp2::payload(su)});
+            if (out && mtp2::is_msu(su))
+                sent.push_back({mtp2::fsn(su), mtp2::fib(su), mtp2::payload(su)});
         });
     }
-    static void mute(test::HdlcEnd& end) { end.drop = test::every([](const Packet&) { return true; }); }
+    static void mute(test::HdlcEnd& end) {
+        end.drop = test::every([](const Packet&) { return true; });
+    }
 
     SLC& a() { return *rig->a; }
     SLC& b() { return *rig->b; }
@@ -113,7 +116,8 @@ TEST_P(Mtp2AlignmentTest, ActivatingOneSideBringsBothIntoServiceAfterT4) {
     loop.advance(1);
     EXPECT_EQ(State::worked, a().state_id());
     EXPECT_EQ(State::worked, b().state_id());
-    EXPECT_EQ((Texts{"not aligned", "proving", "aligned ready", "worked"}), states_of(log.str(), 1));
+    EXPECT_EQ((Texts{"not aligned", "proving", "aligned ready", "worked"}),
+              states_of(log.str(), 1));
     EXPECT_EQ((Texts{"aligned", "proving", "aligned ready", "worked"}), states_of(log.str(), 2));
     ASSERT_LE(4u, rig->trace.size());
     EXPECT_EQ((Texts{"a: SIO", std::string("b: ") + c.status, std::string("a: ") + c.status,
@@ -163,7 +167,8 @@ TEST_F(Mtp2LinkTest, DeactivationCrossingTheSinEndsInService) {
 TEST_F(Mtp2LinkTest, FourHundredMsusEachWayArriveOnceInOrderByteForByte) {
     align();
     unsigned largestRtb = 0;
-    rig->line.a.add_tap([&](const Packet&, bool) { largestRtb = std::max(largestRtb, a().rtb_count()); });
+    rig->line.a.add_tap(
+        [&](const Packet&, bool) { largestRtb = std::max(largestRtb, a().rtb_count()); });
     exchange(400, 150);
     EXPECT_EQ(Mtp2Rig::msus(0, 400), bOwner().messages);
     EXPECT_EQ(Mtp2Rig::msus(0, 400), aOwner().messages);
@@ -201,7 +206,8 @@ TEST_F(Mtp2LinkTest, TbTakes200MsusAndRefusesTheNext) {
     Mtp2Rig::send(a(), Mtp2Rig::msu(200));
     EXPECT_EQ(200u, a().tb_count());
     EXPECT_EQ(1u, a().statistics().overflowCntr);
-    EXPECT_NE(std::string::npos, errors.str().find("no space in TB buffer, TB=200 RTB=0 ignoring msu: 03 00 C8"));
+    EXPECT_NE(std::string::npos,
+              errors.str().find("no space in TB buffer, TB=200 RTB=0 ignoring msu: 03 00 C8"));
     rig->line.a.set_busy(false);
     loop.advance(100);
     EXPECT_EQ(Mtp2Rig::msus(0, 200), bOwner().messages);
@@ -221,7 +227,8 @@ TEST_F(Mtp2LinkTest, LostMsuIsAskedForOnceAndResentAheadOfTheWaitingOnes) {
     EXPECT_EQ(Mtp2Rig::msus(0, 140), bOwner().messages);
     EXPECT_EQ(1u, b().statistics().badSeqCntr);
     EXPECT_EQ(1u, a().statistics().repeatCntr);
-    const auto repeat = std::find_if(sent.begin(), sent.end(), [](const SentMsu& m) { return !m.fib; });
+    const auto repeat =
+        std::find_if(sent.begin(), sent.end(), [](const SentMsu& m) { return !m.fib; });
     ASSERT_NE(sent.end(), repeat);
     std::vector<std::string> resent;
     for (auto m = repeat; m != sent.end(); ++m) {

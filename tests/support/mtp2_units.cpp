@@ -6,7 +6,8 @@ namespace test {
 namespace mtp2 {
 
 Packet unit(unsigned bsn, bool bib, unsigned fsn, bool fib, const std::string& payload, int li) {
-    const unsigned length = li >= 0 ? unsigned(li) : std::min<unsigned>(unsigned(payload.size()), 63);
+    const unsigned length =
+        li >= 0 ? unsigned(li) : std::min<unsigned>(unsigned(payload.size()), 63);
     Packet p;
     p.reserve_head(8);
     p.put(static_cast<unsigned char>(bib << 7 | (bsn & 0x7F)));
