@@ -1,6 +1,5 @@
 #include "tests/support/mtp2_rig.h"
 
-#include "runtime/mux_time.h"
 #include "tests/support/mtp2_units.h"
 
 namespace test {
@@ -53,7 +52,6 @@ void Mtp2Rig::trace_units() {
         end->add_tap([this, side](const Packet& su, bool sent) {
             if (!sent) return;
             trace.push_back(side + mtp2::describe(su));
-            traceTimes.push_back(Mux::milliseconds());
         });
     }
 }

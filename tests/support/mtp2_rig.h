@@ -42,7 +42,6 @@ struct Mtp2Rig {
     std::unique_ptr<LinkOwner> aOwner;
     std::unique_ptr<LinkOwner> bOwner;
     std::vector<std::string> trace;
-    std::vector<uint32_t> traceTimes;  // loop milliseconds of each traced unit
 };
 
 }  // namespace test
