@@ -6,24 +6,14 @@
 //
 // Input: octet 0 sets the BRI flag (bit 0) and the log level (bits 1-3);
 // then operations, each an octet and its arguments.
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <iostream>
-#include <sstream>
-
+#include "fuzz/link_fuzzing.h"
 #include "signalling/lapd.h"
 #include "tests/support/lapd_rig.h"
 #include "tests/support/virtual_loop.h"
 
 namespace {
 
-void check(bool condition, const char* what) {
-    if (condition) return;
-    std::fprintf(stderr, "broken: %s\n", what);
-    std::abort();
-}
+using Fuzz::check;
 
 void check_bounds(const ISDN::LAPD& link) {
     const auto& s = link.full_state();
@@ -31,14 +21,6 @@ void check_bounds(const ISDN::LAPD& link) {
     check(link.queued_ack() <= ISDN::LAPD::window, "acknowledge queue within its capacity");
     check(link.queued_out() <= ISDN::LAPD::out_capacity, "outgoing queue within its capacity");
     check(s.state <= ISDN::timer_recovery, "a known state");
-}
-
-Packet take_packet(FuzzedDataProvider& in, size_t most) {
-    const std::string octets = in.ConsumeRandomLengthString(most);
-    Packet p;
-    p.reserve_head(8);
-    p.put(octets.data(), static_cast<unsigned>(octets.size()));
-    return p;
 }
 
 void run(FuzzedDataProvider& in) {
@@ -56,14 +38,14 @@ void run(FuzzedDataProvider& in) {
         test::HdlcEnd& end = op & 1 ? rig.line.b : rig.line.a;
         switch ((op >> 1) % 8) {
         case 0: {
-            Packet frame = take_packet(in, 40);
+            Packet frame = Fuzz::take_packet(in, 40);
             link.receive(frame);
             break;
         }
         case 1: {
             Packet message;
             link.prepare_head(message);
-            Packet body = take_packet(in, 24);
+            Packet body = Fuzz::take_packet(in, 24);
             message.put(body);
             const unsigned repeat = in.ConsumeIntegralInRange<unsigned>(1, 40);
             for (unsigned i = 0; i < repeat; ++i) link.message(message);
@@ -97,16 +79,9 @@ void run(FuzzedDataProvider& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static std::ostringstream quiet;
-    static bool silenced = [] {
-        std::clog.rdbuf(quiet.rdbuf());
-        std::cout.rdbuf(quiet.rdbuf());
-        return true;
-    }();
-    (void)silenced;
-    quiet.str(std::string());
+    Fuzz::quiet_streams();
     FuzzedDataProvider in(data, size);
     run(in);
-    check(Packet_pool::free_count() == Packet_pool::capacity(), "every packet block back in the pool");
+    Fuzz::check_pool();
     return 0;
 }

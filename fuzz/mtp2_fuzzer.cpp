@@ -7,38 +7,20 @@
 //
 // Input: octet 0 turns the trace switches on (bit 0) and emergency
 // alignment off (bit 1); then operations, each an octet and its arguments.
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <iostream>
-#include <sstream>
-
+#include "fuzz/link_fuzzing.h"
 #include "signalling/mtp2.h"
 #include "tests/support/mtp2_rig.h"
 #include "tests/support/virtual_loop.h"
 
 namespace {
 
-void check(bool condition, const char* what) {
-    if (condition) return;
-    std::fprintf(stderr, "broken: %s\n", what);
-    std::abort();
-}
+using Fuzz::check;
 
 void check_bounds(SS7::SLC& link) {
     check(link.rtb_count() <= SS7::SLC::rtb_limit, "at most 127 MSUs unacknowledged");
     check(link.statistics().rtbSize == link.rtb_count(), "rtbSize is the RTB count");
     check(link.tb_count() <= SS7::SLC::tb_capacity, "TB within its capacity");
     check(link.state_id() <= SS7::SLC::State::worked, "a known state");
-}
-
-Packet take_packet(FuzzedDataProvider& in, size_t most) {
-    const std::string octets = in.ConsumeRandomLengthString(most);
-    Packet p;
-    p.reserve_head(8);
-    p.put(octets.data(), static_cast<unsigned>(octets.size()));
-    return p;
 }
 
 void run(FuzzedDataProvider& in) {
@@ -58,14 +40,14 @@ void run(FuzzedDataProvider& in) {
         test::HdlcEnd& end = op & 1 ? rig.line.b : rig.line.a;
         switch ((op >> 1) % 11) {
         case 0: {
-            Packet su = take_packet(in, 300);
+            Packet su = Fuzz::take_packet(in, 300);
             link.receive(su);
             break;
         }
         case 1: {
             Packet message;
             link.prepare_head(message);
-            message.put(take_packet(in, 280));
+            message.put(Fuzz::take_packet(in, 280));
             const unsigned repeat = in.ConsumeIntegralInRange<unsigned>(1, 250);
             for (unsigned i = 0; i < repeat; ++i) link.message(message);
             break;
@@ -94,17 +76,9 @@ void run(FuzzedDataProvider& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static std::ostringstream quiet;
-    static bool silenced = [] {
-        std::clog.rdbuf(quiet.rdbuf());
-        std::cerr.rdbuf(quiet.rdbuf());
-        return true;
-    }();
-    (void)silenced;
-    quiet.str(std::string());
+    Fuzz::quiet_streams();
     FuzzedDataProvider in(data, size);
     run(in);
-    check(Packet_pool::free_count() == Packet_pool::capacity(),
-          "every packet block back in the pool");
+    Fuzz::check_pool();
     return 0;
 }
