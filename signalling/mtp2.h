@@ -37,15 +37,8 @@ public:
     // stateless objects, each reaching the link's handlers for that state.
     class State {
     public:
-        // Also the values of ACP::SS7State.
-        enum type {
-            idle = 0,
-            not_aligned = 1,
-            aligned = 2,
-            proving = 3,
-            aligned_ready = 4,
-            worked = 5
-        };
+        // 0 to 5, also the values of ACP::SS7State.
+        enum type { idle, not_aligned, aligned, proving, aligned_ready, worked };
 
         virtual ~State() = default;
         virtual void on_enter(SLC& link) const = 0;
@@ -128,6 +121,7 @@ public:
     void set_slc(unsigned slc) { slc_ = slc; }
     void set_dpc(unsigned dpc) { dpc_ = dpc; }
     void set_opc(unsigned opc) { opc_ = opc; }
+    // The trace switches, set at any time.
     Trace& trace() { return trace_; }
 
     static const char* state_name(unsigned state);
