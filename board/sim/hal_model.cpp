@@ -124,6 +124,16 @@ uint8_t HalModel::byte_on(int number, int hops) const {
     return number < hal::kBusBase ? line_byte(number) : 0xFF;
 }
 
+int HalModel::origin(int number) const {
+    for (int hops = 0; hops < kMaxHops && valid_channel(number); ++hops) {
+        const ChannelState& state = channels_[number];
+        if (stuck.count(number) || state.output != Output::Source) return -1;
+        if (state.value < hal::kBusBase) return state.value;
+        number = state.value;
+    }
+    return -1;
+}
+
 uint8_t HalModel::transmitted(int source, int hops) const {
     if (source < hal::kBusBase) return line_byte(source);
     return hops < kMaxHops ? byte_on(source, hops) : 0xFF;

@@ -40,6 +40,10 @@ public:
     const ChannelState& channel(int number) const { return channels_.at(number); }
     // The byte a read of the channel gives.
     uint8_t byte_on(int number) const;
+    // The channel below 8192 whose transmitter the channel carries, through
+    // any bus channels between them; -1 when it carries none (off, driven,
+    // stuck, or out of range).
+    int origin(int number) const;
     std::map<int, uint8_t> stuck;    // channels that read this byte whatever is switched
     std::map<int, uint8_t> foreign;  // bytes other cards drive onto channels left off
     std::map<int, uint8_t> line;     // what trunk and device channels bring in

@@ -4,12 +4,14 @@
 #include "board/drivers/e1_cas.h"
 #include "board/drivers/hal.h"
 #include "board/drivers/maintenance.h"
+#include "board/drivers/mcc.h"
 #include "board/drivers/watchdog.h"
 #include "board/sim/dsp_model.h"
 #include "board/sim/dtmf_model.h"
 #include "board/sim/e1_cas_model.h"
 #include "board/sim/hal_model.h"
 #include "board/sim/maintenance_model.h"
+#include "board/sim/mcc_model.h"
 #include "board/sim/sim_board.h"
 #include "board/sim/watchdog_model.h"
 
@@ -22,6 +24,7 @@ void install_models(Board& board) {
     board.install(dsp::kDevice, std::make_unique<DspModel>());
     board.install(maintenance::kDevice, std::make_unique<MaintenanceModel>());
     board.install(e1_cas::kDevice, std::make_unique<E1CasModel>());
+    board.install(mcc::kDevice, std::make_unique<MccModel>());
 }
 
 }  // namespace board::sim

@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
 
 #include "board/ioc.h"
@@ -91,9 +90,14 @@ Model* Board::model(const std::string& path) const {
 }
 
 void Board::drop_closed() {
-    channels_.erase(std::remove_if(channels_.begin(), channels_.end(),
-                                   [](const std::unique_ptr<Channel>& c) { return c->closed(); }),
-                    channels_.end());
+    for (auto it = channels_.begin(); it != channels_.end();) {
+        if ((*it)->closed()) {
+            (*it)->model().close(**it);
+            it = channels_.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 std::vector<Channel*> Board::channels(const std::string& path) {

@@ -47,7 +47,8 @@ private:
 };
 
 // Base of the device models. Defaults: open succeeds, ioctl fails with ENOTTY,
-// write accepts everything, read returns the next delivered record.
+// write accepts everything, read returns the next delivered record, close
+// forgets nothing.
 class Model {
 public:
     virtual ~Model() = default;
@@ -57,6 +58,9 @@ public:
     virtual ssize_t write(Channel& channel, const void* data, size_t length);
     // Returns -2 to let the caller read its descriptor natively.
     virtual ssize_t read(Channel& channel, void* buf, size_t length);
+    // The caller has closed every descriptor of this open; the board notices
+    // when it next opens or lists channels, and forgets the channel after.
+    virtual void close(Channel& /*channel*/) {}
     // Back to the state of a freshly booted board.
     virtual void reset() {}
 };

@@ -1,0 +1,161 @@
+#include "board/sim/mcc_model.h"
+
+#include <errno.h>
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "board/drivers/hal.h"
+#include "board/sim/hal_model.h"
+
+namespace board::sim {
+
+namespace {
+
+int refuse(int error) {
+    errno = error;
+    return -1;
+}
+
+// Pools as a freshly booted controller offers them.
+constexpr std::array<unsigned, mcc::kTypes> kDefaultPools{32, 16, 32, 8};
+
+}  // namespace
+
+void MccModel::reset() {
+    absent = false;
+    pool_size = kDefaultPools;
+    sent.clear();
+    opens_.clear();
+}
+
+int MccModel::open(Channel& channel) {
+    if (absent) return refuse(ENOENT);
+    opens_.push_back({&channel, Allocation{{}, -1}});
+    return 0;
+}
+
+void MccModel::close(Channel& channel) {
+    opens_.erase(std::remove_if(opens_.begin(), opens_.end(),
+                                [&](const auto& open) { return open.first == &channel; }),
+                 opens_.end());
+}
+
+void MccModel::forget_closed() {
+    Board::instance().channels(mcc::kDevice);  // runs close() for each closed open
+}
+
+int MccModel::ioctl(Channel& channel, uint32_t request, void* arg) {
+    if (arg == nullptr) return refuse(EFAULT);
+    switch (request) {
+        case mcc::MCC_ALLOCATE: {
+            mcc::mcc_allocation record;
+            std::memcpy(&record, arg, sizeof record);
+            return Allocate(channel, record);
+        }
+        case mcc::MCC_RESOURCES:
+            return Resources(*static_cast<mcc::mcc_resources*>(arg));
+        default:
+            return refuse(ENOTTY);
+    }
+}
+
+int MccModel::ioctl_value(Channel& channel, uint32_t request, unsigned long) {
+    if (request != mcc::MCC_TIMESLOT) return refuse(ENOTTY);
+    for (const auto& open : opens_)
+        if (open.first == &channel)
+            return open.second.timeslot >= 0 ? open.second.timeslot : refuse(EINVAL);
+    return refuse(EBADF);
+}
+
+int MccModel::Allocate(Channel& channel, const mcc::mcc_allocation& record) {
+    if (record.type >= mcc::kTypes) return refuse(EINVAL);
+    forget_closed();
+    auto open = std::find_if(opens_.begin(), opens_.end(),
+                             [&](const auto& entry) { return entry.first == &channel; });
+    if (open == opens_.end()) return refuse(EBADF);
+    if (open->second.timeslot >= 0) return refuse(EBUSY);
+    const int timeslot = take_channel(record.type);
+    if (timeslot < 0) return refuse(ENOSPC);
+    open->second = Allocation{record, timeslot};
+    return 0;
+}
+
+// The lowest channel of the type's pool that no open holds.
+int MccModel::take_channel(uint32_t type) {
+    const unsigned size = std::min<unsigned>(pool_size[type], kPoolSpan);
+    const int first = kPoolBase + static_cast<int>(type) * kPoolSpan;
+    for (int timeslot = first; timeslot < first + static_cast<int>(size); ++timeslot) {
+        const bool held = std::any_of(opens_.begin(), opens_.end(), [&](const auto& open) {
+            return open.second.timeslot == timeslot;
+        });
+        if (!held) return timeslot;
+    }
+    return -1;
+}
+
+unsigned MccModel::free_channels(uint32_t type) {
+    forget_closed();
+    const unsigned size = std::min<unsigned>(pool_size[type], kPoolSpan);
+    const auto held = std::count_if(opens_.begin(), opens_.end(), [&](const auto& open) {
+        return open.second.timeslot >= 0 && open.second.record.type == type;
+    });
+    return size > static_cast<unsigned>(held) ? size - static_cast<unsigned>(held) : 0;
+}
+
+int MccModel::Resources(mcc::mcc_resources& record) {
+    record.data = free_channels(mcc::kData);
+    record.bri = free_channels(mcc::kBri);
+    record.transparent = free_channels(mcc::kTransparent);
+    record.other = free_channels(mcc::kSs7);
+    return 0;
+}
+
+ssize_t MccModel::write(Channel& channel, const void* data, size_t length) {
+    if ((channel.flags() & O_ACCMODE) == O_RDONLY) return refuse(EBADF);
+    for (const auto& open : opens_) {
+        if (open.first != &channel) continue;
+        const int timeslot = open.second.timeslot;
+        if (timeslot < 0 || length == 0) return refuse(EINVAL);
+        const uint8_t* bytes = static_cast<const uint8_t*>(data);
+        sent.push_back(Packet{timeslot, std::vector<uint8_t>(bytes, bytes + length)});
+        deliver(timeslot, data, length);
+        return static_cast<ssize_t>(length);
+    }
+    return refuse(EBADF);
+}
+
+int MccModel::line_packet(int source, const std::vector<uint8_t>& packet) {
+    return deliver(source, packet.data(), packet.size());
+}
+
+// To every allocated channel whose receive timeslot the switch feeds from
+// `source`, within its packet size.
+int MccModel::deliver(int source, const void* data, size_t length) {
+    forget_closed();
+    const auto* fabric = Board::instance().model_as<HalModel>(hal::kDevice);
+    if (fabric == nullptr) return 0;
+    int received = 0;
+    for (const auto& [channel, allocation] : opens_) {
+        if (allocation.timeslot < 0 || fabric->origin(allocation.timeslot) != source) continue;
+        if (length > allocation.record.rx_packet_size) continue;
+        if (channel->deliver(data, length)) ++received;
+    }
+    return received;
+}
+
+size_t MccModel::opens() {
+    forget_closed();
+    return opens_.size();
+}
+
+std::vector<MccModel::Allocation> MccModel::allocations() {
+    forget_closed();
+    std::vector<Allocation> out;
+    for (const auto& open : opens_)
+        if (open.second.timeslot >= 0) out.push_back(open.second);
+    return out;
+}
+
+}  // namespace board::sim

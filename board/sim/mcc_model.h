@@ -1,0 +1,79 @@
+#pragma once
+// The simulated multi-channel controller "/dev/mcc/ctl", the board's TDM
+// data fabric. Each open is one possible channel: an allocation keeps its
+// record and takes a TDM channel from the pool of its type; closing the last
+// descriptor of the open frees it. A packet written on a channel is sent on
+// its timeslot: it is kept in `sent` and delivered, as one datagram, to
+// every allocated channel that the "/dev/hal" switch makes receive that
+// timeslot. A packet longer than a receiver's allocated packet size does not
+// reach that receiver.
+//
+//   auto& mcc = *board.model_as<MccModel>(board::mcc::kDevice);
+//   mcc.pool_size[board::mcc::kData] = 1;   // one data channel left
+//   mcc.line_packet(1, {0x01, 0x02});      // arrives on trunk channel 1
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "board/drivers/mcc.h"
+#include "board/sim/sim_board.h"
+
+namespace board::sim {
+
+class MccModel : public Model {
+public:
+    // The TDM channels of each type's pool: kPoolBase + type * kPoolSpan + i.
+    static constexpr int kPoolBase = 4096;
+    static constexpr int kPoolSpan = 256;
+
+    struct Allocation {
+        mcc::mcc_allocation record;
+        int timeslot;
+    };
+    struct Packet {
+        int timeslot;  // sent on
+        std::vector<uint8_t> bytes;
+    };
+
+    MccModel() { reset(); }
+
+    int open(Channel& channel) override;
+    int ioctl(Channel& channel, uint32_t request, void* arg) override;
+    int ioctl_value(Channel& channel, uint32_t request, unsigned long value) override;
+    ssize_t write(Channel& channel, const void* data, size_t length) override;
+    void close(Channel& channel) override;
+    void reset() override;
+
+    // Open fails with ENOENT while set.
+    bool absent = false;
+    // Channels each type's pool holds (data, BRI, transparent, SS7), at
+    // most kPoolSpan each.
+    std::array<unsigned, mcc::kTypes> pool_size;
+    // Every packet written on an allocated channel, oldest first.
+    std::vector<Packet> sent;
+
+    // A packet arriving on TDM channel `source` from outside the controller
+    // (a trunk line): delivered like a written one. Returns how many
+    // channels received it.
+    int line_packet(int source, const std::vector<uint8_t>& packet);
+
+    // The descriptors open now, and the allocations among them, oldest first.
+    size_t opens();
+    std::vector<Allocation> allocations();
+    unsigned free_channels(uint32_t type);
+
+private:
+    int Allocate(Channel& channel, const mcc::mcc_allocation& record);
+    int Resources(mcc::mcc_resources& record);
+    int deliver(int source, const void* data, size_t length);
+    int take_channel(uint32_t type);
+    // Forgets the opens the callers have closed.
+    void forget_closed();
+
+    // Per open, in opening order; an unallocated one has timeslot -1.
+    std::vector<std::pair<Channel*, Allocation>> opens_;
+};
+
+}  // namespace board::sim

@@ -1,0 +1,113 @@
+// The simulated multi-channel controller: its requests' refusals, the
+// pools, and packets carried where the switch connects the channels.
+#include "board/sim/mcc_model.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "board/devio.h"
+#include "board/drivers/hal.h"
+#include "tests/support/board_root.h"
+
+namespace {
+
+using board::sim::Board;
+namespace mcc = board::mcc;
+namespace hal = board::hal;
+
+class MccModelTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        for (int fd : fds) ::close(fd);
+    }
+    int open(int flags = O_RDWR | O_NONBLOCK) {
+        fds.push_back(board::open(mcc::kDevice, flags));
+        return fds.back();
+    }
+    // The request's result, or -errno.
+    static int allocate(int fd, uint32_t type, uint32_t size = 512) {
+        mcc::mcc_allocation record{type, size, 0, 1, 1};
+        return board::ioctl(fd, mcc::MCC_ALLOCATE, &record) < 0 ? -errno : 0;
+    }
+    static int timeslot(int fd) {
+        const int result = board::ioctl_value(fd, mcc::MCC_TIMESLOT, 0);
+        return result < 0 ? -errno : result;
+    }
+    // Switches `destination` to receive `source`, as the server's switch does.
+    static void switch_into(int source, int destination) {
+        const int fd = board::open(hal::kDevice, O_RDWR);
+        hal::mux_connect record{destination, source};
+        EXPECT_EQ(0, board::ioctl(fd, hal::kMuxConnect, &record));
+        ::close(fd);
+    }
+    static std::vector<uint8_t> read_packet(int fd) {
+        uint8_t buffer[1024];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        return n > 0 ? std::vector<uint8_t>(buffer, buffer + n) : std::vector<uint8_t>{};
+    }
+
+    test::BoardRoot root;  // a fresh board
+    board::sim::MccModel& model = *Board::instance().model_as<board::sim::MccModel>(mcc::kDevice);
+    std::vector<int> fds;
+};
+
+TEST_F(MccModelTest, RefusesWhatTheDriverWould) {
+    const int fd = open();
+    EXPECT_EQ(-EINVAL, timeslot(fd));  // before the allocation
+    EXPECT_EQ(-EINVAL, allocate(fd, 4));
+    EXPECT_EQ(0, allocate(fd, mcc::kBri));
+    EXPECT_EQ(-EBUSY, allocate(fd, mcc::kBri));
+    EXPECT_EQ(-1, board::write(fd, "", 0));
+    EXPECT_EQ(EINVAL, errno);
+
+    model.pool_size[mcc::kSs7] = 0;
+    EXPECT_EQ(-ENOSPC, allocate(open(), mcc::kSs7));
+    const int readOnly = open(O_RDONLY);
+    EXPECT_EQ(0, allocate(readOnly, mcc::kData));
+    EXPECT_EQ(-1, board::write(readOnly, "x", 1));
+    EXPECT_EQ(EBADF, errno);
+}
+
+TEST_F(MccModelTest, ClosingTheLastDescriptorFreesTheChannel) {
+    model.pool_size[mcc::kData] = 1;
+    const int fd = open();
+    ASSERT_EQ(0, allocate(fd, mcc::kData));
+    const int first = timeslot(fd);
+    const int copy = ::dup(fd);
+    ::close(fd);
+    fds.clear();
+    EXPECT_EQ(0u, model.free_channels(mcc::kData));  // the copy holds it
+    ::close(copy);
+    EXPECT_EQ(1u, model.free_channels(mcc::kData));
+
+    mcc::mcc_resources resources{};
+    ASSERT_EQ(0, board::ioctl(open(O_RDONLY), mcc::MCC_RESOURCES, &resources));
+    EXPECT_EQ(1u, resources.data);
+    EXPECT_EQ(0, allocate(open(), mcc::kData));
+    EXPECT_EQ(first, timeslot(fds.back()));
+}
+
+TEST_F(MccModelTest, APacketReachesEveryChannelThatReceivesItsTimeslot) {
+    const int a = open(), b = open(), c = open(), small = open();
+    for (int fd : {a, b, c}) ASSERT_EQ(0, allocate(fd, mcc::kData));
+    ASSERT_EQ(0, allocate(small, mcc::kTransparent, 2));
+    switch_into(timeslot(a), timeslot(b));
+    switch_into(timeslot(a), hal::kBusBase + 7);  // through a bus channel
+    switch_into(hal::kBusBase + 7, timeslot(small));
+
+    ASSERT_EQ(3, board::write(a, "abc", 3));
+    EXPECT_EQ((std::vector<uint8_t>{'a', 'b', 'c'}), read_packet(b));
+    EXPECT_TRUE(read_packet(c).empty());      // not switched
+    EXPECT_TRUE(read_packet(small).empty());  // longer than it takes
+    ASSERT_EQ(1u, model.sent.size());
+    EXPECT_EQ(timeslot(a), model.sent[0].timeslot);
+
+    EXPECT_EQ(2, model.line_packet(timeslot(a), {'h', 'i'}));
+    EXPECT_EQ((std::vector<uint8_t>{'h', 'i'}), read_packet(small));
+}
+
+}  // namespace
