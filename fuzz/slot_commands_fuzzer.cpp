@@ -1,9 +1,12 @@
 // Arbitrary sequences of slot commands (create, connect, disconnect,
-// destroy, activate, ioctl) over a few numbers and scripted slots, mixed
-// with slots finishing their shutdown, outputs going away, switch refusals
-// and the controller going away. After every step the graph holds together
-// and the switch carries what it shows; every command is answered exactly
-// once (a delayed destroy when its slot finishes); at the end nothing is left.
+// destroy, activate, ioctl) over a few numbers, scripted slots and the
+// server's trunk, map and pass-through slots (whose timeslots and channels
+// the creations share, so that trunks replace trunks and maps destroy maps),
+// mixed with slots finishing their shutdown, outputs going away, switch
+// refusals and the controller going away. After every step the graph holds
+// together, the trunk and map factories name only live slots, and the switch
+// carries what the graph shows; every command is answered exactly once (a
+// delayed destroy when its slot finishes); at the end nothing is left.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <sys/socket.h>
 
@@ -11,6 +14,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -21,7 +25,10 @@
 #include "link/control_links.h"
 #include "link/ctrl_server.h"
 #include "link/heartbeat.h"
+#include "slots/ext_factory.h"
+#include "slots/map_factory.h"
 #include "slots/slots.h"
+#include "slots/trunk_factory.h"
 #include "tests/support/loopback.h"
 #include "tests/support/test_controller.h"
 #include "tests/support/test_slots.h"
@@ -52,22 +59,53 @@ struct Server {
         CtrlSrv::ctrlServer.Bind(&HeartBeatCtl::instance());
         CtrlSrv::ctrlServer.Bind(Slots::instance());
         CtrlSrv::ctrlServer.Activate(link = new PairLink);
-        test::TestSlotFactory& factory = test::TestSlotFactory::instance();
-        factory.scripts[1].shutdown = test::Shutdown::WhenTold;
-        factory.scripts[2].shutdown = test::Shutdown::OnTimer;
-        factory.scripts[3].shutdown = test::Shutdown::Never;
-        factory.scripts[3].sideList = true;
-        factory.scripts[4].refuse = true;
-        factory.scripts[4].priority = 1;
-        factory.scripts[5].output = false;
-        factory.scripts[6].input = false;
-        factory.scripts[6].priority = -1;
-        factory.scripts[7].invalid = true;
+        TrunkFactories::instance();
+        MapFactory::instance();
+        ExtFactory::instance();
     }
     test::VirtualLoop loop;
     test::IdleDescriptor idle;
     PairLink* link;
 };
+
+// The scripts of each input, with the scripted slots' channels counted
+// from the first again (on bus 0, clear of the media slots' channels).
+void script_slots() {
+    test::TestSlotFactory& factory = test::TestSlotFactory::instance();
+    factory.reset();
+    factory.scripts[1].shutdown = test::Shutdown::WhenTold;
+    factory.scripts[2].shutdown = test::Shutdown::OnTimer;
+    factory.scripts[3].shutdown = test::Shutdown::Never;
+    factory.scripts[3].sideList = true;
+    factory.scripts[4].refuse = true;
+    factory.scripts[4].priority = 1;
+    factory.scripts[5].output = false;
+    factory.scripts[6].input = false;
+    factory.scripts[6].priority = -1;
+    factory.scripts[7].invalid = true;
+}
+
+// A trunk or map slot on a few shared timeslots and bus channels, or a
+// pass-through slot on channels of its number's own.
+LGCP::Command media_creation(FuzzedDataProvider& input, unsigned number) {
+    auto busChannel = [&]() -> std::optional<test::BusChannel> {
+        if (input.ConsumeBool()) return std::nullopt;
+        return test::BusChannel{15, input.ConsumeIntegralInRange<unsigned>(0, 2)};
+    };
+    switch (input.ConsumeIntegralInRange(0, 3)) {
+        case 0:
+            return test::create_trunk(1, input.ConsumeIntegralInRange<unsigned>(0, 2));
+        case 1:
+            return test::create_trunk_bri(0, input.ConsumeIntegralInRange<unsigned>(0, 1));
+        case 2: {
+            auto transmitter = busChannel();
+            return test::create_map(transmitter, busChannel());
+        }
+        default:
+            return test::create_ext(1900 + static_cast<int>(number),
+                                    1950 + static_cast<int>(number));
+    }
+}
 
 // The controller's end: sends commands with fresh seqs and checks that each
 // is answered once.
@@ -146,7 +184,7 @@ void check_sound() {
 }
 
 void step(FuzzedDataProvider& input, Server& server, Controller& controller) {
-    const unsigned op = input.ConsumeIntegralInRange<unsigned>(0, 11);
+    const unsigned op = input.ConsumeIntegralInRange<unsigned>(0, 13);
     const unsigned number = input.ConsumeIntegralInRange<unsigned>(0, kNumbers - 1);
     switch (op) {
         case 0:
@@ -194,8 +232,11 @@ void step(FuzzedDataProvider& input, Server& server, Controller& controller) {
             if (std::string left = test::leftovers(); !left.empty()) fail("after leaving: " + left);
             controller.attach();
             break;
-        default:
+        case 11:
             controller.send(test::command(Alternative::deactivate), number);
+            break;
+        default:
+            controller.send(media_creation(input, number), number);
             break;
     }
     check_sound();
@@ -206,7 +247,7 @@ void step(FuzzedDataProvider& input, Server& server, Controller& controller) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Server server;
     serverLog.str(std::string());
-    test::TestSlotFactory::instance().journal.clear();
+    script_slots();
     Controller controller(server);
     FuzzedDataProvider input(data, size);
     for (int steps = 0; steps < 64 && input.remaining_bytes() > 0; ++steps)

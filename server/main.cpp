@@ -15,8 +15,6 @@
 #include "link/control_links.h"
 #include "link/ctrl_server.h"
 #include "monitoring/monitoring_ctl.h"
-#include "radio/rtp_ed137_factory.h"
-#include "radio/rtp_vark_factory.h"
 #include "runtime/child_wait.h"
 #include "runtime/daemon.h"
 #include "runtime/ini_file.h"
@@ -27,18 +25,7 @@
 #include "runtime/version.h"
 #include "server/services.h"
 #include "server/signals.h"
-#include "signalling/hdlc_slot_factory.h"
-#include "signalling/isdn_factory.h"
-#include "signalling/pstn_factory.h"
-#include "slots/echo_factory.h"
-#include "slots/ext_factory.h"
-#include "slots/map_factory.h"
-#include "slots/mcc_factory.h"
-#include "slots/mixer_factory.h"
-#include "slots/modem_factory.h"
-#include "slots/rtp_factory.h"
-#include "slots/t38soft_factory.h"
-#include "slots/voice_factory.h"
+#include "server/slot_factories.h"
 
 namespace {
 
@@ -102,25 +89,6 @@ Options ParseCommandLine(int argc, char** argv) {
         }
     }
     return options;
-}
-
-// Each factory links itself at the head of the chain, so creation offers the
-// parameters to the last one made first.
-void CreateSlotFactories() {
-    MapFactory::instance();
-    PstnFactory::instance();
-    RtpFactory::instance();
-    ModemFactory::instance();
-    Mixer::MixerFactory::instance();
-    ExtFactory::instance();
-    MccFactory::instance();
-    EchoFactory::instance();
-    VoiceFactory::instance();
-    T38SoftFactory::instance();
-    IsdnFactory::instance();
-    RtpVARKFactory::instance();
-    RtpED137Factory::instance();
-    HdlcSlotFactory::instance();
 }
 
 // The order of binding is the order in which every command is offered.

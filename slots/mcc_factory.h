@@ -1,18 +1,60 @@
 #pragma once
-// The factory of the data-channel slots of the multi-channel controller.
+// MCC slots: a raw data channel of the board's multi-channel controller
+// ("/dev/mcc/ctl"), which the controller wires to a trunk timeslot and
+// exchanges user data with. Each slot holds one open of the device with
+// its channel allocated: every userData command is written as one packet,
+// and every packet the channel receives goes to the controller as one
+// userData signal.
 
+#include <iosfwd>
+#include <vector>
+
+#include "runtime/fd.h"
+#include "runtime/multiplexer.h"
+#include "slots/slot.h"
 #include "slots/slot_factory.h"
+
+class MccSlot : public Slot {
+public:
+    // Takes the allocated channel's descriptor and its TDM channel.
+    MccSlot(Fd channel, int timeslot);
+
+    // One packet; false when the driver did not take all of it.
+    bool IUserData(const std::vector<char>& data) override;
+    bool IOnOutputStream() override { return true; }
+    bool IOnInputStream() override { return true; }
+    int IGetTransmitChannel() override { return timeslot_; }
+    int IGetReceiveChannel() override { return timeslot_; }
+    const char* GetName() const override { return "MCC"; }
+
+private:
+    void OnEvent(int fd, short revents);
+    // Sends every packet waiting on the channel.
+    void DoRead();
+
+    Fd channel_;
+    int timeslot_;
+    Event event_;
+};
 
 class MccFactory : public SlotFactory {
 public:
+    // The largest packet a channel receives; a read takes at most kReadSize.
+    static constexpr unsigned kRxPacketSize = 512;
+    static constexpr unsigned kReadSize = 1024;
+
     static MccFactory& instance() {
         static MccFactory factory;
         return factory;
     }
 
     const char* GetName() const override { return "MCC"; }
-    Slot* INewSlot(const LGCP::CreateParams&) override { return nullptr; }
-    void Query(LGCP::Resources&) override {}
+    Slot* INewSlot(const LGCP::CreateParams& params) override;
+    // The controller's free data, BRI and transparent channels (0 when the
+    // device does not answer).
+    void Query(LGCP::Resources& resources) override;
+
+    void PutHeader(std::ostream& os) const;
 
 private:
     MccFactory() = default;

@@ -4,7 +4,9 @@
 #include <set>
 #include <sstream>
 
+#include "slots/map_factory.h"
 #include "slots/slots.h"
+#include "slots/trunk_factory.h"
 
 namespace test {
 
@@ -156,16 +158,53 @@ LGCP::Command create_command(int script) {
     return command;
 }
 
-LGCP::Command connect_command(unsigned target) {
-    LGCP::Command command;
-    command.set_connect(target);
-    return command;
-}
-
 namespace {
 
 bool listed_once(const std::list<Slot*>& list, const Slot* slot) {
     return std::count(list.begin(), list.end(), slot) == 1;
+}
+
+// Calls `visit(entry, owner, factory, holds)` for every channel entry of the
+// trunk and map factories in the chain: `entry` names it, `owner` is the
+// slot it names (null when none) and `holds(slot)` whether a slot holds its
+// channel.
+template <class Visit>
+void each_channel_entry(Visit visit) {
+    for (SlotFactory* factory = firstFactory; factory; factory = factory->next()) {
+        if (auto* trunks = dynamic_cast<TrunkFactory*>(factory)) {
+            for (unsigned ts = 0; ts < trunks->timeslots(); ++ts) {
+                std::ostringstream entry;
+                entry << trunks->GetName() << ' ' << trunks->trunk() << " timeslot " << ts;
+                visit(entry.str(), trunks->at(ts), factory, [=](Slot& slot) {
+                    auto* trunk = dynamic_cast<TrunkSlot*>(&slot);
+                    return trunk && trunk->GetTimeSlot() == static_cast<int>(ts);
+                });
+            }
+        }
+        if (auto* maps = dynamic_cast<MapFactory*>(factory)) {
+            for (int ch = hal::kBusBase; ch < hal::kChannels; ++ch) {
+                visit(
+                    "map channel " + std::to_string(ch), maps->owner(ch), factory, [=](Slot& slot) {
+                        return slot.IGetTransmitChannel() == ch || slot.IGetReceiveChannel() == ch;
+                    });
+            }
+        }
+    }
+}
+
+// Entries that name no live slot of their factory, or one that does not
+// hold their channel.
+std::string channel_table_faults(const std::set<const Slot*>& alive) {
+    std::ostringstream faults;
+    each_channel_entry(
+        [&](const std::string& entry, Slot* owner, SlotFactory* factory, auto holds) {
+            if (!owner) return;
+            if (!alive.count(owner) || owner->factory() != factory)
+                faults << entry << " names a slot that is gone; ";
+            else if (!holds(*owner))
+                faults << entry << " names " << *owner << ", which does not hold it; ";
+        });
+    return faults.str();
 }
 
 }  // namespace
@@ -196,6 +235,7 @@ std::string graph_faults() {
     for (unsigned n = 0; n <= CtrlSrv::Server::max_slot; ++n)
         if (const Slot* slot = Slots::instance()->at(n); slot && !alive.count(slot))
             faults << "table entry " << n << " holds no live slot; ";
+    faults << channel_table_faults(alive);
     return faults.str();
 }
 
@@ -225,6 +265,9 @@ std::string leftovers() {
         for (const Slot* slot : factory->slots())
             left << factory->GetName() << " lists " << *slot << "; ";
     for (const Slot* slot : TestSlotFactory::instance().side) left << "side list " << *slot << "; ";
+    each_channel_entry([&](const std::string& entry, Slot* owner, SlotFactory*, auto) {
+        if (owner) left << entry << "; ";
+    });
     return left.str();
 }
 

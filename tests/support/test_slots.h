@@ -26,6 +26,7 @@
 #include "runtime/timer.h"
 #include "slots/slot.h"
 #include "slots/slot_factory.h"
+#include "tests/support/slot_commands.h"
 
 namespace test {
 
@@ -123,16 +124,17 @@ private:
 ScriptedSlot* scripted(unsigned number);
 
 LGCP::Command create_command(int script);
-LGCP::Command connect_command(unsigned target);
 
 // What breaks the graph's invariants (each slot is its source's receiver
 // exactly once, lists sorted, every slot listed and numbered where the
-// registry and its factory say); empty when they hold.
+// registry and its factory say, the trunk and map factories' channel
+// entries naming live slots that hold those channels); empty when they hold.
 std::string graph_faults();
 // Where the switch disagrees with the graph: a receiver's channel carries
 // its source's, an unconnected one carries no channel. Empty when agreed.
 std::string switch_faults(const board::sim::HalModel& fabric);
-// Slots left in the registry, any factory's list or the side list.
+// Slots left in the registry, any factory's list, the side list or a
+// trunk or map channel entry.
 std::string leftovers();
 
 }  // namespace test

@@ -1,0 +1,131 @@
+#include "slots/mcc_factory.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+
+#include <cstring>
+#include <iostream>
+
+#include "board/devio.h"
+#include "board/drivers/mcc.h"
+#include "runtime/ext_output.h"
+
+namespace mcc = board::mcc;
+
+// ---- MccSlot
+
+MccSlot::MccSlot(Fd channel, int timeslot) : channel_(std::move(channel)), timeslot_(timeslot) {
+    event_.Bind("MccSlot::OnEvent", &MccSlot::OnEvent, this);
+    event_.Schedule(channel_, POLLIN);
+}
+
+// A packet the driver did not take whole is lost: the controller hears so.
+bool MccSlot::IUserData(const std::vector<char>& data) {
+    const ssize_t written = board::write(channel_.get(), data.data(), data.size());
+    if (written == static_cast<ssize_t>(data.size())) return true;
+    if (written < 0) {
+        const int error = errno;
+        std::cerr << "mcc: " << *this << " write fail: " << std::strerror(error) << std::endl;
+    } else {
+        std::cerr << "mcc: " << *this << " short write: " << written << " of " << data.size()
+                  << " bytes" << std::endl;
+    }
+    return false;
+}
+
+void MccSlot::OnEvent(int, short revents) {
+    if (revents & POLLIN) DoRead();
+}
+
+// Ends when the driver has nothing more (or reads nothing: a driver whose
+// end is gone must not keep the loop here).
+void MccSlot::DoRead() {
+    char buffer[MccFactory::kReadSize];
+    for (;;) {
+        const ssize_t n = board::read(channel_.get(), buffer, sizeof buffer);
+        if (n > 0) {
+            OnUserData(std::vector<char>(buffer, buffer + n));
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            if (n < 0 && errno != EAGAIN) {
+                const int error = errno;
+                std::cerr << "mcc: " << *this << " read fail: " << std::strerror(error)
+                          << std::endl;
+            }
+            return;
+        }
+    }
+}
+
+// ---- MccFactory
+
+void MccFactory::PutHeader(std::ostream& os) const {
+    os << "mcc: ";
+}
+
+namespace {
+
+// The driver's channel type; -1 for a value it has none for.
+int ChannelType(const LGCP::MccParams& params) {
+    if (params.get_mode().getValue() == LGCP::MccMode::ss7) return mcc::kSs7;
+    switch (params.get_type().getValue()) {
+        case LGCP::MccType::data:
+            return mcc::kData;
+        case LGCP::MccType::bri:
+            return mcc::kBri;
+        case LGCP::MccType::transparent:
+            return mcc::kTransparent;
+        default:
+            return -1;
+    }
+}
+
+}  // namespace
+
+// Declines (the descriptor closed) unless the channel is allocated and has
+// a timeslot: a slot without one could never be wired.
+Slot* MccFactory::INewSlot(const LGCP::CreateParams& params) {
+    const LGCP::MccParams* p = params.get_mcc();
+    if (!p) return nullptr;
+    Fd channel(board::open(mcc::kDevice, O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    if (!channel) {
+        const int error = errno;
+        std::cerr << ext::header(this) << "fail to open MCC device: " << std::strerror(error)
+                  << std::endl;
+        return nullptr;
+    }
+    const int type = ChannelType(*p);
+    if (type < 0) return nullptr;
+
+    mcc::mcc_allocation record{static_cast<uint32_t>(type), kRxPacketSize, 0, 1, 1};
+    std::clog << ext::header(this) << "MCC_ALLOCATE"
+              << " type=" << type << std::endl;
+    if (board::ioctl(channel.get(), mcc::MCC_ALLOCATE, &record) < 0) {
+        const int error = errno;
+        std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << std::strerror(error)
+                  << std::endl;
+        return nullptr;
+    }
+    const int timeslot = board::ioctl_value(channel.get(), mcc::MCC_TIMESLOT, 0);
+    if (timeslot < 0) {
+        const int error = errno;
+        std::cerr << ext::header(this) << "MCC_TIMESLOT fail: " << std::strerror(error)
+                  << std::endl;
+        return nullptr;
+    }
+    return new MccSlot(std::move(channel), timeslot);
+}
+
+void MccFactory::Query(LGCP::Resources& resources) {
+    Fd device(board::open(mcc::kDevice, O_RDONLY | O_CLOEXEC));
+    resources.set_mcc_data(0);
+    resources.set_mcc_bri(0);
+    resources.set_mcc_trans(0);
+    mcc::mcc_resources record{};
+    if (!device || board::ioctl(device.get(), mcc::MCC_RESOURCES, &record) < 0) return;
+    resources.set_mcc_data(static_cast<int>(record.data));
+    resources.set_mcc_bri(static_cast<int>(record.bri));
+    resources.set_mcc_trans(static_cast<int>(record.transparent));
+}
