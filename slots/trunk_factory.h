@@ -49,7 +49,8 @@ public:
 
 class TrunkFactory : public SlotFactory {
 public:
-    // E1 trunk `trunk`: 32 timeslots from channel trunk * 32.
+    // E1 trunk `trunk`: 32 timeslots from channel trunk * 32. Not explicit,
+    // so that a list of trunk numbers makes a list of factories.
     TrunkFactory(unsigned trunk) : TrunkFactory(trunk, trunk * 32, 32) {}
 
     const char* GetName() const override { return "Trunks"; }

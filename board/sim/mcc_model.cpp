@@ -61,24 +61,28 @@ int MccModel::ioctl(Channel& channel, uint32_t request, void* arg) {
     }
 }
 
+MccModel::Allocation* MccModel::find(Channel& channel) {
+    for (auto& open : opens_)
+        if (open.first == &channel) return &open.second;
+    return nullptr;
+}
+
 int MccModel::ioctl_value(Channel& channel, uint32_t request, unsigned long) {
     if (request != mcc::MCC_TIMESLOT) return refuse(ENOTTY);
-    for (const auto& open : opens_)
-        if (open.first == &channel)
-            return open.second.timeslot >= 0 ? open.second.timeslot : refuse(EINVAL);
-    return refuse(EBADF);
+    const Allocation* allocation = find(channel);
+    if (!allocation) return refuse(EBADF);
+    return allocation->timeslot >= 0 ? allocation->timeslot : refuse(EINVAL);
 }
 
 int MccModel::Allocate(Channel& channel, const mcc::mcc_allocation& record) {
     if (record.type >= mcc::kTypes) return refuse(EINVAL);
     forget_closed();
-    auto open = std::find_if(opens_.begin(), opens_.end(),
-                             [&](const auto& entry) { return entry.first == &channel; });
-    if (open == opens_.end()) return refuse(EBADF);
-    if (open->second.timeslot >= 0) return refuse(EBUSY);
+    Allocation* allocation = find(channel);
+    if (!allocation) return refuse(EBADF);
+    if (allocation->timeslot >= 0) return refuse(EBUSY);
     const int timeslot = take_channel(record.type);
     if (timeslot < 0) return refuse(ENOSPC);
-    open->second = Allocation{record, timeslot};
+    *allocation = Allocation{record, timeslot};
     return 0;
 }
 
@@ -114,16 +118,14 @@ int MccModel::Resources(mcc::mcc_resources& record) {
 
 ssize_t MccModel::write(Channel& channel, const void* data, size_t length) {
     if ((channel.flags() & O_ACCMODE) == O_RDONLY) return refuse(EBADF);
-    for (const auto& open : opens_) {
-        if (open.first != &channel) continue;
-        const int timeslot = open.second.timeslot;
-        if (timeslot < 0 || length == 0) return refuse(EINVAL);
-        const uint8_t* bytes = static_cast<const uint8_t*>(data);
-        sent.push_back(Packet{timeslot, std::vector<uint8_t>(bytes, bytes + length)});
-        deliver(timeslot, data, length);
-        return static_cast<ssize_t>(length);
-    }
-    return refuse(EBADF);
+    const Allocation* allocation = find(channel);
+    if (!allocation) return refuse(EBADF);
+    const int timeslot = allocation->timeslot;
+    if (timeslot < 0 || length == 0) return refuse(EINVAL);
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    sent.push_back(Packet{timeslot, std::vector<uint8_t>(bytes, bytes + length)});
+    deliver(timeslot, data, length);
+    return static_cast<ssize_t>(length);
 }
 
 int MccModel::line_packet(int source, const std::vector<uint8_t>& packet) {

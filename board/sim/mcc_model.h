@@ -65,6 +65,8 @@ public:
     unsigned free_channels(uint32_t type);
 
 private:
+    // The open's allocation (timeslot -1 before it is allocated), or null.
+    Allocation* find(Channel& channel);
     int Allocate(Channel& channel, const mcc::mcc_allocation& record);
     int Resources(mcc::mcc_resources& record);
     int deliver(int source, const void* data, size_t length);

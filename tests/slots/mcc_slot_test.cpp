@@ -59,20 +59,15 @@ TEST_F(MccSlots, AllocateTheChannelTypeTheModeAsks) {
     }
 }
 
-TEST_F(MccSlots, UserDataGoesOutAsOnePacket) {
-    make(create_data(), 51);
-    EXPECT_EQ(Lines{"51 success"}, heard(test::user_data({1, 2, 3}), 51));
-    ASSERT_EQ(1u, mcc().sent.size());
-    EXPECT_EQ((std::vector<uint8_t>{1, 2, 3}), mcc().sent[0].bytes);
-    EXPECT_EQ(timeslot(51), mcc().sent[0].timeslot);
-}
-
-TEST_F(MccSlots, DataWrittenOnOneChannelArrivesOnTheChannelItIsSwitchedTo) {
+TEST_F(MccSlots, UserDataIsOnePacketOnTheTimeslotAndArrivesWhereItIsSwitched) {
     make(create_data(), 52);
     make(create_data(), 53);
     connect(52, 53);
     EXPECT_EQ((Lines{"52 success", "53 userData 0a 0b 0c"}),
               heard(test::user_data({10, 11, 12}), 52));
+    ASSERT_EQ(1u, mcc().sent.size());
+    EXPECT_EQ((std::vector<uint8_t>{10, 11, 12}), mcc().sent[0].bytes);
+    EXPECT_EQ(timeslot(52), mcc().sent[0].timeslot);
 }
 
 TEST_F(MccSlots, EachPacketFromTheLineIsOneSignal) {
