@@ -1,19 +1,76 @@
 #pragma once
-// The factory of the DSP and HDLC modem slots.
+// The factory of the modem slots (the `modem` creation parameters). It keeps
+// the modem slots it made, counts the board's DSP modems for the resources
+// report, and owns the dial-in authentication link: the loopback listener
+// and the program's connections, whose records it hands to the modem slot
+// of their session.
 
+#include <iosfwd>
+#include <list>
+#include <vector>
+
+#include "runtime/fd.h"
+#include "runtime/inet4_addr.h"
+#include "runtime/multiplexer.h"
+#include "slots/auth_link.h"
 #include "slots/slot_factory.h"
+
+class DspModemSlot;
+class ModemSlot;
 
 class ModemFactory : public SlotFactory {
 public:
-    static ModemFactory& instance() {
-        static ModemFactory factory;
-        return factory;
-    }
+    static ModemFactory& instance();
 
     const char* GetName() const override { return "Modem"; }
-    Slot* INewSlot(const LGCP::CreateParams&) override { return nullptr; }
-    void Query(LGCP::Resources&) override {}
+    // A DSP modem slot: its modem is allocated later, by its first stream
+    // request, so creation never fails for lack of modems.
+    Slot* INewSlot(const LGCP::CreateParams& params) override;
+    // Counts the modems again and reports them as `modem`.
+    void Query(LGCP::Resources& resources) override;
+    void IQuery();
+    // From the slot's unbind(): it leaves the lists.
+    void ReleaseModemSlot(DspModemSlot* slot);
+
+    // ---- The authentication link
+
+    void OnSocketEvent(int fd, short revents);
+    // Takes an accepted connection; tests hand in connections of their own.
+    void Serve(Fd connection, const INet4::Addr& peer);
+    // To the first modem slot of the record's session.
+    void OnAuth(const Auth::Record& record);
+    // To the first connection (in accept order) whose last record named
+    // the session.
+    void SendAuth(uint32_t session, const std::vector<uint8_t>& record);
+    // Deletes a closed connection.
+    void OnAuthSocketDisconnect(AuthClient* client);
+
+    // "modem[<modems>,<slots>]: "
+    std::ostream& PutHeader(std::ostream& os) const;
+    int modems() const { return modems_; }
+    const std::list<ModemSlot*>& modemSlots() const { return modemSlots_; }
+    size_t connections() const { return clients_.size(); }
+    bool listening() const { return bool(listener_); }
+
+    // A fresh factory for the next test: connections deleted, lists
+    // emptied, the listener opened again (at the current auth port) and
+    // the modems counted again.
+    void reset_for_test();
 
 private:
-    ModemFactory() = default;
+    // Enumerations stop here: a driver that never ends must not hang the loop.
+    static constexpr int kMaxModems = 1024;
+
+    ModemFactory();
+    // Opens the listener.
+    void Init();
+    void CloseListener();
+    void update_modemDevices();
+
+    std::list<ModemSlot*> modemSlots_;  // every modem slot, creation order
+    std::list<DspModemSlot*> dspSlots_;
+    int modems_ = 0;
+    Fd listener_;
+    Event listenEvent_;
+    std::list<AuthClient*> clients_;  // accept order
 };

@@ -5,6 +5,7 @@
 #include "board/drivers/hal.h"
 #include "board/drivers/maintenance.h"
 #include "board/drivers/mcc.h"
+#include "board/drivers/mctl.h"
 #include "board/drivers/watchdog.h"
 #include "board/sim/dsp_model.h"
 #include "board/sim/dtmf_model.h"
@@ -12,6 +13,7 @@
 #include "board/sim/hal_model.h"
 #include "board/sim/maintenance_model.h"
 #include "board/sim/mcc_model.h"
+#include "board/sim/mctl_model.h"
 #include "board/sim/sim_board.h"
 #include "board/sim/watchdog_model.h"
 
@@ -25,6 +27,7 @@ void install_models(Board& board) {
     board.install(maintenance::kDevice, std::make_unique<MaintenanceModel>());
     board.install(e1_cas::kDevice, std::make_unique<E1CasModel>());
     board.install(mcc::kDevice, std::make_unique<MccModel>());
+    board.install(mctl::kDevice, std::make_unique<MctlModel>());
 }
 
 }  // namespace board::sim

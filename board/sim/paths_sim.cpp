@@ -27,4 +27,10 @@ std::string root() {
 
 std::string path(const std::string& boardPath) { return root() + boardPath; }
 
+unsigned short auth_port() {
+    const char* text = std::getenv("BOARD_AUTH_PORT");
+    const long port = text ? std::strtol(text, nullptr, 10) : 0;
+    return port > 0 && port < 65536 ? static_cast<unsigned short>(port) : 52000;
+}
+
 }  // namespace board

@@ -1,0 +1,49 @@
+#pragma once
+// DspModemSlot: a modem slot on one of the board's DSP modems, driven
+// through the modem control device. Its first stream request allocates a
+// modem, whose TDM channel becomes the slot's transmit and receive channel,
+// and sets the modem up from the creation parameters; then the slot answers
+// or originates a data call and runs pppd on the modem's terminal device, or
+// hands the modem to a fax program. The modem number is the slot's session
+// on the dial-in authentication link.
+
+#include "runtime/fd.h"
+#include "slots/modem_slot.h"
+
+class DspModemSlot : public ModemSlot {
+public:
+    explicit DspModemSlot(const TERM::ModemParams& params) : ModemSlot(params) {}
+
+    const char* GetName() const override { return "dsp-modem"; }
+    int modem_id() const override { return modem_; }
+    void unbind() override;
+    int IGetTransmitChannel() override { return channel_; }
+    int IGetReceiveChannel() override { return channel_; }
+    bool IOnOutputStream() override {
+        InitModem();
+        return true;
+    }
+    bool IOnInputStream() override {
+        InitModem();
+        return true;
+    }
+
+private:
+    // Allocates and sets up a modem, then starts the call: once per slot
+    // (until a modem is held, a failure may be retried by the next request).
+    void InitModem();
+    // Steps that may fail only log: the parameters are reset, then set.
+    void SetParameters(const Fd& fd, int modem);
+    void StartCall();
+    // The modem request `request` {modem, -1}; false after its abort.
+    bool CallRequest(uint32_t request, const char* failure);
+    void RunFaxTransfer();
+    void RunFaxReceiver();
+    void on_fax_terminate(int status);
+    // Logs `what` with the error text and sends `abort` with errno.
+    void Abort(const char* what);
+
+    Fd fd_;
+    int channel_ = -1;
+    int modem_ = -1;
+};

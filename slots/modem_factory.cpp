@@ -1,0 +1,168 @@
+#include "slots/modem_factory.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstring>
+#include <iostream>
+
+#include "board/devio.h"
+#include "board/drivers/mctl.h"
+#include "board/paths.h"
+#include "link/tcp.h"
+#include "slots/dsp_modem_slot.h"
+
+namespace {
+
+constexpr int kListenBacklog = 64;
+
+}  // namespace
+
+ModemFactory& ModemFactory::instance() {
+    static ModemFactory factory;
+    return factory;
+}
+
+ModemFactory::ModemFactory() {
+    IQuery();
+    Init();
+}
+
+std::ostream& ModemFactory::PutHeader(std::ostream& os) const {
+    return os << "modem[" << modems_ << "," << modemSlots_.size() << "]: ";
+}
+
+// ---- Slots
+
+Slot* ModemFactory::INewSlot(const LGCP::CreateParams& params) {
+    const TERM::ModemParams* modem = params.get_modem();
+    if (!modem) return nullptr;
+    auto* slot = new DspModemSlot(*modem);
+    modemSlots_.push_back(slot);
+    dspSlots_.push_back(slot);
+    return slot;
+}
+
+void ModemFactory::ReleaseModemSlot(DspModemSlot* slot) {
+    modemSlots_.remove(slot);
+    dspSlots_.remove(slot);
+}
+
+void ModemFactory::Query(LGCP::Resources& resources) {
+    IQuery();
+    resources.set_modem(modems_);
+}
+
+void ModemFactory::IQuery() { update_modemDevices(); }
+
+void ModemFactory::update_modemDevices() {
+    modems_ = 0;
+    Fd fd(board::open(board::mctl::kDevice, O_RDWR | O_CLOEXEC));
+    if (!fd) {
+        PutHeader(std::cerr) << "fail to open \"" << board::mctl::kDevice
+                             << "\" : " << std::strerror(errno) << std::endl;
+        return;
+    }
+    for (int previous = -1; modems_ < kMaxModems; ++modems_) {
+        previous = board::ioctl_value(fd.get(), board::mctl::kEnumerate,
+                                      static_cast<unsigned long>(static_cast<long>(previous)));
+        if (previous >= 0) continue;
+        if (errno != ENODEV) PutHeader(std::cerr) << "enum fail: " << std::strerror(errno) << std::endl;
+        return;
+    }
+    PutHeader(std::cerr) << "enum fail: more than " << kMaxModems << " modems" << std::endl;
+}
+
+// ---- The authentication link
+
+// Address reuse lets a restarted server bind while an old connection of the
+// port is still in TIME_WAIT.
+void ModemFactory::Init() {
+    Fd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+    const int reuse = 1;
+    ::setsockopt(socket.get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    INet4::Addr address;
+    address.Assign(htonl(INADDR_LOOPBACK));
+    address.SetPort(board::auth_port());
+    if (::bind(socket.get(), address.sockaddr_ptr(), INet4::Addr::size()) != 0) {
+        PutHeader(std::cerr) << "fail to bind auth socket: " << std::strerror(errno) << std::endl;
+        return;
+    }
+    if (::listen(socket.get(), kListenBacklog) != 0) {
+        PutHeader(std::cerr) << "fail to listen auth socket: " << std::strerror(errno) << std::endl;
+        return;
+    }
+    if (!socket.NonBlock()) {
+        PutHeader(std::cerr) << "can't set socket to non block mode: " << std::strerror(errno)
+                             << std::endl;
+        return;
+    }
+    listener_ = std::move(socket);
+    listenEvent_.Bind("ModemFactory::OnSocketEvent", &ModemFactory::OnSocketEvent, this);
+    listenEvent_.Schedule(listener_, POLLIN);
+}
+
+void ModemFactory::CloseListener() {
+    listenEvent_.Release();
+    listenEvent_.UnBind();
+    listener_.close();
+}
+
+// After an error the listener is not opened again while the process runs.
+void ModemFactory::OnSocketEvent(int fd, short revents) {
+    if (revents & (POLLERR | POLLHUP)) {
+        PutHeader(std::cerr) << "auth server socket error." << std::endl;
+        return CloseListener();
+    }
+    if (!(revents & POLLIN)) return;
+    INet4::Addr peer;
+    Fd connection = tcp::accept(fd, peer);
+    if (!connection || !connection.NonBlock()) {
+        PutHeader(std::cerr) << "fail to set nonblock mode." << std::endl;
+        return;
+    }
+    Serve(std::move(connection), peer);
+}
+
+void ModemFactory::Serve(Fd connection, const INet4::Addr& peer) {
+    auto* client = new AuthClient(std::move(connection), peer, *this);
+    clients_.push_back(client);
+    client->Activate();
+    PutHeader(std::cerr) << "incoming auth connection from " << peer << std::endl;
+}
+
+void ModemFactory::OnAuthSocketDisconnect(AuthClient* client) {
+    PutHeader(std::clog) << "auth client " << client->peer() << " disconnected." << std::endl;
+    clients_.remove(client);
+    delete client;
+}
+
+void ModemFactory::OnAuth(const Auth::Record& record) {
+    const uint32_t session = record.header().session;
+    for (ModemSlot* slot : modemSlots_) {
+        if (slot->EqAuthId(static_cast<int>(session))) return slot->OnAuth(record);
+    }
+    PutHeader(std::cerr) << "receive auth request for unknown session " << session << std::endl;
+}
+
+void ModemFactory::SendAuth(uint32_t session, const std::vector<uint8_t>& record) {
+    for (AuthClient* client : clients_) {
+        if (client->LastSession(session)) {
+            client->Send(record);  // may delete the client
+            return;
+        }
+    }
+    PutHeader(std::clog) << "send error: unknown auth " << session << " session." << std::endl;
+}
+
+void ModemFactory::reset_for_test() {
+    for (AuthClient* client : clients_) delete client;
+    clients_.clear();
+    modemSlots_.clear();
+    dspSlots_.clear();
+    CloseListener();
+    IQuery();
+    Init();
+}
