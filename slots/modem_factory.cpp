@@ -30,6 +30,13 @@ ModemFactory::ModemFactory() {
     Init();
 }
 
+ModemFactory::~ModemFactory() { DeleteConnections(); }
+
+void ModemFactory::DeleteConnections() {
+    for (AuthClient* client : clients_) delete client;
+    clients_.clear();
+}
+
 std::ostream& ModemFactory::PutHeader(std::ostream& os) const {
     return os << "modem[" << modems_ << "," << modemSlots_.size() << "]: ";
 }
@@ -158,8 +165,7 @@ void ModemFactory::SendAuth(uint32_t session, const std::vector<uint8_t>& record
 }
 
 void ModemFactory::reset_for_test() {
-    for (AuthClient* client : clients_) delete client;
-    clients_.clear();
+    DeleteConnections();
     modemSlots_.clear();
     dspSlots_.clear();
     CloseListener();

@@ -62,6 +62,9 @@ private:
     static constexpr int kMaxModems = 1024;
 
     ModemFactory();
+    // At exit: the connections go with it.
+    ~ModemFactory() override;
+    void DeleteConnections();
     // Opens the listener.
     void Init();
     void CloseListener();

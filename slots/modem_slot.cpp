@@ -66,8 +66,9 @@ void ModemSlot::pppd_exec(const char* tty, const char* optionsFile) {
         return OnAbort(error);
     }
     Watch(pid, &ModemSlot::on_terminate, this);
-    PutHeader(std::clog) << "pppd executed" << " cid=\"" << params_.get_cid() << "\""
-                         << " pid=" << pid << std::endl;
+    const std::string& cid = params_.get_cid();
+    PutHeader(std::clog) << "pppd executed" << " cid=\"" << cid << "\"" << " pid=" << pid
+                         << std::endl;
 }
 
 void ModemSlot::pppd_kill() {

@@ -55,6 +55,13 @@ void BoardRoot::write_file(const std::string& boardPath, const std::string& text
     std::ofstream(p, std::ios::binary) << text;
 }
 
+void BoardRoot::write_program(const std::string& boardPath, const std::string& text) const {
+    write_file(boardPath, text);
+    fs::permissions(dir_ + boardPath, fs::perms::owner_all | fs::perms::group_read |
+                                          fs::perms::group_exec | fs::perms::others_read |
+                                          fs::perms::others_exec);
+}
+
 std::string BoardRoot::read_file(const std::string& boardPath) const {
     std::ifstream in(dir_ + boardPath, std::ios::binary);
     std::ostringstream text;

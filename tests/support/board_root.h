@@ -17,6 +17,8 @@ public:
     const std::string& dir() const { return dir_; }
     // Writes `text` to the board path `boardPath` (folders made as needed).
     void write_file(const std::string& boardPath, const std::string& text) const;
+    // Writes an executable (a script with its #! line) to the board path.
+    void write_program(const std::string& boardPath, const std::string& text) const;
     std::string read_file(const std::string& boardPath) const;
     bool exists(const std::string& boardPath) const;
 

@@ -1,0 +1,126 @@
+// Modem slots in the server executable: the simulated board's modems are
+// reported, connected modems run the stand-in pppd, which inherits nothing
+// of the server but its standard streams, and the dial-in authentication
+// program reaches the controller.
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+
+#include "tests/e2e/server_binary.h"
+#include "tests/support/deadline.h"
+#include "tests/support/remote_controller.h"
+#include "tests/support/stand_ins.h"
+#include "tests/support/test_controller.h"
+
+namespace {
+
+using Alternative = LGCP::Command::Alternative;
+namespace fs = std::filesystem;
+
+std::string word(uint32_t w) { return {char(w >> 24), char(w >> 16), char(w >> 8), char(w)}; }
+
+// The sockets and pipes a process holds open, by descriptor.
+std::map<int, std::string> channels_of(pid_t pid) {
+    std::map<int, std::string> out;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+        const std::string target = fs::read_symlink(entry.path(), ec).string();
+        if (target.rfind("socket:", 0) == 0 || target.rfind("pipe:", 0) == 0)
+            out[std::stoi(entry.path().filename().string())] = target;
+    }
+    return out;
+}
+
+bool signal_of(const LGCP::Message& m, bool (LGCP::Signal::*is)() const) {
+    const LGCP::Signal* s = m.get_pdu().get_signal();
+    return s && (s->*is)();
+}
+
+class ModemServer : public test::RunningServer {
+protected:
+    void SetUp() override {
+        ::setenv("BOARD_AUTH_PORT", std::to_string(authPort).c_str(), 1);
+        board.write_program("/usr/local/sbin/pppd", test::stand_in::obeys_hup());
+        start();
+        ASSERT_TRUE(controller.connect(port)) << server->output();
+    }
+    void TearDown() override {
+        if (server) stop();
+    }
+    bool answered(const LGCP::Command& command, unsigned slot) {
+        controller.send(command, 1, slot);
+        auto reply = controller.receive_until(test::is_response);
+        return reply && test::is_success(*reply);
+    }
+    // The pids in the "pppd executed" lines so far.
+    std::vector<pid_t> pppd_pids() const {
+        std::vector<pid_t> pids;
+        const std::string& log = server->err();
+        for (size_t at = 0; (at = log.find("pppd executed", at)) != std::string::npos; ++at)
+            pids.push_back(std::atoi(log.c_str() + log.find(" pid=", at) + 5));
+        return pids;
+    }
+
+    const unsigned short authPort = test::free_port();
+    test::RemoteController controller;
+};
+
+TEST_F(ModemServer, ReportsTheBoardsModems) {
+    controller.send(test::command(Alternative::query), 3);
+    auto resources = controller.receive_until(
+        [](const LGCP::Message& m) { return signal_of(m, &LGCP::Signal::is_query); });
+    ASSERT_TRUE(resources) << server->output();
+    EXPECT_EQ(4, resources->get_pdu().get_signal()->get_query()->get_modem().getValue());
+}
+
+TEST_F(ModemServer, ConnectedModemsRunPppdAndTheProgramReachesTheController) {
+    LGCP::Command create;
+    create.select_create().select_modem().set_cid("");
+    ASSERT_TRUE(answered(create, 1) && answered(create, 2)) << server->output();
+    LGCP::Command connect;
+    connect.set_connect(2);
+    ASSERT_TRUE(answered(connect, 1)) << server->output();
+
+    // The switch is set after both modems started pppd.
+    ASSERT_TRUE(server->wait_for_output("mux: slot 01:dsp-modem")) << server->output();
+    const std::vector<pid_t> pids = pppd_pids();
+    ASSERT_EQ(2u, pids.size()) << server->output();
+
+    // A socket or pipe that pppd shares with the server, not inherited from
+    // this test, is a server descriptor that leaked across the exec.
+    const auto ours = channels_of(::getpid());
+    std::set<std::string> foreign;
+    for (const auto& [fd, target] : ours) foreign.insert(target);
+    std::set<std::string> servers;
+    for (const auto& [fd, target] : channels_of(server->pid()))
+        if (!foreign.count(target)) servers.insert(target);
+    for (pid_t pid : pids) {
+        const std::string record = "/usr/local/sbin/pppd." + std::to_string(pid);
+        for (test::Deadline d(10000); !board.exists(record) && !d.passed();) ::usleep(1000);
+        for (const auto& [fd, target] : channels_of(pid))
+            EXPECT_TRUE(fd <= 2 || !servers.count(target)) << "pppd " << pid << " holds " << target;
+    }
+
+    Fd program = test::connect_loopback_now(authPort);
+    ASSERT_TRUE(program);
+    const std::string name = "user";
+    ASSERT_TRUE(test::write_bytes(program.get(), word(140) + word(1) + word(0) + name +
+                                                     std::string(136 - name.size(), '\0')));
+    auto login = controller.receive_until(
+        [](const LGCP::Message& m) { return signal_of(m, &LGCP::Signal::is_modemProceeding); });
+    ASSERT_TRUE(login) << server->output();
+    EXPECT_EQ(1u, test::slot_of(*login));
+    EXPECT_EQ("user", login->get_pdu().get_signal()->get_modemProceeding()->get_auth()->get_username());
+
+    // Each destroy is answered when its pppd has ended on SIGHUP.
+    EXPECT_TRUE(answered(test::command(Alternative::destroy), 1)) << server->output();
+    EXPECT_TRUE(answered(test::command(Alternative::destroy), 2)) << server->output();
+}
+
+}  // namespace

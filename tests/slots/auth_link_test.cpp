@@ -1,0 +1,135 @@
+// The dial-in authentication link over loopback: the program's records
+// reach the controller as signals of the modem slot of their session, and
+// an activation is answered to the program.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include "tests/slots/modem_fixture.h"
+
+namespace {
+
+using test::auth_record;
+using test::count;
+using test::word;
+using Signal = LGCP::Signal::Alternative;
+
+class AuthLink : public test::ModemTest {
+protected:
+    // Slots 5 and 6 on modems 0 and 1; a fax call they originate runs no program.
+    AuthLink() {
+        TERM::ModemParams fax = params();
+        fax.include_fax();
+        fax.include_originate();
+        create_connected(5, fax);
+        create_connected(6, fax);
+    }
+    static LGCP::Command activate(bool modem = true) {
+        LGCP::Command command;
+        if (!modem) {
+            command.select_activate().select_empty();
+            return command;
+        }
+        TERM::ModemUserParameters& user = command.select_activate().select_modem();
+        user.set_remoteAddr("10.0.0.2");
+        user.set_netmask("255.255.255.0");
+        user.set_gateway("10.0.0.1");
+        user.set_dns("not an address");
+        user.set_mtu(1500);
+        return command;
+    }
+    // Sends `bytes` and pumps until the server logged `line`.
+    void say(const Fd& fd, const std::string& bytes, const std::string& line) {
+        ASSERT_TRUE(test::write_bytes(fd.get(), bytes));
+        EXPECT_TRUE(pump_until([&] { return (errors.str() + progress.str()).find(line) != std::string::npos; }))
+            << line;
+    }
+    const std::string answer0 = word(16) + word(2) + word(0) + word(1) + word(36) + word(3) +
+                                word(0) + word(0) + word(0x0A000002) + word(0xFFFFFF00) +
+                                word(0x0A000001) + word(0xFFFFFFFF) + word(1500);
+};
+
+TEST_F(AuthLink, LoginsAndAccountingBecomeSignalsOfTheSessionsSlot) {
+    Fd program = auth_connect();
+    ASSERT_TRUE(test::write_bytes(program.get(), test::login(0, std::string(64, 'u'), "pw")));
+    auto s = signal(Signal::modemProceeding);
+    ASSERT_TRUE(s && s->get_modemProceeding()->get_auth());
+    EXPECT_EQ(std::string(64, 'u'), s->get_modemProceeding()->get_auth()->get_username());
+    EXPECT_EQ("pw", s->get_modemProceeding()->get_auth()->get_password());
+
+    const std::string totals = std::string(12, 'x') + word(1) + word(2) + word(3) + word(4) +
+                               word(5) + word(6) + word(7) + word(8) + word(9);
+    ASSERT_TRUE(test::write_bytes(program.get(), auth_record(64, 4, 1, totals)));
+    s = signal(Signal::modemProceeding);
+    ASSERT_TRUE(s && s->get_modemProceeding()->get_acct());
+    const TERM::MdmAccounting& acct = *s->get_modemProceeding()->get_acct();
+    EXPECT_EQ(1, acct.get_octetsOut().get_high().getValue());
+    EXPECT_EQ(2, acct.get_octetsOut().get_low().getValue());
+    EXPECT_EQ(8, acct.get_packetsIn().get_low().getValue());
+    EXPECT_EQ(9, acct.get_time().get_low().getValue());
+    EXPECT_EQ(0, acct.get_time().get_high().getValue());
+}
+
+TEST_F(AuthLink, BadRecordsAreLoggedAndTheConnectionKept) {
+    Fd program = auth_connect();
+    say(program, auth_record(139, 1, 0), "05:dsp-modem: auth request, invalid size: 139");
+    say(program, auth_record(63, 4, 1), "06:dsp-modem: auth accounting, invalid size: 63");
+    say(program, auth_record(12, 0x2A, 0), "unknown request from portslave: 0x2a");
+    say(program, test::login(0, "us\xE9r", "s3cret"), "not IA5, dropped: modem=0");
+    EXPECT_EQ(std::string::npos, errors.str().find("s3cret"));
+    EXPECT_FALSE(controller.receive_until(test::is_signal, 3));
+    EXPECT_EQ(1u, modems.connections());
+}
+
+TEST_F(AuthLink, ActivationAnswersTheFirstConnectionThatLastNamedTheSession) {
+    Fd first = auth_connect(), second = auth_connect(), other = auth_connect();
+    say(first, auth_record(16, 2, 0), "auth accept, ignored.");
+    say(second, auth_record(16, 2, 0), "auth accept, ignored.");
+    // A session no slot owns is still the connection's last.
+    say(other, test::login(77, "u", "p"), "receive auth request for unknown session 77");
+
+    EXPECT_EQ(std::nullopt, ask(activate(), 5));
+    EXPECT_TRUE(pump_until([&] { return test::read_available(first.get()) == answer0; }));
+    EXPECT_EQ("", test::read_available(second.get()));
+    EXPECT_EQ("", test::read_available(other.get()));
+
+    // Nobody named modem 1: two lines, and the command succeeds all the same.
+    EXPECT_EQ(std::nullopt, ask(activate(), 6));
+    EXPECT_EQ(2u, count(progress.str(), "send error: unknown auth 1 session."));
+    EXPECT_EQ(LGCP::ErrorCause::unsupported, ask(activate(false), 6));
+}
+
+TEST_F(AuthLink, APeerThatStopsReadingIsDroppedAtASend) {
+    Fd program, ours;
+    test::tcp_pair(program, ours);
+    Fd filler = ours;  // the server's end, seen from here
+    INet4::Addr peer;
+    modems.Serve(std::move(ours), peer);
+    say(program, auth_record(16, 2, 0), "auth accept, ignored.");
+    ASSERT_TRUE(filler.NonBlock());
+    const std::string junk(65536, 'j');
+    while (::send(filler.get(), junk.data(), junk.size(), MSG_DONTWAIT) > 0) {
+    }
+
+    EXPECT_EQ(std::nullopt, ask(activate(), 5));
+    EXPECT_EQ(0u, modems.connections());
+    EXPECT_EQ(1u, count(progress.str(), "disconnected."));
+}
+
+// The bad length closes the connection in its own callback; it is deleted
+// once, on the way out. The server closed first, so its side of the port
+// waits in TIME_WAIT: a new listener must still bind.
+TEST_F(AuthLink, ABadLengthClosesTheConnectionAndTheListenerReopensAfterIt) {
+    Fd program = auth_connect();
+    say(program, word(513), "disconnected.");
+    EXPECT_EQ(0u, modems.connections());
+    EXPECT_TRUE(test::closed_by_peer(program.get()));
+    program.close();
+    ::usleep(20000);  // the kernel finishes the close
+
+    modems.reset_for_test();
+    EXPECT_TRUE(modems.listening()) << errors.str();
+    auth_connect();
+    EXPECT_EQ(1u, count(progress.str(), "disconnected."));
+}
+
+}  // namespace

@@ -1,0 +1,163 @@
+// The DSP modem slot on the simulated modem control device: its set-up from
+// the first stream request, and the fax programs it hands the modem to.
+#include <gtest/gtest.h>
+#include <time.h>
+
+#include "tests/slots/modem_fixture.h"
+
+namespace {
+
+using namespace test::stand_in;
+using board::sim::MctlModel;
+using board::sim::Op;
+namespace mctl = board::mctl;
+
+class DspModem : public test::ModemTest {
+protected:
+    std::string host(const std::string& boardPath) { return server.board().dir() + boardPath; }
+    static TERM::ModemParams fax(unsigned args = 0) {
+        TERM::ModemParams p = params();
+        p.include_fax();
+        for (unsigned i = 0; i < args; ++i)
+            p.include_execargs().push_back(ASN1::IA5String("t" + std::to_string(i)));
+        return p;
+    }
+    static std::vector<std::vector<int32_t>> words(const std::vector<MctlModel::Request>& log) {
+        std::vector<std::vector<int32_t>> out;
+        for (const auto& r : log) out.push_back(r.words);
+        return out;
+    }
+    // The accounting of a fax program's end: its page count.
+    std::optional<int> pages() {
+        auto s = signal(LGCP::Signal::Alternative::modemProceeding);
+        if (!s || !s->get_modemProceeding()->get_acct()) return std::nullopt;
+        return s->get_modemProceeding()->get_acct()->get_octetsIn().get_low().getValue();
+    }
+};
+
+TEST_F(DspModem, SetsItsModemUpOnTheFirstStreamRequest) {
+    server.board().write_program("/usr/local/sbin/pppd", obeys_hup());
+    TERM::ModemParams p = params();
+    auto& ddm = p.include_ddm();
+    for (auto mode : {TERM::DigitalDataModeEnum::ddmV110, TERM::DigitalDataModeEnum::ddm7BIT,
+                      TERM::DigitalDataModeEnum::ddmV120})
+        ddm.push_back(mode);
+    for (int i : {1, 3}) {
+        TERM::DDModemParam& param = p.include_dmp().append();
+        param.set_offset(i);
+        param.set_value(i + 1);
+    }
+    sim().fail_next(Op::Ioctl, mctl::kDevice, EIO, mctl::kSetParam);
+    create_connected(5, p);
+
+    auto tx = signal(LGCP::Signal::Alternative::transmitter, 5);
+    auto rx = signal(LGCP::Signal::Alternative::receiver, 5);
+    ASSERT_TRUE(tx && rx);
+    EXPECT_EQ(MctlModel::kFirstChannel, tx->get_transmitter()->get_active()->getValue());
+    EXPECT_EQ(MctlModel::kFirstChannel, rx->get_receiver()->get_active()->getValue());
+    using W = std::vector<std::vector<int32_t>>;
+    EXPECT_EQ((W{{0}, {0}, {0, 5}, {0, -1}, {0, 3, 4}, {0, -1}}), words(mctl().log));
+    EXPECT_EQ(mctl::kAnswer, mctl().log.back().request);
+    EXPECT_EQ((std::map<int32_t, int32_t>{{3, 4}}), mctl().modem(0).params);
+    EXPECT_NE(std::string::npos,
+              errors.str().find("set dmp parameter index=1 value=2 failed : Input/output error"));
+
+    create(7);
+    connect(5, 7);  // a second stream request
+    EXPECT_EQ(1u, mctl().requests(mctl::kAllocate).size());
+    EXPECT_EQ(1, mctl().held());
+
+    TERM::ModemParams v120 = fax();
+    v120.include_originate();
+    v120.include_ddm().push_back(TERM::DigitalDataModeEnum::ddmV120);
+    create_connected(6, v120);
+    EXPECT_EQ(0, mctl().modem(1).ddm);
+    EXPECT_EQ(mctl::kOriginateFax, mctl().modem(1).call);
+    EXPECT_EQ(-1, modem_at(6)->pid());  // no program for an originated fax
+}
+
+TEST_F(DspModem, AFailedSetUpAbortsAndHoldsNoModem) {
+    struct Case {
+        std::function<void()> arrange;
+        int error;
+        const char* line;
+    } cases[] = {
+        {[] { mctl().absent = true; }, ENOENT, "fail to open device: "},
+        {[] { mctl().set_pool(0); }, EBUSY, "insufficient resources : "},
+        {[] { sim().fail_next(Op::Ioctl, mctl::kDevice, ENXIO, mctl::kGetChannel); }, ENXIO,
+         "get timeslot fail : "},
+        {[] { sim().fail_next(Op::Ioctl, mctl::kDevice, EINVAL, mctl::kSetDdm); }, EINVAL,
+         "set DDM failed : "},
+    };
+    unsigned number = 10;
+    for (const Case& c : cases) {
+        c.arrange();
+        TERM::ModemParams p = params();
+        p.include_ddm().push_back(TERM::DigitalDataModeEnum::ddm8BIT);
+        ASSERT_EQ(std::nullopt, ask(create_modem(p), number));
+        ASSERT_EQ(std::nullopt, ask(test::create_command(0), number + 100));
+        EXPECT_EQ(LGCP::ErrorCause::connectFail, ask(test::connect_command(number), number + 100));
+        EXPECT_EQ(c.error, abort_signal()) << c.line;
+        EXPECT_NE(std::string::npos, errors.str().find(c.line));
+        EXPECT_EQ(0, mctl().held());
+        EXPECT_EQ(-1, modem_at(number)->modem_id());
+        mctl().reset();
+        ++number;
+    }
+}
+
+TEST_F(DspModem, TheFaxTransferProgramGetsAtMostSixtyTextsAndReportsItsPages) {
+    server.board().write_program("/usr/local/sbin/fax", exits(3));
+    create_connected(5, fax(70));
+    std::vector<std::string> expected{host("/usr/local/sbin/fax"), "-m", "0"};
+    for (int i = 0; i < 60; ++i) expected.push_back("t" + std::to_string(i));
+    EXPECT_EQ(expected, argv_of("/usr/local/sbin/fax", modem_at(5)->pid()));
+    EXPECT_EQ(3, pages());
+    EXPECT_EQ(3 << 8, abort_signal());
+    EXPECT_EQ(0, mctl().held());  // the program has the modem
+}
+
+TEST_F(DspModem, TheFaxReceiverNamesItsFileAfterTheLoopClock) {
+    time_t now = Mux::seconds();
+    struct tm local;
+    localtime_r(&now, &local);
+    local.tm_hour = 14;
+    local.tm_min = 5;
+    local.tm_sec = 9;
+    server.loop().clock().set_us(uint64_t(mktime(&local)) * 1000000);
+    server.board().write_program("/usr/local/bin/fax", fax_receiver(2));
+
+    create_connected(5, fax());
+    const std::string file = host("/var/fax-14-05-09.g3");
+    EXPECT_EQ((std::vector<std::string>{host("/usr/local/bin/fax"), "-m", "0", "receive", file}),
+              argv_of("/usr/local/bin/fax", modem_at(5)->pid()));
+    EXPECT_EQ(2, pages());
+    EXPECT_TRUE(server.board().exists("/var/fax-14-05-09.g3"));
+}
+
+// A program killed, or one that never started, counts no page.
+TEST_F(DspModem, AFailedFaxProgramReportsNoPages) {
+    struct Case {
+        std::string script;  // empty: no program
+        int status;
+    } cases[] = {{killed(), 9}, {"", 127 << 8}};
+    unsigned number = 10;
+    for (const Case& c : cases) {
+        if (!c.script.empty()) server.board().write_program("/usr/local/sbin/fax", c.script);
+        TERM::ModemParams p = fax(1);
+        if (c.script.empty()) p.set_execfile("/usr/local/sbin/no-fax");
+        create_connected(number++, p);
+        EXPECT_EQ(0, pages());
+        EXPECT_EQ(c.status, abort_signal());
+    }
+    EXPECT_EQ(2u, test::count(errors.str(), "fax transfer failed"));
+}
+
+TEST_F(DspModem, ModemsAreCountedUpToTheEnumerationsCap) {
+    EXPECT_EQ(MctlModel::kDefaultModems, modems.modems());
+    mctl().endless = true;
+    modems.IQuery();
+    EXPECT_EQ(1024, modems.modems());
+}
+
+}  // namespace

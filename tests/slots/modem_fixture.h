@@ -1,0 +1,171 @@
+#pragma once
+// What the modem suites start from: the slot fixture with the modem factory
+// fresh on its own auth port, child reaping in the loop, and helpers to
+// create modem slots, wait for their children (real processes) and talk
+// to the authentication link as its program would.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "board/drivers/mctl.h"
+#include "board/sim/mctl_model.h"
+#include "runtime/child_wait.h"
+#include "slots/dsp_modem_slot.h"
+#include "slots/modem_factory.h"
+#include "tests/slots/slot_fixture.h"
+#include "tests/support/deadline.h"
+#include "tests/support/loopback.h"
+#include "tests/support/stand_ins.h"
+
+namespace test {
+
+// Outlives the slot fixture: the auth port is chosen before the factory
+// opens it, and reaping stops after the last slot went.
+class ModemEnvironment {
+protected:
+    ModemEnvironment() : authPort(free_port()) {
+        ::setenv("BOARD_AUTH_PORT", std::to_string(authPort).c_str(), 1);
+    }
+    ~ModemEnvironment() {
+        EXPECT_TRUE(ModemFactory::instance().modemSlots().empty());
+        ChildWait::Deactivate();
+        ModemFactory::instance().reset_for_test();  // its connections go
+    }
+    const unsigned short authPort;
+};
+
+class ModemTest : public ModemEnvironment, public SlotTest {
+protected:
+    ModemTest() {
+        modems.reset_for_test();
+        mctl().log.clear();  // the factory's enumeration
+        ChildWait::Activate();
+    }
+
+    static board::sim::MctlModel& mctl() {
+        return *sim().model_as<board::sim::MctlModel>(board::mctl::kDevice);
+    }
+    static TERM::ModemParams params(const std::string& cid = "") {
+        TERM::ModemParams p;
+        p.set_cid(cid);
+        return p;
+    }
+    static LGCP::Command create_modem(const TERM::ModemParams& p) {
+        LGCP::Command command;
+        command.select_create().select_modem() = p;
+        return command;
+    }
+    static DspModemSlot* modem_at(unsigned number) {
+        return dynamic_cast<DspModemSlot*>(Slots::instance()->at(number));
+    }
+    // The answer to a command; the signals that come before it are kept
+    // for signal().
+    std::optional<Cause> ask(const LGCP::Command& command, unsigned slot) {
+        controller.send(command, 1, slot);
+        std::optional<LGCP::Message> reply;
+        pump_until([&] {
+            while (auto m = controller.receive(1)) {
+                if (is_response(*m)) return bool(reply = m);
+                seen_.push_back(*m);
+            }
+            return false;
+        });
+        EXPECT_TRUE(reply);
+        return reply ? error_of(*reply) : Cause::internal;
+    }
+    // A modem slot at `number` fed by a scripted slot at `number` + 100: its
+    // modem is set up.
+    void create_connected(unsigned number, const TERM::ModemParams& p) {
+        ASSERT_EQ(std::nullopt, ask(create_modem(p), number));
+        ASSERT_EQ(std::nullopt, ask(create_command(0), number + 100));
+        ASSERT_EQ(std::nullopt, ask(connect_command(number), number + 100));
+    }
+    // Pumps until `done` holds, for at most `ms` of real time (another
+    // process is awaited).
+    bool pump_until(const std::function<bool()>& done, int ms = 5000) {
+        Deadline deadline(ms);
+        while (!done()) {
+            if (deadline.passed()) return false;
+            server.pump();
+            ::usleep(1000);
+        }
+        return true;
+    }
+    // The argument vector a stand-in recorded.
+    std::vector<std::string> argv_of(const std::string& program, int pid) {
+        const std::string record = program + "." + std::to_string(pid);
+        EXPECT_TRUE(pump_until([&] { return server.board().exists(record); })) << record;
+        std::vector<std::string> lines;
+        pump_until([&] {
+            std::string text = server.board().read_file(record);
+            if (text.empty() || text.back() != '\n') return false;
+            lines.clear();
+            for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+                lines.push_back(text.substr(at, end - at));
+            return true;
+        });
+        return lines;
+    }
+    // The first signal of a kind (for a slot) not taken yet, pumping until
+    // it came.
+    std::optional<LGCP::Signal> signal(LGCP::Signal::Alternative kind,
+                                       std::optional<unsigned> slot = {}) {
+        auto wanted = [&](const LGCP::Message& message) {
+            const LGCP::Signal* s = message.get_pdu().get_signal();
+            return s && s->selection() == kind && (!slot || slot_of(message) == slot);
+        };
+        std::optional<LGCP::Signal> found;
+        pump_until([&] {
+            while (auto m = controller.receive(1)) seen_.push_back(*m);
+            auto at = std::find_if(seen_.begin(), seen_.end(), wanted);
+            if (at == seen_.end()) return false;
+            found = *at->get_pdu().get_signal();
+            seen_.erase(at);
+            return true;
+        });
+        return found;
+    }
+    std::optional<int> abort_signal() {
+        auto s = signal(LGCP::Signal::Alternative::abort);
+        return s ? std::optional<int>(s->get_abort()->getValue()) : std::nullopt;
+    }
+    // A connection of the authentication program, accepted by the server.
+    Fd auth_connect() {
+        const size_t before = modems.connections();
+        Fd fd = connect_loopback_now(authPort);
+        EXPECT_TRUE(pump_until([&] { return modems.connections() > before; }));
+        return fd;
+    }
+
+    ModemFactory& modems = ModemFactory::instance();
+    std::deque<LGCP::Message> seen_;
+};
+
+inline size_t count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size()) ++n;
+    return n;
+}
+
+// Records of the authentication program, as it writes them.
+inline std::string word(uint32_t w) {
+    return {char(w >> 24), char(w >> 16), char(w >> 8), char(w)};
+}
+inline std::string auth_record(uint32_t length, uint32_t type, uint32_t session,
+                               std::string body = "") {
+    body.resize(length > 12 ? length - 12 : 0, '\0');
+    return word(length) + word(type) + word(session) + body;
+}
+inline std::string login(uint32_t session, std::string user, std::string password) {
+    user.resize(64, '\0');
+    return auth_record(140, 1, session, user + password);
+}
+
+}  // namespace test

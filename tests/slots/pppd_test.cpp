@@ -1,0 +1,125 @@
+// pppd as the modem slot's child: its command line, its end reported to the
+// controller, and the stop before the slot goes. The stand-ins are real
+// processes: waits for them are bounded in real time, and virtual time
+// passes only where a test moves it.
+#include <gtest/gtest.h>
+
+#include "tests/slots/modem_fixture.h"
+
+namespace {
+
+using namespace test::stand_in;
+
+class Pppd : public test::ModemTest {
+protected:
+    const std::string kPppd = "/usr/local/sbin/pppd";
+
+    void install(const std::string& script, const std::string& path = "/usr/local/sbin/pppd") {
+        server.board().write_program(path, script);
+    }
+    std::string host(const std::string& boardPath) { return server.board().dir() + boardPath; }
+    // The modem slot's pppd has started and recorded its arguments.
+    void started(unsigned number) { argv_of(kPppd, modem_at(number)->pid()); }
+    std::optional<LGCP::Message> destroy_answer(unsigned number, unsigned passes) {
+        controller.send(test::command(Alternative::destroy), 9, number);
+        return controller.receive_until(test::is_response, passes);
+    }
+};
+
+TEST_F(Pppd, CommandLines) {
+    install(obeys_hup());
+    install(obeys_hup(), "/usr/local/sbin/ppp2");
+    TERM::ModemParams originate = params("5551234");
+    originate.include_originate();
+    TERM::ModemParams given = params("123");
+    given.set_execfile("/usr/local/sbin/ppp2");
+    std::vector<std::string> texts;
+    for (int i = 0; i < 70; ++i) given.include_execargs().push_back(ASN1::IA5String("a" + std::to_string(i)));
+    for (int i = 0; i < 62; ++i) texts.push_back("a" + std::to_string(i));
+
+    struct Case {
+        TERM::ModemParams params;
+        std::string program;
+        std::vector<std::string> args;
+    } cases[] = {
+        {params(), kPppd, {"file", host("/usr/local/etc/ppp/aoptions"), "/dev/mdm0"}},
+        {originate, kPppd,
+         {"file", host("/usr/local/etc/ppp/coptions"), "/dev/mdm1", "remotenumber", "5551234"}},
+        {given, "/usr/local/sbin/ppp2", texts},
+    };
+    unsigned number = 10;
+    for (const Case& c : cases) {
+        create_connected(number, c.params);
+        std::vector<std::string> expected{host(c.program)};
+        expected.insert(expected.end(), c.args.begin(), c.args.end());
+        EXPECT_EQ(expected, argv_of(c.program, modem_at(number)->pid())) << number;
+        ++number;
+    }
+    EXPECT_NE(std::string::npos, progress.str().find("11:dsp-modem: pppd executed cid=\"5551234\" pid="));
+}
+
+TEST_F(Pppd, DestroyIsAnsweredWhenTheChildEndsOnHup) {
+    install(obeys_hup());
+    create_connected(5, params());
+    started(5);
+    const uint32_t before = Mux::milliseconds();
+
+    controller.send(test::command(Alternative::destroy), 9, 5);
+    std::optional<LGCP::Message> reply;
+    EXPECT_TRUE(pump_until([&] { return bool(reply = controller.receive_until(test::is_response, 1)); }));
+    EXPECT_TRUE(reply && test::is_success(*reply));
+    EXPECT_EQ(before, Mux::milliseconds());
+    EXPECT_NE(std::string::npos, errors.str().find("05:dsp-modem: sent HUP to pppd."));
+    EXPECT_NE(std::string::npos, progress.str().find("pppd terminated with code 1"));
+}
+
+// Once killed, the child is forgotten: it is reaped with no one waiting, and
+// neither a second kill nor a second answer follows.
+TEST_F(Pppd, AChildIgnoringHupIsKilledAfterFiveSecondsAndTheDestroyAnsweredOnce) {
+    install(ignores_hup());
+    create_connected(5, params());
+    const int pid = modem_at(5)->pid();
+    started(5);
+
+    EXPECT_FALSE(destroy_answer(5, 2));
+    server.advance(4999);
+    EXPECT_FALSE(controller.receive_until(test::is_response, 2));
+    server.advance(1);
+    auto reply = controller.receive_until(test::is_response, 2);
+    EXPECT_TRUE(reply && test::is_success(*reply));
+    const std::string reaped = "terminate child process, pid=" + std::to_string(pid) + " status=9";
+    EXPECT_TRUE(pump_until([&] { return progress.str().find(reaped) != std::string::npos; }));
+    EXPECT_FALSE(controller.receive_until(test::is_response, 3));
+    const std::string log = errors.str();
+    EXPECT_NE(std::string::npos, log.find("pppd terminate timeout!"));
+    EXPECT_EQ(log.find("pppd isn't terminated, killing ..."), log.rfind("pppd isn't terminated"));
+}
+
+TEST_F(Pppd, AChildThatEndsAloneAbortsWithItsRawStatus) {
+    install(exits(1));
+    create_connected(5, params());
+    EXPECT_EQ(256, abort_signal());
+    TERM::ModemParams missing = params();
+    missing.set_execfile("/usr/local/sbin/nothing-here");
+    create_connected(6, missing);
+    EXPECT_EQ(512, abort_signal());
+}
+
+// The controller leaves while pppd ignores SIGHUP: the registry drops the
+// slot, which must leave the factory's lists before it is deleted.
+TEST_F(Pppd, ASlotDroppedWhileItsChildStopsIsNoLongerASession) {
+    install(ignores_hup());
+    create_connected(5, params());
+    started(5);
+    Fd program = auth_connect();
+    controller.close();
+    EXPECT_TRUE(pump_until([] { return Slots::instance()->live().empty(); }));
+    EXPECT_TRUE(modems.modemSlots().empty());
+
+    ASSERT_TRUE(test::write_bytes(program.get(), test::login(0, "user", "pw")));
+    EXPECT_TRUE(pump_until([&] {
+        return errors.str().find("receive auth request for unknown session 0") != std::string::npos;
+    }));
+}
+
+}  // namespace
