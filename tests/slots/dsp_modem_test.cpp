@@ -2,6 +2,11 @@
 // the first stream request, and the fax programs it hands the modem to.
 #include <gtest/gtest.h>
 #include <time.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "tests/slots/modem_fixture.h"
 
@@ -135,8 +140,20 @@ TEST_F(DspModem, TheFaxReceiverNamesItsFileAfterTheLoopClock) {
     EXPECT_TRUE(server.board().exists("/var/fax-14-05-09.g3"));
 }
 
-// A program killed, or one that never started, counts no page.
+// A child that exits through exit() runs what the server registered for
+// its own end: here, a marker naming the process.
+std::string exitMarker;
+const pid_t testPid = ::getpid();
+void MarkExit() {
+    if (::getpid() != testPid) std::ofstream(exitMarker + std::to_string(::getpid())) << "ran";
+}
+
+// A program killed, or one that never started, counts no page; a child
+// that cannot exec leaves without running the server's exit handlers.
 TEST_F(DspModem, AFailedFaxProgramReportsNoPages) {
+    static const int registered = std::atexit(MarkExit);
+    ASSERT_EQ(0, registered);
+    exitMarker = host("/var/exit-");
     struct Case {
         std::string script;  // empty: no program
         int status;
@@ -151,6 +168,8 @@ TEST_F(DspModem, AFailedFaxProgramReportsNoPages) {
         EXPECT_EQ(c.status, abort_signal());
     }
     EXPECT_EQ(2u, test::count(errors.str(), "fax transfer failed"));
+    for (const auto& file : std::filesystem::directory_iterator(host("/var")))
+        EXPECT_EQ(std::string::npos, file.path().string().find("exit-")) << file.path();
 }
 
 TEST_F(DspModem, ModemsAreCountedUpToTheEnumerationsCap) {
