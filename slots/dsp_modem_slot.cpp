@@ -139,14 +139,7 @@ void DspModemSlot::RunFaxTransfer() {
     const auto& args = *params().get_execargs();
     for (unsigned i = 0; i < std::min(args.size(), kMaxFaxArgs); ++i) fax.argv.push_back(args[i]);
     fax.banner = "executing fax transfer";
-    fax.failure = "fail to exec!";
-    fax.failStatus = kExecFailed;
-    fd_.close();
-    const pid_t pid = StartChild(fax);
-    if (pid < 0) return Abort("vfork fail: ");
-    Watch(pid, &DspModemSlot::on_fax_terminate, this);
-    PutHeader(std::clog) << "fax transfer executed" << " modem=" << modem_ << " ts=" << channel_
-                         << std::endl;
+    StartFax(fax, "fax transfer executed");
 }
 
 void DspModemSlot::RunFaxReceiver() {
@@ -155,14 +148,18 @@ void DspModemSlot::RunFaxReceiver() {
                 board::path(FaxFileName())};
     fax.pauseSeconds = 1;
     fax.banner = "executing";
+    StartFax(fax, "fax receiver executed");
+}
+
+// The program takes the modem over: the slot's descriptor is closed first.
+void DspModemSlot::StartFax(ChildProgram& fax, const char* started) {
     fax.failure = "fail to exec!";
     fax.failStatus = kExecFailed;
     fd_.close();
     const pid_t pid = StartChild(fax);
     if (pid < 0) return Abort("vfork fail: ");
     Watch(pid, &DspModemSlot::on_fax_terminate, this);
-    PutHeader(std::clog) << "fax receiver executed" << " modem=" << modem_ << " ts=" << channel_
-                         << std::endl;
+    PutHeader(std::clog) << started << " modem=" << modem_ << " ts=" << channel_ << std::endl;
 }
 
 // The status is the raw wait status; a program's exit code is its page count.

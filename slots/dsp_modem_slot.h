@@ -8,6 +8,7 @@
 // on the dial-in authentication link.
 
 #include "runtime/fd.h"
+#include "slots/child_program.h"
 #include "slots/modem_slot.h"
 
 class DspModemSlot : public ModemSlot {
@@ -39,6 +40,7 @@ private:
     bool CallRequest(uint32_t request, const char* failure);
     void RunFaxTransfer();
     void RunFaxReceiver();
+    void StartFax(ChildProgram& fax, const char* started);
     void on_fax_terminate(int status);
     // Logs `what` with the error text and sends `abort` with errno.
     void Abort(const char* what);
