@@ -3,13 +3,13 @@
 // of the server but its standard streams, and the dial-in authentication
 // program reaches the controller.
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include "tests/e2e/server_binary.h"
@@ -22,8 +22,6 @@ namespace {
 
 using Alternative = LGCP::Command::Alternative;
 namespace fs = std::filesystem;
-
-std::string word(uint32_t w) { return {char(w >> 24), char(w >> 16), char(w >> 8), char(w)}; }
 
 // The sockets and pipes a process holds open, by descriptor.
 std::map<int, std::string> channels_of(pid_t pid) {
@@ -71,15 +69,13 @@ protected:
     test::RemoteController controller;
 };
 
-TEST_F(ModemServer, ReportsTheBoardsModems) {
+TEST_F(ModemServer, ReportsItsModemsRunsPppdAndHearsTheProgram) {
     controller.send(test::command(Alternative::query), 3);
     auto resources = controller.receive_until(
         [](const LGCP::Message& m) { return signal_of(m, &LGCP::Signal::is_query); });
     ASSERT_TRUE(resources) << server->output();
     EXPECT_EQ(4, resources->get_pdu().get_signal()->get_query()->get_modem().getValue());
-}
 
-TEST_F(ModemServer, ConnectedModemsRunPppdAndTheProgramReachesTheController) {
     LGCP::Command create;
     create.select_create().select_modem().set_cid("");
     ASSERT_TRUE(answered(create, 1) && answered(create, 2)) << server->output();
@@ -109,9 +105,7 @@ TEST_F(ModemServer, ConnectedModemsRunPppdAndTheProgramReachesTheController) {
 
     Fd program = test::connect_loopback_now(authPort);
     ASSERT_TRUE(program);
-    const std::string name = "user";
-    ASSERT_TRUE(test::write_bytes(program.get(), word(140) + word(1) + word(0) + name +
-                                                     std::string(136 - name.size(), '\0')));
+    ASSERT_TRUE(test::write_bytes(program.get(), test::login(0, "user", "pw")));
     auto login = controller.receive_until(
         [](const LGCP::Message& m) { return signal_of(m, &LGCP::Signal::is_modemProceeding); });
     ASSERT_TRUE(login) << server->output();

@@ -1,6 +1,5 @@
-// The authentication link's records: cut from a byte stream however it
-// arrives, decoded, and written as the program reads them.
-#include <arpa/inet.h>
+// The authentication link's records, cut from a byte stream however it
+// arrives.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -61,38 +60,6 @@ TEST(AuthReader, CutsRecordsHoweverTheyArrive) {
     for (uint32_t length = 4; length < Auth::kHeaderSize; ++length)
         EXPECT_EQ(std::vector<std::string>{"bad " + std::to_string(length)},
                   feed(word(length) + std::string(20, '\0'), 1));
-}
-
-TEST(AuthReader, DecodesLoginsAndAccounting) {
-    const std::string name(64, 'n');  // no NUL: all 64 bytes
-    const std::string login = test::login(2, name, std::string("secret\0junk", 11));
-    Auth::Record record(reinterpret_cast<const uint8_t*>(login.data()));
-    EXPECT_EQ(name, record.login().username);
-    EXPECT_EQ("secret", record.login().password);
-
-    const std::string acct = auth_record(64, 4, 2,
-                                         std::string(12, 'x') + word(1) + word(2) + word(3) +
-                                             word(4) + word(5) + word(6) + word(7) + word(8) +
-                                             word(9));
-    const Auth::voacct totals = Auth::Record(reinterpret_cast<const uint8_t*>(acct.data())).accounting();
-    EXPECT_EQ(0x100000002u, totals.octetsOut);
-    EXPECT_EQ(0x300000004u, totals.octetsIn);
-    EXPECT_EQ(0x700000008u, totals.packetsIn);
-    EXPECT_EQ(9u, totals.time);
-}
-
-TEST(AuthRecords, AreBigEndianWords) {
-    const auto bytes = [](const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); };
-    EXPECT_EQ(word(16) + word(2) + word(0xFFFFFFFF) + word(1), bytes(Auth::accept_record(0xFFFFFFFF)));
-    Auth::voaddr address;
-    address.remote = htonl(0x0A000002);
-    address.netmask = htonl(0xFFFFFF00);
-    address.gateway = htonl(0x0A000001);
-    address.dns = 0xFFFFFFFF;
-    address.mtu = 1500;
-    EXPECT_EQ(word(36) + word(3) + word(5) + word(0) + word(0x0A000002) + word(0xFFFFFF00) +
-                  word(0x0A000001) + word(0xFFFFFFFF) + word(1500),
-              bytes(Auth::ip_parameters_record(5, address)));
 }
 
 }  // namespace

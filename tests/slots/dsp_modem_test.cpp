@@ -19,7 +19,6 @@ namespace mctl = board::mctl;
 
 class DspModem : public test::ModemTest {
 protected:
-    std::string host(const std::string& boardPath) { return server.board().dir() + boardPath; }
     static TERM::ModemParams fax(unsigned args = 0) {
         TERM::ModemParams p = params();
         p.include_fax();

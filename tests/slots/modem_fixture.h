@@ -62,6 +62,8 @@ protected:
         command.select_create().select_modem() = p;
         return command;
     }
+    // Where a board path is on this host.
+    std::string host(const std::string& boardPath) { return server.board().dir() + boardPath; }
     static DspModemSlot* modem_at(unsigned number) {
         return dynamic_cast<DspModemSlot*>(Slots::instance()->at(number));
     }
@@ -98,19 +100,15 @@ protected:
         }
         return true;
     }
-    // The argument vector a stand-in recorded.
+    // The argument vector a stand-in recorded (in one write).
     std::vector<std::string> argv_of(const std::string& program, int pid) {
         const std::string record = program + "." + std::to_string(pid);
-        EXPECT_TRUE(pump_until([&] { return server.board().exists(record); })) << record;
+        std::string text;
+        EXPECT_TRUE(pump_until([&] { return !(text = server.board().read_file(record)).empty(); }))
+            << record;
         std::vector<std::string> lines;
-        pump_until([&] {
-            std::string text = server.board().read_file(record);
-            if (text.empty() || text.back() != '\n') return false;
-            lines.clear();
-            for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
-                lines.push_back(text.substr(at, end - at));
-            return true;
-        });
+        for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+            lines.push_back(text.substr(at, end - at));
         return lines;
     }
     // The first signal of a kind (for a slot) not taken yet, pumping until
@@ -152,20 +150,6 @@ inline size_t count(const std::string& text, const std::string& part) {
     size_t n = 0;
     for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size()) ++n;
     return n;
-}
-
-// Records of the authentication program, as it writes them.
-inline std::string word(uint32_t w) {
-    return {char(w >> 24), char(w >> 16), char(w >> 8), char(w)};
-}
-inline std::string auth_record(uint32_t length, uint32_t type, uint32_t session,
-                               std::string body = "") {
-    body.resize(length > 12 ? length - 12 : 0, '\0');
-    return word(length) + word(type) + word(session) + body;
-}
-inline std::string login(uint32_t session, std::string user, std::string password) {
-    user.resize(64, '\0');
-    return auth_record(140, 1, session, user + password);
 }
 
 }  // namespace test

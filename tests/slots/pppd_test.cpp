@@ -17,7 +17,6 @@ protected:
     void install(const std::string& script, const std::string& path = "/usr/local/sbin/pppd") {
         server.board().write_program(path, script);
     }
-    std::string host(const std::string& boardPath) { return server.board().dir() + boardPath; }
     // The modem slot's pppd has started and recorded its arguments.
     void started(unsigned number) { argv_of(kPppd, modem_at(number)->pid()); }
     std::optional<LGCP::Message> destroy_answer(unsigned number, unsigned passes) {

@@ -1,8 +1,11 @@
 #pragma once
-// Stand-ins for the child programs of the modem slots, written under the
-// board root. Each records its argument vector, argv[0] first and one per
-// line, in "<program>.<its pid>", then behaves as told.
+// Stand-ins for the programs around the modem slots. The child programs
+// are scripts written under the board root: each records its argument
+// vector, argv[0] first and one per line, in "<program>.<its pid>", then
+// behaves as told. The dial-in authentication program is played by the test
+// itself, with the records below.
 
+#include <cstdint>
 #include <string>
 
 namespace test::stand_in {
@@ -25,3 +28,21 @@ inline std::string fax_receiver(int pages) {
 }
 
 }  // namespace test::stand_in
+
+namespace test {
+
+// Records of the authentication program, as it writes them.
+inline std::string word(uint32_t w) {
+    return {char(w >> 24), char(w >> 16), char(w >> 8), char(w)};
+}
+inline std::string auth_record(uint32_t length, uint32_t type, uint32_t session,
+                               std::string body = "") {
+    body.resize(length > 12 ? length - 12 : 0, '\0');
+    return word(length) + word(type) + word(session) + body;
+}
+inline std::string login(uint32_t session, std::string user, std::string password) {
+    user.resize(64, '\0');
+    return auth_record(140, 1, session, user + password);
+}
+
+}  // namespace test
