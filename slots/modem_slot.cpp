@@ -48,6 +48,7 @@ std::ostream& ModemSlot::PutHeader(std::ostream& os) const { return os << *this 
 
 void ModemSlot::pppd_exec(const char* tty, const char* optionsFile) {
     if (pid_ != -1) return;
+    const std::string& cid = params_.get_cid();
     ChildProgram pppd;
     const ASN1::IA5String* execfile = params_.get_execfile();
     pppd.argv.push_back(board::path(execfile ? std::string(*execfile) : kPppd));
@@ -56,8 +57,7 @@ void ModemSlot::pppd_exec(const char* tty, const char* optionsFile) {
             pppd.argv.push_back((*args)[i]);
     } else {
         pppd.argv.insert(pppd.argv.end(), {"file", board::path(optionsFile), tty});
-        if (!params_.get_cid().empty())
-            pppd.argv.insert(pppd.argv.end(), {"remotenumber", params_.get_cid()});
+        if (!cid.empty()) pppd.argv.insert(pppd.argv.end(), {"remotenumber", cid});
     }
     const pid_t pid = StartChild(pppd);
     if (pid < 0) {
@@ -66,7 +66,6 @@ void ModemSlot::pppd_exec(const char* tty, const char* optionsFile) {
         return OnAbort(error);
     }
     Watch(pid, &ModemSlot::on_terminate, this);
-    const std::string& cid = params_.get_cid();
     PutHeader(std::clog) << "pppd executed" << " cid=\"" << cid << "\"" << " pid=" << pid
                          << std::endl;
 }

@@ -103,10 +103,7 @@ int MctlModel::ArrayRequest(Modem& modem, uint32_t request, const int32_t* words
             ++modem.resets;
             break;
         case mctl::kSetParam: modem.params[words[1]] = words[2]; break;
-        default:  // the calls
-            modem.call = request;
-            modem.callWord = words[1];
-            break;
+        default: modem.call = request; break;  // a call
     }
     return 0;
 }

@@ -26,10 +26,9 @@ public:
         int32_t channel = -1;
         const Channel* holder = nullptr;  // the open that allocated it
         std::optional<int32_t> ddm;       // the last mode mask
-        std::map<int32_t, int32_t> params;  // index -> value, since the last reset
+        std::map<int32_t, int32_t> params;  // index -> value since the last reset
         unsigned resets = 0;
         uint32_t call = 0;  // the last of kAnswer, kOriginate, kOriginateFax
-        int32_t callWord = 0;  // that request's second word
     };
     struct Request {
         uint32_t request;
