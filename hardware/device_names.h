@@ -6,6 +6,7 @@
 #include <iosfwd>
 
 #include "board/drivers/rtp.h"
+#include "board/drivers/rtp_ext.h"
 
 const char* GetVoiceDevName();
 const char* GetMixerDevName();

@@ -6,6 +6,7 @@
 #include "board/drivers/maintenance.h"
 #include "board/drivers/mcc.h"
 #include "board/drivers/mctl.h"
+#include "board/drivers/rtp_ext.h"
 #include "board/drivers/watchdog.h"
 #include "board/sim/dsp_model.h"
 #include "board/sim/dtmf_model.h"
@@ -14,6 +15,7 @@
 #include "board/sim/maintenance_model.h"
 #include "board/sim/mcc_model.h"
 #include "board/sim/mctl_model.h"
+#include "board/sim/rtp_ext_model.h"
 #include "board/sim/sim_board.h"
 #include "board/sim/watchdog_model.h"
 
@@ -28,6 +30,7 @@ void install_models(Board& board) {
     board.install(e1_cas::kDevice, std::make_unique<E1CasModel>());
     board.install(mcc::kDevice, std::make_unique<MccModel>());
     board.install(mctl::kDevice, std::make_unique<MctlModel>());
+    board.install(rtp_ext::kDevice, std::make_unique<RtpExtModel>());
 }
 
 }  // namespace board::sim

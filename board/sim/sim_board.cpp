@@ -57,6 +57,24 @@ bool Channel::closed() const {
     return (p.revents & (POLLHUP | POLLERR)) != 0;
 }
 
+void Channel::raise_input() {
+    lowering_ = false;
+    if (inputRaised_) return;
+    const uint8_t token = 0;
+    inputRaised_ = deliver(&token, sizeof token);
+}
+
+void Channel::settle_input(int callerFd) {
+    if (!lowering_) return;
+    lowering_ = false;
+    if (!inputRaised_) return;
+    const int saved = errno;
+    uint8_t token;
+    ::recv(callerFd, &token, sizeof token, MSG_DONTWAIT);
+    errno = saved;
+    inputRaised_ = false;
+}
+
 int Model::open(Channel&) { return 0; }
 
 int Model::ioctl(Channel&, uint32_t, void*) {
@@ -151,7 +169,7 @@ void Board::reset() {
     netifs_.reset();
 }
 
-Channel* Board::find(int fd) {
+Channel* Board::channel(int fd) {
     uint64_t ino = inode_of(fd);
     if (ino == 0) return nullptr;
     for (auto& c : channels_)
@@ -210,7 +228,7 @@ long Board::journaled(Call call, ModelCall model_call) {
 }
 
 int Board::ioctl(int fd, uint32_t request, void* arg) {
-    Channel* c = find(fd);
+    Channel* c = channel(fd);
     if (c == nullptr) {
         errno = EBADF;
         return -1;
@@ -221,7 +239,7 @@ int Board::ioctl(int fd, uint32_t request, void* arg) {
 }
 
 int Board::ioctl_value(int fd, uint32_t request, unsigned long value) {
-    Channel* c = find(fd);
+    Channel* c = channel(fd);
     if (c == nullptr) {
         errno = EBADF;
         return -1;
@@ -233,18 +251,21 @@ int Board::ioctl_value(int fd, uint32_t request, unsigned long value) {
 }
 
 ssize_t Board::read(int fd, void* buf, size_t count) {
-    Channel* c = find(fd);
+    Channel* c = channel(fd);
     if (c == nullptr) return ::read(fd, buf, count);
     return journaled(Call{Op::Read, c->path()}, [&](Call& call) -> long {
         ssize_t r = c->model().read(*c, buf, count);
-        if (r == -2) r = ::read(fd, buf, count);
+        if (r == -2)
+            r = ::read(fd, buf, count);
+        else
+            c->settle_input(fd);
         if (r > 0) call.data.assign(static_cast<uint8_t*>(buf), static_cast<uint8_t*>(buf) + r);
         return r;
     });
 }
 
 ssize_t Board::write(int fd, const void* buf, size_t count) {
-    Channel* c = find(fd);
+    Channel* c = channel(fd);
     if (c == nullptr) return ::write(fd, buf, count);
     const uint8_t* p = static_cast<const uint8_t*>(buf);
     Call call{Op::Write, c->path(), 0, std::vector<uint8_t>(p, p + count)};

@@ -38,12 +38,23 @@ public:
     // True once every caller descriptor of this open is closed.
     bool closed() const;
 
+    // A model that queues input of its own (more than a socket holds) marks
+    // the open readable with one pending datagram: raise_input() sends it
+    // unless it is pending; lower_input() has the read that emptied the
+    // queue take it back (Board::read calls settle_input with the caller's
+    // descriptor, the only end it can be read from).
+    void raise_input();
+    void lower_input() { lowering_ = true; }
+    void settle_input(int callerFd);
+
 private:
     Model& model_;
     std::string path_;
     int flags_;
     int peerFd_;
     uint64_t inode_;
+    bool inputRaised_ = false;
+    bool lowering_ = false;
 };
 
 // Base of the device models. Defaults: open succeeds, ioctl fails with ENOTTY,
@@ -95,6 +106,9 @@ public:
 
     // Open channels of a device, oldest first (closed ones are dropped).
     std::vector<Channel*> channels(const std::string& path);
+    // The open behind a descriptor (also a duplicate of it); null when the
+    // descriptor is not an open of a simulated device.
+    Channel* channel(int fd);
     // Delivers a record to every open channel of a device; returns how many got it.
     int deliver(const std::string& path, const void* record, size_t length);
 
@@ -135,7 +149,6 @@ private:
         int error;
         int count;
     };
-    Channel* find(int fd);
     bool take_failure(Op op, const std::string& path, uint32_t request);
     template <class ModelCall>
     long journaled(Call call, ModelCall model_call);
