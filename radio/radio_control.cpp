@@ -1,0 +1,183 @@
+#include "radio/radio_control.h"
+
+#include <fcntl.h>
+#include <poll.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "board/devio.h"
+#include "hardware/device_names.h"
+#include "runtime/ext_output.h"
+#include "runtime/mux_time.h"
+
+namespace RTPSignalling {
+
+namespace drv = board::rtp_ext;
+
+const char* GetRtpExtDevName() { return ::GetRtpExtDevName(); }
+
+RadioControl::RadioControl(int id, const rtp_ext_attach_session_params& attach,
+                           const rtp_ext_init_params& init)
+    : extAttach_(attach), init_(init), id_(static_cast<unsigned long>(id)) {
+    Init(RadioControlOwnAttached);
+}
+
+RadioControl::RadioControl(int id, Fd rtp, const rtp_attach_session_params& attach)
+    : rtp_(std::move(rtp)), rtpAttach_(attach), id_(static_cast<unsigned long>(id)) {
+    Init(RadioControlOnRtpSession);
+}
+
+RadioControl::RadioControl(const rtp_ext_init_params& init) : init_(init) {
+    Init(RadioControlOwnDetached);
+}
+
+RadioControl::~RadioControl() {
+    timer_.reset();
+    event_.Release();
+}
+
+void RadioControl::Init(RadioControlType type) {
+    type_ = type;
+    lastActivity_ = Now();
+    interval_ = kDefaultInterval;
+    filterActive_ = false;
+    notify_ = nullptr;
+    timerEnabled_ = false;
+    event_.Bind("RadioControl::OnRtpExtEvent", &RadioControl::OnRtpExtEvent, this);
+    RtpExtStart(true);
+}
+
+uint32_t RadioControl::Now() { return Mux::milliseconds(); }
+
+uint32_t RadioControl::Age(unsigned long now, unsigned long then) {
+    const uint32_t age = static_cast<uint32_t>(now) - static_cast<uint32_t>(then);
+    return static_cast<int32_t>(age) < 0 ? 0 : age;
+}
+
+bool RadioControl::Fail(const char* message) {
+    std::cerr << GetPrefix() << message << std::endl;
+    return false;
+}
+
+// A read never waits: a burst ends when the driver has nothing more.
+bool RadioControl::OpenAndInit() {
+    event_.Release();
+    ext_.reset(board::open(GetRtpExtDevName(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
+    if (!ext_) return Fail("create rtp_ext session fail !!!");
+    SetCloexec(ext_.get());
+    rtp_ext_init_params init = init_;
+    if (board::ioctl(ext_.get(), drv::kInit, &init) != 0) {
+        Fail("init rtp_ext session fail !!!");
+        ext_.reset();
+        return false;
+    }
+    return true;
+}
+
+int RadioControl::RtpExtStart(bool initial) {
+    switch (type_) {
+        case RadioControlOwnAttached: {
+            if (!OpenAndInit()) return 0;
+            rtp_ext_attach_session_params attach = extAttach_;
+            if (board::ioctl(ext_.get(), drv::kAttach, &attach) != 0) {
+                Fail("attach rtp_ext session fail !!!");
+                ext_.reset();
+                return 0;
+            }
+            break;
+        }
+        case RadioControlOnRtpSession: {
+            rtp_attach_session_params attach = rtpAttach_;
+            if (board::ioctl(rtp_.get(), board::rtp::kAttach, &attach) != 0)
+                return Fail("attach rtp session fail !!!");
+            return 1;
+        }
+        case RadioControlOwnDetached:
+            if (!initial) return 1;
+            if (!OpenAndInit()) return 0;
+            break;
+    }
+    event_.Schedule(ext_, POLLIN);
+    return 1;
+}
+
+// A closed session takes its filter with it: the next UpdateAccess sets it
+// on the new session.
+int RadioControl::RtpExtStop() {
+    if (type_ != RadioControlOwnAttached || !ext_) return 1;
+    rtp_ext_attach_session_params attach = extAttach_;
+    if (board::ioctl(ext_.get(), drv::kDetach, &attach) != 0)
+        Fail("detach rtp_ext session fail !!!");
+    event_.Release();
+    ext_.reset();
+    filterActive_ = false;
+    return 1;
+}
+
+void RadioControl::SetTimerEnable(bool on) {
+    timerEnabled_ = on;
+    if (on)
+        timer_.set(static_cast<unsigned>(interval_), &RadioControl::OnProcessStatus, this);
+    else
+        timer_.reset();
+}
+
+void RadioControl::OnProcessStatus(Timer*) {
+    const uint32_t now = Now();
+    lastActivity_ = now;
+    const unsigned long delay = ProcessRadioStatus(now, interval_);
+    if (timerEnabled_) timer_.set(static_cast<unsigned>(delay), &RadioControl::OnProcessStatus, this);
+}
+
+void RadioControl::UpdateAccess(bool on, const in_addr& addr) {
+    if (on) {
+        if (filterActive_ && filter_.addr == addr.s_addr) return;
+        filter_ = {addr.s_addr, 0};
+        filterActive_ = true;
+        if (board::ioctl(ext_.get(), drv::kSetFilter, &filter_) != 0)
+            Fail("set filer rtp_ext session fail !!!");
+    } else if (filterActive_) {
+        filter_ = {};
+        filterActive_ = false;
+        if (board::ioctl(ext_.get(), drv::kRemoveFilter, &filter_) != 0)
+            Fail("reset filer rtp_ext session fail !!!");
+    }
+}
+
+const std::string& RadioControl::GetPrefix() {
+    Mux::timeval tv;
+    Mux::gettimeval(tv);
+    const std::string time = Mux::timevaltostring(tv);
+    char text[255];
+    if (type_ == RadioControlOwnDetached)
+        std::snprintf(text, sizeof text, "rtp_ext %s:", time.c_str());
+    else
+        std::snprintf(text, sizeof text, "rtp_ext[%lu] %s:", id_, time.c_str());
+    prefix_ = text;
+    return prefix_;
+}
+
+int RadioControl::ReceiveOne(drv::rtp_ext_receive_info& info, unsigned char* bytes, size_t size) {
+    // A failed request must not leave the previous packet's source here.
+    info = {};
+    board::ioctl(ext_.get(), drv::kReceiveInfo, &info);
+    const ssize_t n = board::read(ext_.get(), bytes, size);
+    if (n <= 0) return 0;
+    Trace("recv", bytes, static_cast<int>(n));
+    return static_cast<int>(n);
+}
+
+bool RadioControl::WriteExtension(const unsigned char* bytes, int length) {
+    if (length <= 0 || static_cast<size_t>(length) > drv::kMaxExtension) return false;
+    Trace("send", bytes, length);
+    return board::write(ext_.get(), bytes, static_cast<size_t>(length)) == length;
+}
+
+void RadioControl::Trace(const char* what, const unsigned char* bytes, int length) {
+    if (!trace_) return;
+    std::clog << GetPrefix() << what << ' ' << ext::OutBufInHex(bytes, static_cast<size_t>(length))
+              << std::endl;
+}
+
+}  // namespace RTPSignalling

@@ -1,0 +1,182 @@
+#pragma once
+// The radio controller of a radio RTP slot: it exchanges radio signalling
+// with the network through an RTP header-extension session ("/dev/rtp_ext",
+// one extension per packet) and radio state with the controller host
+// through TERM radio messages. RadioControl is the common base: it opens
+// and attaches the session, runs the status timer, keeps the receive
+// filter, reads bursts of received extensions and builds the log prefix.
+// The VARK and ED-137 controllers derive from it.
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <string>
+
+#include "board/drivers/rtp.h"
+#include "board/drivers/rtp_ext.h"
+#include "messages/term.h"
+#include "runtime/fd.h"
+#include "runtime/multiplexer.h"
+#include "runtime/timer.h"
+
+namespace RTPSignalling {
+
+using board::rtp::rtp_attach_session_params;
+using board::rtp_ext::rtp_ext_attach_session_params;
+using board::rtp_ext::rtp_ext_init_params;
+
+const char* GetRtpExtDevName();
+
+// What the radio slot asks of its controller.
+class IRadioController {
+public:
+    virtual ~IRadioController() = default;
+    // Non-zero when the controller took the host's message.
+    virtual int SendASNToChan(const TERM::RadioStatus&) { return 0; }
+    virtual int SendASNToChan(const TERM::RadioModifier&) { return 0; }
+    // Non-zero while the radio's squelch is open.
+    virtual int GetSQU() { return 0; }
+};
+
+// What the event loop calls.
+class IRadioIntController {
+public:
+    virtual ~IRadioIntController() = default;
+    virtual void OnRtpExtEvent(int /*fd*/, short /*revents*/) {}
+    // The milliseconds until the next status tick.
+    virtual unsigned long ProcessRadioStatus(unsigned long /*now*/, unsigned long interval) {
+        return interval;
+    }
+};
+
+// How a controller reports to its slot.
+class IRadioControlNotify {
+public:
+    virtual ~IRadioControlNotify() = default;
+    // A radio report for the controller host.
+    virtual void RadioControlNotify(const TERM::RtpRadioRequest&) {}
+    // The radio is lost (151: no keep-alive from the far end).
+    virtual void RadioControlNotify(int /*code*/) {}
+};
+
+// How the controller reaches the header extension.
+enum RadioControlType {
+    // A session of its own, initialised and attached to the RTP session.
+    RadioControlOwnAttached = 0,
+    // The extension rides on the RTP session's own descriptor.
+    RadioControlOnRtpSession = 1,
+    // A session of its own, initialised only.
+    RadioControlOwnDetached = 2,
+};
+
+class RadioControl : public IRadioController, private IRadioIntController {
+public:
+    // The side mark: gateway controllers keep their last-sent times.
+    enum Side : uint32_t { GatewaySide = 0, WorkstationSide = 1 };
+    static constexpr unsigned long kDefaultInterval = 1000;
+
+    RadioControl(int id, const rtp_ext_attach_session_params& attach,
+                 const rtp_ext_init_params& init);
+    RadioControl(int id, Fd rtp, const rtp_attach_session_params& attach);
+    explicit RadioControl(const rtp_ext_init_params& init);
+    ~RadioControl() override;
+
+    // 1 when the session is (again) in place, 0 when a request failed.
+    int RtpExtStart(bool initial);
+    // Detaches and closes an attached session of its own; returns 1.
+    int RtpExtStop();
+    void SetTimerEnable(bool on);
+    // Takes effect at the next arming.
+    void SetTimerInterval(unsigned long ms) { interval_ = ms; }
+    // Passes only packets from `addr` (on), or every packet (off).
+    void UpdateAccess(bool on, const in_addr& addr);
+    // "rtp_ext[id] time:" (no number for type 2), at most 254 characters.
+    const std::string& GetPrefix();
+
+    void SetNotify(IRadioControlNotify* notify) { notify_ = notify; }
+    void SetTrace(bool on) { trace_ = on; }
+    void SetSide(Side side) { side_ = side; }
+
+    RadioControlType type() const { return type_; }
+    // The header-extension descriptor (types 0 and 2), -1 when none.
+    int ext_fd() const { return ext_.get(); }
+    bool filter_active() const { return filterActive_; }
+    unsigned long interval() const { return interval_; }
+
+protected:
+    // Milliseconds from `then` to `now` on the 32-bit loop clock; 0 when
+    // `then` lies in the future.
+    static uint32_t Age(unsigned long now, unsigned long then);
+    static uint32_t Now();
+
+    // Writes one packed extension; false when there is no session or the
+    // write fails.
+    bool WriteExtension(const unsigned char* bytes, int length);
+    // Reads every extension pending and hands on, of each run of
+    // consecutive packets of one type and source, the last one decoded:
+    // decode(bytes, length, record) is false for a packet to drop,
+    // sameRun(previous, current) is 0 within a run, process(record) acts.
+    template <class Record, class Decode, class SameRun, class Process>
+    void ReadBurst(Record& previous, Record& current, Decode decode, SameRun sameRun,
+                   Process process);
+    // A received or written extension on the trace, when it is on.
+    void Trace(const char* what, const unsigned char* bytes, int length);
+
+    bool gateway() const { return side_ == GatewaySide; }
+    IRadioControlNotify* notify() const { return notify_; }
+    const rtp_ext_init_params& init_params() const { return init_; }
+    unsigned long lastActivity_ = 0;
+
+private:
+    // What the event loop calls; the protocol controllers read and report.
+    void OnRtpExtEvent(int, short) override {}
+    unsigned long ProcessRadioStatus(unsigned long, unsigned long interval) override {
+        return interval;
+    }
+    // The receive information and the bytes of the next extension: its
+    // length, 0 when none is left (or the read failed).
+    int ReceiveOne(board::rtp_ext::rtp_ext_receive_info& info, unsigned char* bytes, size_t size);
+    void Init(RadioControlType type);
+    bool OpenAndInit();
+    bool Fail(const char* message);
+    void OnProcessStatus(Timer*);
+
+    RadioControlType type_;
+    Fd rtp_;
+    Fd ext_;
+    Event event_;
+    Timer timer_;
+    rtp_attach_session_params rtpAttach_{};
+    rtp_ext_attach_session_params extAttach_{};
+    rtp_ext_init_params init_{};
+    unsigned long interval_ = kDefaultInterval;
+    unsigned long id_ = 0;
+    Side side_ = GatewaySide;
+    bool trace_ = false;
+    bool timerEnabled_ = false;
+    bool filterActive_ = false;
+    board::rtp_ext::rtp_ext_source_filter filter_{};
+    IRadioControlNotify* notify_ = nullptr;
+    std::string prefix_;
+};
+
+template <class Record, class Decode, class SameRun, class Process>
+void RadioControl::ReadBurst(Record& previous, Record& current, Decode decode, SameRun sameRun,
+                             Process process) {
+    bool decoded = false;
+    board::rtp_ext::rtp_ext_receive_info info;
+    unsigned char bytes[board::rtp_ext::kMaxExtension];
+    for (int length; (length = ReceiveOne(info, bytes, sizeof bytes)) > 0;) {
+        if (!decode(bytes, length, current)) continue;
+        current.source_addr = info.addr;
+        current.source_ssrc = info.ssrc;
+        if (decoded && sameRun(previous, current) != 0) process(previous);
+        previous = current;
+        decoded = true;
+    }
+    // The last run ends with the last packet decoded, also when packets
+    // that did not decode came after it.
+    if (decoded) process(previous);
+}
+
+}  // namespace RTPSignalling

@@ -1,0 +1,208 @@
+// What every radio controller does alike: it opens, initialises and attaches
+// its header-extension session (or attaches the RTP session itself), keeps
+// the receive filter, and serves a burst of received packets in one event,
+// handing on the last packet of each run from one source of one type.
+#include "radio/radio_control.h"
+
+#include <unistd.h>
+
+#include "radio/vark_radio_control.h"
+#include "tests/radio/radio_fixture.h"
+
+namespace radio_test {
+namespace {
+
+using namespace RTPSignalling;
+namespace drv = board::rtp_ext;
+
+class RadioControlTest : public RadioFixture {
+protected:
+    using Call = board::sim::Call;
+    std::vector<Call> requests(uint32_t request) {
+        std::vector<Call> out;
+        for (const Call& call : Board::instance().journal())
+            if (call.op == Op::Ioctl && call.request == request) out.push_back(call);
+        return out;
+    }
+    const rtp_ext_init_params init{drv::kVarkProfile, 0, {0, 0, 0, 0}};
+};
+
+TEST_F(RadioControlTest, EachTypeReachesTheExtensionItsOwnWay) {
+    RadioControl own(5, rtp_ext_attach_session_params{rtp.get(), ::getpid()}, init);
+    RadioControl detached(init);
+    RadioControl onRtp(6, rtp, rtp_attach_session_params{12, ::getpid()});
+
+    Session& attached = session(own);
+    EXPECT_EQ(drv::kVarkProfile, attached.etype());
+    EXPECT_EQ(Board::instance().channel(rtp.get()), attached.rtp);
+    EXPECT_TRUE(session(detached).init);
+    EXPECT_FALSE(session(detached).attach);
+    EXPECT_EQ(-1, onRtp.ext_fd());
+    const auto rtpAttach = requests(board::rtp::kAttach);
+    ASSERT_EQ(1u, rtpAttach.size());
+    EXPECT_EQ(board::rtp::kDevice, rtpAttach[0].path);
+    EXPECT_EQ(0, rtpAttach[0].result);
+
+    EXPECT_EQ(1, detached.RtpExtStart(false)) << "a second start of type 2 opens nothing";
+    EXPECT_EQ(2u, test::rtp_ext().sessions().size());
+}
+
+TEST_F(RadioControlTest, AFailingStepIsLoggedAndLeavesNoDescriptorOpen) {
+    const rtp_ext_attach_session_params toRtp{rtp.get(), -1};
+    struct Case {
+        const char* what;
+        Op op;
+        uint32_t request;
+        const char* line;
+    } cases[] = {
+        {"open", Op::Open, 0, "create rtp_ext session fail !!!"},
+        {"init", Op::Ioctl, drv::kInit, "init rtp_ext session fail !!!"},
+        {"attach", Op::Ioctl, drv::kAttach, "attach rtp_ext session fail !!!"},
+    };
+    for (const Case& c : cases) {
+        Board::instance().fail_next(c.op, drv::kDevice, EIO, c.request);
+        test::StreamCapture err(std::cerr);
+        RadioControl control(5, toRtp, init);
+        EXPECT_NE(std::string::npos, err.str().find(c.line)) << c.what;
+        EXPECT_EQ(0u, err.str().rfind("rtp_ext[5] ", 0)) << err.str();
+        EXPECT_EQ(-1, control.ext_fd()) << c.what;
+        EXPECT_TRUE(Board::instance().channels(drv::kDevice).empty()) << c.what;
+    }
+    Board::instance().fail_next(Op::Ioctl, board::rtp::kDevice, EIO, board::rtp::kAttach);
+    test::StreamCapture err(std::cerr);
+    RadioControl onRtp(6, rtp, rtp_attach_session_params{rtp.get(), -1});
+    EXPECT_NE(std::string::npos, err.str().find("attach rtp session fail !!!"));
+}
+
+TEST_F(RadioControlTest, StopDetachesAndClosesOnlyAnAttachedSessionOfItsOwn) {
+    RadioControl own(5, rtp_ext_attach_session_params{rtp.get(), -1}, init);
+    RadioControl detached(init);
+    RadioControl onRtp(6, rtp, rtp_attach_session_params{rtp.get(), -1});
+    for (RadioControl* control : {&detached, &onRtp}) EXPECT_EQ(1, control->RtpExtStop());
+    EXPECT_TRUE(requests(drv::kDetach).empty());
+    EXPECT_EQ(1, own.RtpExtStop());
+    ASSERT_EQ(1u, requests(drv::kDetach).size());
+    EXPECT_EQ(0, requests(drv::kDetach)[0].result);
+    EXPECT_EQ(-1, own.ext_fd());
+    EXPECT_EQ(1u, test::rtp_ext().sessions().size()) << "the detached session stays";
+}
+
+TEST_F(RadioControlTest, TheFilterIsRequestedOnlyWhenItChanges) {
+    RadioControl control(5, rtp_ext_attach_session_params{rtp.get(), -1}, init);
+    const in_addr a{test::ip("127.0.0.2")}, b{test::ip("127.0.0.3")};
+    control.UpdateAccess(false, a);
+    EXPECT_TRUE(requests(drv::kRemoveFilter).empty()) << "no filter, nothing to remove";
+    control.UpdateAccess(true, a);
+    control.UpdateAccess(true, a);
+    EXPECT_EQ(1u, requests(drv::kSetFilter).size());
+    EXPECT_EQ(a.s_addr, session(control).filter->addr);
+    control.UpdateAccess(true, b);
+    EXPECT_EQ(b.s_addr, session(control).filter->addr);
+    control.UpdateAccess(false, a);
+    EXPECT_FALSE(session(control).filter);
+
+    Board::instance().fail_next(Op::Ioctl, drv::kDevice, EIO, drv::kSetFilter);
+    test::StreamCapture err(std::cerr);
+    control.UpdateAccess(true, a);
+    EXPECT_NE(std::string::npos, err.str().find("set filer rtp_ext session fail !!!"));
+    EXPECT_TRUE(control.filter_active()) << "the flag follows the request";
+    Board::instance().fail_next(Op::Ioctl, drv::kDevice, EIO, drv::kRemoveFilter);
+    control.UpdateAccess(false, a);
+    EXPECT_NE(std::string::npos, err.str().find("reset filer rtp_ext session fail !!!"));
+    EXPECT_FALSE(control.filter_active());
+}
+
+TEST_F(RadioControlTest, ARestartedSessionGetsTheFilterAgain) {
+    RadioControl control(5, rtp_ext_attach_session_params{rtp.get(), -1}, init);
+    const in_addr a{test::ip("127.0.0.2")};
+    control.UpdateAccess(true, a);
+    control.RtpExtStop();
+    ASSERT_EQ(1, control.RtpExtStart(false));
+    control.UpdateAccess(true, a);
+    ASSERT_TRUE(session(control).filter);
+    EXPECT_EQ(a.s_addr, session(control).filter->addr);
+}
+
+TEST_F(RadioControlTest, TheLogPrefixNamesTheControllerAndTheTime) {
+    RadioControl numbered(5, rtp_ext_attach_session_params{rtp.get(), -1}, init);
+    RadioControl detached(init);
+    EXPECT_EQ(0u, numbered.GetPrefix().rfind("rtp_ext[5] 20", 0)) << numbered.GetPrefix();
+    EXPECT_EQ(0u, detached.GetPrefix().rfind("rtp_ext 20", 0)) << detached.GetPrefix();
+    EXPECT_EQ(':', detached.GetPrefix().back());
+}
+
+// ---- Bursts, seen through the VARK workstation, which reports every packet
+
+class BurstTest : public RadioFixture {
+protected:
+    BurstTest() : control(make<VarkRadioWSControl>(drv::kVarkProfile)) {
+        control->SendASNToChan(vark_status());
+    }
+
+    // The types and priorities of the packets reported, in order.
+    std::vector<std::string> reported() {
+        std::vector<std::string> out;
+        for (const auto& report : probe.reports) {
+            const auto& params = report.get_request()->get_vark()->get_params();
+            std::string text = text_of(params).substr(0, text_of(params).find(' '));
+            if (const auto* flags = params.get_wm_flags())
+                text += " " + std::to_string(flags->get_flags().get_prio().getValue());
+            out.push_back(text);
+        }
+        probe.clear();
+        return out;
+    }
+
+    std::unique_ptr<VarkRadioWSControl> control;
+    const Bytes flag1 = vark_header(WM_FLAG, 1), flag2 = vark_header(WM_FLAG, 2),
+                flag3 = vark_header(WM_FLAG, 3), chan = vark_packet(WM_CHAN, [](sig_proto& r) {
+                    r.body.wm_chan.squelsh = 2;
+                    r.body.wm_chan.rte = 1;
+                });
+    const Bytes bad = {0xC8, 0, 0, 0};  // type 200: no VARK packet
+};
+
+TEST_F(BurstTest, OfEachRunOnlyTheLastPacketIsHandedOn) {
+    struct Case {
+        const char* what;
+        std::vector<Bytes> packets;
+        std::vector<std::string> reported;
+    } cases[] = {
+        {"three flags, then a channel", {flag1, flag2, flag3, chan}, {"wm-flags 3", "wm-chan"}},
+        {"a run ending in a bad packet", {flag1, flag2, bad}, {"wm-flags 2"}},
+        {"a bad packet between runs", {flag1, bad, chan, bad}, {"wm-flags 1", "wm-chan"}},
+        {"a bad packet alone", {bad}, {}},
+    };
+    for (const Case& c : cases) {
+        receive(*control, c.packets);
+        EXPECT_EQ(c.reported, reported()) << c.what;
+    }
+}
+
+TEST_F(BurstTest, PacketsOfOneTypeFromTwoSourcesAreBothHandedOn) {
+    session(*control).inject(flag1, test::ip("127.0.0.2"), 9);
+    session(*control).inject(flag2, test::ip("127.0.0.2"), 10);
+    session(*control).inject(flag3, test::ip("127.0.0.3"), 10);
+    loop.pump();
+    std::vector<std::string> sources;
+    for (const auto& report : probe.reports) {
+        const auto& addr = report.get_request()->get_vark()->get_addr();
+        sources.push_back(addr.get_session_addr() + " " +
+                          std::to_string(addr.get_session_ssrc().getValue()));
+    }
+    EXPECT_EQ((std::vector<std::string>{"wm-flags 1", "wm-flags 2", "wm-flags 3"}), reported());
+    EXPECT_EQ((std::vector<std::string>{"127.0.0.2 9", "127.0.0.2 10", "127.0.0.3 10"}), sources);
+}
+
+TEST_F(BurstTest, AThousandPacketsAreServedInOneEvent) {
+    for (int i = 0; i < 1000; ++i)
+        session(*control).inject(i % 2 ? flag1 : flag2, test::ip("127.0.0.2"), 9 + i % 2);
+    loop.pump();
+    EXPECT_EQ(1000u, reported().size());
+    EXPECT_TRUE(session(*control).received.empty());
+    receive(*control, std::vector<Bytes>(1000, flag3));
+    EXPECT_EQ(std::vector<std::string>{"wm-flags 3"}, reported());
+}
+
+}  // namespace
+}  // namespace radio_test
