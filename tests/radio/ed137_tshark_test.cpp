@@ -7,12 +7,16 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "radio/ed137_radio_control.h"
 #include "radio/r2s_proto.h"
 #include "tests/support/pcap_writer.h"
+#include "tests/support/rtp_ext_session.h"
 #include "tests/support/tshark.h"
+#include "tests/support/virtual_loop.h"
 
 namespace {
 
@@ -235,6 +239,37 @@ TEST_F(Ed137Tshark, TxExtensionsDissectToWhatTheCodecReads) {
         EXPECT_EQ(0, r2s_proto_unpack_tx(&read, wire.data(), int(wire.size())));
         return expected_of(read, wire);
     });
+}
+
+// What the ED-137 gateway writes for a host's RX command, through the
+// simulated header-extension device.
+TEST_F(Ed137Tshark, TheGatewaysRxExtensionCarriesTheHostsHeaderAndQuality) {
+    test::VirtualLoop loop;
+    board::sim::Board::instance().reset();
+    const Fd rtp = test::open_rtp_session();
+    RTPSignalling::ED137RadioGWControl gateway(
+        5, {rtp.get(), -1}, {board::rtp_ext::kEd137Profile, 0, {1, 123, 10, 1}});
+    TERM::RadioModifier command;
+    std::istringstream("ed-137 : { addr { session-addr \"127.0.0.2\", session-ssrc 9 }, "
+                       "params rx : { header { ptt normal-ptt-on, squ squ-on, ptt-id 5, "
+                       "ptt-mute FALSE, ptt-summation FALSE, sct FALSE }, "
+                       "sqi { bss-method c-n, bss-quality 20 } } }") >>
+        command;
+    ASSERT_EQ(1, gateway.SendASNToChan(command));
+
+    std::string error;
+    const auto packets = test::tshark_fields(
+        test::capture_of(*test::rtp_ext().session(gateway.ext_fd())),
+        {"-d", "udp.port==5004,rtp"},
+        {std::string(a) + "ptt_type", std::string(a) + "squ", std::string(a) + "ptt_id",
+         std::string(a) + "ft.sqi.qidx", std::string(a) + "ft.sqi.qidx-ml"},
+        &error);
+    ASSERT_EQ(1u, packets.size()) << error;
+    const std::map<std::string, std::string> expected = {
+        {"ptt_type", "1"}, {"squ", "1"}, {"ptt_id", "5"}, {"ft.sqi.qidx", "20"},
+        {"ft.sqi.qidx-ml", "2"}};
+    for (const auto& [field, value] : expected)
+        EXPECT_EQ(value, packets[0].at(std::string(a) + field)) << field;
 }
 
 }  // namespace
