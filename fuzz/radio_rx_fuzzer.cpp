@@ -57,7 +57,8 @@ void host_command(VarkRadioGWControl& vark, ED137RadioGWControl& ed137, unsigned
         case 3:
             vark.SendASNToChan(value_of<TERM::RadioModifier>(
                 ("vark : { addr { session-addr \"127.0.0.2\", session-ssrc 1 }, params "
-                 "wm-trans : { flags " + flags + ", ip \"127.0.0.3\", ssrc 7 } }")
+                 "wm-trans : { flags " +
+                 flags + ", ip \"127.0.0.3\", ssrc 7 } }")
                     .c_str()));
             break;
     }
@@ -79,7 +80,8 @@ void run(FuzzedDataProvider& in) {
     VarkRadioGWControl vark(1, attach, {board::rtp_ext::kVarkProfile, 0, {0, 0, 0, 0}});
     ED137RadioGWControl ed137(2, attach, {board::rtp_ext::kEd137Profile, 0, {1, 123, 10, 1}});
     test::RadioProbe probe;
-    for (RadioControl* control : {static_cast<RadioControl*>(&vark), static_cast<RadioControl*>(&ed137)}) {
+    for (RadioControl* control :
+         {static_cast<RadioControl*>(&vark), static_cast<RadioControl*>(&ed137)}) {
         control->SetNotify(&probe);
         control->SetTimerEnable(true);
     }
@@ -100,8 +102,12 @@ void run(FuzzedDataProvider& in) {
                                 test::ip(sources[(op >> 3) & 3]), (op >> 5) & 1);
                 break;
             }
-            case 1: loop.pump(); break;
-            case 2: loop.advance(in.ConsumeIntegralInRange<unsigned>(0, 2500)); break;
+            case 1:
+                loop.pump();
+                break;
+            case 2:
+                loop.advance(in.ConsumeIntegralInRange<unsigned>(0, 2500));
+                break;
             case 3:
                 if (op & 4) {
                     varkSession->enforce_filter = !varkSession->enforce_filter;

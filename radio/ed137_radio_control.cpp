@@ -125,12 +125,6 @@ void Apply(const State& from, State& to) {
     if (from.flags & State::Sqi) to.bss_method = from.bss_method, to.bss_quality = from.bss_quality;
 }
 
-in_addr Address(uint32_t addr) {
-    in_addr a;
-    a.s_addr = addr;
-    return a;
-}
-
 }  // namespace
 
 // ---- ED137RadioControl
@@ -209,7 +203,9 @@ int ED137RadioControl::SendRadioStateToChan(const ED137RadioState& state) {
     return result;
 }
 
-void ED137RadioControl::FollowPtt() { UpdateAccess(radio_.ptt != 0, Address(radio_.source_addr)); }
+void ED137RadioControl::FollowPtt() {
+    UpdateAccess(radio_.ptt != 0, Address(radio_.source_addr));
+}
 
 bool ED137RadioControl::WriteRecord(const r2s_proto& record) {
     unsigned char bytes[board::rtp_ext::kMaxExtension];
@@ -299,10 +295,11 @@ unsigned long ED137RadioGWControl::ProcessRadioStatus(unsigned long now, unsigne
     if (limit != 0 && Age(now, lastReceived_) >= limit && notify())
         notify()->RadioControlNotify(kKeepAliveLost);
     if (Age(now, lastRxSent_) >= interval) {
-        radio_.flags = (radio_.flags & ~ED137RadioState::Tx) | ED137RadioState::Rx |
-                       ED137RadioState::Header;
+        radio_.flags =
+            (radio_.flags & ~ED137RadioState::Tx) | ED137RadioState::Rx | ED137RadioState::Header;
         r2s_proto record;
-        if (EncodeProto(radio_, record) && WriteRecord(record)) lastRxSent_ = static_cast<uint32_t>(now);
+        if (EncodeProto(radio_, record) && WriteRecord(record))
+            lastRxSent_ = static_cast<uint32_t>(now);
     }
     const uint32_t age = Age(now, lastRxSent_);
     return age == 0 || age >= interval ? interval : interval - age + 10;

@@ -49,8 +49,8 @@ struct ED137RadioState {
 
 class ED137RadioControl : public RadioControl {
 public:
-    // The ED-137 factory and slot abort with this code when no extension
-    // has come within the keep-alive limit.
+    // Reported to the slot while no extension has come within the
+    // keep-alive limit.
     static constexpr int kKeepAliveLost = 151;
 
     ED137RadioControl(int id, const rtp_ext_attach_session_params& attach,

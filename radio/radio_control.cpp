@@ -15,7 +15,9 @@ namespace RTPSignalling {
 
 namespace drv = board::rtp_ext;
 
-const char* GetRtpExtDevName() { return ::GetRtpExtDevName(); }
+const char* GetRtpExtDevName() {
+    return ::GetRtpExtDevName();
+}
 
 RadioControl::RadioControl(int id, const rtp_ext_attach_session_params& attach,
                            const rtp_ext_init_params& init)
@@ -48,7 +50,9 @@ void RadioControl::Init(RadioControlType type) {
     RtpExtStart(true);
 }
 
-uint32_t RadioControl::Now() { return Mux::milliseconds(); }
+uint32_t RadioControl::Now() {
+    return Mux::milliseconds();
+}
 
 uint32_t RadioControl::Age(unsigned long now, unsigned long then) {
     const uint32_t age = static_cast<uint32_t>(now) - static_cast<uint32_t>(then);
@@ -127,7 +131,8 @@ void RadioControl::OnProcessStatus(Timer*) {
     const uint32_t now = Now();
     lastActivity_ = now;
     const unsigned long delay = ProcessRadioStatus(now, interval_);
-    if (timerEnabled_) timer_.set(static_cast<unsigned>(delay), &RadioControl::OnProcessStatus, this);
+    if (timerEnabled_)
+        timer_.set(static_cast<unsigned>(delay), &RadioControl::OnProcessStatus, this);
 }
 
 void RadioControl::UpdateAccess(bool on, const in_addr& addr) {

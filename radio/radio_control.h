@@ -27,6 +27,13 @@ using board::rtp_ext::rtp_ext_init_params;
 
 const char* GetRtpExtDevName();
 
+// An IPv4 address kept in network order as the in_addr the filter takes.
+inline in_addr Address(uint32_t addr) {
+    in_addr a;
+    a.s_addr = addr;
+    return a;
+}
+
 // What the radio slot asks of its controller.
 class IRadioController {
 public:

@@ -11,11 +11,12 @@ namespace {
 using Params = TERM::VarkRadioModifierParams;
 
 // The packet type of each alternative, in alternative order.
-constexpr int kPacketTypes[] = {GW_FLAG,        GW_ADJUST_CHAN,    GW_FLAG_PTT,        GW_FLAG_BSS,
-                                GW_FLAG_SH,     GW_FLAG_PW,        GW_FLAG_RV,         GW_FLAG_RS,
-                                GW_SEL_CALL,    GW_SELECT_RC_CHAN, GW_ADJUST_SQUELSHE, GW_ADJUST_RTE,
-                                GW_ADJUST_STANDBY, WM_FLAG,        WM_TRANS,           WM_RADIO_QUALITY,
-                                WM_CHAN,        WM_SEL_CALL_TRANS, WM_SELECT_RC_CHAN,  WM_STANDBY};
+constexpr int kPacketTypes[] = {
+    GW_FLAG,           GW_ADJUST_CHAN,    GW_FLAG_PTT,        GW_FLAG_BSS,
+    GW_FLAG_SH,        GW_FLAG_PW,        GW_FLAG_RV,         GW_FLAG_RS,
+    GW_SEL_CALL,       GW_SELECT_RC_CHAN, GW_ADJUST_SQUELSHE, GW_ADJUST_RTE,
+    GW_ADJUST_STANDBY, WM_FLAG,           WM_TRANS,           WM_RADIO_QUALITY,
+    WM_CHAN,           WM_SEL_CALL_TRANS, WM_SELECT_RC_CHAN,  WM_STANDBY};
 constexpr int kAlternatives = sizeof kPacketTypes / sizeof kPacketTypes[0];
 
 int AlternativeOf(int type) {
@@ -134,6 +135,8 @@ void DecodeVarkStatus(const TERM::VarkRadioStatus& status, VarkRadioState& s) {
     s.standby_receiver = status.get_standby_state_receiver().getValue();
 }
 
+// One alternative a line.
+// clang-format off
 bool EncodeVarkParams(const VarkRadioState& s, Params& p) {
     switch (AlternativeOf(s.type)) {
         case 0: EncodeFlags(s, p.select_gw_set_flags().get_flags()); return true;
@@ -214,5 +217,6 @@ bool DecodeVarkParams(const Params& p, VarkRadioState& s, std::string& why) {
     why = "a VARK command this side does not know";
     return false;
 }
+// clang-format on
 
 }  // namespace RTPSignalling

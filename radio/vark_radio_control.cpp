@@ -18,24 +18,24 @@ void VarkRadioState::SetCallerId(const char* text, size_t length) {
     caller_id[length] = '\0';
 }
 
-bool isDefaultInitCommand(int type) { return type <= 0; }
+bool isDefaultInitCommand(int type) {
+    return type <= 0;
+}
 
 bool isPTTCommand(int type) {
     switch (type) {
-        case GW_FLAG: case GW_FLAG_PTT: case GW_SEL_CALL:
-        case WM_FLAG: case WM_TRANS: case WM_SEL_CALL_TRANS:
+        case GW_FLAG:
+        case GW_FLAG_PTT:
+        case GW_SEL_CALL:
+        case WM_FLAG:
+        case WM_TRANS:
+        case WM_SEL_CALL_TRANS:
             return true;
     }
     return false;
 }
 
 namespace {
-
-in_addr Address(uint32_t addr) {
-    in_addr a;
-    a.s_addr = addr;
-    return a;
-}
 
 size_t CallerIdLength(const VarkRadioState& s) {
     return strnlen(s.caller_id, VarkRadioState::kCallerIdSize - 1);
@@ -74,14 +74,22 @@ void DecodeProto(const sig_proto& r, VarkRadioState& s) {
             s.interface = b.gw_select_rc_chan.interface;
             s.channel = b.gw_select_rc_chan.channel;
             break;
-        case GW_ADJUST_SQUELSHE: s.squelsh = b.gw_adjust_squelsh.squelsh; break;
-        case GW_ADJUST_RTE: s.rte = b.gw_adjust_rte.rte; break;
-        case GW_ADJUST_STANDBY: s.standby_state = b.gw_adjust_standby.state; break;
+        case GW_ADJUST_SQUELSHE:
+            s.squelsh = b.gw_adjust_squelsh.squelsh;
+            break;
+        case GW_ADJUST_RTE:
+            s.rte = b.gw_adjust_rte.rte;
+            break;
+        case GW_ADJUST_STANDBY:
+            s.standby_state = b.gw_adjust_standby.state;
+            break;
         case WM_TRANS:
             s.session_addr = b.wm_trans.session_addr.s_addr;
             s.session_ssrc = b.wm_trans.ssrc;
             break;
-        case WM_RADIO_QUALITY: s.radio_quality = b.wm_radio_quality.radio_quality; break;
+        case WM_RADIO_QUALITY:
+            s.radio_quality = b.wm_radio_quality.radio_quality;
+            break;
         case WM_CHAN:
             s.id = static_cast<int32_t>(b.wm_chan.id);
             s.frequency = b.wm_chan.freq;
@@ -144,12 +152,24 @@ void ApplyGwCommand(const VarkRadioState& s, VarkRadioState& to) {
     if (t == GW_FLAG || t == GW_FLAG_PW) to.pwr = s.pwr;
     if (t == GW_FLAG || t == GW_FLAG_RS) to.resv = s.resv;
     switch (t) {
-        case GW_ADJUST_CHAN: to.id = s.id, to.frequency = s.frequency; break;
-        case GW_SEL_CALL: std::memcpy(to.caller_id, s.caller_id, sizeof to.caller_id); break;
-        case GW_SELECT_RC_CHAN: to.interface = s.interface, to.channel = s.channel; break;
-        case GW_ADJUST_SQUELSHE: to.squelsh = s.squelsh; break;
-        case GW_ADJUST_RTE: to.rte = s.rte; break;
-        case GW_ADJUST_STANDBY: to.standby_state = s.standby_state; break;
+        case GW_ADJUST_CHAN:
+            to.id = s.id, to.frequency = s.frequency;
+            break;
+        case GW_SEL_CALL:
+            std::memcpy(to.caller_id, s.caller_id, sizeof to.caller_id);
+            break;
+        case GW_SELECT_RC_CHAN:
+            to.interface = s.interface, to.channel = s.channel;
+            break;
+        case GW_ADJUST_SQUELSHE:
+            to.squelsh = s.squelsh;
+            break;
+        case GW_ADJUST_RTE:
+            to.rte = s.rte;
+            break;
+        case GW_ADJUST_STANDBY:
+            to.standby_state = s.standby_state;
+            break;
     }
 }
 
@@ -163,8 +183,12 @@ void ApplyWmReport(const VarkRadioState& s, VarkRadioState& to) {
         case WM_CHAN:
             to.id = s.id, to.frequency = s.frequency, to.squelsh = s.squelsh, to.rte = s.rte;
             break;
-        case WM_SELECT_RC_CHAN: to.interface = s.interface, to.channel = s.channel; break;
-        case WM_RADIO_QUALITY: to.radio_quality = s.radio_quality; break;
+        case WM_SELECT_RC_CHAN:
+            to.interface = s.interface, to.channel = s.channel;
+            break;
+        case WM_RADIO_QUALITY:
+            to.radio_quality = s.radio_quality;
+            break;
         case WM_STANDBY:
             to.standby_state = s.standby_state, to.standby_group = s.standby_group;
             to.standby_receiver = s.standby_receiver;
@@ -232,7 +256,9 @@ int VarkRadioControl::SendRadioStateToChan(const VarkRadioState& state) {
     return result;
 }
 
-void VarkRadioControl::FollowPtt() { UpdateAccess(radio_.ptt != 0, Address(radio_.session_addr)); }
+void VarkRadioControl::FollowPtt() {
+    UpdateAccess(radio_.ptt != 0, Address(radio_.session_addr));
+}
 
 void VarkRadioControl::EncodeRecord(const VarkRadioState& s, sig_proto& r) {
     sig_proto_init(&r);
@@ -247,17 +273,27 @@ void VarkRadioControl::EncodeRecord(const VarkRadioState& s, sig_proto& r) {
         case GW_ADJUST_CHAN:
             sig_proto_set_gw_adjust_chan(&r, static_cast<unsigned>(s.id), s.frequency);
             break;
-        case GW_SEL_CALL: sig_proto_set_gw_selcall(&r, s.caller_id, callerLength); break;
+        case GW_SEL_CALL:
+            sig_proto_set_gw_selcall(&r, s.caller_id, callerLength);
+            break;
         case GW_SELECT_RC_CHAN:
             sig_proto_set_gw_select_rc_chan(&r, byte(s.interface), byte(s.channel));
             break;
-        case GW_ADJUST_SQUELSHE: sig_proto_set_gw_adjust_squelsh(&r, byte(s.squelsh)); break;
-        case GW_ADJUST_RTE: sig_proto_set_gw_adjust_rte(&r, byte(s.rte)); break;
-        case GW_ADJUST_STANDBY: sig_proto_set_gw_adjust_standby(&r, byte(s.standby_state)); break;
+        case GW_ADJUST_SQUELSHE:
+            sig_proto_set_gw_adjust_squelsh(&r, byte(s.squelsh));
+            break;
+        case GW_ADJUST_RTE:
+            sig_proto_set_gw_adjust_rte(&r, byte(s.rte));
+            break;
+        case GW_ADJUST_STANDBY:
+            sig_proto_set_gw_adjust_standby(&r, byte(s.standby_state));
+            break;
         case WM_TRANS:
             sig_proto_set_wm_transmite(&r, Address(s.session_addr), s.session_ssrc);
             break;
-        case WM_RADIO_QUALITY: sig_proto_set_wm_radio_quality(&r, s.radio_quality); break;
+        case WM_RADIO_QUALITY:
+            sig_proto_set_wm_radio_quality(&r, s.radio_quality);
+            break;
         case WM_CHAN:
             sig_proto_set_wm_chan(&r, static_cast<unsigned>(s.id), s.frequency, byte(s.squelsh),
                                   byte(s.rte));
@@ -284,10 +320,20 @@ bool VarkRadioControl::WritePacket(const sig_proto& record) {
     lastActivity_ = now;
     if (!gateway()) return true;
     switch (record.type) {
-        case WM_FLAG: case WM_TRANS: case WM_SEL_CALL_TRANS: lastSent_[PttReport] = now; break;
-        case WM_CHAN: lastSent_[ChanReport] = now; break;
-        case WM_SELECT_RC_CHAN: lastSent_[RemoteReport] = now; break;
-        case WM_STANDBY: lastSent_[StandbyReport] = now; break;
+        case WM_FLAG:
+        case WM_TRANS:
+        case WM_SEL_CALL_TRANS:
+            lastSent_[PttReport] = now;
+            break;
+        case WM_CHAN:
+            lastSent_[ChanReport] = now;
+            break;
+        case WM_SELECT_RC_CHAN:
+            lastSent_[RemoteReport] = now;
+            break;
+        case WM_STANDBY:
+            lastSent_[StandbyReport] = now;
+            break;
     }
     return true;
 }
@@ -308,8 +354,8 @@ bool VarkRadioControl::DecodeReceived(const unsigned char* bytes, int length, si
     sig_proto_init(&record);
     if (sig_proto_unpack(&record, bytes, length) != 0) return false;
     if (const char* field = OutsideTerm(record)) {
-        const char* name = sig_proto_find_name_by_id(sig_proto_packet_const_name,
-                                                     static_cast<int>(record.type));
+        const char* name =
+            sig_proto_find_name_by_id(sig_proto_packet_const_name, static_cast<int>(record.type));
         std::cerr << GetPrefix() << "dropped " << name << ": its " << field
                   << " is no value of the radio messages" << std::endl;
         return false;
@@ -383,8 +429,8 @@ unsigned long VarkRadioGWControl::ProcessRadioStatus(unsigned long now, unsigned
     if (Age(now, lastSent_[ChanReport]) > 999 && r.id >= 0 && r.frequency >= 0.0f)
         SendReport(WM_CHAN);
     if (r.interface >= 0 && r.channel >= 0) SendReport(WM_SELECT_RC_CHAN);
-    if (Age(now, lastSent_[StandbyReport]) > 999 && r.standby_state >= 0 &&
-        r.standby_group >= 0 && r.standby_receiver >= 0)
+    if (Age(now, lastSent_[StandbyReport]) > 999 && r.standby_state >= 0 && r.standby_group >= 0 &&
+        r.standby_receiver >= 0)
         SendReport(WM_STANDBY);
     uint32_t oldest = 0;
     for (uint32_t sent : lastSent_) oldest = std::max(oldest, Age(now, sent));

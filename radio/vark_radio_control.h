@@ -23,7 +23,7 @@ namespace RTPSignalling {
 struct VarkRadioState {
     static constexpr int kCallerIdSize = 256;
 
-    int32_t type = 0;  // the packet type; 0 for a state carrying every field
+    int32_t type = 0;       // the packet type; 0 for a state carrying every field
     int32_t priority = 15;  // smaller is higher
     int32_t ptt = 0;
     uint32_t session_addr = 0;  // IPv4, network order

@@ -26,8 +26,7 @@ bool RtpExtModel::Session::passes(uint32_t addr, uint32_t ssrc) const {
     return filter->addr == addr && (filter->ssrc == 0 || filter->ssrc == ssrc);
 }
 
-bool RtpExtModel::Session::inject(const std::vector<uint8_t>& bytes, uint32_t addr,
-                                  uint32_t ssrc) {
+bool RtpExtModel::Session::inject(const std::vector<uint8_t>& bytes, uint32_t addr, uint32_t ssrc) {
     if (!passes(addr, ssrc)) return false;
     received.push_back(Packet{bytes, addr, ssrc});
     channel_.raise_input();
@@ -41,7 +40,9 @@ int RtpExtModel::open(Channel& channel) {
     return 0;
 }
 
-void RtpExtModel::close(Channel& channel) { sessions_.erase(&channel); }
+void RtpExtModel::close(Channel& channel) {
+    sessions_.erase(&channel);
+}
 
 void RtpExtModel::reset() {
     sessions_.clear();

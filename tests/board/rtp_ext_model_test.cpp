@@ -6,10 +6,9 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include "board/devio.h"
 #include "tests/support/rtp_ext_session.h"

@@ -14,8 +14,8 @@ namespace drv = board::rtp_ext;
 using V = std::vector<std::string>;
 
 TERM::RadioModifier modifier(const std::string& params, const char* addr = "127.0.0.2") {
-    return value_of<TERM::RadioModifier>(std::string("ed-137 : { addr { session-addr \"") +
-                                         addr + "\", session-ssrc 9 }, params " + params + " }");
+    return value_of<TERM::RadioModifier>(std::string("ed-137 : { addr { session-addr \"") + addr +
+                                         "\", session-ssrc 9 }, params " + params + " }");
 }
 
 std::string header(const char* ptt, const char* squ, int id) {
@@ -101,7 +101,8 @@ TEST_F(Ed137Test, AHostStateIsSentAgainOnlyWhenTheDriverDoesNotRepeatIt) {
     } cases[] = {{"both words positive", 10, 1}, {"a word below 1", 0, 2}};
     for (const Case& c : cases) {
         auto control = gateway(c.word3);
-        for (int i = 0; i < 2; ++i) EXPECT_EQ(1, control->SendASNToChan(status("normal-ptt-on", 5)));
+        for (int i = 0; i < 2; ++i)
+            EXPECT_EQ(1, control->SendASNToChan(status("normal-ptt-on", 5)));
         EXPECT_EQ(V(c.sent, "21 40 00 00"), written(*control)) << c.what;
     }
 }
@@ -131,9 +132,8 @@ TEST_F(Ed137Test, ARadioThatDoesNotTransmitHearsNoOne) {
 
 TEST_F(Ed137Test, TheSignalQualityTravelsWithQualityHighAndMethodLow) {
     auto control = gateway();
-    ASSERT_EQ(1, control->SendASNToChan(modifier(
-                     "rx : { " + header("normal-ptt-on", "squ-on", 5) +
-                     ", sqi { bss-method c-n, bss-quality 20 } }")));
+    ASSERT_EQ(1, control->SendASNToChan(modifier("rx : { " + header("normal-ptt-on", "squ-on", 5) +
+                                                 ", sqi { bss-method c-n, bss-quality 20 } }")));
     // Header with X set, then the SQI item 0x11: quality 20 in bits 7-3,
     // method 2 in bits 2-0.
     EXPECT_EQ(V{"31 41 11 A2"}, written(*control));
@@ -142,7 +142,8 @@ TEST_F(Ed137Test, TheSignalQualityTravelsWithQualityHighAndMethodLow) {
 
 TEST_F(Ed137Test, AfterATxStateTheKeepAliveStillCarriesTheRadiosHeader) {
     auto control = gateway();
-    ASSERT_EQ(1, control->SendASNToChan(modifier("tx : { " + header("normal-ptt-on", "squ-on", 5) + " }")));
+    ASSERT_EQ(1, control->SendASNToChan(
+                     modifier("tx : { " + header("normal-ptt-on", "squ-on", 5) + " }")));
     EXPECT_EQ(V{"21 40 00 00"}, written(*control)) << "a TX extension has no squelch";
     loop.advance(1000);
     EXPECT_EQ(V{"31 40 00 00"}, written(*control)) << "the keep-alive is RX, with squelch";
@@ -154,8 +155,8 @@ TEST_F(Ed137Test, AfterATxStateTheKeepAliveStillCarriesTheRadiosHeader) {
 TEST_F(Ed137Test, TheAnswerSaysWhetherTheStateWentOut) {
     auto control = gateway();
     EXPECT_EQ(0, control->SendASNToChan(vark_status())) << "another protocol";
-    EXPECT_EQ(0, control->SendASNToChan(modifier("rx : { " + header("ptt-off", "squ-on", 1) + " }",
-                                                 "no address")));
+    EXPECT_EQ(0, control->SendASNToChan(
+                     modifier("rx : { " + header("ptt-off", "squ-on", 1) + " }", "no address")));
     Board::instance().fail_next(Op::Write, drv::kDevice, EIO);
     EXPECT_EQ(0, control->SendASNToChan(status("normal-ptt-on", 7)));
     EXPECT_EQ(1, control->SendASNToChan(status("normal-ptt-on", 7))) << "unchanged: kept";

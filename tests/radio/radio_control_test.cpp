@@ -155,10 +155,10 @@ protected:
 
     std::unique_ptr<VarkRadioWSControl> control;
     const Bytes flag1 = vark_header(WM_FLAG, 1), flag2 = vark_header(WM_FLAG, 2),
-                flag3 = vark_header(WM_FLAG, 3), chan = vark_packet(WM_CHAN, [](sig_proto& r) {
-                    r.body.wm_chan.squelsh = 2;
-                    r.body.wm_chan.rte = 1;
-                });
+                flag3 = vark_header(WM_FLAG, 3), chan = vark_packet(WM_CHAN, [](sig_proto&r) {
+                                                     r.body.wm_chan.squelsh = 2;
+                                                     r.body.wm_chan.rte = 1;
+                                                 });
     const Bytes bad = {0xC8, 0, 0, 0};  // type 200: no VARK packet
 };
 

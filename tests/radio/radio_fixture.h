@@ -63,9 +63,10 @@ inline Bytes vark_header(uint32_t type, uint32_t priority = 15, uint32_t ptt = 0
 }
 
 // A VARK radio status; `flags` is the value notation of its RadioFlags.
-inline TERM::RadioStatus vark_status(const std::string& flags = "{ prio 15, ptt FALSE, bss FALSE, "
-                                                                 "vad-rx FALSE, vad-tx FALSE, sql FALSE, sh FALSE, "
-                                                                 "pwr FALSE, rv FALSE, resv FALSE, selcall 0, li 0 }") {
+inline TERM::RadioStatus vark_status(const std::string& flags =
+                                         "{ prio 15, ptt FALSE, bss FALSE, "
+                                         "vad-rx FALSE, vad-tx FALSE, sql FALSE, sh FALSE, "
+                                         "pwr FALSE, rv FALSE, resv FALSE, selcall 0, li 0 }") {
     return value_of<TERM::RadioStatus>(
         "vark : { flags " + flags +
         ", freq { channel 1, frequency \"121.500000\" }, remote { no 1, ch 2 }, squelshe on, "

@@ -22,9 +22,8 @@ const std::string kFlags =
 const std::string kHeader = " 5C E9 64";
 
 TERM::RadioModifier modifier(const std::string& params, const char* addr = "127.0.0.2") {
-    return value_of<TERM::RadioModifier>(
-        std::string("vark : { addr { session-addr \"") + addr +
-        "\", session-ssrc 9 }, params " + params + " }");
+    return value_of<TERM::RadioModifier>(std::string("vark : { addr { session-addr \"") + addr +
+                                         "\", session-ssrc 9 }, params " + params + " }");
 }
 
 class VarkTest : public RadioFixture {
@@ -42,9 +41,9 @@ protected:
 // ---- The twenty commands, both ways
 
 struct Command {
-    const char* params;       // value notation
-    const char* wire;         // the packet after the type byte and header
-    const char* heard = "";   // the command the receiver reports, when it differs
+    const char* params;      // value notation
+    const char* wire;        // the packet after the type byte and header
+    const char* heard = "";  // the command the receiver reports, when it differs
 };
 
 const Command kCommands[] = {
@@ -187,9 +186,10 @@ TEST_F(VarkTest, AKeyedGatewayHearsItsSessionAndMoreUrgentPttOnly) {
     receive(*gateway, {vark_header(GW_FLAG_PTT, 3, 1)}, "127.0.0.3");
     EXPECT_TRUE(probe.reports.empty()) << "the driver's filter drops it first";
 
-    const std::string unkeyed = "{ prio 5, ptt FALSE, bss FALSE, vad-rx FALSE, vad-tx FALSE, "
-                                "sql FALSE, sh FALSE, pwr FALSE, rv FALSE, resv FALSE, selcall 0, "
-                                "li 0 }";
+    const std::string unkeyed =
+        "{ prio 5, ptt FALSE, bss FALSE, vad-rx FALSE, vad-tx FALSE, "
+        "sql FALSE, sh FALSE, pwr FALSE, rv FALSE, resv FALSE, selcall 0, "
+        "li 0 }";
     gateway->SendASNToChan(modifier("wm-flags : { flags " + unkeyed + " }"));
     EXPECT_FALSE(session(*gateway).filter);
     receive(*gateway, {vark_header(GW_FLAG_PTT, 15, 1)}, "127.0.0.3");
@@ -216,9 +216,9 @@ TEST_F(VarkTest, TheAnswerSaysWhetherThePacketWentOut) {
 TEST_F(VarkTest, BadHostInputIsBoundedOrRefused) {
     const std::string cid(1000, 'x');
     workstation->SendASNToChan(vark_status());
-    EXPECT_EQ(1, workstation->SendASNToChan(modifier(
-                     "gw-set-selcall : { flags " + kFlags + ", ip \"10.0.0.1\", ssrc 5, cid \"" +
-                     cid + "\" }")));
+    EXPECT_EQ(1, workstation->SendASNToChan(modifier("gw-set-selcall : { flags " + kFlags +
+                                                     ", ip \"10.0.0.1\", ssrc 5, cid \"" + cid +
+                                                     "\" }")));
     EXPECT_EQ(std::string(255, 'x'), workstation->radio_state().caller_id);
     const auto packets = written(*workstation);
     ASSERT_EQ(1u, packets.size());
@@ -246,12 +246,14 @@ TEST_F(VarkTest, APacketNoRadioMessageCanCarryIsDroppedWithALogLine) {
     } cases[] = {
         {"squelch 3", gateway.get(),
          vark_packet(GW_ADJUST_SQUELSHE, body([](auto& b) { b.gw_adjust_squelsh.squelsh = 3; }))},
-        {"rte 8", gateway.get(), vark_packet(GW_ADJUST_RTE, body([](auto& b) { b.gw_adjust_rte.rte = 8; }))},
+        {"rte 8", gateway.get(),
+         vark_packet(GW_ADJUST_RTE, body([](auto& b) { b.gw_adjust_rte.rte = 8; }))},
         {"standby 2", gateway.get(),
          vark_packet(GW_ADJUST_STANDBY, body([](auto& b) { b.gw_adjust_standby.state = 2; }))},
         {"channel squelch", workstation.get(),
          vark_packet(WM_CHAN, body([](auto& b) { b.wm_chan.squelsh = 0xFF; }))},
-        {"channel rte", workstation.get(), vark_packet(WM_CHAN, body([](auto& b) { b.wm_chan.rte = 9; }))},
+        {"channel rte", workstation.get(),
+         vark_packet(WM_CHAN, body([](auto& b) { b.wm_chan.rte = 9; }))},
         {"standby receiver", workstation.get(),
          vark_packet(WM_STANDBY, body([](auto& b) { b.wm_standby.receiver_state = 7; }))},
     };

@@ -49,7 +49,9 @@ inline Fd open_rtp_session() {
 }
 
 // An IPv4 address in network order.
-inline uint32_t ip(const char* text) { return inet_addr(text); }
+inline uint32_t ip(const char* text) {
+    return inet_addr(text);
+}
 
 // Every extension the session wrote, one RTP packet each under the
 // session's profile, on UDP port 5004.
