@@ -22,17 +22,12 @@ bool isDefaultInitCommand(int type) {
     return type <= 0;
 }
 
+// The codec keeps the list of the types that carry PTT.
 bool isPTTCommand(int type) {
-    switch (type) {
-        case GW_FLAG:
-        case GW_FLAG_PTT:
-        case GW_SEL_CALL:
-        case WM_FLAG:
-        case WM_TRANS:
-        case WM_SEL_CALL_TRANS:
-            return true;
-    }
-    return false;
+    sig_proto packet;
+    sig_proto_init(&packet);
+    packet.type = static_cast<uint32_t>(type);
+    return sig_proto_is_ptt_command(&packet) != 0;
 }
 
 namespace {
