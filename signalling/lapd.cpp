@@ -3,14 +3,13 @@
 #include <iostream>
 
 #include "runtime/ext_output.h"
+#include "signalling/frame_header.h"
 
 namespace ISDN {
 
 char logbuf[logbuf_size];
 
 namespace {
-
-constexpr int group_tei = 127;
 
 const char* const state_texts[] = {
     "TEI unassigned",         "Assign awaiting TEI", "Establish awaiting TEI",
@@ -451,15 +450,7 @@ bool LAPD::tx_iframe(const Packet& info) {
         static_cast<unsigned char>(VS << 1),
         static_cast<unsigned char>(VR << 1),
     };
-    Packet frame = info;
-    if (frame._headroom() >= sizeof header) {
-        for (unsigned i = sizeof header; i-- > 0;) frame.push(header[i]);
-    } else {
-        frame = Packet();
-        prepare_head(frame);
-        frame.put(header, sizeof header);
-        frame.put(info);
-    }
+    Packet frame = with_header(info, header, sizeof header, *this);
     return xmit(frame);
 }
 
@@ -641,6 +632,11 @@ void LAPD::message(Packet& p) {
 }
 
 void LAPD::local_activate() {
+    establish_request();
+    deliver_reports();
+}
+
+void LAPD::establish_request() {
     if (log_) std::clog << ext::header(this) << "DL-ESTABLISH" << std::endl;
     switch (state) {
     case tei_unassigned:
@@ -669,7 +665,6 @@ void LAPD::local_activate() {
         change_state(awaiting_establishment);
         break;
     }
-    deliver_reports();
 }
 
 void LAPD::local_deactivate() {
@@ -710,6 +705,11 @@ void LAPD::local_deactivate() {
 // Management.
 
 void LAPD::mdl_assign(unsigned char tei) {
+    assign_tei(tei);
+    deliver_reports();
+}
+
+void LAPD::assign_tei(unsigned char tei) {
     if (log_ > 1) std::clog << ext::header(this) << "MDL-ASSIGN" << " (tei=" << unsigned(tei) << ")"
                             << std::endl;
     selfTEI = tei;
@@ -720,10 +720,14 @@ void LAPD::mdl_assign(unsigned char tei) {
     } else {
         change_state(tei_assigned);
     }
-    deliver_reports();
 }
 
 void LAPD::mdl_remove() {
+    remove_tei();
+    deliver_reports();
+}
+
+void LAPD::remove_tei() {
     std::clog << ext::header(this) << "MDL-REMOVE" << std::endl;
     const unsigned was = state;
     switch (was) {
@@ -748,7 +752,6 @@ void LAPD::mdl_remove() {
     }
     change_state(tei_unassigned);
     if (was != tei_assigned) report_deactivate_error("error (MDL-REMOVE received)");
-    deliver_reports();
 }
 
 void LAPD::on_error(unsigned code) { on_error(mdl_error_text(code)); }

@@ -12,6 +12,7 @@
 // or timer that caused it has been dealt with: the layer above may destroy
 // the link from any of these calls.
 
+#include <functional>
 #include <iosfwd>
 
 #include "link/protocol.h"
@@ -21,6 +22,7 @@
 #include "signalling/cyclic.h"
 #include "signalling/frame_printer.h"
 #include "signalling/hdlc.h"
+#include "signalling/tei_message.h"
 #include "signalling/upward_reports.h"
 
 namespace ISDN {
@@ -165,6 +167,11 @@ public:
     // returned true for. `info.side` is left as the caller set it.
     bool GetInfo(ACP::IsdnLinkInfo& info) const;
     void change_to_bri() { bri_ = true; }
+    // Where the Ri of each TEI request comes from. By default a generator
+    // seeded once per process from an unpredictable source, so that
+    // terminals of this design on one bus draw apart after every start.
+    using RiSource = std::function<unsigned short()>;
+    void set_ri_source(RiSource source) { riSource_ = std::move(source); }
     void show_stat() const;
     Smart_pointer<Internal_protocol_status> status();
     const char* state_text() const { return statetext(state); }
@@ -183,6 +190,8 @@ public:
     FlowStatus::Type flow_status() const { return flow_; }
     unsigned queued_out() const { return outgoing_.count(); }
     unsigned queued_ack() const { return acknowledge_.count(); }
+    // The reference of the last TEI request.
+    unsigned short ri() const { return Ri; }
 
 private:
     enum Supervisory { RR = 0, RNR = 1, REJ = 2 };
@@ -249,8 +258,17 @@ private:
     void on_T202A();
     void on_T203A();
 
+    // The requests and their bodies, which hand nothing up: the procedures
+    // of a received frame run them before its reports are delivered.
+    void establish_request();
+    void assign_tei(unsigned char tei);
+    void remove_tei();
+
     // TEI management on a BRI user link.
     void BeginTeiAssignProcedure();
+    void tx_identity(unsigned short ri, unsigned char ai, unsigned char type);
+    void request_tei();
+    void on_tei_message(const TeiMessage& message);
 
     // Reports upwards, handed up by deliver_reports.
     void on_error(const char* text);
@@ -270,6 +288,8 @@ private:
     unsigned trunk_ = 0;
     unsigned log_ = 0;
     bool bri_ = false;
+    unsigned short Ri = 0;  // of the last TEI request
+    RiSource riSource_;
     Timer timer_;
     CleanQueue<Packet, out_capacity> outgoing_;   // messages not yet sent
     CleanQueue<Packet, window> acknowledge_;      // sent, unacknowledged, in N(S) order

@@ -18,6 +18,8 @@ FramePredicate every(std::function<bool(const Packet&)> match) {
 
 // HdlcEnd.
 
+HdlcEnd::HdlcEnd(HdlcLine& line) : line_(line) { line.ends_.push_back(this); }
+
 bool HdlcEnd::hdlc_transmit(Packet& frame) {
     if (frame.length() == 0) return true;
     const unsigned index = ++counters_.given;
@@ -38,7 +40,7 @@ bool HdlcEnd::hdlc_transmit(Packet& frame) {
         inFlight_.push_back(frame);
         ++counters_.duplicated;
     }
-    pair_.wake();
+    line_.wake();
     return true;
 }
 
@@ -58,7 +60,7 @@ bool HdlcEnd::refuse_frame(bool block) {
     if (block) ready_ = false;
     if (!busy_) {
         readyOwed_ = true;
-        pair_.wake();
+        line_.wake();
     }
     return false;
 }
@@ -67,56 +69,57 @@ void HdlcEnd::set_busy(bool busy) {
     busy_ = busy;
     if (!busy && !ready_) {
         readyOwed_ = true;
-        pair_.wake();
+        line_.wake();
     }
 }
 
 void HdlcEnd::release() {
     holding_ = false;
-    pair_.wake();
+    line_.wake();
 }
 
 void HdlcEnd::fail() {
     open_ = ready_ = false;
     readyOwed_ = false;
     errorOwed_ = true;
-    peer_->inFlight_.clear();
-    pair_.wake();
+    line_.wake();
 }
 
 bool HdlcEnd::has_work() const {
     return readyOwed_ || errorOwed_ || (!holding_ && !inFlight_.empty());
 }
 
-// HdlcPair.
+// HdlcLine.
 
-HdlcPair::HdlcPair() {
-    a.peer_ = &b;
-    b.peer_ = &a;
-    dpc_.Bind(this, &HdlcPair::run);
+HdlcLine::HdlcLine() { dpc_.Bind(this, &HdlcLine::run); }
+
+bool HdlcLine::idle() const {
+    for (const HdlcEnd* end : ends_)
+        if (end->has_work()) return false;
+    return true;
 }
 
-void HdlcPair::wake() {
+void HdlcLine::wake() {
     dpc_.Activate();
-    if (!nudge_.pending()) nudge_.set(0, &HdlcPair::on_nudge, this);
+    if (!nudge_.pending()) nudge_.set(0, &HdlcLine::on_nudge, this);
 }
 
 // Frames sent while this runs wait for the next run.
-void HdlcPair::run() {
-    const size_t fromA = a.holding_ ? 0 : a.inFlight_.size();
-    const size_t fromB = b.holding_ ? 0 : b.inFlight_.size();
-    serve(a, fromA);
-    serve(b, fromB);
+void HdlcLine::run() {
+    std::vector<size_t> frames;
+    for (const HdlcEnd* end : ends_) frames.push_back(end->holding_ ? 0 : end->inFlight_.size());
+    for (size_t i = 0; i < ends_.size(); ++i) serve(*ends_[i], frames[i]);
     if (idle()) {
         dpc_.Deactivate();
         nudge_.reset();
     } else if (!nudge_.pending()) {
-        nudge_.set(0, &HdlcPair::on_nudge, this);
+        nudge_.set(0, &HdlcLine::on_nudge, this);
     }
 }
 
-// Tells `end` what it is owed, then hands `frames` of what it sent to its peer.
-void HdlcPair::serve(HdlcEnd& end, size_t frames) {
+// Tells `end` what it is owed, then hands `frames` of what it sent to its
+// peers; a failed peer loses them.
+void HdlcLine::serve(HdlcEnd& end, size_t frames) {
     if (end.errorOwed_) {
         end.errorOwed_ = false;
         if (end.notify_) end.notify_->on_hdlc_error(HDLC::Notify::Cause::read_failure);
@@ -126,14 +129,33 @@ void HdlcPair::serve(HdlcEnd& end, size_t frames) {
         end.ready_ = true;
         if (end.notify_) end.notify_->on_hdlc_ready();
     }
-    HdlcEnd& peer = *end.peer_;
     for (; frames && !end.inFlight_.empty(); --frames) {
-        Packet frame = end.inFlight_.front();
+        const Packet frame = end.inFlight_.front();
         end.inFlight_.pop_front();
-        if (!peer.open_) continue;
-        ++peer.counters_.delivered;
-        peer.tap(frame, false);
-        if (peer.notify_) peer.notify_->on_hdlc_receive(frame);
+        for (HdlcEnd* peer : end.peers_) {
+            if (!peer->open_) continue;
+            ++peer->counters_.delivered;
+            peer->tap(frame, false);
+            Packet copy = frame;
+            if (peer->notify_) peer->notify_->on_hdlc_receive(copy);
+        }
+    }
+}
+
+// HdlcPair.
+
+HdlcPair::HdlcPair() {
+    join(a, b);
+    join(b, a);
+}
+
+// BriBus.
+
+BriBus::BriBus(unsigned terminals) {
+    for (unsigned i = 0; i < terminals; ++i) {
+        terminals_.emplace_back(new HdlcEnd(*this));
+        join(network, *terminals_.back());
+        join(*terminals_.back(), network);
     }
 }
 

@@ -1,8 +1,9 @@
 #pragma once
-// An in-memory HDLC line for link tests: two `GenericHDLC` ends, each
-// delivering what it is given to the other end's `HDLC::Notify` on a later
-// loop pass (from a deferred call, never from inside hdlc_transmit), with
-// hooks to lose, refuse, repeat, hold back and fail frames.
+// In-memory HDLC lines for link tests. Each end is a `GenericHDLC` that
+// delivers what it is given to its peers' `HDLC::Notify` on a later loop
+// pass (from a deferred call, never from inside hdlc_transmit), with hooks
+// to lose, refuse, repeat, hold back and fail frames. `HdlcPair` joins two
+// ends; `BriBus` joins a BRI line's network port to each terminal port.
 //
 //   test::VirtualLoop loop;            // first: the pair lives in its loop
 //   test::HdlcPair line;
@@ -14,6 +15,8 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
+#include <vector>
 
 #include "link/packet.h"
 #include "runtime/timer.h"
@@ -30,10 +33,12 @@ FramePredicate nth(unsigned n, std::function<bool(const Packet&)> match = nullpt
 // True for every frame that `match` accepts.
 FramePredicate every(std::function<bool(const Packet&)> match);
 
-class HdlcPair;
+class HdlcLine;
 
 class HdlcEnd : public GenericHDLC {
 public:
+    // Joins the line's ends, which are made by the line.
+    explicit HdlcEnd(HdlcLine& line);
     struct Counters {
         unsigned given = 0;       // hdlc_transmit calls with a frame
         unsigned sent = 0;        // taken (dropped ones too)
@@ -76,7 +81,7 @@ public:
     void hold() { holding_ = true; }
     void release();
     // The channel fails: closed, and its notify hears `on_hdlc_error(0)` on
-    // a later pass. Frames in flight towards it are lost.
+    // a later pass. Frames on their way to it are lost.
     void fail();
 
     const Counters& counters() const { return counters_; }
@@ -84,14 +89,13 @@ public:
     size_t in_flight() const { return inFlight_.size(); }
 
 private:
-    friend class HdlcPair;
-    explicit HdlcEnd(HdlcPair& pair) : pair_(pair) {}
+    friend class HdlcLine;
     bool refuse_frame(bool block);
     void tap(const Packet& frame, bool sent) const;
     bool has_work() const;
 
-    HdlcPair& pair_;
-    HdlcEnd* peer_ = nullptr;
+    HdlcLine& line_;
+    std::vector<HdlcEnd*> peers_;  // where its frames go
     HDLC::Notify* notify_ = nullptr;
     std::deque<Packet> inFlight_;
     std::map<int, Tap> taps_;
@@ -105,17 +109,20 @@ private:
     bool errorOwed_ = false;
 };
 
-class HdlcPair {
+// The delivery of the frames between the ends of one line.
+class HdlcLine {
 public:
-    HdlcPair();
-    HdlcPair(const HdlcPair&) = delete;
-    HdlcPair& operator=(const HdlcPair&) = delete;
-
-    HdlcEnd a{*this};
-    HdlcEnd b{*this};
+    HdlcLine(const HdlcLine&) = delete;
+    HdlcLine& operator=(const HdlcLine&) = delete;
 
     // Nothing in flight and no callback owed.
-    bool idle() const { return !a.has_work() && !b.has_work(); }
+    bool idle() const;
+
+protected:
+    HdlcLine();
+    ~HdlcLine() = default;
+    // What `from` sends reaches `to`.
+    static void join(HdlcEnd& from, HdlcEnd& to) { from.peers_.push_back(&to); }
 
 private:
     friend class HdlcEnd;
@@ -125,10 +132,34 @@ private:
     void serve(HdlcEnd& end, size_t frames);
     void on_nudge() {}
 
+    std::vector<HdlcEnd*> ends_;  // in the order they are served
     Dpc dpc_;
     // While work waits, a timer due now keeps the loop from sleeping (or a
     // virtual clock from jumping ahead) before the deferred call has run.
     Timer nudge_;
+};
+
+class HdlcPair : public HdlcLine {
+public:
+    HdlcPair();
+
+    HdlcEnd a{*this};
+    HdlcEnd b{*this};
+};
+
+// A BRI line: what the network port sends reaches every terminal port, and
+// what a terminal port sends reaches the network port only. Each port's
+// hooks act on what that port sends.
+class BriBus : public HdlcLine {
+public:
+    explicit BriBus(unsigned terminals = 8);
+
+    HdlcEnd network{*this};
+    HdlcEnd& terminal(unsigned index) { return *terminals_.at(index); }
+    unsigned terminals() const { return static_cast<unsigned>(terminals_.size()); }
+
+private:
+    std::vector<std::unique_ptr<HdlcEnd>> terminals_;
 };
 
 }  // namespace test

@@ -1,13 +1,23 @@
 #include "tests/support/lapd_frames.h"
 
+#include <cstdio>
+
 namespace test {
 namespace lapd {
 
 namespace {
 
-unsigned char first_octet(bool fromNetwork, bool command) {
+unsigned char first_octet(bool fromNetwork, bool command, unsigned sapi = 0) {
     // C/R is 1 in the network's commands and the user's responses.
-    return command == fromNetwork ? 0x02 : 0x00;
+    return static_cast<unsigned char>(sapi << 2 | (command == fromNetwork ? 0x02 : 0x00));
+}
+
+unsigned char tei_octet(unsigned tei) { return static_cast<unsigned char>(tei << 1 | 0x01); }
+
+const char* identity_name(unsigned type) {
+    static const char* const names[] = {"?",     "request",        "assigned", "denied",
+                                        "check", "check response", "remove",   "verify"};
+    return type < 8 ? names[type] : "?";
 }
 
 const char* name(Kind k) {
@@ -42,20 +52,33 @@ Packet bytes(const std::string& octets) {
     return p;
 }
 
-Packet iframe(bool fromNetwork, unsigned ns, unsigned nr, bool p, const std::string& info) {
-    Packet f = bytes({first_octet(fromNetwork, true), 0x01, static_cast<unsigned char>(ns << 1),
+Packet iframe(bool fromNetwork, unsigned ns, unsigned nr, bool p, const std::string& info,
+              unsigned tei) {
+    Packet f = bytes({first_octet(fromNetwork, true), tei_octet(tei), static_cast<unsigned char>(ns << 1),
                       static_cast<unsigned char>(nr << 1 | p)});
     f.put(info.data(), static_cast<unsigned>(info.size()));
     return f;
 }
 
-Packet sframe(bool fromNetwork, Kind kind, bool command, unsigned nr, bool pf) {
+Packet sframe(bool fromNetwork, Kind kind, bool command, unsigned nr, bool pf, unsigned tei) {
     const unsigned char ss = kind == Kind::RR ? 0 : kind == Kind::RNR ? 1 : 2;
-    return bytes({first_octet(fromNetwork, command), 0x01, static_cast<unsigned char>(ss << 2 | 1),
-                  static_cast<unsigned char>(nr << 1 | pf)});
+    return bytes({first_octet(fromNetwork, command), tei_octet(tei),
+                  static_cast<unsigned char>(ss << 2 | 1), static_cast<unsigned char>(nr << 1 | pf)});
 }
 
-Packet uframe(bool fromNetwork, Kind kind, bool command, bool pf) {
+Packet broadcast(bool fromNetwork, unsigned sapi, const std::string& info) {
+    Packet f = bytes({first_octet(fromNetwork, true, sapi), tei_octet(127), 0x03});
+    f.put(info.data(), static_cast<unsigned>(info.size()));
+    return f;
+}
+
+Packet identity(bool fromNetwork, unsigned type, unsigned ri, unsigned ai) {
+    return bytes({first_octet(fromNetwork, true, 63), tei_octet(127), 0x03, 0x0F,
+                  static_cast<unsigned char>(ri & 0xFF), static_cast<unsigned char>(ri >> 8),
+                  static_cast<unsigned char>(type), tei_octet(ai)});
+}
+
+Packet uframe(bool fromNetwork, Kind kind, bool command, bool pf, unsigned tei) {
     unsigned char type = 0;
     switch (kind) {
     case Kind::SABME: type = 0x6F; break;
@@ -66,8 +89,18 @@ Packet uframe(bool fromNetwork, Kind kind, bool command, bool pf) {
     case Kind::UI: type = 0x03; break;
     default: break;
     }
-    return bytes({first_octet(fromNetwork, command), 0x01,
+    return bytes({first_octet(fromNetwork, command), tei_octet(tei),
                   static_cast<unsigned char>(type | (pf ? 0x10 : 0))});
+}
+
+unsigned sapi(const Packet& f) { return f[0] >> 2; }
+
+unsigned tei(const Packet& f) { return f[1] >> 1; }
+
+bool identity_of(const Packet& f, Identity& message) {
+    if (f.length() < 8 || sapi(f) != 63 || tei(f) != 127 || f[2] != 0x03 || f[3] != 0x0F) return false;
+    message = Identity{f[6], unsigned(f[4] | f[5] << 8), unsigned(f[7] >> 1)};
+    return true;
 }
 
 Kind kind(const Packet& f) {
@@ -106,6 +139,13 @@ bool pf(const Packet& f) {
 bool command(const Packet& f, bool fromNetwork) { return bool(f[0] & 0x02) == fromNetwork; }
 
 std::string describe(const Packet& f, bool fromNetwork) {
+    Identity message;
+    if (identity_of(f, message)) {
+        char text[64];
+        std::snprintf(text, sizeof text, "ID %s ri=%04X ai=%u", identity_name(message.type), message.ri,
+                      message.ai);
+        return text;
+    }
     const Kind k = kind(f);
     std::string text = name(k);
     if (k == Kind::I)
@@ -116,6 +156,10 @@ std::string describe(const Packet& f, bool fromNetwork) {
     if (pf(f)) text += cmd ? " P" : " F";
     text += cmd ? " cmd" : " resp";
     return text;
+}
+
+std::string describe_on_bus(const Packet& f, bool fromNetwork) {
+    return std::to_string(tei(f)) + ": " + describe(f, fromNetwork);
 }
 
 }  // namespace lapd

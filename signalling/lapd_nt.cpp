@@ -1,0 +1,242 @@
+#include "signalling/lapd_nt.h"
+
+#include <iostream>
+
+#include "runtime/ext_output.h"
+#include "signalling/frame_header.h"
+
+// The TEI server and the routing between the terminals' links and layer 3.
+
+namespace ISDN {
+
+namespace {
+
+constexpr unsigned char q931_setup = 5;
+
+}  // namespace
+
+LAPD_NT::LAPD_NT() {
+    for (auto& link : links_) link.set_lapd(this);
+}
+
+void LAPD_NT::local_prepare_head(Packet& p) { p.reserve_head(4); }
+
+void LAPD_NT::local_prepare_tail(Packet& p) { p.reserve_tail(0); }
+
+void LAPD_NT::set_log(unsigned level) {
+    log_ = level;
+    for (auto& link : links_) link.set_log(level);
+}
+
+void LAPD_NT::PutHeader(std::ostream& os) const { os << "LAPD(NT BRI): "; }
+
+unsigned LAPD_NT::held() const {
+    unsigned count = 0;
+    for (const auto& link : links_) count += link.held();
+    return count;
+}
+
+void LAPD_NT::local_activate() {
+    if (logs()) std::clog << ext::header(this) << "activate" << std::endl;
+    check_all_Tei();
+    on_activate();
+}
+
+void LAPD_NT::local_deactivate() {
+    if (logs()) std::clog << ext::header(this) << "deactivate" << std::endl;
+    checkTimer_.reset();
+    for (auto& link : links_) link.unassign();
+}
+
+// Receiving.
+
+void LAPD_NT::receive(Packet& frame) {
+    if (frame.length() <= 2) return;
+    const unsigned char address1 = frame[0], address2 = frame[1];
+    if ((address1 & 0x01) || !(address2 & 0x01)) return;
+    const int sapi = address1 >> 2;
+    const bool cr = address1 & 0x02;
+    const unsigned char tei = address2 >> 1;
+    if (tei == group_tei) {
+        if (frame[2] != 0x03) return;  // only UI frames are broadcast
+        frame.skip(3);
+        if (sapi == management_sapi) return on_tei_procedure(frame);
+        return send_to_layer3(frame);
+    }
+    LAPD_NT_user* link = holding(tei);
+    if (!link) link = adopt(tei);
+    if (link) link->receive(frame, cr);
+}
+
+// A frame for a TEI that no link holds: a terminal the server has not
+// assigned (or has forgotten) gets a link of its own while one is free.
+LAPD_NT_user* LAPD_NT::adopt(unsigned char tei) {
+    LAPD_NT_user* link = free_link();
+    if (!link) {
+        if (logs())
+            std::clog << ext::header(this) << "recieved packet with unassigned TEI=" << unsigned(tei)
+                      << ",removed" << std::endl;
+        remove_tei(tei);
+        return nullptr;
+    }
+    if (logs())
+        std::clog << ext::header(this) << "Warning:recieved packet with unassigned TEI="
+                  << unsigned(tei) << std::endl;
+    link->assign(tei);
+    return link;
+}
+
+// TEI management.
+
+void LAPD_NT::on_tei_procedure(const Packet& info) {
+    TeiMessage message;
+    if (info.length() == 0 || info[0] != tei_management_entity || !read_tei_message(info, message))
+        return;
+    switch (message.type) {
+    case identity_request:
+        return on_identity_request(message);
+    case identity_check_response:
+        return on_check_response(message);
+    case identity_verify_request:
+        if (logs()) std::clog << ext::header(this) << "recieved verify request" << std::endl;
+        return check_all_Tei();
+    }
+}
+
+void LAPD_NT::on_identity_request(const TeiMessage& request) {
+    if (request.Ai < first_automatic_tei) {
+        if (logs())
+            std::clog << ext::header(this) << "recieved identity request with wrong Ai="
+                      << unsigned(request.Ai) << ",ignored" << std::endl;
+        return;
+    }
+    if (request.Ai != group_tei) {
+        if (logs())
+            std::clog << ext::header(this) << "recieved identity request with wrong Ai="
+                      << unsigned(request.Ai) << ",denied" << std::endl;
+        return tx_identity(request.Ri, request.Ai, identity_denied);
+    }
+    LAPD_NT_user* link = free_link();
+    const int tei = free_tei();
+    if (!link || tei < 0) {
+        if (logs())
+            std::clog << ext::header(this) << "recieved identity request, but all TEI values is ussigned"
+                      << std::endl;
+        return tx_identity(request.Ri, group_tei, identity_denied);
+    }
+    if (logs()) std::clog << ext::header(this) << "recieved identity request,TEI assigned:" << tei << std::endl;
+    tx_identity(request.Ri, static_cast<unsigned char>(tei), identity_assigned);
+    link->assign(static_cast<unsigned char>(tei));
+}
+
+void LAPD_NT::on_check_response(const TeiMessage& response) {
+    const unsigned ai = response.Ai;
+    if (ai != group_tei) {
+        if (LAPD_NT_user* link = holding(response.Ai)) {
+            if (link->is_checking()) {
+                if (logs()) std::clog << ext::header(this) << "TEI " << ai << " checked" << std::endl;
+                link->assign(response.Ai);
+                link->set_ri(response.Ri);
+            } else if (link->ri() != response.Ri) {
+                // Two terminals answer for one TEI: neither may keep it.
+                if (logs())
+                    std::clog << ext::header(this) << "recieved check response with dublicated Ai=" << ai
+                              << ",removed" << std::endl;
+                link->unassign();
+                remove_tei(response.Ai);
+            }
+            return;
+        }
+        if (LAPD_NT_user* link = free_link()) {
+            link->assign(response.Ai);
+            if (logs()) std::clog << ext::header(this) << "TEI " << ai << " checked" << std::endl;
+            link->set_ri(response.Ri);
+            return;
+        }
+    }
+    if (logs())
+        std::clog << ext::header(this) << "recieved check response with wrong Ai=" << ai << ",removed"
+                  << std::endl;
+    remove_tei(response.Ai);
+}
+
+void LAPD_NT::check_all_Tei() {
+    if (logs()) std::clog << ext::header(this) << "Checking Tei values...." << std::endl;
+    checkTimer_.reset();
+    for (auto& link : links_)
+        if (link.state() != LAPD_NT_user::unassigned) link.checking();
+    tx_identity(0, group_tei, identity_check_request);
+    checkTimer_.set(check_period_ms, &LAPD_NT::check_all_Tei, this);
+}
+
+void LAPD_NT::tx_identity(unsigned short ri, unsigned char ai, unsigned char type) {
+    Packet frame;
+    prepare_head(frame);
+    put_tei_frame(frame, true, TeiMessage{ri, type, ai});
+    send_to_layer1(frame);
+}
+
+// Every removal goes out twice, in case a terminal misses one.
+void LAPD_NT::remove_tei(unsigned char tei) {
+    tx_identity(0, tei, identity_remove);
+    tx_identity(0, tei, identity_remove);
+}
+
+// Links and TEIs.
+
+LAPD_NT_user* LAPD_NT::holding(unsigned char tei) {
+    for (auto& link : links_)
+        if (link.state() != LAPD_NT_user::unassigned && link.tei() == tei) return &link;
+    return nullptr;
+}
+
+LAPD_NT_user* LAPD_NT::free_link() {
+    for (auto& link : links_)
+        if (link.state() == LAPD_NT_user::unassigned) return &link;
+    return nullptr;
+}
+
+// The lowest automatic TEI that no assigned link uses, or -1.
+int LAPD_NT::free_tei() const {
+    for (unsigned tei = first_automatic_tei; tei <= last_automatic_tei; ++tei) {
+        bool used = false;
+        for (const auto& link : links_)
+            used = used || (link.state() != LAPD_NT_user::unassigned && link.tei() == tei);
+        if (!used) return static_cast<int>(tei);
+    }
+    return -1;
+}
+
+// Called before a link holds one more message: the links together hold no
+// more than one LAPD link would, so eight busy terminals cannot empty the
+// packet pool.
+void LAPD_NT::make_room() {
+    if (held() < held_capacity) return;
+    LAPD_NT_user* fullest = &links_[0];
+    for (auto& link : links_)
+        if (link.held() > fullest->held()) fullest = &link;
+    fullest->drop_oldest_held();
+}
+
+// From above.
+
+void LAPD_NT::message(Packet& p) {
+    if (p.length() <= 3) {
+        std::clog << ext::header(this) << "message of " << p.length()
+                  << " octets dropped: no call reference" << std::endl;
+        return;
+    }
+    // A SETUP (message type after a one-octet call reference) offers a call
+    // to every terminal.
+    if (p[3] == q931_setup) {
+        static const unsigned char header[] = {0x02, 0xFF, 0x03};  // SAPI 0 command, TEI 127, UI
+        Packet frame = with_header(p, header, sizeof header, *this);
+        return send_to_layer1(frame);
+    }
+    for (auto& link : links_)
+        if (link.message(p)) return;
+    std::clog << ext::header(this) << "no terminal holds call reference " << unsigned(p[2] & 0x7F)
+              << ": message dropped" << std::endl;
+}
+
+}  // namespace ISDN

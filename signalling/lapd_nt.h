@@ -1,0 +1,180 @@
+#pragma once
+// The network side of a BRI line's D channel, serving up to eight
+// terminals. `LAPD_NT` is one layer at the bottom of the signalling slot's
+// protocol family: frames of the slot's HDLC channel come in through
+// `receive` and leave through `transmit`. It holds the TEI server
+// (automatic TEIs 64 to 126, a TEI check at activation and every 60 s,
+// removal of TEIs that no link holds) and one small acknowledged data link
+// per terminal (`LAPD_NT_user`). Layer-3 messages from above go to the
+// terminal whose link carries their Q.931 call reference; a SETUP goes to
+// every terminal in a UI frame.
+//
+// A failing terminal link is simply unassigned: nothing is reported up.
+
+#include <iosfwd>
+
+#include "link/protocol.h"
+#include "runtime/timer.h"
+#include "signalling/clean_queue.h"
+#include "signalling/cyclic.h"
+#include "signalling/tei_message.h"
+
+namespace ISDN {
+
+using Sequence = Cyclic<unsigned int, 127u>;
+
+class LAPD_NT;
+
+// The data link of one terminal. It polls an idle terminal every 10 s,
+// resends what the terminal has not acknowledged every second, and is
+// unassigned after four unanswered attempts, on a DISC, DM or FRMR, or on
+// an N(R) outside VA..VS.
+class LAPD_NT_user {
+public:
+    enum State { unassigned = 0, assigned = 1, wait_answer = 2 };
+
+    static constexpr unsigned idle_ms = 10000;   // poll after this long in state 1
+    static constexpr unsigned answer_ms = 1000;  // resend or poll after this long in state 2
+    static constexpr unsigned check_ms = 2000;   // for the answer to a TEI check
+    static constexpr int N200 = 3;
+    static constexpr unsigned window = 7;
+    // A call reference or Ri that no terminal has given yet.
+    static constexpr int none = -1;
+
+    LAPD_NT_user() = default;
+    LAPD_NT_user(const LAPD_NT_user&) = delete;
+    LAPD_NT_user& operator=(const LAPD_NT_user&) = delete;
+
+    void set_lapd(LAPD_NT* owner) { owner_ = owner; }
+    void set_log(unsigned level) { log_ = level; }
+    void PutHeader(std::ostream& os) const;
+
+    // Takes a layer-3 message of this link's call; false when the link is
+    // unassigned or carries another call.
+    bool message(const Packet& p);
+    // A frame for this link's TEI, with its C/R bit. An information field
+    // for layer 3 goes up last.
+    void receive(Packet& frame, bool cr);
+
+    // Takes the terminal on `tei` and sends it SABME; while the link is
+    // being checked, only ends the check.
+    void assign(unsigned char tei);
+    void unassign();
+    // A TEI check starts: unanswered within 2 s, the link is unassigned.
+    void checking();
+    void set_ri(unsigned short ri) { Ri_ = ri; }
+    // Drops the oldest held message, to make room for another link's.
+    void drop_oldest_held();
+
+    State state() const { return state_; }
+    unsigned char tei() const { return TEI_; }
+    bool is_checking() const { return checking_; }
+    bool busy() const { return busy_; }
+    int call_reference() const { return callReference_; }
+    int ri() const { return Ri_; }
+    Sequence vs() const { return VS_; }
+    Sequence va() const { return VA_; }
+    Sequence vr() const { return VR_; }
+    int rc() const { return RC_; }
+    // Messages waiting to be sent, and sent ones waiting for their N(R).
+    unsigned held() const { return outgoing_.count(); }
+    unsigned unacknowledged() const { return acknowledge_.count(); }
+
+private:
+    enum : unsigned char { RR = 0x01, RNR = 0x05, REJ = 0x09 };
+    enum : unsigned char { UI = 0x03, DM = 0x0F, DISC = 0x43, UA = 0x63, SABME = 0x6F, FRMR = 0x87, XID = 0xAF };
+
+    void on_I(Packet& frame);
+    void on_S(unsigned char type, bool command, bool pf, Sequence nr);
+    void on_SABME(bool p);
+    void on_timer();
+
+    bool acknowledge(Sequence nr);
+    void settle(bool restart);
+    void retransmit();
+    bool send_held();
+    void send_new(const Packet& info);
+    void hold(const Packet& info);
+    void set_busy();
+    void set_unbusy();
+    void go_idle();
+    void await_answer();
+
+    void tx_U(unsigned char type, bool pf, bool command);
+    void tx_S(unsigned char type, bool pf, bool command);
+    void tx_I(const Packet& info, Sequence ns);
+    bool logs() const { return log_ > 1; }
+
+    bool checking_ = false;
+    LAPD_NT* owner_ = nullptr;
+    // VA is the N(R) last accepted: frames VA .. VS - 1 wait for theirs.
+    Sequence VR_, VA_, VS_;
+    unsigned char TEI_ = 0;
+    State state_ = unassigned;
+    Timer linkTimer_;
+    Timer checkTimer_;
+    int RC_ = 0;
+    int callReference_ = none;  // of the terminal's last I frame of more than 3 octets
+    bool busy_ = false;         // the terminal said RNR
+    unsigned log_ = 0;
+    CleanQueue<Packet, 135> outgoing_;        // held while busy or the window is full
+    CleanQueue<Packet, window> acknowledge_;  // information fields, in N(S) order
+    int Ri_ = none;  // of the terminal's last accepted TEI check response
+};
+
+class LAPD_NT : public Protocol {
+public:
+    static constexpr unsigned links = 8;
+    static constexpr unsigned check_period_ms = 60000;
+    static constexpr unsigned char first_automatic_tei = 64;
+    static constexpr unsigned char last_automatic_tei = 126;
+    // What the links hold together, as much as one LAPD link holds: beyond
+    // it the oldest message of the fullest link is dropped.
+    static constexpr unsigned held_capacity = 128;
+
+    LAPD_NT();
+    LAPD_NT(const LAPD_NT&) = delete;
+    LAPD_NT& operator=(const LAPD_NT&) = delete;
+
+    void local_prepare_head(Packet& p) override;
+    void local_prepare_tail(Packet& p) override;
+    void local_activate() override;
+    void local_deactivate() override;
+    // A layer-3 message from above.
+    void message(Packet& p) override;
+    // A frame from the HDLC channel.
+    void receive(Packet& frame) override;
+
+    void set_log(unsigned level);
+    void PutHeader(std::ostream& os) const;
+
+    // Links 0 to 7, in the order messages are offered to them.
+    const LAPD_NT_user& link(unsigned index) const { return links_[index]; }
+    unsigned held() const;
+
+private:
+    friend class LAPD_NT_user;
+
+    void send_to_layer1(Packet& frame) { transmit(frame); }
+    void send_to_layer3(Packet& info) { on_message(info); }
+    void tx_identity(unsigned short ri, unsigned char ai, unsigned char type);
+    void remove_tei(unsigned char tei);
+
+    LAPD_NT_user* adopt(unsigned char tei);
+    void on_tei_procedure(const Packet& info);
+    void on_identity_request(const TeiMessage& request);
+    void on_check_response(const TeiMessage& response);
+    void check_all_Tei();
+    void make_room();
+
+    LAPD_NT_user* holding(unsigned char tei);
+    LAPD_NT_user* free_link();
+    int free_tei() const;
+    bool logs() const { return log_ > 0; }
+
+    Timer checkTimer_;
+    LAPD_NT_user links_[links];
+    unsigned log_ = 0;
+};
+
+}  // namespace ISDN

@@ -1,0 +1,314 @@
+#include <iostream>
+
+#include "runtime/ext_output.h"
+#include "signalling/frame_header.h"
+#include "signalling/lapd_nt.h"
+
+// One terminal's data link on the network side of a BRI line.
+//
+// Sent I frames are kept as information fields: every sending, first or
+// repeated, carries its own N(S) and the current VR, so a resent frame
+// never acknowledges less than the terminal already knows. At most seven
+// wait for their N(R); further messages are held, as they are while the
+// terminal is busy.
+
+namespace ISDN {
+
+void LAPD_NT_user::PutHeader(std::ostream& os) const {
+    os << "LAPD_user(NT BRI)[";
+    if (state_ == unassigned) {
+        os << "unassigned]: ";
+        return;
+    }
+    os << "Tei=" << unsigned(TEI_) << (state_ == assigned ? ",assigned" : ",wait_answer");
+    if (checking_) os << ",check";
+    if (busy_) os << ",busy";
+    os << "] ";
+}
+
+// Assignment.
+
+void LAPD_NT_user::assign(unsigned char tei) {
+    if (checking_ && state_ != unassigned) {
+        if (logs()) std::clog << ext::header(this) << "checked" << std::endl;
+        checking_ = false;
+        checkTimer_.reset();
+        return;
+    }
+    // A new terminal: nothing of the link's last one carries over.
+    TEI_ = tei;
+    state_ = assigned;
+    if (logs()) std::clog << ext::header(this) << "assigned" << std::endl;
+    VR_ = VA_ = VS_ = Sequence();
+    tx_U(SABME, true, true);
+    busy_ = checking_ = false;
+    outgoing_.clear();
+    acknowledge_.clear();
+    RC_ = 0;
+    callReference_ = none;
+    Ri_ = none;
+    linkTimer_.set(idle_ms, &LAPD_NT_user::on_timer, this);
+}
+
+// What it held can never be sent: the next assignment starts afresh.
+void LAPD_NT_user::unassign() {
+    if (logs()) std::clog << ext::header(this) << "unassigned" << std::endl;
+    state_ = unassigned;
+    linkTimer_.reset();
+    checkTimer_.reset();
+    outgoing_.clear();
+    acknowledge_.clear();
+}
+
+void LAPD_NT_user::checking() {
+    if (logs()) std::clog << ext::header(this) << "checking started" << std::endl;
+    checking_ = true;
+    checkTimer_.set(check_ms, &LAPD_NT_user::unassign, this);
+}
+
+// From above.
+
+bool LAPD_NT_user::message(const Packet& p) {
+    if (state_ == unassigned || callReference_ != (p[2] & 0x7F)) return false;
+    if (busy_ || acknowledge_.full()) {
+        hold(p);
+    } else {
+        send_new(p);
+        await_answer();
+    }
+    return true;
+}
+
+void LAPD_NT_user::hold(const Packet& info) {
+    owner_->make_room();
+    outgoing_.put(info);
+}
+
+void LAPD_NT_user::drop_oldest_held() {
+    std::clog << ext::header(this) << "discard oldest held message: buffer overflow" << std::endl;
+    outgoing_.get(nullptr);
+}
+
+// Receiving. The terminal's commands carry C/R 0.
+
+void LAPD_NT_user::receive(Packet& frame, bool cr) {
+    const bool command = !cr;
+    const unsigned char control = frame[2];
+    if ((control & 0x01) == 0) {
+        if (command && frame.length() > 3) on_I(frame);
+        return;
+    }
+    if ((control & 0x03) == 0x01) {
+        if (frame.length() > 3) on_S(control, command, frame[3] & 0x01, Sequence(frame[3] >> 1));
+        return;
+    }
+    const bool pf = control & 0x10;
+    switch (control & 0xEF) {
+    case SABME:
+        if (command) on_SABME(pf);
+        break;
+    case DISC:
+        if (!command) break;
+        if (logs()) std::clog << ext::header(this) << "received DISC frame" << std::endl;
+        if (pf) tx_U(UA, true, false);
+        unassign();
+        break;
+    case DM:
+    case FRMR:
+        if (command) break;
+        if (logs())
+            std::clog << ext::header(this) << "received " << ((control & 0xEF) == DM ? "DM" : "FRMR")
+                      << " frame" << std::endl;
+        unassign();
+        break;
+    case XID:
+        if (logs()) std::clog << ext::header(this) << "received XID frame" << std::endl;
+        break;
+    }
+}
+
+void LAPD_NT_user::on_I(Packet& frame) {
+    if (logs()) std::clog << ext::header(this) << "received I frame" << std::endl;
+    const Sequence ns(frame[2] >> 1), nr(frame[3] >> 1);
+    const bool p = frame[3] & 0x01;
+    const Sequence va = VA_;
+    Packet up;
+    if (ns == VR_) {
+        ++VR_;
+        if (p) tx_S(RR, true, false);
+        frame.skip(4);
+        if (frame.length() > 3) {
+            callReference_ = frame[2] & 0x7F;
+            up = frame;
+        }
+    } else {
+        tx_S(REJ, p, false);
+    }
+    if (acknowledge(nr))
+        settle(nr != va);
+    else
+        unassign();
+    // Last: the layer above may take the whole line down from here.
+    if (up) owner_->send_to_layer3(up);
+}
+
+void LAPD_NT_user::on_S(unsigned char type, bool command, bool pf, Sequence nr) {
+    static const char* const lines[] = {"received RR frame", "received RNR frame", "received REJ frame"};
+    if (type != RR && type != RNR && type != REJ) return;
+    if (logs()) std::clog << ext::header(this) << lines[type >> 2] << std::endl;
+    if (type == RNR) set_busy();
+    if (command && pf) tx_S(RR, true, false);
+    const Sequence va = VA_;
+    if (!acknowledge(nr)) return unassign();
+    if (type == RNR) return settle(nr != va);
+    set_unbusy();
+    if (type == RR) return settle(nr != va);
+    // REJ: everything from N(R) on goes again.
+    retransmit();
+    settle(true);
+}
+
+void LAPD_NT_user::on_SABME(bool p) {
+    if (logs()) std::clog << ext::header(this) << "received SABME frame" << std::endl;
+    VR_ = VA_ = VS_ = Sequence();
+    if (p) tx_U(UA, true, false);
+    acknowledge_.clear();
+    set_unbusy();
+    settle(true);
+}
+
+// Acknowledgements.
+
+// Takes N(R): valid when VA <= N(R) <= VS, and then the frames before it
+// are acknowledged.
+bool LAPD_NT_user::acknowledge(Sequence nr) {
+    if (logs()) std::clog << ext::header(this) << "ack queue" << std::endl;
+    if (!((VA_ <= nr) <= VS_)) return false;
+    for (unsigned n = Sequence::distance(VA_, nr); n > 0; --n) acknowledge_.get(nullptr);
+    VA_ = nr;
+    return true;
+}
+
+// After a valid N(R) the terminal has answered: the retries start again,
+// held messages go as far as the window allows, and the timer waits for an
+// answer while anything is unacknowledged. `restart` re-arms it even when
+// it was already waiting (progress, or frames sent again).
+void LAPD_NT_user::settle(bool restart) {
+    RC_ = 0;
+    if (send_held()) restart = true;
+    if (acknowledge_.empty())
+        go_idle();
+    else if (restart || state_ != wait_answer)
+        await_answer();
+}
+
+bool LAPD_NT_user::send_held() {
+    bool sent = false;
+    Packet info;
+    while (!busy_ && !acknowledge_.full() && outgoing_.get(&info)) {
+        send_new(info);
+        sent = true;
+    }
+    return sent;
+}
+
+void LAPD_NT_user::send_new(const Packet& info) {
+    tx_I(info, VS_);
+    acknowledge_.put(info);
+    ++VS_;
+}
+
+// Every unacknowledged frame again, oldest first, numbered from VA.
+void LAPD_NT_user::retransmit() {
+    if (logs()) std::clog << ext::header(this) << "retransmit queue" << std::endl;
+    Sequence ns = VA_;
+    Packet info;
+    for (unsigned n = acknowledge_.count(); n > 0; --n) {
+        acknowledge_.get(&info);
+        tx_I(info, ns++);
+        acknowledge_.put(info);
+    }
+}
+
+void LAPD_NT_user::set_busy() {
+    if (!busy_ && logs()) std::clog << ext::header(this) << "set busy" << std::endl;
+    busy_ = true;
+}
+
+void LAPD_NT_user::set_unbusy() {
+    if (busy_ && logs()) std::clog << ext::header(this) << "set unbusy" << std::endl;
+    busy_ = false;
+}
+
+// The link timer.
+
+void LAPD_NT_user::go_idle() {
+    state_ = assigned;
+    linkTimer_.set(idle_ms, &LAPD_NT_user::on_timer, this);
+}
+
+void LAPD_NT_user::await_answer() {
+    state_ = wait_answer;
+    linkTimer_.set(answer_ms, &LAPD_NT_user::on_timer, this);
+}
+
+// Idle for 10 s: a poll. Waiting for an answer: the unacknowledged frames
+// again, or another poll when there are none, until four went unanswered.
+void LAPD_NT_user::on_timer() {
+    switch (state_) {
+    case assigned:
+        tx_S(RR, true, true);
+        RC_ = 0;
+        await_answer();
+        break;
+    case wait_answer:
+        if (RC_ == N200) {
+            if (logs()) std::clog << ext::header(this) << "T200 expiried N200 times" << std::endl;
+            return unassign();
+        }
+        ++RC_;
+        if (acknowledge_.empty())
+            tx_S(RR, true, true);
+        else
+            retransmit();
+        await_answer();
+        break;
+    case unassigned:
+        break;
+    }
+}
+
+// Sending: SAPI 0, C/R 1 in commands.
+
+void LAPD_NT_user::tx_U(unsigned char type, bool pf, bool command) {
+    Packet frame;
+    owner_->prepare_head(frame);
+    frame.put(static_cast<unsigned char>(command ? 0x02 : 0x00));
+    frame.put(static_cast<unsigned char>(TEI_ << 1 | 0x01));
+    frame.put(static_cast<unsigned char>(type | (pf ? 0x10 : 0)));
+    owner_->send_to_layer1(frame);
+}
+
+void LAPD_NT_user::tx_S(unsigned char type, bool pf, bool command) {
+    Packet frame;
+    owner_->prepare_head(frame);
+    frame.put(static_cast<unsigned char>(command ? 0x02 : 0x00));
+    frame.put(static_cast<unsigned char>(TEI_ << 1 | 0x01));
+    frame.put(type);
+    frame.put(static_cast<unsigned char>(VR_ << 1 | pf));
+    owner_->send_to_layer1(frame);
+}
+
+// A command with P 1.
+void LAPD_NT_user::tx_I(const Packet& info, Sequence ns) {
+    const unsigned char header[4] = {
+        0x02,
+        static_cast<unsigned char>(TEI_ << 1 | 0x01),
+        static_cast<unsigned char>(ns << 1),
+        static_cast<unsigned char>(VR_ << 1 | 0x01),
+    };
+    Packet frame = with_header(info, header, sizeof header, *owner_);
+    owner_->send_to_layer1(frame);
+}
+
+}  // namespace ISDN

@@ -1,0 +1,55 @@
+#include "tests/support/bri_rig.h"
+
+#include "tests/support/lapd_frames.h"
+
+namespace test {
+
+NtOnPort::NtOnPort(HdlcEnd& port) : LinkOwner(new ISDN::LAPD_NT), port_(port) {
+    nt_ = static_cast<ISDN::LAPD_NT*>(bottom());
+    port_.bind(this);
+}
+
+NtOnPort::~NtOnPort() { port_.bind(nullptr); }
+
+void NtOnPort::send(const std::string& octets) {
+    Packet p;
+    prepare_head(p);
+    p.put(octets.data(), static_cast<unsigned>(octets.size()));
+    message(p);
+}
+
+void NtOnPort::transmit(Packet& frame) { port_.hdlc_transmit(frame); }
+
+BriRig::BriRig(unsigned count) : bus(count), network(bus.network) {
+    for (unsigned i = 0; i < count; ++i) {
+        auto* link = new ISDN::LAPD;
+        owners.emplace_back(new LinkOwner(link));
+        terminals.push_back(link);
+        link->set_side(ISDN::Side::user);
+        link->set_trunk(i);
+        link->change_to_bri();
+        link->set_ri_source([ri = first_ri(i)]() mutable { return static_cast<unsigned short>(ri++); });
+        link->set_hdlc(&bus.terminal(i));
+        bus.terminal(i).bind(link);
+    }
+}
+
+BriRig::~BriRig() {
+    for (unsigned i = 0; i < bus.terminals(); ++i) bus.terminal(i).bind(nullptr);
+}
+
+std::string BriRig::q931(unsigned cr, unsigned char type, const std::string& rest) {
+    return std::string{'\x08', '\x01', static_cast<char>(cr), static_cast<char>(type)} + rest;
+}
+
+void BriRig::trace_frames() {
+    bus.network.add_tap([this](const Packet& frame, bool sent) {
+        if (sent) trace.push_back("n " + lapd::describe_on_bus(frame, true));
+    });
+    for (unsigned i = 0; i < bus.terminals(); ++i)
+        bus.terminal(i).add_tap([this, i](const Packet& frame, bool sent) {
+            if (sent) trace.push_back("t" + std::to_string(i) + " " + lapd::describe_on_bus(frame, false));
+        });
+}
+
+}  // namespace test
