@@ -207,12 +207,12 @@ int LAPD_NT::free_tei() const {
     return -1;
 }
 
-// Called before a link holds one more message: the links together hold no
+// Called before `taker` holds one more message: the links together hold no
 // more than one LAPD link would, so eight busy terminals cannot empty the
-// packet pool.
-void LAPD_NT::make_room() {
+// packet pool. The fullest link (the taker among equals) loses its oldest.
+void LAPD_NT::make_room(LAPD_NT_user& taker) {
     if (held() < held_capacity) return;
-    LAPD_NT_user* fullest = &links_[0];
+    LAPD_NT_user* fullest = &taker;
     for (auto& link : links_)
         if (link.held() > fullest->held()) fullest = &link;
     fullest->drop_oldest_held();

@@ -129,7 +129,7 @@ public:
     static constexpr unsigned char first_automatic_tei = 64;
     static constexpr unsigned char last_automatic_tei = 126;
     // What the links hold together, as much as one LAPD link holds: beyond
-    // it the oldest message of the fullest link is dropped.
+    // it the fullest link drops its oldest message.
     static constexpr unsigned held_capacity = 128;
 
     LAPD_NT();
@@ -165,7 +165,7 @@ private:
     void on_identity_request(const TeiMessage& request);
     void on_check_response(const TeiMessage& response);
     void check_all_Tei();
-    void make_room();
+    void make_room(LAPD_NT_user& taker);
 
     LAPD_NT_user* holding(unsigned char tei);
     LAPD_NT_user* free_link();

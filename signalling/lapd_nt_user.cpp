@@ -80,7 +80,7 @@ bool LAPD_NT_user::message(const Packet& p) {
 }
 
 void LAPD_NT_user::hold(const Packet& info) {
-    owner_->make_room();
+    owner_->make_room(*this);
     outgoing_.put(info);
 }
 

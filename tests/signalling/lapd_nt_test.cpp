@@ -1,0 +1,308 @@
+// The network side of a BRI line fed scripted terminal frames: what it
+// answers, assigns, routes and gives up, in virtual time.
+
+#include <gtest/gtest.h>
+
+#include "tests/link/packet_pool_check.h"
+#include "tests/support/bri_rig.h"
+#include "tests/support/case_name.h"
+#include "tests/support/lapd_frames.h"
+#include "tests/support/virtual_loop.h"
+
+namespace {
+
+using ISDN::LAPD_NT_user;
+using test::BriRig;
+namespace lapd = test::lapd;
+using lapd::Kind;
+using Frames = std::vector<std::string>;
+
+// The terminals' side of the bus: keeps what the network sends, described.
+class FrameRecorder : public HDLC::Notify {
+public:
+    void on_hdlc_receive(Packet& frame) override { frames.push_back(lapd::describe_on_bus(frame, true)); }
+    void on_hdlc_error(HDLC::Notify::Cause::Type) override {}
+    void on_hdlc_ready() override {}
+    // What arrived since the last call.
+    Frames take() { return std::move(frames); }
+    Frames frames;
+};
+
+class LapdNtTest : public PacketPoolCheck {
+protected:
+    void SetUp() override { bus->terminal(0).bind(&terminals); }
+    void TearDown() override {
+        network.reset();
+        bus.reset();
+        PacketPoolCheck::TearDown();
+    }
+
+    // A frame from a terminal, then what the network answers.
+    Frames feed(Packet frame) {
+        bus->terminal(0).hdlc_transmit(frame);
+        loop.advance(1);
+        return terminals.take();
+    }
+    Frames request(unsigned ri, unsigned ai = 127) {
+        return feed(lapd::identity(false, ISDN::identity_request, ri, ai));
+    }
+    // The terminal of `ri` gets a TEI, and its first I frame sets the call
+    // reference (its N(S) 0).
+    unsigned assign(unsigned ri, int cr = -1) {
+        request(ri);
+        const unsigned tei = nt().link(count()).tei();
+        ++assigned_;
+        if (cr >= 0) feed(lapd::iframe(false, 0, 0, false, BriRig::q931(unsigned(cr), 0x05), tei));
+        return tei;
+    }
+    // A message from above, then what the network sends.
+    Frames send(const std::string& octets) {
+        network->send(octets);
+        loop.advance(1);
+        return terminals.take();
+    }
+    ISDN::LAPD_NT& nt() { return network->nt(); }
+    const LAPD_NT_user& link(unsigned i) { return nt().link(i); }
+    unsigned count() const { return assigned_; }
+
+    test::VirtualLoop loop;
+    test::IdleDescriptor idle;
+    std::unique_ptr<test::BriBus> bus{new test::BriBus(1)};
+    std::unique_ptr<test::NtOnPort> network{new test::NtOnPort(bus->network)};
+    FrameRecorder terminals;
+    unsigned assigned_ = 0;
+};
+
+TEST_F(LapdNtTest, AutomaticTeisAreGivenFromSixtyFourAndEachLinkStartsWithSabme) {
+    EXPECT_EQ((Frames{"127: ID assigned ri=0101 ai=64", "64: SABME P cmd"}), request(0x101));
+    EXPECT_EQ((Frames{"127: ID assigned ri=0202 ai=65", "65: SABME P cmd"}), request(0x202));
+    EXPECT_EQ(LAPD_NT_user::assigned, link(1).state());
+}
+
+struct RequestCase {
+    const char* what;
+    unsigned assignedBefore;
+    unsigned ai;
+    Frames answer;
+};
+
+const RequestCase request_cases[] = {
+    {"a chosen automatic TEI is denied", 0, 70, {"127: ID denied ri=0777 ai=70"}},
+    {"a non-automatic TEI is ignored", 0, 0, {}},
+    {"the last non-automatic TEI is ignored", 0, 63, {}},
+    {"a ninth terminal is denied", 8, 127, {"127: ID denied ri=0777 ai=127"}},
+};
+
+class IdentityRequestTest : public LapdNtTest, public ::testing::WithParamInterface<RequestCase> {};
+
+TEST_P(IdentityRequestTest, IsAnswered) {
+    const RequestCase& c = GetParam();
+    for (unsigned i = 0; i < c.assignedBefore; ++i) assign(i + 1);
+    EXPECT_EQ(c.answer, request(0x777, c.ai));
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, IdentityRequestTest, ::testing::ValuesIn(request_cases), test::CaseName());
+
+TEST_F(LapdNtTest, FrameForAnUnknownTeiGetsAFreeLinkOrIsRemovedTwice) {
+    EXPECT_EQ((Frames{"5: SABME P cmd", "5: RR 0 F resp"}), feed(lapd::sframe(false, Kind::RR, true, 0, true, 5)));
+    EXPECT_EQ(5u, link(0).tei());
+    ++assigned_;
+    for (unsigned i = 1; i < 8; ++i) assign(i);
+    EXPECT_EQ((Frames{"127: ID remove ri=0000 ai=90", "127: ID remove ri=0000 ai=90"}),
+              feed(lapd::sframe(false, Kind::RR, true, 0, true, 90)));
+}
+
+// Idle for 10 s, a poll; then a poll a second until four went unanswered.
+TEST_F(LapdNtTest, IdleTerminalIsPolledAndUnassignedAfterFourUnansweredPolls) {
+    assign(1);
+    loop.advance(9990);
+    EXPECT_TRUE(terminals.take().empty());
+    loop.advance(3020);
+    EXPECT_EQ((Frames{"64: RR 0 P cmd", "64: RR 0 P cmd", "64: RR 0 P cmd", "64: RR 0 P cmd"}), terminals.take());
+    EXPECT_EQ(LAPD_NT_user::wait_answer, link(0).state());
+    loop.advance(1000);
+    EXPECT_EQ(LAPD_NT_user::unassigned, link(0).state());
+    EXPECT_TRUE(terminals.take().empty());
+}
+
+// A lost answer to a poll costs one more poll, not the link.
+TEST_F(LapdNtTest, AnsweredPollBringsTheLinkBackToIdle) {
+    assign(1);
+    loop.advance(11005);
+    EXPECT_EQ((Frames{"64: RR 0 P cmd", "64: RR 0 P cmd"}), terminals.take());
+    feed(lapd::sframe(false, Kind::RR, false, 0, true, 64));
+    EXPECT_EQ(LAPD_NT_user::assigned, link(0).state());
+    EXPECT_EQ(0, link(0).rc());
+}
+
+TEST_F(LapdNtTest, SetupGoesToEveryTerminalAndOtherMessagesFollowTheirCallReference) {
+    assign(1, 5);
+    EXPECT_EQ(1u, network->messages.size());
+    EXPECT_EQ(5, link(0).call_reference());
+    // A SETUP for the link's call reference goes to everybody all the same.
+    EXPECT_EQ(Frames{"127: UI cmd"}, send(BriRig::q931(0x85, 0x05, "x")));
+    EXPECT_EQ(Frames{"64: I 0/1 P cmd"}, send(BriRig::q931(0x85, 0x02)));
+    EXPECT_EQ(Frames{}, send(BriRig::q931(0x86, 0x02)));
+    EXPECT_EQ(Frames{}, send(std::string("\x08\x01\x85", 3)));
+}
+
+TEST_F(LapdNtTest, SetupFrameCarriesTheMessageAfterTheBroadcastHeader) {
+    Packet frame;
+    const int tap = bus->network.add_tap([&](const Packet& f, bool) { frame = f; });
+    send(BriRig::q931(0x01, 0x05, "abc"));
+    bus->network.remove_tap(tap);
+    EXPECT_EQ("02 FF 03 08 01 01 05 61 62 63", frame.text());
+}
+
+TEST_F(LapdNtTest, TeiCheckAtActivationUnassignsASilentTerminalAfterTwoSeconds) {
+    assign(1);
+    assign(2);
+    network->activate();
+    EXPECT_EQ(1u, network->activations);
+    loop.advance(1);
+    EXPECT_EQ(Frames{"127: ID check ri=0000 ai=127"}, terminals.take());
+    feed(lapd::identity(false, ISDN::identity_check_response, 0x0202, 65));
+    EXPECT_TRUE(link(0).is_checking());
+    EXPECT_FALSE(link(1).is_checking());
+    loop.advance(2000);
+    EXPECT_EQ(LAPD_NT_user::unassigned, link(0).state());
+    EXPECT_EQ(LAPD_NT_user::assigned, link(1).state());
+    loop.advance(60000 - 2002 + 1);
+    EXPECT_EQ("127: ID check ri=0000 ai=127", terminals.take().back());
+}
+
+TEST_F(LapdNtTest, TwoTerminalsAnsweringForOneTeiLoseIt) {
+    assign(1);
+    network->activate();
+    loop.advance(1);
+    terminals.take();
+    feed(lapd::identity(false, ISDN::identity_check_response, 0x0101, 64));
+    EXPECT_EQ(LAPD_NT_user::assigned, link(0).state());
+    // The same terminal again changes nothing; another one loses the TEI.
+    EXPECT_EQ(Frames{}, feed(lapd::identity(false, ISDN::identity_check_response, 0x0101, 64)));
+    EXPECT_EQ((Frames{"127: ID remove ri=0000 ai=64", "127: ID remove ri=0000 ai=64"}),
+              feed(lapd::identity(false, ISDN::identity_check_response, 0x0999, 64)));
+    EXPECT_EQ(LAPD_NT_user::unassigned, link(0).state());
+}
+
+TEST_F(LapdNtTest, BusyTerminalGetsItsMessagesInOrderWhenItIsReadyAgain) {
+    const unsigned tei = assign(1, 5);
+    feed(lapd::sframe(false, Kind::RNR, false, 0, false, tei));
+    for (char c : std::string("abc")) EXPECT_EQ(Frames{}, send(BriRig::q931(0x85, 0x02, std::string(1, c))));
+    EXPECT_EQ(3u, link(0).held());
+    EXPECT_EQ((Frames{"64: I 0/1 P cmd", "64: I 1/1 P cmd", "64: I 2/1 P cmd"}),
+              feed(lapd::sframe(false, Kind::RR, false, 0, false, tei)));
+    EXPECT_EQ(0u, link(0).held());
+}
+
+// Seven frames wait for their N(R); the next messages wait for room.
+TEST_F(LapdNtTest, WindowOfSevenHoldsFurtherMessages) {
+    const unsigned tei = assign(1, 5);
+    for (unsigned i = 0; i < 9; ++i) send(BriRig::q931(0x85, 0x02));
+    EXPECT_EQ(7u, link(0).unacknowledged());
+    EXPECT_EQ(2u, link(0).held());
+    EXPECT_EQ((Frames{"64: I 7/1 P cmd", "64: I 8/1 P cmd"}), feed(lapd::sframe(false, Kind::RR, false, 7, false, tei)));
+}
+
+// N(R) checks: VA <= N(R) <= VS, whatever the frame.
+struct AckCase {
+    const char* what;
+    std::function<Packet(unsigned tei)> frame;
+    Frames answer;
+    LAPD_NT_user::State state;
+    unsigned unacknowledged;
+};
+
+const AckCase ack_cases[] = {
+    // The first frame lost: everything again, from N(R) 0.
+    {"REJ 0 resends all", [](unsigned t) { return lapd::sframe(false, Kind::REJ, false, 0, false, t); },
+     {"64: I 0/1 P cmd", "64: I 1/1 P cmd", "64: I 2/1 P cmd"}, LAPD_NT_user::wait_answer, 3},
+    {"REJ 2 resends the last", [](unsigned t) { return lapd::sframe(false, Kind::REJ, false, 2, false, t); },
+     {"64: I 2/1 P cmd"}, LAPD_NT_user::wait_answer, 1},
+    {"RR 3 acknowledges all", [](unsigned t) { return lapd::sframe(false, Kind::RR, false, 3, false, t); },
+     {}, LAPD_NT_user::assigned, 0},
+    {"RR 1 leaves two to resend", [](unsigned t) { return lapd::sframe(false, Kind::RR, false, 1, false, t); },
+     {}, LAPD_NT_user::wait_answer, 2},
+    {"RR beyond VS unassigns", [](unsigned t) { return lapd::sframe(false, Kind::RR, false, 4, false, t); },
+     {}, LAPD_NT_user::unassigned, 0},
+    {"REJ beyond VS unassigns", [](unsigned t) { return lapd::sframe(false, Kind::REJ, false, 5, false, t); },
+     {}, LAPD_NT_user::unassigned, 0},
+    {"I frame beyond VS unassigns", [](unsigned t) { return lapd::iframe(false, 1, 4, false, "", t); },
+     {}, LAPD_NT_user::unassigned, 0},
+    {"RNR 2 acknowledges two", [](unsigned t) { return lapd::sframe(false, Kind::RNR, false, 2, false, t); },
+     {}, LAPD_NT_user::wait_answer, 1},
+};
+
+class AckTest : public LapdNtTest, public ::testing::WithParamInterface<AckCase> {};
+
+TEST_P(AckTest, ChecksNrAndKeepsWhatIsUnacknowledged) {
+    const AckCase& c = GetParam();
+    const unsigned tei = assign(1, 5);
+    for (unsigned i = 0; i < 3; ++i) send(BriRig::q931(0x85, 0x02));
+    EXPECT_EQ(c.answer, feed(c.frame(tei)));
+    EXPECT_EQ(c.state, link(0).state());
+    EXPECT_EQ(c.unacknowledged, link(0).unacknowledged());
+}
+
+INSTANTIATE_TEST_SUITE_P(Acknowledgements, AckTest, ::testing::ValuesIn(ack_cases), test::CaseName());
+
+// What a partial acknowledgement leaves goes again after a second, with
+// the N(R) of now.
+TEST_F(LapdNtTest, UnacknowledgedFramesAreResentWithTheCurrentNr) {
+    const unsigned tei = assign(1, 5);
+    for (unsigned i = 0; i < 3; ++i) send(BriRig::q931(0x85, 0x02));
+    feed(lapd::iframe(false, 1, 1, false, BriRig::q931(5, 0x7B), tei));
+    loop.advance(1000);
+    EXPECT_EQ((Frames{"64: I 1/2 P cmd", "64: I 2/2 P cmd"}), terminals.take());
+    EXPECT_EQ(1, link(0).rc());
+}
+
+// Eight busy terminals hold 128 messages together, not 128 each.
+TEST_F(LapdNtTest, LinksHoldNoMoreThanOneLinkWouldTogether) {
+    for (unsigned i = 0; i < 8; ++i) {
+        const unsigned tei = assign(i + 1, int(i + 1));
+        feed(lapd::sframe(false, Kind::RNR, false, 0, false, tei));
+    }
+    for (unsigned n = 0; n < 20; ++n)
+        for (unsigned i = 0; i < 8; ++i) network->send(BriRig::q931((i + 1) | 0x80, 0x02, std::to_string(n)));
+    EXPECT_EQ(ISDN::LAPD_NT::held_capacity, nt().held());
+    for (unsigned i = 0; i < 8; ++i) EXPECT_EQ(16u, link(i).held());
+    // Each kept its newest.
+    std::vector<std::string> sent;
+    bus->network.add_tap([&](const Packet& f, bool out) {
+        if (out && lapd::is_i(f)) sent.push_back(std::string(f.data() + 8, f.data() + f.length()));
+    });
+    feed(lapd::sframe(false, Kind::RR, false, 0, false, link(0).tei()));
+    EXPECT_EQ((std::vector<std::string>{"4", "5", "6", "7", "8", "9", "10"}), sent);
+    EXPECT_EQ(9u, link(0).held());
+}
+
+TEST_F(LapdNtTest, FreshLinkTakesNoMessageBeforeItsTerminalNamesACall) {
+    assign(1);
+    EXPECT_EQ(LAPD_NT_user::none, link(0).call_reference());
+    EXPECT_EQ(Frames{}, send(BriRig::q931(0x80, 0x02)));
+}
+
+TEST_F(LapdNtTest, TerminalDiscOrDmUnassignsItsLink) {
+    for (Kind kind : {Kind::DISC, Kind::DM, Kind::FRMR}) {
+        const unsigned tei = assign(kind == Kind::DISC ? 1 : kind == Kind::DM ? 2 : 3);
+        const bool command = kind == Kind::DISC;
+        feed(lapd::uframe(false, kind, command, true, tei));
+        EXPECT_EQ(LAPD_NT_user::unassigned, link(0).state()) << int(kind);
+        assigned_ = 0;
+    }
+}
+
+TEST_F(LapdNtTest, DeactivationUnassignsEveryLinkAndStopsTheChecks) {
+    assign(1);
+    assign(2);
+    network->activate();
+    network->deactivate();
+    for (unsigned i = 0; i < 8; ++i) EXPECT_EQ(LAPD_NT_user::unassigned, link(i).state());
+    loop.advance(1);
+    terminals.take();
+    loop.advance(120000);
+    EXPECT_EQ(Frames{}, terminals.take());
+}
+
+}  // namespace
