@@ -8,7 +8,7 @@ for group in "$@"; do
     case "$group" in
         build) packages+=(cmake make g++ python3 libboost-dev libloki-dev) ;;
         test) packages+=(libgtest-dev libgmock-dev libbenchmark-dev iproute2 tshark libosmo-abis-dev
-                         libosmocore-dev snmptrapd) ;;
+                         libosmocore-dev snmptrapd libpri-dev) ;;
         fuzz) packages+=(clang libclang-rt-dev) ;;
         ppc) packages+=(g++-powerpc-linux-gnu qemu-user googletest) ;;
         *) echo "deps.sh: unknown group $group" >&2; exit 2 ;;

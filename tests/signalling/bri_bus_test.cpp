@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "tests/link/packet_pool_check.h"
 #include "tests/support/bri_rig.h"
+#include "tests/support/lapd_capture.h"
 #include "tests/support/lapd_frames.h"
 #include "tests/support/lapd_rig.h"
+#include "tests/support/tshark.h"
 #include "tests/support/virtual_loop.h"
 
 namespace {
@@ -85,6 +89,68 @@ TEST_F(BriBusTest, EightTerminalsGetTeisEstablishAndExchangeByCallReference) {
         EXPECT_TRUE(rig->owner(i).deactivations.empty()) << i;
     }
     EXPECT_GT(rig->bus.network.counters().dropped, 10u);
+}
+
+// Our reading of a frame in the form of tshark's fields: "sapi tei", and
+// for TEI management "msg reference action", the reference as tshark
+// reads it (big-endian: the Ri travels least significant octet first).
+std::string our_reading(const Packet& frame) {
+    std::string text = std::to_string(lapd::sapi(frame)) + " " + std::to_string(lapd::tei(frame));
+    lapd::Identity message;
+    if (lapd::identity_of(frame, message)) {
+        const unsigned reference = (message.ri & 0xFF) << 8 | message.ri >> 8;
+        text += " " + std::to_string(message.type) + " " + std::to_string(reference) + " " +
+                std::to_string(message.ai);
+    }
+    return text;
+}
+
+std::string tshark_reading(const test::TsharkFields& packet) {
+    std::string text = packet.at("lapd.sapi") + " " + packet.at("lapd.tei");
+    if (!packet.at("tei.msg").empty())
+        text += " " + packet.at("tei.msg") + " " + packet.at("tei.reference") + " " + packet.at("tei.action");
+    return text;
+}
+
+// What the network port sends and receives while terminals come, get TEIs
+// and talk, read back by tshark.
+TEST_F(BriBusTest, NetworkPortCaptureReadsAsWeSentIt) {
+    if (test::tshark_program().empty()) GTEST_SKIP() << test::tshark_missing;
+    test::PcapWriter pcap(test::PcapWriter::linux_lapd);
+    std::vector<std::string> ours;
+    {
+        test::LapdCapture capture(pcap, rig->bus.network, /*networkSide=*/true);
+        rig->bus.network.add_tap([&ours](const Packet& frame, bool) { ours.push_back(our_reading(frame)); });
+        remove_all();
+        loop.advance(100);
+        rig->network.activate();
+        loop.advance(100);
+        for (unsigned i = 0; i < 8; ++i) test::LapdRig::send(rig->terminal(i), BriRig::q931(i + 1, 0x05));
+        loop.advance(100);
+        rig->network.send(BriRig::q931(0x81, 0x02));
+        rig->network.send(BriRig::q931(0x09, 0x05));
+        Packet denied = lapd::identity(false, ISDN::identity_request, 0x1234, 70);
+        rig->bus.terminal(0).hdlc_transmit(denied);
+        loop.advance(12000);
+    }
+    std::string error;
+    const auto packets =
+        test::tshark_fields(pcap, {"--disable-protocol", "q931"},
+                            {"lapd.sapi", "lapd.tei", "tei.msg", "tei.reference", "tei.action",
+                             "_ws.malformed", "_ws.expert.severity"},
+                            &error);
+    ASSERT_TRUE(error.empty()) << error;
+    std::vector<std::string> theirs;
+    std::set<std::string> messages;
+    for (const auto& packet : packets) {
+        EXPECT_EQ("", packet.at("_ws.malformed"));
+        EXPECT_EQ("", packet.at("_ws.expert.severity"));
+        theirs.push_back(tshark_reading(packet));
+        if (!packet.at("tei.msg").empty()) messages.insert(packet.at("tei.msg"));
+    }
+    EXPECT_EQ(ours, theirs);
+    // Remove, request, assigned, denied, check request and response.
+    EXPECT_EQ((std::set<std::string>{"1", "2", "3", "4", "5", "6"}), messages);
 }
 
 }  // namespace

@@ -1,0 +1,126 @@
+// Our BRI links against an independent implementation (libpri), each side
+// in turn: TEI assignment, establishment and a call's first messages.
+// libpri runs on the real clock, so every exchange here is one that none of
+// its timers interrupts.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/link/packet_pool_check.h"
+#include "tests/support/bri_rig.h"
+#include "tests/support/lapd_frames.h"
+#include "tests/support/lapd_rig.h"
+#include "tests/support/virtual_loop.h"
+
+#ifdef HAVE_PRI_PEER
+#include <libpri.h>
+
+#include "tests/support/pri_peer.h"
+#endif
+
+namespace {
+
+#ifdef HAVE_PRI_PEER
+
+using test::BriRig;
+
+bool has(const std::vector<int>& events, int event) {
+    return std::find(events.begin(), events.end(), event) != events.end();
+}
+
+// CALL PROCEEDING on B1 for the call `reference` of the other side.
+std::string call_proceeding(unsigned reference) {
+    return BriRig::q931(reference | 0x80, 0x02, std::string("\x18\x01\x89", 3));
+}
+
+class BriInteropTest : public PacketPoolCheck {
+protected:
+    void TearDown() override {
+        peer.reset();
+        ours.reset();
+        bus.reset();
+        PacketPoolCheck::TearDown();
+    }
+
+    test::VirtualLoop loop;
+    test::IdleDescriptor idle;
+    std::unique_ptr<test::PriPeer> peer;
+    std::unique_ptr<BriRig> ours;
+    std::unique_ptr<test::BriBus> bus;
+};
+
+// libpri's network side starts by removing every TEI; our terminal asks
+// for one, takes it, establishes and is offered a call.
+TEST_F(BriInteropTest, OurTerminalOnTheirNetwork) {
+    ours.reset(new BriRig(1));
+    ISDN::LAPD& terminal = ours->terminal(0);
+    test::LinkOwner& layer3 = ours->owner(0);
+    peer.reset(new test::PriPeer(ours->bus.network, /*networkSide=*/true));
+    loop.advance(100);
+    EXPECT_GE(terminal.full_state().selfTEI, 64);
+    EXPECT_EQ(ISDN::tei_assigned, terminal.full_state().state);
+
+    terminal.activate();
+    loop.advance(100);
+    ASSERT_EQ(ISDN::multiple_frame_established, terminal.full_state().state);
+    EXPECT_EQ(1u, layer3.activations);
+
+    unsigned broadcasts = 0;
+    ours->bus.network.add_tap([&broadcasts](const Packet& frame, bool sent) {
+        if (sent && test::lapd::kind(frame) == test::lapd::Kind::UI && test::lapd::sapi(frame) == 0) ++broadcasts;
+    });
+    peer->call("123");
+    loop.advance(100);
+    EXPECT_EQ(1u, broadcasts);
+    ASSERT_EQ(1u, layer3.messages.size());
+    const std::string& setup = layer3.messages[0];
+    ASSERT_GT(setup.size(), 3u);
+    EXPECT_EQ(0x05, setup[3]);
+
+    test::LapdRig::send(terminal, call_proceeding(static_cast<unsigned char>(setup[2])));
+    loop.advance(100);
+    EXPECT_TRUE(has(peer->events, PRI_EVENT_PROCEEDING));
+    EXPECT_TRUE(layer3.deactivations.empty());
+}
+
+// libpri's terminal asks our network side for a TEI, comes up, and calls;
+// we answer by call reference and offer it a call of ours.
+TEST_F(BriInteropTest, TheirTerminalOnOurNetwork) {
+    bus.reset(new test::BriBus(1));
+    test::NtOnPort network(bus->network);
+    network.activate();
+    loop.advance(10);
+    peer.reset(new test::PriPeer(bus->terminal(0), /*networkSide=*/false));
+    loop.advance(100);
+    EXPECT_EQ(64, network.nt().link(0).tei());
+    EXPECT_TRUE(has(peer->events, PRI_EVENT_DCHAN_UP));
+
+    peer->call("456");
+    loop.advance(100);
+    ASSERT_EQ(1u, network.messages.size());
+    const std::string setup = network.messages[0];
+    ASSERT_GT(setup.size(), 3u);
+    EXPECT_EQ(0x05, setup[3]);
+    network.send(call_proceeding(static_cast<unsigned char>(setup[2])));
+    loop.advance(100);
+    EXPECT_TRUE(has(peer->events, PRI_EVENT_PROCEEDING));
+
+    // Speech, 64 kbit/s, A-law; B1; to 789.
+    network.send(BriRig::q931(0x11, 0x05, std::string("\x04\x03\x80\x90\xA3\x18\x01\x89\x70\x04\x81" "789", 14)));
+    loop.advance(100);
+    EXPECT_TRUE(has(peer->events, PRI_EVENT_RING));
+    EXPECT_EQ(0x11, peer->ringReference);
+    EXPECT_EQ(ISDN::LAPD_NT_user::assigned, network.nt().link(0).state());
+    peer.reset();
+}
+
+#else
+
+TEST(BriInteropTest, NeedsLibpri) {
+    GTEST_SKIP() << "libpri is not installed (Debian package libpri-dev)";
+}
+
+#endif
+
+}  // namespace
