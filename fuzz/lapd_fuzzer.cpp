@@ -31,6 +31,8 @@ void run(FuzzedDataProvider& in) {
     for (ISDN::LAPD* link : {rig.user, rig.network}) {
         if (setup & 1) link->change_to_bri();
         link->set_log_level((setup >> 1) & 7);
+        // TEI requests ask with Ri 0x1234, 0x1235 ...: inputs replay alike.
+        link->set_ri_source([ri = 0x1234u]() mutable { return static_cast<unsigned short>(ri++); });
     }
     while (in.remaining_bytes()) {
         const unsigned op = in.ConsumeIntegral<uint8_t>();

@@ -1,0 +1,143 @@
+// The network side of a BRI line driven by the input: terminal frames of
+// any length and TEI (raw, or shaped as TEI management, I, S and U frames),
+// layer-3 messages from above (short ones too), time steps, activation and
+// release. After every step the assigned links hold distinct TEIs, each
+// link's queues stay within their capacity and match its sequence numbers,
+// and the links together hold no more than 128 messages; at the end every
+// packet block is back in the pool.
+//
+// Input: the last octet sets the log level; then operations, each an octet
+// and its arguments (integers from the end of the input, octet strings
+// from its front).
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <set>
+#include <sstream>
+
+#include "signalling/lapd_nt.h"
+#include "tests/support/bri_rig.h"
+#include "tests/support/lapd_frames.h"
+#include "tests/support/virtual_loop.h"
+
+namespace {
+
+namespace lapd = test::lapd;
+using ISDN::LAPD_NT;
+using ISDN::LAPD_NT_user;
+
+void check(bool condition, const char* what) {
+    if (condition) return;
+    std::fprintf(stderr, "broken: %s\n", what);
+    std::abort();
+}
+
+void check_links(const LAPD_NT& nt) {
+    std::set<unsigned> teis;
+    for (unsigned i = 0; i < LAPD_NT::links; ++i) {
+        const LAPD_NT_user& link = nt.link(i);
+        check(link.state() <= LAPD_NT_user::wait_answer, "a known state");
+        check(link.unacknowledged() <= LAPD_NT_user::window, "acknowledge queue within its capacity");
+        if (link.state() == LAPD_NT_user::unassigned) continue;
+        check(link.unacknowledged() == ISDN::Sequence::distance(link.va(), link.vs()),
+              "one kept frame for each of VA .. VS - 1");
+        check(teis.insert(link.tei()).second, "assigned links hold distinct TEIs");
+        check(link.tei() != ISDN::group_tei, "no link holds the group TEI");
+    }
+    check(nt.held() <= LAPD_NT::held_capacity, "the links hold at most 128 messages together");
+}
+
+unsigned char octet(FuzzedDataProvider& in) { return in.ConsumeIntegral<uint8_t>(); }
+
+// Mostly the TEIs the server gives, sometimes any.
+unsigned pick_tei(FuzzedDataProvider& in) {
+    return in.ConsumeBool() ? 64 + in.ConsumeIntegralInRange<unsigned>(0, 9) : octet(in) & 0x7F;
+}
+
+std::string layer3(FuzzedDataProvider& in, size_t most) {
+    if (in.ConsumeBool()) return in.ConsumeRandomLengthString(most);
+    unsigned cr = in.ConsumeIntegralInRange<unsigned>(0, 3);
+    if (in.ConsumeBool()) cr |= 0x80;
+    const unsigned char type = in.ConsumeBool() ? 0x05 : 0x7B;
+    return test::BriRig::q931(cr, type, in.ConsumeRandomLengthString(most));
+}
+
+Packet terminal_frame(FuzzedDataProvider& in, unsigned kind) {
+    static const lapd::Kind s_kinds[] = {lapd::Kind::RR, lapd::Kind::RNR, lapd::Kind::REJ};
+    static const lapd::Kind u_kinds[] = {lapd::Kind::SABME, lapd::Kind::DISC, lapd::Kind::UA,
+                                         lapd::Kind::DM,    lapd::Kind::FRMR, lapd::Kind::UI};
+    switch (kind) {
+    case 0:
+        return lapd::bytes(in.ConsumeRandomLengthString(48));
+    case 1: {
+        const unsigned type = in.ConsumeIntegralInRange<unsigned>(1, 7);
+        const unsigned ri = in.ConsumeIntegral<uint16_t>();
+        return lapd::identity(false, type, ri, octet(in) & 0x7F);
+    }
+    case 2: {
+        const unsigned tei = pick_tei(in);
+        const unsigned ns = octet(in) & 0x7F, nr = octet(in) & 0x7F;
+        const bool p = in.ConsumeBool();
+        return lapd::iframe(false, ns, nr, p, layer3(in, 16), tei);
+    }
+    case 3: {
+        const unsigned tei = pick_tei(in);
+        const lapd::Kind k = s_kinds[in.ConsumeIntegralInRange<unsigned>(0, 2)];
+        const bool command = in.ConsumeBool(), pf = in.ConsumeBool();
+        return lapd::sframe(false, k, command, octet(in) & 0x7F, pf, tei);
+    }
+    default: {
+        const unsigned tei = pick_tei(in);
+        const lapd::Kind k = u_kinds[in.ConsumeIntegralInRange<unsigned>(0, 5)];
+        const bool command = in.ConsumeBool(), pf = in.ConsumeBool();
+        return lapd::uframe(false, k, command, pf, tei);
+    }
+    }
+}
+
+void run(FuzzedDataProvider& in) {
+    test::VirtualLoop loop;
+    test::IdleDescriptor idle;
+    test::BriBus bus(1);
+    test::NtOnPort network(bus.network);
+    network.nt().set_log(octet(in) % 4);
+    while (in.remaining_bytes()) {
+        const unsigned op = octet(in) % 8;
+        if (op <= 4) {
+            Packet frame = terminal_frame(in, op);
+            network.receive(frame);
+        } else if (op == 5) {
+            const std::string message = layer3(in, 24);
+            const unsigned repeat = in.ConsumeIntegralInRange<unsigned>(1, 40);
+            for (unsigned i = 0; i < repeat; ++i) network.send(message);
+        } else if (op == 6) {
+            loop.advance(in.ConsumeIntegralInRange<unsigned>(0, 70000));
+        } else if (in.ConsumeBool()) {
+            network.activate();
+        } else {
+            network.deactivate();
+        }
+        loop.pump();
+        check_links(network.nt());
+        network.messages.clear();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static std::ostringstream quiet;
+    static bool silenced = [] {
+        std::clog.rdbuf(quiet.rdbuf());
+        std::cout.rdbuf(quiet.rdbuf());
+        return true;
+    }();
+    (void)silenced;
+    quiet.str(std::string());
+    FuzzedDataProvider in(data, size);
+    run(in);
+    check(Packet_pool::free_count() == Packet_pool::capacity(), "every packet block back in the pool");
+    return 0;
+}
