@@ -9,14 +9,9 @@
 // Input: the last octet sets the log level; then operations, each an octet
 // and its arguments (integers from the end of the input, octet strings
 // from its front).
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <iostream>
 #include <set>
-#include <sstream>
 
+#include "fuzz/link_fuzzing.h"
 #include "signalling/lapd_nt.h"
 #include "tests/support/bri_rig.h"
 #include "tests/support/lapd_frames.h"
@@ -25,14 +20,9 @@
 namespace {
 
 namespace lapd = test::lapd;
+using Fuzz::check;
 using ISDN::LAPD_NT;
 using ISDN::LAPD_NT_user;
-
-void check(bool condition, const char* what) {
-    if (condition) return;
-    std::fprintf(stderr, "broken: %s\n", what);
-    std::abort();
-}
 
 void check_links(const LAPD_NT& nt) {
     std::set<unsigned> teis;
@@ -70,7 +60,7 @@ Packet terminal_frame(FuzzedDataProvider& in, unsigned kind) {
                                          lapd::Kind::DM,    lapd::Kind::FRMR, lapd::Kind::UI};
     switch (kind) {
     case 0:
-        return lapd::bytes(in.ConsumeRandomLengthString(48));
+        return Fuzz::take_packet(in, 48);
     case 1: {
         const unsigned type = in.ConsumeIntegralInRange<unsigned>(1, 7);
         const unsigned ri = in.ConsumeIntegral<uint16_t>();
@@ -128,16 +118,9 @@ void run(FuzzedDataProvider& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static std::ostringstream quiet;
-    static bool silenced = [] {
-        std::clog.rdbuf(quiet.rdbuf());
-        std::cout.rdbuf(quiet.rdbuf());
-        return true;
-    }();
-    (void)silenced;
-    quiet.str(std::string());
+    Fuzz::quiet_streams();
     FuzzedDataProvider in(data, size);
     run(in);
-    check(Packet_pool::free_count() == Packet_pool::capacity(), "every packet block back in the pool");
+    Fuzz::check_pool();
     return 0;
 }

@@ -2,7 +2,8 @@
 
 #include "link/protocol.h"
 
-Packet with_header(const Packet& info, const unsigned char* header, unsigned length, Protocol& layer) {
+Packet with_header(const Packet& info, const unsigned char* header, unsigned length,
+                   Protocol& layer) {
     Packet frame = info;
     if (frame._headroom() >= length) {
         for (unsigned i = length; i-- > 0;) frame.push(header[i]);

@@ -37,13 +37,13 @@ unsigned LAPD_NT::held() const {
 }
 
 void LAPD_NT::local_activate() {
-    if (logs()) std::clog << ext::header(this) << "activate" << std::endl;
+    note("activate");
     check_all_Tei();
     on_activate();
 }
 
 void LAPD_NT::local_deactivate() {
-    if (logs()) std::clog << ext::header(this) << "deactivate" << std::endl;
+    note("deactivate");
     checkTimer_.reset();
     for (auto& link : links_) link.unassign();
 }
@@ -73,15 +73,11 @@ void LAPD_NT::receive(Packet& frame) {
 LAPD_NT_user* LAPD_NT::adopt(unsigned char tei) {
     LAPD_NT_user* link = free_link();
     if (!link) {
-        if (logs())
-            std::clog << ext::header(this) << "recieved packet with unassigned TEI=" << unsigned(tei)
-                      << ",removed" << std::endl;
+        note("recieved packet with unassigned TEI=", unsigned(tei), ",removed");
         remove_tei(tei);
         return nullptr;
     }
-    if (logs())
-        std::clog << ext::header(this) << "Warning:recieved packet with unassigned TEI="
-                  << unsigned(tei) << std::endl;
+    note("Warning:recieved packet with unassigned TEI=", unsigned(tei));
     link->assign(tei);
     return link;
 }
@@ -98,33 +94,27 @@ void LAPD_NT::on_tei_procedure(const Packet& info) {
     case identity_check_response:
         return on_check_response(message);
     case identity_verify_request:
-        if (logs()) std::clog << ext::header(this) << "recieved verify request" << std::endl;
+        note("recieved verify request");
         return check_all_Tei();
     }
 }
 
 void LAPD_NT::on_identity_request(const TeiMessage& request) {
     if (request.Ai < first_automatic_tei) {
-        if (logs())
-            std::clog << ext::header(this) << "recieved identity request with wrong Ai="
-                      << unsigned(request.Ai) << ",ignored" << std::endl;
+        note("recieved identity request with wrong Ai=", unsigned(request.Ai), ",ignored");
         return;
     }
     if (request.Ai != group_tei) {
-        if (logs())
-            std::clog << ext::header(this) << "recieved identity request with wrong Ai="
-                      << unsigned(request.Ai) << ",denied" << std::endl;
+        note("recieved identity request with wrong Ai=", unsigned(request.Ai), ",denied");
         return tx_identity(request.Ri, request.Ai, identity_denied);
     }
     LAPD_NT_user* link = free_link();
     const int tei = free_tei();
     if (!link || tei < 0) {
-        if (logs())
-            std::clog << ext::header(this) << "recieved identity request, but all TEI values is ussigned"
-                      << std::endl;
+        note("recieved identity request, but all TEI values is ussigned");
         return tx_identity(request.Ri, group_tei, identity_denied);
     }
-    if (logs()) std::clog << ext::header(this) << "recieved identity request,TEI assigned:" << tei << std::endl;
+    note("recieved identity request,TEI assigned:", tei);
     tx_identity(request.Ri, static_cast<unsigned char>(tei), identity_assigned);
     link->assign(static_cast<unsigned char>(tei));
 }
@@ -134,14 +124,12 @@ void LAPD_NT::on_check_response(const TeiMessage& response) {
     if (ai != group_tei) {
         if (LAPD_NT_user* link = holding(response.Ai)) {
             if (link->is_checking()) {
-                if (logs()) std::clog << ext::header(this) << "TEI " << ai << " checked" << std::endl;
+                note("TEI ", ai, " checked");
                 link->assign(response.Ai);
                 link->set_ri(response.Ri);
             } else if (link->ri() != response.Ri) {
                 // Two terminals answer for one TEI: neither may keep it.
-                if (logs())
-                    std::clog << ext::header(this) << "recieved check response with dublicated Ai=" << ai
-                              << ",removed" << std::endl;
+                note("recieved check response with dublicated Ai=", ai, ",removed");
                 link->unassign();
                 remove_tei(response.Ai);
             }
@@ -149,19 +137,17 @@ void LAPD_NT::on_check_response(const TeiMessage& response) {
         }
         if (LAPD_NT_user* link = free_link()) {
             link->assign(response.Ai);
-            if (logs()) std::clog << ext::header(this) << "TEI " << ai << " checked" << std::endl;
+            note("TEI ", ai, " checked");
             link->set_ri(response.Ri);
             return;
         }
     }
-    if (logs())
-        std::clog << ext::header(this) << "recieved check response with wrong Ai=" << ai << ",removed"
-                  << std::endl;
+    note("recieved check response with wrong Ai=", ai, ",removed");
     remove_tei(response.Ai);
 }
 
 void LAPD_NT::check_all_Tei() {
-    if (logs()) std::clog << ext::header(this) << "Checking Tei values...." << std::endl;
+    note("Checking Tei values....");
     checkTimer_.reset();
     for (auto& link : links_)
         if (link.state() != LAPD_NT_user::unassigned) link.checking();

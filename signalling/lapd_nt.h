@@ -11,9 +11,10 @@
 //
 // A failing terminal link is simply unassigned: nothing is reported up.
 
-#include <iosfwd>
+#include <iostream>
 
 #include "link/protocol.h"
+#include "runtime/ext_output.h"
 #include "runtime/timer.h"
 #include "signalling/clean_queue.h"
 #include "signalling/cyclic.h"
@@ -82,7 +83,9 @@ public:
 
 private:
     enum : unsigned char { RR = 0x01, RNR = 0x05, REJ = 0x09 };
-    enum : unsigned char { UI = 0x03, DM = 0x0F, DISC = 0x43, UA = 0x63, SABME = 0x6F, FRMR = 0x87, XID = 0xAF };
+    enum : unsigned char {
+        UI = 0x03, DM = 0x0F, DISC = 0x43, UA = 0x63, SABME = 0x6F, FRMR = 0x87, XID = 0xAF,
+    };
 
     void on_I(Packet& frame);
     void on_S(unsigned char type, bool command, bool pf, Sequence nr);
@@ -103,7 +106,11 @@ private:
     void tx_U(unsigned char type, bool pf, bool command);
     void tx_S(unsigned char type, bool pf, bool command);
     void tx_I(const Packet& info, Sequence ns);
-    bool logs() const { return log_ > 1; }
+    // A log line, at a level above 1.
+    template <class... Parts>
+    void note(const Parts&... parts) const {
+        if (log_ > 1) ((std::clog << ext::header(this)) << ... << parts) << std::endl;
+    }
 
     bool checking_ = false;
     LAPD_NT* owner_ = nullptr;
@@ -170,7 +177,11 @@ private:
     LAPD_NT_user* holding(unsigned char tei);
     LAPD_NT_user* free_link();
     int free_tei() const;
-    bool logs() const { return log_ > 0; }
+    // A log line, at a nonzero level.
+    template <class... Parts>
+    void note(const Parts&... parts) const {
+        if (log_ > 0) ((std::clog << ext::header(this)) << ... << parts) << std::endl;
+    }
 
     Timer checkTimer_;
     LAPD_NT_user links_[links];

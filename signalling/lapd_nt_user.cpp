@@ -30,7 +30,7 @@ void LAPD_NT_user::PutHeader(std::ostream& os) const {
 
 void LAPD_NT_user::assign(unsigned char tei) {
     if (checking_ && state_ != unassigned) {
-        if (logs()) std::clog << ext::header(this) << "checked" << std::endl;
+        note("checked");
         checking_ = false;
         checkTimer_.reset();
         return;
@@ -38,7 +38,7 @@ void LAPD_NT_user::assign(unsigned char tei) {
     // A new terminal: nothing of the link's last one carries over.
     TEI_ = tei;
     state_ = assigned;
-    if (logs()) std::clog << ext::header(this) << "assigned" << std::endl;
+    note("assigned");
     VR_ = VA_ = VS_ = Sequence();
     tx_U(SABME, true, true);
     busy_ = checking_ = false;
@@ -52,7 +52,7 @@ void LAPD_NT_user::assign(unsigned char tei) {
 
 // What it held can never be sent: the next assignment starts afresh.
 void LAPD_NT_user::unassign() {
-    if (logs()) std::clog << ext::header(this) << "unassigned" << std::endl;
+    note("unassigned");
     state_ = unassigned;
     linkTimer_.reset();
     checkTimer_.reset();
@@ -61,7 +61,7 @@ void LAPD_NT_user::unassign() {
 }
 
 void LAPD_NT_user::checking() {
-    if (logs()) std::clog << ext::header(this) << "checking started" << std::endl;
+    note("checking started");
     checking_ = true;
     checkTimer_.set(check_ms, &LAPD_NT_user::unassign, this);
 }
@@ -109,26 +109,24 @@ void LAPD_NT_user::receive(Packet& frame, bool cr) {
         break;
     case DISC:
         if (!command) break;
-        if (logs()) std::clog << ext::header(this) << "received DISC frame" << std::endl;
+        note("received DISC frame");
         if (pf) tx_U(UA, true, false);
         unassign();
         break;
     case DM:
     case FRMR:
         if (command) break;
-        if (logs())
-            std::clog << ext::header(this) << "received " << ((control & 0xEF) == DM ? "DM" : "FRMR")
-                      << " frame" << std::endl;
+        note((control & 0xEF) == DM ? "received DM frame" : "received FRMR frame");
         unassign();
         break;
     case XID:
-        if (logs()) std::clog << ext::header(this) << "received XID frame" << std::endl;
+        note("received XID frame");
         break;
     }
 }
 
 void LAPD_NT_user::on_I(Packet& frame) {
-    if (logs()) std::clog << ext::header(this) << "received I frame" << std::endl;
+    note("received I frame");
     const Sequence ns(frame[2] >> 1), nr(frame[3] >> 1);
     const bool p = frame[3] & 0x01;
     const Sequence va = VA_;
@@ -153,9 +151,10 @@ void LAPD_NT_user::on_I(Packet& frame) {
 }
 
 void LAPD_NT_user::on_S(unsigned char type, bool command, bool pf, Sequence nr) {
-    static const char* const lines[] = {"received RR frame", "received RNR frame", "received REJ frame"};
+    static const char* const lines[] = {"received RR frame", "received RNR frame",
+                                        "received REJ frame"};
     if (type != RR && type != RNR && type != REJ) return;
-    if (logs()) std::clog << ext::header(this) << lines[type >> 2] << std::endl;
+    note(lines[type >> 2]);
     if (type == RNR) set_busy();
     if (command && pf) tx_S(RR, true, false);
     const Sequence va = VA_;
@@ -169,7 +168,7 @@ void LAPD_NT_user::on_S(unsigned char type, bool command, bool pf, Sequence nr) 
 }
 
 void LAPD_NT_user::on_SABME(bool p) {
-    if (logs()) std::clog << ext::header(this) << "received SABME frame" << std::endl;
+    note("received SABME frame");
     VR_ = VA_ = VS_ = Sequence();
     if (p) tx_U(UA, true, false);
     acknowledge_.clear();
@@ -182,7 +181,7 @@ void LAPD_NT_user::on_SABME(bool p) {
 // Takes N(R): valid when VA <= N(R) <= VS, and then the frames before it
 // are acknowledged.
 bool LAPD_NT_user::acknowledge(Sequence nr) {
-    if (logs()) std::clog << ext::header(this) << "ack queue" << std::endl;
+    note("ack queue");
     if (!((VA_ <= nr) <= VS_)) return false;
     for (unsigned n = Sequence::distance(VA_, nr); n > 0; --n) acknowledge_.get(nullptr);
     VA_ = nr;
@@ -220,7 +219,7 @@ void LAPD_NT_user::send_new(const Packet& info) {
 
 // Every unacknowledged frame again, oldest first, numbered from VA.
 void LAPD_NT_user::retransmit() {
-    if (logs()) std::clog << ext::header(this) << "retransmit queue" << std::endl;
+    note("retransmit queue");
     Sequence ns = VA_;
     Packet info;
     for (unsigned n = acknowledge_.count(); n > 0; --n) {
@@ -231,12 +230,12 @@ void LAPD_NT_user::retransmit() {
 }
 
 void LAPD_NT_user::set_busy() {
-    if (!busy_ && logs()) std::clog << ext::header(this) << "set busy" << std::endl;
+    if (!busy_) note("set busy");
     busy_ = true;
 }
 
 void LAPD_NT_user::set_unbusy() {
-    if (busy_ && logs()) std::clog << ext::header(this) << "set unbusy" << std::endl;
+    if (busy_) note("set unbusy");
     busy_ = false;
 }
 
@@ -263,7 +262,7 @@ void LAPD_NT_user::on_timer() {
         break;
     case wait_answer:
         if (RC_ == N200) {
-            if (logs()) std::clog << ext::header(this) << "T200 expiried N200 times" << std::endl;
+            note("T200 expiried N200 times");
             return unassign();
         }
         ++RC_;

@@ -39,7 +39,8 @@ protected:
 std::vector<std::string> of_call(const std::vector<std::string>& messages, unsigned cr) {
     std::vector<std::string> mine;
     for (const auto& m : messages)
-        if (m.size() > 3 && (static_cast<unsigned char>(m[2]) & 0x7F) == cr) mine.push_back(m.substr(4));
+        if (m.size() > 3 && (static_cast<unsigned char>(m[2]) & 0x7F) == cr)
+            mine.push_back(m.substr(4));
     return mine;
 }
 
@@ -67,7 +68,8 @@ TEST_F(BriBusTest, EightTerminalsGetTeisEstablishAndExchangeByCallReference) {
     for (unsigned i = 0; i < 8; ++i) rig->bus.terminal(i).drop = tenth;
     // Each terminal opens its call; then messages go both ways.
     const unsigned count = 40;
-    for (unsigned i = 0; i < 8; ++i) test::LapdRig::send(rig->terminal(i), BriRig::q931(i + 1, 0x05, "setup"));
+    for (unsigned i = 0; i < 8; ++i)
+        test::LapdRig::send(rig->terminal(i), BriRig::q931(i + 1, 0x05, "setup"));
     for (unsigned t = 0; t < 100 && rig->network.messages.size() < 8; ++t) loop.advance(100);
     ASSERT_EQ(8u, rig->network.messages.size());
     for (unsigned sent = 0; sent < count; sent += 5) {
@@ -84,7 +86,9 @@ TEST_F(BriBusTest, EightTerminalsGetTeisEstablishAndExchangeByCallReference) {
         std::vector<std::string> up = {"setup"};
         for (const auto& m : numbered("t" + std::to_string(i) + "-", count)) up.push_back(m);
         EXPECT_EQ(up, of_call(rig->network.messages, i + 1)) << i;
-        EXPECT_EQ(numbered("n" + std::to_string(i) + "-", count), of_call(rig->owner(i).messages, i + 1)) << i;
+        EXPECT_EQ(numbered("n" + std::to_string(i) + "-", count),
+                  of_call(rig->owner(i).messages, i + 1))
+            << i;
         EXPECT_GE(rig->terminal(i).full_state().state, ISDN::multiple_frame_established) << i;
         EXPECT_TRUE(rig->owner(i).deactivations.empty()) << i;
     }
@@ -108,7 +112,8 @@ std::string our_reading(const Packet& frame) {
 std::string tshark_reading(const test::TsharkFields& packet) {
     std::string text = packet.at("lapd.sapi") + " " + packet.at("lapd.tei");
     if (!packet.at("tei.msg").empty())
-        text += " " + packet.at("tei.msg") + " " + packet.at("tei.reference") + " " + packet.at("tei.action");
+        text += " " + packet.at("tei.msg") + " " + packet.at("tei.reference") + " " +
+                packet.at("tei.action");
     return text;
 }
 
@@ -120,12 +125,14 @@ TEST_F(BriBusTest, NetworkPortCaptureReadsAsWeSentIt) {
     std::vector<std::string> ours;
     {
         test::LapdCapture capture(pcap, rig->bus.network, /*networkSide=*/true);
-        rig->bus.network.add_tap([&ours](const Packet& frame, bool) { ours.push_back(our_reading(frame)); });
+        rig->bus.network.add_tap(
+            [&ours](const Packet& frame, bool) { ours.push_back(our_reading(frame)); });
         remove_all();
         loop.advance(100);
         rig->network.activate();
         loop.advance(100);
-        for (unsigned i = 0; i < 8; ++i) test::LapdRig::send(rig->terminal(i), BriRig::q931(i + 1, 0x05));
+        for (unsigned i = 0; i < 8; ++i)
+            test::LapdRig::send(rig->terminal(i), BriRig::q931(i + 1, 0x05));
         loop.advance(100);
         rig->network.send(BriRig::q931(0x81, 0x02));
         rig->network.send(BriRig::q931(0x09, 0x05));

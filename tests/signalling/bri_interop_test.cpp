@@ -24,6 +24,7 @@ namespace {
 #ifdef HAVE_PRI_PEER
 
 using test::BriRig;
+namespace lapd = test::lapd;
 
 bool has(const std::vector<int>& events, int event) {
     return std::find(events.begin(), events.end(), event) != events.end();
@@ -68,7 +69,7 @@ TEST_F(BriInteropTest, OurTerminalOnTheirNetwork) {
 
     unsigned broadcasts = 0;
     ours->bus.network.add_tap([&broadcasts](const Packet& frame, bool sent) {
-        if (sent && test::lapd::kind(frame) == test::lapd::Kind::UI && test::lapd::sapi(frame) == 0) ++broadcasts;
+        if (sent && lapd::kind(frame) == lapd::Kind::UI && lapd::sapi(frame) == 0) ++broadcasts;
     });
     peer->call("123");
     loop.advance(100);
@@ -107,7 +108,9 @@ TEST_F(BriInteropTest, TheirTerminalOnOurNetwork) {
     EXPECT_TRUE(has(peer->events, PRI_EVENT_PROCEEDING));
 
     // Speech, 64 kbit/s, A-law; B1; to 789.
-    network.send(BriRig::q931(0x11, 0x05, std::string("\x04\x03\x80\x90\xA3\x18\x01\x89\x70\x04\x81" "789", 14)));
+    const std::string bearer("\x04\x03\x80\x90\xA3", 5), channel("\x18\x01\x89", 3),
+        called("\x70\x04\x81" "789", 6);
+    network.send(BriRig::q931(0x11, 0x05, bearer + channel + called));
     loop.advance(100);
     EXPECT_TRUE(has(peer->events, PRI_EVENT_RING));
     EXPECT_EQ(0x11, peer->ringReference);

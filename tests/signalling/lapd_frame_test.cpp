@@ -2,51 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/link/packet_pool_check.h"
 #include "tests/support/case_name.h"
-#include "tests/support/hdlc_pair.h"
 #include "tests/support/lapd_frames.h"
-#include "tests/support/link_owner.h"
 #include "tests/support/stream_capture.h"
-#include "tests/support/virtual_loop.h"
-#include "signalling/lapd.h"
+#include "tests/signalling/user_link_fixture.h"
 
 namespace {
 
 namespace lapd = test::lapd;
 using lapd::Kind;
 
-// The far end of the line: keeps what the link sends, described.
-class FrameRecorder : public HDLC::Notify {
-public:
-    void on_hdlc_receive(Packet& frame) override { frames.push_back(lapd::describe(frame, false)); }
-    void on_hdlc_error(HDLC::Notify::Cause::Type) override {}
-    void on_hdlc_ready() override {}
-    std::vector<std::string> frames;
-};
-
 // A user-side link; frames from the network side are fed to it.
-class LapdFrameTest : public PacketPoolCheck {
+class LapdFrameTest : public UserLinkTest {
 protected:
-    void SetUp() override {
-        link = new ISDN::LAPD;
-        owner.reset(new test::LinkOwner(link));
-        link->set_side(ISDN::Side::user);
-        link->set_trunk(3);
-        link->set_hdlc(&line->a);
-        line->a.bind(link);
-        line->b.bind(&peer);
-    }
-    void TearDown() override {
-        owner.reset();
-        line.reset();
-        PacketPoolCheck::TearDown();
-    }
-
-    void feed(Packet frame) {
-        link->receive(frame);
-        loop.advance(1);
-    }
     void establish() {
         feed(lapd::uframe(true, Kind::SABME, true, true));
         peer.frames.clear();
@@ -63,14 +31,6 @@ protected:
         loop.advance(1);
         peer.frames.clear();
     }
-    unsigned state() const { return link->full_state().state; }
-
-    test::VirtualLoop loop;
-    test::IdleDescriptor idle;
-    std::unique_ptr<test::HdlcPair> line{new test::HdlcPair};
-    FrameRecorder peer;
-    ISDN::LAPD* link = nullptr;
-    std::unique_ptr<test::LinkOwner> owner;
 };
 
 struct FrameCase {
@@ -135,8 +95,7 @@ TEST_P(LapdFrameCaseTest, AnswersReportsAndMoves) {
     const FrameCase& c = GetParam();
     if (c.established) establish();
     send_unacknowledged(c.outstanding);
-    feed(c.frame());
-    EXPECT_EQ(c.answers, peer.frames);
+    EXPECT_EQ(c.answers, feed(c.frame()));
     EXPECT_EQ(c.statuses, owner->statuses);
     EXPECT_EQ(c.state, state());
     EXPECT_EQ(c.activations, owner->activations);
@@ -151,8 +110,7 @@ TEST_F(LapdFrameTest, PeerBusyHoldsIFramesUntilRR) {
     link->message(p);
     loop.advance(1);
     EXPECT_TRUE(peer.frames.empty());
-    feed(lapd::sframe(true, Kind::RR, false, 0, false));
-    EXPECT_EQ(std::vector<std::string>{"I 0/0 cmd"}, peer.frames);
+    EXPECT_EQ(std::vector<std::string>{"I 0/0 cmd"}, feed(lapd::sframe(true, Kind::RR, false, 0, false)));
 }
 
 TEST_F(LapdFrameTest, MdlRemoveUnassignsAndAMessageThenAwaitsATei) {

@@ -6,6 +6,7 @@
 #include "tests/link/packet_pool_check.h"
 #include "tests/support/bri_rig.h"
 #include "tests/support/case_name.h"
+#include "tests/support/frame_recorder.h"
 #include "tests/support/lapd_frames.h"
 #include "tests/support/virtual_loop.h"
 
@@ -16,17 +17,6 @@ using test::BriRig;
 namespace lapd = test::lapd;
 using lapd::Kind;
 using Frames = std::vector<std::string>;
-
-// The terminals' side of the bus: keeps what the network sends, described.
-class FrameRecorder : public HDLC::Notify {
-public:
-    void on_hdlc_receive(Packet& frame) override { frames.push_back(lapd::describe_on_bus(frame, true)); }
-    void on_hdlc_error(HDLC::Notify::Cause::Type) override {}
-    void on_hdlc_ready() override {}
-    // What arrived since the last call.
-    Frames take() { return std::move(frames); }
-    Frames frames;
-};
 
 class LapdNtTest : public PacketPoolCheck {
 protected:
@@ -69,7 +59,8 @@ protected:
     test::IdleDescriptor idle;
     std::unique_ptr<test::BriBus> bus{new test::BriBus(1)};
     std::unique_ptr<test::NtOnPort> network{new test::NtOnPort(bus->network)};
-    FrameRecorder terminals;
+    // The terminals' side of the bus.
+    test::FrameRecorder terminals{true, true};
     unsigned assigned_ = 0;
 };
 
@@ -101,10 +92,12 @@ TEST_P(IdentityRequestTest, IsAnswered) {
     EXPECT_EQ(c.answer, request(0x777, c.ai));
 }
 
-INSTANTIATE_TEST_SUITE_P(Requests, IdentityRequestTest, ::testing::ValuesIn(request_cases), test::CaseName());
+INSTANTIATE_TEST_SUITE_P(Requests, IdentityRequestTest, ::testing::ValuesIn(request_cases),
+                         test::CaseName());
 
 TEST_F(LapdNtTest, FrameForAnUnknownTeiGetsAFreeLinkOrIsRemovedTwice) {
-    EXPECT_EQ((Frames{"5: SABME P cmd", "5: RR 0 F resp"}), feed(lapd::sframe(false, Kind::RR, true, 0, true, 5)));
+    EXPECT_EQ((Frames{"5: SABME P cmd", "5: RR 0 F resp"}),
+              feed(lapd::sframe(false, Kind::RR, true, 0, true, 5)));
     EXPECT_EQ(5u, link(0).tei());
     ++assigned_;
     for (unsigned i = 1; i < 8; ++i) assign(i);
@@ -118,7 +111,7 @@ TEST_F(LapdNtTest, IdleTerminalIsPolledAndUnassignedAfterFourUnansweredPolls) {
     loop.advance(9990);
     EXPECT_TRUE(terminals.take().empty());
     loop.advance(3020);
-    EXPECT_EQ((Frames{"64: RR 0 P cmd", "64: RR 0 P cmd", "64: RR 0 P cmd", "64: RR 0 P cmd"}), terminals.take());
+    EXPECT_EQ(Frames(4, "64: RR 0 P cmd"), terminals.take());
     EXPECT_EQ(LAPD_NT_user::wait_answer, link(0).state());
     loop.advance(1000);
     EXPECT_EQ(LAPD_NT_user::unassigned, link(0).state());
@@ -188,7 +181,8 @@ TEST_F(LapdNtTest, TwoTerminalsAnsweringForOneTeiLoseIt) {
 TEST_F(LapdNtTest, BusyTerminalGetsItsMessagesInOrderWhenItIsReadyAgain) {
     const unsigned tei = assign(1, 5);
     feed(lapd::sframe(false, Kind::RNR, false, 0, false, tei));
-    for (char c : std::string("abc")) EXPECT_EQ(Frames{}, send(BriRig::q931(0x85, 0x02, std::string(1, c))));
+    for (char c : std::string("abc"))
+        EXPECT_EQ(Frames{}, send(BriRig::q931(0x85, 0x02, std::string(1, c))));
     EXPECT_EQ(3u, link(0).held());
     EXPECT_EQ((Frames{"64: I 0/1 P cmd", "64: I 1/1 P cmd", "64: I 2/1 P cmd"}),
               feed(lapd::sframe(false, Kind::RR, false, 0, false, tei)));
@@ -201,13 +195,15 @@ TEST_F(LapdNtTest, WindowOfSevenHoldsFurtherMessages) {
     for (unsigned i = 0; i < 9; ++i) send(BriRig::q931(0x85, 0x02));
     EXPECT_EQ(7u, link(0).unacknowledged());
     EXPECT_EQ(2u, link(0).held());
-    EXPECT_EQ((Frames{"64: I 7/1 P cmd", "64: I 8/1 P cmd"}), feed(lapd::sframe(false, Kind::RR, false, 7, false, tei)));
+    EXPECT_EQ((Frames{"64: I 7/1 P cmd", "64: I 8/1 P cmd"}),
+              feed(lapd::sframe(false, Kind::RR, false, 7, false, tei)));
 }
 
 // N(R) checks: VA <= N(R) <= VS, whatever the frame.
 struct AckCase {
     const char* what;
-    std::function<Packet(unsigned tei)> frame;
+    Kind kind;  // an S frame, or an I frame in sequence
+    unsigned nr;
     Frames answer;
     LAPD_NT_user::State state;
     unsigned unacknowledged;
@@ -215,22 +211,15 @@ struct AckCase {
 
 const AckCase ack_cases[] = {
     // The first frame lost: everything again, from N(R) 0.
-    {"REJ 0 resends all", [](unsigned t) { return lapd::sframe(false, Kind::REJ, false, 0, false, t); },
-     {"64: I 0/1 P cmd", "64: I 1/1 P cmd", "64: I 2/1 P cmd"}, LAPD_NT_user::wait_answer, 3},
-    {"REJ 2 resends the last", [](unsigned t) { return lapd::sframe(false, Kind::REJ, false, 2, false, t); },
-     {"64: I 2/1 P cmd"}, LAPD_NT_user::wait_answer, 1},
-    {"RR 3 acknowledges all", [](unsigned t) { return lapd::sframe(false, Kind::RR, false, 3, false, t); },
-     {}, LAPD_NT_user::assigned, 0},
-    {"RR 1 leaves two to resend", [](unsigned t) { return lapd::sframe(false, Kind::RR, false, 1, false, t); },
-     {}, LAPD_NT_user::wait_answer, 2},
-    {"RR beyond VS unassigns", [](unsigned t) { return lapd::sframe(false, Kind::RR, false, 4, false, t); },
-     {}, LAPD_NT_user::unassigned, 0},
-    {"REJ beyond VS unassigns", [](unsigned t) { return lapd::sframe(false, Kind::REJ, false, 5, false, t); },
-     {}, LAPD_NT_user::unassigned, 0},
-    {"I frame beyond VS unassigns", [](unsigned t) { return lapd::iframe(false, 1, 4, false, "", t); },
-     {}, LAPD_NT_user::unassigned, 0},
-    {"RNR 2 acknowledges two", [](unsigned t) { return lapd::sframe(false, Kind::RNR, false, 2, false, t); },
-     {}, LAPD_NT_user::wait_answer, 1},
+    {"REJ 0 resends all", Kind::REJ, 0, {"64: I 0/1 P cmd", "64: I 1/1 P cmd", "64: I 2/1 P cmd"},
+     LAPD_NT_user::wait_answer, 3},
+    {"REJ 2 resends the last", Kind::REJ, 2, {"64: I 2/1 P cmd"}, LAPD_NT_user::wait_answer, 1},
+    {"RR 3 acknowledges all", Kind::RR, 3, {}, LAPD_NT_user::assigned, 0},
+    {"RR 1 leaves two to resend", Kind::RR, 1, {}, LAPD_NT_user::wait_answer, 2},
+    {"RNR 2 acknowledges two", Kind::RNR, 2, {}, LAPD_NT_user::wait_answer, 1},
+    {"RR beyond VS unassigns", Kind::RR, 4, {}, LAPD_NT_user::unassigned, 0},
+    {"REJ beyond VS unassigns", Kind::REJ, 5, {}, LAPD_NT_user::unassigned, 0},
+    {"I frame beyond VS unassigns", Kind::I, 4, {}, LAPD_NT_user::unassigned, 0},
 };
 
 class AckTest : public LapdNtTest, public ::testing::WithParamInterface<AckCase> {};
@@ -239,12 +228,14 @@ TEST_P(AckTest, ChecksNrAndKeepsWhatIsUnacknowledged) {
     const AckCase& c = GetParam();
     const unsigned tei = assign(1, 5);
     for (unsigned i = 0; i < 3; ++i) send(BriRig::q931(0x85, 0x02));
-    EXPECT_EQ(c.answer, feed(c.frame(tei)));
+    EXPECT_EQ(c.answer, feed(c.kind == Kind::I ? lapd::iframe(false, 1, c.nr, false, "", tei)
+                                               : lapd::sframe(false, c.kind, false, c.nr, false, tei)));
     EXPECT_EQ(c.state, link(0).state());
     EXPECT_EQ(c.unacknowledged, link(0).unacknowledged());
 }
 
-INSTANTIATE_TEST_SUITE_P(Acknowledgements, AckTest, ::testing::ValuesIn(ack_cases), test::CaseName());
+INSTANTIATE_TEST_SUITE_P(Acknowledgements, AckTest, ::testing::ValuesIn(ack_cases),
+                         test::CaseName());
 
 // What a partial acknowledgement leaves goes again after a second, with
 // the N(R) of now.
@@ -264,7 +255,8 @@ TEST_F(LapdNtTest, LinksHoldNoMoreThanOneLinkWouldTogether) {
         feed(lapd::sframe(false, Kind::RNR, false, 0, false, tei));
     }
     for (unsigned n = 0; n < 20; ++n)
-        for (unsigned i = 0; i < 8; ++i) network->send(BriRig::q931((i + 1) | 0x80, 0x02, std::to_string(n)));
+        for (unsigned i = 0; i < 8; ++i)
+            network->send(BriRig::q931((i + 1) | 0x80, 0x02, std::to_string(n)));
     EXPECT_EQ(ISDN::LAPD_NT::held_capacity, nt().held());
     for (unsigned i = 0; i < 8; ++i) EXPECT_EQ(16u, link(i).held());
     // Each kept its newest.

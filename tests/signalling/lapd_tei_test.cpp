@@ -8,55 +8,29 @@
 
 #include <unistd.h>
 
-#include "tests/link/packet_pool_check.h"
 #include "tests/support/case_name.h"
-#include "tests/support/hdlc_pair.h"
 #include "tests/support/lapd_frames.h"
-#include "tests/support/link_owner.h"
 #include "tests/support/stream_capture.h"
-#include "tests/support/virtual_loop.h"
-#include "signalling/lapd.h"
+#include "tests/signalling/user_link_fixture.h"
 
 namespace {
 
 namespace lapd = test::lapd;
 using Frames = std::vector<std::string>;
 
-class FrameRecorder : public HDLC::Notify {
-public:
-    void on_hdlc_receive(Packet& frame) override { frames.push_back(lapd::describe_on_bus(frame, false)); }
-    void on_hdlc_error(HDLC::Notify::Cause::Type) override {}
-    void on_hdlc_ready() override {}
-    Frames take() { return std::move(frames); }
-    Frames frames;
-};
-
 constexpr unsigned first_ri = 0x1234;
 
-class LapdTeiTest : public PacketPoolCheck {
+// A BRI user link asking with Ri 0x1234, 0x1235 ...
+class LapdTeiTest : public UserLinkTest {
 protected:
+    LapdTeiTest() : UserLinkTest(/*withTei=*/true) {}
     void SetUp() override {
-        link = new ISDN::LAPD;
-        owner.reset(new test::LinkOwner(link));
-        link->set_side(ISDN::Side::user);
+        UserLinkTest::SetUp();
         link->change_to_bri();
-        link->set_ri_source([ri = first_ri]() mutable { return static_cast<unsigned short>(ri++); });
-        link->set_hdlc(&line->a);
-        line->a.bind(link);
-        line->b.bind(&network);
-    }
-    void TearDown() override {
-        owner.reset();
-        line.reset();
-        PacketPoolCheck::TearDown();
+        link->set_ri_source(
+            [ri = first_ri]() mutable { return static_cast<unsigned short>(ri++); });
     }
 
-    // A network frame, then what the link answers.
-    Frames feed(Packet frame) {
-        link->receive(frame);
-        loop.advance(1);
-        return network.take();
-    }
     Frames identity(unsigned type, unsigned ri, unsigned ai) {
         return feed(lapd::identity(true, type, ri, ai));
     }
@@ -66,16 +40,9 @@ protected:
         owner->deactivations.clear();
     }
     void establish() {
-        feed(lapd::uframe(true, lapd::Kind::SABME, true, true, unsigned(link->full_state().selfTEI)));
+        const unsigned tei = unsigned(link->full_state().selfTEI);
+        feed(lapd::uframe(true, lapd::Kind::SABME, true, true, tei));
     }
-    unsigned state() const { return link->full_state().state; }
-
-    test::VirtualLoop loop;
-    test::IdleDescriptor idle;
-    std::unique_ptr<test::HdlcPair> line{new test::HdlcPair};
-    FrameRecorder network;
-    ISDN::LAPD* link = nullptr;
-    std::unique_ptr<test::LinkOwner> owner;
 };
 
 struct RemoveCase {
@@ -89,7 +56,8 @@ class IdentityRemoveTest : public LapdTeiTest, public ::testing::WithParamInterf
 
 TEST_P(IdentityRemoveTest, EndsTheLinkAndOnlyTheAssignmentOfTheNewRequestIsTaken) {
     establish();
-    EXPECT_EQ(Frames{"127: ID request ri=1234 ai=127"}, identity(ISDN::identity_remove, 0, GetParam().ai));
+    EXPECT_EQ(Frames{"127: ID request ri=1234 ai=127"},
+              identity(ISDN::identity_remove, 0, GetParam().ai));
     EXPECT_EQ(Frames{"error (MDL-REMOVE received)"}, owner->deactivations);
     EXPECT_EQ(ISDN::assign_awaiting_tei, state());
 
@@ -102,7 +70,8 @@ TEST_P(IdentityRemoveTest, EndsTheLinkAndOnlyTheAssignmentOfTheNewRequestIsTaken
     EXPECT_FALSE(link->full_state().T202run);
 }
 
-INSTANTIATE_TEST_SUITE_P(Removals, IdentityRemoveTest, ::testing::ValuesIn(remove_cases), test::CaseName());
+INSTANTIATE_TEST_SUITE_P(Removals, IdentityRemoveTest, ::testing::ValuesIn(remove_cases),
+                         test::CaseName());
 
 TEST_F(LapdTeiTest, RemovalOfAnotherTeiIsIgnored) {
     establish();
@@ -125,7 +94,7 @@ TEST_F(LapdTeiTest, UnansweredRequestsRepeatEveryTwoSecondsFiveTimesThenTheLinkG
     loop.advance(9990);
     EXPECT_EQ((Frames{"127: ID request ri=1235 ai=127", "127: ID request ri=1236 ai=127",
                       "127: ID request ri=1237 ai=127", "127: ID request ri=1238 ai=127"}),
-              network.take());
+              peer.take());
     ASSERT_EQ(5u, times.size());
     for (unsigned i = 1; i < 5; ++i) EXPECT_EQ(2000u, times[i] - times[i - 1]);
     EXPECT_TRUE(owner->deactivations.empty());
@@ -140,10 +109,11 @@ TEST_F(LapdTeiTest, EstablishRequestWithoutATeiSendsSabmeAsSoonAsAssigned) {
     link->activate();
     loop.advance(1);
     EXPECT_EQ(ISDN::establish_awaiting_tei, state());
-    EXPECT_EQ(Frames{"127: ID request ri=1234 ai=127"}, network.take());
+    EXPECT_EQ(Frames{"127: ID request ri=1234 ai=127"}, peer.take());
     EXPECT_EQ(Frames{"70: SABME P cmd"}, identity(ISDN::identity_assigned, first_ri, 70));
     EXPECT_EQ(ISDN::awaiting_establishment, state());
-    EXPECT_EQ((Frames{"trying to start T200 while T202 running", "trying to stop T202 while T200 running"}),
+    EXPECT_EQ((Frames{"trying to start T200 while T202 running",
+                      "trying to stop T202 while T200 running"}),
               owner->statuses);
     EXPECT_TRUE(link->full_state().T200run);
     EXPECT_FALSE(link->full_state().T202run);
@@ -171,16 +141,17 @@ class IdentityCheckTest : public LapdTeiTest, public ::testing::WithParamInterfa
 TEST_P(IdentityCheckTest, IsAnswered) {
     const CheckCase& c = GetParam();
     removed();
-    network.take();
+    peer.take();
     if (c.assigned) identity(ISDN::identity_assigned, first_ri, 66);
     EXPECT_EQ(c.answer, identity(ISDN::identity_check_request, 0, c.ai));
 }
 
-INSTANTIATE_TEST_SUITE_P(Checks, IdentityCheckTest, ::testing::ValuesIn(check_cases), test::CaseName());
+INSTANTIATE_TEST_SUITE_P(Checks, IdentityCheckTest, ::testing::ValuesIn(check_cases),
+                         test::CaseName());
 
 TEST_F(LapdTeiTest, DenialIsReportedAndTheRequestsGoOn) {
     removed();
-    network.take();
+    peer.take();
     test::StreamCapture log(std::clog);
     EXPECT_EQ(Frames{}, identity(ISDN::identity_denied, 0x999, 127));
     EXPECT_TRUE(owner->statuses.empty());
@@ -190,7 +161,7 @@ TEST_F(LapdTeiTest, DenialIsReportedAndTheRequestsGoOn) {
     EXPECT_NE(std::string::npos, log.str().find("ASP returned: All TEI's used"));
     EXPECT_NE(std::string::npos, log.str().find("ASP returned: TEI 70 denied"));
     loop.advance(2000);
-    EXPECT_EQ(Frames{"127: ID request ri=1235 ai=127"}, network.take());
+    EXPECT_EQ(Frames{"127: ID request ri=1235 ai=127"}, peer.take());
 }
 
 TEST_F(LapdTeiTest, UnacknowledgedDataStartsEstablishmentAndGoesUp) {

@@ -28,7 +28,8 @@ BriRig::BriRig(unsigned count) : bus(count), network(bus.network) {
         link->set_side(ISDN::Side::user);
         link->set_trunk(i);
         link->change_to_bri();
-        link->set_ri_source([ri = first_ri(i)]() mutable { return static_cast<unsigned short>(ri++); });
+        link->set_ri_source(
+            [ri = first_ri(i)]() mutable { return static_cast<unsigned short>(ri++); });
         link->set_hdlc(&bus.terminal(i));
         bus.terminal(i).bind(link);
     }
@@ -48,7 +49,8 @@ void BriRig::trace_frames() {
     });
     for (unsigned i = 0; i < bus.terminals(); ++i)
         bus.terminal(i).add_tap([this, i](const Packet& frame, bool sent) {
-            if (sent) trace.push_back("t" + std::to_string(i) + " " + lapd::describe_on_bus(frame, false));
+            if (!sent) return;
+            trace.push_back("t" + std::to_string(i) + " " + lapd::describe_on_bus(frame, false));
         });
 }
 
