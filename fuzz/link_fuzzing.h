@@ -48,4 +48,15 @@ inline void check_pool() {
           "every packet block back in the pool");
 }
 
+// One input of a link fuzz target: `run` takes its operations from the
+// provider, with the streams quiet; then every packet block must be back.
+template <class Run>
+int run_link_input(const uint8_t* data, size_t size, Run run) {
+    quiet_streams();
+    FuzzedDataProvider in(data, size);
+    run(in);
+    check_pool();
+    return 0;
+}
+
 }  // namespace Fuzz

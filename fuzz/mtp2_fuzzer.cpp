@@ -76,9 +76,5 @@ void run(FuzzedDataProvider& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    Fuzz::quiet_streams();
-    FuzzedDataProvider in(data, size);
-    run(in);
-    Fuzz::check_pool();
-    return 0;
+    return Fuzz::run_link_input(data, size, run);
 }
