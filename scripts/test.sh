@@ -38,10 +38,10 @@ build "$odir" || exit 1
 (cd "$odir" && ctest -j "$jobs" --output-on-failure -LE fuzz) || status=1
 
 if [[ -f "$repo/fuzz/CMakeLists.txt" ]]; then
-    echo "== fuzz targets (clang, libFuzzer, ${FUZZ_SECONDS:-60} s each)"
+    echo "== fuzz targets (clang, libFuzzer, ${FUZZ_SECONDS:-20} s each)"
     fdir="$repo/build-fuzz"
     configure "$fdir" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DSERVER_FUZZ=ON -DSERVER_FUZZ_SECONDS="${FUZZ_SECONDS:-60}" || exit 1
+        -DSERVER_FUZZ=ON -DSERVER_FUZZ_SECONDS="${FUZZ_SECONDS:-20}" || exit 1
     build "$fdir" || exit 1
     (cd "$fdir" && ctest -j "$jobs" --output-on-failure -L fuzz) || status=1
 fi
