@@ -10,8 +10,9 @@
 #include "board/drivers/dsp.h"
 #include "board/drivers/dtmf.h"
 #include "board/drivers/maintenance.h"
+#include "board/drivers/voice.h"
 
-const char* GetVoiceDevName() { return "/dev/voice"; }
+const char* GetVoiceDevName() { return board::voice::kDevice; }
 const char* GetMixerDevName() { return "/dev/mixer"; }
 const char* GetDTMFDevName() { return board::dtmf::kDevice; }
 const char* GetDSPDevName() { return board::dsp::kDevice; }

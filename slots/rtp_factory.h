@@ -1,9 +1,10 @@
 #pragma once
-// The factory of the RTP slots.
+// The factory of the RTP slots: it takes the `rtp` creations without a radio
+// request (the radio factories take those).
 
-#include "slots/slot_factory.h"
+#include "slots/rtp_session_factory.h"
 
-class RtpFactory : public SlotFactory {
+class RtpFactory : public RtpSessionFactory {
 public:
     static RtpFactory& instance() {
         static RtpFactory factory;
@@ -11,9 +12,8 @@ public:
     }
 
     const char* GetName() const override { return "RTP"; }
-    Slot* INewSlot(const LGCP::CreateParams&) override { return nullptr; }
-    void Query(LGCP::Resources&) override {}
+    Slot* INewSlot(const LGCP::CreateParams& params) override;
 
 private:
-    RtpFactory() = default;
+    RtpFactory() : RtpSessionFactory("rtp") {}
 };

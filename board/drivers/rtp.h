@@ -56,7 +56,8 @@ static_assert(offsetof(rtp_channel_info, dev_no) == 4);
 static_assert(offsetof(rtp_channel_info, chn) == 8);
 static_assert(offsetof(rtp_channel_info, reserved) == 12);
 
-// Read from the session, and given with the set-packet-detection request.
+// Read from the session (one record a read; -1 with EAGAIN when none is
+// pending), and given with the set-packet-detection request.
 struct rtp_event {
     int32_t type;  // 1 = packet detection
     int32_t value;
@@ -90,6 +91,7 @@ constexpr uint32_t kTeardown1 = 0x2000520a;
 constexpr uint32_t kTeardown3 = 0x2000520b;
 constexpr uint32_t kSetPacketDetection = 0xc024520c;
 constexpr uint32_t kResetPacketDetection = 0x8004520d;  // int32_t, always 1
+constexpr int32_t kResetValue = 1;
 constexpr uint32_t kReadWrite = ppc_ioc_read | ppc_ioc_write;
 static_assert(kBeginSession == ppc_ioc(kReadWrite, 'R', 0, sizeof(rtp_connection_params)));
 static_assert(kAddChannel == ppc_ioc(kReadWrite, 'R', 2, sizeof(rtp_channel_info)));

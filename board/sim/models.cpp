@@ -7,6 +7,8 @@
 #include "board/drivers/mcc.h"
 #include "board/drivers/mctl.h"
 #include "board/drivers/rtp_ext.h"
+#include "board/drivers/rtp.h"
+#include "board/drivers/voice.h"
 #include "board/drivers/watchdog.h"
 #include "board/sim/dsp_model.h"
 #include "board/sim/dtmf_model.h"
@@ -16,7 +18,9 @@
 #include "board/sim/mcc_model.h"
 #include "board/sim/mctl_model.h"
 #include "board/sim/rtp_ext_model.h"
+#include "board/sim/rtp_model.h"
 #include "board/sim/sim_board.h"
+#include "board/sim/voice_model.h"
 #include "board/sim/watchdog_model.h"
 
 namespace board::sim {
@@ -31,6 +35,8 @@ void install_models(Board& board) {
     board.install(mcc::kDevice, std::make_unique<MccModel>());
     board.install(mctl::kDevice, std::make_unique<MctlModel>());
     board.install(rtp_ext::kDevice, std::make_unique<RtpExtModel>());
+    board.install(rtp::kDevice, std::make_unique<RtpModel>());
+    board.install(voice::kDevice, std::make_unique<VoiceModel>());
 }
 
 }  // namespace board::sim

@@ -255,8 +255,10 @@ ssize_t Board::read(int fd, void* buf, size_t count) {
     if (c == nullptr) return ::read(fd, buf, count);
     return journaled(Call{Op::Read, c->path()}, [&](Call& call) -> long {
         ssize_t r = c->model().read(*c, buf, count);
+        // The records come from this same thread: a read that waited for
+        // one would never end.
         if (r == -2)
-            r = ::read(fd, buf, count);
+            r = ::recv(fd, buf, count, MSG_DONTWAIT);
         else
             c->settle_input(fd);
         if (r > 0) call.data.assign(static_cast<uint8_t*>(buf), static_cast<uint8_t*>(buf) + r);

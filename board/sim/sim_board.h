@@ -67,7 +67,8 @@ public:
     virtual int ioctl(Channel& channel, uint32_t request, void* arg);
     virtual int ioctl_value(Channel& channel, uint32_t request, unsigned long value);
     virtual ssize_t write(Channel& channel, const void* data, size_t length);
-    // Returns -2 to let the caller read its descriptor natively.
+    // Returns -2 to let the caller read its descriptor natively (a read
+    // that finds nothing fails with EAGAIN, as the event drivers do).
     virtual ssize_t read(Channel& channel, void* buf, size_t length);
     // The caller has closed every descriptor of this open; the board notices
     // when it next opens or lists channels, and forgets the channel after.

@@ -8,6 +8,7 @@
 
 #include <set>
 
+#include "board/sim/rtp_model.h"
 #include "tests/e2e/server_binary.h"
 #include "tests/support/remote_controller.h"
 #include "tests/support/test_controller.h"
@@ -41,7 +42,8 @@ protected:
         ASSERT_TRUE(signal) << server->output();
         const LGCP::Resources& resources = *signal->get_pdu().get_signal()->get_query();
         EXPECT_TRUE(resources.get_mux().getValue());
-        EXPECT_EQ(0, resources.get_rtp_g711().getValue());
+        // Every channel of the simulated RTP engine is free.
+        EXPECT_EQ(board::sim::RtpModel::kDefaultPool, resources.get_rtp_g711().getValue());
         EXPECT_EQ(0u, resources.get_mixer().size());
         EXPECT_FALSE(signal->has_slot());
     }

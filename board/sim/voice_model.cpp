@@ -1,0 +1,50 @@
+#include "board/sim/voice_model.h"
+
+#include <errno.h>
+
+#include <cstring>
+
+#include "board/drivers/rtp.h"
+#include "board/sim/rtp_model.h"
+
+namespace board::sim {
+
+void VoiceModel::reset() {
+    capacity.clear();
+    std::memset(&version, 0, sizeof version);
+    absent = false;
+}
+
+int VoiceModel::open(Channel&) {
+    if (!absent) return 0;
+    errno = ENOENT;
+    return -1;
+}
+
+int VoiceModel::ioctl(Channel&, uint32_t request, void* arg) {
+    if (arg == nullptr) {
+        errno = EFAULT;
+        return -1;
+    }
+    if (request == voice::kCapacity) {
+        int32_t mask;
+        std::memcpy(&mask, arg, sizeof mask);
+        return Capacity(mask);
+    }
+    if (request == voice::kVersion) {
+        std::memcpy(arg, &version, sizeof version);
+        return 0;
+    }
+    errno = ENOTTY;
+    return -1;
+}
+
+int VoiceModel::Capacity(int32_t mask) const {
+    auto it = capacity.find(mask);
+    if (it != capacity.end()) return it->second;
+    if (mask != voice::kG711) return 0;
+    auto* rtp = Board::instance().model_as<RtpModel>(rtp::kDevice);
+    return rtp ? rtp->free_channels() : 0;
+}
+
+}  // namespace board::sim

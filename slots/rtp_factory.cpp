@@ -1,0 +1,23 @@
+#include "slots/rtp_factory.h"
+
+#include <iostream>
+
+#include "slots/rtp_slot.h"
+
+Slot* RtpFactory::INewSlot(const LGCP::CreateParams& params) {
+    const LGCP::CreateRtpParams* rtp = params.get_rtp();
+    if (!rtp || rtp->get_codecRTP().has_radio()) return nullptr;
+    const TERM::RtpParams& codec = rtp->get_codecRTP();
+    PutHeader(std::clog);
+    std::clog << "do create rtp: " << codec << std::endl;
+
+    Session session;
+    const char* invalid = nullptr;
+    if (!OpenSession(*rtp, SessionOptions(), session, invalid))
+        return invalid ? invalidParams(invalid) : nullptr;
+    auto* slot = new RtpSlot(session.channel, session.device, session.params);
+    slot->startRTPC(session.rtcp, session.rtcpTo);
+    if (const TERM::RtpEcho* echo = codec.get_echo(); echo && echo->get_suppressor().getValue())
+        slot->echoCancel(echo->get_canceller().getValue());
+    return slot;
+}

@@ -1,0 +1,342 @@
+#include "slots/rtp_slot.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+#include "board/devio.h"
+#include "hardware/device_names.h"
+#include "hardware/hw_mux.h"
+
+namespace rtp = board::rtp;
+
+namespace {
+
+// The source description every session starts with.
+constexpr const char* kCname = "Zembrix Quadresta";
+constexpr const char* kEmail = "support@zembrix.example";
+constexpr const char* kPhone = "+1 555 0100";
+constexpr const char* kByeReason = "session end";
+
+// G.711 payload types.
+constexpr int kPayloadAlaw = 8;
+constexpr int kPayloadUlaw = 0;
+
+}  // namespace
+
+RtpSlot::RtpSlot(int channel, const Fd& session, const rtp::rtp_connection_params& params)
+    : channel_(channel), session_(session), params_(params), lowBitRate_(params.rx_pt) {
+    readEvent_.Bind("RtpSlot::OnRtpEvent", &RtpSlot::OnRtpEvent, this);
+    readEvent_.Schedule(session_, POLLIN);
+}
+
+RtpSlot::~RtpSlot() {
+    send(RTPC::BYE(params_.ssrc, kByeReason));
+    rtcp_.close();
+    TonecReceiver::CleanBeforeDestroy();
+    DSProcReceiver::CleanBeforeDestroy();
+}
+
+void RtpSlot::PutHeader(std::ostream& os) const {
+    os << "rtp[" << channel_ << "]: ";
+}
+
+// ---- Life and wiring
+
+void RtpSlot::IAfterCreate() {
+    OnChangeOutputStream(true);
+    OnChangeInputStream(true);
+}
+
+bool RtpSlot::IBeforeDestroy() {
+    // The driver's order; it reports nothing worth acting on here.
+    Request(rtp::kTeardown1);
+    Request(rtp::kTeardown2);
+    Request(rtp::kTeardown3);
+    int32_t reset = rtp::kResetValue;
+    board::ioctl(session_.get(), rtp::kResetPacketDetection, &reset);
+    // The read event's duplicate would keep the session open.
+    readEvent_.Release();
+    session_.close();
+    HwMux::instance().Disable(channel_);
+    return true;
+}
+
+bool RtpSlot::IOnInputStream() {
+    if (!followsSquelch_) SwitchInput(true);
+    return true;
+}
+
+void RtpSlot::IOnInputRelease() {
+    SwitchInput(false);
+}
+
+bool RtpSlot::SwitchInput(bool on) {
+    inputOn_ = on;
+    return Request(on ? rtp::kInputOn : rtp::kInputOff) >= 0;
+}
+
+int RtpSlot::Request(uint32_t request) {
+    return board::ioctl(session_.get(), request, nullptr);
+}
+
+// ---- Driver events
+
+void RtpSlot::OnRtpEvent(int fd, short revents) {
+    if (!(revents & POLLIN)) return;
+    for (;;) {
+        rtp::rtp_event event;
+        const ssize_t n = board::read(fd, &event, sizeof event);
+        if (n != static_cast<ssize_t>(sizeof event)) {
+            if (n < 0 && errno != EAGAIN) {
+                const int error = errno;
+                PutHeader(std::cerr);
+                std::cerr << "fail to read from rtp: " << std::strerror(error) << std::endl;
+            } else if (n > 0) {
+                PutHeader(std::cerr);
+                std::cerr << "fail to read from rtp: short record of " << n << " bytes"
+                          << std::endl;
+            }
+            return;
+        }
+        PutHeader(std::clog);
+        std::clog << "rtp event: " << " type=" << event.type << std::endl;
+        processRtpEvent(event);
+    }
+}
+
+// ---- Controller ioctls
+
+bool RtpSlot::Ioctl(const LGCP::IoctlParams& params) {
+    using A = LGCP::IoctlParams::Alternative;
+    switch (params.selection()) {
+        case A::encoder_mode:
+            return ChangeCodec(&rtp::rtp_connection_params::tx_pt, *params.get_encoder_mode());
+        case A::decoder_mode:
+            return ChangeCodec(&rtp::rtp_connection_params::rx_pt, *params.get_decoder_mode());
+        case A::pd_enable:
+            return enablePD(*params.get_pd_enable());
+        case A::pd_disable:
+            return disablePD();
+        default:
+            return ReceiverIoctl(params);
+    }
+}
+
+bool RtpSlot::ReceiverIoctl(const LGCP::IoctlParams& params) {
+    using A = LGCP::IoctlParams::Alternative;
+    switch (params.selection()) {
+        case A::echoSuppressor:
+            return echoCancel(params.get_echoSuppressor()->getValue());
+        case A::activateWaitTone:
+            activateAudibleCall();
+            return true;
+        case A::deactivateWaitTone:
+            cancelAudibleCall();
+            return true;
+        case A::translateDTMF:
+            translateDTMF(*params.get_translateDTMF());
+            return true;
+        case A::dtmf_params:
+            return configureDTMF(*params.get_dtmf_params());
+        case A::dtmf_enable:
+            return enableDTMF(params.get_dtmf_enable()->getValue());
+        case A::vad_params:
+            return configureVAD(*params.get_vad_params());
+        case A::vad_enable:
+            return enableVAD(params.get_vad_enable()->getValue());
+        case A::vad_disable:
+            return disableVAD();
+        case A::dtmf_reject_enable:
+            return enableDTMFReject(params.get_dtmf_reject_enable()->getValue());
+        case A::sd_params:
+            return configureSD();
+        case A::sd_enable:
+            return enableSD(params.get_sd_enable()->getValue());
+        case A::sd_disable:
+            return disableSD();
+        case A::rx_gain:
+            configureRxGain(static_cast<int8_t>(params.get_rx_gain()->get_gainDB().getValue() & 0xFF));
+            return true;
+        case A::tone_filter: {
+            const LGCP::ToneFilter& filter = *params.get_tone_filter();
+            configureToneFilter(static_cast<unsigned>(filter.get_freq().getValue()),
+                                filter.get_enable().getValue() ? 1 : 0,
+                                filter.get_duration_th_msec().getValue(),
+                                filter.get_det_level_dB().getValue());
+            return true;
+        }
+        case A::selcal:
+            translateSelcal(*params.get_selcal());
+            return true;
+        default:
+            return false;
+    }
+}
+
+int RtpSlot::translate_payload(LGCP::CodecMode::NamedNumber mode) const {
+    if (mode == LGCP::CodecMode::alaw) return kPayloadAlaw;
+    if (mode == LGCP::CodecMode::ulaw) return kPayloadUlaw;
+    return lowBitRate_;
+}
+
+bool RtpSlot::ChangeCodec(uint16_t rtp::rtp_connection_params::*field,
+                          const LGCP::CodecMode& mode) {
+    PutHeader(std::clog);
+    std::clog << "do restart RTP session (change tx payload):" << mode << std::endl;
+    const int payload = translate_payload(mode.getValue());
+    if (payload == params_.*field) {
+        PutHeader(std::clog);
+        std::clog << " - Nothing to do" << std::endl;
+        return true;
+    }
+    const rtp::rtp_connection_params previous = params_;
+    params_.*field = static_cast<uint16_t>(payload);
+    if (restart()) {
+        PutHeader(std::clog);
+        std::clog << " - OK" << std::endl;
+        return true;
+    }
+    PutHeader(std::cerr);
+    std::cerr << "fail to restart RTP session!" << std::endl;
+    // The old session went with the attempt: begin it again as it was, so
+    // that the slot keeps its stream and the same request is tried afresh.
+    params_ = previous;
+    if (!restart()) {
+        PutHeader(std::cerr);
+        std::cerr << "fail to resume RTP session, the slot has no stream" << std::endl;
+    }
+    return false;
+}
+
+bool RtpSlot::restart() {
+    // The event holds a duplicate of the old session: it must go too, or
+    // the driver keeps the session (and its channel).
+    readEvent_.Release();
+    session_.close();
+    return Begin();
+}
+
+bool RtpSlot::Begin() {
+    Fd device(board::open(GetRtpDevName(), O_RDONLY | O_CLOEXEC));
+    if (!device) return false;
+    rtp::rtp_connection_params params = params_;
+    if (board::ioctl(device.get(), rtp::kBeginSession, &params) < 0) return false;
+    rtp::rtp_channel_info info{channel_, -1, -1, 0};
+    if (board::ioctl(device.get(), rtp::kAddChannel, &info) < 0) return false;
+    session_ = std::move(device);
+    readEvent_.Schedule(session_, POLLIN);
+    return true;
+}
+
+// ---- Packet detection
+
+bool RtpSlot::enablePD(const LGCP::PDParams& params) {
+    rtp::rtp_event event{};
+    event.type = rtp::kPacketDetection;
+    event.timeout = params.get_timeout().getValue();
+    event.timeout_copy = event.timeout;
+    if (board::ioctl(session_.get(), rtp::kSetPacketDetection, &event) < 0) {
+        const int error = errno;
+        PutHeader(std::cerr);
+        std::cerr << "RTP SET EVENT PD fail:" << " errno=\"" << std::strerror(error) << '"'
+                  << std::endl;
+        return false;
+    }
+    PutHeader(std::clog);
+    std::clog << "RTP SET EVENT PD " << "timeout=" << event.timeout << std::endl;
+    return true;
+}
+
+bool RtpSlot::disablePD() {
+    int32_t reset = rtp::kResetValue;
+    if (board::ioctl(session_.get(), rtp::kResetPacketDetection, &reset) < 0) {
+        const int error = errno;
+        PutHeader(std::cerr);
+        std::cerr << "RTP RESET EVENT PD fail:" << " errno=\"" << std::strerror(error) << '"'
+                  << std::endl;
+        return false;
+    }
+    PutHeader(std::clog);
+    std::clog << "RTP RESET EVENT PD" << std::endl;
+    return true;
+}
+
+// ---- RTCP
+
+void RtpSlot::startRTPC(const Fd& socket, const sockaddr_in& to) {
+    rtcpTo_ = to;
+    if (socket.get() != rtcp_.get()) rtcp_ = socket;
+    RTPC::SDES sdes(params_.ssrc);
+    sdes.add(RTPC::SDES::Item::CNAME, kCname);
+    sdes.add(RTPC::SDES::Item::EMAIL, kEmail);
+    sdes.add(RTPC::SDES::Item::PHONE, kPhone);
+    send(sdes);
+}
+
+ssize_t RtpSlot::send(const RTPC::Msg& message) {
+    char buf[1024];
+    const unsigned length = message.encode(buf, sizeof buf);
+    if (length == 0) return 0;
+    return ::sendto(rtcp_.get(), buf, length, MSG_DONTWAIT,
+                    reinterpret_cast<const sockaddr*>(&rtcpTo_), sizeof rtcpTo_);
+}
+
+// ---- Error texts of the RTP library
+
+const char* RTPStrError(int code) {
+    struct Text {
+        int code;
+        const char* text;
+    };
+    static const Text texts[] = {
+        {0, "No error"},
+        {0x3000002, "Parameter out of range"},
+        {0x3000004, "Memory allocation failed"},
+        {0x3000008, "Allocated buffer too small"},
+        {0x3000101, "Maximum number of contexts exceeded"},
+        {0x3000102, "Context destroyed or never created"},
+        {0x3000103, "Socket not open for reading or writing"},
+        {0x3000104, "Can't obtain a new socket"},
+        {0x3000105, "Can't bind socket"},
+        {0x3000106, "Unable to set socket option"},
+        {0x3000107, "Unable to write to socket"},
+        {0x3000108, "Unable to read from socket"},
+        {0x3000109, "Socket does not belong to session"},
+        {0x300010a, "Change not allowed during open session"},
+        {0x300010b, "Invalid address specified"},
+        {0x300010c, "Invalid port specified"},
+        {0x300010e, "Unable to close session"},
+        {0x300010f, "No such membership info"},
+        {0x3000110, "Invalid rtpprofile specified"},
+        {0x3000111, "no data to receive at socket"},
+        {0x3000112, "Packet looped back"},
+        {0x3000113, "CSRC list not yet set"},
+        {0x3000114, "2 CSRCs on list have same SSRC"},
+        {0x3000115, "Packet has incorrect format"},
+        {0x3000116, "Person not session member"},
+        {0x3000117, "Person data protected"},
+        {0x3000118, "No such sender in current session"},
+        {0x3000119, "No such SDES field"},
+        {0x300011a, "Encryption / decryption function not set"},
+        {0x300011b, "Packet was unsuccessfully decrypted"},
+        {0x300011c, "End of iterating list"},
+        {0x300011d, "Not allowed to recurse"},
+        {0x300011e, "SSRC in use"},
+        {0x300011f, "Couldn't get socket name"},
+        {0x3000120, "No such contributor"},
+        {0x3000121, "CSRC list full"},
+        {0x3000122, "Don't send this packet now"},
+    };
+    for (const Text& t : texts)
+        if (t.code == code) return t.text;
+    // One buffer for every unknown code: the next such call overwrites it.
+    static char unknown[64];
+    std::snprintf(unknown, sizeof unknown, "Unknown RTP Error %d", code);
+    return unknown;
+}

@@ -1,0 +1,116 @@
+#pragma once
+// RtpSlot bridges one TDM channel of the board's RTP engine to one RTP
+// stream on the network. The media runs in the engine ("/dev/rtp", one open
+// descriptor per session); the slot owns that session, switches its input
+// on and off as it is wired, restarts it when the controller changes the
+// codec, reports the engine's events, sends the stream's RTCP source
+// description and BYE, and offers the tone and voice-processing operations
+// of its channel to the controller's ioctl commands. The radio slots build
+// on it.
+
+#include <netinet/in.h>
+#include <sys/types.h>
+
+#include <iosfwd>
+
+#include "board/drivers/rtp.h"
+#include "hardware/dsproc_receiver.h"
+#include "hardware/tonec_receiver.h"
+#include "runtime/fd.h"
+#include "runtime/multiplexer.h"
+#include "slots/rtcp.h"
+#include "slots/slot.h"
+
+class RtpSlot : public Slot, private Hardware::TonecReceiver, private Hardware::DSProcReceiver {
+public:
+    // A session already begun on `session`, with its channel added.
+    RtpSlot(int channel, const Fd& session, const board::rtp::rtp_connection_params& params);
+    // Sends the BYE and switches off what the receivers switched on.
+    ~RtpSlot() override;
+
+    void IAfterCreate() override;
+    // Tears the session down and switches the channel off.
+    bool IBeforeDestroy() override;
+    bool Ioctl(const LGCP::IoctlParams& params) override;
+    bool IOnOutputStream() override { return true; }
+    bool IOnInputStream() override;
+    void IOnOutputRelease() override {}
+    void IOnInputRelease() override;
+    int IGetTransmitChannel() override { return channel_; }
+    int IGetReceiveChannel() override { return channel_; }
+    const char* GetName() const override { return "rtp"; }
+
+    // Takes a duplicate of the bound RTCP socket (unless it is that one),
+    // keeps `to` as the RTCP destination and sends the source description.
+    void startRTPC(const Fd& socket, const sockaddr_in& to);
+    // The packet to the RTCP destination; the sendto result, 0 when it did
+    // not encode.
+    ssize_t send(const RTPC::Msg& message);
+
+    bool enablePD(const LGCP::PDParams& params);
+    bool disablePD();
+    // Begins the session anew with the current parameters on the channel.
+    bool restart();
+    // The payload type of a codec mode: A-law 8, u-law 0, the low-bit-rate
+    // mode the payload type the slot was created with.
+    int translate_payload(LGCP::CodecMode::NamedNumber mode) const;
+
+    void OnRtpEvent(int fd, short revents);
+
+    using Hardware::TonecReceiver::echoCancel;
+
+    int channel() const { return channel_; }
+    const board::rtp::rtp_connection_params& params() const { return params_; }
+    bool input_on() const { return inputOn_; }
+    void PutHeader(std::ostream& os) const;
+
+protected:
+    // The session's descriptor (closed when a restart failed).
+    const Fd& session() const { return session_; }
+    // The input request on the session; false when the driver refused.
+    bool SwitchInput(bool on);
+
+    bool inputOn_ = false;
+    // The radio's squelch, not the wiring, switches the input on.
+    bool followsSquelch_ = false;
+
+private:
+    // The receivers' events, passed on as signals.
+    void tonec_event(const Params& params) override { processTonecEvent(params); }
+    unsigned tonec_timeslot() const override { return static_cast<unsigned>(channel_); }
+    void dsproc_vad_event(const Hardware::DSProcVADEvent& event) override {
+        processVADEvent(event);
+    }
+    void dsproc_bss_event(const board::dsp::dsproc_bss_event* event) override {
+        processBSSEvent(event);
+    }
+    void dsproc_sd_event(const Hardware::DSProcSDEvent& event) override { processSDEvent(event); }
+    void dsproc_tone_flt_event(const board::dsp::dsproc_tone_event* event) override {
+        processToneFltEvent(event);
+    }
+    void dsproc_flags_event(const board::dsp::dsproc_flags_event* event) override {
+        processFlagsEvent(event);
+    }
+    unsigned dsproc_timeslot() const override { return static_cast<unsigned>(channel_); }
+
+    // The tone and voice-processing alternatives; false for any other.
+    bool ReceiverIoctl(const LGCP::IoctlParams& params);
+    // Moves `field` (rx_pt or tx_pt) to the mode's payload type.
+    bool ChangeCodec(uint16_t board::rtp::rtp_connection_params::*field,
+                     const LGCP::CodecMode& mode);
+    // Opens and begins a session on the channel; true when it runs.
+    bool Begin();
+    // A request without a record on the session.
+    int Request(uint32_t request);
+
+    int channel_;
+    Fd session_;
+    Event readEvent_;
+    board::rtp::rtp_connection_params params_;
+    sockaddr_in rtcpTo_{};
+    Fd rtcp_;
+    int lowBitRate_;
+};
+
+// The text of an RTP library error code.
+const char* RTPStrError(int code);

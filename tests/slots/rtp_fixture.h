@@ -1,0 +1,203 @@
+#pragma once
+// What the RTP slot suites start from: the slot suites' server and
+// controller, the RTP factory, a far end on the loopback interface and a
+// free local port pair for the session (apart from the far end's, or the
+// session's RTCP socket would take the far end's port).
+
+#include <arpa/inet.h>
+
+#include <cctype>
+#include <cstring>
+
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "board/sim/dsp_model.h"
+#include "board/sim/dtmf_model.h"
+#include "board/sim/rtp_model.h"
+#include "board/sim/voice_model.h"
+#include "slots/rtp_factory.h"
+#include "tests/slots/slot_fixture.h"
+#include "tests/support/udp_peer.h"
+
+namespace test {
+
+// An RTCP packet as the tests read it.
+struct Rtcp {
+    int pt = -1;
+    uint32_t ssrc = 0;
+    std::vector<std::pair<int, std::string>> items;  // SDES
+    std::string reason;                              // BYE
+};
+
+inline uint32_t word_at(const Bytes& b, size_t i) {
+    return (uint32_t(b[i]) << 24) | (uint32_t(b[i + 1]) << 16) | (uint32_t(b[i + 2]) << 8) | b[i + 3];
+}
+
+// Reads one SDES chunk or one BYE; what does not parse stays empty.
+inline Rtcp parse_rtcp(const Bytes& packet) {
+    Rtcp rtcp;
+    if (packet.size() < 8) return rtcp;
+    rtcp.pt = packet[1];
+    rtcp.ssrc = word_at(packet, 4);
+    size_t i = 8;
+    if (rtcp.pt == 202) {
+        while (i + 1 < packet.size() && packet[i] != 0) {
+            const size_t len = packet[i + 1];
+            if (i + 2 + len > packet.size()) break;
+            rtcp.items.emplace_back(packet[i], std::string(packet.begin() + i + 2,
+                                                           packet.begin() + i + 2 + len));
+            i += 2 + len;
+        }
+    } else if (rtcp.pt == 203 && i < packet.size() && i + 1 + packet[i] <= packet.size()) {
+        rtcp.reason.assign(packet.begin() + i + 1, packet.begin() + i + 1 + packet[i]);
+    }
+    return rtcp;
+}
+
+class RtpSlotTest : public SlotTest {
+public:
+    static constexpr uint32_t kSsrc = 0x11223344;
+
+    RtpSlotTest() { RtpFactory::instance(); }
+
+    static board::sim::RtpModel& rtp_model() {
+        return *sim().model_as<board::sim::RtpModel>(board::rtp::kDevice);
+    }
+    static board::sim::DtmfModel& dtmf_model() {
+        return *sim().model_as<board::sim::DtmfModel>(board::dtmf::kDevice);
+    }
+    static board::sim::DspModel& dsp_model() {
+        return *sim().model_as<board::sim::DspModel>(board::dsp::kDevice);
+    }
+    static board::sim::VoiceModel& voice_model() {
+        return *sim().model_as<board::sim::VoiceModel>(board::voice::kDevice);
+    }
+
+    // Binds the session's RTCP port first, so that the factory's bind fails.
+    void hold_local_rtcp_port() { held_ = udp_bind(static_cast<unsigned short>(local + 1)); }
+    void release_held_port() { held_.close(); }
+
+protected:
+    // A-law both ways from 127.0.0.1:local to the far end, SSRC kSsrc;
+    // `change` adjusts the parameters.
+    LGCP::Command create_command(const std::function<void(LGCP::CreateRtpParams&)>& change = {}) {
+        LGCP::Command command;
+        LGCP::CreateRtpParams& params = command.select_create().select_rtp();
+        TERM::RtpParams& codec = params.get_codecRTP();
+        codec.set_payload(TERM::Payload::ptG711_Alaw);
+        codec.get_dhost().set_iaddr("127.0.0.1");
+        codec.get_dhost().set_port(remote_port());
+        codec.include_shost().set_iaddr("127.0.0.1");
+        codec.get_shost()->set_port(local);
+        codec.set_ssrc(kSsrc);
+        params.set_txPayload(TERM::Payload::ptG711_Alaw);
+        params.set_rxPayload(TERM::Payload::ptG711_Alaw);
+        if (change) change(params);
+        return command;
+    }
+    void create(unsigned slot, const std::function<void(LGCP::CreateRtpParams&)>& change = {}) {
+        create(slot, create_command(change));
+    }
+    // Creates the slot; the stream signals that follow go with the check
+    // that no second answer came.
+    void create(unsigned slot, const LGCP::Command& command) {
+        ASSERT_EQ(std::nullopt, outcome(command, slot)) << "create " << slot;
+    }
+    unsigned short remote_port() const { return peer.rtp_port(); }
+
+    // The one stream of the engine.
+    const board::sim::RtpModel::Stream& only_stream() {
+        auto streams = rtp_model().streams();
+        EXPECT_EQ(1u, streams.size());
+        static const board::sim::RtpModel::Stream none;
+        return streams.empty() ? none : *streams.front();
+    }
+
+    // The next signal in value notation on one line; "" when none comes.
+    std::string next_signal() {
+        auto message = controller.receive_until(is_signal, 5);
+        if (!message) return "";
+        std::ostringstream notation;
+        notation << *message->get_pdu().get_signal();
+        std::string line;
+        for (char c : notation.str()) {
+            if (std::isspace(static_cast<unsigned char>(c))) {
+                if (!line.empty() && line.back() != ' ') line += ' ';
+            } else {
+                line += c;
+            }
+        }
+        return line;
+    }
+
+    LGCP::Command codec_mode(bool encoder, LGCP::CodecMode::NamedNumber mode) {
+        LGCP::Command command;
+        if (encoder)
+            command.select_ioctl().set_encoder_mode(mode);
+        else
+            command.select_ioctl().set_decoder_mode(mode);
+        return command;
+    }
+
+    // The resources the query signal reports for RTP.
+    std::string query() {
+        controller.send(command(Alternative::query), 1);
+        auto message = controller.receive_until([](const LGCP::Message& m) {
+            return is_signal(m) && m.get_pdu().get_signal()->is_query();
+        });
+        if (!message) return "no query signal";
+        const LGCP::Resources& r = *message->get_pdu().get_signal()->get_query();
+        std::ostringstream text;
+        text << "g729 " << r.get_rtp_g729().getValue() << " g723 " << r.get_rtp_g723().getValue()
+             << " g711 " << r.get_rtp_g711().getValue() << " g711mcc "
+             << r.get_rtp_g711mcc().getValue() << " universal " << r.get_universal().getValue();
+        return text.str();
+    }
+
+    // The switch was told to switch the channel off.
+    bool disabled_on_switch(int channel) {
+        for (const auto& call : sim().journal(board::hal::kDevice))
+            if (call.request == board::hal::kMuxDisable && call.data.size() == 4 &&
+                std::memcmp(call.data.data(), &channel, 4) == 0)
+                return true;
+        return false;
+    }
+
+    // The create message with a ttl of 256, which the encoder refuses: its
+    // 8-bit field holds the offset from 1, and the bits of offsets 127 and
+    // 128 together are all eight.
+    std::string create_frame_with_ttl_256(unsigned slot) {
+        auto encoded = [&](unsigned ttl) {
+            LGCP::Message message;
+            message.set_seq(1);
+            message.set_slot(slot);
+            message.get_pdu().set_command(create_command(
+                [ttl](LGCP::CreateRtpParams& p) { p.get_codecRTP().set_ttl(ttl); }));
+            return encode(message);
+        };
+        std::string octets = encoded(1);
+        const std::string low7 = encoded(128), high = encoded(129);
+        for (size_t i = 0; i < octets.size(); ++i)
+            octets[i] = static_cast<char>(octets[i] ^ low7[i] ^ high[i]);
+        return octets;
+    }
+
+    static int count_of(const std::string& text, const std::string& needle) {
+        int n = 0;
+        for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+            ++n;
+        return n;
+    }
+
+    UdpPeer peer;
+    unsigned short local = free_udp_pair();
+
+private:
+    Fd held_;
+};
+
+}  // namespace test

@@ -1,0 +1,428 @@
+// RTP slots made by the RTP factory for a test controller, on the simulated
+// RTP engine: the session each one begins, its RTCP packets at a far end on
+// the loopback interface, its ioctls and events, and its end.
+#include "slots/rtp_slot.h"
+
+#include <arpa/inet.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "board/sim/dsp_model.h"
+#include "board/sim/dtmf_model.h"
+#include "board/sim/rtp_model.h"
+#include "board/sim/voice_model.h"
+#include "slots/rtp_factory.h"
+#include "tests/slots/rtp_fixture.h"
+#include "tests/support/case_name.h"
+
+namespace {
+
+namespace rtp = board::rtp;
+using board::sim::Op;
+using Cause = LGCP::ErrorCause::NamedNumber;
+using Payload = TERM::Payload;
+using test::Bytes;
+using test::parse_rtcp;
+using test::Rtcp;
+using test::RtpSlotTest;
+
+constexpr unsigned kSlot = 7;
+
+// ---- Create
+
+TEST_F(RtpSlotTest, SendsItsSourceDescriptionAndReportsBothStreamsOnTheEnginesChannel) {
+    auto reply = answer(create_command(), 1, kSlot);
+    ASSERT_TRUE(reply && test::is_success(*reply));
+    const rtp::rtp_connection_params& params = only_stream().params;
+    EXPECT_EQ(rtp_model().kPoolBase, only_stream().channel);
+
+    const std::string channel = std::to_string(only_stream().channel);
+    EXPECT_EQ("transmitter : active : " + channel, next_signal());
+    EXPECT_EQ("receiver : active : " + channel, next_signal());
+
+    auto packets = peer.rtcp();
+    ASSERT_EQ(1u, packets.size());
+    const Rtcp sdes = parse_rtcp(packets[0]);
+    EXPECT_EQ(202, sdes.pt);
+    EXPECT_EQ(params.ssrc, sdes.ssrc);
+    EXPECT_EQ((std::vector<std::pair<int, std::string>>{{1, "Zembrix Quadresta"},
+                                                        {3, "support@zembrix.example"},
+                                                        {4, "+1 555 0100"}}),
+              sdes.items);
+}
+
+struct BeginCase {
+    const char* what;
+    std::function<void(LGCP::CreateRtpParams&)> change;
+    std::function<void(rtp::rtp_connection_params&)> expect;
+};
+
+constexpr uint32_t kAnySsrc = 0xFFFFFFFF;
+
+const BeginCase kBeginCases[] = {
+    {"the defaults", nullptr, nullptr},
+    {"without shost the local port is dhosts",
+     [](auto& p) { p.get_codecRTP().remove_shost(); },
+     [](auto& r) {
+         r.local_addr = 0;
+         r.local_port = r.remote_port;
+     }},
+    {"shost on another loopback address",
+     [](auto& p) { p.get_codecRTP().get_shost()->set_iaddr("127.0.0.2"); },
+     [](auto& r) { r.local_addr = inet_addr("127.0.0.2"); }},
+    {"pfactor keeps its low 16 bits", [](auto& p) { p.get_codecRTP().set_pfactor(0x10014); },
+     [](auto& r) { r.packet_factor = 0x14; }},
+    {"vad true", [](auto& p) { p.get_codecRTP().set_vad(true); }, [](auto& r) { r.vad = 1; }},
+    {"vad false", [](auto& p) { p.get_codecRTP().set_vad(false); }, nullptr},
+    {"crate not 0", [](auto& p) { p.get_codecRTP().set_crate(3); }, [](auto& r) { r.crate = 1; }},
+    {"crate 0", [](auto& p) { p.get_codecRTP().set_crate(0); }, nullptr},
+    {"without ssrc", [](auto& p) { p.get_codecRTP().remove_ssrc(); },
+     [](auto& r) { r.ssrc = kAnySsrc; }},
+    {"ttl", [](auto& p) { p.get_codecRTP().set_ttl(64); }, [](auto& r) { r.ttl = 64; }},
+    {"qos dscp ef", [](auto& p) { p.get_codecRTP().set_qos_dscp(TERM::IpQoSDSCP::ef); },
+     [](auto& r) { r.tos = 184; }},
+    {"qos dscp cs0", [](auto& p) { p.get_codecRTP().set_qos_dscp(TERM::IpQoSDSCP::cs0); },
+     [](auto& r) { r.tos = 0; }},
+    {"ulaw receiving alaw",
+     [](auto& p) {
+         p.get_codecRTP().set_payload(Payload::ptG711_Ulaw);
+         p.set_txPayload(Payload::ptG711_Ulaw);
+     },
+     [](auto& r) { r.tx_pt = 0; }},
+    {"g729 with a g723 direction follows the main payload",
+     [](auto& p) {
+         p.get_codecRTP().set_payload(Payload::ptG729);
+         p.set_rxPayload(Payload::ptG723);
+         p.set_txPayload(Payload::ptG711_Ulaw);
+     },
+     [](auto& r) {
+         r.rx_pt = 18;
+         r.tx_pt = 0;
+     }},
+    {"g728", [](auto& p) { p.get_codecRTP().set_payload(Payload::ptG728); },
+     [](auto& r) { r.rx_pt = r.tx_pt = 8; }},
+    {"mcc alaw", [](auto& p) {
+         p.get_codecRTP().set_payload(Payload::ptG711mcc_Alaw);
+         p.set_rxPayload(Payload::ptG711mcc_Alaw);
+         p.set_txPayload(Payload::ptG729);
+     },
+     [](auto& r) { r.rx_pt = r.tx_pt = 136; }},
+};
+
+std::string describe(const rtp::rtp_connection_params& r, bool anySsrc) {
+    std::ostringstream text;
+    text << "remote " << std::hex << r.remote_addr << std::dec << ':' << r.remote_port << " local "
+         << std::hex << r.local_addr << std::dec << ':' << r.local_port << " pt " << r.rx_pt << '/'
+         << r.tx_pt << " pfactor " << r.packet_factor << " vad " << int(r.vad) << " crate "
+         << int(r.crate) << " ssrc " << (anySsrc ? kAnySsrc : r.ssrc) << " ttl " << r.ttl
+         << " tos " << r.tos;
+    return text.str();
+}
+
+class RtpBeginRecord : public RtpSlotTest, public ::testing::WithParamInterface<BeginCase> {};
+
+TEST_P(RtpBeginRecord, CarriesTheControllersParameters) {
+    const BeginCase& c = GetParam();
+    const LGCP::Command command = create_command(c.change);
+    // Without shost the session takes the far end's ports.
+    if (!command.get_create()->get_rtp()->get_codecRTP().has_shost()) peer.close();
+    create(kSlot, command);
+
+    // Payload A-law both ways, dhost the far end, shost 127.0.0.1:local.
+    rtp::rtp_connection_params expected{};
+    expected.remote_addr = inet_addr("127.0.0.1");
+    expected.remote_port = remote_port();
+    expected.local_addr = inet_addr("127.0.0.1");
+    expected.local_port = local;
+    expected.rx_pt = expected.tx_pt = 8;
+    expected.ssrc = kSsrc;
+    expected.tos = -1;
+    if (c.expect) c.expect(expected);
+    const bool anySsrc = expected.ssrc == kAnySsrc;
+    EXPECT_EQ(describe(expected, anySsrc), describe(only_stream().params, anySsrc));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rtp, RtpBeginRecord, ::testing::ValuesIn(kBeginCases), test::CaseName());
+
+// ---- Declined
+
+struct DeclineCase {
+    const char* what;
+    Cause cause;
+    std::function<void(RtpSlotTest&, LGCP::CreateRtpParams&)> arrange;
+};
+
+void fail(Op op, uint32_t request, int error) {
+    board::sim::Board::instance().fail_next(op, rtp::kDevice, error, request);
+}
+
+const DeclineCase kDeclineCases[] = {
+    {"t38", Cause::insufficientResources,
+     [](auto&, auto& p) { p.get_codecRTP().set_payload(Payload::ptT38_UDP_TL); }},
+    {"r2s", Cause::insufficientResources,
+     [](auto&, auto& p) { p.get_codecRTP().set_payload(Payload::ptR2S); }},
+    {"reserved payload", Cause::insufficientResources,
+     [](auto&, auto& p) { p.get_codecRTP().set_payload(Payload::reserv_3); }},
+    {"radio", Cause::insufficientResources,
+     [](auto&, auto& p) { p.get_codecRTP().include_radio().get_status().select_vark(); }},
+    {"rtcp port taken", Cause::insufficientResources,
+     [](RtpSlotTest& t, auto&) { t.hold_local_rtcp_port(); }},
+    {"device open fails", Cause::insufficientResources,
+     [](auto&, auto&) { fail(Op::Open, 0, EMFILE); }},
+    {"begin fails", Cause::insufficientResources,
+     [](auto&, auto&) { fail(Op::Ioctl, rtp::kBeginSession, EADDRINUSE); }},
+    {"add channel fails", Cause::insufficientResources,
+     [](auto&, auto&) { fail(Op::Ioctl, rtp::kAddChannel, EIO); }},
+    {"no free channel", Cause::insufficientResources,
+     [](RtpSlotTest& t, auto&) { t.rtp_model().pool_size = 0; }},
+    {"dhost not an address", Cause::invalidParams,
+     [](auto&, auto& p) { p.get_codecRTP().get_dhost().set_iaddr("gateway"); }},
+    {"shost not an address", Cause::invalidParams,
+     [](auto&, auto& p) { p.get_codecRTP().get_shost()->set_iaddr("127.0.0.256"); }},
+    {"dhost port 65535", Cause::invalidParams,
+     [](auto&, auto& p) { p.get_codecRTP().get_dhost().set_port(65535); }},
+    {"shost port 65535", Cause::invalidParams,
+     [](auto&, auto& p) { p.get_codecRTP().get_shost()->set_port(65535); }},
+};
+
+class RtpDeclined : public RtpSlotTest, public ::testing::WithParamInterface<DeclineCase> {};
+
+TEST_P(RtpDeclined, LeavesNoDescriptorSocketOrStream) {
+    LGCP::Command command = create_command();
+    GetParam().arrange(*this, *command.get_create()->get_rtp());
+
+    EXPECT_EQ(GetParam().cause, outcome(command, kSlot));
+    release_held_port();
+    EXPECT_EQ(nullptr, Slots::instance()->at(kSlot));
+    EXPECT_TRUE(rtp_model().streams().empty());
+    EXPECT_TRUE(sim().channels(rtp::kDevice).empty());
+    EXPECT_TRUE(test::udp_bind(static_cast<unsigned short>(local + 1))) << "the RTCP port is held";
+    EXPECT_TRUE(peer.rtcp().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rtp, RtpDeclined, ::testing::ValuesIn(kDeclineCases), test::CaseName());
+
+TEST_F(RtpSlotTest, RefusesATtlAboveTheRangeThatTheWireCarries) {
+    controller.send_frame(create_frame_with_ttl_256(kSlot));
+    auto reply = controller.receive_until(test::is_response);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(Cause::invalidParams, test::error_of(*reply));
+    EXPECT_TRUE(rtp_model().streams().empty());
+}
+
+TEST_F(RtpSlotTest, ARadioRequestIsNotEvenLogged) {
+    LGCP::Command command = create_command();
+    command.get_create()->get_rtp()->get_codecRTP().include_radio().get_status().select_vark();
+    EXPECT_EQ(Cause::insufficientResources, outcome(command, kSlot));
+    EXPECT_EQ(std::string::npos, progress.str().find("do create rtp")) << progress.str();
+}
+
+// ---- Ioctls
+
+struct IoctlCase {
+    const char* what;
+    std::function<void(LGCP::IoctlParams&)> select;
+    bool answered;
+    std::function<bool(RtpSlotTest&, int channel)> done;  // the model's state afterwards
+    std::function<void()> arrange = nullptr;
+};
+
+const IoctlCase kIoctlCases[] = {
+    {"echo canceller on", [](auto& p) { p.set_echoSuppressor(true); }, true,
+     [](auto& t, int ch) { return t.dtmf_model().timeslot(ch).echoCancel; }},
+    {"echo canceller refused", [](auto& p) { p.set_echoSuppressor(true); }, false,
+     [](auto& t, int ch) { return !t.dtmf_model().timeslot(ch).echoCancel; },
+     [] { board::sim::Board::instance().fail_next(Op::Ioctl, board::dtmf::kDevice, EIO); }},
+    {"dtmf detector on", [](auto& p) { p.set_dtmf_enable(true); }, true,
+     [](auto& t, int ch) { return t.dtmf_model().timeslot(ch).enabled; }},
+    {"dtmf rejection on", [](auto& p) { p.set_dtmf_reject_enable(true); }, true,
+     [](auto& t, int ch) { return t.dtmf_model().timeslot(ch).rejection; }},
+    {"wait tone", [](auto& p) { p.select_activateWaitTone(); }, true,
+     [](auto& t, int ch) { return t.dtmf_model().tone(ch)[0] == 425; }},
+    {"vad on", [](auto& p) { p.set_vad_enable(true); }, true,
+     [](auto& t, int ch) { return t.dsp_model().timeslot(ch).on(board::dsp::kVad); }},
+    {"sd on", [](auto& p) { p.set_sd_enable(true); }, true,
+     [](auto& t, int ch) { return t.dsp_model().timeslot(ch).on(board::dsp::kSd); }},
+    {"rx gain", [](auto& p) { p.select_rx_gain().set_gainDB(-6); }, true,
+     [](auto& t, int ch) { return t.dsp_model().timeslot(ch).configure(board::dsp::kRxGain); }},
+    {"tone filter",
+     [](auto& p) {
+         auto& filter = p.select_tone_filter();
+         filter.set_freq(2100);
+         filter.set_enable(true);
+     },
+     true, [](auto& t, int ch) { return t.dsp_model().timeslot(ch).on(board::dsp::kToneFilter); }},
+    {"packet detection", [](auto& p) { p.select_pd_enable().set_timeout(300); }, true,
+     [](auto& t, int ch) {
+         auto* stream = t.rtp_model().on_channel(ch);
+         return stream && stream->detecting && stream->pdTimeout == 300;
+     }},
+    {"mute is unsupported", [](auto& p) { p.select_mute_enable(); }, false,
+     [](auto& t, int ch) {
+         return !t.dsp_model().timeslot(ch).on(board::dsp::kMuteFirst) &&
+                !t.dsp_model().timeslot(ch).on(board::dsp::kMuteSecond);
+     }},
+};
+
+class RtpIoctl : public RtpSlotTest, public ::testing::WithParamInterface<IoctlCase> {};
+
+TEST_P(RtpIoctl, ActsOnTheChannelsDevicesAndAnswersTheirResult) {
+    create(kSlot);
+    const int channel = only_stream().channel;
+    LGCP::Command command;
+    GetParam().select(command.select_ioctl());
+    if (GetParam().arrange) GetParam().arrange();
+
+    const auto cause = outcome(command, kSlot);
+    EXPECT_EQ(GetParam().answered, !cause) << (cause ? int(*cause) : -1);
+    EXPECT_TRUE(GetParam().done(*this, channel));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rtp, RtpIoctl, ::testing::ValuesIn(kIoctlCases), test::CaseName());
+
+// ---- Codec changes
+
+TEST_F(RtpSlotTest, ACodecModeOfTheCurrentPayloadTouchesNothing) {
+    create(kSlot);
+    sim().clear_journal();
+    EXPECT_EQ(std::nullopt, outcome(codec_mode(true, LGCP::CodecMode::alaw), kSlot));
+    EXPECT_TRUE(sim().journal(rtp::kDevice).empty());
+    EXPECT_NE(std::string::npos, progress.str().find(" - Nothing to do")) << progress.str();
+}
+
+TEST_F(RtpSlotTest, LowBitRateModeGivesTheCreatedReceivePayloadBothWays_OnTheSameChannel) {
+    create(kSlot, [](LGCP::CreateRtpParams& p) {
+        p.get_codecRTP().set_payload(Payload::ptG729);
+        p.set_rxPayload(Payload::ptG729);
+        p.set_txPayload(Payload::ptG711_Ulaw);
+    });
+    const int channel = only_stream().channel;
+    ASSERT_EQ(0, only_stream().params.tx_pt);
+
+    EXPECT_EQ(std::nullopt, outcome(codec_mode(true, LGCP::CodecMode::lbrc), kSlot));
+    EXPECT_EQ(18, only_stream().params.tx_pt);
+    EXPECT_EQ(std::nullopt, outcome(codec_mode(false, LGCP::CodecMode::alaw), kSlot));
+    EXPECT_EQ(8, only_stream().params.rx_pt);
+    EXPECT_EQ(std::nullopt, outcome(codec_mode(false, LGCP::CodecMode::lbrc), kSlot));
+    EXPECT_EQ(18, only_stream().params.rx_pt);
+    EXPECT_EQ(channel, only_stream().channel);
+    EXPECT_EQ(local, only_stream().local_port());
+}
+
+// A failed restart gives the slot its old session back and answers the
+// failure; the same request later is tried afresh.
+TEST_F(RtpSlotTest, AFailedCodecChangeResumesTheOldSessionAndAnswersFailure) {
+    create(kSlot);
+    const int channel = only_stream().channel;
+    fail(Op::Ioctl, rtp::kBeginSession, EIO);
+
+    EXPECT_EQ(Cause::unsupported, outcome(codec_mode(true, LGCP::CodecMode::ulaw), kSlot));
+    EXPECT_EQ(8, only_stream().params.tx_pt);
+    EXPECT_EQ(channel, only_stream().channel);
+    EXPECT_NE(std::string::npos, errors.str().find("fail to restart RTP session!"));
+
+    EXPECT_EQ(std::nullopt, outcome(codec_mode(true, LGCP::CodecMode::ulaw), kSlot));
+    EXPECT_EQ(0, only_stream().params.tx_pt);
+    EXPECT_NE(std::string::npos, progress.str().find(" - OK")) << progress.str();
+}
+
+// ---- Events
+
+TEST_F(RtpSlotTest, ReportsDetectedDigitsVoiceActivityAndTheFirstPacket) {
+    create(kSlot);
+    const int channel = only_stream().channel;
+    for (auto select : std::vector<std::function<void(LGCP::IoctlParams&)>>{
+             [](auto& p) { p.set_dtmf_enable(true); },
+             [](auto& p) { p.set_vad_enable(true); },
+             [](auto& p) { p.select_pd_enable().set_timeout(300); }}) {
+        LGCP::Command command;
+        select(command.select_ioctl());
+        ASSERT_EQ(std::nullopt, outcome(command, kSlot));
+    }
+
+    ASSERT_TRUE(dtmf_model().detect(channel, 5, 77));
+    EXPECT_EQ("tonec : { timestamp 77, event dtmf : 5 }", next_signal());
+    ASSERT_TRUE(dsp_model().vad(channel, 1, 1, 0));
+    EXPECT_EQ("vad : { vad-rx TRUE }", next_signal());
+
+    peer.send_rtp(local, test::rtp_packet(8, 1, 0x1234, 0x55));
+    peer.send_rtp(local, test::rtp_packet(8, 2, 0x1234, 0x55));
+    EXPECT_EQ(2, rtp_model().poll_network());
+    EXPECT_EQ("rtp : pd : { value 1, timeout 300 }", next_signal());
+    EXPECT_EQ("", next_signal()) << "a second packet detected";
+}
+
+TEST_F(RtpSlotTest, ReadsABurstOfRecordsInOnePass_WithALineEach_AndNothingForNoMore) {
+    create(kSlot);
+    rtp::rtp_event event{};
+    event.type = rtp::kPacketDetection;
+    for (int value = 1; value <= 3; ++value) {
+        event.value = value;
+        ASSERT_TRUE(sim().channels(rtp::kDevice).front()->deliver(&event, sizeof event));
+    }
+    server.pump();
+    for (int value = 1; value <= 3; ++value)
+        EXPECT_EQ("rtp : pd : { value " + std::to_string(value) + ", timeout 0 }", next_signal());
+    EXPECT_EQ(3, count_of(progress.str(), "]: rtp event:  type=1\n")) << progress.str();
+    EXPECT_EQ("", errors.str());
+}
+
+TEST_F(RtpSlotTest, LogsAFailedRead_AndReadsOnLater) {
+    create(kSlot);
+    rtp::rtp_event event{};
+    event.type = rtp::kPacketDetection;
+    sim().channels(rtp::kDevice).front()->deliver(&event, sizeof event);
+    fail(Op::Read, 0, EIO);
+    server.pump();
+    EXPECT_NE(std::string::npos, errors.str().find("]: fail to read from rtp: ")) << errors.str();
+    EXPECT_EQ("rtp : pd : { value 0, timeout 0 }", next_signal());
+}
+
+// ---- Destroy and query
+
+TEST_F(RtpSlotTest, DestroyTearsTheSessionDownInOrder_SwitchesTheChannelOff_AndSaysBye) {
+    create(kSlot);
+    const int channel = only_stream().channel;
+    const uint32_t ssrc = only_stream().params.ssrc;
+    peer.rtcp();
+    sim().clear_journal();
+
+    EXPECT_EQ(std::nullopt, outcome(test::command(Alternative::destroy), kSlot));
+    std::vector<uint32_t> requests;
+    for (const auto& call : sim().journal(rtp::kDevice))
+        if (call.op == Op::Ioctl) requests.push_back(call.request);
+    EXPECT_EQ((std::vector<uint32_t>{rtp::kTeardown1, rtp::kTeardown2, rtp::kTeardown3,
+                                     rtp::kResetPacketDetection}),
+              requests);
+    EXPECT_TRUE(disabled_on_switch(channel));
+    EXPECT_TRUE(rtp_model().streams().empty());
+
+    auto packets = peer.rtcp();
+    ASSERT_EQ(1u, packets.size());
+    const Rtcp bye = parse_rtcp(packets[0]);
+    EXPECT_EQ(20u, packets[0].size());
+    EXPECT_EQ(203, bye.pt);
+    EXPECT_EQ(ssrc, bye.ssrc);
+    EXPECT_EQ("session end", bye.reason);
+}
+
+TEST_F(RtpSlotTest, ReportsTheVoiceChannels_AndWithoutTheDeviceKeepsTheLastTwo) {
+    voice_model().capacity = {{4, 3}, {2, 5}, {8, 7}, {0x41, 9}};
+    EXPECT_EQ("g729 3 g723 5 g711 32 g711mcc 7 universal 9", query());
+    voice_model().absent = true;
+    EXPECT_EQ("g729 0 g723 0 g711 0 g711mcc 7 universal 9", query());
+}
+
+TEST(RtpStrError, NamesKnownCodesAndFormatsOthers) {
+    EXPECT_STREQ("No error", RTPStrError(0));
+    EXPECT_STREQ("Can't bind socket", RTPStrError(0x3000105));
+    EXPECT_STREQ("Don't send this packet now", RTPStrError(0x3000122));
+    EXPECT_STREQ("Unknown RTP Error 50331917", RTPStrError(0x300010d));
+}
+
+}  // namespace

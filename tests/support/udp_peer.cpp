@@ -1,0 +1,76 @@
+#include "tests/support/udp_peer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <stdexcept>
+
+namespace test {
+
+namespace {
+
+sockaddr_in loopback(unsigned short port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    return address;
+}
+
+}  // namespace
+
+Fd udp_bind(unsigned short port) {
+    Fd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    const sockaddr_in address = loopback(port);
+    if (!socket ||
+        ::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return Fd();
+    return socket;
+}
+
+unsigned short free_udp_pair() {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        Fd first = udp_bind(0);
+        sockaddr_in address{};
+        socklen_t length = sizeof address;
+        if (!first ||
+            ::getsockname(first.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            break;
+        const unsigned short port = ntohs(address.sin_port);
+        if (port < 65534 && udp_bind(static_cast<unsigned short>(port + 1))) return port;
+    }
+    throw std::runtime_error("no free pair of UDP ports");
+}
+
+std::vector<Bytes> datagrams(int fd) {
+    std::vector<Bytes> received;
+    uint8_t buf[2048];
+    for (;;) {
+        const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+        if (n < 0) return received;
+        received.emplace_back(buf, buf + n);
+    }
+}
+
+Bytes rtp_packet(uint8_t payloadType, uint16_t sequence, uint32_t ssrc, uint8_t byte,
+                 unsigned samples) {
+    Bytes packet = {0x80, payloadType, uint8_t(sequence >> 8), uint8_t(sequence), 0, 0, 0, 0,
+                    uint8_t(ssrc >> 24), uint8_t(ssrc >> 16), uint8_t(ssrc >> 8), uint8_t(ssrc)};
+    packet.insert(packet.end(), samples, byte);
+    return packet;
+}
+
+UdpPeer::UdpPeer() : port_(free_udp_pair()) {
+    rtp_ = udp_bind(port_);
+    rtcp_ = udp_bind(static_cast<unsigned short>(port_ + 1));
+    if (!rtp_ || !rtcp_) throw std::runtime_error("UDP pair taken");
+}
+
+void UdpPeer::send_rtp(unsigned short port, const Bytes& packet) const {
+    const sockaddr_in to = loopback(port);
+    ::sendto(rtp_.get(), packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+             sizeof to);
+}
+
+}  // namespace test
