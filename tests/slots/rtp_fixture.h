@@ -21,42 +21,10 @@
 #include "board/sim/voice_model.h"
 #include "slots/rtp_factory.h"
 #include "tests/slots/slot_fixture.h"
+#include "tests/support/rtp_commands.h"
 #include "tests/support/udp_peer.h"
 
 namespace test {
-
-// An RTCP packet as the tests read it.
-struct Rtcp {
-    int pt = -1;
-    uint32_t ssrc = 0;
-    std::vector<std::pair<int, std::string>> items;  // SDES
-    std::string reason;                              // BYE
-};
-
-inline uint32_t word_at(const Bytes& b, size_t i) {
-    return (uint32_t(b[i]) << 24) | (uint32_t(b[i + 1]) << 16) | (uint32_t(b[i + 2]) << 8) | b[i + 3];
-}
-
-// Reads one SDES chunk or one BYE; what does not parse stays empty.
-inline Rtcp parse_rtcp(const Bytes& packet) {
-    Rtcp rtcp;
-    if (packet.size() < 8) return rtcp;
-    rtcp.pt = packet[1];
-    rtcp.ssrc = word_at(packet, 4);
-    size_t i = 8;
-    if (rtcp.pt == 202) {
-        while (i + 1 < packet.size() && packet[i] != 0) {
-            const size_t len = packet[i + 1];
-            if (i + 2 + len > packet.size()) break;
-            rtcp.items.emplace_back(packet[i], std::string(packet.begin() + i + 2,
-                                                           packet.begin() + i + 2 + len));
-            i += 2 + len;
-        }
-    } else if (rtcp.pt == 203 && i < packet.size() && i + 1 + packet[i] <= packet.size()) {
-        rtcp.reason.assign(packet.begin() + i + 1, packet.begin() + i + 1 + packet[i]);
-    }
-    return rtcp;
-}
 
 class RtpSlotTest : public SlotTest {
 public:
@@ -85,18 +53,8 @@ protected:
     // A-law both ways from 127.0.0.1:local to the far end, SSRC kSsrc;
     // `change` adjusts the parameters.
     LGCP::Command create_command(const std::function<void(LGCP::CreateRtpParams&)>& change = {}) {
-        LGCP::Command command;
-        LGCP::CreateRtpParams& params = command.select_create().select_rtp();
-        TERM::RtpParams& codec = params.get_codecRTP();
-        codec.set_payload(TERM::Payload::ptG711_Alaw);
-        codec.get_dhost().set_iaddr("127.0.0.1");
-        codec.get_dhost().set_port(remote_port());
-        codec.include_shost().set_iaddr("127.0.0.1");
-        codec.get_shost()->set_port(local);
-        codec.set_ssrc(kSsrc);
-        params.set_txPayload(TERM::Payload::ptG711_Alaw);
-        params.set_rxPayload(TERM::Payload::ptG711_Alaw);
-        if (change) change(params);
+        LGCP::Command command = rtp_create_command(remote_port(), local, kSsrc);
+        if (change) change(*command.get_create()->get_rtp());
         return command;
     }
     void create(unsigned slot, const std::function<void(LGCP::CreateRtpParams&)>& change = {}) {

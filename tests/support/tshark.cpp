@@ -98,6 +98,15 @@ std::vector<TsharkFields> tshark_fields(const PcapWriter& capture,
     return packets;
 }
 
+std::string tshark_matching(const PcapWriter& capture, const std::vector<std::string>& options,
+                            const std::string& filter, std::string* error) {
+    std::string reason;
+    std::string out;
+    if (!read_capture(capture, options, {"-Y", filter}, out, reason)) out.clear();
+    if (error) *error = reason;
+    return out;
+}
+
 std::string tshark_pdml(const PcapWriter& capture, const std::vector<std::string>& options,
                         std::string* error) {
     std::string reason;

@@ -35,6 +35,11 @@ std::vector<TsharkFields> tshark_fields(const PcapWriter& capture,
                                         const std::vector<std::string>& fields,
                                         std::string* error);
 
+// The summary lines tshark prints for the packets that match the display
+// `filter` ("" when none does, or on failure, with the reason in `error`).
+std::string tshark_matching(const PcapWriter& capture, const std::vector<std::string>& options,
+                            const std::string& filter, std::string* error);
+
 // tshark's whole dissection of `capture` as PDML (XML: one <packet> each,
 // every field with its "showname"), for tests that compare names. "" on
 // failure, with the reason in `error`.

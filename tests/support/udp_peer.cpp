@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <stdexcept>
@@ -43,7 +44,9 @@ unsigned short free_udp_pair() {
     throw std::runtime_error("no free pair of UDP ports");
 }
 
-std::vector<Bytes> datagrams(int fd) {
+std::vector<Bytes> datagrams(int fd, int timeoutMs) {
+    pollfd ready{fd, POLLIN, 0};
+    if (timeoutMs > 0) ::poll(&ready, 1, timeoutMs);
     std::vector<Bytes> received;
     uint8_t buf[2048];
     for (;;) {
@@ -59,6 +62,33 @@ Bytes rtp_packet(uint8_t payloadType, uint16_t sequence, uint32_t ssrc, uint8_t 
                     uint8_t(ssrc >> 24), uint8_t(ssrc >> 16), uint8_t(ssrc >> 8), uint8_t(ssrc)};
     packet.insert(packet.end(), samples, byte);
     return packet;
+}
+
+namespace {
+
+uint32_t word_at(const Bytes& b, size_t i) {
+    return (uint32_t(b[i]) << 24) | (uint32_t(b[i + 1]) << 16) | (uint32_t(b[i + 2]) << 8) | b[i + 3];
+}
+
+}  // namespace
+
+Rtcp parse_rtcp(const Bytes& packet) {
+    Rtcp rtcp;
+    if (packet.size() < 8) return rtcp;
+    rtcp.pt = packet[1];
+    rtcp.ssrc = word_at(packet, 4);
+    size_t i = 8;
+    if (rtcp.pt == 202) {
+        while (i + 1 < packet.size() && packet[i] != 0) {
+            const size_t end = i + 2 + packet[i + 1];
+            if (end > packet.size()) break;
+            rtcp.items.emplace_back(packet[i], std::string(packet.begin() + i + 2, packet.begin() + end));
+            i = end;
+        }
+    } else if (rtcp.pt == 203 && i < packet.size() && i + 1 + packet[i] <= packet.size()) {
+        rtcp.reason.assign(packet.begin() + i + 1, packet.begin() + i + 1 + packet[i]);
+    }
+    return rtcp;
 }
 
 UdpPeer::UdpPeer() : port_(free_udp_pair()) {

@@ -9,6 +9,8 @@
 //   peer.send_rtp(localPort, test::rtp_packet(8, 1, 0x1234, 0x55));
 
 #include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "runtime/fd.h"
@@ -20,13 +22,24 @@ namespace test {
 unsigned short free_udp_pair();
 // A non-blocking UDP socket bound to 127.0.0.1:port; invalid when taken.
 Fd udp_bind(unsigned short port);
-// The datagrams waiting on the socket now.
-std::vector<Bytes> datagrams(int fd);
+// The datagrams waiting on the socket now; with a time-out, waits that long
+// at most for the first.
+std::vector<Bytes> datagrams(int fd, int timeoutMs = 0);
 
 // An RTP packet (version 2, no CSRC or extension) with `samples` payload
 // bytes of `byte`.
 Bytes rtp_packet(uint8_t payloadType, uint16_t sequence, uint32_t ssrc, uint8_t byte,
                  unsigned samples = 160);
+
+// An RTCP packet as a far end reads it: one SDES chunk or one BYE; what does
+// not parse stays empty.
+struct Rtcp {
+    int pt = -1;
+    uint32_t ssrc = 0;
+    std::vector<std::pair<int, std::string>> items;  // SDES, without the END item
+    std::string reason;                              // BYE
+};
+Rtcp parse_rtcp(const Bytes& packet);
 
 class UdpPeer {
 public:
@@ -34,7 +47,7 @@ public:
 
     unsigned short rtp_port() const { return port_; }
     std::vector<Bytes> rtp() const { return datagrams(rtp_.get()); }
-    std::vector<Bytes> rtcp() const { return datagrams(rtcp_.get()); }
+    std::vector<Bytes> rtcp(int timeoutMs = 0) const { return datagrams(rtcp_.get(), timeoutMs); }
     // From the RTP socket to 127.0.0.1:port.
     void send_rtp(unsigned short port, const Bytes& packet) const;
     // Gives both ports up (the port numbers stay).

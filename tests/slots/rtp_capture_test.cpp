@@ -1,0 +1,64 @@
+// What one RTP slot sends in its life, as tshark reads it: the source
+// description, the media and the BYE.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/slots/rtp_fixture.h"
+#include "tests/support/pcap_writer.h"
+#include "tests/support/tshark.h"
+
+namespace {
+
+constexpr unsigned kRtp = 7;
+constexpr unsigned kFeeder = 3;
+
+class RtpCapture : public test::RtpSlotTest {};
+
+TEST_F(RtpCapture, ReadsCleanlyWithTheItemsReasonPayloadTypeAndSsrcWeSent) {
+    if (test::tshark_program().empty()) GTEST_SKIP() << test::tshark_missing;
+    create(kRtp);
+    SlotTest::create(kFeeder, 0);  // a scripted slot: feeding the RTP slot switches its input on
+    connect(kFeeder, kRtp);
+    ASSERT_EQ(4, rtp_model().emit(4));
+    ASSERT_EQ(std::nullopt, outcome(test::command(Alternative::destroy), kRtp));
+
+    const unsigned short rtpPort = remote_port();
+    const unsigned short rtcpPort = static_cast<unsigned short>(rtpPort + 1);
+    test::PcapWriter capture;
+    const auto rtcp = peer.rtcp();
+    ASSERT_EQ(2u, rtcp.size());
+    capture.add_udp(rtcpPort, rtcp[0]);
+    for (const test::Bytes& packet : peer.rtp()) capture.add_udp(rtpPort, packet);
+    capture.add_udp(rtcpPort, rtcp[1]);
+    ASSERT_EQ(6u, capture.packets());
+
+    const std::vector<std::string> as = {"-d", "udp.port==" + std::to_string(rtpPort) + ",rtp",
+                                         "-d", "udp.port==" + std::to_string(rtcpPort) + ",rtcp"};
+    std::string error;
+    EXPECT_EQ("", test::tshark_matching(capture, as,
+                                        "_ws.malformed || _ws.expert.severity >= \"Warning\"",
+                                        &error));
+    ASSERT_EQ("", error);
+
+    const auto packets = test::tshark_fields(
+        capture, as, {"rtcp.pt", "rtcp.sdes.type", "rtcp.sdes.text", "rtcp.ssrc.identifier",
+                      "rtp.p_type", "rtp.ssrc"},
+        &error);
+    ASSERT_EQ(6u, packets.size()) << error;
+    const std::string ssrc = "0x11223344";
+    EXPECT_EQ("202", packets[0].at("rtcp.pt"));
+    EXPECT_EQ("1,3,4,0", packets[0].at("rtcp.sdes.type"));  // and the END item
+    EXPECT_EQ("Zembrix Quadresta,support@zembrix.example,+1 555 0100",
+              packets[0].at("rtcp.sdes.text"));
+    for (size_t i = 1; i < 5; ++i) {
+        EXPECT_EQ("8", packets[i].at("rtp.p_type"));
+        EXPECT_EQ(ssrc, packets[i].at("rtp.ssrc"));
+    }
+    EXPECT_EQ("203", packets[5].at("rtcp.pt"));
+    EXPECT_EQ(ssrc, packets[5].at("rtcp.ssrc.identifier"));
+    EXPECT_EQ("session end", packets[5].at("rtcp.sdes.text"));  // tshark's name of the reason
+}
+
+}  // namespace
