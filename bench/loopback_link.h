@@ -8,6 +8,8 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <benchmark/benchmark.h>
+
 #include <chrono>
 #include <functional>
 #include <iostream>
@@ -111,5 +113,32 @@ private:
     Fd socket_;
     test::TpktReader reader_;
 };
+
+// The command frames of one pair (create and destroy, say) for each number
+// of a window.
+struct Pairs {
+    std::vector<std::string> first, second;
+};
+
+// Keeps `state.range(0)` pairs in flight; one item is one pair answered.
+inline void RunPairs(benchmark::State& state, Controller& controller, const Pairs& pairs) {
+    const unsigned window = static_cast<unsigned>(state.range(0));
+    auto send = [&](unsigned n) {
+        controller.send(pairs.first[n]);
+        controller.send(pairs.second[n]);
+    };
+    for (unsigned n = 0; n < window; ++n) send(n);
+    unsigned next = 0;
+    for (auto _ : state) {
+        if (controller.receive_answer() < 0 || controller.receive_answer() < 0) {
+            state.SkipWithError("a command failed");
+            return;
+        }
+        send(next);
+        next = (next + 1) % window;
+    }
+    for (unsigned n = 0; n < 2 * window; ++n) controller.receive_answer();
+    state.SetItemsProcessed(state.iterations());
+}
 
 }  // namespace bench

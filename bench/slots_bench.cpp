@@ -20,13 +20,8 @@ constexpr unsigned kMaxWindow = 16;
 
 bench::Controller* controller;
 
-// The command frames of one pair for each of the window's numbers.
-struct Pairs {
-    std::vector<std::string> first, second;
-};
-
-Pairs create_destroy() {
-    Pairs pairs;
+bench::Pairs create_destroy() {
+    bench::Pairs pairs;
     LGCP::Command destroy;
     destroy.select_destroy();
     for (unsigned n = 0; n < kMaxWindow; ++n) {
@@ -37,8 +32,8 @@ Pairs create_destroy() {
 }
 
 // Slot 2k feeds slot 2k + 1.
-Pairs connect_disconnect() {
-    Pairs pairs;
+bench::Pairs connect_disconnect() {
+    bench::Pairs pairs;
     LGCP::Command disconnect;
     disconnect.select_disconnect();
     for (unsigned n = 0; n < kMaxWindow; ++n) {
@@ -48,29 +43,8 @@ Pairs connect_disconnect() {
     return pairs;
 }
 
-// Keeps `window` pairs in flight; one item is one pair answered.
-void RunPairs(benchmark::State& state, const Pairs& pairs) {
-    const unsigned window = static_cast<unsigned>(state.range(0));
-    auto send = [&](unsigned n) {
-        controller->send(pairs.first[n]);
-        controller->send(pairs.second[n]);
-    };
-    for (unsigned n = 0; n < window; ++n) send(n);
-    unsigned next = 0;
-    for (auto _ : state) {
-        if (controller->receive_answer() < 0 || controller->receive_answer() < 0) {
-            state.SkipWithError("a command failed");
-            return;
-        }
-        send(next);
-        next = (next + 1) % window;
-    }
-    for (unsigned n = 0; n < 2 * window; ++n) controller->receive_answer();
-    state.SetItemsProcessed(state.iterations());
-}
-
 void CreateDestroy(benchmark::State& state) {
-    RunPairs(state, create_destroy());
+    bench::RunPairs(state, *controller, create_destroy());
 }
 BENCHMARK(CreateDestroy)->Arg(1)->Arg(16)->UseRealTime();
 
@@ -79,7 +53,7 @@ void ConnectDisconnect(benchmark::State& state) {
         controller->send(bench::frame(test::create_command(0), 1, n));
         controller->receive_answer();
     }
-    RunPairs(state, connect_disconnect());
+    bench::RunPairs(state, *controller, connect_disconnect());
 }
 BENCHMARK(ConnectDisconnect)->Arg(1)->Arg(16)->UseRealTime();
 
