@@ -37,7 +37,8 @@ struct Reader {
 };
 
 uint32_t word_at(const std::vector<uint8_t>& b, size_t i) {
-    return (uint32_t(b[i]) << 24) | (uint32_t(b[i + 1]) << 16) | (uint32_t(b[i + 2]) << 8) | b[i + 3];
+    return (uint32_t(b[i]) << 24) | (uint32_t(b[i + 1]) << 16) | (uint32_t(b[i + 2]) << 8) |
+           b[i + 3];
 }
 
 // Items as written: each a prefix (at most 255 bytes) of the next item
@@ -51,7 +52,8 @@ void check_sdes_body(const std::vector<uint8_t>& out, size_t length,
         check(out[i] == item.first && i + 2 + out[i + 1] <= length);
         const size_t len = out[i + 1];
         check(len == std::min<size_t>(item.second.size(), 255));
-        check(std::string(out.begin() + i + 2, out.begin() + i + 2 + len) == item.second.substr(0, len));
+        check(std::string(out.begin() + i + 2, out.begin() + i + 2 + len) ==
+              item.second.substr(0, len));
         i += 2 + len;
     }
     check(i < length);

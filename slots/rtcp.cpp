@@ -60,8 +60,8 @@ unsigned BYE::encode_body(char* buf, unsigned size) const {
     if (size < kSsrc) return 0;
     put32(buf, ssrc);
     if (reason.empty() || size - kSsrc < 2) return kSsrc;
-    const unsigned len = static_cast<unsigned>(
-        std::min<size_t>({reason.size(), kMaxText, size - kSsrc - 1}));
+    const unsigned len =
+        static_cast<unsigned>(std::min<size_t>({reason.size(), kMaxText, size - kSsrc - 1}));
     buf[kSsrc] = static_cast<char>(len);
     std::memcpy(buf + kSsrc + 1, reason.data(), len);
     return kSsrc + 1 + len;

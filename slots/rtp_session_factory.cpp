@@ -21,19 +21,21 @@ namespace {
 // The highest RTP port that leaves a port for RTCP.
 constexpr int kMaxRtpPort = 65534;
 
-bool Taken(Payload::NamedNumber payload) {
-    switch (payload) {
-        case Payload::ptG711_Alaw:
-        case Payload::ptG711_Ulaw:
-        case Payload::ptG723:
-        case Payload::ptG729:
-        case Payload::ptG711mcc_Alaw:
-        case Payload::ptG711mcc_Ulaw:
-        case Payload::ptG728:
-            return true;
-        default:
-            return false;
-    }
+// The payloads a session can carry, with their RTP payload types.
+struct PayloadType {
+    Payload::NamedNumber payload;
+    int type;
+};
+constexpr PayloadType kPayloadTypes[] = {
+    {Payload::ptG711_Alaw, 8}, {Payload::ptG711_Ulaw, 0},      {Payload::ptG723, 4},
+    {Payload::ptG729, 18},     {Payload::ptG711mcc_Alaw, 136}, {Payload::ptG711mcc_Ulaw, 128},
+    {Payload::ptG728, 15},
+};
+
+const PayloadType* Find(Payload::NamedNumber payload) {
+    for (const PayloadType& entry : kPayloadTypes)
+        if (entry.payload == payload) return &entry;
+    return nullptr;
 }
 
 // A dotted-quad address in network order; false for any other text (which
@@ -80,10 +82,8 @@ void RtpSessionFactory::IQuery() {
         return;
     }
     const std::pair<int32_t, int Counts::*> queries[] = {
-        {board::voice::kG729, &Counts::g729},
-        {board::voice::kG723, &Counts::g723},
-        {board::voice::kG711, &Counts::g711},
-        {board::voice::kG711Mcc, &Counts::g711mcc},
+        {board::voice::kG729, &Counts::g729},           {board::voice::kG723, &Counts::g723},
+        {board::voice::kG711, &Counts::g711},           {board::voice::kG711Mcc, &Counts::g711mcc},
         {board::voice::kUniversal, &Counts::universal},
     };
     for (const auto& query : queries) {
@@ -105,16 +105,8 @@ void RtpSessionFactory::Query(LGCP::Resources& resources) {
 // ---- Payload types
 
 int RtpSessionFactory::translateCodec(Payload::NamedNumber payload) {
-    switch (payload) {
-        case Payload::ptG711_Alaw: return 8;
-        case Payload::ptG711_Ulaw: return 0;
-        case Payload::ptG723: return 4;
-        case Payload::ptG729: return 18;
-        case Payload::ptG711mcc_Alaw: return 136;
-        case Payload::ptG711mcc_Ulaw: return 128;
-        case Payload::ptG728: return 15;
-        default: return 0;
-    }
+    const PayloadType* entry = Find(payload);
+    return entry ? entry->type : 0;
 }
 
 int RtpSessionFactory::translateCodec(Payload::NamedNumber main, Payload::NamedNumber direction) {
@@ -128,7 +120,7 @@ bool RtpSessionFactory::OpenSession(const LGCP::CreateRtpParams& params,
                                     const SessionOptions& options, Session& session,
                                     const char*& invalid) {
     const TERM::RtpParams& codec = params.get_codecRTP();
-    if (!Taken(codec.get_payload().getValue())) {
+    if (!Find(codec.get_payload().getValue())) {
         PutHeader(std::clog);
         std::clog << "rtp do not created: payload " << codec.get_payload() << "not found"
                   << std::endl;
@@ -170,7 +162,8 @@ bool RtpSessionFactory::BuildParams(const LGCP::CreateRtpParams& params,
     const Payload::NamedNumber payload = codec.get_payload().getValue();
     out.rx_pt = static_cast<uint16_t>(translateCodec(payload, params.get_rxPayload().getValue()));
     out.tx_pt = static_cast<uint16_t>(translateCodec(payload, params.get_txPayload().getValue()));
-    if (codec.has_pfactor()) out.packet_factor = static_cast<uint16_t>(codec.get_pfactor()->getValue());
+    if (codec.has_pfactor())
+        out.packet_factor = static_cast<uint16_t>(codec.get_pfactor()->getValue());
     out.vad = codec.has_vad() && codec.get_vad()->getValue() ? 1 : 0;
     out.crate = codec.has_crate() && codec.get_crate()->getValue() != 0 ? 1 : 0;
     out.ssrc = codec.has_ssrc() ? codec.get_ssrc()->getUnsignedValue() : RandomSsrc();

@@ -41,7 +41,8 @@ public:
     static int translateCodec(TERM::Payload::NamedNumber payload);
     // A direction of the session: its own payload type only when it falls
     // back to a G.711 law other than the main payload.
-    static int translateCodec(TERM::Payload::NamedNumber main, TERM::Payload::NamedNumber direction);
+    static int translateCodec(TERM::Payload::NamedNumber main,
+                              TERM::Payload::NamedNumber direction);
 
     struct Counts {
         int g729 = 0;

@@ -105,7 +105,7 @@ void RtpSlot::OnRtpEvent(int fd, short revents) {
             return;
         }
         PutHeader(std::clog);
-        std::clog << "rtp event: " << " type=" << event.type << std::endl;
+        std::clog << "rtp event:  type=" << event.type << std::endl;
         processRtpEvent(event);
     }
 }
@@ -161,7 +161,8 @@ bool RtpSlot::ReceiverIoctl(const LGCP::IoctlParams& params) {
         case A::sd_disable:
             return disableSD();
         case A::rx_gain:
-            configureRxGain(static_cast<int8_t>(params.get_rx_gain()->get_gainDB().getValue() & 0xFF));
+            configureRxGain(
+                static_cast<int8_t>(params.get_rx_gain()->get_gainDB().getValue() & 0xFF));
             return true;
         case A::tone_filter: {
             const LGCP::ToneFilter& filter = *params.get_tone_filter();
@@ -244,12 +245,11 @@ bool RtpSlot::enablePD(const LGCP::PDParams& params) {
     if (board::ioctl(session_.get(), rtp::kSetPacketDetection, &event) < 0) {
         const int error = errno;
         PutHeader(std::cerr);
-        std::cerr << "RTP SET EVENT PD fail:" << " errno=\"" << std::strerror(error) << '"'
-                  << std::endl;
+        std::cerr << "RTP SET EVENT PD fail: errno=\"" << std::strerror(error) << '"' << std::endl;
         return false;
     }
     PutHeader(std::clog);
-    std::clog << "RTP SET EVENT PD " << "timeout=" << event.timeout << std::endl;
+    std::clog << "RTP SET EVENT PD timeout=" << event.timeout << std::endl;
     return true;
 }
 
@@ -258,7 +258,7 @@ bool RtpSlot::disablePD() {
     if (board::ioctl(session_.get(), rtp::kResetPacketDetection, &reset) < 0) {
         const int error = errno;
         PutHeader(std::cerr);
-        std::cerr << "RTP RESET EVENT PD fail:" << " errno=\"" << std::strerror(error) << '"'
+        std::cerr << "RTP RESET EVENT PD fail: errno=\"" << std::strerror(error) << '"'
                   << std::endl;
         return false;
     }

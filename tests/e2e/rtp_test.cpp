@@ -1,8 +1,7 @@
 // RTP slots of the server executable: each says who it is when it starts and
 // BYE however it ends.
-#include <signal.h>
-
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <optional>
 #include <string>
@@ -26,8 +25,8 @@ TEST_P(RtpSession, StartsWithTheSourceDescriptionAndEndsWithBye) {
     std::optional<test::RemoteController> controller(std::in_place);
     ASSERT_TRUE(controller->connect(port)) << server->output();
     test::UdpPeer peer;
-    controller->send(test::rtp_create_command(peer.rtp_port(), test::free_udp_pair(), 0xCAFE),
-                     1, kSlot);
+    controller->send(test::rtp_create_command(peer.rtp_port(), test::free_udp_pair(), 0xCAFE), 1,
+                     kSlot);
     auto reply = controller->receive_until(test::is_response);
     ASSERT_TRUE(reply && test::is_success(*reply)) << server->output();
     auto sdes = peer.rtcp(kWaitMs);

@@ -49,28 +49,38 @@ struct Known {
 const std::string k300(300, 'x');
 
 const Known kKnown[] = {
-    {"bye with the session end reason", [] { return std::make_unique<RTPC::BYE>(kSsrc, "session end"); },
-     1024, test::hex_bytes("81 CB 00 04 01 02 03 04 0B") + text_bytes("session end")},
+    {"bye with the session end reason",
+     [] { return std::make_unique<RTPC::BYE>(kSsrc, "session end"); }, 1024,
+     test::hex_bytes("81 CB 00 04 01 02 03 04 0B") + text_bytes("session end")},
     {"bye without reason", [] { return std::make_unique<RTPC::BYE>(kSsrc, ""); }, 1024,
      test::hex_bytes("81 CB 00 01 01 02 03 04")},
     {"bye padded to a word", [] { return std::make_unique<RTPC::BYE>(kSsrc, "ab"); }, 1024,
      test::hex_bytes("81 CB 00 02 01 02 03 04 02 61 62 00")},
-    {"bye reason cut to the buffer", [] { return std::make_unique<RTPC::BYE>(kSsrc, "session end"); },
-     14, test::hex_bytes("81 CB 00 02 01 02 03 04 03 73 65 73")},
+    {"bye reason cut to the buffer",
+     [] { return std::make_unique<RTPC::BYE>(kSsrc, "session end"); }, 14,
+     test::hex_bytes("81 CB 00 02 01 02 03 04 03 73 65 73")},
     {"bye in ten bytes leaves the reason out",
      [] { return std::make_unique<RTPC::BYE>(kSsrc, "session end"); }, 10,
      test::hex_bytes("81 CB 00 01 01 02 03 04")},
     {"bye reason cut at 255", [] { return std::make_unique<RTPC::BYE>(kSsrc, k300); }, 1024,
      test::hex_bytes("81 CB 00 41 01 02 03 04 FF") + text_bytes(k300.substr(0, 255))},
     {"sdes of three items in order",
-     [] { return sdes({{Type::CNAME, "ab"}, {Type::EMAIL, "c"}, {Type::PHONE, "de"}}); }, 1024,
-     test::hex_bytes("81 CA 00 04 01 02 03 04 01 02 61 62 03 01 63 04 02 64 65 00")},
-    {"sdes item cut at 255", [] { return sdes({{Type::CNAME, k300}}); }, 1024,
+     [] {
+         return sdes({{Type::CNAME, "ab"}, {Type::EMAIL, "c"}, {Type::PHONE, "de"}});
+     },
+     1024, test::hex_bytes("81 CA 00 04 01 02 03 04 01 02 61 62 03 01 63 04 02 64 65 00")},
+    {"sdes item cut at 255",
+     [] {
+         return sdes({{Type::CNAME, k300}});
+     },
+     1024,
      test::hex_bytes("81 CA 00 42 01 02 03 04 01 FF") + text_bytes(k300.substr(0, 255)) +
          test::hex_bytes("00 00 00")},
     {"sdes ends at the last item that fits",
-     [] { return sdes({{Type::CNAME, "abc"}, {Type::EMAIL, "defgh"}}); }, 19,
-     test::hex_bytes("81 CA 00 03 01 02 03 04 01 03 61 62 63 00 00 00")},
+     [] {
+         return sdes({{Type::CNAME, "abc"}, {Type::EMAIL, "defgh"}});
+     },
+     19, test::hex_bytes("81 CA 00 03 01 02 03 04 01 03 61 62 63 00 00 00")},
     {"sdes without items is the ssrc alone", [] { return sdes({}); }, 1024,
      test::hex_bytes("81 CA 00 01 01 02 03 04")},
     {"nothing in seven bytes", [] { return std::make_unique<RTPC::BYE>(kSsrc, ""); }, 7, {}},
@@ -90,8 +100,8 @@ INSTANTIATE_TEST_SUITE_P(Rtcp, RtcpKnownAnswer, ::testing::ValuesIn(kKnown), tes
 TEST(Rtcp, NeverWritesPastTheBufferAndCountsItsWords) {
     const RTPC::BYE bye(kSsrc, "session end");
     auto description = sdes({{Type::CNAME, "Zembrix"}, {Type::EMAIL, "a@b.c"}, {Type::PHONE, "1"}});
-    for (const RTPC::Msg* packet : {static_cast<const RTPC::Msg*>(&bye),
-                                    static_cast<const RTPC::Msg*>(description.get())}) {
+    for (const RTPC::Msg* packet :
+         {static_cast<const RTPC::Msg*>(&bye), static_cast<const RTPC::Msg*>(description.get())}) {
         for (unsigned size = 0; size <= 64; ++size) {
             std::vector<char> buf(size + 16, '\x5A');
             const unsigned length = packet->encode(buf.data(), size);

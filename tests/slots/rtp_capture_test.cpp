@@ -37,15 +37,14 @@ TEST_F(RtpCapture, ReadsCleanlyWithTheItemsReasonPayloadTypeAndSsrcWeSent) {
     const std::vector<std::string> as = {"-d", "udp.port==" + std::to_string(rtpPort) + ",rtp",
                                          "-d", "udp.port==" + std::to_string(rtcpPort) + ",rtcp"};
     std::string error;
-    EXPECT_EQ("", test::tshark_matching(capture, as,
-                                        "_ws.malformed || _ws.expert.severity >= \"Warning\"",
-                                        &error));
+    EXPECT_EQ("", test::tshark_matching(
+                      capture, as, "_ws.malformed || _ws.expert.severity >= \"Warning\"", &error));
     ASSERT_EQ("", error);
 
-    const auto packets = test::tshark_fields(
-        capture, as, {"rtcp.pt", "rtcp.sdes.type", "rtcp.sdes.text", "rtcp.ssrc.identifier",
-                      "rtp.p_type", "rtp.ssrc"},
-        &error);
+    const auto packets = test::tshark_fields(capture, as,
+                                             {"rtcp.pt", "rtcp.sdes.type", "rtcp.sdes.text",
+                                              "rtcp.ssrc.identifier", "rtp.p_type", "rtp.ssrc"},
+                                             &error);
     ASSERT_EQ(6u, packets.size()) << error;
     const std::string ssrc = "0x11223344";
     EXPECT_EQ("202", packets[0].at("rtcp.pt"));

@@ -8,7 +8,6 @@
 
 #include <cctype>
 #include <cstring>
-
 #include <functional>
 #include <optional>
 #include <sstream>
@@ -133,8 +132,8 @@ protected:
             LGCP::Message message;
             message.set_seq(1);
             message.set_slot(slot);
-            message.get_pdu().set_command(create_command(
-                [ttl](LGCP::CreateRtpParams& p) { p.get_codecRTP().set_ttl(ttl); }));
+            message.get_pdu().set_command(
+                create_command([ttl](LGCP::CreateRtpParams& p) { p.get_codecRTP().set_ttl(ttl); }));
             return encode(message);
         };
         std::string octets = encoded(1);

@@ -4,7 +4,6 @@
 #include "slots/rtp_slot.h"
 
 #include <arpa/inet.h>
-
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -50,9 +49,8 @@ TEST_F(RtpSlotTest, SendsItsSourceDescriptionAndReportsBothStreamsOnTheEnginesCh
     const Rtcp sdes = parse_rtcp(packets[0]);
     EXPECT_EQ(202, sdes.pt);
     EXPECT_EQ(params.ssrc, sdes.ssrc);
-    EXPECT_EQ((std::vector<std::pair<int, std::string>>{{1, "Zembrix Quadresta"},
-                                                        {3, "support@zembrix.example"},
-                                                        {4, "+1 555 0100"}}),
+    EXPECT_EQ((std::vector<std::pair<int, std::string>>{
+                  {1, "Zembrix Quadresta"}, {3, "support@zembrix.example"}, {4, "+1 555 0100"}}),
               sdes.items);
 }
 
@@ -66,8 +64,7 @@ constexpr uint32_t kAnySsrc = 0xFFFFFFFF;
 
 const BeginCase kBeginCases[] = {
     {"the defaults", nullptr, nullptr},
-    {"without shost the local port is dhosts",
-     [](auto& p) { p.get_codecRTP().remove_shost(); },
+    {"without shost the local port is dhosts", [](auto& p) { p.get_codecRTP().remove_shost(); },
      [](auto& r) {
          r.local_addr = 0;
          r.local_port = r.remote_port;
@@ -106,7 +103,8 @@ const BeginCase kBeginCases[] = {
      }},
     {"g728", [](auto& p) { p.get_codecRTP().set_payload(Payload::ptG728); },
      [](auto& r) { r.rx_pt = r.tx_pt = 8; }},
-    {"mcc alaw", [](auto& p) {
+    {"mcc alaw",
+     [](auto& p) {
          p.get_codecRTP().set_payload(Payload::ptG711mcc_Alaw);
          p.set_rxPayload(Payload::ptG711mcc_Alaw);
          p.set_txPayload(Payload::ptG729);
@@ -119,8 +117,8 @@ std::string describe(const rtp::rtp_connection_params& r, bool anySsrc) {
     text << "remote " << std::hex << r.remote_addr << std::dec << ':' << r.remote_port << " local "
          << std::hex << r.local_addr << std::dec << ':' << r.local_port << " pt " << r.rx_pt << '/'
          << r.tx_pt << " pfactor " << r.packet_factor << " vad " << int(r.vad) << " crate "
-         << int(r.crate) << " ssrc " << (anySsrc ? kAnySsrc : r.ssrc) << " ttl " << r.ttl
-         << " tos " << r.tos;
+         << int(r.crate) << " ssrc " << (anySsrc ? kAnySsrc : r.ssrc) << " ttl " << r.ttl << " tos "
+         << r.tos;
     return text.str();
 }
 
@@ -337,8 +335,7 @@ TEST_F(RtpSlotTest, ReportsDetectedDigitsVoiceActivityAndTheFirstPacket) {
     create(kSlot);
     const int channel = only_stream().channel;
     for (auto select : std::vector<std::function<void(LGCP::IoctlParams&)>>{
-             [](auto& p) { p.set_dtmf_enable(true); },
-             [](auto& p) { p.set_vad_enable(true); },
+             [](auto& p) { p.set_dtmf_enable(true); }, [](auto& p) { p.set_vad_enable(true); },
              [](auto& p) { p.select_pd_enable().set_timeout(300); }}) {
         LGCP::Command command;
         select(command.select_ioctl());

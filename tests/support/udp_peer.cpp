@@ -58,8 +58,18 @@ std::vector<Bytes> datagrams(int fd, int timeoutMs) {
 
 Bytes rtp_packet(uint8_t payloadType, uint16_t sequence, uint32_t ssrc, uint8_t byte,
                  unsigned samples) {
-    Bytes packet = {0x80, payloadType, uint8_t(sequence >> 8), uint8_t(sequence), 0, 0, 0, 0,
-                    uint8_t(ssrc >> 24), uint8_t(ssrc >> 16), uint8_t(ssrc >> 8), uint8_t(ssrc)};
+    Bytes packet = {0x80,
+                    payloadType,
+                    uint8_t(sequence >> 8),
+                    uint8_t(sequence),
+                    0,
+                    0,
+                    0,
+                    0,
+                    uint8_t(ssrc >> 24),
+                    uint8_t(ssrc >> 16),
+                    uint8_t(ssrc >> 8),
+                    uint8_t(ssrc)};
     packet.insert(packet.end(), samples, byte);
     return packet;
 }
@@ -67,7 +77,8 @@ Bytes rtp_packet(uint8_t payloadType, uint16_t sequence, uint32_t ssrc, uint8_t 
 namespace {
 
 uint32_t word_at(const Bytes& b, size_t i) {
-    return (uint32_t(b[i]) << 24) | (uint32_t(b[i + 1]) << 16) | (uint32_t(b[i + 2]) << 8) | b[i + 3];
+    return (uint32_t(b[i]) << 24) | (uint32_t(b[i + 1]) << 16) | (uint32_t(b[i + 2]) << 8) |
+           b[i + 3];
 }
 
 }  // namespace
@@ -82,7 +93,8 @@ Rtcp parse_rtcp(const Bytes& packet) {
         while (i + 1 < packet.size() && packet[i] != 0) {
             const size_t end = i + 2 + packet[i + 1];
             if (end > packet.size()) break;
-            rtcp.items.emplace_back(packet[i], std::string(packet.begin() + i + 2, packet.begin() + end));
+            rtcp.items.emplace_back(packet[i],
+                                    std::string(packet.begin() + i + 2, packet.begin() + end));
             i = end;
         }
     } else if (rtcp.pt == 203 && i < packet.size() && i + 1 + packet[i] <= packet.size()) {
