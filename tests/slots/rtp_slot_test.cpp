@@ -4,6 +4,7 @@
 #include "slots/rtp_slot.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "board/devio.h"
 #include "board/sim/dsp_model.h"
 #include "board/sim/dtmf_model.h"
 #include "board/sim/rtp_model.h"
@@ -378,6 +380,73 @@ TEST_F(RtpSlotTest, LogsAFailedRead_AndReadsOnLater) {
     server.pump();
     EXPECT_NE(std::string::npos, errors.str().find("]: fail to read from rtp: ")) << errors.str();
     EXPECT_EQ("rtp : pd : { value 0, timeout 0 }", next_signal());
+}
+
+// ---- Media
+
+// A slot on E1 trunk 1, timeslot 8: what its line brings in, and what the
+// switch delivers to it.
+constexpr int kTrunkChannel = 40;
+constexpr unsigned kTrunk = 3;
+
+TEST_F(RtpSlotTest, CarriesMediaBothWaysBetweenTheNetworkAndTheSlotsWiredToIt) {
+    create(kSlot);
+    factory.scripts[1].transmit = kTrunkChannel;
+    factory.scripts[1].receive = kTrunkChannel;
+    SlotTest::create(kTrunk, 1);
+    fabric().line[kTrunkChannel] = 0x42;
+
+    connect(kTrunk, kSlot);
+    ASSERT_TRUE(only_stream().input);
+    ASSERT_EQ(3, rtp_model().emit(3));
+    const auto packets = peer.rtp();
+    ASSERT_EQ(3u, packets.size());
+    for (size_t i = 0; i < packets.size(); ++i) {
+        const Bytes& p = packets[i];
+        ASSERT_EQ(12u + board::sim::RtpModel::kSamples, p.size());
+        EXPECT_EQ(0x80, p[0]);
+        EXPECT_EQ(8, p[1]);
+        EXPECT_EQ(kSsrc, test::word_at(p, 8));
+        EXPECT_EQ(uint16_t((packets[0][2] << 8 | packets[0][3]) + i), (p[2] << 8) | p[3]);
+        EXPECT_EQ(Bytes(board::sim::RtpModel::kSamples, 0x42), Bytes(p.begin() + 12, p.end()));
+    }
+
+    connect(kSlot, kTrunk);
+    peer.send_rtp(local, test::rtp_packet(8, 1, 0x99, 0x77));
+    EXPECT_EQ(1, rtp_model().poll_network());
+    EXPECT_EQ(0x77, fabric().byte_on(kTrunkChannel));
+
+    ASSERT_EQ(std::nullopt, outcome(test::command(Alternative::disconnect), kSlot));
+    EXPECT_FALSE(only_stream().input);
+    EXPECT_EQ(0, rtp_model().emit(1));
+}
+
+// As the radio slots do: the radio's squelch switches the input on, while
+// a disconnection still switches it off.
+class SquelchFollowingSlot : public RtpSlot {
+public:
+    using RtpSlot::RtpSlot;
+    void follow() { followsSquelch_ = true; }
+};
+
+TEST_F(RtpSlotTest, FollowingTheSquelchWiringOnlySwitchesTheInputOff) {
+    create(kSlot);
+    rtp::rtp_connection_params params = only_stream().params;
+    params.local_port = test::free_udp_pair();
+    Fd session(board::open(rtp::kDevice, O_RDONLY));
+    rtp::rtp_channel_info info{-1, -1, -1, 0};
+    ASSERT_EQ(0, board::ioctl(session.get(), rtp::kBeginSession, &params));
+    ASSERT_EQ(0, board::ioctl(session.get(), rtp::kAddChannel, &info));
+    SquelchFollowingSlot slot(info.tdm, session, params);
+    slot.follow();
+    auto stream = [&] { return rtp_model().on_channel(info.tdm); };
+
+    EXPECT_TRUE(slot.IOnInputStream());
+    EXPECT_FALSE(stream()->input);
+    board::ioctl(session.get(), rtp::kInputOn, nullptr);
+    slot.IOnInputRelease();
+    EXPECT_FALSE(stream()->input);
+    EXPECT_FALSE(slot.input_on());
 }
 
 // ---- Destroy and query

@@ -74,14 +74,10 @@ Bytes rtp_packet(uint8_t payloadType, uint16_t sequence, uint32_t ssrc, uint8_t 
     return packet;
 }
 
-namespace {
-
 uint32_t word_at(const Bytes& b, size_t i) {
     return (uint32_t(b[i]) << 24) | (uint32_t(b[i + 1]) << 16) | (uint32_t(b[i + 2]) << 8) |
            b[i + 3];
 }
-
-}  // namespace
 
 Rtcp parse_rtcp(const Bytes& packet) {
     Rtcp rtcp;

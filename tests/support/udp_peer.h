@@ -40,6 +40,8 @@ struct Rtcp {
     std::string reason;                              // BYE
 };
 Rtcp parse_rtcp(const Bytes& packet);
+// The big-endian word at `offset`.
+uint32_t word_at(const Bytes& bytes, size_t offset);
 
 class UdpPeer {
 public:
