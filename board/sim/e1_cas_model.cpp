@@ -4,16 +4,13 @@
 
 #include <cstring>
 
+#include "board/sim/model_support.h"
+
 namespace board::sim {
 
 namespace cas = e1_cas;
 
 namespace {
-
-int refuse(int error) {
-    errno = error;
-    return -1;
-}
 
 // What a request with a settable result returns.
 int result(int value) { return value < 0 ? refuse(-value) : value; }

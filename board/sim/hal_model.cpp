@@ -4,24 +4,14 @@
 
 #include <cstring>
 
+#include "board/sim/model_support.h"
+
 namespace board::sim {
 
 namespace {
 
 bool valid_channel(int32_t number) {
     return number >= 0 && number < hal::kChannels;
-}
-
-int refuse(int error) {
-    errno = error;
-    return -1;
-}
-
-template <class T>
-T record_of(const void* arg) {
-    T record;
-    std::memcpy(&record, arg, sizeof record);
-    return record;
 }
 
 // A switch path that loops back on itself is cut after this many hops.

@@ -10,22 +10,11 @@
 
 #include "board/drivers/hal.h"
 #include "board/sim/hal_model.h"
+#include "board/sim/model_support.h"
 
 namespace board::sim {
 
 namespace {
-
-int refuse(int error) {
-    errno = error;
-    return -1;
-}
-
-template <class T>
-T record_of(const void* arg) {
-    T record;
-    std::memcpy(&record, arg, sizeof record);
-    return record;
-}
 
 // Requests that carry no record.
 bool takes_no_record(uint32_t request) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "board/drivers/rtp.h"
+#include "board/sim/model_support.h"
 #include "board/sim/rtp_model.h"
 
 namespace board::sim {
@@ -16,16 +17,11 @@ void VoiceModel::reset() {
 }
 
 int VoiceModel::open(Channel&) {
-    if (!absent) return 0;
-    errno = ENOENT;
-    return -1;
+    return absent ? refuse(ENOENT) : 0;
 }
 
 int VoiceModel::ioctl(Channel&, uint32_t request, void* arg) {
-    if (arg == nullptr) {
-        errno = EFAULT;
-        return -1;
-    }
+    if (arg == nullptr) return refuse(EFAULT);
     if (request == voice::kCapacity) {
         int32_t mask;
         std::memcpy(&mask, arg, sizeof mask);
@@ -35,8 +31,7 @@ int VoiceModel::ioctl(Channel&, uint32_t request, void* arg) {
         std::memcpy(arg, &version, sizeof version);
         return 0;
     }
-    errno = ENOTTY;
-    return -1;
+    return refuse(ENOTTY);
 }
 
 int VoiceModel::Capacity(int32_t mask) const {

@@ -10,8 +10,6 @@
 
 namespace test {
 
-namespace {
-
 sockaddr_in loopback_address(unsigned short port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -19,6 +17,8 @@ sockaddr_in loopback_address(unsigned short port) {
     address.sin_port = htons(port);
     return address;
 }
+
+namespace {
 
 Fd bound_socket(unsigned short& port) {
     Fd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));

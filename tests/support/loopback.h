@@ -3,12 +3,16 @@
 // server's links. Every socket is non-blocking: a test never waits on one,
 // it pumps loop passes instead.
 
+#include <netinet/in.h>
+
 #include <string>
 
 #include "runtime/fd.h"
 
 namespace test {
 
+// 127.0.0.1:port.
+sockaddr_in loopback_address(unsigned short port);
 // A TCP port that nobody listens on at this moment (the kernel's pick).
 unsigned short free_port();
 // A non-blocking connection to 127.0.0.1:port, under way or established.

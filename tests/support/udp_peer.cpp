@@ -7,23 +7,13 @@
 
 #include <stdexcept>
 
+#include "tests/support/loopback.h"
+
 namespace test {
-
-namespace {
-
-sockaddr_in loopback(unsigned short port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    return address;
-}
-
-}  // namespace
 
 Fd udp_bind(unsigned short port) {
     Fd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    const sockaddr_in address = loopback(port);
+    const sockaddr_in address = loopback_address(port);
     if (!socket ||
         ::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         return Fd();
@@ -106,7 +96,7 @@ UdpPeer::UdpPeer() : port_(free_udp_pair()) {
 }
 
 void UdpPeer::send_rtp(unsigned short port, const Bytes& packet) const {
-    const sockaddr_in to = loopback(port);
+    const sockaddr_in to = loopback_address(port);
     ::sendto(rtp_.get(), packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to),
              sizeof to);
 }
