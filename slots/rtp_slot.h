@@ -65,6 +65,11 @@ public:
     void PutHeader(std::ostream& os) const;
 
 protected:
+    // The voice-processing settings a radio request may carry.
+    using Hardware::DSProcReceiver::configureDelays;
+    using Hardware::DSProcReceiver::enableBSS;
+    using Hardware::DSProcReceiver::enableNG;
+
     // The session's descriptor (closed when a restart failed).
     const Fd& session() const { return session_; }
     // The input request on the session; false when the driver refused.

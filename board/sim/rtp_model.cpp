@@ -90,7 +90,12 @@ int RtpModel::open(Channel& channel) {
 }
 
 void RtpModel::close(Channel& channel) {
-    streams_.erase(&channel);
+    auto it = streams_.find(&channel);
+    if (it == streams_.end()) return;
+    // The channel brings in nothing once its stream is gone.
+    HalModel* hal = fabric();
+    if (hal && it->second.channel >= 0) hal->line.erase(it->second.channel);
+    streams_.erase(it);
 }
 
 int RtpModel::ioctl(Channel& channel, uint32_t request, void* arg) {
