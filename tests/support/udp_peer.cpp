@@ -48,19 +48,13 @@ std::vector<Bytes> datagrams(int fd, int timeoutMs) {
 
 Bytes rtp_packet(uint8_t payloadType, uint16_t sequence, uint32_t ssrc, uint8_t byte,
                  unsigned samples) {
-    Bytes packet = {0x80,
-                    payloadType,
-                    uint8_t(sequence >> 8),
-                    uint8_t(sequence),
-                    0,
-                    0,
-                    0,
-                    0,
-                    uint8_t(ssrc >> 24),
-                    uint8_t(ssrc >> 16),
-                    uint8_t(ssrc >> 8),
-                    uint8_t(ssrc)};
-    packet.insert(packet.end(), samples, byte);
+    Bytes packet(12, 0);
+    packet[0] = 0x80;  // version 2
+    packet[1] = payloadType;
+    packet[2] = uint8_t(sequence >> 8);
+    packet[3] = uint8_t(sequence);
+    for (int i = 0; i < 4; ++i) packet[8 + i] = uint8_t(ssrc >> (24 - 8 * i));
+    packet.resize(12 + samples, byte);
     return packet;
 }
 
