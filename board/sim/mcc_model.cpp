@@ -8,15 +8,11 @@
 
 #include "board/drivers/hal.h"
 #include "board/sim/hal_model.h"
+#include "board/sim/model_support.h"
 
 namespace board::sim {
 
 namespace {
-
-int refuse(int error) {
-    errno = error;
-    return -1;
-}
 
 // Pools as a freshly booted controller offers them.
 constexpr std::array<unsigned, mcc::kTypes> kDefaultPools{32, 16, 32, 8};
