@@ -12,15 +12,15 @@
 namespace {
 
 constexpr unsigned kRtp = 7;
-constexpr unsigned kFeeder = 3;
+constexpr unsigned kTrunk = 3;
 
 class RtpCapture : public test::RtpSlotTest {};
 
 TEST_F(RtpCapture, ReadsCleanlyWithTheItemsReasonPayloadTypeAndSsrcWeSent) {
     if (test::tshark_program().empty()) GTEST_SKIP() << test::tshark_missing;
     create(kRtp);
-    SlotTest::create(kFeeder, 0);  // a scripted slot: feeding the RTP slot switches its input on
-    connect(kFeeder, kRtp);
+    create(kTrunk, test::create_trunk(1, 8));
+    connect(kTrunk, kRtp);  // the input goes on
     ASSERT_EQ(4, rtp_model().emit(4));
     ASSERT_EQ(std::nullopt, outcome(test::command(Alternative::destroy), kRtp));
 

@@ -19,8 +19,10 @@
 #include "board/sim/rtp_model.h"
 #include "board/sim/voice_model.h"
 #include "slots/rtp_factory.h"
+#include "slots/trunk_factory.h"
 #include "tests/slots/slot_fixture.h"
 #include "tests/support/rtp_commands.h"
+#include "tests/support/slot_commands.h"
 #include "tests/support/udp_peer.h"
 
 namespace test {
@@ -29,7 +31,10 @@ class RtpSlotTest : public SlotTest {
 public:
     static constexpr uint32_t kSsrc = 0x11223344;
 
-    RtpSlotTest() { RtpFactory::instance(); }
+    RtpSlotTest() {
+        TrunkFactories::instance();
+        RtpFactory::instance();
+    }
 
     static board::sim::RtpModel& rtp_model() {
         return *sim().model_as<board::sim::RtpModel>(board::rtp::kDevice);

@@ -384,16 +384,13 @@ TEST_F(RtpSlotTest, LogsAFailedRead_AndReadsOnLater) {
 
 // ---- Media
 
-// A slot on E1 trunk 1, timeslot 8: what its line brings in, and what the
-// switch delivers to it.
+// E1 trunk 1, timeslot 8.
 constexpr int kTrunkChannel = 40;
 constexpr unsigned kTrunk = 3;
 
-TEST_F(RtpSlotTest, CarriesMediaBothWaysBetweenTheNetworkAndTheSlotsWiredToIt) {
+TEST_F(RtpSlotTest, CarriesMediaBothWaysBetweenTheNetworkAndTheTrunksWiredToIt) {
     create(kSlot);
-    factory.scripts[1].transmit = kTrunkChannel;
-    factory.scripts[1].receive = kTrunkChannel;
-    SlotTest::create(kTrunk, 1);
+    create(kTrunk, test::create_trunk(1, 8));
     fabric().line[kTrunkChannel] = 0x42;
 
     connect(kTrunk, kSlot);
