@@ -1,5 +1,5 @@
-// The simulated RTP engine and voice codec driver: streams, their sockets and
-// the channel pool, as the driver keeps them.
+// The simulated RTP engine: streams, their sockets and the channel pool, as
+// the driver keeps them.
 #include "board/sim/rtp_model.h"
 
 #include <arpa/inet.h>
@@ -9,8 +9,6 @@
 #include <unistd.h>
 
 #include "board/devio.h"
-#include "board/drivers/voice.h"
-#include "board/sim/voice_model.h"
 #include "tests/support/board_root.h"
 #include "tests/support/udp_peer.h"
 
@@ -78,20 +76,6 @@ TEST_F(RtpModelTest, GivesTheLowestFreeChannelAndFreesItWithTheLastClose) {
     EXPECT_EQ(2u, model().streams().size());
     ::close(second);
     ::close(third);
-}
-
-TEST_F(RtpModelTest, VoiceCapacityCountsTheFreeChannelsUnlessTheTableSaysOtherwise) {
-    auto& voice = *Board::instance().model_as<board::sim::VoiceModel>(board::voice::kDevice);
-    const int fd = board::open(board::voice::kDevice, O_RDONLY);
-    int32_t mask = board::voice::kG711;
-    EXPECT_EQ(board::sim::RtpModel::kDefaultPool, board::ioctl(fd, board::voice::kCapacity, &mask));
-    voice.capacity[board::voice::kG711] = 4;
-    EXPECT_EQ(4, board::ioctl(fd, board::voice::kCapacity, &mask));
-    mask = board::voice::kG729;
-    EXPECT_EQ(0, board::ioctl(fd, board::voice::kCapacity, &mask));
-    ::close(fd);
-    voice.absent = true;
-    EXPECT_EQ(-1, board::open(board::voice::kDevice, O_RDONLY));
 }
 
 }  // namespace

@@ -77,16 +77,12 @@ const BeginCase kBeginCases[] = {
     {"pfactor keeps its low 16 bits", [](auto& p) { p.get_codecRTP().set_pfactor(0x10014); },
      [](auto& r) { r.packet_factor = 0x14; }},
     {"vad true", [](auto& p) { p.get_codecRTP().set_vad(true); }, [](auto& r) { r.vad = 1; }},
-    {"vad false", [](auto& p) { p.get_codecRTP().set_vad(false); }, nullptr},
     {"crate not 0", [](auto& p) { p.get_codecRTP().set_crate(3); }, [](auto& r) { r.crate = 1; }},
-    {"crate 0", [](auto& p) { p.get_codecRTP().set_crate(0); }, nullptr},
     {"without ssrc", [](auto& p) { p.get_codecRTP().remove_ssrc(); },
      [](auto& r) { r.ssrc = kAnySsrc; }},
     {"ttl", [](auto& p) { p.get_codecRTP().set_ttl(64); }, [](auto& r) { r.ttl = 64; }},
     {"qos dscp ef", [](auto& p) { p.get_codecRTP().set_qos_dscp(TERM::IpQoSDSCP::ef); },
      [](auto& r) { r.tos = 184; }},
-    {"qos dscp cs0", [](auto& p) { p.get_codecRTP().set_qos_dscp(TERM::IpQoSDSCP::cs0); },
-     [](auto& r) { r.tos = 0; }},
     {"ulaw receiving alaw",
      [](auto& p) {
          p.get_codecRTP().set_payload(Payload::ptG711_Ulaw);
@@ -103,8 +99,6 @@ const BeginCase kBeginCases[] = {
          r.rx_pt = 18;
          r.tx_pt = 0;
      }},
-    {"g728", [](auto& p) { p.get_codecRTP().set_payload(Payload::ptG728); },
-     [](auto& r) { r.rx_pt = r.tx_pt = 8; }},
     {"mcc alaw",
      [](auto& p) {
          p.get_codecRTP().set_payload(Payload::ptG711mcc_Alaw);
@@ -168,8 +162,6 @@ const DeclineCase kDeclineCases[] = {
      [](auto&, auto& p) { p.get_codecRTP().set_payload(Payload::ptR2S); }},
     {"reserved payload", Cause::insufficientResources,
      [](auto&, auto& p) { p.get_codecRTP().set_payload(Payload::reserv_3); }},
-    {"radio", Cause::insufficientResources,
-     [](auto&, auto& p) { p.get_codecRTP().include_radio().get_status().select_vark(); }},
     {"rtcp port taken", Cause::insufficientResources,
      [](RtpSlotTest& t, auto&) { t.hold_local_rtcp_port(); }},
     {"device open fails", Cause::insufficientResources,
@@ -240,14 +232,10 @@ const IoctlCase kIoctlCases[] = {
      [] { board::sim::Board::instance().fail_next(Op::Ioctl, board::dtmf::kDevice, EIO); }},
     {"dtmf detector on", [](auto& p) { p.set_dtmf_enable(true); }, true,
      [](auto& t, int ch) { return t.dtmf_model().timeslot(ch).enabled; }},
-    {"dtmf rejection on", [](auto& p) { p.set_dtmf_reject_enable(true); }, true,
-     [](auto& t, int ch) { return t.dtmf_model().timeslot(ch).rejection; }},
     {"wait tone", [](auto& p) { p.select_activateWaitTone(); }, true,
      [](auto& t, int ch) { return t.dtmf_model().tone(ch)[0] == 425; }},
     {"vad on", [](auto& p) { p.set_vad_enable(true); }, true,
      [](auto& t, int ch) { return t.dsp_model().timeslot(ch).on(board::dsp::kVad); }},
-    {"sd on", [](auto& p) { p.set_sd_enable(true); }, true,
-     [](auto& t, int ch) { return t.dsp_model().timeslot(ch).on(board::dsp::kSd); }},
     {"rx gain", [](auto& p) { p.select_rx_gain().set_gainDB(-6); }, true,
      [](auto& t, int ch) { return t.dsp_model().timeslot(ch).configure(board::dsp::kRxGain); }},
     {"tone filter",
