@@ -8,6 +8,7 @@
 #include <cstring>
 #include <iostream>
 #include <random>
+#include <utility>
 
 #include "board/devio.h"
 #include "board/drivers/voice.h"
@@ -38,8 +39,9 @@ const PayloadType* Find(Payload::NamedNumber payload) {
     return nullptr;
 }
 
-// A dotted-quad address in network order; false for any other text (which
-// inet_addr would have made the broadcast address).
+// The IPv4 address of the text (as inet_aton reads it) in network order;
+// false for text that is none, which inet_addr would have made the
+// broadcast address.
 bool ParseAddress(const TERM::HostAddress& host, uint32_t& address) {
     in_addr parsed;
     if (inet_aton(host.get_iaddr().c_str(), &parsed) == 0) return false;
