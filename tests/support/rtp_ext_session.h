@@ -10,10 +10,7 @@
 //   test::PcapWriter capture = test::capture_of(s);
 
 #include <arpa/inet.h>
-#include <errno.h>
 #include <fcntl.h>
-
-#include <memory>
 
 #include "board/devio.h"
 #include "board/drivers/rtp.h"
@@ -28,23 +25,9 @@ inline board::sim::RtpExtModel& rtp_ext() {
         board::rtp_ext::kDevice);
 }
 
-// Stands in for "/dev/rtp" while the board has no model of it: it takes
-// the attach request of a header-extension session.
-class RtpStandIn : public board::sim::Model {
-public:
-    int ioctl(board::sim::Channel&, uint32_t request, void*) override {
-        if (request == board::rtp::kAttach) return 0;
-        errno = ENOTTY;
-        return -1;
-    }
-};
-
 // An open of "/dev/rtp", as an RTP session to attach header-extension
 // sessions to.
 inline Fd open_rtp_session() {
-    board::sim::Board& board = board::sim::Board::instance();
-    if (board.model(board::rtp::kDevice) == nullptr)
-        board.install(board::rtp::kDevice, std::make_unique<RtpStandIn>());
     return Fd(board::open(board::rtp::kDevice, O_RDWR | O_CLOEXEC));
 }
 
