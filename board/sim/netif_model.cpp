@@ -10,14 +10,33 @@
 #include <cstring>
 
 #include "board/netif.h"
+#include "board/sim/model_support.h"
 #include "board/sim/sim_board.h"
 
 namespace board::sim {
 
+int32_t NetIfModel::Hdlc::channel() const {
+    int32_t channel;
+    std::memcpy(&channel, physical.data() + hdlc_if::kChannelOffset, sizeof channel);
+    return channel;
+}
+
+void NetIfModel::Hdlc::set_channel(int32_t channel) {
+    std::memcpy(physical.data() + hdlc_if::kChannelOffset, &channel, sizeof channel);
+}
+
+NetIfModel::Interface NetIfModel::hdlc(int index, const std::string& name, int32_t channel) {
+    Interface i{index, name, IFF_POINTOPOINT, "", Hdlc{}};
+    i.hdlc->set_channel(channel);
+    return i;
+}
+
 void NetIfModel::reset() {
     interfaces_ = {
-        {1, "lo", IFF_UP | IFF_LOOPBACK | IFF_RUNNING, "127.0.0.1"},
-        {2, "eth0", IFF_UP | IFF_BROADCAST | IFF_RUNNING | IFF_MULTICAST, "10.0.0.2"},
+        {1, "lo", IFF_UP | IFF_LOOPBACK | IFF_RUNNING, "127.0.0.1", {}},
+        {2, "eth0", IFF_UP | IFF_BROADCAST | IFF_RUNNING | IFF_MULTICAST, "10.0.0.2", {}},
+        hdlc(3, "hdlc0", kHdlcChannelBase),
+        hdlc(4, "hdlc1", kHdlcChannelBase + 1),
     };
     socketFailure_.reset();
     failures_.clear();
@@ -53,6 +72,20 @@ bool NetIfModel::set_running(const std::string& name, bool running) {
     Interface* i = find(name);
     if (i == nullptr) return false;
     i->flags = static_cast<short>(running ? (i->flags | IFF_RUNNING) : (i->flags & ~IFF_RUNNING));
+    return true;
+}
+
+bool NetIfModel::set_flags(const std::string& name, short flags) {
+    Interface* i = find(name);
+    if (i == nullptr) return false;
+    i->flags = flags;
+    return true;
+}
+
+bool NetIfModel::set_channel(const std::string& name, int32_t channel) {
+    Interface* i = find(name);
+    if (i == nullptr || !i->hdlc) return false;
+    i->hdlc->set_channel(channel);
     return true;
 }
 
@@ -99,6 +132,9 @@ int NetIfModel::request(unsigned long request, void* arg) {
         case SIOCGIFFLAGS: return get_flags(*static_cast<ifreq*>(arg));
         case SIOCGIFADDR: return get_address(*static_cast<ifreq*>(arg));
         case SIOCGIFCONF: return get_config(*static_cast<ifconf*>(arg));
+        case SIOCGIFINDEX: return get_index(*static_cast<ifreq*>(arg));
+        case SIOCSIFFLAGS: return set_flags(*static_cast<ifreq*>(arg));
+        case SIOCWANDEV: return wan_device(*static_cast<ifreq*>(arg));
     }
     errno = ENOTTY;
     return -1;
@@ -126,6 +162,53 @@ int NetIfModel::get_flags(ifreq& r) {
     if (i == nullptr) return -1;
     r.ifr_flags = i->flags;
     return 0;
+}
+
+int NetIfModel::get_index(ifreq& r) {
+    Interface* i = named(r);
+    if (i == nullptr) return -1;
+    r.ifr_ifindex = i->index;
+    return 0;
+}
+
+// The bits the device itself decides keep their value, as in the kernel.
+int NetIfModel::set_flags(ifreq& r) {
+    constexpr short kVolatile = IFF_LOOPBACK | IFF_POINTOPOINT | IFF_BROADCAST | IFF_RUNNING;
+    Interface* i = named(r);
+    if (i == nullptr) return -1;
+    i->flags = static_cast<short>((r.ifr_flags & ~kVolatile) | (i->flags & kVolatile));
+    return 0;
+}
+
+// The generic HDLC layer and its driver: the physical settings are copied
+// to the caller's buffer (ENOBUFS, with the size needed, when it is short);
+// the protocol changes only while the interface is down.
+int NetIfModel::wan_device(ifreq& r) {
+    Interface* i = named(r);
+    if (i == nullptr) return -1;
+    if (!i->hdlc) return refuse(EINVAL);
+    if_settings s = hdlc_if::settings(r);
+    switch (s.type) {
+        case IF_GET_IFACE:
+            s.type = IF_IFACE_E1;
+            if (s.size < hdlc_if::kPhysicalSize) {
+                s.size = hdlc_if::kPhysicalSize;
+                hdlc_if::put_settings(r, s);
+                return refuse(ENOBUFS);
+            }
+            if (hdlc_if::buffer(s) == nullptr) return refuse(EFAULT);
+            std::memcpy(hdlc_if::buffer(s), i->hdlc->physical.data(), hdlc_if::kPhysicalSize);
+            hdlc_if::put_settings(r, s);
+            return 0;
+        case IF_PROTO_HDLC:
+            if (hdlc_if::buffer(s) == nullptr) return refuse(EFAULT);
+            [[fallthrough]];
+        case IF_PROTO_PPP:
+            if (i->flags & IFF_UP) return refuse(EBUSY);
+            i->hdlc->protocol = s.type;
+            return 0;
+    }
+    return refuse(EINVAL);
 }
 
 // Writes the interface's IPv4 address into `out`; false when it has none.

@@ -56,9 +56,10 @@ TEST_F(DataHolder, FindsTheBoardAndMakesItsFolders) {
     EXPECT_EQ(1, h.framers[0].index);
     EXPECT_EQ("/proc/driver/hdlc/peb22554/2", h.framers[1].path);
     EXPECT_EQ(3, h.framers[1].index);
-    ASSERT_EQ(2u, h.netIfs.size());
+    ASSERT_EQ(4u, h.netIfs.size());
     EXPECT_EQ("lo", h.netIfs[0].name);
     EXPECT_EQ(2, h.netIfs[1].index);
+    EXPECT_EQ("hdlc1", h.netIfs[3].name);
     EXPECT_EQ("10.0.0.2:0", h.ownAddress.GetString()) << "the first private address";
 
     struct stat st;
@@ -71,7 +72,7 @@ TEST_F(DataHolder, FindsTheBoardAndMakesItsFolders) {
 TEST_F(DataHolder, WithoutAPrivateAddressTheOwnAddressIsLoopback) {
     ::board::sim::Board::instance().netifs().remove(2);
     EXPECT_EQ("127.0.0.1:0", holder().ownAddress.GetString());
-    EXPECT_EQ(1u, holder().netIfs.size());
+    EXPECT_EQ(3u, holder().netIfs.size());
 }
 
 TEST_F(DataHolder, StartsWithAnEmptyTreeButKeepsFoldersThatHoldFiles) {

@@ -190,7 +190,8 @@ TEST_F(Publishers, SendHeldValuesAsText) {
         {"extension boards", [&] { m.sendSnmpBoardTermCnt(); }, {"extBoardTermCnt[3]=8"}},
         {"interfaces", [&] { m.sendSnmpNetIfStatus(); },
          {"ifOperStatus[1]=2", "ifAdminStatus[1]=2", "ifDescr[1]=lo", "ifOperStatus[2]=2",
-          "ifAdminStatus[2]=2", "ifDescr[2]=eth0"}},
+          "ifAdminStatus[2]=2", "ifDescr[2]=eth0", "ifOperStatus[3]=2", "ifAdminStatus[3]=2",
+          "ifDescr[3]=hdlc0", "ifOperStatus[4]=2", "ifAdminStatus[4]=2", "ifDescr[4]=hdlc1"}},
         {"power", [&] { m.sendSnmpPowerStatus(); }, {"powerStatus[0]=0"}},
         {"controller", [&] { m.sendSnmpControllerStatus(); }, {"controllerStatus[0]=0"}},
         {"dip unread", [&] { m.sendSnmpGatewayDip(); }, {}},
@@ -301,7 +302,10 @@ TEST_F(Resend, SendsTrapSinksStoredSetsThenBothBatches) {
                         "emPhoneFpgaSoftVer[1]=f", "emPhoneStatus[1]=2", "emPhonePowerStatus[1]=2",
                         "emPhoneMode[1]=1", "emPhoneHookStatus[1]=1", "emPhoneBaseStatus[1]=2"};
     const Rows interfaces = {"ifOperStatus[1]=1", "ifAdminStatus[1]=1", "ifDescr[1]=lo",
-                             "ifOperStatus[2]=1", "ifAdminStatus[2]=1", "ifDescr[2]=eth0"};
+                             "ifOperStatus[2]=1", "ifAdminStatus[2]=1", "ifDescr[2]=eth0",
+                             // the HDLC interfaces are down
+                             "ifOperStatus[3]=2", "ifAdminStatus[3]=2", "ifDescr[3]=hdlc0",
+                             "ifOperStatus[4]=2", "ifAdminStatus[4]=2", "ifDescr[4]=hdlc1"};
     Rows batch2 = common;
     batch2.insert(batch2.end(), {"temperature[0]=41", "extBoardStatus[0]=3",
                                  "extBoardSoftVer[0]=1.2", "extBoardType[0]=2"});
