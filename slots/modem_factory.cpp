@@ -5,18 +5,24 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 
 #include "board/devio.h"
+#include "board/drivers/hdlc_if.h"
 #include "board/drivers/mctl.h"
+#include "board/netif.h"
 #include "board/paths.h"
 #include "link/tcp.h"
 #include "slots/dsp_modem_slot.h"
+#include "slots/hdlc_modem_slot.h"
 
 namespace {
 
 constexpr int kListenBacklog = 64;
+// The interface names tried: "hdlc0" to "hdlc255".
+constexpr int kHdlcNames = 256;
 
 }  // namespace
 
@@ -46,6 +52,14 @@ std::ostream& ModemFactory::PutHeader(std::ostream& os) const {
 Slot* ModemFactory::INewSlot(const LGCP::CreateParams& params) {
     const TERM::ModemParams* modem = params.get_modem();
     if (!modem) return nullptr;
+    const auto* ddm = modem->get_ddm();
+    if (ddm && ddm->size() > 0 && !freeHdlc_.empty()) {
+        auto* slot = new HdlcModemSlot(*modem, freeHdlc_.front());
+        freeHdlc_.pop_front();
+        modemSlots_.push_back(slot);
+        hdlcSlots_.push_back(slot);
+        return slot;
+    }
     auto* slot = new DspModemSlot(*modem);
     modemSlots_.push_back(slot);
     dspSlots_.push_back(slot);
@@ -57,12 +71,24 @@ void ModemFactory::ReleaseModemSlot(DspModemSlot* slot) {
     dspSlots_.remove(slot);
 }
 
+void ModemFactory::ReleaseModemSlot(HdlcModemSlot* slot) {
+    modemSlots_.remove(slot);
+    hdlcSlots_.remove(slot);
+    const std::string& name = slot->interfaceName();
+    if (std::find(freeHdlc_.begin(), freeHdlc_.end(), name) == freeHdlc_.end())
+        freeHdlc_.push_back(name);
+}
+
 void ModemFactory::Query(LGCP::Resources& resources) {
     IQuery();
     resources.set_modem(modems_);
+    resources.set_digital_modems(digitalModems_);
 }
 
-void ModemFactory::IQuery() { update_modemDevices(); }
+void ModemFactory::IQuery() {
+    update_modemDevices();
+    update_hdlcDevices();
+}
 
 void ModemFactory::update_modemDevices() {
     modems_ = 0;
@@ -80,6 +106,34 @@ void ModemFactory::update_modemDevices() {
         return;
     }
     PutHeader(std::cerr) << "enum fail: more than " << kMaxModems << " modems" << std::endl;
+}
+
+// A rescan must not offer an interface a slot holds: a second pppd would
+// run on it, and either slot's end would take it down under the other.
+void ModemFactory::update_hdlcDevices() {
+    freeHdlc_.clear();
+    digitalModems_ = 0;
+    Fd sock(board::netif::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!sock) return;
+    std::string found;
+    for (int n = 0; n < kHdlcNames; ++n) {
+        const std::string name = "hdlc" + std::to_string(n);
+        ifreq request = board::hdlc_if::request(name);
+        if (board::netif::ioctl(sock.get(), SIOCGIFINDEX, &request) != 0 ||
+            board::netif::ioctl(sock.get(), SIOCGIFFLAGS, &request) != 0)
+            break;
+        if (!(request.ifr_flags & IFF_POINTOPOINT) || (request.ifr_flags & IFF_LOOPBACK)) continue;
+        ++digitalModems_;
+        found += " " + name;
+        if (!Held(name)) freeHdlc_.push_back(name);
+    }
+    if (!found.empty()) PutHeader(std::clog) << "found point-o-point devices:" << found << std::endl;
+}
+
+bool ModemFactory::Held(const std::string& interfaceName) const {
+    return std::any_of(hdlcSlots_.begin(), hdlcSlots_.end(), [&](const HdlcModemSlot* slot) {
+        return slot->interfaceName() == interfaceName;
+    });
 }
 
 // ---- The authentication link
@@ -168,6 +222,7 @@ void ModemFactory::reset_for_test() {
     DeleteConnections();
     modemSlots_.clear();
     dspSlots_.clear();
+    hdlcSlots_.clear();
     CloseListener();
     IQuery();
     Init();

@@ -1,12 +1,15 @@
 #pragma once
-// The factory of the modem slots (the `modem` creation parameters). It keeps
-// the modem slots it made, counts the board's DSP modems for the resources
-// report, and owns the dial-in authentication link: the loopback listener
-// and the program's connections, whose records it hands to the modem slot
-// of their session.
+// The factory of the modem slots (the `modem` creation parameters). A call
+// that asks for a digital data mode gets a free HDLC network interface when
+// there is one, any other call a DSP modem. The factory keeps the modem
+// slots it made, counts the board's DSP modems and point-to-point HDLC
+// interfaces for the resources report, and owns the dial-in authentication
+// link: the loopback listener and the program's connections, whose records
+// it hands to the modem slot of their session.
 
 #include <iosfwd>
 #include <list>
+#include <string>
 #include <vector>
 
 #include "runtime/fd.h"
@@ -16,6 +19,7 @@
 #include "slots/slot_factory.h"
 
 class DspModemSlot;
+class HdlcModemSlot;
 class ModemSlot;
 
 class ModemFactory : public SlotFactory {
@@ -23,14 +27,17 @@ public:
     static ModemFactory& instance();
 
     const char* GetName() const override { return "Modem"; }
-    // A DSP modem slot: its modem is allocated later, by its first stream
-    // request, so creation never fails for lack of modems.
+    // An HDLC modem slot on the first free interface when `ddm` names a
+    // mode, else a DSP modem slot: its modem is allocated later, by its
+    // first stream request, so creation never fails for lack of modems.
     Slot* INewSlot(const LGCP::CreateParams& params) override;
-    // Counts the modems again and reports them as `modem`.
+    // Counts again and reports `modem` and `digital-modems`.
     void Query(LGCP::Resources& resources) override;
     void IQuery();
-    // From the slot's unbind(): it leaves the lists.
+    // From the slot's unbind(): it leaves the lists; an interface goes to
+    // the end of the free list.
     void ReleaseModemSlot(DspModemSlot* slot);
+    void ReleaseModemSlot(HdlcModemSlot* slot);
 
     // ---- The authentication link
 
@@ -48,6 +55,8 @@ public:
     // "modem[<modems>,<slots>]: "
     std::ostream& PutHeader(std::ostream& os) const;
     int modems() const { return modems_; }
+    // The interfaces a digital call may take, first taken first.
+    const std::list<std::string>& freeInterfaces() const { return freeHdlc_; }
     const std::list<ModemSlot*>& modemSlots() const { return modemSlots_; }
     size_t connections() const { return clients_.size(); }
     bool listening() const { return bool(listener_); }
@@ -69,10 +78,18 @@ private:
     void Init();
     void CloseListener();
     void update_modemDevices();
+    // Finds the point-to-point interfaces "hdlc0", "hdlc1", ... up to the
+    // first missing one; those no slot holds are free.
+    void update_hdlcDevices();
+    bool Held(const std::string& interfaceName) const;
 
     std::list<ModemSlot*> modemSlots_;  // every modem slot, creation order
     std::list<DspModemSlot*> dspSlots_;
+    std::list<HdlcModemSlot*> hdlcSlots_;
     int modems_ = 0;
+    // Point-to-point interfaces found by the last scan, held ones included.
+    int digitalModems_ = 0;
+    std::list<std::string> freeHdlc_;
     Fd listener_;
     Event listenEvent_;
     std::list<AuthClient*> clients_;  // accept order

@@ -23,29 +23,7 @@ protected:
         create_connected(5, fax);
         create_connected(6, fax);
     }
-    static LGCP::Command activate(bool modem = true) {
-        LGCP::Command command;
-        if (!modem) {
-            command.select_activate().select_empty();
-            return command;
-        }
-        TERM::ModemUserParameters& user = command.select_activate().select_modem();
-        user.set_remoteAddr("10.0.0.2");
-        user.set_netmask("255.255.255.0");
-        user.set_gateway("10.0.0.1");
-        user.set_dns("not an address");
-        user.set_mtu(1500);
-        return command;
-    }
-    // Sends `bytes` and pumps until the server logged `line`.
-    void say(const Fd& fd, const std::string& bytes, const std::string& line) {
-        ASSERT_TRUE(test::write_bytes(fd.get(), bytes));
-        EXPECT_TRUE(pump_until([&] { return (errors.str() + progress.str()).find(line) != std::string::npos; }))
-            << line;
-    }
-    const std::string answer0 = word(16) + word(2) + word(0) + word(1) + word(36) + word(3) +
-                                word(0) + word(0) + word(0x0A000002) + word(0xFFFFFF00) +
-                                word(0x0A000001) + word(0xFFFFFFFF) + word(1500);
+    const std::string answer0 = activation_answer(0);
 };
 
 TEST_F(AuthLink, LoginsAndAccountingBecomeSignalsOfTheSessionsSlot) {

@@ -19,6 +19,13 @@ namespace mctl = board::mctl;
 
 class DspModem : public test::ModemTest {
 protected:
+    // Calls with a digital data mode need a board without free HDLC
+    // interfaces to reach a DSP modem.
+    DspModem() {
+        for (const char* name : {"hdlc0", "hdlc1"}) sim().netifs().remove(sim().netifs().find(name)->index);
+        modems.IQuery();
+        mctl().log.clear();
+    }
     static TERM::ModemParams fax(unsigned args = 0) {
         TERM::ModemParams p = params();
         p.include_fax();

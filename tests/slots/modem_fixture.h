@@ -134,6 +134,33 @@ protected:
         auto s = signal(LGCP::Signal::Alternative::abort);
         return s ? std::optional<int>(s->get_abort()->getValue()) : std::nullopt;
     }
+    // An activation with the user's network parameters, or an empty one.
+    static LGCP::Command activate(bool modem = true) {
+        LGCP::Command command;
+        if (!modem) {
+            command.select_activate().select_empty();
+            return command;
+        }
+        TERM::ModemUserParameters& user = command.select_activate().select_modem();
+        user.set_remoteAddr("10.0.0.2");
+        user.set_netmask("255.255.255.0");
+        user.set_gateway("10.0.0.1");
+        user.set_dns("not an address");
+        user.set_mtu(1500);
+        return command;
+    }
+    // The accept and IP-parameters records that answer activate() for `session`.
+    static std::string activation_answer(uint32_t session) {
+        return word(16) + word(2) + word(session) + word(1) + word(36) + word(3) + word(session) +
+               word(0) + word(0x0A000002) + word(0xFFFFFF00) + word(0x0A000001) + word(0xFFFFFFFF) +
+               word(1500);
+    }
+    // The program sends `bytes`; pumps until the server logged `line`.
+    void say(const Fd& fd, const std::string& bytes, const std::string& line) {
+        ASSERT_TRUE(write_bytes(fd.get(), bytes));
+        EXPECT_TRUE(pump_until([&] { return (errors.str() + progress.str()).find(line) != std::string::npos; }))
+            << line;
+    }
     // A connection of the authentication program, accepted by the server.
     Fd auth_connect() {
         const size_t before = modems.connections();

@@ -1,0 +1,73 @@
+#include "slots/hdlc_modem_slot.h"
+
+#include <sys/socket.h>
+
+#include <array>
+#include <cstring>
+#include <iostream>
+
+#include "board/drivers/hdlc_if.h"
+#include "board/netif.h"
+#include "runtime/fd.h"
+#include "slots/modem_factory.h"
+
+namespace hdlc_if = board::hdlc_if;
+
+namespace {
+
+constexpr const char* kOptions = "/usr/local/etc/ppp/ioptions";
+
+Fd RequestSocket() { return Fd(board::netif::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)); }
+
+}  // namespace
+
+void HdlcModemSlot::unbind() { ModemFactory::instance().ReleaseModemSlot(this); }
+
+void HdlcModemSlot::initModem() {
+    if (pid_ != -1) return;
+    Fd sock = RequestSocket();
+    if (!sock) return;
+    std::array<uint8_t, hdlc_if::kPhysicalSize> physical{};
+    ifreq request = hdlc_if::wan_request(interfaceName_, IF_GET_IFACE, physical.size(), physical.data());
+    if (board::netif::ioctl(sock.get(), SIOCWANDEV, &request) != 0) {
+        PutHeader(std::cerr) << "SIOCWANDEV/IF_GET_IFACE fail!" << std::endl;
+        return;
+    }
+    int32_t channel;
+    std::memcpy(&channel, physical.data() + hdlc_if::kChannelOffset, sizeof channel);
+    channel_ = channel;
+    uint8_t none[4] = {};
+    request = hdlc_if::wan_request(interfaceName_, IF_PROTO_PPP, sizeof none, none);
+    if (board::netif::ioctl(sock.get(), SIOCWANDEV, &request) != 0) {
+        PutHeader(std::cerr) << "SIOCWANDEV/IF_PROTO_PPP fail!" << std::endl;
+        return;
+    }
+    pppd_exec(interfaceName_.c_str(), kOptions);
+}
+
+// pppd is killed first (and forgotten, so that the base does not kill it
+// again): the interface must not be taken from under it.
+HdlcModemSlot::~HdlcModemSlot() {
+    pppd_kill();
+    pid_ = -1;
+    ReleaseInterface();
+}
+
+void HdlcModemSlot::ReleaseInterface() {
+    Fd sock = RequestSocket();
+    if (!sock) return;
+    ifreq request = hdlc_if::request(interfaceName_);
+    if (board::netif::ioctl(sock.get(), SIOCGIFFLAGS, &request) != 0) {
+        PutHeader(std::cerr) << "SIOCGIFFLAGS fail!!!" << std::endl;
+        return;
+    }
+    request.ifr_flags = static_cast<short>(request.ifr_flags & ~IFF_UP);
+    if (board::netif::ioctl(sock.get(), SIOCSIFFLAGS, &request) != 0) {
+        PutHeader(std::cerr) << "SIOCSIFFLAGS fail!!!" << std::endl;
+        return;
+    }
+    raw_hdlc_proto raw{};  // default encoding and parity
+    request = hdlc_if::wan_request(interfaceName_, IF_PROTO_HDLC, sizeof raw, &raw);
+    if (board::netif::ioctl(sock.get(), SIOCWANDEV, &request) != 0)
+        PutHeader(std::cerr) << "SIOCWANDEV/IF_PROTO_HDLC fail!" << std::endl;
+}

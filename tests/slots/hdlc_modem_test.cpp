@@ -1,0 +1,190 @@
+// Digital data calls on the simulated board's HDLC network interfaces: the
+// factory's choice and its free list, the slot's set-up of the interface for
+// pppd and its release.
+#include <gtest/gtest.h>
+
+#include "slots/hdlc_modem_slot.h"
+#include "tests/slots/modem_fixture.h"
+
+namespace {
+
+using namespace test::stand_in;
+using board::sim::NetIfModel;
+using Names = std::list<std::string>;
+
+class HdlcModem : public test::ModemTest {
+protected:
+    const std::string kPppd = "/usr/local/sbin/pppd";
+
+    HdlcModem() { server.board().write_program(kPppd, obeys_hup()); }
+
+    static NetIfModel& netifs() { return sim().netifs(); }
+    static TERM::ModemParams digital() {
+        TERM::ModemParams p = params();
+        p.include_ddm().push_back(TERM::DigitalDataModeEnum::ddm8BIT);
+        return p;
+    }
+    static HdlcModemSlot* hdlc_at(unsigned number) {
+        return dynamic_cast<HdlcModemSlot*>(Slots::instance()->at(number));
+    }
+    static const NetIfModel::Hdlc& hdlc0() { return *netifs().find("hdlc0")->hdlc; }
+    // Slot `number` takes a stream from a scripted slot (its first stream request).
+    void feed(unsigned number) {
+        ask(test::create_command(0), number + 100);
+        ask(test::connect_command(number), number + 100);
+    }
+    // Its second: it feeds a scripted slot.
+    void drain(unsigned number) {
+        ask(test::create_command(0), number + 200);
+        ask(test::connect_command(number + 200), number);
+    }
+    size_t pppds() const { return test::count(progress.str(), "pppd executed"); }
+    std::optional<int> digital_modems() {
+        controller.send(test::command(Alternative::query), 1);
+        auto s = signal(LGCP::Signal::Alternative::query);
+        return s ? std::optional<int>(s->get_query()->get_digital_modems().getValue()) : std::nullopt;
+    }
+};
+
+TEST_F(HdlcModem, RunsPppdOnTheFirstFreeInterfaceAndGivesItBackAtTheEnd) {
+    create_connected(5, digital());
+    ASSERT_TRUE(hdlc_at(5));
+    EXPECT_EQ("hdlc0", hdlc_at(5)->interfaceName());
+    EXPECT_EQ(Names{"hdlc1"}, modems.freeInterfaces());
+    auto rx = signal(LGCP::Signal::Alternative::receiver, 5);
+    ASSERT_TRUE(rx);
+    EXPECT_EQ(NetIfModel::kHdlcChannelBase, rx->get_receiver()->get_active()->getValue());
+    EXPECT_EQ(uint32_t(IF_PROTO_PPP), hdlc0().protocol);
+    const std::vector<std::string> expected{host(kPppd), "file", host("/usr/local/etc/ppp/ioptions"),
+                                            "hdlc0"};
+    EXPECT_EQ(expected, argv_of(kPppd, hdlc_at(5)->pid()));
+
+    drain(5);  // a second stream request while pppd runs
+    EXPECT_EQ(1u, pppds());
+
+    netifs().set_flags("hdlc0", IFF_POINTOPOINT | IFF_UP);  // as pppd leaves it
+    controller.send(test::command(Alternative::destroy), 9, 5);
+    std::optional<LGCP::Message> reply;
+    EXPECT_TRUE(pump_until([&] { return bool(reply = controller.receive_until(test::is_response, 1)); }));
+    EXPECT_TRUE(reply && test::is_success(*reply));
+    EXPECT_NE(std::string::npos, errors.str().find("05:digital-modem: sent HUP to pppd."));
+    EXPECT_EQ(IFF_POINTOPOINT, netifs().find("hdlc0")->flags);
+    EXPECT_EQ(uint32_t(IF_PROTO_HDLC), hdlc0().protocol);
+    EXPECT_EQ((Names{"hdlc1", "hdlc0"}), modems.freeInterfaces());
+}
+
+TEST_F(HdlcModem, AFailedSetUpStartsNoPppdAndTheNextRequestTriesAgain) {
+    using Name = const std::string&;
+    struct Case {
+        const char* what;
+        std::function<void(Name)> fault;
+        const char* line;  // none for the socket
+    } cases[] = {
+        {"socket", [](Name) { netifs().fail_next_socket(EMFILE); }, nullptr},
+        {"settings", [](Name) { netifs().fail_next(SIOCWANDEV, EIO); }, "SIOCWANDEV/IF_GET_IFACE fail!"},
+        {"interface up", [](Name name) { netifs().set_flags(name, IFF_POINTOPOINT | IFF_UP); },
+         "SIOCWANDEV/IF_PROTO_PPP fail!"},
+    };
+    unsigned number = 10;
+    for (const Case& c : cases) {
+        ASSERT_EQ(std::nullopt, ask(create_modem(digital()), number)) << c.what;
+        const std::string name = hdlc_at(number)->interfaceName();
+        c.fault(name);
+        feed(number);
+        EXPECT_EQ(-1, hdlc_at(number)->pid()) << c.what;
+        if (c.line) {
+            EXPECT_EQ(1u, test::count(errors.str(), c.line)) << c.what;
+        }
+        EXPECT_EQ(0u, pppds()) << c.what;
+
+        netifs().set_flags(name, IFF_POINTOPOINT);
+        drain(number);
+        EXPECT_EQ(1u, pppds()) << c.what;
+        EXPECT_EQ(uint32_t(IF_PROTO_PPP), netifs().find(name)->hdlc->protocol) << c.what;
+        ASSERT_EQ(std::nullopt, ask(test::command(Alternative::destroy), number));
+        progress.clear();
+        ++number;
+    }
+}
+
+TEST_F(HdlcModem, AfterPppdEndedTheNextRequestSetsTheInterfaceUpAgain) {
+    server.board().write_program(kPppd, exits(1));
+    create_connected(5, digital());
+    EXPECT_EQ(256, abort_signal());
+    netifs().find("hdlc0")->hdlc->protocol = IF_PROTO_HDLC;
+    drain(5);
+    EXPECT_EQ(2u, pppds());
+    EXPECT_EQ(uint32_t(IF_PROTO_PPP), hdlc0().protocol);
+}
+
+TEST_F(HdlcModem, AnActivationAnswersTheConnectionThatNamedNoSession) {
+    ASSERT_EQ(std::nullopt, ask(create_modem(digital()), 5));
+    Fd program = auth_connect();
+    say(program, test::auth_record(16, 2, 0xFFFFFFFF), "05:digital-modem: auth accept, ignored.");
+    EXPECT_EQ(std::nullopt, ask(activate(), 5));
+    EXPECT_TRUE(pump_until(
+        [&] { return test::read_available(program.get()) == activation_answer(0xFFFFFFFF); }));
+}
+
+TEST_F(HdlcModem, TheScanOffersPointToPointInterfacesUpToTheFirstMissingName) {
+    const short p2p = IFF_POINTOPOINT;
+    struct Case {
+        std::vector<std::pair<const char*, short>> interfaces;  // name, flags
+        Names offered;
+    } cases[] = {
+        {{{"hdlc0", p2p}, {"hdlc1", p2p}, {"hdlc3", p2p}}, {"hdlc0", "hdlc1"}},
+        {{{"hdlc0", p2p | IFF_LOOPBACK}, {"hdlc1", IFF_BROADCAST}, {"hdlc2", p2p}}, {"hdlc2"}},
+        {{}, {}},
+    };
+    for (const Case& c : cases) {
+        for (int index = 3; index < 8; ++index) netifs().remove(index);
+        int index = 3;
+        for (const auto& [name, flags] : c.interfaces) {
+            NetIfModel::Interface i = NetIfModel::hdlc(index++, name, 0);
+            i.flags = flags;
+            netifs().add(i);
+        }
+        progress.clear();
+        EXPECT_EQ(int(c.offered.size()), digital_modems());
+        EXPECT_EQ(c.offered, modems.freeInterfaces());
+        std::string line = "found point-o-point devices:";
+        for (const std::string& name : c.offered) line += " " + name;
+        EXPECT_EQ(!c.offered.empty(), progress.str().find(line + "\n") != std::string::npos) << line;
+    }
+}
+
+TEST_F(HdlcModem, CallsWithoutADigitalModeOrAFreeInterfaceGetDspModems) {
+    TERM::ModemParams emptyDdm = params();
+    emptyDdm.include_ddm();
+    ASSERT_EQ(std::nullopt, ask(create_modem(emptyDdm), 5));
+    ASSERT_EQ(std::nullopt, ask(create_modem(digital()), 6));
+    ASSERT_EQ(std::nullopt, ask(create_modem(digital()), 7));
+    ASSERT_EQ(std::nullopt, ask(create_modem(digital()), 8));
+    EXPECT_TRUE(modem_at(5));
+    EXPECT_EQ("hdlc0", hdlc_at(6)->interfaceName());
+    EXPECT_EQ("hdlc1", hdlc_at(7)->interfaceName());
+    EXPECT_TRUE(modem_at(8));
+}
+
+// A rescan leaves out what the slots hold, but still counts it; released
+// names go to the end, also when the controller leaves.
+TEST_F(HdlcModem, HeldInterfacesAreNotOfferedAgainAndReleasedOnesGoLast) {
+    ASSERT_EQ(std::nullopt, ask(create_modem(digital()), 5));
+    EXPECT_EQ(2, digital_modems());
+    ASSERT_EQ(std::nullopt, ask(create_modem(digital()), 6));
+    EXPECT_EQ("hdlc1", hdlc_at(6)->interfaceName());
+    EXPECT_EQ(2, digital_modems());
+    EXPECT_EQ(Names{}, modems.freeInterfaces());
+
+    ASSERT_EQ(std::nullopt, ask(test::command(Alternative::destroy), 5));
+    ASSERT_EQ(std::nullopt, ask(test::command(Alternative::destroy), 6));
+    EXPECT_EQ((Names{"hdlc0", "hdlc1"}), modems.freeInterfaces());
+    ASSERT_EQ(std::nullopt, ask(create_modem(digital()), 7));
+    EXPECT_EQ("hdlc0", hdlc_at(7)->interfaceName());
+
+    controller.close();
+    EXPECT_TRUE(pump_until([] { return Slots::instance()->live().empty(); }));
+    EXPECT_EQ((Names{"hdlc1", "hdlc0"}), modems.freeInterfaces());
+}
+
+}  // namespace
