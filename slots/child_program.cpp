@@ -1,5 +1,6 @@
 #include "slots/child_program.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -30,6 +31,12 @@ pid_t StartChild(const ChildProgram& program) {
     const pid_t pid = ::fork();
     if (pid != 0) return pid;
 
+    // dup2 leaves the copy open across the exec; a descriptor that already
+    // is the standard input only loses its close-on-exec flag.
+    if (program.input == STDIN_FILENO)
+        ::fcntl(STDIN_FILENO, F_SETFD, 0);
+    else if (program.input >= 0)
+        ::dup2(program.input, STDIN_FILENO);
     if (program.pauseSeconds) ::sleep(program.pauseSeconds);
     say(program.banner);
     ::execv(argv[0], argv.data());

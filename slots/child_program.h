@@ -1,5 +1,5 @@
 #pragma once
-// Starting the child programs of the slots (pppd, the fax programs): the
+// Starting the child programs of the slots (pppd, fax, t38): the
 // whole argument vector is built before fork(), and the child does nothing
 // but wait, announce itself and exec. A child that cannot exec leaves with
 // _exit, so it runs none of the server's destructors.
@@ -19,6 +19,9 @@ struct ChildProgram {
     const char* failure = nullptr;
     // The child's exit status when the exec fails.
     int failStatus = 2;
+    // A descriptor that becomes the child's standard input (-1: it keeps
+    // the server's).
+    int input = -1;
 };
 
 // Flushes the server's output streams (the child must not write them a

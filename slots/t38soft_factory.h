@@ -1,7 +1,45 @@
 #pragma once
-// The factory of the software T.38 slots.
+// Software T.38: a fax call relayed between a TDM channel and a T.38 peer on
+// the IP network by the program "/usr/local/sbin/t38", one per call. The
+// factory allocates a transparent channel of the multi-channel controller,
+// hands its descriptor to the program as standard input and represents the
+// call by a slot whose transmit and receive channel is the controller
+// channel's timeslot. The program's end reaches the controller as `abort`.
 
+#include <iosfwd>
+
+#include "runtime/child_wait.h"
+#include "slots/slot.h"
 #include "slots/slot_factory.h"
+
+class T38SoftSlot : public Slot {
+public:
+    // The program runs as `pid` on the channel `timeslot`.
+    T38SoftSlot(int pid, int timeslot);
+
+    const char* GetName() const override { return "t38 soft"; }
+    // Reports both streams with the channel.
+    void IAfterCreate() override;
+    // Sends SIGTERM to a program that still runs; the slot goes at once and
+    // the program's later end is only logged.
+    bool IBeforeDestroy() override;
+    bool IOnOutputStream() override { return true; }
+    bool IOnInputStream() override { return true; }
+    int IGetTransmitChannel() override { return timeslot_; }
+    int IGetReceiveChannel() override { return timeslot_; }
+
+    // The program ended by itself: `abort` with the raw wait status.
+    void OnT38Terminate(int status);
+    // -1 once the program has ended.
+    int pid() const { return pid_; }
+
+private:
+    std::ostream& PutHeader(std::ostream& os) const;
+
+    int pid_;
+    int timeslot_;
+    ChildWait waiter_;
+};
 
 class T38SoftFactory : public SlotFactory {
 public:
@@ -11,8 +49,14 @@ public:
     }
 
     const char* GetName() const override { return "T.38 soft"; }
-    Slot* INewSlot(const LGCP::CreateParams&) override { return nullptr; }
-    void Query(LGCP::Resources&) override {}
+    // Starts the program on a new channel; null when the channel or the
+    // program cannot be had.
+    Slot* INewSlot(const LGCP::CreateParams& params) override;
+    // `t38-instances`, as the program answers (it blocks the loop).
+    void Query(LGCP::Resources& resources) override;
+    int QueryNumOfInstances();
+
+    std::ostream& PutHeader(std::ostream& os) const;
 
 private:
     T38SoftFactory() = default;

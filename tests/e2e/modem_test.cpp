@@ -1,39 +1,27 @@
-// Modem slots in the server executable: the simulated board's modems are
-// reported, connected modems run the stand-in pppd, which inherits nothing
-// of the server but its standard streams, and the dial-in authentication
-// program reaches the controller.
+// Modem and software T.38 slots in the server executable: the simulated
+// board's modems are reported, connected modems run the stand-in pppd,
+// which inherits nothing of the server but its standard streams, a digital
+// call runs it on an HDLC interface, the dial-in authentication program
+// reaches the controller, and a T.38 slot runs the stand-in t38.
 
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <map>
 #include <set>
 
 #include "tests/e2e/server_binary.h"
 #include "tests/support/deadline.h"
+#include "tests/support/descriptors.h"
 #include "tests/support/remote_controller.h"
+#include "tests/support/slot_commands.h"
 #include "tests/support/stand_ins.h"
 #include "tests/support/test_controller.h"
 
 namespace {
 
 using Alternative = LGCP::Command::Alternative;
-namespace fs = std::filesystem;
-
-// The sockets and pipes a process holds open, by descriptor.
-std::map<int, std::string> channels_of(pid_t pid) {
-    std::map<int, std::string> out;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
-        const std::string target = fs::read_symlink(entry.path(), ec).string();
-        if (target.rfind("socket:", 0) == 0 || target.rfind("pipe:", 0) == 0)
-            out[std::stoi(entry.path().filename().string())] = target;
-    }
-    return out;
-}
 
 bool signal_of(const LGCP::Message& m, bool (LGCP::Signal::*is)() const) {
     const LGCP::Signal* s = m.get_pdu().get_signal();
@@ -90,16 +78,16 @@ TEST_F(ModemServer, ReportsItsModemsRunsPppdAndHearsTheProgram) {
 
     // A socket or pipe that pppd shares with the server, not inherited from
     // this test, is a server descriptor that leaked across the exec.
-    const auto ours = channels_of(::getpid());
+    const auto ours = test::channels_of(::getpid());
     std::set<std::string> foreign;
     for (const auto& [fd, target] : ours) foreign.insert(target);
     std::set<std::string> servers;
-    for (const auto& [fd, target] : channels_of(server->pid()))
+    for (const auto& [fd, target] : test::channels_of(server->pid()))
         if (!foreign.count(target)) servers.insert(target);
     for (pid_t pid : pids) {
         const std::string record = "/usr/local/sbin/pppd." + std::to_string(pid);
         for (test::Deadline d(10000); !board.exists(record) && !d.passed();) ::usleep(1000);
-        for (const auto& [fd, target] : channels_of(pid))
+        for (const auto& [fd, target] : test::channels_of(pid))
             EXPECT_TRUE(fd <= 2 || !servers.count(target)) << "pppd " << pid << " holds " << target;
     }
 
@@ -115,6 +103,57 @@ TEST_F(ModemServer, ReportsItsModemsRunsPppdAndHearsTheProgram) {
     // Each destroy is answered when its pppd has ended on SIGHUP.
     EXPECT_TRUE(answered(test::command(Alternative::destroy), 1)) << server->output();
     EXPECT_TRUE(answered(test::command(Alternative::destroy), 2)) << server->output();
+}
+
+TEST_F(ModemServer, ADigitalCallRunsPppdOnTheFirstHdlcInterface) {
+    controller.send(test::command(Alternative::query), 3);
+    auto resources = controller.receive_until(
+        [](const LGCP::Message& m) { return signal_of(m, &LGCP::Signal::is_query); });
+    ASSERT_TRUE(resources) << server->output();
+    EXPECT_EQ(2, resources->get_pdu().get_signal()->get_query()->get_digital_modems().getValue());
+
+    LGCP::Command create;
+    create.select_create().select_modem().include_ddm().push_back(TERM::DigitalDataModeEnum::ddmV110);
+    ASSERT_TRUE(answered(create, 1) && answered(test::create_trunk(0, 1), 2)) << server->output();
+    LGCP::Command connect;
+    connect.set_connect(1);
+    ASSERT_TRUE(answered(connect, 2)) << server->output();
+    ASSERT_TRUE(server->wait_for_output("01:digital-modem: pppd executed")) << server->output();
+    const std::vector<pid_t> pids = pppd_pids();
+    ASSERT_EQ(1u, pids.size());
+    const std::string record = "/usr/local/sbin/pppd." + std::to_string(pids[0]);
+    for (test::Deadline d(10000); board.read_file(record).empty() && !d.passed();) ::usleep(1000);
+    EXPECT_NE(std::string::npos, board.read_file(record).find("/usr/local/etc/ppp/ioptions\nhdlc0\n"));
+    EXPECT_TRUE(answered(test::command(Alternative::destroy), 1)) << server->output();
+}
+
+TEST_F(ModemServer, AT38SlotRunsTheProgramUntilItsDestroy) {
+    board.write_program("/usr/local/sbin/t38", test::stand_in::t38(test::stand_in::runs(), "6"));
+    controller.send(test::command(Alternative::query), 3);
+    auto resources = controller.receive_until(
+        [](const LGCP::Message& m) { return signal_of(m, &LGCP::Signal::is_query); });
+    ASSERT_TRUE(resources) << server->output();
+    EXPECT_EQ(6, resources->get_pdu().get_signal()->get_query()->get_t38_instances().getValue());
+
+    LGCP::Command create;
+    LGCP::T38Soft& t38 = create.select_create().select_t38soft();
+    t38.get_dhost().set_iaddr("10.0.0.5");
+    t38.get_dhost().set_port(4000);
+    t38.get_shost().set_port(5000);
+    t38.set_rx_packet_size(160);
+    t38.get_args().push_back(ASN1::IA5String("--verbose"));
+    ASSERT_TRUE(answered(create, 3)) << server->output();
+    ASSERT_TRUE(server->wait_for_output("successfully started")) << server->output();
+    const std::string& log = server->err();
+    const size_t at = log.find("t38 daemon[") + 11;
+    const std::string pid = log.substr(at, log.find(']', at) - at);
+    const std::string record = "/usr/local/sbin/t38." + pid;
+    for (test::Deadline d(10000); board.read_file(record).empty() && !d.passed();) ::usleep(1000);
+    EXPECT_NE(std::string::npos, board.read_file(record).find("\n--child\n--remote\n10.0.0.5/4000/5000\n--verbose\n"));
+
+    EXPECT_TRUE(answered(test::command(Alternative::destroy), 3)) << server->output();
+    EXPECT_TRUE(server->wait_for_output("terminate child process, pid=" + pid + " status=15"))
+        << server->output();
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
 #pragma once
-// Stand-ins for the programs around the modem slots. The child programs
-// are scripts written under the board root: each records its argument
-// vector, argv[0] first and one per line, in "<program>.<its pid>", then
-// behaves as told. The dial-in authentication program is played by the test
-// itself, with the records below.
+// Stand-ins for the programs around the modem and T.38 slots. The child
+// programs are scripts written under the board root: each records its
+// argument vector, argv[0] first and one per line, in "<program>.<its pid>",
+// then behaves as told. The dial-in authentication program is played by the
+// test itself, with the records below.
 
 #include <cstdint>
 #include <string>
@@ -26,6 +26,26 @@ inline std::string killed() { return script("", "kill -9 $$\n"); }
 inline std::string fax_receiver(int pages) {
     return script("", "eval last=\\${$#}\necho fax > \"$last\"\nexit " + std::to_string(pages) + "\n");
 }
+
+// The T.38 program. With --num-of-instances it prints `instances` (nothing
+// when empty). Otherwise, before its argument vector, it records its
+// descriptors as `ls -l` lists those of a program it runs, in
+// "<program>.<pid>.fds"; then it does `then`.
+inline std::string t38(const std::string& then, const std::string& instances = "") {
+    const std::string count = instances.empty() ? "" : "printf '%s\\n' '" + instances + "'\n";
+    return script("if [ \"$1\" = --num-of-instances ]; then\n" + count + "exit 0\nfi\n"
+                  "ls -l /proc/self/fd > \"$0.$$.fds\"\n",
+                  then);
+}
+// Runs until SIGTERM.
+inline std::string runs() { return "exec sleep 60\n"; }
+// Records the first packet on its standard input in "<program>.<pid>.in",
+// then runs until SIGTERM.
+inline std::string reads_input() {
+    return "dd bs=256 count=1 of=\"$0.$$.in\" 2>/dev/null\nexec sleep 60\n";
+}
+// Ends at once with `code`.
+inline std::string ends(int code) { return "exit " + std::to_string(code) + "\n"; }
 
 }  // namespace test::stand_in
 

@@ -1,0 +1,153 @@
+#include "slots/t38soft_factory.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include "board/devio.h"
+#include "board/drivers/mcc.h"
+#include "board/paths.h"
+#include "runtime/fd.h"
+#include "slots/child_program.h"
+
+namespace mcc = board::mcc;
+
+namespace {
+
+constexpr const char* kProgram = "/usr/local/sbin/t38";
+// The controller's own arguments after "--child --remote <peer>".
+constexpr unsigned kMaxArgs = 27;
+// The program's exit status when it cannot be executed.
+constexpr int kExecFailed = 237;
+// The longest answer read from the program's count.
+constexpr int kCountLine = 32;
+
+// Single-quoted for the shell: the board root may hold any character.
+std::string ShellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// "<peer address>/<peer port>/<own port>"
+std::string Remote(const LGCP::T38Soft& params) {
+    return std::string(params.get_dhost().get_iaddr()) + "/" +
+           std::to_string(params.get_dhost().get_port().getValue()) + "/" +
+           std::to_string(params.get_shost().get_port().getValue());
+}
+
+ChildProgram T38Program(const LGCP::T38Soft& params, int channel) {
+    ChildProgram t38;
+    t38.argv = {board::path(kProgram), "--child", "--remote", Remote(params)};
+    const auto& args = params.get_args();
+    for (unsigned i = 0; i < std::min(args.size(), kMaxArgs); ++i) t38.argv.push_back(args[i]);
+    t38.failStatus = kExecFailed;
+    t38.input = channel;
+    return t38;
+}
+
+// The driver takes these as unsigned words.
+bool Negative(const LGCP::T38Soft& params) {
+    return params.get_rx_packet_size().getValue() < 0 || params.get_rx_threshold().getValue() < 0 ||
+           params.get_tx_threshold().getValue() < 0;
+}
+
+void LogFailure(const char* what) {
+    std::cerr << "T38SoftFactory::INewSlot - FAIL to " << what << " [" << errno << "]" << std::endl;
+}
+
+}  // namespace
+
+// ---- T38SoftSlot
+
+T38SoftSlot::T38SoftSlot(int pid, int timeslot) : pid_(pid), timeslot_(timeslot) {
+    waiter_.Bind(this, &T38SoftSlot::OnT38Terminate);
+    waiter_.Attach(pid);
+}
+
+std::ostream& T38SoftSlot::PutHeader(std::ostream& os) const { return os << *this << ": "; }
+
+void T38SoftSlot::IAfterCreate() {
+    OnChangeOutputStream(true);
+    OnChangeInputStream(true);
+}
+
+bool T38SoftSlot::IBeforeDestroy() {
+    if (pid_ >= 1) ::kill(pid_, SIGTERM);
+    return true;
+}
+
+void T38SoftSlot::OnT38Terminate(int status) {
+    const int low = status & 0x7F;
+    if (low == 0)
+        PutHeader(std::clog) << "t38 daemon terminated with code=" << ((status >> 8) & 0xFF)
+                             << std::endl;
+    else if (low != 0x7F)
+        PutHeader(std::clog) << "t38 daemon terminated by signal=" << low << std::endl;
+    pid_ = -1;
+    OnAbort(status);
+}
+
+// ---- T38SoftFactory
+
+std::ostream& T38SoftFactory::PutHeader(std::ostream& os) const { return os << "t38soft: "; }
+
+Slot* T38SoftFactory::INewSlot(const LGCP::CreateParams& params) {
+    const LGCP::T38Soft* p = params.get_t38soft();
+    if (!p) return nullptr;
+    if (Negative(*p)) return invalidParams("a negative packet size or threshold");
+    Fd channel(board::open(mcc::kDevice, O_RDWR | O_CLOEXEC));
+    if (!channel) {
+        LogFailure("open </dev/mcc/ctl>");
+        return nullptr;
+    }
+    mcc::mcc_allocation record{mcc::kTransparent,
+                               static_cast<uint32_t>(p->get_rx_packet_size().getValue()), 0,
+                               static_cast<uint32_t>(p->get_rx_threshold().getValue()),
+                               static_cast<uint32_t>(p->get_tx_threshold().getValue())};
+    if (board::ioctl(channel.get(), mcc::MCC_ALLOCATE, &record) < 0) {
+        LogFailure("ioctl MCC_ALLOCATE");
+        return nullptr;
+    }
+    const int timeslot = board::ioctl_value(channel.get(), mcc::MCC_TIMESLOT, 0);
+    if (timeslot < 0) {
+        LogFailure("ioctl MCC_TIMESLOT");
+        return nullptr;
+    }
+    const ChildProgram t38 = T38Program(*p, channel.get());
+    PutHeader(std::clog) << "args for run t38 daemon:" << std::endl;
+    for (size_t i = 0; i < t38.argv.size(); ++i)
+        std::clog << "arg[" << i << "]=" << t38.argv[i] << std::endl;
+    const pid_t pid = StartChild(t38);
+    if (pid < 0) return nullptr;
+    PutHeader(std::clog) << "t38 daemon[" << pid << "] successfully started" << std::endl;
+    // The program keeps its own copy of the channel; the server's closes here.
+    return new T38SoftSlot(pid, timeslot);
+}
+
+void T38SoftFactory::Query(LGCP::Resources& resources) {
+    resources.set_t38_instances(QueryNumOfInstances());
+}
+
+int T38SoftFactory::QueryNumOfInstances() {
+    const std::string command = ShellQuoted(board::path(kProgram)) + " --num-of-instances";
+    FILE* pipe = ::popen(command.c_str(), "re");
+    if (!pipe) {
+        PutHeader(std::clog) << "t38 daemon not found!" << std::endl;
+        return 0;
+    }
+    char line[kCountLine];
+    int count = 0;
+    if (std::fgets(line, sizeof line, pipe))
+        count = std::atoi(line);
+    else
+        PutHeader(std::clog) << "t38: can't detect T38 resources" << std::endl;
+    ::pclose(pipe);
+    return count;
+}

@@ -1,0 +1,202 @@
+// Software T.38 on the simulated multi-channel controller: the program's
+// command line and standard input, its end, the channel's failures and the
+// count of instances it reports. The stand-in program is a real process:
+// waits for it are bounded in real time.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "board/sim/mcc_model.h"
+#include "slots/t38soft_factory.h"
+#include "tests/support/descriptors.h"
+#include "tests/slots/modem_fixture.h"
+
+namespace {
+
+using namespace test::stand_in;
+using board::sim::MccModel;
+using board::sim::Op;
+namespace mcc = board::mcc;
+
+// The modem suites' helpers for child programs serve here too.
+class T38Soft : public test::ModemTest {
+protected:
+    const std::string kT38 = "/usr/local/sbin/t38";
+    // The first channel of the controller's transparent pool.
+    static constexpr int kTimeslot = MccModel::kPoolBase + mcc::kTransparent * MccModel::kPoolSpan;
+
+    T38Soft() { T38SoftFactory::instance(); }
+
+    static MccModel& channels() { return *sim().model_as<MccModel>(mcc::kDevice); }
+    static T38SoftSlot* t38_at(unsigned number) {
+        return dynamic_cast<T38SoftSlot*>(Slots::instance()->at(number));
+    }
+    static LGCP::Command create_t38(unsigned args = 0, int rxPacketSize = 160) {
+        LGCP::Command command;
+        LGCP::T38Soft& p = command.select_create().select_t38soft();
+        p.get_dhost().set_iaddr("10.0.0.5");
+        p.get_dhost().set_port(4000);
+        p.get_shost().set_iaddr("10.0.0.6");
+        p.get_shost().set_port(5000);
+        p.set_rx_packet_size(rxPacketSize);
+        p.set_rx_threshold(2);
+        p.set_tx_threshold(3);
+        for (unsigned i = 0; i < args; ++i) p.get_args().push_back(ASN1::IA5String("a" + std::to_string(i)));
+        return command;
+    }
+    void install(const std::string& then, const std::string& instances = "") {
+        server.board().write_program(kT38, t38(then, instances));
+    }
+    // The program's descriptors (as a child of it saw them): number -> target.
+    std::map<int, std::string> descriptors(int pid) {
+        std::map<int, std::string> out;
+        std::istringstream lines(server.board().read_file(kT38 + "." + std::to_string(pid) + ".fds"));
+        for (std::string line; std::getline(lines, line);) {
+            const size_t arrow = line.find(" -> ");
+            if (arrow == std::string::npos) continue;
+            const size_t number = line.rfind(' ', arrow - 1) + 1;
+            out[std::stoi(line.substr(number, arrow - number))] = line.substr(arrow + 4);
+        }
+        return out;
+    }
+    std::optional<int> t38_instances() {
+        controller.send(test::command(Alternative::query), 1);
+        auto s = signal(LGCP::Signal::Alternative::query);
+        return s ? std::optional<int>(s->get_query()->get_t38_instances().getValue()) : std::nullopt;
+    }
+};
+
+TEST_F(T38Soft, TheProgramRunsWithTheChannelAsItsStandardInput) {
+    install(reads_input());
+    ASSERT_EQ(std::nullopt, ask(create_t38(30), 7));
+    ASSERT_TRUE(t38_at(7));
+    auto tx = signal(LGCP::Signal::Alternative::transmitter, 7);
+    auto rx = signal(LGCP::Signal::Alternative::receiver, 7);
+    ASSERT_TRUE(tx && rx);
+    EXPECT_EQ(kTimeslot, tx->get_transmitter()->get_active()->getValue());
+    EXPECT_EQ(kTimeslot, rx->get_receiver()->get_active()->getValue());
+    const auto allocations = channels().allocations();
+    ASSERT_EQ(1u, allocations.size());
+    const mcc::mcc_allocation& record = allocations[0].record;
+    EXPECT_EQ((std::vector<uint32_t>{mcc::kTransparent, 160, 0, 2, 3}),
+              (std::vector<uint32_t>{record.type, record.rx_packet_size, record.reserved,
+                                     record.rx_threshold, record.tx_threshold}));
+
+    const int pid = t38_at(7)->pid();
+    std::vector<std::string> expected{host(kT38), "--child", "--remote", "10.0.0.5/4000/5000"};
+    for (int i = 0; i < 27; ++i) expected.push_back("a" + std::to_string(i));
+    EXPECT_EQ(expected, argv_of(kT38, pid));
+    const std::string log = progress.str();
+    EXPECT_NE(std::string::npos, log.find("t38soft: args for run t38 daemon:\narg[0]=" + host(kT38) +
+                                          "\narg[1]=--child\n"));
+    EXPECT_NE(std::string::npos, log.find("\narg[30]=a26\nt38soft: t38 daemon[" +
+                                          std::to_string(pid) + "] successfully started\n"));
+
+    // Sockets and pipes the test's own parent holds came with the test;
+    // any other but standard input would be the server's.
+    std::set<std::string> inherited;
+    for (const auto& [fd, target] : test::channels_of(::getppid())) inherited.insert(target);
+    const auto held = descriptors(pid);
+    EXPECT_TRUE(held.count(0) && held.at(0).rfind("socket:", 0) == 0);
+    for (const auto& [fd, target] : held)
+        EXPECT_TRUE(fd == 0 || !test::is_channel(target) || inherited.count(target)) << fd << " -> " << target;
+    // What the switch brings to the channel's timeslot reaches the program.
+    factory.scripts[1].transmit = 5;
+    create(8, 1);
+    connect(8, 7);
+    EXPECT_EQ(1, channels().line_packet(5, {0x80, 0x01, 0x02}));
+    const std::string input = kT38 + "." + std::to_string(pid) + ".in";
+    EXPECT_TRUE(pump_until([&] { return server.board().read_file(input) == "\x80\x01\x02"; }));
+}
+
+TEST_F(T38Soft, DestroyTermsTheProgramAndIsAnsweredAtOnce) {
+    install(runs());
+    ASSERT_EQ(std::nullopt, ask(create_t38(), 7));
+    const int pid = t38_at(7)->pid();
+    argv_of(kT38, pid);  // it has started
+
+    controller.send(test::command(Alternative::destroy), 9, 7);
+    auto reply = controller.receive_until(test::is_response, 2);
+    EXPECT_TRUE(reply && test::is_success(*reply));
+    const std::string reaped = "terminate child process, pid=" + std::to_string(pid) + " status=15";
+    EXPECT_TRUE(pump_until([&] { return progress.str().find(reaped) != std::string::npos; }));
+    EXPECT_EQ(std::string::npos, progress.str().find("t38 daemon terminated"));
+    EXPECT_TRUE(pump_until([] { return channels().opens() == 0; })) << "the program's copy is gone";
+}
+
+TEST_F(T38Soft, AProgramThatEndsAbortsWithItsRawStatusAndIsNotSignalledAgain) {
+    struct Case {
+        std::optional<std::string> then;  // none: no program at all
+        int status;
+        std::string line;
+    } cases[] = {
+        {std::nullopt, 237 * 256, "t38 daemon terminated with code=237"},
+        {"exit 3\n", 3 * 256, "t38 daemon terminated with code=3"},
+        {"kill -9 $$\n", 9, "t38 daemon terminated by signal=9"},
+    };
+    unsigned number = 10;
+    for (const Case& c : cases) {
+        if (c.then) install(*c.then);
+        ASSERT_EQ(std::nullopt, ask(create_t38(), number)) << c.line;
+        EXPECT_EQ(c.status, abort_signal()) << c.line;
+        EXPECT_NE(std::string::npos, progress.str().find(c.line));
+        EXPECT_EQ(-1, t38_at(number)->pid());
+        EXPECT_EQ(std::nullopt, ask(test::command(Alternative::destroy), number));
+        ++number;
+    }
+}
+
+TEST_F(T38Soft, ChannelFailuresDeclineAndLeaveNoChannelOpen) {
+    using Cause = LGCP::ErrorCause::NamedNumber;
+    struct Case {
+        std::function<void()> fault;
+        LGCP::Command command;
+        Cause cause;
+        std::string line;
+    } cases[] = {
+        {[] { sim().fail_next(Op::Open, mcc::kDevice, EACCES); }, create_t38(),
+         Cause::insufficientResources, "T38SoftFactory::INewSlot - FAIL to open </dev/mcc/ctl> [13]"},
+        {[] { channels().pool_size[mcc::kTransparent] = 0; }, create_t38(),
+         Cause::insufficientResources, "T38SoftFactory::INewSlot - FAIL to ioctl MCC_ALLOCATE [28]"},
+        {[] { sim().fail_next(Op::Ioctl, mcc::kDevice, EIO, mcc::MCC_TIMESLOT); }, create_t38(),
+         Cause::insufficientResources, "T38SoftFactory::INewSlot - FAIL to ioctl MCC_TIMESLOT [5]"},
+        {[] {}, create_t38(0, -1), Cause::invalidParams, "a negative packet size or threshold"},
+    };
+    install(runs());
+    for (const Case& c : cases) {
+        c.fault();
+        EXPECT_EQ(c.cause, ask(c.command, 7)) << c.line;
+        EXPECT_NE(std::string::npos, errors.str().find(c.line + "\n")) << c.line;
+        EXPECT_EQ(0u, channels().opens()) << c.line;
+        channels().pool_size = MccModel().pool_size;
+    }
+    EXPECT_EQ(std::string::npos, progress.str().find("successfully started"));
+}
+
+TEST_F(T38Soft, TheProgramCountsTheInstances) {
+    struct Case {
+        std::string root;  // under the test's board root
+        std::optional<std::string> answer;  // none: no program
+        int instances;
+    } cases[] = {
+        {"", "8", 8},
+        {"/it's a board", "12", 12},
+        {"", "", 0},
+        {"/none", std::nullopt, 0},
+    };
+    for (const Case& c : cases) {
+        const std::string root = server.board().dir() + c.root;
+        ::setenv("BOARD_ROOT", root.c_str(), 1);
+        if (c.answer) server.board().write_program(c.root + kT38, t38(runs(), *c.answer));
+        progress.clear();
+        EXPECT_EQ(c.instances, t38_instances()) << root;
+        EXPECT_EQ(c.instances == 0,
+                  progress.str().find("t38soft: t38: can't detect T38 resources\n") != std::string::npos);
+    }
+    ::setenv("BOARD_ROOT", server.board().dir().c_str(), 1);
+}
+
+}  // namespace
