@@ -44,6 +44,21 @@ protected:
         auto reply = controller.receive_until(test::is_response);
         return reply && test::is_success(*reply);
     }
+    // The resources report of a `query`.
+    std::optional<LGCP::Resources> query() {
+        controller.send(test::command(Alternative::query), 3);
+        auto report = controller.receive_until(
+            [](const LGCP::Message& m) { return signal_of(m, &LGCP::Signal::is_query); });
+        if (!report) return std::nullopt;
+        return *report->get_pdu().get_signal()->get_query();
+    }
+    // What a stand-in recorded in `boardPath` (empty when nothing came).
+    std::string record(const std::string& boardPath) const {
+        std::string text;
+        for (test::Deadline d(10000); (text = board.read_file(boardPath)).empty() && !d.passed();)
+            ::usleep(1000);
+        return text;
+    }
     // The pids in the "pppd executed" lines so far.
     std::vector<pid_t> pppd_pids() const {
         std::vector<pid_t> pids;
@@ -58,11 +73,9 @@ protected:
 };
 
 TEST_F(ModemServer, ReportsItsModemsRunsPppdAndHearsTheProgram) {
-    controller.send(test::command(Alternative::query), 3);
-    auto resources = controller.receive_until(
-        [](const LGCP::Message& m) { return signal_of(m, &LGCP::Signal::is_query); });
+    auto resources = query();
     ASSERT_TRUE(resources) << server->output();
-    EXPECT_EQ(4, resources->get_pdu().get_signal()->get_query()->get_modem().getValue());
+    EXPECT_EQ(4, resources->get_modem().getValue());
 
     LGCP::Command create;
     create.select_create().select_modem().set_cid("");
@@ -85,8 +98,7 @@ TEST_F(ModemServer, ReportsItsModemsRunsPppdAndHearsTheProgram) {
     for (const auto& [fd, target] : test::channels_of(server->pid()))
         if (!foreign.count(target)) servers.insert(target);
     for (pid_t pid : pids) {
-        const std::string record = "/usr/local/sbin/pppd." + std::to_string(pid);
-        for (test::Deadline d(10000); !board.exists(record) && !d.passed();) ::usleep(1000);
+        record("/usr/local/sbin/pppd." + std::to_string(pid));
         for (const auto& [fd, target] : test::channels_of(pid))
             EXPECT_TRUE(fd <= 2 || !servers.count(target)) << "pppd " << pid << " holds " << target;
     }
@@ -106,11 +118,9 @@ TEST_F(ModemServer, ReportsItsModemsRunsPppdAndHearsTheProgram) {
 }
 
 TEST_F(ModemServer, ADigitalCallRunsPppdOnTheFirstHdlcInterface) {
-    controller.send(test::command(Alternative::query), 3);
-    auto resources = controller.receive_until(
-        [](const LGCP::Message& m) { return signal_of(m, &LGCP::Signal::is_query); });
+    auto resources = query();
     ASSERT_TRUE(resources) << server->output();
-    EXPECT_EQ(2, resources->get_pdu().get_signal()->get_query()->get_digital_modems().getValue());
+    EXPECT_EQ(2, resources->get_digital_modems().getValue());
 
     LGCP::Command create;
     create.select_create().select_modem().include_ddm().push_back(TERM::DigitalDataModeEnum::ddmV110);
@@ -121,19 +131,16 @@ TEST_F(ModemServer, ADigitalCallRunsPppdOnTheFirstHdlcInterface) {
     ASSERT_TRUE(server->wait_for_output("01:digital-modem: pppd executed")) << server->output();
     const std::vector<pid_t> pids = pppd_pids();
     ASSERT_EQ(1u, pids.size());
-    const std::string record = "/usr/local/sbin/pppd." + std::to_string(pids[0]);
-    for (test::Deadline d(10000); board.read_file(record).empty() && !d.passed();) ::usleep(1000);
-    EXPECT_NE(std::string::npos, board.read_file(record).find("/usr/local/etc/ppp/ioptions\nhdlc0\n"));
+    EXPECT_NE(std::string::npos, record("/usr/local/sbin/pppd." + std::to_string(pids[0]))
+                                     .find("/usr/local/etc/ppp/ioptions\nhdlc0\n"));
     EXPECT_TRUE(answered(test::command(Alternative::destroy), 1)) << server->output();
 }
 
 TEST_F(ModemServer, AT38SlotRunsTheProgramUntilItsDestroy) {
     board.write_program("/usr/local/sbin/t38", test::stand_in::t38(test::stand_in::runs(), "6"));
-    controller.send(test::command(Alternative::query), 3);
-    auto resources = controller.receive_until(
-        [](const LGCP::Message& m) { return signal_of(m, &LGCP::Signal::is_query); });
+    auto resources = query();
     ASSERT_TRUE(resources) << server->output();
-    EXPECT_EQ(6, resources->get_pdu().get_signal()->get_query()->get_t38_instances().getValue());
+    EXPECT_EQ(6, resources->get_t38_instances().getValue());
 
     LGCP::Command create;
     LGCP::T38Soft& t38 = create.select_create().select_t38soft();
@@ -147,9 +154,8 @@ TEST_F(ModemServer, AT38SlotRunsTheProgramUntilItsDestroy) {
     const std::string& log = server->err();
     const size_t at = log.find("t38 daemon[") + 11;
     const std::string pid = log.substr(at, log.find(']', at) - at);
-    const std::string record = "/usr/local/sbin/t38." + pid;
-    for (test::Deadline d(10000); board.read_file(record).empty() && !d.passed();) ::usleep(1000);
-    EXPECT_NE(std::string::npos, board.read_file(record).find("\n--child\n--remote\n10.0.0.5/4000/5000\n--verbose\n"));
+    EXPECT_NE(std::string::npos, record("/usr/local/sbin/t38." + pid)
+                                     .find("\n--child\n--remote\n10.0.0.5/4000/5000\n--verbose\n"));
 
     EXPECT_TRUE(answered(test::command(Alternative::destroy), 3)) << server->output();
     EXPECT_TRUE(server->wait_for_output("terminate child process, pid=" + pid + " status=15"))

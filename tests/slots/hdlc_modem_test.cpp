@@ -40,9 +40,8 @@ protected:
     }
     size_t pppds() const { return test::count(progress.str(), "pppd executed"); }
     std::optional<int> digital_modems() {
-        controller.send(test::command(Alternative::query), 1);
-        auto s = signal(LGCP::Signal::Alternative::query);
-        return s ? std::optional<int>(s->get_query()->get_digital_modems().getValue()) : std::nullopt;
+        auto report = resources();
+        return report ? std::optional<int>(report->get_digital_modems().getValue()) : std::nullopt;
     }
 };
 

@@ -130,6 +130,12 @@ protected:
         });
         return found;
     }
+    // The resources report of a `query`.
+    std::optional<LGCP::Resources> resources() {
+        controller.send(test::command(Alternative::query), 1);
+        auto s = signal(LGCP::Signal::Alternative::query);
+        return s ? std::optional<LGCP::Resources>(*s->get_query()) : std::nullopt;
+    }
     std::optional<int> abort_signal() {
         auto s = signal(LGCP::Signal::Alternative::abort);
         return s ? std::optional<int>(s->get_abort()->getValue()) : std::nullopt;

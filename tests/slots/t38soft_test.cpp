@@ -63,9 +63,8 @@ protected:
         return out;
     }
     std::optional<int> t38_instances() {
-        controller.send(test::command(Alternative::query), 1);
-        auto s = signal(LGCP::Signal::Alternative::query);
-        return s ? std::optional<int>(s->get_query()->get_t38_instances().getValue()) : std::nullopt;
+        auto report = resources();
+        return report ? std::optional<int>(report->get_t38_instances().getValue()) : std::nullopt;
     }
 };
 
