@@ -152,21 +152,9 @@ TEST_F(HdlcModem, TheScanOffersPointToPointInterfacesUpToTheFirstMissingName) {
     }
 }
 
-TEST_F(HdlcModem, CallsWithoutADigitalModeOrAFreeInterfaceGetDspModems) {
-    TERM::ModemParams emptyDdm = params();
-    emptyDdm.include_ddm();
-    ASSERT_EQ(std::nullopt, ask(create_modem(emptyDdm), 5));
-    ASSERT_EQ(std::nullopt, ask(create_modem(digital()), 6));
-    ASSERT_EQ(std::nullopt, ask(create_modem(digital()), 7));
-    ASSERT_EQ(std::nullopt, ask(create_modem(digital()), 8));
-    EXPECT_TRUE(modem_at(5));
-    EXPECT_EQ("hdlc0", hdlc_at(6)->interfaceName());
-    EXPECT_EQ("hdlc1", hdlc_at(7)->interfaceName());
-    EXPECT_TRUE(modem_at(8));
-}
-
-// A rescan leaves out what the slots hold, but still counts it; released
-// names go to the end, also when the controller leaves.
+// A rescan leaves out what the slots hold, but still counts it; a call
+// without a mode or a free interface gets a DSP modem; released names go to
+// the end, also when the controller leaves.
 TEST_F(HdlcModem, HeldInterfacesAreNotOfferedAgainAndReleasedOnesGoLast) {
     ASSERT_EQ(std::nullopt, ask(create_modem(digital()), 5));
     EXPECT_EQ(2, digital_modems());
@@ -174,6 +162,13 @@ TEST_F(HdlcModem, HeldInterfacesAreNotOfferedAgainAndReleasedOnesGoLast) {
     EXPECT_EQ("hdlc1", hdlc_at(6)->interfaceName());
     EXPECT_EQ(2, digital_modems());
     EXPECT_EQ(Names{}, modems.freeInterfaces());
+    TERM::ModemParams emptyDdm = params();
+    emptyDdm.include_ddm();
+    for (const TERM::ModemParams& p : {digital(), emptyDdm}) {
+        ASSERT_EQ(std::nullopt, ask(create_modem(p), 8));
+        EXPECT_TRUE(modem_at(8));
+        ASSERT_EQ(std::nullopt, ask(test::command(Alternative::destroy), 8));
+    }
 
     ASSERT_EQ(std::nullopt, ask(test::command(Alternative::destroy), 5));
     ASSERT_EQ(std::nullopt, ask(test::command(Alternative::destroy), 6));
