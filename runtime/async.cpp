@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "board/devio.h"
 #include "runtime/inet4_addr.h"
 
 namespace ASync {
@@ -79,7 +80,7 @@ void Copy::Progress() {
 
 int Copy::SrcReady() {
     errno = 0;
-    ssize_t n = ::read(source_.get(), buffer_.get(), bufferSize_);
+    ssize_t n = board::read(source_.get(), buffer_.get(), bufferSize_);
     if (n > 0) {
         position_ = buffer_.get();
         end_ = position_ + n;
@@ -99,7 +100,7 @@ int Copy::SrcReady() {
 }
 
 int Copy::DstReady() {
-    ssize_t n = ::write(destination_.get(), position_, size_t(end_ - position_));
+    ssize_t n = board::write(destination_.get(), position_, size_t(end_ - position_));
     if (n < 0 && would_block()) {
         WaitFor(0, params_.destination);
         return 0;

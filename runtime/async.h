@@ -1,6 +1,8 @@
 #pragma once
 // Two small loop machines for the voice slots: a copy of everything a source
-// descriptor yields into a destination without blocking, and a non-blocking
+// descriptor yields into a destination without blocking (its reads and
+// writes go through the board's device seam, for either end may be a board
+// device: on the board they are the plain calls), and a non-blocking
 // TCP connect with a time-out. Each reports one completion to a handler that
 // its owner binds; the handler may delete the owner.
 

@@ -24,6 +24,8 @@ void MccModel::reset() {
     pool_size = kDefaultPools;
     sent.clear();
     opens_.clear();
+    stalled_.clear();
+    ended_.clear();
 }
 
 int MccModel::open(Channel& channel) {
@@ -33,6 +35,10 @@ int MccModel::open(Channel& channel) {
 }
 
 void MccModel::close(Channel& channel) {
+    if (const Allocation* allocation = find(channel)) {
+        stalled_.erase(allocation->timeslot);
+        ended_.erase(allocation->timeslot);
+    }
     opens_.erase(std::remove_if(opens_.begin(), opens_.end(),
                                 [&](const auto& open) { return open.first == &channel; }),
                  opens_.end());
@@ -118,6 +124,7 @@ ssize_t MccModel::write(Channel& channel, const void* data, size_t length) {
     if (!allocation) return refuse(EBADF);
     const int timeslot = allocation->timeslot;
     if (timeslot < 0 || length == 0) return refuse(EINVAL);
+    if (stalled_.count(timeslot)) return refuse(EAGAIN);
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
     sent.push_back(Packet{timeslot, std::vector<uint8_t>(bytes, bytes + length)});
     deliver(timeslot, data, length);
@@ -137,10 +144,39 @@ int MccModel::deliver(int source, const void* data, size_t length) {
     int received = 0;
     for (const auto& [channel, allocation] : opens_) {
         if (allocation.timeslot < 0 || fabric->origin(allocation.timeslot) != source) continue;
-        if (length > allocation.record.rx_packet_size) continue;
-        if (channel->deliver(data, length)) ++received;
+        if (ended_.count(allocation.timeslot)) continue;
+        const size_t largest = allocation.record.rx_packet_size;
+        if (allocation.record.type == mcc::kTransparent) {
+            if (deliver_stream(*channel, data, length, largest)) ++received;
+        } else if (length <= largest && channel->deliver(data, length)) {
+            ++received;
+        }
     }
     return received;
+}
+
+bool MccModel::deliver_stream(Channel& channel, const void* data, size_t length, size_t largest) {
+    if (largest == 0) return false;
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    for (size_t at = 0; at < length; at += largest)
+        if (!channel.deliver(bytes + at, std::min(largest, length - at))) return false;
+    return true;
+}
+
+void MccModel::stall(int timeslot, bool stalled) {
+    if (stalled)
+        stalled_.insert(timeslot);
+    else
+        stalled_.erase(timeslot);
+}
+
+// An empty datagram: the read that takes it gives 0.
+void MccModel::end_data(int timeslot) {
+    forget_closed();
+    const uint8_t nothing = 0;
+    for (const auto& [channel, allocation] : opens_)
+        if (allocation.timeslot == timeslot && ended_.insert(timeslot).second)
+            channel->deliver(&nothing, 0);
 }
 
 size_t MccModel::opens() {

@@ -6,7 +6,8 @@
 // its timeslot: it is kept in `sent` and delivered, as one datagram, to
 // every allocated channel that the "/dev/hal" switch makes receive that
 // timeslot. A packet longer than a receiver's allocated packet size does not
-// reach that receiver.
+// reach that receiver, unless the receiver is a transparent channel: that
+// one carries a stream, and gets the bytes in packets of at most its size.
 //
 //   auto& mcc = *board.model_as<MccModel>(board::mcc::kDevice);
 //   mcc.pool_size[board::mcc::kData] = 1;   // one data channel left
@@ -15,6 +16,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "board/drivers/mcc.h"
@@ -59,6 +61,12 @@ public:
     // channels received it.
     int line_packet(int source, const std::vector<uint8_t>& packet);
 
+    // While stalled, writes on the channel of `timeslot` fail with EAGAIN.
+    void stall(int timeslot, bool stalled);
+    // The data of the channel of `timeslot` ends: it receives nothing more,
+    // and once it has read what it got, a read gives 0.
+    void end_data(int timeslot);
+
     // The descriptors open now, and the allocations among them, oldest first.
     size_t opens();
     std::vector<Allocation> allocations();
@@ -70,12 +78,17 @@ private:
     int Allocate(Channel& channel, const mcc::mcc_allocation& record);
     int Resources(mcc::mcc_resources& record);
     int deliver(int source, const void* data, size_t length);
+    // A stream cut into packets of at most `largest` bytes.
+    bool deliver_stream(Channel& channel, const void* data, size_t length, size_t largest);
     int take_channel(uint32_t type);
     // Forgets the opens the callers have closed.
     void forget_closed();
 
     // Per open, in opening order; an unallocated one has timeslot -1.
     std::vector<std::pair<Channel*, Allocation>> opens_;
+    // Channels (by timeslot) whose writes stall, whose data has ended.
+    std::set<int> stalled_;
+    std::set<int> ended_;
 };
 
 }  // namespace board::sim

@@ -6,6 +6,7 @@
 #include "board/drivers/maintenance.h"
 #include "board/drivers/mcc.h"
 #include "board/drivers/mctl.h"
+#include "board/drivers/mixer.h"
 #include "board/drivers/rtp_ext.h"
 #include "board/drivers/rtp.h"
 #include "board/drivers/voice.h"
@@ -17,6 +18,7 @@
 #include "board/sim/maintenance_model.h"
 #include "board/sim/mcc_model.h"
 #include "board/sim/mctl_model.h"
+#include "board/sim/mixer_model.h"
 #include "board/sim/rtp_ext_model.h"
 #include "board/sim/rtp_model.h"
 #include "board/sim/sim_board.h"
@@ -37,6 +39,7 @@ void install_models(Board& board) {
     board.install(rtp_ext::kDevice, std::make_unique<RtpExtModel>());
     board.install(rtp::kDevice, std::make_unique<RtpModel>());
     board.install(voice::kDevice, std::make_unique<VoiceModel>());
+    board.install(mixer::kDevice, std::make_unique<MixerModel>());
 }
 
 }  // namespace board::sim

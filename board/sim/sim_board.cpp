@@ -25,10 +25,11 @@ const char* to_string(Op op) {
 
 namespace {
 
-uint64_t inode_of(int fd) {
+// {0, 0} when the descriptor is not open.
+FileId file_id(int fd) {
     struct stat st;
-    if (::fstat(fd, &st) != 0) return 0;
-    return static_cast<uint64_t>(st.st_ino);
+    if (::fstat(fd, &st) != 0) return FileId{};
+    return FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
 // The bytes of an ioctl record as the request number sizes it.
@@ -41,8 +42,8 @@ std::vector<uint8_t> record_bytes(uint32_t request, const void* arg) {
 
 }  // namespace
 
-Channel::Channel(Model& model, std::string path, int flags, int peerFd, uint64_t inode)
-    : model_(model), path_(std::move(path)), flags_(flags), peerFd_(peerFd), inode_(inode) {}
+Channel::Channel(Model& model, std::string path, int flags, int peerFd, FileId id)
+    : model_(model), path_(std::move(path)), flags_(flags), peerFd_(peerFd), id_(id) {}
 
 Channel::~Channel() { ::close(peerFd_); }
 
@@ -170,10 +171,10 @@ void Board::reset() {
 }
 
 Channel* Board::channel(int fd) {
-    uint64_t ino = inode_of(fd);
-    if (ino == 0) return nullptr;
+    const FileId id = file_id(fd);
+    if (id.inode == 0) return nullptr;
     for (auto& c : channels_)
-        if (c->inode() == ino) return c.get();
+        if (c->id() == id) return c.get();
     return nullptr;
 }
 
@@ -197,7 +198,7 @@ int Board::open(const char* path, int flags) {
     if (flags & O_CLOEXEC) type |= SOCK_CLOEXEC;
     if (::socketpair(AF_UNIX, type, 0, sv) != 0) return fail(errno);
     ::fcntl(sv[1], F_SETFD, FD_CLOEXEC);
-    auto channel = std::make_unique<Channel>(*m, call.path, flags, sv[1], inode_of(sv[0]));
+    auto channel = std::make_unique<Channel>(*m, call.path, flags, sv[1], file_id(sv[0]));
     if (m->open(*channel) != 0) {
         int error = errno;
         ::close(sv[0]);

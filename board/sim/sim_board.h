@@ -20,10 +20,21 @@ namespace board::sim {
 
 class Model;
 
+// What tells one open file from every other: its device and inode (the
+// caller's descriptors of one open share them; files and sockets that also
+// pass the seam have their own).
+struct FileId {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    bool operator==(const FileId& other) const {
+        return device == other.device && inode == other.inode;
+    }
+};
+
 // One open of a device: the caller holds one end, the channel the other.
 class Channel {
 public:
-    Channel(Model& model, std::string path, int flags, int peerFd, uint64_t inode);
+    Channel(Model& model, std::string path, int flags, int peerFd, FileId id);
     ~Channel();
     Channel(const Channel&) = delete;
     Channel& operator=(const Channel&) = delete;
@@ -31,7 +42,7 @@ public:
     Model& model() const { return model_; }
     const std::string& path() const { return path_; }
     int flags() const { return flags_; }
-    uint64_t inode() const { return inode_; }
+    const FileId& id() const { return id_; }
 
     // Hands one record to the caller: it becomes readable as one datagram.
     bool deliver(const void* record, size_t length);
@@ -52,7 +63,7 @@ private:
     std::string path_;
     int flags_;
     int peerFd_;
-    uint64_t inode_;
+    FileId id_;
     bool inputRaised_ = false;
     bool lowering_ = false;
 };
@@ -157,8 +168,8 @@ private:
     void record(Call call);
 
     std::map<std::string, std::unique_ptr<Model>> models_;
-    // Oldest first; found by the inode of the caller's socket, so that a dup
-    // of a descriptor finds its open.
+    // Oldest first; found by the file id of the caller's socket, so that a
+    // dup of a descriptor finds its open.
     std::vector<std::unique_ptr<Channel>> channels_;
     std::vector<Call> journal_;
     std::vector<Failure> failures_;

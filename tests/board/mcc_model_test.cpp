@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "board/devio.h"
@@ -97,7 +98,7 @@ TEST_F(MccModelTest, ClosingTheLastDescriptorFreesTheChannel) {
 TEST_F(MccModelTest, APacketReachesTheChannelsThatReceiveItsTimeslot) {
     const int a = open(), b = open(), small = open();
     for (int fd : {a, b}) ASSERT_EQ(0, allocate(fd, mcc::kData));
-    ASSERT_EQ(0, allocate(small, mcc::kTransparent, 2));
+    ASSERT_EQ(0, allocate(small, mcc::kData, 2));
     switch_into(timeslot(a), hal::kBusBase + 7);
     for (int fd : {b, small}) switch_into(hal::kBusBase + 7, timeslot(fd));
 
@@ -105,6 +106,32 @@ TEST_F(MccModelTest, APacketReachesTheChannelsThatReceiveItsTimeslot) {
     EXPECT_EQ((std::vector<uint8_t>{'a', 'b', 'c'}), read_packet(b));
     EXPECT_TRUE(read_packet(small).empty());
     EXPECT_EQ(2, model.line_packet(timeslot(a), {'h', 'i'}));
+}
+
+// A transparent channel carries a stream: a write of any length reaches a
+// transparent receiver in packets of at most its size; a stalled writer
+// gets EAGAIN, and a receiver whose data has ended reads 0 after the rest.
+TEST_F(MccModelTest, TransparentChannelsCarryAStream) {
+    const int writer = open(), reader = open();
+    ASSERT_EQ(0, allocate(writer, mcc::kTransparent, 1024));
+    ASSERT_EQ(0, allocate(reader, mcc::kTransparent, 4));
+    switch_into(timeslot(writer), timeslot(reader));
+
+    model.stall(timeslot(writer), true);
+    EXPECT_EQ(-1, board::write(writer, "abcdefghij", 10));
+    EXPECT_EQ(EAGAIN, errno);
+    model.stall(timeslot(writer), false);
+    ASSERT_EQ(10, board::write(writer, "abcdefghij", 10));
+    model.end_data(timeslot(reader));
+    EXPECT_EQ(0, model.line_packet(timeslot(writer), {'x'}));  // nothing after the end
+
+    std::vector<std::string> packets;
+    char buffer[16];
+    ssize_t n;
+    while ((n = board::read(reader, buffer, sizeof buffer)) > 0) packets.emplace_back(buffer, n);
+    EXPECT_EQ(0, n);
+    EXPECT_EQ((std::vector<std::string>{"abcd", "efgh", "ij"}), packets);
+    EXPECT_EQ(1u, model.sent.size());  // one write
 }
 
 }  // namespace

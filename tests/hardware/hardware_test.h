@@ -88,15 +88,12 @@ protected:
     // True when the process holds the device open, each descriptor of it
     // close-on-exec (so that no child program inherits it).
     static bool held_close_on_exec(const char* device) {
-        std::set<uint64_t> opens;
-        for (board::sim::Channel* channel : sim().channels(device)) opens.insert(channel->inode());
         bool held = false, cloexec = true;
         DIR* dir = ::opendir("/proc/self/fd");
         while (dirent* entry = dir ? ::readdir(dir) : nullptr) {
             int fd = std::atoi(entry->d_name);
-            struct stat st;
-            if (entry->d_name[0] == '.' || ::fstat(fd, &st) != 0 || !opens.count(st.st_ino))
-                continue;
+            const board::sim::Channel* open = entry->d_name[0] == '.' ? nullptr : sim().channel(fd);
+            if (!open || open->path() != device) continue;
             held = true;
             cloexec = cloexec && (::fcntl(fd, F_GETFD) & FD_CLOEXEC);
         }
