@@ -1,23 +1,67 @@
 #pragma once
-// The factory of the conference mixer inputs and outputs.
+// The factory of the conference mixer inputs and outputs. It learns the
+// board's mixer units at each resources query (so mixer creates are
+// declined until the first one), keeps them in the driver's order and
+// reports the smallest channel and mixer input counts over them.
 
+#include <cstdint>
+#include <iosfwd>
+#include <vector>
+
+#include "board/drivers/voice.h"
 #include "slots/slot_factory.h"
 
 namespace Mixer {
 
+class Mixer;
+
 class MixerFactory : public SlotFactory {
 public:
+    // Units beyond these are not known.
+    static constexpr size_t kMaxMixers = 100;
+
     static MixerFactory& instance() {
         static MixerFactory factory;
         return factory;
     }
 
     const char* GetName() const override { return "Mixer"; }
-    Slot* INewSlot(const LGCP::CreateParams&) override { return nullptr; }
-    void Query(LGCP::Resources&) override {}
+    Slot* INewSlot(const LGCP::CreateParams& params) override;
+    // Learns the units anew, then reports one entry per unit.
+    void Query(LGCP::Resources& resources) override;
+
+    // The known mixer of the unit; null when there is none (or it went).
+    Mixer* findMixer(int unit) const;
+    // Walks the driver's units: new ones are cleared, those gone are dropped
+    // (their slots hear `abort`). Then reads the voice driver's version.
+    void RefreshResources();
+    void QueryDriverVersion();
+
+    // The smallest counts over the units; -1 before any unit was seen.
+    int tdmChannels() const { return tdmChannels_; }
+    int mixerInputs() const { return mixerInputs_; }
+    const std::vector<Mixer*>& mixers() const { return mixers_; }
+    bool driverVersionValid() const { return driverVersionValid_; }
+
+    // For the mixers: declines a create whose value no mixer takes.
+    Slot* Invalid(const char* reason) { return invalidParams(reason); }
+    // "mixer: "
+    void PutHeader(std::ostream& os) const;
+
+    // As at start-up: no unit known (mixers whose slots live on go with
+    // their last slot).
+    void reset_for_test();
 
 private:
     MixerFactory() = default;
+    ~MixerFactory() override;
+    void Forget();
+
+    bool driverVersionValid_ = false;
+    board::voice::voice_version driverVersion_{};
+    int mixerInputs_ = -1;
+    int tdmChannels_ = -1;
+    std::vector<Mixer*> mixers_;
 };
 
 }  // namespace Mixer

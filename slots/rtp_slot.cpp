@@ -12,6 +12,7 @@
 #include "board/devio.h"
 #include "hardware/device_names.h"
 #include "hardware/hw_mux.h"
+#include "slots/receiver_ioctl.h"
 
 namespace rtp = board::rtp;
 
@@ -128,56 +129,20 @@ bool RtpSlot::Ioctl(const LGCP::IoctlParams& params) {
     }
 }
 
+namespace {
+
+using A = LGCP::IoctlParams::Alternative;
+const ReceiverIoctls kRtpIoctls{A::echoSuppressor,     A::activateWaitTone,  A::deactivateWaitTone,
+                                A::translateDTMF,      A::dtmf_params,       A::dtmf_enable,
+                                A::vad_params,         A::vad_enable,        A::vad_disable,
+                                A::dtmf_reject_enable, A::sd_params,         A::sd_enable,
+                                A::sd_disable,         A::rx_gain,           A::tone_filter,
+                                A::selcal};
+
+}  // namespace
+
 bool RtpSlot::ReceiverIoctl(const LGCP::IoctlParams& params) {
-    using A = LGCP::IoctlParams::Alternative;
-    switch (params.selection()) {
-        case A::echoSuppressor:
-            return echoCancel(params.get_echoSuppressor()->getValue());
-        case A::activateWaitTone:
-            activateAudibleCall();
-            return true;
-        case A::deactivateWaitTone:
-            cancelAudibleCall();
-            return true;
-        case A::translateDTMF:
-            translateDTMF(*params.get_translateDTMF());
-            return true;
-        case A::dtmf_params:
-            return configureDTMF(*params.get_dtmf_params());
-        case A::dtmf_enable:
-            return enableDTMF(params.get_dtmf_enable()->getValue());
-        case A::vad_params:
-            return configureVAD(*params.get_vad_params());
-        case A::vad_enable:
-            return enableVAD(params.get_vad_enable()->getValue());
-        case A::vad_disable:
-            return disableVAD();
-        case A::dtmf_reject_enable:
-            return enableDTMFReject(params.get_dtmf_reject_enable()->getValue());
-        case A::sd_params:
-            return configureSD();
-        case A::sd_enable:
-            return enableSD(params.get_sd_enable()->getValue());
-        case A::sd_disable:
-            return disableSD();
-        case A::rx_gain:
-            configureRxGain(
-                static_cast<int8_t>(params.get_rx_gain()->get_gainDB().getValue() & 0xFF));
-            return true;
-        case A::tone_filter: {
-            const LGCP::ToneFilter& filter = *params.get_tone_filter();
-            configureToneFilter(static_cast<unsigned>(filter.get_freq().getValue()),
-                                filter.get_enable().getValue() ? 1 : 0,
-                                filter.get_duration_th_msec().getValue(),
-                                filter.get_det_level_dB().getValue());
-            return true;
-        }
-        case A::selcal:
-            translateSelcal(*params.get_selcal());
-            return true;
-        default:
-            return false;
-    }
+    return kRtpIoctls.Apply(*this, *this, params);
 }
 
 int RtpSlot::translate_payload(LGCP::CodecMode::NamedNumber mode) const {

@@ -8,6 +8,7 @@
 
 #include <set>
 
+#include "board/sim/mixer_model.h"
 #include "board/sim/rtp_model.h"
 #include "tests/e2e/server_binary.h"
 #include "tests/support/remote_controller.h"
@@ -44,7 +45,13 @@ protected:
         EXPECT_TRUE(resources.get_mux().getValue());
         // Every channel of the simulated RTP engine is free.
         EXPECT_EQ(board::sim::RtpModel::kDefaultPool, resources.get_rtp_g711().getValue());
-        EXPECT_EQ(0u, resources.get_mixer().size());
+        // The simulated board's two mixer units.
+        ASSERT_EQ(2u, resources.get_mixer().size());
+        for (int unit : {0, 1}) {
+            EXPECT_EQ(unit, resources.get_mixer()[unit].get_unit().getValue());
+            EXPECT_EQ(board::sim::MixerModel::kDefaultChannels,
+                      resources.get_mixer()[unit].get_tdm_inputs().getValue());
+        }
         EXPECT_FALSE(signal->has_slot());
     }
 

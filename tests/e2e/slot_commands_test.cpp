@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tests/e2e/server_binary.h"
+#include "tests/support/mixer_voice_commands.h"
 #include "tests/support/remote_controller.h"
 
 namespace {
@@ -61,6 +62,21 @@ TEST_F(SlotsOnTheServer, TrunkAndMapSlotsAreWiredAndGoWithTheController) {
     EXPECT_EQ(std::nullopt, answer(next, test::create_trunk(0, 1), 12));
     EXPECT_EQ(std::nullopt, answer(next, test::create_map({}, BusChannel{2, 7}), 13));
     EXPECT_EQ(std::string::npos, server->output().find("two slots require")) << server->output();
+}
+
+// A phrase under the board's voice folder, played once onto a trunk.
+TEST_F(SlotsOnTheServer, AFilePlayerPlaysItsPhraseAndAborts) {
+    board.write_file("/usr/local/voice/hello", std::string(5000, 'h'));
+    test::RemoteController controller;
+    ASSERT_TRUE(controller.connect(port));
+    EXPECT_EQ(std::nullopt, answer(controller, test::create_trunk(0, 1), 10));
+    EXPECT_EQ(std::nullopt, answer(controller, test::create_file_player({"hello"}, 1), 11));
+    EXPECT_EQ(std::nullopt, answer(controller, test::connect_command(10), 11));
+    auto abort = controller.receive_until([](const LGCP::Message& m) {
+        return test::is_signal(m) && m.get_pdu().get_signal()->is_abort();
+    });
+    ASSERT_TRUE(abort) << server->output();
+    EXPECT_EQ(11u, test::slot_of(*abort));
 }
 
 }  // namespace

@@ -120,15 +120,6 @@ protected:
         return text.str();
     }
 
-    // The switch was told to switch the channel off.
-    bool disabled_on_switch(int channel) {
-        for (const auto& call : sim().journal(board::hal::kDevice))
-            if (call.request == board::hal::kMuxDisable && call.data.size() == 4 &&
-                std::memcmp(call.data.data(), &channel, 4) == 0)
-                return true;
-        return false;
-    }
-
     // The create message with a ttl of 256, which the encoder refuses: its
     // 8-bit field holds the offset from 1, and the bits of offsets 127 and
     // 128 together are all eight.

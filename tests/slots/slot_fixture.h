@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -64,6 +65,14 @@ protected:
     void connect(unsigned source, unsigned destination) {
         ASSERT_EQ(std::nullopt, outcome(connect_command(destination), source))
             << "connect " << source << " -> " << destination;
+    }
+    // The switch was told to switch the channel off.
+    static bool disabled_on_switch(int channel) {
+        for (const auto& call : sim().journal(board::hal::kDevice))
+            if (call.request == board::hal::kMuxDisable && call.data.size() == 4 &&
+                std::memcmp(call.data.data(), &channel, 4) == 0)
+                return true;
+        return false;
     }
     // The graph holds together and the switch carries what it shows.
     void expect_sound() {

@@ -1,0 +1,289 @@
+#include "slots/mixer.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+
+#include "board/devio.h"
+#include "hardware/device_names.h"
+#include "hardware/hw_mux.h"
+#include "runtime/ext_output.h"
+#include "slots/mixer_factory.h"
+
+namespace Mixer {
+
+using namespace board::mixer;
+using A = LGCP::IoctlParams::Alternative;
+
+namespace {
+
+const ReceiverIoctls kInputIoctls{
+    A::echoSuppressor, A::translateDTMF,      A::dtmf_params, A::dtmf_enable, A::vad_params,
+    A::vad_enable,     A::vad_disable,        A::dtmf_reject_enable,          A::sd_params,
+    A::sd_enable,      A::sd_disable,         A::iva_enable,  A::iva_params,  A::rx_gain,
+    A::delays,         A::tone_filter};
+
+const ReceiverIoctls kOutputIoctls{
+    A::translateDTMF, A::dtmf_params, A::dtmf_disable,     A::vad_params,      A::vad_enable,
+    A::vad_disable,   A::dtmf_reject_disable,              A::sd_params,       A::sd_enable,
+    A::sd_disable,    A::iva_enable,  A::delays,           A::tone_filter,     A::tone_gen_enable,
+    A::tone_gen_disable};
+
+const char* error_text() { return std::strerror(errno); }
+
+}  // namespace
+
+int mixer_ctl(uint32_t request, void* arg) {
+    const int fd = board::open(GetMixerDevName(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    const int result = board::ioctl(fd, request, arg);
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return result;
+}
+
+// ---- The slots
+
+TdmChannel::TdmChannel(Mixer& mixer, int channel, int timeslot, const ReceiverIoctls& ioctls)
+    : mixer_(mixer), channel_(channel), timeslot_(timeslot), ioctls_(ioctls) {}
+
+TdmChannel::~TdmChannel() {
+    Hardware::TonecReceiver::CleanBeforeDestroy();
+    Hardware::DSProcReceiver::CleanBeforeDestroy();
+}
+
+bool TdmChannel::IBeforeDestroy() {
+    HwMux::instance().Disable(timeslot_);
+    Release(mixer_);
+    return true;
+}
+
+// Dropped without its release: it leaves the mixer's list all the same.
+void TdmChannel::IForcedRelease() {
+    mixer_.UnRegister(this);
+}
+
+bool TdmChannel::Ioctl(const LGCP::IoctlParams& params) {
+    if (ioctls_.has(params.selection()) && params.is_delays() && params.get_delays()->has_selcal())
+        std::cerr << ext::header(&mixer_)
+                  << "error: selcal delay isn't supported for mixer!!! Set to zero." << std::endl;
+    return ioctls_.Apply(*this, *this, params);
+}
+
+void TdmChannel::StopDigits() {
+    if (!isSequenceRunning()) return;
+    enableSilence();
+    disableToneGenerator(true);
+}
+
+TdmInput::TdmInput(Mixer& mixer, int channel, int timeslot)
+    : TdmChannel(mixer, channel, timeslot, kInputIoctls) {}
+
+void TdmInput::SetSummator(int summator) {
+    summing_ = true;
+    summator_ = summator;
+}
+
+void TdmInput::Release(Mixer& mixer) {
+    mixer.Release(*this);
+}
+
+TdmOutput::TdmOutput(Mixer& mixer, int channel, int timeslot)
+    : TdmChannel(mixer, channel, timeslot, kOutputIoctls) {}
+
+void TdmOutput::Release(Mixer& mixer) {
+    mixer.Release(*this);
+}
+
+// ---- The unit
+
+void Mixer::PutHeader(std::ostream& os) const {
+    os << "mixer [" << unit_ << "]: ";
+}
+
+int Mixer::tdm_channel(const LGCP::MixerChannel& channel) {
+    const ASN1::INTEGER* number = channel.get_tdm();
+    if (!number) return -1;
+    const int n = number->getValue();
+    return n >= 0 && n < MixerFactory::instance().tdmChannels() ? n : -1;
+}
+
+// Every value is checked before the first request, so that a declined
+// input changes no sum.
+Slot* Mixer::New(const LGCP::MixerInParams& params) {
+    const int channel = tdm_channel(params.get_channel());
+    if (channel < 0) return nullptr;
+    const LGCP::MixerChannel* summator = params.get_summator();
+    if (summator && summator->is_rtp()) {
+        std::cerr << ext::header(this) << "wrong summator coding !" << std::endl;
+        return MixerFactory::instance().Invalid("an rtp summator");
+    }
+    if (summator && tdm_channel(*summator) < 0)
+        return MixerFactory::instance().Invalid("summator channel out of range");
+
+    const int timeslot = channel2timeslot(channel);
+    if (timeslot < 0) return nullptr;
+    auto* input = new TdmInput(*this, channel, timeslot);
+    if (summator) {
+        const int number = summator->get_tdm()->getValue();
+        input->SetSummator(number);
+        AddToSum(slot_of(number), slot_of(channel), kUnityGain);  // the input stays either way
+    }
+    if (const LGCP::EchoCancelMode* ecm = params.get_ecm())
+        input->echoCancel(ecm->get_ec().getValue() || ecm->get_es().getValue());
+    Register(input);
+    return input;
+}
+
+// Every channel is checked before the first request, so that a declined
+// output leaves no sum behind.
+Slot* Mixer::New(const LGCP::MixerOutParams& params) {
+    const int channel = tdm_channel(params.get_channel());
+    if (channel < 0) {
+        if (params.get_channel().is_rtp())
+            std::clog << ext::header(this) << "ClearTX error: translation fail" << std::endl;
+        return nullptr;
+    }
+    for (const LGCP::MixerInput& input : params.get_inputs()) {
+        if (input.get_channel().is_rtp()) {
+            std::cerr << ext::header(this) << "SetTX error: translation fail [2]" << std::endl;
+            return nullptr;
+        }
+        if (tdm_channel(input.get_channel()) < 0)
+            return MixerFactory::instance().Invalid("mixer input channel out of range");
+    }
+    if (!SetTX(params)) return nullptr;
+    const int timeslot = channel2timeslot(channel);
+    if (timeslot < 0) {
+        ClearTX(params.get_channel());
+        return nullptr;
+    }
+    auto* output = new TdmOutput(*this, channel, timeslot);
+    Register(output);
+    return output;
+}
+
+bool Mixer::Channel2Slot(const LGCP::MixerChannel& channel, mix_slot& slot) const {
+    const ASN1::INTEGER* number = channel.get_tdm();
+    if (!number) return false;
+    slot = slot_of(number->getValue());
+    return true;
+}
+
+bool Mixer::ClearTX(const LGCP::MixerChannel& channel) {
+    mix_slot slot;
+    if (!Channel2Slot(channel, slot)) {
+        std::clog << ext::header(this) << "ClearTX error: translation fail" << std::endl;
+        return false;
+    }
+    if (mixer_ctl(MIX_RX_CLEAR, &slot) < 0) {
+        std::cerr << ext::header(this) << "MIX_RX_CLEAR"
+                  << " dev_no=" << slot.dev_no << " type=" << slot.type
+                  << " number=" << slot.number << " fail : " << error_text() << std::endl;
+        return false;
+    }
+    return true;
+}
+
+bool Mixer::AddToSum(const mix_slot& rx, const mix_slot& tx, int gain) {
+    mix_rx_record record{rx, tx, gain};
+    if (mixer_ctl(MIX_RX_ADD, &record) >= 0) return true;
+    std::cerr << ext::header(this) << "MIX_RX_ADD"
+              << " fail : " << error_text() << std::endl;
+    return false;
+}
+
+bool Mixer::SetTX(const LGCP::MixerOutParams& params) {
+    const LGCP::MixerChannel& output = params.get_channel();
+    if (!ClearTX(output)) return false;
+    mix_slot rx;
+    if (params.get_inputs().empty()) {
+        if (!Channel2Slot(output, rx)) {
+            std::cerr << ext::header(this) << "SetTX error: mixer translation fail" << std::endl;
+            return false;
+        }
+        return AddToSum(rx, rx, kUnityGain);
+    }
+    for (const LGCP::MixerInput& input : params.get_inputs()) {
+        mix_slot tx;
+        if (!Channel2Slot(output, rx)) {
+            std::cerr << ext::header(this) << "SetTX error: translation fail [1]" << std::endl;
+            return false;
+        }
+        if (!Channel2Slot(input.get_channel(), tx)) {
+            std::cerr << ext::header(this) << "SetTX error: translation fail [2]" << std::endl;
+            return false;
+        }
+        if (!AddToSum(rx, tx, input.get_gain().getValue())) {
+            ClearTX(output);  // no half sum stays behind
+            return false;
+        }
+    }
+    return true;
+}
+
+int Mixer::channel2timeslot(int channel) {
+    mix_slot slot = slot_of(channel);
+    const int timeslot = mixer_ctl(MIX_TDM, &slot);
+    if (timeslot < 0)
+        std::cerr << ext::header(this) << "MIX_TDM"
+                  << " dev_no=" << unit_ << " type=" << kTdm << " number=" << channel
+                  << " fail : " << error_text() << std::endl;
+    return timeslot;
+}
+
+void Mixer::Release(TdmInput& input) {
+    input.StopDigits();
+    if (input.summator() >= 0) {
+        mix_rx_record record{slot_of(input.summator()), slot_of(input.channel()), 0};
+        if (mixer_ctl(MIX_RX_REMOVE, &record) < 0)
+            std::cerr << ext::header(this) << "MIX_RX_REMOVE"
+                      << " rx.number=" << input.summator() << " tx.number=" << input.channel()
+                      << " fail : " << error_text() << std::endl;
+    }
+    UnRegister(&input);
+}
+
+void Mixer::Release(TdmOutput& output) {
+    output.StopDigits();
+    std::clog << ext::header(this) << "clear tdm output " << output.channel() << std::endl;
+    mix_slot slot = slot_of(output.channel());
+    mixer_ctl(MIX_RX_CLEAR, &slot);
+    UnRegister(&output);
+}
+
+void Mixer::Reset() {
+    std::clog << ext::header(this) << "clear all inputs" << std::endl;
+    int failures = 0;
+    for (int n = 0; n < MixerFactory::instance().tdmChannels(); ++n) {
+        mix_slot slot = slot_of(n);
+        if (mixer_ctl(MIX_RX_CLEAR, &slot) < 0) ++failures;
+    }
+    if (failures)
+        std::cerr << ext::header(this) << "reset fail: " << failures << " errors." << std::endl;
+}
+
+void Mixer::Clear() {
+    for (MixerSlot* slot : slots_) slot->OnAbort(0);
+    CheckForDestroy();
+}
+
+void Mixer::Register(MixerSlot* slot) {
+    slots_.push_back(slot);
+}
+
+void Mixer::UnRegister(MixerSlot* slot) {
+    slots_.remove(slot);
+    CheckForDestroy();
+}
+
+void Mixer::CheckForDestroy() {
+    if (slots_.empty() && stale_) delete this;
+}
+
+}  // namespace Mixer

@@ -1,0 +1,172 @@
+#pragma once
+// Conference mixers ("/dev/mixer"). A unit has numbered channels, each on a
+// TDM timeslot; a channel used as a summing point hears the sum of the
+// channels added to it. The controller builds conferences from two slot
+// kinds: a mixer input (`TdmInput`, `mixerIn`) feeds its timeslot into a
+// summing point, a mixer output (`TdmOutput`, `mixerOut`) is a summing
+// point with the inputs and gains the controller lists. Both carry the tone
+// and voice-processing receivers of their timeslot. `Mixer` keeps one
+// unit's slots; a unit gone from the driver stays until its last slot goes.
+
+#include <cstdint>
+#include <iosfwd>
+#include <list>
+
+#include "board/drivers/mixer.h"
+#include "hardware/dsproc_receiver.h"
+#include "hardware/tonec_receiver.h"
+#include "messages/lgcp.h"
+#include "slots/receiver_ioctl.h"
+#include "slots/slot.h"
+
+namespace Mixer {
+
+class Mixer;
+
+// One request on "/dev/mixer", opened and closed around it (errno kept):
+// the request's result, -1 when the device does not open.
+int mixer_ctl(uint32_t request, void* arg);
+
+class MixerSlot : public Slot {};
+
+// What the input and the output share: a channel of a unit on its
+// timeslot, and the receivers of that timeslot.
+class TdmChannel : public MixerSlot,
+                   protected Hardware::TonecReceiver,
+                   protected Hardware::DSProcReceiver {
+public:
+    ~TdmChannel() override;
+
+    // Switches the timeslot off and leaves the mixer (which may go with it).
+    bool IBeforeDestroy() override;
+    void IForcedRelease() override;
+    bool Ioctl(const LGCP::IoctlParams& params) override;
+
+    int channel() const { return channel_; }
+    int timeslot() const { return timeslot_; }
+    // A digit sequence being sent ends in silence.
+    void StopDigits();
+
+protected:
+    TdmChannel(Mixer& mixer, int channel, int timeslot, const ReceiverIoctls& ioctls);
+    // The mixer's release of this kind.
+    virtual void Release(Mixer& mixer) = 0;
+
+    Mixer& mixer_;
+    const int channel_;
+    const int timeslot_;
+
+private:
+    unsigned tonec_timeslot() const override { return static_cast<unsigned>(timeslot_); }
+    unsigned dsproc_timeslot() const override { return static_cast<unsigned>(timeslot_); }
+    // What both kinds report; the input reports the rest as well.
+    void dsproc_tone_flt_event(const board::dsp::dsproc_tone_event* event) override {
+        processToneFltEvent(event);
+    }
+    void dsproc_flags_event(const board::dsp::dsproc_flags_event* event) override {
+        processFlagsEvent(event);
+    }
+    void tonec_event(const Params&) override {}
+    void dsproc_vad_event(const Hardware::DSProcVADEvent&) override {}
+    void dsproc_bss_event(const board::dsp::dsproc_bss_event*) override {}
+    void dsproc_sd_event(const Hardware::DSProcSDEvent&) override {}
+
+    const ReceiverIoctls& ioctls_;
+};
+
+class TdmInput : public TdmChannel {
+public:
+    TdmInput(Mixer& mixer, int channel, int timeslot);
+
+    bool IOnInputStream() override { return true; }
+    int IGetReceiveChannel() override { return timeslot_; }
+    const char* GetName() const override { return "mixer tdm input"; }
+
+    // The summing point it was added to; -1 none.
+    int summator() const { return summator_; }
+    void SetSummator(int summator);
+    using Hardware::TonecReceiver::echoCancel;
+
+private:
+    void Release(Mixer& mixer) override;
+    void tonec_event(const Params& params) override { processTonecEvent(params); }
+    void dsproc_vad_event(const Hardware::DSProcVADEvent& event) override {
+        processVADEvent(event);
+    }
+    void dsproc_bss_event(const board::dsp::dsproc_bss_event* event) override {
+        processBSSEvent(event);
+    }
+    void dsproc_sd_event(const Hardware::DSProcSDEvent& event) override { processSDEvent(event); }
+
+    bool summing_ = false;
+    int summator_ = -1;
+};
+
+class TdmOutput : public TdmChannel {
+public:
+    TdmOutput(Mixer& mixer, int channel, int timeslot);
+
+    bool IOnOutputStream() override { return true; }
+    int IGetTransmitChannel() override { return timeslot_; }
+    const char* GetName() const override { return "mixer tdm output"; }
+
+private:
+    void Release(Mixer& mixer) override;
+    void tone_gen_complete() override { processToneGenEvent(); }
+};
+
+// One unit and the slots made on it, in creation order.
+class Mixer {
+public:
+    explicit Mixer(int unit) : unit_(unit) {}
+    Mixer(const Mixer&) = delete;
+    Mixer& operator=(const Mixer&) = delete;
+
+    // A new slot, or null (declined).
+    Slot* New(const LGCP::MixerInParams& params);
+    Slot* New(const LGCP::MixerOutParams& params);
+    void Release(TdmInput& input);
+    void Release(TdmOutput& output);
+
+    // Clears the sum of every channel.
+    void Reset();
+    // The unit has gone: every slot hears `abort`; without slots the mixer
+    // deletes itself. Touch nothing of it afterwards.
+    void Clear();
+
+    // {unit, TDM, number} of a `tdm` channel; false for `rtp`.
+    bool Channel2Slot(const LGCP::MixerChannel& channel, board::mixer::mix_slot& slot) const;
+    bool ClearTX(const LGCP::MixerChannel& channel);
+    // The output's sum anew: its inputs, or the output itself without any.
+    // A failed add clears the sum again.
+    bool SetTX(const LGCP::MixerOutParams& params);
+    // MIX_TDM: the channel's timeslot, -1 when the driver refused.
+    int channel2timeslot(int channel);
+
+    void Register(MixerSlot* slot);
+    // May delete the mixer: touch nothing of it afterwards.
+    void UnRegister(MixerSlot* slot);
+    void CheckForDestroy();
+
+    int unit() const { return unit_; }
+    bool stale() const { return stale_; }
+    void set_stale(bool stale) { stale_ = stale; }
+    const std::list<MixerSlot*>& slots() const { return slots_; }
+    // "mixer [<unit>]: "
+    void PutHeader(std::ostream& os) const;
+
+private:
+    board::mixer::mix_slot slot_of(int channel) const {
+        return board::mixer::mix_slot{unit_, board::mixer::kTdm, channel};
+    }
+    // A `tdm` channel of the units' channel range, or -1.
+    static int tdm_channel(const LGCP::MixerChannel& channel);
+    // MIX_RX_ADD; a failure is logged.
+    bool AddToSum(const board::mixer::mix_slot& rx, const board::mixer::mix_slot& tx, int gain);
+
+    int unit_;
+    bool stale_ = false;
+    std::list<MixerSlot*> slots_;
+};
+
+}  // namespace Mixer

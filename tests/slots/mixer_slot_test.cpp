@@ -1,0 +1,282 @@
+// Mixer inputs and outputs through the controller's commands, and what the
+// simulated mixer, switch and receiver devices hold afterwards.
+#include <errno.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "board/devio.h"
+#include "board/sim/dsp_model.h"
+#include "board/sim/dtmf_model.h"
+#include "slots/mixer.h"
+#include "tests/support/case_name.h"
+#include "tests/slots/mixer_voice_fixture.h"
+
+namespace {
+
+using board::mixer::kUnityGain;
+using board::sim::MixerModel;
+using board::sim::Op;
+using test::create_mixer_in;
+using test::create_mixer_out;
+using test::MixChannel;
+using Lines = std::vector<std::string>;
+using Sum = MixerModel::Sum;
+using Cause = LGCP::ErrorCause::NamedNumber;
+using Select = std::function<void(LGCP::IoctlParams&)>;
+
+const std::string kUnit0 = "unit 0: 32 32 64 770 17 24";
+const std::string kUnit1 = "unit 1: 32 32 64 770 17 24";
+
+class MixerSlots : public test::MixerVoiceTest {
+protected:
+    void query() { ASSERT_EQ((Lines{kUnit0, kUnit1}), query_mixers()); }
+    LGCP::Command destroy() { return test::command(Alternative::destroy); }
+    // The mixer requests since the journal was last cleared.
+    size_t mixer_requests() { return sim().journal(board::mixer::kDevice).size(); }
+};
+
+TEST_F(MixerSlots, CreatesWaitForTheFirstQuery_WhichClearsTheSumsOfEachNewUnit) {
+    EXPECT_EQ(Cause::insufficientResources, outcome(create_mixer_in(0, {1}), 10));
+    EXPECT_EQ(Cause::insufficientResources, outcome(create_mixer_out(0, {2}), 11));
+
+    // What another program left in the driver before the server knew the unit.
+    board::mixer::mix_rx_record stray{{1, board::mixer::kTdm, 7}, {1, board::mixer::kTdm, 3}, 9};
+    ASSERT_EQ(0, Mixer::mixer_ctl(board::mixer::MIX_RX_ADD, &stray));
+    query();
+    EXPECT_EQ(Sum{}, mixer().sum(1, 7));
+    EXPECT_EQ(std::nullopt, outcome(create_mixer_in(1, {1}), 10));
+}
+
+TEST_F(MixerSlots, KnowsAHundredUnitsAtMost) {
+    for (int unit = 2; unit <= 100; ++unit) ASSERT_TRUE(mixer().add_unit(unit, 8, 16));
+    const Lines units = query_mixers();
+    ASSERT_EQ(100u, units.size());
+    EXPECT_EQ("unit 99: 8 8 16 770 17 24", units.back());
+    EXPECT_EQ(Cause::insufficientResources, outcome(create_mixer_in(100, {1}), 10));
+    EXPECT_EQ(std::nullopt, outcome(create_mixer_in(99, {7}), 10));
+}
+
+TEST_F(MixerSlots, InputsJoinTheirSummatorAtUnityAndLeaveItWhenDestroyed) {
+    query();
+    make(create_mixer_out(0, {5}), 10);
+    EXPECT_EQ((Sum{{5, kUnityGain}}), mixer().sum(0, 5));  // it hears itself
+    make(create_mixer_in(0, {1}, MixChannel{5}), 11);
+    EXPECT_EQ((Sum{{1, kUnityGain}, {5, kUnityGain}}), mixer().sum(0, 5));
+
+    EXPECT_EQ(std::nullopt, outcome(destroy(), 11));
+    EXPECT_EQ((Sum{{5, kUnityGain}}), mixer().sum(0, 5));
+    EXPECT_TRUE(disabled_on_switch(mixer().timeslot(0, 1)));
+}
+
+TEST_F(MixerSlots, OutputsHearExactlyTheirInputs_UntilDestroyed) {
+    query();
+    const Lines created = heard(create_mixer_out(0, {6}, {{{1}, 100}, {{2}, -200}}), 10);
+    EXPECT_EQ((Lines{"10 success"}), created);
+    EXPECT_EQ((Sum{{1, 100}, {2, -200}}), mixer().sum(0, 6));
+
+    EXPECT_EQ(std::nullopt, outcome(destroy(), 10));
+    EXPECT_EQ(Sum{}, mixer().sum(0, 6));
+    EXPECT_TRUE(disabled_on_switch(mixer().timeslot(0, 6)));
+}
+
+struct DeclineCase {
+    const char* what;
+    LGCP::Command command;
+    std::function<void()> arrange;
+    Cause cause;
+    bool asksTheDriver;  // before it declines
+};
+
+void fail(uint32_t request, int nth) {
+    board::sim::Board::instance().model_as<MixerModel>(board::mixer::kDevice)->fail_nth(request, nth,
+                                                                                         EIO);
+}
+
+const DeclineCase kDeclines[] = {
+    {"input on an rtp channel", create_mixer_in(0, {1, true}), nullptr,
+     Cause::insufficientResources, false},
+    {"input on the channel after the last", create_mixer_in(0, {32}), nullptr,
+     Cause::insufficientResources, false},
+    {"input of another unit", create_mixer_in(5, {1}), nullptr, Cause::insufficientResources,
+     false},
+    {"input to an rtp summator", create_mixer_in(0, {1}, MixChannel{5, true}), nullptr,
+     Cause::invalidParams, false},
+    {"input to summator -1", create_mixer_in(0, {1}, MixChannel{-1}), nullptr,
+     Cause::invalidParams, false},
+    {"input to summator 32", create_mixer_in(0, {1}, MixChannel{32}), nullptr,
+     Cause::invalidParams, false},
+    {"input without a timeslot", create_mixer_in(0, {1}),
+     [] { fail(board::mixer::MIX_TDM, 1); }, Cause::insufficientResources, true},
+    {"output on an rtp channel", create_mixer_out(0, {6, true}), nullptr,
+     Cause::insufficientResources, false},
+    {"output with an rtp input", create_mixer_out(0, {6}, {{{1}, 1}, {{2, true}, 1}}), nullptr,
+     Cause::insufficientResources, false},
+    {"output with input 40", create_mixer_out(0, {6}, {{{1}, 1}, {{40}, 1}}), nullptr,
+     Cause::invalidParams, false},
+    {"output whose third input fails",
+     create_mixer_out(0, {6}, {{{1}, 1}, {{2}, 1}, {{3}, 1}}),
+     [] { fail(board::mixer::MIX_RX_ADD, 3); }, Cause::insufficientResources, true},
+    {"output without a timeslot", create_mixer_out(0, {6}, {{{1}, 1}}),
+     [] { fail(board::mixer::MIX_TDM, 1); }, Cause::insufficientResources, true},
+};
+
+class MixerDeclines : public MixerSlots, public ::testing::WithParamInterface<DeclineCase> {};
+
+TEST_P(MixerDeclines, LeaveNoSumBehind) {
+    query();
+    if (GetParam().arrange) GetParam().arrange();
+    sim().clear_journal();
+    EXPECT_EQ(GetParam().cause, outcome(GetParam().command, 10)) << errors.str();
+    EXPECT_EQ(GetParam().asksTheDriver, mixer_requests() > 0);
+    for (const auto& unit : mixer().units()) EXPECT_TRUE(unit.sums.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MixerDeclines, ::testing::ValuesIn(kDeclines), test::CaseName());
+
+TEST_F(MixerSlots, AnInputWhoseAddFailsIsCreatedAllTheSame) {
+    query();
+    fail(board::mixer::MIX_RX_ADD, 1);
+    EXPECT_EQ(std::nullopt, outcome(create_mixer_in(0, {1}, MixChannel{5}), 10));
+    EXPECT_NE(std::string::npos, errors.str().find("mixer [0]: MIX_RX_ADD fail : "));
+}
+
+TEST_F(MixerSlots, AUnitGoneAbortsItsSlots_WhichTakeItWithThem) {
+    query();
+    make(create_mixer_out(1, {4}), 10);
+    make(create_mixer_in(1, {2}, MixChannel{4}), 11);
+    mixer().remove_unit(1);
+
+    controller.send(test::command(Alternative::query), 1);
+    EXPECT_EQ((Lines{"success", "10 abort 0", "11 abort 0", "query"}), heard());
+    EXPECT_EQ((Lines{kUnit0}), query_mixers());
+    EXPECT_EQ(Cause::insufficientResources, outcome(create_mixer_in(1, {3}), 12));
+    EXPECT_EQ(std::nullopt, outcome(destroy(), 11));
+    EXPECT_EQ(std::nullopt, outcome(destroy(), 10));  // the unit's mixer goes (ASan)
+    mixer().add_unit(1);
+    EXPECT_EQ((Lines{kUnit0, kUnit1}), query_mixers());
+}
+
+// ---- Ioctls: each kind takes its own alternatives.
+
+enum class Kind { input, output };
+
+struct IoctlCase {
+    const char* what;
+    Select select;
+    Kind kind;
+    uint32_t request;  // seen by "/dev/dtmf" or "/dev/dsp"; 0: none
+    bool success;
+};
+
+namespace dtmf = board::dtmf;
+namespace dsp = board::dsp;
+const auto kEcho = [](LGCP::IoctlParams& p) { p.set_echoSuppressor(true); };
+const auto kDtmfOn = [](LGCP::IoctlParams& p) { p.set_dtmf_enable(true); };
+const auto kDtmfOff = [](LGCP::IoctlParams& p) { p.select_dtmf_disable(); };
+const auto kVadOn = [](LGCP::IoctlParams& p) { p.set_vad_enable(true); };
+const auto kRejectOff = [](LGCP::IoctlParams& p) { p.select_dtmf_reject_disable(); };
+const auto kIvaParams = [](LGCP::IoctlParams& p) { p.select_iva_params(); };
+const auto kRxGain = [](LGCP::IoctlParams& p) { p.select_rx_gain().set_gainDB(-6); };
+const auto kDelays = [](LGCP::IoctlParams& p) {
+    LGCP::Delays& delays = p.select_delays();
+    delays.set_tx(30);
+    delays.set_selcal(5);
+};
+const auto kToneOn = [](LGCP::IoctlParams& p) {
+    p.select_tone_gen_enable().set_freq(0x103E8);  // the low 16 bits: 1000 Hz
+    p.get_tone_gen_enable()->set_amp(7);
+};
+const auto kToneOff = [](LGCP::IoctlParams& p) { p.select_tone_gen_disable(); };
+const auto kMute = [](LGCP::IoctlParams& p) { p.select_mute_enable(); };
+
+const IoctlCase kIoctls[] = {
+    {"echo canceller", kEcho, Kind::input, dtmf::kEchoCancelOn, true},
+    {"echo canceller", kEcho, Kind::output, 0, false},
+    {"dtmf detector", kDtmfOn, Kind::input, dtmf::kEnableDetector, true},
+    {"dtmf detector", kDtmfOn, Kind::output, 0, false},
+    {"dtmf disable without digits", kDtmfOff, Kind::output, 0, false},
+    {"dtmf disable", kDtmfOff, Kind::input, 0, false},
+    {"vad", kVadOn, Kind::input, dsp::kEnable, true},
+    {"vad", kVadOn, Kind::output, dsp::kEnable, true},
+    {"rejection off", kRejectOff, Kind::output, dtmf::kRejectionOff, true},
+    {"rejection off", kRejectOff, Kind::input, 0, false},
+    {"iva params", kIvaParams, Kind::input, dtmf::kConfigureIva, true},
+    {"iva params", kIvaParams, Kind::output, 0, false},
+    {"rx gain", kRxGain, Kind::input, dsp::kConfigure, true},
+    {"rx gain", kRxGain, Kind::output, 0, false},
+    {"delays", kDelays, Kind::input, dsp::kConfigure, true},
+    {"delays", kDelays, Kind::output, dsp::kConfigure, true},
+    {"tone on", kToneOn, Kind::output, dtmf::kToneGenerator, true},
+    {"tone on", kToneOn, Kind::input, 0, false},
+    {"tone off", kToneOff, Kind::output, dtmf::kToneGenerator, true},
+    {"tone off", kToneOff, Kind::input, 0, false},
+    {"mute", kMute, Kind::input, 0, false},
+    {"mute", kMute, Kind::output, 0, false},
+};
+
+class MixerIoctls : public MixerSlots, public ::testing::WithParamInterface<IoctlCase> {};
+
+TEST_P(MixerIoctls, ReachTheReceiverOfTheTimeslot) {
+    query();
+    const bool input = GetParam().kind == Kind::input;
+    make(input ? create_mixer_in(0, {3}) : create_mixer_out(0, {3}), 10);
+    sim().clear_journal();
+    LGCP::Command command;
+    GetParam().select(command.select_ioctl());
+
+    EXPECT_EQ(GetParam().success ? std::nullopt : std::optional<Cause>(Cause::unsupported),
+              outcome(command, 10));
+    std::vector<uint32_t> requests;
+    for (const char* device : {dtmf::kDevice, dsp::kDevice})
+        for (const auto& call : sim().journal(device))
+            if (call.op == Op::Ioctl) requests.push_back(call.request);
+    if (GetParam().request)
+        EXPECT_EQ((std::vector<uint32_t>{GetParam().request}), requests);
+    else
+        EXPECT_TRUE(requests.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MixerIoctls, ::testing::ValuesIn(kIoctls), [](const auto& info) {
+    return test::CaseName()(info) + (info.param.kind == Kind::input ? "_input" : "_output");
+});
+
+TEST_F(MixerSlots, DelaysDropTheSelcalDelay_AndTonesKeepTheLow16Bits) {
+    query();
+    make(create_mixer_out(0, {3}), 10);
+    const int ts = mixer().timeslot(0, 3);
+    for (const Select& select : {Select(kDelays), Select(kToneOn)}) {
+        LGCP::Command command;
+        select(command.select_ioctl());
+        EXPECT_EQ(std::nullopt, outcome(command, 10));
+    }
+    auto& dsp = *sim().model_as<board::sim::DspModel>(dsp::kDevice);
+    const auto* delays = dsp.timeslot(ts).configure(dsp::kDelays);
+    ASSERT_TRUE(delays);
+    EXPECT_EQ(0u, delays->params.delays.rx);
+    EXPECT_EQ(30u, delays->params.delays.tx);
+    EXPECT_EQ(0u, delays->params.delays.selcal);
+    EXPECT_NE(std::string::npos, errors.str().find("mixer [0]: error: selcal delay isn't "
+                                                   "supported for mixer!!! Set to zero."));
+    auto& tones = *sim().model_as<board::sim::DtmfModel>(dtmf::kDevice);
+    EXPECT_EQ((board::sim::DtmfModel::Tone{1000, 0, 7, 0}), tones.tone(ts));
+}
+
+TEST_F(MixerSlots, ToneEventsOfAnInputReachTheController_ThoseOfAnOutputDoNot) {
+    query();
+    make(create_mixer_in(0, {1}), 10);
+    make(create_mixer_out(0, {2}), 11);
+    LGCP::Command iva;
+    iva.select_ioctl().set_iva_enable(true);
+    EXPECT_EQ(std::nullopt, outcome(iva, 10));
+    EXPECT_EQ(std::nullopt, outcome(iva, 11));
+    auto& tones = *sim().model_as<board::sim::DtmfModel>(dtmf::kDevice);
+    ASSERT_TRUE(tones.detect(mixer().timeslot(0, 1), 0x31, 1234));
+    ASSERT_TRUE(tones.detect(mixer().timeslot(0, 2), 0x31, 5678));
+    EXPECT_EQ((Lines{"10 tonec 1234"}), heard());
+}
+
+}  // namespace
