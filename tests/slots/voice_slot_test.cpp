@@ -117,12 +117,12 @@ TEST_F(VoiceSlots, ANetworkPlayerSendsItsIdThenPlaysWhatThePeerSends_UntilItClos
 }
 
 TEST_F(VoiceSlots, ANetworkPlayerThatCannotConnectAborts) {
-    make(create_network_player(test::free_port(), 7), kPlayer);
-    make(create_trunk(0, kTrunkChannel), kTrunk);
-    controller.send(test::connect_command(kTrunk), 1, kPlayer);
-    EXPECT_TRUE(has(heard_until([] { return false; }, 20), "1 abort 0"));
+    const unsigned short port = test::free_port();
+    make(create_network_player(port, 7), kPlayer);
+    EXPECT_TRUE(has(play_to_trunk([] { return false; }), "1 abort 0"));
     EXPECT_EQ(1, count_of(progress.str(), "player[" + std::to_string(player_timeslot()) +
-                                              "]: connection to 127.0.0.1:"));
+                                              "]: connection to 127.0.0.1:" +
+                                              std::to_string(port) + " fail."));
 }
 
 // The connection fails inside its start: the player is released at once
