@@ -23,8 +23,8 @@ class MixerModel : public Model {
 public:
     // The units' timeslots, unit after unit: kTimeslotBase and up, below
     // the shared buses.
-    static constexpr int kTimeslotBase = 6144;
-    static constexpr int kTimeslots = 2048;
+    static constexpr int kTimeslotBase = 7168;
+    static constexpr int kTimeslots = 1024;
     static constexpr int32_t kDefaultChannels = 32;
     static constexpr int32_t kDefaultInputs = 64;
 
