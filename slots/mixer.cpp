@@ -69,7 +69,7 @@ void TdmChannel::IForcedRelease() {
 }
 
 bool TdmChannel::Ioctl(const LGCP::IoctlParams& params) {
-    if (ioctls_.has(params.selection()) && params.is_delays() && params.get_delays()->has_selcal())
+    if (params.is_delays() && params.get_delays()->has_selcal())
         std::cerr << ext::header(&mixer_)
                   << "error: selcal delay isn't supported for mixer!!! Set to zero." << std::endl;
     return ioctls_.Apply(*this, *this, params);
@@ -83,11 +83,6 @@ void TdmChannel::StopDigits() {
 
 TdmInput::TdmInput(Mixer& mixer, int channel, int timeslot)
     : TdmChannel(mixer, channel, timeslot, kInputIoctls) {}
-
-void TdmInput::SetSummator(int summator) {
-    summing_ = true;
-    summator_ = summator;
-}
 
 void TdmInput::Release(Mixer& mixer) {
     mixer.Release(*this);
@@ -182,9 +177,10 @@ bool Mixer::ClearTX(const LGCP::MixerChannel& channel) {
         return false;
     }
     if (mixer_ctl(MIX_RX_CLEAR, &slot) < 0) {
+        const char* error = error_text();
         std::cerr << ext::header(this) << "MIX_RX_CLEAR"
                   << " dev_no=" << slot.dev_no << " type=" << slot.type
-                  << " number=" << slot.number << " fail : " << error_text() << std::endl;
+                  << " number=" << slot.number << " fail : " << error << std::endl;
         return false;
     }
     return true;
@@ -193,8 +189,9 @@ bool Mixer::ClearTX(const LGCP::MixerChannel& channel) {
 bool Mixer::AddToSum(const mix_slot& rx, const mix_slot& tx, int gain) {
     mix_rx_record record{rx, tx, gain};
     if (mixer_ctl(MIX_RX_ADD, &record) >= 0) return true;
+    const char* error = error_text();
     std::cerr << ext::header(this) << "MIX_RX_ADD"
-              << " fail : " << error_text() << std::endl;
+              << " fail : " << error << std::endl;
     return false;
 }
 
@@ -230,10 +227,12 @@ bool Mixer::SetTX(const LGCP::MixerOutParams& params) {
 int Mixer::channel2timeslot(int channel) {
     mix_slot slot = slot_of(channel);
     const int timeslot = mixer_ctl(MIX_TDM, &slot);
-    if (timeslot < 0)
+    if (timeslot < 0) {
+        const char* error = error_text();
         std::cerr << ext::header(this) << "MIX_TDM"
                   << " dev_no=" << unit_ << " type=" << kTdm << " number=" << channel
-                  << " fail : " << error_text() << std::endl;
+                  << " fail : " << error << std::endl;
+    }
     return timeslot;
 }
 
@@ -241,10 +240,12 @@ void Mixer::Release(TdmInput& input) {
     input.StopDigits();
     if (input.summator() >= 0) {
         mix_rx_record record{slot_of(input.summator()), slot_of(input.channel()), 0};
-        if (mixer_ctl(MIX_RX_REMOVE, &record) < 0)
+        if (mixer_ctl(MIX_RX_REMOVE, &record) < 0) {
+            const char* error = error_text();
             std::cerr << ext::header(this) << "MIX_RX_REMOVE"
                       << " rx.number=" << input.summator() << " tx.number=" << input.channel()
-                      << " fail : " << error_text() << std::endl;
+                      << " fail : " << error << std::endl;
+        }
     }
     UnRegister(&input);
 }

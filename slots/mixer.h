@@ -84,7 +84,7 @@ public:
 
     // The summing point it was added to; -1 none.
     int summator() const { return summator_; }
-    void SetSummator(int summator);
+    void SetSummator(int summator) { summator_ = summator; }
     using Hardware::TonecReceiver::echoCancel;
 
 private:
@@ -98,7 +98,6 @@ private:
     }
     void dsproc_sd_event(const Hardware::DSProcSDEvent& event) override { processSDEvent(event); }
 
-    bool summing_ = false;
     int summator_ = -1;
 };
 

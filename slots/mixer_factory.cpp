@@ -83,6 +83,7 @@ void MixerFactory::RefreshResources() {
         if (mixer_ctl(board::mixer::MIX_NEXT, &record) < 0) break;
         tdmChannels_ = smallest(tdmChannels_, record.channels);
         mixerInputs_ = smallest(mixerInputs_, record.inputs);
+        // One not yet found again in this walk.
         auto known = std::find_if(mixers_.begin(), mixers_.end(), [&](const Mixer* mixer) {
             return mixer->unit() == record.unit && mixer->stale();
         });

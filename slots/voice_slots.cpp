@@ -94,9 +94,11 @@ void PlaySlotNetwork::OnConnect(ASync::Connect::Status::Type status, Fd socket) 
     copier_->set_events(kPlayEvents);
     copier_->Bind(&PlaySlotNetwork::OnPlayComplete, this);
     const uint8_t id[4] = {uint8_t(id_ >> 24), uint8_t(id_ >> 16), uint8_t(id_ >> 8), uint8_t(id_)};
-    if (::send(socket.get(), id, sizeof id, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof id))
-        std::cerr << ext::header(this) << "fail to send the stream id: " << std::strerror(errno)
+    if (::send(socket.get(), id, sizeof id, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof id)) {
+        const int error = errno;
+        std::cerr << ext::header(this) << "fail to send the stream id: " << std::strerror(error)
                   << std::endl;
+    }
     copier_->Start(socket, channel_);
 }
 

@@ -72,14 +72,4 @@ TEST_F(MixerModelTest, KeepsSumsAndTimeslotsAcrossOpens_AndWalksItsUnits) {
     EXPECT_EQ(-ENODEV, request(MIX_NEXT, record));
 }
 
-TEST_F(MixerModelTest, FailsTheNthRequestOfAKind) {
-    model.fail_nth(MIX_RX_ADD, 2, EIO);
-    mix_rx_record add{{0, kTdm, 4}, {0, kTdm, 2}, 1};
-    mix_slot slot{0, kTdm, 4};
-    EXPECT_EQ(0, request(MIX_RX_ADD, add));
-    EXPECT_EQ(0, request(MIX_RX_CLEAR, slot));  // another kind
-    EXPECT_EQ(-EIO, request(MIX_RX_ADD, add));
-    EXPECT_EQ(0, request(MIX_RX_ADD, add));
-}
-
 }  // namespace

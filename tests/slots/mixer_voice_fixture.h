@@ -68,22 +68,24 @@ protected:
     // `done` (at most `passes` passes), and a few passes more.
     std::vector<std::string> heard_until(const std::function<bool()>& done,
                                          unsigned passes = 200);
-    std::vector<std::string> heard() {
-        return heard_until([] { return true; });
+    std::vector<std::string> heard_for(unsigned passes) {
+        return heard_until([] { return false; }, passes);
     }
+    std::vector<std::string> heard() { return heard_for(0); }
     // The answer to one command and the signals around it.
     std::vector<std::string> heard(const LGCP::Command& command, unsigned slot) {
         controller.send(command, 1, slot);
-        return heard_until([] { return false; }, TestController::default_passes);
+        return heard_for(TestController::default_passes);
     }
 
     // The mixer resources of a query, one line per unit:
     // "unit 0: 32 32 64 770 17 24".
     std::vector<std::string> query_mixers();
 
-    // What the allocated transparent channel with this transmit threshold
-    // (5: a player's) wrote, and its timeslot.
+    // The timeslot of the allocated channel with this transmit threshold
+    // (a player's is 5, a recorder's 0).
     int voice_timeslot(uint32_t txThreshold) const;
+    // What the channels of the timeslot have written.
     std::string sent_on(int timeslot) const;
 };
 

@@ -72,7 +72,7 @@ TEST_F(VoiceSlots, AFilePlayerPlaysItsPhrasesRepeatTimes_ToTheRecorderWiredToIt)
     mcc().stall(player_timeslot(), true);
     connect(kPlayer, kRecorder);
     heard_until([&] { return peer.accept(); });
-    heard_until([] { return false; }, 5);
+    heard_for(5);
     EXPECT_EQ("", sent_on(player_timeslot()));  // stalled: nothing written, nothing lost
 
     mcc().stall(player_timeslot(), false);
@@ -112,7 +112,7 @@ TEST_F(VoiceSlots, ANetworkPlayerSendsItsIdThenPlaysWhatThePeerSends_UntilItClos
     heard_until([&] { return sent_on(player_timeslot()).size() >= kB.size(); });
     EXPECT_EQ(kB, sent_on(player_timeslot()));
     peer.close();
-    EXPECT_EQ((Lines{"1 transmitter inactive", "1 abort 0"}), heard_until([] { return false; }, 10));
+    EXPECT_EQ((Lines{"1 transmitter inactive", "1 abort 0"}), heard_for(10));
     EXPECT_NE(std::string::npos, progress.str().find("closed."));
 }
 
@@ -165,7 +165,7 @@ TEST_P(RecordingEnds, ARecorderSendsTheChannelsBytes_UntilTheStreamEnds) {
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), peer.received());
 
     GetParam().end(mcc(), peer, recorder_timeslot());
-    EXPECT_EQ((Lines{GetParam().heard}), heard_until([] { return false; }, 20));
+    EXPECT_EQ((Lines{GetParam().heard}), heard_for(20));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, RecordingEnds, ::testing::ValuesIn(kRecordingEnds),
@@ -175,7 +175,7 @@ TEST_F(VoiceSlots, ARecorderThatCannotConnectSaysSo) {
     make(create_trunk(0, kTrunkChannel), kTrunk);
     make(create_recorder(test::free_port()), kRecorder);
     controller.send(test::connect_command(kRecorder), 1, kTrunk);
-    EXPECT_TRUE(has(heard_until([] { return false; }, 20), "2 stopRecording connectionFail"));
+    EXPECT_TRUE(has(heard_for(20), "2 stopRecording connectionFail"));
 }
 
 TEST_F(VoiceSlots, PlayersAndRecordersMeetTheMixerThroughTheSwitch) {
