@@ -88,6 +88,8 @@ public:
     // Polls a duplicate of `fd` for `events` (replacing any earlier
     // descriptor); a new mask moves the Event to the tail of the poll order.
     void Schedule(const Fd& fd, short events);
+    // A new mask for the descriptor held.
+    void Schedule(short events) { Schedule(fd_, events); }
     // Stops polling and closes the duplicate.
     void Release();
 

@@ -1,7 +1,18 @@
 #pragma once
-// What a signalling link needs of the HDLC channel below it: `GenericHDLC`
+// One HDLC channel of the board's multi-channel controller ("/dev/mcc/ctl"),
+// and what a signalling link needs of a channel below it: `GenericHDLC`
 // takes one frame per call, and the link hears of received frames, read
 // failures and renewed readiness through `HDLC::Notify`.
+//
+//   HDLC channel;                         // closed
+//   channel.mode = HDLC::pri;              // what the owner wires
+//   channel.sourceChannel = 48;            // trunk 1, timeslot 16
+//   channel.notify = &link;
+//   channel.activate();                    // allocated, switched, polled
+
+#include <iosfwd>
+
+#include "runtime/multiplexer.h"
 
 class Packet;
 
@@ -15,9 +26,9 @@ public:
     virtual bool is_ready() const = 0;
 };
 
-// One HDLC channel of the board's multi-channel controller. For now only its
-// callback interface, which the links implement.
-class HDLC {
+// The channel writes each packet as one frame and delivers each read as one
+// frame; it queues nothing (the links above do).
+class HDLC : public GenericHDLC {
 public:
     class Notify {
     public:
@@ -32,4 +43,62 @@ public:
         // The channel takes frames again after refusing one.
         virtual void on_hdlc_ready() = 0;
     };
+
+    // Framing modes: an SS7 link, a PRI D channel on an E1 timeslot, a BRI
+    // D channel.
+    enum Mode { ss7 = 0, pri = 1, bri = 2 };
+    // The allocation's last four words, as the controller driver wants them.
+    static constexpr unsigned rx_packet_size = 512;
+    static constexpr unsigned tx_threshold = 4;
+
+    HDLC();
+    // Closes the descriptor; the switch stays as it is.
+    ~HDLC() override;
+    HDLC(const HDLC&) = delete;
+    HDLC& operator=(const HDLC&) = delete;
+
+    // Callbacks go nowhere.
+    void unbind();
+    // Opens and allocates the controller channel and switches it: false
+    // (logged, closed) when the device refuses.
+    bool activate();
+    // Closes the descriptor, which frees the controller channel; the switch
+    // stays as it is.
+    void deactivate();
+
+    bool hdlc_transmit(Packet& frame) override;
+    bool is_open() const override { return m_event.fd() >= 0; }
+    bool is_ready() const override { return ready_; }
+
+    void on_event(int fd, short revents);
+    // Reads one frame. `eventFailed`: poll reported an error or a hang-up,
+    // so a read with nothing to give is a failure too.
+    void do_read(bool eventFailed = false);
+
+    // "hdlc [<link>/<timeslot>]: "
+    void PutHeader(std::ostream& os) const;
+
+    // ---- Written by the owner before activate()
+    unsigned trunk = 0;       // not read by the channel
+    unsigned timeslot = 0;    // printed in the header
+    int sourceChannel = -1;   // received from; transmitted to in modes 0 and 1
+    int briDestination = -1;  // transmitted to in mode 2
+    int mode = ss7;
+    unsigned link = 0;        // the owner's link number, printed in traces
+    Notify* notify;           // never null
+
+    // ---- Counters, zeroed at each activation
+    unsigned txSU = 0;        // frames written
+    unsigned txDiscard = 0;   // frames given while closed
+    unsigned txError = 0;     // frames a failing write() lost
+    unsigned txOverflow = 0;  // nothing counts it
+    unsigned rxSU = 0;        // frames read and delivered
+
+private:
+    // Logs "<what> fail: <error>" and leaves the device closed.
+    bool refuse(const char* what, int error, Fd& device) const;
+    void read_failure(const char* reason);
+
+    bool ready_ = false;
+    Event m_event;
 };

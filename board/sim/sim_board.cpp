@@ -5,9 +5,11 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <dirent.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <string>
 
 #include "board/ioc.h"
 
@@ -52,7 +54,33 @@ bool Channel::deliver(const void* record, size_t length) {
     return n == static_cast<ssize_t>(length);
 }
 
+namespace {
+
+// Whether a descriptor of this process refers to the socket `inode` (the
+// callers of the simulated board are in this process).
+bool held_by_process(uint64_t inode) {
+    const std::string wanted = "socket:[" + std::to_string(inode) + "]";
+    DIR* fds = ::opendir("/proc/self/fd");
+    if (fds == nullptr) return true;
+    bool held = false;
+    while (dirent* entry = ::readdir(fds)) {
+        char target[64];
+        const std::string link = std::string("/proc/self/fd/") + entry->d_name;
+        const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+        if (n > 0 && wanted.compare(0, std::string::npos, target, static_cast<size_t>(n)) == 0) {
+            held = true;
+            break;
+        }
+    }
+    ::closedir(fds);
+    return held;
+}
+
+}  // namespace
+
 bool Channel::closed() const {
+    // Our end of a hung-up pair polls POLLHUP for good: ask the process.
+    if (hungUp_) return !held_by_process(inode_);
     pollfd p{peerFd_, POLLOUT, 0};
     if (::poll(&p, 1, 0) < 0) return false;
     return (p.revents & (POLLHUP | POLLERR)) != 0;
@@ -86,6 +114,11 @@ int Model::ioctl(Channel&, uint32_t, void*) {
 int Model::ioctl_value(Channel&, uint32_t, unsigned long) {
     errno = ENOTTY;
     return -1;
+}
+
+void Channel::hang_up() {
+    hungUp_ = true;
+    ::shutdown(peerFd_, SHUT_RDWR);
 }
 
 ssize_t Model::write(Channel&, const void*, size_t length) { return static_cast<ssize_t>(length); }
@@ -272,7 +305,13 @@ ssize_t Board::write(int fd, const void* buf, size_t count) {
     if (c == nullptr) return ::write(fd, buf, count);
     const uint8_t* p = static_cast<const uint8_t*>(buf);
     Call call{Op::Write, c->path(), 0, std::vector<uint8_t>(p, p + count)};
-    return journaled(std::move(call), [&](Call&) { return c->model().write(*c, buf, count); });
+    return journaled(std::move(call), [&](Call&) -> long {
+        if (c->hung_up()) {
+            errno = EPIPE;
+            return -1;
+        }
+        return c->model().write(*c, buf, count);
+    });
 }
 
 }  // namespace board::sim

@@ -48,6 +48,10 @@ public:
     bool deliver(const void* record, size_t length);
     // True once every caller descriptor of this open is closed.
     bool closed() const;
+    // The device hangs up on the open: the caller's descriptor polls
+    // POLLHUP, its reads return 0 and its writes fail with EPIPE.
+    void hang_up();
+    bool hung_up() const { return hungUp_; }
 
     // A model that queues input of its own (more than a socket holds) marks
     // the open readable with one pending datagram: raise_input() sends it
@@ -66,6 +70,7 @@ private:
     FileId id_;
     bool inputRaised_ = false;
     bool lowering_ = false;
+    bool hungUp_ = false;
 };
 
 // Base of the device models. Defaults: open succeeds, ioctl fails with ENOTTY,

@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -132,6 +133,28 @@ TEST_F(MccModelTest, TransparentChannelsCarryAStream) {
     EXPECT_EQ(0, n);
     EXPECT_EQ((std::vector<std::string>{"abcd", "efgh", "ij"}), packets);
     EXPECT_EQ(1u, model.sent.size());  // one write
+}
+
+// A hung-up open polls POLLHUP and reads 0 until the caller closes it; its
+// channel is freed then, as with any close.
+TEST_F(MccModelTest, AHungUpOpenReadsNothingUntilItIsClosed) {
+    model.pool_size[mcc::kData] = 1;
+    const int fd = open();
+    ASSERT_EQ(0, allocate(fd, mcc::kData));
+    Board::instance().channels(mcc::kDevice).at(0)->hang_up();
+
+    pollfd p{fd, POLLIN | POLLOUT, 0};
+    ASSERT_EQ(1, ::poll(&p, 1, 0));
+    EXPECT_TRUE(p.revents & POLLHUP);
+    char byte;
+    EXPECT_EQ(0, board::read(fd, &byte, 1));
+    EXPECT_EQ(-1, board::write(fd, "x", 1));
+    EXPECT_EQ(EPIPE, errno);
+    EXPECT_EQ(0u, model.free_channels(mcc::kData));
+
+    ::close(fd);
+    fds.clear();
+    EXPECT_EQ(1u, model.free_channels(mcc::kData));
 }
 
 }  // namespace

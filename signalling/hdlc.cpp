@@ -1,0 +1,155 @@
+#include "signalling/hdlc.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+
+#include <cstring>
+#include <iostream>
+
+#include "board/devio.h"
+#include "board/drivers/mcc.h"
+#include "hardware/hw_mux.h"
+#include "link/packet.h"
+#include "runtime/ext_output.h"
+#include "runtime/trace_ctl.h"
+
+namespace mcc = board::mcc;
+
+namespace {
+
+class NoNotify : public HDLC::Notify {
+public:
+    void on_hdlc_receive(Packet&) override {}
+    void on_hdlc_error(Cause::Type) override {}
+    void on_hdlc_ready() override {}
+};
+
+uint32_t channel_type(int mode) {
+    switch (mode) {
+        case HDLC::ss7: return mcc::kSs7;
+        case HDLC::bri: return mcc::kBri;
+        default: return mcc::kData;
+    }
+}
+
+}  // namespace
+
+HDLC::HDLC() { unbind(); }
+
+HDLC::~HDLC() = default;
+
+void HDLC::unbind() {
+    static NoNotify nobody;
+    notify = &nobody;
+}
+
+void HDLC::PutHeader(std::ostream& os) const {
+    os << "hdlc [" << link << "/" << timeslot << "]: ";
+}
+
+bool HDLC::refuse(const char* what, int error, Fd& device) const {
+    std::cerr << ext::header(this) << what << " fail: " << std::strerror(error) << std::endl;
+    device.close();
+    return false;
+}
+
+bool HDLC::activate() {
+    deactivate();
+    txSU = txDiscard = txError = txOverflow = rxSU = 0;
+
+    Fd device(board::open(mcc::kDevice, O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    if (!device) {
+        const int error = errno;
+        std::cerr << ext::header(this) << "fail to open MCC device: " << std::strerror(error)
+                  << std::endl;
+        return false;
+    }
+    mcc::mcc_allocation record{channel_type(mode), rx_packet_size, 0, 1, tx_threshold};
+    if (board::ioctl(device.get(), mcc::MCC_ALLOCATE, &record) < 0)
+        return refuse("MCC_ALLOCATE", errno, device);
+    const int channel = board::ioctl_value(device.get(), mcc::MCC_TIMESLOT, 0);
+    if (channel < 0) return refuse("MCC_TIMESLOT", errno, device);
+
+    // The switch logs its own failures; the channel is open all the same.
+    HwMux& mux = HwMux::instance();
+    mux.Connect(channel, mode == bri ? briDestination : sourceChannel);
+    mux.Connect(sourceChannel, channel);
+
+    m_event.Bind("HDLC::OnEvent", &HDLC::on_event, this);
+    m_event.Schedule(device, POLLIN | POLLOUT);
+    device.close();
+    ready_ = false;  // the first writable event says when
+    if (traces.hdlc) std::clog << ext::header(this) << "activated" << std::endl;
+    return true;
+}
+
+void HDLC::deactivate() {
+    m_event.Release();
+    ready_ = false;
+    if (traces.hdlc) std::clog << ext::header(this) << "deactivated" << std::endl;
+}
+
+bool HDLC::hdlc_transmit(Packet& frame) {
+    if (frame.length() == 0) return true;
+    if (!is_open()) {
+        ++txDiscard;
+        return false;
+    }
+    if (traces.hdlc) std::clog << "HDLC[" << link << "]: tx " << frame.text() << std::endl;
+    for (;;) {
+        if (board::write(m_event.fd(), frame.data(), frame.length()) >= 0) {
+            ++txSU;
+            return true;
+        }
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN) {
+            // Flow control: the frame stays the caller's; POLLOUT says when.
+            ready_ = false;
+            m_event.Schedule(POLLIN | POLLOUT);
+            return false;
+        }
+        ++txError;
+        return false;
+    }
+}
+
+void HDLC::on_event(int, short revents) {
+    const bool failed = (revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+    if ((revents & POLLIN) || failed) do_read(failed);
+    // A callback of the read may have closed the channel.
+    if ((revents & POLLOUT) && !ready_ && is_open()) {
+        ready_ = true;
+        m_event.Schedule(POLLIN);
+        notify->on_hdlc_ready();
+    }
+}
+
+void HDLC::do_read(bool eventFailed) {
+    if (traces.hdlc) std::clog << ext::header(this) << "do_read" << std::endl;
+    if (!is_open()) {
+        std::clog << ext::header(this) << "do_read: !m_event.IsActive()" << std::endl;
+        return;
+    }
+    Packet frame;
+    frame.reserve_head(0);
+    const ssize_t n = board::read(m_event.fd(), frame->tail, frame._tailroom());
+    if (n > 0) {
+        frame.extend(static_cast<unsigned>(n));
+        if (traces.hdlc) std::clog << "HDLC[" << link << "]: rx " << frame.text() << std::endl;
+        ++rxSU;
+        notify->on_hdlc_receive(frame);
+        return;
+    }
+    // A read of 0 is a hung-up device: polling it again would only spin.
+    if (n == 0) return read_failure("hung up");
+    const int error = errno;
+    if ((error == EAGAIN || error == EINTR) && !eventFailed) return;
+    read_failure(std::strerror(error));
+}
+
+void HDLC::read_failure(const char* reason) {
+    std::cerr << ext::header(this) << "read error: " << reason << std::endl;
+    deactivate();
+    notify->on_hdlc_error(Notify::Cause::read_failure);
+}
