@@ -47,6 +47,13 @@ struct Reports : HDLC::Notify {
     std::vector<std::string> log;
 };
 
+// A way the board fails, and the line the channel logs for it.
+struct FailureCase {
+    const char* name;
+    std::function<void()> fail;
+    const char* logged;
+};
+
 class HdlcChannelTest : public PacketPoolCheck {
 protected:
     HdlcChannelTest() {
@@ -190,12 +197,7 @@ TEST_F(HdlcChannelTest, ReadsOneFramePerReadableEvent) {
 // EAGAIN is no failure; any other error, a read of 0 and a hang-up close the
 // channel after one read, with one report.
 TEST_F(HdlcChannelTest, AFailingReadClosesTheChannelOnce) {
-    struct Case {
-        const char* name;
-        std::function<void()> fail;
-        const char* logged;
-    };
-    const Case cases[] = {
+    const FailureCase cases[] = {
         {"EIO",
          [] {
              Board::instance().fail_next(Op::Read, mcc::kDevice, EIO);
@@ -205,7 +207,7 @@ TEST_F(HdlcChannelTest, AFailingReadClosesTheChannelOnce) {
         {"hang-up", [] { Board::instance().channels(mcc::kDevice).at(0)->hang_up(); },
          "hdlc [3/16]: read error: hung up"},
     };
-    for (const Case& c : cases) {
+    for (const FailureCase& c : cases) {
         SCOPED_TRACE(c.name);
         open();
         Board::instance().fail_next(Op::Read, mcc::kDevice, EAGAIN);
@@ -230,12 +232,7 @@ TEST_F(HdlcChannelTest, AFailingReadClosesTheChannelOnce) {
 }
 
 TEST_F(HdlcChannelTest, ARefusedOpenAllocationOrTimeslotLeavesItClosed) {
-    struct Case {
-        const char* name;
-        std::function<void()> fail;
-        const char* logged;
-    };
-    const Case cases[] = {
+    const FailureCase cases[] = {
         {"open", [] { Board::instance().fail_next(Op::Open, mcc::kDevice, ENODEV); },
          "hdlc [3/16]: fail to open MCC device: No such device\n"},
         {"allocation", [] { mcc().pool_size[mcc::kData] = 0; },
@@ -244,7 +241,7 @@ TEST_F(HdlcChannelTest, ARefusedOpenAllocationOrTimeslotLeavesItClosed) {
          [] { Board::instance().fail_next(Op::Ioctl, mcc::kDevice, EIO, mcc::MCC_TIMESLOT); },
          "hdlc [3/16]: MCC_TIMESLOT fail: Input/output error\n"},
     };
-    for (const Case& c : cases) {
+    for (const FailureCase& c : cases) {
         SCOPED_TRACE(c.name);
         errors.clear();
         c.fail();
