@@ -25,6 +25,7 @@ void HalModel::reset() {
     stuck.clear();
     foreign.clear();
     line.clear();
+    frames.reset();
     clock_source = -1;
     clock_history.clear();
     no_spi = false;

@@ -16,6 +16,7 @@
 
 #include "board/drivers/hal.h"
 #include "board/sim/sim_board.h"
+#include "board/sim/tdm_fabric.h"
 
 namespace board::sim {
 
@@ -47,6 +48,8 @@ public:
     std::map<int, uint8_t> stuck;    // channels that read this byte whatever is switched
     std::map<int, uint8_t> foreign;  // bytes other cards drive onto channels left off
     std::map<int, uint8_t> line;     // what trunk and device channels bring in
+    // Frames carried where the switch connects data channels.
+    TdmFabric frames{*this};
 
     // ---- The bus clock: -1 until a source is selected, then each selection.
     int clock_source = -1;

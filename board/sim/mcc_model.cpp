@@ -23,6 +23,9 @@ void MccModel::reset() {
     absent = false;
     pool_size = kDefaultPools;
     sent.clear();
+    if (!opens_.empty())  // never while the board is being built
+        if (TdmFabric* fabric = frames())
+            for (const auto& open : opens_) fabric->detach(*open.first);
     opens_.clear();
     stalled_.clear();
     ended_.clear();
@@ -34,11 +37,17 @@ int MccModel::open(Channel& channel) {
     return 0;
 }
 
+TdmFabric* MccModel::frames() {
+    auto* hal = Board::instance().model_as<HalModel>(hal::kDevice);
+    return hal ? &hal->frames : nullptr;
+}
+
 void MccModel::close(Channel& channel) {
     if (const Allocation* allocation = find(channel)) {
         stalled_.erase(allocation->timeslot);
         ended_.erase(allocation->timeslot);
     }
+    if (TdmFabric* fabric = frames()) fabric->detach(channel);
     opens_.erase(std::remove_if(opens_.begin(), opens_.end(),
                                 [&](const auto& open) { return open.first == &channel; }),
                  opens_.end());
@@ -85,6 +94,8 @@ int MccModel::Allocate(Channel& channel, const mcc::mcc_allocation& record) {
     const int timeslot = take_channel(record.type);
     if (timeslot < 0) return refuse(ENOSPC);
     *allocation = Allocation{record, timeslot};
+    if (TdmFabric* fabric = frames()) fabric->attach(timeslot, channel, record.rx_packet_size,
+                                                     record.type == mcc::kTransparent);
     return 0;
 }
 
@@ -135,32 +146,10 @@ int MccModel::line_packet(int source, const std::vector<uint8_t>& packet) {
     return deliver(source, packet.data(), packet.size());
 }
 
-// To every allocated channel whose receive timeslot the switch feeds from
-// `source`, within its packet size.
 int MccModel::deliver(int source, const void* data, size_t length) {
     forget_closed();
-    const auto* fabric = Board::instance().model_as<HalModel>(hal::kDevice);
-    if (fabric == nullptr) return 0;
-    int received = 0;
-    for (const auto& [channel, allocation] : opens_) {
-        if (allocation.timeslot < 0 || fabric->origin(allocation.timeslot) != source) continue;
-        if (ended_.count(allocation.timeslot)) continue;
-        const size_t largest = allocation.record.rx_packet_size;
-        if (allocation.record.type == mcc::kTransparent) {
-            if (deliver_stream(*channel, data, length, largest)) ++received;
-        } else if (length <= largest && channel->deliver(data, length)) {
-            ++received;
-        }
-    }
-    return received;
-}
-
-bool MccModel::deliver_stream(Channel& channel, const void* data, size_t length, size_t largest) {
-    if (largest == 0) return false;
-    const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    for (size_t at = 0; at < length; at += largest)
-        if (!channel.deliver(bytes + at, std::min(largest, length - at))) return false;
-    return true;
+    TdmFabric* fabric = frames();
+    return fabric ? fabric->send(source, data, length) : 0;
 }
 
 void MccModel::stall(int timeslot, bool stalled) {
@@ -175,8 +164,10 @@ void MccModel::end_data(int timeslot) {
     forget_closed();
     const uint8_t nothing = 0;
     for (const auto& [channel, allocation] : opens_)
-        if (allocation.timeslot == timeslot && ended_.insert(timeslot).second)
+        if (allocation.timeslot == timeslot && ended_.insert(timeslot).second) {
+            if (TdmFabric* fabric = frames()) fabric->detach(*channel);
             channel->deliver(&nothing, 0);
+        }
 }
 
 size_t MccModel::opens() {

@@ -3,11 +3,10 @@
 // data fabric. Each open is one possible channel: an allocation keeps its
 // record and takes a TDM channel from the pool of its type; closing the last
 // descriptor of the open frees it. A packet written on a channel is sent on
-// its timeslot: it is kept in `sent` and delivered, as one datagram, to
-// every allocated channel that the "/dev/hal" switch makes receive that
-// timeslot. A packet longer than a receiver's allocated packet size does not
-// reach that receiver, unless the receiver is a transparent channel: that
-// one carries a stream, and gets the bytes in packets of at most its size.
+// its timeslot: it is kept in `sent` and carried by the switch's frames
+// (board/sim/tdm_fabric.h), to which each allocated channel is attached with
+// its allocated packet size. A transparent channel carries a stream: it gets
+// the bytes in packets of at most its size.
 //
 //   auto& mcc = *board.model_as<MccModel>(board::mcc::kDevice);
 //   mcc.pool_size[board::mcc::kData] = 1;   // one data channel left
@@ -21,6 +20,7 @@
 
 #include "board/drivers/mcc.h"
 #include "board/sim/sim_board.h"
+#include "board/sim/tdm_fabric.h"
 
 namespace board::sim {
 
@@ -78,8 +78,7 @@ private:
     int Allocate(Channel& channel, const mcc::mcc_allocation& record);
     int Resources(mcc::mcc_resources& record);
     int deliver(int source, const void* data, size_t length);
-    // A stream cut into packets of at most `largest` bytes.
-    bool deliver_stream(Channel& channel, const void* data, size_t length, size_t largest);
+    static TdmFabric* frames();
     int take_channel(uint32_t type);
     // Forgets the opens the callers have closed.
     void forget_closed();

@@ -1,5 +1,6 @@
 // Every device of the simulated board, one model per driver.
 #include "board/drivers/dsp.h"
+#include "board/drivers/dsp_data.h"
 #include "board/drivers/dtmf.h"
 #include "board/drivers/e1_cas.h"
 #include "board/drivers/hal.h"
@@ -11,6 +12,7 @@
 #include "board/drivers/rtp.h"
 #include "board/drivers/voice.h"
 #include "board/drivers/watchdog.h"
+#include "board/sim/dsp_data_model.h"
 #include "board/sim/dsp_model.h"
 #include "board/sim/dtmf_model.h"
 #include "board/sim/e1_cas_model.h"
@@ -35,6 +37,7 @@ void install_models(Board& board) {
     board.install(maintenance::kDevice, std::make_unique<MaintenanceModel>());
     board.install(e1_cas::kDevice, std::make_unique<E1CasModel>());
     board.install(mcc::kDevice, std::make_unique<MccModel>());
+    board.install(dsp_data::kDevice, std::make_unique<DspDataModel>());
     board.install(mctl::kDevice, std::make_unique<MctlModel>());
     board.install(rtp_ext::kDevice, std::make_unique<RtpExtModel>());
     board.install(rtp::kDevice, std::make_unique<RtpModel>());
