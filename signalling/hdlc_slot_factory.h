@@ -11,8 +11,10 @@ public:
     }
 
     const char* GetName() const override { return "HdlcSlotFactory"; }
-    Slot* INewSlot(const LGCP::CreateParams&) override { return nullptr; }
+    // Declines an address that does not fit the frame's 16 bits.
+    Slot* INewSlot(const LGCP::CreateParams& params) override;
     void Query(LGCP::Resources&) override {}
+    void SelfSignal(const LGCP::Signal& signal) override;
 
 private:
     HdlcSlotFactory() = default;

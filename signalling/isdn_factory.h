@@ -1,19 +1,33 @@
 #pragma once
-// The factory of the ISDN and QSIG slots.
+// The factory of the ISDN and QSIG slots and of the QSIG B-channel slots.
+
+#include <iosfwd>
 
 #include "slots/slot_factory.h"
 
 class IsdnFactory : public SlotFactory {
 public:
+    // The largest frame the controller channel receives.
+    static constexpr unsigned rx_packet_size = 512;
+
     static IsdnFactory& instance() {
         static IsdnFactory factory;
         return factory;
     }
 
     const char* GetName() const override { return "ISDN"; }
-    Slot* INewSlot(const LGCP::CreateParams&) override { return nullptr; }
+    Slot* INewSlot(const LGCP::CreateParams& params) override;
     void Query(LGCP::Resources&) override {}
+
+    // The slot of that number among those made here, or null.
+    Slot* FindSlot(unsigned number) const;
+    void PutHeader(std::ostream& os) const;
 
 private:
     IsdnFactory() = default;
+    Slot* NewIsdnSlot(const LGCP::IsdnParams& params);
+    Slot* NewAtsQsigSlot(const LGCP::AtsQsigParams& params);
+    Slot* NewAtsQsigBSlot(const LGCP::AtsQsigBParams& params);
+    // Logs "<what> fail: <error>" after the header; null.
+    Slot* Refuse(const char* what, int error);
 };

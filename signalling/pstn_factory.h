@@ -1,5 +1,5 @@
 #pragma once
-// The factory of the PSTN signalling slots.
+// The factory of the PSTN signalling slots; it passes trunk state to them.
 
 #include "slots/slot_factory.h"
 
@@ -11,9 +11,14 @@ public:
     }
 
     const char* GetName() const override { return "PSTN"; }
-    Slot* INewSlot(const LGCP::CreateParams&) override { return nullptr; }
+    Slot* INewSlot(const LGCP::CreateParams& params) override;
     void Query(LGCP::Resources&) override {}
+    // Trunk state reaches every slot made here.
+    void SelfSignal(const LGCP::Signal& signal) override;
 
 private:
     PstnFactory() = default;
 };
+
+// Offers the state of a `trunkStatus` signal to every slot of `factory`.
+void PassTrunkStatus(const SlotFactory& factory, const LGCP::Signal& signal);

@@ -56,6 +56,12 @@ inline std::string describe(const LGCP::Message& message) {
 
 class MediaSlotTest : public SlotTest {
 protected:
+    using SlotTest::SlotTest;
+    MediaSlotTest() = default;
+
+    // One message as a line of what the controller hears.
+    virtual std::string line(const LGCP::Message& message) { return describe(message); }
+
     static void SetUpTestSuite() {
         TrunkFactories::instance();
         MapFactory::instance();
@@ -71,7 +77,7 @@ protected:
         std::vector<std::string> lines;
         bool answered = false;
         while (auto message = controller.receive(answered ? 3 : TestController::default_passes)) {
-            lines.push_back(describe(*message));
+            lines.push_back(line(*message));
             answered = answered || is_response(*message);
         }
         return lines;
@@ -79,7 +85,7 @@ protected:
     // The signals that have come in without a command.
     std::vector<std::string> signals() {
         std::vector<std::string> lines;
-        while (auto message = controller.receive(3)) lines.push_back(describe(*message));
+        while (auto message = controller.receive(3)) lines.push_back(line(*message));
         return lines;
     }
     // Creates, expecting success; the signals it brings are passed over.

@@ -10,6 +10,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "board/sim/hal_model.h"
 #include "board/sim/sim_board.h"
@@ -27,7 +28,9 @@ protected:
     using Cause = LGCP::ErrorCause::NamedNumber;
     using Alternative = LGCP::Command::Alternative;
 
-    SlotTest() {
+    SlotTest() : SlotTest(std::vector<CtrlSrv::Service*>{}) {}
+    // With `more` services bound after the heartbeat and the slot registry.
+    explicit SlotTest(const std::vector<CtrlSrv::Service*>& more) : server(services(more)) {
         factory.reset();
         EXPECT_TRUE(controller.connect());
     }
@@ -83,7 +86,12 @@ protected:
     StreamCapture notices{std::cout};
     StreamCapture progress{std::clog};
     StreamCapture errors{std::cerr};
-    ServerHarness server{{&HeartBeatCtl::instance(), Slots::instance()}};
+    static std::vector<CtrlSrv::Service*> services(std::vector<CtrlSrv::Service*> more) {
+        more.insert(more.begin(), {&HeartBeatCtl::instance(), Slots::instance()});
+        return more;
+    }
+
+    ServerHarness server;
     HardwareReset hardware;
     TestController controller{server};
     TestSlotFactory& factory = TestSlotFactory::instance();

@@ -1,0 +1,165 @@
+#include "signalling/hdlc_slot.h"
+
+#include <iostream>
+
+#include "runtime/ext_output.h"
+#include "runtime/trace_ctl.h"
+#include "signalling/link_reports.h"
+
+namespace {
+
+constexpr unsigned kHeaderSize = 3;  // address, control
+constexpr unsigned kMoreOffset = 4;  // the body's second byte
+constexpr uint8_t kMoreBit = 0x80;
+
+}  // namespace
+
+HdlcSlot::HdlcSlot(const LGCP::HdlcParams& params)
+    : trunkIndex_(static_cast<unsigned>(params.get_trunk().getValue() - 1)),
+      address_(static_cast<uint16_t>(params.get_address().getValue())) {
+    channel_.notify = this;
+    channel_.link = static_cast<unsigned>(params.get_trunk().getValue());
+    if (traces.hdlc)
+        std::clog << ext::header(this) << "trunk=" << trunkIndex_ << ", address=" << address_
+                  << std::endl;
+    updateTimer_.set(update_ms, &HdlcSlot::OnUpdateTimer, this);
+    pending_.select_hdlcPackages();
+}
+
+void HdlcSlot::PutHeader(std::ostream& os) const { os << "HdlcSlot[" << trunkIndex_ << "/*]: "; }
+
+// ---- Wiring: the channel receives from and transmits to one TDM channel.
+
+void HdlcSlot::Connect(int tdm) {
+    channel_.sourceChannel = tdm;
+    channel_.mode = HDLC::pri;  // a data channel
+    if (tdm != -1) iactivate();
+}
+
+bool HdlcSlot::IHwConnectTransmitter(Slot& receiver) {
+    Connect(receiver.IGetReceiveChannel());
+    return true;
+}
+
+bool HdlcSlot::IHwConnectReceiver(Slot& source) {
+    Connect(source.IGetTransmitChannel());
+    return true;
+}
+
+bool HdlcSlot::IHwDisconnectTransmitter(Slot& receiver) {
+    Slot::IHwDisconnectTransmitter(receiver);
+    channel_.deactivate();
+    return true;
+}
+
+bool HdlcSlot::IHwDisconnectReceiver(Slot& source) {
+    Slot::IHwDisconnectReceiver(source);
+    channel_.deactivate();
+    return true;
+}
+
+bool HdlcSlot::iactivate() {
+    if (traces.hdlc)
+        std::clog << ext::header(this) << "Try to activate HDCL, params.tdm = "
+                  << channel_.sourceChannel << std::endl;
+    if (!channel_.activate()) {
+        OnDeactivated();
+        return false;
+    }
+    if (traces.hdlc) std::clog << ext::header(this) << "HDLC activated successfully" << std::endl;
+    return true;
+}
+
+bool HdlcSlot::IActivate(const TERM::TermActivateParams&) {
+    iactivate();
+    return true;
+}
+
+// ---- Sending
+
+bool HdlcSlot::enqueue(const std::vector<char>& body) {
+    Packet frame;
+    frame.reserve_head(0);
+    frame.put16_b(address_);
+    frame.put(static_cast<unsigned char>((sendCounter_ << 5) | peerCounter_));
+    frame.put(body.data(), static_cast<unsigned>(body.size()));
+    ++sendCounter_;
+    if (traces.hdlc) std::clog << ext::header(this) << "enqueue package: \n" << frame.text() << std::endl;
+    return queue_.put(frame);
+}
+
+// The packages that fit leave in order; those that do not are counted and
+// the command is refused, so the controller knows they were lost.
+bool HdlcSlot::Ioctl(const LGCP::IoctlParams& params) {
+    const auto* packages = params.get_hdlcPackages();
+    if (!packages) return false;
+    unsigned dropped = 0;
+    for (const LGCP::HdlcPackage& package : *packages)
+        if (!enqueue(package.get_body())) ++dropped;
+    if (dropped)
+        std::clog << ext::header(this) << "send queue full: " << dropped << " of "
+                  << packages->size() << " packages dropped" << std::endl;
+    if (!queue_.empty() && channel_.is_ready()) on_hdlc_ready();
+    return dropped == 0;
+}
+
+// A frame the channel failed (open and ready, yet refused: a write error)
+// is dropped; a busy or closed channel keeps it first for the next time.
+void HdlcSlot::on_hdlc_ready() {
+    Packet frame;
+    while (queue_.preview(&frame)) {
+        if (!channel_.hdlc_transmit(frame) && (!channel_.is_open() || !channel_.is_ready()))
+            return;
+        queue_.get(nullptr);
+        if (traces.hdlc) std::clog << ext::header(this) << "on_hdlc_ready " << frame.text() << std::endl;
+    }
+}
+
+// ---- Receiving
+
+void HdlcSlot::on_hdlc_receive(Packet& frame) {
+    if (traces.hdlc) std::clog << ext::header(this) << "on_hdlc_receive " << frame.text() << std::endl;
+    enqResponce(frame);
+    // A frame too short to have the "more" bit ends the response.
+    const bool more = frame.length() > kMoreOffset && (frame[kMoreOffset] & kMoreBit);
+    if (!more) {
+        flushTimer_.reset();
+        flushResponce();
+    } else if (!flushTimer_) {
+        flushTimer_.set(flush_ms, &HdlcSlot::flushResponce, this);
+    }
+}
+
+// Missing bytes of a short frame read as 0.
+void HdlcSlot::enqResponce(const Packet& frame) {
+    const unsigned length = frame.length();
+    const unsigned char* bytes = frame.data();
+    auto byte = [&](unsigned i) -> unsigned { return i < length ? bytes[i] : 0; };
+    const uint16_t address = static_cast<uint16_t>(byte(0) << 8 | byte(1));
+    if (address != address_) return;
+    peerCounter_ = static_cast<uint8_t>(byte(2) >> 5);
+    const char* body = reinterpret_cast<const char*>(bytes);
+    LGCP::HdlcPackage& package = pending_.get_hdlcPackages()->append();
+    package.set_body(length > kHeaderSize ? std::vector<char>(body + kHeaderSize, body + length)
+                                          : std::vector<char>());
+}
+
+void HdlcSlot::flushResponce() {
+    const unsigned collected = pending_.get_hdlcPackages()->size();
+    if (traces.hdlc) std::clog << ext::header(this) << "flushResponce: " << collected << std::endl;
+    if (collected > 0) OnIoctlResponse(pending_);
+    pending_.select_hdlcPackages().resize(0);
+}
+
+void HdlcSlot::on_hdlc_error(HDLC::Notify::Cause::Type) {
+    std::clog << ext::header(this) << "on_hdlc_error" << std::endl;
+}
+
+// ---- Statistics
+
+void HdlcSlot::UpdateHDLC_Statistics() { OnIoctlResponse(HdlcLinkReport(channel_)); }
+
+void HdlcSlot::OnUpdateTimer() {
+    updateTimer_.set(update_ms, &HdlcSlot::OnUpdateTimer, this);
+    UpdateHDLC_Statistics();
+}

@@ -1,0 +1,72 @@
+#pragma once
+// The HDLC data slot: raw addressed HDLC frames between the controller and a
+// device on a TDM channel, over an HDLC channel of its own. The controller
+// sends packages in an `ioctl`; each leaves as one frame {address, control,
+// body}, the control byte carrying the slot's send counter (bits 7-5) and
+// the last counter the device sent (bits 2-0). Frames that come back with
+// the slot's address are collected into one `ioctl` signal per response:
+// bit 7 of a frame's fifth byte set means more frames follow (within 100 ms).
+// The channel's statistics go out every 3 seconds.
+
+#include <cstdint>
+#include <iosfwd>
+#include <vector>
+
+#include "link/packet.h"
+#include "runtime/timer.h"
+#include "signalling/clean_queue.h"
+#include "signalling/hdlc.h"
+#include "slots/slot.h"
+
+class HdlcSlot : public Slot, public HDLC::Notify {
+public:
+    static constexpr unsigned queue_capacity = 120;
+    static constexpr unsigned update_ms = 3000;
+    static constexpr unsigned flush_ms = 100;
+
+    explicit HdlcSlot(const LGCP::HdlcParams& params);
+
+    const char* GetName() const override { return "hdlc-slot"; }
+    int GetConnectionPriority() override { return 1; }
+    bool IOnOutputStream() override { return true; }
+    bool IOnInputStream() override { return true; }
+    bool IActivate(const TERM::TermActivateParams& params) override;
+    bool IDeactivate() override { return true; }
+    bool IHwConnectTransmitter(Slot& receiver) override;
+    bool IHwConnectReceiver(Slot& source) override;
+    bool IHwDisconnectTransmitter(Slot& receiver) override;
+    bool IHwDisconnectReceiver(Slot& source) override;
+    // `hdlcPackages` only; false too when the queue had to drop some.
+    bool Ioctl(const LGCP::IoctlParams& params) override;
+
+    void on_hdlc_receive(Packet& frame) override;
+    void on_hdlc_error(HDLC::Notify::Cause::Type cause) override;
+    // Drains the queue.
+    void on_hdlc_ready() override;
+
+    void PutHeader(std::ostream& os) const;
+    const HDLC& channel() const { return channel_; }
+    unsigned queued() const { return queue_.count(); }
+
+private:
+    bool iactivate();
+    // Connects the channel to one TDM channel both ways.
+    void Connect(int tdm);
+    // Queues one package as a frame; false when the queue is full.
+    bool enqueue(const std::vector<char>& body);
+    void enqResponce(const Packet& frame);
+    void flushResponce();
+    void UpdateHDLC_Statistics();
+    void OnUpdateTimer();
+
+    const char* name_ = "hdlc";
+    HDLC channel_;
+    LGCP::IoctlResponse pending_;
+    unsigned trunkIndex_;
+    Timer updateTimer_;
+    Timer flushTimer_;
+    CleanQueue<Packet, queue_capacity> queue_;
+    uint16_t address_;
+    uint8_t sendCounter_ = 0;
+    uint8_t peerCounter_ = 0;
+};

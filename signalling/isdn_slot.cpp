@@ -1,0 +1,154 @@
+#include "signalling/isdn_slot.h"
+
+#include <errno.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+
+#include "board/devio.h"
+#include "board/drivers/dsp_data.h"
+#include "signalling/link_reports.h"
+
+namespace dsp_data = board::dsp_data;
+
+// ---- IsdnSlot
+
+IsdnSlot::IsdnSlot(const Fd& device, int channel, ISDN::LAPD* link, const char* eventName)
+    : channel_(channel), link_(link) {
+    link_->set_notify(this);
+    link_->set_hdlc(this);
+    event_.Bind(eventName, &IsdnSlot::OnEvent, this);
+    event_.Schedule(device, POLLIN | POLLOUT);
+    add_protocol_tail(link_);
+}
+
+bool IsdnSlot::IActivate(const TERM::TermActivateParams&) {
+    activate();
+    return true;
+}
+
+bool IsdnSlot::IDeactivate() {
+    deactivate();
+    return true;
+}
+
+bool IsdnSlot::IUserData(const std::vector<char>& data) {
+    Packet p;
+    prepare_head(p);
+    p.put(data.data(), static_cast<unsigned>(data.size()));
+    message(p);
+    return true;
+}
+
+void IsdnSlot::SendIsdnStatistics() {
+    LGCP::IoctlResponse report;
+    if (IsdnLinkReport(*link_, report)) OnIoctlResponse(report);
+}
+
+void IsdnSlot::on_activated(Protocol*) {
+    SendIsdnStatistics();
+    OnActivated();
+}
+
+void IsdnSlot::on_deactivated(Protocol*, Smart_pointer<Internal_protocol_status>) {
+    SendIsdnStatistics();
+    OnDeactivated();
+}
+
+void IsdnSlot::on_message(Packet& p) {
+    const unsigned char* data = p.data();
+    OnUserData(std::vector<char>(data, data + p.length()));
+}
+
+bool IsdnSlot::hdlc_transmit(Packet& frame) {
+    if (frame.length() == 0) return true;
+    if (!is_open()) return false;
+    for (;;) {
+        if (board::write(device(), frame.data(), frame.length()) >= 0) return true;
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN) {
+            ready_ = false;
+            event_.Schedule(POLLIN | POLLOUT);
+        }
+        return false;
+    }
+}
+
+void IsdnSlot::OnEvent(int, short revents) {
+    const bool failed = (revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+    if ((revents & POLLIN) || failed) ReadFrame(failed);
+    if ((revents & POLLOUT) && !ready_ && is_open()) {
+        ready_ = true;
+        event_.Schedule(POLLIN);
+        link_->on_hdlc_ready();
+    }
+}
+
+void IsdnSlot::ReadFrame(bool eventFailed) {
+    Packet frame;
+    frame.reserve_head(0);
+    const ssize_t n = board::read(device(), frame->tail, frame._tailroom());
+    if (n > 0) {
+        frame.extend(static_cast<unsigned>(n));
+        receive(frame);
+        return;
+    }
+    const int error = n < 0 ? errno : 0;
+    if ((error == EAGAIN || error == EINTR) && !eventFailed) return;
+    std::cerr << static_cast<const Slot&>(*this) << ": read error: "
+              << (n == 0 ? "hung up" : std::strerror(error)) << ", device closed" << std::endl;
+    Release();
+}
+
+// ---- AtsQsigSlot
+
+AtsQsigSlot::AtsQsigSlot(const Fd& device, int channel, ISDN::LAPD* link)
+    : IsdnSlot(device, channel, link, "AtsQsigSlot::OnEvent") {}
+
+AtsQsigSlot::~AtsQsigSlot() {
+    for (AtsQsigBSlot* b : bChannels_) b->signalling_ = nullptr;
+}
+
+bool AtsQsigSlot::IBeforeDestroy() {
+    Release();
+    return true;
+}
+
+AtsQsigBSlot* AtsQsigSlot::NewBChannel(unsigned index) {
+    dsp_data::b_channel record{static_cast<int32_t>(index), -1};
+    if (board::ioctl(device(), dsp_data::kAddBChannel, &record) < 0) {
+        std::cerr << "ats-qsig: " << "add B channel fail !!!" << std::endl;
+        return nullptr;
+    }
+    auto* b = new AtsQsigBSlot(*this, index, record.tdm);
+    bChannels_.push_back(b);
+    return b;
+}
+
+void AtsQsigSlot::RemoveBChannel(AtsQsigBSlot& b) {
+    int32_t index = static_cast<int32_t>(b.index());
+    if (is_open()) board::ioctl(device(), dsp_data::kRemoveBChannel, &index);
+    bChannels_.erase(std::remove(bChannels_.begin(), bChannels_.end(), &b), bChannels_.end());
+    b.signalling_ = nullptr;
+}
+
+// ---- AtsQsigBSlot
+
+AtsQsigBSlot::AtsQsigBSlot(AtsQsigSlot& signalling, unsigned index, int channel)
+    : signalling_(&signalling), index_(index), channel_(channel) {}
+
+AtsQsigBSlot::~AtsQsigBSlot() {
+    if (!signalling_) return;
+    auto& list = signalling_->bChannels_;
+    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+}
+
+bool AtsQsigBSlot::IBeforeDestroy() {
+    if (signalling_)
+        signalling_->RemoveBChannel(*this);
+    else
+        std::clog << *this << ": Can't find signalling slot" << std::endl;
+    return true;
+}

@@ -1,0 +1,216 @@
+#include "signalling/pstn_slot.h"
+
+#include <iostream>
+
+#include "signalling/link_reports.h"
+#include "signalling/mtp2.h"
+
+const TimerSpec<PstnSlot>::Spec PstnSlot::TUpdatespec{&PstnSlot::OnUpdateTimer, nullptr,
+                                                      PstnSlot::update_ms};
+
+namespace {
+
+SS7::SLC* NewSS7Link(const LGCP::SS7Params& params, HDLC* channel) {
+    auto* link = new SS7::SLC;
+    link->set_trunk(static_cast<unsigned>(params.get_trunk().getValue()));
+    link->set_slc(static_cast<unsigned>(params.get_slc().getValue()));
+    link->set_dpc(static_cast<unsigned>(params.get_dpc().getValue()));
+    link->set_opc(static_cast<unsigned>(params.get_opc().getValue()));
+    link->set_emergency(params.get_emergency().getValue());
+    link->set_hdlc(channel);
+    return link;
+}
+
+}  // namespace
+
+PstnSlot::PstnSlot(const LGCP::PstnParams& params) : channel_(new HDLC) {
+    channel_->notify = this;
+    if (const LGCP::SS7Params* ss7 = params.get_ss7()) {
+        const int trunk = ss7->get_trunk().getValue();
+        trunkIndex_ = static_cast<unsigned>(trunk - 1);
+        channel_->link = static_cast<unsigned>(trunk);
+        ss7_ = NewSS7Link(*ss7, channel_);
+        linkNotify_ = ss7_;
+        add_protocol_tail(ss7_);
+    } else if (const LGCP::IsdnParams* isdn = params.get_isdn()) {
+        const int trunk = isdn->get_trunk().getValue();
+        const bool bri = isdn->get_type().getValue() == LGCP::IsdnType::bri;
+        trunkIndex_ = static_cast<unsigned>(trunk - 1);
+        channel_->link = static_cast<unsigned>(trunk);
+        isdn_ = new ISDN::LAPD;
+        isdn_->set_side(isdn->get_side().is_network() ? ISDN::Side::network : ISDN::Side::user);
+        isdn_->set_trunk(static_cast<unsigned>(trunk));
+        isdn_->set_log_level(static_cast<unsigned>(isdn->get_log().getValue()));
+        isdn_->set_notify(this);
+        isdn_->set_hdlc(channel_);
+        if (bri) isdn_->change_to_bri();
+        mode_ = bri ? bri_user : pri;
+        linkNotify_ = isdn_;
+        add_protocol_tail(isdn_);
+    } else if (const LGCP::CasParams* cas = params.get_cas()) {
+        channel_->link = static_cast<unsigned>(cas->get_trunk().getValue());
+    }
+    updateTimer_.set(this);
+}
+
+PstnSlot::~PstnSlot() {
+    delete channel_;
+    delete ss7_;
+    delete isdn_;
+}
+
+// ---- Wiring: the trunk slot gives the channel its timeslot.
+
+bool PstnSlot::IHwConnectReceiver(Slot& source) {
+    if (mode_ == ss7_or_cas || mode_ == pri) {
+        const int trunk = source.GetTrunk();
+        if (trunk < 0 || trunk > 3) {
+            std::cerr << "pstn-slot: invalid trunk number: " << trunk << std::endl;
+            return false;
+        }
+        const int timeslot = source.GetTrunkTimeSlot();
+        if (timeslot < 0 || timeslot > 31) {
+            std::cerr << "pstn-slot: invalid timeslot: " << timeslot << std::endl;
+            return false;
+        }
+        channel_->trunk = static_cast<unsigned>(trunk);
+        channel_->timeslot = static_cast<unsigned>(timeslot);
+    }
+    channel_->mode = mode_ == ss7_or_cas ? HDLC::ss7 : mode_ == pri ? HDLC::pri : HDLC::bri;
+    channel_->sourceChannel = source.IGetTransmitChannel();
+    // A BRI channel also needs to know where it transmits.
+    if (mode_ <= pri || channel_->briDestination != -1) iactivate();
+    return true;
+}
+
+bool PstnSlot::IHwConnectTransmitter(Slot& destination) {
+    if (mode_ <= pri) return true;
+    channel_->briDestination = destination.IGetReceiveChannel();
+    if (channel_->sourceChannel != -1) iactivate();
+    return true;
+}
+
+bool PstnSlot::IHwDisconnectTransmitter(Slot& destination) {
+    if (mode_ > pri) deactivate();
+    Slot::IHwDisconnectTransmitter(destination);
+    return true;
+}
+
+bool PstnSlot::IHwDisconnectReceiver(Slot& source) {
+    deactivate();
+    Slot::IHwDisconnectReceiver(source);
+    return true;
+}
+
+void PstnSlot::iactivate() {
+    if (channel_->activate())
+        activate();  // CAS has no link: nothing follows
+    else
+        OnDeactivated();
+}
+
+// ---- Commands
+
+bool PstnSlot::IActivate(const TERM::TermActivateParams&) {
+    iactivate();
+    return true;
+}
+
+bool PstnSlot::IDeactivate() {
+    deactivate();
+    return true;
+}
+
+// Refused without a link (CAS), and on SS7 when the payload is too short
+// for an MSU: it would leave as a fill-in or status unit.
+bool PstnSlot::IUserData(const std::vector<char>& data) {
+    if (!top()) return false;
+    if (ss7_ && data.size() < SS7::SLC::shortest_msu) return false;
+    Packet p;
+    prepare_head(p);
+    p.put(data.data(), static_cast<unsigned>(data.size()));
+    message(p);
+    return true;
+}
+
+bool PstnSlot::Ioctl(const LGCP::IoctlParams& params) {
+    if (!ss7_) return false;
+    if (params.is_ss7RqBSN()) {
+        LGCP::IoctlResponse report;
+        report.set_ss7BSN(static_cast<int>(ss7_->BSNT()));
+        OnIoctlResponse(report);
+        return true;
+    }
+    if (const LGCP::SS7L2Log* log = params.get_ss7Log()) {
+        SS7::SLC::Trace& trace = ss7_->trace();
+        trace.state = log->get_state().getValue();
+        trace.raw_receive = log->get_raw_receive().getValue();
+        trace.raw_transmit = log->get_raw_transmit().getValue();
+        trace.mtp_transmit = log->get_mtp_transmit().getValue();
+        trace.mtp_receive = log->get_mtp_receive().getValue();
+        trace.mtp_activate = log->get_mtp_activate().getValue();
+        trace.timers = log->get_timers().getValue();
+        trace.msu_processing = log->get_msu_processing().getValue();
+        return true;
+    }
+    return false;
+}
+
+void PstnSlot::OnTrunkStatus(unsigned trunk, const ACP::TrunkState::NamedNumber& state) {
+    if (!ss7_ || trunk != trunkIndex_ || state == lastTrunkState_) return;
+    lastTrunkState_ = state;
+    ss7_->OnTrunkHardStatus(state == ACP::TrunkState::normal);
+}
+
+// ---- The link's reports
+
+void PstnSlot::SendLinkStatistics() {
+    LGCP::IoctlResponse report;
+    if (isdn_ && IsdnLinkReport(*isdn_, report)) OnIoctlResponse(report);
+    if (ss7_) OnIoctlResponse(SS7LinkReport(*ss7_));
+}
+
+void PstnSlot::OnUpdateTimer() {
+    updateTimer_.set(this);
+    OnIoctlResponse(HdlcLinkReport(*channel_));
+    SendLinkStatistics();
+}
+
+void PstnSlot::on_activated(Protocol*) {
+    SendLinkStatistics();
+    OnActivated();
+}
+
+void PstnSlot::on_deactivated(Protocol*, Smart_pointer<Internal_protocol_status>) {
+    SendLinkStatistics();
+    OnUpdateTimer();
+    OnDeactivated();
+}
+
+void PstnSlot::on_message(Packet& p) {
+    const unsigned char* data = p.data();
+    OnUserData(std::vector<char>(data, data + p.length()));
+}
+
+void PstnSlot::transmit(Packet& frame) { channel_->hdlc_transmit(frame); }
+
+void PstnSlot::OnLAPD_FlowStatusChange(ISDN::LAPD* link) {
+    OnIoctlResponse(IsdnFlowReport(*link));
+}
+
+// ---- The channel's reports go to the link.
+
+void PstnSlot::on_hdlc_receive(Packet& frame) {
+    if (mode_ == bri_network)
+        receive(frame);
+    else if (linkNotify_)
+        linkNotify_->on_hdlc_receive(frame);
+}
+
+void PstnSlot::on_hdlc_error(HDLC::Notify::Cause::Type cause) {
+    if (linkNotify_) linkNotify_->on_hdlc_error(cause);
+}
+
+void PstnSlot::on_hdlc_ready() {
+    if (linkNotify_) linkNotify_->on_hdlc_ready();
+}

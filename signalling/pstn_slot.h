@@ -1,0 +1,80 @@
+#pragma once
+// The PSTN signalling slot: one signalling data link on an E1 timeslot or a
+// BRI D channel, over an HDLC channel of its own. The link is an SS7 MTP
+// level 2 link, an ISDN Q.921 link (PRI either side, BRI user side), the
+// network side of a BRI line, or none (CAS: the channel alone). The
+// controller wires the slot to the trunk slot of its timeslot, which opens
+// the channel and starts the link; layer-3 messages pass as user data, and
+// the link statistics go out as `ioctl` signals every 3 seconds.
+
+#include <memory>
+#include <vector>
+
+#include "link/protocol.h"
+#include "runtime/timer.h"
+#include "signalling/hdlc.h"
+#include "signalling/lapd.h"
+#include "slots/slot.h"
+
+namespace SS7 {
+class SLC;
+}
+
+class PstnSlot : public Slot,
+                 public ProtocolsFamily,
+                 public ISDN::LAPD::Notify,
+                 public HDLC::Notify {
+public:
+    // 0 SS7 or CAS, 1 ISDN PRI, 2 ISDN BRI user side, 3 BRI network side.
+    enum LinkMode { ss7_or_cas = 0, pri = 1, bri_user = 2, bri_network = 3 };
+    static constexpr unsigned update_ms = 3000;
+
+    explicit PstnSlot(const LGCP::PstnParams& params);
+    ~PstnSlot() override;
+
+    void OnTrunkStatus(unsigned trunk, const ACP::TrunkState::NamedNumber& state) override;
+    bool IActivate(const TERM::TermActivateParams& params) override;
+    bool IDeactivate() override;
+    bool IUserData(const std::vector<char>& data) override;
+    bool Ioctl(const LGCP::IoctlParams& params) override;
+    int GetConnectionPriority() override { return 1; }
+    bool IHwConnectTransmitter(Slot& destination) override;
+    bool IHwConnectReceiver(Slot& source) override;
+    bool IHwDisconnectTransmitter(Slot& destination) override;
+    bool IHwDisconnectReceiver(Slot& source) override;
+    bool IOnOutputStream() override { return true; }
+    bool IOnInputStream() override { return true; }
+    const char* GetName() const override { return "pstn"; }
+
+    // The protocol family's owner.
+    void on_activated(Protocol* link) override;
+    void on_deactivated(Protocol* link, Smart_pointer<Internal_protocol_status> status) override;
+    void on_message(Packet& p) override;
+    // Frames of the network side of a BRI line, to the channel.
+    void transmit(Packet& frame) override;
+
+    // The channel's reports, for the link.
+    void on_hdlc_receive(Packet& frame) override;
+    void on_hdlc_error(HDLC::Notify::Cause::Type cause) override;
+    void on_hdlc_ready() override;
+    void OnLAPD_FlowStatusChange(ISDN::LAPD* link) override;
+
+    int link_mode() const { return mode_; }
+    const HDLC& channel() const { return *channel_; }
+
+    static const TimerSpec<PstnSlot>::Spec TUpdatespec;
+
+private:
+    void iactivate();
+    void OnUpdateTimer();
+    void SendLinkStatistics();  // ISDN when changed, SS7 always
+
+    HDLC* channel_;
+    int mode_ = ss7_or_cas;
+    unsigned trunkIndex_ = 0;
+    SS7::SLC* ss7_ = nullptr;
+    ISDN::LAPD* isdn_ = nullptr;
+    HDLC::Notify* linkNotify_ = nullptr;
+    ACP::TrunkState::NamedNumber lastTrunkState_ = ACP::TrunkState::unknown;
+    TimerSpec<PstnSlot>::SpecTimer<TUpdatespec> updateTimer_;
+};
