@@ -4,6 +4,9 @@
 
 #include <algorithm>
 
+#include "board/drivers/maintenance.h"
+#include "board/sim/maintenance_model.h"
+#include "hardware/e1_ctl.h"
 #include "tests/signalling/signalling_slot_fixture.h"
 
 namespace {
@@ -17,6 +20,9 @@ constexpr int kTrunk2Ts16 = 80;
 
 class SignallingPairs : public test::SignallingSlotTest {
 protected:
+    using SignallingSlotTest::SignallingSlotTest;
+    SignallingPairs() = default;
+
     // Trunk slots 10 and 11 on the two ends of a cable.
     void cabled_trunks() {
         make(test::create_trunk(1, 16), 10);
@@ -25,6 +31,20 @@ protected:
     }
     static bool has(const Lines& lines, const std::string& line) {
         return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+    static Lines filtered(const Lines& lines, const std::string& text) {
+        Lines out;
+        for (const std::string& l : lines)
+            if (l.find(text) != std::string::npos) out.push_back(l);
+        return out;
+    }
+    // The lines of one slot.
+    static Lines of(unsigned slot, const Lines& lines) {
+        Lines out;
+        const std::string prefix = std::to_string(slot) + " ";
+        for (const std::string& l : lines)
+            if (l.compare(0, prefix.size(), prefix) == 0) out.push_back(l);
+        return out;
     }
 };
 
@@ -69,6 +89,126 @@ TEST_F(SignallingPairs, ComeUpAndCarryUserDataBothWays) {
         for (unsigned slot : {20, 21, 10, 11}) destroy(slot);
         frames().cut(kTrunk1Ts16);
     }
+}
+
+// With the E1 service polling the trunks' state.
+class Ss7Slots : public SignallingPairs {
+protected:
+    Ss7Slots() : SignallingPairs(std::vector<CtrlSrv::Service*>{&E1Ctl::instance()}) {}
+    static board::sim::MaintenanceModel& trunks() {
+        return *sim().model_as<board::sim::MaintenanceModel>(board::maintenance::kDevice);
+    }
+};
+
+TEST_F(Ss7Slots, ProveCarryMsusAndLeaveServiceWhenTheirTrunkGoesDown) {
+    cabled_trunks();
+    make(test::create_pstn_ss7(2, 1), 20);  // E1 trunk 1
+    make(test::create_pstn_ss7(3, 2), 21);  // E1 trunk 2
+    wire(10, 20);
+    wire(11, 21);
+    run(2000);
+    const Lines up = signalled();
+    EXPECT_TRUE(has(up, "20 activated") && has(up, "21 activated")) << ::testing::PrintToString(up);
+    EXPECT_EQ((Lines{"20 success", "21 userData 01 02 03"}), told(test::user_data({1, 2, 3}), 20));
+    EXPECT_EQ((Lines{"21 success", "20 userData 04 05 06 07"}),
+              told(test::user_data({4, 5, 6, 7}), 21));
+    EXPECT_EQ((Lines{"20 ss7BSN 0", "20 success"}), told(test::ss7_bsn_request(), 20));
+    EXPECT_EQ((Lines{"20 success"}), told(test::ss7_log(false), 20));
+    signalled();
+
+    trunks().trunks[1].state = ACP::TrunkState::lossCarrier;
+    run(1000);  // one poll of the trunks
+    Lines down = of(20, signalled());
+    // From the first report of the idle link on (the statistics of the
+    // running link may come before).
+    down.erase(down.begin(), std::find(down.begin(), down.end(), "20 ss7LinkInfo idle speeds 0/0"));
+    ASSERT_EQ(4u, down.size()) << ::testing::PrintToString(down);
+    EXPECT_EQ("20 ss7LinkInfo idle speeds 0/0", down[0]);
+    EXPECT_EQ(0u, down[1].find("20 hdlcLinkInfo "));
+    EXPECT_EQ("20 ss7LinkInfo idle speeds 0/0", down[2]);
+    EXPECT_EQ("20 deactivated", down[3]);
+    run(1500);  // the same state polled again: nothing more
+    EXPECT_EQ(Lines{}, of(20, signalled()));
+}
+
+// User data too short for an MSU, and any on a CAS slot, are refused; the
+// SS7 requests are for SS7 slots only.
+TEST_F(SignallingPairs, RefuseWhatTheirLinkCannotCarry) {
+    make(test::create_pstn_ss7(2, 1), 20);
+    make(test::create_pstn_cas(2), 21);
+    make(test::create_pstn_isdn(IsdnType::pri, 2, Side::user), 22);
+    make(test::create_isdn(IsdnType::pri, 2, Side::user), 23);
+    EXPECT_EQ(Lines{"20 unsupported"}, told(test::user_data({1, 2}), 20));
+    EXPECT_EQ(Lines{"21 unsupported"}, told(test::user_data({1, 2, 3}), 21));
+    for (unsigned slot : {21, 22, 23}) {
+        SCOPED_TRACE(slot);
+        const std::string refused = std::to_string(slot) + " unsupported";
+        EXPECT_EQ(Lines{refused}, told(test::ss7_bsn_request(), slot));
+        EXPECT_EQ(Lines{refused}, told(test::ss7_log(true), slot));
+    }
+    run(3000);
+    EXPECT_EQ((Lines{"20 hdlcLinkInfo 0 0 0 0 0", "20 ss7LinkInfo idle speeds 0/0"}),
+              of(20, signalled()));
+}
+
+// From creation, connected or not, every 3 seconds; ISDN statistics only
+// when they changed, and from ISDN slots only at (de)activation.
+TEST_F(SignallingPairs, ReportTheirLinksEveryThreeSeconds) {
+    make(test::create_pstn_isdn(IsdnType::pri, 2, Side::user), 20);
+    make(test::create_isdn(IsdnType::pri, 2, Side::user), 21);
+    make(test::create_qsig(Side::user), 22);
+    run(3000);
+    EXPECT_EQ((Lines{"20 hdlcLinkInfo 0 0 0 0 0", "20 isdnLinkInfo tei-assigned"}), signalled());
+    run(3000);
+    EXPECT_EQ((Lines{"20 hdlcLinkInfo 0 0 0 0 0"}), signalled());
+}
+
+// Messages wait while the cable is cut: above 88 waiting the link is
+// congested, below 65 normal again; each change is told once.
+TEST_F(SignallingPairs, TellWhenTheirLinkIsCongested) {
+    cabled_trunks();
+    make(test::create_pstn_isdn(IsdnType::pri, 2, Side::user), 20);
+    make(test::create_pstn_isdn(IsdnType::pri, 3, Side::network), 21);
+    wire(10, 20);
+    wire(11, 21);
+    run(2000);
+    signalled();
+
+    frames().cut(kTrunk1Ts16);
+    Lines status;
+    const unsigned messages = 7 + 89;  // a window's worth sent, 89 waiting
+    for (unsigned i = 0; i < messages; ++i) {
+        for (const std::string& l : told(test::user_data({char(i), 0, 0}), 20))
+            if (l.find("isdnLinkStatus") != std::string::npos) status.push_back(std::to_string(i) + " " + l);
+    }
+    EXPECT_EQ(Lines{"95 20 isdnLinkStatus congested"}, status);
+
+    frames().cable(kTrunk1Ts16, {kTrunk2Ts16});
+    run(3000);
+    const Lines after = signalled();
+    EXPECT_EQ(Lines{"20 isdnLinkStatus normal"}, of(20, filtered(after, "isdnLinkStatus")));
+    EXPECT_EQ(messages, filtered(after, "21 userData").size());
+}
+
+// An SS7 or PRI link lives on an E1 timeslot (trunks 0 to 3): anything else
+// fails the connection and opens nothing.
+TEST_F(SignallingPairs, ConnectOnlyToAnE1Timeslot) {
+    make(test::create_pstn_isdn(IsdnType::pri, 2, Side::user), 20);
+    make(test::create_pstn_ss7(2, 1), 21);
+    make(test::create_trunk_bri(5, 2), 13);
+    make(test::create_map(test::BusChannel{1, 5}, std::nullopt), 14);
+    for (unsigned pstn : {20, 21}) {
+        for (unsigned source : {13, 14}) {
+            SCOPED_TRACE(std::to_string(source) + " -> " + std::to_string(pstn));
+            const Lines lines = told(test::connect_command(pstn), source);
+            EXPECT_EQ(std::to_string(source) + " connectFail", lines.back());
+            EXPECT_EQ(0u, mcc().opens());
+        }
+    }
+    EXPECT_NE(std::string::npos, errors.str().find("pstn-slot: invalid trunk number: 5"));
+    EXPECT_NE(std::string::npos, errors.str().find("pstn-slot: invalid trunk number: -1"));
+    run(10);
+    EXPECT_EQ(Lines{}, filtered(signalled(), "activated"));
 }
 
 }  // namespace

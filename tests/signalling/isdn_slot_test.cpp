@@ -1,0 +1,158 @@
+// ISDN and QSIG slots and QSIG B channels on the simulated board: what they
+// ask of their devices, what they refuse, and how they take a failing
+// device.
+#include <errno.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+#include "tests/signalling/signalling_slot_fixture.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using LGCP::IsdnType;
+using board::sim::Op;
+using test::Side;
+namespace dsp_data = board::dsp_data;
+namespace mcc = board::mcc;
+
+constexpr auto npos = std::string::npos;
+
+class IsdnSlots : public test::SignallingSlotTest {
+protected:
+    // The B-channel requests made on the QSIG device: "add 1", "remove 1".
+    static Lines b_requests() {
+        Lines out;
+        for (const auto& call : sim().journal(dsp_data::kDevice)) {
+            if (call.op != Op::Ioctl || call.data.size() < 4) continue;
+            int32_t index;
+            std::memcpy(&index, call.data.data(), sizeof index);
+            if (call.request == dsp_data::kAddBChannel) out.push_back("add " + std::to_string(index));
+            if (call.request == dsp_data::kRemoveBChannel)
+                out.push_back("remove " + std::to_string(index));
+        }
+        return out;
+    }
+    static unsigned reads(const std::string& device) {
+        unsigned n = 0;
+        for (const auto& call : sim().journal(device)) n += call.op == Op::Read;
+        return n;
+    }
+};
+
+// Subslot 2 is B channel 1; a trunk slot wired to it is switched to the B
+// channel's own TDM number.
+TEST_F(IsdnSlots, AQsigBChannelIsItsOwnTdmEndpoint) {
+    make(test::create_qsig(Side::user), 30);
+    make(test::create_qsig_b(30, 2), 31);
+    const int b = qsig().opens().at(0).b[1];
+    EXPECT_EQ(qsig().opens().at(0).signalling + 1, b);
+    make(test::create_trunk(1, 5), 12);
+    wire(12, 31);
+    EXPECT_EQ(37, fabric().origin(b));
+    EXPECT_EQ(b, fabric().origin(37));
+
+    destroy(31);
+    EXPECT_EQ((Lines{"add 1", "remove 1"}), b_requests());
+    EXPECT_EQ(-1, qsig().opens().at(0).b[1]);
+}
+
+// The B slot reaches only the QSIG slot that made it: a new slot under the
+// same number is left alone.
+TEST_F(IsdnSlots, ABChannelWhoseQsigSlotIsGoneRemovesNothing) {
+    make(test::create_qsig(Side::user), 30);
+    make(test::create_qsig_b(30, 1), 31);
+    destroy(30);
+    make(test::create_qsig(Side::network), 30);
+    sim().clear_journal();
+    destroy(31);
+    EXPECT_EQ(Lines{}, b_requests());
+    EXPECT_NE(npos, progress.str().find("31:ATS-QSIG-B: Can't find signalling slot"));
+}
+
+TEST_F(IsdnSlots, DeclineWhatTheyCannotMake) {
+    make(test::create_qsig(Side::user), 30);
+    make(test::create_isdn(IsdnType::pri, 1, Side::user), 33);
+    const size_t qsigOpens = qsig().opens().size();
+    const size_t mccOpens = mcc().opens();
+    struct Case {
+        const char* name;
+        LGCP::Command command;
+        std::function<void()> setUp;
+    };
+    const Case cases[] = {
+        {"an ISDN slot's B channel", test::create_qsig_b(33, 1), [] {}},
+        {"no such slot", test::create_qsig_b(40, 1), [] {}},
+        {"B channel refused", test::create_qsig_b(30, 1),
+         [] { sim().fail_next(Op::Ioctl, dsp_data::kDevice, EIO, dsp_data::kAddBChannel); }},
+        {"address above 16 bits", test::create_hdlc(1, 0x10000), [] {}},
+        {"negative address", test::create_hdlc(1, -1), [] {}},
+        {"MCC open", test::create_isdn(IsdnType::pri, 1, Side::user),
+         [] { sim().fail_next(Op::Open, mcc::kDevice, ENODEV); }},
+        {"MCC allocation", test::create_isdn(IsdnType::bri, 1, Side::user),
+         [] { mcc().pool_size[mcc::kBri] = 0; }},
+        {"QSIG open", test::create_qsig(Side::user),
+         [] { sim().fail_next(Op::Open, dsp_data::kDevice, ENODEV); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.setUp();
+        EXPECT_EQ(Lines{"41 insufficientResources"}, told(c.command, 41));
+        EXPECT_EQ(qsigOpens, qsig().opens().size());
+        EXPECT_EQ(mccOpens, mcc().opens());
+    }
+    EXPECT_EQ(Lines{"30 unsupported"}, told(test::ss7_bsn_request(), 30));
+
+    // The encoder keeps a subslot within 1..3, the decoder does not.
+    LGCP::Command command = test::create_qsig_b(30, 1);
+    command.get_create()->get_ats_qsig_b()->set_subslot(4);
+    sim().clear_journal();
+    EXPECT_EQ(nullptr, IsdnFactory::instance().INewSlot(*command.get_create()));
+    EXPECT_EQ(Lines{}, b_requests());
+}
+
+// A hung-up or failing device is read once and closed; the link then fails
+// by its own timers.
+TEST_F(IsdnSlots, AFailingDeviceIsReadOnceAndTheLinkGivesUp) {
+    struct Case {
+        const char* name;
+        LGCP::Command create;
+        const char* device;
+        bool hangUp;  // else every read fails with EIO
+        const char* logged;
+    };
+    const Case cases[] = {
+        {"ISDN hang-up", test::create_isdn(IsdnType::pri, 1, Side::user), mcc::kDevice, true,
+         "50:MCC: read error: hung up"},
+        {"ISDN EIO", test::create_isdn(IsdnType::pri, 1, Side::user), mcc::kDevice, false,
+         "50:MCC: read error: Input/output error"},
+        {"QSIG hang-up", test::create_qsig(Side::user), dsp_data::kDevice, true,
+         "50:ATS-QSIG: read error: hung up"},
+        {"QSIG EIO", test::create_qsig(Side::user), dsp_data::kDevice, false,
+         "50:ATS-QSIG: read error: Input/output error"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        errors.clear();
+        make(c.create, 50);
+        succeed(test::activate(), 50);  // SABME after SABME, unanswered
+        board::sim::Channel* channel = sim().channels(c.device).at(0);
+        if (c.hangUp) {
+            channel->hang_up();
+        } else {
+            sim().fail_next(Op::Read, c.device, EIO, 0, 1000);
+            const char frame[] = {0x02, 0x01, 0x01};
+            channel->deliver(frame, sizeof frame);
+        }
+        sim().clear_journal();
+        run(5000);
+        EXPECT_EQ(1u, reads(c.device));
+        EXPECT_EQ(std::string(c.logged) + ", device closed\n", errors.str());
+        EXPECT_NE(npos, ::testing::PrintToString(signalled()).find("50 deactivated"));
+        destroy(50);
+    }
+}
+
+}  // namespace
