@@ -2,61 +2,72 @@
 
 #include <iostream>
 
+#include "signalling/lapd_nt.h"
 #include "signalling/link_reports.h"
 #include "signalling/mtp2.h"
 
 const TimerSpec<PstnSlot>::Spec PstnSlot::TUpdatespec{&PstnSlot::OnUpdateTimer, nullptr,
                                                       PstnSlot::update_ms};
 
-namespace {
-
-SS7::SLC* NewSS7Link(const LGCP::SS7Params& params, HDLC* channel) {
-    auto* link = new SS7::SLC;
-    link->set_trunk(static_cast<unsigned>(params.get_trunk().getValue()));
-    link->set_slc(static_cast<unsigned>(params.get_slc().getValue()));
-    link->set_dpc(static_cast<unsigned>(params.get_dpc().getValue()));
-    link->set_opc(static_cast<unsigned>(params.get_opc().getValue()));
-    link->set_emergency(params.get_emergency().getValue());
-    link->set_hdlc(channel);
-    return link;
-}
-
-}  // namespace
-
 PstnSlot::PstnSlot(const LGCP::PstnParams& params) : channel_(new HDLC) {
     channel_->notify = this;
-    if (const LGCP::SS7Params* ss7 = params.get_ss7()) {
-        const int trunk = ss7->get_trunk().getValue();
-        trunkIndex_ = static_cast<unsigned>(trunk - 1);
-        channel_->link = static_cast<unsigned>(trunk);
-        ss7_ = NewSS7Link(*ss7, channel_);
-        linkNotify_ = ss7_;
-        add_protocol_tail(ss7_);
-    } else if (const LGCP::IsdnParams* isdn = params.get_isdn()) {
-        const int trunk = isdn->get_trunk().getValue();
-        const bool bri = isdn->get_type().getValue() == LGCP::IsdnType::bri;
-        trunkIndex_ = static_cast<unsigned>(trunk - 1);
-        channel_->link = static_cast<unsigned>(trunk);
-        isdn_ = new ISDN::LAPD;
-        isdn_->set_side(isdn->get_side().is_network() ? ISDN::Side::network : ISDN::Side::user);
-        isdn_->set_trunk(static_cast<unsigned>(trunk));
-        isdn_->set_log_level(static_cast<unsigned>(isdn->get_log().getValue()));
-        isdn_->set_notify(this);
-        isdn_->set_hdlc(channel_);
-        if (bri) isdn_->change_to_bri();
-        mode_ = bri ? bri_user : pri;
-        linkNotify_ = isdn_;
-        add_protocol_tail(isdn_);
-    } else if (const LGCP::CasParams* cas = params.get_cas()) {
+    if (const LGCP::SS7Params* ss7 = params.get_ss7())
+        MakeSS7Link(*ss7);
+    else if (const LGCP::IsdnParams* isdn = params.get_isdn())
+        MakeIsdnLink(*isdn);
+    else if (const LGCP::CasParams* cas = params.get_cas())
         channel_->link = static_cast<unsigned>(cas->get_trunk().getValue());
-    }
     updateTimer_.set(this);
+}
+
+void PstnSlot::MakeSS7Link(const LGCP::SS7Params& params) {
+    const int trunk = params.get_trunk().getValue();
+    trunkIndex_ = static_cast<unsigned>(trunk - 1);
+    channel_->link = static_cast<unsigned>(trunk);
+    ss7_ = new SS7::SLC;
+    ss7_->set_trunk(static_cast<unsigned>(trunk));
+    ss7_->set_slc(static_cast<unsigned>(params.get_slc().getValue()));
+    ss7_->set_dpc(static_cast<unsigned>(params.get_dpc().getValue()));
+    ss7_->set_opc(static_cast<unsigned>(params.get_opc().getValue()));
+    ss7_->set_emergency(params.get_emergency().getValue());
+    ss7_->set_hdlc(channel_);
+    linkNotify_ = ss7_;
+    add_protocol_tail(ss7_);
+}
+
+void PstnSlot::MakeIsdnLink(const LGCP::IsdnParams& params) {
+    const int trunk = params.get_trunk().getValue();
+    const unsigned log = static_cast<unsigned>(params.get_log().getValue());
+    const bool bri = params.get_type().getValue() == LGCP::IsdnType::bri;
+    const bool network = params.get_side().is_network();
+    if (bri && network) {
+        // The network side of a BRI line, serving its terminals' TEIs: no
+        // trunk of its own.
+        mode_ = bri_network;
+        network_ = new ISDN::LAPD_NT;
+        network_->set_log(log);
+        add_protocol_tail(network_);
+        return;
+    }
+    mode_ = bri ? bri_user : pri;
+    trunkIndex_ = static_cast<unsigned>(trunk - 1);
+    channel_->link = static_cast<unsigned>(trunk);
+    isdn_ = new ISDN::LAPD;
+    isdn_->set_side(network ? ISDN::Side::network : ISDN::Side::user);
+    isdn_->set_trunk(static_cast<unsigned>(trunk));
+    isdn_->set_log_level(log);
+    isdn_->set_notify(this);
+    isdn_->set_hdlc(channel_);
+    if (bri) isdn_->change_to_bri();
+    linkNotify_ = isdn_;
+    add_protocol_tail(isdn_);
 }
 
 PstnSlot::~PstnSlot() {
     delete channel_;
     delete ss7_;
     delete isdn_;
+    delete network_;
 }
 
 // ---- Wiring: the trunk slot gives the channel its timeslot.

@@ -16,6 +16,9 @@
 #include "signalling/lapd.h"
 #include "slots/slot.h"
 
+namespace ISDN {
+class LAPD_NT;
+}
 namespace SS7 {
 class SLC;
 }
@@ -65,6 +68,8 @@ public:
     static const TimerSpec<PstnSlot>::Spec TUpdatespec;
 
 private:
+    void MakeSS7Link(const LGCP::SS7Params& params);
+    void MakeIsdnLink(const LGCP::IsdnParams& params);
     void iactivate();
     void OnUpdateTimer();
     void SendLinkStatistics();  // ISDN when changed, SS7 always
@@ -74,6 +79,7 @@ private:
     unsigned trunkIndex_ = 0;
     SS7::SLC* ss7_ = nullptr;
     ISDN::LAPD* isdn_ = nullptr;
+    ISDN::LAPD_NT* network_ = nullptr;
     HDLC::Notify* linkNotify_ = nullptr;
     ACP::TrunkState::NamedNumber lastTrunkState_ = ACP::TrunkState::unknown;
     TimerSpec<PstnSlot>::SpecTimer<TUpdatespec> updateTimer_;

@@ -211,4 +211,29 @@ TEST_F(SignallingPairs, ConnectOnlyToAnE1Timeslot) {
     EXPECT_EQ(Lines{}, filtered(signalled(), "activated"));
 }
 
+// The BRI sides start only once both directions are wired, in either order;
+// the network side routes the terminal's calls by their call reference.
+TEST_F(SignallingPairs, BriUserAndNetworkStartOnceWiredBothWays) {
+    make(test::create_trunk_bri(1, 2), 12);  // channel 6
+    make(test::create_trunk_bri(2, 2), 13);  // channel 10
+    frames().cable(6, {10});
+    make(test::create_pstn_isdn(IsdnType::bri, 1, Side::user), 20);
+    make(test::create_pstn_isdn(IsdnType::bri, 2, Side::network), 21);
+    join(12, 20);  // the user side receives first
+    join(21, 13);  // the network side transmits first
+    run(10);
+    EXPECT_EQ(0u, mcc().opens());
+    EXPECT_EQ(Lines{}, filtered(signalled(), "activated"));
+
+    join(20, 12);
+    join(13, 21);
+    run(3000);
+    const Lines up = signalled();
+    EXPECT_TRUE(has(up, "20 activated") && has(up, "21 activated")) << ::testing::PrintToString(up);
+    EXPECT_EQ((Lines{"20 success", "21 userData 08 01 05 05"}),
+              told(test::user_data({8, 1, 5, 5}), 20));  // SETUP, call reference 5
+    EXPECT_EQ((Lines{"21 success", "20 userData 08 01 85 02"}),
+              told(test::user_data({8, 1, char(0x85), 2}), 21));  // CALL PROCEEDING
+}
+
 }  // namespace
