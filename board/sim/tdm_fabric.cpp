@@ -30,6 +30,7 @@ bool TdmFabric::fed_from(int channel, int source) const {
 // From the source outwards: to what the switch feeds from it, and across the
 // cables of the line channels it feeds, each of which is a source in turn.
 int TdmFabric::send(int source, const void* data, size_t length) {
+    if (length == 0) return 0;  // a line carries no empty frame
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
     const Frame frame(bytes, bytes + length);
     if (tap) tap(source, frame);

@@ -58,7 +58,8 @@ public:
     // detached when its open is closed.
     void attach(int tdm, Channel& channel, size_t largest, bool stream = false);
     void detach(const Channel& channel);
-    // A frame sent on channel `source`; returns how many receivers got it.
+    // A frame sent on channel `source`; returns how many receivers got it
+    // (none for an empty frame).
     int send(int source, const void* data, size_t length);
 
     // ---- Test hooks
