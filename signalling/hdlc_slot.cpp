@@ -5,6 +5,7 @@
 #include "runtime/ext_output.h"
 #include "runtime/trace_ctl.h"
 #include "signalling/link_reports.h"
+#include "signalling/pool_reserve.h"
 
 namespace {
 
@@ -77,15 +78,19 @@ bool HdlcSlot::IActivate(const TERM::TermActivateParams&) {
 
 // ---- Sending
 
+// A package that does not fit is counted by the send counter all the same.
 bool HdlcSlot::enqueue(const std::vector<char>& body) {
+    const auto control = static_cast<unsigned char>((sendCounter_++ << 5) | peerCounter_);
+    if (queue_.full() || !pool_has_room()) return false;
     Packet frame;
     frame.reserve_head(0);
     frame.put16_b(address_);
-    frame.put(static_cast<unsigned char>((sendCounter_ << 5) | peerCounter_));
+    frame.put(control);
     frame.put(body.data(), static_cast<unsigned>(body.size()));
-    ++sendCounter_;
-    if (traces.hdlc) std::clog << ext::header(this) << "enqueue package: \n" << frame.text() << std::endl;
-    return queue_.put(frame);
+    if (traces.hdlc)
+        std::clog << ext::header(this) << "enqueue package: \n" << frame.text() << std::endl;
+    queue_.put(frame);
+    return true;
 }
 
 // The packages that fit leave in order; those that do not are counted and

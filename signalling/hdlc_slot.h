@@ -52,7 +52,8 @@ private:
     bool iactivate();
     // Connects the channel to one TDM channel both ways.
     void Connect(int tdm);
-    // Queues one package as a frame; false when the queue is full.
+    // Queues one package as a frame; false when the queue is full or the
+    // packet pool low.
     bool enqueue(const std::vector<char>& body);
     void enqResponce(const Packet& frame);
     void flushResponce();

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "runtime/ext_output.h"
+#include "signalling/pool_reserve.h"
 #include "signalling/frame_header.h"
 
 namespace ISDN {
@@ -64,7 +65,8 @@ void LAPDFullState::out(std::ostream& os) const {
 void LAPD::Stats::out(std::ostream& os) const {
     os << "\n   - timers expire count: T200: " << T200 << ", T202: " << T202 << ", T203: " << T203
        << "\n   - errors: " << errors << ", retrains: " << retrains
-       << "\n   - queue overflows: out: " << outOverflows << ", ack: " << ackOverflows;
+       << "\n   - queue overflows: out: " << outOverflows << ", ack: " << ackOverflows
+       << ", pool: " << poolOverflows;
 }
 
 void LAPD::Status::out(std::ostream& os) const {
@@ -617,6 +619,9 @@ void LAPD::message(Packet& p) {
     if (outgoing_.count() >= refuse_at) {
         std::clog << ext::header(this) << "discard outgoing message: buffer overflow" << std::endl;
         ++stats_.outOverflows;
+    } else if (!pool_has_room()) {
+        std::clog << ext::header(this) << "discard outgoing message: packet pool low" << std::endl;
+        ++stats_.poolOverflows;
     } else {
         if (log_ > 2 && outgoing_.count() > window)
             std::clog << ext::header(this) << "outgoing queue size = " << outgoing_.count()

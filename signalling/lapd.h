@@ -93,6 +93,7 @@ public:
         unsigned retrains = 0;                  // frames put back for retransmission
         unsigned outOverflows = 0;
         unsigned ackOverflows = 0;
+        unsigned poolOverflows = 0;  // messages refused to keep the pool's reserve
         unsigned fromAbove = 0;   // every message from above
         unsigned received = 0;    // I frames received in sequence
         unsigned emptyFromAbove = 0;

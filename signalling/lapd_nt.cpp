@@ -4,6 +4,7 @@
 
 #include "runtime/ext_output.h"
 #include "signalling/frame_header.h"
+#include "signalling/pool_reserve.h"
 
 // The TEI server and the routing between the terminals' links and layer 3.
 
@@ -210,6 +211,11 @@ void LAPD_NT::message(Packet& p) {
     if (p.length() <= 3) {
         std::clog << ext::header(this) << "message of " << p.length()
                   << " octets dropped: no call reference" << std::endl;
+        return;
+    }
+    if (!pool_has_room()) {
+        std::clog << ext::header(this) << "message dropped: packet pool low" << std::endl;
+        ++poolOverflows_;
         return;
     }
     // A SETUP (message type after a one-octet call reference) offers a call

@@ -158,6 +158,8 @@ public:
     // Links 0 to 7, in the order messages are offered to them.
     const LAPD_NT_user& link(unsigned index) const { return links_[index]; }
     unsigned held() const;
+    // Messages from above refused to keep the packet pool's reserve.
+    unsigned pool_overflows() const { return poolOverflows_; }
 
 private:
     friend class LAPD_NT_user;
@@ -186,6 +188,7 @@ private:
     Timer checkTimer_;
     LAPD_NT_user links_[links];
     unsigned log_ = 0;
+    unsigned poolOverflows_ = 0;
 };
 
 }  // namespace ISDN

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "runtime/ext_output.h"
+#include "signalling/pool_reserve.h"
 
 namespace SS7 {
 
@@ -320,13 +321,17 @@ void SLC::idle_on_lssu(Indication indication) {
 // Error correction.
 
 void SLC::put_to_tb(Packet& payload) {
-    if (tb_.count() < tb_limit) {
+    if (tb_.count() >= tb_limit) {
+        ++stats_.overflowCntr;
+        std::cerr << ext::header(this) << "no space in TB buffer," << " TB=" << tb_.count()
+                  << " RTB=" << rtbCount_ << " ignoring msu: " << payload.text() << std::endl;
+    } else if (!pool_has_room()) {
+        ++stats_.poolOverflows;
+        std::cerr << ext::header(this) << "packet pool low, ignoring msu: " << payload.text()
+                  << std::endl;
+    } else {
         tb_.put(payload);
-        return;
     }
-    ++stats_.overflowCntr;
-    std::cerr << ext::header(this) << "no space in TB buffer," << " TB=" << tb_.count()
-              << " RTB=" << rtbCount_ << " ignoring msu: " << payload.text() << std::endl;
 }
 
 void SLC::process_tb() {

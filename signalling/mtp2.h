@@ -73,6 +73,7 @@ public:
         unsigned rtbSize = 0;       // MSUs sent and not yet acknowledged
         unsigned repeatCntr = 0;    // retransmissions started
         unsigned badSeqCntr = 0;    // negative acknowledgements sent
+        unsigned poolOverflows = 0;  // MSUs refused to keep the pool's reserve
     };
 
     static constexpr unsigned header_size = 3;

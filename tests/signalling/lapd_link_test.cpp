@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "signalling/pool_reserve.h"
 #include "tests/link/packet_pool_check.h"
 #include "tests/support/lapd_frames.h"
 #include "tests/support/lapd_rig.h"
@@ -219,6 +220,35 @@ TEST_F(LapdLinkTest, BusyChannelKeepsMessagesAndTheFlowStatusFollowsTheQueue) {
     loop.advance(100);
     EXPECT_EQ(numbered("u", 128), networkOwner().messages);
     EXPECT_EQ((std::vector<int>{LAPD::FlowStatus::congested, LAPD::FlowStatus::normal}), flow.changes);
+}
+
+// Eight links with busy channels would hold every block of the pool: the
+// links take no message from above while it is down to its reserve.
+TEST_F(LapdLinkTest, BusyLinksLeaveThePoolItsReserve) {
+    std::vector<std::unique_ptr<LapdRig>> rigs;
+    for (int i = 0; i < 8; ++i) {
+        rigs.emplace_back(new LapdRig);
+        rigs.back()->establish();
+    }
+    loop.advance(10);
+    for (auto& r : rigs) r->line.a.set_busy(true);
+    unsigned accepted = 0, refused = 0;
+    for (auto& r : rigs) {
+        for (unsigned i = 0; i < LAPD::refuse_at; ++i) r->send(*r->user, LapdRig::numbered("u", i));
+        accepted += r->user->queued_out();
+        refused += r->user->stats().poolOverflows;
+        EXPECT_EQ(0u, r->user->stats().outOverflows);
+    }
+    EXPECT_GE(Packet_pool::free_count(), pool_reserve - 1);
+    EXPECT_EQ(LAPD::refuse_at * 8, accepted + refused);
+    EXPECT_GT(refused, 0u);
+
+    for (auto& r : rigs) r->line.a.set_busy(false);
+    loop.advance(1000);
+    unsigned delivered = 0;
+    for (auto& r : rigs) delivered += static_cast<unsigned>(r->networkOwner->messages.size());
+    EXPECT_EQ(accepted, delivered);
+    EXPECT_EQ(numbered("u", LAPD::refuse_at), rigs.front()->networkOwner->messages);
 }
 
 TEST_F(LapdLinkTest, DuplicatedFramesDeliverNothingTwiceAndLoseNothing) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "signalling/pool_reserve.h"
 #include "tests/link/packet_pool_check.h"
 #include "tests/support/mtp2_rig.h"
 #include "tests/support/mtp2_units.h"
@@ -211,6 +212,34 @@ TEST_F(Mtp2LinkTest, TbTakes200MsusAndRefusesTheNext) {
     rig->line.a.set_busy(false);
     loop.advance(100);
     EXPECT_EQ(Mtp2Rig::msus(0, 200), bOwner().messages);
+}
+
+// Four links with busy channels would hold 800 MSUs, most of the pool: the
+// TB takes none while the pool is down to its reserve.
+TEST_F(Mtp2LinkTest, TheTbLeavesThePoolItsReserve) {
+    std::vector<std::unique_ptr<Mtp2Rig>> rigs;
+    for (int i = 0; i < 4; ++i) {
+        rigs.emplace_back(new Mtp2Rig);
+        rigs.back()->align(loop);
+        rigs.back()->line.a.set_busy(true);
+    }
+    test::StreamCapture errors(std::cerr);
+    unsigned refused = 0;
+    for (auto& r : rigs) {
+        for (unsigned i = 0; i < 200; ++i) Mtp2Rig::send(*r->a, Mtp2Rig::msu(i));
+        refused += r->a->statistics().poolOverflows;
+        EXPECT_EQ(0u, r->a->statistics().overflowCntr);
+    }
+    EXPECT_GE(Packet_pool::free_count(), pool_reserve - 1);
+    EXPECT_EQ(800u - (Packet_pool::capacity() - pool_reserve), refused);
+    EXPECT_NE(std::string::npos, errors.str().find("packet pool low, ignoring msu: 03"));
+    // One line at a time: the in-memory line holds what is in flight in
+    // pool blocks, where a board channel holds it in the driver.
+    for (auto& r : rigs) {
+        r->line.a.set_busy(false);
+        loop.advance(100);
+    }
+    EXPECT_EQ(Mtp2Rig::msus(0, 200), rigs.front()->bOwner->messages);
 }
 
 // 140 MSUs at once: 127 leave and 13 wait; the fifth is lost. The peer asks
