@@ -6,7 +6,6 @@
 // congested", "40 hdlcPackages 0a0b 0c". Trunk state signals are left out.
 
 #include <algorithm>
-#include <cstdint>
 #include <iomanip>
 #include <sstream>
 #include <string>
@@ -100,31 +99,8 @@ protected:
         return out;
     }
 
-    // Moves virtual time on from timer to timer; before each step the loop
-    // runs until no descriptor is ready, so that the frames on the board
-    // arrive before the clock moves.
-    void run(unsigned ms) {
-        ManualClock& clock = server.loop().clock();
-        const uint64_t end = clock.now_us() + uint64_t{ms} * 1000;
-        for (;;) {
-            settle();
-            if (clock.now_us() >= end) return;
-            uint64_t next = end;
-            uint32_t due;
-            if (multiplexer.next_due(due)) {
-                const int32_t wait = static_cast<int32_t>(due - Mux::milliseconds());
-                next = std::min(end, clock.now_us() + uint64_t(std::max(wait, 0)) * 1000);
-            }
-            clock.set_us(std::max(next, clock.now_us()));
-            server.pump();
-        }
-    }
-    void settle() {
-        for (unsigned pass = 0; pass < 100; ++pass) {
-            server.pump();
-            if (server.loop().clock().last_result() == 0) return;
-        }
-    }
+    // Virtual time, the frames on the board arriving before the clock moves.
+    void run(unsigned ms) { server.loop().advance_settled(ms); }
 
     void destroy(unsigned slot) {
         ASSERT_EQ(std::nullopt, outcome(command(Alternative::destroy), slot)) << "destroy " << slot;

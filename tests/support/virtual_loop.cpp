@@ -80,6 +80,25 @@ void VirtualLoop::advance(uint64_t ms) {
     }
 }
 
+void VirtualLoop::advance_settled(uint64_t ms) {
+    const uint64_t end = clock_.now_us() + ms * 1000;
+    for (;;) {
+        for (unsigned pass = 0; pass < 100; ++pass) {
+            pump();
+            if (clock_.last_result() == 0 || multiplexer.terminated()) break;
+        }
+        if (clock_.now_us() >= end || multiplexer.terminated()) return;
+        uint64_t next = end;
+        uint32_t due;
+        if (multiplexer.next_due(due)) {
+            const int32_t wait = static_cast<int32_t>(due - Mux::milliseconds());
+            next = std::min(end, clock_.now_us() + uint64_t(std::max(wait, 0)) * 1000);
+        }
+        clock_.set_us(std::max(next, clock_.now_us()));
+        pump();
+    }
+}
+
 IdleDescriptor::IdleDescriptor() {
     int sv[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0)

@@ -66,6 +66,10 @@ public:
     // Moves the clock `ms` ahead, stopping at every timer due on the way (and
     // every watchdog period) so that each fires at its own time.
     void advance(uint64_t ms);
+    // As advance(), but before each step of the clock the loop runs until
+    // no descriptor is ready (100 passes at most): what one descriptor sends
+    // another reads before the clock moves, as on the board.
+    void advance_settled(uint64_t ms);
 
 private:
     ManualClock clock_;
