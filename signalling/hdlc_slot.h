@@ -60,7 +60,6 @@ private:
     void UpdateHDLC_Statistics();
     void OnUpdateTimer();
 
-    const char* name_ = "hdlc";
     HDLC channel_;
     LGCP::IoctlResponse pending_;
     unsigned trunkIndex_;
