@@ -42,6 +42,21 @@ protected:
     }
 };
 
+// Their own channel, allocated at creation: data for PRI, BRI for BRI.
+TEST_F(IsdnSlots, AllocateTheirChannelAtCreation) {
+    make(test::create_isdn(IsdnType::pri, 1, Side::user), 30);
+    make(test::create_isdn(IsdnType::bri, 1, Side::network), 31);
+    const auto allocations = mcc().allocations();
+    ASSERT_EQ(2u, allocations.size());
+    for (size_t i = 0; i < 2; ++i) {
+        const mcc::mcc_allocation& r = allocations[i].record;
+        EXPECT_EQ((std::vector<uint32_t>{i == 0 ? mcc::kData : mcc::kBri, 512, 0, 1, 1}),
+                  (std::vector<uint32_t>{r.type, r.rx_packet_size, r.reserved, r.rx_threshold,
+                                         r.tx_threshold}));
+        EXPECT_EQ(allocations[i].timeslot, Slots::instance()->at(30 + unsigned(i))->IGetTransmitChannel());
+    }
+}
+
 // Subslot 2 is B channel 1; a trunk slot wired to it is switched to the B
 // channel's own TDM number.
 TEST_F(IsdnSlots, AQsigBChannelIsItsOwnTdmEndpoint) {
