@@ -19,7 +19,7 @@ void step(SlotFuzz::Controller& controller, FuzzedDataProvider& in, uint16_t add
             std::string frame;
             if (in.ConsumeBool()) frame = {char(address >> 8), char(address)};
             frame += in.ConsumeRandomLengthString(64);
-            controller.frames().endpoint(kDeviceChannel).send({frame.begin(), frame.end()});
+            controller.device_sends(kDeviceChannel, frame);
             controller.run(in.ConsumeIntegralInRange(0, 150));
             break;
         }
@@ -51,15 +51,15 @@ void step(SlotFuzz::Controller& controller, FuzzedDataProvider& in, uint16_t add
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static SlotFuzz::Server server;
-    SlotFuzz::Controller controller(server);
-    FuzzedDataProvider in(data, size);
-    const uint16_t address = in.ConsumeIntegral<uint16_t>();
-    controller.send(test::create_hdlc(2, address), 40);
-    controller.send(test::create_trunk(1, 5), 12);
-    SlotFuzz::wire(controller, 12, 40);
-    for (int steps = 0; steps < 64 && in.remaining_bytes() > 0; ++steps)
-        step(controller, in, address);
-    controller.leave();
-    return 0;
+    uint16_t address = 0;
+    auto set_up = [&address](SlotFuzz::Controller& controller, FuzzedDataProvider& in) {
+        address = in.ConsumeIntegral<uint16_t>();
+        controller.send(test::create_hdlc(2, address), 40);
+        controller.send(test::create_trunk(1, 5), 12);
+        SlotFuzz::wire(controller, 12, 40);
+    };
+    return SlotFuzz::run_input(data, size, 64, set_up,
+                               [&address](SlotFuzz::Controller& controller, FuzzedDataProvider& in) {
+                                   step(controller, in, address);
+                               });
 }

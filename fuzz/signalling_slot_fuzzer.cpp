@@ -1,7 +1,7 @@
-// Frames of any length, from the devices on their lines, into a PSTN slot
-// of each link mode (SS7, PRI, BRI user side, BRI network side) and an ISDN
-// slot, mixed with time steps, user data and (de)activations from the
-// controller. Nothing aborts or leaks, every signal encodes, every command
+// Frames of any length, from the device on its line, into one slot an input
+// picks: a PSTN slot of any link mode (SS7, PRI, BRI user side, BRI network
+// side, CAS) or an ISDN slot, mixed with time steps, user data and
+// (de)activations from the controller. Nothing aborts or leaks, every signal encodes, every command
 // is answered, and once the controller has gone every packet block is back.
 #include "fuzz/slot_fuzzing.h"
 #include "tests/support/signalling_commands.h"
@@ -11,52 +11,53 @@ namespace {
 using LGCP::IsdnType;
 using test::Side;
 
-struct Line {
-    unsigned trunkSlot;
-    unsigned signallingSlot;
-    int channel;  // where the device stands
-};
-// SS7, PRI, BRI user side, BRI network side, ISDN slot.
-constexpr Line kLines[] = {{10, 20, 33}, {11, 21, 34}, {12, 22, 6}, {13, 23, 10}, {14, 24, 35}};
+constexpr unsigned kTrunkSlot = 10;
+constexpr unsigned kSlot = 20;
 
-void set_up(SlotFuzz::Controller& controller, FuzzedDataProvider& in) {
+// The slot of one input, on trunk 1 timeslot 1 (channel 33) or BRI line 1
+// channel 2 (channel 6), where its device stands.
+int set_up(SlotFuzz::Controller& controller, FuzzedDataProvider& in) {
     const Side side = in.ConsumeBool() ? Side::network : Side::user;
-    controller.send(test::create_trunk(1, 1), 10);
-    controller.send(test::create_pstn_ss7(2, 1, in.ConsumeBool()), 20);
-    controller.send(test::create_trunk(1, 2), 11);
-    controller.send(test::create_pstn_isdn(IsdnType::pri, 2, side, in.ConsumeIntegralInRange(0, 4)), 21);
-    controller.send(test::create_trunk_bri(1, 2), 12);
-    controller.send(test::create_pstn_isdn(IsdnType::bri, 1, Side::user), 22);
-    controller.send(test::create_trunk_bri(2, 2), 13);
-    controller.send(test::create_pstn_isdn(IsdnType::bri, 2, Side::network), 23);
-    controller.send(test::create_trunk(1, 3), 14);
-    controller.send(test::create_isdn(IsdnType::pri, 1, side), 24);
-    for (const Line& line : kLines) SlotFuzz::wire(controller, line.trunkSlot, line.signallingSlot);
-    controller.send(test::activate(), 24);
+    const int log = in.ConsumeIntegralInRange(0, 4);
+    const bool bri = in.ConsumeBool();
+    switch (in.ConsumeIntegralInRange(0, 3)) {
+        case 0:
+            controller.send(test::create_pstn_ss7(2, 1, in.ConsumeBool()), kSlot);
+            break;
+        case 1:  // PRI either side, or BRI on the user or the network side
+            controller.send(test::create_pstn_isdn(bri ? IsdnType::bri : IsdnType::pri, 2, side, log),
+                            kSlot);
+            break;
+        case 2:
+            controller.send(test::create_pstn_cas(2), kSlot);
+            break;
+        default:
+            controller.send(test::create_isdn(IsdnType::pri, 2, side, log), kSlot);
+            controller.send(test::activate(), kSlot);
+            break;
+    }
+    controller.send(bri ? test::create_trunk_bri(1, 2) : test::create_trunk(1, 1), kTrunkSlot);
+    SlotFuzz::wire(controller, kTrunkSlot, kSlot);
+    return bri ? 6 : 33;
 }
 
-void step(SlotFuzz::Controller& controller, FuzzedDataProvider& in) {
-    const Line& line = kLines[in.ConsumeIntegralInRange<size_t>(0, std::size(kLines) - 1)];
+void step(SlotFuzz::Controller& controller, FuzzedDataProvider& in, int device) {
     switch (in.ConsumeIntegralInRange(0, 5)) {
         case 0:
         case 1:
-        case 2: {
-            const std::string frame = in.ConsumeRandomLengthString(300);
-            controller.frames().endpoint(line.channel).send({frame.begin(), frame.end()});
-            controller.run(1);
+        case 2:
+            controller.device_sends(device, in.ConsumeRandomLengthString(300));
             break;
-        }
         case 3:
-            controller.run(in.ConsumeIntegralInRange(1, 12000));
+            controller.run(in.ConsumeIntegralInRange(1, 5000));
             break;
         case 4: {
             const std::string bytes = in.ConsumeRandomLengthString(40);
-            controller.send(test::user_data({bytes.begin(), bytes.end()}), line.signallingSlot);
+            controller.send(test::user_data({bytes.begin(), bytes.end()}), kSlot);
             break;
         }
         default:
-            controller.send(in.ConsumeBool() ? test::activate() : test::deactivate(),
-                            line.signallingSlot);
+            controller.send(in.ConsumeBool() ? test::activate() : test::deactivate(), kSlot);
             break;
     }
 }
@@ -64,11 +65,9 @@ void step(SlotFuzz::Controller& controller, FuzzedDataProvider& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static SlotFuzz::Server server;
-    SlotFuzz::Controller controller(server);
-    FuzzedDataProvider in(data, size);
-    set_up(controller, in);
-    for (int steps = 0; steps < 48 && in.remaining_bytes() > 0; ++steps) step(controller, in);
-    controller.leave();
-    return 0;
+    int device = -1;
+    return SlotFuzz::run_input(
+        data, size, 48,
+        [&device](SlotFuzz::Controller& c, FuzzedDataProvider& in) { device = set_up(c, in); },
+        [&device](SlotFuzz::Controller& c, FuzzedDataProvider& in) { step(c, in, device); });
 }

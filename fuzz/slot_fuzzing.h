@@ -32,7 +32,6 @@
 #include "tests/support/slot_commands.h"
 #include "tests/support/test_controller.h"
 #include "tests/support/test_slots.h"
-#include "tests/support/tpkt.h"
 #include "tests/support/virtual_loop.h"
 
 namespace SlotFuzz {
@@ -125,26 +124,42 @@ public:
             ->frames;
     }
 
+    // A device on the line of `channel` sends a frame; the loop runs on.
+    void device_sends(int channel, const std::string& frame) {
+        frames().endpoint(channel).send({frame.begin(), frame.end()});
+        run(1);
+    }
+
 private:
     // Everything that came must decode; an answer must answer something.
     void take() {
-        reader_.feed(test::read_available(socket_.get()));
-        std::string payload;
-        while (reader_.next(payload)) {
-            LGCP::Message message;
-            if (!test::decode(payload, message)) fail("an undecodable frame");
-            if (!test::is_response(message)) continue;
-            auto seq = test::seq_of(message);
+        inbox_.feed(test::read_available(socket_.get()));
+        if (inbox_.undecodable() > 0) fail("an undecodable frame");
+        while (auto answer = inbox_.take(test::is_response)) {
+            auto seq = test::seq_of(*answer);
             if (!seq || unanswered_.erase(*seq) != 1) fail("an answer to nothing, or a second one");
         }
     }
 
     Server& server_;
     Fd socket_;
-    test::TpktReader reader_;
+    test::ControllerInbox inbox_;
     std::set<int> unanswered_;
     int nextSeq_ = 0;
 };
+
+// One input: a fresh controller, `set_up`, up to `steps` calls of `step`
+// while the input lasts, and the controller leaves.
+template <class SetUp, class Step>
+int run_input(const uint8_t* data, size_t size, unsigned steps, SetUp set_up, Step step) {
+    static Server server;
+    Controller controller(server);
+    FuzzedDataProvider in(data, size);
+    set_up(controller, in);
+    for (unsigned i = 0; i < steps && in.remaining_bytes() > 0; ++i) step(controller, in);
+    controller.leave();
+    return 0;
+}
 
 // Wires a trunk or BRI trunk slot and a signalling slot to each other.
 inline void wire(Controller& controller, unsigned a, unsigned b) {
