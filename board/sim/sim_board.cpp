@@ -80,7 +80,7 @@ bool held_by_process(uint64_t inode) {
 
 bool Channel::closed() const {
     // Our end of a hung-up pair polls POLLHUP for good: ask the process.
-    if (hungUp_) return !held_by_process(inode_);
+    if (hungUp_) return !held_by_process(id_.inode);
     pollfd p{peerFd_, POLLOUT, 0};
     if (::poll(&p, 1, 0) < 0) return false;
     return (p.revents & (POLLHUP | POLLERR)) != 0;
