@@ -119,6 +119,13 @@ int RadioControl::RtpExtStop() {
     return 1;
 }
 
+void RadioControl::SetRtpSession(const Fd& rtp) {
+    if (type_ == RadioControlOwnAttached)
+        extAttach_.fd_rtp = rtp.get();
+    else if (type_ == RadioControlOnRtpSession)
+        rtp_ = rtp;
+}
+
 void RadioControl::SetTimerEnable(bool on) {
     timerEnabled_ = on;
     if (on)

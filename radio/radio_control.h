@@ -92,6 +92,10 @@ public:
     int RtpExtStart(bool initial);
     // Detaches and closes an attached session of its own; returns 1.
     int RtpExtStop();
+    // The slot's RTP session is `rtp` from now on (a codec change begins a
+    // new one): the next attach names it. An empty `rtp` lets go of the old
+    // session, so that closing it in the slot ends it.
+    void SetRtpSession(const Fd& rtp);
     void SetTimerEnable(bool on);
     // Takes effect at the next arming.
     void SetTimerInterval(unsigned long ms) { interval_ = ms; }

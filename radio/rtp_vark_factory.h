@@ -1,9 +1,12 @@
 #pragma once
-// The factory of the RTP slots with the VARK radio extension.
+// The factory of the RTP slots with the VARK radio extension: a gateway
+// slot whose controller has an extension session of its own attached to the
+// stream, or, when the controller asks for `only-rtp`, attaches the stream
+// to the extension session it names.
 
-#include "slots/slot_factory.h"
+#include "radio/rtp_radio_factory.h"
 
-class RtpVARKFactory : public SlotFactory {
+class RtpVARKFactory : public RtpRadioFactory {
 public:
     static RtpVARKFactory& instance() {
         static RtpVARKFactory factory;
@@ -11,9 +14,8 @@ public:
     }
 
     const char* GetName() const override { return "RTP Ext VARK"; }
-    Slot* INewSlot(const LGCP::CreateParams&) override { return nullptr; }
-    void Query(LGCP::Resources&) override {}
 
 private:
-    RtpVARKFactory() = default;
+    RtpVARKFactory();
+    RtpExtSlot* MakeSlot(const Session& session, const LGCP::CreateRtpParams& params) override;
 };

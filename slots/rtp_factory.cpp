@@ -16,8 +16,6 @@ Slot* RtpFactory::INewSlot(const LGCP::CreateParams& params) {
     if (!OpenSession(*rtp, SessionOptions(), session, invalid))
         return invalid ? invalidParams(invalid) : nullptr;
     auto* slot = new RtpSlot(session.channel, session.device, session.params);
-    slot->startRTPC(session.rtcp, session.rtcpTo);
-    if (const TERM::RtpEcho* echo = codec.get_echo(); echo && echo->get_suppressor().getValue())
-        slot->echoCancel(echo->get_canceller().getValue());
+    StartSlot(*slot, session, codec);
     return slot;
 }

@@ -13,6 +13,7 @@
 #include "board/devio.h"
 #include "board/drivers/voice.h"
 #include "hardware/device_names.h"
+#include "slots/rtp_slot.h"
 
 namespace rtp = board::rtp;
 using Payload = TERM::Payload;
@@ -139,6 +140,13 @@ bool RtpSessionFactory::OpenSession(const LGCP::CreateRtpParams& params,
     session.rtcpTo.sin_addr.s_addr = session.params.remote_addr;
     session.rtcpTo.sin_port = htons(static_cast<uint16_t>(session.params.remote_port + 1));
     return true;
+}
+
+void RtpSessionFactory::StartSlot(RtpSlot& slot, const Session& session,
+                                  const TERM::RtpParams& codec) {
+    slot.startRTPC(session.rtcp, session.rtcpTo);
+    if (const TERM::RtpEcho* echo = codec.get_echo(); echo && echo->get_suppressor().getValue())
+        slot.echoCancel(echo->get_canceller().getValue());
 }
 
 bool RtpSessionFactory::BuildParams(const LGCP::CreateRtpParams& params,

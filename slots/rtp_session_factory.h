@@ -11,7 +11,7 @@
 //       if (!OpenSession(*rtp, SessionOptions(), session, invalid))
 //           return invalid ? invalidParams(invalid) : nullptr;
 //       auto* slot = new MySlot(session.channel, session.device, session.params);
-//       slot->startRTPC(session.rtcp, session.rtcpTo);  // the slot keeps duplicates
+//       StartSlot(*slot, session, rtp->get_codecRTP());  // the slot keeps duplicates
 //       return slot;
 //   }
 
@@ -25,6 +25,8 @@
 #include "messages/term.h"
 #include "runtime/fd.h"
 #include "slots/slot_factory.h"
+
+class RtpSlot;
 
 class RtpSessionFactory : public SlotFactory {
 public:
@@ -77,6 +79,9 @@ protected:
     // Whatever was opened on the way is closed again.
     bool OpenSession(const LGCP::CreateRtpParams& params, const SessionOptions& options,
                      Session& session, const char*& invalid);
+    // The new slot takes the session's RTCP socket and sends its source
+    // description; its echo canceller is switched as `codec` asks.
+    static void StartSlot(RtpSlot& slot, const Session& session, const TERM::RtpParams& codec);
 
 private:
     // The session's record; false when a value is invalid (named in `invalid`).

@@ -201,6 +201,11 @@ const RtpModel::Stream* RtpModel::on_channel(int channel) {
     return nullptr;
 }
 
+const RtpModel::Stream* RtpModel::stream_of(const Channel& channel) const {
+    auto it = streams_.find(const_cast<Channel*>(&channel));
+    return it == streams_.end() ? nullptr : &it->second;
+}
+
 int RtpModel::free_channels() {
     sweep();
     int free = 0;

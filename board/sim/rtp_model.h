@@ -66,6 +66,8 @@ public:
     std::vector<const Stream*> streams();
     // The open stream on a TDM channel, or null.
     const Stream* on_channel(int channel);
+    // The stream of an open, or null.
+    const Stream* stream_of(const Channel& channel) const;
     // Pool channels no open stream holds.
     int free_channels();
 

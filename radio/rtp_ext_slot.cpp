@@ -1,0 +1,87 @@
+#include "radio/rtp_ext_slot.h"
+
+#include <utility>
+
+RtpExtSlot::RtpExtSlot(int channel, const Fd& session, const ConnectionParams& params)
+    : RtpSlot(channel, session, params) {}
+
+RtpExtSlot::~RtpExtSlot() {
+    if (!control_) return;
+    control_->SetNotify(nullptr);
+    control_->SetTimerEnable(false);
+    control_.reset();
+}
+
+void RtpExtSlot::Adopt(std::unique_ptr<RTPSignalling::RadioControl> control,
+                       RTPSignalling::RadioControl::Side side, bool timer, unsigned long interval) {
+    control_ = std::move(control);
+    control_->SetNotify(this);
+    control_->SetTrace(false);
+    control_->SetTimerInterval(interval);
+    control_->SetTimerEnable(timer);
+    control_->SetSide(side);
+}
+
+void RtpExtSlot::IAfterCreate() {
+    RtpSlot::IAfterCreate();
+    if (!control_) return;
+    control_->SendASNToChan(status_);
+    // A radio created with its squelch open is heard at once, not only
+    // after the controller's next ioctl.
+    FollowSquelch();
+}
+
+bool RtpExtSlot::IBeforeDestroy() {
+    if (control_) control_->RtpExtStop();
+    RtpSlot::IBeforeDestroy();
+    return true;
+}
+
+bool RtpExtSlot::Ioctl(const LGCP::IoctlParams& params) {
+    if (!control_) return RtpSlot::Ioctl(params);
+    using A = LGCP::IoctlParams::Alternative;
+    bool result;
+    switch (params.selection()) {
+        case A::rtpExt:
+            result = control_->SendASNToChan(*params.get_rtpExt()) != 0;
+            break;
+        case A::encoder_mode:
+        case A::decoder_mode:
+            result = ChangeCodecOfRadio(params);
+            break;
+        default:
+            result = RtpSlot::Ioctl(params);
+            break;
+    }
+    FollowSquelch();
+    return result;
+}
+
+bool RtpExtSlot::ChangeCodecOfRadio(const LGCP::IoctlParams& params) {
+    const bool stopped = control_->RtpExtStop() != 0;
+    // The controller lets go of the old stream so that the restart ends it
+    // (its duplicate would keep it open and its port bound), then names the
+    // new one in the attach.
+    control_->SetRtpSession(Fd());
+    bool result = RtpSlot::Ioctl(params);
+    control_->SetRtpSession(session());
+    if (stopped && result) result = control_->RtpExtStart(false) != 0;
+    return result;
+}
+
+void RtpExtSlot::FollowSquelch() {
+    if (!followsSquelch_ || !control_) return;
+    const bool open = control_->GetSQU() != 0;
+    if (open != inputOn_) SwitchInput(open);
+}
+
+void RtpExtSlot::SetVoiceProcessing(const TERM::RtpRadioRequest& radio) {
+    const auto delay = [](const ASN1::INTEGER* value) {
+        return value ? static_cast<unsigned>(value->getValue()) : 0u;
+    };
+    if (radio.has_rx_delay() || radio.has_tx_delay() || radio.has_selcal_delay())
+        configureDelays(delay(radio.get_rx_delay()), delay(radio.get_tx_delay()),
+                        delay(radio.get_selcal_delay()));
+    if (const ASN1::BOOLEAN* bss = radio.get_bss_enable()) enableBSS(bss->getValue());
+    if (const ASN1::BOOLEAN* ng = radio.get_ng_enable()) enableNG(ng->getValue());
+}

@@ -1,0 +1,31 @@
+#include "radio/rtp_radio_factory.h"
+
+#include <iostream>
+
+RtpRadioFactory::RtpRadioFactory(const char* logName, const char* createLog,
+                                 TERM::RadioStatus::Alternative protocol)
+    : RtpSessionFactory(logName), createLog_(createLog), protocol_(protocol) {}
+
+Slot* RtpRadioFactory::INewSlot(const LGCP::CreateParams& params) {
+    const LGCP::CreateRtpParams* rtp = params.get_rtp();
+    const TERM::RtpRadioRequest* radio = rtp ? rtp->get_codecRTP().get_radio() : nullptr;
+    if (!radio || radio->get_status().selection() != protocol_) return nullptr;
+    const TERM::RtpParams& codec = rtp->get_codecRTP();
+    PutHeader(std::clog);
+    std::clog << createLog_ << codec << std::endl;
+    if (const char* invalid = InvalidRadio(*radio)) return invalidParams(invalid);
+
+    SessionOptions options;
+    options.reuseAddress = false;
+    const ASN1::BOOLEAN* bss = radio->get_bss_enable();
+    options.channelWord = bss && bss->getValue() ? 1 : 0;
+    Session session;
+    const char* invalid = nullptr;
+    if (!OpenSession(*rtp, options, session, invalid))
+        return invalid ? invalidParams(invalid) : nullptr;
+    RtpExtSlot* slot = MakeSlot(session, *rtp);
+    slot->SetRadioStatus(radio->get_status());
+    StartSlot(*slot, session, codec);
+    slot->SetVoiceProcessing(*radio);
+    return slot;
+}

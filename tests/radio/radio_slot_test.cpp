@@ -1,0 +1,685 @@
+// Radio RTP slots made by the VARK and ED-137 factories for a test
+// controller, on the simulated RTP engine and header-extension device: the
+// sessions they open, the radio signalling both ways, their ioctls, codec
+// changes, squelch and end.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "board/devio.h"
+#include "radio/r2s_proto.h"
+#include "radio/rtp_ed137_factory.h"
+#include "radio/rtp_vark_factory.h"
+#include "radio/rtp_vark_slot.h"
+#include "tests/radio/radio_fixture.h"
+#include "tests/slots/rtp_fixture.h"
+#include "tests/support/case_name.h"
+
+namespace {
+
+namespace rtp = board::rtp;
+namespace ext = board::rtp_ext;
+using board::sim::Channel;
+using board::sim::Op;
+using Cause = LGCP::ErrorCause::NamedNumber;
+using radio_test::text_of;
+using radio_test::value_of;
+using Change = std::function<void(LGCP::CreateRtpParams&)>;
+
+constexpr unsigned kSlot = 7;
+constexpr unsigned kOther = 8;
+
+// An ED-137 header in value notation.
+std::string header(const char* ptt, const char* squ, int id) {
+    return std::string("{ ptt ") + ptt + ", squ " + squ + ", ptt-id " + std::to_string(id) +
+           ", ptt-mute FALSE, ptt-summation FALSE, sct FALSE }";
+}
+
+// The radio response of the sessions below, before its optional tail.
+const std::string kResponse =
+    "type radio-txrx, txrxmode txrx, sigtime 1, r2s-keepalive-period 200, "
+    "r2s-keepalive-multiplier 10, ptt-id 3";
+
+TERM::RadioStatus ed137_status(const char* squ = "squ-off",
+                               const std::string& response = kResponse) {
+    std::string text = "ed-137 : { header " + header("ptt-off", squ, 3);
+    if (!response.empty()) text += ", radio-response { " + response + " }";
+    return value_of<TERM::RadioStatus>(text + " }");
+}
+
+TERM::RadioModifier ed137_rx(const char* squ) {
+    return value_of<TERM::RadioModifier>(
+        "ed-137 : { addr { session-addr \"127.0.0.2\", session-ssrc 9 }, params rx : { header " +
+        header("ptt-off", squ, 3) + " } }");
+}
+
+// A TX extension of a controlling position.
+test::Bytes ed137_tx(unsigned ptt, unsigned id) {
+    r2s_proto record;
+    r2s_proto_init(&record, R2S_PROTO_TX);
+    r2s_proto_set_tx_header(&record, ptt, id, 0, 0);
+    unsigned char bytes[8];
+    return test::Bytes(bytes, bytes + r2s_proto_pack(&record, bytes, sizeof bytes));
+}
+
+sig_proto unpack_vark(const std::vector<uint8_t>& bytes) {
+    sig_proto record;
+    EXPECT_EQ(0, sig_proto_unpack(&record, bytes.data(), static_cast<int>(bytes.size())));
+    return record;
+}
+
+LGCP::Command ioctl_rtp_ext(const TERM::RadioModifier& modifier) {
+    LGCP::Command command;
+    command.select_ioctl().set_rtpExt(modifier);
+    return command;
+}
+
+// Descriptors this process holds.
+int open_descriptors() {
+    int count = 0;
+    DIR* dir = ::opendir("/proc/self/fd");
+    while (dirent* entry = dir ? ::readdir(dir) : nullptr)
+        if (entry->d_name[0] != '.') ++count;
+    if (dir) ::closedir(dir);
+    return count;
+}
+
+class RadioSlotTest : public test::RtpSlotTest {
+public:
+    RadioSlotTest() {
+        RtpVARKFactory::instance();
+        RtpED137Factory::instance();
+    }
+
+    static board::sim::RtpExtModel& ext_model() { return test::rtp_ext(); }
+
+    LGCP::Command vark_command(const Change& change = {}) {
+        return create_command([&](LGCP::CreateRtpParams& p) {
+            p.get_codecRTP().include_radio().set_status(radio_test::vark_status());
+            if (change) change(p);
+        });
+    }
+    LGCP::Command ed137_command(const TERM::RadioStatus& status = ed137_status(),
+                                const Change& change = {}) {
+        return create_command([&](LGCP::CreateRtpParams& p) {
+            p.get_codecRTP().include_radio().set_status(status);
+            if (change) change(p);
+        });
+    }
+    // A command for a second slot: the same far end, other local ports.
+    static LGCP::Command on_other_ports(LGCP::Command command) {
+        command.get_create()->get_rtp()->get_codecRTP().get_shost()->set_port(
+            test::free_udp_pair());
+        return command;
+    }
+
+    static RtpExtSlot& slot(unsigned number) {
+        return dynamic_cast<RtpExtSlot&>(*Slots::instance()->at(number));
+    }
+    // The open of "/dev/rtp" that carries the slot's stream now.
+    static Channel* rtp_open_of(unsigned number) {
+        for (Channel* open : sim().channels(rtp::kDevice)) {
+            const auto* stream = rtp_model().stream_of(*open);
+            if (stream && stream->channel == slot(number).channel()) return open;
+        }
+        return nullptr;
+    }
+    // The extension session attached to the slot's current stream through a
+    // descriptor of this process that names that stream.
+    static board::sim::RtpExtModel::Session* ext_session_of(unsigned number) {
+        Channel* open = rtp_open_of(number);
+        for (auto* session : ext_model().sessions())
+            if (open && session->rtp == open && session->attach &&
+                sim().channel(session->attach->fd_rtp) == open)
+                return session;
+        return nullptr;
+    }
+
+    // The radio-relevant requests of the journal, in order.
+    static std::vector<std::string> radio_calls() {
+        struct Name {
+            const char* path;
+            uint32_t request;
+            const char* name;
+        };
+        static const Name names[] = {
+            {ext::kDevice, ext::kInit, "ext init"},
+            {ext::kDevice, ext::kAttach, "ext attach"},
+            {ext::kDevice, ext::kDetach, "ext detach"},
+            {rtp::kDevice, rtp::kBeginSession, "rtp begin"},
+            {rtp::kDevice, rtp::kAddChannel, "rtp add channel"},
+            {rtp::kDevice, rtp::kAttach, "rtp attach"},
+            {rtp::kDevice, rtp::kInputOn, "rtp input on"},
+            {rtp::kDevice, rtp::kInputOff, "rtp input off"},
+            {rtp::kDevice, rtp::kTeardown1, "rtp teardown"},
+        };
+        std::vector<std::string> out;
+        for (const auto& call : sim().journal()) {
+            for (const Name& n : names)
+                if (call.op == Op::Ioctl && call.path == n.path && call.request == n.request)
+                    out.push_back(n.name);
+            if (call.op == Op::Write && call.path == ext::kDevice) out.push_back("ext write");
+        }
+        return out;
+    }
+
+    // The next signal of one alternative; nullopt when none comes.
+    std::optional<LGCP::Message> next_of(LGCP::Signal::Alternative alternative) {
+        return controller.receive_until(
+            [&](const LGCP::Message& m) {
+                return test::is_signal(m) && m.get_pdu().get_signal()->selection() == alternative;
+            },
+            5);
+    }
+};
+
+// ---- Which factory makes the slot
+
+struct ChoiceCase {
+    const char* what;
+    std::function<void(TERM::RtpParams&)> radio;
+    const char* name;
+    const char* header;  // the factory's log lines
+    const char* log;     // each creation's
+};
+
+const ChoiceCase kChoiceCases[] = {
+    {"no radio", nullptr, "rtp", "rtp[", "]: do create rtp: {"},
+    {"vark", [](auto& c) { c.include_radio().set_status(radio_test::vark_status()); },
+     "rtp ext VARK (GW)", "rtp ext VARK[", "]: do create rtp ext VARK: {"},
+    {"ed137", [](auto& c) { c.include_radio().set_status(ed137_status()); }, "rtp ext ED137 (GW)",
+     "rtp ext ED137[", "]: do create rtp ext ED137: {"},
+};
+
+class RadioFactoryChoice : public RadioSlotTest,
+                           public ::testing::WithParamInterface<ChoiceCase> {};
+
+TEST_P(RadioFactoryChoice, TheRadioStatusPicksTheFactory_AndTheQueryStaysTheRtpFactorys) {
+    create(kSlot, [](LGCP::CreateRtpParams& p) {
+        if (GetParam().radio) GetParam().radio(p.get_codecRTP());
+    });
+    EXPECT_STREQ(GetParam().name, Slots::instance()->at(kSlot)->GetName());
+    const std::string log = progress.str();
+    EXPECT_NE(std::string::npos, log.find(std::string("\n") + GetParam().header)) << log;
+    EXPECT_EQ(1, count_of(log, GetParam().log)) << log;
+    EXPECT_EQ(1u, peer.rtcp().size()) << "the source description";
+
+    voice_model().capacity = {{4, 3}, {2, 5}, {8, 7}, {0x41, 9}};
+    EXPECT_EQ("g729 3 g723 5 g711 31 g711mcc 7 universal 9", query()) << "one channel in use";
+}
+
+INSTANTIATE_TEST_SUITE_P(Radio, RadioFactoryChoice, ::testing::ValuesIn(kChoiceCases),
+                         test::CaseName());
+
+// ---- VARK
+
+TEST_F(RadioSlotTest, VarkGatewayAttachesItsOwnSessionAndReportsTheCreationStatusEverySecond) {
+    auto reply = answer(vark_command(), 1, kSlot);
+    ASSERT_TRUE(reply && test::is_success(*reply));
+    EXPECT_EQ("transmitter : active : " + std::to_string(slot(kSlot).channel()), next_signal());
+    EXPECT_EQ("receiver : active : " + std::to_string(slot(kSlot).channel()), next_signal());
+
+    auto* session = ext_session_of(kSlot);
+    ASSERT_NE(nullptr, session);
+    ASSERT_TRUE(session->init);
+    EXPECT_EQ(ext::kVarkProfile, session->init->etype);
+    EXPECT_EQ((std::vector<int32_t>{0, 0, 0, 0}),
+              std::vector<int32_t>(session->init->params, session->init->params + 4));
+    EXPECT_EQ(::getpid(), session->attach->pid_rtp);
+    EXPECT_TRUE(session->sent.empty()) << "a status is kept, not sent";
+
+    server.advance(1000);
+    std::vector<uint32_t> types;
+    for (const auto& bytes : session->sent) {
+        const sig_proto report = unpack_vark(bytes);
+        types.push_back(report.type);
+        if (report.type == WM_CHAN) {
+            EXPECT_EQ(1u, report.body.wm_chan.id);
+            EXPECT_FLOAT_EQ(121.5f, report.body.wm_chan.freq);
+            EXPECT_EQ(TERM::RadioSquelshe::on, report.body.wm_chan.squelsh);
+            EXPECT_EQ(TERM::RadioRTE::a1b, report.body.wm_chan.rte);
+        }
+        if (report.type == WM_STANDBY) {
+            EXPECT_EQ(3, report.body.wm_standby.group);
+        }
+    }
+    EXPECT_EQ((std::vector<uint32_t>{WM_FLAG, WM_CHAN, WM_SELECT_RC_CHAN, WM_STANDBY}), types);
+    session->sent.clear();
+    server.advance(1000);
+    EXPECT_EQ(4u, session->sent.size());
+}
+
+TEST_F(RadioSlotTest, VarkCommandsGoOutAndThePositionsPacketsComeBackAsRtpExtSignals) {
+    create(kSlot, vark_command());
+    auto& session = *ext_session_of(kSlot);
+    const TERM::RadioModifier trans = value_of<TERM::RadioModifier>(
+        "vark : { addr { session-addr \"127.0.0.2\", session-ssrc 9 }, params wm-trans : { flags "
+        "{ prio 5, ptt FALSE, bss FALSE, vad-rx FALSE, vad-tx FALSE, sql FALSE, sh FALSE, pwr "
+        "FALSE, rv FALSE, resv FALSE, selcall 0, li 0 }, ip \"127.0.0.3\", ssrc 5 } }");
+
+    EXPECT_EQ(std::nullopt, outcome(ioctl_rtp_ext(trans), kSlot));
+    ASSERT_EQ(1u, session.sent.size());
+    EXPECT_EQ(uint32_t(WM_TRANS), unpack_vark(session.sent[0]).type);
+    EXPECT_EQ(5u, unpack_vark(session.sent[0]).body.wm_trans.ssrc);
+
+    session.inject(radio_test::vark_header(GW_FLAG_PTT, 3, 1), test::ip("127.0.0.2"), 9);
+    server.pump();
+    auto signal = next_of(LGCP::Signal::Alternative::rtpExt);
+    ASSERT_TRUE(signal);
+    EXPECT_EQ(kSlot, test::slot_of(*signal));
+    const TERM::RtpRadioRequest& report = *signal->get_pdu().get_signal()->get_rtpExt();
+    EXPECT_EQ("\"121.500000\"",
+              text_of(report.get_status().get_vark()->get_freq().get_frequency()));
+    const TERM::VarkRadioModifier& heard = *report.get_request()->get_vark();
+    EXPECT_TRUE(heard.get_params().is_gw_set_ptt());
+    EXPECT_EQ("127.0.0.2", heard.get_addr().get_session_addr());
+    EXPECT_EQ(9u, heard.get_addr().get_session_ssrc().getUnsignedValue());
+}
+
+TEST_F(RadioSlotTest, VarkOnlyRtpAttachesTheStreamToTheNamedSessionAndOpensNone) {
+    create(kSlot, vark_command([](LGCP::CreateRtpParams& p) {
+               auto& only = p.get_codecRTP().include_rtp_e2m().include_mode().select_only_rtp();
+               only.set_fd(7);
+               only.set_pid(1234);
+           }));
+    EXPECT_TRUE(sim().channels(ext::kDevice).empty());
+    const auto& attached = rtp_model().stream_of(*rtp_open_of(kSlot))->attached;
+    ASSERT_TRUE(attached);
+    EXPECT_EQ(7, attached->fd_rtp);
+    EXPECT_EQ(1234, attached->pid_rtp);
+    EXPECT_EQ(RTPSignalling::RadioControlOnRtpSession, slot(kSlot).control()->type());
+}
+
+// ---- ED-137
+
+TEST_F(RadioSlotTest, Ed137GatewayKeepsTheLinkAliveReportsTxAndTheFarEndsSilence) {
+    create(kSlot, ed137_command(ed137_status("squ-on"),
+                                [](LGCP::CreateRtpParams& p) { p.get_codecRTP().set_pfactor(2); }));
+    auto& session = *ext_session_of(kSlot);
+    EXPECT_EQ(ext::kEd137Profile, session.init->etype);
+    EXPECT_EQ((std::vector<int32_t>{1, 123, 10, 1}),
+              std::vector<int32_t>(session.init->params, session.init->params + 4));
+    EXPECT_EQ(-1, session.attach->pid_rtp);
+    EXPECT_EQ(1000u, slot(kSlot).control()->interval());
+
+    // The creation status went out at once; the keep-alive repeats it.
+    ASSERT_EQ(1u, session.sent.size());
+    const auto status = session.sent[0];
+    r2s_proto rx;
+    ASSERT_EQ(0, r2s_proto_unpack_rx(&rx, status.data(), static_cast<int>(status.size())));
+    EXPECT_EQ(1u, rx.header.rx.squ);
+    EXPECT_EQ(3u, rx.header.rx.ptt_id);
+    for (int second = 1; second <= 3; ++second) {
+        session.sent.clear();
+        server.advance(1000);
+        EXPECT_EQ(std::vector<std::vector<uint8_t>>{status}, session.sent) << second;
+        if (second == 1) {
+            session.inject(ed137_tx(1, 5), test::ip("127.0.0.2"), 9);
+            server.pump();
+            auto signal = next_of(LGCP::Signal::Alternative::rtpExt);
+            ASSERT_TRUE(signal);
+            const auto& tx = *signal->get_pdu().get_signal()->get_rtpExt()->get_request();
+            EXPECT_EQ(
+                text_of(value_of<TERM::ED137RadioHeader>(header("normal-ptt-on", "squ-off", 5))),
+                text_of(tx.get_ed_137()->get_params().get_tx()->get_header()));
+        }
+        if (second == 2) {
+            EXPECT_FALSE(next_of(LGCP::Signal::Alternative::abort));
+        }
+    }
+    auto abort = next_of(LGCP::Signal::Alternative::abort);
+    ASSERT_TRUE(abort) << "2 s after the last TX extension";
+    EXPECT_EQ(151, abort->get_pdu().get_signal()->get_abort()->getValue());
+    EXPECT_EQ(kSlot, test::slot_of(*abort));
+}
+
+struct InitCase {
+    const char* what;
+    int pfactor;  // -1: none
+    std::string response;
+    int32_t word3, word4;
+    unsigned long interval;
+};
+
+const InitCase kInitCases[] = {
+    {"period 200 pfactor 2 sigtime 1", 2, kResponse, 10, 1, 1000},
+    {"pfactor 0 counts as 2", 0, kResponse, 10, 1, 1000},
+    {"no pfactor counts as 2", -1, kResponse, 10, 1, 1000},
+    {"sigtime 3", 2,
+     "type radio-txrx, txrxmode txrx, sigtime 3, r2s-keepalive-period 200, ptt-id 0", 30, 3, 1000},
+    {"period 1000 pfactor 5 multiplier 4", 5,
+     "type radio-txrx, txrxmode txrx, r2s-keepalive-period 1000, r2s-keepalive-multiplier 4, "
+     "ptt-id 0",
+     20, 1, 2000},
+    {"no radio response", 2, "", 10, 1, 1000},
+};
+
+class Ed137InitWords : public RadioSlotTest, public ::testing::WithParamInterface<InitCase> {};
+
+TEST_P(Ed137InitWords, ComeFromTheKeepAlivePeriodPacketFactorAndSigtime) {
+    const InitCase& c = GetParam();
+    create(kSlot, ed137_command(ed137_status("squ-off", c.response), [&](auto& p) {
+               if (c.pfactor >= 0) p.get_codecRTP().set_pfactor(c.pfactor);
+           }));
+    const auto& init = *ext_session_of(kSlot)->init;
+    EXPECT_EQ(c.word3, init.params[2]);
+    EXPECT_EQ(c.word4, init.params[3]);
+    EXPECT_EQ(c.interval, slot(kSlot).control()->interval());
+}
+
+INSTANTIATE_TEST_SUITE_P(Radio, Ed137InitWords, ::testing::ValuesIn(kInitCases), test::CaseName());
+
+// ---- Ioctls
+
+TEST_F(RadioSlotTest, RtpExtIsUnsupportedOnAPlainSlotAndWhenTheExtensionCannotBeWritten) {
+    create(kSlot);
+    const auto command = ioctl_rtp_ext(ed137_rx("squ-on"));
+    EXPECT_EQ(Cause::unsupported, outcome(command, kSlot));
+
+    create(kOther, on_other_ports(ed137_command()));
+    sim().fail_next(Op::Write, ext::kDevice, EIO);
+    EXPECT_EQ(Cause::unsupported, outcome(command, kOther));
+    EXPECT_EQ(std::nullopt, outcome(command, kOther)) << "written the next time";
+}
+
+struct CodecCase {
+    const char* what;
+    LGCP::CodecMode::NamedNumber mode;
+    std::vector<std::string> calls;
+};
+
+const CodecCase kCodecCases[] = {
+    {"a new codec restarts both",
+     LGCP::CodecMode::ulaw,
+     {"ext detach", "rtp begin", "rtp add channel", "ext init", "ext attach"}},
+    {"the current codec restarts the extension only",
+     LGCP::CodecMode::alaw,
+     {"ext detach", "ext init", "ext attach"}},
+};
+
+class RadioCodecChange : public RadioSlotTest, public ::testing::WithParamInterface<CodecCase> {};
+
+TEST_P(RadioCodecChange, StopsTheExtensionAroundTheRtpRestart) {
+    create(kSlot, vark_command());
+    sim().clear_journal();
+    EXPECT_EQ(std::nullopt, outcome(codec_mode(true, GetParam().mode), kSlot));
+    EXPECT_EQ(GetParam().calls, radio_calls());
+    EXPECT_NE(nullptr, ext_session_of(kSlot));
+}
+
+INSTANTIATE_TEST_SUITE_P(Radio, RadioCodecChange, ::testing::ValuesIn(kCodecCases),
+                         test::CaseName());
+
+// Every attach names the stream the slot has now: after a codec change the
+// controller follows the new stream, and the old one is closed.
+struct FormCase {
+    const char* what;
+    bool ed137;
+    bool onlyRtp;
+};
+
+const FormCase kFormCases[] = {
+    {"vark own session", false, false},
+    {"vark only rtp", false, true},
+    {"ed137", true, false},
+};
+
+class RadioAttachAfterCodecChange : public RadioSlotTest,
+                                    public ::testing::WithParamInterface<FormCase> {
+protected:
+    LGCP::Command command() {
+        if (GetParam().ed137) return ed137_command();
+        return vark_command([](LGCP::CreateRtpParams& p) {
+            if (!GetParam().onlyRtp) return;
+            auto& only = p.get_codecRTP().include_rtp_e2m().include_mode().select_only_rtp();
+            only.set_fd(7);
+            only.set_pid(1234);
+        });
+    }
+    bool attached_to_own_stream(unsigned number) {
+        if (!GetParam().onlyRtp) return ext_session_of(number) != nullptr;
+        const auto& attached = rtp_model().stream_of(*rtp_open_of(number))->attached;
+        return attached && attached->fd_rtp == 7 && attached->pid_rtp == 1234;
+    }
+};
+
+TEST_P(RadioAttachAfterCodecChange, EachSlotIsAttachedToItsOwnCurrentStream) {
+    create(kSlot, command());
+    create(kOther, on_other_ports(command()));
+    const uint64_t old = rtp_open_of(kSlot)->inode();
+
+    EXPECT_EQ(std::nullopt, outcome(codec_mode(true, LGCP::CodecMode::ulaw), kSlot));
+    EXPECT_EQ(0, rtp_model().stream_of(*rtp_open_of(kSlot))->params.tx_pt);
+    EXPECT_TRUE(attached_to_own_stream(kSlot));
+    EXPECT_TRUE(attached_to_own_stream(kOther));
+    std::vector<uint64_t> opens;
+    for (Channel* open : sim().channels(rtp::kDevice)) opens.push_back(open->inode());
+    EXPECT_EQ(2u, opens.size());
+    EXPECT_EQ(opens.end(), std::find(opens.begin(), opens.end(), old)) << "the old stream is open";
+}
+
+INSTANTIATE_TEST_SUITE_P(Radio, RadioAttachAfterCodecChange, ::testing::ValuesIn(kFormCases),
+                         test::CaseName());
+
+// ---- Squelch
+
+struct SquelchCase {
+    const char* what;
+    const char* follow;  // transmission-depend-on-squ, "" for none
+    const char* squ;
+    bool inputOn;
+};
+
+const SquelchCase kSquelchCases[] = {
+    {"open squelch switches the input on at creation", "TRUE", "squ-on", true},
+    {"closed squelch leaves it off", "TRUE", "squ-off", false},
+    {"not following the squelch", "FALSE", "squ-on", false},
+    {"no following asked for", "", "squ-on", false},
+};
+
+class RadioSquelch : public RadioSlotTest, public ::testing::WithParamInterface<SquelchCase> {};
+
+TEST_P(RadioSquelch, TheInputFollowsTheRadiosSquelchFromCreationOn) {
+    const SquelchCase& c = GetParam();
+    std::string response = kResponse;
+    if (*c.follow) response += std::string(", transmission-depend-on-squ ") + c.follow;
+    create(kSlot, ed137_command(ed137_status(c.squ, response)));
+    EXPECT_EQ(c.inputOn, rtp_model().stream_of(*rtp_open_of(kSlot))->input);
+    EXPECT_EQ(c.inputOn, slot(kSlot).input_on());
+    if (!slot(kSlot).follows_squelch()) return;
+
+    // Every ioctl afterwards, whatever it is, leaves the input as the squelch.
+    for (const char* squ : {"squ-off", "squ-on", "squ-on", "squ-off"}) {
+        sim().clear_journal();
+        ASSERT_EQ(std::nullopt, outcome(ioctl_rtp_ext(ed137_rx(squ)), kSlot));
+        const bool open = std::string(squ) == "squ-on";
+        EXPECT_EQ(open, rtp_model().stream_of(*rtp_open_of(kSlot))->input) << squ;
+        const auto calls = radio_calls();
+        EXPECT_LE(std::count(calls.begin(), calls.end(), "rtp input on") +
+                      std::count(calls.begin(), calls.end(), "rtp input off"),
+                  1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Radio, RadioSquelch, ::testing::ValuesIn(kSquelchCases), test::CaseName());
+
+// ---- Voice processing
+
+struct VoiceCase {
+    const char* what;
+    std::function<void(TERM::RtpRadioRequest&)> set;
+    int32_t channelWord;
+    std::function<bool(const board::sim::DspModel::Timeslot&)> dsp;
+};
+
+const VoiceCase kVoiceCases[] = {
+    {"bss enabled", [](auto& r) { r.set_bss_enable(true); }, 1,
+     [](const auto& ts) { return ts.on(board::dsp::kBss) && !ts.configure(board::dsp::kDelays); }},
+    {"bss disabled", [](auto& r) { r.set_bss_enable(false); }, 0,
+     [](const auto& ts) { return !ts.on(board::dsp::kBss); }},
+    {"noise gate", [](auto& r) { r.set_ng_enable(true); }, 0,
+     [](const auto& ts) { return ts.on(board::dsp::kNg) && !ts.on(board::dsp::kBss); }},
+    {"rx delay only", [](auto& r) { r.set_rx_delay(40); }, 0,
+     [](const auto& ts) {
+         const auto* delays = ts.configure(board::dsp::kDelays);
+         return delays && delays->params.delays.rx == 40 && delays->params.delays.tx == 0 &&
+                delays->params.delays.selcal == 0;
+     }},
+    {"nothing asked", nullptr, 0,
+     [](const auto& ts) { return ts.enabled.empty() && ts.configured.empty(); }},
+};
+
+class RadioVoiceProcessing : public RadioSlotTest,
+                             public ::testing::WithParamInterface<VoiceCase> {};
+
+TEST_P(RadioVoiceProcessing, TheRadioRequestSetsTheChannelsVoiceProcessing) {
+    create(kSlot, vark_command([](LGCP::CreateRtpParams& p) {
+               if (GetParam().set) GetParam().set(*p.get_codecRTP().get_radio());
+           }));
+    const int channel = slot(kSlot).channel();
+    EXPECT_EQ(GetParam().channelWord, rtp_model().on_channel(channel)->added.reserved);
+    EXPECT_TRUE(GetParam().dsp(dsp_model().timeslot(static_cast<uint32_t>(channel))));
+}
+
+INSTANTIATE_TEST_SUITE_P(Radio, RadioVoiceProcessing, ::testing::ValuesIn(kVoiceCases),
+                         test::CaseName());
+
+// ---- Destroy
+
+class RadioDestroy : public RadioSlotTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(RadioDestroy, DetachesBeforeTheStreamGoes_AndNothingReachesTheFreedSlot) {
+    create(kSlot, GetParam() ? ed137_command() : vark_command());
+    sim().clear_journal();
+    EXPECT_EQ(std::nullopt, outcome(test::command(Alternative::destroy), kSlot));
+    EXPECT_EQ((std::vector<std::string>{"ext detach", "rtp teardown"}), radio_calls());
+    EXPECT_TRUE(sim().channels(ext::kDevice).empty());
+    EXPECT_TRUE(sim().channels(rtp::kDevice).empty());
+
+    sim().clear_journal();
+    server.advance(5000);
+    EXPECT_TRUE(radio_calls().empty());
+    EXPECT_FALSE(controller.receive_until(test::is_signal, 5));
+}
+
+INSTANTIATE_TEST_SUITE_P(Radio, RadioDestroy, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Ed137" : "Vark"; });
+
+// ---- Failures
+
+struct FailCase {
+    const char* what;
+    Cause cause;
+    std::function<void(RadioSlotTest&, LGCP::CreateRtpParams&)> arrange;
+};
+
+void fail_rtp(Op op, uint32_t request, int error) {
+    board::sim::Board::instance().fail_next(op, rtp::kDevice, error, request);
+}
+
+const FailCase kFailCases[] = {
+    {"rtcp port taken", Cause::insufficientResources,
+     [](RadioSlotTest& t, auto&) { t.hold_local_rtcp_port(); }},
+    {"device open fails", Cause::insufficientResources,
+     [](auto&, auto&) { fail_rtp(Op::Open, 0, EMFILE); }},
+    {"begin fails", Cause::insufficientResources,
+     [](auto&, auto&) { fail_rtp(Op::Ioctl, rtp::kBeginSession, EADDRINUSE); }},
+    {"add channel fails", Cause::insufficientResources,
+     [](auto&, auto&) { fail_rtp(Op::Ioctl, rtp::kAddChannel, EIO); }},
+    {"payload", Cause::insufficientResources,
+     [](auto&, auto& p) { p.get_codecRTP().set_payload(TERM::Payload::ptR2S); }},
+    {"dhost", Cause::invalidParams,
+     [](auto&, auto& p) { p.get_codecRTP().get_dhost().set_iaddr("radio"); }},
+};
+
+class RadioDeclined : public RadioSlotTest,
+                      public ::testing::WithParamInterface<std::tuple<FailCase, bool>> {};
+
+TEST_P(RadioDeclined, ClosesWhatItOpened) {
+    const FailCase& c = std::get<0>(GetParam());
+    LGCP::Command command = std::get<1>(GetParam()) ? ed137_command() : vark_command();
+    sim().channels(rtp::kDevice);  // forgets closed opens
+    const int before = open_descriptors();
+    c.arrange(*this, *command.get_create()->get_rtp());
+
+    EXPECT_EQ(c.cause, outcome(command, kSlot));
+    release_held_port();
+    EXPECT_TRUE(sim().channels(rtp::kDevice).empty());
+    EXPECT_TRUE(sim().channels(ext::kDevice).empty());
+    EXPECT_EQ(before, open_descriptors());
+}
+
+INSTANTIATE_TEST_SUITE_P(Radio, RadioDeclined,
+                         ::testing::Combine(::testing::ValuesIn(kFailCases), ::testing::Bool()),
+                         [](const auto& info) {
+                             return test::CaseName()(::testing::TestParamInfo<FailCase>(
+                                        std::get<0>(info.param), info.index)) +
+                                    (std::get<1>(info.param) ? "_Ed137" : "_Vark");
+                         });
+
+// The encoder refuses a sigtime of 51, but the wire carries it: its 6-bit
+// field holds the offset from 1, and the bits of offsets 32 and 18 together
+// are those of 50.
+TEST_F(RadioSlotTest, Ed137KeepAliveValuesAboveTheirRangeAreInvalid) {
+    const auto encoded = [&](int sigtime) {
+        TERM::RadioStatus status = ed137_status();
+        status.get_ed_137()->get_radio_response()->set_sigtime(sigtime);
+        LGCP::Message message;
+        message.set_seq(1);
+        message.set_slot(kSlot);
+        message.get_pdu().set_command(ed137_command(status));
+        return test::encode(message);
+    };
+    std::string octets = encoded(1);
+    const std::string offset32 = encoded(33), offset18 = encoded(19);
+    for (size_t i = 0; i < octets.size(); ++i)
+        octets[i] = static_cast<char>(octets[i] ^ offset32[i] ^ offset18[i]);
+
+    controller.send_frame(octets);
+    auto reply = controller.receive_until(test::is_response);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(Cause::invalidParams, test::error_of(*reply));
+    EXPECT_NE(std::string::npos, errors.str().find("sigtime outside 1..50")) << errors.str();
+    EXPECT_TRUE(sim().channels(rtp::kDevice).empty());
+}
+
+TEST_F(RadioSlotTest, WithoutAnExtensionSessionTheSlotStillCarriesItsStream) {
+    ext_model().absent = true;
+    create(kSlot, vark_command());
+    EXPECT_NE(std::string::npos, errors.str().find("create rtp_ext session fail !!!"))
+        << errors.str();
+    EXPECT_STREQ("rtp ext VARK (GW)", slot(kSlot).GetName());
+    create(3, test::create_trunk(1, 8));
+    connect(3, kSlot);
+    EXPECT_EQ(1, rtp_model().emit(1));
+}
+
+// The slot kinds no factory makes, on a session of their own.
+TEST_F(RadioSlotTest, TheWorkstationAndTheOtherFormsRunNoStatusTimer) {
+    create(kSlot);
+    rtp::rtp_connection_params params = only_stream().params;
+    params.local_port = test::free_udp_pair();
+    Fd session(board::open(rtp::kDevice, O_RDONLY));
+    rtp::rtp_channel_info info{-1, -1, -1, 0};
+    ASSERT_EQ(0, board::ioctl(session.get(), rtp::kBeginSession, &params));
+    ASSERT_EQ(0, board::ioctl(session.get(), rtp::kAddChannel, &info));
+    const RtpExtSlot::ExtInit init{ext::kVarkProfile, 0, {0, 0, 0, 0}};
+
+    RtpVARKRadioWSSlot workstation(info.tdm, session, params, RtpExtSlot::ExtAttach{-1, -1}, init);
+    RtpVARKRadioGWSlot detached(info.tdm, session, params, init);
+    EXPECT_STREQ("rtp ext VARK (WS)", workstation.GetName());
+    EXPECT_EQ(RTPSignalling::RadioControlOwnDetached, detached.control()->type());
+    ASSERT_EQ(2u, ext_model().sessions().size());
+    EXPECT_EQ(sim().channel(session.get()),
+              sim().channel(ext_model().sessions()[0]->attach->fd_rtp));
+    EXPECT_FALSE(ext_model().sessions()[1]->attach);
+    server.advance(3000);
+    for (auto* s : ext_model().sessions()) EXPECT_TRUE(s->sent.empty());
+}
+
+}  // namespace
