@@ -2,27 +2,18 @@
 // the simulated board; the ED-137 one reports its silent far end.
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 
 #include "tests/e2e/server_binary.h"
 #include "tests/support/remote_controller.h"
 #include "tests/support/rtp_commands.h"
 #include "tests/support/udp_peer.h"
+#include "tests/support/value_notation.h"
 
 namespace {
 
 constexpr unsigned kVark = 5;
 constexpr unsigned kEd137 = 6;
-
-template <class T>
-T value_of(const std::string& text) {
-    T value;
-    std::istringstream in(text);
-    in >> value;
-    EXPECT_FALSE(in.fail()) << text;
-    return value;
-}
 
 const char kVarkStatus[] =
     "vark : { flags { prio 15, ptt FALSE, bss FALSE, vad-rx FALSE, vad-tx FALSE, sql FALSE, "
@@ -49,7 +40,7 @@ protected:
         LGCP::Command command =
             test::rtp_create_command(peer.rtp_port(), test::free_udp_pair(), 0xCAFE);
         command.get_create()->get_rtp()->get_codecRTP().include_radio().set_status(
-            value_of<TERM::RadioStatus>(status));
+            test::value_of<TERM::RadioStatus>(status));
         return command;
     }
 
@@ -64,7 +55,7 @@ TEST_F(RadioStreams, VarkAndEd137GatewaysRunUntilDestroyed) {
     ASSERT_TRUE(done(create(kEd137Status), kEd137)) << server->output();
 
     LGCP::Command ioctl;
-    ioctl.select_ioctl().set_rtpExt(value_of<TERM::RadioModifier>(kWmFlags));
+    ioctl.select_ioctl().set_rtpExt(test::value_of<TERM::RadioModifier>(kWmFlags));
     EXPECT_TRUE(done(ioctl, kVark)) << server->output();
 
     // No far end sends keep-alives: the limit is 200 ms x 10.

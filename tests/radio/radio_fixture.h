@@ -16,6 +16,7 @@
 #include "tests/support/radio_probe.h"
 #include "tests/support/rtp_ext_session.h"
 #include "tests/support/stream_capture.h"
+#include "tests/support/value_notation.h"
 #include "tests/support/virtual_loop.h"
 
 namespace radio_test {
@@ -25,21 +26,8 @@ using board::sim::Op;
 using Session = board::sim::RtpExtModel::Session;
 using test::Bytes;
 
-// A value read from its value notation.
-template <class T>
-T value_of(const std::string& text) {
-    T value;
-    std::istringstream in(text);
-    in >> value;
-    EXPECT_FALSE(in.fail()) << text;
-    return value;
-}
-
-inline std::string text_of(const ASN1::AbstractData& value) {
-    std::ostringstream out;
-    out << value;
-    return out.str();
-}
+using test::text_of;
+using test::value_of;
 
 // A VARK packet as bytes; `fill` sets what the type needs.
 template <class Fill>

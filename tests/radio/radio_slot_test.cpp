@@ -572,36 +572,11 @@ INSTANTIATE_TEST_SUITE_P(Radio, RadioDestroy, ::testing::Bool(),
 
 // ---- Failures
 
-struct FailCase {
-    const char* what;
-    Cause cause;
-    std::function<void(RadioSlotTest&, LGCP::CreateRtpParams&)> arrange;
-};
-
-void fail_rtp(Op op, uint32_t request, int error) {
-    board::sim::Board::instance().fail_next(op, rtp::kDevice, error, request);
-}
-
-const FailCase kFailCases[] = {
-    {"rtcp port taken", Cause::insufficientResources,
-     [](RadioSlotTest& t, auto&) { t.hold_local_rtcp_port(); }},
-    {"device open fails", Cause::insufficientResources,
-     [](auto&, auto&) { fail_rtp(Op::Open, 0, EMFILE); }},
-    {"begin fails", Cause::insufficientResources,
-     [](auto&, auto&) { fail_rtp(Op::Ioctl, rtp::kBeginSession, EADDRINUSE); }},
-    {"add channel fails", Cause::insufficientResources,
-     [](auto&, auto&) { fail_rtp(Op::Ioctl, rtp::kAddChannel, EIO); }},
-    {"payload", Cause::insufficientResources,
-     [](auto&, auto& p) { p.get_codecRTP().set_payload(TERM::Payload::ptR2S); }},
-    {"dhost", Cause::invalidParams,
-     [](auto&, auto& p) { p.get_codecRTP().get_dhost().set_iaddr("radio"); }},
-};
-
 class RadioDeclined : public RadioSlotTest,
-                      public ::testing::WithParamInterface<std::tuple<FailCase, bool>> {};
+                      public ::testing::WithParamInterface<std::tuple<test::DeclineCase, bool>> {};
 
 TEST_P(RadioDeclined, ClosesWhatItOpened) {
-    const FailCase& c = std::get<0>(GetParam());
+    const test::DeclineCase& c = std::get<0>(GetParam());
     LGCP::Command command = std::get<1>(GetParam()) ? ed137_command() : vark_command();
     sim().channels(rtp::kDevice);  // forgets closed opens
     const int before = open_descriptors();
@@ -615,9 +590,10 @@ TEST_P(RadioDeclined, ClosesWhatItOpened) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Radio, RadioDeclined,
-                         ::testing::Combine(::testing::ValuesIn(kFailCases), ::testing::Bool()),
+                         ::testing::Combine(::testing::ValuesIn(test::kDeclineCases),
+                                            ::testing::Bool()),
                          [](const auto& info) {
-                             return test::CaseName()(::testing::TestParamInfo<FailCase>(
+                             return test::CaseName()(::testing::TestParamInfo<test::DeclineCase>(
                                         std::get<0>(info.param), info.index)) +
                                     (std::get<1>(info.param) ? "_Ed137" : "_Vark");
                          });
@@ -662,20 +638,16 @@ TEST_F(RadioSlotTest, WithoutAnExtensionSessionTheSlotStillCarriesItsStream) {
 // The slot kinds no factory makes, on a session of their own.
 TEST_F(RadioSlotTest, TheWorkstationAndTheOtherFormsRunNoStatusTimer) {
     create(kSlot);
-    rtp::rtp_connection_params params = only_stream().params;
-    params.local_port = test::free_udp_pair();
-    Fd session(board::open(rtp::kDevice, O_RDONLY));
-    rtp::rtp_channel_info info{-1, -1, -1, 0};
-    ASSERT_EQ(0, board::ioctl(session.get(), rtp::kBeginSession, &params));
-    ASSERT_EQ(0, board::ioctl(session.get(), rtp::kAddChannel, &info));
+    const OwnSession own = begin_own_session();
     const RtpExtSlot::ExtInit init{ext::kVarkProfile, 0, {0, 0, 0, 0}};
 
-    RtpVARKRadioWSSlot workstation(info.tdm, session, params, RtpExtSlot::ExtAttach{-1, -1}, init);
-    RtpVARKRadioGWSlot detached(info.tdm, session, params, init);
+    RtpVARKRadioWSSlot workstation(own.channel, own.fd, own.params, RtpExtSlot::ExtAttach{-1, -1},
+                                   init);
+    RtpVARKRadioGWSlot detached(own.channel, own.fd, own.params, init);
     EXPECT_STREQ("rtp ext VARK (WS)", workstation.GetName());
     EXPECT_EQ(RTPSignalling::RadioControlOwnDetached, detached.control()->type());
     ASSERT_EQ(2u, ext_model().sessions().size());
-    EXPECT_EQ(sim().channel(session.get()),
+    EXPECT_EQ(sim().channel(own.fd.get()),
               sim().channel(ext_model().sessions()[0]->attach->fd_rtp));
     EXPECT_FALSE(ext_model().sessions()[1]->attach);
     server.advance(3000);

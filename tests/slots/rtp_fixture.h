@@ -5,6 +5,8 @@
 // session's RTCP socket would take the far end's port).
 
 #include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
 
 #include <cctype>
 #include <cstring>
@@ -14,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "board/devio.h"
 #include "board/sim/dsp_model.h"
 #include "board/sim/dtmf_model.h"
 #include "board/sim/rtp_model.h"
@@ -77,6 +80,24 @@ protected:
         EXPECT_EQ(1u, streams.size());
         static const board::sim::RtpModel::Stream none;
         return streams.empty() ? none : *streams.front();
+    }
+
+    // A stream begun beside the one stream of the engine, on other local
+    // ports, for a slot made outside the factories.
+    struct OwnSession {
+        Fd fd;
+        board::rtp::rtp_connection_params params;
+        int channel = -1;
+    };
+    OwnSession begin_own_session() {
+        OwnSession own{Fd(), only_stream().params};
+        own.fd.reset(board::open(board::rtp::kDevice, O_RDONLY));
+        own.params.local_port = free_udp_pair();
+        board::rtp::rtp_channel_info info{-1, -1, -1, 0};
+        EXPECT_EQ(0, board::ioctl(own.fd.get(), board::rtp::kBeginSession, &own.params));
+        EXPECT_EQ(0, board::ioctl(own.fd.get(), board::rtp::kAddChannel, &info));
+        own.channel = info.tdm;
+        return own;
     }
 
     // The next signal in value notation on one line; "" when none comes.
@@ -151,6 +172,46 @@ protected:
 
 private:
     Fd held_;
+};
+
+// The next call `op` (of `request`, when not 0) on "/dev/rtp" fails with `error`.
+inline void fail_rtp(board::sim::Op op, uint32_t request, int error) {
+    board::sim::Board::instance().fail_next(op, board::rtp::kDevice, error, request);
+}
+
+// A creation that every factory of RTP sessions declines, with the cause of
+// the answer and what makes it decline.
+struct DeclineCase {
+    const char* what;
+    LGCP::ErrorCause::NamedNumber cause;
+    std::function<void(RtpSlotTest&, LGCP::CreateRtpParams&)> arrange;
+};
+
+inline const DeclineCase kDeclineCases[] = {
+    {"t38", LGCP::ErrorCause::insufficientResources,
+     [](auto&, auto& p) { p.get_codecRTP().set_payload(TERM::Payload::ptT38_UDP_TL); }},
+    {"r2s", LGCP::ErrorCause::insufficientResources,
+     [](auto&, auto& p) { p.get_codecRTP().set_payload(TERM::Payload::ptR2S); }},
+    {"reserved payload", LGCP::ErrorCause::insufficientResources,
+     [](auto&, auto& p) { p.get_codecRTP().set_payload(TERM::Payload::reserv_3); }},
+    {"rtcp port taken", LGCP::ErrorCause::insufficientResources,
+     [](RtpSlotTest& t, auto&) { t.hold_local_rtcp_port(); }},
+    {"device open fails", LGCP::ErrorCause::insufficientResources,
+     [](auto&, auto&) { fail_rtp(board::sim::Op::Open, 0, EMFILE); }},
+    {"begin fails", LGCP::ErrorCause::insufficientResources,
+     [](auto&, auto&) { fail_rtp(board::sim::Op::Ioctl, board::rtp::kBeginSession, EADDRINUSE); }},
+    {"add channel fails", LGCP::ErrorCause::insufficientResources,
+     [](auto&, auto&) { fail_rtp(board::sim::Op::Ioctl, board::rtp::kAddChannel, EIO); }},
+    {"no free channel", LGCP::ErrorCause::insufficientResources,
+     [](RtpSlotTest& t, auto&) { t.rtp_model().pool_size = 0; }},
+    {"dhost not an address", LGCP::ErrorCause::invalidParams,
+     [](auto&, auto& p) { p.get_codecRTP().get_dhost().set_iaddr("gateway"); }},
+    {"shost not an address", LGCP::ErrorCause::invalidParams,
+     [](auto&, auto& p) { p.get_codecRTP().get_shost()->set_iaddr("127.0.0.256"); }},
+    {"dhost port 65535", LGCP::ErrorCause::invalidParams,
+     [](auto&, auto& p) { p.get_codecRTP().get_dhost().set_port(65535); }},
+    {"shost port 65535", LGCP::ErrorCause::invalidParams,
+     [](auto&, auto& p) { p.get_codecRTP().get_shost()->set_port(65535); }},
 };
 
 }  // namespace test

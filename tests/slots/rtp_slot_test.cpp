@@ -145,44 +145,7 @@ INSTANTIATE_TEST_SUITE_P(Rtp, RtpBeginRecord, ::testing::ValuesIn(kBeginCases), 
 
 // ---- Declined
 
-struct DeclineCase {
-    const char* what;
-    Cause cause;
-    std::function<void(RtpSlotTest&, LGCP::CreateRtpParams&)> arrange;
-};
-
-void fail(Op op, uint32_t request, int error) {
-    board::sim::Board::instance().fail_next(op, rtp::kDevice, error, request);
-}
-
-const DeclineCase kDeclineCases[] = {
-    {"t38", Cause::insufficientResources,
-     [](auto&, auto& p) { p.get_codecRTP().set_payload(Payload::ptT38_UDP_TL); }},
-    {"r2s", Cause::insufficientResources,
-     [](auto&, auto& p) { p.get_codecRTP().set_payload(Payload::ptR2S); }},
-    {"reserved payload", Cause::insufficientResources,
-     [](auto&, auto& p) { p.get_codecRTP().set_payload(Payload::reserv_3); }},
-    {"rtcp port taken", Cause::insufficientResources,
-     [](RtpSlotTest& t, auto&) { t.hold_local_rtcp_port(); }},
-    {"device open fails", Cause::insufficientResources,
-     [](auto&, auto&) { fail(Op::Open, 0, EMFILE); }},
-    {"begin fails", Cause::insufficientResources,
-     [](auto&, auto&) { fail(Op::Ioctl, rtp::kBeginSession, EADDRINUSE); }},
-    {"add channel fails", Cause::insufficientResources,
-     [](auto&, auto&) { fail(Op::Ioctl, rtp::kAddChannel, EIO); }},
-    {"no free channel", Cause::insufficientResources,
-     [](RtpSlotTest& t, auto&) { t.rtp_model().pool_size = 0; }},
-    {"dhost not an address", Cause::invalidParams,
-     [](auto&, auto& p) { p.get_codecRTP().get_dhost().set_iaddr("gateway"); }},
-    {"shost not an address", Cause::invalidParams,
-     [](auto&, auto& p) { p.get_codecRTP().get_shost()->set_iaddr("127.0.0.256"); }},
-    {"dhost port 65535", Cause::invalidParams,
-     [](auto&, auto& p) { p.get_codecRTP().get_dhost().set_port(65535); }},
-    {"shost port 65535", Cause::invalidParams,
-     [](auto&, auto& p) { p.get_codecRTP().get_shost()->set_port(65535); }},
-};
-
-class RtpDeclined : public RtpSlotTest, public ::testing::WithParamInterface<DeclineCase> {};
+class RtpDeclined : public RtpSlotTest, public ::testing::WithParamInterface<test::DeclineCase> {};
 
 TEST_P(RtpDeclined, LeavesNoDescriptorSocketOrStream) {
     LGCP::Command command = create_command();
@@ -197,7 +160,8 @@ TEST_P(RtpDeclined, LeavesNoDescriptorSocketOrStream) {
     EXPECT_TRUE(peer.rtcp().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Rtp, RtpDeclined, ::testing::ValuesIn(kDeclineCases), test::CaseName());
+INSTANTIATE_TEST_SUITE_P(Rtp, RtpDeclined, ::testing::ValuesIn(test::kDeclineCases),
+                         test::CaseName());
 
 TEST_F(RtpSlotTest, RefusesATtlAboveTheRangeThatTheWireCarries) {
     controller.send_frame(create_frame_with_ttl_256(kSlot));
@@ -307,7 +271,7 @@ TEST_F(RtpSlotTest, LowBitRateModeGivesTheCreatedReceivePayloadBothWays_OnTheSam
 TEST_F(RtpSlotTest, AFailedCodecChangeResumesTheOldSessionAndAnswersFailure) {
     create(kSlot);
     const int channel = only_stream().channel;
-    fail(Op::Ioctl, rtp::kBeginSession, EIO);
+    test::fail_rtp(Op::Ioctl, rtp::kBeginSession, EIO);
 
     EXPECT_EQ(Cause::unsupported, outcome(codec_mode(true, LGCP::CodecMode::ulaw), kSlot));
     EXPECT_EQ(8, only_stream().params.tx_pt);
@@ -364,7 +328,7 @@ TEST_F(RtpSlotTest, LogsAFailedRead_AndReadsOnLater) {
     rtp::rtp_event event{};
     event.type = rtp::kPacketDetection;
     sim().channels(rtp::kDevice).front()->deliver(&event, sizeof event);
-    fail(Op::Read, 0, EIO);
+    test::fail_rtp(Op::Read, 0, EIO);
     server.pump();
     EXPECT_NE(std::string::npos, errors.str().find("]: fail to read from rtp: ")) << errors.str();
     EXPECT_EQ("rtp : pd : { value 0, timeout 0 }", next_signal());
@@ -416,19 +380,14 @@ public:
 
 TEST_F(RtpSlotTest, FollowingTheSquelchWiringOnlySwitchesTheInputOff) {
     create(kSlot);
-    rtp::rtp_connection_params params = only_stream().params;
-    params.local_port = test::free_udp_pair();
-    Fd session(board::open(rtp::kDevice, O_RDONLY));
-    rtp::rtp_channel_info info{-1, -1, -1, 0};
-    ASSERT_EQ(0, board::ioctl(session.get(), rtp::kBeginSession, &params));
-    ASSERT_EQ(0, board::ioctl(session.get(), rtp::kAddChannel, &info));
-    SquelchFollowingSlot slot(info.tdm, session, params);
+    const OwnSession own = begin_own_session();
+    SquelchFollowingSlot slot(own.channel, own.fd, own.params);
     slot.follow();
-    auto stream = [&] { return rtp_model().on_channel(info.tdm); };
+    auto stream = [&] { return rtp_model().on_channel(own.channel); };
 
     EXPECT_TRUE(slot.IOnInputStream());
     EXPECT_FALSE(stream()->input);
-    board::ioctl(session.get(), rtp::kInputOn, nullptr);
+    board::ioctl(own.fd.get(), rtp::kInputOn, nullptr);
     slot.IOnInputRelease();
     EXPECT_FALSE(stream()->input);
     EXPECT_FALSE(slot.input_on());
