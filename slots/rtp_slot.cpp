@@ -185,7 +185,10 @@ bool RtpSlot::restart() {
     // the driver keeps the session (and its channel).
     readEvent_.Release();
     session_.close();
-    return Begin();
+    if (!Begin()) return false;
+    // The new session begins with its input off; the slot's input stays on.
+    if (inputOn_) Request(rtp::kInputOn);
+    return true;
 }
 
 bool RtpSlot::Begin() {

@@ -464,12 +464,15 @@ TEST_P(RadioSquelch, TheInputFollowsTheRadiosSquelchFromCreationOn) {
     EXPECT_EQ(c.inputOn, slot(kSlot).input_on());
     if (!slot(kSlot).follows_squelch()) return;
 
-    // Every ioctl afterwards, whatever it is, leaves the input as the squelch.
-    for (const char* squ : {"squ-off", "squ-on", "squ-on", "squ-off"}) {
+    // Every radio command afterwards leaves the input as the squelch, and so
+    // does a codec change, whose new stream begins with its input off.
+    for (const char* squ : {"squ-off", "squ-on", "squ-on", "squ-off", "squ-on"}) {
         ASSERT_EQ(std::nullopt, outcome(ioctl_rtp_ext(ed137_rx(squ)), kSlot));
         const bool open = std::string(squ) == "squ-on";
         EXPECT_EQ(open, rtp_model().stream_of(*rtp_open_of(kSlot))->input) << squ;
     }
+    ASSERT_EQ(std::nullopt, outcome(codec_mode(true, LGCP::CodecMode::ulaw), kSlot));
+    EXPECT_TRUE(rtp_model().stream_of(*rtp_open_of(kSlot))->input) << "after the codec change";
 }
 
 INSTANTIATE_TEST_SUITE_P(Radio, RadioSquelch, ::testing::ValuesIn(kSquelchCases), test::CaseName());

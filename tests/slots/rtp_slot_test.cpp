@@ -359,6 +359,8 @@ TEST_F(RtpSlotTest, CarriesMediaBothWaysBetweenTheNetworkAndTheTrunksWiredToIt) 
         EXPECT_EQ(uint16_t((packets[0][2] << 8 | packets[0][3]) + i), (p[2] << 8) | p[3]);
         EXPECT_EQ(Bytes(board::sim::RtpModel::kSamples, 0x42), Bytes(p.begin() + 12, p.end()));
     }
+    ASSERT_EQ(std::nullopt, outcome(codec_mode(true, LGCP::CodecMode::ulaw), kSlot));
+    EXPECT_TRUE(only_stream().input) << "the restarted session";
 
     connect(kSlot, kTrunk);
     peer.send_rtp(local, test::rtp_packet(8, 1, 0x99, 0x77));
