@@ -121,11 +121,14 @@ TEST_F(IsdnSlots, DeclineWhatTheyCannotMake) {
     EXPECT_EQ(Lines{"30 unsupported"}, told(test::ss7_bsn_request(), 30));
 
     // The encoder keeps a subslot within 1..3, the decoder does not.
-    LGCP::Command command = test::create_qsig_b(30, 1);
-    command.get_create()->get_ats_qsig_b()->set_subslot(4);
-    sim().clear_journal();
-    EXPECT_EQ(nullptr, IsdnFactory::instance().INewSlot(*command.get_create()));
-    EXPECT_EQ(Lines{}, b_requests());
+    for (int subslot : {0, 4}) {
+        SCOPED_TRACE(subslot);
+        LGCP::Command command = test::create_qsig_b(30, 1);
+        command.get_create()->get_ats_qsig_b()->set_subslot(subslot);
+        sim().clear_journal();
+        EXPECT_EQ(nullptr, IsdnFactory::instance().INewSlot(*command.get_create()));
+        EXPECT_EQ(Lines{}, b_requests());
+    }
 }
 
 // A hung-up or failing device is read once and closed; the link then fails

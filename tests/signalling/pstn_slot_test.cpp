@@ -78,6 +78,15 @@ TEST_F(SignallingPairs, ComeUpAndCarryUserDataBothWays) {
         run(2500);
         const Lines up = signalled();
         EXPECT_TRUE(has(up, "20 activated") && has(up, "21 activated")) << ::testing::PrintToString(up);
+        // The link's statistics come with each establishment that changed
+        // them, right before the slot's "activated".
+        EXPECT_TRUE(has(up, "20 isdnLinkInfo multiple-frame-established") &&
+                    has(up, "21 isdnLinkInfo multiple-frame-established"));
+        for (size_t i = 0; i < up.size(); ++i) {
+            if (up[i].find("isdnLinkInfo") == std::string::npos) continue;
+            ASSERT_LT(i + 1, up.size());
+            EXPECT_EQ(up[i].substr(0, 3) + "activated", up[i + 1]);
+        }
 
         EXPECT_EQ((Lines{"20 success", "21 userData 01 02 03"}),
                   told(test::user_data({1, 2, 3}), 20));
@@ -86,6 +95,9 @@ TEST_F(SignallingPairs, ComeUpAndCarryUserDataBothWays) {
         const Lines down = told(test::deactivate(), 20);
         EXPECT_EQ("20 success", down.at(0));
         EXPECT_TRUE(has(down, "20 deactivated")) << ::testing::PrintToString(down);
+        EXPECT_EQ(Lines{"20 isdnLinkInfo tei-assigned"}, filtered(of(20, down), "isdnLinkInfo"));
+        run(3000);  // nothing changed since
+        EXPECT_EQ(Lines{}, filtered(of(20, signalled()), "isdnLinkInfo"));
         for (unsigned slot : {20, 21, 10, 11}) destroy(slot);
         frames().cut(kTrunk1Ts16);
     }
