@@ -10,8 +10,10 @@
 #include <sys/socket.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -92,19 +94,28 @@ public:
     }
 
     // Sends a command and waits for its answer.
-    void send(const LGCP::Command& command, unsigned slot) {
+    void send(const LGCP::Command& command, std::optional<unsigned> slot) {
         const int seq = nextSeq_++;
         unanswered_.insert(seq);
         test::write_bytes(socket_.get(), test::command_frame(command, seq, slot));
+        silentMs_ = 0;
         for (int pass = 0; pass < 20 && !unanswered_.empty(); ++pass) {
             server_.loop.pump();
             take();
         }
         if (!unanswered_.empty()) fail("a command unanswered");
     }
+    // Lets time pass, pinging as a live controller does: the server drops
+    // one that is silent for two minutes.
     void run(unsigned ms) {
-        server_.loop.advance_settled(ms);
-        take();
+        while (ms > 0) {
+            const unsigned step = std::min(ms, kPingMs - silentMs_);
+            server_.loop.advance_settled(step);
+            take();
+            ms -= step;
+            silentMs_ += step;
+            if (silentMs_ == kPingMs) send(test::ping(), std::nullopt);
+        }
     }
 
     // The controller goes, every slot with it; the board starts afresh.
@@ -141,11 +152,14 @@ private:
         }
     }
 
+    static constexpr unsigned kPingMs = HeartBeatCtl::timeout_ms / 2;
+
     Server& server_;
     Fd socket_;
     test::ControllerInbox inbox_;
     std::set<int> unanswered_;
     int nextSeq_ = 0;
+    unsigned silentMs_ = 0;
 };
 
 // One input: a fresh controller, `set_up`, up to `steps` calls of `step`
