@@ -25,9 +25,8 @@ protected:
     }
     // A frame of the device: address, control (counter 5), body.
     static Frame reply(std::vector<uint8_t> body, uint16_t address = 0x1234) {
-        Frame frame{uint8_t(address >> 8), uint8_t(address), 5 << 5};
-        frame.insert(frame.end(), body.begin(), body.end());
-        return frame;
+        body.insert(body.begin(), {uint8_t(address >> 8), uint8_t(address), 5 << 5});
+        return body;
     }
     void device_sends(const Frame& frame) { device.send(frame); }
     // The control bytes of the frames the device has received.
