@@ -48,8 +48,8 @@ int ParseSlipCount(const std::string& text) {
 }
 
 bool FramerDataHolder::setFramerStatus(std::vector<unsigned char>& data) {
-    const char* bytes = reinterpret_cast<const char*>(data.data());
-    std::string text(bytes, strnlen(bytes, data.size()));
+    // The record's text ends at its first zero byte, if any.
+    const std::string text(data.begin(), std::find(data.begin(), data.end(), 0));
     bool changed = false;
     size_t start = 0;
     while (start < text.size()) {

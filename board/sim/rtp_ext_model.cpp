@@ -124,7 +124,7 @@ ssize_t RtpExtModel::read(Channel& channel, void* buf, size_t length) {
     s.received.pop_front();
     if (s.received.empty()) channel.lower_input();
     const size_t n = std::min(length, bytes.size());
-    std::memcpy(buf, bytes.data(), n);
+    std::copy_n(bytes.begin(), n, static_cast<uint8_t*>(buf));
     return static_cast<ssize_t>(n);
 }
 

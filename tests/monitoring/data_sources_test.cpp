@@ -32,6 +32,7 @@ TEST(FramerStatus, StartsAbsentWithBothLosses) {
     EXPECT_TRUE(framer.signalLoss);
     EXPECT_TRUE(framer.frameAlignLoss);
     EXPECT_FALSE(parse(framer, "nothing of interest\n")) << "no marker changes nothing";
+    EXPECT_FALSE(parse(framer, "")) << "an empty read changes nothing";
 }
 
 TEST(FramerStatus, ReadsEachMarkerExactly) {
