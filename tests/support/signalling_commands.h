@@ -19,14 +19,18 @@ inline void set_side(LGCP::IsdnSide& side, Side which) {
         side.select_user();
 }
 
-inline LGCP::Command create_pstn_isdn(LGCP::IsdnType::NamedNumber type, int trunk, Side side,
-                                      int log = 0) {
-    LGCP::Command command;
-    LGCP::IsdnParams& params = command.select_create().select_pstn().select_isdn();
+inline void fill_isdn(LGCP::IsdnParams& params, LGCP::IsdnType::NamedNumber type, int trunk,
+                      Side side, int log) {
     params.set_type(type);
     params.set_trunk(trunk);
     params.set_log(log);
     set_side(params.get_side(), side);
+}
+
+inline LGCP::Command create_pstn_isdn(LGCP::IsdnType::NamedNumber type, int trunk, Side side,
+                                      int log = 0) {
+    LGCP::Command command;
+    fill_isdn(command.select_create().select_pstn().select_isdn(), type, trunk, side, log);
     return command;
 }
 
@@ -50,11 +54,7 @@ inline LGCP::Command create_pstn_cas(int trunk) {
 inline LGCP::Command create_isdn(LGCP::IsdnType::NamedNumber type, int trunk, Side side,
                                  int log = 0) {
     LGCP::Command command;
-    LGCP::IsdnParams& params = command.select_create().select_isdn();
-    params.set_type(type);
-    params.set_trunk(trunk);
-    params.set_log(log);
-    set_side(params.get_side(), side);
+    fill_isdn(command.select_create().select_isdn(), type, trunk, side, log);
     return command;
 }
 
