@@ -12,10 +12,7 @@ NtOnPort::NtOnPort(HdlcEnd& port) : LinkOwner(new ISDN::LAPD_NT), port_(port) {
 NtOnPort::~NtOnPort() { port_.bind(nullptr); }
 
 void NtOnPort::send(const std::string& octets) {
-    Packet p;
-    prepare_head(p);
-    p.put(octets.data(), static_cast<unsigned>(octets.size()));
-    message(p);
+    send_down(*this, octets);
 }
 
 void NtOnPort::transmit(Packet& frame) { port_.hdlc_transmit(frame); }

@@ -36,10 +36,7 @@ std::vector<std::string> LapdRig::first(const std::string& prefix, unsigned coun
 }
 
 void LapdRig::send(ISDN::LAPD& link, const std::string& octets) {
-    Packet p;
-    link.prepare_head(p);
-    p.put(octets.data(), static_cast<unsigned>(octets.size()));
-    link.message(p);
+    send_down(link, octets);
 }
 
 void LapdRig::trace_frames() {

@@ -36,4 +36,13 @@ public:
     std::function<void(Packet&)> on_data;
 };
 
+// One message from above into `link` (a link, or a family as its owner
+// holds it), made as the layer above makes them.
+inline void send_down(Protocol& link, const std::string& octets) {
+    Packet p;
+    link.prepare_head(p);
+    p.put(octets.data(), static_cast<unsigned>(octets.size()));
+    link.message(p);
+}
+
 }  // namespace test

@@ -28,10 +28,7 @@ void Mtp2Rig::align(VirtualLoop& loop) {
 }
 
 void Mtp2Rig::send(SS7::SLC& link, const std::string& payload) {
-    Packet p;
-    link.prepare_head(p);
-    p.put(payload.data(), static_cast<unsigned>(payload.size()));
-    link.message(p);
+    send_down(link, payload);
 }
 
 std::string Mtp2Rig::msu(unsigned n) {
