@@ -1,6 +1,5 @@
 #include "monitoring/snmp_agent.h"
 
-#include <algorithm>
 #include <iostream>
 #include <iterator>
 #include <vector>
@@ -196,19 +195,20 @@ void SnmpAgentCtrl::Bind(ISnmpAgentNotify* notify) {
 }
 
 void SnmpAgentCtrl::Send(MonitoringItemType type, int index, const std::string& value) {
-    auto item = std::find_if(items_.begin(), items_.end(),
-                             [type](const MonitoringItem& i) { return i.type == type; });
-    if (item == items_.end()) return;
+    // The table holds the items in identifier order.
+    if (type < 0 || type >= itemCount) return;
+    const MonitoringItem& item = items_[type];
+    const std::string text = value.substr(0, value.find('\0'));
     for (auto& [key, command] : pending_) {
         MON::SnmpSetCommands* batch = command ? command->get_snmp_set() : nullptr;
-        if ((key & item->agentMask) == 0 || batch == nullptr) continue;
+        if ((key & item.agentMask) == 0 || batch == nullptr) continue;
         MON::SnmpSetCommand& set = batch->get_commands().append();
         set.set_uniq(uniq_++);
         MON::IniName& id = set.get_id().select_name();
-        id.set_section(item->section);
-        id.set_name(item->name);
+        id.set_section(item.section);
+        id.set_name(item.name);
         id.set_index(index);
-        set.set_value(value.substr(0, value.find('\0')));
+        set.set_value(text);
         flushDpc_.Activate();
     }
 }
