@@ -69,7 +69,6 @@ bool RadioControl::OpenAndInit() {
     event_.Release();
     ext_.reset(board::open(GetRtpExtDevName(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
     if (!ext_) return Fail("create rtp_ext session fail !!!");
-    SetCloexec(ext_.get());
     rtp_ext_init_params init = init_;
     if (board::ioctl(ext_.get(), drv::kInit, &init) != 0) {
         Fail("init rtp_ext session fail !!!");
