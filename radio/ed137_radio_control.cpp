@@ -209,10 +209,7 @@ void ED137RadioControl::FollowPtt() {
 
 bool ED137RadioControl::WriteRecord(const r2s_proto& record) {
     unsigned char bytes[board::rtp_ext::kMaxExtension];
-    const int length = r2s_proto_pack(&record, bytes, sizeof bytes);
-    if (length <= 0 || !WriteExtension(bytes, length)) return false;
-    lastActivity_ = Now();
-    return true;
+    return WriteExtension(bytes, r2s_proto_pack(&record, bytes, sizeof bytes));
 }
 
 void ED137RadioControl::OnRtpExtEvent(int, short revents) {

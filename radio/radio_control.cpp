@@ -182,7 +182,9 @@ int RadioControl::ReceiveOne(drv::rtp_ext_receive_info& info, unsigned char* byt
 bool RadioControl::WriteExtension(const unsigned char* bytes, int length) {
     if (length <= 0 || static_cast<size_t>(length) > drv::kMaxExtension) return false;
     Trace("send", bytes, length);
-    return board::write(ext_.get(), bytes, static_cast<size_t>(length)) == length;
+    if (board::write(ext_.get(), bytes, static_cast<size_t>(length)) != length) return false;
+    lastActivity_ = Now();
+    return true;
 }
 
 void RadioControl::Trace(const char* what, const unsigned char* bytes, int length) {

@@ -120,7 +120,8 @@ protected:
     static uint32_t Age(unsigned long now, unsigned long then);
     static uint32_t Now();
 
-    // Writes one packed extension; false when there is no session or the
+    // Writes one packed extension (a length of 0 or less: packing failed)
+    // and keeps the activity time; false when there is no session or the
     // write fails.
     bool WriteExtension(const unsigned char* bytes, int length);
     // Reads every extension pending and hands on, of each run of

@@ -309,11 +309,9 @@ void VarkRadioControl::EncodeRecord(const VarkRadioState& s, sig_proto& r) {
 
 bool VarkRadioControl::WritePacket(const sig_proto& record) {
     unsigned char bytes[board::rtp_ext::kMaxExtension];
-    const int length = sig_proto_pack(&record, bytes, sizeof bytes);
-    if (length <= 0 || !WriteExtension(bytes, length)) return false;
-    const uint32_t now = Now();
-    lastActivity_ = now;
+    if (!WriteExtension(bytes, sig_proto_pack(&record, bytes, sizeof bytes))) return false;
     if (!gateway()) return true;
+    const uint32_t now = Now();
     switch (record.type) {
         case WM_FLAG:
         case WM_TRANS:
