@@ -184,13 +184,9 @@ LAPD_NT_user* LAPD_NT::free_link() {
 }
 
 // The lowest automatic TEI that no assigned link uses, or -1.
-int LAPD_NT::free_tei() const {
-    for (unsigned tei = first_automatic_tei; tei <= last_automatic_tei; ++tei) {
-        bool used = false;
-        for (const auto& link : links_)
-            used = used || (link.state() != LAPD_NT_user::unassigned && link.tei() == tei);
-        if (!used) return static_cast<int>(tei);
-    }
+int LAPD_NT::free_tei() {
+    for (unsigned tei = first_automatic_tei; tei <= last_automatic_tei; ++tei)
+        if (!holding(static_cast<unsigned char>(tei))) return static_cast<int>(tei);
     return -1;
 }
 

@@ -103,6 +103,8 @@ private:
     void go_idle();
     void await_answer();
 
+    // A frame begun with the address of this link's terminal.
+    Packet addressed(bool command) const;
     void tx_U(unsigned char type, bool pf, bool command);
     void tx_S(unsigned char type, bool pf, bool command);
     void tx_I(const Packet& info, Sequence ns);
@@ -178,7 +180,7 @@ private:
 
     LAPD_NT_user* holding(unsigned char tei);
     LAPD_NT_user* free_link();
-    int free_tei() const;
+    int free_tei();
     // A log line, at a nonzero level.
     template <class... Parts>
     void note(const Parts&... parts) const {

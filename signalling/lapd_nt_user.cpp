@@ -279,20 +279,22 @@ void LAPD_NT_user::on_timer() {
 
 // Sending: SAPI 0, C/R 1 in commands.
 
-void LAPD_NT_user::tx_U(unsigned char type, bool pf, bool command) {
+Packet LAPD_NT_user::addressed(bool command) const {
     Packet frame;
     owner_->prepare_head(frame);
     frame.put(static_cast<unsigned char>(command ? 0x02 : 0x00));
     frame.put(static_cast<unsigned char>(TEI_ << 1 | 0x01));
+    return frame;
+}
+
+void LAPD_NT_user::tx_U(unsigned char type, bool pf, bool command) {
+    Packet frame = addressed(command);
     frame.put(static_cast<unsigned char>(type | (pf ? 0x10 : 0)));
     owner_->send_to_layer1(frame);
 }
 
 void LAPD_NT_user::tx_S(unsigned char type, bool pf, bool command) {
-    Packet frame;
-    owner_->prepare_head(frame);
-    frame.put(static_cast<unsigned char>(command ? 0x02 : 0x00));
-    frame.put(static_cast<unsigned char>(TEI_ << 1 | 0x01));
+    Packet frame = addressed(command);
     frame.put(type);
     frame.put(static_cast<unsigned char>(VR_ << 1 | pf));
     owner_->send_to_layer1(frame);
