@@ -49,14 +49,19 @@ Slot* IsdnFactory::FindSlot(unsigned number) const {
     return nullptr;
 }
 
-Slot* IsdnFactory::NewIsdnSlot(const LGCP::IsdnParams& params) {
-    Fd device(board::open(mcc::kDevice, kOpenFlags));
+Fd IsdnFactory::OpenDevice(const char* path, const char* name) {
+    Fd device(board::open(path, kOpenFlags));
     if (!device) {
         const int error = errno;
-        std::cerr << ext::header(this) << "fail to open MCC device: " << std::strerror(error)
-                  << std::endl;
-        return nullptr;
+        std::cerr << ext::header(this) << "fail to open " << name << " device: "
+                  << std::strerror(error) << std::endl;
     }
+    return device;
+}
+
+Slot* IsdnFactory::NewIsdnSlot(const LGCP::IsdnParams& params) {
+    Fd device = OpenDevice(mcc::kDevice, "MCC");
+    if (!device) return nullptr;
     const bool bri = params.get_type().getValue() == LGCP::IsdnType::bri;
     std::unique_ptr<ISDN::LAPD> link = NewLink(params.get_side());
     if (bri) link->change_to_bri();
@@ -71,13 +76,8 @@ Slot* IsdnFactory::NewIsdnSlot(const LGCP::IsdnParams& params) {
 }
 
 Slot* IsdnFactory::NewAtsQsigSlot(const LGCP::AtsQsigParams& params) {
-    Fd device(board::open(dsp_data::kDevice, kOpenFlags));
-    if (!device) {
-        const int error = errno;
-        std::cerr << ext::header(this) << "fail to open dsp-data device: "
-                  << std::strerror(error) << std::endl;
-        return nullptr;
-    }
+    Fd device = OpenDevice(dsp_data::kDevice, "dsp-data");
+    if (!device) return nullptr;
     std::unique_ptr<ISDN::LAPD> link = NewLink(params.get_side());
     const int channel = board::ioctl_value(device.get(), dsp_data::kSignallingChannel, 0);
     if (channel < 0) return Refuse("dsp-data channel", errno);

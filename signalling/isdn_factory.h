@@ -3,6 +3,7 @@
 
 #include <iosfwd>
 
+#include "runtime/fd.h"
 #include "slots/slot_factory.h"
 
 class IsdnFactory : public SlotFactory {
@@ -28,6 +29,9 @@ private:
     Slot* NewIsdnSlot(const LGCP::IsdnParams& params);
     Slot* NewAtsQsigSlot(const LGCP::AtsQsigParams& params);
     Slot* NewAtsQsigBSlot(const LGCP::AtsQsigBParams& params);
+    // The device opened non-blocking; closed (logged "fail to open <name>
+    // device: <error>") when it will not open.
+    Fd OpenDevice(const char* path, const char* name);
     // Logs "<what> fail: <error>" after the header; null.
     Slot* Refuse(const char* what, int error);
 };
