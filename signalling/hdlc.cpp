@@ -35,6 +35,29 @@ uint32_t channel_type(int mode) {
 
 }  // namespace
 
+FrameWrite write_frame(int fd, const Packet& frame) {
+    for (;;) {
+        if (board::write(fd, frame.data(), frame.length()) >= 0) return FrameWrite::written;
+        if (errno == EINTR) continue;
+        return errno == EAGAIN ? FrameWrite::busy : FrameWrite::failed;
+    }
+}
+
+const char* read_frame(int fd, bool eventFailed, Packet& frame) {
+    frame = Packet();
+    frame.reserve_head(0);
+    const ssize_t n = board::read(fd, frame->tail, frame._tailroom());
+    if (n > 0) {
+        frame.extend(static_cast<unsigned>(n));
+        return nullptr;
+    }
+    // A read of 0 is a hung-up device: polling it again would only spin.
+    if (n == 0) return "hung up";
+    const int error = errno;
+    if ((error == EAGAIN || error == EINTR) && !eventFailed) return nullptr;
+    return std::strerror(error);
+}
+
 HDLC::HDLC() { unbind(); }
 
 HDLC::~HDLC() = default;
@@ -97,21 +120,20 @@ bool HDLC::hdlc_transmit(Packet& frame) {
         return false;
     }
     if (traces.hdlc) std::clog << "HDLC[" << link << "]: tx " << frame.text() << std::endl;
-    for (;;) {
-        if (board::write(m_event.fd(), frame.data(), frame.length()) >= 0) {
-            ++txSU;
-            return true;
-        }
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN) {
-            // Flow control: the frame stays the caller's; POLLOUT says when.
-            ready_ = false;
-            m_event.Schedule(POLLIN | POLLOUT);
-            return false;
-        }
-        ++txError;
+    switch (write_frame(m_event.fd(), frame)) {
+    case FrameWrite::written:
+        ++txSU;
+        return true;
+    case FrameWrite::busy:
+        // Flow control: the frame stays the caller's; POLLOUT says when.
+        ready_ = false;
+        m_event.Schedule(POLLIN | POLLOUT);
         return false;
+    case FrameWrite::failed:
+        break;
     }
+    ++txError;
+    return false;
 }
 
 void HDLC::on_event(int, short revents) {
@@ -132,20 +154,12 @@ void HDLC::do_read(bool eventFailed) {
         return;
     }
     Packet frame;
-    frame.reserve_head(0);
-    const ssize_t n = board::read(m_event.fd(), frame->tail, frame._tailroom());
-    if (n > 0) {
-        frame.extend(static_cast<unsigned>(n));
-        if (traces.hdlc) std::clog << "HDLC[" << link << "]: rx " << frame.text() << std::endl;
-        ++rxSU;
-        notify->on_hdlc_receive(frame);
-        return;
-    }
-    // A read of 0 is a hung-up device: polling it again would only spin.
-    if (n == 0) return read_failure("hung up");
-    const int error = errno;
-    if ((error == EAGAIN || error == EINTR) && !eventFailed) return;
-    read_failure(std::strerror(error));
+    if (const char* failure = read_frame(m_event.fd(), eventFailed, frame))
+        return read_failure(failure);
+    if (frame.length() == 0) return;
+    if (traces.hdlc) std::clog << "HDLC[" << link << "]: rx " << frame.text() << std::endl;
+    ++rxSU;
+    notify->on_hdlc_receive(frame);
 }
 
 void HDLC::read_failure(const char* reason) {

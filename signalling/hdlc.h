@@ -26,6 +26,17 @@ public:
     virtual bool is_ready() const = 0;
 };
 
+// One frame on the non-blocking descriptor of an HDLC channel, for the
+// channel below and for the slots that are their link's device themselves.
+// A write is retried on EINTR; `busy` (EAGAIN) means: wait for POLLOUT.
+enum class FrameWrite { written, busy, failed };
+FrameWrite write_frame(int fd, const Packet& frame);
+// Reads one frame into `frame`, left empty when there is nothing yet. Null,
+// or why the device failed: a read of 0 (hung up), an error other than
+// EAGAIN or EINTR, or any error once poll reported an error or a hang-up
+// (`eventFailed`).
+const char* read_frame(int fd, bool eventFailed, Packet& frame);
+
 // The channel writes each packet as one frame and delivers each read as one
 // frame; it queues nothing (the links above do).
 class HDLC : public GenericHDLC {

@@ -1,10 +1,8 @@
 #include "signalling/isdn_slot.h"
 
-#include <errno.h>
 #include <poll.h>
 
 #include <algorithm>
-#include <cstring>
 #include <iostream>
 
 #include "board/devio.h"
@@ -65,15 +63,17 @@ void IsdnSlot::on_message(Packet& p) {
 bool IsdnSlot::hdlc_transmit(Packet& frame) {
     if (frame.length() == 0) return true;
     if (!is_open()) return false;
-    for (;;) {
-        if (board::write(device(), frame.data(), frame.length()) >= 0) return true;
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN) {
-            ready_ = false;
-            event_.Schedule(POLLIN | POLLOUT);
-        }
+    switch (write_frame(device(), frame)) {
+    case FrameWrite::written:
+        return true;
+    case FrameWrite::busy:
+        ready_ = false;
+        event_.Schedule(POLLIN | POLLOUT);
         return false;
+    case FrameWrite::failed:
+        break;
     }
+    return false;
 }
 
 void IsdnSlot::OnEvent(int, short revents) {
@@ -88,18 +88,12 @@ void IsdnSlot::OnEvent(int, short revents) {
 
 void IsdnSlot::ReadFrame(bool eventFailed) {
     Packet frame;
-    frame.reserve_head(0);
-    const ssize_t n = board::read(device(), frame->tail, frame._tailroom());
-    if (n > 0) {
-        frame.extend(static_cast<unsigned>(n));
-        receive(frame);
-        return;
+    if (const char* failure = read_frame(device(), eventFailed, frame)) {
+        std::cerr << static_cast<const Slot&>(*this) << ": read error: " << failure
+                  << ", device closed" << std::endl;
+        return Release();
     }
-    const int error = n < 0 ? errno : 0;
-    if ((error == EAGAIN || error == EINTR) && !eventFailed) return;
-    std::cerr << static_cast<const Slot&>(*this) << ": read error: "
-              << (n == 0 ? "hung up" : std::strerror(error)) << ", device closed" << std::endl;
-    Release();
+    if (frame.length() > 0) receive(frame);
 }
 
 // ---- AtsQsigSlot
