@@ -22,8 +22,8 @@ bool IsdnLinkReport(const ISDN::LAPD& link, LGCP::IoctlResponse& report) {
     return link.GetInfo(info);
 }
 
-LGCP::IoctlResponse SS7LinkReport(SS7::SLC& link) {
-    const SS7::SLC::Statistics& counters = link.statistics();
+LGCP::IoctlResponse SS7LinkReport(const SS7::SLC& link) {
+    const SS7::SLC::Statistics counters = link.statistics();
     LGCP::IoctlResponse report;
     ACP::SS7LinkInfo& info = report.select_ss7LinkInfo();
     info.set_msuTxCount(static_cast<int>(counters.msuTxCount));

@@ -18,6 +18,6 @@ LGCP::IoctlResponse HdlcLinkReport(const HDLC& channel);
 // are those it reported last.
 bool IsdnLinkReport(const ISDN::LAPD& link, LGCP::IoctlResponse& report);
 // `ss7LinkInfo`: the link's counters and state; no speeds are measured.
-LGCP::IoctlResponse SS7LinkReport(SS7::SLC& link);
+LGCP::IoctlResponse SS7LinkReport(const SS7::SLC& link);
 // `isdnLinkStatus`: congested or normal, as the link's flow status says.
 LGCP::IoctlResponse IsdnFlowReport(const ISDN::LAPD& link);

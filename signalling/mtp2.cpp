@@ -134,9 +134,10 @@ void SLC::trace_octets(const char* what, const Packet& p) const {
     std::clog << std::endl;
 }
 
-const SLC::Statistics& SLC::statistics() {
-    stats_.rtbSize = rtbCount_;
-    return stats_;
+SLC::Statistics SLC::statistics() const {
+    Statistics counters = stats_;
+    counters.rtbSize = rtbCount_;
+    return counters;
 }
 
 // Owner commands.

@@ -107,7 +107,7 @@ public:
     // The transport below (the trunk) went down or came back.
     void OnTrunkHardStatus(bool ok);
     // The counters, with rtbSize as it is now.
-    const Statistics& statistics();
+    Statistics statistics() const;
     // The backward sequence number sent in every FISU and MSU.
     unsigned BSNT() const { return BSNT_; }
     State::type state_id() const { return state_->get_state_id(); }
