@@ -49,24 +49,6 @@ inline std::ostringstream& log() {
     std::abort();
 }
 
-// A descriptor that is never ready: the loop always has one to poll. Not
-// test::IdleDescriptor, whose closed peer reports a hang-up on every pass,
-// so that the loop never settles and each time step pumps a hundred times.
-class QuietDescriptor {
-public:
-    QuietDescriptor() {
-        int pair[2];
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) fail("no socket pair");
-        ends_[0].reset(pair[0]);
-        ends_[1].reset(pair[1]);
-        event_.Schedule(ends_[0], POLLIN);
-    }
-
-private:
-    Fd ends_[2];
-    Event event_;
-};
-
 struct Server {
     Server() {
         for (std::ostream* stream : {&std::cout, &std::clog, &std::cerr})
@@ -80,7 +62,7 @@ struct Server {
         HdlcSlotFactory::instance();
     }
     test::VirtualLoop loop;
-    QuietDescriptor quiet;
+    test::IdleDescriptor idle;
     PairLink* link;
 };
 

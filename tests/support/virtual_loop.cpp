@@ -103,9 +103,10 @@ IdleDescriptor::IdleDescriptor() {
     int sv[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0)
         throw std::runtime_error("socketpair failed");
-    ::close(sv[1]);
+    // The peer stays open: a closed one would report a hang-up on every pass.
     fd_.reset(sv[0]);
-    event_.Schedule(fd_, 0);
+    peer_.reset(sv[1]);
+    event_.Schedule(fd_, POLLIN);
 }
 
 }  // namespace test

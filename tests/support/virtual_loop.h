@@ -96,6 +96,7 @@ public:
 
 private:
     Fd fd_;
+    Fd peer_;
     Event event_;
 };
 
