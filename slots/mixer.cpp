@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
 #include <iostream>
 
@@ -195,23 +194,15 @@ bool Mixer::AddToSum(const mix_slot& rx, const mix_slot& tx, int gain) {
     return false;
 }
 
+// ClearTX has translated the output already: it cannot fail again here.
 bool Mixer::SetTX(const LGCP::MixerOutParams& params) {
     const LGCP::MixerChannel& output = params.get_channel();
     if (!ClearTX(output)) return false;
     mix_slot rx;
-    if (params.get_inputs().empty()) {
-        if (!Channel2Slot(output, rx)) {
-            std::cerr << ext::header(this) << "SetTX error: mixer translation fail" << std::endl;
-            return false;
-        }
-        return AddToSum(rx, rx, kUnityGain);
-    }
+    Channel2Slot(output, rx);
+    if (params.get_inputs().empty()) return AddToSum(rx, rx, kUnityGain);
     for (const LGCP::MixerInput& input : params.get_inputs()) {
         mix_slot tx;
-        if (!Channel2Slot(output, rx)) {
-            std::cerr << ext::header(this) << "SetTX error: translation fail [1]" << std::endl;
-            return false;
-        }
         if (!Channel2Slot(input.get_channel(), tx)) {
             std::cerr << ext::header(this) << "SetTX error: translation fail [2]" << std::endl;
             return false;
