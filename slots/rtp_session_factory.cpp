@@ -210,24 +210,17 @@ bool RtpSessionFactory::OpenRtcpSocket(uint16_t rtpPort, bool reuseAddress, Fd& 
 }
 
 bool RtpSessionFactory::BeginSession(Session& session, int32_t channelWord) {
-    Fd device(board::open(GetRtpDevName(), O_RDONLY | O_CLOEXEC));
+    rtp::rtp_channel_info info{-1, -1, -1, channelWord};
+    const char* failure = nullptr;
+    Fd device = BeginRtpSession(session.params, info, failure);
     if (!device) {
         const int error = errno;
         PutHeader(std::cerr);
-        std::cerr << "device \"" << GetRtpDevName() << "\" open fail: " << std::strerror(error)
-                  << std::endl;
-        return false;
-    }
-    rtp::rtp_connection_params params = session.params;
-    if (board::ioctl(device.get(), rtp::kBeginSession, &params) < 0) {
-        PutHeader(std::cerr);
-        std::cerr << "begin session fail !!! " << std::endl;
-        return false;
-    }
-    rtp::rtp_channel_info info{-1, -1, -1, channelWord};
-    if (board::ioctl(device.get(), rtp::kAddChannel, &info) < 0) {
-        PutHeader(std::cerr);
-        std::cerr << "add channel fail !!!" << std::endl;
+        if (failure)
+            std::cerr << failure << std::endl;
+        else
+            std::cerr << "device \"" << GetRtpDevName() << "\" open fail: "
+                      << std::strerror(error) << std::endl;
         return false;
     }
     session.channel = info.tdm;

@@ -192,15 +192,28 @@ bool RtpSlot::restart() {
 }
 
 bool RtpSlot::Begin() {
-    Fd device(board::open(GetRtpDevName(), O_RDONLY | O_CLOEXEC));
-    if (!device) return false;
-    rtp::rtp_connection_params params = params_;
-    if (board::ioctl(device.get(), rtp::kBeginSession, &params) < 0) return false;
     rtp::rtp_channel_info info{channel_, -1, -1, 0};
-    if (board::ioctl(device.get(), rtp::kAddChannel, &info) < 0) return false;
-    session_ = std::move(device);
+    const char* failure = nullptr;
+    session_ = BeginRtpSession(params_, info, failure);
+    if (!session_) return false;
     readEvent_.Schedule(session_, POLLIN);
     return true;
+}
+
+Fd BeginRtpSession(rtp::rtp_connection_params params, rtp::rtp_channel_info& info,
+                   const char*& failure) {
+    failure = nullptr;
+    Fd device(board::open(GetRtpDevName(), O_RDONLY | O_CLOEXEC));
+    if (!device) return Fd();
+    if (board::ioctl(device.get(), rtp::kBeginSession, &params) < 0) {
+        failure = "begin session fail !!! ";
+        return Fd();
+    }
+    if (board::ioctl(device.get(), rtp::kAddChannel, &info) < 0) {
+        failure = "add channel fail !!!";
+        return Fd();
+    }
+    return device;
 }
 
 // ---- Packet detection

@@ -117,5 +117,12 @@ private:
     int lowBitRate_;
 };
 
+// Opens "/dev/rtp", begins a session with `params` and adds the channel
+// `info` asks for (-1 lets the driver choose; it fills the record in). An
+// invalid Fd when a step failed: `failure` then holds the log text of the
+// refused request, or null when the device did not open (errno tells why).
+Fd BeginRtpSession(board::rtp::rtp_connection_params params, board::rtp::rtp_channel_info& info,
+                   const char*& failure);
+
 // The text of an RTP library error code.
 const char* RTPStrError(int code);
