@@ -45,11 +45,9 @@ void HdlcModemSlot::initModem() {
     pppd_exec(interfaceName_.c_str(), kOptions);
 }
 
-// pppd is killed first (and forgotten, so that the base does not kill it
-// again): the interface must not be taken from under it.
+// pppd is killed first: the interface must not be taken from under it.
 HdlcModemSlot::~HdlcModemSlot() {
     pppd_kill();
-    pid_ = -1;
     ReleaseInterface();
 }
 

@@ -70,11 +70,15 @@ void ModemSlot::pppd_exec(const char* tty, const char* optionsFile) {
                          << std::endl;
 }
 
+// The killed child is reaped by the loop with no one waiting, and no later
+// kill may reach its pid (which the system may reuse).
 void ModemSlot::pppd_kill() {
     if (pid_ == -1) return;
     PutHeader(std::cerr) << "pppd isn't terminated, killing ..." << std::endl;
     ::kill(pid_, SIGKILL);
     ::sched_yield();
+    waiter_.Detach();
+    pid_ = -1;
 }
 
 bool ModemSlot::IBeforeDestroy() {
@@ -103,13 +107,10 @@ void ModemSlot::on_terminate(int status) {
     OnAbort(status);
 }
 
-// The killed child is reaped by the loop with no one waiting: the stop is
-// over, and no later kill may reach its pid (which the system may reuse).
+// The child is killed and forgotten: the stop is over.
 void ModemSlot::on_terminate_timeout(Timer*) {
     PutHeader(std::cerr) << "pppd terminate timeout!" << std::endl;
     pppd_kill();
-    waiter_.Detach();
-    pid_ = -1;
     if (destroying()) Finished();
 }
 

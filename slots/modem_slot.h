@@ -47,6 +47,7 @@ protected:
 
     // Starts pppd on `tty` unless a child runs; `optionsFile` is a board path.
     void pppd_exec(const char* tty, const char* optionsFile);
+    // SIGKILL to a child still running, which the slot then forgets.
     void pppd_kill();
     // A child of the slot has started: its end goes to `onEnd`.
     template <class T>
