@@ -7,17 +7,9 @@
 
 #include "board/drivers/hal.h"
 #include "board/sim/hal_model.h"
+#include "board/sim/model_support.h"
 
 namespace board::sim {
-
-namespace {
-
-int refuse(int error) {
-    errno = error;
-    return -1;
-}
-
-}  // namespace
 
 TdmFabric* DspDataModel::frames() {
     auto* hal = Board::instance().model_as<HalModel>(hal::kDevice);

@@ -2,8 +2,6 @@
 
 #include <errno.h>
 
-#include <cstring>
-
 #include "board/sim/model_support.h"
 
 namespace board::sim {
@@ -36,16 +34,8 @@ int E1CasModel::ioctl_value(Channel&, uint32_t request, unsigned long value) {
 
 int E1CasModel::ioctl(Channel&, uint32_t request, void* arg) {
     switch (request) {
-        case cas::kEnableChannel: {
-            cas::cas_channel_enable record;
-            std::memcpy(&record, arg, sizeof record);
-            return Enable(record);
-        }
-        case cas::kSetBits: {
-            cas::cas_channel record;
-            std::memcpy(&record, arg, sizeof record);
-            return SetBits(record);
-        }
+        case cas::kEnableChannel: return Enable(record_of<cas::cas_channel_enable>(arg));
+        case cas::kSetBits: return SetBits(record_of<cas::cas_channel>(arg));
         case cas::kGetBits: return GetBits(*static_cast<cas::cas_channel*>(arg));
         default: return refuse(ENOTTY);
     }

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "board/sim/model_support.h"
+
 namespace board::sim {
 
 void MaintenanceModel::reset() {
@@ -15,29 +17,14 @@ void MaintenanceModel::reset() {
     clock_source = -1;
 }
 
-int MaintenanceModel::open(Channel&) {
-    if (!absent) return 0;
-    errno = ENOENT;
-    return -1;
-}
+int MaintenanceModel::open(Channel&) { return absent ? refuse(ENOENT) : 0; }
 
 int MaintenanceModel::ioctl(Channel&, uint32_t request, void* arg) {
-    if (request != maintenance::kTrunkStatus) {
-        errno = ENOTTY;
-        return -1;
-    }
-    maintenance::trunk_status record;
-    std::memcpy(&record, arg, sizeof record);
-    uint32_t trunk = static_cast<uint32_t>(record.trunk);
-    if (trunk >= maintenance::kTrunks) {
-        errno = EINVAL;
-        return -1;
-    }
-    if (failure[trunk] != 0) {
-        errno = failure[trunk];
-        return -1;
-    }
-    record = trunks[trunk];
+    if (request != maintenance::kTrunkStatus) return refuse(ENOTTY);
+    const auto trunk = static_cast<uint32_t>(record_of<maintenance::trunk_status>(arg).trunk);
+    if (trunk >= maintenance::kTrunks) return refuse(EINVAL);
+    if (failure[trunk] != 0) return refuse(failure[trunk]);
+    maintenance::trunk_status record = trunks[trunk];
     record.trunk = static_cast<int32_t>(trunk);
     std::memcpy(arg, &record, sizeof record);
     return 0;
@@ -50,7 +37,7 @@ int MaintenanceModel::ioctl_value(Channel&, uint32_t request, unsigned long valu
             tclk_history.push_back(tclk);
             return 0;
         case maintenance::kSelectClockSource: clock_source = static_cast<int>(value); return 0;
-        default: errno = ENOTTY; return -1;
+        default: return refuse(ENOTTY);
     }
 }
 

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 
 #include <algorithm>
-#include <cstring>
 
 #include "board/drivers/hal.h"
 #include "board/sim/hal_model.h"
@@ -60,11 +59,8 @@ void MccModel::forget_closed() {
 int MccModel::ioctl(Channel& channel, uint32_t request, void* arg) {
     if (arg == nullptr) return refuse(EFAULT);
     switch (request) {
-        case mcc::MCC_ALLOCATE: {
-            mcc::mcc_allocation record;
-            std::memcpy(&record, arg, sizeof record);
-            return Allocate(channel, record);
-        }
+        case mcc::MCC_ALLOCATE:
+            return Allocate(channel, record_of<mcc::mcc_allocation>(arg));
         case mcc::MCC_RESOURCES:
             return Resources(*static_cast<mcc::mcc_resources*>(arg));
         default:

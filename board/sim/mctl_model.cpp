@@ -4,18 +4,11 @@
 
 #include <cstring>
 
+#include "board/sim/model_support.h"
+
 namespace board::sim {
 
-namespace {
-
-int fail(int error) {
-    errno = error;
-    return -1;
-}
-
-}  // namespace
-
-int MctlModel::open(Channel&) { return absent ? fail(ENOENT) : 0; }
+int MctlModel::open(Channel&) { return absent ? refuse(ENOENT) : 0; }
 
 void MctlModel::close(Channel& channel) {
     for (Modem& modem : modems_)
@@ -64,7 +57,7 @@ int MctlModel::Allocate(const Channel& channel) {
         modems_[n].holder = &channel;
         return int(n);
     }
-    return fail(EBUSY);
+    return refuse(EBUSY);
 }
 
 int MctlModel::ioctl_value(Channel& channel, uint32_t request, unsigned long value) {
@@ -75,19 +68,19 @@ int MctlModel::ioctl_value(Channel& channel, uint32_t request, unsigned long val
         case mctl::kGetChannel:
             for (const Modem& modem : modems_)
                 if (modem.holder == &channel) return modem.channel;
-            return fail(EINVAL);
+            return refuse(EINVAL);
         case mctl::kEnumerate: {
             const int32_t next = word < 0 ? 0 : word + 1;
-            return endless || next < pool() ? next : fail(ENODEV);
+            return endless || next < pool() ? next : refuse(ENODEV);
         }
-        default: return fail(ENOTTY);
+        default: return refuse(ENOTTY);
     }
 }
 
 int MctlModel::ioctl(Channel& channel, uint32_t request, void* arg) {
     const size_t count = mctl::words(request);
-    if (count == 0) return fail(ENOTTY);
-    if (arg == nullptr) return fail(EFAULT);
+    if (count == 0) return refuse(ENOTTY);
+    if (arg == nullptr) return refuse(EFAULT);
     int32_t words[3];
     std::memcpy(words, arg, count * sizeof(int32_t));
     log.push_back(Request{request, std::vector<int32_t>(words, words + count)});

@@ -7,19 +7,11 @@
 #include <cstring>
 
 #include "board/drivers/rtp.h"
+#include "board/sim/model_support.h"
 
 namespace board::sim {
 
 using namespace rtp_ext;
-
-namespace {
-
-int fail(int error) {
-    errno = error;
-    return -1;
-}
-
-}  // namespace
 
 bool RtpExtModel::Session::passes(uint32_t addr, uint32_t ssrc) const {
     if (!filter || !enforce_filter) return true;
@@ -34,7 +26,7 @@ bool RtpExtModel::Session::inject(const std::vector<uint8_t>& bytes, uint32_t ad
 }
 
 int RtpExtModel::open(Channel& channel) {
-    if (absent) return fail(ENOENT);
+    if (absent) return refuse(ENOENT);
     sessions_.erase(&channel);
     sessions_.emplace(&channel, Session(channel));
     return 0;
@@ -71,7 +63,7 @@ std::vector<RtpExtModel::Session*> RtpExtModel::sessions() {
 int RtpExtModel::Attach(Session& session, const rtp_ext_attach_session_params& record) {
     Channel* rtp = Board::instance().channel(record.fd_rtp);
     const bool ownProcess = record.pid_rtp == -1 || record.pid_rtp == ::getpid();
-    if (rtp == nullptr || rtp->path() != board::rtp::kDevice || !ownProcess) return fail(EBADF);
+    if (rtp == nullptr || rtp->path() != board::rtp::kDevice || !ownProcess) return refuse(EBADF);
     session.attach = record;
     session.rtp = rtp;
     return 0;
@@ -79,47 +71,38 @@ int RtpExtModel::Attach(Session& session, const rtp_ext_attach_session_params& r
 
 int RtpExtModel::ioctl(Channel& channel, uint32_t request, void* arg) {
     Session& s = *session(channel);
-    if (arg == nullptr) return fail(EFAULT);
+    if (arg == nullptr) return refuse(EFAULT);
     switch (request) {
-        case kInit: {
-            rtp_ext_init_params record;
-            std::memcpy(&record, arg, sizeof record);
-            s.init = record;
+        case kInit:
+            s.init = record_of<rtp_ext_init_params>(arg);
             return 0;
-        }
-        case kAttach: {
-            if (!s.init) return fail(EINVAL);
-            rtp_ext_attach_session_params record;
-            std::memcpy(&record, arg, sizeof record);
-            return Attach(s, record);
-        }
+        case kAttach:
+            if (!s.init) return refuse(EINVAL);
+            return Attach(s, record_of<rtp_ext_attach_session_params>(arg));
         case kDetach:
-            if (!s.attach) return fail(EINVAL);
+            if (!s.attach) return refuse(EINVAL);
             s.attach.reset();
             s.rtp = nullptr;
             return 0;
         case kReceiveInfo: {
-            if (s.received.empty()) return fail(EAGAIN);
+            if (s.received.empty()) return refuse(EAGAIN);
             const rtp_ext_receive_info info{s.received.front().ssrc, s.received.front().addr, 0};
             std::memcpy(arg, &info, sizeof info);
             return 0;
         }
-        case kSetFilter: {
-            rtp_ext_source_filter record;
-            std::memcpy(&record, arg, sizeof record);
-            s.filter = record;
+        case kSetFilter:
+            s.filter = record_of<rtp_ext_source_filter>(arg);
             return 0;
-        }
         case kRemoveFilter:
             s.filter.reset();
             return 0;
     }
-    return fail(ENOTTY);
+    return refuse(ENOTTY);
 }
 
 ssize_t RtpExtModel::read(Channel& channel, void* buf, size_t length) {
     Session& s = *session(channel);
-    if (s.received.empty()) return fail(EAGAIN);
+    if (s.received.empty()) return refuse(EAGAIN);
     const std::vector<uint8_t> bytes = std::move(s.received.front().bytes);
     s.received.pop_front();
     if (s.received.empty()) channel.lower_input();
@@ -130,7 +113,7 @@ ssize_t RtpExtModel::read(Channel& channel, void* buf, size_t length) {
 
 ssize_t RtpExtModel::write(Channel& channel, const void* data, size_t length) {
     Session& s = *session(channel);
-    if (!s.init || length > kMaxExtension) return fail(EINVAL);
+    if (!s.init || length > kMaxExtension) return refuse(EINVAL);
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
     s.sent.emplace_back(bytes, bytes + length);
     return static_cast<ssize_t>(length);

@@ -22,11 +22,7 @@ int VoiceModel::open(Channel&) {
 
 int VoiceModel::ioctl(Channel&, uint32_t request, void* arg) {
     if (arg == nullptr) return refuse(EFAULT);
-    if (request == voice::kCapacity) {
-        int32_t mask;
-        std::memcpy(&mask, arg, sizeof mask);
-        return Capacity(mask);
-    }
+    if (request == voice::kCapacity) return Capacity(record_of<int32_t>(arg));
     if (request == voice::kVersion) {
         std::memcpy(arg, &version, sizeof version);
         return 0;
