@@ -38,7 +38,7 @@ int DspDataModel::free_number() const {
 
 int DspDataModel::open(Channel& channel) {
     if (absent) return refuse(ENOENT);
-    Board::instance().channels(dsp_data::kDevice);  // forgets closed opens first
+    Board::instance().drop_closed();
     const int number = free_number();
     if (number < 0) return refuse(ENOSPC);
     Open open{number, {}};
@@ -110,7 +110,7 @@ ssize_t DspDataModel::write(Channel& channel, const void* data, size_t length) {
 }
 
 std::vector<DspDataModel::Open> DspDataModel::opens() {
-    Board::instance().channels(dsp_data::kDevice);
+    Board::instance().drop_closed();
     std::vector<Open> out;
     for (const auto& open : opens_) out.push_back(open.second);
     return out;

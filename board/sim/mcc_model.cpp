@@ -52,10 +52,6 @@ void MccModel::close(Channel& channel) {
                  opens_.end());
 }
 
-void MccModel::forget_closed() {
-    Board::instance().channels(mcc::kDevice);  // runs close() for each closed open
-}
-
 int MccModel::ioctl(Channel& channel, uint32_t request, void* arg) {
     if (arg == nullptr) return refuse(EFAULT);
     switch (request) {
@@ -83,7 +79,7 @@ int MccModel::ioctl_value(Channel& channel, uint32_t request, unsigned long) {
 
 int MccModel::Allocate(Channel& channel, const mcc::mcc_allocation& record) {
     if (record.type >= mcc::kTypes) return refuse(EINVAL);
-    forget_closed();
+    Board::instance().drop_closed();
     Allocation* allocation = find(channel);
     if (!allocation) return refuse(EBADF);
     if (allocation->timeslot >= 0) return refuse(EBUSY);
@@ -109,7 +105,7 @@ int MccModel::take_channel(uint32_t type) {
 }
 
 unsigned MccModel::free_channels(uint32_t type) {
-    forget_closed();
+    Board::instance().drop_closed();
     const unsigned size = std::min<unsigned>(pool_size[type], kPoolSpan);
     const auto held = std::count_if(opens_.begin(), opens_.end(), [&](const auto& open) {
         return open.second.timeslot >= 0 && open.second.record.type == type;
@@ -143,7 +139,7 @@ int MccModel::line_packet(int source, const std::vector<uint8_t>& packet) {
 }
 
 int MccModel::deliver(int source, const void* data, size_t length) {
-    forget_closed();
+    Board::instance().drop_closed();
     TdmFabric* fabric = frames();
     return fabric ? fabric->send(source, data, length) : 0;
 }
@@ -157,7 +153,7 @@ void MccModel::stall(int timeslot, bool stalled) {
 
 // An empty datagram: the read that takes it gives 0.
 void MccModel::end_data(int timeslot) {
-    forget_closed();
+    Board::instance().drop_closed();
     const uint8_t nothing = 0;
     for (const auto& [channel, allocation] : opens_)
         if (allocation.timeslot == timeslot && ended_.insert(timeslot).second) {
@@ -167,12 +163,12 @@ void MccModel::end_data(int timeslot) {
 }
 
 size_t MccModel::opens() {
-    forget_closed();
+    Board::instance().drop_closed();
     return opens_.size();
 }
 
 std::vector<MccModel::Allocation> MccModel::allocations() {
-    forget_closed();
+    Board::instance().drop_closed();
     std::vector<Allocation> out;
     for (const auto& open : opens_)
         if (open.second.timeslot >= 0) out.push_back(open.second);

@@ -80,8 +80,6 @@ private:
     int deliver(int source, const void* data, size_t length);
     static TdmFabric* frames();
     int take_channel(uint32_t type);
-    // Forgets the opens the callers have closed.
-    void forget_closed();
 
     // Per open, in opening order; an unallocated one has timeslot -1.
     std::vector<std::pair<Channel*, Allocation>> opens_;

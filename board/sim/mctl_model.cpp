@@ -28,7 +28,7 @@ void MctlModel::set_pool(int count) {
 }
 
 int MctlModel::held() {
-    Board::instance().channels(mctl::kDevice);  // notices the opens closed since
+    Board::instance().drop_closed();
     int count = 0;
     for (const Modem& modem : modems_) count += modem.holder != nullptr;
     return count;
@@ -49,7 +49,7 @@ MctlModel::Modem* MctlModel::held_by(const Channel& channel, int32_t number) {
 }
 
 int MctlModel::Allocate(const Channel& channel) {
-    Board::instance().channels(mctl::kDevice);  // frees the modems of closed opens
+    Board::instance().drop_closed();  // frees the modems of closed opens
     for (size_t n = 0; n < modems_.size(); ++n)
         if (modems_[n].holder == &channel) return int(n);
     for (size_t n = 0; n < modems_.size(); ++n) {

@@ -57,11 +57,6 @@ HalModel* fabric() {
     return Board::instance().model_as<HalModel>(hal::kDevice);
 }
 
-// Streams whose every descriptor is closed go (through close()).
-void sweep() {
-    Board::instance().channels(rtp::kDevice);
-}
-
 uint32_t random_word() {
     static std::mt19937 generator{std::random_device{}()};
     return generator();
@@ -163,7 +158,7 @@ int RtpModel::Begin(Stream& stream, const rtp::rtp_connection_params& params) {
 
 int RtpModel::AddChannel(Stream& stream, rtp::rtp_channel_info& info) {
     if (stream.channel >= 0) return refuse(EBUSY);
-    sweep();
+    Board::instance().drop_closed();
     int channel = info.tdm;
     if (channel == -1) {
         channel = kPoolBase;
@@ -207,7 +202,7 @@ const RtpModel::Stream* RtpModel::stream_of(const Channel& channel) const {
 }
 
 int RtpModel::free_channels() {
-    sweep();
+    Board::instance().drop_closed();
     int free = 0;
     for (int channel = kPoolBase; channel < kPoolBase + pool_size; ++channel)
         if (!Held(channel)) ++free;

@@ -123,6 +123,9 @@ public:
 
     // Open channels of a device, oldest first (closed ones are dropped).
     std::vector<Channel*> channels(const std::string& path);
+    // Forgets the opens whose caller has closed every descriptor, running
+    // their model's close() first.
+    void drop_closed();
     // The open behind a descriptor (also a duplicate of it); null when the
     // descriptor is not an open of a simulated device.
     Channel* channel(int fd);
@@ -169,7 +172,6 @@ private:
     bool take_failure(Op op, const std::string& path, uint32_t request);
     template <class ModelCall>
     long journaled(Call call, ModelCall model_call);
-    void drop_closed();
     void record(Call call);
 
     std::map<std::string, std::unique_ptr<Model>> models_;
