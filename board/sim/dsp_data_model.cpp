@@ -5,21 +5,14 @@
 
 #include <algorithm>
 
-#include "board/drivers/hal.h"
-#include "board/sim/hal_model.h"
 #include "board/sim/model_support.h"
 
 namespace board::sim {
 
-TdmFabric* DspDataModel::frames() {
-    auto* hal = Board::instance().model_as<HalModel>(hal::kDevice);
-    return hal ? &hal->frames : nullptr;
-}
-
 void DspDataModel::reset() {
     absent = false;
     if (!opens_.empty())  // never while the board is being built
-        if (TdmFabric* fabric = frames())
+        if (TdmFabric* fabric = TdmFabric::of_board())
             for (const auto& open : opens_) fabric->detach(*open.first);
     opens_.clear();
 }
@@ -44,12 +37,12 @@ int DspDataModel::open(Channel& channel) {
     Open open{number, {}};
     open.b.fill(-1);
     opens_.push_back({&channel, open});
-    if (TdmFabric* fabric = frames()) fabric->attach(number, channel, kLargestFrame);
+    if (TdmFabric* fabric = TdmFabric::of_board()) fabric->attach(number, channel, kLargestFrame);
     return 0;
 }
 
 void DspDataModel::close(Channel& channel) {
-    if (TdmFabric* fabric = frames()) fabric->detach(channel);
+    if (TdmFabric* fabric = TdmFabric::of_board()) fabric->detach(channel);
     opens_.erase(std::remove_if(opens_.begin(), opens_.end(),
                                 [&](const auto& open) { return open.first == &channel; }),
                  opens_.end());
@@ -105,7 +98,7 @@ ssize_t DspDataModel::write(Channel& channel, const void* data, size_t length) {
     const Open* open = find(channel);
     if (!open) return refuse(EBADF);
     if (length == 0) return refuse(EINVAL);
-    if (TdmFabric* fabric = frames()) fabric->send(open->signalling, data, length);
+    if (TdmFabric* fabric = TdmFabric::of_board()) fabric->send(open->signalling, data, length);
     return static_cast<ssize_t>(length);
 }
 

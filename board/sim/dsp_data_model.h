@@ -14,10 +14,9 @@
 
 #include "board/drivers/dsp_data.h"
 #include "board/sim/sim_board.h"
+#include "board/sim/tdm_fabric.h"
 
 namespace board::sim {
-
-class TdmFabric;
 
 class DspDataModel : public Model {
 public:
@@ -52,7 +51,6 @@ private:
     int AddBChannel(Open& open, dsp_data::b_channel& record);
     int RemoveBChannel(Open& open, int32_t index);
     int free_number() const;
-    static TdmFabric* frames();
 
     std::vector<std::pair<Channel*, Open>> opens_;
 };

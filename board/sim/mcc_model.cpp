@@ -5,8 +5,6 @@
 
 #include <algorithm>
 
-#include "board/drivers/hal.h"
-#include "board/sim/hal_model.h"
 #include "board/sim/model_support.h"
 
 namespace board::sim {
@@ -23,7 +21,7 @@ void MccModel::reset() {
     pool_size = kDefaultPools;
     sent.clear();
     if (!opens_.empty())  // never while the board is being built
-        if (TdmFabric* fabric = frames())
+        if (TdmFabric* fabric = TdmFabric::of_board())
             for (const auto& open : opens_) fabric->detach(*open.first);
     opens_.clear();
     stalled_.clear();
@@ -36,17 +34,12 @@ int MccModel::open(Channel& channel) {
     return 0;
 }
 
-TdmFabric* MccModel::frames() {
-    auto* hal = Board::instance().model_as<HalModel>(hal::kDevice);
-    return hal ? &hal->frames : nullptr;
-}
-
 void MccModel::close(Channel& channel) {
     if (const Allocation* allocation = find(channel)) {
         stalled_.erase(allocation->timeslot);
         ended_.erase(allocation->timeslot);
     }
-    if (TdmFabric* fabric = frames()) fabric->detach(channel);
+    if (TdmFabric* fabric = TdmFabric::of_board()) fabric->detach(channel);
     opens_.erase(std::remove_if(opens_.begin(), opens_.end(),
                                 [&](const auto& open) { return open.first == &channel; }),
                  opens_.end());
@@ -86,8 +79,8 @@ int MccModel::Allocate(Channel& channel, const mcc::mcc_allocation& record) {
     const int timeslot = take_channel(record.type);
     if (timeslot < 0) return refuse(ENOSPC);
     *allocation = Allocation{record, timeslot};
-    if (TdmFabric* fabric = frames()) fabric->attach(timeslot, channel, record.rx_packet_size,
-                                                     record.type == mcc::kTransparent);
+    if (TdmFabric* fabric = TdmFabric::of_board())
+        fabric->attach(timeslot, channel, record.rx_packet_size, record.type == mcc::kTransparent);
     return 0;
 }
 
@@ -140,7 +133,7 @@ int MccModel::line_packet(int source, const std::vector<uint8_t>& packet) {
 
 int MccModel::deliver(int source, const void* data, size_t length) {
     Board::instance().drop_closed();
-    TdmFabric* fabric = frames();
+    TdmFabric* fabric = TdmFabric::of_board();
     return fabric ? fabric->send(source, data, length) : 0;
 }
 
@@ -157,7 +150,7 @@ void MccModel::end_data(int timeslot) {
     const uint8_t nothing = 0;
     for (const auto& [channel, allocation] : opens_)
         if (allocation.timeslot == timeslot && ended_.insert(timeslot).second) {
-            if (TdmFabric* fabric = frames()) fabric->detach(*channel);
+            if (TdmFabric* fabric = TdmFabric::of_board()) fabric->detach(*channel);
             channel->deliver(&nothing, 0);
         }
 }

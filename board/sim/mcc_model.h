@@ -78,7 +78,6 @@ private:
     int Allocate(Channel& channel, const mcc::mcc_allocation& record);
     int Resources(mcc::mcc_resources& record);
     int deliver(int source, const void* data, size_t length);
-    static TdmFabric* frames();
     int take_channel(uint32_t type);
 
     // Per open, in opening order; an unallocated one has timeslot -1.

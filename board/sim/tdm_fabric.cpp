@@ -8,6 +8,11 @@
 
 namespace board::sim {
 
+TdmFabric* TdmFabric::of_board() {
+    auto* hal = Board::instance().model_as<HalModel>(hal::kDevice);
+    return hal ? &hal->frames : nullptr;
+}
+
 int TdmFabric::Endpoint::send(const Frame& frame) {
     return fabric_.send(channel_, frame.data(), frame.size());
 }

@@ -53,6 +53,9 @@ public:
     TdmFabric(const TdmFabric&) = delete;
     TdmFabric& operator=(const TdmFabric&) = delete;
 
+    // The frames of the board's "/dev/hal" switch; null when it has none.
+    static TdmFabric* of_board();
+
     // A device model's data channel, receiving frames of at most `largest`
     // bytes, or a stream cut into packets of at most `largest` bytes;
     // detached when its open is closed.
