@@ -48,6 +48,17 @@ LGCP::Signal TrunkStatusSignal(const maintenance::trunk_status& record) {
     return signal;
 }
 
+// The `cas` signal of a channel: its bits, or a request's result in rx.
+LGCP::Signal CasSignal(int trunk, int timeslot, int rx, int tx) {
+    LGCP::Signal signal;
+    LGCP::CasSignalling& signalling = signal.select_cas();
+    signalling.get_channel().set_path(trunk);
+    signalling.get_channel().set_timeslot(timeslot);
+    signalling.set_rx(rx);
+    signalling.set_tx(tx);
+    return signal;
+}
+
 E1Ctl::cas_channel ChannelOf(const LGCP::CasChannel& channel) {
     E1Ctl::cas_channel record{};
     record.trunk = static_cast<uint32_t>(channel.get_path().getValue());
@@ -185,12 +196,8 @@ void E1Ctl::OnUpdateCas(int fd, short revents) {
     if (!(revents & POLLIN)) return;
     cas_channel record{};
     if (board::read(fd, &record, sizeof record) != static_cast<ssize_t>(sizeof record)) return;
-    LGCP::Signal signal;
-    LGCP::CasSignalling& signalling = signal.select_cas();
-    Assign(signalling.get_channel(), record);
-    signalling.set_rx(record.rx);
-    signalling.set_tx(record.tx);
-    Report(signal);
+    Report(CasSignal(static_cast<int>(record.trunk), static_cast<int>(record.timeslot), record.rx,
+                     record.tx));
 }
 
 void E1Ctl::HandleCas(const LGCP::IoctlParams& params) {
@@ -290,16 +297,5 @@ void E1Ctl::SendBits(const cas_channel& channel) {
 }
 
 void E1Ctl::SendCASSignal(int trunk, int timeslot, int rx, int tx) {
-    LGCP::Signal signal;
-    LGCP::CasSignalling& signalling = signal.select_cas();
-    signalling.get_channel().set_path(trunk);
-    signalling.get_channel().set_timeslot(timeslot);
-    signalling.set_rx(rx);
-    signalling.set_tx(tx);
-    SendSignal(signal);
-}
-
-void E1Ctl::Assign(LGCP::CasChannel& to, const cas_channel& from) {
-    to.set_path(static_cast<int>(from.trunk));
-    to.set_timeslot(static_cast<int>(from.timeslot));
+    SendSignal(CasSignal(trunk, timeslot, rx, tx));
 }

@@ -50,7 +50,6 @@ public:
     void HandleCasGet(const cas_channel& channel);
     void SendCASSignal(int trunk, int timeslot, int rx, int tx);
     void SendCASTrunkStatus(int trunk, int code) { SendCASSignal(trunk, 0, code, 0); }
-    static void Assign(LGCP::CasChannel& to, const cas_channel& from);
     void PutHeader(std::ostream& os) const;
 
     bool cas_open(unsigned trunk) const { return trunk < kTrunks && casOpen_[trunk] != 0; }
