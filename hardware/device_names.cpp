@@ -10,15 +10,17 @@
 #include "board/drivers/dsp.h"
 #include "board/drivers/dtmf.h"
 #include "board/drivers/maintenance.h"
+#include "board/drivers/mctl.h"
+#include "board/drivers/mixer.h"
 #include "board/drivers/voice.h"
 
 const char* GetVoiceDevName() { return board::voice::kDevice; }
-const char* GetMixerDevName() { return "/dev/mixer"; }
+const char* GetMixerDevName() { return board::mixer::kDevice; }
 const char* GetDTMFDevName() { return board::dtmf::kDevice; }
 const char* GetDSPDevName() { return board::dsp::kDevice; }
 const char* GetRtpDevName() { return board::rtp::kDevice; }
 const char* GetRtpExtDevName() { return board::rtp_ext::kDevice; }
-const char* GetModemDevName() { return "/dev/mctl"; }
+const char* GetModemDevName() { return board::mctl::kDevice; }
 const char* GetMaintenance() { return board::maintenance::kDevice; }
 const char* GetSpiTdmDevName() { return "/dev/spi_tdm"; }
 
