@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr unsigned kChannelsPerBus = 128;
-
 unsigned NextByte() { return static_cast<unsigned>(random()) & 0xFF; }
 
 }  // namespace
@@ -33,7 +31,7 @@ bool HwTests::OnCommand(const LGCP::Command& command) {
 
 void HwTests::OnTestBpc(const LGCP::BpcTestParams& params) {
     bus_ = params.get_bus().getValue();
-    first_ = board::hal::kBusBase + bus_ * kChannelsPerBus + params.get_timeslot_start().getValue();
+    first_ = board::hal::kBusBase + bus_ * board::hal::kBusWidth + params.get_timeslot_start().getValue();
     end_ = first_ + params.get_timeslot_length().getValue();
     seed_ = static_cast<uint32_t>(params.get_seed().getValue());
     srandom(seed_);
@@ -51,7 +49,7 @@ void HwTests::Verify(const char* failure, const char* wanted, const char* got) {
         const unsigned char expected = static_cast<unsigned char>(NextByte());
         const unsigned char read = static_cast<unsigned char>(mux.Read(static_cast<int>(channel)));
         if (read == expected) continue;
-        std::cerr << ext::header(this) << failure << (channel & 127) << wanted
+        std::cerr << ext::header(this) << failure << (channel % board::hal::kBusWidth) << wanted
                   << ext::OutBufInHex(&expected, 1) << got << ext::OutBufInHex(&read, 1)
                   << std::endl;
         return Error(LGCP::ErrorCause::busError);

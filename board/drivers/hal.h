@@ -19,6 +19,8 @@ constexpr const char* kDevice = "/dev/hal";
 // kBusBase, then 16 shared buses of 128 channels.
 constexpr int kBusBase = 8192;
 constexpr int kBusChannels = 2048;
+constexpr int kBusWidth = 128;  // channels of one bus
+static_assert(kBusChannels == 16 * kBusWidth);
 constexpr int kChannels = kBusBase + kBusChannels;
 
 // Makes `destination` receive what `source` transmits.
