@@ -20,11 +20,6 @@ static_assert(E1Ctl::kTrunks == cas::kTrunks && E1Ctl::kTrunks == maintenance::k
 
 namespace {
 
-// Timeslots 0 and 16 carry framing and the signalling itself.
-bool is_signalling_channel(uint32_t timeslot) {
-    return timeslot != cas::kFramingTimeslot && timeslot != cas::kSignallingTimeslot;
-}
-
 // The driver's state word, numbered as ACP::TrunkState; any other word is
 // a state the controller cannot be told.
 ACP::TrunkState::NamedNumber TrunkState(int32_t word) {
@@ -232,7 +227,7 @@ void E1Ctl::HandleCasOpen(const cas_channel& channel, int value) {
                   << std::endl;
         casOpen_[trunk] = 1;
     }
-    if (!is_signalling_channel(channel.timeslot)) return;
+    if (!cas::carries_cas(channel.timeslot)) return;
     int result = EnableChannel(channel, value & 15, false);
     if (result < 0)
         SendCASSignal(trunk, channel.timeslot, result, 0);
@@ -251,7 +246,7 @@ void E1Ctl::HandleCasClose(const cas_channel& channel) {
         if (result < 0) return;
         casOpen_[trunk] = 0;
     }
-    if (!is_signalling_channel(channel.timeslot)) return;
+    if (!cas::carries_cas(channel.timeslot)) return;
     int result = EnableChannel(channel, 0, true);
     if (result < 0)
         SendCASSignal(trunk, channel.timeslot, result, 0);

@@ -17,6 +17,10 @@ constexpr unsigned kTimeslots = 32;
 // Framing and the signalling multiframe: never CAS channels themselves.
 constexpr unsigned kFramingTimeslot = 0;
 constexpr unsigned kSignallingTimeslot = 16;
+// Whether a timeslot may be a CAS channel (any but those two).
+constexpr bool carries_cas(uint32_t timeslot) {
+    return timeslot != kFramingTimeslot && timeslot != kSignallingTimeslot;
+}
 
 // A channel's signalling bits (the low four bits of rx and tx).
 struct cas_channel {

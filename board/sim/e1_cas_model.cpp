@@ -59,8 +59,7 @@ int E1CasModel::CloseTrunk(unsigned long trunk) {
 
 E1CasModel::Timeslot* E1CasModel::channel_of(const cas::cas_channel& record) {
     if (record.trunk >= cas::kTrunks || record.timeslot >= cas::kTimeslots) return nullptr;
-    if (record.timeslot == cas::kFramingTimeslot || record.timeslot == cas::kSignallingTimeslot)
-        return nullptr;
+    if (!cas::carries_cas(record.timeslot)) return nullptr;
     if (!trunks[record.trunk].open) return nullptr;
     return &channels[record.trunk][record.timeslot];
 }

@@ -51,7 +51,7 @@ private:
     int Enable(const e1_cas::cas_channel_enable& request);
     int SetBits(const e1_cas::cas_channel& request);
     int GetBits(e1_cas::cas_channel& request);
-    // The channel of a record: a signalling channel of an open trunk.
+    // The channel of a record: a CAS channel of an open trunk.
     Timeslot* channel_of(const e1_cas::cas_channel& record);
 };
 
