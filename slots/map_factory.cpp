@@ -9,18 +9,15 @@ namespace hal = board::hal;
 
 namespace {
 
-constexpr unsigned kBuses = 16;
-constexpr unsigned kBusWidth = 128;
-
 bool InRange(const LGCP::SharedChannel* channel) {
-    return !channel || (channel->get_bus().getValue() < kBuses &&
-                        channel->get_channel().getValue() < kBusWidth);
+    return !channel || (channel->get_bus().getValue() < unsigned(hal::kBuses) &&
+                        channel->get_channel().getValue() < unsigned(hal::kBusWidth));
 }
 
 }  // namespace
 
 int GetMapTimeSlot(const LGCP::SharedChannel& channel) {
-    return hal::kBusBase + static_cast<int>(channel.get_bus().getValue() * kBusWidth +
+    return hal::kBusBase + static_cast<int>(channel.get_bus().getValue() * hal::kBusWidth +
                                             channel.get_channel().getValue());
 }
 

@@ -20,7 +20,8 @@ constexpr const char* kDevice = "/dev/hal";
 constexpr int kBusBase = 8192;
 constexpr int kBusChannels = 2048;
 constexpr int kBusWidth = 128;  // channels of one bus
-static_assert(kBusChannels == 16 * kBusWidth);
+constexpr int kBuses = 16;
+static_assert(kBusChannels == kBuses * kBusWidth);
 constexpr int kChannels = kBusBase + kBusChannels;
 
 // Makes `destination` receive what `source` transmits.
