@@ -23,10 +23,7 @@ status=0
 
 echo "== host tests (g++, sanitizers)"
 dir="$repo/build-test"
-# Unoptimised with line tables only: the sanitizers need no more, and it
-# compiles in half the time of -O1 -g (the optimised stage below covers -O2).
-configure "$dir" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g1 -O0" \
-    -DSERVER_TESTS=ON -DSERVER_SANITIZE=ON -DSERVER_BENCH=ON || exit 1
+configure_host_tests "$dir" || exit 1
 build "$dir" || exit 1
 (cd "$dir" && ctest -j "$jobs" --output-on-failure -LE fuzz) || status=1
 

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The board's own build: builds the unit tests for 32-bit big-endian PowerPC
-# with the simulated board backend into build-ppc/ and runs them under
-# qemu-user. Installs what is missing first.
+# The board's own build, for 32-bit big-endian PowerPC, run under qemu-user:
+# the unit tests and a server on the simulated board (build-ppc/), the server
+# that goes on the board (Linux backend, build-ppc/board-server/), and one
+# black-box test that drives the emulated server as the host build's server.
+# Installs what is missing first.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
@@ -26,10 +28,12 @@ skipped=(
     LapdTeiTest.DefaultRiDiffersFromOneStartToTheNext
 )
 
-"$repo/scripts/deps.sh" build ppc || exit 1
+"$repo/scripts/deps.sh" build test ppc || exit 1
 
 dir="$repo/build-ppc"
 toolchain="$repo/cmake/powerpc-linux-gnu.cmake"
+sysroot=/usr/powerpc-linux-gnu
+status=0
 
 # GoogleTest for PowerPC, built from Debian's sources once (again when the
 # toolchain file changes).
@@ -54,9 +58,42 @@ configure "$dir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DGTest_DIR="$(dirname "$gt
     -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1" -DSERVER_BOARD=sim \
     -DSERVER_TESTS=ON -DSERVER_UNIT_TESTS_ONLY=ON -DSERVER_TEST_PER_CASE=OFF || exit 1
 build "$dir" || exit 1
+build "$dir" server || exit 1
 
-if [[ ${#skipped[@]} -gt 0 ]]; then
-    echo "Skipped under emulation: ${skipped[*]}"
-    export GTEST_FILTER="-$(IFS=:; echo "${skipped[*]}")"
+echo "== unit tests under emulation"
+echo "Skipped under emulation: ${skipped[*]}"
+(cd "$dir" && GTEST_FILTER="-$(IFS=:; echo "${skipped[*]}")" ctest -j "$jobs" --output-on-failure) ||
+    status=1
+
+# The server that goes on the board: the Linux backend, optimised. Asked for
+# its version it must start and end (status 2) without changing anything of
+# the host's board folders: qemu's own trace of the program's system calls
+# may show only read-only opens there (the configuration file).
+echo "== board server (Linux backend, Release): --version under emulation"
+bdir="$dir/board-server"
+configure "$bdir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+    -DSERVER_BOARD=linux || exit 1
+build "$bdir" server || exit 1
+trace="$bdir/version-syscalls.log"
+version=$(QEMU_STRACE=1 qemu-ppc -L "$sysroot" "$bdir/server/server" --version 2>"$trace")
+rc=$?
+touched=$(grep -E '"/(var|dev|usr/local)(/|")' "$trace" |
+          grep -vE '^[0-9]+ openat\(AT_FDCWD,"[^"]*",O_RDONLY(\|[A-Z_]+)*\)')
+if [[ $rc -ne 2 || $version != "server version: "* || -n $touched ]]; then
+    echo "board server --version: status $rc, printed \"$version\"; touched: $touched" >&2
+    status=1
+else
+    echo "$version (status 2, nothing written under /var, /dev or /usr/local)"
 fi
-cd "$dir" && ctest -j "$jobs" --output-on-failure
+
+# The simulated-board server built above, under emulation, against the host
+# build's server (the test build, built here if the host lane has not).
+echo "== board server (simulated board) against the host build's server"
+hdir="$repo/build-test"
+[[ -f "$hdir/CMakeCache.txt" ]] || configure_host_tests "$hdir" || exit 1
+build "$hdir" server server_blackbox_test || exit 1
+PPC_SERVER="$dir/server/server" PPC_EMULATOR="$(command -v qemu-ppc)" PPC_SYSROOT="$sysroot" \
+    BOARD_TEST_TMP="$hdir/test-tmp" \
+    "$hdir/tests/e2e/server_blackbox_test" --gtest_filter='BoardBuild.*' || status=1
+
+exit $status
