@@ -1,12 +1,37 @@
 #include "monitoring/snmp_agent.h"
 
+#include <algorithm>
 #include <iostream>
 #include <iterator>
 #include <vector>
 
 #include "asn1/coder_env.h"
+#include "asn1/type_info.h"
+#include "link/tpkt_protocol.h"
 #include "runtime/ext_output.h"
 #include "runtime/mux_time.h"
+
+namespace {
+
+MON::Message message_of(const MON::Command& command) {
+    MON::Message message;
+    message.get_pdu().set_command(command);
+    return message;
+}
+
+bool encode(const MON::Message& message, std::vector<char>& bytes) {
+    ASN1::CoderEnv env(ASN1::CoderEnv::AlignedPER);
+    return ASN1::encode(message, &env, std::back_inserter(bytes));
+}
+
+// Whether the command's message is too long for one frame; one that does not
+// encode at all is left for the link to report.
+bool exceeds_a_frame(const MON::Command& command) {
+    std::vector<char> bytes;
+    return encode(message_of(command), bytes) && bytes.size() > Tpkt_protocol::max_payload;
+}
+
+}  // namespace
 
 const IniFile::Symbol<SnmpAgentInstance::MonitoringAddressType>
     SnmpAgentInstance::monitoringAddressTypes[] = {
@@ -44,18 +69,13 @@ void SnmpAgentInstance::Activate(IniFile::SubSection& section) {
     link_->Activate();
 }
 
-void SnmpAgentInstance::Command(const MON::Command& command) {
-    MON::Message message;
-    message.get_pdu().set_command(command);
-    Send(message);
-}
+void SnmpAgentInstance::Command(const MON::Command& command) { Send(message_of(command)); }
 
 void SnmpAgentInstance::Send(const MON::Message& message) {
     if (!link_ || !link_->connected()) return;
 
-    ASN1::CoderEnv env(ASN1::CoderEnv::AlignedPER);
     std::vector<char> bytes;
-    if (!ASN1::encode(message, &env, std::back_inserter(bytes))) {
+    if (!encode(message, bytes)) {
         std::clog << ext::header(this) << ": encode MON message fail!!!" << std::endl;
         return;
     }
@@ -217,17 +237,34 @@ void SnmpAgentCtrl::OnDpcSend() {
     for (auto& entry : pending_) {
         MON::Command* command = entry.second.get();
         MON::SnmpSetCommands* batch = command ? command->get_snmp_set() : nullptr;
-        if (batch == nullptr || batch->get_commands().empty()) continue;
-        SendToAll(*command);
+        if (batch == nullptr) continue;
+        SendSets(batch->get_commands());
         batch->get_commands().clear();
     }
     flushDpc_.Deactivate();
 }
 
-void SnmpAgentCtrl::Send(const MON::SnmpSetCommands& commands) {
-    if (commands.get_commands().empty()) return;
+void SnmpAgentCtrl::Send(const MON::SnmpSetCommands& commands) { SendSets(commands.get_commands()); }
+
+// An agent decodes at most MaximumArraySize set-commands in one message, and
+// a message must fit one frame: a longer list goes in several messages, in
+// its order.
+void SnmpAgentCtrl::SendSets(const SetList& sets) {
+    for (unsigned first = 0; first < sets.size(); first += ASN1::MaximumArraySize)
+        SendSets(sets, first, std::min(sets.size(), first + ASN1::MaximumArraySize));
+}
+
+// Elements [first, last) in one message, or in halves while it is too long.
+void SnmpAgentCtrl::SendSets(const SetList& sets, unsigned first, unsigned last) {
     MON::Command command;
-    command.set_snmp_set(commands);
+    SetList& part = command.select_snmp_set().get_commands();
+    for (unsigned i = first; i < last; ++i) part.push_back(sets[i]);
+    if (last - first > 1 && exceeds_a_frame(command)) {
+        const unsigned middle = first + (last - first) / 2;
+        SendSets(sets, first, middle);
+        SendSets(sets, middle, last);
+        return;
+    }
     SendToAll(command);
 }
 

@@ -81,8 +81,9 @@ private:
 // monitored items. Item values are gathered into two pending batches of
 // set-commands (keys 2 and 4, after the agent kinds) that one deferred call
 // flushes, so that the values published in one loop pass reach each agent
-// in at most two messages. Every batch goes to every agent, whatever its
-// kind.
+// in one message per batch, or in several in their order where one would
+// hold more set-commands than an agent decodes or not fit one frame. Every
+// batch goes to every agent, whatever its kind.
 class SnmpAgentCtrl {
 public:
     // The monitored items, named after their MIB objects.
@@ -140,6 +141,9 @@ public:
     const MON::Command* pending(int key) const;
 
 private:
+    using SetList = ASN1::SEQUENCE_OF<MON::SnmpSetCommand>;
+    void SendSets(const SetList& sets);
+    void SendSets(const SetList& sets, unsigned first, unsigned last);
     void SendToAll(const MON::Command& command);
 
     std::list<std::unique_ptr<SnmpAgentInstance>> instances_;

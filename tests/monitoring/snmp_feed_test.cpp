@@ -355,4 +355,70 @@ TEST_F(Resend, FollowsTheReconnectionOfAnAgentDroppedForItsSilence) {
     EXPECT_EQ(2, resends(b)) << "every agent gets the re-send";
 }
 
+// An agent decodes at most 128 set-commands in one message and takes one
+// message per frame: however long the re-send, each agent gets all of it, in
+// order, in as many messages as that takes.
+TEST(LongResend, ReachesTheAgentWholeAndInOrder) {
+    Quiet quiet;
+    struct Case {
+        int phones;
+        int storedSets;
+        size_t valueLength;  // of each stored set-command
+    };
+    const Case cases[] = {
+        {8, 200, 2},    // the phones alone fill batch 2 past 128
+        {20, 200, 2},
+        {100, 200, 2},  // batch 2 would not fit one frame
+        {0, 128, 600},  // nor would 128 such set-commands
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.phones) + " phones, " + std::to_string(c.storedSets) +
+                     " stored set-commands");
+        test::ServerHarness server;
+        MonitoringCtl& m = server.add<MonitoringCtl>();
+        for (int id = 0; id < c.phones; ++id) {
+            LGCP::DisplayParams p;
+            p.set_emPhone(test::phone_status(id, "p", "c", "f"));
+            m.OnDisplayCMD(p);
+        }
+        Rows expected;
+        LGCP::DisplayParams sets;
+        auto& list = sets.select_snmp_set().get_commands();
+        for (int i = 0; i < c.storedSets; ++i) {
+            const std::string oid = "1.3.6.1.4.1." + std::to_string(i);
+            const std::string value(c.valueLength, char('a' + i % 26));
+            list.push_back(test::set_by_oid(i, oid, value));
+            expected.push_back("oid:" + oid + "=" + value);
+        }
+        m.OnDisplayCMD(sets);
+        server.pump();
+        m.OnDpcSend();  // no agent yet: the batches hold what the re-send queues
+        for (int key : {2, 4}) {
+            const Rows batch = test::set_rows(*m.snmp().pending(key));
+            expected.insert(expected.end(), batch.begin(), batch.end());
+        }
+        server.pump();
+
+        FakeSnmpPeer agent;
+        std::istringstream in(agent.section());
+        IniFile::File file;
+        in >> file;
+        m.Configure(file);
+        const auto received = [&] {
+            Rows rows;
+            for (const MON::Message& message : agent.messages()) {
+                const Rows sent = test::set_rows(message);
+                rows.insert(rows.end(), sent.begin(), sent.end());
+            }
+            return rows;
+        };
+        pump_until(server.loop(), {&agent}, [&] { return received().size() >= expected.size(); });
+        pump_until(server.loop(), {&agent}, [] { return false; }, 3);
+        EXPECT_EQ(0u, agent.undecodable());
+        EXPECT_TRUE(received() == expected)
+            << received().size() << " of " << expected.size() << " set-commands arrived, in "
+            << agent.messages().size() << " messages";
+    }
+}
+
 }  // namespace
