@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <optional>
 
@@ -132,6 +133,13 @@ TEST_F(DataHolder, WritesEachFileAsOtherProgramsReadIt) {
     EXPECT_EQ("-3", file("term_cnts/server"));
     EXPECT_EQ("12", file("term_cnts/board6"));
     EXPECT_EQ("on", file("sec/4/obj"));
+
+    // A rewrite replaces the file: a reader that opened it before still
+    // reads the old content whole, never a cut or half-written one.
+    std::ifstream reader(host("dip"));
+    h.setDipValue(7);
+    EXPECT_EQ("255", std::string(std::istreambuf_iterator<char>(reader), {}));
+    EXPECT_EQ("7", file("dip"));
 }
 
 TEST_F(DataHolder, KeepsBoardAndPhoneRowsByKeyOnlyWhenTheirFileIsWritten) {
