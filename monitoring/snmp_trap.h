@@ -16,6 +16,8 @@
  * position after what they wrote, or null. Nothing is ever written past the
  * buffer, and nothing is printed. */
 
+#include <time.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -89,6 +91,11 @@ int trap_pack_end(TrapContext* ctx);
 
 /* The time since boot in hundredths of a second, for sysUpTime.0. */
 unsigned get_uptime(void);
+/* Where get_uptime reads the time since boot: CLOCK_BOOTTIME unless a test
+ * sets a clock of its own (null sets it back). A clock answers 0 when it
+ * could be read, as clock_gettime does. */
+typedef int (*TrapBootClock)(struct timespec* now);
+void trap_set_boot_clock(TrapBootClock clock);
 /* The arcs of dotted text such as "1.3.6.1.4.1", at most `max` of them
  * (of the first 127 characters); answers how many. */
 int parse_oid(unsigned* oid, int max, const char* text);
