@@ -13,6 +13,7 @@
 #include "monitoring/monitoring_ctl.h"
 #include "runtime/trace_ctl.h"
 #include "tests/monitoring/monitoring_values.h"
+#include "tests/support/fake_snmp_peer.h"
 #include "tests/support/stream_capture.h"
 #include "tests/support/test_controller.h"
 
@@ -172,12 +173,17 @@ TEST_F(Monitoring, HoldsTheHighestConfigurationVersionOncePerPass) {
                              "config.2save.tar.bz2.00000009-0000000000000000", "config.1"})
         write(std::string("/usr/local/etc/") + name, "");
     fs::create_directories(server.board().dir() + "/usr/local/etc/config.ffffffff-0000000000000000");
-    start();
-    server.advance(MonitoringCtl::bkgFirstMs);
+    MonitoringCtl& m = start();
+    const auto published = [&] { return test::set_rows(*m.snmp().pending(2)); };
+    m.doConfigCheck();
     EXPECT_EQ("00000002-0000000000000001", file("config_version"));
+    EXPECT_EQ(std::vector<std::string>{"gatewayConfigVersion[0]=2"}, published())
+        << "one publish for the pass, whatever the order of the names";
+    server.pump();
     fs::remove(host("config_version"));
-    server.advance(MonitoringCtl::bkgPeriodMs);
+    m.doConfigCheck();
     EXPECT_FALSE(exists("config_version")) << "the same version again is no change";
+    EXPECT_TRUE(published().empty());
 }
 
 TEST(ConfigName, CarriesTwoHexadecimalNumbers) {
