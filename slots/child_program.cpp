@@ -1,8 +1,10 @@
 #include "slots/child_program.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -17,6 +19,20 @@ void say(const char* line) {
     (void)ignored;
 }
 
+// Until its exec the child has the server's handlers: a signal meant for
+// the child would be caught there and the program would run all the same.
+// Ignored signals stay ignored, as across an exec.
+void RestoreDefaultDispositions() {
+    for (int sig = 1; sig < NSIG; ++sig) {
+        struct sigaction action;
+        if (::sigaction(sig, nullptr, &action) != 0) continue;
+        if (action.sa_handler == SIG_DFL || action.sa_handler == SIG_IGN) continue;
+        action.sa_handler = SIG_DFL;
+        action.sa_flags = 0;
+        ::sigaction(sig, &action, nullptr);
+    }
+}
+
 }  // namespace
 
 pid_t StartChild(const ChildProgram& program) {
@@ -28,8 +44,20 @@ pid_t StartChild(const ChildProgram& program) {
     std::cerr.flush();
     std::clog.flush();
     std::fflush(nullptr);
+    // A signal sent to the child before its handlers are the defaults
+    // waits, blocked, and then acts as it would on the program.
+    sigset_t all, previous;
+    sigfillset(&all);
+    ::sigprocmask(SIG_BLOCK, &all, &previous);
     const pid_t pid = ::fork();
-    if (pid != 0) return pid;
+    if (pid != 0) {
+        const int error = errno;
+        ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+        errno = error;
+        return pid;
+    }
+    RestoreDefaultDispositions();
+    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
 
     // dup2 leaves the copy open across the exec; a descriptor that already
     // is the standard input only loses its close-on-exec flag.

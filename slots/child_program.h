@@ -1,8 +1,9 @@
 #pragma once
 // Starting the child programs of the slots (pppd, fax, t38): the
 // whole argument vector is built before fork(), and the child does nothing
-// but wait, announce itself and exec. A child that cannot exec leaves with
-// _exit, so it runs none of the server's destructors.
+// but take the default signal handlers, wait, announce itself and exec: a
+// signal sent to it at any time acts as on the program. A child that cannot
+// exec leaves with _exit, so it runs none of the server's destructors.
 
 #include <sys/types.h>
 

@@ -10,11 +10,16 @@
 #include <algorithm>
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "board/drivers/mcc.h"
 #include "board/drivers/mctl.h"
+#include "board/sim/mcc_model.h"
 #include "board/sim/mctl_model.h"
 #include "runtime/child_wait.h"
 #include "slots/dsp_modem_slot.h"
@@ -43,6 +48,8 @@ protected:
 
 class ModemTest : public ModemEnvironment, public SlotTest {
 protected:
+    const std::string kT38 = "/usr/local/sbin/t38";
+
     ModemTest() {
         modems.reset_for_test();
         mctl().log.clear();  // the factory's enumeration
@@ -52,6 +59,10 @@ protected:
     static board::sim::MctlModel& mctl() {
         return *sim().model_as<board::sim::MctlModel>(board::mctl::kDevice);
     }
+    // The multi-channel controller, whose channels the T.38 slots take.
+    static board::sim::MccModel& channels() {
+        return *sim().model_as<board::sim::MccModel>(board::mcc::kDevice);
+    }
     static TERM::ModemParams params(const std::string& cid = "") {
         TERM::ModemParams p;
         p.set_cid(cid);
@@ -60,6 +71,19 @@ protected:
     static LGCP::Command create_modem(const TERM::ModemParams& p) {
         LGCP::Command command;
         command.select_create().select_modem() = p;
+        return command;
+    }
+    static LGCP::Command create_t38(unsigned args = 0, int rxPacketSize = 160) {
+        LGCP::Command command;
+        LGCP::T38Soft& p = command.select_create().select_t38soft();
+        p.get_dhost().set_iaddr("10.0.0.5");
+        p.get_dhost().set_port(4000);
+        p.get_shost().set_iaddr("10.0.0.6");
+        p.get_shost().set_port(5000);
+        p.set_rx_packet_size(rxPacketSize);
+        p.set_rx_threshold(2);
+        p.set_tx_threshold(3);
+        for (unsigned i = 0; i < args; ++i) p.get_args().push_back(ASN1::IA5String("a" + std::to_string(i)));
         return command;
     }
     // Where a board path is on this host.
@@ -178,6 +202,24 @@ protected:
     ModemFactory& modems = ModemFactory::instance();
     std::deque<LGCP::Message> seen_;
 };
+
+// The processes this one started that are not reaped yet, as /proc shows them.
+inline std::vector<pid_t> child_processes() {
+    std::vector<pid_t> children;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line)) continue;
+        // "pid (name) state ppid ...": the name may hold anything but ends at the last ')'.
+        std::istringstream rest(line.substr(line.rfind(')') + 1));
+        std::string state;
+        pid_t parent = 0;
+        if (rest >> state >> parent && parent == ::getpid())
+            children.push_back(std::stoi(entry.path().filename().string()));
+    }
+    return children;
+}
 
 inline size_t count(const std::string& text, const std::string& part) {
     size_t n = 0;

@@ -1,14 +1,44 @@
 // pppd as the modem slot's child: its command line, its end reported to the
-// controller, and the stop before the slot goes. The stand-ins are real
+// controller, and the stop before the slot goes, also for the other child
+// programs when the stop comes before their exec. The stand-ins are real
 // processes: waits for them are bounded in real time, and virtual time
 // passes only where a test moves it.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "runtime/ipc_signal.h"
+#include "slots/t38soft_factory.h"
 #include "tests/slots/modem_fixture.h"
 
 namespace {
 
 using namespace test::stand_in;
+
+// While it lives, this process catches the signals that stop the children
+// as the server does: a child that kept the handlers would not stop.
+class CaughtAsByTheServer {
+public:
+    CaughtAsByTheServer() {
+        for (int sig : kStops) IPC::Signal::handle(sig, &Caught, 0);
+    }
+    ~CaughtAsByTheServer() {
+        for (int sig : kStops) IPC::Signal::system(sig);
+    }
+
+private:
+    static constexpr int kStops[] = {SIGTERM, SIGHUP};
+    static void Caught(int) {}
+};
+
+// The files in `dir` whose names begin with `prefix`.
+size_t files(const std::string& dir, const std::string& prefix) {
+    size_t n = 0;
+    std::error_code ec;
+    for (const auto& file : std::filesystem::directory_iterator(dir, ec))
+        n += file.path().filename().string().rfind(prefix, 0) == 0;
+    return n;
+}
 
 class Pppd : public test::ModemTest {
 protected:
@@ -119,6 +149,57 @@ TEST_F(Pppd, ASlotDroppedWhileItsChildStopsIsNoLongerASession) {
     EXPECT_TRUE(pump_until([&] {
         return errors.str().find("receive auth request for unknown session 0") != std::string::npos;
     }));
+}
+
+// Create and destroy sent back to back: the stop reaches each child before
+// its exec, or in the fax receiver's pause, and the child ends at once all
+// the same; each destroy is answered with virtual time standing still.
+TEST_F(Pppd, ADestroyBeforeTheExecStopsTheChild) {
+    const CaughtAsByTheServer handlers;
+    T38SoftFactory::instance();
+    install(obeys_hup());
+    install(fax_receiver(1), "/usr/local/bin/fax");
+    install(t38(runs()), kT38);
+    TERM::ModemParams receiver = params();
+    receiver.include_fax();
+    using Commands = std::vector<std::pair<LGCP::Command, unsigned>>;
+    const LGCP::Command destroy = test::command(Alternative::destroy);
+    // A modem slot at 5 fed by a scripted slot: its first stream request starts the child.
+    auto call = [&](const TERM::ModemParams& p) {
+        return Commands{{create_modem(p), 5}, {test::create_command(0), 105},
+                        {test::connect_command(5), 105}, {destroy, 5}, {destroy, 105}};
+    };
+    struct Case {
+        const char* what;
+        Commands commands;
+    } cases[] = {
+        {"t38", {{create_t38(), 5}, {destroy, 5}}},
+        {"fax receiver", call(receiver)},
+        {"pppd", call(params())},
+    };
+    const unsigned transparent = channels().free_channels(board::mcc::kTransparent);
+    const uint32_t before = Mux::milliseconds();
+    for (const Case& c : cases) {
+        for (int round = 0; round < 50; ++round) {
+            for (const auto& [command, slot] : c.commands) controller.send(command, 1, slot);
+            size_t answers = 0;
+            ASSERT_TRUE(pump_until([&] {
+                while (auto m = controller.receive(1)) {
+                    if (!test::is_response(*m)) continue;
+                    EXPECT_TRUE(test::is_success(*m)) << c.what;
+                    ++answers;
+                }
+                return answers == c.commands.size();
+            })) << c.what << ", round " << round;
+        }
+        EXPECT_TRUE(pump_until([] { return test::child_processes().empty(); })) << c.what;
+        EXPECT_EQ(transparent, channels().free_channels(board::mcc::kTransparent)) << c.what;
+        EXPECT_EQ(0, mctl().held()) << c.what;
+    }
+    EXPECT_EQ(before, Mux::milliseconds());
+    // The fax receiver never started: it neither recorded its start nor wrote a fax.
+    EXPECT_EQ(0u, files(host("/usr/local/bin"), "fax."));
+    EXPECT_EQ(0u, files(host("/var"), "fax-"));
 }
 
 }  // namespace
