@@ -16,7 +16,9 @@ public:
     explicit DspModemSlot(const TERM::ModemParams& params) : ModemSlot(params) {}
 
     const char* GetName() const override { return "dsp-modem"; }
-    int modem_id() const override { return modem_; }
+    // A modem given to a fax program is no longer the slot's: the driver
+    // may give it to the next call, whose session it then is.
+    int modem_id() const override { return fd_ ? modem_ : -1; }
     void unbind() override;
     int IGetTransmitChannel() override { return channel_; }
     int IGetReceiveChannel() override { return channel_; }
