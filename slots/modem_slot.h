@@ -34,7 +34,8 @@ public:
     // Gives the slot's modem back and leaves the factory's lists.
     virtual void unbind() = 0;
 
-    bool EqAuthId(int session) const { return modem_id() == session; }
+    // A slot without a modem owns no session, also not one that names none.
+    bool EqAuthId(int session) const { return modem_id() >= 0 && modem_id() == session; }
     // A record of the authentication program for this slot's session.
     void OnAuth(const Auth::Record& record);
 

@@ -116,10 +116,15 @@ TEST_F(HdlcModem, AfterPppdEndedTheNextRequestSetsTheInterfaceUpAgain) {
     EXPECT_EQ(uint32_t(IF_PROTO_PPP), hdlc0().protocol);
 }
 
+// A record naming no modem reaches no slot (neither a DSP modem slot not
+// set up yet nor an HDLC one), but its connection hears the answers that
+// name none.
 TEST_F(HdlcModem, AnActivationAnswersTheConnectionThatNamedNoSession) {
+    ASSERT_EQ(std::nullopt, ask(create_modem(params()), 4));
     ASSERT_EQ(std::nullopt, ask(create_modem(digital()), 5));
     Fd program = auth_connect();
-    say(program, test::auth_record(16, 2, 0xFFFFFFFF), "05:digital-modem: auth accept, ignored.");
+    say(program, test::auth_record(16, 2, 0xFFFFFFFF),
+        "receive auth request for unknown session 4294967295");
     EXPECT_EQ(std::nullopt, ask(activate(), 5));
     EXPECT_TRUE(pump_until(
         [&] { return test::read_available(program.get()) == activation_answer(0xFFFFFFFF); }));
