@@ -74,15 +74,17 @@ void ModemFactory::ReleaseModemSlot(DspModemSlot* slot) {
 void ModemFactory::ReleaseModemSlot(HdlcModemSlot* slot) {
     modemSlots_.remove(slot);
     hdlcSlots_.remove(slot);
+    // An interface gone since it was taken must not be offered again.
     const std::string& name = slot->interfaceName();
-    if (std::find(freeHdlc_.begin(), freeHdlc_.end(), name) == freeHdlc_.end())
+    if (scannedHdlc_.count(name) &&
+        std::find(freeHdlc_.begin(), freeHdlc_.end(), name) == freeHdlc_.end())
         freeHdlc_.push_back(name);
 }
 
 void ModemFactory::Query(LGCP::Resources& resources) {
     IQuery();
     resources.set_modem(modems_);
-    resources.set_digital_modems(digitalModems_);
+    resources.set_digital_modems(static_cast<int>(scannedHdlc_.size()));
 }
 
 void ModemFactory::IQuery() {
@@ -112,7 +114,7 @@ void ModemFactory::update_modemDevices() {
 // run on it, and either slot's end would take it down under the other.
 void ModemFactory::update_hdlcDevices() {
     freeHdlc_.clear();
-    digitalModems_ = 0;
+    scannedHdlc_.clear();
     Fd sock(board::netif::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!sock) return;
     std::string found;
@@ -123,7 +125,7 @@ void ModemFactory::update_hdlcDevices() {
             board::netif::ioctl(sock.get(), SIOCGIFFLAGS, &request) != 0)
             break;
         if (!(request.ifr_flags & IFF_POINTOPOINT) || (request.ifr_flags & IFF_LOOPBACK)) continue;
-        ++digitalModems_;
+        scannedHdlc_.insert(name);
         found += " " + name;
         if (!Held(name)) freeHdlc_.push_back(name);
     }

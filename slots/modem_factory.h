@@ -9,6 +9,7 @@
 
 #include <iosfwd>
 #include <list>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,8 +35,8 @@ public:
     // Counts again and reports `modem` and `digital-modems`.
     void Query(LGCP::Resources& resources) override;
     void IQuery();
-    // From the slot's unbind(): it leaves the lists; an interface goes to
-    // the end of the free list.
+    // From the slot's unbind(): it leaves the lists; an interface that the
+    // last scan saw goes to the end of the free list.
     void ReleaseModemSlot(DspModemSlot* slot);
     void ReleaseModemSlot(HdlcModemSlot* slot);
 
@@ -88,7 +89,7 @@ private:
     std::list<HdlcModemSlot*> hdlcSlots_;
     int modems_ = 0;
     // Point-to-point interfaces found by the last scan, held ones included.
-    int digitalModems_ = 0;
+    std::set<std::string> scannedHdlc_;
     std::list<std::string> freeHdlc_;
     Fd listener_;
     Event listenEvent_;

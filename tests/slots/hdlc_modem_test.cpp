@@ -159,7 +159,7 @@ TEST_F(HdlcModem, TheScanOffersPointToPointInterfacesUpToTheFirstMissingName) {
 
 // A rescan leaves out what the slots hold, but still counts it; a call
 // without a mode or a free interface gets a DSP modem; released names go to
-// the end, also when the controller leaves.
+// the end, also when the controller leaves, unless the interface is gone.
 TEST_F(HdlcModem, HeldInterfacesAreNotOfferedAgainAndReleasedOnesGoLast) {
     ASSERT_EQ(std::nullopt, ask(create_modem(digital()), 5));
     EXPECT_EQ(2, digital_modems());
@@ -181,9 +181,16 @@ TEST_F(HdlcModem, HeldInterfacesAreNotOfferedAgainAndReleasedOnesGoLast) {
     ASSERT_EQ(std::nullopt, ask(create_modem(digital()), 7));
     EXPECT_EQ("hdlc0", hdlc_at(7)->interfaceName());
 
+    // Gone while held: once a scan missed it, its release offers it no more.
+    ASSERT_EQ(std::nullopt, ask(create_modem(digital()), 8));
+    netifs().remove(netifs().find("hdlc1")->index);
+    EXPECT_EQ(1, digital_modems());
+    ASSERT_EQ(std::nullopt, ask(test::command(Alternative::destroy), 8));
+    EXPECT_EQ(Names{}, modems.freeInterfaces());
+
     controller.close();
     EXPECT_TRUE(pump_until([] { return Slots::instance()->live().empty(); }));
-    EXPECT_EQ((Names{"hdlc1", "hdlc0"}), modems.freeInterfaces());
+    EXPECT_EQ((Names{"hdlc0"}), modems.freeInterfaces());
 }
 
 }  // namespace
