@@ -1,5 +1,6 @@
 // The DSP modem slot on the simulated modem control device: its set-up from
 // the first stream request, and the fax programs it hands the modem to.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <time.h>
 #include <unistd.h>
@@ -7,8 +8,24 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <utility>
 
 #include "tests/slots/modem_fixture.h"
+
+// When not 0, the next listen() fails with this errno.
+static int listenFailure = 0;
+
+// This binary's listen(), in place of the C library's: a listener that the
+// system refuses after its bind cannot be had otherwise.
+extern "C" int listen(int fd, int backlog) noexcept {
+    using Listen = int (*)(int, int);
+    static const auto real = reinterpret_cast<Listen>(::dlsym(RTLD_NEXT, "listen"));
+    if (listenFailure) {
+        errno = std::exchange(listenFailure, 0);
+        return -1;
+    }
+    return real(fd, backlog);
+}
 
 namespace {
 
@@ -115,6 +132,57 @@ TEST_F(DspModem, AFailedSetUpAbortsAndHoldsNoModem) {
         mctl().reset();
         ++number;
     }
+}
+
+// Requests refused once the modem is held, and a listener refused: each is
+// logged; a call request aborts the call with its error, a failed reset
+// goes on to the call, a listener that cannot bind or listen is not had.
+TEST_F(DspModem, RefusedRequestsAreLogged) {
+    server.board().write_program("/usr/local/sbin/pppd", obeys_hup());
+    auto refused = [this](uint32_t request, unsigned number, const TERM::ModemParams& p) {
+        return [=] {
+            sim().fail_next(Op::Ioctl, mctl::kDevice, EIO, request);
+            create_connected(number, p);
+        };
+    };
+    auto reopened = [this](unsigned short port) {
+        return [=] {
+            ::setenv("BOARD_AUTH_PORT", std::to_string(port).c_str(), 1);
+            modems.reset_for_test();
+            EXPECT_FALSE(modems.listening());
+            ::setenv("BOARD_AUTH_PORT", std::to_string(authPort).c_str(), 1);
+        };
+    };
+    unsigned short taken = 0;
+    const Fd occupant = test::listen_loopback(taken);
+    TERM::ModemParams originate = params();
+    originate.include_originate();
+    TERM::ModemParams faxOriginate = fax();
+    faxOriginate.include_originate();
+    struct Case {
+        std::function<void()> act;
+        std::string line;
+        std::optional<int> abort;
+    } cases[] = {
+        {reopened(taken), "fail to bind auth socket: Address already in use", std::nullopt},
+        {[&] { listenFailure = EADDRINUSE; reopened(authPort)(); },
+         "fail to listen auth socket: Address already in use", std::nullopt},
+        {refused(mctl::kAnswer, 10, params()), "10:dsp-modem: answer failed : Input/output error", EIO},
+        {refused(mctl::kOriginate, 11, originate), "11:dsp-modem: originate failed : Input/output error", EIO},
+        {refused(mctl::kOriginateFax, 12, faxOriginate), "12:dsp-modem: originate failed : Input/output error",
+         EIO},
+        {refused(mctl::kResetParams, 13, params()),
+         "13:dsp-modem: reset dmp parameters failed : Input/output error", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        c.act();
+        EXPECT_NE(std::string::npos, errors.str().find(c.line + "\n")) << c.line;
+        if (c.abort) {
+            EXPECT_EQ(c.abort, abort_signal()) << c.line;
+        }
+    }
+    EXPECT_NE(std::string::npos, progress.str().find("13:dsp-modem: pppd executed"));
+    EXPECT_EQ(4, mctl().held());  // the aborted calls keep their modems too
 }
 
 TEST_F(DspModem, TheFaxTransferProgramGetsAtMostSixtyTextsAndReportsItsPages) {
