@@ -244,7 +244,9 @@ struct RouteCase {
     void (*setup)(test::ReceiverProbe&);
     dsp::dsproc_event record;  // id kOwn: the id of the record's function
     Strings delivered;
-    const char* traced;  // on std::clog, with the trace switch on
+    // On std::clog with the trace switch on: the lines after the event's
+    // first one, exactly.
+    const char* traced;
 };
 constexpr uint32_t kOwn = 0xFFFFFFFF;
 
@@ -269,9 +271,9 @@ TEST_P(DSProcRouting, EventReachesTheReceiverOfItsTimeslot) {
         if (!traced) {
             EXPECT_EQ("", progress.str());
         } else {
-            EXPECT_TRUE(test::Logged(progress,
-                                     "dsproc event:  timeslot=12 id=" + std::to_string(record.id)));
-            EXPECT_TRUE(test::Logged(progress, c.traced));
+            EXPECT_EQ("dsproc event:  timeslot=12 id=" + std::to_string(record.id) +
+                          " type=" + std::to_string(record.type) + "\n" + c.traced,
+                      progress.str());
         }
         EXPECT_EQ("", errors.str());
     }
@@ -291,41 +293,47 @@ INSTANTIATE_TEST_SUITE_P(
                   VadOn,
                   {kTs, kOwn, dsp::kVad, 2, 7, 1},
                   {"vad rx=-1 tx=1"},
-                  "dsproc vad event:  dir_mask=2 vad_rx=7 vad_tx=1"},
-        RouteCase{
-            "VadBothDirections", VadOn, {kTs, kOwn, dsp::kVad, 3, 0, 1}, {"vad rx=0 tx=1"}, ""},
+                  "dsproc vad event:  dir_mask=2 vad_rx=7 vad_tx=1\n"},
+        RouteCase{"VadBothDirections",
+                  VadOn,
+                  {kTs, kOwn, dsp::kVad, 3, 0, 1},
+                  {"vad rx=0 tx=1"},
+                  "dsproc vad event:  dir_mask=3 vad_rx=0 vad_tx=1\n"},
         RouteCase{"VadStaleId",
                   VadOn,
                   {kTs, 40, dsp::kVad, 1, 1, 1},
                   {},
-                  "ignore spurious dsproc vad event:  timeslot=12 id=40 type=1 rid=1"},
+                  "dsproc vad event:  dir_mask=1 vad_rx=1 vad_tx=1\n"
+                  "ignore spurious dsproc vad event:  timeslot=12 id=40 type=1 rid=1\n"},
         RouteCase{"VadOff",
                   VadOff,
                   {kTs, 0, dsp::kVad, 1, 1, 1},
                   {},
-                  "ignore spurious dsproc vad event (dsproc disabled):  timeslot=12 id=0 type=1"},
+                  "dsproc vad event:  dir_mask=1 vad_rx=1 vad_tx=1\n"
+                  "ignore spurious dsproc vad event (dsproc disabled):  timeslot=12 id=0 type=1\n"},
         RouteCase{"VadNeverSetTakesIdZero",
                   Nothing,
                   {kTs, 0, dsp::kVad, 1, 4, 0},
                   {"vad rx=4 tx=-1"},
-                  ""},
+                  "dsproc vad event:  dir_mask=1 vad_rx=4 vad_tx=0\n"},
         RouteCase{"SdOwnId",
                   SdOn,
                   {kTs, kOwn, dsp::kSd, 9, 0, 0},
                   {"sd rx=9"},
-                  "dsproc sd event:  sd_rx=9"},
-        RouteCase{"SdStaleId", SdOn, {kTs, 40, dsp::kSd, 9, 0, 0}, {}, ""},
-        RouteCase{"SdOff", SdOff, {kTs, 0, dsp::kSd, 9, 0, 0}, {}, ""},
+                  "dsproc sd event:  sd_rx=9\n"},
+        RouteCase{"SdStaleId", SdOn, {kTs, 40, dsp::kSd, 9, 0, 0}, {}, "dsproc sd event:  sd_rx=9\n"},
+        RouteCase{"SdOff", SdOff, {kTs, 0, dsp::kSd, 9, 0, 0}, {}, "dsproc sd event:  sd_rx=9\n"},
         RouteCase{"BssAnyId",
                   BssOn,
                   {kTs, 40, dsp::kBss, 0, 0, 0},
                   {"bss score=0"},
-                  "dsproc bss event:  score=0"},
+                  "dsproc bss event:  score=0\n"},
         RouteCase{"BssOff",
                   Nothing,
                   {kTs, 0, dsp::kBss, 0, 0, 0},
                   {},
-                  "ignore spurious dsproc bss event (dsproc disabled):  timeslot=12"},
+                  "dsproc bss event:  score=0\n"
+                  "ignore spurious dsproc bss event (dsproc disabled):  timeslot=12 id=0 type=16\n"},
         RouteCase{"ToneFilter",
                   Nothing,
                   {kTs, 40, dsp::kToneFilter, 2100, 1, 0},
@@ -335,7 +343,7 @@ INSTANTIATE_TEST_SUITE_P(
                   Nothing,
                   {kTs, 40, dsp::kFlags, 0xE0000000u, 0x60000000u, 0},
                   {"flags flags=3758096384 mask=1610612736"},
-                  "dsproc flags event:  flags=e0000000, mask=60000000"},
+                  "dsproc flags event:  flags=e0000000, mask=60000000\n"},
         RouteCase{"UnknownType", VadOn, {kTs, kOwn, 1024, 1, 1, 1}, {}, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 

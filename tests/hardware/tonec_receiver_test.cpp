@@ -98,8 +98,8 @@ struct RouteCase {
     bool enable;
     dtmf::dtmf_event record;  // id 0 stands for the receiver's own id
     Strings delivered;
-    const char* progressText;
-    const char* errorText;
+    const char* progressText;  // the lines after the event's own, exactly
+    const char* errorText;     // exactly
 };
 
 class TonecRouting : public TonecReceiverTest, public ::testing::WithParamInterface<RouteCase> {};
@@ -115,10 +115,10 @@ TEST_P(TonecRouting, EventReachesTheReceiverOfItsTimeslotUnderItsId) {
     dtmf().deliver_raw(&record, sizeof record);
     loop.pump();
     EXPECT_EQ(c.delivered, probe.calls);
-    EXPECT_TRUE(test::Logged(
-        progress, "dtmf event:  timestamp=1234 timeslot=" + std::to_string(record.timeslot)));
-    EXPECT_TRUE(test::Logged(progress, c.progressText));
-    EXPECT_TRUE(test::Logged(errors, c.errorText));
+    EXPECT_EQ("dtmf event:  timestamp=1234 timeslot=" + std::to_string(record.timeslot) +
+                  " code=7 id=" + std::to_string(record.id) + "\n" + c.progressText,
+              progress.str());
+    EXPECT_EQ(c.errorText, errors.str());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -129,20 +129,21 @@ INSTANTIATE_TEST_SUITE_P(
                   true,
                   {7, kTs, 1234, 77},
                   {},
-                  "ignore spurious dtmf event:  timestamp=1234 timeslot=5 code=7 id=77 rid=1",
+                  "ignore spurious dtmf event:  timestamp=1234 timeslot=5 code=7 id=77 rid=1\n",
                   ""},
         RouteCase{"DetectorOff",
                   false,
                   {7, kTs, 1234, 3},
                   {},
-                  "ignore spurious dtmf event (DTMF disabled):  timestamp=1234",
+                  "ignore spurious dtmf event (DTMF disabled):  timestamp=1234 timeslot=5 code=7 "
+                  "id=3\n",
                   ""},
         RouteCase{"UnknownTimeslot",
                   true,
                   {7, 99, 1234, 0},
                   {},
                   "",
-                  "receive tonec event from unknown timeslot 99"}),
+                  "receive tonec event from unknown timeslot 99\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TonecReceiverTest, DetectionReachesTheReceiverOnlyWhileTheDetectorIsOn) {
