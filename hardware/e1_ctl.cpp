@@ -28,10 +28,11 @@ ACP::TrunkState::NamedNumber TrunkState(int32_t word) {
     return static_cast<ACP::TrunkState::NamedNumber>(word);
 }
 
-LGCP::Signal TrunkStatusSignal(const maintenance::trunk_status& record) {
+// The trunk is the one asked for: the driver may fill in word 0 as well.
+LGCP::Signal TrunkStatusSignal(unsigned trunk, const maintenance::trunk_status& record) {
     LGCP::Signal signal;
     ACP::TrunkStatus& status = signal.select_trunkStatus();
-    status.set_trunk(record.trunk);
+    status.set_trunk(static_cast<int>(trunk));
     status.set_state(TrunkState(record.state));
     status.set_slips(record.slips);
     status.set_lossBF(record.lossBF);
@@ -139,7 +140,7 @@ void E1Ctl::SendStatus() {
                       << " cause = " << std::strerror(errno) << std::endl;
             continue;
         }
-        Report(TrunkStatusSignal(record));
+        Report(TrunkStatusSignal(trunk, record));
     }
 }
 

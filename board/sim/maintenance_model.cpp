@@ -24,9 +24,7 @@ int MaintenanceModel::ioctl(Channel&, uint32_t request, void* arg) {
     const auto trunk = static_cast<uint32_t>(record_of<maintenance::trunk_status>(arg).trunk);
     if (trunk >= maintenance::kTrunks) return refuse(EINVAL);
     if (failure[trunk] != 0) return refuse(failure[trunk]);
-    maintenance::trunk_status record = trunks[trunk];
-    record.trunk = static_cast<int32_t>(trunk);
-    std::memcpy(arg, &record, sizeof record);
+    std::memcpy(arg, &trunks[trunk], sizeof trunks[trunk]);
     return 0;
 }
 

@@ -22,7 +22,7 @@ public:
 
     // Open fails with ENOENT while set.
     bool absent = false;
-    // What the driver reports for each trunk (the trunk word is its own).
+    // The whole record the driver fills in for each trunk, word 0 included.
     maintenance::trunk_status trunks[maintenance::kTrunks];
     // errno of a status request for the trunk; 0 when it succeeds.
     int failure[maintenance::kTrunks];

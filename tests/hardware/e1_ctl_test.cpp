@@ -53,6 +53,7 @@ protected:
 TEST_F(E1Trunks, StatusCarriesTheRecordsCountersAndState) {
     for (int t = 0; t < 4; ++t) {
         maintenance::trunk_status& r = maintenance_.trunks[t];
+        r.trunk = 9;  // as the driver leaves word 0: not what is reported
         r.slips = 10 * t + 1;
         r.lossBF = 10 * t + 2;
         r.lossCarrier = 10 * t + 3;
