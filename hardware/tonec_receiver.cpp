@@ -96,9 +96,7 @@ bool TonecReceiver::configureDTMF(const LGCP::DTMFParams& params) {
 }
 
 bool TonecReceiver::enableDTMF(bool on) {
-    if (!TonecReceiverService::instance().enableDTMF(*this, on)) return false;
-    dtmfOn_ = on;
-    return true;
+    return TonecReceiverService::instance().enableDTMF(*this, on);
 }
 
 bool TonecReceiver::echoCancel(bool on) {
@@ -112,9 +110,7 @@ bool TonecReceiver::enableDTMFReject(bool on) {
 }
 
 bool TonecReceiver::enableIVA(bool on) {
-    if (!TonecReceiverService::instance().enableIVA(*this, on)) return false;
-    ivaOn_ = on;
-    return true;
+    return TonecReceiverService::instance().enableIVA(*this, on);
 }
 
 bool TonecReceiver::configureIVA(const LGCP::IVAParams& params) {
@@ -127,8 +123,11 @@ bool TonecReceiver::translateSelcal(const TERM::SelcalCommand& command) {
 
 bool TonecReceiver::enableToneGenerator(unsigned short freq1, unsigned short freq2,
                                         unsigned short amp1, unsigned short amp2) {
-    return TonecReceiverService::instance().enableToneGenerator(tonec_timeslot(), freq1, freq2,
-                                                                amp1, amp2);
+    if (!TonecReceiverService::instance().enableToneGenerator(tonec_timeslot(), freq1, freq2, amp1,
+                                                              amp2))
+        return false;
+    toneOn_ = (freq1 | freq2 | amp1 | amp2) != 0;
+    return true;
 }
 
 bool TonecReceiver::disableToneGenerator(bool force) {
@@ -141,6 +140,9 @@ bool TonecReceiver::disableToneGenerator(bool force) {
 }
 
 void TonecReceiver::activateAudibleCall() {
+    // The cadence takes the timer of a running sequence, which ends here
+    // unreported (as when the controller sets a tone of its own).
+    sequenceRunning_ = false;
     enableToneGenerator(kRingbackFreq, 0, kRingbackAmp, kRingbackAmp);
     toneTimer_.set(kRingbackOnMs, &TonecReceiver::onRingbackTone, this);
 }
@@ -200,13 +202,11 @@ void TonecReceiver::CleanBeforeDestroy() {
     if (dtmfOn_) disableDTMF();
     if (ivaOn_) enableIVA(false);
     if (dtmfRejectOn_) enableDTMFReject(false);
-    // A ringback or a digit still playing would stay on the timeslot for
-    // its next user.
-    if (toneTimer_ || sequenceRunning_) {
-        toneTimer_.reset();
-        sequenceRunning_ = false;
-        enableToneGenerator(0, 0, 0, 0);
-    }
+    // A ringback, a digit or a tone of the controller's left on the
+    // generator would play to the timeslot's next user.
+    toneTimer_.reset();
+    sequenceRunning_ = false;
+    if (toneOn_) enableToneGenerator(0, 0, 0, 0);
 }
 
 // --- service ---
@@ -235,12 +235,12 @@ bool TonecReceiverService::enableDTMFReject(unsigned ts, bool on) {
 }
 
 bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on) {
-    if (receiver.detectorEnabled_ == on) return true;
+    if (receiver.dtmfOn_ == on) return true;
     const unsigned ts = receiver.tonec_timeslot();
     if (!on) {
         if (board::ioctl_value(fd(), dtmf::kDisableDetector, ts) < 0)
             return RequestFailed("DTMF_DISABLE_DETECTOR fail:", ts);
-        receiver.detectorEnabled_ = false;
+        receiver.dtmfOn_ = false;
         std::cerr << "DTMF_DISABLE_DETECTOR done: timeslot=" << ts << std::endl;
         return true;
     }
@@ -249,7 +249,7 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on) {
     if (board::ioctl(fd(), dtmf::kEnableDetector, &record) < 0)
         return RequestFailed("DTMF_ENABLE_DETECTOR fail:", ts, " id=" + std::to_string(id));
     receiver.enableId_ = id;
-    receiver.detectorEnabled_ = true;
+    receiver.dtmfOn_ = true;
     std::cerr << "DTMF_ENABLE_DETECTOR done: timeslot=" << ts << " id=" << id << std::endl;
     return true;
 }
@@ -276,7 +276,7 @@ bool TonecReceiverService::configureIVA(TonecReceiver& receiver, const LGCP::IVA
 
 bool TonecReceiverService::enableIVA(TonecReceiver& receiver, bool on) {
     if (!SwitchTimeslot(fd(), kIva, receiver.tonec_timeslot(), on)) return false;
-    receiver.detectorEnabled_ = on;
+    receiver.ivaOn_ = on;
     return true;
 }
 
@@ -309,7 +309,7 @@ void TonecReceiverService::route(const dtmf::dtmf_event& event) {
                                               &TonecReceiver::tonec_timeslot);
     if (receiver == nullptr) {
         std::cerr << "receive tonec event from unknown timeslot " << event.timeslot << std::endl;
-    } else if (!receiver->detectorEnabled_) {
+    } else if (!receiver->detectorEnabled()) {
         std::clog << "ignore spurious dtmf event (DTMF disabled): " << event << std::endl;
     } else if (receiver->enableId_ != event.id) {
         std::clog << "ignore spurious dtmf event: " << event << " rid=" << receiver->enableId_

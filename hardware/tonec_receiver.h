@@ -72,19 +72,22 @@ public:
     // Unless forced, only stops a running digit sequence.
     bool disableToneGenerator(bool force);
 
-    // 425 Hz for 1 s, silence for 3 s, and again, until cancelled.
+    // 425 Hz for 1 s, silence for 3 s, and again, until cancelled. Like any
+    // later request for the generator, it ends a running digit sequence.
     void activateAudibleCall();
     // Stops the ringback, unless a digit sequence runs.
     void cancelAudibleCall();
-    // Plays the digits (replacing those left of a running sequence).
+    // Plays the digits (replacing those left of a running sequence); the
+    // sequence takes the generator from a ringback.
     void translateDTMF(const LGCP::TranslateDtmfParams& params);
     bool isSequenceRunning() const { return sequenceRunning_; }
 
     // Called by the owner's destructor: switches off what this receiver
-    // switched on, and a tone it is still playing.
+    // switched on, and the generator it left playing.
     void CleanBeforeDestroy();
 
-    bool detectorEnabled() const { return detectorEnabled_; }
+    // Events are delivered while either detector is on.
+    bool detectorEnabled() const { return dtmfOn_ || ivaOn_; }
     uint32_t enableId() const { return enableId_; }
 
 private:
@@ -96,15 +99,16 @@ private:
     void onRingbackTone(Timer* timer);
     void onRingbackSilence(Timer* timer);
 
-    bool detectorEnabled_ = false;
     Timer toneTimer_;  // the ringback cadence or the digit sequence
     bool sequenceRunning_ = false;
     uint32_t enableId_ = 0;
     LGCP::TranslateDtmfParams digits_;
     Containers::CyclicList node_;
+    // What this receiver switched on in the driver, one flag per function.
     bool ivaOn_ = false;
     bool dtmfOn_ = false;
     bool dtmfRejectOn_ = false;
+    bool toneOn_ = false;  // the generator plays anything but all zeros
 };
 
 // The process's one user of "/dev/dtmf".

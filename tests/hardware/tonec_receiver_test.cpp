@@ -239,11 +239,22 @@ TEST_F(TonecReceiverTest, RingbackIsOneSecondOfToneAndThreeOfSilence) {
               Play(8500));
 }
 
-TEST_F(TonecReceiverTest, CancelledRingbackStaysOff) {
-    probe.activateAudibleCall();
-    Play(1500);
-    probe.cancelAudibleCall();
-    EXPECT_EQ((Runs{{kOff, 10000}}), Play(10000));
+TEST_F(TonecReceiverTest, CancelledRingbackStaysOff_AlsoOneThatEndedADigitSequence) {
+    for (const char* before : {"", "123"}) {
+        SCOPED_TRACE(before);
+        if (*before) {
+            probe.translateDTMF(Digits(before));
+            Play(100);  // into the first pause
+        }
+        probe.activateAudibleCall();
+        EXPECT_FALSE(probe.isSequenceRunning());
+        EXPECT_EQ((Runs{{kRingback, 1000}, {kSilence, 500}}), Play(1500));
+        probe.cancelAudibleCall();
+        EXPECT_EQ((Runs{{kOff, 10000}}), Play(10000));
+    }
+    probe.translateDTMF(Digits("4"));
+    EXPECT_EQ((Runs{{DigitTone('4'), 70}, {kSilence, 70}, {kOff, 10}}), Play(150));
+    EXPECT_EQ(1u, Completions(probe)) << "the sequence the ringback ended is not reported";
 }
 
 TEST_F(TonecReceiverTest, CancelLeavesARunningSequenceAlone) {
@@ -281,9 +292,21 @@ TEST_F(TonecReceiverTest, SelcalSendsTheFirstFourSigns) {
 
 // --- destruction ---
 
+// A detector function switched, and where the driver shows it.
+struct Step {
+    bool (Hardware::TonecReceiver::*request)(bool);
+    bool board::sim::DtmfModel::Timeslot::*inDriver;
+    bool on;
+};
+using Timeslot = board::sim::DtmfModel::Timeslot;
+const Step kDtmfOn{&Hardware::TonecReceiver::enableDTMF, &Timeslot::enabled, true};
+const Step kIvaOn{&Hardware::TonecReceiver::enableIVA, &Timeslot::iva, true};
+const Step kIvaOff{&Hardware::TonecReceiver::enableIVA, &Timeslot::iva, false};
+const Step kRejectOn{&Hardware::TonecReceiver::enableDTMFReject, &Timeslot::rejection, true};
+
 struct CleanCase {
     const char* name;
-    bool dtmf, iva, reject;
+    std::vector<Step> steps;
     std::vector<uint32_t> disables;
 };
 
@@ -292,9 +315,10 @@ class TonecClean : public TonecReceiverTest, public ::testing::WithParamInterfac
 TEST_P(TonecClean, CleanBeforeDestroyDisablesWhatTheReceiverSwitchedOn) {
     const CleanCase& c = GetParam();
     test::ReceiverProbe receiver{kTs + 1};
-    EXPECT_TRUE(!c.dtmf || receiver.enableDTMF(true));
-    EXPECT_TRUE(!c.iva || receiver.enableIVA(true));
-    EXPECT_TRUE(!c.reject || receiver.enableDTMFReject(true));
+    for (const Step& step : c.steps) {
+        EXPECT_TRUE((receiver.*step.request)(step.on));
+        EXPECT_EQ(step.on, dtmf().timeslot(kTs + 1).*step.inDriver) << "reaches the driver";
+    }
     ASSERT_TRUE(receiver.echoCancel(true));
     clear();
     receiver.Hardware::TonecReceiver::CleanBeforeDestroy();
@@ -307,11 +331,14 @@ TEST_P(TonecClean, CleanBeforeDestroyDisablesWhatTheReceiverSwitchedOn) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, TonecClean,
     ::testing::Values(
-        CleanCase{"Nothing", false, false, false, {}},
-        CleanCase{"Dtmf", true, false, false, {dtmf::kDisableDetector}},
-        CleanCase{"IvaAndRejection", false, true, true, {dtmf::kIvaOff, dtmf::kRejectionOff}},
-        CleanCase{
-            "All", true, true, true, {dtmf::kDisableDetector, dtmf::kIvaOff, dtmf::kRejectionOff}}),
+        CleanCase{"Nothing", {}, {}},
+        CleanCase{"Dtmf", {kDtmfOn}, {dtmf::kDisableDetector}},
+        CleanCase{"IvaAndRejection", {kIvaOn, kRejectOn}, {dtmf::kIvaOff, dtmf::kRejectionOff}},
+        CleanCase{"All",
+                  {kDtmfOn, kIvaOn, kRejectOn},
+                  {dtmf::kDisableDetector, dtmf::kIvaOff, dtmf::kRejectionOff}},
+        CleanCase{"DtmfAfterIva", {kIvaOn, kDtmfOn}, {dtmf::kDisableDetector, dtmf::kIvaOff}},
+        CleanCase{"IvaOffLeavesDtmfOn", {kDtmfOn, kIvaOn, kIvaOff}, {dtmf::kDisableDetector}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TonecReceiverTest, DestroyedWhileATonePlaysSwitchesItOff) {
@@ -324,6 +351,7 @@ TEST_F(TonecReceiverTest, DestroyedWhileATonePlaysSwitchesItOff) {
         {"ringback tone", [](test::ReceiverProbe& r) { r.activateAudibleCall(); }, 500},
         {"ringback silence", [](test::ReceiverProbe& r) { r.activateAudibleCall(); }, 2000},
         {"digit", [](test::ReceiverProbe& r) { r.translateDTMF(Digits("12")); }, 30},
+        {"constant tone", [](test::ReceiverProbe& r) { r.enableToneGenerator(1000, 0, 7, 0); }, 30},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

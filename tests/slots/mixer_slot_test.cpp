@@ -265,6 +265,19 @@ TEST_F(MixerSlots, DelaysDropTheSelcalDelay_AndTonesKeepTheLow16Bits) {
     EXPECT_EQ((board::sim::DtmfModel::Tone{1000, 0, 7, 0}), tones.tone(ts));
 }
 
+TEST_F(MixerSlots, AToneOfAnOutputStopsWithTheOutput) {
+    query();
+    make(create_mixer_out(0, {3}), 10);
+    LGCP::Command tone;
+    kToneOn(tone.select_ioctl());
+    EXPECT_EQ(std::nullopt, outcome(tone, 10));
+    auto& tones = *sim().model_as<board::sim::DtmfModel>(dtmf::kDevice);
+    const int ts = mixer().timeslot(0, 3);
+    EXPECT_EQ((board::sim::DtmfModel::Tone{1000, 0, 7, 0}), tones.tone(ts));
+    EXPECT_EQ(std::nullopt, outcome(destroy(), 10));
+    EXPECT_EQ((board::sim::DtmfModel::Tone{0, 0, 0, 0}), tones.tone(ts));
+}
+
 TEST_F(MixerSlots, ToneEventsOfAnInputReachTheController_ThoseOfAnOutputDoNot) {
     query();
     make(create_mixer_in(0, {1}), 10);

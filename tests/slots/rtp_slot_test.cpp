@@ -237,6 +237,30 @@ TEST_P(RtpIoctl, ActsOnTheChannelsDevicesAndAnswersTheirResult) {
 
 INSTANTIATE_TEST_SUITE_P(Rtp, RtpIoctl, ::testing::ValuesIn(kIoctlCases), test::CaseName());
 
+TEST_F(RtpSlotTest, AWaitToneStartedDuringDigitsStopsWhenDeactivated) {
+    create(kSlot);
+    const int channel = only_stream().channel;
+    const std::function<void(LGCP::IoctlParams&)> requests[] = {
+        [](auto& p) {
+            LGCP::DualTone& digit = p.select_translateDTMF().get_digits().append();
+            digit.set_freq1(697);
+            digit.set_freq2(1209);
+        },
+        [](auto& p) { p.select_activateWaitTone(); },
+        [](auto& p) { p.select_deactivateWaitTone(); },
+    };
+    for (const auto& request : requests) {
+        LGCP::Command command;
+        request(command.select_ioctl());
+        EXPECT_EQ(std::nullopt, outcome(command, kSlot));
+    }
+    for (unsigned ms = 0; ms < 10000; ms += 50) {
+        ASSERT_EQ((board::sim::DtmfModel::Tone{0, 0, 0, 0}), dtmf_model().tone(channel))
+            << ms << " ms after";
+        server.advance(50);
+    }
+}
+
 // ---- Codec changes
 
 TEST_F(RtpSlotTest, ACodecModeOfTheCurrentPayloadTouchesNothing) {
