@@ -12,8 +12,9 @@ constexpr int management_sapi = 63;
 constexpr unsigned char ui_control = 0x03;
 constexpr unsigned char q931_discriminator = 0x08;
 
-// True when an octet is there to read at p; otherwise the element or frame
-// ended early and the text is cut.
+// True when an octet of the message is there to read at p; otherwise the
+// frame ended early and the text is cut. Inside an element the printers only
+// print while its octets remain: a short element is no short frame.
 bool octet_at(FrameText& out, const unsigned char* p, const unsigned char* end) {
     if (p < end) return true;
     out.cut();
@@ -35,11 +36,11 @@ void put_chars(FrameText& out, const unsigned char* p, const unsigned char* end)
 void print_number(FrameText& out, const unsigned char* element, const unsigned char* end,
                   bool may_have_octet_3a) {
     const unsigned char* p = element + 2;
-    if (!octet_at(out, p, end)) return;
+    if (p == end) return;
     unsigned char octet3 = *p++;
     octet_line(out, "    octet 3 ", octet3);
     if (may_have_octet_3a && !(octet3 & 0x80)) {
-        if (!octet_at(out, p, end)) return;
+        if (p == end) return;
         octet_line(out, "    octet 3a ", *p++);
     }
     out.put("    number digits ");
@@ -53,14 +54,14 @@ void print_number(FrameText& out, const unsigned char* element, const unsigned c
 void print_diagnostics(FrameText& out, const unsigned char* p, const unsigned char* end) {
     while (p < end) {
         out.format("    diag attribute %d ", *p++ & 0x7F);
-        if (!octet_at(out, p, end)) return;
+        if (p == end) return;
         unsigned char rejection = *p++;
         out.format(" rej %d ", rejection & 0x7F);
         if (rejection & 0x80) {
             out.put('\n');
             continue;
         }
-        if (!octet_at(out, p, end)) return;
+        if (p == end) return;
         out.format(" av %d\n", *p & 0x7F);
     }
 }
@@ -102,7 +103,10 @@ void print_information_elements(FrameText& out, const unsigned char* p, const un
         } else {
             out.format("  attribute %x attribute size %d\n", id, p[1]);
         }
-        if (declared > left) out.cut();
+        if (declared > left)
+            out.cut();
+        else
+            out.end_line();  // a printer may stop mid-line where its element ends
         p = element_end;
     }
 }
@@ -210,16 +214,16 @@ void general(FrameText& out, const unsigned char* element, const unsigned char* 
 
 void prbearer(FrameText& out, const unsigned char* element, const unsigned char* end) {
     const unsigned char* p = element + 2;
-    if (!octet_at(out, p, end)) return;
+    if (p == end) return;
     octet_line(out, "    octet 3  ", *p++);
-    if (!octet_at(out, p, end)) return;
+    if (p == end) return;
     unsigned char octet4 = *p++;
     octet_line(out, "    octet 4  ", octet4);
     if ((octet4 & 0x1F) == 0x18 && p < end) octet_line(out, "    octet 4.1 ", *p++);
     if (p < end && (*p & 0x60) == 0x20) {
         char letter = ' ';
         for (bool last = false; !last; ++p) {
-            if (!octet_at(out, p, end)) return;
+            if (p == end) return;
             out.format("    octet 5%c ", letter);
             printbits(out, *p, 8, 8);
             out.put('\n');
@@ -233,18 +237,14 @@ void prbearer(FrameText& out, const unsigned char* element, const unsigned char*
 
 void prcause(FrameText& out, const unsigned char* element, const unsigned char* end) {
     const unsigned char* p = element + 2;
-    if (!octet_at(out, p, end)) return;
+    if (p == end) return;
     out.put("    coding ");
     printbits(out, *p, 7, 2);
     out.put(" location ");
     printbits(out, *p, 4, 4);
     out.put('\n');
     p = skipext(p, end);
-    if (!p) {  // the octet 3 group never ends
-        out.cut();
-        return;
-    }
-    if (!octet_at(out, p, end)) return;
+    if (!p || p == end) return;  // no cause value: the octet 3 group fills the element
     unsigned char value = *p++ & 0x7F;
     if (const CauseText* known = find_row(cause_texts, &CauseText::value, value))
         out.format("  cause value %x : %s \n", value, known->text);
@@ -255,21 +255,21 @@ void prcause(FrameText& out, const unsigned char* element, const unsigned char* 
 
 void prchident(FrameText& out, const unsigned char* element, const unsigned char* end) {
     const unsigned char* p = element + 2;
-    if (octet_at(out, p, end)) octet_line(out, "    octet 3 ", *p);
+    if (p < end) octet_line(out, "    octet 3 ", *p);
 }
 
 void prfacility(FrameText& out, const unsigned char* element, const unsigned char* end) {
     const unsigned char* p = element + 2;
-    if (!octet_at(out, p, end)) return;
+    if (p == end) return;
     octet_line(out, "    octet 3 ", *p++);
     while (p < end) {
         octet_line(out, "   octet 4 ", *p++);
-        if (!octet_at(out, p, end)) return;
+        if (p == end) return;
         int contents = *p++ & 0x7F;
         out.format("   octet 5 %d\n", contents);
         out.put("   contents ");
         for (int i = 0; i < contents; ++i) {
-            if (!octet_at(out, p, end)) return;
+            if (p == end) return;
             out.format("%2x ", *p++);
         }
         out.put('\n');

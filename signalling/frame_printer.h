@@ -21,7 +21,8 @@ void dlogframe(const unsigned char* frame, int length, bool network_to_user, cha
 
 // Element printers: `element` points at a variable-length information
 // element's identifier; its content ("octet 3" on) ends at `end`, its declared
-// end or the frame's end, whichever comes first.
+// end or the frame's end, whichever comes first. A printer prints only while
+// octets of its element remain; the walk over the elements goes on after it.
 using ElementPrinter = void (*)(FrameText& out, const unsigned char* element,
                                 const unsigned char* end);
 void general(FrameText& out, const unsigned char* element, const unsigned char* end);

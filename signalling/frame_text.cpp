@@ -43,6 +43,10 @@ void FrameText::format(const char* format, ...) {
     put(piece);
 }
 
+void FrameText::end_line() {
+    if (length_ > 0 && buffer_[length_ - 1] != '\n') put('\n');
+}
+
 void FrameText::cut() {
     if (stopped_) return;
     // A full buffer gives up the last characters of the text to the marker.

@@ -17,6 +17,8 @@ public:
     void put(char c);
     void put(const char* text);
     void format(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Ends the line unless the text ends with one already.
+    void end_line();
 
     // Ends the text here with the marker; later writes are dropped.
     void cut();
