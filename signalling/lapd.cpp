@@ -280,6 +280,9 @@ void LAPD::on_sabme(bool p) {
     case tei_assigned:
         tx_u(UA, false, p);
         clear_exception();
+        // A TEI just assigned or a DISC just sent leaves T200 running here;
+        // marked on, it would keep the first I frames from starting it.
+        stop_T200();
         start_T203();
         change_state(multiple_frame_established);
         report_activate();
@@ -630,7 +633,11 @@ void LAPD::message(Packet& p) {
         outgoing_.put(p);
         QueuedUp = true;
     }
-    if (state == tei_unassigned) change_state(assign_awaiting_tei);
+    // The message waits for a TEI: a BRI terminal asks for one.
+    if (state == tei_unassigned) {
+        change_state(assign_awaiting_tei);
+        BeginTeiAssignProcedure();
+    }
     if (outgoing_.count() > congested_above) change_flowstatus(FlowStatus::congested);
     local_events();
     deliver_reports();

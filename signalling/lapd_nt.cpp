@@ -97,6 +97,9 @@ void LAPD_NT::on_tei_procedure(const Packet& info) {
     case identity_verify_request:
         note("recieved verify request");
         return check_all_Tei();
+    default:
+        // What a terminal acts on is the network's to send.
+        note("TEI management message of type ", unsigned(message.type), " ignored");
     }
 }
 
@@ -131,8 +134,7 @@ void LAPD_NT::on_check_response(const TeiMessage& response) {
             } else if (link->ri() != response.Ri) {
                 // Two terminals answer for one TEI: neither may keep it.
                 note("recieved check response with dublicated Ai=", ai, ",removed");
-                link->unassign();
-                remove_tei(response.Ai);
+                link->take_back();
             }
             return;
         }

@@ -27,9 +27,10 @@ using Sequence = Cyclic<unsigned int, 127u>;
 class LAPD_NT;
 
 // The data link of one terminal. It polls an idle terminal every 10 s,
-// resends what the terminal has not acknowledged every second, and is
-// unassigned after four unanswered attempts, on a DISC, DM or FRMR, or on
-// an N(R) outside VA..VS.
+// resends what the terminal has not acknowledged every second, and takes
+// the terminal's TEI back (with an Identity remove) after four unanswered
+// attempts, on a DISC, DM or FRMR, on an N(R) outside VA..VS, or when two
+// TEI checks in a row go unanswered.
 class LAPD_NT_user {
 public:
     enum State { unassigned = 0, assigned = 1, wait_answer = 2 };
@@ -61,7 +62,11 @@ public:
     // being checked, only ends the check.
     void assign(unsigned char tei);
     void unassign();
-    // A TEI check starts: unanswered within 2 s, the link is unassigned.
+    // Unassigns and tells the terminal, which may still hold the TEI: the
+    // next terminal to ask may be given it.
+    void take_back();
+    // A TEI check starts: unanswered within 2 s it is asked once more for
+    // this TEI, and unanswered again the TEI is taken back.
     void checking();
     void set_ri(unsigned short ri) { Ri_ = ri; }
     // Drops the oldest held message, to make room for another link's.
@@ -91,6 +96,7 @@ private:
     void on_S(unsigned char type, bool command, bool pf, Sequence nr);
     void on_SABME(bool p);
     void on_timer();
+    void on_check_timer();
 
     bool acknowledge(Sequence nr);
     void settle(bool restart);
@@ -115,6 +121,7 @@ private:
     }
 
     bool checking_ = false;
+    bool checkRepeated_ = false;
     LAPD_NT* owner_ = nullptr;
     // VA is the N(R) last accepted: frames VA .. VS - 1 wait for theirs.
     Sequence VR_, VA_, VS_;

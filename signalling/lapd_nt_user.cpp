@@ -60,10 +60,27 @@ void LAPD_NT_user::unassign() {
     acknowledge_.clear();
 }
 
+void LAPD_NT_user::take_back() {
+    unassign();
+    owner_->remove_tei(TEI_);
+}
+
 void LAPD_NT_user::checking() {
     note("checking started");
     checking_ = true;
-    checkTimer_.set(check_ms, &LAPD_NT_user::unassign, this);
+    checkRepeated_ = false;
+    checkTimer_.set(check_ms, &LAPD_NT_user::on_check_timer, this);
+}
+
+// One lost answer does not cost the terminal its TEI.
+void LAPD_NT_user::on_check_timer() {
+    if (checkRepeated_) {
+        note("check unanswered");
+        return take_back();
+    }
+    checkRepeated_ = true;
+    owner_->tx_identity(0, TEI_, identity_check_request);
+    checkTimer_.set(check_ms, &LAPD_NT_user::on_check_timer, this);
 }
 
 // From above.
@@ -111,13 +128,13 @@ void LAPD_NT_user::receive(Packet& frame, bool cr) {
         if (!command) break;
         note("received DISC frame");
         if (pf) tx_U(UA, true, false);
-        unassign();
+        take_back();
         break;
     case DM:
     case FRMR:
         if (command) break;
         note((control & 0xEF) == DM ? "received DM frame" : "received FRMR frame");
-        unassign();
+        take_back();
         break;
     case XID:
         note("received XID frame");
@@ -145,7 +162,7 @@ void LAPD_NT_user::on_I(Packet& frame) {
     if (acknowledge(nr))
         settle(nr != va);
     else
-        unassign();
+        take_back();
     // Last: the layer above may take the whole line down from here.
     if (up) owner_->send_to_layer3(up);
 }
@@ -158,7 +175,7 @@ void LAPD_NT_user::on_S(unsigned char type, bool command, bool pf, Sequence nr) 
     if (type == RNR) set_busy();
     if (command && pf) tx_S(RR, true, false);
     const Sequence va = VA_;
-    if (!acknowledge(nr)) return unassign();
+    if (!acknowledge(nr)) return take_back();
     if (type == RNR) return settle(nr != va);
     set_unbusy();
     if (type == RR) return settle(nr != va);
@@ -263,7 +280,7 @@ void LAPD_NT_user::on_timer() {
     case wait_answer:
         if (RC_ == N200) {
             note("T200 expiried N200 times");
-            return unassign();
+            return take_back();
         }
         ++RC_;
         if (acknowledge_.empty())

@@ -95,6 +95,14 @@ void LAPD::on_UI(Packet& info) {
 }
 
 void LAPD::on_tei_message(const TeiMessage& message) {
+    // What a terminal acts on is the network's to send: on the network side
+    // it came from a terminal, whose word does not remove our TEI.
+    if (side_ == Side::network) {
+        if (log_ > 3)
+            std::clog << ext::header(this) << "TEI management message of type "
+                      << unsigned(message.type) << " ignored" << std::endl;
+        return;
+    }
     const bool awaiting_tei = state == assign_awaiting_tei || state == establish_awaiting_tei;
     const bool for_me = message.Ai == group_tei || message.Ai == selfTEI;
     switch (message.type) {

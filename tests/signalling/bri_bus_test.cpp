@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <random>
 #include <set>
 
 #include "tests/link/packet_pool_check.h"
@@ -9,6 +11,7 @@
 #include "tests/support/lapd_capture.h"
 #include "tests/support/lapd_frames.h"
 #include "tests/support/lapd_rig.h"
+#include "tests/support/stream_capture.h"
 #include "tests/support/tshark.h"
 #include "tests/support/virtual_loop.h"
 
@@ -93,6 +96,140 @@ TEST_F(BriBusTest, EightTerminalsGetTeisEstablishAndExchangeByCallReference) {
         EXPECT_TRUE(rig->owner(i).deactivations.empty()) << i;
     }
     EXPECT_GT(rig->bus.network.counters().dropped, 10u);
+}
+
+// A terminal given a TEI and then established by the network loses its
+// first I frame (a SETUP): it goes again when T200 runs out, after a
+// second, well within the caller's wait for an answer.
+TEST_F(BriBusTest, FreshlyAssignedTerminalResendsALostFirstIFrameAfterOneSecond) {
+    rig.reset(new BriRig(1));
+    std::vector<uint32_t> sent;
+    rig->bus.terminal(0).add_tap([&sent](const Packet& frame, bool out) {
+        if (out && lapd::is_i(frame)) sent.push_back(Mux::milliseconds());
+    });
+    remove_all();
+    loop.advance(100);
+    ASSERT_EQ(ISDN::multiple_frame_established, rig->terminal(0).full_state().state);
+    rig->bus.terminal(0).drop = test::nth(1, lapd::is_i);
+    test::LapdRig::send(rig->terminal(0), BriRig::q931(1, 0x05, "setup"));
+    loop.advance(12000);
+    ASSERT_EQ(2u, sent.size());
+    EXPECT_EQ(ISDN::LAPD::T200_ms, sent[1] - sent[0]);
+    EXPECT_EQ(1u, rig->network.messages.size());
+}
+
+// A terminal whose TEI requests all went unanswered asks again as soon as a
+// message from above waits, and comes up when the layer above asks.
+TEST_F(BriBusTest, TerminalThatGaveUpOnATeiAsksAgainForAMessage) {
+    rig.reset(new BriRig(1));
+    ISDN::LAPD& terminal = rig->terminal(0);
+    rig->bus.terminal(0).drop = [](const Packet&, unsigned) { return true; };
+    remove_all();
+    loop.advance(12000);
+    ASSERT_EQ(ISDN::tei_unassigned, terminal.full_state().state);
+    rig->bus.terminal(0).drop = nullptr;
+
+    std::vector<std::string> asked;
+    rig->bus.network.add_tap([&asked](const Packet& frame, bool sent) {
+        lapd::Identity message;
+        if (!sent && lapd::identity_of(frame, message)) asked.push_back(lapd::describe(frame, false));
+    });
+    test::LapdRig::send(terminal, BriRig::q931(1, 0x05, "setup"));
+    terminal.activate();
+    loop.advance(1000);
+    EXPECT_EQ(std::vector<std::string>{"ID request ri=0105 ai=127"}, asked);
+    EXPECT_EQ(ISDN::multiple_frame_established, terminal.full_state().state);
+    EXPECT_EQ(64, terminal.full_state().selfTEI);
+    ASSERT_EQ(1u, rig->network.messages.size());
+    EXPECT_EQ(BriRig::q931(1, 0x05, "setup"), rig->network.messages[0]);
+}
+
+// The terminals that hold one TEI together, as "64: 0 3;" for each TEI.
+std::string sharing(BriRig& rig) {
+    std::map<int, std::vector<unsigned>> holders;
+    for (unsigned i = 0; i < rig.bus.terminals(); ++i) {
+        const auto& s = rig.terminal(i).full_state();
+        if (s.state >= ISDN::tei_assigned) holders[s.selfTEI].push_back(i);
+    }
+    std::string text;
+    for (const auto& h : holders) {
+        if (h.second.size() < 2) continue;
+        text += std::to_string(h.first) + ":";
+        for (unsigned i : h.second) text += " " + std::to_string(i);
+        text += ";";
+    }
+    return text;
+}
+
+// Ten terminals for eight links: two keep asking for a TEI (their layer
+// above establishes again whenever a link gives up), so a TEI the network
+// takes back is given again at once. One frame in sixteen is lost, TEI
+// checks and their answers too; for thirty draws of the losses no two
+// terminals ever hold one TEI.
+TEST_F(BriBusTest, TerminalsNeverShareATeiWhileFramesAreLost) {
+    for (unsigned seed = 1; seed <= 30; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        rig.reset(new BriRig(10));
+        remove_all();
+        rig->network.activate();
+        loop.advance(100);
+        std::mt19937 random(seed);
+        auto lossy = [&random](const Packet&, unsigned) { return random() % 16 == 0; };
+        rig->bus.network.drop = lossy;
+        for (unsigned i = 0; i < rig->bus.terminals(); ++i) rig->bus.terminal(i).drop = lossy;
+        for (unsigned step = 0; step < 1900; ++step) {  // three checks after the first
+            loop.advance(100);
+            for (ISDN::LAPD* terminal : rig->terminals)
+                if (terminal->full_state().state == ISDN::tei_unassigned) terminal->activate();
+            ASSERT_EQ("", sharing(*rig)) << "at " << step * 100 << " ms";
+        }
+    }
+}
+
+// The network side of a point-to-point BRI line (an ISDN slot's link) on
+// the network port, in place of the TEI server.
+struct NetworkLinkOnBus {
+    explicit NetworkLinkOnBus(test::HdlcEnd& port) : port(port) {
+        link->set_side(ISDN::Side::network);
+        link->change_to_bri();
+        link->set_hdlc(&port);
+        port.bind(link);
+    }
+    ~NetworkLinkOnBus() { port.bind(nullptr); }
+
+    test::HdlcEnd& port;
+    ISDN::LAPD* link = new ISDN::LAPD;
+    test::LinkOwner owner{link};  // owns the link
+};
+
+// TEI management that a network sends, sent by a terminal (terminal 1 here,
+// while terminal 0 talks to the network), is ignored by the network side:
+// its link stays up and tells nothing but a trace line.
+TEST_F(BriBusTest, NetworkSideIgnoresWhatOnlyANetworkSends) {
+    rig.reset(new BriRig(2));
+    NetworkLinkOnBus network(rig->bus.network);
+    rig->terminal(0).activate();
+    loop.advance(100);
+    ASSERT_EQ(ISDN::multiple_frame_established, network.link->full_state().state);
+
+    test::StreamCapture log(std::clog);
+    network.link->set_log_level(4);
+    for (unsigned type : {ISDN::identity_assigned, ISDN::identity_denied,
+                          ISDN::identity_check_request, ISDN::identity_remove}) {
+        Packet stray = lapd::identity(false, type, 0, 127);
+        rig->bus.terminal(1).hdlc_transmit(stray);
+        loop.advance(10);
+        EXPECT_NE(std::string::npos,
+                  log.str().find("TEI management message of type " + std::to_string(type) +
+                                 " ignored"));
+    }
+    network.link->set_log_level(0);
+    EXPECT_EQ(ISDN::multiple_frame_established, network.link->full_state().state);
+    EXPECT_TRUE(network.owner.deactivations.empty());
+    EXPECT_TRUE(network.owner.statuses.empty());
+    test::LapdRig::send(*network.link, BriRig::q931(0x81, 0x02));
+    loop.advance(10);
+    EXPECT_EQ(std::vector<std::string>{BriRig::q931(0x81, 0x02)}, rig->owner(0).messages);
 }
 
 // Our reading of a frame in the form of tshark's fields: "sapi tei", and

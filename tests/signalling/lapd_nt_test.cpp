@@ -105,8 +105,11 @@ TEST_F(LapdNtTest, FrameForAnUnknownTeiGetsAFreeLinkOrIsRemovedTwice) {
               feed(lapd::sframe(false, Kind::RR, true, 0, true, 90)));
 }
 
+const Frames removed_64 = {"127: ID remove ri=0000 ai=64", "127: ID remove ri=0000 ai=64"};
+
 // Idle for 10 s, a poll; then a poll a second until four went unanswered.
-TEST_F(LapdNtTest, IdleTerminalIsPolledAndUnassignedAfterFourUnansweredPolls) {
+// The terminal may yet hold the TEI that the next one to ask is given.
+TEST_F(LapdNtTest, IdleTerminalIsPolledAndLosesItsTeiAfterFourUnansweredPolls) {
     assign(1);
     loop.advance(9990);
     EXPECT_TRUE(terminals.take().empty());
@@ -115,7 +118,7 @@ TEST_F(LapdNtTest, IdleTerminalIsPolledAndUnassignedAfterFourUnansweredPolls) {
     EXPECT_EQ(LAPD_NT_user::wait_answer, link(0).state());
     loop.advance(1000);
     EXPECT_EQ(LAPD_NT_user::unassigned, link(0).state());
-    EXPECT_TRUE(terminals.take().empty());
+    EXPECT_EQ(removed_64, terminals.take());
 }
 
 // A lost answer to a poll costs one more poll, not the link.
@@ -147,7 +150,9 @@ TEST_F(LapdNtTest, SetupFrameCarriesTheMessageAfterTheBroadcastHeader) {
     EXPECT_EQ("02 FF 03 08 01 01 05 61 62 63", frame.text());
 }
 
-TEST_F(LapdNtTest, TeiCheckAtActivationUnassignsASilentTerminalAfterTwoSeconds) {
+// A silent terminal is asked again after 2 s; silent again, it loses its
+// TEI, and is told so.
+TEST_F(LapdNtTest, TeiCheckAtActivationAsksASilentTerminalTwiceThenTakesItsTeiBack) {
     assign(1);
     assign(2);
     network->activate();
@@ -158,9 +163,13 @@ TEST_F(LapdNtTest, TeiCheckAtActivationUnassignsASilentTerminalAfterTwoSeconds) 
     EXPECT_TRUE(link(0).is_checking());
     EXPECT_FALSE(link(1).is_checking());
     loop.advance(2000);
+    EXPECT_EQ(Frames{"127: ID check ri=0000 ai=64"}, terminals.take());
+    EXPECT_EQ(LAPD_NT_user::assigned, link(0).state());
+    loop.advance(2000);
     EXPECT_EQ(LAPD_NT_user::unassigned, link(0).state());
     EXPECT_EQ(LAPD_NT_user::assigned, link(1).state());
-    loop.advance(60000 - 2002 + 1);
+    EXPECT_EQ(removed_64, terminals.take());
+    loop.advance(60000 - 4002 + 1);
     EXPECT_EQ("127: ID check ri=0000 ai=127", terminals.take().back());
 }
 
@@ -217,9 +226,9 @@ const AckCase ack_cases[] = {
     {"RR 3 acknowledges all", Kind::RR, 3, {}, LAPD_NT_user::assigned, 0},
     {"RR 1 leaves two to resend", Kind::RR, 1, {}, LAPD_NT_user::wait_answer, 2},
     {"RNR 2 acknowledges two", Kind::RNR, 2, {}, LAPD_NT_user::wait_answer, 1},
-    {"RR beyond VS unassigns", Kind::RR, 4, {}, LAPD_NT_user::unassigned, 0},
-    {"REJ beyond VS unassigns", Kind::REJ, 5, {}, LAPD_NT_user::unassigned, 0},
-    {"I frame beyond VS unassigns", Kind::I, 4, {}, LAPD_NT_user::unassigned, 0},
+    {"RR beyond VS takes the TEI back", Kind::RR, 4, removed_64, LAPD_NT_user::unassigned, 0},
+    {"REJ beyond VS takes the TEI back", Kind::REJ, 5, removed_64, LAPD_NT_user::unassigned, 0},
+    {"I frame beyond VS takes the TEI back", Kind::I, 4, removed_64, LAPD_NT_user::unassigned, 0},
 };
 
 class AckTest : public LapdNtTest, public ::testing::WithParamInterface<AckCase> {};
@@ -275,11 +284,13 @@ TEST_F(LapdNtTest, FreshLinkTakesNoMessageBeforeItsTerminalNamesACall) {
     EXPECT_EQ(Frames{}, send(BriRig::q931(0x80, 0x02)));
 }
 
-TEST_F(LapdNtTest, TerminalDiscOrDmUnassignsItsLink) {
+TEST_F(LapdNtTest, TerminalDiscOrDmUnassignsItsLinkAndItsTei) {
     for (Kind kind : {Kind::DISC, Kind::DM, Kind::FRMR}) {
         const unsigned tei = assign(kind == Kind::DISC ? 1 : kind == Kind::DM ? 2 : 3);
         const bool command = kind == Kind::DISC;
-        feed(lapd::uframe(false, kind, command, true, tei));
+        Frames answer = removed_64;
+        if (command) answer.insert(answer.begin(), "64: UA F resp");
+        EXPECT_EQ(answer, feed(lapd::uframe(false, kind, command, true, tei))) << int(kind);
         EXPECT_EQ(LAPD_NT_user::unassigned, link(0).state()) << int(kind);
         assigned_ = 0;
     }
