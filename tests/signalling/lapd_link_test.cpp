@@ -197,8 +197,12 @@ TEST_F(LapdLinkTest, SilentPeerOfAnIdleLinkEndsInReestablishment) {
 
 class FlowRecorder : public LAPD::Notify {
 public:
-    void OnLAPD_FlowStatusChange(LAPD* link) override { changes.push_back(link->flow_status()); }
+    void OnLAPD_FlowStatusChange(LAPD* link) override {
+        changes.push_back(link->flow_status());
+        queued.push_back(link->queued_out());
+    }
     std::vector<int> changes;
+    std::vector<unsigned> queued;  // messages waiting at each change
 };
 
 TEST_F(LapdLinkTest, BusyChannelKeepsMessagesAndTheFlowStatusFollowsTheQueue) {
@@ -216,10 +220,15 @@ TEST_F(LapdLinkTest, BusyChannelKeepsMessagesAndTheFlowStatusFollowsTheQueue) {
     EXPECT_EQ(2u, user().stats().outOverflows);
     EXPECT_TRUE(networkOwner().messages.empty());
 
+    // The channel takes one frame at a time: the queue shrinks by one
+    // between the link's looks at it.
+    r().line.a.refuse = [](const Packet&, unsigned index) { return index % 2 == 0; };
+    r().line.a.refuse_only_that = true;
     r().line.a.set_busy(false);
-    loop.advance(100);
+    loop.advance(1000);
     EXPECT_EQ(numbered("u", 128), networkOwner().messages);
     EXPECT_EQ((std::vector<int>{LAPD::FlowStatus::congested, LAPD::FlowStatus::normal}), flow.changes);
+    EXPECT_EQ((std::vector<unsigned>{89, 64}), flow.queued);  // more than 88; below 65
 }
 
 // Eight links with busy channels would hold every block of the pool: the

@@ -121,11 +121,21 @@ TEST_F(Ss7Slots, ProveCarryMsusAndLeaveServiceWhenTheirTrunkGoesDown) {
     run(2000);
     const Lines up = signalled();
     EXPECT_TRUE(has(up, "20 activated") && has(up, "21 activated")) << ::testing::PrintToString(up);
+    // Slot 20 traces what it carries while its switches are on.
+    const std::string sent = "mtp tx 0x01 0x02 0x03", received = "mtp rx 0x04 0x05 0x06 0x07";
+    EXPECT_EQ((Lines{"20 success"}), told(test::ss7_log(true), 20));
+    progress.clear();
     EXPECT_EQ((Lines{"20 success", "21 userData 01 02 03"}), told(test::user_data({1, 2, 3}), 20));
     EXPECT_EQ((Lines{"21 success", "20 userData 04 05 06 07"}),
               told(test::user_data({4, 5, 6, 7}), 21));
+    EXPECT_NE(std::string::npos, progress.str().find(sent)) << progress.str();
+    EXPECT_NE(std::string::npos, progress.str().find(received));
     EXPECT_EQ((Lines{"20 ss7BSN 0", "20 success"}), told(test::ss7_bsn_request(), 20));
     EXPECT_EQ((Lines{"20 success"}), told(test::ss7_log(false), 20));
+    progress.clear();
+    told(test::user_data({1, 2, 3}), 20);
+    told(test::user_data({4, 5, 6, 7}), 21);
+    EXPECT_EQ("", progress.str());
     signalled();
 
     trunks().trunks[1].state = ACP::TrunkState::lossCarrier;
@@ -200,6 +210,9 @@ TEST_F(SignallingPairs, TellWhenTheirLinkIsCongested) {
     const Lines after = signalled();
     EXPECT_EQ(Lines{"20 isdnLinkStatus normal"}, of(20, filtered(after, "isdnLinkStatus")));
     EXPECT_EQ(messages, filtered(after, "21 userData").size());
+    // Normal as soon as 64 wait, with a window of 7 on their way: 25 arrived before.
+    const auto normal = std::find(after.begin(), after.end(), "20 isdnLinkStatus normal");
+    EXPECT_EQ(messages - 64 - 7, filtered(Lines(after.begin(), normal), "21 userData").size());
 }
 
 // An SS7 or PRI link lives on an E1 timeslot (trunks 0 to 3): anything else
