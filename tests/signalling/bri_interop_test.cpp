@@ -1,5 +1,6 @@
 // Our BRI links against an independent implementation (libpri), each side
-// in turn: TEI assignment, establishment and a call's first messages.
+// in turn: TEI assignment, establishment and a call's first messages; and
+// how our links recover where libpri can lead them.
 // libpri runs on the real clock, so every exchange here is one that none of
 // its timers interrupts.
 
@@ -41,6 +42,9 @@ protected:
         peer.reset();
         ours.reset();
         bus.reset();
+        if (line) line->a.bind(nullptr);
+        pri.reset();
+        line.reset();
         PacketPoolCheck::TearDown();
     }
 
@@ -49,6 +53,9 @@ protected:
     std::unique_ptr<test::PriPeer> peer;
     std::unique_ptr<BriRig> ours;
     std::unique_ptr<test::BriBus> bus;
+    // A PRI link of ours, on end a of `line`.
+    std::unique_ptr<test::HdlcPair> line;
+    std::unique_ptr<test::LinkOwner> pri;
 };
 
 // libpri's network side starts by removing every TEI; our terminal asks
@@ -116,6 +123,52 @@ TEST_F(BriInteropTest, TheirTerminalOnOurNetwork) {
     EXPECT_EQ(0x11, peer->ringReference);
     EXPECT_EQ(ISDN::LAPD_NT_user::assigned, network.nt().link(0).state());
     peer.reset();
+}
+
+// Our terminal's TEI requests all went unanswered; a message from above and
+// then the layer above's DL-ESTABLISH bring it to libpri's network all the
+// same.
+TEST_F(BriInteropTest, OurTerminalThatGaveUpOnATeiComesUpForAMessage) {
+    ours.reset(new BriRig(1));
+    ISDN::LAPD& terminal = ours->terminal(0);
+    ours->bus.terminal(0).drop = [](const Packet&, unsigned) { return true; };
+    peer.reset(new test::PriPeer(ours->bus.network, /*networkSide=*/true));
+    loop.advance(12000);
+    ASSERT_EQ(ISDN::tei_unassigned, terminal.full_state().state);
+    ours->bus.terminal(0).drop = nullptr;
+
+    test::LapdRig::send(terminal, BriRig::q931(1, 0x75));  // STATUS ENQUIRY
+    terminal.activate();
+    loop.advance(100);
+    EXPECT_GE(terminal.full_state().selfTEI, 64);
+    EXPECT_EQ(ISDN::multiple_frame_established, terminal.full_state().state);
+}
+
+// libpri's PRI network side asks to establish while our link, released as
+// it was establishing, still times its DISC: our first I frame, lost, goes
+// again after T200, not T203.
+TEST_F(BriInteropTest, OurPriLinkResendsALostFirstIFrameAfterOneSecond) {
+    line.reset(new test::HdlcPair);
+    ISDN::LAPD* link = new ISDN::LAPD;
+    pri.reset(new test::LinkOwner(link));
+    link->set_hdlc(&line->a);
+    line->a.bind(link);
+    link->activate();
+    link->deactivate();
+    loop.advance(10);
+    peer.reset(new test::PriPeer(line->b, /*networkSide=*/true, /*bri=*/false));
+    loop.advance(100);
+    ASSERT_EQ(ISDN::multiple_frame_established, link->full_state().state);
+
+    std::vector<uint32_t> sent;
+    line->a.add_tap([&sent](const Packet& frame, bool out) {
+        if (out && lapd::is_i(frame)) sent.push_back(Mux::milliseconds());
+    });
+    line->a.drop = test::nth(1, lapd::is_i);
+    test::LapdRig::send(*link, BriRig::q931(1, 0x75));  // STATUS ENQUIRY
+    loop.advance(12000);
+    ASSERT_LE(2u, sent.size());
+    EXPECT_EQ(ISDN::LAPD::T200_ms, sent[1] - sent[0]);
 }
 
 #else

@@ -29,12 +29,15 @@ constexpr int fcs_octets = 2;
 
 }  // namespace
 
-PriPeer::PriPeer(HdlcEnd& port, bool networkSide) : port_(port) {
+PriPeer::PriPeer(HdlcEnd& port, bool networkSide, bool bri) : port_(port) {
     pri_set_message(quiet);
     pri_set_error(quiet);
     port_.bind(this);
-    channel_ = pri_new_bri_cb(-1, 0, networkSide ? PRI_NETWORK : PRI_CPE, PRI_SWITCH_EUROISDN_E1,
-                              &PriPeer::io_read, &PriPeer::io_write, this);
+    const int node = networkSide ? PRI_NETWORK : PRI_CPE;
+    channel_ = bri ? pri_new_bri_cb(-1, 0, node, PRI_SWITCH_EUROISDN_E1, &PriPeer::io_read,
+                                    &PriPeer::io_write, this)
+                   : pri_new_cb(-1, node, PRI_SWITCH_EUROISDN_E1, &PriPeer::io_read,
+                                &PriPeer::io_write, this);
     if (!channel_) throw std::runtime_error("pri_new_bri_cb failed");
     channels().push_back(channel_);
 }

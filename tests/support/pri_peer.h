@@ -1,6 +1,7 @@
 #pragma once
-// libpri as an independent peer on a BRI port: a point-to-multipoint D
-// channel, network or user side, whose frames travel on an `HdlcEnd`.
+// libpri as an independent peer on a BRI port (a point-to-multipoint D
+// channel) or a PRI link, network or user side, whose frames travel on an
+// `HdlcEnd`.
 //
 //   test::PriPeer peer(bus.network, /*networkSide=*/true);  // writes at once
 //   loop.advance(100);   // each frame it hears is fed, then its due timers run
@@ -24,7 +25,7 @@ class HdlcEnd;
 
 class PriPeer : public HDLC::Notify {
 public:
-    PriPeer(HdlcEnd& port, bool networkSide);
+    PriPeer(HdlcEnd& port, bool networkSide, bool bri = true);
     ~PriPeer() override;
     PriPeer(const PriPeer&) = delete;
     PriPeer& operator=(const PriPeer&) = delete;
