@@ -3,8 +3,10 @@
 // layer-3 messages from above (short ones too), time steps, activation and
 // release. After every step the assigned links hold distinct TEIs, each
 // link's queues stay within their capacity and match its sequence numbers,
-// and the links together hold no more than 128 messages; at the end every
-// packet block is back in the pool.
+// and the links together hold no more than 128 messages. At the end, in
+// whatever state the input left the server, a live terminal without a TEI,
+// offered a message from above and establishment, comes up within a
+// bounded time; and every packet block is back in the pool.
 //
 // Input: the last octet sets the log level; then operations, each an octet
 // and its arguments (integers from the end of the input, octet strings
@@ -23,6 +25,10 @@ namespace lapd = test::lapd;
 using Fuzz::check;
 using ISDN::LAPD_NT;
 using ISDN::LAPD_NT_user;
+
+// Links held for terminals that are not there are polled out of use within
+// 14 s; then a TEI request, establishment, and room for the unlucky.
+constexpr unsigned progress_bound_ms = 60000;
 
 void check_links(const LAPD_NT& nt) {
     std::set<unsigned> teis;
@@ -87,6 +93,30 @@ Packet terminal_frame(FuzzedDataProvider& in, unsigned kind) {
     }
 }
 
+// A terminal joins the bus; its layer above asks again whenever its link
+// went down.
+void check_progress(test::VirtualLoop& loop, test::BriBus& bus) {
+    ISDN::LAPD* terminal = new ISDN::LAPD;
+    test::LinkOwner owner(terminal);
+    terminal->set_side(ISDN::Side::user);
+    terminal->change_to_bri();
+    terminal->set_ri_source([ri = 0x1234u]() mutable { return static_cast<unsigned short>(ri++); });
+    terminal->set_hdlc(&bus.terminal(0));
+    bus.terminal(0).bind(terminal);
+    terminal->mdl_remove();
+    test::send_down(*terminal, test::BriRig::q931(1, 0x05));
+    for (unsigned ms = 0; ms < progress_bound_ms &&
+                          terminal->full_state().state != ISDN::multiple_frame_established;
+         ms += 100) {
+        const unsigned state = terminal->full_state().state;
+        if (state == ISDN::tei_unassigned || state == ISDN::tei_assigned) terminal->activate();
+        loop.advance(100);
+    }
+    const bool up = terminal->full_state().state == ISDN::multiple_frame_established;
+    bus.terminal(0).bind(nullptr);
+    check(up, "a terminal established within a bounded time");
+}
+
 void run(FuzzedDataProvider& in) {
     test::VirtualLoop loop;
     test::IdleDescriptor idle;
@@ -113,6 +143,7 @@ void run(FuzzedDataProvider& in) {
         check_links(network.nt());
         network.messages.clear();
     }
+    check_progress(loop, bus);
 }
 
 }  // namespace
