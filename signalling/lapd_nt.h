@@ -27,10 +27,10 @@ using Sequence = Cyclic<unsigned int, 127u>;
 class LAPD_NT;
 
 // The data link of one terminal. It polls an idle terminal every 10 s,
-// resends what the terminal has not acknowledged every second, and takes
-// the terminal's TEI back (with an Identity remove) after four unanswered
-// attempts, on a DISC, DM or FRMR, on an N(R) outside VA..VS, or when two
-// TEI checks in a row go unanswered.
+// resends what the terminal has not acknowledged every second, and is
+// unassigned on a DISC, DM or FRMR. It takes the terminal's TEI back (with
+// an Identity remove) after four unanswered attempts, on an N(R) outside
+// VA..VS, or when two TEI checks in a row go unanswered.
 class LAPD_NT_user {
 public:
     enum State { unassigned = 0, assigned = 1, wait_answer = 2 };
@@ -62,8 +62,8 @@ public:
     // being checked, only ends the check.
     void assign(unsigned char tei);
     void unassign();
-    // Unassigns and tells the terminal, which may still hold the TEI: the
-    // next terminal to ask may be given it.
+    // Unassigns a terminal given up on and tells it, for it may still hold
+    // the TEI that the next terminal to ask is given.
     void take_back();
     // A TEI check starts: unanswered within 2 s it is asked once more for
     // this TEI, and unanswered again the TEI is taken back.

@@ -128,13 +128,13 @@ void LAPD_NT_user::receive(Packet& frame, bool cr) {
         if (!command) break;
         note("received DISC frame");
         if (pf) tx_U(UA, true, false);
-        take_back();
+        unassign();
         break;
     case DM:
     case FRMR:
         if (command) break;
         note((control & 0xEF) == DM ? "received DM frame" : "received FRMR frame");
-        take_back();
+        unassign();
         break;
     case XID:
         note("received XID frame");
