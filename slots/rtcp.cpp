@@ -30,7 +30,9 @@ unsigned Msg::encode(char* buf, unsigned size) const {
     if (size < kHeader + kSsrc) return 0;
     buf[0] = static_cast<char>(0x80 | (count() & 0x1F));
     buf[1] = static_cast<char>(pt());
-    unsigned length = kHeader + encode_body(buf + kHeader, (size - kHeader) & ~3u);
+    const unsigned body = encode_body(buf + kHeader, (size - kHeader) & ~3u);
+    if (body == 0) return 0;
+    unsigned length = kHeader + body;
     while (length % 4) buf[length++] = 0;
     const unsigned words = length / 4 - 1;
     buf[2] = static_cast<char>(words >> 8);
@@ -38,11 +40,12 @@ unsigned Msg::encode(char* buf, unsigned size) const {
     return length;
 }
 
+// A chunk is never the SSRC alone: its item list ends with a null octet,
+// padded to a word, also when it holds no item.
 unsigned SDES::encode_body(char* buf, unsigned size) const {
-    if (size < kSsrc) return 0;
+    if (size < kSsrc + 4) return 0;
     put32(buf, ssrc);
     unsigned used = kSsrc;
-    if (items_.empty() || size - kSsrc < 8) return used;
     for (const Item& item : items_) {
         const unsigned len = static_cast<unsigned>(std::min<size_t>(item.text.size(), kMaxText));
         // The item, the closing zero byte and the padding after them.

@@ -24,7 +24,8 @@ public:
     virtual uint8_t count() const = 0;
 
     // The whole packet into `buf`, never beyond `size` bytes. Returns its
-    // length (a multiple of 4), or 0 when not even the header and SSRC fit.
+    // length (a multiple of 4), or 0 when the smallest packet of its kind
+    // does not fit (8 bytes for a BYE, 12 for an SDES).
     unsigned encode(char* buf, unsigned size) const;
 
     uint32_t ssrc;
@@ -32,7 +33,7 @@ public:
 protected:
     // Everything after the 4-byte header into at most `size` bytes (a
     // multiple of 4, so that encode's padding fits); returns the bytes
-    // written.
+    // written, 0 when nothing fits.
     virtual unsigned encode_body(char* buf, unsigned size) const = 0;
 };
 
@@ -52,7 +53,7 @@ public:
 
 protected:
     // The SSRC, then the items in order as far as each fits with the
-    // closing zero byte and padding.
+    // closing zero byte and padding, then that zero byte (RFC 3550 6.5).
     unsigned encode_body(char* buf, unsigned size) const override;
 
 private:

@@ -81,8 +81,12 @@ const Known kKnown[] = {
          return sdes({{Type::CNAME, "abc"}, {Type::EMAIL, "defgh"}});
      },
      19, test::hex_bytes("81 CA 00 03 01 02 03 04 01 03 61 62 63 00 00 00")},
-    {"sdes without items is the ssrc alone", [] { return sdes({}); }, 1024,
-     test::hex_bytes("81 CA 00 01 01 02 03 04")},
+    {"sdes without items ends its chunk with a null word", [] { return sdes({}); }, 1024,
+     test::hex_bytes("81 CA 00 02 01 02 03 04 00 00 00 00")},
+    {"sdes in fifteen bytes is the chunk without items",
+     [] { return sdes({{Type::CNAME, "abc"}}); }, 15,
+     test::hex_bytes("81 CA 00 02 01 02 03 04 00 00 00 00")},
+    {"nothing of an sdes in eleven bytes", [] { return sdes({{Type::CNAME, "abc"}}); }, 11, {}},
     {"nothing in seven bytes", [] { return std::make_unique<RTPC::BYE>(kSsrc, ""); }, 7, {}},
 };
 
@@ -96,19 +100,20 @@ TEST_P(RtcpKnownAnswer, EncodesTheExpectedBytes) {
 INSTANTIATE_TEST_SUITE_P(Rtcp, RtcpKnownAnswer, ::testing::ValuesIn(kKnown), test::CaseName());
 
 // Every buffer size from 0 to 64: whole words within the buffer, a length
-// field that counts them, and not a byte written past the size.
+// field that counts them, and not a byte written past the size. A BYE needs
+// 8 bytes, an SDES 12 (its chunk ends with a null word).
 TEST(Rtcp, NeverWritesPastTheBufferAndCountsItsWords) {
     const RTPC::BYE bye(kSsrc, "session end");
     auto description = sdes({{Type::CNAME, "Zembrix"}, {Type::EMAIL, "a@b.c"}, {Type::PHONE, "1"}});
-    for (const RTPC::Msg* packet :
-         {static_cast<const RTPC::Msg*>(&bye), static_cast<const RTPC::Msg*>(description.get())}) {
+    const std::pair<const RTPC::Msg*, unsigned> packets[] = {{&bye, 8}, {description.get(), 12}};
+    for (const auto& [packet, smallest] : packets) {
         for (unsigned size = 0; size <= 64; ++size) {
             std::vector<char> buf(size + 16, '\x5A');
             const unsigned length = packet->encode(buf.data(), size);
             SCOPED_TRACE("pt " + std::to_string(packet->pt()) + " size " + std::to_string(size));
             EXPECT_LE(length, size);
             EXPECT_EQ(0u, length % 4);
-            EXPECT_EQ(size < 8, length == 0);
+            EXPECT_EQ(size < smallest, length == 0);
             for (unsigned i = size; i < buf.size(); ++i) ASSERT_EQ('\x5A', buf[i]) << "byte " << i;
             if (length == 0) continue;
             const unsigned words = (uint8_t(buf[2]) << 8) | uint8_t(buf[3]);
