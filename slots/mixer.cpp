@@ -143,6 +143,11 @@ Slot* Mixer::New(const LGCP::MixerOutParams& params) {
             std::clog << ext::header(this) << "ClearTX error: translation fail" << std::endl;
         return nullptr;
     }
+    if (HasOutput(channel)) {
+        std::cerr << ext::header(this) << "channel " << channel << " has an output already"
+                  << std::endl;
+        return nullptr;
+    }
     for (const LGCP::MixerInput& input : params.get_inputs()) {
         if (input.get_channel().is_rtp()) {
             std::cerr << ext::header(this) << "SetTX error: translation fail [2]" << std::endl;
@@ -227,9 +232,19 @@ int Mixer::channel2timeslot(int channel) {
     return timeslot;
 }
 
+bool Mixer::HasOutput(int channel) const {
+    for (const MixerSlot* slot : slots_) {
+        const auto* output = dynamic_cast<const TdmOutput*>(slot);
+        if (output && output->channel() == channel) return true;
+    }
+    return false;
+}
+
+// The sums of a unit gone from the driver went with it; when the unit came
+// back, they are the new slots' and stay.
 void Mixer::Release(TdmInput& input) {
     input.StopDigits();
-    if (input.summator() >= 0) {
+    if (input.summator() >= 0 && !stale_) {
         mix_rx_record record{slot_of(input.summator()), slot_of(input.channel()), 0};
         if (mixer_ctl(MIX_RX_REMOVE, &record) < 0) {
             const char* error = error_text();
@@ -243,9 +258,11 @@ void Mixer::Release(TdmInput& input) {
 
 void Mixer::Release(TdmOutput& output) {
     output.StopDigits();
-    std::clog << ext::header(this) << "clear tdm output " << output.channel() << std::endl;
-    mix_slot slot = slot_of(output.channel());
-    mixer_ctl(MIX_RX_CLEAR, &slot);
+    if (!stale_) {
+        std::clog << ext::header(this) << "clear tdm output " << output.channel() << std::endl;
+        mix_slot slot = slot_of(output.channel());
+        mixer_ctl(MIX_RX_CLEAR, &slot);
+    }
     UnRegister(&output);
 }
 

@@ -121,9 +121,10 @@ public:
     Mixer(const Mixer&) = delete;
     Mixer& operator=(const Mixer&) = delete;
 
-    // A new slot, or null (declined).
+    // A new slot, or null (declined). A channel has one output at most.
     Slot* New(const LGCP::MixerInParams& params);
     Slot* New(const LGCP::MixerOutParams& params);
+    // Each takes from the sums only what its slot put there.
     void Release(TdmInput& input);
     void Release(TdmOutput& output);
 
@@ -158,6 +159,8 @@ private:
     board::mixer::mix_slot slot_of(int channel) const {
         return board::mixer::mix_slot{unit_, board::mixer::kTdm, channel};
     }
+    // An output of this mixer holds the channel's sum.
+    bool HasOutput(int channel) const;
     // A `tdm` channel of the units' channel range, or -1.
     static int tdm_channel(const LGCP::MixerChannel& channel);
     // MIX_RX_ADD; a failure is logged.

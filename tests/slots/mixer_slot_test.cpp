@@ -83,6 +83,35 @@ TEST_F(MixerSlots, OutputsHearExactlyTheirInputs_UntilDestroyed) {
     EXPECT_TRUE(disabled_on_switch(mixer().timeslot(0, 6)));
 }
 
+TEST_F(MixerSlots, AChannelHasOneOutput_ASecondIsDeclinedAndTheFirstKeepsItsSum) {
+    query();
+    make(create_mixer_out(0, {6}, {{{1}, 100}}), 10);
+    EXPECT_EQ(Cause::insufficientResources, outcome(create_mixer_out(0, {6}, {{{2}, 50}}), 11));
+    EXPECT_EQ((Sum{{1, 100}}), mixer().sum(0, 6));
+    EXPECT_NE(std::string::npos, errors.str().find("mixer [0]: channel 6 has an output already"));
+
+    EXPECT_EQ(std::nullopt, outcome(destroy(), 10));
+    make(create_mixer_out(0, {6}, {{{2}, 50}}), 11);
+    EXPECT_EQ((Sum{{2, 50}}), mixer().sum(0, 6));
+}
+
+// The slots of the unit's first life hear `abort`; when the controller
+// destroys them late, the sums of the unit's second life stay.
+TEST_F(MixerSlots, SlotsOfAUnitThatWentLeaveTheSumsOfItsReturnAlone) {
+    query();
+    make(create_mixer_out(1, {4}), 10);
+    make(create_mixer_in(1, {2}, MixChannel{4}), 11);
+    mixer().remove_unit(1);
+    EXPECT_EQ((Lines{kUnit0}), query_mixers());
+    mixer().add_unit(1);
+    query();
+    make(create_mixer_out(1, {4}, {{{2}, 100}}), 12);
+
+    EXPECT_EQ(std::nullopt, outcome(destroy(), 11));
+    EXPECT_EQ(std::nullopt, outcome(destroy(), 10));
+    EXPECT_EQ((Sum{{2, 100}}), mixer().sum(1, 4));
+}
+
 struct DeclineCase {
     const char* what;
     LGCP::Command command;
