@@ -141,8 +141,10 @@ void RadioControl::OnProcessStatus(Timer*) {
         timer_.set(static_cast<unsigned>(delay), &RadioControl::OnProcessStatus, this);
 }
 
+// Address 0 names no source: until a real one is known every source passes,
+// or a keyed radio would hear nobody.
 void RadioControl::UpdateAccess(bool on, const in_addr& addr) {
-    if (on) {
+    if (on && addr.s_addr != 0) {
         if (filterActive_ && filter_.addr == addr.s_addr) return;
         filter_ = {addr.s_addr, 0};
         filterActive_ = true;

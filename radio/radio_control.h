@@ -99,7 +99,8 @@ public:
     void SetTimerEnable(bool on);
     // Takes effect at the next arming.
     void SetTimerInterval(unsigned long ms) { interval_ = ms; }
-    // Passes only packets from `addr` (on), or every packet (off).
+    // Passes only packets from `addr` (on), or every packet (off, or no
+    // address known: 0).
     void UpdateAccess(bool on, const in_addr& addr);
     // "rtp_ext[id] time:" (no number for type 2), at most 254 characters.
     const std::string& GetPrefix();

@@ -98,6 +98,9 @@ TEST_F(RadioControlTest, TheFilterIsRequestedOnlyWhenItChanges) {
     EXPECT_EQ(a.s_addr, session(control).filter->addr);
     control.UpdateAccess(true, b);
     EXPECT_EQ(b.s_addr, session(control).filter->addr);
+    control.UpdateAccess(true, in_addr{0});
+    EXPECT_FALSE(session(control).filter) << "no source known: every source passes";
+    control.UpdateAccess(true, b);
     control.UpdateAccess(false, a);
     EXPECT_FALSE(session(control).filter);
 

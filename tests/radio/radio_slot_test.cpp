@@ -439,6 +439,60 @@ TEST_P(RadioAttachAfterCodecChange, EachSlotIsAttachedToItsOwnCurrentStream) {
 INSTANTIATE_TEST_SUITE_P(Radio, RadioAttachAfterCodecChange, ::testing::ValuesIn(kFormCases),
                          test::CaseName());
 
+// ---- PTT source filter
+
+// A radio keyed before any source is known: the gateway hears every source
+// (the VARK access rule still lets only a more urgent PTT through).
+struct UnknownSourceCase {
+    const char* what;
+    std::function<LGCP::Command(RadioSlotTest&)> create;
+    const char* modifier;  // an rtpExt ioctl after the creation, or null
+    test::Bytes packet;    // from 127.0.0.2, reported
+};
+
+const std::string kVarkPtt =
+    "{ prio 5, ptt TRUE, bss FALSE, vad-rx FALSE, vad-tx FALSE, sql FALSE, sh FALSE, pwr FALSE, "
+    "rv FALSE, resv FALSE, selcall 0, li 0 }";
+
+const UnknownSourceCase kUnknownSourceCases[] = {
+    {"ed137 status with ptt",
+     [](RadioSlotTest& t) {
+         return t.ed137_command(value_of<TERM::RadioStatus>(
+             "ed-137 : { header " + header("normal-ptt-on", "squ-off", 3) +
+             ", radio-response { " + kResponse + " } }"));
+     },
+     nullptr, ed137_tx(1, 5)},
+    {"vark status with ptt",
+     [](RadioSlotTest& t) {
+         return t.ed137_command(radio_test::vark_status(kVarkPtt));
+     },
+     nullptr, radio_test::vark_header(GW_FLAG_PTT, 3, 1)},
+    {"vark wm flags with ptt before any wm trans",
+     [](RadioSlotTest& t) { return t.vark_command(); },
+     "vark : { addr { session-addr \"127.0.0.3\", session-ssrc 5 }, params wm-flags : { flags ",
+     radio_test::vark_header(GW_FLAG_PTT, 3, 1)},
+};
+
+class RadioUnknownSource : public RadioSlotTest,
+                           public ::testing::WithParamInterface<UnknownSourceCase> {};
+
+TEST_P(RadioUnknownSource, SetsNoFilter_SoThatEverySourceIsHeard) {
+    const UnknownSourceCase& c = GetParam();
+    create(kSlot, c.create(*this));
+    if (c.modifier) {
+        const auto modifier = value_of<TERM::RadioModifier>(c.modifier + kVarkPtt + " } }");
+        ASSERT_EQ(std::nullopt, outcome(ioctl_rtp_ext(modifier), kSlot));
+    }
+    auto& session = *ext_session_of(kSlot);
+    EXPECT_FALSE(session.filter) << "a filter on " << session.filter->addr;
+    EXPECT_TRUE(session.inject(c.packet, test::ip("127.0.0.2"), 9));
+    server.pump();
+    EXPECT_TRUE(next_of(LGCP::Signal::Alternative::rtpExt));
+}
+
+INSTANTIATE_TEST_SUITE_P(Radio, RadioUnknownSource, ::testing::ValuesIn(kUnknownSourceCases),
+                         test::CaseName());
+
 // ---- Squelch
 
 struct SquelchCase {
