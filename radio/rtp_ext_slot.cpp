@@ -38,7 +38,7 @@ bool RtpExtSlot::IBeforeDestroy() {
 }
 
 bool RtpExtSlot::Ioctl(const LGCP::IoctlParams& params) {
-    if (!control_) return RtpSlot::Ioctl(params);
+    if (!control_ || !has_session()) return RtpSlot::Ioctl(params);
     using A = LGCP::IoctlParams::Alternative;
     bool result;
     switch (params.selection()) {
@@ -65,7 +65,12 @@ bool RtpExtSlot::ChangeCodecOfRadio(const LGCP::IoctlParams& params) {
     control_->SetRtpSession(Fd());
     bool result = RtpSlot::Ioctl(params);
     control_->SetRtpSession(session());
-    if (stopped && result) result = control_->RtpExtStart(false) != 0;
+    // A failed change resumes the old stream, and the radio goes on with it;
+    // a slot that lost its stream has said so once and keeps quiet.
+    if (!has_session())
+        control_->SetTimerEnable(false);
+    else if (stopped && control_->RtpExtStart(false) == 0)
+        result = false;
     return result;
 }
 

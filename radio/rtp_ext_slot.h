@@ -77,7 +77,8 @@ protected:
                unsigned long interval = RTPSignalling::RadioControl::kDefaultInterval);
 
 private:
-    // A codec change with the extension session stopped around it.
+    // A codec change with the extension session stopped around it; the
+    // session starts again whenever the slot has a stream afterwards.
     bool ChangeCodecOfRadio(const LGCP::IoctlParams& params);
     // When the slot follows the squelch: the input on exactly while the
     // radio's squelch is open.

@@ -145,6 +145,7 @@ bool RtpSessionFactory::OpenSession(const LGCP::CreateRtpParams& params,
 void RtpSessionFactory::StartSlot(RtpSlot& slot, const Session& session,
                                   const TERM::RtpParams& codec) {
     slot.startRTPC(session.rtcp, session.rtcpTo);
+    slot.SetChannelWord(session.channelWord);
     if (const TERM::RtpEcho* echo = codec.get_echo(); echo && echo->get_suppressor().getValue())
         slot.echoCancel(echo->get_canceller().getValue());
 }
@@ -224,6 +225,7 @@ bool RtpSessionFactory::BeginSession(Session& session, int32_t channelWord) {
         return false;
     }
     session.channel = info.tdm;
+    session.channelWord = channelWord;
     session.device = std::move(device);
     return true;
 }

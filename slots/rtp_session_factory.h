@@ -66,7 +66,8 @@ protected:
         Fd device;         // the "/dev/rtp" session
         Fd rtcp;           // bound to the local RTP port + 1
         board::rtp::rtp_connection_params params{};
-        sockaddr_in rtcpTo{};  // the far end's RTP port + 1
+        sockaddr_in rtcpTo{};     // the far end's RTP port + 1
+        int32_t channelWord = 0;  // the last word of the add-channel record
     };
     // Where the factories differ.
     struct SessionOptions {
@@ -80,7 +81,8 @@ protected:
     bool OpenSession(const LGCP::CreateRtpParams& params, const SessionOptions& options,
                      Session& session, const char*& invalid);
     // The new slot takes the session's RTCP socket and sends its source
-    // description; its echo canceller is switched as `codec` asks.
+    // description; it keeps the add-channel word for its restarts; its echo
+    // canceller is switched as `codec` asks.
     static void StartSlot(RtpSlot& slot, const Session& session, const TERM::RtpParams& codec);
 
 private:

@@ -69,6 +69,7 @@ bool RtpSlot::IBeforeDestroy() {
 }
 
 bool RtpSlot::IOnInputStream() {
+    if (!has_session()) return false;
     if (!followsSquelch_) SwitchInput(true);
     return true;
 }
@@ -114,6 +115,11 @@ void RtpSlot::OnRtpEvent(int fd, short revents) {
 // ---- Controller ioctls
 
 bool RtpSlot::Ioctl(const LGCP::IoctlParams& params) {
+    if (!has_session()) {
+        PutHeader(std::cerr);
+        std::cerr << "no RTP session, ioctl refused" << std::endl;
+        return false;
+    }
     using A = LGCP::IoctlParams::Alternative;
     switch (params.selection()) {
         case A::encoder_mode:
@@ -176,6 +182,7 @@ bool RtpSlot::ChangeCodec(uint16_t rtp::rtp_connection_params::*field,
     if (!restart()) {
         PutHeader(std::cerr);
         std::cerr << "fail to resume RTP session, the slot has no stream" << std::endl;
+        OnAbort(kAbortNoSession);
     }
     return false;
 }
@@ -192,7 +199,7 @@ bool RtpSlot::restart() {
 }
 
 bool RtpSlot::Begin() {
-    rtp::rtp_channel_info info{channel_, -1, -1, 0};
+    rtp::rtp_channel_info info{channel_, -1, -1, channelWord_};
     const char* failure = nullptr;
     session_ = BeginRtpSession(params_, info, failure);
     if (!session_) return false;

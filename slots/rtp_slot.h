@@ -23,6 +23,11 @@
 
 class RtpSlot : public Slot, private Hardware::TonecReceiver, private Hardware::DSProcReceiver {
 public:
+    // The `abort` cause of a slot that lost its session: a codec change
+    // failed and the old session would not begin again. The controller
+    // destroys such a slot; until then it refuses every request.
+    static constexpr int kAbortNoSession = 150;
+
     // A session already begun on `session`, with its channel added.
     RtpSlot(int channel, const Fd& session, const board::rtp::rtp_connection_params& params);
     // Sends the BYE and switches off what the receivers switched on.
@@ -32,7 +37,7 @@ public:
     // Tears the session down and switches the channel off.
     bool IBeforeDestroy() override;
     bool Ioctl(const LGCP::IoctlParams& params) override;
-    bool IOnOutputStream() override { return true; }
+    bool IOnOutputStream() override { return has_session(); }
     bool IOnInputStream() override;
     void IOnOutputRelease() override {}
     void IOnInputRelease() override;
@@ -59,7 +64,13 @@ public:
 
     using Hardware::TonecReceiver::echoCancel;
 
+    // The last word of the add-channel record the session was begun with;
+    // a restart begins the new session with it too.
+    void SetChannelWord(int32_t word) { channelWord_ = word; }
+
     int channel() const { return channel_; }
+    // False once a failed codec change has lost the session.
+    bool has_session() const { return bool(session_); }
     const board::rtp::rtp_connection_params& params() const { return params_; }
     bool input_on() const { return inputOn_; }
     void PutHeader(std::ostream& os) const;
@@ -115,6 +126,7 @@ private:
     sockaddr_in rtcpTo_{};
     Fd rtcp_;
     int lowBitRate_;
+    int32_t channelWord_ = 0;
 };
 
 // Opens "/dev/rtp", begins a session with `params` and adds the channel

@@ -436,8 +436,34 @@ TEST_P(RadioAttachAfterCodecChange, EachSlotIsAttachedToItsOwnCurrentStream) {
     EXPECT_EQ(opens.end(), std::find(opens.begin(), opens.end(), old)) << "the old stream is open";
 }
 
+// The failed change begins the old stream again, and the radio goes on with
+// it; the answer stays the change's.
+TEST_P(RadioAttachAfterCodecChange, AFailedChangeLeavesTheRadioOnTheResumedStream) {
+    create(kSlot, command());
+    test::fail_rtp(Op::Ioctl, rtp::kBeginSession, EIO);
+
+    EXPECT_EQ(Cause::unsupported, outcome(codec_mode(true, LGCP::CodecMode::ulaw), kSlot));
+    EXPECT_EQ(8, rtp_model().stream_of(*rtp_open_of(kSlot))->params.tx_pt);
+    EXPECT_TRUE(attached_to_own_stream(kSlot));
+}
+
 INSTANTIATE_TEST_SUITE_P(Radio, RadioAttachAfterCodecChange, ::testing::ValuesIn(kFormCases),
                          test::CaseName());
+
+// A radio slot whose stream could not begin again says so once: its
+// controller's keep-alive watch, which can only fail now, stops.
+TEST_F(RadioSlotTest, ARadioSlotThatLostItsStreamAbortsOnceAndKeepsQuiet) {
+    create(kSlot, ed137_command());
+    sim().fail_next(Op::Ioctl, rtp::kDevice, EIO, rtp::kBeginSession, 2);
+
+    controller.send(codec_mode(true, LGCP::CodecMode::ulaw), 1, kSlot);
+    server.advance(5000);
+    std::vector<int> causes;
+    while (auto abort = next_of(LGCP::Signal::Alternative::abort))
+        causes.push_back(abort->get_pdu().get_signal()->get_abort()->getValue());
+    EXPECT_EQ(std::vector<int>{RtpSlot::kAbortNoSession}, causes);
+    EXPECT_EQ(Cause::unsupported, outcome(ioctl_rtp_ext(ed137_rx("squ-on")), kSlot));
+}
 
 // ---- PTT source filter
 
@@ -565,6 +591,9 @@ TEST_P(RadioVoiceProcessing, TheRadioRequestSetsTheChannelsVoiceProcessing) {
     const int channel = slot(kSlot).channel();
     EXPECT_EQ(GetParam().channelWord, rtp_model().on_channel(channel)->added.reserved);
     EXPECT_TRUE(GetParam().dsp(dsp_model().timeslot(static_cast<uint32_t>(channel))));
+    ASSERT_EQ(std::nullopt, outcome(codec_mode(true, LGCP::CodecMode::ulaw), kSlot));
+    EXPECT_EQ(GetParam().channelWord, rtp_model().on_channel(channel)->added.reserved)
+        << "after a codec change";
 }
 
 INSTANTIATE_TEST_SUITE_P(Radio, RadioVoiceProcessing, ::testing::ValuesIn(kVoiceCases),

@@ -33,6 +33,9 @@ using test::Rtcp;
 using test::RtpSlotTest;
 
 constexpr unsigned kSlot = 7;
+// E1 trunk 1, timeslot 8.
+constexpr int kTrunkChannel = 40;
+constexpr unsigned kTrunk = 3;
 
 // ---- Create
 
@@ -307,6 +310,31 @@ TEST_F(RtpSlotTest, AFailedCodecChangeResumesTheOldSessionAndAnswersFailure) {
     EXPECT_NE(std::string::npos, progress.str().find(" - OK")) << progress.str();
 }
 
+// When the old session will not begin again either, the slot has no stream:
+// it says so once, and refuses from then on what needs one.
+TEST_F(RtpSlotTest, ASlotThatLostItsSessionAbortsOnce_AndRefusesIoctlsAndConnects) {
+    create(kSlot);
+    create(kTrunk, test::create_trunk(1, 8));
+    sim().fail_next(Op::Ioctl, rtp::kDevice, EIO, rtp::kBeginSession, 2);
+
+    controller.send(codec_mode(true, LGCP::CodecMode::ulaw), 1, kSlot);
+    auto abort = controller.receive();  // before the answer
+    ASSERT_TRUE(abort && test::is_signal(*abort) && abort->get_pdu().get_signal()->is_abort());
+    EXPECT_EQ(RtpSlot::kAbortNoSession, abort->get_pdu().get_signal()->get_abort()->getValue());
+    auto reply = controller.receive_until(test::is_response);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(Cause::unsupported, test::error_of(*reply));
+    EXPECT_TRUE(rtp_model().streams().empty());
+
+    EXPECT_EQ(Cause::unsupported, outcome(codec_mode(true, LGCP::CodecMode::alaw), kSlot))
+        << "the payload it had";
+    EXPECT_EQ(Cause::connectFail, outcome(test::connect_command(kSlot), kTrunk));
+    EXPECT_EQ(Cause::connectFail, outcome(test::connect_command(kTrunk), kSlot));
+    EXPECT_EQ("", next_signal()) << "a second abort";
+    EXPECT_NE(std::string::npos, errors.str().find("]: no RTP session, ioctl refused"));
+    EXPECT_EQ(std::nullopt, outcome(test::command(Alternative::destroy), kSlot));
+}
+
 // ---- Events
 
 TEST_F(RtpSlotTest, ReportsDetectedDigitsVoiceActivityAndTheFirstPacket) {
@@ -359,10 +387,6 @@ TEST_F(RtpSlotTest, LogsAFailedRead_AndReadsOnLater) {
 }
 
 // ---- Media
-
-// E1 trunk 1, timeslot 8.
-constexpr int kTrunkChannel = 40;
-constexpr unsigned kTrunk = 3;
 
 TEST_F(RtpSlotTest, CarriesMediaBothWaysBetweenTheNetworkAndTheTrunksWiredToIt) {
     create(kSlot);
