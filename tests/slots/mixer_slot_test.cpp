@@ -12,6 +12,7 @@
 #include "board/sim/dsp_model.h"
 #include "board/sim/dtmf_model.h"
 #include "slots/mixer.h"
+#include "tests/board/byte_view.h"
 #include "tests/support/case_name.h"
 #include "tests/slots/mixer_voice_fixture.h"
 
@@ -199,6 +200,8 @@ struct IoctlCase {
     Kind kind;
     uint32_t request;  // seen by "/dev/dtmf" or "/dev/dsp"; 0: none
     bool success;
+    // The record the request carries for the timeslot; null: not compared.
+    std::function<test::Bytes(uint32_t timeslot)> record = nullptr;
 };
 
 namespace dtmf = board::dtmf;
@@ -221,6 +224,33 @@ const auto kToneOn = [](LGCP::IoctlParams& p) {
 };
 const auto kToneOff = [](LGCP::IoctlParams& p) { p.select_tone_gen_disable(); };
 const auto kMute = [](LGCP::IoctlParams& p) { p.select_mute_enable(); };
+const auto kToneFilter = [](LGCP::IoctlParams& p) {
+    LGCP::ToneFilter& filter = p.select_tone_filter();
+    filter.set_freq(2100);
+    filter.set_enable(true);
+    filter.set_duration_th_msec(400);
+    filter.set_det_level_dB(30);
+};
+
+dsp::dsproc_configure configure(uint32_t timeslot, uint32_t function) {
+    dsp::dsproc_configure record{};
+    record.timeslot = timeslot;
+    record.function = function;
+    return record;
+}
+test::Bytes rx_gain_record(uint32_t timeslot) {
+    dsp::dsproc_configure record = configure(timeslot, dsp::kRxGain);
+    record.params.rx_gain.gain_dB = -6;
+    return test::bytes_of(record);
+}
+test::Bytes tone_filter_record(uint32_t timeslot) {
+    dsp::dsproc_configure record = configure(timeslot, dsp::kToneFilter);
+    record.params.tone_filter.freq = 2100;
+    record.params.tone_filter.enable = 1;
+    record.params.tone_filter.dur_th_msec = 400;
+    record.params.tone_filter.det_lvl_dB = 30;
+    return test::bytes_of(record);
+}
 
 const IoctlCase kIoctls[] = {
     {"echo canceller", kEcho, Kind::input, dtmf::kEchoCancelOn, true},
@@ -235,7 +265,7 @@ const IoctlCase kIoctls[] = {
     {"rejection off", kRejectOff, Kind::input, 0, false},
     {"iva params", kIvaParams, Kind::input, dtmf::kConfigureIva, true},
     {"iva params", kIvaParams, Kind::output, 0, false},
-    {"rx gain", kRxGain, Kind::input, dsp::kConfigure, true},
+    {"rx gain", kRxGain, Kind::input, dsp::kConfigure, true, rx_gain_record},
     {"rx gain", kRxGain, Kind::output, 0, false},
     {"delays", kDelays, Kind::input, dsp::kConfigure, true},
     {"delays", kDelays, Kind::output, dsp::kConfigure, true},
@@ -243,6 +273,8 @@ const IoctlCase kIoctls[] = {
     {"tone on", kToneOn, Kind::input, 0, false},
     {"tone off", kToneOff, Kind::output, dtmf::kToneGenerator, true},
     {"tone off", kToneOff, Kind::input, 0, false},
+    {"tone filter", kToneFilter, Kind::input, dsp::kConfigure, true, tone_filter_record},
+    {"tone filter", kToneFilter, Kind::output, dsp::kConfigure, true, tone_filter_record},
     {"mute", kMute, Kind::input, 0, false},
     {"mute", kMute, Kind::output, 0, false},
 };
@@ -260,13 +292,21 @@ TEST_P(MixerIoctls, ReachTheReceiverOfTheTimeslot) {
     EXPECT_EQ(GetParam().success ? std::nullopt : std::optional<Cause>(Cause::unsupported),
               outcome(command, 10));
     std::vector<uint32_t> requests;
+    test::Bytes record;
     for (const char* device : {dtmf::kDevice, dsp::kDevice})
         for (const auto& call : sim().journal(device))
-            if (call.op == Op::Ioctl) requests.push_back(call.request);
+            if (call.op == Op::Ioctl) {
+                requests.push_back(call.request);
+                record = call.data;
+            }
     if (GetParam().request)
         EXPECT_EQ((std::vector<uint32_t>{GetParam().request}), requests);
     else
         EXPECT_TRUE(requests.empty());
+    if (GetParam().record) {
+        EXPECT_EQ(test::hex_text(GetParam().record(mixer().timeslot(0, 3))),
+                  test::hex_text(record));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, MixerIoctls, ::testing::ValuesIn(kIoctls), [](const auto& info) {

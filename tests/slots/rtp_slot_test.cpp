@@ -18,6 +18,7 @@
 #include "board/sim/rtp_model.h"
 #include "board/sim/voice_model.h"
 #include "slots/rtp_factory.h"
+#include "tests/board/byte_view.h"
 #include "tests/slots/rtp_fixture.h"
 #include "tests/support/case_name.h"
 
@@ -67,6 +68,15 @@ struct BeginCase {
 
 constexpr uint32_t kAnySsrc = 0xFFFFFFFF;
 
+// The payload and both directions.
+std::function<void(LGCP::CreateRtpParams&)> payload(Payload::NamedNumber main) {
+    return [main](LGCP::CreateRtpParams& p) {
+        p.get_codecRTP().set_payload(main);
+        p.set_rxPayload(main);
+        p.set_txPayload(main);
+    };
+}
+
 const BeginCase kBeginCases[] = {
     {"the defaults", nullptr, nullptr},
     {"without shost the local port is dhosts", [](auto& p) { p.get_codecRTP().remove_shost(); },
@@ -109,6 +119,9 @@ const BeginCase kBeginCases[] = {
          p.set_txPayload(Payload::ptG729);
      },
      [](auto& r) { r.rx_pt = r.tx_pt = 136; }},
+    {"g723", payload(Payload::ptG723), [](auto& r) { r.rx_pt = r.tx_pt = 4; }},
+    {"mcc ulaw", payload(Payload::ptG711mcc_Ulaw), [](auto& r) { r.rx_pt = r.tx_pt = 128; }},
+    {"g728", payload(Payload::ptG728), [](auto& r) { r.rx_pt = r.tx_pt = 15; }},
 };
 
 std::string describe(const rtp::rtp_connection_params& r, bool anySsrc) {
@@ -183,6 +196,21 @@ TEST_F(RtpSlotTest, ARadioRequestIsNotEvenLogged) {
 
 // ---- Ioctls
 
+// The record of the last request of this number on the engine, as passed.
+Bytes last_rtp_record(uint32_t request) {
+    Bytes record;
+    for (const auto& call : board::sim::Board::instance().journal(rtp::kDevice))
+        if (call.op == Op::Ioctl && call.request == request) record = call.data;
+    return record;
+}
+
+Bytes detection_record(int32_t timeout) {
+    rtp::rtp_event event{};
+    event.type = rtp::kPacketDetection;
+    event.timeout = event.timeout_copy = timeout;
+    return test::bytes_of(event);
+}
+
 struct IoctlCase {
     const char* what;
     std::function<void(LGCP::IoctlParams&)> select;
@@ -215,7 +243,12 @@ const IoctlCase kIoctlCases[] = {
     {"packet detection", [](auto& p) { p.select_pd_enable().set_timeout(300); }, true,
      [](auto& t, int ch) {
          auto* stream = t.rtp_model().on_channel(ch);
-         return stream && stream->detecting && stream->pdTimeout == 300;
+         return stream && stream->detecting && stream->pdTimeout == 300 &&
+                last_rtp_record(rtp::kSetPacketDetection) == detection_record(300);
+     }},
+    {"packet detection off", [](auto& p) { p.select_pd_disable(); }, true,
+     [](auto&, int) {
+         return last_rtp_record(rtp::kResetPacketDetection) == test::bytes_of(rtp::kResetValue);
      }},
     {"mute is unsupported", [](auto& p) { p.select_mute_enable(); }, false,
      [](auto& t, int ch) {

@@ -114,8 +114,13 @@ LGCP::Signal sd(bool rx) {
     signal.select_sd().set_sd_rx(rx);
     return signal;
 }
-LGCP::Signal presence(bool present) {
-    return tone([=](LGCP::TonecCode& c) { c.select_tone_presence().set_presence(present); }, 0);
+LGCP::Signal presence(bool present, int frequency) {
+    return tone(
+        [=](LGCP::TonecCode& c) {
+            c.select_tone_presence().set_presence(present);
+            c.get_tone_presence()->set_freq(frequency);
+        },
+        0);
 }
 LGCP::Signal detection() {
     LGCP::Signal signal;
@@ -162,8 +167,8 @@ TEST_F(EventConverters, TurnDeviceEventsIntoSignalsOfTheSlot) {
         {"VAD without values", vad_values(-1, -5), {}, "bad VAD event, ignored.\n"},
         {"SD", sd_value(2), {sd(true)}},
         {"SD without value", sd_value(-1), {}, "bad SD event, ignored.\n"},
-        {"tone present", tone_filter(0, 7), {presence(true)}},
-        {"tone absent", tone_filter(0, 0), {presence(false)}},
+        {"tone present", tone_filter(2100, 7), {presence(true, 2100)}},
+        {"tone absent", tone_filter(0, 0), {presence(false, 0)}},
         {"flags: VAD and SELCAL", flags(rx | sc, rx | sc), {vad(true, {}), selcal(true)}},
         {"flags: VAD transmit", flags(rx, tx), {vad({}, false)}},
         {"flags: SELCAL", flags(0, sc), {selcal(false)}},
