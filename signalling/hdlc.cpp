@@ -11,6 +11,7 @@
 #include "board/drivers/mcc.h"
 #include "hardware/hw_mux.h"
 #include "link/packet.h"
+#include "runtime/descriptor_end.h"
 #include "runtime/ext_output.h"
 #include "runtime/trace_ctl.h"
 
@@ -43,19 +44,12 @@ FrameWrite write_frame(int fd, const Packet& frame) {
     }
 }
 
-const char* read_frame(int fd, bool eventFailed, Packet& frame) {
+const char* read_frame(int fd, short revents, Packet& frame) {
     frame = Packet();
     frame.reserve_head(0);
     const ssize_t n = board::read(fd, frame->tail, frame._tailroom());
-    if (n > 0) {
-        frame.extend(static_cast<unsigned>(n));
-        return nullptr;
-    }
-    // A read of 0 is a hung-up device: polling it again would only spin.
-    if (n == 0) return "hung up";
-    const int error = errno;
-    if ((error == EAGAIN || error == EINTR) && !eventFailed) return nullptr;
-    return std::strerror(error);
+    if (n > 0) frame.extend(static_cast<unsigned>(n));
+    return ReadEnd(n, revents);
 }
 
 HDLC::HDLC() { unbind(); }
@@ -137,8 +131,7 @@ bool HDLC::hdlc_transmit(Packet& frame) {
 }
 
 void HDLC::on_event(int, short revents) {
-    const bool failed = (revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
-    if ((revents & POLLIN) || failed) do_read(failed);
+    if (CallsForRead(revents)) do_read(revents);
     // A callback of the read may have closed the channel.
     if ((revents & POLLOUT) && !ready_ && is_open()) {
         ready_ = true;
@@ -147,14 +140,14 @@ void HDLC::on_event(int, short revents) {
     }
 }
 
-void HDLC::do_read(bool eventFailed) {
+void HDLC::do_read(short revents) {
     if (traces.hdlc) std::clog << ext::header(this) << "do_read" << std::endl;
     if (!is_open()) {
         std::clog << ext::header(this) << "do_read: !m_event.IsActive()" << std::endl;
         return;
     }
     Packet frame;
-    if (const char* failure = read_frame(m_event.fd(), eventFailed, frame))
+    if (const char* failure = read_frame(m_event.fd(), revents, frame))
         return read_failure(failure);
     if (frame.length() == 0) return;
     if (traces.hdlc) std::clog << "HDLC[" << link << "]: rx " << frame.text() << std::endl;

@@ -31,11 +31,10 @@ public:
 // A write is retried on EINTR; `busy` (EAGAIN) means: wait for POLLOUT.
 enum class FrameWrite { written, busy, failed };
 FrameWrite write_frame(int fd, const Packet& frame);
-// Reads one frame into `frame`, left empty when there is nothing yet. Null,
-// or why the device failed: a read of 0 (hung up), an error other than
-// EAGAIN or EINTR, or any error once poll reported an error or a hang-up
-// (`eventFailed`).
-const char* read_frame(int fd, bool eventFailed, Packet& frame);
+// Reads one frame into `frame`, left empty when there is nothing yet, for
+// the poll result `revents`. Null, or why the device ended
+// (runtime/descriptor_end.h).
+const char* read_frame(int fd, short revents, Packet& frame);
 
 // The channel writes each packet as one frame and delivers each read as one
 // frame; it queues nothing (the links above do).
@@ -82,9 +81,9 @@ public:
     bool is_ready() const override { return ready_; }
 
     void on_event(int fd, short revents);
-    // Reads one frame. `eventFailed`: poll reported an error or a hang-up,
-    // so a read with nothing to give is a failure too.
-    void do_read(bool eventFailed = false);
+    // Reads one frame for the poll result `revents`; a device that ended
+    // closes the channel.
+    void do_read(short revents = 0);
 
     // "hdlc [<link>/<timeslot>]: "
     void PutHeader(std::ostream& os) const;

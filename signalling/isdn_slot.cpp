@@ -7,6 +7,7 @@
 
 #include "board/devio.h"
 #include "board/drivers/dsp_data.h"
+#include "runtime/descriptor_end.h"
 #include "signalling/link_reports.h"
 
 namespace dsp_data = board::dsp_data;
@@ -77,8 +78,7 @@ bool IsdnSlot::hdlc_transmit(Packet& frame) {
 }
 
 void IsdnSlot::OnEvent(int, short revents) {
-    const bool failed = (revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
-    if ((revents & POLLIN) || failed) ReadFrame(failed);
+    if (CallsForRead(revents)) ReadFrame(revents);
     if ((revents & POLLOUT) && !ready_ && is_open()) {
         ready_ = true;
         event_.Schedule(POLLIN);
@@ -86,9 +86,9 @@ void IsdnSlot::OnEvent(int, short revents) {
     }
 }
 
-void IsdnSlot::ReadFrame(bool eventFailed) {
+void IsdnSlot::ReadFrame(short revents) {
     Packet frame;
-    if (const char* failure = read_frame(device(), eventFailed, frame)) {
+    if (const char* failure = read_frame(device(), revents, frame)) {
         std::cerr << static_cast<const Slot&>(*this) << ": read error: " << failure
                   << ", device closed" << std::endl;
         return Release();

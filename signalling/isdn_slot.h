@@ -55,10 +55,9 @@ protected:
     void Release() { event_.Release(); }
 
 private:
-    // One frame up to the link. A read of 0, an error other than EAGAIN or
-    // EINTR, or an error or hang-up that poll reported closes the device
-    // (logged once): the link then fails by its own timers.
-    void ReadFrame(bool eventFailed);
+    // One frame up to the link. A device that ended (runtime/descriptor_end.h)
+    // is closed, logged once: the link then fails by its own timers.
+    void ReadFrame(short revents);
     void SendIsdnStatistics();
 
     int channel_;

@@ -6,9 +6,11 @@
 
 #include <cstring>
 #include <iostream>
+#include <sstream>
 
 #include "board/devio.h"
 #include "board/drivers/mcc.h"
+#include "runtime/descriptor_end.h"
 #include "runtime/ext_output.h"
 
 namespace mcc = board::mcc;
@@ -35,28 +37,25 @@ bool MccSlot::IUserData(const std::vector<char>& data) {
 }
 
 void MccSlot::OnEvent(int, short revents) {
-    if (revents & POLLIN) DoRead();
+    DoRead(revents);
 }
 
-// Ends when the driver has nothing more (or reads nothing: a driver whose
-// end is gone must not keep the loop here).
-void MccSlot::DoRead() {
+// A burst of packets at most: the rest wait for the next pass.
+void MccSlot::DoRead(short revents) {
     char buffer[MccFactory::kReadSize];
-    for (;;) {
-        const ssize_t n = board::read(channel_.get(), buffer, sizeof buffer);
-        if (n > 0) {
-            OnUserData(std::vector<char>(buffer, buffer + n));
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            if (n < 0 && errno != EAGAIN) {
-                const int error = errno;
-                std::cerr << "mcc: " << *this << " read fail: " << std::strerror(error)
-                          << std::endl;
-            }
-            return;
-        }
-    }
+    const char* ended = ReadEvent(
+        revents, [&] { return board::read(channel_.get(), buffer, sizeof buffer); },
+        [&](ssize_t n) { OnUserData(std::vector<char>(buffer, buffer + n)); });
+    if (ended) ChannelEnded(ended);
+}
+
+// Closed as a channel that could not be set up: writes fail from now on,
+// and the controller hears so at its next userData.
+void MccSlot::ChannelEnded(const char* why) {
+    std::ostringstream what;
+    what << "mcc: " << *this << " read fail: ";
+    EndWatch(event_, what.str(), why);
+    channel_.close();
 }
 
 // ---- MccFactory

@@ -29,8 +29,10 @@ public:
 
 private:
     void OnEvent(int fd, short revents);
-    // Sends every packet waiting on the channel.
-    void DoRead();
+    // Sends the packets waiting on the channel, each as one signal; a
+    // channel that ended is closed.
+    void DoRead(short revents);
+    void ChannelEnded(const char* why);
 
     Fd channel_;
     int timeslot_;

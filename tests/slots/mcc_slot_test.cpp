@@ -150,4 +150,35 @@ TEST_F(MccSlots, AChannelThatCannotBeSetUpIsDeclinedAndClosed) {
     }
 }
 
+// A channel that hangs up or fails is closed after one read and one line;
+// the controller hears of it when it next sends data.
+TEST_F(MccSlots, AChannelThatEndsIsClosedOnce) {
+    struct Case {
+        const char* name;
+        std::function<void()> end;
+        const char* logged;
+    };
+    const Case cases[] = {
+        {"hang-up", [] { sim().channels(mcc::kDevice).at(0)->hang_up(); },
+         "mcc: 59:MCC read fail: hung up\n"},
+        {"EIO",
+         [] {
+             sim().fail_next(Op::Read, mcc::kDevice, EIO);
+             sim().channels(mcc::kDevice).at(0)->deliver("x", 1);
+         },
+         "mcc: 59:MCC read fail: Input/output error\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        make(create_data(), 59);
+        errors.clear();
+        c.end();
+        EXPECT_EQ(1u, server.loop().ready_passes(50));
+        EXPECT_EQ(c.logged, errors.str());
+        EXPECT_EQ(0u, mcc().opens());
+        EXPECT_EQ(Lines{"59 unsupported"}, heard(test::user_data({1}), 59));
+        ASSERT_EQ(std::nullopt, outcome(test::command(Alternative::destroy), 59));
+    }
+}
+
 }  // namespace

@@ -50,6 +50,15 @@ void VirtualLoop::pump(unsigned count) {
     for (unsigned i = 0; i < count && !multiplexer.terminated(); ++i) multiplexer.pass();
 }
 
+unsigned VirtualLoop::ready_passes(unsigned count) {
+    unsigned ready = 0;
+    for (unsigned i = 0; i < count && !multiplexer.terminated(); ++i) {
+        multiplexer.pass();
+        if (clock_.last_result() > 0) ++ready;
+    }
+    return ready;
+}
+
 void VirtualLoop::advance(uint64_t ms) {
     const uint64_t target = clock_.now_us() + ms * 1000;
     unsigned busy = 0;

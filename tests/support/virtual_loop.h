@@ -63,6 +63,9 @@ public:
 
     // Runs `count` loop passes without moving the clock.
     void pump(unsigned count = 1);
+    // As pump(): how many of the passes found a descriptor ready. A
+    // descriptor that ended and is still watched makes it every one.
+    unsigned ready_passes(unsigned count);
     // Moves the clock `ms` ahead, stopping at every timer due on the way (and
     // every watchdog period) so that each fires at its own time.
     void advance(uint64_t ms);
