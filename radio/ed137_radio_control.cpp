@@ -213,12 +213,12 @@ bool ED137RadioControl::WriteRecord(const r2s_proto& record) {
 }
 
 void ED137RadioControl::OnRtpExtEvent(int, short revents) {
-    if (!(revents & POLLIN)) return;
+    if (!CallsForRead(revents)) return;
     const uint32_t now = Now();
     lastActivity_ = now;
     r2s_proto_init(&previous_, 0);
     ReadBurst(
-        previous_, current_,
+        revents, previous_, current_,
         [this, now](const unsigned char* bytes, int length, r2s_proto& record) {
             r2s_proto_init(&record, 0);
             if (r2s_proto_unpack_tx(&record, bytes, length) != 0) return false;

@@ -171,14 +171,21 @@ const std::string& RadioControl::GetPrefix() {
     return prefix_;
 }
 
-int RadioControl::ReceiveOne(drv::rtp_ext_receive_info& info, unsigned char* bytes, size_t size) {
+ssize_t RadioControl::ReceiveOne(drv::rtp_ext_receive_info& info, unsigned char* bytes,
+                                 size_t size) {
     // A failed request must not leave the previous packet's source here.
     info = {};
     board::ioctl(ext_.get(), drv::kReceiveInfo, &info);
     const ssize_t n = board::read(ext_.get(), bytes, size);
-    if (n <= 0) return 0;
-    Trace("recv", bytes, static_cast<int>(n));
-    return static_cast<int>(n);
+    if (n > 0) Trace("recv", bytes, static_cast<int>(n));
+    return n;
+}
+
+void RadioControl::SessionEnded(const char* why) {
+    EndWatch(event_, GetPrefix() + "rtp_ext session read fail: ", why);
+    ext_.reset();
+    filterActive_ = false;
+    if (notify_) notify_->RadioControlNotify(kSessionEnded);
 }
 
 bool RadioControl::WriteExtension(const unsigned char* bytes, int length) {

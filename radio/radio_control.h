@@ -15,6 +15,7 @@
 #include "board/drivers/rtp.h"
 #include "board/drivers/rtp_ext.h"
 #include "messages/term.h"
+#include "runtime/descriptor_end.h"
 #include "runtime/fd.h"
 #include "runtime/multiplexer.h"
 #include "runtime/timer.h"
@@ -81,6 +82,8 @@ public:
     // The side mark: gateway controllers keep their last-sent times.
     enum Side : uint32_t { GatewaySide = 0, WorkstationSide = 1 };
     static constexpr unsigned long kDefaultInterval = 1000;
+    // The abort cause of a header-extension session that ended.
+    static constexpr int kSessionEnded = 0;
 
     RadioControl(int id, const rtp_ext_attach_session_params& attach,
                  const rtp_ext_init_params& init);
@@ -125,13 +128,15 @@ protected:
     // and keeps the activity time; false when there is no session or the
     // write fails.
     bool WriteExtension(const unsigned char* bytes, int length);
-    // Reads every extension pending and hands on, of each run of
-    // consecutive packets of one type and source, the last one decoded:
-    // decode(bytes, length, record) is false for a packet to drop,
-    // sameRun(previous, current) is 0 within a run, process(record) acts.
+    // Reads the extensions pending for the poll result `revents` (a burst
+    // of kRecordsPerEvent at most; the rest wait for the next pass) and
+    // hands on, of each run of consecutive packets of one type and source,
+    // the last one decoded: decode(bytes, length, record) is false for a
+    // packet to drop, sameRun(previous, current) is 0 within a run,
+    // process(record) acts. A session that ended is closed.
     template <class Record, class Decode, class SameRun, class Process>
-    void ReadBurst(Record& previous, Record& current, Decode decode, SameRun sameRun,
-                   Process process);
+    void ReadBurst(short revents, Record& previous, Record& current, Decode decode,
+                   SameRun sameRun, Process process);
     // A received or written extension on the trace, when it is on.
     void Trace(const char* what, const unsigned char* bytes, int length);
 
@@ -146,9 +151,12 @@ private:
     unsigned long ProcessRadioStatus(unsigned long, unsigned long interval) override {
         return interval;
     }
-    // The receive information and the bytes of the next extension: its
-    // length, 0 when none is left (or the read failed).
-    int ReceiveOne(board::rtp_ext::rtp_ext_receive_info& info, unsigned char* bytes, size_t size);
+    // The receive information and the bytes of the next extension: what
+    // the read returned.
+    ssize_t ReceiveOne(board::rtp_ext::rtp_ext_receive_info& info, unsigned char* bytes,
+                       size_t size);
+    // Closed as a failed start leaves it; the slot hears that the radio is lost.
+    void SessionEnded(const char* why);
     void Init(RadioControlType type);
     bool OpenAndInit();
     bool Fail(const char* message);
@@ -174,22 +182,25 @@ private:
 };
 
 template <class Record, class Decode, class SameRun, class Process>
-void RadioControl::ReadBurst(Record& previous, Record& current, Decode decode, SameRun sameRun,
-                             Process process) {
+void RadioControl::ReadBurst(short revents, Record& previous, Record& current, Decode decode,
+                             SameRun sameRun, Process process) {
     bool decoded = false;
     board::rtp_ext::rtp_ext_receive_info info;
     unsigned char bytes[board::rtp_ext::kMaxExtension];
-    for (int length; (length = ReceiveOne(info, bytes, sizeof bytes)) > 0;) {
-        if (!decode(bytes, length, current)) continue;
-        current.source_addr = info.addr;
-        current.source_ssrc = info.ssrc;
-        if (decoded && sameRun(previous, current) != 0) process(previous);
-        previous = current;
-        decoded = true;
-    }
+    const char* ended = ReadEvent(
+        revents, [&] { return ReceiveOne(info, bytes, sizeof bytes); },
+        [&](ssize_t length) {
+            if (!decode(bytes, static_cast<int>(length), current)) return;
+            current.source_addr = info.addr;
+            current.source_ssrc = info.ssrc;
+            if (decoded && sameRun(previous, current) != 0) process(previous);
+            previous = current;
+            decoded = true;
+        });
     // The last run ends with the last packet decoded, also when packets
     // that did not decode came after it.
     if (decoded) process(previous);
+    if (ended) SessionEnded(ended);
 }
 
 }  // namespace RTPSignalling

@@ -332,10 +332,10 @@ bool VarkRadioControl::WritePacket(const sig_proto& record) {
 }
 
 void VarkRadioControl::OnRtpExtEvent(int, short revents) {
-    if (!(revents & POLLIN)) return;
+    if (!CallsForRead(revents)) return;
     sig_proto_init(&previous_);
     ReadBurst(
-        previous_, current_,
+        revents, previous_, current_,
         [this](const unsigned char* bytes, int length, sig_proto& record) {
             return DecodeReceived(bytes, length, record);
         },
@@ -349,8 +349,9 @@ bool VarkRadioControl::DecodeReceived(const unsigned char* bytes, int length, si
     if (const char* field = OutsideTerm(record)) {
         const char* name =
             sig_proto_find_name_by_id(sig_proto_packet_const_name, static_cast<int>(record.type));
-        std::cerr << GetPrefix() << "dropped " << name << ": its " << field
-                  << " is no value of the radio messages" << std::endl;
+        if (dropped_.admit())
+            std::cerr << GetPrefix() << "dropped " << name << ": its " << field
+                      << " is no value of the radio messages" << dropped_ << std::endl;
         return false;
     }
     return true;

@@ -16,6 +16,7 @@
 
 #include "radio/radio_control.h"
 #include "radio/sig_proto.h"
+#include "runtime/log_throttle.h"
 
 namespace RTPSignalling {
 
@@ -94,14 +95,16 @@ private:
     void Init();
     int SendRadioStateToChan(const VarkRadioState& state);
     void OnRtpProtoRXEvent(const sig_proto& record);
-    // Unpacks a received packet; false (logged) for one that does not
-    // unpack or whose bytes no TERM value can carry to the host.
+    // Unpacks a received packet; false for one that does not unpack or
+    // whose bytes no TERM value can carry to the host (logged, once a
+    // second at most).
     bool DecodeReceived(const unsigned char* bytes, int length, sig_proto& record);
     TERM::RtpRadioRequest Report(const VarkRadioState& packet) const;
     void FollowPtt();
 
     sig_proto current_;
     sig_proto previous_;
+    LogThrottle dropped_;
 };
 
 class VarkRadioGWControl : public VarkRadioControl {

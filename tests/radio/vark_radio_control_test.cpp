@@ -5,6 +5,8 @@
 // drive a keyed radio.
 #include "radio/vark_radio_control.h"
 
+#include <algorithm>
+
 #include "radio/vark_radio_asn.h"
 #include "tests/radio/radio_fixture.h"
 
@@ -258,6 +260,7 @@ TEST_F(VarkTest, APacketNoRadioMessageCanCarryIsDroppedWithALogLine) {
          vark_packet(WM_STANDBY, body([](auto& b) { b.wm_standby.receiver_state = 7; }))},
     };
     for (const Case& c : cases) {
+        loop.advance(1000);  // the line goes out once a second
         test::StreamCapture err(std::cerr);
         const VarkRadioState before = c.receiver->channel_state();
         receive(*c.receiver, {vark_header(GW_FLAG_PTT, 15, 1), c.packet});
@@ -267,6 +270,15 @@ TEST_F(VarkTest, APacketNoRadioMessageCanCarryIsDroppedWithALogLine) {
         EXPECT_EQ(before.standby_state, c.receiver->channel_state().standby_state) << c.what;
         probe.clear();
     }
+
+    // A flood: one line, and a second later the next counts the others.
+    test::StreamCapture err(std::cerr);
+    receive(*gateway, std::vector<Bytes>(50, cases[0].packet));
+    loop.advance(1000);
+    receive(*gateway, {cases[0].packet});
+    const std::string lines = err.str();
+    EXPECT_EQ(2, std::count(lines.begin(), lines.end(), '\n')) << lines;
+    EXPECT_NE(std::string::npos, lines.find("no value of the radio messages (49 more since)"));
 }
 
 }  // namespace
