@@ -288,9 +288,8 @@ bool DSProcReceiverService::enableMute(DSProcReceiver& receiver, bool first, boo
     return true;
 }
 
-void DSProcReceiverService::OnEvent(int fd, short revents) {
-    if (!(revents & POLLIN)) return;
-    ReadRecords<dsp::dsproc_event>(fd, "dsproc", [this](const auto& event) { route(event); });
+void DSProcReceiverService::OnEvent(int, short revents) {
+    ReadRecords<dsp::dsproc_event>(revents, "dsproc", [this](const auto& event) { route(event); });
 }
 
 void DSProcReceiverService::route(const dsp::dsproc_event& event) {

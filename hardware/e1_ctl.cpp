@@ -7,10 +7,12 @@
 
 #include <cstring>
 #include <iostream>
+#include <sstream>
 
 #include "board/devio.h"
 #include "board/drivers/maintenance.h"
 #include "hardware/device_names.h"
+#include "runtime/descriptor_end.h"
 #include "runtime/ext_output.h"
 
 namespace cas = board::e1_cas;
@@ -188,12 +190,27 @@ bool E1Ctl::CheckOpenCas() {
     return true;
 }
 
+// One record per event; one of another size is dropped.
 void E1Ctl::OnUpdateCas(int fd, short revents) {
-    if (!(revents & POLLIN)) return;
     cas_channel record{};
-    if (board::read(fd, &record, sizeof record) != static_cast<ssize_t>(sizeof record)) return;
-    Report(CasSignal(static_cast<int>(record.trunk), static_cast<int>(record.timeslot), record.rx,
-                     record.tx));
+    const char* ended = ReadEvent(
+        revents, [&] { return board::read(fd, &record, sizeof record); },
+        [&](ssize_t n) {
+            if (n != static_cast<ssize_t>(sizeof record)) return;
+            Report(CasSignal(static_cast<int>(record.trunk), static_cast<int>(record.timeslot),
+                             record.rx, record.tx));
+        },
+        1);
+    if (ended) CasEnded(ended);
+}
+
+// Closed as a device that did not open: the next status poll opens it again.
+void E1Ctl::CasEnded(const char* why) {
+    std::ostringstream what;
+    PutHeader(what);
+    what << "cas read fail: ";
+    EndWatch(casEvent_, what.str(), why);
+    cas_.reset();
 }
 
 void E1Ctl::HandleCas(const LGCP::IoctlParams& params) {

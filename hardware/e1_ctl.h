@@ -43,6 +43,7 @@ public:
     bool IsOpen();
     bool CheckOpenCas();
     void OnUpdateCas(int fd, short revents);
+    void CasEnded(const char* why);
     void HandleCas(const LGCP::IoctlParams& params);
     void HandleCasOpen(const cas_channel& channel, int value);
     void HandleCasClose(const cas_channel& channel);

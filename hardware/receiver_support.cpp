@@ -19,14 +19,8 @@ bool NotOpened(const char* failure, unsigned ts) {
     return false;
 }
 
-void ReadFailed(const char* name, ssize_t n) {
-    if (n < 0 && errno != EAGAIN) {
-        const int error = errno;
-        std::cerr << "fail to read from " << name << ": " << std::strerror(error) << std::endl;
-    } else if (n > 0) {
-        std::cerr << "fail to read from " << name << ": short record of " << n << " bytes"
-                  << std::endl;
-    }
+void ShortRecord(const char* name, ssize_t n) {
+    std::cerr << "fail to read from " << name << ": short record of " << n << " bytes" << std::endl;
 }
 
 }  // namespace Hardware

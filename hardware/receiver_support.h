@@ -1,7 +1,8 @@
 #pragma once
 // What the tone and the voice-processing receivers do alike: the device
-// side of their services, the log line of a failed driver request, reading
-// event records, and finding the receiver of a timeslot in a ring.
+// side of their services with the reading of their event records, the log
+// line of a failed driver request, and finding the receiver of a timeslot
+// in a ring.
 
 #include <errno.h>
 #include <fcntl.h>
@@ -14,10 +15,14 @@
 
 #include "board/devio.h"
 #include "runtime/cyclic_list.h"
+#include "runtime/descriptor_end.h"
 #include "runtime/fd.h"
 #include "runtime/multiplexer.h"
 
 namespace Hardware {
+
+// The log line of a read that gave `n` bytes, fewer than a whole record.
+void ShortRecord(const char* name, ssize_t n);
 
 // The device of a receiver service: its descriptor, the loop Event that
 // reads it into Service::OnEvent, and the enable-id counter. Service names
@@ -51,6 +56,26 @@ public:
     }
 
     int fd() const { return device_.get(); }
+
+    // Serves the device's poll result: a burst of records, each whole one
+    // handed to `route`, a short one logged under `name`. A device that
+    // ended is closed as one that did not open: the next request that opens
+    // it (a configure) tries again.
+    template <class Record, class Route>
+    void ReadRecords(short revents, const char* name, Route route) {
+        Record record;
+        const char* ended = ReadEvent(
+            revents, [&] { return board::read(device_.get(), &record, sizeof record); },
+            [&](ssize_t n) {
+                if (n == static_cast<ssize_t>(sizeof record))
+                    route(record);
+                else
+                    ShortRecord(name, n);
+            });
+        if (!ended) return;
+        EndWatch(event_, std::string("fail to read from ") + name + ": ", ended);
+        device_.reset();
+    }
 
     // Back to a service not used yet (its next use opens the device), with
     // the id counter at `counter`. Opens nothing itself.
@@ -92,26 +117,6 @@ bool RequestFailed(const std::string& what, unsigned ts, const std::string& more
 // the device closed. Returns false.
 bool NotOpened(const char* failure, unsigned ts);
 
-// The log line of a read that gave `n` instead of a whole record: a
-// failure other than "no more records", or a short record.
-void ReadFailed(const char* name, ssize_t n);
-
-// Reads the device's records until none is left, handing each whole one to
-// `route`. A failed read, and a short record, are logged under the
-// device's `name` ("fail to read from <name>: ...").
-template <class Record, class Route>
-void ReadRecords(int fd, const char* name, Route route) {
-    for (;;) {
-        Record record;
-        const ssize_t n = board::read(fd, &record, sizeof record);
-        if (n == static_cast<ssize_t>(sizeof record)) {
-            route(record);
-        } else {
-            ReadFailed(name, n);
-            return;
-        }
-    }
-}
 // The first receiver in `ring` (oldest first) whose `timeslot()` is `ts`,
 // or null.
 template <class T, class Timeslot>

@@ -298,9 +298,8 @@ bool TonecReceiverService::translateSelcal(TonecReceiver& receiver,
     return true;
 }
 
-void TonecReceiverService::OnEvent(int fd, short revents) {
-    if (!(revents & POLLIN)) return;
-    ReadRecords<dtmf::dtmf_event>(fd, "tonec", [this](const auto& event) { route(event); });
+void TonecReceiverService::OnEvent(int, short revents) {
+    ReadRecords<dtmf::dtmf_event>(revents, "tonec", [this](const auto& event) { route(event); });
 }
 
 void TonecReceiverService::route(const dtmf::dtmf_event& event) {

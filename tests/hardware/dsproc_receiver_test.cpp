@@ -237,6 +237,36 @@ TEST_F(DSProcReceiverTest, AbsentDeviceFailsEveryRequestAndConfigureRetriesTheOp
     EXPECT_EQ(Strings{"vad rx=1 tx=-1"}, probe.calls) << "events are read once open";
 }
 
+// Either receiver device, hung up, is read once and closed with one line;
+// the next configure request opens it again (kTs serves both).
+TEST_F(DSProcReceiverTest, ADeviceThatEndsIsClosedOnceAndAConfigureOpensItAgain) {
+    struct Case {
+        const char* device;
+        int (*fd)();
+        bool (*configure)(test::ReceiverProbe&);
+        const char* logged;
+    };
+    const Case cases[] = {
+        {board::dtmf::kDevice, [] { return Hardware::TonecReceiverService::instance().fd(); },
+         [](test::ReceiverProbe& r) { return r.configureDTMF(LGCP::DTMFParams()); },
+         "fail to read from tonec: hung up\n"},
+        {dsp::kDevice, [] { return Hardware::DSProcReceiverService::instance().fd(); },
+         [](test::ReceiverProbe& r) { return r.configureSD(); },
+         "fail to read from dsproc: hung up\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.device);
+        errors.clear();
+        Board::instance().channels(c.device).at(0)->hang_up();
+        EXPECT_EQ(1u, loop.ready_passes(50));
+        EXPECT_EQ(c.logged, errors.str());
+        EXPECT_EQ(-1, c.fd());
+        EXPECT_TRUE(Board::instance().channels(c.device).empty());
+        EXPECT_TRUE(c.configure(probe));
+        EXPECT_TRUE(held_close_on_exec(c.device));
+    }
+}
+
 // --- routing ---
 
 struct RouteCase {

@@ -265,6 +265,22 @@ TEST_F(E1Trunks, WithoutTheCasDeviceCommandsDoNothing) {
     EXPECT_EQ(2u, cas_signals().size());
 }
 
+// A CAS device that hangs up is read once and closed with one line; the
+// next status poll opens it again.
+TEST_F(E1Trunks, ACasDeviceThatEndsIsClosedOnceAndThePollOpensItAgain) {
+    e1.OnConnect();
+    sim().channels(cas::kDevice).at(0)->hang_up();
+    errors.clear();
+    EXPECT_EQ(1u, loop.ready_passes(50));
+    EXPECT_EQ("E1: cas read fail: hung up\n", errors.str());
+    EXPECT_TRUE(sim().channels(cas::kDevice).empty());
+    loop.advance(1000);
+    cas::cas_channel record{2, 9, 1, 2, {0, 0}};
+    cas_.deliver_raw(&record, sizeof record);
+    loop.pump();
+    EXPECT_EQ((std::vector<Cas>{{2, 9, 1, 2}}), cas_signals());
+}
+
 TEST_F(E1Trunks, RecordsOfAnotherSizeAreDropped) {
     ASSERT_TRUE(e1.CheckOpenCas());
     const uint8_t shortRecord[7] = {};
