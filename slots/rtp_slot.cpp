@@ -8,10 +8,12 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <sstream>
 
 #include "board/devio.h"
 #include "hardware/device_names.h"
 #include "hardware/hw_mux.h"
+#include "runtime/descriptor_end.h"
 #include "slots/receiver_ioctl.h"
 
 namespace rtp = board::rtp;
@@ -89,27 +91,29 @@ int RtpSlot::Request(uint32_t request) {
 
 // ---- Driver events
 
+// A burst of records at most; a session that ended is gone as after a
+// failed restart.
 void RtpSlot::OnRtpEvent(int fd, short revents) {
-    if (!(revents & POLLIN)) return;
-    for (;;) {
-        rtp::rtp_event event;
-        const ssize_t n = board::read(fd, &event, sizeof event);
-        if (n != static_cast<ssize_t>(sizeof event)) {
-            if (n < 0 && errno != EAGAIN) {
-                const int error = errno;
-                PutHeader(std::cerr);
-                std::cerr << "fail to read from rtp: " << std::strerror(error) << std::endl;
-            } else if (n > 0) {
+    rtp::rtp_event event;
+    const char* ended = ReadEvent(
+        revents, [&] { return board::read(fd, &event, sizeof event); },
+        [&](ssize_t n) {
+            if (n != static_cast<ssize_t>(sizeof event)) {
                 PutHeader(std::cerr);
                 std::cerr << "fail to read from rtp: short record of " << n << " bytes"
                           << std::endl;
+                return;
             }
-            return;
-        }
-        PutHeader(std::clog);
-        std::clog << "rtp event:  type=" << event.type << std::endl;
-        processRtpEvent(event);
-    }
+            PutHeader(std::clog);
+            std::clog << "rtp event:  type=" << event.type << std::endl;
+            processRtpEvent(event);
+        });
+    if (!ended) return;
+    std::ostringstream what;
+    PutHeader(what);
+    what << "fail to read from rtp: ";
+    EndWatch(readEvent_, what.str(), ended);
+    session_.close();
 }
 
 // ---- Controller ioctls

@@ -408,15 +408,32 @@ TEST_F(RtpSlotTest, ReadsABurstOfRecordsInOnePass_WithALineEach_AndNothingForNoM
     EXPECT_EQ("", errors.str());
 }
 
-TEST_F(RtpSlotTest, LogsAFailedRead_AndReadsOnLater) {
-    create(kSlot);
-    rtp::rtp_event event{};
-    event.type = rtp::kPacketDetection;
-    sim().channels(rtp::kDevice).front()->deliver(&event, sizeof event);
-    test::fail_rtp(Op::Read, 0, EIO);
-    server.pump();
-    EXPECT_NE(std::string::npos, errors.str().find("]: fail to read from rtp: ")) << errors.str();
-    EXPECT_EQ("rtp : pd : { value 0, timeout 0 }", next_signal());
+// A failed read or a hang-up ends the session: one line, and the slot has
+// no session any more, as after a failed restart.
+TEST_F(RtpSlotTest, AFailedReadOrAHangUpEndsTheSessionWithOneLine) {
+    struct Case {
+        const char* name;
+        void (*end)();
+        const char* logged;
+    };
+    const Case cases[] = {
+        {"EIO", [] { test::fail_rtp(Op::Read, 0, EIO); }, "fail to read from rtp: Input/output error"},
+        {"hang-up", [] { sim().channels(rtp::kDevice).front()->hang_up(); },
+         "fail to read from rtp: hung up"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        create(kSlot);
+        rtp::rtp_event event{};
+        sim().channels(rtp::kDevice).front()->deliver(&event, sizeof event);
+        errors.clear();
+        c.end();
+        EXPECT_EQ(1u, server.loop().ready_passes(50));
+        EXPECT_EQ(1, count_of(errors.str(), "\n")) << errors.str();
+        EXPECT_NE(std::string::npos, errors.str().find(c.logged)) << errors.str();
+        EXPECT_TRUE(sim().channels(rtp::kDevice).empty());
+        ASSERT_EQ(std::nullopt, outcome(test::command(Alternative::destroy), kSlot));
+    }
 }
 
 // ---- Media
