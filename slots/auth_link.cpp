@@ -1,6 +1,5 @@
 #include "slots/auth_link.h"
 
-#include <errno.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -8,6 +7,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "runtime/descriptor_end.h"
 #include "slots/modem_factory.h"
 
 namespace Auth {
@@ -127,17 +127,20 @@ void AuthClient::CheckDisconnect() {
 
 void AuthClient::OnSocketEvent(int, short revents) {
     Busy busy(*this);
-    if (revents & (POLLERR | POLLHUP)) return OnDisconnect();
+    if (revents & kEndEvents) return OnDisconnect();
     if (revents & POLLIN) ReadRecords();
 }
 
-// The handling of a record may close the connection (a send to it that
-// failed): the loop stops then.
+// A burst of records at most: a program that streams them cannot hold the
+// loop, the rest wait for the next pass. The handling of a record may close
+// the connection (a send to it that failed): the loop stops then.
 void AuthClient::ReadRecords() {
-    while (fd_) {
+    for (unsigned records = 0; fd_ && records < kRecordsPerEvent;) {
         const ssize_t n = ::read(fd_.get(), reader_.space(), reader_.missing());
-        if (n < 0 && errno == EAGAIN) return;
-        if (n <= 0) return OnDisconnect();
+        if (n <= 0) {
+            if (ReadEnd(n, 0)) OnDisconnect();
+            return;
+        }
         switch (reader_.filled(size_t(n))) {
             case Auth::Reader::Step::More: break;
             case Auth::Reader::Step::Bad:
@@ -146,6 +149,7 @@ void AuthClient::ReadRecords() {
                           << reader_.bad_length() << ", closing." << std::endl;
                 return OnDisconnect();
             case Auth::Reader::Step::Record: {
+                ++records;
                 const Auth::Record record = reader_.record();
                 named_ = true;
                 lastSession_ = record.header().session;

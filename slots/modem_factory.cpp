@@ -15,6 +15,7 @@
 #include "board/netif.h"
 #include "board/paths.h"
 #include "link/tcp.h"
+#include "runtime/descriptor_end.h"
 #include "slots/dsp_modem_slot.h"
 #include "slots/hdlc_modem_slot.h"
 
@@ -162,32 +163,57 @@ void ModemFactory::Init() {
                              << std::endl;
         return;
     }
+    Listen(std::move(socket));
+}
+
+void ModemFactory::Listen(Fd socket) {
+    CloseListener();
     listener_ = std::move(socket);
     listenEvent_.Bind("ModemFactory::OnSocketEvent", &ModemFactory::OnSocketEvent, this);
     listenEvent_.Schedule(listener_, POLLIN);
 }
 
 void ModemFactory::CloseListener() {
+    listenPause_.reset();
     listenEvent_.Release();
     listenEvent_.UnBind();
     listener_.close();
 }
 
 // After an error the listener is not opened again while the process runs.
+// A failed accept (out of descriptors, say) would fail again on every pass:
+// the listener rests for a while, its connections waiting in the backlog.
+// A connection beyond the cap is closed at once.
 void ModemFactory::OnSocketEvent(int fd, short revents) {
-    if (revents & (POLLERR | POLLHUP)) {
+    if (revents & kEndEvents) {
         PutHeader(std::cerr) << "auth server socket error." << std::endl;
         return CloseListener();
     }
     if (!(revents & POLLIN)) return;
     INet4::Addr peer;
     Fd connection = tcp::accept(fd, peer);
+    if (!connection && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
     if (!connection || !connection.NonBlock()) {
         PutHeader(std::cerr) << "fail to set nonblock mode." << std::endl;
+        if (!connection) PauseListener();
+        return;
+    }
+    if (clients_.size() >= kMaxAuthConnections) {
+        if (refused_.admit())
+            PutHeader(std::cerr) << "auth connection from " << peer << " refused: "
+                                 << kMaxAuthConnections << " connections open" << refused_
+                                 << std::endl;
         return;
     }
     Serve(std::move(connection), peer);
 }
+
+void ModemFactory::PauseListener() {
+    listenEvent_.Release();
+    listenPause_.set(kListenPauseMs, &ModemFactory::ResumeListener, this);
+}
+
+void ModemFactory::ResumeListener() { listenEvent_.Schedule(listener_, POLLIN); }
 
 void ModemFactory::Serve(Fd connection, const INet4::Addr& peer) {
     auto* client = new AuthClient(std::move(connection), peer, *this);
@@ -207,7 +233,9 @@ void ModemFactory::OnAuth(const Auth::Record& record) {
     for (ModemSlot* slot : modemSlots_) {
         if (slot->EqAuthId(static_cast<int>(session))) return slot->OnAuth(record);
     }
-    PutHeader(std::cerr) << "receive auth request for unknown session " << session << std::endl;
+    if (unknownSession_.admit())
+        PutHeader(std::cerr) << "receive auth request for unknown session " << session
+                             << unknownSession_ << std::endl;
 }
 
 void ModemFactory::SendAuth(uint32_t session, const std::vector<uint8_t>& record) {
@@ -222,6 +250,8 @@ void ModemFactory::SendAuth(uint32_t session, const std::vector<uint8_t>& record
 
 void ModemFactory::reset_for_test() {
     DeleteConnections();
+    refused_ = LogThrottle();
+    unknownSession_ = LogThrottle();
     modemSlots_.clear();
     dspSlots_.clear();
     hdlcSlots_.clear();

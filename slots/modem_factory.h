@@ -15,6 +15,7 @@
 
 #include "runtime/fd.h"
 #include "runtime/inet4_addr.h"
+#include "runtime/log_throttle.h"
 #include "runtime/multiplexer.h"
 #include "slots/auth_link.h"
 #include "slots/slot_factory.h"
@@ -42,6 +43,14 @@ public:
 
     // ---- The authentication link
 
+    // Live connections of the program at most.
+    static constexpr size_t kMaxAuthConnections = 64;
+    // The rest of the listener after an accept failed.
+    static constexpr unsigned kListenPauseMs = 1000;
+
+    // Watches a listening, non-blocking socket for the program's
+    // connections; tests hand in sockets of their own.
+    void Listen(Fd socket);
     void OnSocketEvent(int fd, short revents);
     // Takes an accepted connection; tests hand in connections of their own.
     void Serve(Fd connection, const INet4::Addr& peer);
@@ -78,6 +87,8 @@ private:
     // Opens the listener.
     void Init();
     void CloseListener();
+    void PauseListener();
+    void ResumeListener();
     void update_modemDevices();
     // Finds the point-to-point interfaces "hdlc0", "hdlc1", ... up to the
     // first missing one; those no slot holds are free.
@@ -93,5 +104,8 @@ private:
     std::list<std::string> freeHdlc_;
     Fd listener_;
     Event listenEvent_;
+    Timer listenPause_;
     std::list<AuthClient*> clients_;  // accept order
+    LogThrottle refused_;
+    LogThrottle unknownSession_;
 };

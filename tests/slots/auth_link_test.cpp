@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <vector>
+
 #include "tests/slots/modem_fixture.h"
 
 namespace {
@@ -120,6 +122,55 @@ TEST_F(AuthLink, APeerThatStopsReadingIsDroppedAtASend) {
     EXPECT_EQ(std::nullopt, ask(activate(), 5));
     EXPECT_EQ(0u, modems.connections());
     EXPECT_EQ(1u, count(progress.str(), "disconnected."));
+}
+
+// A program that streams records gets a burst a pass; the line of a flood
+// of records for no session goes out once a second, counting the others.
+TEST_F(AuthLink, AStreamIsServedABurstAPassAndUnknownSessionsAreLoggedOnceASecond) {
+    Fd program = auth_connect();
+    std::string accounting, unknown;
+    for (int i = 0; i < 100; ++i) {
+        accounting += auth_record(64, 4, 1);
+        unknown += test::login(77, "u", "p");
+    }
+    ASSERT_TRUE(test::write_bytes(program.get(), accounting));
+    for (unsigned expected : {64u, 36u}) {
+        server.pump();
+        unsigned signals = 0;
+        while (controller.receive(0)) ++signals;
+        EXPECT_EQ(expected, signals);
+    }
+    ASSERT_TRUE(test::write_bytes(program.get(), unknown));
+    server.pump(2);
+    EXPECT_EQ(1u, count(errors.str(), "unknown session 77"));
+    server.advance(1000);
+    say(program, test::login(77, "u", "p"), "unknown session 77 (99 more since)\n");
+}
+
+// An accept that fails rests the listener for a second rather than failing
+// on every pass. A datagram socket stands in: readable, it accepts nothing.
+TEST_F(AuthLink, AFailedAcceptRestsTheListenerForASecond) {
+    int ends[2];
+    ASSERT_EQ(0, ::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends));
+    Fd listener(ends[0]), peer(ends[1]);
+    ASSERT_TRUE(test::write_bytes(peer.get(), "x"));
+    modems.Listen(std::move(listener));
+    EXPECT_EQ(1u, server.loop().ready_passes(50));
+    EXPECT_EQ(1u, count(errors.str(), "fail to set nonblock mode."));
+    server.advance(ModemFactory::kListenPauseMs);
+    EXPECT_EQ(2u, count(errors.str(), "fail to set nonblock mode."));
+}
+
+// Beyond the cap a connection is accepted and closed at once, with a line.
+TEST_F(AuthLink, AConnectionBeyondTheCapIsClosedAtOnce) {
+    std::vector<Fd> programs;
+    while (programs.size() < ModemFactory::kMaxAuthConnections) programs.push_back(auth_connect());
+    Fd extra = test::connect_loopback_now(authPort), more = test::connect_loopback_now(authPort);
+    server.pump(2);
+    EXPECT_TRUE(test::closed_by_peer(extra.get()));
+    EXPECT_TRUE(test::closed_by_peer(more.get()));
+    EXPECT_EQ(ModemFactory::kMaxAuthConnections, modems.connections());
+    EXPECT_EQ(1u, count(errors.str(), "refused: 64 connections open\n"));
 }
 
 // The bad length closes the connection in its own callback; it is deleted
