@@ -139,6 +139,7 @@ bool PlaySlotFile::IOnOutputStream() {
 
 bool PlaySlotFile::restart() {
     current_ = 0;
+    playedThisRound_ = 0;
     return next_phrase();
 }
 
@@ -165,14 +166,17 @@ bool PlaySlotFile::next_phrase() {
     return false;
 }
 
-// Repeat N plays the list N times; 0 plays it until the slot goes.
+// Repeat N plays the list N times; 0 plays it until the slot goes. A round
+// of the list that played nothing ends the play: it would begin again at
+// once, on every pass, for ever.
 void PlaySlotFile::OnPlayComplete(ASync::Copy::Status::Type status) {
     if (status != ASync::Copy::Status::done) {
         Release();
         return;
     }
+    playedThisRound_ += copier_->copied();
     if (next_phrase()) return;
-    if (repeat_ != 0 && repeat_-- == 1) {
+    if (playedThisRound_ == 0 || (repeat_ != 0 && repeat_-- == 1)) {
         Release();
         return;
     }

@@ -99,6 +99,7 @@ private:
     Dpc abort_;
     std::vector<std::string> phrases_;
     size_t current_ = 0;
+    unsigned long playedThisRound_ = 0;  // bytes since the list began again
 };
 
 class RecordSlot : public VoiceSlot {

@@ -101,6 +101,15 @@ TEST_F(VoiceSlots, AFilePlayerWithoutAPhraseFailsTheConnect_AndAbortsOnTheNextPa
     EXPECT_EQ((Lines{"1 connectFail", "1 abort 0"}), heard(test::connect_command(kTrunk), kPlayer));
 }
 
+// Phrases that yield nothing end an endless play instead of starting it
+// again on every pass.
+TEST_F(VoiceSlots, AnEndlessPlayerWhosePhrasesAreEmptyEndsThePlay) {
+    phrase("empty", "");
+    make(create_file_player({"empty", "none"}, 0), kPlayer);
+    EXPECT_TRUE(has(play_to_trunk([] { return false; }), "1 abort 0"));
+    EXPECT_EQ(0u, server.loop().ready_passes(50));
+}
+
 TEST_F(VoiceSlots, ANetworkPlayerSendsItsIdThenPlaysWhatThePeerSends_UntilItCloses) {
     make(create_network_player(peer.port(), 0x01020304), kPlayer);
     const Lines started = play_to_trunk([&] { return peer.accept() && peer.received().size() >= 4; });
