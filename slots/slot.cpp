@@ -4,7 +4,6 @@
 #include <iomanip>
 #include <iostream>
 
-#include "runtime/multiplexer.h"
 #include "slots/slot_factory.h"
 #include "slots/slots.h"
 
@@ -124,11 +123,12 @@ void Slot::OnChangeOutputStream(bool on) {
 }
 
 // Release hooks may rewire the graph, so every step reads the list afresh.
+// A hook that disconnected a sibling empties it early: only this loop
+// stops, the server serves on.
 void Slot::DisconnectReceivers(const char* shortLine) {
     for (size_t count = receivers_.size(); count > 0; --count) {
         if (receivers_.empty()) {
             std::cerr << shortLine << std::endl;
-            multiplexer.terminate();
             return;
         }
         Disconnect(*receivers_.front());

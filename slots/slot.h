@@ -169,7 +169,7 @@ private:
     friend class SlotFactory;
 
     // Disconnects receivers from the head, as many as there are now; logs
-    // `shortLine` and stops the loop when they run out before that.
+    // `shortLine` and stops when they run out before that.
     void DisconnectReceivers(const char* shortLine);
     void LeaveFactory();
 

@@ -159,6 +159,22 @@ TEST_F(Wiring, AnOutputGoingAwayDisconnectsEveryReceiverEvenWhenTheyRewire) {
     expect_sound();
 }
 
+// A release hook that disconnects a sibling runs the receivers out early:
+// one line, and the server serves on.
+TEST_F(Wiring, AReleaseHookThatDisconnectsASiblingDoesNotStopTheServer) {
+    factory.scripts[2].onInputRelease = [](Slot&) { Disconnect(*Slots::instance()->at(3)); };
+    for (unsigned n = 1; n <= 3; ++n) create(n, n == 2 ? 2 : 0);
+    for (unsigned d : {2u, 3u}) connect(1, d);
+
+    slot(1).OnChangeOutputStream(false);
+
+    EXPECT_TRUE(slot(1).receivers().empty());
+    EXPECT_EQ("mux: internal error: expected slots not exists.\n", errors.str());
+    EXPECT_FALSE(multiplexer.terminated());
+    EXPECT_EQ(std::nullopt, outcome(test::ping(), 1));
+    expect_sound();
+}
+
 TEST_F(Wiring, AFailedReconnectionRestoresTheOldPathOrDropsIt) {
     for (int refusals : {1, 2}) {
         SCOPED_TRACE(refusals == 1 ? "restored" : "dropped");
