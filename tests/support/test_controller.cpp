@@ -1,5 +1,7 @@
 #include "tests/support/test_controller.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <stdexcept>
@@ -59,8 +61,12 @@ bool ServerHarness::serving() const {
 
 // ---- TestController
 
+// Without Nagle's wait: a command sent while an earlier one is unanswered
+// would otherwise wait for the server's delayed ACK, in real time.
 bool TestController::connect() {
     socket_ = connect_loopback(server_.port());
+    const int on = 1;
+    ::setsockopt(socket_.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     for (unsigned i = 0; i < default_passes; ++i) {
         server_.pump();
         const Control::Service* link = CtrlSrv::ctrlServer.connection();
