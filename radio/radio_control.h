@@ -135,8 +135,8 @@ protected:
     // packet to drop, sameRun(previous, current) is 0 within a run,
     // process(record) acts. A session that ended is closed.
     template <class Record, class Decode, class SameRun, class Process>
-    void ReadBurst(short revents, Record& previous, Record& current, Decode decode,
-                   SameRun sameRun, Process process);
+    void ReadBurst(short revents, Record& previous, Record& current, Decode decode, SameRun sameRun,
+                   Process process);
     // A received or written extension on the trace, when it is on.
     void Trace(const char* what, const unsigned char* bytes, int length);
 

@@ -31,7 +31,9 @@ constexpr unsigned kRecordsPerEvent = 64;
 
 // Whether the poll result calls for a read: input, or an end, whose read
 // tells why.
-inline bool CallsForRead(short revents) { return (revents & (POLLIN | kEndEvents)) != 0; }
+inline bool CallsForRead(short revents) {
+    return (revents & (POLLIN | kEndEvents)) != 0;
+}
 
 // Why the read that returned `n` (errno set when it failed) ends the
 // descriptor; null while it lives: data, or nothing yet (EAGAIN or EINTR)

@@ -24,6 +24,6 @@ private:
     uint32_t periodMs_;
     bool written_ = false;
     uint32_t writtenAt_ = 0;
-    unsigned held_ = 0;       // since the line written last
+    unsigned held_ = 0;        // since the line written last
     unsigned heldBefore_ = 0;  // before the line admitted last
 };

@@ -200,9 +200,9 @@ void ModemFactory::OnSocketEvent(int fd, short revents) {
     }
     if (clients_.size() >= kMaxAuthConnections) {
         if (refused_.admit())
-            PutHeader(std::cerr) << "auth connection from " << peer << " refused: "
-                                 << kMaxAuthConnections << " connections open" << refused_
-                                 << std::endl;
+            PutHeader(std::cerr) << "auth connection from " << peer
+                                 << " refused: " << kMaxAuthConnections << " connections open"
+                                 << refused_ << std::endl;
         return;
     }
     Serve(std::move(connection), peer);
@@ -213,7 +213,9 @@ void ModemFactory::PauseListener() {
     listenPause_.set(kListenPauseMs, &ModemFactory::ResumeListener, this);
 }
 
-void ModemFactory::ResumeListener() { listenEvent_.Schedule(listener_, POLLIN); }
+void ModemFactory::ResumeListener() {
+    listenEvent_.Schedule(listener_, POLLIN);
+}
 
 void ModemFactory::Serve(Fd connection, const INet4::Addr& peer) {
     auto* client = new AuthClient(std::move(connection), peer, *this);

@@ -417,7 +417,8 @@ TEST_F(RtpSlotTest, AFailedReadOrAHangUpEndsTheSessionWithOneLine) {
         const char* logged;
     };
     const Case cases[] = {
-        {"EIO", [] { test::fail_rtp(Op::Read, 0, EIO); }, "fail to read from rtp: Input/output error"},
+        {"EIO", [] { test::fail_rtp(Op::Read, 0, EIO); },
+         "fail to read from rtp: Input/output error"},
         {"hang-up", [] { sim().channels(rtp::kDevice).front()->hang_up(); },
          "fail to read from rtp: hung up"},
     };
