@@ -65,13 +65,16 @@ bool RtpExtSlot::ChangeCodecOfRadio(const LGCP::IoctlParams& params) {
     control_->SetRtpSession(Fd());
     bool result = RtpSlot::Ioctl(params);
     control_->SetRtpSession(session());
-    // A failed change resumes the old stream, and the radio goes on with it;
-    // a slot that lost its stream has said so once and keeps quiet.
-    if (!has_session())
-        control_->SetTimerEnable(false);
-    else if (stopped && control_->RtpExtStart(false) == 0)
-        result = false;
+    // A failed change resumes the old stream, and the radio goes on with it.
+    if (has_session() && stopped && control_->RtpExtStart(false) == 0) result = false;
     return result;
+}
+
+// A slot that lost its stream has said so once and keeps quiet: no status
+// reports (nor ED-137's repeated abort) for a radio it no longer carries.
+void RtpExtSlot::LoseSession() {
+    RtpSlot::LoseSession();
+    if (control_) control_->SetTimerEnable(false);
 }
 
 void RtpExtSlot::FollowSquelch() {

@@ -80,6 +80,7 @@ private:
     // A codec change with the extension session stopped around it; the
     // session starts again whenever the slot has a stream afterwards.
     bool ChangeCodecOfRadio(const LGCP::IoctlParams& params);
+    void LoseSession() override;
     // When the slot follows the squelch: the input on exactly while the
     // radio's squelch is open.
     void FollowSquelch();

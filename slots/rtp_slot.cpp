@@ -113,7 +113,13 @@ void RtpSlot::OnRtpEvent(int fd, short revents) {
     PutHeader(what);
     what << "fail to read from rtp: ";
     EndWatch(readEvent_, what.str(), ended);
+    LoseSession();
+}
+
+void RtpSlot::LoseSession() {
+    readEvent_.Release();
     session_.close();
+    OnAbort(kAbortNoSession);
 }
 
 // ---- Controller ioctls
@@ -186,7 +192,7 @@ bool RtpSlot::ChangeCodec(uint16_t rtp::rtp_connection_params::*field,
     if (!restart()) {
         PutHeader(std::cerr);
         std::cerr << "fail to resume RTP session, the slot has no stream" << std::endl;
-        OnAbort(kAbortNoSession);
+        LoseSession();
     }
     return false;
 }

@@ -24,8 +24,9 @@
 class RtpSlot : public Slot, private Hardware::TonecReceiver, private Hardware::DSProcReceiver {
 public:
     // The `abort` cause of a slot that lost its session: a codec change
-    // failed and the old session would not begin again. The controller
-    // destroys such a slot; until then it refuses every request.
+    // failed and the old session would not begin again, or the session's
+    // descriptor ended. The controller destroys such a slot; until then it
+    // refuses every request.
     static constexpr int kAbortNoSession = 150;
 
     // A session already begun on `session`, with its channel added.
@@ -56,6 +57,8 @@ public:
     bool disablePD();
     // Begins the session anew with the current parameters on the channel.
     bool restart();
+    // The session is gone for good: closed, and the controller told once.
+    virtual void LoseSession();
     // The payload type of a codec mode: A-law 8, u-law 0, the low-bit-rate
     // mode the payload type the slot was created with.
     int translate_payload(LGCP::CodecMode::NamedNumber mode) const;
@@ -69,7 +72,7 @@ public:
     void SetChannelWord(int32_t word) { channelWord_ = word; }
 
     int channel() const { return channel_; }
-    // False once a failed codec change has lost the session.
+    // False once the session is lost.
     bool has_session() const { return bool(session_); }
     const board::rtp::rtp_connection_params& params() const { return params_; }
     bool input_on() const { return inputOn_; }

@@ -433,6 +433,8 @@ TEST_F(RtpSlotTest, AFailedReadOrAHangUpEndsTheSessionWithOneLine) {
         EXPECT_EQ(1, count_of(errors.str(), "\n")) << errors.str();
         EXPECT_NE(std::string::npos, errors.str().find(c.logged)) << errors.str();
         EXPECT_TRUE(sim().channels(rtp::kDevice).empty());
+        EXPECT_EQ("abort : 150", next_signal());
+        EXPECT_EQ(Cause::unsupported, outcome(codec_mode(true, LGCP::CodecMode::alaw), kSlot));
         ASSERT_EQ(std::nullopt, outcome(test::command(Alternative::destroy), kSlot));
     }
 }
