@@ -11,6 +11,7 @@
 #include "link/control_links.h"
 #include "link/tcp.h"
 #include "link/unix_domain.h"
+#include "runtime/descriptor_end.h"
 
 namespace Control {
 
@@ -33,6 +34,12 @@ void bind_failed(bool verbose) {
     if (verbose)
         std::cerr << "can't bind to socket: \"" << std::strerror(errno) << "\" "
                   << " waiting..." << std::endl;
+}
+
+// Out of descriptors, say: the listener rests (kListenRestMs), its
+// connections waiting in the backlog.
+void accept_failed(int error, bool verbose) {
+    if (verbose) std::cerr << "can't accept connection: " << std::strerror(error) << std::endl;
 }
 
 void non_block_failed(bool verbose) {
@@ -91,15 +98,25 @@ void AcceptorNet::ImplDeactivate() {
     listenFd_.close();
 }
 
+// A flood of connections is served a burst a pass.
 void AcceptorNet::OnSocketEvent(int fd, short revents) {
-    if (!(revents & POLLIN)) return;
-    for (;;) {
+    if (!CallsForRead(revents)) return;
+    for (unsigned k = 0; k < kRecordsPerEvent; ++k) {
         INet4::Addr peer;
         Fd socket = tcp::accept(fd, peer);
-        if (!socket) return;
+        if (!socket) return OnAcceptFailed(errno);
         Serve(std::move(socket), peer);
     }
 }
+
+void AcceptorNet::OnAcceptFailed(int error) {
+    if (!AcceptFailureLasts(error)) return;
+    accept_failed(error, verbose());
+    event_.Release();
+    retryTimer_.set(kListenRestMs, &AcceptorNet::OnRestEnd, this);
+}
+
+void AcceptorNet::OnRestEnd(Timer*) { event_.Schedule(listenFd_, POLLIN); }
 
 // The accepted descriptor is closed when this returns: the link and the
 // checks keep duplicates of what they take.
@@ -242,12 +259,12 @@ void AcceptorUnix::ImplDeactivate() {
 }
 
 void AcceptorUnix::OnSocketEvent(int fd, short revents) {
-    if (!(revents & POLLIN)) return;
-    for (;;) {
+    if (!CallsForRead(revents)) return;
+    for (unsigned k = 0; k < kRecordsPerEvent; ++k) {
         sockaddr_un peer{};
         socklen_t length = sizeof peer;
         Fd socket(::accept4(fd, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC));
-        if (!socket) return;
+        if (!socket) return OnAcceptFailed(errno);
         std::string path(peer.sun_path, strnlen(peer.sun_path, sizeof peer.sun_path));
         if (connected()) {
             if (verbose()) std::cerr << "refuse connection from " << path << std::endl;
@@ -261,5 +278,14 @@ void AcceptorUnix::OnSocketEvent(int fd, short revents) {
         Connected(socket, path);
     }
 }
+
+void AcceptorUnix::OnAcceptFailed(int error) {
+    if (!AcceptFailureLasts(error)) return;
+    accept_failed(error, verbose());
+    event_.Release();
+    retryTimer_.set(kListenRestMs, &AcceptorUnix::OnRestEnd, this);
+}
+
+void AcceptorUnix::OnRestEnd(Timer*) { event_.Schedule(listenFd_, POLLIN); }
 
 }  // namespace Control

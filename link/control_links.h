@@ -39,10 +39,12 @@ private:
     void OnSocketEvent(int fd, short revents);
     void OnTimeout(Timer*);
     void Serve(Fd socket, const INet4::Addr& peer);
+    void OnAcceptFailed(int error);
+    void OnRestEnd(Timer*);
 
     unsigned short port_;
     Fd listenFd_;
-    Timer retryTimer_;
+    Timer retryTimer_;  // the next bind, or the end of a rest after a failed accept
     Event event_;
 };
 
@@ -133,10 +135,12 @@ private:
     void BindSocket();
     void OnSocketEvent(int fd, short revents);
     void OnTimeout(Timer*);
+    void OnAcceptFailed(int error);
+    void OnRestEnd(Timer*);
 
     std::string path_;
     Fd listenFd_;
-    Timer retryTimer_;
+    Timer retryTimer_;  // the next bind, or the end of a rest after a failed accept
     Event event_;
 };
 

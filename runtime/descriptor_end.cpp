@@ -18,6 +18,10 @@ const char* ReadEnd(ssize_t n, short revents) {
     return (revents & POLLNVAL) ? "not open" : "error event";
 }
 
+bool AcceptFailureLasts(int error) {
+    return error != EAGAIN && error != EWOULDBLOCK && error != EINTR;
+}
+
 void EndWatch(Event& event, const std::string& what, const char* why) {
     std::cerr << what << why << std::endl;
     event.Release();

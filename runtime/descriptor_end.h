@@ -29,6 +29,15 @@ constexpr short kEndEvents = POLLHUP | POLLERR | POLLNVAL;
 // rest wait for the next pass.
 constexpr unsigned kRecordsPerEvent = 64;
 
+// How long a listener rests after an accept() that failed for a reason that
+// lasts (out of descriptors or memory): it stays readable and accept() would
+// fail again on every pass. Its connections wait in the backlog meanwhile.
+constexpr unsigned kListenRestMs = 1000;
+
+// Whether accept() failed with `error` for a reason that lasts (anything but
+// EAGAIN and EINTR).
+bool AcceptFailureLasts(int error);
+
 // Whether the poll result calls for a read: input, or an end, whose read
 // tells why.
 inline bool CallsForRead(short revents) {

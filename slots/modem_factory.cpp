@@ -192,7 +192,7 @@ void ModemFactory::OnSocketEvent(int fd, short revents) {
     if (!(revents & POLLIN)) return;
     INet4::Addr peer;
     Fd connection = tcp::accept(fd, peer);
-    if (!connection && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+    if (!connection && !AcceptFailureLasts(errno)) return;
     if (!connection || !connection.NonBlock()) {
         PutHeader(std::cerr) << "fail to set nonblock mode." << std::endl;
         if (!connection) PauseListener();
@@ -210,7 +210,7 @@ void ModemFactory::OnSocketEvent(int fd, short revents) {
 
 void ModemFactory::PauseListener() {
     listenEvent_.Release();
-    listenPause_.set(kListenPauseMs, &ModemFactory::ResumeListener, this);
+    listenPause_.set(kListenRestMs, &ModemFactory::ResumeListener, this);
 }
 
 void ModemFactory::ResumeListener() {

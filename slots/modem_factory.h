@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/descriptor_end.h"
 #include "runtime/fd.h"
 #include "runtime/inet4_addr.h"
 #include "runtime/log_throttle.h"
@@ -45,8 +46,6 @@ public:
 
     // Live connections of the program at most.
     static constexpr size_t kMaxAuthConnections = 64;
-    // The rest of the listener after an accept failed.
-    static constexpr unsigned kListenPauseMs = 1000;
 
     // Watches a listening, non-blocking socket for the program's
     // connections; tests hand in sockets of their own.

@@ -1,5 +1,6 @@
 #include "link/control_links.h"
 
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/descriptor_end.h"
 #include "tests/link/packet_pool_check.h"
 #include "tests/support/loopback.h"
 #include "tests/support/stream_capture.h"
@@ -125,6 +127,32 @@ TEST_F(Acceptor, ASecondControllerIsRefusedAndPutsTheFirstUnderCloseWatch) {
     EXPECT_EQ(Control::AcceptorNetCheckConnection::CheckState::Idle, link.check_state());
     EXPECT_EQ(Control::Service::State::Connected, link.state());
     EXPECT_FALSE(test::closed_by_peer(first.get()));
+}
+
+// The listening socket on `port` in this process.
+int listener_on(unsigned short port) {
+    for (int fd = 0; fd < 1024; ++fd) {
+        sockaddr_in address{};
+        socklen_t length = sizeof address;
+        int listening = 0;
+        socklen_t size = sizeof listening;
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+            address.sin_family == AF_INET && ntohs(address.sin_port) == port &&
+            ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening)
+            return fd;
+    }
+    return -1;
+}
+
+// A listener whose accept() fails for good (here: shut down, so it polls
+// hung up and accept() says EINVAL; out of descriptors it polls readable and
+// says EMFILE) would be ready on every pass: it rests a second after a line.
+TEST_F(Acceptor, AListenerWhoseAcceptFailsRestsASecondAfterOneLine) {
+    ASSERT_EQ(0, ::shutdown(listener_on(port), SHUT_RDWR));
+    EXPECT_EQ(1u, loop.ready_passes(50));
+    EXPECT_EQ("can't accept connection: Invalid argument\n", errors.str());
+    loop.advance(kListenRestMs);
+    EXPECT_EQ(2u, count_of(errors.str(), "can't accept connection")) << "the next look";
 }
 
 TEST_F(Acceptor, TheNextControllerGetsInOnceTheFirstIsGone) {

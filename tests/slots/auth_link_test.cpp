@@ -157,7 +157,7 @@ TEST_F(AuthLink, AFailedAcceptRestsTheListenerForASecond) {
     modems.Listen(std::move(listener));
     EXPECT_EQ(1u, server.loop().ready_passes(50));
     EXPECT_EQ(1u, count(errors.str(), "fail to set nonblock mode."));
-    server.advance(ModemFactory::kListenPauseMs);
+    server.advance(kListenRestMs);
     EXPECT_EQ(2u, count(errors.str(), "fail to set nonblock mode."));
 }
 
