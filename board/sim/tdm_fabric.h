@@ -4,7 +4,7 @@
 // channels) are attached with their TDM numbers; a frame sent on channel C
 // reaches, as one datagram, every attached channel that the "/dev/hal"
 // switch feeds from C. A frame visits no channel twice; a receiver whose
-// descriptor is full loses it (counted).
+// descriptor is full, or that takes no frame that large, loses it (counted).
 //
 // Test hooks stand for what lies outside the board. A cable joins line
 // channels: what is switched into `a` arrives as the content of each `b`
@@ -72,7 +72,7 @@ public:
     // The endpoint on the channel, made on first use.
     Endpoint& endpoint(int channel);
     std::function<void(int source, const Frame& frame)> tap;
-    // Frames a full receiver lost.
+    // Frames a receiver lost: it was full, or the frame larger than it takes.
     unsigned lost = 0;
 
     // No channel attached, no cable, endpoint or tap.

@@ -117,14 +117,21 @@ TEST_F(TdmFabricTest, AnEndpointHearsItsChannelAndSpeaksOnIt) {
     EXPECT_EQ((std::vector<Frame>{{1, 2}}), frames_on(fd));
 }
 
-TEST_F(TdmFabricTest, AFullReceiverLosesTheFrameAndItIsCounted) {
+// A frame larger than the receiver's 512 octets, or one for a full
+// receiver, is lost and counted.
+TEST_F(TdmFabricTest, AReceiverLosesAFrameTooLargeOrTooManyAndItIsCounted) {
     auto [fd, tdm] = data_channel();
     switch_into(40, tdm);
+    EXPECT_EQ(0, frames.endpoint(40).send(Frame(513, 0x55)));
+    EXPECT_EQ(1u, frames.lost);
+    EXPECT_EQ(1, frames.endpoint(40).send(Frame(512, 0x55)));
+    EXPECT_EQ((std::vector<Frame>{Frame(512, 0x55)}), frames_on(fd));
+
     const Frame big(500, 0x55);
     unsigned delivered = 0;
-    while (frames.lost == 0 && delivered < 100000)
+    while (frames.lost == 1 && delivered < 100000)
         delivered += static_cast<unsigned>(frames.endpoint(40).send(big));
-    EXPECT_EQ(1u, frames.lost);
+    EXPECT_EQ(2u, frames.lost);
     EXPECT_EQ(delivered, frames_on(fd).size());
 }
 
