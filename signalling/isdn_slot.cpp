@@ -9,6 +9,7 @@
 #include "board/drivers/dsp_data.h"
 #include "runtime/descriptor_end.h"
 #include "signalling/link_reports.h"
+#include "signalling/message_size.h"
 
 namespace dsp_data = board::dsp_data;
 
@@ -34,6 +35,7 @@ bool IsdnSlot::IDeactivate() {
 }
 
 bool IsdnSlot::IUserData(const std::vector<char>& data) {
+    if (!message_fits(*this, data.size(), ISDN::LAPD::N201)) return false;
     Packet p;
     prepare_head(p);
     p.put(data.data(), static_cast<unsigned>(data.size()));

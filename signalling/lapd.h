@@ -115,6 +115,8 @@ public:
     static constexpr unsigned T202_ms = 2000;
     static constexpr unsigned T203_ms = 10000;
     static constexpr int N200 = 3;
+    // Octets of information an I frame carries at most (N201).
+    static constexpr unsigned N201 = 260;
     static constexpr unsigned window = 7;
     // 128 messages from above plus the frames of one window put back.
     static constexpr unsigned out_capacity = 135;

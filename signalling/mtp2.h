@@ -84,6 +84,8 @@ public:
     static constexpr unsigned tb_capacity = tb_limit + rtb_limit;
     // MSU payloads shorter than this would leave as a FISU or an LSSU.
     static constexpr unsigned shortest_msu = 3;
+    // An MSU's SIO and longest SIF: no peer takes a longer payload.
+    static constexpr unsigned longest_msu = 273;
 
     SLC();
     ~SLC() override;

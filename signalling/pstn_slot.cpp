@@ -4,6 +4,7 @@
 
 #include "signalling/lapd_nt.h"
 #include "signalling/link_reports.h"
+#include "signalling/message_size.h"
 #include "signalling/mtp2.h"
 
 const TimerSpec<PstnSlot>::Spec PstnSlot::TUpdatespec{&PstnSlot::OnUpdateTimer, nullptr,
@@ -132,11 +133,14 @@ bool PstnSlot::IDeactivate() {
     return true;
 }
 
-// Refused without a link (CAS), and on SS7 when the payload is too short
-// for an MSU: it would leave as a fill-in or status unit.
+// Refused without a link (CAS); on SS7 when the payload is too short for an
+// MSU (it would leave as a fill-in or status unit); and when it is longer
+// than one frame of the link carries.
 bool PstnSlot::IUserData(const std::vector<char>& data) {
     if (!top()) return false;
     if (ss7_ && data.size() < SS7::SLC::shortest_msu) return false;
+    if (!message_fits(*this, data.size(), ss7_ ? SS7::SLC::longest_msu : ISDN::LAPD::N201))
+        return false;
     Packet p;
     prepare_head(p);
     p.put(data.data(), static_cast<unsigned>(data.size()));

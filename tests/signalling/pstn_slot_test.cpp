@@ -38,6 +38,19 @@ protected:
             if (l.find(text) != std::string::npos) out.push_back(l);
         return out;
     }
+    // Of the messages from slot 20, those its link carries in one frame
+    // reach slot 21; a longer one is refused whole, and the link carries
+    // what follows.
+    void expect_longest_user_data(size_t longest) {
+        const std::vector<char> message(longest, 'L');
+        EXPECT_EQ((Lines{"20 success", "21 userData " + test::hex(message)}),
+                  told(test::user_data(message), 20));
+        for (size_t size : {longest + 1, size_t{600}}) {
+            const std::vector<char> tooLong(size, 'X');
+            EXPECT_EQ(Lines{"20 unsupported"}, told(test::user_data(tooLong), 20)) << size;
+        }
+        EXPECT_EQ((Lines{"20 success", "21 userData 05 06 07"}), told(test::user_data({5, 6, 7}), 20));
+    }
     // The lines of one slot.
     static Lines of(unsigned slot, const Lines& lines) {
         Lines out;
@@ -91,6 +104,7 @@ TEST_F(SignallingPairs, ComeUpAndCarryUserDataBothWays) {
         EXPECT_EQ((Lines{"20 success", "21 userData 01 02 03"}),
                   told(test::user_data({1, 2, 3}), 20));
         EXPECT_EQ((Lines{"21 success", "20 userData 04"}), told(test::user_data({4}), 21));
+        expect_longest_user_data(260);
 
         const Lines down = told(test::deactivate(), 20);
         EXPECT_EQ("20 success", down.at(0));
@@ -130,6 +144,7 @@ TEST_F(Ss7Slots, ProveCarryMsusAndLeaveServiceWhenTheirTrunkGoesDown) {
               told(test::user_data({4, 5, 6, 7}), 21));
     EXPECT_NE(std::string::npos, progress.str().find(sent)) << progress.str();
     EXPECT_NE(std::string::npos, progress.str().find(received));
+    expect_longest_user_data(273);
     EXPECT_EQ((Lines{"20 ss7BSN 0", "20 success"}), told(test::ss7_bsn_request(), 20));
     EXPECT_EQ((Lines{"20 success"}), told(test::ss7_log(false), 20));
     progress.clear();
