@@ -71,7 +71,10 @@ Slot* IsdnFactory::NewIsdnSlot(const LGCP::IsdnParams& params) {
     mcc::mcc_allocation record{bri ? mcc::kBri : mcc::kData, rx_packet_size, 0, 1, 1};
     if (board::ioctl(device.get(), mcc::MCC_ALLOCATE, &record) < 0)
         return Refuse("MCC_ALLOCATE", errno);
+    // A slot without a timeslot could never be wired: declined, and the
+    // channel freed with its descriptor.
     const int channel = board::ioctl_value(device.get(), mcc::MCC_TIMESLOT, 0);
+    if (channel < 0) return Refuse("MCC_TIMESLOT", errno);
     return new IsdnSlot(device, channel, link.release(), "IsdnSlot::OnEvent");
 }
 

@@ -108,6 +108,8 @@ TEST_F(IsdnSlots, DeclineWhatTheyCannotMake) {
          [] { sim().fail_next(Op::Open, mcc::kDevice, ENODEV); }},
         {"MCC allocation", test::create_isdn(IsdnType::bri, 1, Side::user),
          [] { mcc().pool_size[mcc::kBri] = 0; }},
+        {"MCC timeslot", test::create_isdn(IsdnType::pri, 1, Side::user),
+         [] { sim().fail_next(Op::Ioctl, mcc::kDevice, EIO, mcc::MCC_TIMESLOT); }},
         {"QSIG open", test::create_qsig(Side::user),
          [] { sim().fail_next(Op::Open, dsp_data::kDevice, ENODEV); }},
     };
