@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <limits>
 #include <tuple>
 
 #include "board/devio.h"
@@ -46,6 +47,16 @@ const VersionFile kVersionFiles[] = {
     {"/var/board-version", "BoardVersion - ", &MonitoringDataHolder::setBoardVersion,
      &MonitoringCtl::sendSnmpStatusBoardVersion},
 };
+
+// Why a display cannot be held and published; null when it can. The phone
+// table counts its rows from 1: the id INT_MAX has no row.
+const char* InvalidDisplay(const LGCP::DisplayParams& display) {
+    const LGCP::EmPhoneInfo* phone = display.get_emPhone();
+    const LGCP::EmPhoneStatusParams* status = phone ? phone->get_phoneStatus() : nullptr;
+    if (status && status->get_id().getValue() == std::numeric_limits<int>::max())
+        return "a phone id with no table row";
+    return nullptr;
+}
 
 // The first line of a board file, its line end kept, at most 254
 // characters; none when the file does not open.
@@ -124,6 +135,11 @@ void MonitoringCtl::OnDisconnect() {
 bool MonitoringCtl::OnCommand(const LGCP::Command& command) {
     const LGCP::DisplayParams* display = command.get_display();
     if (display == nullptr) return false;
+    if (const char* invalid = InvalidDisplay(*display)) {
+        std::cerr << ext::header(this) << "display refused: " << invalid << std::endl;
+        Error(LGCP::ErrorCause::invalidParams);
+        return true;
+    }
     OnDisplayCMD(*display);
     Success();
     return true;

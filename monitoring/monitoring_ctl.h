@@ -42,7 +42,8 @@ public:
     // Tells the controller the power state (twice when it has just changed).
     void OnConnect() override;
     void OnDisconnect() override;
-    // Takes `display` only and answers it with success.
+    // Takes `display` only and answers it with success, or `invalidParams`
+    // for a value that could be neither held nor published.
     bool OnCommand(const LGCP::Command& command) override;
     // An agent link came up: everything held is sent again shortly.
     void OnSnmpAgentConnect(const std::string&) override { resendDpc_.Activate(); }

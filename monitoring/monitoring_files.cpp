@@ -6,9 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 #include <sstream>
 
@@ -61,9 +61,10 @@ void for_each_entry(const std::string& hostPath, Take take) {
     ::closedir(dir);
 }
 
-// The bytes up to the first zero byte, then a line end.
+// The bytes up to the first zero byte, then a line end. An empty string
+// from the controller may have no buffer at all.
 void put_line(std::ostream& os, const std::vector<char>& bytes) {
-    os << std::string(bytes.data(), strnlen(bytes.data(), bytes.size())) << '\n';
+    os << std::string(bytes.begin(), std::find(bytes.begin(), bytes.end(), '\0')) << '\n';
 }
 
 }  // namespace

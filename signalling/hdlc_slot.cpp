@@ -15,8 +15,10 @@ constexpr uint8_t kMoreBit = 0x80;
 
 }  // namespace
 
+// The trunk index is `trunk` less one in unsigned arithmetic, which every
+// INTEGER the controller may send has.
 HdlcSlot::HdlcSlot(const LGCP::HdlcParams& params)
-    : trunkIndex_(static_cast<unsigned>(params.get_trunk().getValue() - 1)),
+    : trunkIndex_(static_cast<unsigned>(params.get_trunk().getValue()) - 1u),
       address_(static_cast<uint16_t>(params.get_address().getValue())) {
     channel_.notify = this;
     channel_.link = static_cast<unsigned>(params.get_trunk().getValue());

@@ -11,10 +11,7 @@ Slot* HdlcSlotFactory::INewSlot(const LGCP::CreateParams& params) {
     const LGCP::HdlcParams* hdlc = params.get_hdlcParams();
     if (!hdlc) return nullptr;
     const int address = hdlc->get_address().getValue();
-    if (address < 0 || address > 0xFFFF) {
-        std::cerr << "HdlcSlotFactory: address out of range: " << address << std::endl;
-        return nullptr;
-    }
+    if (address < 0 || address > 0xFFFF) return invalidParams("address outside 0..65535");
     return new HdlcSlot(*hdlc);
 }
 

@@ -7,6 +7,14 @@
 #include "signalling/message_size.h"
 #include "signalling/mtp2.h"
 
+namespace {
+
+// The creation parameter `trunk` less one, in unsigned arithmetic: every
+// INTEGER the controller may send has one (beyond 1..4 it matches no trunk).
+unsigned TrunkIndex(int trunk) { return static_cast<unsigned>(trunk) - 1u; }
+
+}  // namespace
+
 const TimerSpec<PstnSlot>::Spec PstnSlot::TUpdatespec{&PstnSlot::OnUpdateTimer, nullptr,
                                                       PstnSlot::update_ms};
 
@@ -23,7 +31,7 @@ PstnSlot::PstnSlot(const LGCP::PstnParams& params) : channel_(new HDLC) {
 
 void PstnSlot::MakeSS7Link(const LGCP::SS7Params& params) {
     const int trunk = params.get_trunk().getValue();
-    trunkIndex_ = static_cast<unsigned>(trunk - 1);
+    trunkIndex_ = TrunkIndex(trunk);
     channel_->link = static_cast<unsigned>(trunk);
     ss7_ = new SS7::SLC;
     ss7_->set_trunk(static_cast<unsigned>(trunk));
@@ -51,7 +59,7 @@ void PstnSlot::MakeIsdnLink(const LGCP::IsdnParams& params) {
         return;
     }
     mode_ = bri ? bri_user : pri;
-    trunkIndex_ = static_cast<unsigned>(trunk - 1);
+    trunkIndex_ = TrunkIndex(trunk);
     channel_->link = static_cast<unsigned>(trunk);
     isdn_ = new ISDN::LAPD;
     isdn_->set_side(network ? ISDN::Side::network : ISDN::Side::user);

@@ -1,8 +1,19 @@
 #include "slots/receiver_ioctl.h"
 
+#include "slots/slot.h"
+
 namespace {
 
 using A = ReceiverIoctls::Alternative;
+
+// The longest tone or pause of a digit sequence (ms) the controller may ask
+// for: a negative one would end at once, a huge one hold the timeslot for
+// weeks.
+constexpr int kLongestDigitStepMs = 60000;
+
+bool SaneDigitStep(const ASN1::INTEGER* ms) {
+    return !ms || (ms->getValue() >= 0 && ms->getValue() <= kLongestDigitStepMs);
+}
 
 // The low 8 and 16 bits, as the drivers' fields take them.
 int8_t low8(int value) { return static_cast<int8_t>(value & 0xFF); }
@@ -18,9 +29,14 @@ bool Run(Hardware::TonecReceiver& t, Hardware::DSProcReceiver& d, const LGCP::Io
         case A::deactivateWaitTone:
             t.cancelAudibleCall();
             return true;
-        case A::translateDTMF:
-            t.translateDTMF(*p.get_translateDTMF());
+        case A::translateDTMF: {
+            const LGCP::TranslateDtmfParams& digits = *p.get_translateDTMF();
+            if (!SaneDigitStep(digits.get_toneDuration()) ||
+                !SaneDigitStep(digits.get_pauseDuration()))
+                return RefuseInvalid("a tone or pause outside 0..60000 ms");
+            t.translateDTMF(digits);
             return true;
+        }
         case A::dtmf_params:
             return t.configureDTMF(*p.get_dtmf_params());
         case A::dtmf_enable:

@@ -24,7 +24,8 @@ public:
 
     bool has(Alternative alternative) const;
     // False for an alternative outside the set; otherwise the receiver
-    // operation's result, or true for an operation without one.
+    // operation's result, or true for an operation without one. Digits with
+    // a tone or pause outside 0..60000 ms are refused with RefuseInvalid.
     bool Apply(Hardware::TonecReceiver& tones, Hardware::DSProcReceiver& dsp,
                const LGCP::IoctlParams& params) const;
 

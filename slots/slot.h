@@ -69,7 +69,8 @@ public:
     // to leave what the slot registered outside its factory's list (a side
     // list, a device service). The slot is deleted right after.
     virtual void IForcedRelease() {}
-    // Commands; false answers `unsupported`.
+    // Commands; false answers `unsupported` (`invalidParams` when the hook
+    // refused with RefuseInvalid).
     virtual bool IActivate(const TERM::TermActivateParams&) { return false; }
     virtual bool IDeactivate() { return false; }
     virtual bool IUserData(const std::vector<char>&) { return false; }
@@ -189,6 +190,11 @@ private:
 };
 
 std::ostream& operator<<(std::ostream& os, const Slot& slot);
+
+// For the command hooks: the command is one the slot takes, but a value in
+// it is outside what the slot can act on. Keeps the reason and returns
+// false; the registry logs it and answers `invalidParams`.
+bool RefuseInvalid(const char* reason);
 
 // ---- Wiring: the only way slots are connected to each other.
 

@@ -1,6 +1,7 @@
 #include "slots/slots.h"
 
 #include <iostream>
+#include <utility>
 
 #include "runtime/mux_time.h"
 #include "slots/slot.h"
@@ -12,7 +13,14 @@ using Cause = LGCP::ErrorCause;
 namespace {
 // How long the controller's departure waits for delayed shutdowns.
 constexpr int kTeardownPauseMs = 1000;
+// Why the hook of the command being answered refused its values, if it did.
+const char* invalidReason = nullptr;
 }  // namespace
+
+bool RefuseInvalid(const char* reason) {
+    invalidReason = reason;
+    return false;
+}
 
 Slots* Slots::instance() {
     static Slots registry;
@@ -36,6 +44,7 @@ bool Slots::OnBaseCommand(const LGCP::Command& command) {
 }
 
 bool Slots::OnSlotCommand(const LGCP::Command& command) {
+    invalidReason = nullptr;
     switch (command.selection()) {
         case Alternative::connect:
             CmdConnect(command.get_connect()->getValue());
@@ -51,16 +60,18 @@ bool Slots::OnSlotCommand(const LGCP::Command& command) {
             CmdDestroy();
             break;
         case Alternative::activate:
-            if (Slot* slot = Addressed()) AnswerHook(slot->IActivate(*command.get_activate()));
+            if (Slot* slot = Addressed())
+                AnswerHook(*slot, slot->IActivate(*command.get_activate()));
             break;
         case Alternative::deactivate:
-            if (Slot* slot = Addressed()) AnswerHook(slot->IDeactivate());
+            if (Slot* slot = Addressed()) AnswerHook(*slot, slot->IDeactivate());
             break;
         case Alternative::userData:
-            if (Slot* slot = Addressed()) AnswerHook(slot->IUserData(*command.get_userData()));
+            if (Slot* slot = Addressed())
+                AnswerHook(*slot, slot->IUserData(*command.get_userData()));
             break;
         case Alternative::ioctl:
-            if (Slot* slot = Addressed()) AnswerHook(slot->Ioctl(*command.get_ioctl()));
+            if (Slot* slot = Addressed()) AnswerHook(*slot, slot->Ioctl(*command.get_ioctl()));
             break;
         default:
             return false;
@@ -74,8 +85,12 @@ Slot* Slots::Addressed() {
     return slot;
 }
 
-void Slots::AnswerHook(bool done) {
-    done ? Success() : Error(Cause::unsupported);
+void Slots::AnswerHook(const Slot& slot, bool done) {
+    const char* invalid = std::exchange(invalidReason, nullptr);
+    if (done) return Success();
+    if (!invalid) return Error(Cause::unsupported);
+    std::cerr << slot << ": invalid parameters: " << invalid << std::endl;
+    Error(Cause::invalidParams);
 }
 
 void Slots::CmdQuery() {

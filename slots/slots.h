@@ -59,8 +59,9 @@ private:
     void CmdDestroy();
     // The addressed slot; answers `slotNotExists` when there is none.
     Slot* Addressed();
-    // Answers `unsupported` when the slot's hook refused.
-    void AnswerHook(bool done);
+    // Answers `unsupported` when the slot's hook refused, `invalidParams`
+    // when it refused with RefuseInvalid.
+    void AnswerHook(const Slot& slot, bool done);
 
     // Out of the lists and the table, and deleted.
     void int_destroy(Slot* slot);

@@ -102,8 +102,6 @@ TEST_F(IsdnSlots, DeclineWhatTheyCannotMake) {
         {"no such slot", test::create_qsig_b(40, 1), [] {}},
         {"B channel refused", test::create_qsig_b(30, 1),
          [] { sim().fail_next(Op::Ioctl, dsp_data::kDevice, EIO, dsp_data::kAddBChannel); }},
-        {"address above 16 bits", test::create_hdlc(1, 0x10000), [] {}},
-        {"negative address", test::create_hdlc(1, -1), [] {}},
         {"MCC open", test::create_isdn(IsdnType::pri, 1, Side::user),
          [] { sim().fail_next(Op::Open, mcc::kDevice, ENODEV); }},
         {"MCC allocation", test::create_isdn(IsdnType::bri, 1, Side::user),

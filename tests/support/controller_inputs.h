@@ -1,0 +1,267 @@
+#pragma once
+// The controller's values that the server must bound, as one table: a
+// command made from INTEGER fields (a form), one field at one value, and the
+// answer. The end-to-end test sends every row to the server in-process; the
+// slot fuzzers draw the same forms with boundary values and are seeded with
+// the rows.
+//
+//   const test::CommandForm& f = test::form("pstn ss7");
+//   LGCP::Command create = f.with("trunk", INT_MIN);  // the others as usual
+
+#include <climits>
+#include <cstring>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "messages/lgcp.h"
+#include "tests/monitoring/monitoring_values.h"
+#include "tests/support/mixer_voice_commands.h"
+#include "tests/support/signalling_commands.h"
+#include "tests/support/slot_commands.h"
+
+namespace test {
+
+// An INTEGER field: the value of a command that works, and the range the
+// encoder writes (a constrained type's; any int otherwise).
+struct IntField {
+    const char* name;
+    int usual;
+    int lowest = INT_MIN;
+    int highest = INT_MAX;
+};
+
+struct CommandForm {
+    using Values = std::vector<int>;
+
+    const char* name;
+    std::vector<IntField> fields;
+    LGCP::Command (*build)(const Values& values);
+    // A created slot of this form is wired to a BRI channel, not to an E1
+    // timeslot.
+    bool bri = false;
+    // A slot command: the form of the slot it is sent to.
+    const char* target = nullptr;
+
+    Values usual() const {
+        Values values;
+        for (const IntField& field : fields) values.push_back(field.usual);
+        return values;
+    }
+    // Every field as usual but `field` at `value`.
+    LGCP::Command with(const std::string& field, int value) const {
+        Values values = usual();
+        for (size_t i = 0; i < fields.size(); ++i)
+            if (field == fields[i].name) values[i] = value;
+        return build(values);
+    }
+};
+
+namespace forms {
+
+using Values = CommandForm::Values;
+using LGCP::IsdnType;
+
+inline LGCP::Command pstn_ss7(const Values& v) {
+    LGCP::Command command;
+    LGCP::SS7Params& params = command.select_create().select_pstn().select_ss7();
+    params.set_trunk(v[0]);
+    params.set_slc(v[1]);
+    params.set_dpc(v[2]);
+    params.set_opc(v[3]);
+    params.set_emergency(v[4] != 0);
+    return command;
+}
+
+template <LGCP::IsdnType::NamedNumber type, Side side>
+LGCP::Command pstn_isdn(const Values& v) {
+    return create_pstn_isdn(type, v[0], side, v[1]);
+}
+
+template <LGCP::IsdnType::NamedNumber type, Side side>
+LGCP::Command isdn(const Values& v) {
+    return create_isdn(type, v[0], side, v[1]);
+}
+
+template <Side side>
+LGCP::Command qsig(const Values&) {
+    return create_qsig(side);
+}
+
+inline LGCP::Command display(const LGCP::DisplayParams& params) {
+    LGCP::Command command;
+    command.set_display(params);
+    return command;
+}
+
+inline LGCP::Command board_status(const Values& v) {
+    LGCP::DisplayParams params;
+    params.set_board(test::board_status(v[0], LGCP::ExtBoardStatus::ready, std::string(v[1], 'v'),
+                                        LGCP::ExtBoardType::isdn));
+    return display(params);
+}
+
+inline LGCP::Command phone_status(const Values& v) {
+    LGCP::DisplayParams params;
+    params.set_emPhone(test::phone_status(v[0], std::string(v[1], 'p'), "c", "f"));
+    return display(params);
+}
+
+// The digit 1 with the given tone and pause.
+inline LGCP::Command translate_dtmf(const Values& v) {
+    LGCP::Command command;
+    LGCP::TranslateDtmfParams& digits = command.select_ioctl().select_translateDTMF();
+    LGCP::DualTone& one = digits.get_digits().append();
+    one.set_freq1(697);
+    one.set_freq2(1209);
+    digits.set_toneDuration(v[0]);
+    digits.set_pauseDuration(v[1]);
+    return command;
+}
+
+// A map slot with a transmitter and a receiver.
+inline LGCP::Command map(const Values& v) {
+    return create_map(BusChannel{unsigned(v[0]), unsigned(v[1])},
+                      BusChannel{unsigned(v[2]), unsigned(v[3])});
+}
+
+}  // namespace forms
+
+// The creation forms of the signalling slots.
+inline const std::vector<CommandForm>& signalling_forms() {
+    using namespace forms;
+    const IntField trunk{"trunk", 2}, log{"log", 0};
+    static const std::vector<CommandForm> list{
+        {"pstn ss7",
+         {trunk, {"slc", 1}, {"dpc", 101}, {"opc", 201}, {"emergency", 1, 0, 1}},
+         pstn_ss7},
+        {"pstn isdn pri user", {trunk, log}, pstn_isdn<IsdnType::pri, Side::user>},
+        {"pstn isdn pri network", {trunk, log}, pstn_isdn<IsdnType::pri, Side::network>},
+        {"pstn isdn bri user", {trunk, log}, pstn_isdn<IsdnType::bri, Side::user>, true},
+        {"pstn isdn bri network", {trunk, log}, pstn_isdn<IsdnType::bri, Side::network>, true},
+        {"pstn cas", {trunk}, [](const Values& v) { return create_pstn_cas(v[0]); }},
+        {"isdn pri user", {trunk, log}, isdn<IsdnType::pri, Side::user>},
+        {"isdn pri network", {trunk, log}, isdn<IsdnType::pri, Side::network>},
+        {"isdn bri user", {trunk, log}, isdn<IsdnType::bri, Side::user>, true},
+        {"isdn bri network", {trunk, log}, isdn<IsdnType::bri, Side::network>, true},
+        {"ats-qsig user", {}, qsig<Side::user>},
+        {"ats-qsig network", {}, qsig<Side::network>},
+        {"ats-qsig-b",
+         {{"slot", 20, 0, 1023}, {"subslot", 1, 1, 3}},
+         [](const Values& v) { return create_qsig_b(unsigned(v[0]), unsigned(v[1])); }},
+        {"hdlc",
+         {trunk, {"address", 5}, log},
+         [](const Values& v) { return create_hdlc(v[0], v[1], v[2]); }},
+    };
+    return list;
+}
+
+// The creation forms of the trunk, map and pass-through slots.
+inline const std::vector<CommandForm>& media_forms() {
+    using namespace forms;
+    const IntField bus{"bus", 15, 0, 15}, channel{"channel", 1, 0, 127};
+    static const std::vector<CommandForm> list{
+        {"trunk",
+         {{"trunk", 1, 0, 255}, {"timeslot", 1, 0, 31}},
+         [](const Values& v) { return create_trunk(unsigned(v[0]), unsigned(v[1])); }},
+        {"trunk bri",
+         {{"trunk", 0, 0, 255}, {"channel", 1, 0, 31}},
+         [](const Values& v) { return create_trunk_bri(unsigned(v[0]), unsigned(v[1])); }},
+        {"map", {bus, channel, bus, channel}, map},
+        {"ext",
+         {{"transmitter", 1900}, {"receiver", 1950}},
+         [](const Values& v) { return create_ext(v[0], v[1]); }},
+    };
+    return list;
+}
+
+// The display and ioctl forms, and the slot those ioctls go to.
+inline const std::vector<CommandForm>& other_forms() {
+    using namespace forms;
+    static const std::vector<CommandForm> list{
+        {"board status", {{"position", 1}, {"version octets", 3, 0, 300}}, board_status},
+        {"phone status", {{"id", 1}, {"panelSV octets", 3, 0, 300}}, phone_status},
+        {"mixer input",
+         {{"unit", 0}, {"channel", 1}},
+         [](const Values& v) { return create_mixer_in(v[0], MixChannel{v[1]}); }},
+        {"translateDTMF",
+         {{"toneDuration", 70}, {"pauseDuration", 70}},
+         translate_dtmf,
+         false,
+         "mixer input"},
+    };
+    return list;
+}
+
+inline const CommandForm& form(const std::string& name) {
+    for (const auto* list : {&signalling_forms(), &media_forms(), &other_forms()})
+        for (const CommandForm& f : *list)
+            if (name == f.name) return f;
+    throw std::invalid_argument("no command form " + name);
+}
+
+// As a row's field: the form's slot, made as usual, is sent `value` octets
+// of user data.
+constexpr const char kUserData[] = "userData";
+
+struct ControllerInput {
+    const char* form;
+    const char* field;
+    int value;
+    std::optional<LGCP::ErrorCause::NamedNumber> answer;  // none: success
+
+    std::string name() const {
+        return std::string(form) + " " + field + " " + std::to_string(value);
+    }
+    bool user_data() const { return std::strcmp(field, kUserData) == 0; }
+};
+
+inline const std::vector<ControllerInput>& controller_inputs() {
+    using Cause = LGCP::ErrorCause;
+    static const std::vector<ControllerInput> rows{
+        // Trunk numbers are only labels and `trunk` - 1 an index, whatever
+        // their value.
+        {"pstn ss7", "trunk", INT_MIN, {}},
+        {"pstn ss7", "trunk", INT_MAX, {}},
+        {"pstn isdn pri user", "trunk", INT_MIN, {}},
+        {"pstn isdn bri network", "trunk", INT_MIN, {}},
+        {"isdn pri network", "trunk", INT_MIN, {}},
+        {"hdlc", "trunk", INT_MIN, {}},
+        {"hdlc", "trunk", 0, {}},
+        // Values a factory takes none of.
+        {"hdlc", "address", 0xFFFF, {}},
+        {"hdlc", "address", 0x10000, Cause::invalidParams},
+        {"hdlc", "address", -1, Cause::invalidParams},
+        {"ext", "transmitter", 2047, {}},
+        {"ext", "transmitter", INT_MIN, Cause::invalidParams},
+        {"ext", "receiver", 2048, Cause::invalidParams},
+        // Empty octet strings.
+        {"board status", "version octets", 0, {}},
+        {"phone status", "panelSV octets", 0, {}},
+        // The phone table counts its rows from 1.
+        {"phone status", "id", INT_MAX, Cause::invalidParams},
+        {"phone status", "id", INT_MAX - 1, {}},
+        {"phone status", "id", INT_MIN, {}},
+        // Digit tones and pauses of 0 to 60000 ms.
+        {"translateDTMF", "toneDuration", 0, {}},
+        {"translateDTMF", "toneDuration", 60000, {}},
+        {"translateDTMF", "toneDuration", -1, Cause::invalidParams},
+        {"translateDTMF", "toneDuration", 60001, Cause::invalidParams},
+        {"translateDTMF", "pauseDuration", INT_MIN, Cause::invalidParams},
+        {"translateDTMF", "pauseDuration", INT_MAX, Cause::invalidParams},
+        // User data that one frame of the link carries, and no more.
+        {"isdn pri user", kUserData, 260, {}},
+        {"isdn pri user", kUserData, 261, Cause::unsupported},
+        {"ats-qsig user", kUserData, 261, Cause::unsupported},
+        {"pstn isdn pri user", kUserData, 260, {}},
+        {"pstn isdn pri user", kUserData, 261, Cause::unsupported},
+        {"pstn isdn bri network", kUserData, 261, Cause::unsupported},
+        {"pstn ss7", kUserData, 273, {}},
+        {"pstn ss7", kUserData, 274, Cause::unsupported},
+        {"pstn ss7", kUserData, 2000, Cause::unsupported},
+    };
+    return rows;
+}
+
+}  // namespace test
