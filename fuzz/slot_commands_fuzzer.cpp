@@ -1,7 +1,8 @@
 // Arbitrary sequences of slot commands (create, connect, disconnect,
-// destroy, activate, ioctl) over a few numbers, scripted slots and the
-// server's trunk, map and pass-through slots (whose timeslots and channels
-// the creations share, so that trunks replace trunks and maps destroy maps),
+// destroy, activate, ioctl, user data of 0 to 2000 octets) over a few
+// numbers, scripted slots and the server's trunk, map and pass-through slots
+// (whose timeslots and channels the creations mostly share, so that trunks
+// replace trunks and maps destroy maps; else any value of their fields),
 // mixed with slots finishing their shutdown, outputs going away, switch
 // refusals and the controller going away. After every step the graph holds
 // together, the trunk and map factories name only live slots, and the switch
@@ -20,6 +21,7 @@
 #include <string>
 
 #include "board/sim/sim_board.h"
+#include "fuzz/controller_draws.h"
 #include "fuzz/pair_link.h"
 #include "hardware/hw_mux.h"
 #include "link/control_links.h"
@@ -41,6 +43,11 @@ using Alternative = LGCP::Command::Alternative;
 
 constexpr unsigned kNumbers = 6;
 constexpr int kScripts = 8;
+// The steps that make a media slot or send user data, as drawn.
+constexpr unsigned kMediaCreation = 12;
+constexpr unsigned kUserData = 14;
+// A media creation of any value of any field.
+constexpr int kAnyMediaForm = 4;
 
 // What the server logged during the current input.
 std::ostringstream serverLog;
@@ -85,14 +92,15 @@ void script_slots() {
     factory.scripts[7].invalid = true;
 }
 
-// A trunk or map slot on a few shared timeslots and bus channels, or a
-// pass-through slot on channels of its number's own.
+// A trunk or map slot on a few shared timeslots and bus channels, a
+// pass-through slot on channels of its number's own, or any of them with any
+// values.
 LGCP::Command media_creation(FuzzedDataProvider& input, unsigned number) {
     auto busChannel = [&]() -> std::optional<test::BusChannel> {
         if (input.ConsumeBool()) return std::nullopt;
         return test::BusChannel{15, input.ConsumeIntegralInRange<unsigned>(0, 2)};
     };
-    switch (input.ConsumeIntegralInRange(0, 3)) {
+    switch (input.ConsumeIntegralInRange(0, kAnyMediaForm)) {
         case 0:
             return test::create_trunk(1, input.ConsumeIntegralInRange<unsigned>(0, 2));
         case 1:
@@ -101,9 +109,11 @@ LGCP::Command media_creation(FuzzedDataProvider& input, unsigned number) {
             auto transmitter = busChannel();
             return test::create_map(transmitter, busChannel());
         }
-        default:
+        case 3:
             return test::create_ext(1900 + static_cast<int>(number),
                                     1950 + static_cast<int>(number));
+        default:
+            return ControllerDraws::draw_command(input, test::media_forms());
     }
 }
 
@@ -184,7 +194,7 @@ void check_sound() {
 }
 
 void step(FuzzedDataProvider& input, Server& server, Controller& controller) {
-    const unsigned op = input.ConsumeIntegralInRange<unsigned>(0, 13);
+    const unsigned op = input.ConsumeIntegralInRange<unsigned>(0, kUserData);
     const unsigned number = input.ConsumeIntegralInRange<unsigned>(0, kNumbers - 1);
     switch (op) {
         case 0:
@@ -235,6 +245,9 @@ void step(FuzzedDataProvider& input, Server& server, Controller& controller) {
         case 11:
             controller.send(test::command(Alternative::deactivate), number);
             break;
+        case kUserData:
+            controller.send(test::user_data(ControllerDraws::draw_user_data(input)), number);
+            break;
         default:
             controller.send(media_creation(input, number), number);
             break;
@@ -242,7 +255,23 @@ void step(FuzzedDataProvider& input, Server& server, Controller& controller) {
     check_sound();
 }
 
+// A media creation row as the first step.
+std::optional<std::string> seed_of(const test::ControllerInput& row) {
+    ControllerDraws::SeedWriter out;
+    out.integral_in_range(0u, kUserData, kMediaCreation);
+    out.integral_in_range(0u, kNumbers - 1, 0u);
+    out.integral_in_range(0, kAnyMediaForm, kAnyMediaForm);
+    if (row.user_data() || !ControllerDraws::put_command(out, test::media_forms(), row))
+        return std::nullopt;
+    return out.input();
+}
+
 }  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    ControllerDraws::write_seeds_if_asked(*argc, *argv, seed_of);
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Server server;

@@ -240,10 +240,12 @@ std::string graph_faults() {
 }
 
 std::string switch_faults(const board::sim::HalModel& fabric) {
+    std::multiset<int> named;
+    for (Slot* slot : Slots::instance()->live()) named.insert(slot->IGetReceiveChannel());
     std::ostringstream faults;
     for (Slot* slot : Slots::instance()->live()) {
         const int rx = slot->IGetReceiveChannel();
-        if (rx < 0 || rx >= hal::kChannels) continue;
+        if (rx < 0 || rx >= hal::kChannels || named.count(rx) > 1) continue;
         const auto& state = fabric.channel(rx);
         const bool carries = state.output == board::sim::HalModel::Output::Source;
         if (Slot* source = slot->source()) {

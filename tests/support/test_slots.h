@@ -131,7 +131,9 @@ LGCP::Command create_command(int script);
 // entries naming live slots that hold those channels); empty when they hold.
 std::string graph_faults();
 // Where the switch disagrees with the graph: a receiver's channel carries
-// its source's, an unconnected one carries no channel. Empty when agreed.
+// its source's, an unconnected one carries no channel. Empty when agreed. A
+// channel that several slots receive on (the controller named it twice) is
+// not judged.
 std::string switch_faults(const board::sim::HalModel& fabric);
 // Slots left in the registry, any factory's list, the side list or a
 // trunk or map channel entry.
