@@ -124,14 +124,18 @@ protected:
     static board::sim::MaintenanceModel& trunks() {
         return *sim().model_as<board::sim::MaintenanceModel>(board::maintenance::kDevice);
     }
+    // Slots 20 and 21 on the two ends of the cable, proving.
+    void linked_pair() {
+        cabled_trunks();
+        make(test::create_pstn_ss7(2, 1), 20);  // E1 trunk 1
+        make(test::create_pstn_ss7(3, 2), 21);  // E1 trunk 2
+        wire(10, 20);
+        wire(11, 21);
+    }
 };
 
 TEST_F(Ss7Slots, ProveCarryMsusAndLeaveServiceWhenTheirTrunkGoesDown) {
-    cabled_trunks();
-    make(test::create_pstn_ss7(2, 1), 20);  // E1 trunk 1
-    make(test::create_pstn_ss7(3, 2), 21);  // E1 trunk 2
-    wire(10, 20);
-    wire(11, 21);
+    linked_pair();
     run(2000);
     const Lines up = signalled();
     EXPECT_TRUE(has(up, "20 activated") && has(up, "21 activated")) << ::testing::PrintToString(up);
@@ -144,7 +148,6 @@ TEST_F(Ss7Slots, ProveCarryMsusAndLeaveServiceWhenTheirTrunkGoesDown) {
               told(test::user_data({4, 5, 6, 7}), 21));
     EXPECT_NE(std::string::npos, progress.str().find(sent)) << progress.str();
     EXPECT_NE(std::string::npos, progress.str().find(received));
-    expect_longest_user_data(273);
     EXPECT_EQ((Lines{"20 ss7BSN 0", "20 success"}), told(test::ss7_bsn_request(), 20));
     EXPECT_EQ((Lines{"20 success"}), told(test::ss7_log(false), 20));
     progress.clear();
@@ -166,6 +169,13 @@ TEST_F(Ss7Slots, ProveCarryMsusAndLeaveServiceWhenTheirTrunkGoesDown) {
     EXPECT_EQ("20 deactivated", down[3]);
     run(1500);  // the same state polled again: nothing more
     EXPECT_EQ(Lines{}, of(20, signalled()));
+}
+
+TEST_F(Ss7Slots, CarryMsusOfUpTo273Octets) {
+    linked_pair();
+    run(2000);
+    signalled();
+    expect_longest_user_data(273);
 }
 
 // User data too short for an MSU, and any on a CAS slot, are refused; the
