@@ -15,8 +15,8 @@ constexpr uint8_t kMoreBit = 0x80;
 
 }  // namespace
 
-// The trunk index is `trunk` less one in unsigned arithmetic, which every
-// INTEGER the controller may send has.
+// The trunk index, `trunk` less one, is taken in unsigned arithmetic:
+// defined for every INTEGER the controller may send.
 HdlcSlot::HdlcSlot(const LGCP::HdlcParams& params)
     : trunkIndex_(static_cast<unsigned>(params.get_trunk().getValue()) - 1u),
       address_(static_cast<uint16_t>(params.get_address().getValue())) {
