@@ -52,14 +52,36 @@ TdmChannel::TdmChannel(Mixer& mixer, int channel, int timeslot, const ReceiverIo
     : mixer_(mixer), channel_(channel), timeslot_(timeslot), ioctls_(ioctls) {}
 
 TdmChannel::~TdmChannel() {
+    if (!hardwareGone_) CleanReceivers();
+}
+
+void TdmChannel::CleanReceivers() {
     Hardware::TonecReceiver::CleanBeforeDestroy();
     Hardware::DSProcReceiver::CleanBeforeDestroy();
 }
 
 bool TdmChannel::IBeforeDestroy() {
-    HwMux::instance().Disable(timeslot_);
+    if (!hardwareGone_) HwMux::instance().Disable(timeslot_);
     Release(mixer_);
     return true;
+}
+
+void TdmChannel::LetGoOfHardware() {
+    CleanReceivers();
+    HwMux::instance().Disable(timeslot_);
+    hardwareGone_ = true;
+}
+
+bool TdmChannel::IHwConnectTransmitter(Slot& destination) {
+    return !hardwareGone_ && MixerSlot::IHwConnectTransmitter(destination);
+}
+
+bool TdmChannel::IHwConnectReceiver(Slot& source) {
+    return !hardwareGone_ && MixerSlot::IHwConnectReceiver(source);
+}
+
+bool TdmChannel::IHwDisconnectReceiver(Slot& source) {
+    return hardwareGone_ || MixerSlot::IHwDisconnectReceiver(source);
 }
 
 // Dropped without its release: it leaves the mixer's list all the same.
@@ -68,6 +90,10 @@ void TdmChannel::IForcedRelease() {
 }
 
 bool TdmChannel::Ioctl(const LGCP::IoctlParams& params) {
+    if (hardwareGone_) {
+        std::cerr << ext::header(&mixer_) << "unit gone, ioctl refused" << std::endl;
+        return false;
+    }
     if (params.is_delays() && params.get_delays()->has_selcal())
         std::cerr << ext::header(&mixer_)
                   << "error: selcal delay isn't supported for mixer!!! Set to zero." << std::endl;
@@ -278,7 +304,10 @@ void Mixer::Reset() {
 }
 
 void Mixer::Clear() {
-    for (MixerSlot* slot : slots_) slot->OnAbort(0);
+    for (MixerSlot* slot : slots_) {
+        slot->LetGoOfHardware();
+        slot->OnAbort(0);
+    }
     CheckForDestroy();
 }
 

@@ -27,7 +27,12 @@ class Mixer;
 // the request's result, -1 when the device does not open.
 int mixer_ctl(uint32_t request, void* arg);
 
-class MixerSlot : public Slot {};
+class MixerSlot : public Slot {
+public:
+    // Its unit went from the driver (the slot is aborted and waits for its
+    // destroy): what it holds of the hardware is let go now.
+    virtual void LetGoOfHardware() = 0;
+};
 
 // What the input and the output share: a channel of a unit on its
 // timeslot, and the receivers of that timeslot.
@@ -41,6 +46,13 @@ public:
     bool IBeforeDestroy() override;
     void IForcedRelease() override;
     bool Ioctl(const LGCP::IoctlParams& params) override;
+    // The timeslot is switched off and its receivers silenced at once; when
+    // the unit comes back the timeslot is the next slot's, so this one
+    // touches it no more: no wiring, no ioctl, nothing at its destroy.
+    void LetGoOfHardware() override;
+    bool IHwConnectTransmitter(Slot& destination) override;
+    bool IHwConnectReceiver(Slot& source) override;
+    bool IHwDisconnectReceiver(Slot& source) override;
 
     int channel() const { return channel_; }
     int timeslot() const { return timeslot_; }
@@ -57,6 +69,10 @@ protected:
     const int timeslot_;
 
 private:
+    void CleanReceivers();
+
+    bool hardwareGone_ = false;
+
     unsigned tonec_timeslot() const override { return static_cast<unsigned>(timeslot_); }
     unsigned dsproc_timeslot() const override { return static_cast<unsigned>(timeslot_); }
     // What both kinds report; the input reports the rest as well.

@@ -98,21 +98,6 @@ TEST_F(MixerSlots, AChannelHasOneOutput_ASecondIsDeclinedAndTheFirstKeepsItsSum)
 
 // The slots of the unit's first life hear `abort`; when the controller
 // destroys them late, the sums of the unit's second life stay.
-TEST_F(MixerSlots, SlotsOfAUnitThatWentLeaveTheSumsOfItsReturnAlone) {
-    query();
-    make(create_mixer_out(1, {4}), 10);
-    make(create_mixer_in(1, {2}, MixChannel{4}), 11);
-    mixer().remove_unit(1);
-    EXPECT_EQ((Lines{kUnit0}), query_mixers());
-    mixer().add_unit(1);
-    query();
-    make(create_mixer_out(1, {4}, {{{2}, 100}}), 12);
-
-    EXPECT_EQ(std::nullopt, outcome(destroy(), 11));
-    EXPECT_EQ(std::nullopt, outcome(destroy(), 10));
-    EXPECT_EQ((Sum{{2, 100}}), mixer().sum(1, 4));
-}
-
 struct DeclineCase {
     const char* what;
     LGCP::Command command;
@@ -345,6 +330,35 @@ TEST_F(MixerSlots, AToneOfAnOutputStopsWithTheOutput) {
     EXPECT_EQ((board::sim::DtmfModel::Tone{1000, 0, 7, 0}), tones.tone(ts));
     EXPECT_EQ(std::nullopt, outcome(destroy(), 10));
     EXPECT_EQ((board::sim::DtmfModel::Tone{0, 0, 0, 0}), tones.tone(ts));
+}
+
+// The slots of a unit that went are aborted; until the controller destroys
+// them, the unit's return may give their channels and timeslots to new slots,
+// whose sums, switch paths and tones the old ones must leave alone.
+TEST_F(MixerSlots, SlotsOfAUnitThatWentLeaveWhatItsReturnGivesOthersAlone) {
+    query();
+    make(create_mixer_out(1, {4}), 10);
+    make(create_mixer_in(1, {2}, MixChannel{4}), 11);
+    LGCP::Command tone;
+    kToneOn(tone.select_ioctl());
+    EXPECT_EQ(std::nullopt, outcome(tone, 10));
+    mixer().remove_unit(1);
+    EXPECT_EQ((Lines{kUnit0}), query_mixers());
+    EXPECT_EQ(Cause::unsupported, outcome(tone, 10));
+    mixer().add_unit(1);
+    query();
+    make(create_mixer_out(1, {4}, {{{2}, 100}}), 12);
+    EXPECT_EQ(std::nullopt, outcome(tone, 12));
+    make(create_mixer_in(1, {2}), 13);
+    make(test::create_trunk(0, 3), 14);
+    connect(14, 13);  // the new input's timeslot is the old one's
+
+    EXPECT_EQ(std::nullopt, outcome(destroy(), 11));
+    EXPECT_EQ(std::nullopt, outcome(destroy(), 10));
+    EXPECT_EQ((Sum{{2, 100}}), mixer().sum(1, 4));
+    expect_sound();
+    const auto& tones = *sim().model_as<board::sim::DtmfModel>(dtmf::kDevice);
+    EXPECT_EQ((board::sim::DtmfModel::Tone{1000, 0, 7, 0}), tones.tone(mixer().timeslot(1, 4)));
 }
 
 TEST_F(MixerSlots, ToneEventsOfAnInputReachTheController_ThoseOfAnOutputDoNot) {
