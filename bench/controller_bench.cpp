@@ -1,17 +1,26 @@
-// Controller round trips over loopback: the server runs its real loop on a
-// thread of its own, and one controller keeps a window of pings in flight.
-// Reports round trips per second (items_per_second) and the median and
-// 99th-percentile latency of a ping, from its send to its answer.
+// Controller round trips over loopback: one controller keeps a window of
+// pings in flight to the server's real loop on a thread of this process, to
+// the built server executable on its own simulated board, and to a bare
+// TPKT echo server, the limit of a round trip here. Reports round trips per
+// second (items_per_second), the median and 99th-percentile latency of a
+// ping, from its send to its answer, and at the end the executable's round
+// trips as a share of the echo server's at each window (medians when the
+// runs are repeated).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <deque>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "bench/loopback_link.h"
 #include "link/heartbeat.h"
+#include "tests/support/board_root.h"
+#include "tests/support/server_process.h"
 
 namespace {
 
@@ -26,8 +35,71 @@ std::vector<std::string> ping_frames() {
     return frames;
 }
 
-bench::Controller* controller;
 std::vector<std::string> pings;
+
+// A bare TPKT echo server on a thread of its own: it sends each whole frame
+// back as soon as it has it, one send per frame, as a server answering each
+// command at once would. Serves one controller.
+class EchoServer {
+public:
+    EchoServer() : listener_(test::listen_loopback(port_)) {
+        BlockMode(listener_.get());
+        thread_ = std::thread([this] { serve(); });
+    }
+    // The controller has gone first.
+    ~EchoServer() {
+        ::shutdown(listener_.get(), SHUT_RDWR);
+        thread_.join();
+    }
+    unsigned short port() const { return port_; }
+
+private:
+    void serve() {
+        Fd peer(::accept(listener_.get(), nullptr, nullptr));
+        if (!peer) return;
+        int on = 1;
+        ::setsockopt(peer.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        std::vector<uint8_t> buffer(1 << 16);
+        size_t held = 0;
+        for (;;) {
+            ssize_t n = ::recv(peer.get(), buffer.data() + held, buffer.size() - held, 0);
+            if (n <= 0) return;
+            held += static_cast<size_t>(n);
+            size_t start = 0;
+            while (held - start >= 4) {
+                const size_t length = size_t(buffer[start + 2]) << 8 | buffer[start + 3];
+                if (length < 4) return;  // not TPKT
+                if (held - start < length) break;
+                if (::send(peer.get(), &buffer[start], length, MSG_NOSIGNAL) != ssize_t(length))
+                    return;
+                start += length;
+            }
+            std::memmove(buffer.data(), &buffer[start], held - start);
+            held -= start;
+        }
+    }
+
+    unsigned short port_ = 0;
+    Fd listener_;
+    std::thread thread_;
+};
+
+// The built server executable on a free port, with a board of its own.
+class ServerExecutable {
+public:
+    ServerExecutable()
+        : port_(test::free_port()),
+          process_(SERVER_EXECUTABLE, {"--port", std::to_string(port_)}) {
+        if (!process_.wait_for_output("port=" + std::to_string(port_)))
+            throw std::runtime_error("the server did not start:\n" + process_.output());
+    }
+    unsigned short port() const { return port_; }
+
+private:
+    test::BoardRoot board_;
+    unsigned short port_;
+    test::ServerProcess process_;
+};
 
 double percentile(std::vector<double>& values, double p) {
     if (values.empty()) return 0;
@@ -36,7 +108,8 @@ double percentile(std::vector<double>& values, double p) {
     return values[k];
 }
 
-void PingRoundTrip(benchmark::State& state) {
+void PingRoundTrip(benchmark::State& state, bench::Controller** target) {
+    bench::Controller* controller = *target;
     const int window = static_cast<int>(state.range(0));
     std::deque<std::pair<int, Clock::time_point>> inFlight;
     std::vector<double> latencies;
@@ -65,18 +138,66 @@ void PingRoundTrip(benchmark::State& state) {
     state.counters["p50_us"] = percentile(latencies, 0.50);
     state.counters["p99_us"] = percentile(latencies, 0.99);
 }
-BENCHMARK(PingRoundTrip)->Arg(1)->Arg(16)->UseRealTime();
+
+bench::Controller* inProcess;
+bench::Controller* executable;
+bench::Controller* echo;
+BENCHMARK_CAPTURE(PingRoundTrip, in_process, &inProcess)->Arg(1)->Arg(16)->UseRealTime();
+BENCHMARK_CAPTURE(PingRoundTrip, executable, &executable)->Arg(1)->Arg(16)->UseRealTime();
+BENCHMARK_CAPTURE(PingRoundTrip, echo, &echo)->Arg(1)->Arg(16)->UseRealTime();
+
+// The console's report, then the executable's round trips per second as a
+// share of the echo server's at each window.
+class ShareReporter : public benchmark::ConsoleReporter {
+public:
+    ShareReporter() : ConsoleReporter(OO_Tabular) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.error_occurred) continue;
+            // A repeated run's median stands for it; a single run for itself.
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (run.run_type == Run::RT_Aggregate && !median) continue;
+            auto rate = run.counters.find("items_per_second");
+            if (rate != run.counters.end())
+                rates_[run.run_name.function_name][run.run_name.args] = rate->second;
+        }
+    }
+
+    void Finalize() override {
+        const auto& server = rates_["PingRoundTrip/executable"];
+        const auto& bare = rates_["PingRoundTrip/echo"];
+        for (const auto& [window, rate] : server) {
+            auto reference = bare.find(window);
+            if (reference == bare.end() || reference->second <= 0) continue;
+            GetOutputStream() << "executable / echo server, window " << window << ": "
+                              << rate / reference->second << "\n";
+        }
+        ConsoleReporter::Finalize();
+    }
+
+private:
+    std::map<std::string, std::map<std::string, double>> rates_;
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    ServerExecutable serverExecutable;  // before the loop thread touches the board
+    bench::Controller executableClient(serverExecutable.port());
     bench::ServerThread server([] { CtrlSrv::ctrlServer.Bind(&HeartBeatCtl::instance()); });
-    bench::Controller client(server.port());
-    controller = &client;
+    bench::Controller inProcessClient(server.port());
+    EchoServer echoServer;
+    bench::Controller echoClient(echoServer.port());
+    inProcess = &inProcessClient;
+    executable = &executableClient;
+    echo = &echoClient;
     pings = ping_frames();
-    benchmark::RunSpecifiedBenchmarks();
+    ShareReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;
 }

@@ -89,7 +89,8 @@ public:
             throw std::runtime_error("send failed");
     }
 
-    // The seq of the next answer (signals skipped), or -1 when it is no success.
+    // The seq of the next answer (signals skipped), or -1 when it is no
+    // success. A bare echo server's answer is the command itself.
     int receive_answer() {
         for (;;) {
             std::string payload;
@@ -103,6 +104,8 @@ public:
             ASN1::PERDecoder decoder(payload.data(), payload.data() + payload.size());
             if (!answer.accept(decoder)) return -1;
             if (answer.get_pdu().is_signal()) continue;
+            if (answer.get_pdu().is_command() && answer.has_seq())
+                return answer.get_seq()->getValue();
             const LGCP::Response* response = answer.get_pdu().get_response();
             if (!response || !response->is_success() || !answer.has_seq()) return -1;
             return answer.get_seq()->getValue();
