@@ -24,6 +24,7 @@ HwMux& HwMux::instance() {
 
 HwMux::HwMux() {
     std::fill(std::begin(map_), std::end(map_), kDisabled);
+    refresh_.set_once_per_pass();  // the sweep is paced by passes
     std::clog << "hwMux: init" << std::endl;
     IsOpened();
     refresh_.Bind(this, &HwMux::OnDPC);

@@ -164,7 +164,7 @@ void Multiplexer::pass() {
     int pluginWait = timerPoll_schedule();
     attached_.splice_back(pending_);
     build_poll_set();
-    execute_dpc();
+    execute_dpc(true);
 
     // Measured after the second run of deferred calls, which may have armed
     // a timer or attached a handler that the next pass must poll.
@@ -363,11 +363,12 @@ void Multiplexer::dettach(Dpc* dpc) {
     dpcWork_.remove(dpc);
 }
 
-void Multiplexer::execute_dpc() {
+void Multiplexer::execute_dpc(bool beforeWait) {
     dpcWork_ = dpcs_;
     while (!dpcWork_.empty()) {
         Dpc* dpc = dpcWork_.front();
         dpcWork_.pop_front();
+        if (beforeWait && dpc->oncePerPass_) continue;
         dpcMeasure_.begin();
         if (dpc->handler_) dpc->handler_->Invoke();  // may delete dpc
         dpcMeasure_.end();

@@ -164,7 +164,7 @@ public:
     // Fires the due timers and runs the deferred calls; returns the
     // milliseconds to the next timer, -1 when none.
     int timers_schedule();
-    void execute_dpc();
+    void execute_dpc() { execute_dpc(false); }
     // The smallest wait the plug-ins report, or INT_MAX.
     int timerPoll_schedule();
 
@@ -179,6 +179,9 @@ private:
     Multiplexer();
     ~Multiplexer() = delete;
 
+    // One run of the active deferred calls; the run just before the wait
+    // leaves out those that run once per pass.
+    void execute_dpc(bool beforeWait);
     int wait_for_first_timer(uint32_t now);
     int first_timer_wait();
     void build_poll_set();

@@ -203,7 +203,8 @@ private:
 
 // A deferred call: while active it runs twice on every loop pass (after the
 // timers and just before the wait), in ascending address order with the
-// other active calls. A call that should run once deactivates itself.
+// other active calls; one marked once per pass runs only after the timers.
+// A call that should run once deactivates itself.
 class Dpc {
 public:
     Dpc() = default;
@@ -221,9 +222,13 @@ public:
     void Deactivate();
     bool active() const { return active_; }
     DpcHandler* handler() const { return handler_; }
+    // For work paced by loop passes, which a second run would double.
+    void set_once_per_pass() { oncePerPass_ = true; }
+    bool once_per_pass() const { return oncePerPass_; }
 
 private:
     friend class Multiplexer;
     DpcHandler* handler_ = nullptr;
     bool active_ = false;
+    bool oncePerPass_ = false;
 };

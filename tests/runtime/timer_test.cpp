@@ -213,17 +213,21 @@ protected:
     test::IdleDescriptor idle;
 };
 
-TEST_F(Dpcs, ActiveCallRunsTwicePerPassUntilDeactivated) {
-    Counter c;
-    Dpc dpc;
-    dpc.Bind(&c, &Counter::Run);
-    dpc.Activate();
-    dpc.Activate();
-    loop.pump(3);
-    EXPECT_EQ(6, c.runs) << "activating twice leaves one entry";
-    dpc.Deactivate();
-    loop.pump();
-    EXPECT_EQ(6, c.runs);
+TEST_F(Dpcs, ActiveCallRunsTwicePerPassOrOnceWhenSoMarkedUntilDeactivated) {
+    for (bool oncePerPass : {false, true}) {
+        Counter c;
+        Dpc dpc;
+        dpc.Bind(&c, &Counter::Run);
+        if (oncePerPass) dpc.set_once_per_pass();
+        dpc.Activate();
+        dpc.Activate();
+        loop.pump(3);
+        const int runs = oncePerPass ? 3 : 6;
+        EXPECT_EQ(runs, c.runs) << "activating twice leaves one entry";
+        dpc.Deactivate();
+        loop.pump();
+        EXPECT_EQ(runs, c.runs);
+    }
 }
 
 TEST_F(Dpcs, ActiveCallsRunInAscendingAddressOrder) {
