@@ -1,6 +1,7 @@
 // One request of a board device on the simulated board: the switch's
 // disable request, of which the refresh of the switch issues 128 on every
-// loop pass of the server.
+// loop pass of the server; journaled (1) and with the device's journal
+// switched off (0).
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -10,12 +11,14 @@
 
 #include "board/devio.h"
 #include "board/drivers/hal.h"
+#include "board/sim/sim_board.h"
 
 namespace {
 
 namespace hal = board::hal;
 
 void BM_SwitchDisable(benchmark::State& state) {
+    board::sim::Board::instance().set_journaled(hal::kDevice, state.range(0) != 0);
     const int fd = board::open(hal::kDevice, O_RDWR);
     if (fd < 0) {
         state.SkipWithError("no switch device");
@@ -31,7 +34,7 @@ void BM_SwitchDisable(benchmark::State& state) {
     ::close(fd);
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_SwitchDisable);
+BENCHMARK(BM_SwitchDisable)->Arg(1)->Arg(0);
 
 }  // namespace
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "board/ioc.h"
+#include "board/sim/descriptor_table.h"
 
 namespace board::sim {
 
@@ -34,12 +35,9 @@ FileId file_id(int fd) {
     return FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
-// The bytes of an ioctl record as the request number sizes it.
-std::vector<uint8_t> record_bytes(uint32_t request, const void* arg) {
-    size_t size = ppc_ioc_size(request);
-    if (arg == nullptr || size == 0) return {};
-    const uint8_t* p = static_cast<const uint8_t*>(arg);
-    return std::vector<uint8_t>(p, p + size);
+// The size of an ioctl record as the request number gives it.
+size_t record_size(uint32_t request, const void* arg) {
+    return arg == nullptr ? 0 : ppc_ioc_size(request);
 }
 
 }  // namespace
@@ -130,7 +128,11 @@ Board& Board::instance() {
     return board;
 }
 
-Board::Board() { install_models(*this); }
+Board::Board() {
+    journal_.reserve(kJournalLimit);  // entries stay where they are while calls nest
+    install_models(*this);
+    set_journaled(journalsByDefault);
+}
 
 void Board::install(const std::string& path, std::unique_ptr<Model> model) {
     models_[path] = std::move(model);
@@ -145,6 +147,7 @@ void Board::drop_closed() {
     for (auto it = channels_.begin(); it != channels_.end();) {
         if ((*it)->closed()) {
             (*it)->model().close(**it);
+            forget_open(it->get());
             it = channels_.erase(it);
         } else {
             ++it;
@@ -167,17 +170,43 @@ int Board::deliver(const std::string& path, const void* record, size_t length) {
     return n;
 }
 
+std::vector<Call> Board::journal() const {
+    const auto first = journal_.begin();
+    std::vector<Call> calls(first + journalOldest_, first + journalCount_);
+    calls.insert(calls.end(), first, first + journalOldest_);
+    return calls;
+}
+
 std::vector<Call> Board::journal(const std::string& path) const {
     std::vector<Call> out;
-    for (const Call& c : journal_)
+    for (const Call& c : journal())
         if (c.path == path) out.push_back(c);
     return out;
 }
 
-void Board::record(Call call) {
-    if (journal_.size() >= kJournalLimit)
-        journal_.erase(journal_.begin(), journal_.begin() + kJournalLimit / 2);
-    journal_.push_back(std::move(call));
+void Board::clear_journal() {
+    journalCount_ = 0;
+    journalOldest_ = 0;
+}
+
+Call& Board::journal_entry() {
+    if (journalCount_ < kJournalLimit) {
+        if (journal_.size() == journalCount_) journal_.emplace_back(Op::Open, std::string());
+        return journal_[journalCount_++];
+    }
+    Call& oldest = journal_[journalOldest_];
+    journalOldest_ = (journalOldest_ + 1) % kJournalLimit;
+    return oldest;
+}
+
+bool Board::journalsByDefault = true;
+
+void Board::set_journaled(const std::string& path, bool on) {
+    if (Model* m = model(path)) m->journaled = on;
+}
+
+void Board::set_journaled(bool on) {
+    for (auto& m : models_) m.second->journaled = on;
 }
 
 void Board::fail_next(Op op, const std::string& path, int error, uint32_t request, int count) {
@@ -196,18 +225,25 @@ bool Board::take_failure(Op op, const std::string& path, uint32_t request) {
 }
 
 void Board::reset() {
+    forget_all_opens();
     channels_.clear();
-    journal_.clear();
+    clear_journal();
     failures_.clear();
     for (auto& m : models_) m.second->reset();
+    set_journaled(journalsByDefault);
     netifs_.reset();
 }
 
 Channel* Board::channel(int fd) {
+    if (Channel* known = known_open(fd)) return known;
     const FileId id = file_id(fd);
     if (id.inode == 0) return nullptr;
-    for (auto& c : channels_)
-        if (c->id() == id) return c.get();
+    for (auto& c : channels_) {
+        if (c->id() == id) {
+            note_open(fd, c.get());
+            return c.get();
+        }
+    }
     return nullptr;
 }
 
@@ -237,26 +273,40 @@ int Board::open(const char* path, int flags) {
         ::close(sv[0]);
         return fail(error);
     }
+    note_open(sv[0], channel.get());
     channels_.push_back(std::move(channel));
     call.result = sv[0];
     record(call);
     return sv[0];
 }
 
-// Runs one call on a channel: an injected failure or the model's answer
-// (which may add to the journal entry), journaled with errno kept for the
-// caller.
+// Runs one call on a channel: an injected failure or the model's answer,
+// with errno kept for the caller. Unless the device's journal is off, the
+// call is journaled with the `size` bytes `passed` in; the model's answer
+// gets the entry (else null) to add to it.
 template <class ModelCall>
-long Board::journaled(Call call, ModelCall model_call) {
+long Board::journaled(Channel& c, Op op, uint32_t request, const void* passed, size_t size,
+                      ModelCall model_call) {
+    Call* call = nullptr;
+    if (c.model().journaled) {
+        call = &journal_entry();
+        call->op = op;
+        call->path = c.path();
+        call->request = request;
+        const uint8_t* bytes = static_cast<const uint8_t*>(passed);
+        call->data.assign(bytes, bytes + size);
+        call->value = 0;
+    }
     long r;
-    if (take_failure(call.op, call.path, call.request))
+    if (take_failure(op, c.path(), request))
         r = -1;
     else
         r = model_call(call);
     int saved = errno;
-    call.result = r;
-    call.error = r < 0 ? saved : 0;
-    record(std::move(call));
+    if (call) {
+        call->result = r;
+        call->error = r < 0 ? saved : 0;
+    }
     errno = saved;
     return r;
 }
@@ -267,9 +317,8 @@ int Board::ioctl(int fd, uint32_t request, void* arg) {
         errno = EBADF;
         return -1;
     }
-    Call call{Op::Ioctl, c->path(), request, record_bytes(request, arg)};
-    return static_cast<int>(
-        journaled(std::move(call), [&](Call&) { return c->model().ioctl(*c, request, arg); }));
+    return static_cast<int>(journaled(*c, Op::Ioctl, request, arg, record_size(request, arg),
+                                      [&](Call*) { return c->model().ioctl(*c, request, arg); }));
 }
 
 int Board::ioctl_value(int fd, uint32_t request, unsigned long value) {
@@ -278,16 +327,16 @@ int Board::ioctl_value(int fd, uint32_t request, unsigned long value) {
         errno = EBADF;
         return -1;
     }
-    Call call{Op::Ioctl, c->path(), request};
-    call.value = value;
-    return static_cast<int>(
-        journaled(std::move(call), [&](Call&) { return c->model().ioctl_value(*c, request, value); }));
+    return static_cast<int>(journaled(*c, Op::Ioctl, request, nullptr, 0, [&](Call* call) {
+        if (call) call->value = value;
+        return c->model().ioctl_value(*c, request, value);
+    }));
 }
 
 ssize_t Board::read(int fd, void* buf, size_t count) {
     Channel* c = channel(fd);
     if (c == nullptr) return ::read(fd, buf, count);
-    return journaled(Call{Op::Read, c->path()}, [&](Call& call) -> long {
+    return journaled(*c, Op::Read, 0, nullptr, 0, [&](Call* call) -> long {
         ssize_t r = c->model().read(*c, buf, count);
         // The records come from this same thread: a read that waited for
         // one would never end.
@@ -295,7 +344,8 @@ ssize_t Board::read(int fd, void* buf, size_t count) {
             r = ::recv(fd, buf, count, MSG_DONTWAIT);
         else
             c->settle_input(fd);
-        if (r > 0) call.data.assign(static_cast<uint8_t*>(buf), static_cast<uint8_t*>(buf) + r);
+        if (r > 0 && call)
+            call->data.assign(static_cast<uint8_t*>(buf), static_cast<uint8_t*>(buf) + r);
         return r;
     });
 }
@@ -303,9 +353,7 @@ ssize_t Board::read(int fd, void* buf, size_t count) {
 ssize_t Board::write(int fd, const void* buf, size_t count) {
     Channel* c = channel(fd);
     if (c == nullptr) return ::write(fd, buf, count);
-    const uint8_t* p = static_cast<const uint8_t*>(buf);
-    Call call{Op::Write, c->path(), 0, std::vector<uint8_t>(p, p + count)};
-    return journaled(std::move(call), [&](Call&) -> long {
+    return journaled(*c, Op::Write, 0, buf, count, [&](Call*) -> long {
         if (c->hung_up()) {
             errno = EPIPE;
             return -1;

@@ -2,8 +2,9 @@
 // The simulated board: one model per device path, answering the calls that
 // reach board/devio.h. Each open gets one end of a SOCK_SEQPACKET socket pair
 // (so that poll, dup and close work natively); the model keeps the other end
-// and delivers each event record as one datagram. Every call is journaled,
-// and tests may make the next call of a kind fail.
+// and delivers each event record as one datagram. Every call is journaled
+// (unless its device's journal is switched off), and tests may make the next
+// call of a kind fail.
 
 #include <sys/types.h>
 
@@ -91,6 +92,9 @@ public:
     virtual void close(Channel& /*channel*/) {}
     // Back to the state of a freshly booted board.
     virtual void reset() {}
+
+    // Whether the calls on this device's opens are journaled.
+    bool journaled = true;
 };
 
 enum class Op { Open, Ioctl, Read, Write };
@@ -132,14 +136,24 @@ public:
     // Delivers a record to every open channel of a device; returns how many got it.
     int deliver(const std::string& path, const void* record, size_t length);
 
-    // The journal keeps the latest calls: a long run (the server's refresh
-    // of the switch makes calls on every loop pass) drops the oldest half
-    // whenever it reaches this size.
+    // The journal keeps the latest calls in a ring of this size whose
+    // entries are reused, so that a long run (the server's refresh of the
+    // switch makes calls on every loop pass) neither grows nor allocates.
     static constexpr size_t kJournalLimit = 1 << 16;
 
-    const std::vector<Call>& journal() const { return journal_; }
+    // Oldest first.
+    std::vector<Call> journal() const;
     std::vector<Call> journal(const std::string& path) const;
-    void clear_journal() { journal_.clear(); }
+    void clear_journal();
+    // Switches the journal of the calls on a device's opens (not of its
+    // opens) off or on, for devices whose calls no test reads; without a
+    // path, of every device.
+    void set_journaled(const std::string& path, bool on);
+    void set_journaled(bool on);
+    // Whether devices journal their calls when the board starts and after
+    // reset(). The server executable, whose journal nothing can read,
+    // clears it before it runs.
+    static bool journalsByDefault;
 
     // The next `count` calls of `op` on `path` (and `request`, when not 0)
     // fail with `error` without reaching the model.
@@ -171,14 +185,22 @@ private:
     };
     bool take_failure(Op op, const std::string& path, uint32_t request);
     template <class ModelCall>
-    long journaled(Call call, ModelCall model_call);
-    void record(Call call);
+    long journaled(Channel& c, Op op, uint32_t request, const void* passed, size_t size,
+                   ModelCall model_call);
+    // The journal entry of the next call: a new one until the ring is full,
+    // then the oldest. Every field is the caller's to set.
+    Call& journal_entry();
+    void record(const Call& call) { journal_entry() = call; }
 
     std::map<std::string, std::unique_ptr<Model>> models_;
-    // Oldest first; found by the file id of the caller's socket, so that a
-    // dup of a descriptor finds its open.
+    // Oldest first; found by descriptor number (board/sim/descriptor_table.h),
+    // else by the file id of the caller's socket, so that a dup of a
+    // descriptor finds its open.
     std::vector<std::unique_ptr<Channel>> channels_;
+    // The ring: entries in use, and the oldest once it is full.
     std::vector<Call> journal_;
+    size_t journalCount_ = 0;
+    size_t journalOldest_ = 0;
     std::vector<Failure> failures_;
     NetIfModel netifs_;
 };

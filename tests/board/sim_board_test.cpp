@@ -11,7 +11,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <list>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "board/devio.h"
 #include "board/drivers/hdlc_if.h"
@@ -108,6 +112,65 @@ TEST_F(SimBoard, JournalRecordsCallsWithTheirBytes) {
     EXPECT_EQ(-1, calls[2].result);
     EXPECT_EQ(ENOTTY, calls[2].error);
     EXPECT_EQ(std::string("PING"), std::string(calls[3].data.begin(), calls[3].data.end()));
+}
+
+TEST_F(SimBoard, TheJournalKeepsTheLatestCallsUnlessItsDeviceIsLeftOut) {
+    Board& sim = Board::instance();
+    int fd = board::open("/dev/test-word", O_RDWR);
+    const unsigned long total = Board::kJournalLimit + 3;
+    for (unsigned long n = 0; n < total; ++n) board::ioctl_value(fd, kSetValue, n);
+    auto calls = sim.journal();
+    ASSERT_EQ(Board::kJournalLimit, calls.size());
+    EXPECT_EQ(3u, calls.front().value);
+    EXPECT_EQ(total - 1, calls.back().value);
+
+    sim.clear_journal();
+    sim.set_journaled("/dev/test-word", false);
+    int32_t value = 1;
+    EXPECT_EQ(0, board::ioctl(fd, kSetValue, &value));
+    EXPECT_TRUE(sim.journal().empty());
+    ::close(fd);
+}
+
+// The board knows its descriptors by number, but the kernel hands a number
+// out again once it is closed or replaced: the number then reaches what it
+// is now, while the open lives on in its other descriptor.
+TEST_F(SimBoard, ANumberHandedOutAgainReachesWhatItIsNow) {
+    const std::vector<std::pair<const char*, std::function<void(int, int)>>> ways = {
+        {"close", [](int number, int pipeEnd) {
+             ::close(number);
+             ::fcntl(pipeEnd, F_DUPFD, number);
+         }},
+        {"close_range", [](int number, int pipeEnd) {
+             ::close_range(number, number, 0);
+             ::fcntl(pipeEnd, F_DUPFD, number);
+         }},
+        {"dup2", [](int number, int pipeEnd) { ::dup2(pipeEnd, number); }},
+        {"dup3", [](int number, int pipeEnd) { ::dup3(pipeEnd, number, 0); }},
+    };
+    for (const auto& [way, reuse] : ways) {
+        for (bool opened : {true, false}) {  // the number open gave, or a dup's
+            const std::string what = std::string(way) + (opened ? " of the open" : " of a dup");
+            int fd = board::open("/dev/test-word", O_RDWR);
+            int copy = ::dup(fd);
+            int32_t value = 42;
+            ASSERT_EQ(0, board::ioctl(fd, kSetValue, &value)) << what;
+            ASSERT_EQ(0, board::ioctl(copy, kGetValue, &value)) << what;
+            const int number = opened ? fd : copy;
+            const int kept = opened ? copy : fd;
+            int pipeFds[2];
+            ASSERT_EQ(0, ::pipe2(pipeFds, O_NONBLOCK));
+            reuse(number, pipeFds[1]);
+
+            EXPECT_EQ(1, board::write(number, "x", 1)) << what;
+            char got = 0;
+            EXPECT_EQ(1, ::read(pipeFds[0], &got, 1)) << what;
+            EXPECT_EQ(-1, board::ioctl(number, kGetValue, &value)) << what;
+            EXPECT_EQ(EBADF, errno) << what;
+            EXPECT_EQ(0, board::ioctl(kept, kGetValue, &value)) << what;
+            for (int end : {number, kept, pipeFds[0], pipeFds[1]}) ::close(end);
+        }
+    }
 }
 
 TEST_F(SimBoard, InjectedFailuresHitOnlyTheChosenCalls) {
