@@ -8,6 +8,10 @@
 // runs are repeated).
 #include <benchmark/benchmark.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -37,19 +41,25 @@ std::vector<std::string> ping_frames() {
 
 std::vector<std::string> pings;
 
-// A bare TPKT echo server on a thread of its own: it sends each whole frame
-// back as soon as it has it, one send per frame, as a server answering each
-// command at once would. Serves one controller.
+// A bare TPKT echo server in a process of its own, as the server executable
+// is: it sends each whole frame back as soon as it has it, one send per
+// frame, as a server answering each command at once would. Serves one
+// controller. Made before any thread starts.
 class EchoServer {
 public:
     EchoServer() : listener_(test::listen_loopback(port_)) {
         BlockMode(listener_.get());
-        thread_ = std::thread([this] { serve(); });
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            serve();
+            ::_exit(0);
+        }
+        listener_.close();
     }
-    // The controller has gone first.
     ~EchoServer() {
-        ::shutdown(listener_.get(), SHUT_RDWR);
-        thread_.join();
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
     }
     unsigned short port() const { return port_; }
 
@@ -81,7 +91,7 @@ private:
 
     unsigned short port_ = 0;
     Fd listener_;
-    std::thread thread_;
+    pid_t pid_ = -1;
 };
 
 // The built server executable on a free port, with a board of its own.
@@ -186,12 +196,12 @@ private:
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    EchoServer echoServer;
+    bench::Controller echoClient(echoServer.port());
     ServerExecutable serverExecutable;  // before the loop thread touches the board
     bench::Controller executableClient(serverExecutable.port());
     bench::ServerThread server([] { CtrlSrv::ctrlServer.Bind(&HeartBeatCtl::instance()); });
     bench::Controller inProcessClient(server.port());
-    EchoServer echoServer;
-    bench::Controller echoClient(echoServer.port());
     inProcess = &inProcessClient;
     executable = &executableClient;
     echo = &echoClient;
