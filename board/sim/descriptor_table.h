@@ -4,7 +4,9 @@
 // dup and poll are the kernel's), and the kernel hands the number of a
 // closed descriptor out again for anything; so this process's close(),
 // dup2(), dup3() and close_range() are hooked to forget a number as it is
-// closed or replaced. Numbers from kDescriptorTableSize up are not kept.
+// closed or replaced. (The C library's own closes, of descriptors it opened
+// itself, are not seen; no board descriptor is ever handed to it.) Numbers
+// from kDescriptorTableSize up are not kept.
 
 namespace board::sim {
 
