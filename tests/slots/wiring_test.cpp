@@ -162,8 +162,15 @@ TEST_F(Wiring, AnOutputGoingAwayDisconnectsEveryReceiverEvenWhenTheyRewire) {
 // A release hook that disconnects a sibling runs the receivers out early:
 // one line, and the server serves on.
 TEST_F(Wiring, AReleaseHookThatDisconnectsASiblingDoesNotStopTheServer) {
-    factory.scripts[2].onInputRelease = [](Slot&) { Disconnect(*Slots::instance()->at(3)); };
-    for (unsigned n = 1; n <= 3; ++n) create(n, n == 2 ? 2 : 0);
+    // Whichever of the two the source releases first (their order is their
+    // addresses') disconnects the other.
+    auto once = std::make_shared<bool>(false);
+    for (unsigned n : {2u, 3u})
+        factory.scripts[n].onInputRelease = [once, sibling = 5 - n](Slot&) {
+            if (!*once) Disconnect(*Slots::instance()->at(sibling));
+            *once = true;
+        };
+    for (unsigned n = 1; n <= 3; ++n) create(n, n == 1 ? 0 : int(n));
     for (unsigned d : {2u, 3u}) connect(1, d);
 
     slot(1).OnChangeOutputStream(false);
