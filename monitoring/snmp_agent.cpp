@@ -24,13 +24,6 @@ bool encode(const MON::Message& message, std::vector<char>& bytes) {
     return ASN1::encode(message, &env, std::back_inserter(bytes));
 }
 
-// Whether the command's message is too long for one frame; one that does not
-// encode at all is left for the link to report.
-bool exceeds_a_frame(const MON::Command& command) {
-    std::vector<char> bytes;
-    return encode(message_of(command), bytes) && bytes.size() > Tpkt_protocol::max_payload;
-}
-
 }  // namespace
 
 const IniFile::Symbol<SnmpAgentInstance::MonitoringAddressType>
@@ -72,13 +65,18 @@ void SnmpAgentInstance::Activate(IniFile::SubSection& section) {
 void SnmpAgentInstance::Command(const MON::Command& command) { Send(message_of(command)); }
 
 void SnmpAgentInstance::Send(const MON::Message& message) {
-    if (!link_ || !link_->connected()) return;
+    if (!connected()) return;
 
     std::vector<char> bytes;
     if (!encode(message, bytes)) {
         std::clog << ext::header(this) << ": encode MON message fail!!!" << std::endl;
         return;
     }
+    SendEncoded(bytes);
+}
+
+void SnmpAgentInstance::SendEncoded(const std::vector<char>& bytes) {
+    if (!connected()) return;
     link_->Send(bytes.data(), static_cast<int>(bytes.size()));
     SetPingTimer();
 
@@ -254,18 +252,27 @@ void SnmpAgentCtrl::SendSets(const SetList& sets) {
         SendSets(sets, first, std::min(sets.size(), first + ASN1::MaximumArraySize));
 }
 
-// Elements [first, last) in one message, or in halves while it is too long.
+// Elements [first, last) in one message, or in halves while it is too long
+// for a frame. Encoded once for every agent, and only when one listens.
 void SnmpAgentCtrl::SendSets(const SetList& sets, unsigned first, unsigned last) {
+    if (std::none_of(instances_.begin(), instances_.end(),
+                     [](const auto& instance) { return instance->connected(); }))
+        return;
     MON::Command command;
     SetList& part = command.select_snmp_set().get_commands();
     for (unsigned i = first; i < last; ++i) part.push_back(sets[i]);
-    if (last - first > 1 && exceeds_a_frame(command)) {
+    std::vector<char> bytes;
+    if (!encode(message_of(command), bytes)) {
+        std::clog << "snmpagent: encode MON message fail!!!" << std::endl;
+        return;
+    }
+    if (last - first > 1 && bytes.size() > Tpkt_protocol::max_payload) {
         const unsigned middle = first + (last - first) / 2;
         SendSets(sets, first, middle);
         SendSets(sets, middle, last);
         return;
     }
-    SendToAll(command);
+    for (auto& instance : instances_) instance->SendEncoded(bytes);
 }
 
 void SnmpAgentCtrl::SendTrapsink(const std::vector<std::string>& hosts) {

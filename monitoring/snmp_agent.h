@@ -49,6 +49,9 @@ public:
     void Command(const MON::Command& command);
     // Dropped unless the link is connected.
     void Send(const MON::Message& message);
+    // A message encoded already; dropped unless the link is connected.
+    void SendEncoded(const std::vector<char>& bytes);
+    bool connected() const { return link_ && link_->connected(); }
 
     void OnConnect() override;
     void OnDisconnect() override;
