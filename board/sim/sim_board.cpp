@@ -170,17 +170,23 @@ int Board::deliver(const std::string& path, const void* record, size_t length) {
     return n;
 }
 
+template <class Visit>
+void Board::for_each_call(Visit visit) const {
+    for (size_t k = 0; k < journalCount_; ++k) visit(journal_[(journalOldest_ + k) % journalCount_]);
+}
+
 std::vector<Call> Board::journal() const {
-    const auto first = journal_.begin();
-    std::vector<Call> calls(first + journalOldest_, first + journalCount_);
-    calls.insert(calls.end(), first, first + journalOldest_);
+    std::vector<Call> calls;
+    calls.reserve(journalCount_);
+    for_each_call([&](const Call& c) { calls.push_back(c); });
     return calls;
 }
 
 std::vector<Call> Board::journal(const std::string& path) const {
     std::vector<Call> out;
-    for (const Call& c : journal())
+    for_each_call([&](const Call& c) {
         if (c.path == path) out.push_back(c);
+    });
     return out;
 }
 

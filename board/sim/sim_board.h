@@ -190,6 +190,9 @@ private:
     // The journal entry of the next call: a new one until the ring is full,
     // then the oldest. Every field is the caller's to set.
     Call& journal_entry();
+    // Visits the journal's calls oldest first, in place.
+    template <class Visit>
+    void for_each_call(Visit visit) const;
     void record(const Call& call) { journal_entry() = call; }
 
     std::map<std::string, std::unique_ptr<Model>> models_;
