@@ -24,6 +24,33 @@ bool encode(const MON::Message& message, std::vector<char>& bytes) {
     return ASN1::encode(message, &env, std::back_inserter(bytes));
 }
 
+// IA5 carries octets 0 to 127: one above is written as \xHH, so that an
+// agent that checks every character decodes the whole message.
+void to_ia5(std::string& text) {
+    const auto high = [](char c) { return static_cast<unsigned char>(c) > 0x7F; };
+    if (std::none_of(text.begin(), text.end(), high)) return;
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : text) {
+        const auto octet = static_cast<unsigned char>(c);
+        if (high(c)) {
+            out += {'\\', 'x', kHex[octet >> 4], kHex[octet & 0xF]};
+        } else {
+            out += c;
+        }
+    }
+    text = out;
+}
+
+void to_ia5(MON::SnmpSetCommand& command) {
+    if (ASN1::IA5String* oid = command.get_id().get_oid()) to_ia5(*oid);
+    if (MON::IniName* name = command.get_id().get_name()) {
+        to_ia5(name->get_section());
+        to_ia5(name->get_name());
+    }
+    to_ia5(command.get_value());
+}
+
 }  // namespace
 
 const IniFile::Symbol<SnmpAgentInstance::MonitoringAddressType>
@@ -68,11 +95,12 @@ void SnmpAgentInstance::Send(const MON::Message& message) {
     if (!connected()) return;
 
     std::vector<char> bytes;
-    if (!encode(message, bytes)) {
-        std::clog << ext::header(this) << ": encode MON message fail!!!" << std::endl;
-        return;
-    }
+    if (!encode(message, bytes)) return EncodeFailed();
     SendEncoded(bytes);
+}
+
+void SnmpAgentInstance::EncodeFailed() const {
+    if (connected()) std::clog << ext::header(this) << ": encode MON message fail!!!" << std::endl;
 }
 
 void SnmpAgentInstance::SendEncoded(const std::vector<char>& bytes) {
@@ -221,7 +249,7 @@ void SnmpAgentCtrl::Send(MonitoringItemType type, int index, const std::string& 
         MON::SnmpSetCommands* batch = command ? command->get_snmp_set() : nullptr;
         if ((key & item.agentMask) == 0 || batch == nullptr) continue;
         MON::SnmpSetCommand& set = batch->get_commands().append();
-        set.set_uniq(uniq_++);
+        set.get_uniq().setValue(uniq_++);
         MON::IniName& id = set.get_id().select_name();
         id.set_section(item.section);
         id.set_name(item.name);
@@ -253,33 +281,44 @@ void SnmpAgentCtrl::SendSets(const SetList& sets) {
 }
 
 // Elements [first, last) in one message, or in halves while it is too long
-// for a frame. Encoded once for every agent, and only when one listens.
+// for a frame or does not encode: a set-command that cannot be encoded (a
+// text of 16384 characters or more) is dropped alone, with a line for each
+// agent. Encoded once for every agent, and only when one listens.
 void SnmpAgentCtrl::SendSets(const SetList& sets, unsigned first, unsigned last) {
     if (std::none_of(instances_.begin(), instances_.end(),
                      [](const auto& instance) { return instance->connected(); }))
         return;
     MON::Command command;
     SetList& part = command.select_snmp_set().get_commands();
-    for (unsigned i = first; i < last; ++i) part.push_back(sets[i]);
-    std::vector<char> bytes;
-    if (!encode(message_of(command), bytes)) {
-        std::clog << "snmpagent: encode MON message fail!!!" << std::endl;
-        return;
+    for (unsigned i = first; i < last; ++i) {
+        part.push_back(sets[i]);
+        to_ia5(part[i - first]);
     }
-    if (last - first > 1 && bytes.size() > Tpkt_protocol::max_payload) {
+    std::vector<char> bytes;
+    const bool encoded = encode(message_of(command), bytes);
+    if (last - first > 1 && (!encoded || bytes.size() > Tpkt_protocol::max_payload)) {
         const unsigned middle = first + (last - first) / 2;
         SendSets(sets, first, middle);
         SendSets(sets, middle, last);
         return;
     }
-    for (auto& instance : instances_) instance->SendEncoded(bytes);
+    for (auto& instance : instances_) {
+        if (encoded)
+            instance->SendEncoded(bytes);
+        else
+            instance->EncodeFailed();
+    }
 }
 
 void SnmpAgentCtrl::SendTrapsink(const std::vector<std::string>& hosts) {
     if (hosts.empty()) return;
     MON::Command command;
     auto& trapsinks = command.select_snmp_trapsink_set().get_trapsinks();
-    for (const std::string& host : hosts) trapsinks.append().set_host(host);
+    for (const std::string& host : hosts) {
+        ASN1::IA5String& sink = trapsinks.append().get_host();
+        sink = host;
+        to_ia5(sink);
+    }
     SendToAll(command);
 }
 

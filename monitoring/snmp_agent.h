@@ -8,6 +8,7 @@
 //   host = 10.0.0.5:7001     the agent's address and port (no port: no link)
 //   name = zemb              varkgw, varkgw.ox, zemb or a number
 
+#include <cstdint>
 #include <list>
 #include <map>
 #include <memory>
@@ -51,6 +52,8 @@ public:
     void Send(const MON::Message& message);
     // A message encoded already; dropped unless the link is connected.
     void SendEncoded(const std::vector<char>& bytes);
+    // The line for a message meant for this agent that could not be encoded.
+    void EncodeFailed() const;
     bool connected() const { return link_ && link_->connected(); }
 
     void OnConnect() override;
@@ -86,7 +89,8 @@ private:
 // flushes, so that the values published in one loop pass reach each agent
 // in one message per batch, or in several in their order where one would
 // hold more set-commands than an agent decodes or not fit one frame. Every
-// batch goes to every agent, whatever its kind.
+// batch goes to every agent, whatever its kind. Texts go out as IA5 (octets
+// 0 to 127): an octet above 127 is written as the four characters \xHH.
 class SnmpAgentCtrl {
 public:
     // The monitored items, named after their MIB objects.
@@ -142,6 +146,8 @@ public:
     const std::vector<MonitoringItem>& items() const { return items_; }
     // The pending batch of an agent-kind key; null for the keys without one.
     const MON::Command* pending(int key) const;
+    // Months of values in a test's moment.
+    void set_next_uniq_for_test(uint32_t uniq) { uniq_ = uniq; }
 
 private:
     using SetList = ASN1::SEQUENCE_OF<MON::SnmpSetCommand>;
@@ -152,7 +158,7 @@ private:
     std::list<std::unique_ptr<SnmpAgentInstance>> instances_;
     std::vector<MonitoringItem> items_;
     Dpc flushDpc_;
-    int uniq_ = 1;  // of the next queued set-command; only grows
+    uint32_t uniq_ = 1;  // of the next queued set-command; wraps after 2^32
     ISnmpAgentNotify* notify_ = nullptr;
     std::map<int, std::unique_ptr<MON::Command>> pending_;
 };

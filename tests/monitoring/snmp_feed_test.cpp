@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
@@ -109,6 +110,69 @@ TEST_F(Feed, SendsTrapSinksAndSetListsAtOnceAndNothingForEmptyOnes) {
     EXPECT_FALSE(test::command_of(a.messages()[0])->get_snmp_trapsink_set()->get_trapsinks()[0].has_port());
     EXPECT_EQ(std::vector<int>{77}, test::set_uniqs(a.messages()[1]));
     EXPECT_EQ(std::vector<int>{1}, test::set_uniqs(a.messages()[2])) << "the caller's uniq is not counted";
+}
+
+// A strict agent refuses a whole message for one IA5 octet above 127 (up to
+// 128 set-commands lost); such an octet goes out as \xHH.
+TEST_F(Feed, WritesOctetsAbove127SoThatAStrictAgentTakesEveryMessage) {
+    connect_both();
+    feed.Send(SnmpAgentCtrl::emPhonePanelSoftVer, 1, "caf\xe9");
+    feed.Send(SnmpAgentCtrl::emPhoneCtrlSoftVer, 1, "2.0");
+    feed.Send(test::set_commands({test::set_by_name(7, "s\x80", "n\xff", 0, "\xe9t\xe9"),
+                                  test::set_by_oid(8, "1.3\xa0", "v")}));
+    feed.SendTrapsink({"h\xf4te"});
+    ASSERT_TRUE(received(3));
+    EXPECT_EQ(0u, a.undecodable());
+    EXPECT_EQ((Rows{"n\\xFF[0]=\\xE9t\\xE9", "oid:1.3\\xA0=v"}), test::set_rows(a.messages()[0]));
+    const auto& sets = test::command_of(a.messages()[0])->get_snmp_set()->get_commands();
+    EXPECT_EQ("s\\x80", sets[0].get_id().get_name()->get_section());
+    EXPECT_EQ(Rows{"h\\xF4te"}, test::trapsink_hosts(a.messages()[1]));
+    EXPECT_EQ((Rows{"emPhonePanelSoftVer[1]=caf\\xE9", "emPhoneCtrlSoftVer[1]=2.0"}),
+              test::set_rows(a.messages()[2]));
+}
+
+// A text of 16384 characters cannot be encoded: it loses its own
+// set-command, with the agent's line, and no other.
+TEST_F(Feed, DropsOnlyTheSetCommandThatCannotBeEncoded) {
+    connect_both();
+    const std::string tooLong(16384, 'x');
+    MON::SnmpSetCommands sets;
+    Rows kept;
+    for (int i = 0; i < 5; ++i) {
+        const std::string oid = "1.3.6." + std::to_string(i);
+        sets.get_commands().push_back(test::set_by_oid(i, oid, i == 2 ? tooLong : "v"));
+        if (i != 2) kept.push_back("oid:" + oid + "=v");
+    }
+    feed.Send(sets);
+    feed.Send(SnmpAgentCtrl::powerStatus, tooLong);
+    feed.Send(SnmpAgentCtrl::gatewayDip, "9");
+    kept.insert(kept.end(), {"gatewayDip[0]=9", "gatewayDip[0]=9"});  // both batches
+    const auto rows = [](const FakeSnmpPeer& peer) {
+        Rows all;
+        for (const MON::Message& message : peer.messages()) {
+            const Rows some = test::set_rows(message);
+            all.insert(all.end(), some.begin(), some.end());
+        }
+        return all;
+    };
+    ASSERT_TRUE(pump_until(loop, {&a, &b}, [&] { return rows(a).size() >= kept.size(); }));
+    EXPECT_EQ(kept, rows(a));
+    const std::string log = quiet.progress.str();
+    const std::string line = "snmpagent.zemb " + a.host() + ": encode MON message fail!!!\n";
+    size_t lines = 0;
+    for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++lines;
+    EXPECT_EQ(3u, lines) << "the list's once, each batch's once\n" << log;
+}
+
+// After months of values the numbers go on through the top of the word.
+TEST_F(Feed, NumbersSetCommandsOnThroughTheTopOfTheWord) {
+    connect_both();
+    feed.set_next_uniq_for_test(0x7FFFFFFE);
+    feed.Send(SnmpAgentCtrl::powerStatus, "2");
+    feed.Send(SnmpAgentCtrl::gatewayDip, "9");
+    ASSERT_TRUE(received(2));
+    EXPECT_EQ((std::vector<int>{INT_MAX - 1, INT_MIN}), test::set_uniqs(a.messages()[0]));
+    EXPECT_EQ((std::vector<int>{INT_MAX, INT_MIN + 1}), test::set_uniqs(a.messages()[1]));
 }
 
 TEST_F(Feed, DropsValuesForAgentsNotConnected) {

@@ -47,7 +47,7 @@ void FakeSnmpPeer::receive() {
     while (reader_.next(payload)) {
         MON::Message message;
         ASN1::PERDecoder decoder(payload.data(), payload.data() + payload.size());
-        if (!message.accept(decoder)) {
+        if (!message.accept(decoder) || !message.isStrictlyValid()) {
             ++undecodable_;
             continue;
         }

@@ -1,7 +1,9 @@
 #pragma once
 // An SNMP agent process as the server sees one: it listens on 127.0.0.1,
 // takes the server's connection, cuts the stream into TPKT frames, decodes
-// each as a MON::Message with the project's PER coder and records it. It
+// each as a MON::Message with the project's PER coder and records it,
+// strictly: a character outside its string's set (an IA5 octet above 127)
+// fails the whole message, as it does in a strict agent's decoder. It
 // answers pings unless told to stay silent, and can close the connection.
 // It never blocks: in-process it polls between loop passes, against the
 // server binary it waits in real time with a bound.
