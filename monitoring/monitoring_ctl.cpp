@@ -49,12 +49,14 @@ const VersionFile kVersionFiles[] = {
 };
 
 // Why a display cannot be held and published; null when it can. The phone
-// table counts its rows from 1: the id INT_MAX has no row.
+// table counts its rows from 1, the row of id n being n + 1: a negative id
+// and INT_MAX have none.
 const char* InvalidDisplay(const LGCP::DisplayParams& display) {
     const LGCP::EmPhoneInfo* phone = display.get_emPhone();
     const LGCP::EmPhoneStatusParams* status = phone ? phone->get_phoneStatus() : nullptr;
-    if (status && status->get_id().getValue() == std::numeric_limits<int>::max())
-        return "a phone id with no table row";
+    if (!status) return nullptr;
+    const int id = status->get_id().getValue();
+    if (id < 0 || id == std::numeric_limits<int>::max()) return "a phone id with no table row";
     return nullptr;
 }
 

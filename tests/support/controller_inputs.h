@@ -242,7 +242,9 @@ inline const std::vector<ControllerInput>& controller_inputs() {
         // The phone table counts its rows from 1.
         {"phone status", "id", INT_MAX, Cause::invalidParams},
         {"phone status", "id", INT_MAX - 1, {}},
-        {"phone status", "id", INT_MIN, {}},
+        {"phone status", "id", INT_MIN, Cause::invalidParams},
+        {"phone status", "id", -1, Cause::invalidParams},
+        {"phone status", "id", 0, {}},
         // Digit tones and pauses of 0 to 60000 ms.
         {"translateDTMF", "toneDuration", 0, {}},
         {"translateDTMF", "toneDuration", 60000, {}},
