@@ -124,6 +124,8 @@ TEST_F(DataHolder, WritesEachFileAsOtherProgramsReadIt) {
     h.setTermCounter(test::counter(TermCounterOwner::server, {}, -3));
     h.setTermCounter(test::counter(TermCounterOwner::extBoard, 6, 12));
     h.setSnmpCommands(test::set_commands({test::set_by_name(1, "sec", "obj", 4, std::string("on\0off", 6))}));
+    const std::string longest(255, 'n');  // a name has at most 255 characters
+    h.setSnmpCommands(test::set_commands({test::set_by_name(2, "sec", longest, 4, "long")}));
 
     EXPECT_EQ("255", file("dip"));
     EXPECT_EQ("3", file("powerstatus"));
@@ -133,6 +135,8 @@ TEST_F(DataHolder, WritesEachFileAsOtherProgramsReadIt) {
     EXPECT_EQ("-3", file("term_cnts/server"));
     EXPECT_EQ("12", file("term_cnts/board6"));
     EXPECT_EQ("on", file("sec/4/obj"));
+    EXPECT_EQ("long", file("sec/4/" + longest));
+    EXPECT_TRUE(hidden("sec/4").empty());
 
     // A rewrite replaces the file: a reader that opened it before still
     // reads the old content whole, never a cut or half-written one.
