@@ -238,21 +238,28 @@ TEST_F(DSProcReceiverTest, AbsentDeviceFailsEveryRequestAndConfigureRetriesTheOp
 }
 
 // Either receiver device, hung up, is read once and closed with one line;
-// the next configure request opens it again (kTs serves both).
+// the next configure request opens it again (kTs serves both), and its
+// events reach their receiver again.
 TEST_F(DSProcReceiverTest, ADeviceThatEndsIsClosedOnceAndAConfigureOpensItAgain) {
     struct Case {
         const char* device;
         int (*fd)();
         bool (*configure)(test::ReceiverProbe&);
         const char* logged;
+        bool (*report)(test::ReceiverProbe&);  // switches a detector on, the device reports
+        const char* delivered;
     };
     const Case cases[] = {
         {board::dtmf::kDevice, [] { return Hardware::TonecReceiverService::instance().fd(); },
          [](test::ReceiverProbe& r) { return r.configureDTMF(LGCP::DTMFParams()); },
-         "fail to read from tonec: hung up\n"},
+         "fail to read from tonec: hung up\n",
+         [](test::ReceiverProbe& r) { return r.enableDTMF(true) && dtmf().detect(kTs, 3, 10); },
+         "tonec code=3 timestamp=10"},
         {dsp::kDevice, [] { return Hardware::DSProcReceiverService::instance().fd(); },
          [](test::ReceiverProbe& r) { return r.configureSD(); },
-         "fail to read from dsproc: hung up\n"},
+         "fail to read from dsproc: hung up\n",
+         [](test::ReceiverProbe& r) { return r.enableVAD(true) && dsp().vad(kTs, 1, 1, 0); },
+         "vad rx=1 tx=-1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.device);
@@ -264,6 +271,10 @@ TEST_F(DSProcReceiverTest, ADeviceThatEndsIsClosedOnceAndAConfigureOpensItAgain)
         EXPECT_TRUE(Board::instance().channels(c.device).empty());
         EXPECT_TRUE(c.configure(probe));
         EXPECT_TRUE(held_close_on_exec(c.device));
+        probe.calls.clear();
+        ASSERT_TRUE(c.report(probe));
+        loop.pump();
+        EXPECT_EQ(Strings{c.delivered}, probe.calls);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 
 #include "board/drivers/hal.h"
@@ -168,22 +169,62 @@ TEST_F(Monitoring, ReadsEachSourceOnItsSchedule) {
         EXPECT_NE(std::string::npos, trace.find(line)) << line << "\n" << trace;
 }
 
+// Makes the configuration files of versions `lower` and `higher` in
+// `folder`, their names given a common ending (after the version) that makes
+// the folder list the higher one first or last, as asked.
+::testing::AssertionResult config_files(const std::string& folder, const std::string& lower,
+                                        const std::string& higher, bool higherFirst) {
+    for (int ending = 0; ending < 64; ++ending) {
+        const std::string low = folder + "config." + lower + "." + std::to_string(ending);
+        const std::string high = folder + "config." + higher + "." + std::to_string(ending);
+        for (const std::string& path :
+             higherFirst ? std::vector{high, low} : std::vector{low, high})
+            std::ofstream{path};
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            const std::string path = entry.path().string();
+            if (path == high || path == low) {
+                if ((path == high) == higherFirst) return ::testing::AssertionSuccess();
+                break;
+            }
+        }
+        fs::remove(low);
+        fs::remove(high);
+    }
+    return ::testing::AssertionFailure() << "the folder keeps one order";
+}
+
 TEST_F(Monitoring, HoldsTheHighestConfigurationVersionOncePerPass) {
-    for (const char* name : {"config.00000001-0000000000000009", "config.00000002-0000000000000001",
-                             "config.2save.tar.bz2.00000009-0000000000000000", "config.1"})
+    const std::string folder = server.board().dir() + "/usr/local/etc/";
+    for (const char* name : {"config.2save.tar.bz2.00000009-0000000000000000", "config.1"})
         write(std::string("/usr/local/etc/") + name, "");
-    fs::create_directories(server.board().dir() + "/usr/local/etc/config.ffffffff-0000000000000000");
+    fs::create_directories(folder + "config.ffffffff-0000000000000000");
     MonitoringCtl& m = start();
     const auto published = [&] { return test::set_rows(*m.snmp().pending(2)); };
-    m.doConfigCheck();
-    EXPECT_EQ("00000002-0000000000000001", file("config_version"));
-    EXPECT_EQ(std::vector<std::string>{"gatewayConfigVersion[0]=2"}, published())
-        << "one publish for the pass, whatever the order of the names";
-    server.pump();
-    fs::remove(host("config_version"));
-    m.doConfigCheck();
-    EXPECT_FALSE(exists("config_version")) << "the same version again is no change";
-    EXPECT_TRUE(published().empty());
+    struct Case {
+        bool higherFirst;
+        const char* lower;
+        const char* higher;
+        const char* held;
+    };
+    const Case cases[] = {
+        {true, "00000001-0000000000000009", "00000002-0000000000000001", "2"},
+        {false, "00000003-0000000000000009", "00000004-0000000000000001", "4"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.higherFirst ? "the higher name listed first"
+                                   : "the higher name listed last");
+        ASSERT_TRUE(config_files(folder, c.lower, c.higher, c.higherFirst));
+        m.doConfigCheck();
+        EXPECT_EQ(c.higher, file("config_version"));
+        EXPECT_EQ(std::vector<std::string>{std::string("gatewayConfigVersion[0]=") + c.held},
+                  published())
+            << "one publish for the pass, whatever the order of the names";
+        server.pump();
+        fs::remove(host("config_version"));
+        m.doConfigCheck();
+        EXPECT_FALSE(exists("config_version")) << "the same version again is no change";
+        EXPECT_TRUE(published().empty());
+    }
 }
 
 TEST(ConfigName, CarriesTwoHexadecimalNumbers) {
