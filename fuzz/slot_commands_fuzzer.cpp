@@ -2,12 +2,15 @@
 // destroy, activate, ioctl, user data of 0 to 2000 octets) over a few
 // numbers, scripted slots and the server's trunk, map and pass-through slots
 // (whose timeslots and channels the creations mostly share, so that trunks
-// replace trunks and maps destroy maps; else any value of their fields),
-// mixed with slots finishing their shutdown, outputs going away, switch
-// refusals and the controller going away. After every step the graph holds
-// together, the trunk and map factories name only live slots, and the switch
-// carries what the graph shows; every command is answered exactly once (a
-// delayed destroy when its slot finishes); at the end nothing is left.
+// replace trunks and maps destroy maps), or a slot of any creation form of
+// the table of controller inputs (data and mixer channels among them) with
+// the edges of each field, and the table's receiver ioctls (digit tones and
+// pauses, the tone generator) likewise; mixed with slots finishing their
+// shutdown, outputs going away, switch refusals and the controller going
+// away. After every step the graph holds together, the trunk and map
+// factories name only live slots, and the switch carries what the graph
+// shows; every command is answered exactly once (a delayed destroy when its
+// slot finishes); at the end nothing is left.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <sys/socket.h>
 
@@ -29,8 +32,11 @@
 #include "link/heartbeat.h"
 #include "slots/ext_factory.h"
 #include "slots/map_factory.h"
+#include "slots/mcc_factory.h"
+#include "slots/mixer_factory.h"
 #include "slots/slots.h"
 #include "slots/trunk_factory.h"
+#include "tests/support/hardware_reset.h"
 #include "tests/support/loopback.h"
 #include "tests/support/test_controller.h"
 #include "tests/support/test_slots.h"
@@ -43,11 +49,26 @@ using Alternative = LGCP::Command::Alternative;
 
 constexpr unsigned kNumbers = 6;
 constexpr int kScripts = 8;
-// The steps that make a media slot or send user data, as drawn.
+// The steps that make a media slot, send user data or a receiver ioctl, as
+// drawn.
 constexpr unsigned kMediaCreation = 12;
 constexpr unsigned kUserData = 14;
-// A media creation of any value of any field.
+constexpr unsigned kReceiverIoctl = 15;
+// A creation of any form with any value of its fields.
 constexpr int kAnyMediaForm = 4;
+
+// The table's creation forms but the signalling ones (their own fuzzer's),
+// and its ioctls.
+const ControllerDraws::Forms& creation_forms() {
+    static const ControllerDraws::Forms forms = ControllerDraws::forms_of(
+        Alternative::create, {&test::media_forms(), &test::other_forms()});
+    return forms;
+}
+const ControllerDraws::Forms& ioctl_forms() {
+    static const ControllerDraws::Forms forms =
+        ControllerDraws::forms_of(Alternative::ioctl, {&test::other_forms()});
+    return forms;
+}
 
 // What the server logged during the current input.
 std::ostringstream serverLog;
@@ -69,6 +90,8 @@ struct Server {
         TrunkFactories::instance();
         MapFactory::instance();
         ExtFactory::instance();
+        MccFactory::instance();
+        Mixer::MixerFactory::instance();
     }
     test::VirtualLoop loop;
     test::IdleDescriptor idle;
@@ -113,7 +136,7 @@ LGCP::Command media_creation(FuzzedDataProvider& input, unsigned number) {
             return test::create_ext(1900 + static_cast<int>(number),
                                     1950 + static_cast<int>(number));
         default:
-            return ControllerDraws::draw_command(input, test::media_forms());
+            return ControllerDraws::draw_command(input, creation_forms());
     }
 }
 
@@ -194,7 +217,7 @@ void check_sound() {
 }
 
 void step(FuzzedDataProvider& input, Server& server, Controller& controller) {
-    const unsigned op = input.ConsumeIntegralInRange<unsigned>(0, kUserData);
+    const unsigned op = input.ConsumeIntegralInRange<unsigned>(0, kReceiverIoctl);
     const unsigned number = input.ConsumeIntegralInRange<unsigned>(0, kNumbers - 1);
     switch (op) {
         case 0:
@@ -248,6 +271,9 @@ void step(FuzzedDataProvider& input, Server& server, Controller& controller) {
         case kUserData:
             controller.send(test::user_data(ControllerDraws::draw_user_data(input)), number);
             break;
+        case kReceiverIoctl:
+            controller.send(ControllerDraws::draw_command(input, ioctl_forms()), number);
+            break;
         default:
             controller.send(media_creation(input, number), number);
             break;
@@ -255,14 +281,23 @@ void step(FuzzedDataProvider& input, Server& server, Controller& controller) {
     check_sound();
 }
 
-// A media creation row as the first step.
+// A creation row as the first step; an ioctl row after the creation of
+// its slot, made as usual.
 std::optional<std::string> seed_of(const test::ControllerInput& row) {
+    if (row.user_data()) return std::nullopt;
+    const char* target = test::form(row.form).target;
     ControllerDraws::SeedWriter out;
-    out.integral_in_range(0u, kUserData, kMediaCreation);
+    out.integral_in_range(0u, kReceiverIoctl, kMediaCreation);
     out.integral_in_range(0u, kNumbers - 1, 0u);
     out.integral_in_range(0, kAnyMediaForm, kAnyMediaForm);
-    if (row.user_data() || !ControllerDraws::put_command(out, test::media_forms(), row))
+    const test::ControllerInput slot{target, "", 0, {}};
+    if (!ControllerDraws::put_command(out, creation_forms(), target ? slot : row))
         return std::nullopt;
+    if (target) {
+        out.integral_in_range(0u, kReceiverIoctl, kReceiverIoctl);
+        out.integral_in_range(0u, kNumbers - 1, 0u);
+        ControllerDraws::put_command(out, ioctl_forms(), row);
+    }
     return out.input();
 }
 
@@ -277,6 +312,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Server server;
     serverLog.str(std::string());
     script_slots();
+    // The board's mixer units, known as after the controller's first query.
+    Mixer::MixerFactory::instance().reset_for_test();
+    Mixer::MixerFactory::instance().RefreshResources();
     Controller controller(server);
     FuzzedDataProvider input(data, size);
     for (int steps = 0; steps < 64 && input.remaining_bytes() > 0; ++steps)
@@ -284,8 +322,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     controller.leave();
     if (std::string left = test::leftovers(); !left.empty()) fail("at the end: " + left);
-    // Refusals not used up go with the board's state; the switch opens again.
+    // Refusals not used up go with the board's state; the devices open again.
     board::sim::Board::instance().reset();
-    HwMux::instance().reset_for_test();
+    test::HardwareReset::reset_all();
     return 0;
 }

@@ -120,6 +120,19 @@ inline LGCP::Command translate_dtmf(const Values& v) {
     return command;
 }
 
+// A tone of the tone generator.
+inline LGCP::Command tone_generator(const Values& v) {
+    LGCP::Command command;
+    LGCP::ToneGenerator& tone = command.select_ioctl().select_tone_gen_enable();
+    tone.set_freq(v[0]);
+    tone.set_amp(v[1]);
+    return command;
+}
+
+inline LGCP::Command mcc(const Values& v) {
+    return create_mcc(LGCP::MccType::NamedNumber(v[0]), LGCP::MccMode::NamedNumber(v[1]));
+}
+
 // A map slot with a transmitter and a receiver.
 inline LGCP::Command map(const Values& v) {
     return create_map(BusChannel{unsigned(v[0]), unsigned(v[1])},
@@ -157,7 +170,7 @@ inline const std::vector<CommandForm>& signalling_forms() {
     return list;
 }
 
-// The creation forms of the trunk, map and pass-through slots.
+// The creation forms of the trunk, map, pass-through and data-channel slots.
 inline const std::vector<CommandForm>& media_forms() {
     using namespace forms;
     const IntField bus{"bus", 15, 0, 15}, channel{"channel", 1, 0, 127};
@@ -172,6 +185,7 @@ inline const std::vector<CommandForm>& media_forms() {
         {"ext",
          {{"transmitter", 1900}, {"receiver", 1950}},
          [](const Values& v) { return create_ext(v[0], v[1]); }},
+        {"mcc", {{"type", 0, 0, 2}, {"mode", 0, 0, 1}}, mcc},
     };
     return list;
 }
@@ -190,6 +204,10 @@ inline const std::vector<CommandForm>& other_forms() {
          translate_dtmf,
          false,
          "mixer input"},
+        {"mixer output",
+         {{"unit", 0}, {"channel", 2}},
+         [](const Values& v) { return create_mixer_out(v[0], MixChannel{v[1]}); }},
+        {"tone generator", {{"freq", 425}, {"amp", 100}}, tone_generator, false, "mixer output"},
     };
     return list;
 }
@@ -252,6 +270,12 @@ inline const std::vector<ControllerInput>& controller_inputs() {
         {"translateDTMF", "toneDuration", 60001, Cause::invalidParams},
         {"translateDTMF", "pauseDuration", INT_MIN, Cause::invalidParams},
         {"translateDTMF", "pauseDuration", INT_MAX, Cause::invalidParams},
+        // The tone generator takes the low 16 bits of its frequency and level.
+        {"tone generator", "freq", INT_MIN, {}},
+        {"tone generator", "amp", INT_MAX, {}},
+        // Every kind of data channel.
+        {"mcc", "type", 2, {}},
+        {"mcc", "mode", 1, {}},
         // User data that one frame of the link carries, and no more.
         {"isdn pri user", kUserData, 260, {}},
         {"isdn pri user", kUserData, 261, Cause::unsupported},
