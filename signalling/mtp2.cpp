@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "runtime/ext_output.h"
+#include "runtime/mux_time.h"
 #include "signalling/pool_reserve.h"
 
 namespace SS7 {
@@ -14,7 +15,7 @@ template <unsigned N, class Base>
 class SLC::TState : public Base {
 public:
     void on_enter(SLC& link) const override;
-    void on_leave(SLC& link) const override { link.stop_timer(); }
+    void on_leave(SLC& link) const override { link.stop_timers(); }
     void fisu(SLC&) const override {}
     void lssu(SLC&, Indication) const override {}
     void msu(SLC&, Packet&) const override {}
@@ -349,7 +350,10 @@ void SLC::process_tb() {
         tb_.get(nullptr);
         FSNT_ = lastFSNsent_ = fsn;
         rtb_[fsn] = payload;
-        if (++rtbCount_ == 1) start(T7);
+        if (++rtbCount_ == 1) {
+            start(T7);
+            probe_.set(probe_interval, &SLC::on_probe, this);
+        }
     }
 }
 
@@ -376,7 +380,7 @@ bool SLC::process_bsnr() {
         ++rtbFirst_;
         --rtbCount_;
     }
-    if (rtbCount_ == 0) stop_timer();
+    if (rtbCount_ == 0) stop_timers();
     if (BIBR_ != FIBTcopy_)
         retransmit();
     else if (acknowledged && !tb_.empty())
@@ -443,6 +447,15 @@ void SLC::worked_fisu() {
     } else {
         process_bsnr();
     }
+    answer_if_quiet();
+}
+
+// A FISU reaching a link silent for a while may come from a peer still
+// waiting for a lost acknowledgement: it gets the BSN and BIB again. The
+// peer's answer to that comes too soon to be answered in turn.
+void SLC::answer_if_quiet() {
+    if (state_id() == State::worked && Mux::milliseconds() - lastSent_ >= answer_silence)
+        send_fisu();
 }
 
 void SLC::worked_msu(Packet& payload) {
@@ -507,6 +520,7 @@ bool SLC::send(Sequence fsn, const Packet* payload) {
         return false;
     }
     if (trace_.raw_transmit) trace_octets(" tx raw", unit);
+    lastSent_ = Mux::milliseconds();
     ++stats_.msuTxCount;
     stats_.octetsTx += unit.length();
     return true;
@@ -538,6 +552,12 @@ void SLC::on_T1(Timer*) { expire("T1 expired", State::idle); }
 void SLC::on_T2(Timer*) { expire("T2 expired", State::idle); }
 void SLC::on_T3(Timer*) { expire("T3 expired", State::idle); }
 void SLC::on_T4(Timer*) { expire("T4 expired.", State::aligned_ready); }
+
+// The peer's answer to the FISU shows what it received.
+void SLC::on_probe(Timer*) {
+    send_fisu();
+    if (rtbCount_ > 0) probe_.set(probe_interval, &SLC::on_probe, this);
+}
 
 void SLC::on_T7(Timer*) {
     if (trace_.timers)

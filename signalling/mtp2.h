@@ -12,9 +12,18 @@
 // first FISU or MSU; a unit whose length indicator disagrees with its length
 // is logged and still processed.
 //
+// FISUs are not sent continuously either, so on a quiet link a lost MSU, or
+// the FISU acknowledging it, would go unnoticed until T7 took the link out of
+// service. While MSUs wait for acknowledgement the link sends a FISU every
+// probe interval, and a FISU reaching a link that has sent nothing for most
+// of that interval is answered with one: the answer's BSN and BIB show the
+// gap and the retransmission runs as it does under traffic. Two links never
+// answer each other's answers unless the round trip is longer than that.
+//
 // What the link tells the layer above (in service, out of service, received
 // MSUs) is handed up last: the owner may destroy the link from these calls.
 
+#include <cstdint>
 #include <iosfwd>
 
 #include "link/protocol.h"
@@ -86,6 +95,10 @@ public:
     static constexpr unsigned shortest_msu = 3;
     // An MSU's SIO and longest SIF: no peer takes a longer payload.
     static constexpr unsigned longest_msu = 273;
+    // Milliseconds between FISUs while MSUs wait for acknowledgement, and
+    // the silence after which a received FISU is answered.
+    static constexpr unsigned probe_interval = 1000;
+    static constexpr unsigned answer_silence = 750;
 
     SLC();
     ~SLC() override;
@@ -149,6 +162,7 @@ private:
     void lssu_worked(Indication indication);
     void idle_on_lssu(Indication indication);
     void worked_fisu();
+    void answer_if_quiet();
     void worked_msu(Packet& payload);
     void put_to_tb(Packet& payload);
     void change_state(State::type next);
@@ -170,13 +184,18 @@ private:
     void send_alignment();  // SIE in an emergency, else SIN
 
     void start(const LinkTimer& timer);
-    void stop_timer() { timer_.reset(); }
+    // The link timer and the probe: on leaving a state, and when the RTB empties.
+    void stop_timers() {
+        timer_.reset();
+        probe_.reset();
+    }
     void expire(const char* line, State::type next);
     void on_T1(Timer*);
     void on_T2(Timer*);
     void on_T3(Timer*);
     void on_T4(Timer*);
     void on_T7(Timer*);
+    void on_probe(Timer*);
 
     void put_fields(std::ostream& os) const;
     void trace_octets(const char* what, const Packet& p) const;
@@ -203,6 +222,8 @@ private:
     CleanQueue<Packet, tb_capacity> tb_;
 
     Timer timer_;
+    Timer probe_;            // a FISU while MSUs wait for acknowledgement
+    uint32_t lastSent_ = 0;  // loop milliseconds of the last FISU or MSU sent
     const State* state_;
     bool emergency_ = false;
     unsigned trunk_ = 0, slc_ = 0, dpc_ = 0, opc_ = 0;

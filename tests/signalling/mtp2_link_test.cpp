@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
+#include <random>
 #include <sstream>
 
 #include "signalling/pool_reserve.h"
@@ -300,6 +302,40 @@ TEST_F(Mtp2LinkTest, PeerThatStopsAcknowledgingTakesTheLinkOutOfServiceAfterT7) 
     EXPECT_EQ(Texts{"impossible phasing"}, aOwner().deactivations);
     EXPECT_NE(std::string::npos, log.str().find("T7 expired: 1 packets in RTB."));
 }
+
+// A quiet link, one in ten units lost each way: each MSU is followed by a
+// silence longer than T7, so only the FISUs sent while it waits for its
+// acknowledgement, and the peer's answers, can show a loss.
+class Mtp2QuietLossTest : public Mtp2LinkTest, public ::testing::WithParamInterface<unsigned> {
+protected:
+    test::FramePredicate lose_one_in_ten(unsigned seed) {
+        auto random = std::make_shared<std::mt19937>(seed);
+        return [random](const Packet&, unsigned) { return (*random)() % 10 == 0; };
+    }
+};
+
+TEST_P(Mtp2QuietLossTest, EveryMsuArrivesOnceInOrderAndTheLinkStaysInService) {
+    align();
+    rig->line.a.drop = lose_one_in_ten(GetParam());
+    rig->line.b.drop = lose_one_in_ten(GetParam() + 1000);
+    for (unsigned i = 0; i < 40; ++i) {
+        Mtp2Rig::send(i % 2 ? b() : a(), Mtp2Rig::msu(i / 2));
+        loop.advance(13000);
+    }
+    EXPECT_EQ(Mtp2Rig::msus(0, 20), bOwner().messages);
+    EXPECT_EQ(Mtp2Rig::msus(0, 20), aOwner().messages);
+    EXPECT_EQ(State::worked, a().state_id());
+    EXPECT_EQ(State::worked, b().state_id());
+    EXPECT_TRUE(aOwner().deactivations.empty());
+    EXPECT_TRUE(bOwner().deactivations.empty());
+    EXPECT_LT(0u, a().statistics().repeatCntr + b().statistics().repeatCntr);
+    // With everything acknowledged the link falls silent.
+    const unsigned sent = rig->line.a.counters().sent + rig->line.b.counters().sent;
+    loop.advance(60000);
+    EXPECT_EQ(sent, rig->line.a.counters().sent + rig->line.b.counters().sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, Mtp2QuietLossTest, ::testing::Range(1u, 6u));
 
 // A channel that closed on a read failure sends and receives nothing more:
 // the link leaves service at once rather than pile up MSUs.
