@@ -28,8 +28,18 @@ void octet_line(FrameText& out, const char* label, unsigned char octet) {
     out.put('\n');
 }
 
+// Element octets as characters. What is not printable ASCII goes as an
+// escape ("\x00"), and so does the backslash ("\\"): an octet from the line
+// neither ends the text early nor reaches the log as a control character.
 void put_chars(FrameText& out, const unsigned char* p, const unsigned char* end) {
-    for (; p < end; ++p) out.put(static_cast<char>(*p));
+    for (; p < end; ++p) {
+        if (*p == '\\')
+            out.put("\\\\");
+        else if (*p < 0x20 || *p > 0x7E)
+            out.format("\\x%02X", *p);
+        else
+            out.put(static_cast<char>(*p));
+    }
 }
 
 // Called and calling party numbers differ only in octet 3a.

@@ -16,7 +16,8 @@ constexpr std::size_t logbuf_size = 1024;
 // `out`, which holds logbuf_size octets. `network_to_user` names the
 // direction. A frame shorter than 3 octets gives an empty text. Nothing is
 // read outside the frame: a field that runs past its end, or text that does
-// not fit, ends the text with FrameText::marker.
+// not fit, ends the text with FrameText::marker. Element octets printed as
+// characters (numbers, Display) are escaped unless printable ASCII.
 void dlogframe(const unsigned char* frame, int length, bool network_to_user, char* out);
 
 // Element printers: `element` points at a variable-length information
