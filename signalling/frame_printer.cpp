@@ -42,6 +42,14 @@ void put_chars(FrameText& out, const unsigned char* p, const unsigned char* end)
     }
 }
 
+// The letter of the next octet in an extended group: 'a' after the blank of
+// its first octet, then 'b'... No group runs past 'z' but a malformed one,
+// whose further octets are all '?'.
+char next_letter(char letter) {
+    if (letter == ' ') return 'a';
+    return letter >= 'a' && letter < 'z' ? static_cast<char>(letter + 1) : '?';
+}
+
 // Called and calling party numbers differ only in octet 3a.
 void print_number(FrameText& out, const unsigned char* element, const unsigned char* end,
                   bool may_have_octet_3a) {
@@ -217,7 +225,7 @@ void general(FrameText& out, const unsigned char* element, const unsigned char* 
             ++number;
             letter = ' ';
         } else {
-            letter = letter == ' ' ? 'a' : static_cast<char>(letter + 1);
+            letter = next_letter(letter);
         }
     }
 }
@@ -237,7 +245,7 @@ void prbearer(FrameText& out, const unsigned char* element, const unsigned char*
             out.format("    octet 5%c ", letter);
             printbits(out, *p, 8, 8);
             out.put('\n');
-            letter = letter == ' ' ? 'a' : static_cast<char>(letter + 1);
+            letter = next_letter(letter);
             last = *p & 0x80;
         }
     }
