@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "radio/radio_asn.h"
+
 RtpExtSlot::RtpExtSlot(int channel, const Fd& session, const ConnectionParams& params)
     : RtpSlot(channel, session, params) {}
 
@@ -43,7 +45,7 @@ bool RtpExtSlot::Ioctl(const LGCP::IoctlParams& params) {
     bool result;
     switch (params.selection()) {
         case A::rtpExt:
-            result = control_->SendASNToChan(*params.get_rtpExt()) != 0;
+            result = SendRadioCommand(*params.get_rtpExt());
             break;
         case A::encoder_mode:
         case A::decoder_mode:
@@ -55,6 +57,14 @@ bool RtpExtSlot::Ioctl(const LGCP::IoctlParams& params) {
     }
     FollowSquelch();
     return result;
+}
+
+// A value its field on the wire cannot carry is refused before it reaches
+// the radio's state: the slot's reports go on as they were.
+bool RtpExtSlot::SendRadioCommand(const TERM::RadioModifier& modifier) {
+    if (const char* outside = RTPSignalling::OutsideWireFields(modifier))
+        return RefuseInvalid(outside);
+    return control_->SendASNToChan(modifier) != 0;
 }
 
 bool RtpExtSlot::ChangeCodecOfRadio(const LGCP::IoctlParams& params) {

@@ -77,6 +77,7 @@ protected:
                unsigned long interval = RTPSignalling::RadioControl::kDefaultInterval);
 
 private:
+    bool SendRadioCommand(const TERM::RadioModifier& modifier);
     // A codec change with the extension session stopped around it; the
     // session starts again whenever the slot has a stream afterwards.
     bool ChangeCodecOfRadio(const LGCP::IoctlParams& params);

@@ -2,6 +2,8 @@
 
 #include <iostream>
 
+#include "radio/radio_asn.h"
+
 RtpRadioFactory::RtpRadioFactory(const char* logName, const char* createLog,
                                  TERM::RadioStatus::Alternative protocol)
     : RtpSessionFactory(logName), createLog_(createLog), protocol_(protocol) {}
@@ -13,7 +15,9 @@ Slot* RtpRadioFactory::INewSlot(const LGCP::CreateParams& params) {
     const TERM::RtpParams& codec = rtp->get_codecRTP();
     PutHeader(std::clog);
     std::clog << createLog_ << codec << std::endl;
-    if (const char* invalid = InvalidRadio(*radio)) return invalidParams(invalid);
+    const char* outside = RTPSignalling::OutsideWireFields(radio->get_status());
+    if (!outside) outside = InvalidRadio(*radio);
+    if (outside) return invalidParams(outside);
 
     SessionOptions options;
     options.reuseAddress = false;

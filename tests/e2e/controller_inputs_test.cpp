@@ -34,11 +34,15 @@ protected:
         EXPECT_EQ(std::nullopt, answer_to(test::command(LGCP::Command::Alternative::query), {}));
     }
 
-    std::optional<Cause> answer_to(const LGCP::Command& command, std::optional<unsigned> slot) {
-        controller.send(command, ++seq, slot);
+    std::optional<Cause> answer() {
         auto answer = controller.receive_until(test::is_response);
         EXPECT_TRUE(answer);
         return answer ? test::error_of(*answer) : Cause::internal;
+    }
+
+    std::optional<Cause> answer_to(const LGCP::Command& command, std::optional<unsigned> slot) {
+        controller.send(command, ++seq, slot);
+        return answer();
     }
 
     // The row's command; first, for user data and slot commands, the slot it
@@ -49,10 +53,12 @@ protected:
             const test::CommandForm& slot = row.user_data() ? form : test::form(form.target);
             EXPECT_EQ(std::nullopt, answer_to(slot.build(slot.usual()), kSlot));
         }
-        const LGCP::Command command = row.user_data()
-                                          ? test::user_data(std::vector<char>(row.value, 'u'))
-                                          : form.with(row.field, row.value);
-        return answer_to(command, command.is_display() ? std::nullopt : std::optional(kSlot));
+        if (row.user_data())
+            return answer_to(test::user_data(std::vector<char>(row.value, 'u')), kSlot);
+        const bool display = form.build(form.usual()).is_display();
+        controller.send_frame(form.octets_with(row.field, row.value, ++seq,
+                                               display ? std::nullopt : std::optional(kSlot)));
+        return answer();
     }
 
     test::StreamCapture notices{std::cout};

@@ -19,6 +19,7 @@
 #include "tests/radio/radio_fixture.h"
 #include "tests/slots/rtp_fixture.h"
 #include "tests/support/case_name.h"
+#include "tests/support/controller_inputs.h"
 
 namespace {
 
@@ -518,6 +519,36 @@ TEST_P(RadioUnknownSource, SetsNoFilter_SoThatEverySourceIsHeard) {
 
 INSTANTIATE_TEST_SUITE_P(Radio, RadioUnknownSource, ::testing::ValuesIn(kUnknownSourceCases),
                          test::CaseName());
+
+// ---- Values beyond their bits on the wire
+
+// A refused value leaves the radio as it was: its reports go on, on the
+// wire and to the controller.
+TEST_F(RadioSlotTest, ARefusedRadioFlagLeavesTheReportsAsTheyWere) {
+    create(kSlot, vark_command());
+    auto& session = *ext_session_of(kSlot);
+    const test::CommandForm& wmFlags = test::form("vark wm-flags");
+    const std::pair<const char*, int> refused[] = {
+        {"prio", 16}, {"prio", -5}, {"li", 600}, {"li", 65535}};
+    for (const auto& [field, value] : refused) {
+        SCOPED_TRACE(std::string(field) + " " + std::to_string(value));
+        controller.send_frame(wmFlags.octets_with(field, value, 1, kSlot));
+        auto reply = controller.receive_until(test::is_response);
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(Cause::invalidParams, test::error_of(*reply));
+
+        session.sent.clear();
+        server.advance(1000);
+        ASSERT_FALSE(session.sent.empty());
+        for (const auto& bytes : session.sent) {
+            EXPECT_EQ(15u, unpack_vark(bytes).priority);
+            EXPECT_EQ(0u, unpack_vark(bytes).status);
+        }
+        session.inject(radio_test::vark_header(GW_FLAG_PTT, 3, 1), test::ip("127.0.0.2"), 9);
+        server.pump();
+        EXPECT_TRUE(next_of(LGCP::Signal::Alternative::rtpExt));
+    }
+}
 
 // ---- Squelch
 

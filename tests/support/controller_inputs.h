@@ -18,8 +18,11 @@
 #include "messages/lgcp.h"
 #include "tests/monitoring/monitoring_values.h"
 #include "tests/support/mixer_voice_commands.h"
+#include "tests/support/rtp_commands.h"
 #include "tests/support/signalling_commands.h"
 #include "tests/support/slot_commands.h"
+#include "tests/support/test_controller.h"
+#include "tests/support/udp_peer.h"
 
 namespace test {
 
@@ -55,6 +58,24 @@ struct CommandForm {
         for (size_t i = 0; i < fields.size(); ++i)
             if (field == fields[i].name) values[i] = value;
         return build(values);
+    }
+    // The octets of the message of with(field, value), also for a value
+    // beyond the range the encoder writes, where the field must be two
+    // aligned octets.
+    std::string octets_with(const std::string& field, int value, int seq,
+                            std::optional<unsigned> slot) const {
+        const auto message = [&](int at) {
+            LGCP::Message m;
+            m.set_seq(seq);
+            if (slot) m.set_slot(*slot);
+            m.get_pdu().set_command(with(field, at));
+            return m;
+        };
+        for (const IntField& f : fields)
+            if (field == f.name && (value < f.lowest || value > f.highest))
+                return encode_beyond(message(f.lowest), message(f.highest),
+                                     static_cast<unsigned>(value - f.lowest));
+        return encode(message(value));
     }
 };
 
@@ -139,6 +160,69 @@ inline LGCP::Command map(const Values& v) {
                       BusChannel{unsigned(v[2]), unsigned(v[3])});
 }
 
+// ---- Radio slots
+
+// On ports of its own, the same for every command built (one slot at a
+// time takes them), with the status `set` fills in.
+template <class Set>
+LGCP::Command create_radio(Set set) {
+    static const unsigned short remote = free_udp_pair(), local = free_udp_pair();
+    LGCP::Command command = rtp_create_command(remote, local, 5);
+    set(command.get_create()->get_rtp()->get_codecRTP().include_radio().get_status());
+    return command;
+}
+
+inline LGCP::Command rtp_ext(const TERM::RadioModifier& modifier) {
+    LGCP::Command command;
+    command.select_ioctl().set_rtpExt(modifier);
+    return command;
+}
+
+// A modifier of either protocol, from the position at 127.0.0.2.
+template <class Modifier>
+Modifier& from_position(Modifier& modifier) {
+    modifier.get_addr().set_session_addr("127.0.0.2");
+    modifier.get_addr().set_session_ssrc(9);
+    return modifier;
+}
+
+// Priority and li; every flag clear.
+inline void vark_flags(TERM::RadioFlags& flags, const Values& v) {
+    flags.set_prio(v[0]);
+    flags.set_li(static_cast<unsigned>(v[1]));
+}
+
+// Ptt type and squ.
+inline void ed137_header(TERM::ED137RadioHeader& header, const Values& v) {
+    header.get_ptt().setValue(v[0]);
+    header.get_squ().setValue(v[1]);
+}
+
+inline LGCP::Command vark_radio(const Values& v) {
+    return create_radio([&](TERM::RadioStatus& s) { vark_flags(s.select_vark().get_flags(), v); });
+}
+
+inline LGCP::Command ed137_radio(const Values& v) {
+    return create_radio(
+        [&](TERM::RadioStatus& s) { ed137_header(s.select_ed_137().get_header(), v); });
+}
+
+inline LGCP::Command vark_wm_flags(const Values& v) {
+    TERM::RadioModifier modifier;
+    vark_flags(from_position(modifier.select_vark()).get_params().select_wm_flags().get_flags(), v);
+    return rtp_ext(modifier);
+}
+
+// With an SQI of the given method.
+inline LGCP::Command ed137_rx(const Values& v) {
+    TERM::RadioModifier modifier;
+    TERM::ED137RadioRxCommand& rx =
+        from_position(modifier.select_ed_137()).get_params().select_rx();
+    ed137_header(rx.get_header(), v);
+    rx.include_sqi().get_bss_method().setValue(v[2]);
+    return rtp_ext(modifier);
+}
+
 }  // namespace forms
 
 // The creation forms of the signalling slots.
@@ -212,8 +296,23 @@ inline const std::vector<CommandForm>& other_forms() {
     return list;
 }
 
+// The radio slots and their commands, with the values that fill header
+// bits on the wire.
+inline const std::vector<CommandForm>& radio_forms() {
+    using namespace forms;
+    const IntField prio{"prio", 15}, li{"li", 0, 0, 511};
+    const IntField ptt{"ptt", 0, 0}, squ{"squ", 0, 0}, method{"bss-method", 0, 0};
+    static const std::vector<CommandForm> list{
+        {"vark radio", {prio, li}, vark_radio},
+        {"vark wm-flags", {prio, li}, vark_wm_flags, false, "vark radio"},
+        {"ed137 radio", {ptt, squ}, ed137_radio},
+        {"ed137 rx", {ptt, squ, method}, ed137_rx, false, "ed137 radio"},
+    };
+    return list;
+}
+
 inline const CommandForm& form(const std::string& name) {
-    for (const auto* list : {&signalling_forms(), &media_forms(), &other_forms()})
+    for (const auto* list : {&signalling_forms(), &media_forms(), &other_forms(), &radio_forms()})
         for (const CommandForm& f : *list)
             if (name == f.name) return f;
     throw std::invalid_argument("no command form " + name);
@@ -286,6 +385,31 @@ inline const std::vector<ControllerInput>& controller_inputs() {
         {"pstn ss7", kUserData, 273, {}},
         {"pstn ss7", kUserData, 274, Cause::unsupported},
         {"pstn ss7", kUserData, 2000, Cause::unsupported},
+        // Radio values beyond their bits on the wire: a VARK priority has 4
+        // and li 9 (two octets carry it from the controller); an ED-137 ptt
+        // type 3, squ 1 and SQI method 3 (their enumerations are extensible).
+        {"vark radio", "prio", 0, {}},
+        {"vark radio", "prio", 16, Cause::invalidParams},
+        {"vark radio", "prio", -5, Cause::invalidParams},
+        {"vark radio", "li", 511, {}},
+        {"vark radio", "li", 600, Cause::invalidParams},
+        {"vark wm-flags", "prio", 0, {}},
+        {"vark wm-flags", "prio", 15, {}},
+        {"vark wm-flags", "prio", 16, Cause::invalidParams},
+        {"vark wm-flags", "prio", -5, Cause::invalidParams},
+        {"vark wm-flags", "prio", INT_MIN, Cause::invalidParams},
+        {"vark wm-flags", "li", 511, {}},
+        {"vark wm-flags", "li", 512, Cause::invalidParams},
+        {"vark wm-flags", "li", 65535, Cause::invalidParams},
+        {"ed137 radio", "ptt", 7, {}},
+        {"ed137 radio", "ptt", 8, Cause::invalidParams},
+        {"ed137 radio", "squ", 2, Cause::invalidParams},
+        {"ed137 rx", "ptt", 7, {}},
+        {"ed137 rx", "ptt", 8, Cause::invalidParams},
+        {"ed137 rx", "squ", 1, {}},
+        {"ed137 rx", "squ", 2, Cause::invalidParams},
+        {"ed137 rx", "bss-method", 7, {}},
+        {"ed137 rx", "bss-method", 8, Cause::invalidParams},
     };
     return rows;
 }

@@ -147,21 +147,28 @@ bool decode(const std::string& octets, LGCP::Message& message) {
     return message.accept(decoder);
 }
 
-// A slot of 0..1023 travels as two aligned octets, which hold any 16-bit
-// value: the octets that differ between slot 0 and slot 1023 are the slot's.
+// Two aligned octets hold any 16-bit offset: they are the first octet that
+// differs between the two encodings (the range's high octet) and the next.
+std::string encode_beyond(const LGCP::Message& atLowest, const LGCP::Message& atHighest,
+                          unsigned offset) {
+    std::string low = encode(atLowest);
+    const std::string high = encode(atHighest);
+    size_t i = 0;
+    while (i < low.size() && low[i] == high[i]) ++i;
+    if (offset > 0xFFFF || i + 1 >= low.size() || low.size() != high.size() ||
+        low.compare(i + 2, std::string::npos, high, i + 2, std::string::npos) != 0)
+        throw std::logic_error("no field of two aligned octets");
+    low[i] = static_cast<char>(offset >> 8);
+    low[i + 1] = static_cast<char>(offset & 0xFF);
+    return low;
+}
+
+// A slot of 0..1023 travels as two aligned octets.
 std::string encode_with_slot(LGCP::Message message, unsigned slot) {
     message.set_slot(0);
-    std::string low = encode(message);
-    message.set_slot(CtrlSrv::Server::max_slot);
-    const std::string high = encode(message);
-    for (size_t i = 0; i + 1 < low.size(); ++i) {
-        if (low[i] == 0 && low[i + 1] == 0 && high[i] == 0x03 && high[i + 1] == char(0xFF)) {
-            low[i] = static_cast<char>(slot >> 8);
-            low[i + 1] = static_cast<char>(slot & 0xFF);
-            return low;
-        }
-    }
-    throw std::logic_error("no slot octets found");
+    LGCP::Message highest = message;
+    highest.set_slot(CtrlSrv::Server::max_slot);
+    return encode_beyond(message, highest, slot);
 }
 
 std::string command_frame(const LGCP::Command& command, std::optional<int> seq,

@@ -134,6 +134,12 @@ LGCP::Command command(LGCP::Command::Alternative alternative);
 // the range written into them.
 std::string encode(const LGCP::Message& message);
 std::string encode_with_slot(LGCP::Message message, unsigned slot);
+// The octets of a message with a field the encoder refuses at `lowest +
+// offset`: `atLowest` and `atHighest`, the message with the field at its
+// range's ends, differ only in the field's two aligned octets (a range of
+// 257 to 65536 values), which take the offset as the wire allows it.
+std::string encode_beyond(const LGCP::Message& atLowest, const LGCP::Message& atHighest,
+                          unsigned offset);
 // The TPKT frame of a message with the command; a slot above 1023 is written
 // as the wire allows it (the encoder itself refuses it).
 std::string command_frame(const LGCP::Command& command, std::optional<int> seq = {},
