@@ -285,21 +285,28 @@ int ED137RadioGWControl::EncodeProto(const ED137RadioState& s, r2s_proto& r) {
     return 1;
 }
 
-// The keep-alive is the radio's state as an RX extension, however the host
-// last set it: an RX state with TX also marked could not be encoded.
 unsigned long ED137RadioGWControl::ProcessRadioStatus(unsigned long now, unsigned long interval) {
     const uint32_t limit = params_.keepalive_period * params_.keepalive_multiplier;
     if (limit != 0 && Age(now, lastReceived_) >= limit && notify())
         notify()->RadioControlNotify(kKeepAliveLost);
-    if (Age(now, lastRxSent_) >= interval) {
-        radio_.flags =
-            (radio_.flags & ~ED137RadioState::Tx) | ED137RadioState::Rx | ED137RadioState::Header;
-        r2s_proto record;
-        if (EncodeProto(radio_, record) && WriteRecord(record))
-            lastRxSent_ = static_cast<uint32_t>(now);
-    }
+    if (Age(now, lastRxSent_) >= interval) SendKeepAlive(static_cast<uint32_t>(now));
     const uint32_t age = Age(now, lastRxSent_);
     return age == 0 || age >= interval ? interval : interval - age + 10;
+}
+
+// The keep-alive is the radio's state as an RX extension, however the host
+// last set it: an RX state with TX also marked could not be encoded.
+void ED137RadioGWControl::SendKeepAlive(uint32_t now) {
+    radio_.flags =
+        (radio_.flags & ~ED137RadioState::Tx) | ED137RadioState::Rx | ED137RadioState::Header;
+    r2s_proto record;
+    if (EncodeProto(radio_, record) && WriteRecord(record)) lastRxSent_ = now;
+}
+
+// The driver repeats the last extension written on its session: a new
+// session gets the radio's state now, not an interval later.
+void ED137RadioGWControl::OnSessionOpened() {
+    SendKeepAlive(Now());
 }
 
 }  // namespace RTPSignalling

@@ -106,6 +106,8 @@ public:
 
 private:
     unsigned long ProcessRadioStatus(unsigned long now, unsigned long interval) override;
+    void SendKeepAlive(uint32_t now);
+    void OnSessionOpened() override;
     int PutProtoFromRadioToChan(const ED137RadioState& state) override;
     int PutProtoFromChanToRadio(const ED137RadioState& state) override;
     int AccessFormChanToRadio(const ED137RadioState& state) override;

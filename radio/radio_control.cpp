@@ -102,11 +102,19 @@ int RadioControl::RtpExtStart(bool initial) {
             break;
     }
     event_.Schedule(ext_, POLLIN);
+    SessionOpened();
     return 1;
 }
 
-// A closed session takes its filter with it: the next UpdateAccess sets it
-// on the new session.
+// A new session has none of the old one's settings: it gets the filter in
+// force, and the status timer that stopped when the old one ended.
+void RadioControl::SessionOpened() {
+    if (filterActive_) SetFilter();
+    if (timerEnabled_ && !timer_) SetTimerEnable(true);
+    OnSessionOpened();
+}
+
+// The filter stays in force for the session that follows.
 int RadioControl::RtpExtStop() {
     if (type_ != RadioControlOwnAttached || !ext_) return 1;
     rtp_ext_attach_session_params attach = extAttach_;
@@ -114,7 +122,6 @@ int RadioControl::RtpExtStop() {
         Fail("detach rtp_ext session fail !!!");
     event_.Release();
     ext_.reset();
-    filterActive_ = false;
     return 1;
 }
 
@@ -148,14 +155,19 @@ void RadioControl::UpdateAccess(bool on, const in_addr& addr) {
         if (filterActive_ && filter_.addr == addr.s_addr) return;
         filter_ = {addr.s_addr, 0};
         filterActive_ = true;
-        if (board::ioctl(ext_.get(), drv::kSetFilter, &filter_) != 0)
-            Fail("set filer rtp_ext session fail !!!");
+        SetFilter();
     } else if (filterActive_) {
         filter_ = {};
         filterActive_ = false;
         if (board::ioctl(ext_.get(), drv::kRemoveFilter, &filter_) != 0)
             Fail("reset filer rtp_ext session fail !!!");
     }
+}
+
+void RadioControl::SetFilter() {
+    board::rtp_ext::rtp_ext_source_filter filter = filter_;
+    if (board::ioctl(ext_.get(), drv::kSetFilter, &filter) != 0)
+        Fail("set filer rtp_ext session fail !!!");
 }
 
 const std::string& RadioControl::GetPrefix() {
@@ -181,10 +193,12 @@ ssize_t RadioControl::ReceiveOne(drv::rtp_ext_receive_info& info, unsigned char*
     return n;
 }
 
+// The loss is told once: the status timer, whose reports (and ED-137's
+// keep-alive watch) can only fail now, waits for the next session.
 void RadioControl::SessionEnded(const char* why) {
     EndWatch(event_, GetPrefix() + "rtp_ext session read fail: ", why);
     ext_.reset();
-    filterActive_ = false;
+    timer_.reset();
     if (notify_) notify_->RadioControlNotify(kSessionEnded);
 }
 

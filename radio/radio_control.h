@@ -103,7 +103,8 @@ public:
     // Takes effect at the next arming.
     void SetTimerInterval(unsigned long ms) { interval_ = ms; }
     // Passes only packets from `addr` (on), or every packet (off, or no
-    // address known: 0).
+    // address known: 0). The filter stays in force across a restart of the
+    // session.
     void UpdateAccess(bool on, const in_addr& addr);
     // "rtp_ext[id] time:" (no number for type 2), at most 254 characters.
     const std::string& GetPrefix();
@@ -139,6 +140,9 @@ protected:
                    Process process);
     // A received or written extension on the trace, when it is on.
     void Trace(const char* what, const unsigned char* bytes, int length);
+    // A session of its own opened again (a codec change restarts it): the
+    // protocol gives it at once what the old one carried.
+    virtual void OnSessionOpened() {}
 
     bool gateway() const { return side_ == GatewaySide; }
     IRadioControlNotify* notify() const { return notify_; }
@@ -157,6 +161,9 @@ private:
                        size_t size);
     // Closed as a failed start leaves it; the slot hears that the radio is lost.
     void SessionEnded(const char* why);
+    void SessionOpened();
+    // Issues the filter record in force.
+    void SetFilter();
     void Init(RadioControlType type);
     bool OpenAndInit();
     bool Fail(const char* message);

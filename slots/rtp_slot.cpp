@@ -203,8 +203,10 @@ bool RtpSlot::restart() {
     readEvent_.Release();
     session_.close();
     if (!Begin()) return false;
-    // The new session begins with its input off; the slot's input stays on.
+    // The new session begins with its input off and without packet
+    // detection; the slot's input stays on and detection stays set.
     if (inputOn_) Request(rtp::kInputOn);
+    if (pdTimeout_) SetPacketDetection(*pdTimeout_);
     return true;
 }
 
@@ -236,9 +238,16 @@ Fd BeginRtpSession(rtp::rtp_connection_params params, rtp::rtp_channel_info& inf
 // ---- Packet detection
 
 bool RtpSlot::enablePD(const LGCP::PDParams& params) {
+    const int32_t timeout = params.get_timeout().getValue();
+    if (!SetPacketDetection(timeout)) return false;
+    pdTimeout_ = timeout;
+    return true;
+}
+
+bool RtpSlot::SetPacketDetection(int32_t timeout) {
     rtp::rtp_event event{};
     event.type = rtp::kPacketDetection;
-    event.timeout = params.get_timeout().getValue();
+    event.timeout = timeout;
     event.timeout_copy = event.timeout;
     if (board::ioctl(session_.get(), rtp::kSetPacketDetection, &event) < 0) {
         const int error = errno;
@@ -252,6 +261,7 @@ bool RtpSlot::enablePD(const LGCP::PDParams& params) {
 }
 
 bool RtpSlot::disablePD() {
+    pdTimeout_.reset();
     int32_t reset = rtp::kResetValue;
     if (board::ioctl(session_.get(), rtp::kResetPacketDetection, &reset) < 0) {
         const int error = errno;

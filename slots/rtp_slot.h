@@ -12,6 +12,7 @@
 #include <sys/types.h>
 
 #include <iosfwd>
+#include <optional>
 
 #include "board/drivers/rtp.h"
 #include "hardware/dsproc_receiver.h"
@@ -119,6 +120,8 @@ private:
                      const LGCP::CodecMode& mode);
     // Opens and begins a session on the channel; true when it runs.
     bool Begin();
+    // The set-packet-detection request on the session; false when refused.
+    bool SetPacketDetection(int32_t timeout);
     // A request without a record on the session.
     int Request(uint32_t request);
 
@@ -130,6 +133,8 @@ private:
     Fd rtcp_;
     int lowBitRate_;
     int32_t channelWord_ = 0;
+    // The packet-detection timeout while the controller has detection set.
+    std::optional<int32_t> pdTimeout_;
 };
 
 // Opens "/dev/rtp", begins a session with `params` and adds the channel

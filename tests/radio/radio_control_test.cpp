@@ -125,8 +125,7 @@ TEST_F(RadioControlTest, ARestartedSessionGetsTheFilterAgain) {
     control.UpdateAccess(true, a);
     control.RtpExtStop();
     ASSERT_EQ(1, control.RtpExtStart(false));
-    control.UpdateAccess(true, a);
-    ASSERT_TRUE(session(control).filter);
+    ASSERT_TRUE(session(control).filter) << "before the next radio command";
     EXPECT_EQ(a.s_addr, session(control).filter->addr);
 }
 

@@ -59,6 +59,29 @@ TERM::RadioModifier ed137_rx(const char* squ) {
         header("ptt-off", squ, 3) + " } }");
 }
 
+// Keyed by the position at 127.0.0.2.
+TERM::RadioModifier ed137_keyed() {
+    return value_of<TERM::RadioModifier>(
+        "ed-137 : { addr { session-addr \"127.0.0.2\", session-ssrc 9 }, params rx : { header " +
+        header("normal-ptt-on", "squ-off", 3) + " } }");
+}
+
+// A wm-trans that keys the radio for the position at 127.0.0.2.
+TERM::RadioModifier vark_keyed(int prio) {
+    return value_of<TERM::RadioModifier>(
+        "vark : { addr { session-addr \"127.0.0.3\", session-ssrc 5 }, params wm-trans : { flags "
+        "{ prio " +
+        std::to_string(prio) +
+        ", ptt TRUE, bss FALSE, vad-rx FALSE, vad-tx FALSE, sql FALSE, sh FALSE, pwr FALSE, rv "
+        "FALSE, resv FALSE, selcall 0, li 0 }, ip \"127.0.0.2\", ssrc 5 } }");
+}
+
+r2s_proto unpack_rx(const std::vector<uint8_t>& bytes) {
+    r2s_proto record;
+    EXPECT_EQ(0, r2s_proto_unpack_rx(&record, bytes.data(), static_cast<int>(bytes.size())));
+    return record;
+}
+
 // A TX extension of a controlling position.
 test::Bytes ed137_tx(unsigned ptt, unsigned id) {
     r2s_proto record;
@@ -99,6 +122,11 @@ int open_descriptors() {
 
 class RadioSlotTest : public test::RtpSlotTest {
 public:
+    // For the tables' steps.
+    using RtpSlotTest::connect;
+    using RtpSlotTest::create;
+    using RtpSlotTest::outcome;
+
     RadioSlotTest() {
         RtpVARKFactory::instance();
         RtpED137Factory::instance();
@@ -135,6 +163,9 @@ public:
         }
         return nullptr;
     }
+    static const board::sim::RtpModel::Stream& stream(unsigned number) {
+        return *rtp_model().stream_of(*rtp_open_of(number));
+    }
     // The extension session attached to the slot's current stream through a
     // descriptor of this process that names that stream.
     static board::sim::RtpExtModel::Session* ext_session_of(unsigned number) {
@@ -144,6 +175,12 @@ public:
                 sim().channel(session->attach->fd_rtp) == open)
                 return session;
         return nullptr;
+    }
+
+    // The driver passes only `addr` to the slot's extension session.
+    static bool filters(unsigned number, const char* addr) {
+        const auto* session = ext_session_of(number);
+        return session && session->filter && session->filter->addr == test::ip(addr);
     }
 
     // The radio-relevant requests of the journal, in order.
@@ -400,10 +437,13 @@ struct FormCase {
 
 const std::vector<std::string> kRestartBoth = {"ext detach", "rtp begin", "rtp add channel",
                                                "ext init", "ext attach"};
+// The new ED-137 session gets the radio's state at once.
+const std::vector<std::string> kRestartEd137 = {"ext detach", "rtp begin",  "rtp add channel",
+                                                "ext init",   "ext attach", "ext write"};
 const FormCase kFormCases[] = {
     {"vark own session", false, false, kRestartBoth},
     {"vark only rtp", false, true, {"rtp begin", "rtp add channel", "rtp attach"}},
-    {"ed137", true, false, kRestartBoth},
+    {"ed137", true, false, kRestartEd137},
 };
 
 class RadioAttachAfterCodecChange : public RadioSlotTest,
@@ -465,6 +505,94 @@ TEST_F(RadioSlotTest, ARadioSlotThatLostItsStreamAbortsOnceAndKeepsQuiet) {
     EXPECT_EQ(std::vector<int>{RtpSlot::kAbortNoSession}, causes);
     EXPECT_EQ(Cause::unsupported, outcome(ioctl_rtp_ext(ed137_rx("squ-on")), kSlot));
 }
+
+// An extension session that ends is told once; the status timer waits for
+// the session that a codec change opens.
+TEST_F(RadioSlotTest, AnEndedExtensionSessionIsToldOnceUntilACodecChangeOpensAnother) {
+    create(kSlot, ed137_command());
+    sim().channel(slot(kSlot).control()->ext_fd())->hang_up();
+    server.advance(10000);
+    std::vector<int> causes;
+    while (auto abort = next_of(LGCP::Signal::Alternative::abort))
+        causes.push_back(abort->get_pdu().get_signal()->get_abort()->getValue());
+    EXPECT_EQ(std::vector<int>{RTPSignalling::RadioControl::kSessionEnded}, causes);
+
+    ASSERT_EQ(std::nullopt, outcome(codec_mode(true, LGCP::CodecMode::ulaw), kSlot));
+    auto& session = *ext_session_of(kSlot);
+    session.sent.clear();
+    server.advance(1000);
+    EXPECT_EQ(1u, session.sent.size()) << "the keep-alive";
+}
+
+// ---- What a codec change keeps
+
+// Each setting is in force on the sessions a codec change begins: the RTP
+// session, and the extension session, which restarts also when the mode is
+// the one in use.
+struct SettingCase {
+    const char* what;
+    std::function<LGCP::Command(RadioSlotTest&)> create;
+    std::function<void(RadioSlotTest&)> set;  // after the creation
+    std::function<bool(RadioSlotTest&)> inForce;
+};
+
+const SettingCase kSettingCases[] = {
+    {"ed137 source filter", [](RadioSlotTest& t) { return t.ed137_command(); },
+     [](RadioSlotTest& t) {
+         ASSERT_EQ(std::nullopt, t.outcome(ioctl_rtp_ext(ed137_keyed()), kSlot));
+     },
+     [](RadioSlotTest&) { return RadioSlotTest::filters(kSlot, "127.0.0.2"); }},
+    {"vark source filter", [](RadioSlotTest& t) { return t.vark_command(); },
+     [](RadioSlotTest& t) {
+         ASSERT_EQ(std::nullopt, t.outcome(ioctl_rtp_ext(vark_keyed(0)), kSlot));
+     },
+     [](RadioSlotTest&) { return RadioSlotTest::filters(kSlot, "127.0.0.2"); }},
+    {"packet detection", [](RadioSlotTest& t) { return t.vark_command(); },
+     [](RadioSlotTest& t) {
+         LGCP::Command command;
+         command.select_ioctl().select_pd_enable().set_timeout(300);
+         ASSERT_EQ(std::nullopt, t.outcome(command, kSlot));
+     },
+     [](RadioSlotTest&) {
+         const auto& stream = RadioSlotTest::stream(kSlot);
+         return stream.detecting && stream.pdTimeout == 300;
+     }},
+    {"bss word",
+     [](RadioSlotTest& t) {
+         return t.vark_command(
+             [](LGCP::CreateRtpParams& p) { p.get_codecRTP().get_radio()->set_bss_enable(true); });
+     },
+     nullptr, [](RadioSlotTest&) { return RadioSlotTest::stream(kSlot).added.reserved == 1; }},
+    {"ed137 radio state", [](RadioSlotTest& t) { return t.ed137_command(ed137_status("squ-on")); },
+     nullptr,
+     [](RadioSlotTest&) {
+         const auto& sent = RadioSlotTest::ext_session_of(kSlot)->sent;
+         return !sent.empty() && unpack_rx(sent.back()).header.rx.squ == 1;
+     }},
+    {"wired input", [](RadioSlotTest& t) { return t.vark_command(); },
+     [](RadioSlotTest& t) {
+         t.create(3, test::create_trunk(1, 8));
+         t.connect(3, kSlot);
+     },
+     [](RadioSlotTest&) { return RadioSlotTest::stream(kSlot).input; }},
+};
+
+class RadioSessionSetting : public RadioSlotTest,
+                            public ::testing::WithParamInterface<SettingCase> {};
+
+TEST_P(RadioSessionSetting, StaysInForceAcrossCodecChanges) {
+    const SettingCase& c = GetParam();
+    create(kSlot, c.create(*this));
+    if (c.set) c.set(*this);
+    ASSERT_TRUE(c.inForce(*this)) << "once set";
+    for (const char* change : {"a change", "nothing to do"}) {
+        ASSERT_EQ(std::nullopt, outcome(codec_mode(true, LGCP::CodecMode::ulaw), kSlot)) << change;
+        EXPECT_TRUE(c.inForce(*this)) << change;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Radio, RadioSessionSetting, ::testing::ValuesIn(kSettingCases),
+                         test::CaseName());
 
 // ---- PTT source filter
 
