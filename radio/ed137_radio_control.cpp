@@ -184,9 +184,11 @@ bool ED137RadioControl::NeedSendProto(const ED137RadioState& state) const {
 }
 
 // 1 when the state was kept and sent (or was unchanged); 0 when it could
-// not be packed or written.
+// not be packed or written. A state that did not go out is not kept, so
+// that the host's retry writes it.
 int ED137RadioControl::SendRadioStateToChan(const ED137RadioState& state) {
     if (!NeedSendProto(state)) return 1;
+    const ED137RadioState before = radio_;
     PutProtoFromRadioToChan(state);
     int result = 1;
     r2s_proto record;
@@ -199,6 +201,7 @@ int ED137RadioControl::SendRadioStateToChan(const ED137RadioState& state) {
         else if (state.rx() && gateway())
             lastRxSent_ = Now();
     }
+    if (result == 0) radio_ = before;
     FollowPtt();
     return result;
 }

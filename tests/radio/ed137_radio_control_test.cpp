@@ -159,9 +159,9 @@ TEST_F(Ed137Test, TheAnswerSaysWhetherTheStateWentOut) {
                      modifier("rx : { " + header("ptt-off", "squ-on", 1) + " }", "no address")));
     Board::instance().fail_next(Op::Write, drv::kDevice, EIO);
     EXPECT_EQ(0, control->SendASNToChan(status("normal-ptt-on", 7)));
-    EXPECT_EQ(1, control->SendASNToChan(status("normal-ptt-on", 7))) << "unchanged: kept";
+    EXPECT_EQ(1, control->SendASNToChan(status("normal-ptt-on", 7))) << "the retry";
     EXPECT_EQ(1, control->SendASNToChan(status("normal-ptt-on", 8)));
-    EXPECT_EQ(V{"22 00 00 00"}, written(*control));
+    EXPECT_EQ((V{"21 C0 00 00", "22 00 00 00"}), written(*control));
 }
 
 }  // namespace

@@ -421,9 +421,13 @@ TEST_F(RadioSlotTest, RtpExtIsUnsupportedOnAPlainSlotAndWhenTheExtensionCannotBe
     EXPECT_EQ(Cause::unsupported, outcome(command, kSlot));
 
     create(kOther, on_other_ports(ed137_command()));
+    auto& session = *ext_session_of(kOther);
+    session.sent.clear();
     sim().fail_next(Op::Write, ext::kDevice, EIO);
     EXPECT_EQ(Cause::unsupported, outcome(command, kOther));
     EXPECT_EQ(std::nullopt, outcome(command, kOther)) << "written the next time";
+    ASSERT_EQ(1u, session.sent.size());
+    EXPECT_EQ(1u, unpack_rx(session.sent[0]).header.rx.squ);
 }
 
 // A codec change stops the extension around the RTP restart; every attach
