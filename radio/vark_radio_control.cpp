@@ -252,7 +252,7 @@ int VarkRadioControl::SendRadioStateToChan(const VarkRadioState& state) {
 }
 
 void VarkRadioControl::FollowPtt() {
-    UpdateAccess(radio_.ptt != 0, Address(radio_.session_addr));
+    UpdateAccess(OnlyTheSessionIsHeard(), Address(radio_.session_addr));
 }
 
 void VarkRadioControl::EncodeRecord(const VarkRadioState& s, sig_proto& r) {
@@ -396,6 +396,13 @@ int VarkRadioGWControl::PutProtoFromChanToRadio(const VarkRadioState& s) {
     channel_.type = s.type, channel_.priority = s.priority;
     ApplyGwCommand(s, channel_);
     return 0;
+}
+
+// The driver's filter knows sources, not priorities: while a more urgent
+// PTT from another position may still take the keyed radio over, the
+// access rule alone keeps the other sources out.
+bool VarkRadioGWControl::OnlyTheSessionIsHeard() const {
+    return radio_.ptt != 0 && radio_.priority <= kMostUrgent;
 }
 
 int VarkRadioGWControl::AccessFormChanToRadio(const VarkRadioState& s) {

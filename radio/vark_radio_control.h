@@ -81,6 +81,8 @@ protected:
     virtual int AccessFormChanToRadio(const VarkRadioState&) { return 1; }
     // 1 when `record` holds a packet this side sends, 0 otherwise.
     virtual int EncodeProto(const VarkRadioState&, sig_proto&) { return 0; }
+    // Whether the driver passes only the radio's session: while it is keyed.
+    virtual bool OnlyTheSessionIsHeard() const { return radio_.ptt != 0; }
 
     // The record of any state, whoever may send it.
     static void EncodeRecord(const VarkRadioState& state, sig_proto& record);
@@ -112,6 +114,10 @@ public:
     using VarkRadioControl::VarkRadioControl;
 
 private:
+    // The smallest priority: no PTT can be more urgent.
+    static constexpr int32_t kMostUrgent = 0;
+
+    bool OnlyTheSessionIsHeard() const override;
     unsigned long ProcessRadioStatus(unsigned long now, unsigned long interval) override;
     int PutProtoFromRadioToChan(const VarkRadioState& state) override;
     int PutProtoFromChanToRadio(const VarkRadioState& state) override;

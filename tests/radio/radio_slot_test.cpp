@@ -652,6 +652,29 @@ TEST_P(RadioUnknownSource, SetsNoFilter_SoThatEverySourceIsHeard) {
 INSTANTIATE_TEST_SUITE_P(Radio, RadioUnknownSource, ::testing::ValuesIn(kUnknownSourceCases),
                          test::CaseName());
 
+// Keyed by the position at 127.0.0.2 at priority 5, the radio hears another
+// position's PTT only when it is more urgent, and anything of its own.
+TEST_F(RadioSlotTest, AKeyedVarkRadioHearsItsPositionAndAMoreUrgentPttOfAnother) {
+    create(kSlot, vark_command());
+    ASSERT_EQ(std::nullopt, outcome(ioctl_rtp_ext(vark_keyed(5)), kSlot));
+    struct Case {
+        const char* source;
+        uint32_t type, priority;
+        bool heard;
+    } cases[] = {
+        {"127.0.0.3", GW_FLAG_PTT, 15, false},
+        {"127.0.0.3", GW_FLAG_PTT, 3, true},
+        {"127.0.0.2", GW_FLAG_RV, 15, true},
+    };
+    for (const Case& c : cases) {
+        ext_session_of(kSlot)->inject(radio_test::vark_header(c.type, c.priority, 1),
+                                      test::ip(c.source), 9);
+        server.pump();
+        EXPECT_EQ(c.heard, bool(next_of(LGCP::Signal::Alternative::rtpExt)))
+            << c.source << " priority " << c.priority;
+    }
+}
+
 // ---- Values beyond their bits on the wire
 
 // A refused value leaves the radio as it was: its reports go on, on the

@@ -163,10 +163,14 @@ INSTANTIATE_TEST_SUITE_P(Clock, GatewayReports, ::testing::Values(5000u, 0xFFFFF
 
 TEST_F(VarkTest, AKeyedGatewayHearsItsSessionAndMoreUrgentPttOnly) {
     gateway->SendASNToChan(vark_status());
-    gateway->SendASNToChan(
-        modifier("wm-trans : { flags " + kFlags + ", ip \"127.0.0.2\", ssrc 5 }"));
-    ASSERT_TRUE(session(*gateway).filter);
-    EXPECT_EQ(test::ip("127.0.0.2"), session(*gateway).filter->addr);
+    const auto keyed = [&](const char* prio) {
+        std::string flags = kFlags;
+        flags.replace(flags.find("prio 5"), 6, std::string("prio ") + prio);
+        gateway->SendASNToChan(
+            modifier("wm-trans : { flags " + flags + ", ip \"127.0.0.2\", ssrc 5 }"));
+    };
+    keyed("5");
+    EXPECT_FALSE(session(*gateway).filter) << "a more urgent PTT may take the radio over";
 
     struct Case {
         const char* what;
@@ -178,15 +182,15 @@ TEST_F(VarkTest, AKeyedGatewayHearsItsSessionAndMoreUrgentPttOnly) {
         {"another source", "127.0.0.3", 15, false},
         {"a more urgent PTT", "127.0.0.3", 3, true},
     };
-    session(*gateway).enforce_filter = false;
     for (const Case& c : cases) {
         receive(*gateway, {vark_header(GW_FLAG_PTT, c.priority, 1)}, c.source);
         EXPECT_EQ(c.heard ? 1u : 0u, probe.reports.size()) << c.what;
         probe.clear();
     }
-    session(*gateway).enforce_filter = true;
-    receive(*gateway, {vark_header(GW_FLAG_PTT, 3, 1)}, "127.0.0.3");
-    EXPECT_TRUE(probe.reports.empty()) << "the driver's filter drops it first";
+    keyed("0");
+    ASSERT_TRUE(session(*gateway).filter) << "nothing is more urgent";
+    EXPECT_EQ(test::ip("127.0.0.2"), session(*gateway).filter->addr);
+    EXPECT_FALSE(session(*gateway).passes(test::ip("127.0.0.3"), 9));
 
     const std::string unkeyed =
         "{ prio 5, ptt FALSE, bss FALSE, vad-rx FALSE, vad-tx FALSE, "
