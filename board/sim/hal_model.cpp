@@ -66,7 +66,7 @@ int HalModel::ioctl(Channel&, uint32_t request, void* arg) {
             return 0;
         case hal::kSetFramerLeds:
             leds = *static_cast<const uint8_t*>(arg);
-            led_history.push_back(leds);
+            if (journaled) led_history.push_back(leds);
             return 0;
         default:
             return refuse(ENOTTY);
@@ -140,7 +140,7 @@ uint8_t HalModel::line_byte(int number) const {
 int HalModel::SelectClock(int32_t source) {
     if (source < 0) return refuse(EINVAL);
     clock_source = source;
-    clock_history.push_back(source);
+    if (journaled) clock_history.push_back(source);
     return 0;
 }
 

@@ -51,7 +51,8 @@ public:
     // Frames carried where the switch connects data channels.
     TdmFabric frames{*this};
 
-    // ---- The bus clock: -1 until a source is selected, then each selection.
+    // ---- The bus clock: -1 until a source is selected, then each selection
+    // (while the device is journaled).
     int clock_source = -1;
     std::vector<int> clock_history;
 
@@ -61,7 +62,8 @@ public:
     uint8_t spi[hal::kSpiLines][256];
 
     // ---- The board's state: what the DIP switch and the power supply show,
-    // and each byte written to the framer LEDs.
+    // and each byte written to the framer LEDs (while the device is
+    // journaled).
     uint8_t dip = 0;
     uint8_t power = 2;  // main
     uint8_t leds = 0;

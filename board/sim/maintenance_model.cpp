@@ -32,7 +32,7 @@ int MaintenanceModel::ioctl_value(Channel&, uint32_t request, unsigned long valu
     switch (request) {
         case maintenance::kSetTclk:
             tclk = static_cast<uint32_t>(value);
-            tclk_history.push_back(tclk);
+            if (journaled) tclk_history.push_back(tclk);
             return 0;
         case maintenance::kSelectClockSource: clock_source = static_cast<int>(value); return 0;
         default: return refuse(ENOTTY);

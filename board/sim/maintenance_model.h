@@ -1,7 +1,8 @@
 #pragma once
 // The simulated "/dev/maintenance": the four E1 trunks' status records as the
 // test sets them, a trunk whose status cannot be read, and the TCLK mask of
-// clock-slave trunks with every value written to it.
+// clock-slave trunks with every value written to it (while the device is
+// journaled).
 
 #include <cstdint>
 #include <vector>

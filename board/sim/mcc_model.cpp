@@ -116,15 +116,46 @@ int MccModel::Resources(mcc::mcc_resources& record) {
 
 ssize_t MccModel::write(Channel& channel, const void* data, size_t length) {
     if ((channel.flags() & O_ACCMODE) == O_RDONLY) return refuse(EBADF);
-    const Allocation* allocation = find(channel);
+    Allocation* allocation = find(channel);
     if (!allocation) return refuse(EBADF);
     const int timeslot = allocation->timeslot;
     if (timeslot < 0 || length == 0) return refuse(EINVAL);
-    if (stalled_.count(timeslot)) return refuse(EAGAIN);
+    if (stalled_.count(timeslot) || !line_takes(channel, *allocation)) return refuse(EAGAIN);
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    sent.push_back(Packet{timeslot, std::vector<uint8_t>(bytes, bytes + length)});
+    if (journaled) sent.push_back(Packet{timeslot, std::vector<uint8_t>(bytes, bytes + length)});
     deliver(timeslot, data, length);
+    line_add(channel, *allocation, length);
     return static_cast<ssize_t>(length);
+}
+
+bool MccModel::line_takes(Channel& channel, Allocation& allocation) {
+    const auto& clock = Board::instance().clock;
+    if (!clock || allocation.line.takes(clock())) return true;
+    channel.lower_output();
+    return false;
+}
+
+// A packet that fills the queue takes POLLOUT away at once, as the driver's
+// poll tells.
+void MccModel::line_add(Channel& channel, Allocation& allocation, size_t length) {
+    const auto& clock = Board::instance().clock;
+    if (!clock) return;
+    const uint64_t now = clock();
+    allocation.line.add(length, now);
+    if (!allocation.line.takes(now)) channel.lower_output();
+}
+
+uint64_t MccModel::pace(uint64_t nowUs) {
+    uint64_t next = kNoWait;
+    for (auto& [channel, allocation] : opens_) {
+        if (!channel->output_lowered()) continue;
+        const uint64_t wait = allocation.line.wait(nowUs);
+        if (wait == 0)
+            channel->raise_output();
+        else
+            next = std::min(next, wait);
+    }
+    return next;
 }
 
 int MccModel::line_packet(int source, const std::vector<uint8_t>& packet) {

@@ -6,7 +6,9 @@
 // its timeslot: it is kept in `sent` and carried by the switch's frames
 // (board/sim/tdm_fabric.h), to which each allocated channel is attached with
 // its allocated packet size. A transparent channel carries a stream: it gets
-// the bytes in packets of at most its size.
+// the bytes in packets of at most its size. While the board has a clock,
+// a channel takes packets at its line's pace (board/sim/line_queue.h): a
+// full queue takes POLLOUT away and refuses writes with EAGAIN.
 //
 //   auto& mcc = *board.model_as<MccModel>(board::mcc::kDevice);
 //   mcc.pool_size[board::mcc::kData] = 1;   // one data channel left
@@ -19,6 +21,7 @@
 #include <vector>
 
 #include "board/drivers/mcc.h"
+#include "board/sim/line_queue.h"
 #include "board/sim/sim_board.h"
 #include "board/sim/tdm_fabric.h"
 
@@ -33,6 +36,7 @@ public:
     struct Allocation {
         mcc::mcc_allocation record;
         int timeslot;
+        LineQueue line{};
     };
     struct Packet {
         int timeslot;  // sent on
@@ -47,13 +51,15 @@ public:
     ssize_t write(Channel& channel, const void* data, size_t length) override;
     void close(Channel& channel) override;
     void reset() override;
+    uint64_t pace(uint64_t nowUs) override;
 
     // Open fails with ENOENT while set.
     bool absent = false;
     // Channels each type's pool holds (data, BRI, transparent, SS7), at
     // most kPoolSpan each.
     std::array<unsigned, mcc::kTypes> pool_size;
-    // Every packet written on an allocated channel, oldest first.
+    // Every packet written on an allocated channel, oldest first, while the
+    // device is journaled.
     std::vector<Packet> sent;
 
     // A packet arriving on TDM channel `source` from outside the controller
@@ -78,6 +84,10 @@ private:
     int Allocate(Channel& channel, const mcc::mcc_allocation& record);
     int Resources(mcc::mcc_resources& record);
     int deliver(int source, const void* data, size_t length);
+    // The channel's line: whether it takes a packet now, and a packet put
+    // on it. A full queue lowers the channel's output.
+    static bool line_takes(Channel& channel, Allocation& allocation);
+    static void line_add(Channel& channel, Allocation& allocation, size_t length);
     int take_channel(uint32_t type);
 
     // Per open, in opening order; an unallocated one has timeslot -1.

@@ -62,7 +62,7 @@ int MctlModel::Allocate(const Channel& channel) {
 
 int MctlModel::ioctl_value(Channel& channel, uint32_t request, unsigned long value) {
     const int32_t word = static_cast<int32_t>(value);
-    log.push_back(Request{request, {word}});
+    if (journaled) log.push_back(Request{request, {word}});
     switch (request) {
         case mctl::kAllocate: return Allocate(channel);
         case mctl::kGetChannel:
@@ -83,7 +83,7 @@ int MctlModel::ioctl(Channel& channel, uint32_t request, void* arg) {
     if (arg == nullptr) return refuse(EFAULT);
     int32_t words[3];
     std::memcpy(words, arg, count * sizeof(int32_t));
-    log.push_back(Request{request, std::vector<int32_t>(words, words + count)});
+    if (journaled) log.push_back(Request{request, std::vector<int32_t>(words, words + count)});
     Modem* modem = held_by(channel, words[0]);
     return modem ? ArrayRequest(*modem, request, words) : -1;
 }

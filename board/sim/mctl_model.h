@@ -4,7 +4,8 @@
 // open is closed; per modem it keeps the digital data mode mask, the
 // parameters set since the last reset and the last call request (answer,
 // originate, fax originate). The board's journal cannot size the raw
-// requests, so the model keeps its own log of each request and its words.
+// requests, so the model keeps its own log of each request and its words
+// while the device is journaled.
 
 #include <cstdint>
 #include <map>

@@ -115,7 +115,7 @@ ssize_t RtpExtModel::write(Channel& channel, const void* data, size_t length) {
     Session& s = *session(channel);
     if (!s.init || length > kMaxExtension) return refuse(EINVAL);
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    s.sent.emplace_back(bytes, bytes + length);
+    if (journaled) s.sent.emplace_back(bytes, bytes + length);
     return static_cast<ssize_t>(length);
 }
 

@@ -51,7 +51,7 @@ public:
         // Off: the filter is kept but lets every source through.
         bool enforce_filter = true;
         std::deque<Packet> received;  // not read yet, oldest first
-        std::vector<std::vector<uint8_t>> sent;
+        std::vector<std::vector<uint8_t>> sent;  // while the device is journaled
 
     private:
         friend class RtpExtModel;

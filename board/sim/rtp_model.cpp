@@ -103,7 +103,7 @@ int RtpModel::ioctl(Channel& channel, uint32_t request, void* arg) {
         return 0;
     }
     if (request == rtp::kTeardown1 || request == rtp::kTeardown2 || request == rtp::kTeardown3) {
-        stream.teardown.push_back(request);
+        if (journaled) stream.teardown.push_back(request);
         return 0;
     }
     if (request == rtp::kResetPacketDetection) {

@@ -45,7 +45,7 @@ public:
         bool input = false;
         bool detecting = false;  // packet detection set and not yet reported
         int32_t pdTimeout = 0;
-        std::vector<uint32_t> teardown;  // the teardown requests, in order
+        std::vector<uint32_t> teardown;  // the teardown requests, in order, while journaled
         std::optional<rtp::rtp_attach_session_params> attached;
         uint16_t sequence = 0;  // of the next packet sent
         uint32_t timestamp = 0;

@@ -1,13 +1,15 @@
 #include "board/sim/sim_board.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <dirent.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <string>
 
@@ -100,6 +102,31 @@ void Channel::settle_input(int callerFd) {
     ::recv(callerFd, &token, sizeof token, MSG_DONTWAIT);
     errno = saved;
     inputRaised_ = false;
+}
+
+// The caller's end polls POLLOUT while what it has sent and its peer has
+// not read stays under a quarter of its send buffer: filling the buffer
+// takes POLLOUT away, and reading it empty at our end gives it back.
+void Channel::settle_output(int callerFd) {
+    if (!loweringOutput_) return;
+    loweringOutput_ = false;
+    if (outputLowered_) return;
+    const int saved = errno;
+    static const uint8_t filler[4096] = {};
+    while (::send(callerFd, filler, sizeof filler, MSG_DONTWAIT | MSG_NOSIGNAL) > 0) {
+    }
+    errno = saved;
+    outputLowered_ = true;
+}
+
+void Channel::raise_output() {
+    if (!outputLowered_) return;
+    const int saved = errno;
+    uint8_t filler[4096];
+    while (::recv(peerFd_, filler, sizeof filler, MSG_DONTWAIT) > 0) {
+    }
+    errno = saved;
+    outputLowered_ = false;
 }
 
 int Model::open(Channel&) { return 0; }
@@ -230,7 +257,17 @@ bool Board::take_failure(Op op, const std::string& path, uint32_t request) {
     return false;
 }
 
+int Board::pace() {
+    if (!clock) return -1;
+    const uint64_t now = clock();
+    uint64_t next = Model::kNoWait;
+    for (auto& m : models_) next = std::min(next, m.second->pace(now));
+    if (next == Model::kNoWait) return -1;
+    return static_cast<int>(std::min<uint64_t>((next + 999) / 1000, INT_MAX));
+}
+
 void Board::reset() {
+    clock = nullptr;
     forget_all_opens();
     channels_.clear();
     clear_journal();
@@ -364,7 +401,9 @@ ssize_t Board::write(int fd, const void* buf, size_t count) {
             errno = EPIPE;
             return -1;
         }
-        return c->model().write(*c, buf, count);
+        const ssize_t r = c->model().write(*c, buf, count);
+        c->settle_output(fd);
+        return r;
     });
 }
 

@@ -63,6 +63,16 @@ public:
     void lower_input() { lowering_ = true; }
     void settle_input(int callerFd);
 
+    // A model whose transmit queue is full stops the caller's writes as a
+    // driver does: lower_output() has the write in progress leave the
+    // caller's descriptor without POLLOUT (Board::write calls settle_output
+    // with it: the pair's other way, which carries nothing else, is filled
+    // from it), and raise_output() gives POLLOUT back.
+    void lower_output() { loweringOutput_ = true; }
+    void raise_output();
+    void settle_output(int callerFd);
+    bool output_lowered() const { return outputLowered_; }
+
 private:
     Model& model_;
     std::string path_;
@@ -71,6 +81,8 @@ private:
     FileId id_;
     bool inputRaised_ = false;
     bool lowering_ = false;
+    bool loweringOutput_ = false;
+    bool outputLowered_ = false;
     bool hungUp_ = false;
 };
 
@@ -92,8 +104,15 @@ public:
     virtual void close(Channel& /*channel*/) {}
     // Back to the state of a freshly booted board.
     virtual void reset() {}
+    // The board's time has come to `nowUs`: the channels whose line has
+    // carried enough take data again. Returns the microseconds until the
+    // next full one does, kNoWait when none is full.
+    static constexpr uint64_t kNoWait = UINT64_MAX;
+    virtual uint64_t pace(uint64_t /*nowUs*/) { return kNoWait; }
 
-    // Whether the calls on this device's opens are journaled.
+    // Whether the calls on this device's opens are journaled, and the model
+    // keeps its own history of them (the packets written, the requests, the
+    // values set in turn).
     bool journaled = true;
 };
 
@@ -163,8 +182,19 @@ public:
     // The network interfaces (board/netif.h).
     NetIfModel& netifs() { return netifs_; }
 
-    // Forgets every channel, journal entry and pending failure and resets
-    // every model and the network interfaces.
+    // The board's time in microseconds. While it is set, a channel that
+    // models a line (the multi-channel controller's) takes data no faster
+    // than the line carries it; unset, at once. The server executable sets
+    // the loop's clock; reset() unsets it.
+    std::function<uint64_t()> clock;
+    // Lets the channels take what their lines have carried by now; returns
+    // the milliseconds until the next full one takes data again, -1 when
+    // none is full (or no clock is set). The server's loop calls it before
+    // each wait.
+    int pace();
+
+    // Forgets every channel, journal entry, pending failure and the clock,
+    // and resets every model and the network interfaces.
     void reset();
 
     // The seam's entry points (board/devio.h forwards here).

@@ -16,7 +16,7 @@ ssize_t WatchdogModel::write(Channel&, const void* data, size_t length) {
         errno = EINVAL;
         return -1;
     }
-    words.push_back(word);
+    if (journaled) words.push_back(word);
     return static_cast<ssize_t>(length);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The simulated hardware watchdog: takes "START", "PING" and "STOP" and keeps
-// the words it was given; anything else fails with EINVAL.
+// the words it was given while it is journaled; anything else fails with
+// EINVAL.
 
 #include <string>
 #include <vector>

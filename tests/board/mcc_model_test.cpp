@@ -135,6 +135,39 @@ TEST_F(MccModelTest, TransparentChannelsCarryAStream) {
     EXPECT_EQ(1u, model.sent.size());  // one write
 }
 
+// While the board has a clock, a channel takes 8000 octets a second. A
+// player that writes a phrase whenever its descriptor polls POLLOUT, and
+// otherwise waits as long as the board says, plays 10 s of the line (and
+// what the queue holds) and wakes a few times a second; a write that does
+// not wait is refused.
+TEST_F(MccModelTest, AChannelTakesDataAtItsLinesPace) {
+    uint64_t nowUs = 0;
+    Board::instance().clock = [&] { return nowUs; };
+    const int player = open(O_WRONLY | O_NONBLOCK);
+    ASSERT_EQ(0, allocate(player, mcc::kTransparent, 1024));
+    const std::string phrase(3000, 'p');
+    size_t played = 0;
+    unsigned wakes = 0;
+    for (int step = 0; step < 200 && nowUs < 10000000; ++step) {
+        pollfd p{player, POLLOUT, 0};
+        if (::poll(&p, 1, 0) == 1) {
+            ASSERT_EQ(3000, board::write(player, phrase.data(), phrase.size()));
+            played += phrase.size();
+            continue;
+        }
+        ASSERT_EQ(-1, board::write(player, "x", 1));
+        EXPECT_EQ(EAGAIN, errno);
+        const int waitMs = Board::instance().pace();
+        ASSERT_GT(waitMs, 0);
+        nowUs += uint64_t(waitMs) * 1000;
+        EXPECT_EQ(-1, Board::instance().pace()) << "none full";
+        ++wakes;
+    }
+    EXPECT_GE(played, 80000u);
+    EXPECT_LE(played, 80000u + 6000);
+    EXPECT_LE(wakes, 30u);
+}
+
 // A hung-up open polls POLLHUP and reads 0 until the caller closes it; its
 // channel is freed then, as with any close.
 TEST_F(MccModelTest, AHungUpOpenReadsNothingUntilItIsClosed) {

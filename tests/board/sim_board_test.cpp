@@ -2,13 +2,12 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <net/if.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <functional>
@@ -18,10 +17,24 @@
 #include <vector>
 
 #include "board/devio.h"
+#include "board/drivers/hal.h"
 #include "board/drivers/hdlc_if.h"
+#include "board/drivers/maintenance.h"
+#include "board/drivers/mcc.h"
+#include "board/drivers/mctl.h"
+#include "board/drivers/rtp.h"
+#include "board/drivers/rtp_ext.h"
+#include "board/drivers/watchdog.h"
 #include "board/ioc.h"
 #include "board/netif.h"
 #include "board/paths.h"
+#include "board/sim/hal_model.h"
+#include "board/sim/maintenance_model.h"
+#include "board/sim/mcc_model.h"
+#include "board/sim/mctl_model.h"
+#include "board/sim/rtp_ext_model.h"
+#include "board/sim/rtp_model.h"
+#include "board/sim/watchdog_model.h"
 #include "runtime/net.h"
 #include "tests/support/board_root.h"
 
@@ -130,6 +143,77 @@ TEST_F(SimBoard, TheJournalKeepsTheLatestCallsUnlessItsDeviceIsLeftOut) {
     EXPECT_EQ(0, board::ioctl(fd, kSetValue, &value));
     EXPECT_TRUE(sim.journal().empty());
     ::close(fd);
+}
+
+// A model keeps its own history of its device's calls only while the device
+// is journaled: the server executable, which journals nothing, keeps none.
+TEST_F(SimBoard, ModelsKeepAHistoryOnlyOfJournaledDevices) {
+    namespace sim = board::sim;
+    Board& simulated = Board::instance();
+    auto ioctl_of = [](uint32_t request, auto record) {
+        return [=](int fd) mutable { board::ioctl(fd, request, &record); };
+    };
+    const struct {
+        const char* device;
+        std::function<void(int fd)> call;
+        std::function<size_t(int fd)> history;
+    } rows[] = {
+        {board::mcc::kDevice,
+         [](int fd) {
+             board::mcc::mcc_allocation record{board::mcc::kData, 512, 0, 1, 1};
+             board::ioctl(fd, board::mcc::MCC_ALLOCATE, &record);
+             board::write(fd, "frame", 5);
+         },
+         [&](int) { return simulated.model_as<sim::MccModel>(board::mcc::kDevice)->sent.size(); }},
+        {board::rtp_ext::kDevice,
+         [](int fd) {
+             board::rtp_ext::rtp_ext_init_params record{board::rtp_ext::kEd137Profile, 0, {}};
+             board::ioctl(fd, board::rtp_ext::kInit, &record);
+             board::write(fd, "\x21\x40\0\0", 4);
+         },
+         [&](int fd) {
+             return simulated.model_as<sim::RtpExtModel>(board::rtp_ext::kDevice)
+                 ->session(fd)
+                 ->sent.size();
+         }},
+        {board::rtp::kDevice, [](int fd) { board::ioctl(fd, board::rtp::kTeardown1, nullptr); },
+         [&](int fd) {
+             return simulated.model_as<sim::RtpModel>(board::rtp::kDevice)
+                 ->stream_of(*simulated.channel(fd))
+                 ->teardown.size();
+         }},
+        {board::mctl::kDevice, [](int fd) { board::ioctl_value(fd, board::mctl::kAllocate, 0); },
+         [&](int) { return simulated.model_as<sim::MctlModel>(board::mctl::kDevice)->log.size(); }},
+        {board::hal::kDevice, ioctl_of(board::hal::kSetFramerLeds, uint8_t{5}),
+         [&](int) {
+             return simulated.model_as<sim::HalModel>(board::hal::kDevice)->led_history.size();
+         }},
+        {board::hal::kDevice, ioctl_of(board::hal::kClockSelect, int32_t{2}),
+         [&](int) {
+             return simulated.model_as<sim::HalModel>(board::hal::kDevice)->clock_history.size();
+         }},
+        {board::maintenance::kDevice,
+         [](int fd) { board::ioctl_value(fd, board::maintenance::kSetTclk, 3); },
+         [&](int) {
+             return simulated.model_as<sim::MaintenanceModel>(board::maintenance::kDevice)
+                 ->tclk_history.size();
+         }},
+        {board::watchdog::kDevice, [](int fd) { board::write(fd, "PING", 4); },
+         [&](int) {
+             return simulated.model_as<sim::WatchdogModel>(board::watchdog::kDevice)->words.size();
+         }},
+    };
+    for (const auto& row : rows) {
+        for (bool journaled : {true, false}) {
+            simulated.reset();
+            simulated.set_journaled(journaled);
+            const int fd = board::open(row.device, O_RDWR | O_NONBLOCK);
+            ASSERT_GE(fd, 0) << row.device;
+            row.call(fd);
+            EXPECT_EQ(journaled ? 1u : 0u, row.history(fd)) << row.device;
+            ::close(fd);
+        }
+    }
 }
 
 // The board knows its descriptors by number, but the kernel hands a number

@@ -4,11 +4,15 @@
 #include "tests/support/slot_commands.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
 
+#include <iostream>
 #include <optional>
 #include <string>
 
 #include "tests/e2e/server_binary.h"
+#include "tests/support/loopback.h"
 #include "tests/support/mixer_voice_commands.h"
 #include "tests/support/remote_controller.h"
 
@@ -77,6 +81,51 @@ TEST_F(SlotsOnTheServer, AFilePlayerPlaysItsPhraseAndAborts) {
     });
     ASSERT_TRUE(abort) << server->output();
     EXPECT_EQ(11u, test::slot_of(*abort));
+}
+
+// An endless player on a trunk, recorded as well: the simulated line takes
+// 8000 octets a second, so the player costs the loop what it would on the
+// board and its memory stays flat; destroying it leaves no more than it
+// found. A 3 s run, measured per second, stands for a longer one.
+TEST_F(SlotsOnTheServer, AnEndlessPlayerPlaysAtTheLinesPaceInFlatMemory) {
+    constexpr int kRunMs = 3000;
+    constexpr double kSeconds = kRunMs / 1000.0;
+    board.write_file("/usr/local/voice/phrase", std::string(3000, 'p'));
+    unsigned short recorderPort = 0;
+    Fd listener = test::listen_loopback(recorderPort);
+    test::RemoteController controller;
+    ASSERT_TRUE(controller.connect(port));
+    EXPECT_EQ(std::nullopt, answer(controller, test::create_trunk(0, 1), 10));
+    EXPECT_EQ(std::nullopt, answer(controller, test::create_file_player({"phrase"}, 0), 11));
+    EXPECT_EQ(std::nullopt, answer(controller, test::create_recorder(recorderPort), 12));
+    EXPECT_EQ(std::nullopt, answer(controller, test::connect_command(10), 11));
+    EXPECT_EQ(std::nullopt, answer(controller, test::connect_command(12), 11));
+    pollfd connecting{listener.get(), POLLIN, 0};
+    ASSERT_EQ(1, ::poll(&connecting, 1, test::RemoteController::default_timeout_ms));
+    Fd recording(::accept4(listener.get(), nullptr, nullptr, SOCK_NONBLOCK));
+    ASSERT_TRUE(recording) << server->output();
+
+    server->run_for(500);
+    test::read_available(recording.get());
+    const auto start = server->usage();
+    server->run_for(kRunMs);
+    const auto end = server->usage();
+    const size_t played = test::read_available(recording.get()).size();
+    EXPECT_EQ(std::nullopt, answer(controller, test::command(Alternative::destroy), 11));
+    server->run_for(500);
+    const auto destroyed = server->usage();
+
+    const double cpuShare = (end.cpuMs - start.cpuMs) / double(kRunMs);
+    std::cout << "endless player: " << played / kSeconds << " octets/s, "
+              << (end.residentKib - start.residentKib) / kSeconds << " KiB/s resident, " << cpuShare
+              << " of a core; " << start.residentKib << " KiB resident at its start, "
+              << destroyed.residentKib << " KiB once destroyed" << std::endl;
+    EXPECT_LE(played, 8000 * kSeconds + 16000);
+    EXPECT_GE(played, 2 * 3000u) << "it plays";
+    EXPECT_LE(cpuShare, 0.25);
+    // The sanitizers' allocator alone grows it some 200 KiB a second.
+    EXPECT_LE(end.residentKib, start.residentKib + 2048);
+    EXPECT_LE(destroyed.residentKib, start.residentKib + 2048);
 }
 
 }  // namespace

@@ -11,6 +11,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <stdexcept>
 
 #include "tests/support/deadline.h"
@@ -74,6 +77,36 @@ bool ServerProcess::wait_for_output(const std::string& text, int timeoutMs) {
         if ((!outFd_ && !errFd_) || deadline.remaining_ms() == 0) return false;
         collect(deadline.remaining_ms());
     }
+}
+
+void ServerProcess::run_for(int ms) {
+    Deadline deadline(ms);
+    while (deadline.remaining_ms() > 0) {
+        if (outFd_ || errFd_)
+            collect(deadline.remaining_ms());
+        else
+            ::poll(nullptr, 0, deadline.remaining_ms());
+    }
+}
+
+ServerProcess::Usage ServerProcess::usage() const {
+    Usage usage;
+    const std::string proc = "/proc/" + std::to_string(pid_);
+    std::ifstream status(proc + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.compare(0, 6, "VmRSS:") == 0) usage.residentKib = std::atol(line.c_str() + 6);
+    // Fields 14 and 15, after the name in parentheses (which may hold spaces).
+    std::ifstream statFile(proc + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
+    const size_t nameEnd = stat.rfind(')');
+    if (nameEnd == std::string::npos) return usage;
+    std::istringstream fields(stat.substr(nameEnd + 2));
+    std::string field;
+    for (int k = 3; k < 14 && fields >> field; ++k) {
+    }
+    long user = 0, system = 0;
+    if (fields >> user >> system) usage.cpuMs = (user + system) * 1000 / ::sysconf(_SC_CLK_TCK);
+    return usage;
 }
 
 int ServerProcess::wait_exit(int timeoutMs) {

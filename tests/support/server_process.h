@@ -42,6 +42,16 @@ public:
     // end in time (it is then killed).
     int wait_exit(int timeoutMs = default_timeout_ms);
 
+    // Collects its output for `ms` while it runs on.
+    void run_for(int ms);
+
+    // What it uses now, from /proc: zeros once it has ended.
+    struct Usage {
+        long residentKib = 0;
+        long cpuMs = 0;  // user and system time since its start
+    };
+    Usage usage() const;
+
     const std::string& out() const { return out_; }
     const std::string& err() const { return err_; }
     // Both streams, for failure messages.
