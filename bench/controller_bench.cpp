@@ -5,25 +5,29 @@
 // second (items_per_second), the median and 99th-percentile latency of a
 // ping, from its send to its answer, and at the end the executable's round
 // trips as a share of the echo server's at each window (medians when the
-// runs are repeated).
+// runs are repeated). Also the executable's resident memory, idle and after
+// 10,000 random commands (idle_KiB, after_KiB).
 #include <benchmark/benchmark.h>
-
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <deque>
 #include <map>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/loopback_link.h"
 #include "link/heartbeat.h"
 #include "tests/support/board_root.h"
+#include "tests/support/controller_inputs.h"
 #include "tests/support/server_process.h"
 
 namespace {
@@ -104,6 +108,8 @@ public:
             throw std::runtime_error("the server did not start:\n" + process_.output());
     }
     unsigned short port() const { return port_; }
+    const test::BoardRoot& board() const { return board_; }
+    test::ServerProcess& process() { return process_; }
 
 private:
     test::BoardRoot board_;
@@ -155,6 +161,100 @@ bench::Controller* echo;
 BENCHMARK_CAPTURE(PingRoundTrip, in_process, &inProcess)->Arg(1)->Arg(16)->UseRealTime();
 BENCHMARK_CAPTURE(PingRoundTrip, executable, &executable)->Arg(1)->Arg(16)->UseRealTime();
 BENCHMARK_CAPTURE(PingRoundTrip, echo, &echo)->Arg(1)->Arg(16)->UseRealTime();
+
+// Commands as a controller might send them, drawn at random: slots of every
+// form of tests/support/controller_inputs.h (displays and ioctls among
+// them) and endless players made on 64 numbers, wired, unwired and
+// destroyed, and user data sent to them. Each field is as usual three times
+// in four, else anywhere in its range.
+class RandomCommands {
+public:
+    explicit RandomCommands(uint32_t seed) : random_(seed) {
+        for (const auto* forms :
+             {&test::signalling_forms(), &test::media_forms(), &test::other_forms()})
+            for (const test::CommandForm& form : *forms) forms_.push_back(&form);
+    }
+
+    // The frame of the next command, with the sequence number `seq`.
+    std::string next(int seq) {
+        using Alternative = LGCP::Command::Alternative;
+        switch (pick(8)) {
+            case 0:
+            case 1:
+            case 2: {
+                const test::CommandForm& form = *forms_[pick(forms_.size())];
+                const LGCP::Command command = form.build(values(form));
+                if (command.is_display()) return bench::frame(command, seq);
+                return bench::frame(command, seq, slot());
+            }
+            case 3:
+                return bench::frame(test::create_file_player({kPhrase}, 0), seq, slot());
+            case 4:
+                return bench::frame(test::connect_command(slot()), seq, slot());
+            case 5:
+                return bench::frame(bare(Alternative::disconnect), seq, slot());
+            case 6:
+                return bench::frame(bare(Alternative::destroy), seq, slot());
+            default:
+                return bench::frame(test::user_data(std::vector<char>(pick(300), 'u')), seq,
+                                    slot());
+        }
+    }
+
+    static constexpr const char* kPhrase = "phrase";
+
+private:
+    size_t pick(size_t count) {
+        return std::uniform_int_distribution<size_t>(0, count - 1)(random_);
+    }
+    unsigned slot() { return static_cast<unsigned>(pick(64)); }
+    test::CommandForm::Values values(const test::CommandForm& form) {
+        test::CommandForm::Values out;
+        for (const test::IntField& field : form.fields)
+            out.push_back(pick(4) != 0 ? field.usual
+                                       : std::uniform_int_distribution<int>(
+                                             field.lowest, field.highest)(random_));
+        return out;
+    }
+    static LGCP::Command bare(LGCP::Command::Alternative alternative) {
+        LGCP::Command command;
+        command.setSelection(static_cast<int>(alternative), nullptr);
+        command.createSelection();
+        return command;
+    }
+
+    std::mt19937 random_;
+    std::vector<const test::CommandForm*> forms_;
+};
+
+// The executable's resident memory once it serves a controller, and after
+// 10,000 random commands, each answered before the next; its output is read
+// on a thread of its own meanwhile, so that it never waits on a full pipe.
+void ResidentMemory(benchmark::State& state) {
+    for (auto _ : state) {
+        ServerExecutable server;
+        server.board().write_file(std::string("/usr/local/voice/") + RandomCommands::kPhrase,
+                                  std::string(3000, 'p'));
+        bench::Controller controller(server.port());
+        controller.send(pings[0]);
+        controller.receive_answer();
+        state.counters["idle_KiB"] = double(server.process().usage().residentKib);
+
+        std::atomic<bool> done{false};
+        std::thread output([&] {
+            while (!done) server.process().run_for(100);
+        });
+        RandomCommands commands(1);
+        for (int n = 0; n < 10000; ++n) {
+            controller.send(commands.next(n & 0xFF));
+            controller.receive_answer();
+        }
+        state.counters["after_KiB"] = double(server.process().usage().residentKib);
+        done = true;
+        output.join();
+    }
+}
+BENCHMARK(ResidentMemory)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // The console's report, then the executable's round trips per second as a
 // share of the echo server's at each window.
