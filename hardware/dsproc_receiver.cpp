@@ -126,7 +126,14 @@ bool DSProcReceiver::disableToneAll() {
     return DSProcReceiverService::instance().disableToneAll(*this);
 }
 
+void DSProcReceiver::LetGo() {
+    CleanBeforeDestroy();
+    node_.Del();
+    letGo_ = true;
+}
+
 void DSProcReceiver::CleanBeforeDestroy() {
+    if (letGo_) return;
     if (vad_.state == 1) enableVAD(false);
     if (bss_.state == 1) enableBSS(false);
     if (ng_.state == 1) enableNG(false);

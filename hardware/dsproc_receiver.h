@@ -69,6 +69,11 @@ public:
     // Called by the owner's destructor: switches off VAD, BSS and the
     // noise gate, zeroes delays and gain where set, and every tone filter.
     void CleanBeforeDestroy();
+    // The owner lost its timeslot, which the driver may give to the next
+    // endpoint: cleaned as before a destroy, and out of the routing, so
+    // that the timeslot's events go to its next receiver. Nothing of this
+    // receiver reaches the device afterwards, CleanBeforeDestroy included.
+    void LetGo();
 
     // A function's state: -1 never set, 0 off, 1 on; and its enable id.
     struct Function {
@@ -93,6 +98,7 @@ private:
     bool delaysSet_ = false;
     bool rxGainSet_ = false;
     Containers::CyclicList node_;
+    bool letGo_ = false;  // LetGo has run
 };
 
 // The process's one user of "/dev/dsp".

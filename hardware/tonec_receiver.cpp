@@ -198,7 +198,14 @@ void TonecReceiver::onDigitPause(Timer*) {
     playNextDigit();
 }
 
+void TonecReceiver::LetGo() {
+    CleanBeforeDestroy();
+    node_.Del();
+    letGo_ = true;
+}
+
 void TonecReceiver::CleanBeforeDestroy() {
+    if (letGo_) return;
     if (dtmfOn_) disableDTMF();
     if (ivaOn_) enableIVA(false);
     if (dtmfRejectOn_) enableDTMFReject(false);

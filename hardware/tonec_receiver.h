@@ -85,6 +85,11 @@ public:
     // Called by the owner's destructor: switches off what this receiver
     // switched on, and the generator it left playing.
     void CleanBeforeDestroy();
+    // The owner lost its timeslot, which the driver may give to the next
+    // endpoint: cleaned as before a destroy, and out of the routing, so
+    // that the timeslot's events go to its next receiver. Nothing of this
+    // receiver reaches the device afterwards, CleanBeforeDestroy included.
+    void LetGo();
 
     // Events are delivered while either detector is on.
     bool detectorEnabled() const { return dtmfOn_ || ivaOn_; }
@@ -104,6 +109,7 @@ private:
     uint32_t enableId_ = 0;
     LGCP::TranslateDtmfParams digits_;
     Containers::CyclicList node_;
+    bool letGo_ = false;  // LetGo has run
     // What this receiver switched on in the driver, one flag per function.
     bool ivaOn_ = false;
     bool dtmfOn_ = false;

@@ -22,6 +22,7 @@ IsdnSlot::IsdnSlot(const Fd& device, int channel, ISDN::LAPD* link, const char* 
     event_.Bind(eventName, &IsdnSlot::OnEvent, this);
     event_.Schedule(device, POLLIN | POLLOUT);
     add_protocol_tail(link_);
+    HoldChannel(channel);
 }
 
 bool IsdnSlot::IActivate(const TERM::TermActivateParams&) {

@@ -9,6 +9,7 @@
 
 Slot::~Slot() {
     receivers_.clear();
+    LetGoOfChannels(*this);
 }
 
 bool Slot::IHwConnectTransmitter(Slot& destination) {
@@ -133,6 +134,30 @@ void Slot::DisconnectReceivers(const char* shortLine) {
         }
         Disconnect(*receivers_.front());
     }
+}
+
+// ---- Hardware the slot lost
+
+void Slot::LetGoOfHardware(Loss loss, int cause) {
+    if (hardwareLost_) return;
+    BreakPathsOfLinks();
+    const int transmit = IGetTransmitChannel();
+    const int receive = IGetReceiveChannel();
+    MuxSwitchOff(*this, transmit);
+    if (receive != transmit) MuxSwitchOff(*this, receive);
+    IReleaseHardware();
+    hardwareLost_ = true;
+    LetGoOfChannels(*this);
+    if (loss == Loss::abort) OnAbort(cause);
+}
+
+// A hook may rewire the graph: each receiver is taken from a copy and only
+// while it is still one.
+void Slot::BreakPathsOfLinks() {
+    if (source_) llDisconnect(*this);
+    const Receivers receivers = receivers_;
+    for (Slot* receiver : receivers)
+        if (receiver->source() == this) llDisconnect(*receiver);
 }
 
 // ---- Destruction

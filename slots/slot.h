@@ -24,6 +24,14 @@
 // slot whose IBeforeDestroy returned false finishes later by calling
 // on_release(). A slot the registry must drop before it finished (the
 // controller went away) gets IForcedRelease() and is deleted.
+//
+// Hardware a slot lost: a slot whose session, channel, modem, program or
+// unit goes away while it lives lets go of it at once through
+// LetGoOfHardware, because the driver may give the same channel to the next
+// slot. The channels a driver gives a slot are announced with HoldChannel,
+// so that the switch requests of the slots (MuxConnect, MuxDisconnect,
+// MuxSwitchOff) can refuse a slot that asks for a channel another live slot
+// holds.
 
 #include <iosfwd>
 #include <vector>
@@ -96,6 +104,11 @@ public:
     virtual int IGetReceiveChannel() { return -1; }
     // The kind's display name.
     virtual const char* GetName() const = 0;
+    // The kind's part of letting go of lost hardware (LetGoOfHardware):
+    // its receivers silenced and out of the routing, its descriptors
+    // closed, its channel numbers forgotten (both channel hooks answer -1
+    // from then on).
+    virtual void IReleaseHardware() {}
 
     // ---- State
 
@@ -106,6 +119,7 @@ public:
     bool inputActive() const { return inputStream_; }
     bool outputActive() const { return outputStream_; }
     bool destroying() const { return destroying_; }
+    bool hardwareLost() const { return hardwareLost_; }
 
     // "07:trunk" (0..1023, two digits at least), "i1500:rtp", "na:map".
     void Put(std::ostream& os) const;
@@ -146,6 +160,21 @@ public:
     void processSDEvent(const Hardware::DSProcSDEvent& event);
     void processRtpEvent(const board::rtp::rtp_event& event);
 
+    // ---- Hardware the slot lost
+
+    // What the controller hears of the loss: nothing (it learns it from
+    // its next request), or `abort` with the kind's cause.
+    enum class Loss { silent, abort };
+
+    // The one way a slot lets go of hardware that went away: the switch
+    // paths of its links are broken and its channels switched off while it
+    // still knows them (the links stay for the controller to undo), then
+    // IReleaseHardware, then the controller hears of it. From then on the
+    // wiring asks none of its hardware hooks, a connect from or to it fails
+    // even where they are linked already, and its channels are no longer
+    // its own. Only the first call acts.
+    void LetGoOfHardware(Loss loss, int cause = 0);
+
     // ---- Destruction (driven by the registry)
 
     // IBeforeDestroy; when finished, the slot leaves its factory's list.
@@ -164,6 +193,10 @@ protected:
     // For a slot outside the registry's table: numbers from 1024 up print
     // as "i<number>".
     void SetNumber(unsigned number) { number_ = number; }
+    // A driver gave the slot `channel` (ignored when negative): it holds
+    // it, in place of any slot that held it before, until it lets go of
+    // its hardware or is deleted.
+    void HoldChannel(int channel);
 
 private:
     friend class Slots;
@@ -173,6 +206,8 @@ private:
     // `shortLine` and stops when they run out before that.
     void DisconnectReceivers(const char* shortLine);
     void LeaveFactory();
+    // Breaks the switch paths of the slot's links and leaves the links.
+    void BreakPathsOfLinks();
 
     unsigned number_ = kNoNumber;
     Receivers receivers_;
@@ -181,6 +216,7 @@ private:
     bool inputStream_ = false;
     bool outputStream_ = false;
     bool destroying_ = false;
+    bool hardwareLost_ = false;
     // A destroy command waits for its answer until on_release.
     bool answerOwed_ = false;
     CtrlSrv::Seq delayedSeq_;
@@ -199,15 +235,23 @@ bool RefuseInvalid(const char* reason);
 // ---- Wiring: the only way slots are connected to each other.
 
 // Makes `source` feed `destination` (replacing its earlier source). False
-// when a side has no stream or the hardware refused; a failed reconnection
-// keeps the old source, or disconnects when its path cannot be restored.
+// when a side lost its hardware, has no stream or the hardware refused; a
+// failed reconnection keeps the old source, or disconnects when its path
+// cannot be restored.
 bool Connect(Slot& source, Slot& destination);
 // Removes the destination's source; false when the hardware refused (the
 // link is removed all the same).
 bool Disconnect(Slot& destination);
-// Pick the side that does the hardware work (by connection priority).
+// Pick the side that does the hardware work (by connection priority). A
+// link with a side that lost its hardware has no path: none is made, and
+// there is none to break.
 bool llConnect(Slot& source, Slot& destination);
 bool llDisconnect(Slot& destination);
-// The default hardware work: the TDM switch.
+// The default hardware work: the TDM switch. Each refuses, with one line, a
+// slot's channel that another live slot holds (Slot::HoldChannel).
 bool MuxConnect(Slot& source, Slot& destination);
 bool MuxDisconnect(Slot& destination);
+// Switches the slot's own `channel` off.
+bool MuxSwitchOff(Slot& slot, int channel);
+// Every channel the slot held is free.
+void LetGoOfChannels(const Slot& slot);

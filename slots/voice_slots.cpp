@@ -43,8 +43,9 @@ bool inside_voice_folder(const std::string& name) {
 // ---- Players
 
 PlaySlotGeneric::PlaySlotGeneric(const Fd& channel)
-    : timeslot_(board::ioctl_value(channel.get(), board::mcc::MCC_TIMESLOT, 0)),
-      channel_(channel) {}
+    : timeslot_(board::ioctl_value(channel.get(), board::mcc::MCC_TIMESLOT, 0)), channel_(channel) {
+    HoldChannel(timeslot_);
+}
 
 void PlaySlotGeneric::PutHeader(std::ostream& os) const {
     os << GetName() << "[" << timeslot_ << "]: ";
@@ -198,7 +199,9 @@ void PlaySlotFile::delayed_abort() {
 // ---- Recorder
 
 RecordSlot::RecordSlot(const std::string& host, int timeslot, const Fd& channel)
-    : timeslot_(timeslot), channel_(channel), host_(host) {}
+    : timeslot_(timeslot), channel_(channel), host_(host) {
+    HoldChannel(timeslot);
+}
 
 void RecordSlot::PutHeader(std::ostream& os) const {
     os << GetName() << "[" << timeslot_ << "]: ";

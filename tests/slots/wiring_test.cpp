@@ -207,6 +207,60 @@ TEST_F(Wiring, AFailedReconnectionRestoresTheOldPathOrDropsIt) {
     }
 }
 
+// The hardware of slot 1 goes while it feeds 2 and 3 feeds it: the paths go
+// at once, and from then on neither its hooks nor its far sides' are asked
+// for hardware work; a connect fails, also where it is linked already.
+TEST_F(Wiring, ASlotThatLostItsHardwareLetsGoOfItAtOnceAndIsWiredToNothing) {
+    for (unsigned n : {1u, 2u, 3u, 4u}) create(n);
+    connect(1, 2);
+    connect(3, 1);
+    const int receive = slot(1).IGetReceiveChannel();
+    factory.journal.clear();
+    slot(1).LetGoOfHardware(Slot::Loss::abort, 7);
+    slot(1).LetGoOfHardware(Slot::Loss::abort, 8);
+
+    auto abort = controller.receive();
+    ASSERT_TRUE(abort && test::is_signal(*abort));
+    EXPECT_EQ(7, abort->get_pdu().get_signal()->get_abort()->getValue());
+    EXPECT_FALSE(controller.receive(3)) << "a second signal";
+    EXPECT_EQ((std::vector<std::string>{"IHwDisconnectTransmitter 03:test 01:test",
+                                        "IHwDisconnectTransmitter 01:test 02:test",
+                                        "IReleaseHardware 01:test"}),
+              factory.journal);
+    EXPECT_EQ(board::sim::HalModel::Output::Off, fabric().channel(receive).output);
+    EXPECT_EQ(-1, slot(1).IGetTransmitChannel());
+    factory.journal.clear();
+    for (auto [source, destination] : {std::pair{1u, 2u}, {3u, 1u}, {1u, 4u}, {4u, 1u}})
+        EXPECT_EQ(Cause::connectFail, outcome(test::connect_command(destination), source))
+            << source << " -> " << destination;
+    EXPECT_NE(
+        std::string::npos,
+        errors.str().find("slot 01:test lost its hardware: no connect from 03:test to 01:test"));
+    EXPECT_EQ(std::nullopt, outcome(test::command(Alternative::destroy), 1));
+    EXPECT_TRUE(hardware_hooks().empty());
+    expect_sound();
+}
+
+// Slot 1 lost the channel it receives on, the driver gave it to slot 3, and
+// slot 1 asks to disconnect it all the same.
+TEST_F(Wiring, TheSwitchRefusesASlotAChannelThatAnotherLiveSlotHolds) {
+    for (int script : {1, 3}) {
+        factory.scripts[script].receive = 9000;
+        factory.scripts[script].holds = true;
+    }
+    create(1, 1);
+    create(2);
+    connect(2, 1);
+    create(3, 3);
+    create(4);
+    connect(4, 3);
+
+    EXPECT_EQ(Cause::disconnectFail, outcome(test::command(Alternative::disconnect), 1));
+    EXPECT_NE(std::string::npos,
+              errors.str().find("mux: 01:test asks for [9000], which 03:test holds: refused\n"));
+    EXPECT_EQ(slot(4).IGetTransmitChannel(), fabric().channel(9000).value);
+}
+
 TEST_F(Wiring, ASideWithoutItsStreamRefusesTheConnection) {
     factory.scripts[1].output = false;
     factory.scripts[2].input = false;

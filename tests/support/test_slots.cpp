@@ -50,7 +50,11 @@ std::vector<std::string> TestSlotFactory::journaled(const std::string& text) con
 // ---- ScriptedSlot
 
 ScriptedSlot::ScriptedSlot(const SlotScript& script, int transmit, int receive)
-    : script_(script), transmit_(transmit), receive_(receive) {}
+    : script_(script), transmit_(transmit), receive_(receive) {
+    if (!script.holds) return;
+    HoldChannel(transmit);
+    HoldChannel(receive);
+}
 
 // Leaves the side list alone: a slot dropped without IForcedRelease stays
 // there, freed, for the sanitizer to find.
@@ -144,6 +148,11 @@ void ScriptedSlot::IOnOutputRelease() {
 void ScriptedSlot::IOnInputRelease() {
     note("IOnInputRelease");
     if (script_.onInputRelease) script_.onInputRelease(*this);
+}
+
+void ScriptedSlot::IReleaseHardware() {
+    note("IReleaseHardware");
+    transmit_ = receive_ = -1;
 }
 
 // ---- Helpers
@@ -248,7 +257,8 @@ std::string switch_faults(const board::sim::HalModel& fabric) {
         if (rx < 0 || rx >= hal::kChannels || named.count(rx) > 1) continue;
         const auto& state = fabric.channel(rx);
         const bool carries = state.output == board::sim::HalModel::Output::Source;
-        if (Slot* source = slot->source()) {
+        Slot* source = slot->source();
+        if (source && !source->hardwareLost()) {
             if (!carries || state.value != source->IGetTransmitChannel())
                 faults << *slot << " [" << rx << "] does not carry " << *source << "; ";
         } else if (carries) {

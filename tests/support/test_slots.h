@@ -45,6 +45,8 @@ struct SlotScript {
     bool sideList = false;
     // IAfterCreate reports the output stream.
     bool announce = false;
+    // A driver gave it its channels: it holds them (Slot::HoldChannel).
+    bool holds = false;
     // The factory names the parameters invalid, or declines them.
     bool invalid = false;
     bool decline = false;
@@ -106,6 +108,8 @@ public:
     bool IOnInputStream() override;
     void IOnOutputRelease() override;
     void IOnInputRelease() override;
+    // Forgets its channels.
+    void IReleaseHardware() override;
     int IGetTransmitChannel() override { return transmit_; }
     int IGetReceiveChannel() override { return receive_; }
 
@@ -131,7 +135,8 @@ LGCP::Command create_command(int script);
 // entries naming live slots that hold those channels); empty when they hold.
 std::string graph_faults();
 // Where the switch disagrees with the graph: a receiver's channel carries
-// its source's, an unconnected one carries no channel. Empty when agreed. A
+// its source's, an unconnected one (or one whose source lost its hardware)
+// carries no channel. Empty when agreed. A
 // channel that several slots receive on (the controller named it twice) is
 // not judged.
 std::string switch_faults(const board::sim::HalModel& fabric);
