@@ -12,7 +12,6 @@
 
 #include "board/devio.h"
 #include "hardware/device_names.h"
-#include "hardware/hw_mux.h"
 #include "runtime/descriptor_end.h"
 #include "slots/receiver_ioctl.h"
 
@@ -36,6 +35,7 @@ RtpSlot::RtpSlot(int channel, const Fd& session, const rtp::rtp_connection_param
     : channel_(channel), session_(session), params_(params), lowBitRate_(params.rx_pt) {
     readEvent_.Bind("RtpSlot::OnRtpEvent", &RtpSlot::OnRtpEvent, this);
     readEvent_.Schedule(session_, POLLIN);
+    HoldChannel(channel);
 }
 
 RtpSlot::~RtpSlot() {
@@ -57,6 +57,7 @@ void RtpSlot::IAfterCreate() {
 }
 
 bool RtpSlot::IBeforeDestroy() {
+    if (hardwareLost()) return true;  // nothing left of the session
     // The driver's order; it reports nothing worth acting on here.
     Request(rtp::kTeardown1);
     Request(rtp::kTeardown2);
@@ -66,7 +67,7 @@ bool RtpSlot::IBeforeDestroy() {
     // The read event's duplicate would keep the session open.
     readEvent_.Release();
     session_.close();
-    HwMux::instance().Disable(channel_);
+    MuxSwitchOff(*this, channel_);
     return true;
 }
 
@@ -77,7 +78,7 @@ bool RtpSlot::IOnInputStream() {
 }
 
 void RtpSlot::IOnInputRelease() {
-    SwitchInput(false);
+    if (!hardwareLost()) SwitchInput(false);
 }
 
 bool RtpSlot::SwitchInput(bool on) {
@@ -117,9 +118,15 @@ void RtpSlot::OnRtpEvent(int fd, short revents) {
 }
 
 void RtpSlot::LoseSession() {
+    LetGoOfHardware(Loss::abort, kAbortNoSession);
+}
+
+void RtpSlot::IReleaseHardware() {
     readEvent_.Release();
     session_.close();
-    OnAbort(kAbortNoSession);
+    TonecReceiver::LetGo();
+    DSProcReceiver::LetGo();
+    channel_ = -1;
 }
 
 // ---- Controller ioctls

@@ -344,10 +344,14 @@ TEST_F(RtpSlotTest, AFailedCodecChangeResumesTheOldSessionAndAnswersFailure) {
 }
 
 // When the old session will not begin again either, the slot has no stream:
-// it says so once, and refuses from then on what needs one.
+// it says so once, and refuses from then on what needs one, connects too,
+// also with the trunk it is linked with both ways.
 TEST_F(RtpSlotTest, ASlotThatLostItsSessionAbortsOnce_AndRefusesIoctlsAndConnects) {
     create(kSlot);
     create(kTrunk, test::create_trunk(1, 8));
+    create(kTrunk + 1, test::create_trunk(1, 9));
+    connect(kSlot, kTrunk);
+    connect(kTrunk, kSlot);
     sim().fail_next(Op::Ioctl, rtp::kDevice, EIO, rtp::kBeginSession, 2);
 
     controller.send(codec_mode(true, LGCP::CodecMode::ulaw), 1, kSlot);
@@ -361,11 +365,52 @@ TEST_F(RtpSlotTest, ASlotThatLostItsSessionAbortsOnce_AndRefusesIoctlsAndConnect
 
     EXPECT_EQ(Cause::unsupported, outcome(codec_mode(true, LGCP::CodecMode::alaw), kSlot))
         << "the payload it had";
-    EXPECT_EQ(Cause::connectFail, outcome(test::connect_command(kSlot), kTrunk));
-    EXPECT_EQ(Cause::connectFail, outcome(test::connect_command(kTrunk), kSlot));
+    for (unsigned trunk : {kTrunk, kTrunk + 1}) {
+        EXPECT_EQ(Cause::connectFail, outcome(test::connect_command(kSlot), trunk)) << trunk;
+        EXPECT_EQ(Cause::connectFail, outcome(test::connect_command(trunk), kSlot)) << trunk;
+    }
     EXPECT_EQ("", next_signal()) << "a second abort";
     EXPECT_NE(std::string::npos, errors.str().find("]: no RTP session, ioctl refused"));
     EXPECT_EQ(std::nullopt, outcome(test::command(Alternative::destroy), kSlot));
+}
+
+// The session of slot 7 ends while a trunk and a ringback are on its channel,
+// and the next RTP slot gets that channel: the trunk hears nothing of the new
+// call, the new slot gets the channel's digits, and the old slot's destroy
+// leaves the new one's path alone.
+TEST_F(RtpSlotTest, ASlotThatLostItsSessionLeavesItsChannelToTheNextSlot) {
+    create(kSlot);
+    const int channel = only_stream().channel;
+    create(kTrunk, test::create_trunk(1, 8));
+    connect(kSlot, kTrunk);
+    connect(kTrunk, kSlot);
+    LGCP::Command dtmf, ringback;
+    dtmf.select_ioctl().set_dtmf_enable(true);
+    ringback.select_ioctl().select_activateWaitTone();
+    ASSERT_EQ(std::nullopt, outcome(dtmf, kSlot));
+    ASSERT_EQ(std::nullopt, outcome(ringback, kSlot));
+    sim().channels(rtp::kDevice).front()->hang_up();
+    EXPECT_EQ("abort : 150", next_signal());
+    EXPECT_EQ((board::sim::DtmfModel::Tone{0, 0, 0, 0}), dtmf_model().tone(channel));
+
+    const unsigned short nextLocal = test::free_udp_pair();
+    create(kSlot + 1, [&](auto& p) { p.get_codecRTP().get_shost()->set_port(nextLocal); });
+    ASSERT_EQ(channel, only_stream().channel);
+    peer.send_rtp(nextLocal, test::rtp_packet(8, 1, 0x99, 0x77));
+    EXPECT_EQ(1, rtp_model().poll_network());
+    EXPECT_NE(0x77, fabric().byte_on(kTrunkChannel));
+    ASSERT_EQ(std::nullopt, outcome(dtmf, kSlot + 1));
+    ASSERT_TRUE(dtmf_model().detect(channel, 5, 77));
+    auto digit = controller.receive_until(test::is_signal);
+    ASSERT_TRUE(digit && digit->get_pdu().get_signal()->is_tonec());
+    EXPECT_EQ(kSlot + 1, test::slot_of(*digit));
+
+    create(kTrunk + 1, test::create_trunk(1, 9));
+    connect(kSlot + 1, kTrunk + 1);
+    connect(kTrunk + 1, kSlot + 1);
+    EXPECT_EQ(std::nullopt, outcome(test::command(Alternative::destroy), kSlot));
+    expect_sound();
+    EXPECT_EQ(std::string::npos, errors.str().find("holds: refused")) << errors.str();
 }
 
 // ---- Events
