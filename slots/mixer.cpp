@@ -6,10 +6,11 @@
 
 #include <cstring>
 #include <iostream>
+#include <iterator>
+#include <vector>
 
 #include "board/devio.h"
 #include "hardware/device_names.h"
-#include "hardware/hw_mux.h"
 #include "runtime/ext_output.h"
 #include "slots/mixer_factory.h"
 
@@ -49,39 +50,25 @@ int mixer_ctl(uint32_t request, void* arg) {
 // ---- The slots
 
 TdmChannel::TdmChannel(Mixer& mixer, int channel, int timeslot, const ReceiverIoctls& ioctls)
-    : mixer_(mixer), channel_(channel), timeslot_(timeslot), ioctls_(ioctls) {}
-
-TdmChannel::~TdmChannel() {
-    if (!hardwareGone_) CleanReceivers();
+    : mixer_(mixer), channel_(channel), timeslot_(timeslot), ioctls_(ioctls) {
+    HoldChannel(timeslot);
 }
 
-void TdmChannel::CleanReceivers() {
+TdmChannel::~TdmChannel() {
     Hardware::TonecReceiver::CleanBeforeDestroy();
     Hardware::DSProcReceiver::CleanBeforeDestroy();
 }
 
 bool TdmChannel::IBeforeDestroy() {
-    if (!hardwareGone_) HwMux::instance().Disable(timeslot_);
+    MuxSwitchOff(*this, timeslot_);
     Release(mixer_);
     return true;
 }
 
-void TdmChannel::LetGoOfHardware() {
-    CleanReceivers();
-    HwMux::instance().Disable(timeslot_);
-    hardwareGone_ = true;
-}
-
-bool TdmChannel::IHwConnectTransmitter(Slot& destination) {
-    return !hardwareGone_ && MixerSlot::IHwConnectTransmitter(destination);
-}
-
-bool TdmChannel::IHwConnectReceiver(Slot& source) {
-    return !hardwareGone_ && MixerSlot::IHwConnectReceiver(source);
-}
-
-bool TdmChannel::IHwDisconnectReceiver(Slot& source) {
-    return hardwareGone_ || MixerSlot::IHwDisconnectReceiver(source);
+void TdmChannel::IReleaseHardware() {
+    Hardware::TonecReceiver::LetGo();
+    Hardware::DSProcReceiver::LetGo();
+    timeslot_ = -1;
 }
 
 // Dropped without its release: it leaves the mixer's list all the same.
@@ -90,7 +77,7 @@ void TdmChannel::IForcedRelease() {
 }
 
 bool TdmChannel::Ioctl(const LGCP::IoctlParams& params) {
-    if (hardwareGone_) {
+    if (hardwareLost()) {
         std::cerr << ext::header(&mixer_) << "unit gone, ioctl refused" << std::endl;
         return false;
     }
@@ -152,7 +139,8 @@ Slot* Mixer::New(const LGCP::MixerInParams& params) {
     if (summator) {
         const int number = summator->get_tdm()->getValue();
         input->SetSummator(number);
-        AddToSum(slot_of(number), slot_of(channel), kUnityGain);  // the input stays either way
+        // The input stays either way.
+        AddToSum(slot_of(number), slot_of(channel), kUnityGain, input);
     }
     if (const LGCP::EchoCancelMode* ecm = params.get_ecm())
         input->echoCancel(ecm->get_ec().getValue() || ecm->get_es().getValue());
@@ -189,6 +177,8 @@ Slot* Mixer::New(const LGCP::MixerOutParams& params) {
         return nullptr;
     }
     auto* output = new TdmOutput(*this, channel, timeslot);
+    for (auto& [pair, owner] : pairs_)
+        if (pair.first == channel) owner = output;  // SetTX put them for it
     Register(output);
     return output;
 }
@@ -213,16 +203,31 @@ bool Mixer::ClearTX(const LGCP::MixerChannel& channel) {
                   << " number=" << slot.number << " fail : " << error << std::endl;
         return false;
     }
+    for (auto it = pairs_.begin(); it != pairs_.end();)
+        it = it->first.first == slot.number ? pairs_.erase(it) : std::next(it);
     return true;
 }
 
-bool Mixer::AddToSum(const mix_slot& rx, const mix_slot& tx, int gain) {
+bool Mixer::AddToSum(const mix_slot& rx, const mix_slot& tx, int gain, const MixerSlot* owner) {
     mix_rx_record record{rx, tx, gain};
-    if (mixer_ctl(MIX_RX_ADD, &record) >= 0) return true;
+    if (mixer_ctl(MIX_RX_ADD, &record) >= 0) {
+        pairs_[{rx.number, tx.number}] = owner;
+        return true;
+    }
     const char* error = error_text();
     std::cerr << ext::header(this) << "MIX_RX_ADD"
               << " fail : " << error << std::endl;
     return false;
+}
+
+void Mixer::RemoveFromSum(int summator, int channel) {
+    pairs_.erase({summator, channel});
+    mix_rx_record record{slot_of(summator), slot_of(channel), 0};
+    if (mixer_ctl(MIX_RX_REMOVE, &record) >= 0) return;
+    const char* error = error_text();
+    std::cerr << ext::header(this) << "MIX_RX_REMOVE"
+              << " rx.number=" << summator << " tx.number=" << channel << " fail : " << error
+              << std::endl;
 }
 
 // ClearTX has translated the output already: it cannot fail again here.
@@ -267,33 +272,32 @@ bool Mixer::HasOutput(int channel) const {
 }
 
 // The sums of a unit gone from the driver went with it; when the unit came
-// back, they are the new slots' and stay.
+// back, they are the new slots' and stay. A pair that an output's sum has
+// replaced since (SetTX) is not the input's any more.
 void Mixer::Release(TdmInput& input) {
     input.StopDigits();
-    if (input.summator() >= 0 && !stale_) {
-        mix_rx_record record{slot_of(input.summator()), slot_of(input.channel()), 0};
-        if (mixer_ctl(MIX_RX_REMOVE, &record) < 0) {
-            const char* error = error_text();
-            std::cerr << ext::header(this) << "MIX_RX_REMOVE"
-                      << " rx.number=" << input.summator() << " tx.number=" << input.channel()
-                      << " fail : " << error << std::endl;
-        }
-    }
+    const auto pair = pairs_.find({input.summator(), input.channel()});
+    if (!stale_ && pair != pairs_.end() && pair->second == &input)
+        RemoveFromSum(input.summator(), input.channel());
     UnRegister(&input);
 }
 
+// The pairs that inputs added to the output's sum since are theirs and stay.
 void Mixer::Release(TdmOutput& output) {
     output.StopDigits();
     if (!stale_) {
         std::clog << ext::header(this) << "clear tdm output " << output.channel() << std::endl;
-        mix_slot slot = slot_of(output.channel());
-        mixer_ctl(MIX_RX_CLEAR, &slot);
+        std::vector<std::pair<int, int>> own;
+        for (const auto& [pair, owner] : pairs_)
+            if (owner == &output) own.push_back(pair);
+        for (const auto& [summator, channel] : own) RemoveFromSum(summator, channel);
     }
     UnRegister(&output);
 }
 
 void Mixer::Reset() {
     std::clog << ext::header(this) << "clear all inputs" << std::endl;
+    pairs_.clear();
     int failures = 0;
     for (int n = 0; n < MixerFactory::instance().tdmChannels(); ++n) {
         mix_slot slot = slot_of(n);
@@ -304,10 +308,7 @@ void Mixer::Reset() {
 }
 
 void Mixer::Clear() {
-    for (MixerSlot* slot : slots_) {
-        slot->LetGoOfHardware();
-        slot->OnAbort(0);
-    }
+    for (MixerSlot* slot : slots_) slot->LetGoOfHardware(Slot::Loss::abort, 0);
     CheckForDestroy();
 }
 

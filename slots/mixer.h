@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <iosfwd>
 #include <list>
+#include <map>
+#include <utility>
 
 #include "board/drivers/mixer.h"
 #include "hardware/dsproc_receiver.h"
@@ -27,12 +29,9 @@ class Mixer;
 // the request's result, -1 when the device does not open.
 int mixer_ctl(uint32_t request, void* arg);
 
-class MixerSlot : public Slot {
-public:
-    // Its unit went from the driver (the slot is aborted and waits for its
-    // destroy): what it holds of the hardware is let go now.
-    virtual void LetGoOfHardware() = 0;
-};
+// A slot of a unit; when the unit goes from the driver the slot lets go of
+// its hardware (Slot::LetGoOfHardware) and is aborted.
+class MixerSlot : public Slot {};
 
 // What the input and the output share: a channel of a unit on its
 // timeslot, and the receivers of that timeslot.
@@ -46,13 +45,9 @@ public:
     bool IBeforeDestroy() override;
     void IForcedRelease() override;
     bool Ioctl(const LGCP::IoctlParams& params) override;
-    // The timeslot is switched off and its receivers silenced at once; when
-    // the unit comes back the timeslot is the next slot's, so this one
-    // touches it no more: no wiring, no ioctl, nothing at its destroy.
-    void LetGoOfHardware() override;
-    bool IHwConnectTransmitter(Slot& destination) override;
-    bool IHwConnectReceiver(Slot& source) override;
-    bool IHwDisconnectReceiver(Slot& source) override;
+    // The unit went: when it comes back the timeslot is the next slot's,
+    // so this one forgets it and its receivers let go of it.
+    void IReleaseHardware() override;
 
     int channel() const { return channel_; }
     int timeslot() const { return timeslot_; }
@@ -66,13 +61,9 @@ protected:
 
     Mixer& mixer_;
     const int channel_;
-    const int timeslot_;
+    int timeslot_;
 
 private:
-    void CleanReceivers();
-
-    bool hardwareGone_ = false;
-
     unsigned tonec_timeslot() const override { return static_cast<unsigned>(timeslot_); }
     unsigned dsproc_timeslot() const override { return static_cast<unsigned>(timeslot_); }
     // What both kinds report; the input reports the rest as well.
@@ -140,7 +131,8 @@ public:
     // A new slot, or null (declined). A channel has one output at most.
     Slot* New(const LGCP::MixerInParams& params);
     Slot* New(const LGCP::MixerOutParams& params);
-    // Each takes from the sums only what its slot put there.
+    // Each takes from the sums only what its slot put there and no slot
+    // has replaced since.
     void Release(TdmInput& input);
     void Release(TdmOutput& output);
 
@@ -179,12 +171,18 @@ private:
     bool HasOutput(int channel) const;
     // A `tdm` channel of the units' channel range, or -1.
     static int tdm_channel(const LGCP::MixerChannel& channel);
-    // MIX_RX_ADD; a failure is logged.
-    bool AddToSum(const board::mixer::mix_slot& rx, const board::mixer::mix_slot& tx, int gain);
+    // MIX_RX_ADD, the pair then `owner`'s; a failure is logged.
+    bool AddToSum(const board::mixer::mix_slot& rx, const board::mixer::mix_slot& tx, int gain,
+                  const MixerSlot* owner = nullptr);
+    // MIX_RX_REMOVE; a failure is logged.
+    void RemoveFromSum(int summator, int channel);
 
     int unit_;
     bool stale_ = false;
     std::list<MixerSlot*> slots_;
+    // {summing point, channel added} -> the slot that put the pair in the
+    // driver's sums (null for a sum set for an output still being made).
+    std::map<std::pair<int, int>, const MixerSlot*> pairs_;
 };
 
 }  // namespace Mixer

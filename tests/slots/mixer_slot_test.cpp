@@ -96,8 +96,24 @@ TEST_F(MixerSlots, AChannelHasOneOutput_ASecondIsDeclinedAndTheFirstKeepsItsSum)
     EXPECT_EQ((Sum{{2, 50}}), mixer().sum(0, 6));
 }
 
-// The slots of the unit's first life hear `abort`; when the controller
-// destroys them late, the sums of the unit's second life stay.
+// A release takes from the sums only the pairs its slot put there: not
+// those an input added to an output's sum, nor an input's pair that a later
+// output's sum has put in its place (creating an output sets its sum anew).
+TEST_F(MixerSlots, AReleaseTakesOnlyThePairsItsSlotPutInTheSums) {
+    query();
+    make(create_mixer_out(0, {4}), 10);
+    make(create_mixer_in(0, {2}, MixChannel{4}), 11);
+    EXPECT_EQ(std::nullopt, outcome(destroy(), 10));
+    EXPECT_EQ((Sum{{2, kUnityGain}}), mixer().sum(0, 4));
+    make(create_mixer_out(0, {4}, {{{2}, 100}}), 12);
+    EXPECT_EQ((Sum{{2, 100}}), mixer().sum(0, 4));
+
+    EXPECT_EQ(std::nullopt, outcome(destroy(), 11));
+    EXPECT_EQ((Sum{{2, 100}}), mixer().sum(0, 4));
+    EXPECT_EQ(std::nullopt, outcome(destroy(), 12));
+    EXPECT_EQ(Sum{}, mixer().sum(0, 4));
+}
+
 struct DeclineCase {
     const char* what;
     LGCP::Command command;
@@ -334,14 +350,18 @@ TEST_F(MixerSlots, AToneOfAnOutputStopsWithTheOutput) {
 
 // The slots of a unit that went are aborted; until the controller destroys
 // them, the unit's return may give their channels and timeslots to new slots,
-// whose sums, switch paths and tones the old ones must leave alone.
+// whose sums, switch paths, tones and digits the old ones must leave alone.
 TEST_F(MixerSlots, SlotsOfAUnitThatWentLeaveWhatItsReturnGivesOthersAlone) {
     query();
     make(create_mixer_out(1, {4}), 10);
     make(create_mixer_in(1, {2}, MixChannel{4}), 11);
-    LGCP::Command tone;
+    make(test::create_trunk(0, 5), 15);
+    connect(15, 11);
+    LGCP::Command tone, dtmf;
     kToneOn(tone.select_ioctl());
+    kDtmfOn(dtmf.select_ioctl());
     EXPECT_EQ(std::nullopt, outcome(tone, 10));
+    EXPECT_EQ(std::nullopt, outcome(dtmf, 11));
     mixer().remove_unit(1);
     EXPECT_EQ((Lines{kUnit0}), query_mixers());
     EXPECT_EQ(Cause::unsupported, outcome(tone, 10));
@@ -352,13 +372,20 @@ TEST_F(MixerSlots, SlotsOfAUnitThatWentLeaveWhatItsReturnGivesOthersAlone) {
     make(create_mixer_in(1, {2}), 13);
     make(test::create_trunk(0, 3), 14);
     connect(14, 13);  // the new input's timeslot is the old one's
+    factory.scripts[1].priority = 1;  // as a PSTN slot makes the path itself
+    create(16, 1);
+    EXPECT_EQ(Cause::connectFail, outcome(test::connect_command(11), 16));
+    EXPECT_EQ(std::nullopt, outcome(dtmf, 13));
+    auto& tones = *sim().model_as<board::sim::DtmfModel>(dtmf::kDevice);
+    ASSERT_TRUE(tones.detect(mixer().timeslot(1, 2), 5, 99));
+    EXPECT_EQ((Lines{"13 tonec 99"}), heard());
 
     EXPECT_EQ(std::nullopt, outcome(destroy(), 11));
     EXPECT_EQ(std::nullopt, outcome(destroy(), 10));
     EXPECT_EQ((Sum{{2, 100}}), mixer().sum(1, 4));
     expect_sound();
-    const auto& tones = *sim().model_as<board::sim::DtmfModel>(dtmf::kDevice);
     EXPECT_EQ((board::sim::DtmfModel::Tone{1000, 0, 7, 0}), tones.tone(mixer().timeslot(1, 4)));
+    EXPECT_EQ(std::string::npos, errors.str().find("holds: refused")) << errors.str();
 }
 
 TEST_F(MixerSlots, ToneEventsOfAnInputReachTheController_ThoseOfAnOutputDoNot) {
