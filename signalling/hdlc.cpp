@@ -90,8 +90,9 @@ bool HDLC::activate() {
 
     // The switch logs its own failures; the channel is open all the same.
     HwMux& mux = HwMux::instance();
-    mux.Connect(channel, mode == bri ? briDestination : sourceChannel);
+    mux.Connect(channel, destination());
     mux.Connect(sourceChannel, channel);
+    controllerChannel_ = channel;
 
     m_event.Bind("HDLC::OnEvent", &HDLC::on_event, this);
     m_event.Schedule(device, POLLIN | POLLOUT);
@@ -155,8 +156,15 @@ void HDLC::do_read(short revents) {
     notify->on_hdlc_receive(frame);
 }
 
+// Closing the descriptor frees the controller channel in the driver, which
+// may give it to the next channel or slot at once: what this channel
+// switched goes first.
 void HDLC::read_failure(const char* reason) {
     std::cerr << ext::header(this) << "read error: " << reason << std::endl;
+    HwMux& mux = HwMux::instance();
+    mux.Disconnect(destination());
+    mux.Disable(controllerChannel_);
+    controllerChannel_ = -1;
     deactivate();
     notify->on_hdlc_error(Notify::Cause::read_failure);
 }

@@ -82,7 +82,9 @@ public:
 
     void on_event(int fd, short revents);
     // Reads one frame for the poll result `revents`; a device that ended
-    // closes the channel.
+    // closes the channel, and unlike deactivate() takes its switch paths
+    // with it (the destination carries silence, the controller channel is
+    // switched off).
     void do_read(short revents = 0);
 
     // "hdlc [<link>/<timeslot>]: "
@@ -107,8 +109,12 @@ public:
 private:
     // Logs "<what> fail: <error>" and leaves the device closed.
     bool refuse(const char* what, int error, Fd& device) const;
+    // The device ended: the switch paths go with the controller channel.
     void read_failure(const char* reason);
+    // The channel the controller channel transmits to.
+    int destination() const { return mode == bri ? briDestination : sourceChannel; }
 
     bool ready_ = false;
+    int controllerChannel_ = -1;  // the driver's TDM channel of the last activation
     Event m_event;
 };

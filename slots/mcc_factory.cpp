@@ -20,10 +20,15 @@ namespace mcc = board::mcc;
 MccSlot::MccSlot(Fd channel, int timeslot) : channel_(std::move(channel)), timeslot_(timeslot) {
     event_.Bind("MccSlot::OnEvent", &MccSlot::OnEvent, this);
     event_.Schedule(channel_, POLLIN);
+    HoldChannel(timeslot);
 }
 
 // A packet the driver did not take whole is lost: the controller hears so.
 bool MccSlot::IUserData(const std::vector<char>& data) {
+    if (hardwareLost()) {
+        std::cerr << "mcc: " << *this << " channel ended, userData refused" << std::endl;
+        return false;
+    }
     const ssize_t written = board::write(channel_.get(), data.data(), data.size());
     if (written == static_cast<ssize_t>(data.size())) return true;
     if (written < 0) {
@@ -49,13 +54,18 @@ void MccSlot::DoRead(short revents) {
     if (ended) ChannelEnded(ended);
 }
 
-// Closed as a channel that could not be set up: writes fail from now on,
-// and the controller hears so at its next userData.
+// The controller hears of it at its next userData. Closing the descriptor
+// frees the channel in the driver, for the next slot: the slot lets go of it.
 void MccSlot::ChannelEnded(const char* why) {
     std::ostringstream what;
     what << "mcc: " << *this << " read fail: ";
     EndWatch(event_, what.str(), why);
+    LetGoOfHardware(Loss::silent);
+}
+
+void MccSlot::IReleaseHardware() {
     channel_.close();
+    timeslot_ = -1;
 }
 
 // ---- MccFactory

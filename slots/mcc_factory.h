@@ -19,8 +19,10 @@ public:
     // Takes the allocated channel's descriptor and its TDM channel.
     MccSlot(Fd channel, int timeslot);
 
-    // One packet; false when the driver did not take all of it.
+    // One packet; false when the driver did not take all of it, or the
+    // channel ended.
     bool IUserData(const std::vector<char>& data) override;
+    void IReleaseHardware() override;
     bool IOnOutputStream() override { return true; }
     bool IOnInputStream() override { return true; }
     int IGetTransmitChannel() override { return timeslot_; }
@@ -29,8 +31,8 @@ public:
 
 private:
     void OnEvent(int fd, short revents);
-    // Sends the packets waiting on the channel, each as one signal; a
-    // channel that ended is closed.
+    // Sends the packets waiting on the channel, each as one signal; the
+    // slot lets go of a channel that ended.
     void DoRead(short revents);
     void ChannelEnded(const char* why);
 

@@ -195,7 +195,8 @@ TEST_F(HdlcChannelTest, ReadsOneFramePerReadableEvent) {
 }
 
 // EAGAIN is no failure; any other error, a read of 0 and a hang-up close the
-// channel after one read, with one report.
+// channel after one read, with one report. The driver frees the controller
+// channel for the next user: the switch paths go with it.
 TEST_F(HdlcChannelTest, AFailingReadClosesTheChannelOnce) {
     const FailureCase cases[] = {
         {"EIO",
@@ -219,6 +220,7 @@ TEST_F(HdlcChannelTest, AFailingReadClosesTheChannelOnce) {
         reports.log.clear();
         Board::instance().clear_journal();
         errors.clear();
+        const int controllerChannel = allocated();
 
         c.fail();
         loop.pump(5);
@@ -227,6 +229,8 @@ TEST_F(HdlcChannelTest, AFailingReadClosesTheChannelOnce) {
         EXPECT_EQ(1u, reads());
         EXPECT_EQ(std::string(c.logged) + "\n", errors.str());
         EXPECT_EQ(0u, mcc().opens());
+        EXPECT_EQ(board::sim::HalModel::Output::Driven, fabric().channel(kTrunk1Ts16).output);
+        EXPECT_EQ(board::sim::HalModel::Output::Off, fabric().channel(controllerChannel).output);
         reports.log.clear();
     }
 }

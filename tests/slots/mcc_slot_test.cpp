@@ -151,8 +151,11 @@ TEST_F(MccSlots, AChannelThatCannotBeSetUpIsDeclinedAndClosed) {
 }
 
 // A channel that hangs up or fails is closed after one read and one line;
-// the controller hears of it when it next sends data.
-TEST_F(MccSlots, AChannelThatEndsIsClosedOnce) {
+// the controller hears of it when it next sends data. The driver frees the
+// channel for the next slot at once, so the slot lets go of it: the next
+// slot on that timeslot takes the trunk's packets, also after the old slot
+// was wired or destroyed.
+TEST_F(MccSlots, AChannelThatEndsIsClosedOnceAndLeftToTheNextSlot) {
     struct Case {
         const char* name;
         std::function<void()> end;
@@ -168,16 +171,33 @@ TEST_F(MccSlots, AChannelThatEndsIsClosedOnce) {
          },
          "mcc: 59:MCC read fail: Input/output error\n"},
     };
+    make(test::create_trunk(0, 4), 61);
+    make(test::create_trunk(0, 5), 63);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         make(create_data(), 59);
+        const int channel = timeslot(59);
+        connect(61, 59);
+        connect(59, 61);
         errors.clear();
         c.end();
         EXPECT_EQ(1u, server.loop().ready_passes(50));
         EXPECT_EQ(c.logged, errors.str());
-        EXPECT_EQ(0u, mcc().opens());
+        EXPECT_TRUE(mcc().allocations().empty());
+        EXPECT_EQ(-1, timeslot(59));
         EXPECT_EQ(Lines{"59 unsupported"}, heard(test::user_data({1}), 59));
+
+        make(create_data(), 62);
+        ASSERT_EQ(channel, timeslot(62));
+        connect(61, 62);
+        connect(62, 61);
+        EXPECT_EQ(Cause::connectFail, outcome(test::connect_command(59), 63));
         ASSERT_EQ(std::nullopt, outcome(test::command(Alternative::destroy), 59));
+        EXPECT_EQ(1, mcc().line_packet(4, {7}));
+        EXPECT_EQ(Lines{"62 userData 07"}, signals());
+        expect_sound();
+        EXPECT_EQ(std::string::npos, errors.str().find("holds: refused")) << errors.str();
+        ASSERT_EQ(std::nullopt, outcome(test::command(Alternative::destroy), 62));
     }
 }
 
