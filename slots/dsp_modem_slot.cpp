@@ -80,6 +80,7 @@ void DspModemSlot::InitModem() {
     channel_ = channel;
     modem_ = modem;
     fd_ = std::move(fd);
+    HoldChannel(channel);
     OnChangeOutputStream(true);
     OnChangeInputStream(true);
     StartCall();
@@ -151,13 +152,17 @@ void DspModemSlot::RunFaxReceiver() {
     StartFax(fax, "fax receiver executed");
 }
 
-// The program takes the modem over: the slot's descriptor is closed first.
+// The slot's descriptor keeps the modem allocated while the program uses
+// it: closed, it would free the modem for the next call.
 void DspModemSlot::StartFax(ChildProgram& fax, const char* started) {
     fax.failure = "fail to exec!";
     fax.failStatus = kExecFailed;
-    fd_.close();
     const pid_t pid = StartChild(fax);
-    if (pid < 0) return Abort("vfork fail: ");
+    if (pid < 0) {
+        const int error = errno;
+        PutHeader(std::cerr) << "vfork fail: " << std::strerror(error) << std::endl;
+        return LetGoOfHardware(Loss::abort, error);
+    }
     Watch(pid, &DspModemSlot::on_fax_terminate, this);
     PutHeader(std::clog) << started << " modem=" << modem_ << " ts=" << channel_ << std::endl;
 }
@@ -177,5 +182,10 @@ void DspModemSlot::on_fax_terminate(int status) {
     accounting.get_octetsIn().set_low(pages);
     OnModem(proceeding);
     if (destroying()) return Finished();
-    OnAbort(status);
+    LetGoOfHardware(Loss::abort, status);
+}
+
+void DspModemSlot::IReleaseHardware() {
+    fd_.close();
+    channel_ = -1;
 }

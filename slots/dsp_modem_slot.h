@@ -4,8 +4,9 @@
 // modem, whose TDM channel becomes the slot's transmit and receive channel,
 // and sets the modem up from the creation parameters; then the slot answers
 // or originates a data call and runs pppd on the modem's terminal device, or
-// hands the modem to a fax program. The modem number is the slot's session
-// on the dial-in authentication link.
+// lets a fax program use the modem, which the slot keeps allocated until the
+// program ends. The modem number is the slot's session on the dial-in
+// authentication link.
 
 #include "runtime/fd.h"
 #include "slots/child_program.h"
@@ -16,10 +17,12 @@ public:
     explicit DspModemSlot(const TERM::ModemParams& params) : ModemSlot(params) {}
 
     const char* GetName() const override { return "dsp-modem"; }
-    // A modem given to a fax program is no longer the slot's: the driver
-    // may give it to the next call, whose session it then is.
-    int modem_id() const override { return fd_ ? modem_ : -1; }
+    // While a fax program uses the modem the slot answers for no session,
+    // and once the program has ended the slot holds no modem.
+    int modem_id() const override { return fd_ && !faxRuns() ? modem_ : -1; }
     void unbind() override;
+    // The fax program ended: the modem is given back.
+    void IReleaseHardware() override;
     int IGetTransmitChannel() override { return channel_; }
     int IGetReceiveChannel() override { return channel_; }
     bool IOnOutputStream() override {
@@ -44,6 +47,7 @@ private:
     void RunFaxReceiver();
     void StartFax(ChildProgram& fax, const char* started);
     void on_fax_terminate(int status);
+    bool faxRuns() const { return params().has_fax() && pid_ != -1; }
     // Logs `what` with the error text and sends `abort` with errno.
     void Abort(const char* what);
 

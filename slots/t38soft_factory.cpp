@@ -69,6 +69,7 @@ void LogFailure(const char* what) {
 T38SoftSlot::T38SoftSlot(int pid, int timeslot) : pid_(pid), timeslot_(timeslot) {
     waiter_.Bind(this, &T38SoftSlot::OnT38Terminate);
     waiter_.Attach(pid);
+    HoldChannel(timeslot);
 }
 
 std::ostream& T38SoftSlot::PutHeader(std::ostream& os) const { return os << *this << ": "; }
@@ -91,7 +92,8 @@ void T38SoftSlot::OnT38Terminate(int status) {
     else if (low != 0x7F)
         PutHeader(std::clog) << "t38 daemon terminated by signal=" << low << std::endl;
     pid_ = -1;
-    OnAbort(status);
+    // The program held the channel's last descriptor: the driver has freed it.
+    LetGoOfHardware(Loss::abort, status);
 }
 
 // ---- T38SoftFactory

@@ -28,8 +28,10 @@ public:
     int IGetTransmitChannel() override { return timeslot_; }
     int IGetReceiveChannel() override { return timeslot_; }
 
-    // The program ended by itself: `abort` with the raw wait status.
+    // The program ended by itself: the slot lets go of the channel, and
+    // `abort` with the raw wait status.
     void OnT38Terminate(int status);
+    void IReleaseHardware() override { timeslot_ = -1; }
     // -1 once the program has ended.
     int pid() const { return pid_; }
 

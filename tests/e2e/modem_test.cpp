@@ -4,14 +4,15 @@
 // call runs it on an HDLC interface, the dial-in authentication program
 // reaches the controller, and a T.38 slot runs the stand-in t38.
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
+#include <csignal>
 #include <cstdlib>
 #include <set>
 
 #include "tests/e2e/server_binary.h"
+#include "tests/support/case_name.h"
 #include "tests/support/deadline.h"
 #include "tests/support/descriptors.h"
 #include "tests/support/remote_controller.h"
@@ -26,6 +27,24 @@ using Alternative = LGCP::Command::Alternative;
 bool signal_of(const LGCP::Message& m, bool (LGCP::Signal::*is)() const) {
     const LGCP::Signal* s = m.get_pdu().get_signal();
     return s && (s->*is)();
+}
+
+LGCP::Command create_modem(bool fax) {
+    LGCP::Command command;
+    TERM::ModemParams& modem = command.select_create().select_modem();
+    modem.set_cid("");
+    if (fax) modem.include_fax();
+    return command;
+}
+
+LGCP::Command create_t38() {
+    LGCP::Command command;
+    LGCP::T38Soft& t38 = command.select_create().select_t38soft();
+    t38.get_dhost().set_iaddr("10.0.0.5");
+    t38.get_dhost().set_port(4000);
+    t38.get_shost().set_port(5000);
+    t38.set_rx_packet_size(160);
+    return command;
 }
 
 class ModemServer : public test::RunningServer {
@@ -58,6 +77,13 @@ protected:
         for (test::Deadline d(10000); (text = board.read_file(boardPath)).empty() && !d.passed();)
             ::usleep(1000);
         return text;
+    }
+    // The pid of the t38 program started first, once it has started.
+    std::string t38_pid() {
+        if (!server->wait_for_output("successfully started")) return "";
+        const std::string& log = server->err();
+        const size_t at = log.find("t38 daemon[") + 11;
+        return log.substr(at, log.find(']', at) - at);
     }
     // The pids in the "pppd executed" lines so far.
     std::vector<pid_t> pppd_pids() const {
@@ -142,18 +168,11 @@ TEST_F(ModemServer, AT38SlotRunsTheProgramUntilItsDestroy) {
     ASSERT_TRUE(resources) << server->output();
     EXPECT_EQ(6, resources->get_t38_instances().getValue());
 
-    LGCP::Command create;
-    LGCP::T38Soft& t38 = create.select_create().select_t38soft();
-    t38.get_dhost().set_iaddr("10.0.0.5");
-    t38.get_dhost().set_port(4000);
-    t38.get_shost().set_port(5000);
-    t38.set_rx_packet_size(160);
-    t38.get_args().push_back(ASN1::IA5String("--verbose"));
+    LGCP::Command create = create_t38();
+    create.get_create()->get_t38soft()->get_args().push_back(ASN1::IA5String("--verbose"));
     ASSERT_TRUE(answered(create, 3)) << server->output();
-    ASSERT_TRUE(server->wait_for_output("successfully started")) << server->output();
-    const std::string& log = server->err();
-    const size_t at = log.find("t38 daemon[") + 11;
-    const std::string pid = log.substr(at, log.find(']', at) - at);
+    const std::string pid = t38_pid();
+    ASSERT_NE("", pid) << server->output();
     EXPECT_NE(std::string::npos, record("/usr/local/sbin/t38." + pid)
                                      .find("\n--child\n--remote\n10.0.0.5/4000/5000\n--verbose\n"));
 
@@ -161,5 +180,100 @@ TEST_F(ModemServer, AT38SlotRunsTheProgramUntilItsDestroy) {
     EXPECT_TRUE(server->wait_for_output("terminate child process, pid=" + pid + " status=15"))
         << server->output();
 }
+
+// A program on the channel of slot 1 (wired to trunk slot 2), then the
+// next call of its kind on slot 3 (wired to trunk slot 4). A fax program
+// still uses its modem: the data call gets another channel. An ended T.38
+// program has freed its channel, which the next T.38 slot gets. Either way
+// the destroy of slot 1 switches nothing on the channel slot 3 announced.
+struct NextCallCase {
+    const char* what;
+    const char* name;     // of the slot kind
+    std::string program;  // the first slot's; the second's when of its kind
+    std::string script;
+    LGCP::Command create;
+    bool ends;  // the first program is ended (by a hang-up)
+    bool sameChannel;
+    LGCP::Command next;
+};
+
+const NextCallCase kNextCalls[] = {
+    {"data call beside a fax", "dsp-modem", "/usr/local/bin/fax", test::stand_in::obeys_hup(),
+     create_modem(true), false, false, create_modem(false)},
+    {"t38 after a t38 that ended", "t38 soft", "/usr/local/sbin/t38",
+     test::stand_in::t38(test::stand_in::runs()), create_t38(), true, true, create_t38()},
+};
+
+class NextCallServer : public ModemServer, public ::testing::WithParamInterface<NextCallCase> {
+protected:
+    // Slot `number` fed by and feeding a trunk slot at `number` + 1; the
+    // channel the slot announced.
+    int wired(const LGCP::Command& create, unsigned number) {
+        if (!ask(create, number) || !ask(test::create_trunk(0, number), number + 1)) return -1;
+        LGCP::Command connect;
+        connect.set_connect(number);
+        if (!ask(connect, number + 1)) return -1;
+        connect.set_connect(number + 1);
+        if (!ask(connect, number)) return -1;
+        auto announced = wait([&](const LGCP::Message& m) {
+            return signal_of(m, &LGCP::Signal::is_transmitter) && test::slot_of(m) == number;
+        });
+        return announced
+                   ? announced->get_pdu().get_signal()->get_transmitter()->get_active()->getValue()
+                   : -1;
+    }
+    // The answer to a command; the signals before it are kept for wait().
+    bool ask(const LGCP::Command& command, unsigned slot) {
+        controller.send(command, 1, slot);
+        auto reply = controller.receive_until([&](const LGCP::Message& m) {
+            if (!test::is_response(m)) kept.push_back(m);
+            return test::is_response(m);
+        });
+        return reply && test::is_success(*reply);
+    }
+    // The first message kept or still to come that `wanted` takes.
+    std::optional<LGCP::Message> wait(const std::function<bool(const LGCP::Message&)>& wanted) {
+        for (const LGCP::Message& m : kept)
+            if (wanted(m)) return m;
+        return controller.receive_until(wanted);
+    }
+
+    std::vector<LGCP::Message> kept;
+};
+
+TEST_P(NextCallServer, TheFirstSlotsDestroyLeavesTheChannelOfTheNextAlone) {
+    const NextCallCase& c = GetParam();
+    board.write_program(c.program, c.script);
+    const int first = wired(c.create, 1);
+    ASSERT_NE(-1, first) << server->output();
+    if (c.ends) {
+        const std::string pid = t38_pid();
+        ASSERT_NE("", pid) << server->output();
+        ::kill(std::stoi(pid), SIGHUP);
+        ASSERT_TRUE(wait([](const LGCP::Message& m) {
+            return signal_of(m, &LGCP::Signal::is_abort);
+        })) << server->output();
+    }
+    const int next = wired(c.next, 3);
+    ASSERT_NE(-1, next) << server->output();
+    EXPECT_EQ(c.sameChannel, first == next);
+    // All that came before slot 3's last path has been read.
+    ASSERT_TRUE(server->wait_for_output(std::string("mux: slot 03:") + c.name + " [" +
+                                        std::to_string(next) + "] -> 04:trunk"))
+        << server->output();
+
+    const size_t outSeen = server->out().size(), errSeen = server->err().size();
+    EXPECT_TRUE(answered(test::command(Alternative::destroy), 1)) << server->output();
+    EXPECT_TRUE(answered(test::command(Alternative::destroy), 3)) << server->output();
+    stop();
+    const std::string since = server->out().substr(outSeen) + server->err().substr(errSeen);
+    const std::string slot1 = std::string("01:") + c.name + " [";
+    EXPECT_EQ(std::string::npos, since.find(slot1 + std::to_string(next) + "]")) << since;
+    EXPECT_EQ(std::string::npos, since.find("refused")) << since;
+    server.reset();
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, NextCallServer, ::testing::ValuesIn(kNextCalls),
+                         test::CaseName());
 
 }  // namespace

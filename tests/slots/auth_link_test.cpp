@@ -49,26 +49,29 @@ TEST_F(AuthLink, LoginsAndAccountingBecomeSignalsOfTheSessionsSlot) {
     EXPECT_EQ(0, acct.get_time().get_high().getValue());
 }
 
-// A fax program takes its slot's modem over; the driver then gives that
-// modem to the next call, whose session it is from then on.
-TEST_F(AuthLink, AModemGivenToAFaxProgramIsTheNextCallsSession) {
+// A fax program uses its slot's modem, which stays allocated to the slot
+// meanwhile: the next call gets another modem, and the records of the fax
+// program's modem reach no slot.
+TEST_F(AuthLink, AModemAFaxProgramUsesIsNotTheNextCallsAndNoSlotsSession) {
     server.board().write_program("/usr/local/bin/fax", test::stand_in::obeys_hup());
     server.board().write_program("/usr/local/sbin/pppd", test::stand_in::obeys_hup());
     TERM::ModemParams receiver = params();
     receiver.include_fax();
     create_connected(7, receiver);
     create_connected(8, params());
-    ASSERT_EQ(2, modem_at(8)->modem_id());
+    ASSERT_EQ(3, modem_at(8)->modem_id());
 
     Fd program = auth_connect();
-    ASSERT_TRUE(test::write_bytes(program.get(), test::login(2, "user", "pw") +
-                                                     auth_record(64, 4, 2, std::string(52, '\0'))));
+    say(program, test::login(2, "user", "pw"), "receive auth request for unknown session 2");
+    ASSERT_TRUE(test::write_bytes(program.get(), test::login(3, "user", "pw") +
+                                                     auth_record(64, 4, 3, std::string(52, '\0'))));
     auto login = signal(Signal::modemProceeding, 8);
     EXPECT_TRUE(login && login->get_modemProceeding()->get_auth());
     auto acct = signal(Signal::modemProceeding, 8);
     EXPECT_TRUE(acct && acct->get_modemProceeding()->get_acct());
     EXPECT_EQ(std::nullopt, ask(activate(), 8));
-    EXPECT_TRUE(pump_until([&] { return test::read_available(program.get()) == activation_answer(2); }));
+    EXPECT_TRUE(
+        pump_until([&] { return test::read_available(program.get()) == activation_answer(3); }));
     // The fax slot names no session in its answers and hears none.
     EXPECT_EQ(std::nullopt, ask(activate(), 7));
     EXPECT_EQ(2u, count(progress.str(), "send error: unknown auth 4294967295 session."));
