@@ -69,6 +69,7 @@ bool HdlcSlot::iactivate() {
         OnDeactivated();
         return false;
     }
+    channelEnded_ = false;
     if (traces.hdlc) std::clog << ext::header(this) << "HDLC activated successfully" << std::endl;
     return true;
 }
@@ -96,10 +97,15 @@ bool HdlcSlot::enqueue(const std::vector<char>& body) {
 }
 
 // The packages that fit leave in order; those that do not are counted and
-// the command is refused, so the controller knows they were lost.
+// the command is refused, so the controller knows they were lost. A channel
+// that ended takes none until the slot opens it again.
 bool HdlcSlot::Ioctl(const LGCP::IoctlParams& params) {
     const auto* packages = params.get_hdlcPackages();
     if (!packages) return false;
+    if (channelEnded_) {
+        std::clog << ext::header(this) << "channel closed, packages refused" << std::endl;
+        return false;
+    }
     unsigned dropped = 0;
     for (const LGCP::HdlcPackage& package : *packages)
         if (!enqueue(package.get_body())) ++dropped;
@@ -158,8 +164,11 @@ void HdlcSlot::flushResponce() {
     pending_.select_hdlcPackages().resize(0);
 }
 
+// The channel has closed itself: the slot says so, as when it does not open.
 void HdlcSlot::on_hdlc_error(HDLC::Notify::Cause::Type) {
     std::clog << ext::header(this) << "on_hdlc_error" << std::endl;
+    channelEnded_ = true;
+    OnDeactivated();
 }
 
 // ---- Statistics

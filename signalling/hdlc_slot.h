@@ -36,7 +36,8 @@ public:
     bool IHwConnectReceiver(Slot& source) override;
     bool IHwDisconnectTransmitter(Slot& receiver) override;
     bool IHwDisconnectReceiver(Slot& source) override;
-    // `hdlcPackages` only; false too when the queue had to drop some.
+    // `hdlcPackages` only; false too when the queue had to drop some, and
+    // while the channel is closed after it ended.
     bool Ioctl(const LGCP::IoctlParams& params) override;
 
     void on_hdlc_receive(Packet& frame) override;
@@ -69,4 +70,6 @@ private:
     uint16_t address_;
     uint8_t sendCounter_ = 0;
     uint8_t peerCounter_ = 0;
+    // The channel ended and is closed until the slot opens it again.
+    bool channelEnded_ = false;
 };

@@ -123,10 +123,12 @@ bool PstnSlot::IHwDisconnectReceiver(Slot& source) {
 }
 
 void PstnSlot::iactivate() {
-    if (channel_->activate())
+    if (channel_->activate()) {
+        channelEnded_ = false;
         activate();  // CAS has no link: nothing follows
-    else
+    } else {
         OnDeactivated();
+    }
 }
 
 // ---- Commands
@@ -141,11 +143,16 @@ bool PstnSlot::IDeactivate() {
     return true;
 }
 
-// Refused without a link (CAS); on SS7 when the payload is too short for an
-// MSU (it would leave as a fill-in or status unit); and when it is longer
-// than one frame of the link carries.
+// Refused without a link (CAS); while the channel is closed after it ended;
+// on SS7 when the payload is too short for an MSU (it would leave as a
+// fill-in or status unit); and when it is longer than one frame of the link
+// carries.
 bool PstnSlot::IUserData(const std::vector<char>& data) {
     if (!top()) return false;
+    if (channelEnded_) {
+        std::cerr << "pstn-slot: " << *this << " channel closed, userData refused" << std::endl;
+        return false;
+    }
     if (ss7_ && data.size() < SS7::SLC::shortest_msu) return false;
     if (!message_fits(*this, data.size(), ss7_ ? SS7::SLC::longest_msu : ISDN::LAPD::N201))
         return false;
@@ -230,8 +237,14 @@ void PstnSlot::on_hdlc_receive(Packet& frame) {
         linkNotify_->on_hdlc_receive(frame);
 }
 
+// Without a link layer to report it (CAS, the network side of a BRI line)
+// the slot says so itself, as when the channel does not open.
 void PstnSlot::on_hdlc_error(HDLC::Notify::Cause::Type cause) {
-    if (linkNotify_) linkNotify_->on_hdlc_error(cause);
+    channelEnded_ = true;
+    if (linkNotify_)
+        linkNotify_->on_hdlc_error(cause);
+    else
+        OnDeactivated();
 }
 
 void PstnSlot::on_hdlc_ready() {

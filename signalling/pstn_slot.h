@@ -81,6 +81,8 @@ private:
     ISDN::LAPD* isdn_ = nullptr;
     ISDN::LAPD_NT* network_ = nullptr;
     HDLC::Notify* linkNotify_ = nullptr;
+    // The channel ended and is closed until the slot opens it again.
+    bool channelEnded_ = false;
     ACP::TrunkState::NamedNumber lastTrunkState_ = ACP::TrunkState::unknown;
     TimerSpec<PstnSlot>::SpecTimer<TUpdatespec> updateTimer_;
 };

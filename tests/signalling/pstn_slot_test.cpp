@@ -8,6 +8,7 @@
 #include "board/sim/maintenance_model.h"
 #include "hardware/e1_ctl.h"
 #include "tests/signalling/signalling_slot_fixture.h"
+#include "tests/support/case_name.h"
 
 namespace {
 
@@ -285,5 +286,43 @@ TEST_F(SignallingPairs, BriUserAndNetworkStartOnceWiredBothWays) {
     EXPECT_EQ((Lines{"21 success", "20 userData 08 01 85 02"}),
               told(test::user_data({8, 1, char(0x85), 2}), 21));  // CALL PROCEEDING
 }
+
+// A slot on a channel of its own whose channel ends says `deactivated`, as
+// when the channel does not open, and refuses user data while the channel
+// is closed; an activation opens it again.
+struct ChannelEndCase {
+    const char* what;
+    LGCP::Command trunk;
+    LGCP::Command create;
+    LGCP::Command data;
+};
+
+const ChannelEndCase kChannelEnds[] = {
+    {"bri network side", test::create_trunk_bri(1, 2),
+     test::create_pstn_isdn(IsdnType::bri, 1, Side::network), test::user_data({8, 1, 5, 5})},
+    {"hdlc slot", test::create_trunk(1, 5), test::create_hdlc(2, 0x1234),
+     test::hdlc_packages({"a"})},
+};
+
+class ChannelEnds : public test::SignallingSlotTest,
+                    public ::testing::WithParamInterface<ChannelEndCase> {};
+
+TEST_P(ChannelEnds, AreSaidAndRefuseUserDataUntilTheChannelOpensAgain) {
+    const ChannelEndCase& c = GetParam();
+    make(c.trunk, 12);
+    make(c.create, 20);
+    wire(12, 20);
+    run(10);
+    ASSERT_EQ(1u, mcc().opens());
+    signalled();
+    sim().channels(board::mcc::kDevice).at(0)->hang_up();
+    run(1);
+    EXPECT_EQ(Lines{"20 deactivated"}, signalled("deactivated"));
+    EXPECT_EQ(Lines{"20 unsupported"}, told(c.data, 20));
+    succeed(test::activate(), 20);
+    EXPECT_EQ("20 success", told(c.data, 20).at(0));
+}
+
+INSTANTIATE_TEST_SUITE_P(Slots, ChannelEnds, ::testing::ValuesIn(kChannelEnds), test::CaseName());
 
 }  // namespace
