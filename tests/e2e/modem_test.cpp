@@ -4,8 +4,9 @@
 // call runs it on an HDLC interface, the dial-in authentication program
 // reaches the controller, and a T.38 slot runs the stand-in t38.
 
-#include <gtest/gtest.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdlib>

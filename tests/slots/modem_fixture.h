@@ -47,7 +47,22 @@ protected:
 };
 
 class ModemTest : public ModemEnvironment, public SlotTest {
-public:
+protected:
+    const std::string kT38 = "/usr/local/sbin/t38";
+
+    ModemTest() {
+        modems.reset_for_test();
+        mctl().log.clear();  // the factory's enumeration
+        ChildWait::Activate();
+    }
+
+    static board::sim::MctlModel& mctl() {
+        return *sim().model_as<board::sim::MctlModel>(board::mctl::kDevice);
+    }
+    // The multi-channel controller, whose channels the T.38 slots take.
+    static board::sim::MccModel& channels() {
+        return *sim().model_as<board::sim::MccModel>(board::mcc::kDevice);
+    }
     static TERM::ModemParams params(const std::string& cid = "") {
         TERM::ModemParams p;
         p.set_cid(cid);
@@ -70,23 +85,6 @@ public:
         p.set_tx_threshold(3);
         for (unsigned i = 0; i < args; ++i) p.get_args().push_back(ASN1::IA5String("a" + std::to_string(i)));
         return command;
-    }
-
-protected:
-    const std::string kT38 = "/usr/local/sbin/t38";
-
-    ModemTest() {
-        modems.reset_for_test();
-        mctl().log.clear();  // the factory's enumeration
-        ChildWait::Activate();
-    }
-
-    static board::sim::MctlModel& mctl() {
-        return *sim().model_as<board::sim::MctlModel>(board::mctl::kDevice);
-    }
-    // The multi-channel controller, whose channels the T.38 slots take.
-    static board::sim::MccModel& channels() {
-        return *sim().model_as<board::sim::MccModel>(board::mcc::kDevice);
     }
     // Where a board path is on this host.
     std::string host(const std::string& boardPath) { return server.board().dir() + boardPath; }

@@ -3,7 +3,6 @@
 // count of instances it reports. The stand-in program is a real process:
 // waits for it are bounded in real time.
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <cstdlib>
 #include <map>
@@ -12,9 +11,8 @@
 
 #include "board/sim/mcc_model.h"
 #include "slots/t38soft_factory.h"
-#include "tests/slots/modem_fixture.h"
-#include "tests/support/case_name.h"
 #include "tests/support/descriptors.h"
+#include "tests/slots/modem_fixture.h"
 
 namespace {
 
@@ -184,64 +182,5 @@ TEST_F(T38Soft, TheProgramCountsTheInstances) {
     }
     ::setenv("BOARD_ROOT", server.board().dir().c_str(), 1);
 }
-
-// A program on the channel of slot 7, then the next call of that kind on
-// slot 8, each slot wired to a slot of its own: slot 7 names no channel the
-// driver gave slot 8 (an ended T.38 program has freed its channel; a fax
-// program still uses its modem), and its destroy leaves slot 8's paths alone.
-struct NextCallCase {
-    const char* what;
-    std::string program;  // the first slot's; the second's when of its kind
-    std::string script;
-    LGCP::Command create;
-    bool ends;  // the first program is ended (by a hang-up)
-    LGCP::Command next;
-};
-
-LGCP::Command create_fax_receiver() {
-    TERM::ModemParams fax;
-    fax.include_fax();
-    return test::ModemTest::create_modem(fax);
-}
-
-const NextCallCase kNextCalls[] = {
-    {"t38 after a t38 that ended", "/usr/local/sbin/t38", t38(runs()),
-     test::ModemTest::create_t38(), true, test::ModemTest::create_t38()},
-    {"data call beside a fax", "/usr/local/bin/fax", obeys_hup(), create_fax_receiver(), false,
-     test::ModemTest::create_modem(test::ModemTest::params())},
-};
-
-class NextCall : public T38Soft, public ::testing::WithParamInterface<NextCallCase> {
-protected:
-    // Slot `number` and a scripted slot at `number` + 100 feeding each other.
-    void wired(const LGCP::Command& command, unsigned number) {
-        ASSERT_EQ(std::nullopt, ask(command, number));
-        create(number + 100);
-        connect(number + 100, number);
-        connect(number, number + 100);
-    }
-    int channel(unsigned number) { return Slots::instance()->at(number)->IGetTransmitChannel(); }
-};
-
-TEST_P(NextCall, LeavesTheChannelsOfTheNextSlotAlone) {
-    const NextCallCase& c = GetParam();
-    server.board().write_program(c.program, c.script);
-    server.board().write_program("/usr/local/sbin/pppd", obeys_hup());
-    wired(c.create, 7);
-    if (c.ends) {
-        ::kill(t38_at(7)->pid(), SIGHUP);
-        EXPECT_EQ(SIGHUP, abort_signal());
-    }
-    wired(c.next, 8);
-    ASSERT_NE(-1, channel(8));
-    EXPECT_NE(channel(7), channel(8));
-
-    EXPECT_EQ(std::nullopt, ask(test::command(Alternative::destroy), 7));
-    expect_sound();
-    EXPECT_EQ(std::string::npos, errors.str().find("holds: refused")) << errors.str();
-    EXPECT_EQ(std::nullopt, ask(test::command(Alternative::destroy), 8));
-}
-
-INSTANTIATE_TEST_SUITE_P(Programs, NextCall, ::testing::ValuesIn(kNextCalls), test::CaseName());
 
 }  // namespace
