@@ -12,6 +12,7 @@
 #include "link/tcp.h"
 #include "link/unix_domain.h"
 #include "runtime/descriptor_end.h"
+#include "runtime/listen_watch.h"
 
 namespace Control {
 
@@ -36,8 +37,7 @@ void bind_failed(bool verbose) {
                   << " waiting..." << std::endl;
 }
 
-// Out of descriptors, say: the listener rests (kListenRestMs), its
-// connections waiting in the backlog.
+// Out of descriptors, say: the listener rests (runtime/listen_watch.h).
 void accept_failed(int error, bool verbose) {
     if (verbose) std::cerr << "can't accept connection: " << std::strerror(error) << std::endl;
 }
@@ -46,9 +46,9 @@ void non_block_failed(bool verbose) {
     if (verbose) std::cerr << "can't set socket to non block mode: " << std::strerror(errno) << std::endl;
 }
 
-// Listens on a bound socket and has the loop watch it; false after the
+// Listens on a bound socket and hands it to the watch; false after the
 // failure's line.
-bool start_listening(const Fd& listenFd, Event& event, bool verbose) {
+bool start_listening(Fd& listenFd, ListenWatch& watch, bool verbose) {
     if (::listen(listenFd.get(), 1) != 0) {
         if (verbose) std::cerr << "can't listen socket: " << std::strerror(errno) << std::endl;
         return false;
@@ -57,7 +57,7 @@ bool start_listening(const Fd& listenFd, Event& event, bool verbose) {
         non_block_failed(verbose);
         return false;
     }
-    event.Schedule(listenFd, POLLIN);
+    watch.Watch(std::move(listenFd));
     return true;
 }
 
@@ -67,7 +67,7 @@ bool start_listening(const Fd& listenFd, Event& event, bool verbose) {
 
 AcceptorNet::AcceptorNet(int port, bool verbose) : port_(static_cast<unsigned short>(port)) {
     set_verbose(verbose);
-    event_.Bind("AcceptorNet::OnSocketEvent", &AcceptorNet::OnSocketEvent, this);
+    watch_.Bind("AcceptorNet::OnSocketEvent", &AcceptorNet::OnSocketEvent, this);
 }
 
 bool AcceptorNet::ImplActivate() {
@@ -87,14 +87,14 @@ void AcceptorNet::BindSocket() {
         retryTimer_.set(bind_retry_ms, &AcceptorNet::OnTimeout, this);
         return;
     }
-    if (!start_listening(listenFd_, event_, verbose())) Deactivate();
+    if (!start_listening(listenFd_, watch_, verbose())) Deactivate();
 }
 
 void AcceptorNet::OnTimeout(Timer*) { BindSocket(); }
 
 void AcceptorNet::ImplDeactivate() {
     retryTimer_.reset();
-    event_.Release();
+    watch_.Close();
     listenFd_.close();
 }
 
@@ -112,11 +112,8 @@ void AcceptorNet::OnSocketEvent(int fd, short revents) {
 void AcceptorNet::OnAcceptFailed(int error) {
     if (!AcceptFailureLasts(error)) return;
     accept_failed(error, verbose());
-    event_.Release();
-    retryTimer_.set(kListenRestMs, &AcceptorNet::OnRestEnd, this);
+    watch_.Rest();
 }
-
-void AcceptorNet::OnRestEnd(Timer*) { event_.Schedule(listenFd_, POLLIN); }
 
 // The accepted descriptor is closed when this returns: the link and the
 // checks keep duplicates of what they take.
@@ -226,7 +223,7 @@ void AcceptorNetCheckConnection::CheckConnection() {
 // ---- AcceptorUnix
 
 AcceptorUnix::AcceptorUnix(const std::string& path) : path_(path) {
-    event_.Bind("AcceptorUnix::OnSocketEvent", &AcceptorUnix::OnSocketEvent, this);
+    watch_.Bind("AcceptorUnix::OnSocketEvent", &AcceptorUnix::OnSocketEvent, this);
 }
 
 bool AcceptorUnix::ImplActivate() {
@@ -247,14 +244,14 @@ void AcceptorUnix::BindSocket() {
         retryTimer_.set(AcceptorNet::bind_retry_ms, &AcceptorUnix::OnTimeout, this);
         return;
     }
-    if (!start_listening(listenFd_, event_, verbose())) Deactivate();
+    if (!start_listening(listenFd_, watch_, verbose())) Deactivate();
 }
 
 void AcceptorUnix::OnTimeout(Timer*) { BindSocket(); }
 
 void AcceptorUnix::ImplDeactivate() {
     retryTimer_.reset();
-    event_.Release();
+    watch_.Close();
     listenFd_.close();
 }
 
@@ -282,10 +279,7 @@ void AcceptorUnix::OnSocketEvent(int fd, short revents) {
 void AcceptorUnix::OnAcceptFailed(int error) {
     if (!AcceptFailureLasts(error)) return;
     accept_failed(error, verbose());
-    event_.Release();
-    retryTimer_.set(kListenRestMs, &AcceptorUnix::OnRestEnd, this);
+    watch_.Rest();
 }
-
-void AcceptorUnix::OnRestEnd(Timer*) { event_.Schedule(listenFd_, POLLIN); }
 
 }  // namespace Control

@@ -93,7 +93,11 @@ void ConnectorNet::TryConnect() {
         return;
     }
     if (errno == EINPROGRESS) {
-        event_.Schedule(fd_, POLLOUT);
+        if (event_.Schedule(fd_, POLLOUT)) return;
+        std::cerr << "can't watch the connection to " << address << " : " << std::strerror(errno)
+                  << std::endl;
+        fd_.close();
+        Retry(connect_failed_retry_ms);
         return;
     }
     std::cerr << "can't connect to " << address << " : " << std::strerror(errno) << std::endl;

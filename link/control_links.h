@@ -10,6 +10,7 @@
 
 #include "link/control_service.h"
 #include "runtime/fd.h"
+#include "runtime/listen_watch.h"
 #include "runtime/multiplexer.h"
 #include "runtime/timer.h"
 
@@ -40,12 +41,11 @@ private:
     void OnTimeout(Timer*);
     void Serve(Fd socket, const INet4::Addr& peer);
     void OnAcceptFailed(int error);
-    void OnRestEnd(Timer*);
 
     unsigned short port_;
-    Fd listenFd_;
-    Timer retryTimer_;  // the next bind, or the end of a rest after a failed accept
-    Event event_;
+    Fd listenFd_;       // until it listens, then the watch's
+    Timer retryTimer_;  // the next bind
+    ListenWatch watch_;
 };
 
 // Checks the connected controller's socket every second. A refused newcomer
@@ -136,12 +136,11 @@ private:
     void OnSocketEvent(int fd, short revents);
     void OnTimeout(Timer*);
     void OnAcceptFailed(int error);
-    void OnRestEnd(Timer*);
 
     std::string path_;
-    Fd listenFd_;
-    Timer retryTimer_;  // the next bind, or the end of a rest after a failed accept
-    Event event_;
+    Fd listenFd_;       // until it listens, then the watch's
+    Timer retryTimer_;  // the next bind
+    ListenWatch watch_;
 };
 
 class ConnectorUnix : public ServiceUnix {

@@ -108,7 +108,11 @@ void StrmProtocol::local_activate() {
         on_deactivate(new Protocol_status_error(this, "fd not attached"));
         return;
     }
-    event_.Schedule(socket_, POLLIN);
+    // Out of descriptors the socket could not be watched: it goes.
+    if (!event_.Schedule(socket_, POLLIN)) {
+        on_error(error_text("cannot watch the socket: ", errno));
+        return;
+    }
     on_activate();
 }
 

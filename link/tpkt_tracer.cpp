@@ -21,8 +21,7 @@ bool TPKTTracer::Listen(unsigned short port) {
     if (::listen(socket.get(), 1) != 0) return false;
     if (!socket.NonBlock()) return false;
     listenEvent_.Bind("TPKTTracer::OnEvent", &TPKTTracer::OnEvent, this);
-    listenEvent_.Schedule(socket, POLLIN);
-    return true;
+    return listenEvent_.Schedule(socket, POLLIN);
 }
 
 void TPKTTracer::OnEvent(int fd, short revents) {
@@ -35,7 +34,11 @@ void TPKTTracer::OnEvent(int fd, short revents) {
         if (!socket.NonBlock()) continue;
         Connection* c = new Connection;
         c->event.Bind("TPKTTracer::OnDataEvent", &TPKTTracer::OnDataEvent, this);
-        c->event.Schedule(socket, POLLIN);
+        if (!c->event.Schedule(socket, POLLIN)) {
+            std::clog << "ACP connection from " << peer << " closed: cannot watch it" << std::endl;
+            delete c;
+            continue;
+        }
         connections_.push_back(c);
     }
 }

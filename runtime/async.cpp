@@ -59,11 +59,15 @@ void Copy::Start(const Fd& source, const Fd& destination) {
     sourceEvent_.Bind("Copy::OnSrcEvent", &Copy::OnSrcEvent, this);
     destinationEvent_.Bind("Copy::OnDstEvent", &Copy::OnDstEvent, this);
     if (!buffer_) allocate(kDefaultBufferSize);
-    sourceEvent_.Schedule(source_, 0);
-    destinationEvent_.Schedule(destination_, 0);
     lastError_ = 0;
     copied_ = 0;
     step_ = &Copy::SrcReady;
+    // An end the loop cannot watch (no descriptor left) would stall the copy.
+    if (!sourceEvent_.Schedule(source_, 0) || !destinationEvent_.Schedule(destination_, 0)) {
+        lastError_ = errno;
+        Complete(Status::failed);
+        return;
+    }
     Progress();
 }
 
@@ -122,13 +126,14 @@ int Copy::DstReady() {
     return 1;
 }
 
-// Only one of the two descriptors is polled at a time. A source event that
+// Only one of the two descriptors is polled at a time; the events keep
+// their duplicates, so a new mask needs no descriptor. A source event that
 // was released (the source ended or hung up) stays released.
 void Copy::WaitFor(uint32_t sourceMask, uint32_t destinationMask) {
     if (sourceEvent_.fd() >= 0 && sourceEvent_.events() != short(sourceMask))
-        sourceEvent_.Schedule(source_, short(sourceMask));
+        sourceEvent_.Schedule(short(sourceMask));
     if (destinationEvent_.events() != short(destinationMask))
-        destinationEvent_.Schedule(destination_, short(destinationMask));
+        destinationEvent_.Schedule(short(destinationMask));
 }
 
 void Copy::EndInput() {
@@ -212,7 +217,10 @@ void Connect::Start(const std::string& address, unsigned int timeout_ms) {
         return;
     }
     event_.Bind("Connect::OnSocketEvent", &Connect::OnSocketEvent, this);
-    event_.Schedule(socket_, POLLOUT);
+    if (!event_.Schedule(socket_, POLLOUT)) {
+        Complete(Status::failed);
+        return;
+    }
     timer_.set(timeout_ms, &Connect::OnTimeOut, this);
 }
 

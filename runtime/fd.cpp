@@ -19,7 +19,10 @@ Fd::~Fd() {
 }
 
 int Fd::dup() const {
-    if (fd_ < 0) return -1;
+    if (fd_ < 0) {
+        errno = EBADF;
+        return -1;
+    }
     int fd = ::dup(fd_);
     if (fd >= 0) SetCloexec(fd, true);
     return fd;

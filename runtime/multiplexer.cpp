@@ -77,11 +77,12 @@ void Event::Bind(Event::Handler* handler) {
     handler_ = handler;
 }
 
-void Event::Schedule(const Fd& fd, short events) {
+bool Event::Schedule(const Fd& fd, short events) {
     if (fd_) mux_detach();
     if (&fd != &fd_) fd_ = fd;
     events_ = events;
     if (fd_) mux_attach();
+    return bool(fd_);
 }
 
 void Event::Release() {

@@ -87,9 +87,12 @@ public:
 
     // Polls a duplicate of `fd` for `events` (replacing any earlier
     // descriptor); a new mask moves the Event to the tail of the poll order.
-    void Schedule(const Fd& fd, short events);
-    // A new mask for the descriptor held.
-    void Schedule(short events) { Schedule(fd_, events); }
+    // False, with errno set, when it watches nothing: no descriptor was
+    // left for the duplicate (or `fd` is none). An owner that cannot watch a
+    // connection closes it; a listener tries again later.
+    bool Schedule(const Fd& fd, short events);
+    // A new mask for the descriptor held (it needs no new descriptor).
+    bool Schedule(short events) { return Schedule(fd_, events); }
     // Stops polling and closes the duplicate.
     void Release();
 

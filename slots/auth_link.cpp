@@ -114,7 +114,9 @@ AuthClient::AuthClient(Fd fd, const INet4::Addr& peer, ModemFactory& factory)
     event_.Bind("AuthClient::OnSocketEvent", &AuthClient::OnSocketEvent, this);
 }
 
-void AuthClient::Activate() { event_.Schedule(fd_, POLLIN); }
+bool AuthClient::Activate() {
+    return event_.Schedule(fd_, POLLIN);
+}
 
 void AuthClient::OnDisconnect() {
     fd_.close();

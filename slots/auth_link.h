@@ -130,8 +130,9 @@ public:
     AuthClient(const AuthClient&) = delete;
     AuthClient& operator=(const AuthClient&) = delete;
 
-    // Starts watching the connection for input.
-    void Activate();
+    // Starts watching the connection for input; false, with errno set,
+    // when no descriptor is left for the watch.
+    bool Activate();
     void OnSocketEvent(int fd, short revents);
     // Writes the whole record: false, with the connection closed, when it
     // does not all go at once (a peer that stopped reading).

@@ -167,23 +167,18 @@ void ModemFactory::Init() {
 }
 
 void ModemFactory::Listen(Fd socket) {
-    CloseListener();
-    listener_ = std::move(socket);
-    listenEvent_.Bind("ModemFactory::OnSocketEvent", &ModemFactory::OnSocketEvent, this);
-    listenEvent_.Schedule(listener_, POLLIN);
+    listener_.Bind("ModemFactory::OnSocketEvent", &ModemFactory::OnSocketEvent, this);
+    listener_.Watch(std::move(socket));
 }
 
 void ModemFactory::CloseListener() {
-    listenPause_.reset();
-    listenEvent_.Release();
-    listenEvent_.UnBind();
-    listener_.close();
+    listener_.Close();
 }
 
 // After an error the listener is not opened again while the process runs.
 // A failed accept (out of descriptors, say) would fail again on every pass:
-// the listener rests for a while, its connections waiting in the backlog.
-// A connection beyond the cap is closed at once.
+// the listener rests for a while (runtime/listen_watch.h). A connection
+// beyond the cap is closed at once.
 void ModemFactory::OnSocketEvent(int fd, short revents) {
     if (revents & kEndEvents) {
         PutHeader(std::cerr) << "auth server socket error." << std::endl;
@@ -195,7 +190,7 @@ void ModemFactory::OnSocketEvent(int fd, short revents) {
     if (!connection && !AcceptFailureLasts(errno)) return;
     if (!connection || !connection.NonBlock()) {
         PutHeader(std::cerr) << "fail to set nonblock mode." << std::endl;
-        if (!connection) PauseListener();
+        if (!connection) listener_.Rest();
         return;
     }
     if (clients_.size() >= kMaxAuthConnections) {
@@ -208,19 +203,18 @@ void ModemFactory::OnSocketEvent(int fd, short revents) {
     Serve(std::move(connection), peer);
 }
 
-void ModemFactory::PauseListener() {
-    listenEvent_.Release();
-    listenPause_.set(kListenRestMs, &ModemFactory::ResumeListener, this);
-}
-
-void ModemFactory::ResumeListener() {
-    listenEvent_.Schedule(listener_, POLLIN);
-}
-
+// A connection the loop cannot watch (no descriptor left for it) would
+// never be read or closed: it is closed at once.
 void ModemFactory::Serve(Fd connection, const INet4::Addr& peer) {
     auto* client = new AuthClient(std::move(connection), peer, *this);
+    if (!client->Activate()) {
+        const int error = errno;
+        PutHeader(std::cerr) << "auth connection from " << peer
+                             << " closed: cannot watch it: " << std::strerror(error) << std::endl;
+        delete client;
+        return;
+    }
     clients_.push_back(client);
-    client->Activate();
     PutHeader(std::cerr) << "incoming auth connection from " << peer << std::endl;
 }
 

@@ -16,6 +16,7 @@
 #include "runtime/descriptor_end.h"
 #include "runtime/fd.h"
 #include "runtime/inet4_addr.h"
+#include "runtime/listen_watch.h"
 #include "runtime/log_throttle.h"
 #include "runtime/multiplexer.h"
 #include "slots/auth_link.h"
@@ -68,7 +69,7 @@ public:
     const std::list<std::string>& freeInterfaces() const { return freeHdlc_; }
     const std::list<ModemSlot*>& modemSlots() const { return modemSlots_; }
     size_t connections() const { return clients_.size(); }
-    bool listening() const { return bool(listener_); }
+    bool listening() const { return listener_.open(); }
 
     // A fresh factory for the next test: connections deleted, lists
     // emptied, the listener opened again (at the current auth port) and
@@ -86,8 +87,6 @@ private:
     // Opens the listener.
     void Init();
     void CloseListener();
-    void PauseListener();
-    void ResumeListener();
     void update_modemDevices();
     // Finds the point-to-point interfaces "hdlc0", "hdlc1", ... up to the
     // first missing one; those no slot holds are free.
@@ -101,9 +100,7 @@ private:
     // Point-to-point interfaces found by the last scan, held ones included.
     std::set<std::string> scannedHdlc_;
     std::list<std::string> freeHdlc_;
-    Fd listener_;
-    Event listenEvent_;
-    Timer listenPause_;
+    ListenWatch listener_;
     std::list<AuthClient*> clients_;  // accept order
     LogThrottle refused_;
     LogThrottle unknownSession_;

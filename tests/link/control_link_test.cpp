@@ -12,6 +12,7 @@
 
 #include "runtime/descriptor_end.h"
 #include "tests/link/packet_pool_check.h"
+#include "tests/support/descriptor_shortage.h"
 #include "tests/support/loopback.h"
 #include "tests/support/stream_capture.h"
 #include "tests/support/tpkt.h"
@@ -31,6 +32,18 @@ public:
     }
     Events events;
 };
+
+std::string joined(const Events& events) {
+    std::string text;
+    for (const std::string& e : events) text += (text.empty() ? "" : ", ") + e;
+    return text;
+}
+
+std::string replaced(std::string text, const std::string& what, const std::string& by) {
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + by.size()))
+        text.replace(at, what.size(), by);
+    return text;
+}
 
 size_t count_of(const std::string& text, const std::string& what) {
     size_t n = 0;
@@ -62,6 +75,17 @@ protected:
         Fd client = test::connect_loopback(port);
         loop.pump();
         return client;
+    }
+
+    // What the shortage runs, run first with descriptors to spare
+    // (tests/support/descriptor_shortage.h).
+    void rehearse_a_rest() {
+        connect_client().close();
+        loop.pump(2);
+        test::rehearse_listen_rest([&](uint64_t ms) { loop.advance(ms); });
+        notify.events.clear();
+        errors.clear();
+        notices.clear();
     }
 
     unsigned short port;
@@ -153,6 +177,48 @@ TEST_F(Acceptor, AListenerWhoseAcceptFailsRestsASecondAfterOneLine) {
     EXPECT_EQ("can't accept connection: Invalid argument\n", errors.str());
     loop.advance(kListenRestMs);
     EXPECT_EQ(2u, count_of(errors.str(), "can't accept connection")) << "the next look";
+}
+
+// Out of descriptors the acceptor rests after one line. The descriptor its
+// watch let go of is taken meanwhile, so the watch finds none after the rest
+// and rests again; once descriptors are free the waiting controller gets in.
+TEST_F(Acceptor, AListenerOutOfDescriptorsAcceptsAgainOnceSomeAreFree) {
+    const std::string report = test::in_forked_child([&] {
+        rehearse_a_rest();
+        Fd client = test::connect_loopback(port);
+        test::DescriptorShortage shortage;
+        loop.pump();
+        shortage.take_freed();
+        loop.advance(kListenRestMs);
+        shortage.end();
+        loop.advance(kListenRestMs);
+        test::write_bytes(client.get(), test::tpkt_frame("ping"));
+        loop.pump(2);
+        return joined(notify.events) + "; lines: " + errors.str();
+    });
+    EXPECT_EQ("connect, message ping; lines: can't accept connection: Too many open files\n",
+              report);
+}
+
+// A controller accepted with the next to last descriptor cannot be watched:
+// it is closed at once, and the next one is served.
+TEST_F(Acceptor, AControllerThatCannotBeWatchedIsClosed) {
+    const std::string report = test::in_forked_child([&] {
+        rehearse_a_rest();
+        Fd client = test::connect_loopback(port);
+        std::string seen;
+        {
+            test::DescriptorShortage shortage(2);  // the connection and its stream's copy
+            loop.pump(2);
+            seen = joined(notify.events) + "; " + replaced(errors.str(), link.peer(), "<peer>");
+        }
+        const bool closed = test::closed_by_peer(client.get());
+        Fd next = connect_client();
+        return seen + "; closed: " + std::to_string(closed) + "; then " + joined(notify.events);
+    });
+    EXPECT_EQ(
+        "disconnect; control connection <peer> closed.\n; closed: 1; then disconnect, connect",
+        report);
 }
 
 TEST_F(Acceptor, TheNextControllerGetsInOnceTheFirstIsGone) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/slots/modem_fixture.h"
+#include "tests/support/descriptor_shortage.h"
 
 namespace {
 
@@ -26,6 +27,13 @@ protected:
         create_connected(6, fax);
     }
     const std::string answer0 = activation_answer(0);
+
+    // What the shortage runs, run first with descriptors to spare
+    // (tests/support/descriptor_shortage.h).
+    void rehearse_a_rest() {
+        auth_connect();
+        test::rehearse_listen_rest([&](uint64_t ms) { server.advance(ms); });
+    }
 };
 
 TEST_F(AuthLink, LoginsAndAccountingBecomeSignalsOfTheSessionsSlot) {
@@ -150,18 +158,49 @@ TEST_F(AuthLink, AStreamIsServedABurstAPassAndUnknownSessionsAreLoggedOnceASecon
     say(program, test::login(77, "u", "p"), "unknown session 77 (99 more since)\n");
 }
 
-// An accept that fails rests the listener for a second rather than failing
-// on every pass. A datagram socket stands in: readable, it accepts nothing.
+// Out of descriptors the listener rests after one line. The descriptor its
+// watch let go of is taken meanwhile, so the watch finds none after the rest
+// and rests again; once descriptors are free the waiting program gets in
+// and is heard.
 TEST_F(AuthLink, AFailedAcceptRestsTheListenerForASecond) {
-    int ends[2];
-    ASSERT_EQ(0, ::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends));
-    Fd listener(ends[0]), peer(ends[1]);
-    ASSERT_TRUE(test::write_bytes(peer.get(), "x"));
-    modems.Listen(std::move(listener));
-    EXPECT_EQ(1u, server.loop().ready_passes(50));
-    EXPECT_EQ(1u, count(errors.str(), "fail to set nonblock mode."));
-    server.advance(kListenRestMs);
-    EXPECT_EQ(2u, count(errors.str(), "fail to set nonblock mode."));
+    const std::string report = test::in_forked_child([&] {
+        rehearse_a_rest();
+        Fd program = test::connect_loopback(authPort);
+        {
+            test::DescriptorShortage shortage;
+            server.pump();
+            shortage.take_freed();
+            server.advance(kListenRestMs);
+        }
+        server.advance(kListenRestMs);
+        test::write_bytes(program.get(), test::login(0, "user", "pw"));
+        const bool heard = bool(signal(Signal::modemProceeding));
+        return std::to_string(count(errors.str(), "fail to set nonblock mode.")) + " line, " +
+               (heard ? "heard" : "not heard");
+    });
+    EXPECT_EQ("1 line, heard", report);
+}
+
+// A connection accepted with the last descriptor cannot be watched: it is
+// closed at once, with a line, and the next one is served.
+TEST_F(AuthLink, AConnectionThatCannotBeWatchedIsClosed) {
+    const std::string report = test::in_forked_child([&] {
+        rehearse_a_rest();
+        Fd program = test::connect_loopback(authPort);
+        {
+            test::DescriptorShortage shortage(1);
+            server.pump();
+        }
+        const bool closed = test::closed_by_peer(program.get());
+        const size_t open = modems.connections();
+        auth_connect();
+        return std::to_string(
+                   count(errors.str(), " closed: cannot watch it: Too many open files\n")) +
+               " line, closed: " + std::to_string(closed) +
+               ", connections: " + std::to_string(open) + " then " +
+               std::to_string(modems.connections());
+    });
+    EXPECT_EQ("1 line, closed: 1, connections: 0 then 1", report);
 }
 
 // Beyond the cap a connection is accepted and closed at once, with a line.

@@ -1,0 +1,54 @@
+#pragma once
+// A real shortage of descriptors, for the code that must live through one.
+// It lowers the process's descriptor limit and takes every number left, so
+// only a forked child of the test process should have one:
+//
+//   std::string report = test::in_forked_child([&] {
+//       test::DescriptorShortage shortage;   // accept() now fails: EMFILE
+//       loop.pump();
+//       shortage.take_freed();               // what the server let go of
+//       ...
+//       shortage.end();                      // all free again
+//       return what_the_parent_checks();
+//   });
+//
+// UndefinedBehaviorSanitizer's vptr check needs two descriptors (a pipe)
+// the first time a call reaches an object of a class through a base: one
+// that finds none reports a false "invalid vptr". So a scenario runs the
+// code it runs short of descriptors once before, with descriptors to spare.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace test {
+
+class DescriptorShortage {
+public:
+    // Takes every descriptor the process may still open but `spare`.
+    explicit DescriptorShortage(unsigned spare = 0);
+    ~DescriptorShortage() { end(); }
+    DescriptorShortage(const DescriptorShortage&) = delete;
+    DescriptorShortage& operator=(const DescriptorShortage&) = delete;
+
+    // Takes the descriptors freed since (by the code under test).
+    void take_freed();
+    // Frees every descriptor it took and lifts the limit.
+    void end();
+
+private:
+    std::vector<int> taken_;
+    unsigned long limit_ = 0;  // the soft limit before
+};
+
+// Rests a listener once and watches it again, with descriptors to spare:
+// the rehearsal of a listener's rest. `advance` moves the loop's clock.
+void rehearse_listen_rest(const std::function<void(uint64_t ms)>& advance);
+
+// Runs `scenario` in a forked child of this process and returns what it
+// returned, followed by a line that says so when the child did not end
+// normally (a sanitizer's report is then on standard error).
+std::string in_forked_child(const std::function<std::string()>& scenario);
+
+}  // namespace test
