@@ -13,6 +13,7 @@
 #include "link/unix_domain.h"
 #include "runtime/descriptor_end.h"
 #include "runtime/listen_watch.h"
+#include "runtime/log_throttle.h"
 
 namespace Control {
 
@@ -40,6 +41,12 @@ void bind_failed(bool verbose) {
 // Out of descriptors, say: the listener rests (runtime/listen_watch.h).
 void accept_failed(int error, bool verbose) {
     if (verbose) std::cerr << "can't accept connection: " << std::strerror(error) << std::endl;
+}
+
+// A flood of connections while one is served would log a line each.
+void refuse_connection(const std::string& peer, LogThrottle& refused, bool verbose) {
+    if (verbose && refused.admit())
+        std::cerr << "refuse connection from " << peer << refused << std::endl;
 }
 
 void non_block_failed(bool verbose) {
@@ -119,7 +126,7 @@ void AcceptorNet::OnAcceptFailed(int error) {
 // checks keep duplicates of what they take.
 void AcceptorNet::Serve(Fd socket, const INet4::Addr& peer) {
     if (connected()) {
-        if (verbose()) std::cerr << "refuse connection from " << peer << std::endl;
+        refuse_connection(peer.GetString(), refused_, verbose());
         ImplRefuseConnection();
         return;
     }
@@ -264,7 +271,7 @@ void AcceptorUnix::OnSocketEvent(int fd, short revents) {
         if (!socket) return OnAcceptFailed(errno);
         std::string path(peer.sun_path, strnlen(peer.sun_path, sizeof peer.sun_path));
         if (connected()) {
-            if (verbose()) std::cerr << "refuse connection from " << path << std::endl;
+            refuse_connection(path, refused_, verbose());
             continue;
         }
         if (!NonBlockMode(socket.get())) {

@@ -11,6 +11,7 @@
 #include "link/control_service.h"
 #include "runtime/fd.h"
 #include "runtime/listen_watch.h"
+#include "runtime/log_throttle.h"
 #include "runtime/multiplexer.h"
 #include "runtime/timer.h"
 
@@ -46,6 +47,7 @@ private:
     Fd listenFd_;       // until it listens, then the watch's
     Timer retryTimer_;  // the next bind
     ListenWatch watch_;
+    LogThrottle refused_;
 };
 
 // Checks the connected controller's socket every second. A refused newcomer
@@ -141,6 +143,7 @@ private:
     Fd listenFd_;       // until it listens, then the watch's
     Timer retryTimer_;  // the next bind
     ListenWatch watch_;
+    LogThrottle refused_;
 };
 
 class ConnectorUnix : public ServiceUnix {

@@ -153,6 +153,19 @@ TEST_F(Acceptor, ASecondControllerIsRefusedAndPutsTheFirstUnderCloseWatch) {
     EXPECT_FALSE(test::closed_by_peer(first.get()));
 }
 
+// A flood of controllers while one is served gets one line a second.
+TEST_F(Acceptor, RefusedControllersAreLoggedOnceASecond) {
+    Fd first = connect_client();
+    std::vector<Fd> refused;
+    for (int k = 0; k < 5; ++k) refused.push_back(connect_client());
+    EXPECT_EQ(1u, count_of(errors.str(), "refuse connection from"));
+    loop.advance(1000);
+    refused.push_back(connect_client());
+    EXPECT_EQ(2u, count_of(errors.str(), "refuse connection from"));
+    EXPECT_EQ(1u, count_of(errors.str(), " (4 more since)\n"));
+    for (const Fd& fd : refused) EXPECT_TRUE(test::closed_by_peer(fd.get()));
+}
+
 // The listening socket on `port` in this process.
 int listener_on(unsigned short port) {
     for (int fd = 0; fd < 1024; ++fd) {
