@@ -45,6 +45,15 @@ void Fd::reset(int fd) {
     fd_ = fd;
 }
 
+void OccupyStandardDescriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        // The lowest free number is `fd` itself.
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null >= 0 && null != fd) ::close(null);
+    }
+}
+
 static bool SetStatusFlag(int fd, int flag, bool on) {
     int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0) return false;

@@ -34,6 +34,11 @@ private:
     int fd_ = -1;
 };
 
+// Opens /dev/null on each of 0, 1 and 2 that is closed, so that no
+// descriptor opened later takes one of their numbers (and loses it when a
+// daemon() puts /dev/null over them). The first thing main does.
+void OccupyStandardDescriptors();
+
 bool NonBlockMode(int fd);
 bool BlockMode(int fd);
 void SetCloexec(int fd, bool on = true);

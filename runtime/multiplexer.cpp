@@ -31,6 +31,15 @@ bool write_word(int fd, const char* word) {
     return board::write(fd, word, length) == static_cast<ssize_t>(length);
 }
 
+// `fd`, or a duplicate of it numbered 3 or more when it is 0, 1 or 2 (the
+// original is closed).
+int above_standard_streams(int fd) {
+    if (fd > STDERR_FILENO) return fd;
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    ::close(fd);
+    return moved;
+}
+
 }  // namespace
 
 Multiplexer& multiplexer = Multiplexer::instance();
@@ -116,11 +125,14 @@ Multiplexer& Multiplexer::instance() {
     return *loop;
 }
 
+// The loop is made during static initialisation, when 0, 1 or 2 may still
+// be closed; its pipe must not take one of them, or a daemon() would put
+// /dev/null over it and poll() would find it readable on every pass.
 Multiplexer::Multiplexer() {
     int pipeFds[2];
     if (::pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC) == 0) {
-        wakeRead_ = pipeFds[0];
-        wakeWrite_ = pipeFds[1];
+        wakeRead_ = above_standard_streams(pipeFds[0]);
+        wakeWrite_ = above_standard_streams(pipeFds[1]);
     }
 }
 

@@ -17,6 +17,7 @@
 #include "monitoring/monitoring_ctl.h"
 #include "runtime/child_wait.h"
 #include "runtime/daemon.h"
+#include "runtime/fd.h"
 #include "runtime/ini_file.h"
 #include "runtime/multiplexer.h"
 #include "runtime/process.h"
@@ -111,6 +112,7 @@ void RunDaemon() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    OccupyStandardDescriptors();
     opterr = 1;
 
     auto file = std::make_unique<IniFile::File>();

@@ -16,8 +16,8 @@ namespace test {
 
 class ServerBinary : public ServerProcess {
 public:
-    explicit ServerBinary(const std::vector<std::string>& args)
-        : ServerProcess(SERVER_EXECUTABLE, args) {}
+    explicit ServerBinary(const std::vector<std::string>& args, Input input = Input::inherited)
+        : ServerProcess(SERVER_EXECUTABLE, args, input) {}
 };
 
 inline const char kStarting[] = "Starting server [T240215-1841], port=";

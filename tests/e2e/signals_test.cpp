@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "runtime/fd.h"
@@ -99,31 +102,85 @@ bool wait_gone(pid_t pid, int timeoutMs) {
     return ::poll(&entry, 1, timeoutMs) == 1;
 }
 
-TEST_F(RunningServer, RunsAsDaemonLoggingToSyslog) {
-    test::TestLogger logger(board);
-    ASSERT_TRUE(logger.ok());
-    const int timeoutMs = test::ServerProcess::default_timeout_ms;
-    port = test::free_port();
-    test::ServerBinary launcher({"-D", "--port", std::to_string(port)});
-    EXPECT_EQ(0, launcher.wait_exit()) << launcher.output();
-
-    ASSERT_TRUE(logger.wait_for("vbx-T240215-1841: " + (kStarting + std::to_string(port)),
-                                timeoutMs))
-        << logger.received();
-    pid_t daemon = std::stoi(board.read_file("/var/run/server.pid"));
-    EXPECT_NE(launcher.pid(), daemon);
-
-    ::kill(daemon, SIGTERM);
-    // It logs until it ends: the logger is read meanwhile.
-    bool gone = false;
-    for (test::Deadline deadline(timeoutMs); !gone && !deadline.passed();) {
-        logger.collect(10);
-        gone = wait_gone(daemon, 10);
+// The server as a daemon that logs to `logger`.
+class Daemon : public RunningServer {
+protected:
+    // Starts it and waits for its start-up line; its process id, or 0.
+    pid_t start_daemon(test::ServerProcess::Input input = test::ServerProcess::Input::inherited) {
+        port = test::free_port();
+        test::ServerBinary launcher({"-D", "--port", std::to_string(port)}, input);
+        EXPECT_EQ(0, launcher.wait_exit()) << launcher.output();
+        if (!logger.wait_for("vbx-T240215-1841: " + (kStarting + std::to_string(port)), kTimeoutMs))
+            return 0;
+        return std::stoi(board.read_file("/var/run/server.pid"));
     }
-    if (!gone) ::kill(daemon, SIGKILL);
-    ASSERT_TRUE(gone);
-    EXPECT_TRUE(logger.wait_for("Mux: terminating...", timeoutMs)) << logger.received();
+
+    // Stops it as SIGTERM does; true once it is gone. It logs until it
+    // ends: the logger is read meanwhile.
+    bool stop_daemon(pid_t daemon) {
+        ::kill(daemon, SIGTERM);
+        bool gone = false;
+        for (test::Deadline deadline(kTimeoutMs); !gone && !deadline.passed();) {
+            logger.collect(10);
+            gone = wait_gone(daemon, 10);
+        }
+        if (!gone) ::kill(daemon, SIGKILL);
+        return gone;
+    }
+
+    static constexpr int kTimeoutMs = test::ServerProcess::default_timeout_ms;
+    test::TestLogger logger{board};
+};
+
+TEST_F(Daemon, RunsLoggingToSyslog) {
+    ASSERT_TRUE(logger.ok());
+    const pid_t daemon = start_daemon();
+    ASSERT_NE(0, daemon) << logger.received();
+    ASSERT_TRUE(stop_daemon(daemon));
+    EXPECT_TRUE(logger.wait_for("Mux: terminating...", kTimeoutMs)) << logger.received();
     EXPECT_FALSE(board.exists("/var/run/server.pid"));
+}
+
+// The processor time a process has used, in clock ticks.
+long cpu_ticks(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    // After "pid (name) ": state and ten numbers, then user and system time.
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string field;
+    for (int k = 0; k < 11; ++k) fields >> field;
+    long user = 0, system = 0;
+    fields >> user >> system;
+    return user + system;
+}
+
+// Without standard input, the daemon's descriptor 0 becomes /dev/null,
+// which poll() finds readable on every pass: nothing of the loop may sit
+// there. Idle, the daemon uses next to no processor time (a loop that
+// spins takes a whole processor: about 100 ticks a second).
+TEST_F(Daemon, StartedWithoutStandardInputIdles) {
+    ASSERT_TRUE(logger.ok());
+    const pid_t daemon = start_daemon(test::ServerProcess::Input::closed);
+    ASSERT_NE(0, daemon) << logger.received();
+    const long before = cpu_ticks(daemon);
+    for (test::Deadline second(1000); !second.passed();) logger.collect(second.remaining_ms());
+    EXPECT_LT(cpu_ticks(daemon) - before, 20);
+    EXPECT_TRUE(stop_daemon(daemon));
+}
+
+// Descriptors 0 to 2 are taken before anything else opens, so that no
+// socket or device of the server sits under the daemon's /dev/null or the
+// log streams.
+TEST_F(RunningServer, KeepsDescriptor0ForDevNullWhenStartedWithoutStandardInput) {
+    port = test::free_port();
+    server.reset(new test::ServerBinary({"--port", std::to_string(port)},
+                                        test::ServerProcess::Input::closed));
+    ASSERT_TRUE(server->wait_for_output(kStarting + std::to_string(port) + "\n"))
+        << server->output();
+    const std::string fd0 = "/proc/" + std::to_string(server->pid()) + "/fd/0";
+    EXPECT_EQ("/dev/null", std::filesystem::read_symlink(fd0).string());
+    stop();
 }
 
 }  // namespace

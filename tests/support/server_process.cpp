@@ -36,7 +36,8 @@ std::string find_program(const std::string& name) {
     }
 }
 
-ServerProcess::ServerProcess(const std::string& program, const std::vector<std::string>& args) {
+ServerProcess::ServerProcess(const std::string& program, const std::vector<std::string>& args,
+                             Input input) {
     int outPipe[2], errPipe[2];
     if (::pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     if (::pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
@@ -45,6 +46,7 @@ ServerProcess::ServerProcess(const std::string& program, const std::vector<std::
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
+    if (input == Input::closed) posix_spawn_file_actions_addclose(&actions, STDIN_FILENO);
 
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));

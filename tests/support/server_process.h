@@ -27,7 +27,11 @@ class ServerProcess {
 public:
     static constexpr int default_timeout_ms = 20000;
 
-    ServerProcess(const std::string& program, const std::vector<std::string>& args);
+    // What the child gets as standard input: ours, or none (closed).
+    enum class Input { inherited, closed };
+
+    ServerProcess(const std::string& program, const std::vector<std::string>& args,
+                  Input input = Input::inherited);
     // A child still running is killed.
     ~ServerProcess();
     ServerProcess(const ServerProcess&) = delete;
