@@ -2,7 +2,7 @@
 // VARK and an ED-137 gateway controller on the simulated header-extension
 // device, between host commands that key and unkey the radios and steps of
 // virtual time. Every report a controller makes must encode as the
-// `rtpExt` signal its slot sends.
+// `rtpExt` signal its slot sends, and both keep their sessions.
 //
 // Input: operations, each an octet and its arguments.
 #include <fuzzer/FuzzedDataProvider.h>
@@ -119,6 +119,12 @@ void run(FuzzedDataProvider& in) {
         }
         if (probe.unencodable) {
             std::fprintf(stderr, "a report does not encode as a signal\n");
+            std::abort();
+        }
+        // Nothing the network sends ends a session (an empty extension
+        // neither: a read of 0 ends the burst).
+        if (vark.ext_fd() < 0 || ed137.ext_fd() < 0) {
+            std::fprintf(stderr, "a radio lost its session\n");
             std::abort();
         }
         probe.clear();

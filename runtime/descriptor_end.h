@@ -1,11 +1,14 @@
 #pragma once
-// The one rule for a watched descriptor that ends (a board device, a socket,
-// a pipe): POLLHUP, POLLERR or POLLNVAL in its poll result, a read of 0, or
-// a read error other than EAGAIN and EINTR. Such a descriptor polls ready on
-// every pass from then on, so its handler ends it once: one log line that
-// names the device, the event released, the descriptor closed as a failed
-// open leaves it, and the owner's own failure path. One readable event is
-// served with a bounded number of reads, so no peer holds a loop pass.
+// The one rule for a watched descriptor that ends: POLLHUP, POLLERR or
+// POLLNVAL in its poll result, or a read error other than EAGAIN and EINTR.
+// A read of 0 means what the descriptor is: on a socket or pipe the peer
+// closed its end, so it ends too; a board device answers 0 when its driver
+// holds nothing more (as EAGAIN), so it only ends the burst. A descriptor
+// that ended polls ready on every pass from then on, so its handler ends it
+// once: one line that names it, the event released, the descriptor closed
+// as a failed open leaves it, and the owner's own failure path. One
+// readable event is served with a bounded number of reads, so no peer holds
+// a loop pass.
 //
 //   void Owner::OnEvent(int fd, short revents) {
 //       Record record;
@@ -44,20 +47,22 @@ inline bool CallsForRead(short revents) {
     return (revents & (POLLIN | kEndEvents)) != 0;
 }
 
-// Why the read that returned `n` (errno set when it failed) ends the
-// descriptor; null while it lives: data, or nothing yet (EAGAIN or EINTR)
-// where the poll result reported no end.
+// Why the read of a socket or pipe that returned `n` (errno set when it
+// failed) ends the descriptor; null while it lives: data, or nothing yet
+// (EAGAIN or EINTR) where the poll result reported no end.
 const char* ReadEnd(ssize_t n, short revents);
+// The same for a board device, whose read of 0 is nothing yet.
+const char* DeviceReadEnd(ssize_t n, short revents);
 
-// Serves one poll result: up to `reads` calls of `read` (returning what a
-// read returns), each that got data handed to `take(n)`, stopping at the
-// first that got none. Returns why the descriptor ended, or null.
+// Serves one poll result of a board device: up to `reads` calls of `read`
+// (returning what a read returns), each that got data handed to `take(n)`,
+// stopping at the first that got none. Returns why the device ended, or null.
 template <class Read, class Take>
 const char* ReadEvent(short revents, Read read, Take take, unsigned reads = kRecordsPerEvent) {
     if (!CallsForRead(revents)) return nullptr;
     for (unsigned k = 0; k < reads; ++k) {
         const ssize_t n = read();
-        if (n <= 0) return ReadEnd(n, revents);
+        if (n <= 0) return DeviceReadEnd(n, revents);
         take(n);
     }
     return nullptr;

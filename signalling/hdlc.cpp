@@ -49,7 +49,7 @@ const char* read_frame(int fd, short revents, Packet& frame) {
     frame.reserve_head(0);
     const ssize_t n = board::read(fd, frame->tail, frame._tailroom());
     if (n > 0) frame.extend(static_cast<unsigned>(n));
-    return ReadEnd(n, revents);
+    return DeviceReadEnd(n, revents);
 }
 
 HDLC::HDLC() { unbind(); }

@@ -272,7 +272,10 @@ void Board::reset() {
     channels_.clear();
     clear_journal();
     failures_.clear();
-    for (auto& m : models_) m.second->reset();
+    for (auto& m : models_) {
+        m.second->reset();
+        m.second->drained_reads_zero = false;
+    }
     set_journaled(journalsByDefault);
     netifs_.reset();
 }
@@ -387,6 +390,7 @@ ssize_t Board::read(int fd, void* buf, size_t count) {
             r = ::recv(fd, buf, count, MSG_DONTWAIT);
         else
             c->settle_input(fd);
+        if (r < 0 && errno == EAGAIN && c->model().drained_reads_zero) r = 0;
         if (r > 0 && call)
             call->data.assign(static_cast<uint8_t*>(buf), static_cast<uint8_t*>(buf) + r);
         return r;

@@ -114,6 +114,9 @@ public:
     // keeps its own history of them (the packets written, the requests, the
     // values set in turn).
     bool journaled = true;
+    // While set, a read that finds nothing returns 0 rather than failing
+    // with EAGAIN, as some drivers answer a drained queue ("/dev/rtp_ext").
+    bool drained_reads_zero = false;
 };
 
 enum class Op { Open, Ioctl, Read, Write };

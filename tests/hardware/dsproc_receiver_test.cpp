@@ -278,6 +278,35 @@ TEST_F(DSProcReceiverTest, ADeviceThatEndsIsClosedOnceAndAConfigureOpensItAgain)
     }
 }
 
+// A read of 0 from either receiver device ends the burst, not the device:
+// the event after it comes in the next pass.
+TEST_F(DSProcReceiverTest, AReadOf0EndsTheBurstNotTheDevice) {
+    struct Case {
+        const char* device;
+        bool (*enable)(test::ReceiverProbe&);
+        bool (*event)();
+        const char* heard;
+    };
+    const Case cases[] = {
+        {board::dtmf::kDevice, [](test::ReceiverProbe& r) { return r.enableDTMF(true); },
+         [] { return dtmf().detect(kTs, 3, 10); }, "tonec code=3 timestamp=10"},
+        {dsp::kDevice, [](test::ReceiverProbe& r) { return r.enableVAD(true); },
+         [] { return dsp().vad(kTs, 1, 1, 0); }, "vad rx=1 tx=-1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.device);
+        ASSERT_TRUE(c.enable(probe));
+        Board::instance().model(c.device)->drained_reads_zero = true;
+        Board::instance().channels(c.device).at(0)->deliver("", 0);
+        ASSERT_TRUE(c.event());
+        probe.calls.clear();
+        errors.clear();
+        EXPECT_EQ(2u, loop.ready_passes(50));
+        EXPECT_EQ(Strings{c.heard}, probe.calls);
+        EXPECT_EQ("", errors.str());
+    }
+}
+
 // --- routing ---
 
 struct RouteCase {

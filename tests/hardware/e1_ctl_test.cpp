@@ -281,6 +281,20 @@ TEST_F(E1Trunks, ACasDeviceThatEndsIsClosedOnceAndThePollOpensItAgain) {
     EXPECT_EQ((std::vector<Cas>{{2, 9, 1, 2}}), cas_signals());
 }
 
+// A read of 0 ends the burst (of one record), not the device: the record
+// after it comes in the next pass.
+TEST_F(E1Trunks, AReadOf0FromTheCasDeviceEndsTheBurstNotTheDevice) {
+    e1.OnConnect();
+    errors.clear();
+    cas::cas_channel record{2, 9, 1, 2, {0, 0}};
+    cas_.deliver_raw(&record, 0);
+    cas_.deliver_raw(&record, sizeof record);
+    EXPECT_EQ(2u, loop.ready_passes(50));
+    EXPECT_EQ((std::vector<Cas>{{2, 9, 1, 2}}), cas_signals());
+    EXPECT_EQ("", errors.str());
+    EXPECT_EQ(1u, sim().channels(cas::kDevice).size());
+}
+
 TEST_F(E1Trunks, RecordsOfAnotherSizeAreDropped) {
     ASSERT_TRUE(e1.CheckOpenCas());
     const uint8_t shortRecord[7] = {};

@@ -29,6 +29,12 @@ protected:
         return out;
     }
     const rtp_ext_init_params init{drv::kVarkProfile, 0, {0, 0, 0, 0}};
+
+    // A VARK and an ED-137 gateway controller, made when called.
+    std::vector<std::function<std::unique_ptr<RadioControl>()>> gateways() {
+        return {[&] { return make<VarkRadioGWControl>(drv::kVarkProfile); },
+                [&] { return make<ED137RadioGWControl>(drv::kEd137Profile); }};
+    }
 };
 
 TEST_F(RadioControlTest, EachTypeReachesTheExtensionItsOwnWay) {
@@ -132,11 +138,7 @@ TEST_F(RadioControlTest, ARestartedSessionGetsTheFilterAgain) {
 // A session that hangs up is read once and closed with one line, and the
 // slot hears that the radio is lost; a restart opens a new one.
 TEST_F(RadioControlTest, ASessionThatEndsIsClosedOnceAndTheRadioLost) {
-    const std::function<std::unique_ptr<RadioControl>()> controls[] = {
-        [&] { return make<VarkRadioGWControl>(drv::kVarkProfile); },
-        [&] { return make<ED137RadioGWControl>(drv::kEd137Profile); },
-    };
-    for (const auto& make_control : controls) {
+    for (const auto& make_control : gateways()) {
         std::unique_ptr<RadioControl> control = make_control();
         SCOPED_TRACE(control->GetPrefix());
         test::StreamCapture err(std::cerr);
@@ -151,6 +153,24 @@ TEST_F(RadioControlTest, ASessionThatEndsIsClosedOnceAndTheRadioLost) {
         probe.clear();
         EXPECT_EQ(1, control->RtpExtStart(false));
         EXPECT_NE(-1, control->ext_fd());
+    }
+}
+
+// A read of 0 (an empty extension from the network, or a driver that
+// answers a drained queue with 0) ends the burst, not the session: the
+// packet after it is read in the next pass.
+TEST_F(RadioControlTest, AReadOf0EndsTheBurstNotTheSession) {
+    Board::instance().model(drv::kDevice)->drained_reads_zero = true;
+    for (const auto& make_control : gateways()) {
+        std::unique_ptr<RadioControl> control = make_control();
+        SCOPED_TRACE(control->GetPrefix());
+        test::StreamCapture err(std::cerr);
+        for (const Bytes& packet : {Bytes{}, Bytes{0x81}})
+            session(*control).inject(packet, test::ip("127.0.0.2"), 9);
+        EXPECT_EQ(2u, loop.ready_passes(50));
+        EXPECT_TRUE(session(*control).received.empty());
+        EXPECT_EQ("", err.str());
+        EXPECT_TRUE(probe.aborts.empty());
     }
 }
 

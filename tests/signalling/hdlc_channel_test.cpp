@@ -194,9 +194,9 @@ TEST_F(HdlcChannelTest, ReadsOneFramePerReadableEvent) {
     EXPECT_EQ(3u, channel.rxSU);
 }
 
-// EAGAIN is no failure; any other error, a read of 0 and a hang-up close the
-// channel after one read, with one report. The driver frees the controller
-// channel for the next user: the switch paths go with it.
+// EAGAIN is no failure; any other error and a hang-up close the channel
+// after one read, with one report. The driver frees the controller channel
+// for the next user: the switch paths go with it.
 TEST_F(HdlcChannelTest, AFailingReadClosesTheChannelOnce) {
     const FailureCase cases[] = {
         {"EIO",
@@ -233,6 +233,20 @@ TEST_F(HdlcChannelTest, AFailingReadClosesTheChannelOnce) {
         EXPECT_EQ(board::sim::HalModel::Output::Off, fabric().channel(controllerChannel).output);
         reports.log.clear();
     }
+}
+
+// A read of 0 is no failure either: it ends the burst, not the channel, and
+// the frame after it comes in the next pass.
+TEST_F(HdlcChannelTest, AReadOf0EndsTheBurstNotTheChannel) {
+    open();
+    mcc().drained_reads_zero = true;
+    Board::instance().channels(mcc::kDevice).at(0)->deliver("", 0);
+    mcc().line_packet(kTrunk1Ts16, {1});
+    errors.clear();
+    EXPECT_EQ(2u, loop.ready_passes(50));
+    EXPECT_TRUE(channel.is_open());
+    EXPECT_EQ((std::vector<Bytes>{{1}}), reports.frames);
+    EXPECT_EQ("", errors.str());
 }
 
 TEST_F(HdlcChannelTest, ARefusedOpenAllocationOrTimeslotLeavesItClosed) {

@@ -131,6 +131,37 @@ TEST_F(IsdnSlots, DeclineWhatTheyCannotMake) {
     }
 }
 
+// A read of 0 ends the burst, not the device: the network's UA after it
+// establishes the link.
+TEST_F(IsdnSlots, AReadOf0EndsTheBurstNotTheDevice) {
+    struct Case {
+        const char* name;
+        LGCP::Command create;
+        const char* device;
+    };
+    const Case cases[] = {
+        {"ISDN", test::create_isdn(IsdnType::pri, 1, Side::user), mcc::kDevice},
+        {"QSIG", test::create_qsig(Side::user), dsp_data::kDevice},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        errors.clear();
+        make(c.create, 50);
+        succeed(test::activate(), 50);  // SABME
+        sim().model(c.device)->drained_reads_zero = true;
+        board::sim::Channel* channel = sim().channels(c.device).at(0);
+        const char ua[] = {0x00, 0x01, 0x73};
+        channel->deliver(ua, 0);
+        channel->deliver(ua, sizeof ua);
+        EXPECT_EQ(2u, server.loop().ready_passes(50));
+        run(100);
+        EXPECT_EQ("", errors.str());
+        EXPECT_EQ((Lines{"50 isdnLinkInfo multiple-frame-established", "50 activated"}),
+                  signalled());
+        destroy(50);
+    }
+}
+
 // A hung-up or failing device is read once and closed; the link then fails
 // by its own timers.
 TEST_F(IsdnSlots, AFailingDeviceIsReadOnceAndTheLinkGivesUp) {

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -199,6 +200,21 @@ TEST_F(MccSlots, AChannelThatEndsIsClosedOnceAndLeftToTheNextSlot) {
         EXPECT_EQ(std::string::npos, errors.str().find("holds: refused")) << errors.str();
         ASSERT_EQ(std::nullopt, outcome(test::command(Alternative::destroy), 62));
     }
+}
+
+// A read of 0 is a driver with nothing more (a packet of no bytes, or a
+// drained queue answered with 0): it ends the burst, not the channel, and
+// the packet after it comes in the next pass.
+TEST_F(MccSlots, AReadOf0EndsTheBurstNotTheChannel) {
+    make(create_data(), 59);
+    mcc().drained_reads_zero = true;
+    board::sim::Channel* channel = sim().channels(mcc::kDevice).at(0);
+    for (const char* packet : {"a", "", "b"}) channel->deliver(packet, std::strlen(packet));
+    errors.clear();
+    EXPECT_EQ(2u, server.loop().ready_passes(50));
+    EXPECT_EQ((Lines{"59 userData 61", "59 userData 62"}), signals());
+    EXPECT_EQ("", errors.str());
+    EXPECT_EQ(1u, mcc().opens());
 }
 
 }  // namespace

@@ -484,6 +484,22 @@ TEST_F(RtpSlotTest, AFailedReadOrAHangUpEndsTheSessionWithOneLine) {
     }
 }
 
+// A read of 0 ends the burst, not the session: the event after it comes in
+// the next pass.
+TEST_F(RtpSlotTest, AReadOf0EndsTheBurstNotTheSession) {
+    create(kSlot);
+    rtp_model().drained_reads_zero = true;
+    board::sim::Channel* session = sim().channels(rtp::kDevice).front();
+    rtp::rtp_event event{};
+    for (size_t length : {sizeof event, size_t(0), sizeof event}) session->deliver(&event, length);
+    errors.clear();
+    progress.clear();
+    EXPECT_EQ(2u, server.loop().ready_passes(50));
+    EXPECT_EQ(2, count_of(progress.str(), "rtp event:"));
+    EXPECT_EQ("", errors.str());
+    EXPECT_EQ(1u, sim().channels(rtp::kDevice).size());
+}
+
 // ---- Media
 
 TEST_F(RtpSlotTest, CarriesMediaBothWaysBetweenTheNetworkAndTheTrunksWiredToIt) {
