@@ -7,8 +7,10 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <list>
@@ -37,6 +39,7 @@
 #include "board/sim/watchdog_model.h"
 #include "runtime/net.h"
 #include "tests/support/board_root.h"
+#include "tests/support/forked_child.h"
 
 namespace {
 
@@ -216,21 +219,43 @@ TEST_F(SimBoard, ModelsKeepAHistoryOnlyOfJournaledDevices) {
     }
 }
 
+// Puts a duplicate of `fd` at the free `number` as a new descriptor takes
+// one: the lowest free number first.
+void dup_at(int fd, int number) {
+    std::vector<int> below;
+    for (int copy; (copy = ::dup(fd)) >= 0 && copy < number;) below.push_back(copy);
+    for (int copy : below) ::close(copy);
+}
+
 // The board knows its descriptors by number, but the kernel hands a number
 // out again once it is closed or replaced: the number then reaches what it
-// is now, while the open lives on in its other descriptor.
+// is now, while the open lives on in its other descriptor. Closes the board
+// does not see (the C library's own, a raw system call) are caught when the
+// number is taken again.
 TEST_F(SimBoard, ANumberHandedOutAgainReachesWhatItIsNow) {
     const std::vector<std::pair<const char*, std::function<void(int, int)>>> ways = {
-        {"close", [](int number, int pipeEnd) {
+        {"close",
+         [](int number, int pipeEnd) {
              ::close(number);
              ::fcntl(pipeEnd, F_DUPFD, number);
          }},
-        {"close_range", [](int number, int pipeEnd) {
+        {"close_range",
+         [](int number, int pipeEnd) {
              ::close_range(number, number, 0);
              ::fcntl(pipeEnd, F_DUPFD, number);
          }},
         {"dup2", [](int number, int pipeEnd) { ::dup2(pipeEnd, number); }},
         {"dup3", [](int number, int pipeEnd) { ::dup3(pipeEnd, number, 0); }},
+        {"a raw close",
+         [](int number, int pipeEnd) {
+             ::syscall(SYS_close, number);
+             dup_at(pipeEnd, number);
+         }},
+        {"fclose of fdopen",
+         [](int number, int pipeEnd) {
+             std::fclose(::fdopen(number, "w"));
+             dup_at(pipeEnd, number);
+         }},
     };
     for (const auto& [way, reuse] : ways) {
         for (bool opened : {true, false}) {  // the number open gave, or a dup's
@@ -255,6 +280,24 @@ TEST_F(SimBoard, ANumberHandedOutAgainReachesWhatItIsNow) {
             for (int end : {number, kept, pipeFds[0], pipeFds[1]}) ::close(end);
         }
     }
+}
+
+// closefrom() forgets the numbers it closes; it closes the board's own ends
+// too, so it runs in a child.
+TEST_F(SimBoard, ClosefromForgetsTheNumbersItCloses) {
+    const std::string report = test::in_forked_child([] {
+        int pipeFds[2];
+        if (::pipe2(pipeFds, O_NONBLOCK) != 0) return std::string("no pipe");
+        const int fd = board::open("/dev/test-word", O_RDWR);
+        ::closefrom(fd);
+        ::syscall(SYS_dup3, pipeFds[1], fd, 0);  // as the board cannot see
+        int32_t value = 0;
+        const bool answered = board::ioctl(fd, kGetValue, &value) == 0;
+        char got = 0;
+        const bool written = board::write(fd, "x", 1) == 1 && ::read(pipeFds[0], &got, 1) == 1;
+        return std::string(answered ? "answered" : "refused") + (written ? ", written" : "");
+    });
+    EXPECT_EQ("refused, written", report);
 }
 
 TEST_F(SimBoard, InjectedFailuresHitOnlyTheChosenCalls) {

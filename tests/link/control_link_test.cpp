@@ -13,6 +13,7 @@
 #include "runtime/descriptor_end.h"
 #include "tests/link/packet_pool_check.h"
 #include "tests/support/descriptor_shortage.h"
+#include "tests/support/forked_child.h"
 #include "tests/support/loopback.h"
 #include "tests/support/stream_capture.h"
 #include "tests/support/tpkt.h"

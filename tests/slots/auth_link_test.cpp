@@ -8,6 +8,7 @@
 
 #include "tests/slots/modem_fixture.h"
 #include "tests/support/descriptor_shortage.h"
+#include "tests/support/forked_child.h"
 
 namespace {
 

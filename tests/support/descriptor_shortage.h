@@ -1,7 +1,8 @@
 #pragma once
 // A real shortage of descriptors, for the code that must live through one.
 // It lowers the process's descriptor limit and takes every number left, so
-// only a forked child of the test process should have one:
+// only a forked child of the test process (tests/support/forked_child.h)
+// should have one:
 //
 //   std::string report = test::in_forked_child([&] {
 //       test::DescriptorShortage shortage;   // accept() now fails: EMFILE
@@ -19,7 +20,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <string>
 #include <vector>
 
 namespace test {
@@ -45,10 +45,5 @@ private:
 // Rests a listener once and watches it again, with descriptors to spare:
 // the rehearsal of a listener's rest. `advance` moves the loop's clock.
 void rehearse_listen_rest(const std::function<void(uint64_t ms)>& advance);
-
-// Runs `scenario` in a forked child of this process and returns what it
-// returned, followed by a line that says so when the child did not end
-// normally (a sanitizer's report is then on standard error).
-std::string in_forked_child(const std::function<std::string()>& scenario);
 
 }  // namespace test
