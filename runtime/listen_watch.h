@@ -30,7 +30,6 @@ public:
     void Close();
 
     bool open() const { return bool(listener_); }
-    bool watching() const { return event_.attached(); }
 
 private:
     void Resume();

@@ -200,12 +200,7 @@ TEST_F(Acceptor, AListenerOutOfDescriptorsAcceptsAgainOnceSomeAreFree) {
     const std::string report = test::in_forked_child([&] {
         rehearse_a_rest();
         Fd client = test::connect_loopback(port);
-        test::DescriptorShortage shortage;
-        loop.pump();
-        shortage.take_freed();
-        loop.advance(kListenRestMs);
-        shortage.end();
-        loop.advance(kListenRestMs);
+        test::rest_out_of_descriptors([&] { loop.pump(); }, [&](uint64_t ms) { loop.advance(ms); });
         test::write_bytes(client.get(), test::tpkt_frame("ping"));
         loop.pump(2);
         return joined(notify.events) + "; lines: " + errors.str();

@@ -167,13 +167,8 @@ TEST_F(AuthLink, AFailedAcceptRestsTheListenerForASecond) {
     const std::string report = test::in_forked_child([&] {
         rehearse_a_rest();
         Fd program = test::connect_loopback(authPort);
-        {
-            test::DescriptorShortage shortage;
-            server.pump();
-            shortage.take_freed();
-            server.advance(kListenRestMs);
-        }
-        server.advance(kListenRestMs);
+        test::rest_out_of_descriptors([&] { server.pump(); },
+                                      [&](uint64_t ms) { server.advance(ms); });
         test::write_bytes(program.get(), test::login(0, "user", "pw"));
         const bool heard = bool(signal(Signal::modemProceeding));
         return std::to_string(count(errors.str(), "fail to set nonblock mode.")) + " line, " +

@@ -68,4 +68,14 @@ void rehearse_listen_rest(const std::function<void(uint64_t ms)>& advance) {
     ::close(ends[1]);
 }
 
+void rest_out_of_descriptors(const std::function<void()>& pump,
+                             const std::function<void(uint64_t ms)>& advance) {
+    DescriptorShortage shortage;
+    pump();
+    shortage.take_freed();
+    advance(kListenRestMs);
+    shortage.end();
+    advance(kListenRestMs);
+}
+
 }  // namespace test

@@ -46,4 +46,11 @@ private:
 // the rehearsal of a listener's rest. `advance` moves the loop's clock.
 void rehearse_listen_rest(const std::function<void(uint64_t ms)>& advance);
 
+// A listener with a connection waiting, out of descriptors, the loop driven
+// by `pump` and `advance`: its accept fails and it rests, the descriptor its
+// watch let go of is taken, the rest ends with none free, then all are
+// freed and the next rest ends.
+void rest_out_of_descriptors(const std::function<void()>& pump,
+                             const std::function<void(uint64_t ms)>& advance);
+
 }  // namespace test
