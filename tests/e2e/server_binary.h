@@ -25,10 +25,11 @@ inline const char kStarting[] = "Starting server [T240215-1841], port=";
 class RunningServer : public ::testing::Test {
 protected:
     // Starts the server on a free port and waits for its start-up line.
-    void start(std::vector<std::string> args = {}) {
+    void start(std::vector<std::string> args = {},
+               ServerProcess::Input input = ServerProcess::Input::inherited) {
         port = free_port();
         args.insert(args.end(), {"--port", std::to_string(port)});
-        server.reset(new ServerBinary(args));
+        server.reset(new ServerBinary(args, input));
         ASSERT_TRUE(server->wait_for_output(kStarting + std::to_string(port) + "\n"))
             << server->output();
     }

@@ -112,7 +112,9 @@ protected:
         EXPECT_EQ(0, launcher.wait_exit()) << launcher.output();
         if (!logger.wait_for("vbx-T240215-1841: " + (kStarting + std::to_string(port)), kTimeoutMs))
             return 0;
-        return std::stoi(board.read_file("/var/run/server.pid"));
+        const pid_t daemon = std::stoi(board.read_file("/var/run/server.pid"));
+        EXPECT_NE(launcher.pid(), daemon);
+        return daemon;
     }
 
     // Stops it as SIGTERM does; true once it is gone. It logs until it
@@ -144,12 +146,10 @@ TEST_F(Daemon, RunsLoggingToSyslog) {
 // The processor time a process has used, in clock ticks.
 long cpu_ticks(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
+    std::string line, field;
     std::getline(stat, line);
-    // After "pid (name) ": state and ten numbers, then user and system time.
     std::istringstream fields(line.substr(line.rfind(')') + 2));
-    std::string field;
-    for (int k = 0; k < 11; ++k) fields >> field;
+    for (int k = 0; k < 11; ++k) fields >> field;  // state and ten numbers before
     long user = 0, system = 0;
     fields >> user >> system;
     return user + system;
@@ -173,11 +173,7 @@ TEST_F(Daemon, StartedWithoutStandardInputIdles) {
 // socket or device of the server sits under the daemon's /dev/null or the
 // log streams.
 TEST_F(RunningServer, KeepsDescriptor0ForDevNullWhenStartedWithoutStandardInput) {
-    port = test::free_port();
-    server.reset(new test::ServerBinary({"--port", std::to_string(port)},
-                                        test::ServerProcess::Input::closed));
-    ASSERT_TRUE(server->wait_for_output(kStarting + std::to_string(port) + "\n"))
-        << server->output();
+    start({}, test::ServerProcess::Input::closed);
     const std::string fd0 = "/proc/" + std::to_string(server->pid()) + "/fd/0";
     EXPECT_EQ("/dev/null", std::filesystem::read_symlink(fd0).string());
     stop();

@@ -40,12 +40,6 @@ std::string joined(const Events& events) {
     return text;
 }
 
-std::string replaced(std::string text, const std::string& what, const std::string& by) {
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + by.size()))
-        text.replace(at, what.size(), by);
-    return text;
-}
-
 size_t count_of(const std::string& text, const std::string& what) {
     size_t n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -215,19 +209,16 @@ TEST_F(Acceptor, AControllerThatCannotBeWatchedIsClosed) {
     const std::string report = test::in_forked_child([&] {
         rehearse_a_rest();
         Fd client = test::connect_loopback(port);
-        std::string seen;
         {
             test::DescriptorShortage shortage(2);  // the connection and its stream's copy
             loop.pump(2);
-            seen = joined(notify.events) + "; " + replaced(errors.str(), link.peer(), "<peer>");
         }
         const bool closed = test::closed_by_peer(client.get());
         Fd next = connect_client();
-        return seen + "; closed: " + std::to_string(closed) + "; then " + joined(notify.events);
+        return std::to_string(count_of(errors.str(), " closed.\n")) +
+               " line, closed: " + std::to_string(closed) + ", then " + joined(notify.events);
     });
-    EXPECT_EQ(
-        "disconnect; control connection <peer> closed.\n; closed: 1; then disconnect, connect",
-        report);
+    EXPECT_EQ("1 line, closed: 1, then disconnect, connect", report);
 }
 
 TEST_F(Acceptor, TheNextControllerGetsInOnceTheFirstIsGone) {

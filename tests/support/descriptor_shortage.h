@@ -1,19 +1,8 @@
 #pragma once
-// A real shortage of descriptors, for the code that must live through one.
-// It lowers the process's descriptor limit and takes every number left, so
-// only a forked child of the test process (tests/support/forked_child.h)
-// should have one:
-//
-//   std::string report = test::in_forked_child([&] {
-//       test::DescriptorShortage shortage;   // accept() now fails: EMFILE
-//       loop.pump();
-//       shortage.take_freed();               // what the server let go of
-//       ...
-//       shortage.end();                      // all free again
-//       return what_the_parent_checks();
-//   });
-//
-// UndefinedBehaviorSanitizer's vptr check needs two descriptors (a pipe)
+// A real shortage of descriptors, for the code that must live through one:
+// the descriptor limit is lowered and every number left is taken, so only
+// a forked child of the test process (tests/support/forked_child.h) should
+// have one. UndefinedBehaviorSanitizer's vptr check needs two descriptors (a pipe)
 // the first time a call reaches an object of a class through a base: one
 // that finds none reports a false "invalid vptr". So a scenario runs the
 // code it runs short of descriptors once before, with descriptors to spare.
