@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "link/packet.h"
 
 class PacketPoolCheck : public ::testing::Test {
@@ -11,4 +13,18 @@ protected:
     void TearDown() override {
         EXPECT_EQ(Packet_pool::capacity(), Packet_pool::free_count()) << "a packet block leaked";
     }
+};
+
+// Holds every pool block but `leave` while it lives: a pool run low.
+class PoolHold {
+public:
+    explicit PoolHold(size_t leave) {
+        while (Packet_pool::free_count() > leave) {
+            blocks_.emplace_back();
+            blocks_.back().reserve_head(0);
+        }
+    }
+
+private:
+    std::vector<Packet> blocks_;
 };

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/signalling/endpoint_bridge.h"
 #include "tests/signalling/signalling_slot_fixture.h"
 #include "tests/support/hdlc_pair.h"
 #include "tests/support/lapd_capture.h"
@@ -19,36 +20,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// Joins a fabric endpoint to one end of an in-memory line: what the board
-// sends on the endpoint's channel goes down the line, what comes up the
-// line goes out on the channel.
-class EndpointBridge : public HDLC::Notify {
-public:
-    EndpointBridge(board::sim::TdmFabric::Endpoint& endpoint, test::HdlcEnd& end)
-        : endpoint_(endpoint), end_(end) {
-        end_.bind(this);
-        endpoint_.on_frame = [this](const board::sim::TdmFabric::Frame& bytes) {
-            Packet frame;
-            frame.reserve_head(0);
-            frame.put(bytes.data(), static_cast<unsigned>(bytes.size()));
-            end_.hdlc_transmit(frame);
-        };
-    }
-    ~EndpointBridge() override {
-        endpoint_.on_frame = nullptr;
-        end_.bind(nullptr);
-    }
-    void on_hdlc_receive(Packet& frame) override {
-        endpoint_.send(board::sim::TdmFabric::Frame(frame.data(), frame.data() + frame.length()));
-    }
-    void on_hdlc_error(HDLC::Notify::Cause::Type) override {}
-    void on_hdlc_ready() override {}
-
-private:
-    board::sim::TdmFabric::Endpoint& endpoint_;
-    test::HdlcEnd& end_;
-};
-
 class PstnInterop : public test::SignallingSlotTest {};
 
 TEST_F(PstnInterop, APriSlotTalksToAnIndependentNetworkSide) {
@@ -56,7 +27,7 @@ TEST_F(PstnInterop, APriSlotTalksToAnIndependentNetworkSide) {
     test::HdlcPair line;
     test::PcapWriter pcap(test::PcapWriter::linux_lapd);
     test::LapdCapture capture(pcap, line.a, /*networkSide=*/false);
-    EndpointBridge bridge(frames().endpoint(48), line.a);
+    test::EndpointBridge bridge(frames().endpoint(48), line.a);
     test::OsmoLapdPeer peer(line.b, /*networkSide=*/true);
 
     make(test::create_trunk(1, 16), 10);

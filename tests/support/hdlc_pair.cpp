@@ -1,5 +1,6 @@
 #include "tests/support/hdlc_pair.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace test {
@@ -35,9 +36,10 @@ bool HdlcEnd::hdlc_transmit(Packet& frame) {
         ++counters_.dropped;
         return true;
     }
-    inFlight_.push_back(frame);
+    const uint32_t due = Mux::milliseconds() + latencyMs_;
+    inFlight_.push_back(InFlight{frame, due});
     if (duplicate && duplicate(frame, index)) {
-        inFlight_.push_back(frame);
+        inFlight_.push_back(InFlight{frame, due});
         ++counters_.duplicated;
     }
     line_.wake();
@@ -86,7 +88,15 @@ void HdlcEnd::fail() {
 }
 
 bool HdlcEnd::has_work() const {
-    return readyOwed_ || errorOwed_ || (!holding_ && !inFlight_.empty());
+    return readyOwed_ || errorOwed_ || due_frames() > 0;
+}
+
+size_t HdlcEnd::due_frames() const {
+    if (holding_) return 0;
+    const uint32_t now = Mux::milliseconds();
+    size_t due = 0;
+    while (due < inFlight_.size() && static_cast<int32_t>(inFlight_[due].due - now) <= 0) ++due;
+    return due;
 }
 
 // HdlcLine.
@@ -95,26 +105,44 @@ HdlcLine::HdlcLine() { dpc_.Bind(this, &HdlcLine::run); }
 
 bool HdlcLine::idle() const {
     for (const HdlcEnd* end : ends_)
+        if (end->has_work() || !end->inFlight_.empty()) return false;
+    return true;
+}
+
+bool HdlcLine::settled() const {
+    for (const HdlcEnd* end : ends_)
         if (end->has_work()) return false;
     return true;
 }
 
 void HdlcLine::wake() {
     dpc_.Activate();
-    if (!nudge_.pending()) nudge_.set(0, &HdlcLine::on_nudge, this);
+    nudge_.set(0, &HdlcLine::on_nudge, this);
 }
 
 // Frames sent while this runs wait for the next run.
 void HdlcLine::run() {
     std::vector<size_t> frames;
-    for (const HdlcEnd* end : ends_) frames.push_back(end->holding_ ? 0 : end->inFlight_.size());
+    for (const HdlcEnd* end : ends_) frames.push_back(end->due_frames());
     for (size_t i = 0; i < ends_.size(); ++i) serve(*ends_[i], frames[i]);
-    if (idle()) {
-        dpc_.Deactivate();
-        nudge_.reset();
-    } else if (!nudge_.pending()) {
-        nudge_.set(0, &HdlcLine::on_nudge, this);
+    if (settled()) dpc_.Deactivate();
+    nudge();
+}
+
+void HdlcLine::nudge() {
+    if (!settled()) return nudge_.set(0, &HdlcLine::on_nudge, this);
+    const uint32_t now = Mux::milliseconds();
+    int32_t wait = -1;
+    for (const HdlcEnd* end : ends_) {
+        if (end->holding_ || end->inFlight_.empty()) continue;
+        const int32_t left =
+            std::max<int32_t>(0, static_cast<int32_t>(end->inFlight_.front().due - now));
+        if (wait < 0 || left < wait) wait = left;
     }
+    if (wait < 0)
+        nudge_.reset();
+    else
+        nudge_.set(static_cast<unsigned>(wait), &HdlcLine::on_nudge, this);
 }
 
 // Tells `end` what it is owed, then hands `frames` of what it sent to its
@@ -130,7 +158,7 @@ void HdlcLine::serve(HdlcEnd& end, size_t frames) {
         if (end.notify_) end.notify_->on_hdlc_ready();
     }
     for (; frames && !end.inFlight_.empty(); --frames) {
-        const Packet frame = end.inFlight_.front();
+        const Packet frame = end.inFlight_.front().frame;
         end.inFlight_.pop_front();
         for (HdlcEnd* peer : end.peers_) {
             if (!peer->open_) continue;

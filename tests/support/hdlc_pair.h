@@ -2,8 +2,9 @@
 // In-memory HDLC lines for link tests. Each end is a `GenericHDLC` that
 // delivers what it is given to its peers' `HDLC::Notify` on a later loop
 // pass (from a deferred call, never from inside hdlc_transmit), with hooks
-// to lose, refuse, repeat, hold back and fail frames. `HdlcPair` joins two
-// ends; `BriBus` joins a BRI line's network port to each terminal port.
+// to lose, refuse, repeat, hold back, delay and fail frames. `HdlcPair`
+// joins two ends; `BriBus` joins a BRI line's network port to each terminal
+// port.
 //
 //   test::VirtualLoop loop;            // first: the pair lives in its loop
 //   test::HdlcPair line;
@@ -80,6 +81,9 @@ public:
     // Holds back what this end sends until release().
     void hold() { holding_ = true; }
     void release();
+    // What this end sends arrives `ms` of loop time later (a line with
+    // frames in flight), still in order.
+    void set_latency(unsigned ms) { latencyMs_ = ms; }
     // The channel fails: closed, and its notify hears `on_hdlc_error(0)` on
     // a later pass. Frames on their way to it are lost.
     void fail();
@@ -90,14 +94,20 @@ public:
 
 private:
     friend class HdlcLine;
+    struct InFlight {
+        Packet frame;
+        uint32_t due;  // loop milliseconds
+    };
     bool refuse_frame(bool block);
     void tap(const Packet& frame, bool sent) const;
     bool has_work() const;
+    // Frames sent, not held back and due by now, from the oldest.
+    size_t due_frames() const;
 
     HdlcLine& line_;
     std::vector<HdlcEnd*> peers_;  // where its frames go
     HDLC::Notify* notify_ = nullptr;
-    std::deque<Packet> inFlight_;
+    std::deque<InFlight> inFlight_;
     std::map<int, Tap> taps_;
     int nextTap_ = 0;
     Counters counters_;
@@ -105,6 +115,7 @@ private:
     bool ready_ = true;
     bool busy_ = false;
     bool holding_ = false;
+    unsigned latencyMs_ = 0;
     bool readyOwed_ = false;
     bool errorOwed_ = false;
 };
@@ -117,6 +128,8 @@ public:
 
     // Nothing in flight and no callback owed.
     bool idle() const;
+    // Nothing due now and no callback owed (frames may still be on their way).
+    bool settled() const;
 
 protected:
     HdlcLine();
@@ -130,12 +143,15 @@ private:
     void wake();
     void run();
     void serve(HdlcEnd& end, size_t frames);
-    void on_nudge() {}
+    // Keeps the loop awake for the next frame due (at once while work waits).
+    void nudge();
+    void on_nudge() { dpc_.Activate(); }
 
     std::vector<HdlcEnd*> ends_;  // in the order they are served
     Dpc dpc_;
     // While work waits, a timer due now keeps the loop from sleeping (or a
-    // virtual clock from jumping ahead) before the deferred call has run.
+    // virtual clock from jumping ahead) before the deferred call has run;
+    // while frames are on their way, one due with the first of them.
     Timer nudge_;
 };
 

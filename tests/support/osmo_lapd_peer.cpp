@@ -33,14 +33,16 @@ void init_library_logging() {
 
 }  // namespace
 
-OsmoLapdPeer::OsmoLapdPeer(HdlcEnd& end, bool networkSide) : end_(end) {
+OsmoLapdPeer::OsmoLapdPeer(HdlcEnd& end, bool networkSide, unsigned window) : end_(end) {
     init_library_logging();
     clockUs_ = loop_us();
     osmo_gettimeofday_override = true;
     osmo_gettimeofday_override_time.tv_sec = static_cast<time_t>(clockUs_ / 1000000);
     osmo_gettimeofday_override_time.tv_usec = static_cast<suseconds_t>(clockUs_ % 1000000);
+    lapd_profile profile = lapd_profile_isdn;
+    if (window) profile.k[0] = static_cast<uint8_t>(window);
     instance_ = lapd_instance_alloc2(networkSide, &OsmoLapdPeer::transmit, this,
-                                     &OsmoLapdPeer::indicate, this, &lapd_profile_isdn, "peer");
+                                     &OsmoLapdPeer::indicate, this, &profile, "peer");
     if (!instance_) throw std::runtime_error("lapd_instance_alloc2 failed");
     if (networkSide && !lapd_tei_alloc(instance_, 0)) throw std::runtime_error("lapd_tei_alloc failed");
     end_.bind(this);

@@ -23,7 +23,9 @@ class HdlcEnd;
 
 class OsmoLapdPeer : public HDLC::Notify {
 public:
-    OsmoLapdPeer(HdlcEnd& end, bool networkSide);
+    // With `window` above 0, the library's ISDN profile with that window (k)
+    // on SAPI 0 instead of its 7.
+    OsmoLapdPeer(HdlcEnd& end, bool networkSide, unsigned window = 0);
     ~OsmoLapdPeer() override;
     OsmoLapdPeer(const OsmoLapdPeer&) = delete;
     OsmoLapdPeer& operator=(const OsmoLapdPeer&) = delete;
