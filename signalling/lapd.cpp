@@ -111,6 +111,9 @@ void LAPD::receive(Packet& frame) {
     if (!(address2 & 0x01)) return;
     const int tei = address2 >> 1;
     if (bri_ && side_ == Side::user && tei != selfTEI && tei != group_tei) return;
+    // TEI 127 addresses every terminal of a BRI bus and carries UI frames
+    // only: a DISC to it must not release them all.
+    if (bri_ && tei == group_tei && (control & 0xEF) != UI) return;
     // I and S frames have a two-octet control field.
     const bool numbered = (control & 0x01) == 0 || (control & 0x03) == 0x01;
     if (numbered && frame.length() < 4) return;

@@ -126,7 +126,10 @@ void LAPD::on_tei_message(const TeiMessage& message) {
             tx_identity(Ri, static_cast<unsigned char>(selfTEI), identity_check_response);
         break;
     case identity_remove:
-        if (!for_me) return;
+        // Below TEI assigned the link holds no TEI: a remove naming the one
+        // it had (the network sends each twice) must not start another
+        // request, whose assignment would go to a request no longer made.
+        if (!for_me || state < tei_assigned) return;
         remove_tei();
         BeginTeiAssignProcedure();
         break;

@@ -79,10 +79,32 @@ TEST_F(LapdTeiTest, RemovalOfAnotherTeiIsIgnored) {
     EXPECT_EQ(ISDN::multiple_frame_established, state());
 }
 
-TEST_F(LapdTeiTest, EveryRemovalBringsARequestWithAFreshRi) {
+// TEI 127 reaches every terminal of the bus and carries UI frames only.
+TEST_F(LapdTeiTest, FramesOtherThanUiToEveryTerminalAreDiscarded) {
+    establish();
+    for (Packet frame : {lapd::bytes({0x02, 0xFF, 0x53}),  // DISC P
+                         lapd::uframe(true, lapd::Kind::SABME, true, true, 127),
+                         lapd::sframe(true, lapd::Kind::RR, true, 0, true, 127),
+                         lapd::iframe(true, 0, 0, true, "x", 127)}) {
+        EXPECT_EQ(Frames{}, feed(frame)) << frame.text();
+        EXPECT_EQ(ISDN::multiple_frame_established, state());
+    }
+    EXPECT_TRUE(owner->deactivations.empty());
+    EXPECT_TRUE(owner->messages.empty());
+    EXPECT_EQ(1u, owner->activations);  // the establishment only
+}
+
+// The network sends every remove twice: the second, naming the TEI the
+// link no longer holds or every TEI, leaves its request as it is, so the
+// assignment that answers it is taken.
+TEST_F(LapdTeiTest, RemovalWhileAskingForATeiLeavesTheRequestAsItIs) {
     removed();
-    EXPECT_EQ(Frames{"127: ID request ri=1235 ai=127"}, identity(ISDN::identity_remove, 0, 127));
-    EXPECT_EQ(0x1235, link->ri());
+    for (unsigned ai : {0u, 127u}) {
+        EXPECT_EQ(Frames{}, identity(ISDN::identity_remove, 0, ai)) << ai;
+        EXPECT_EQ(first_ri, link->ri());
+    }
+    identity(ISDN::identity_assigned, first_ri, 64);
+    EXPECT_EQ(ISDN::tei_assigned, state());
 }
 
 TEST_F(LapdTeiTest, UnansweredRequestsRepeatEveryTwoSecondsFiveTimesThenTheLinkGivesUp) {
@@ -189,6 +211,7 @@ TEST_F(LapdTeiTest, DISABLED_PrintDefaultRis) {
     for (unsigned i = 0; i < 4; ++i) {
         identity(ISDN::identity_remove, 0, 127);
         std::printf("ri=%04X\n", link->ri());
+        identity(ISDN::identity_assigned, link->ri(), 64);  // a TEI to remove next time
     }
 }
 
