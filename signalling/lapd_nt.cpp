@@ -169,6 +169,7 @@ void LAPD_NT::tx_identity(unsigned short ri, unsigned char ai, unsigned char typ
 void LAPD_NT::remove_tei(unsigned char tei) {
     tx_identity(0, tei, identity_remove);
     tx_identity(0, tei, identity_remove);
+    lastRemoved_ = tei;
 }
 
 // Links and TEIs.
@@ -185,10 +186,14 @@ LAPD_NT_user* LAPD_NT::free_link() {
     return nullptr;
 }
 
-// The lowest automatic TEI that no assigned link uses, or -1.
+// The lowest automatic TEI that no assigned link uses, or -1. The TEI
+// removed last is not given again at once: a terminal that missed both
+// removes may hold it yet, and one that acts on a remove even while it
+// waits for its next TEI would take the assignment for another remove.
 int LAPD_NT::free_tei() {
     for (unsigned tei = first_automatic_tei; tei <= last_automatic_tei; ++tei)
-        if (!holding(static_cast<unsigned char>(tei))) return static_cast<int>(tei);
+        if (tei != lastRemoved_ && !holding(static_cast<unsigned char>(tei)))
+            return static_cast<int>(tei);
     return -1;
 }
 

@@ -27,10 +27,13 @@ using Sequence = Cyclic<unsigned int, 127u>;
 class LAPD_NT;
 
 // The data link of one terminal. It polls an idle terminal every 10 s,
-// resends what the terminal has not acknowledged every second, and is
-// unassigned on a DISC, DM or FRMR. It takes the terminal's TEI back (with
-// an Identity remove) after four unanswered attempts, on an N(R) outside
-// VA..VS, or when two TEI checks in a row go unanswered.
+// resends what the terminal has not acknowledged every second, acknowledges
+// every I frame in sequence, answers a sequence error with one REJ until the
+// missing frame comes (Q.921's reject exception), and is unassigned on a
+// DISC, DM or FRMR. It takes the terminal's TEI back (with an Identity
+// remove) after four unanswered attempts (SABMEs of a new assignment,
+// polls or resent frames), on an N(R) outside VA..VS, or when two TEI
+// checks in a row go unanswered.
 class LAPD_NT_user {
 public:
     enum State { unassigned = 0, assigned = 1, wait_answer = 2 };
@@ -58,8 +61,9 @@ public:
     // for layer 3 goes up last.
     void receive(Packet& frame, bool cr);
 
-    // Takes the terminal on `tei` and sends it SABME; while the link is
-    // being checked, only ends the check.
+    // Takes the terminal on `tei` and sends it SABME, repeated each second
+    // until the terminal sends anything; while the link is being checked,
+    // only ends the check.
     void assign(unsigned char tei);
     void unassign();
     // Unassigns a terminal given up on and tells it, for it may still hold
@@ -75,6 +79,8 @@ public:
     State state() const { return state_; }
     unsigned char tei() const { return TEI_; }
     bool is_checking() const { return checking_; }
+    // Nothing heard from the terminal since the assignment.
+    bool establishing() const { return establishing_; }
     bool busy() const { return busy_; }
     int call_reference() const { return callReference_; }
     int ri() const { return Ri_; }
@@ -97,8 +103,11 @@ private:
     void on_SABME(bool p);
     void on_timer();
     void on_check_timer();
+    void repeat_sabme();
+    void heard_terminal();
 
     bool acknowledge(Sequence nr);
+    void send_owed_ack();
     void settle(bool restart);
     void retransmit();
     bool send_held();
@@ -122,6 +131,9 @@ private:
 
     bool checking_ = false;
     bool checkRepeated_ = false;
+    bool establishing_ = false;  // SABME sent, nothing heard since
+    bool rejecting_ = false;     // a REJ sent, the frame it asks for not yet here
+    bool ackOwed_ = false;       // an I frame received, no N(R) sent since
     LAPD_NT* owner_ = nullptr;
     // VA is the N(R) last accepted: frames VA .. VS - 1 wait for theirs.
     Sequence VR_, VA_, VS_;
@@ -198,6 +210,7 @@ private:
     LAPD_NT_user links_[links];
     unsigned log_ = 0;
     unsigned poolOverflows_ = 0;
+    unsigned lastRemoved_ = 0;  // no automatic TEI before the first removal
 };
 
 }  // namespace ISDN

@@ -41,19 +41,21 @@ void LAPD_NT_user::assign(unsigned char tei) {
     note("assigned");
     VR_ = VA_ = VS_ = Sequence();
     tx_U(SABME, true, true);
-    busy_ = checking_ = false;
+    busy_ = checking_ = rejecting_ = ackOwed_ = false;
+    establishing_ = true;
     outgoing_.clear();
     acknowledge_.clear();
     RC_ = 0;
     callReference_ = none;
     Ri_ = none;
-    linkTimer_.set(idle_ms, &LAPD_NT_user::on_timer, this);
+    linkTimer_.set(answer_ms, &LAPD_NT_user::on_timer, this);
 }
 
 // What it held can never be sent: the next assignment starts afresh.
 void LAPD_NT_user::unassign() {
     note("unassigned");
     state_ = unassigned;
+    establishing_ = false;
     linkTimer_.reset();
     checkTimer_.reset();
     outgoing_.clear();
@@ -109,6 +111,7 @@ void LAPD_NT_user::drop_oldest_held() {
 // Receiving. The terminal's commands carry C/R 0.
 
 void LAPD_NT_user::receive(Packet& frame, bool cr) {
+    if (establishing_) heard_terminal();
     const bool command = !cr;
     const unsigned char control = frame[2];
     if ((control & 0x01) == 0) {
@@ -150,19 +153,30 @@ void LAPD_NT_user::on_I(Packet& frame) {
     Packet up;
     if (ns == VR_) {
         ++VR_;
-        if (p) tx_S(RR, true, false);
+        rejecting_ = false;
+        if (p)
+            tx_S(RR, true, false);
+        else
+            ackOwed_ = true;
         frame.skip(4);
         if (frame.length() > 3) {
             callReference_ = frame[2] & 0x7F;
             up = frame;
         }
-    } else {
+    } else if (!rejecting_) {
+        // One REJ for a sequence error: the terminal resends from N(R) on,
+        // and the frames already on their way meanwhile ask for nothing more.
+        rejecting_ = true;
         tx_S(REJ, p, false);
+    } else if (p) {
+        tx_S(RR, true, false);
     }
-    if (acknowledge(nr))
+    if (acknowledge(nr)) {
         settle(nr != va);
-    else
+        send_owed_ack();
+    } else {
         take_back();
+    }
     // Last: the layer above may take the whole line down from here.
     if (up) owner_->send_to_layer3(up);
 }
@@ -187,6 +201,7 @@ void LAPD_NT_user::on_S(unsigned char type, bool command, bool pf, Sequence nr) 
 void LAPD_NT_user::on_SABME(bool p) {
     note("received SABME frame");
     VR_ = VA_ = VS_ = Sequence();
+    rejecting_ = ackOwed_ = false;
     if (p) tx_U(UA, true, false);
     acknowledge_.clear();
     set_unbusy();
@@ -203,6 +218,13 @@ bool LAPD_NT_user::acknowledge(Sequence nr) {
     for (unsigned n = Sequence::distance(VA_, nr); n > 0; --n) acknowledge_.get(nullptr);
     VA_ = nr;
     return true;
+}
+
+// An I frame taken in sequence is acknowledged at once: by the I frames
+// that went since, else by an RR (a terminal with a window of one waits
+// for it).
+void LAPD_NT_user::send_owed_ack() {
+    if (ackOwed_) tx_S(RR, false, false);
 }
 
 // After a valid N(R) the terminal has answered: the retries start again,
@@ -273,6 +295,7 @@ void LAPD_NT_user::await_answer() {
 void LAPD_NT_user::on_timer() {
     switch (state_) {
     case assigned:
+        if (establishing_) return repeat_sabme();
         tx_S(RR, true, true);
         RC_ = 0;
         await_answer();
@@ -292,6 +315,27 @@ void LAPD_NT_user::on_timer() {
     case unassigned:
         break;
     }
+}
+
+// A terminal that took its TEI answers the SABME at once. Unanswered four
+// times, the assignment went to no terminal (or to a request its terminal
+// has since replaced with another): the link does not wait 14 s for it.
+void LAPD_NT_user::repeat_sabme() {
+    if (RC_ == N200) {
+        note("SABME unanswered");
+        return take_back();
+    }
+    ++RC_;
+    tx_U(SABME, true, true);
+    linkTimer_.set(answer_ms, &LAPD_NT_user::on_timer, this);
+}
+
+// The first frame from the terminal after the assignment, whatever it is:
+// the TEI is held, and the link goes idle until the frame says more.
+void LAPD_NT_user::heard_terminal() {
+    establishing_ = false;
+    RC_ = 0;
+    go_idle();
 }
 
 // Sending: SAPI 0, C/R 1 in commands.
@@ -314,6 +358,7 @@ void LAPD_NT_user::tx_S(unsigned char type, bool pf, bool command) {
     Packet frame = addressed(command);
     frame.put(type);
     frame.put(static_cast<unsigned char>(VR_ << 1 | pf));
+    ackOwed_ = false;
     owner_->send_to_layer1(frame);
 }
 
@@ -326,6 +371,7 @@ void LAPD_NT_user::tx_I(const Packet& info, Sequence ns) {
         static_cast<unsigned char>(VR_ << 1 | 0x01),
     };
     Packet frame = with_header(info, header, sizeof header, *owner_);
+    ackOwed_ = false;
     owner_->send_to_layer1(frame);
 }
 

@@ -1,8 +1,8 @@
-// Our BRI links against an independent implementation (libpri), each side
-// in turn: TEI assignment, establishment and a call's first messages; and
-// how our links recover where libpri can lead them.
-// libpri runs on the real clock, so every exchange here is one that none of
-// its timers interrupts.
+// Our BRI links against independent implementations. libpri, each side in
+// turn: TEI assignment, establishment and a call's first messages; and how
+// our links recover where libpri can lead them. libpri runs on the real
+// clock, so every exchange here is one that none of its timers interrupts.
+// libosmo-abis as a terminal of our network side, on virtual time.
 
 #include <gtest/gtest.h>
 
@@ -18,6 +18,9 @@
 #include <libpri.h>
 
 #include "tests/support/pri_peer.h"
+#endif
+#ifdef HAVE_OSMO_LAPD_PEER
+#include "tests/support/osmo_lapd_peer.h"
 #endif
 
 namespace {
@@ -175,6 +178,47 @@ TEST_F(BriInteropTest, OurPriLinkResendsALostFirstIFrameAfterOneSecond) {
 
 TEST(BriInteropTest, NeedsLibpri) {
     GTEST_SKIP() << "libpri is not installed (Debian package libpri-dev)";
+}
+
+#endif
+
+#ifdef HAVE_OSMO_LAPD_PEER
+
+class OsmoTerminalTest : public PacketPoolCheck {
+protected:
+    test::VirtualLoop loop;
+    test::IdleDescriptor idle;
+};
+
+// A terminal with the window of one usual on BRI sends its next I frame
+// only once the last is acknowledged: our network side acknowledges each at
+// once, so eight messages take a few loop passes, not a T200 each.
+TEST_F(OsmoTerminalTest, WindowOfOneTerminalSendsEightMessagesWellUnderASecond) {
+    test::BriBus bus(1);
+    test::NtOnPort network(bus.network);
+    network.activate();
+    test::OsmoLapdPeer terminal(bus.terminal(0), /*networkSide=*/false, /*window=*/1);
+    terminal.start();
+    loop.advance(100);
+    ASSERT_EQ(1u, terminal.established);
+
+    const uint32_t start = Mux::milliseconds();
+    std::vector<std::string> sent;
+    for (unsigned i = 0; i < 8; ++i) {
+        sent.push_back(test::BriRig::q931(1, 0x7B, std::to_string(i)));
+        terminal.send(sent.back());
+    }
+    while (network.messages.size() < 8 && Mux::milliseconds() - start < 10000) loop.advance(10);
+    EXPECT_EQ(sent, network.messages);
+    EXPECT_LE(Mux::milliseconds() - start, 100u);
+    EXPECT_TRUE(terminal.errors.empty());
+}
+
+#else
+
+TEST(OsmoTerminalTest, NeedsLibosmoAbis) {
+    GTEST_SKIP()
+        << "libosmo-abis is not installed (Debian packages libosmo-abis-dev, libosmocore-dev)";
 }
 
 #endif

@@ -36,12 +36,13 @@ protected:
     Frames request(unsigned ri, unsigned ai = 127) {
         return feed(lapd::identity(false, ISDN::identity_request, ri, ai));
     }
-    // The terminal of `ri` gets a TEI, and its first I frame sets the call
-    // reference (its N(S) 0).
+    // The terminal of `ri` gets a TEI and answers the SABME, and its first
+    // I frame sets the call reference (its N(S) 0).
     unsigned assign(unsigned ri, int cr = -1) {
         request(ri);
         const unsigned tei = nt().link(count()).tei();
         ++assigned_;
+        feed(lapd::uframe(false, Kind::UA, false, true, tei));
         if (cr >= 0) feed(lapd::iframe(false, 0, 0, false, BriRig::q931(unsigned(cr), 0x05), tei));
         return tei;
     }
@@ -119,6 +120,20 @@ TEST_F(LapdNtTest, IdleTerminalIsPolledAndLosesItsTeiAfterFourUnansweredPolls) {
     loop.advance(1000);
     EXPECT_EQ(LAPD_NT_user::unassigned, link(0).state());
     EXPECT_EQ(removed_64, terminals.take());
+}
+
+// An assignment that no terminal answers (it went to a request that its
+// terminal has since replaced with another) holds the link for 4 s, not
+// for the 14 s of an idle terminal's polls; its TEI is not the next given.
+TEST_F(LapdNtTest, AssignmentNoTerminalAnswersIsGivenUpAfterFourSabmes) {
+    request(0x101);
+    loop.advance(3000);
+    EXPECT_EQ(Frames(3, "64: SABME P cmd"), terminals.take());
+    EXPECT_TRUE(link(0).establishing());
+    loop.advance(1000);
+    EXPECT_EQ(removed_64, terminals.take());
+    EXPECT_EQ(LAPD_NT_user::unassigned, link(0).state());
+    EXPECT_EQ((Frames{"127: ID assigned ri=0102 ai=65", "65: SABME P cmd"}), request(0x102));
 }
 
 // A lost answer to a poll costs one more poll, not the link.
@@ -245,6 +260,33 @@ TEST_P(AckTest, ChecksNrAndKeepsWhatIsUnacknowledged) {
 
 INSTANTIATE_TEST_SUITE_P(Acknowledgements, AckTest, ::testing::ValuesIn(ack_cases),
                          test::CaseName());
+
+// Q.921's answers to the terminal's I frames: each one taken in sequence is
+// acknowledged, by an I frame going out anyway or else by an RR; a
+// sequence error gets one REJ, and the frames still on their way behind
+// the lost one nothing (but an answer to a poll) until it comes.
+TEST_F(LapdNtTest, IFramesAreAcknowledgedAndOneRejAsksForALostOne) {
+    const unsigned tei = assign(1, 5);  // its N(S) 0 taken
+    terminals.take();
+    for (unsigned i = 0; i < 8; ++i) send(BriRig::q931(0x85, 0x02));  // a window out, one held
+    const auto i_frame = [tei](unsigned ns, unsigned nr, bool p) {
+        return lapd::iframe(false, ns, nr, p, BriRig::q931(5, 0x7B), tei);
+    };
+    const struct {
+        Packet frame;
+        Frames answer;
+    } steps[] = {
+        {i_frame(1, 0, false), {"64: RR 2 resp"}},    // in sequence: acknowledged
+        {i_frame(2, 0, true), {"64: RR 3 F resp"}},   // a poll answered
+        {i_frame(3, 7, false), {"64: I 7/4 P cmd"}},  // the held message carries N(R)
+        {i_frame(5, 7, false), {"64: REJ 4 resp"}},   // 4 lost
+        {i_frame(6, 7, false), {}},                   // on its way behind it
+        {i_frame(7, 7, true), {"64: RR 4 F resp"}},   // a poll among them
+        {i_frame(4, 7, false), {"64: RR 5 resp"}},    // the one asked for
+        {i_frame(6, 7, false), {"64: REJ 5 resp"}},   // another error, another REJ
+    };
+    for (const auto& step : steps) EXPECT_EQ(step.answer, feed(step.frame)) << step.frame.text();
+}
 
 // What a partial acknowledgement leaves goes again after a second, with
 // the N(R) of now.

@@ -36,6 +36,23 @@ BriRig::~BriRig() {
     for (unsigned i = 0; i < bus.terminals(); ++i) bus.terminal(i).bind(nullptr);
 }
 
+bool BriRig::on_a_link(unsigned index) {
+    const auto& s = terminal(index).full_state();
+    if (s.state != ISDN::multiple_frame_established) return false;
+    for (unsigned l = 0; l < ISDN::LAPD_NT::links; ++l) {
+        const ISDN::LAPD_NT_user& link = network.nt().link(l);
+        if (link.state() != ISDN::LAPD_NT_user::unassigned && link.tei() == s.selfTEI)
+            return !link.establishing();
+    }
+    return false;
+}
+
+unsigned BriRig::terminals_on_links() {
+    unsigned on = 0;
+    for (unsigned i = 0; i < bus.terminals(); ++i) on += on_a_link(i);
+    return on;
+}
+
 std::string BriRig::q931(unsigned cr, unsigned char type, const std::string& rest) {
     return std::string{'\x08', '\x01', static_cast<char>(cr), static_cast<char>(type)} + rest;
 }

@@ -47,6 +47,10 @@ struct BriRig {
 
     ISDN::LAPD& terminal(unsigned index) { return *terminals[index]; }
     LinkOwner& owner(unsigned index) { return *owners[index]; }
+    // Whether terminal i is established on a link that the network holds
+    // for its TEI and has heard it on since the assignment.
+    bool on_a_link(unsigned index);
+    unsigned terminals_on_links();
     // Terminal i draws the Ri (i + 1) << 8, then that plus 1, 2 ...
     static unsigned first_ri(unsigned index) { return (index + 1) << 8; }
     // A Q.931 message of call reference `cr` (one octet) and type `type`,
