@@ -46,6 +46,11 @@ FrameWrite write_frame(int fd, const Packet& frame) {
 
 const char* read_frame(int fd, short revents, Packet& frame) {
     frame = Packet();
+    if (Packet_pool::free_count() == 0) {
+        // Read all the same, or the device stays readable; the frame is lost.
+        unsigned char scratch[HDLC::rx_packet_size];
+        return ReadEnd(board::read(fd, scratch, sizeof scratch), revents);
+    }
     frame.reserve_head(0);
     const ssize_t n = board::read(fd, frame->tail, frame._tailroom());
     if (n > 0) frame.extend(static_cast<unsigned>(n));
@@ -73,7 +78,7 @@ bool HDLC::refuse(const char* what, int error, Fd& device) const {
 
 bool HDLC::activate() {
     deactivate();
-    txSU = txDiscard = txError = txOverflow = rxSU = 0;
+    txSU = txDiscard = txError = txOverflow = rxSU = rxDropped = 0;
 
     Fd device(board::open(mcc::kDevice, O_RDWR | O_NONBLOCK | O_CLOEXEC));
     if (!device) {
@@ -150,6 +155,10 @@ void HDLC::do_read(short revents) {
     Packet frame;
     if (const char* failure = read_frame(m_event.fd(), revents, frame))
         return read_failure(failure);
+    if (!frame) {
+        ++rxDropped;
+        return;
+    }
     if (frame.length() == 0) return;
     if (traces.hdlc) std::clog << "HDLC[" << link << "]: rx " << frame.text() << std::endl;
     ++rxSU;

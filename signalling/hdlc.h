@@ -32,7 +32,8 @@ public:
 enum class FrameWrite { written, busy, failed };
 FrameWrite write_frame(int fd, const Packet& frame);
 // Reads one frame into `frame`, left empty when there is nothing yet, for
-// the poll result `revents`. Null, or why the device ended
+// the poll result `revents`; with no packet block free the frame is read
+// and dropped, and `frame` left null. Null, or why the device ended
 // (runtime/descriptor_end.h).
 const char* read_frame(int fd, short revents, Packet& frame);
 
@@ -105,6 +106,7 @@ public:
     unsigned txError = 0;     // frames a failing write() lost
     unsigned txOverflow = 0;  // nothing counts it
     unsigned rxSU = 0;        // frames read and delivered
+    unsigned rxDropped = 0;   // frames read while the packet pool was empty
 
 private:
     // Logs "<what> fail: <error>" and leaves the device closed.

@@ -66,7 +66,7 @@ void LAPD::Stats::out(std::ostream& os) const {
     os << "\n   - timers expire count: T200: " << T200 << ", T202: " << T202 << ", T203: " << T203
        << "\n   - errors: " << errors << ", retrains: " << retrains
        << "\n   - queue overflows: out: " << outOverflows << ", ack: " << ackOverflows
-       << ", pool: " << poolOverflows;
+       << ", pool: " << poolOverflows << "\n   - frames dropped (packet pool low): " << dropped;
 }
 
 void LAPD::Status::out(std::ostream& os) const {
@@ -105,6 +105,7 @@ void LAPD::receive(Packet& frame) {
     // Address and control: frames shorter carry nothing to act on (a lone
     // address is no I frame).
     if (frame.length() < 3) return;
+    if (!pool_takes_frame()) return drop_for_pool();
     if (log_ > 2) trace_frame("rx:", frame, side_ == Side::user);
     const unsigned char address1 = frame[0], address2 = frame[1], control = frame[2];
     if (address1 & 0x01) return;
@@ -130,6 +131,12 @@ void LAPD::receive(Packet& frame) {
         on_uframe(frame, command);
     local_events();
     deliver_reports();
+}
+
+void LAPD::drop_for_pool() {
+    ++stats_.dropped;
+    if (poolLow_.admit())
+        std::clog << ext::header(this) << "frame dropped: packet pool low" << poolLow_ << std::endl;
 }
 
 void LAPD::on_iframe(Packet& frame, bool) {

@@ -17,6 +17,7 @@
 
 #include "link/protocol.h"
 #include "messages/acp.h"
+#include "runtime/log_throttle.h"
 #include "runtime/timer.h"
 #include "signalling/clean_queue.h"
 #include "signalling/cyclic.h"
@@ -94,6 +95,7 @@ public:
         unsigned outOverflows = 0;
         unsigned ackOverflows = 0;
         unsigned poolOverflows = 0;  // messages refused to keep the pool's reserve
+        unsigned dropped = 0;        // frames from the line dropped: the pool was low
         unsigned fromAbove = 0;   // every message from above
         unsigned received = 0;    // I frames received in sequence
         unsigned emptyFromAbove = 0;
@@ -203,6 +205,7 @@ private:
     };
 
     // Received frames, validated.
+    void drop_for_pool();
     void on_iframe(Packet& frame, bool command);
     void on_sframe(unsigned type, bool command, bool pf, Sequence nr);
     void on_sframe_established(unsigned type, bool command, bool pf, Sequence nr);
@@ -294,6 +297,7 @@ private:
     unsigned short Ri = 0;  // of the last TEI request
     RiSource riSource_;
     Timer timer_;
+    LogThrottle poolLow_;
     CleanQueue<Packet, out_capacity> outgoing_;   // messages not yet sent
     CleanQueue<Packet, window> acknowledge_;      // sent, unacknowledged, in N(S) order
     Protocol_name_str name_{"ISDN::LAPD"};

@@ -53,6 +53,13 @@ void LAPD_NT::local_deactivate() {
 
 void LAPD_NT::receive(Packet& frame) {
     if (frame.length() <= 2) return;
+    if (!pool_takes_frame()) {
+        ++framesDropped_;
+        if (poolLow_.admit())
+            std::clog << ext::header(this) << "frame dropped: packet pool low" << poolLow_
+                      << std::endl;
+        return;
+    }
     const unsigned char address1 = frame[0], address2 = frame[1];
     if ((address1 & 0x01) || !(address2 & 0x01)) return;
     const int sapi = address1 >> 2;

@@ -15,6 +15,7 @@
 
 #include "link/protocol.h"
 #include "runtime/ext_output.h"
+#include "runtime/log_throttle.h"
 #include "runtime/timer.h"
 #include "signalling/clean_queue.h"
 #include "signalling/cyclic.h"
@@ -181,6 +182,8 @@ public:
     unsigned held() const;
     // Messages from above refused to keep the packet pool's reserve.
     unsigned pool_overflows() const { return poolOverflows_; }
+    // Frames from the line dropped while the packet pool was low.
+    unsigned frames_dropped() const { return framesDropped_; }
 
 private:
     friend class LAPD_NT_user;
@@ -207,9 +210,11 @@ private:
     }
 
     Timer checkTimer_;
+    LogThrottle poolLow_;
     LAPD_NT_user links_[links];
     unsigned log_ = 0;
     unsigned poolOverflows_ = 0;
+    unsigned framesDropped_ = 0;
     unsigned lastRemoved_ = 0;  // no automatic TEI before the first removal
 };
 

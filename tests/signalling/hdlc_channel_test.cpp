@@ -194,6 +194,22 @@ TEST_F(HdlcChannelTest, ReadsOneFramePerReadableEvent) {
     EXPECT_EQ(3u, channel.rxSU);
 }
 
+// With no packet block free a frame is read all the same (or the channel
+// would stay readable) and dropped, counted; the next one goes up.
+TEST_F(HdlcChannelTest, AFrameReadWhileThePoolIsEmptyIsDroppedAndCounted) {
+    open();
+    {
+        PoolHold empty(0);
+        ASSERT_EQ(1, mcc().line_packet(kTrunk1Ts16, {1}));
+        loop.pump();
+        EXPECT_EQ(1u, channel.rxDropped);
+    }
+    ASSERT_EQ(1, mcc().line_packet(kTrunk1Ts16, {2}));
+    loop.pump();
+    EXPECT_EQ(std::vector<Bytes>{{2}}, reports.frames);
+    EXPECT_EQ(1u, channel.rxSU);
+}
+
 // EAGAIN is no failure; any other error and a hang-up close the channel
 // after one read, with one report. The driver frees the controller channel
 // for the next user: the switch paths go with it.

@@ -260,6 +260,21 @@ TEST_F(LapdLinkTest, BusyLinksLeaveThePoolItsReserve) {
     EXPECT_EQ(numbered("u", LAPD::refuse_at), rigs.front()->networkOwner->messages);
 }
 
+// A frame that comes while the pool is down to its last blocks is dropped,
+// counted, as one lost on the line: recovery brings it once there is room.
+TEST_F(LapdLinkTest, FrameArrivingWhileThePoolIsLowIsDroppedAndComesAgain) {
+    establish();
+    r().send(network(), "n0");  // on its way
+    {
+        PoolHold low(frame_reserve - 1);
+        loop.advance(1);
+    }
+    EXPECT_EQ(1u, user().stats().dropped);
+    EXPECT_TRUE(userOwner().messages.empty());
+    loop.advance(2000);
+    EXPECT_EQ(std::vector<std::string>{"n0"}, userOwner().messages);
+}
+
 TEST_F(LapdLinkTest, DuplicatedFramesDeliverNothingTwiceAndLoseNothing) {
     r().line.b.duplicate = test::nth(1, [](const Packet& f) { return lapd::kind(f) == lapd::Kind::UA; });
     establish();  // the second UA reaches an established link

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "signalling/pool_reserve.h"
 #include "tests/link/packet_pool_check.h"
 #include "tests/support/bri_rig.h"
 #include "tests/support/case_name.h"
@@ -286,6 +287,20 @@ TEST_F(LapdNtTest, IFramesAreAcknowledgedAndOneRejAsksForALostOne) {
         {i_frame(6, 7, false), {"64: REJ 5 resp"}},   // another error, another REJ
     };
     for (const auto& step : steps) EXPECT_EQ(step.answer, feed(step.frame)) << step.frame.text();
+}
+
+// A frame that comes while the pool is down to its last blocks is dropped,
+// counted, as one lost on the line.
+TEST_F(LapdNtTest, FrameArrivingWhileThePoolIsLowIsDroppedAndCounted) {
+    const unsigned tei = assign(1, 5);
+    Packet frame = lapd::iframe(false, 1, 0, false, BriRig::q931(5, 0x7B), tei);
+    {
+        PoolHold low(frame_reserve - 1);
+        EXPECT_EQ(Frames{}, feed(frame));
+    }
+    EXPECT_EQ(1u, nt().frames_dropped());
+    EXPECT_EQ(1u, network->messages.size());  // the first only
+    EXPECT_EQ(Frames{"64: RR 2 resp"}, feed(frame));
 }
 
 // What a partial acknowledgement leaves goes again after a second, with
