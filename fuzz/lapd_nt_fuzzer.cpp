@@ -4,13 +4,17 @@
 // release. After every step the assigned links hold distinct TEIs, each
 // link's queues stay within their capacity and match its sequence numbers,
 // and the links together hold no more than 128 messages. At the end, in
-// whatever state the input left the server, a live terminal without a TEI,
-// offered a message from above and establishment, comes up within a
-// bounded time; and every packet block is back in the pool.
+// whatever state the input left the server, a full bus of live terminals
+// without a TEI, on a line that holds frames 20 ms each way, comes up (one
+// of them cut off for a while first), and a burst from each, one I frame
+// lost, arrives within a bounded time in about one I frame per message;
+// and every packet block is back in the pool.
 //
-// Input: the last octet sets the log level; then operations, each an octet
-// and its arguments (integers from the end of the input, octet strings
-// from its front).
+// Input: the last three octets set the log level, how long the cut-off
+// terminal's link frames are lost and which I frame of the bursts is lost;
+// then operations, each an octet and its arguments (integers from the end
+// of the input, octet strings from its front).
+#include <algorithm>
 #include <set>
 
 #include "fuzz/link_fuzzing.h"
@@ -29,6 +33,7 @@ using ISDN::LAPD_NT_user;
 // Links held for terminals that are not there are polled out of use within
 // 14 s; then a TEI request, establishment, and room for the unlucky.
 constexpr unsigned progress_bound_ms = 60000;
+constexpr unsigned burst = 20;
 
 void check_links(const LAPD_NT& nt) {
     std::set<unsigned> teis;
@@ -93,36 +98,86 @@ Packet terminal_frame(FuzzedDataProvider& in, unsigned kind) {
     }
 }
 
-// A terminal joins the bus; its layer above asks again whenever its link
-// went down.
-void check_progress(test::VirtualLoop& loop, test::BriBus& bus) {
-    ISDN::LAPD* terminal = new ISDN::LAPD;
-    test::LinkOwner owner(terminal);
-    terminal->set_side(ISDN::Side::user);
-    terminal->change_to_bri();
-    terminal->set_ri_source([ri = 0x1234u]() mutable { return static_cast<unsigned short>(ri++); });
-    terminal->set_hdlc(&bus.terminal(0));
-    bus.terminal(0).bind(terminal);
-    terminal->mdl_remove();
-    test::send_down(*terminal, test::BriRig::q931(1, 0x05));
-    for (unsigned ms = 0; ms < progress_bound_ms &&
-                          terminal->full_state().state != ISDN::multiple_frame_established;
-         ms += 100) {
-        const unsigned state = terminal->full_state().state;
-        if (state == ISDN::tei_unassigned || state == ISDN::tei_assigned) terminal->activate();
+// What the progress check does to the line, from the input.
+struct Losses {
+    unsigned cutOffMs;  // terminal 0's link frames lost from the start (its TEI requests pass)
+    unsigned lostI;     // the n-th I frame of the bursts lost (0: none)
+};
+
+// Runs the bus for up to `ms` (or until `done`), each terminal's layer above
+// asking again whenever its link went down; true when done.
+template <class Done>
+bool run_bus(test::VirtualLoop& loop, test::BriRig& rig, unsigned ms, Done done) {
+    for (unsigned t = 0; t < ms && !done(); t += 100) {
+        for (ISDN::LAPD* terminal : rig.terminals) {
+            const unsigned state = terminal->full_state().state;
+            if (state == ISDN::tei_unassigned || state == ISDN::tei_assigned) terminal->activate();
+        }
         loop.advance(100);
     }
-    const bool up = terminal->full_state().state == ISDN::multiple_frame_established;
-    bus.terminal(0).bind(nullptr);
-    check(up, "a terminal established within a bounded time");
+    return done();
+}
+
+// The terminals join the bus, on a line that holds frames 20 ms each way,
+// their messages waiting for a link; terminal 0's link frames are lost for
+// a while first. They are established on links the network has heard them
+// on: no SABME of an assignment then crosses the bursts (a peer's SABME
+// resets a link's numbering).
+void check_terminals_come_up(test::VirtualLoop& loop, test::BriRig& rig, unsigned cutOffMs) {
+    test::BriBus& bus = rig.bus;
+    bus.network.set_latency(20);
+    for (unsigned i = 0; i < bus.terminals(); ++i) {
+        bus.terminal(i).set_latency(20);
+        bus.terminal(i).bind(rig.terminals[i]);
+        rig.terminals[i]->mdl_remove();
+        test::send_down(*rig.terminals[i], test::BriRig::q931(i + 1, 0x05));
+    }
+    const uint32_t cutOffEnds = Mux::milliseconds() + cutOffMs;
+    bus.terminal(0).drop = [cutOffEnds](const Packet& frame, unsigned) {
+        return lapd::sapi(frame) != ISDN::management_sapi &&
+               static_cast<int32_t>(Mux::milliseconds() - cutOffEnds) < 0;
+    };
+    run_bus(loop, rig, cutOffMs, [] { return false; });
+    check(run_bus(loop, rig, progress_bound_ms,
+                  [&rig] { return rig.terminals_on_links() == rig.bus.terminals(); }),
+          "every terminal established within a bounded time");
+}
+
+// Every terminal sends a burst, one I frame of one of them lost: all arrive,
+// the lost frame costing one REJ and a window resent once.
+void check_bursts(test::VirtualLoop& loop, test::BriRig& rig, unsigned lostI) {
+    test::BriBus& bus = rig.bus;
+    if (lostI) bus.terminal(lostI % bus.terminals()).drop = test::nth(lostI, lapd::is_i);
+    unsigned iFrames = 0;
+    for (unsigned i = 0; i < bus.terminals(); ++i)
+        bus.terminal(i).add_tap(
+            [&iFrames](const Packet& f, bool sent) { iFrames += sent && lapd::is_i(f); });
+    const std::string message = test::BriRig::q931(1, 0x7B);
+    for (ISDN::LAPD* terminal : rig.terminals)
+        for (unsigned n = 0; n < burst; ++n) test::send_down(*terminal, message);
+    const auto arrived = [&rig, &message] {
+        return std::count(rig.network.messages.begin(), rig.network.messages.end(), message);
+    };
+    const long all = burst * bus.terminals();
+    check(run_bus(loop, rig, 10000, [&] { return arrived() >= all; }) && arrived() == all,
+          "every terminal's burst through within a bounded time");
+    check(iFrames <= all + 2 * ISDN::LAPD::window, "about one I frame for each message");
+}
+
+void check_progress(test::VirtualLoop& loop, test::BriRig& rig, const Losses& losses) {
+    check_terminals_come_up(loop, rig, losses.cutOffMs);
+    check_bursts(loop, rig, losses.lostI);
+    for (unsigned i = 0; i < rig.bus.terminals(); ++i) rig.bus.terminal(i).bind(nullptr);
 }
 
 void run(FuzzedDataProvider& in) {
     test::VirtualLoop loop;
     test::IdleDescriptor idle;
-    test::BriBus bus(1);
-    test::NtOnPort network(bus.network);
+    test::BriRig rig(LAPD_NT::links);
+    for (unsigned i = 0; i < rig.bus.terminals(); ++i) rig.bus.terminal(i).bind(nullptr);
+    test::NtOnPort& network = rig.network;
     network.nt().set_log(octet(in) % 4);
+    const Losses losses{octet(in) * 100u, octet(in) % 16u};
     while (in.remaining_bytes()) {
         const unsigned op = octet(in) % 8;
         if (op <= 4) {
@@ -143,7 +198,7 @@ void run(FuzzedDataProvider& in) {
         check_links(network.nt());
         network.messages.clear();
     }
-    check_progress(loop, bus);
+    check_progress(loop, rig, losses);
 }
 
 }  // namespace
