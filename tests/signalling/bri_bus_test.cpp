@@ -119,32 +119,6 @@ TEST_F(BriBusTest, FreshlyAssignedTerminalResendsALostFirstIFrameAfterOneSecond)
     EXPECT_EQ(1u, rig->network.messages.size());
 }
 
-// A backlog of twenty messages over a bus that holds frames 20 ms each way,
-// the first I frame lost: one REJ, and the terminal's window resent once.
-// (A REJ for every frame behind the lost one made the terminal resend its
-// window for each, until the frames in flight took every pool block.)
-TEST_F(BriBusTest, BacklogWhoseFirstIFrameIsLostCostsOneRej) {
-    rig.reset(new BriRig(1));
-    remove_all();
-    loop.advance(100);
-    ASSERT_EQ(ISDN::multiple_frame_established, rig->terminal(0).full_state().state);
-    unsigned iFrames = 0, rejs = 0;
-    rig->bus.terminal(0).add_tap(
-        [&iFrames](const Packet& f, bool sent) { iFrames += sent && lapd::is_i(f); });
-    rig->bus.network.add_tap(
-        [&rejs](const Packet& f, bool sent) { rejs += sent && lapd::kind(f) == lapd::Kind::REJ; });
-    rig->bus.network.set_latency(20);
-    rig->bus.terminal(0).set_latency(20);
-    rig->bus.terminal(0).drop = test::nth(1, lapd::is_i);
-    const std::vector<std::string> backlog = numbered("m", 20);
-    for (const std::string& m : backlog)
-        test::LapdRig::send(rig->terminal(0), BriRig::q931(1, 0x7B, m));
-    loop.advance(1000);
-    EXPECT_EQ(backlog, of_call(rig->network.messages, 1));
-    EXPECT_EQ(1u, rejs);
-    EXPECT_LE(iFrames, 20u + 2 * ISDN::LAPD::window);
-}
-
 // A terminal whose TEI requests all went unanswered asks again as soon as a
 // message from above waits, and comes up when the layer above asks.
 TEST_F(BriBusTest, TerminalThatGaveUpOnATeiAsksAgainForAMessage) {

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "signalling/lapd.h"
 #include "tests/signalling/endpoint_bridge.h"
 #include "tests/signalling/signalling_slot_fixture.h"
@@ -21,28 +19,12 @@ namespace lapd = test::lapd;
 
 class SlotBurst : public test::SignallingSlotTest {
 protected:
-    struct Pair {
-        const char* name;
-        LGCP::Command lineA, lineB;   // the line slots 10 and 11
-        int channelA, channelB;       // their line channels
-        LGCP::Command user, network;  // slots 20 and 21
-    };
-
-    void make_pair(const Pair& p) {
-        make(p.lineA, 10);
-        make(p.lineB, 11);
-        make(p.user, 20);
-        make(p.network, 21);
-        wire(10, 20);
-        wire(11, 21);
-    }
-    // Sends the messages from slot 20 at once; runs until slot 21 has them
-    // all, or 20 s.
-    Lines burst(const Lines& messages) {
-        for (const std::string& m : messages)
-            told(test::user_data(std::vector<char>(m.begin(), m.end())), 20);
+    // Slot 20 sends `count` messages at once; what slot 21 signals until it
+    // has them all, or 20 s have passed.
+    Lines burst(unsigned count) {
+        for (unsigned i = 0; i < count; ++i) told(test::user_data({8, 1, 5, 0x7B, char(i)}), 20);
         Lines arrived;
-        for (unsigned ms = 0; ms < 20000 && arrived.size() < messages.size(); ms += 10) {
+        for (unsigned ms = 0; ms < 20000 && arrived.size() < count; ms += 10) {
             run(10);
             for (std::string& l : signalled("21 userData")) arrived.push_back(std::move(l));
         }
@@ -51,7 +33,12 @@ protected:
 };
 
 TEST_F(SlotBurst, ArrivesWholeInAboutOneFramePerMessageWithOneRej) {
-    const Pair pairs[] = {
+    const struct {
+        const char* name;
+        LGCP::Command lineA, lineB;  // slots 10 and 11, on channels A and B
+        int channelA, channelB;
+        LGCP::Command user, network;  // slots 20 and 21
+    } pairs[] = {
         {"PRI PSTN slots", test::create_trunk(1, 16), test::create_trunk(2, 16), 48, 80,
          test::create_pstn_isdn(IsdnType::pri, 2, Side::user),
          test::create_pstn_isdn(IsdnType::pri, 3, Side::network)},
@@ -59,23 +46,20 @@ TEST_F(SlotBurst, ArrivesWholeInAboutOneFramePerMessageWithOneRej) {
          test::create_pstn_isdn(IsdnType::bri, 1, Side::user),
          test::create_pstn_isdn(IsdnType::bri, 2, Side::network)},
     };
-    for (const Pair& p : pairs) {
+    for (const auto& p : pairs) {
         SCOPED_TRACE(p.name);
         test::HdlcPair line;
         test::EndpointBridge userSide(frames().endpoint(p.channelA), line.a);
         test::EndpointBridge networkSide(frames().endpoint(p.channelB), line.b);
         line.a.set_latency(20);
         line.b.set_latency(20);
-        make_pair(p);
+        make(p.lineA, 10);
+        make(p.lineB, 11);
+        make(p.user, 20);
+        make(p.network, 21);
+        wire(10, 20);
+        wire(11, 21);
         run(3000);
-        Lines up = signalled("activated");  // the deactivated ones too
-        for (const char* slot : {"20 ", "21 "}) {
-            const auto last = std::find_if(up.rbegin(), up.rend(), [slot](const std::string& l) {
-                return l.compare(0, 3, slot) == 0;
-            });
-            ASSERT_TRUE(last != up.rend() && *last == slot + std::string("activated"))
-                << ::testing::PrintToString(up);
-        }
 
         unsigned iFrames = 0, rejs = 0;
         line.a.add_tap(
@@ -84,13 +68,11 @@ TEST_F(SlotBurst, ArrivesWholeInAboutOneFramePerMessageWithOneRej) {
             rejs += sent && lapd::kind(f) == lapd::Kind::REJ;
         });
         line.a.drop = test::nth(1, lapd::is_i);
-        Lines messages, expected;
-        for (unsigned i = 0; i < 100; ++i) {
-            messages.push_back({8, 1, 5, 0x7B, char(i)});
-            expected.push_back("21 userData 08 01 05 7b " + test::hex(std::vector<char>{char(i)}));
-        }
+        Lines expected;
+        for (unsigned i = 0; i < 100; ++i)
+            expected.push_back("21 userData 08 01 05 7b " + test::hex({char(i)}));
         const uint32_t start = Mux::milliseconds();
-        EXPECT_EQ(expected, burst(messages));
+        EXPECT_EQ(expected, burst(100));
         EXPECT_LE(Mux::milliseconds() - start, 1000u);
         EXPECT_LE(iFrames, 100u + 2 * ISDN::LAPD::window);
         EXPECT_EQ(1u, rejs);
