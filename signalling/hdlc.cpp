@@ -49,7 +49,7 @@ const char* read_frame(int fd, short revents, Packet& frame) {
     if (Packet_pool::free_count() == 0) {
         // Read all the same, or the device stays readable; the frame is lost.
         unsigned char scratch[HDLC::rx_packet_size];
-        return ReadEnd(board::read(fd, scratch, sizeof scratch), revents);
+        return DeviceReadEnd(board::read(fd, scratch, sizeof scratch), revents);
     }
     frame.reserve_head(0);
     const ssize_t n = board::read(fd, frame->tail, frame._tailroom());
