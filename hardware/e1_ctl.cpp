@@ -186,8 +186,13 @@ bool E1Ctl::CheckOpenCas() {
     cas_.reset(fd);
     std::clog << ext::header(this) << "cas interface opened!" << std::endl;
     casEvent_.Bind("E1/Cas", &E1Ctl::OnUpdateCas, this);
-    casEvent_.Schedule(cas_, POLLIN);
-    return true;
+    if (casEvent_.Schedule(cas_, POLLIN)) return true;
+    // Never to be read: closed as a device that did not open, for the next
+    // status poll to open again.
+    const int error = errno;
+    std::cerr << ext::header(this) << "cas watch fail: " << std::strerror(error) << std::endl;
+    cas_.reset();
+    return false;
 }
 
 // One record per event; one of another size is dropped.

@@ -41,6 +41,8 @@ public:
     bool UpdateTclk();
     void select_source(int source);
     bool IsOpen();
+    // Opens the CAS device unless it is open; false when it does not open
+    // or the loop cannot watch it.
     bool CheckOpenCas();
     void OnUpdateCas(int fd, short revents);
     void CasEnded(const char* why);

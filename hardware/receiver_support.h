@@ -40,7 +40,9 @@ public:
         return service;
     }
 
-    // Opens the device when it is not open; false when it cannot be.
+    // Opens the device when it is not open; false when it cannot be, or
+    // when the loop cannot watch it (no descriptor left): it is then closed
+    // as one that did not open, and the next request tries again.
     bool init() {
         if (device_) return true;
         device_.reset(
@@ -51,8 +53,11 @@ public:
             return false;
         }
         event_.Bind(Service::kEventName, &Service::OnEvent, static_cast<Service*>(this));
-        event_.Schedule(device_, POLLIN);
-        return true;
+        if (event_.Schedule(device_, POLLIN)) return true;
+        const int error = errno;
+        std::cerr << Service::kOpenFailure << "watch fail: " << std::strerror(error) << std::endl;
+        device_.reset();
+        return false;
     }
 
     int fd() const { return device_.get(); }

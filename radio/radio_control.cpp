@@ -4,7 +4,9 @@
 #include <poll.h>
 
 #include <cstdio>
+#include <cstring>
 #include <iostream>
+#include <string>
 
 #include "board/devio.h"
 #include "hardware/device_names.h"
@@ -64,7 +66,9 @@ bool RadioControl::Fail(const char* message) {
     return false;
 }
 
-// A read never waits: a burst ends when the driver has nothing more.
+// A read never waits: a burst ends when the driver has nothing more. A
+// session the loop cannot watch (no descriptor left) would never be read:
+// it is closed as one that did not open.
 bool RadioControl::OpenAndInit() {
     event_.Release();
     ext_.reset(board::open(GetRtpExtDevName(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
@@ -75,7 +79,10 @@ bool RadioControl::OpenAndInit() {
         ext_.reset();
         return false;
     }
-    return true;
+    if (event_.Schedule(ext_, POLLIN)) return true;
+    Fail(("rtp_ext session watch fail: " + std::string(std::strerror(errno))).c_str());
+    ext_.reset();
+    return false;
 }
 
 int RadioControl::RtpExtStart(bool initial) {
@@ -85,6 +92,7 @@ int RadioControl::RtpExtStart(bool initial) {
             rtp_ext_attach_session_params attach = extAttach_;
             if (board::ioctl(ext_.get(), drv::kAttach, &attach) != 0) {
                 Fail("attach rtp_ext session fail !!!");
+                event_.Release();
                 ext_.reset();
                 return 0;
             }
@@ -101,7 +109,6 @@ int RadioControl::RtpExtStart(bool initial) {
             if (!OpenAndInit()) return 0;
             break;
     }
-    event_.Schedule(ext_, POLLIN);
     SessionOpened();
     return 1;
 }

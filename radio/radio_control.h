@@ -165,6 +165,8 @@ private:
     // Issues the filter record in force.
     void SetFilter();
     void Init(RadioControlType type);
+    // Opens, initialises and watches a new session; false (logged, closed)
+    // when a step fails.
     bool OpenAndInit();
     bool Fail(const char* message);
     void OnProcessStatus(Timer*);

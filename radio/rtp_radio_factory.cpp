@@ -29,7 +29,10 @@ Slot* RtpRadioFactory::INewSlot(const LGCP::CreateParams& params) {
         return invalid ? invalidParams(invalid) : nullptr;
     RtpExtSlot* slot = MakeSlot(session, *rtp);
     slot->SetRadioStatus(radio->get_status());
-    StartSlot(*slot, session, codec);
+    if (!StartSlot(*slot, session, codec)) {
+        delete slot;
+        return nullptr;
+    }
     slot->SetVoiceProcessing(*radio);
     return slot;
 }

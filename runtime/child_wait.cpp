@@ -5,7 +5,9 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 
+#include <cstring>
 #include <iostream>
+#include <utility>
 
 #include "runtime/ipc_signal.h"
 
@@ -34,8 +36,8 @@ void ChildWait::Detach() {
     if (F_dual_list<ChildWait>* list = owner_list()) list->remove(this);
 }
 
-void ChildWait::Activate() {
-    ChildWaitService::instance().Activate();
+bool ChildWait::Activate() {
+    return ChildWaitService::instance().Activate();
 }
 
 void ChildWait::Deactivate() {
@@ -49,20 +51,27 @@ ChildWaitService& ChildWaitService::instance() {
     return *service;
 }
 
-void ChildWaitService::Activate() {
+// Without a watch of its own (no descriptor left) the wake-up pair could
+// never wake the loop: it is closed as one that could not be made.
+bool ChildWaitService::Activate() {
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends) != 0) {
         std::cerr << "ChildWaitService: initialize fails" << std::endl;
-        return;
+        return false;
     }
-    wakeWrite_.reset(ends[0]);
-    Fd readEnd(ends[1]);
+    Fd writeEnd(ends[0]), readEnd(ends[1]);
     event_.Bind("ChildWaitService::OnChildEvent", &ChildWaitService::OnChildEvent, this);
-    event_.Schedule(readEnd, POLLIN);
+    if (!event_.Schedule(readEnd, POLLIN)) {
+        const int error = errno;
+        std::cerr << "ChildWaitService: watch fail: " << std::strerror(error) << std::endl;
+        return false;
+    }
+    wakeWrite_ = std::move(writeEnd);
     wakeFd = wakeWrite_.get();
     IPC::Signal::handle(SIGCHLD, &ChildWaitService::SigChldHandlerWrapper, SA_RESTART);
     // Children that ended before now are reaped in the first pass.
     SigChldHandlerWrapper(SIGCHLD, nullptr, nullptr);
+    return true;
 }
 
 void ChildWaitService::Deactivate() {

@@ -57,8 +57,9 @@ public:
     int pid() const { return pid_; }
 
     // Sets reaping up: the wake-up socket pair, its loop event, the SIGCHLD
-    // handler. Called once before the loop runs.
-    static void Activate();
+    // handler. Called once before the loop runs; false (logged) when the
+    // pair cannot be made or watched (no descriptor left).
+    static bool Activate();
     // Undoes Activate (SIGCHLD back to its default); for tests.
     static void Deactivate();
 
@@ -76,7 +77,7 @@ class ChildWaitService {
 public:
     static ChildWaitService& instance();
 
-    void Activate();
+    bool Activate();
     void Deactivate();
     void Attach(ChildWait& waiter) { waiters_.push_back(&waiter); }
     void OnChildEvent(int fd, short revents);

@@ -92,16 +92,17 @@ bool HDLC::activate() {
         return refuse("MCC_ALLOCATE", errno, device);
     const int channel = board::ioctl_value(device.get(), mcc::MCC_TIMESLOT, 0);
     if (channel < 0) return refuse("MCC_TIMESLOT", errno, device);
+    // With no descriptor left for the loop's watch the channel could never
+    // be read: it fails before anything is switched.
+    m_event.Bind("HDLC::OnEvent", &HDLC::on_event, this);
+    if (!m_event.Schedule(device, POLLIN | POLLOUT)) return refuse("watch", errno, device);
+    device.close();
 
     // The switch logs its own failures; the channel is open all the same.
     HwMux& mux = HwMux::instance();
     mux.Connect(channel, destination());
     mux.Connect(sourceChannel, channel);
     controllerChannel_ = channel;
-
-    m_event.Bind("HDLC::OnEvent", &HDLC::on_event, this);
-    m_event.Schedule(device, POLLIN | POLLOUT);
-    device.close();
     ready_ = false;  // the first writable event says when
     if (traces.hdlc) std::clog << ext::header(this) << "activated" << std::endl;
     return true;

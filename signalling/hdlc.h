@@ -71,7 +71,7 @@ public:
     // Callbacks go nowhere.
     void unbind();
     // Opens and allocates the controller channel and switches it: false
-    // (logged, closed) when the device refuses.
+    // (logged, closed) when the device refuses or the loop cannot watch it.
     bool activate();
     // Closes the descriptor, which frees the controller channel; the switch
     // stays as it is.

@@ -36,6 +36,16 @@ Slot* IsdnFactory::Refuse(const char* what, int error) {
     return nullptr;
 }
 
+// A slot whose device the loop cannot watch (no descriptor left) would
+// never hear its link: it is declined as one whose device did not open.
+// The slot's constructor watches last, so errno is still the watch's.
+Slot* IsdnFactory::Watched(IsdnSlot* slot) {
+    if (slot->is_open()) return slot;
+    const int error = errno;
+    delete slot;
+    return Refuse("watch", error);
+}
+
 Slot* IsdnFactory::INewSlot(const LGCP::CreateParams& params) {
     if (const LGCP::IsdnParams* isdn = params.get_isdn()) return NewIsdnSlot(*isdn);
     if (const LGCP::AtsQsigParams* qsig = params.get_ats_qsig()) return NewAtsQsigSlot(*qsig);
@@ -75,7 +85,7 @@ Slot* IsdnFactory::NewIsdnSlot(const LGCP::IsdnParams& params) {
     // channel freed with its descriptor.
     const int channel = board::ioctl_value(device.get(), mcc::MCC_TIMESLOT, 0);
     if (channel < 0) return Refuse("MCC_TIMESLOT", errno);
-    return new IsdnSlot(device, channel, link.release(), "IsdnSlot::OnEvent");
+    return Watched(new IsdnSlot(device, channel, link.release(), "IsdnSlot::OnEvent"));
 }
 
 Slot* IsdnFactory::NewAtsQsigSlot(const LGCP::AtsQsigParams& params) {
@@ -85,7 +95,7 @@ Slot* IsdnFactory::NewAtsQsigSlot(const LGCP::AtsQsigParams& params) {
     const int channel = board::ioctl_value(device.get(), dsp_data::kSignallingChannel, 0);
     if (channel < 0) return Refuse("dsp-data channel", errno);
     link->set_trunk(static_cast<unsigned>(channel));
-    return new AtsQsigSlot(device, channel, link.release());
+    return Watched(new AtsQsigSlot(device, channel, link.release()));
 }
 
 // `subslot` 1 to 3 is B channel 0 to 2 of the QSIG slot numbered `slot`.

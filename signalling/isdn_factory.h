@@ -6,6 +6,8 @@
 #include "runtime/fd.h"
 #include "slots/slot_factory.h"
 
+class IsdnSlot;
+
 class IsdnFactory : public SlotFactory {
 public:
     // The largest frame the controller channel receives.
@@ -34,4 +36,7 @@ private:
     Fd OpenDevice(const char* path, const char* name);
     // Logs "<what> fail: <error>" after the header; null.
     Slot* Refuse(const char* what, int error);
+    // The slot; or null (logged "watch fail: <error>", the slot deleted and
+    // its device closed) when the loop could not watch its device.
+    Slot* Watched(IsdnSlot* slot);
 };

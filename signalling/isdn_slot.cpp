@@ -19,10 +19,10 @@ IsdnSlot::IsdnSlot(const Fd& device, int channel, ISDN::LAPD* link, const char* 
     : channel_(channel), link_(link) {
     link_->set_notify(this);
     link_->set_hdlc(this);
-    event_.Bind(eventName, &IsdnSlot::OnEvent, this);
-    event_.Schedule(device, POLLIN | POLLOUT);
     add_protocol_tail(link_);
     HoldChannel(channel);
+    event_.Bind(eventName, &IsdnSlot::OnEvent, this);
+    event_.Schedule(device, POLLIN | POLLOUT);
 }
 
 bool IsdnSlot::IActivate(const TERM::TermActivateParams&) {

@@ -21,7 +21,9 @@ class IsdnSlot : public Slot,
                  public GenericHDLC {
 public:
     // Takes a duplicate of the device's descriptor, the TDM number of its
-    // signalling channel, and the link (which the slot's family owns).
+    // signalling channel, and the link (which the slot's family owns). Out
+    // of descriptors the loop cannot watch the device: is_open() is then
+    // false, with errno set (the last step).
     IsdnSlot(const Fd& device, int channel, ISDN::LAPD* link, const char* eventName);
 
     bool IActivate(const TERM::TermActivateParams& params) override;

@@ -18,9 +18,9 @@ namespace mcc = board::mcc;
 // ---- MccSlot
 
 MccSlot::MccSlot(Fd channel, int timeslot) : channel_(std::move(channel)), timeslot_(timeslot) {
+    HoldChannel(timeslot);
     event_.Bind("MccSlot::OnEvent", &MccSlot::OnEvent, this);
     event_.Schedule(channel_, POLLIN);
-    HoldChannel(timeslot);
 }
 
 // A packet the driver did not take whole is lost: the controller hears so.
@@ -124,7 +124,15 @@ Slot* MccFactory::INewSlot(const LGCP::CreateParams& params) {
                   << std::endl;
         return nullptr;
     }
-    return new MccSlot(std::move(channel), timeslot);
+    auto* slot = new MccSlot(std::move(channel), timeslot);
+    if (slot->watched()) return slot;
+    // A channel the loop cannot watch would never be read: declined as one
+    // that did not open. The slot's constructor watches last, so errno is
+    // still the watch's.
+    const int error = errno;
+    delete slot;
+    std::cerr << ext::header(this) << "watch fail: " << std::strerror(error) << std::endl;
+    return nullptr;
 }
 
 void MccFactory::Query(LGCP::Resources& resources) {

@@ -16,8 +16,11 @@
 
 class MccSlot : public Slot {
 public:
-    // Takes the allocated channel's descriptor and its TDM channel.
+    // Takes the allocated channel's descriptor and its TDM channel. Out of
+    // descriptors the loop cannot watch it: watched() is then false, with
+    // errno set (the last step).
     MccSlot(Fd channel, int timeslot);
+    bool watched() const { return event_.fd() >= 0; }
 
     // One packet; false when the driver did not take all of it, or the
     // channel ended.

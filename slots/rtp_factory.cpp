@@ -16,6 +16,7 @@ Slot* RtpFactory::INewSlot(const LGCP::CreateParams& params) {
     if (!OpenSession(*rtp, SessionOptions(), session, invalid))
         return invalid ? invalidParams(invalid) : nullptr;
     auto* slot = new RtpSlot(session.channel, session.device, session.params);
-    StartSlot(*slot, session, codec);
-    return slot;
+    if (StartSlot(*slot, session, codec)) return slot;
+    delete slot;
+    return nullptr;
 }

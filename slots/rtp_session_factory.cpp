@@ -142,12 +142,14 @@ bool RtpSessionFactory::OpenSession(const LGCP::CreateRtpParams& params,
     return true;
 }
 
-void RtpSessionFactory::StartSlot(RtpSlot& slot, const Session& session,
+bool RtpSessionFactory::StartSlot(RtpSlot& slot, const Session& session,
                                   const TERM::RtpParams& codec) {
+    if (!slot.has_session()) return false;
     slot.startRTPC(session.rtcp, session.rtcpTo);
     slot.SetChannelWord(session.channelWord);
     if (const TERM::RtpEcho* echo = codec.get_echo(); echo && echo->get_suppressor().getValue())
         slot.echoCancel(echo->get_canceller().getValue());
+    return true;
 }
 
 bool RtpSessionFactory::BuildParams(const LGCP::CreateRtpParams& params,

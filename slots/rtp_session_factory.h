@@ -11,8 +11,9 @@
 //       if (!OpenSession(*rtp, SessionOptions(), session, invalid))
 //           return invalid ? invalidParams(invalid) : nullptr;
 //       auto* slot = new MySlot(session.channel, session.device, session.params);
-//       StartSlot(*slot, session, rtp->get_codecRTP());  // the slot keeps duplicates
-//       return slot;
+//       if (StartSlot(*slot, session, rtp->get_codecRTP())) return slot;  // it keeps duplicates
+//       delete slot;  // it could not watch its session
+//       return nullptr;
 //   }
 
 #include <netinet/in.h>
@@ -82,8 +83,10 @@ protected:
                      Session& session, const char*& invalid);
     // The new slot takes the session's RTCP socket and sends its source
     // description; it keeps the add-channel word for its restarts; its echo
-    // canceller is switched as `codec` asks.
-    static void StartSlot(RtpSlot& slot, const Session& session, const TERM::RtpParams& codec);
+    // canceller is switched as `codec` asks. False, with nothing started,
+    // when the slot could not watch its session: the caller deletes it and
+    // declines, as for a session that did not open.
+    static bool StartSlot(RtpSlot& slot, const Session& session, const TERM::RtpParams& codec);
 
 private:
     // The session's record; false when a value is invalid (named in `invalid`).

@@ -34,7 +34,7 @@ constexpr int kPayloadUlaw = 0;
 RtpSlot::RtpSlot(int channel, const Fd& session, const rtp::rtp_connection_params& params)
     : channel_(channel), session_(session), params_(params), lowBitRate_(params.rx_pt) {
     readEvent_.Bind("RtpSlot::OnRtpEvent", &RtpSlot::OnRtpEvent, this);
-    readEvent_.Schedule(session_, POLLIN);
+    WatchSession();
     HoldChannel(channel);
 }
 
@@ -222,8 +222,18 @@ bool RtpSlot::Begin() {
     const char* failure = nullptr;
     session_ = BeginRtpSession(params_, info, failure);
     if (!session_) return false;
-    readEvent_.Schedule(session_, POLLIN);
-    return true;
+    return WatchSession();
+}
+
+// A session the loop cannot watch (no descriptor left) would never be read:
+// it is closed, as one that did not begin.
+bool RtpSlot::WatchSession() {
+    if (readEvent_.Schedule(session_, POLLIN)) return true;
+    const int error = errno;
+    PutHeader(std::cerr);
+    std::cerr << "RTP session watch fail: " << std::strerror(error) << std::endl;
+    session_.close();
+    return false;
 }
 
 Fd BeginRtpSession(rtp::rtp_connection_params params, rtp::rtp_channel_info& info,

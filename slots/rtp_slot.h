@@ -30,7 +30,9 @@ public:
     // refuses every request.
     static constexpr int kAbortNoSession = 150;
 
-    // A session already begun on `session`, with its channel added.
+    // A session already begun on `session`, with its channel added. Out of
+    // descriptors the loop cannot watch it: the slot closes it (with a
+    // line) and has no session.
     RtpSlot(int channel, const Fd& session, const board::rtp::rtp_connection_params& params);
     // Sends the BYE and switches off what the receivers switched on.
     ~RtpSlot() override;
@@ -122,6 +124,9 @@ private:
                      const LGCP::CodecMode& mode);
     // Opens and begins a session on the channel; true when it runs.
     bool Begin();
+    // Has the loop watch the session; false (logged, the session closed)
+    // when no descriptor is left for it.
+    bool WatchSession();
     // The set-packet-detection request on the session; false when refused.
     bool SetPacketDetection(int32_t timeout);
     // A request without a record on the session.
