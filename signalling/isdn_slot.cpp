@@ -26,6 +26,7 @@ IsdnSlot::IsdnSlot(const Fd& device, int channel, ISDN::LAPD* link, const char* 
 }
 
 bool IsdnSlot::IActivate(const TERM::TermActivateParams&) {
+    deactivationOwed_ = true;
     activate();
     return true;
 }
@@ -36,6 +37,11 @@ bool IsdnSlot::IDeactivate() {
 }
 
 bool IsdnSlot::IUserData(const std::vector<char>& data) {
+    if (hardwareLost()) {
+        std::cerr << static_cast<const Slot&>(*this) << ": device closed, userData refused"
+                  << std::endl;
+        return false;
+    }
     if (!message_fits(*this, data.size(), ISDN::LAPD::N201)) return false;
     Packet p;
     prepare_head(p);
@@ -50,11 +56,16 @@ void IsdnSlot::SendIsdnStatistics() {
 }
 
 void IsdnSlot::on_activated(Protocol*) {
+    deactivationOwed_ = true;
     SendIsdnStatistics();
     OnActivated();
 }
 
+// Once the device is gone the slot has said `deactivated` itself: the link,
+// which fails by its timers, does not say it again.
 void IsdnSlot::on_deactivated(Protocol*, Smart_pointer<Internal_protocol_status>) {
+    if (hardwareLost() && !deactivationOwed_) return;
+    deactivationOwed_ = false;
     SendIsdnStatistics();
     OnDeactivated();
 }
@@ -94,9 +105,17 @@ void IsdnSlot::ReadFrame(short revents) {
     if (const char* failure = read_frame(device(), revents, frame)) {
         std::cerr << static_cast<const Slot&>(*this) << ": read error: " << failure
                   << ", device closed" << std::endl;
-        return Release();
+        LetGoOfHardware(Loss::silent);
+        if (!deactivationOwed_) return;
+        deactivationOwed_ = false;
+        return OnDeactivated();
     }
     if (frame.length() > 0) receive(frame);
+}
+
+void IsdnSlot::IReleaseHardware() {
+    Release();
+    channel_ = -1;
 }
 
 // ---- AtsQsigSlot

@@ -28,12 +28,14 @@ public:
 
     bool IActivate(const TERM::TermActivateParams& params) override;
     bool IDeactivate() override;
+    // Refused once the device is closed.
     bool IUserData(const std::vector<char>& data) override;
     bool IOnOutputStream() override { return true; }
     bool IOnInputStream() override { return true; }
     int IGetTransmitChannel() override { return channel_; }
     int IGetReceiveChannel() override { return channel_; }
     const char* GetName() const override { return "MCC"; }
+    void IReleaseHardware() override;
 
     // The protocol family's owner: the link's frames go to the device
     // through hdlc_transmit, not through the family.
@@ -58,7 +60,10 @@ protected:
 
 private:
     // One frame up to the link. A device that ended (runtime/descriptor_end.h)
-    // is closed, logged once: the link then fails by its own timers.
+    // is closed, logged once. Closing it frees the channel in the driver
+    // (the MCC allocation; a QSIG device's signalling and B channels), for
+    // the next slot: the slot lets go of it at once, and says `deactivated`
+    // unless its link had. The link then fails by its own timers.
     void ReadFrame(short revents);
     void SendIsdnStatistics();
 
@@ -66,6 +71,9 @@ private:
     Event event_;
     ISDN::LAPD* link_;
     bool ready_ = false;
+    // The link was activated, or asked to be, and has not said `deactivated`
+    // since.
+    bool deactivationOwed_ = false;
 };
 
 class AtsQsigBSlot;

@@ -162,8 +162,10 @@ TEST_F(IsdnSlots, AReadOf0EndsTheBurstNotTheDevice) {
     }
 }
 
-// A hung-up or failing device is read once and closed; the link then fails
-// by its own timers.
+// A hung-up or failing device is read once and closed, which frees its
+// channel: the slot switches it off and forgets it at once, says
+// `deactivated` once unless its link had nothing to say, and refuses user
+// data. The link then fails by its own timers.
 TEST_F(IsdnSlots, AFailingDeviceIsReadOnceAndTheLinkGivesUp) {
     struct Case {
         const char* name;
@@ -171,22 +173,24 @@ TEST_F(IsdnSlots, AFailingDeviceIsReadOnceAndTheLinkGivesUp) {
         const char* device;
         bool hangUp;  // else every read fails with EIO
         const char* logged;
+        bool activated;  // else the link has nothing to say
     };
     const Case cases[] = {
         {"ISDN hang-up", test::create_isdn(IsdnType::pri, 1, Side::user), mcc::kDevice, true,
-         "50:MCC: read error: hung up"},
+         "50:MCC: read error: hung up", true},
         {"ISDN EIO", test::create_isdn(IsdnType::pri, 1, Side::user), mcc::kDevice, false,
-         "50:MCC: read error: Input/output error"},
+         "50:MCC: read error: Input/output error", true},
         {"QSIG hang-up", test::create_qsig(Side::user), dsp_data::kDevice, true,
-         "50:ATS-QSIG: read error: hung up"},
-        {"QSIG EIO", test::create_qsig(Side::user), dsp_data::kDevice, false,
-         "50:ATS-QSIG: read error: Input/output error"},
+         "50:ATS-QSIG: read error: hung up", true},
+        {"QSIG EIO, not activated", test::create_qsig(Side::user), dsp_data::kDevice, false,
+         "50:ATS-QSIG: read error: Input/output error", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         errors.clear();
         make(c.create, 50);
-        succeed(test::activate(), 50);  // SABME after SABME, unanswered
+        if (c.activated) succeed(test::activate(), 50);  // SABME after SABME, unanswered
+        const int channelHeld = Slots::instance()->at(50)->IGetTransmitChannel();
         board::sim::Channel* channel = sim().channels(c.device).at(0);
         if (c.hangUp) {
             channel->hang_up();
@@ -196,10 +200,15 @@ TEST_F(IsdnSlots, AFailingDeviceIsReadOnceAndTheLinkGivesUp) {
             channel->deliver(frame, sizeof frame);
         }
         sim().clear_journal();
+        run(1);
+        EXPECT_EQ(c.activated ? Lines{"50 deactivated"} : Lines{}, signalled("deactivated"));
+        EXPECT_TRUE(disabled_on_switch(channelHeld));
+        EXPECT_EQ(-1, Slots::instance()->at(50)->IGetTransmitChannel());
         run(5000);
+        EXPECT_EQ(Lines{}, signalled("deactivated"));
         EXPECT_EQ(1u, reads(c.device));
         EXPECT_EQ(std::string(c.logged) + ", device closed\n", errors.str());
-        EXPECT_NE(npos, ::testing::PrintToString(signalled()).find("50 deactivated"));
+        EXPECT_EQ(Lines{"50 unsupported"}, told(test::user_data({8, 1, 5, 5}), 50));
         destroy(50);
     }
 }
