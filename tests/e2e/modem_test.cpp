@@ -250,6 +250,9 @@ TEST_P(NextCallServer, TheFirstSlotsDestroyLeavesTheChannelOfTheNextAlone) {
     if (c.ends) {
         const std::string pid = t38_pid();
         ASSERT_NE("", pid) << server->output();
+        // Once it has recorded its arguments the stand-in has no child of
+        // its own left that could keep the channel open after it ends.
+        ASSERT_NE("", record(c.program + "." + pid));
         ::kill(std::stoi(pid), SIGHUP);
         ASSERT_TRUE(wait([](const LGCP::Message& m) {
             return signal_of(m, &LGCP::Signal::is_abort);
