@@ -128,8 +128,20 @@ AtsQsigSlot::~AtsQsigSlot() {
 }
 
 bool AtsQsigSlot::IBeforeDestroy() {
+    LetGoOfBChannels();
     Release();
     return true;
+}
+
+void AtsQsigSlot::IReleaseHardware() {
+    LetGoOfBChannels();
+    IsdnSlot::IReleaseHardware();
+}
+
+// Before the device closes: their channels are switched off while still theirs.
+void AtsQsigSlot::LetGoOfBChannels() {
+    const std::vector<AtsQsigBSlot*> bChannels = bChannels_;
+    for (AtsQsigBSlot* b : bChannels) b->LetGoOfHardware(Loss::silent);
 }
 
 AtsQsigBSlot* AtsQsigSlot::NewBChannel(unsigned index) {
@@ -153,7 +165,9 @@ void AtsQsigSlot::RemoveBChannel(AtsQsigBSlot& b) {
 // ---- AtsQsigBSlot
 
 AtsQsigBSlot::AtsQsigBSlot(AtsQsigSlot& signalling, unsigned index, int channel)
-    : signalling_(&signalling), index_(index), channel_(channel) {}
+    : signalling_(&signalling), index_(index), channel_(channel) {
+    HoldChannel(channel);
+}
 
 AtsQsigBSlot::~AtsQsigBSlot() {
     if (!signalling_) return;

@@ -89,10 +89,13 @@ public:
 
     // A slot for B channel `index`; null (logged) when the device refuses.
     AtsQsigBSlot* NewBChannel(unsigned index);
+    // The driver frees the B channels with the device: their slots let go.
+    void IReleaseHardware() override;
 
 private:
     friend class AtsQsigBSlot;
     void RemoveBChannel(AtsQsigBSlot& b);
+    void LetGoOfBChannels();
 
     std::vector<AtsQsigBSlot*> bChannels_;
 };
@@ -112,6 +115,7 @@ public:
     bool IBeforeDestroy() override;
 
     unsigned index() const { return index_; }
+    void IReleaseHardware() override { channel_ = -1; }
 
 private:
     friend class AtsQsigSlot;

@@ -87,6 +87,42 @@ TEST_F(IsdnSlots, ABChannelWhoseQsigSlotIsGoneRemovesNothing) {
     EXPECT_NE(npos, progress.str().find("31:ATS-QSIG-B: Can't find signalling slot"));
 }
 
+// The driver frees the B channels with the QSIG device, whether the slot is
+// destroyed or its device ends: the next QSIG slot's B channel gets the same
+// number, and the old B slot's destroy leaves its path alone.
+TEST_F(IsdnSlots, ABChannelWhoseQsigDeviceWentLeavesItsNumberToTheNext) {
+    const std::pair<const char*, std::function<void()>> ways[] = {
+        {"destroyed", [this] { destroy(30); }},
+        {"hung up", [this] {
+             sim().channels(dsp_data::kDevice).at(0)->hang_up();
+             run(1);
+         }},
+    };
+    for (const auto& [way, lose] : ways) {
+        SCOPED_TRACE(way);
+        make(test::create_qsig(Side::user), 30);
+        make(test::create_qsig_b(30, 2), 31);
+        make(test::create_trunk(1, 5), 12);
+        wire(12, 31);
+        const int b = Slots::instance()->at(31)->IGetTransmitChannel();
+        lose();
+        EXPECT_EQ(-1, Slots::instance()->at(31)->IGetTransmitChannel());
+
+        make(test::create_qsig(Side::user), 32);
+        make(test::create_qsig_b(32, 2), 33);
+        ASSERT_EQ(b, Slots::instance()->at(33)->IGetTransmitChannel());
+        make(test::create_trunk(1, 6), 13);
+        wire(13, 33);
+        destroy(31);
+        destroy(12);
+        if (Slots::instance()->at(30)) destroy(30);
+        EXPECT_EQ(38, fabric().origin(b));
+        EXPECT_EQ(b, fabric().origin(38));
+        for (unsigned slot : {33u, 32u, 13u}) destroy(slot);
+    }
+    EXPECT_EQ(npos, errors.str().find("refused"));
+}
+
 TEST_F(IsdnSlots, DeclineWhatTheyCannotMake) {
     make(test::create_qsig(Side::user), 30);
     make(test::create_isdn(IsdnType::pri, 1, Side::user), 33);
