@@ -208,7 +208,7 @@ bool Mixer::ClearTX(const LGCP::MixerChannel& channel) {
     return true;
 }
 
-bool Mixer::AddToSum(const mix_slot& rx, const mix_slot& tx, int gain, const MixerSlot* owner) {
+bool Mixer::AddToSum(const mix_slot& rx, const mix_slot& tx, int gain, const TdmChannel* owner) {
     mix_rx_record record{rx, tx, gain};
     if (mixer_ctl(MIX_RX_ADD, &record) >= 0) {
         pairs_[{rx.number, tx.number}] = owner;
@@ -264,7 +264,7 @@ int Mixer::channel2timeslot(int channel) {
 }
 
 bool Mixer::HasOutput(int channel) const {
-    for (const MixerSlot* slot : slots_) {
+    for (const TdmChannel* slot : slots_) {
         const auto* output = dynamic_cast<const TdmOutput*>(slot);
         if (output && output->channel() == channel) return true;
     }
@@ -308,15 +308,15 @@ void Mixer::Reset() {
 }
 
 void Mixer::Clear() {
-    for (MixerSlot* slot : slots_) slot->LetGoOfHardware(Slot::Loss::abort, 0);
+    for (TdmChannel* slot : slots_) slot->LetGoOfHardware(Slot::Loss::abort, 0);
     CheckForDestroy();
 }
 
-void Mixer::Register(MixerSlot* slot) {
+void Mixer::Register(TdmChannel* slot) {
     slots_.push_back(slot);
 }
 
-void Mixer::UnRegister(MixerSlot* slot) {
+void Mixer::UnRegister(TdmChannel* slot) {
     slots_.remove(slot);
     CheckForDestroy();
 }

@@ -29,13 +29,11 @@ class Mixer;
 // the request's result, -1 when the device does not open.
 int mixer_ctl(uint32_t request, void* arg);
 
-// A slot of a unit; when the unit goes from the driver the slot lets go of
-// its hardware (Slot::LetGoOfHardware) and is aborted.
-class MixerSlot : public Slot {};
-
 // What the input and the output share: a channel of a unit on its
-// timeslot, and the receivers of that timeslot.
-class TdmChannel : public MixerSlot,
+// timeslot, and the receivers of that timeslot. When the unit goes from the
+// driver the slot lets go of its hardware (Slot::LetGoOfHardware) and is
+// aborted.
+class TdmChannel : public Slot,
                    protected Hardware::TonecReceiver,
                    protected Hardware::DSProcReceiver {
 public:
@@ -151,15 +149,15 @@ public:
     // MIX_TDM: the channel's timeslot, -1 when the driver refused.
     int channel2timeslot(int channel);
 
-    void Register(MixerSlot* slot);
+    void Register(TdmChannel* slot);
     // May delete the mixer: touch nothing of it afterwards.
-    void UnRegister(MixerSlot* slot);
+    void UnRegister(TdmChannel* slot);
     void CheckForDestroy();
 
     int unit() const { return unit_; }
     bool stale() const { return stale_; }
     void set_stale(bool stale) { stale_ = stale; }
-    const std::list<MixerSlot*>& slots() const { return slots_; }
+    const std::list<TdmChannel*>& slots() const { return slots_; }
     // "mixer [<unit>]: "
     void PutHeader(std::ostream& os) const;
 
@@ -173,16 +171,16 @@ private:
     static int tdm_channel(const LGCP::MixerChannel& channel);
     // MIX_RX_ADD, the pair then `owner`'s; a failure is logged.
     bool AddToSum(const board::mixer::mix_slot& rx, const board::mixer::mix_slot& tx, int gain,
-                  const MixerSlot* owner = nullptr);
+                  const TdmChannel* owner = nullptr);
     // MIX_RX_REMOVE; a failure is logged.
     void RemoveFromSum(int summator, int channel);
 
     int unit_;
     bool stale_ = false;
-    std::list<MixerSlot*> slots_;
+    std::list<TdmChannel*> slots_;
     // {summing point, channel added} -> the slot that put the pair in the
     // driver's sums (null for a sum set for an output still being made).
-    std::map<std::pair<int, int>, const MixerSlot*> pairs_;
+    std::map<std::pair<int, int>, const TdmChannel*> pairs_;
 };
 
 }  // namespace Mixer
