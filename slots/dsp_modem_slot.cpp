@@ -55,10 +55,14 @@ std::string FaxFileName() {
 
 void DspModemSlot::unbind() { ModemFactory::instance().ReleaseModemSlot(this); }
 
-void DspModemSlot::Abort(const char* what) {
+int DspModemSlot::LogFailure(const char* what) {
     const int error = errno;
     PutHeader(std::cerr) << what << std::strerror(error) << std::endl;
-    OnAbort(error);
+    return error;
+}
+
+void DspModemSlot::Abort(const char* what) {
+    OnAbort(LogFailure(what));
 }
 
 // ---- Set-up
@@ -158,11 +162,7 @@ void DspModemSlot::StartFax(ChildProgram& fax, const char* started) {
     fax.failure = "fail to exec!";
     fax.failStatus = kExecFailed;
     const pid_t pid = StartChild(fax);
-    if (pid < 0) {
-        const int error = errno;
-        PutHeader(std::cerr) << "vfork fail: " << std::strerror(error) << std::endl;
-        return LetGoOfHardware(Loss::abort, error);
-    }
+    if (pid < 0) return LetGoOfHardware(Loss::abort, LogFailure("vfork fail: "));
     Watch(pid, &DspModemSlot::on_fax_terminate, this);
     PutHeader(std::clog) << started << " modem=" << modem_ << " ts=" << channel_ << std::endl;
 }

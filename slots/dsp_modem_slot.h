@@ -48,6 +48,8 @@ private:
     void StartFax(ChildProgram& fax, const char* started);
     void on_fax_terminate(int status);
     bool faxRuns() const { return params().has_fax() && pid_ != -1; }
+    // Logs `what` with the error text; returns errno.
+    int LogFailure(const char* what);
     // Logs `what` with the error text and sends `abort` with errno.
     void Abort(const char* what);
 
