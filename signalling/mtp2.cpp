@@ -202,6 +202,7 @@ void SLC::on_hdlc_ready() {
 void SLC::receive(Packet& p) {
     if (trace_.raw_receive) trace_octets(" rx raw", p);
     stats_.octetsRx += p.length();
+    if (!pool_takes_frame()) return drop_for_pool();
     if (p.length() < header_size) {
         std::cerr << ext::header(this) << "ignore packet, length too small " << p.text()
                   << std::endl;
@@ -318,6 +319,13 @@ void SLC::lssu_worked(Indication indication) {
 void SLC::idle_on_lssu(Indication indication) {
     peerOutOfService_ = indication == SIOS;
     change_state(State::idle);
+}
+
+// Lost as on the line: the peer's retransmission brings it again.
+void SLC::drop_for_pool() {
+    ++stats_.dropped;
+    if (poolLow_.admit())
+        std::cerr << ext::header(this) << "unit dropped: packet pool low" << poolLow_ << std::endl;
 }
 
 // Error correction.

@@ -27,6 +27,7 @@
 #include <iosfwd>
 
 #include "link/protocol.h"
+#include "runtime/log_throttle.h"
 #include "runtime/timer.h"
 #include "signalling/clean_queue.h"
 #include "signalling/cyclic.h"
@@ -83,6 +84,7 @@ public:
         unsigned repeatCntr = 0;    // retransmissions started
         unsigned badSeqCntr = 0;    // negative acknowledgements sent
         unsigned poolOverflows = 0;  // MSUs refused to keep the pool's reserve
+        unsigned dropped = 0;        // units from the line dropped: the pool was low
     };
 
     static constexpr unsigned header_size = 3;
@@ -161,6 +163,7 @@ private:
     void lssu_proving(Indication indication);         // proving, aligned ready
     void lssu_worked(Indication indication);
     void idle_on_lssu(Indication indication);
+    void drop_for_pool();
     void worked_fisu();
     void answer_if_quiet();
     void worked_msu(Packet& payload);
@@ -222,6 +225,7 @@ private:
     CleanQueue<Packet, tb_capacity> tb_;
 
     Timer timer_;
+    LogThrottle poolLow_;
     Timer probe_;            // a FISU while MSUs wait for acknowledgement
     uint32_t lastSent_ = 0;  // loop milliseconds of the last FISU or MSU sent
     const State* state_;

@@ -216,6 +216,23 @@ TEST_F(Mtp2LinkTest, TbTakes200MsusAndRefusesTheNext) {
     EXPECT_EQ(Mtp2Rig::msus(0, 200), bOwner().messages);
 }
 
+// A unit that comes while the pool is down to its last blocks is dropped,
+// counted, as one lost on the line: the retransmission brings it later.
+TEST_F(Mtp2LinkTest, AUnitArrivingWhileThePoolIsLowIsDroppedAndComesAgain) {
+    align();
+    test::StreamCapture errors(std::cerr);
+    Mtp2Rig::send(a(), Mtp2Rig::msu(0));  // on its way
+    {
+        PoolHold low(frame_reserve - 1);
+        loop.advance(1);
+    }
+    EXPECT_EQ(1u, b().statistics().dropped);
+    EXPECT_TRUE(bOwner().messages.empty());
+    loop.advance(3000);
+    EXPECT_EQ(Mtp2Rig::msus(0, 1), bOwner().messages);
+    EXPECT_EQ(State::worked, b().state_id());
+}
+
 // Four links with busy channels would hold 800 MSUs, most of the pool: the
 // TB takes none while the pool is down to its reserve.
 TEST_F(Mtp2LinkTest, TheTbLeavesThePoolItsReserve) {
