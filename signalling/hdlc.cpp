@@ -59,7 +59,8 @@ const char* read_frame(int fd, short revents, Packet& frame) {
 
 HDLC::HDLC() { unbind(); }
 
-HDLC::~HDLC() = default;
+// The descriptor closes after the body.
+HDLC::~HDLC() { BreakPaths(); }
 
 void HDLC::unbind() {
     static NoNotify nobody;
@@ -100,15 +101,28 @@ bool HDLC::activate() {
 
     // The switch logs its own failures; the channel is open all the same.
     HwMux& mux = HwMux::instance();
-    mux.Connect(channel, destination());
-    mux.Connect(sourceChannel, channel);
     controllerChannel_ = channel;
+    switchedTo_ = destination();
+    mux.Connect(channel, switchedTo_);
+    mux.Connect(sourceChannel, channel);
     ready_ = false;  // the first writable event says when
     if (traces.hdlc) std::clog << ext::header(this) << "activated" << std::endl;
     return true;
 }
 
+// Closing the descriptor frees the controller channel in the driver, which
+// may give it to the next channel or slot at once: what this channel
+// switched goes first.
+void HDLC::BreakPaths() {
+    if (controllerChannel_ < 0) return;
+    HwMux& mux = HwMux::instance();
+    mux.Disconnect(switchedTo_);
+    mux.Disable(controllerChannel_);
+    controllerChannel_ = switchedTo_ = -1;
+}
+
 void HDLC::deactivate() {
+    BreakPaths();
     m_event.Release();
     ready_ = false;
     if (traces.hdlc) std::clog << ext::header(this) << "deactivated" << std::endl;
@@ -166,15 +180,8 @@ void HDLC::do_read(short revents) {
     notify->on_hdlc_receive(frame);
 }
 
-// Closing the descriptor frees the controller channel in the driver, which
-// may give it to the next channel or slot at once: what this channel
-// switched goes first.
 void HDLC::read_failure(const char* reason) {
     std::cerr << ext::header(this) << "read error: " << reason << std::endl;
-    HwMux& mux = HwMux::instance();
-    mux.Disconnect(destination());
-    mux.Disable(controllerChannel_);
-    controllerChannel_ = -1;
     deactivate();
     notify->on_hdlc_error(Notify::Cause::read_failure);
 }

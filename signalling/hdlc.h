@@ -63,7 +63,7 @@ public:
     static constexpr unsigned tx_threshold = 4;
 
     HDLC();
-    // Closes the descriptor; the switch stays as it is.
+    // Breaks the switch paths and closes the descriptor, as deactivate().
     ~HDLC() override;
     HDLC(const HDLC&) = delete;
     HDLC& operator=(const HDLC&) = delete;
@@ -72,9 +72,12 @@ public:
     void unbind();
     // Opens and allocates the controller channel and switches it: false
     // (logged, closed) when the device refuses or the loop cannot watch it.
+    // An open channel is deactivated first, so a channel moved to another
+    // timeslot leaves the old one.
     bool activate();
-    // Closes the descriptor, which frees the controller channel; the switch
-    // stays as it is.
+    // Closes the descriptor, which frees the controller channel for the
+    // driver's next user; the switch paths of the activation go first (its
+    // destination carries silence, the controller channel is switched off).
     void deactivate();
 
     bool hdlc_transmit(Packet& frame) override;
@@ -83,9 +86,7 @@ public:
 
     void on_event(int fd, short revents);
     // Reads one frame for the poll result `revents`; a device that ended
-    // closes the channel, and unlike deactivate() takes its switch paths
-    // with it (the destination carries silence, the controller channel is
-    // switched off).
+    // deactivates the channel.
     void do_read(short revents = 0);
 
     // "hdlc [<link>/<timeslot>]: "
@@ -111,12 +112,17 @@ public:
 private:
     // Logs "<what> fail: <error>" and leaves the device closed.
     bool refuse(const char* what, int error, Fd& device) const;
-    // The device ended: the switch paths go with the controller channel.
     void read_failure(const char* reason);
+    // Before the descriptor closes: the paths of the last activation go.
+    void BreakPaths();
     // The channel the controller channel transmits to.
     int destination() const { return mode == bri ? briDestination : sourceChannel; }
 
     bool ready_ = false;
-    int controllerChannel_ = -1;  // the driver's TDM channel of the last activation
+    // What the activation switched, until deactivation breaks it: the
+    // driver's TDM channel and the channel it transmits to. The owner may
+    // have rewritten the configuration since (a move).
+    int controllerChannel_ = -1;
+    int switchedTo_ = -1;
     Event m_event;
 };

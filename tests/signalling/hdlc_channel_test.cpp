@@ -289,13 +289,15 @@ TEST_F(HdlcChannelTest, ARefusedOpenAllocationOrTimeslotLeavesItClosed) {
     EXPECT_TRUE(reports.log.empty());
 }
 
-// Deactivation leaves the switch; a new activation allocates and switches
-// again.
+// Deactivation frees the controller channel, and its switch paths go with
+// it; a new activation allocates and switches again, and one on another
+// timeslot leaves the old one.
 TEST_F(HdlcChannelTest, ActivatingAgainReconnects) {
     open();
     const int first = allocated();
     channel.deactivate();
-    EXPECT_EQ(first, fabric().origin(kTrunk1Ts16));
+    EXPECT_EQ(-1, fabric().origin(kTrunk1Ts16));
+    EXPECT_EQ(board::sim::HalModel::Output::Off, fabric().channel(first).output);
     EXPECT_EQ(0u, mcc().opens());
     Board::instance().clear_journal();
     open();
@@ -304,6 +306,14 @@ TEST_F(HdlcChannelTest, ActivatingAgainReconnects) {
     EXPECT_EQ(1, mcc().line_packet(kTrunk1Ts16, {6}));
     loop.pump();
     EXPECT_EQ(std::vector<Bytes>{{6}}, reports.frames);
+
+    constexpr int kTrunk2Ts16 = 80;
+    channel.sourceChannel = kTrunk2Ts16;
+    reports.log.clear();
+    open();
+    EXPECT_EQ(-1, fabric().origin(kTrunk1Ts16));
+    EXPECT_EQ(allocated(), fabric().origin(kTrunk2Ts16));
+    EXPECT_EQ(kTrunk2Ts16, fabric().origin(allocated()));
 }
 
 }  // namespace

@@ -325,4 +325,67 @@ TEST_P(ChannelEnds, AreSaidAndRefuseUserDataUntilTheChannelOpensAgain) {
 
 INSTANTIATE_TEST_SUITE_P(Slots, ChannelEnds, ::testing::ValuesIn(kChannelEnds), test::CaseName());
 
+// A slot's controller channel goes back to the driver when the slot is
+// destroyed, its HDLC slot unwired (its input disconnected) or it moves to
+// another timeslot: the switch paths between the channel and the old
+// timeslot go with it, so that the slot given the channel next neither
+// hears the old line nor sends on it.
+enum class HandBack { destroy, unwire, move };
+
+struct HandBackCase {
+    const char* what;
+    LGCP::Command create;
+    HandBack how;
+};
+
+const HandBackCase kHandBacks[] = {
+    {"pstn slot destroyed", test::create_pstn_isdn(IsdnType::pri, 2, Side::user), HandBack::destroy},
+    {"hdlc slot destroyed", test::create_hdlc(2, 0x1234), HandBack::destroy},
+    {"hdlc slot unwired", test::create_hdlc(2, 0x1234), HandBack::unwire},
+    {"pstn slot moved", test::create_pstn_isdn(IsdnType::pri, 2, Side::user), HandBack::move},
+};
+
+class HandedBackChannels : public test::SignallingSlotTest,
+                           public ::testing::WithParamInterface<HandBackCase> {};
+
+TEST_P(HandedBackChannels, LeaveTheOldTimeslot) {
+    const HandBackCase& c = GetParam();
+    make(test::create_trunk(1, 16), 10);
+    make(test::create_trunk(2, 16), 11);
+    make(c.create, 20);
+    wire(10, 20);
+    run(10);
+    const int C = mcc().allocations().at(0).timeslot;
+    ASSERT_EQ(C, fabric().origin(kTrunk1Ts16));
+    ASSERT_EQ(kTrunk1Ts16, fabric().origin(C));
+
+    switch (c.how) {
+    case HandBack::destroy: destroy(20); break;
+    case HandBack::unwire: succeed(test::command(LGCP::Command::Alternative::disconnect), 20); break;
+    case HandBack::move: join(11, 20); break;
+    }
+    EXPECT_NE(C, fabric().origin(kTrunk1Ts16));
+    EXPECT_NE(kTrunk1Ts16, fabric().origin(C));
+
+    // The next holder of C on trunk 2: the moved slot itself, or a data
+    // channel slot.
+    auto& oldLine = frames().endpoint(kTrunk1Ts16);
+    auto& newLine = frames().endpoint(kTrunk2Ts16);
+    if (c.how != HandBack::move) {
+        make(test::create_mcc(LGCP::MccType::data, LGCP::MccMode::standard), 30);
+        ASSERT_EQ(C, Slots::instance()->at(30)->IGetTransmitChannel());
+        oldLine.send({7, 7});
+        run(10);
+        wire(11, 30);
+        succeed(test::user_data({1}), 30);
+    }
+    run(3000);  // a PRI link asks again every second
+    EXPECT_EQ(Lines{}, signalled("userData"));
+    EXPECT_TRUE(oldLine.frames.empty()) << oldLine.frames.size();
+    EXPECT_FALSE(newLine.frames.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Slots, HandedBackChannels, ::testing::ValuesIn(kHandBacks),
+                         test::CaseName());
+
 }  // namespace
