@@ -25,7 +25,14 @@ IsdnSlot::IsdnSlot(const Fd& device, int channel, ISDN::LAPD* link, const char* 
     event_.Schedule(device, POLLIN | POLLOUT);
 }
 
+// The device is opened at creation only: once it has ended, the link
+// could never come up.
 bool IsdnSlot::IActivate(const TERM::TermActivateParams&) {
+    if (hardwareLost()) {
+        std::cerr << static_cast<const Slot&>(*this) << ": device closed, activate refused"
+                  << std::endl;
+        return false;
+    }
     deactivationOwed_ = true;
     activate();
     return true;

@@ -26,9 +26,9 @@ public:
     // false, with errno set (the last step).
     IsdnSlot(const Fd& device, int channel, ISDN::LAPD* link, const char* eventName);
 
+    // Refused once the device is closed, as is user data.
     bool IActivate(const TERM::TermActivateParams& params) override;
     bool IDeactivate() override;
-    // Refused once the device is closed.
     bool IUserData(const std::vector<char>& data) override;
     bool IOnOutputStream() override { return true; }
     bool IOnInputStream() override { return true; }

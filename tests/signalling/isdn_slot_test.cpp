@@ -201,7 +201,8 @@ TEST_F(IsdnSlots, AReadOf0EndsTheBurstNotTheDevice) {
 // A hung-up or failing device is read once and closed, which frees its
 // channel: the slot switches it off and forgets it at once, says
 // `deactivated` once unless its link had nothing to say, and refuses user
-// data. The link then fails by its own timers.
+// data. The link then fails by its own timers. The device opens at
+// creation only: an activation is refused too, and nothing follows it.
 TEST_F(IsdnSlots, AFailingDeviceIsReadOnceAndTheLinkGivesUp) {
     struct Case {
         const char* name;
@@ -245,6 +246,9 @@ TEST_F(IsdnSlots, AFailingDeviceIsReadOnceAndTheLinkGivesUp) {
         EXPECT_EQ(1u, reads(c.device));
         EXPECT_EQ(std::string(c.logged) + ", device closed\n", errors.str());
         EXPECT_EQ(Lines{"50 unsupported"}, told(test::user_data({8, 1, 5, 5}), 50));
+        EXPECT_EQ(Lines{"50 unsupported"}, told(test::activate(), 50));
+        run(5000);
+        EXPECT_EQ(Lines{}, signalled("activated"));
         destroy(50);
     }
 }
