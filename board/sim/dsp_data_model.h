@@ -20,9 +20,10 @@ namespace board::sim {
 
 class DspDataModel : public Model {
 public:
-    // TDM numbers are handed out from here up, lowest free first.
+    // TDM numbers are handed out from here up, lowest free first; the
+    // mixers' timeslots follow.
     static constexpr int kFirstChannel = 6144;
-    static constexpr int kLastChannel = 8191;
+    static constexpr int kLastChannel = 7167;
     // The largest frame a signalling channel receives.
     static constexpr size_t kLargestFrame = 512;
 

@@ -32,8 +32,10 @@ public:
         std::string address;  // dotted quad; empty when it has no IPv4 address
         std::optional<Hdlc> hdlc = std::nullopt;  // a generic HDLC interface
     };
-    // The TDM channel of the default "hdlc<n>".
-    static constexpr int32_t kHdlcChannelBase = 6144;
+    // The TDM channel of the default "hdlc<n>": a range no other device
+    // of the board hands out (above the multi-channel controller's pools,
+    // below the QSIG device's channels).
+    static constexpr int32_t kHdlcChannelBase = 5120;
 
     NetIfModel() { reset(); }
 

@@ -17,6 +17,7 @@
 #include "tests/support/deadline.h"
 #include "tests/support/descriptors.h"
 #include "tests/support/remote_controller.h"
+#include "tests/support/signalling_commands.h"
 #include "tests/support/slot_commands.h"
 #include "tests/support/stand_ins.h"
 #include "tests/support/test_controller.h"
@@ -144,10 +145,13 @@ TEST_F(ModemServer, ReportsItsModemsRunsPppdAndHearsTheProgram) {
     EXPECT_TRUE(answered(test::command(Alternative::destroy), 2)) << server->output();
 }
 
+// Beside a QSIG link: the board's drivers give their channels distinct
+// numbers, so neither slot's switch requests are refused.
 TEST_F(ModemServer, ADigitalCallRunsPppdOnTheFirstHdlcInterface) {
     auto resources = query();
     ASSERT_TRUE(resources) << server->output();
     EXPECT_EQ(2, resources->get_digital_modems().getValue());
+    ASSERT_TRUE(answered(test::create_qsig(test::Side::user), 5)) << server->output();
 
     LGCP::Command create;
     create.select_create().select_modem().include_ddm().push_back(TERM::DigitalDataModeEnum::ddmV110);
@@ -161,6 +165,9 @@ TEST_F(ModemServer, ADigitalCallRunsPppdOnTheFirstHdlcInterface) {
     EXPECT_NE(std::string::npos, record("/usr/local/sbin/pppd." + std::to_string(pids[0]))
                                      .find("/usr/local/etc/ppp/ioptions\nhdlc0\n"));
     EXPECT_TRUE(answered(test::command(Alternative::destroy), 1)) << server->output();
+    EXPECT_TRUE(answered(test::command(Alternative::destroy), 5)) << server->output();
+    ASSERT_TRUE(server->wait_for_output("01:digital-modem: sent HUP to pppd.")) << server->output();
+    EXPECT_EQ(std::string::npos, server->output().find("holds: refused")) << server->output();
 }
 
 TEST_F(ModemServer, AT38SlotRunsTheProgramUntilItsDestroy) {
