@@ -289,18 +289,24 @@ TEST_F(LapdNtTest, IFramesAreAcknowledgedAndOneRejAsksForALostOne) {
     for (const auto& step : steps) EXPECT_EQ(step.answer, feed(step.frame)) << step.frame.text();
 }
 
-// A frame that comes while the pool is down to its last blocks is dropped,
-// counted, as one lost on the line.
+// A frame that comes with the pool down to its last block is dropped,
+// counted, as one lost on the line (taken, it and its answer would need
+// two). With the reserve free it is taken and answered.
 TEST_F(LapdNtTest, FrameArrivingWhileThePoolIsLowIsDroppedAndCounted) {
     const unsigned tei = assign(1, 5);
     Packet frame = lapd::iframe(false, 1, 0, false, BriRig::q931(5, 0x7B), tei);
     {
-        PoolHold low(frame_reserve - 1);
+        PoolHold low(1);
         EXPECT_EQ(Frames{}, feed(frame));
     }
     EXPECT_EQ(1u, nt().frames_dropped());
     EXPECT_EQ(1u, network->messages.size());  // the first only
-    EXPECT_EQ(Frames{"64: RR 2 resp"}, feed(frame));
+    {
+        PoolHold low(frame_reserve);
+        EXPECT_EQ(Frames{"64: RR 2 resp"}, feed(frame));
+    }
+    EXPECT_EQ(1u, nt().frames_dropped());
+    EXPECT_EQ(2u, network->messages.size());
 }
 
 // What a partial acknowledgement leaves goes again after a second, with
