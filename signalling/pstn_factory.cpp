@@ -9,9 +9,13 @@ Slot* PstnFactory::INewSlot(const LGCP::CreateParams& params) {
 
 void PstnFactory::SelfSignal(const LGCP::Signal& signal) { PassTrunkStatus(*this, signal); }
 
+// The slots' trunks are E1 trunks. BRI lines are numbered 0 to 7 on their
+// own and report every second, a line with nothing plugged in as
+// `lossCarrier`: matched by number alone, BRI line N would take the link on
+// E1 trunk N out of service.
 void PassTrunkStatus(const SlotFactory& factory, const LGCP::Signal& signal) {
     const ACP::TrunkStatus* status = signal.get_trunkStatus();
-    if (!status) return;
+    if (!status || status->get_type().getValue() != ACP::TrunkType::e1) return;
     const unsigned trunk = static_cast<unsigned>(status->get_trunk().getValue());
     const ACP::TrunkState::NamedNumber state = status->get_state().getValue();
     for (Slot* slot : factory.slots()) slot->OnTrunkStatus(trunk, state);

@@ -13,12 +13,13 @@ public:
     const char* GetName() const override { return "PSTN"; }
     Slot* INewSlot(const LGCP::CreateParams& params) override;
     void Query(LGCP::Resources&) override {}
-    // Trunk state reaches every slot made here.
+    // E1 trunk state reaches every slot made here.
     void SelfSignal(const LGCP::Signal& signal) override;
 
 private:
     PstnFactory() = default;
 };
 
-// Offers the state of a `trunkStatus` signal to every slot of `factory`.
+// Offers the state of an E1 trunk's `trunkStatus` signal to every slot of
+// `factory`.
 void PassTrunkStatus(const SlotFactory& factory, const LGCP::Signal& signal);

@@ -18,9 +18,13 @@
 #include "hardware/hw_mux.h"
 #include "hardware/spi_ctrl.h"
 #include "server/services.h"
+#include "signalling/pstn_factory.h"
 #include "slots/slot_factory.h"
+#include "slots/trunk_factory.h"
 #include "tests/support/hardware_commands.h"
 #include "tests/support/hardware_reset.h"
+#include "tests/support/signalling_commands.h"
+#include "tests/support/slot_commands.h"
 #include "tests/support/stream_capture.h"
 #include "tests/support/test_controller.h"
 
@@ -205,6 +209,58 @@ TEST_F(BoardHardware, TrunkAndLineStatesReachTheFactoriesAndTheController) {
     EXPECT_EQ(16, factory.e1);  // the E1 poll goes on; the BRI poll stopped
     EXPECT_EQ(8, factory.bri);
     EXPECT_EQ(std::string::npos, errors.str().find("ignore Send request"));
+}
+
+// Two SS7 links on E1 trunks 1 and 2, cabled to each other, while BRI
+// lines 1 and 2 have nothing plugged in (`lossCarrier` every second): the
+// links come into service and stay there for minutes; their own E1 trunk's
+// loss of carrier still takes them out.
+TEST_F(BoardHardware, AnSs7LinkHearsTheStateOfItsE1TrunkAlone) {
+    TrunkFactories::instance();
+    PstnFactory::instance();
+    hal.frames.cable(1 * 32 + 16, {2 * 32 + 16});
+    const std::pair<unsigned, LGCP::Command> commands[] = {
+        {10, test::create_trunk(1, 16)},   {11, test::create_trunk(2, 16)},
+        {20, test::create_pstn_ss7(2, 1)}, {21, test::create_pstn_ss7(3, 2)},
+        {10, test::connect_command(20)},   {20, test::connect_command(10)},
+        {11, test::connect_command(21)},   {21, test::connect_command(11)},
+    };
+    for (const auto& [slot, command] : commands) ASSERT_EQ(std::nullopt, answer_to(command, slot));
+
+    // Each second on the board: what the controller heard of slot 20 and of
+    // BRI line 1. The controller pings as it does to keep the link.
+    std::vector<std::string> heard;
+    auto run = [&](unsigned seconds) {
+        for (unsigned s = 0; s < seconds; ++s) {
+            if (s % 60 == 59) controller.send(test::ping());
+            server.loop().advance_settled(1000);
+            for (const LGCP::Message& m : received()) {
+                const LGCP::Signal* signal = m.get_pdu().get_signal();
+                if (!signal) continue;
+                const ACP::TrunkStatus* line = signal->get_trunkStatus();
+                if (line && line->get_type().getValue() == ACP::TrunkType::bri &&
+                    line->get_trunk().getValue() == 1)
+                    heard.push_back(std::string("BRI line 1 ") + line->get_state().getName());
+                else if (test::slot_of(m) == 20u && signal->is_activated())
+                    heard.push_back("20 activated");
+                else if (test::slot_of(m) == 20u && signal->is_deactivated())
+                    heard.push_back("20 deactivated");
+            }
+        }
+    };
+    run(2);
+    ASSERT_EQ((std::vector<std::string>{"20 activated", "BRI line 1 lossCarrier",
+                                        "BRI line 1 lossCarrier"}),
+              heard);
+    heard.clear();
+    run(300);
+    EXPECT_EQ(std::vector<std::string>(300, "BRI line 1 lossCarrier"), heard);
+
+    heard.clear();
+    maintenance.trunks[1].state = ACP::TrunkState::lossCarrier;
+    run(1);
+    EXPECT_EQ((std::vector<std::string>{"20 deactivated", "BRI line 1 lossCarrier"}), heard);
+    disconnect();
 }
 
 }  // namespace
