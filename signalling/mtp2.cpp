@@ -359,7 +359,12 @@ void SLC::process_tb() {
         FSNT_ = lastFSNsent_ = fsn;
         rtb_[fsn] = payload;
         if (++rtbCount_ == 1) {
-            start(T7);
+            // T7 starts with the first MSU into an empty RTB, but a
+            // retransmission that emptied it leaves T7 running from the last
+            // acknowledgement that released units: an MSU the line never
+            // carries, asked for again and again, takes the link out of
+            // service instead of holding it for ever.
+            if (!timer_.pending()) start(T7);
             probe_.set(probe_interval, &SLC::on_probe, this);
         }
     }

@@ -316,19 +316,68 @@ TEST_F(Mtp2LinkTest, DuplicatedUnitsDeliverNothingTwice) {
     EXPECT_EQ(State::worked, a().state_id());
 }
 
-TEST_F(Mtp2LinkTest, PeerThatStopsAcknowledgingTakesTheLinkOutOfServiceAfterT7) {
+// A peer that acknowledges nothing more, or that takes no unit longer than
+// 64 octets: the link leaves service when T7 runs out, 12 s after the last
+// acknowledgement that released units (or after the first MSU, when none
+// did), however often the peer asks for the lost MSU again; then nothing
+// more is sent again.
+constexpr unsigned line_latency = 10;  // each way
+
+struct UndeliveredMsu {
+    const char* what;
+    bool mute;                          // the peer sends nothing; else it drops long units
+    std::vector<std::string> payloads;  // sent at once
+    unsigned lastReleased;              // ms after them: the last acknowledgement releasing units
+    unsigned left;                      // MSUs in the RTB when T7 runs out
+};
+
+void PrintTo(const UndeliveredMsu& c, std::ostream* os) { *os << c.what; }
+
+class Mtp2UndeliveredMsuTest : public Mtp2LinkTest,
+                               public ::testing::WithParamInterface<UndeliveredMsu> {};
+
+TEST_P(Mtp2UndeliveredMsuTest, TakesTheLinkOutOfServiceAfterT7) {
+    const UndeliveredMsu& c = GetParam();
     align();
-    mute(rig->line.b);
-    Mtp2Rig::send(a(), Mtp2Rig::msu(0));
-    loop.advance(11999);
+    rig->line.a.set_latency(line_latency);
+    rig->line.b.set_latency(line_latency);
+    if (c.mute)
+        mute(rig->line.b);
+    else
+        rig->line.a.drop = test::every([](const Packet& su) { return su.length() > 64; });
+    for (const std::string& payload : c.payloads) Mtp2Rig::send(a(), payload);
+    loop.advance(c.lastReleased + 11999);
     EXPECT_EQ(State::worked, a().state_id());
     a().trace().timers = true;
     test::StreamCapture log(std::clog);
     loop.advance(1);
     EXPECT_EQ(State::idle, a().state_id());
     EXPECT_EQ(Texts{"impossible phasing"}, aOwner().deactivations);
-    EXPECT_NE(std::string::npos, log.str().find("T7 expired: 1 packets in RTB."));
+    EXPECT_NE(std::string::npos,
+              log.str().find("T7 expired: " + std::to_string(c.left) + " packets in RTB."));
+
+    const unsigned repeats = a().statistics().repeatCntr;
+    // The peer that drops long units asks for them again each round trip.
+    EXPECT_EQ(c.mute, repeats < 100) << repeats;
+    std::vector<SentMsu> sent;
+    record_msus(rig->line.a, sent);
+    loop.advance(60000);
+    EXPECT_TRUE(sent.empty());
+    EXPECT_EQ(repeats, a().statistics().repeatCntr);
 }
+
+const std::string shortMsu = "\x03\x01\x02", longMsu(262, 'L');
+
+INSTANTIATE_TEST_SUITE_P(
+    T7, Mtp2UndeliveredMsuTest,
+    ::testing::Values(UndeliveredMsu{"PeerThatStopsAcknowledging", true, {shortMsu}, 0, 1},
+                      UndeliveredMsu{"PeerThatTakesNoLongUnit", false, {longMsu, shortMsu}, 0, 2},
+                      UndeliveredMsu{"PeerThatTakesNoLongUnitAfterAShortOne",
+                                     false,
+                                     {shortMsu, longMsu, shortMsu},
+                                     2 * line_latency,
+                                     2}),
+    [](const auto& info) { return std::string(info.param.what); });
 
 // A quiet link, one in ten units lost each way: each MSU is followed by a
 // silence longer than T7, so only the FISUs sent while it waits for its
