@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "runtime/ext_output.h"
+#include "runtime/mux_time.h"
 #include "signalling/frame_header.h"
 #include "signalling/pool_reserve.h"
 
@@ -176,7 +177,8 @@ void LAPD_NT::tx_identity(unsigned short ri, unsigned char ai, unsigned char typ
 void LAPD_NT::remove_tei(unsigned char tei) {
     tx_identity(0, tei, identity_remove);
     tx_identity(0, tei, identity_remove);
-    lastRemoved_ = tei;
+    if (tei >= first_automatic_tei && tei <= last_automatic_tei)
+        rests_[tei - first_automatic_tei] = Rest{true, Mux::milliseconds()};
 }
 
 // Links and TEIs.
@@ -193,15 +195,33 @@ LAPD_NT_user* LAPD_NT::free_link() {
     return nullptr;
 }
 
-// The lowest automatic TEI that no assigned link uses, or -1. The TEI
-// removed last is not given again at once: a terminal that missed both
-// removes may hold it yet, and one that acts on a remove even while it
-// waits for its next TEI would take the assignment for another remove.
+// The lowest automatic TEI that no assigned link uses and that is not
+// resting, or -1.
 int LAPD_NT::free_tei() {
-    for (unsigned tei = first_automatic_tei; tei <= last_automatic_tei; ++tei)
-        if (tei != lastRemoved_ && !holding(static_cast<unsigned char>(tei)))
-            return static_cast<int>(tei);
+    for (unsigned tei = first_automatic_tei; tei <= last_automatic_tei; ++tei) {
+        const auto value = static_cast<unsigned char>(tei);
+        if (!holding(value) && !resting(value)) return static_cast<int>(tei);
+    }
     return -1;
+}
+
+// Every TEI taken back rests for one check period before it is given again,
+// whichever way it was taken back. Its terminal may hold it yet (one
+// unplugged misses both removes), and links set up together are given up
+// together, by polls, by a TEI check or on a full bus: remembering only the
+// TEI removed last would give the one before it to the next terminal, and
+// its holder, plugged back, would reset that terminal's link with a SABME on
+// it. A terminal that acts on a remove even while it waits for its next TEI
+// would likewise take that TEI's assignment for another remove. A holder
+// back within the rest finds its TEI free and gets a link for it. A rest by
+// time was chosen over a rotation through 64..126: it covers the TEIs that
+// terminals chose themselves too, and it does not shorten when terminals
+// come and go often. 63 TEIs for at most eight links leave room for many
+// resting ones.
+bool LAPD_NT::resting(unsigned char tei) {
+    Rest& rest = rests_[tei - first_automatic_tei];
+    if (rest.resting && Mux::milliseconds() - rest.since >= check_period_ms) rest.resting = false;
+    return rest.resting;
 }
 
 // Called before `taker` holds one more message: the links together hold no

@@ -11,6 +11,7 @@
 //
 // A failing terminal link is simply unassigned: nothing is reported up.
 
+#include <cstdint>
 #include <iostream>
 
 #include "link/protocol.h"
@@ -68,7 +69,7 @@ public:
     void assign(unsigned char tei);
     void unassign();
     // Unassigns a terminal given up on and tells it, for it may still hold
-    // the TEI that the next terminal to ask is given.
+    // the TEI, which rests before the next terminal to ask is given it.
     void take_back();
     // A TEI check starts: unanswered within 2 s it is asked once more for
     // this TEI, and unanswered again the TEI is taken back.
@@ -203,6 +204,7 @@ private:
     LAPD_NT_user* holding(unsigned char tei);
     LAPD_NT_user* free_link();
     int free_tei();
+    bool resting(unsigned char tei);
     // A log line, at a nonzero level.
     template <class... Parts>
     void note(const Parts&... parts) const {
@@ -215,7 +217,13 @@ private:
     unsigned log_ = 0;
     unsigned poolOverflows_ = 0;
     unsigned framesDropped_ = 0;
-    unsigned lastRemoved_ = 0;  // no automatic TEI before the first removal
+    // Each automatic TEI taken back, with the loop milliseconds of its
+    // removal, rests for a check period before it is given again.
+    struct Rest {
+        bool resting = false;
+        uint32_t since = 0;
+    };
+    Rest rests_[last_automatic_tei - first_automatic_tei + 1];
 };
 
 }  // namespace ISDN

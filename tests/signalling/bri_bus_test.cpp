@@ -238,6 +238,76 @@ TEST_F(BriBusTest, TerminalCutOffForAWhileIsOnALinkAgainSoonAfter) {
     EXPECT_EQ(8u, rig->terminals_on_links());
 }
 
+// Terminal 0 and 1 keep their TEIs (64, 65) and are unplugged together.
+// Their links, set up together, are given up in one pass: by unanswered
+// polls, or by a TEI check that both miss. Terminal 2 is plugged in and asks
+// for a TEI, then the two come back. At no time do two terminals hold one
+// TEI, and all three end on links.
+TEST_F(BriBusTest, TeisTakenBackTogetherAreNotGivenToTheNextTerminal) {
+    struct Row {
+        const char* what;
+        bool checkAfterUnplug;  // the network starts (and checks) only then
+        double takenBack;       // ms after the unplug, about
+    };
+    auto unplug = [this](unsigned i) {
+        rig->bus.terminal(i).bind(nullptr);
+        rig->bus.terminal(i).drop = [](const Packet&, unsigned) { return true; };
+    };
+    auto plug = [this](unsigned i) {
+        rig->bus.terminal(i).bind(&rig->terminal(i));
+        rig->bus.terminal(i).drop = nullptr;
+    };
+    auto run = [this](unsigned ms) {
+        for (unsigned t = 0; t < ms; t += 100) {
+            step_keeping_terminals_up(loop, *rig);
+            if (HasFatalFailure()) return;
+        }
+    };
+    // Idle for 10 s, then four polls a second apart; or a check and its
+    // repetition 2 s apart.
+    for (const Row row : {Row{"polls", false, 14000}, Row{"TEI check", true, 4000}}) {
+        SCOPED_TRACE(row.what);
+        rig.reset(new BriRig(3));
+        std::map<unsigned, std::set<uint32_t>> removed;  // TEI: when
+        rig->bus.network.add_tap([&removed](const Packet& frame, bool sent) {
+            lapd::Identity message;
+            if (sent && lapd::identity_of(frame, message) &&
+                message.type == ISDN::identity_remove)
+                removed[message.ai].insert(Mux::milliseconds());
+        });
+        unplug(2);
+        rig->terminal(2).mdl_remove();  // new: it has no TEI yet
+        if (!row.checkAfterUnplug) rig->network.activate();
+        remove_all();
+        loop.advance(100);
+        ASSERT_TRUE(rig->on_a_link(0) && rig->on_a_link(1));
+        ASSERT_EQ(64, rig->terminal(0).full_state().selfTEI);
+        ASSERT_EQ(65, rig->terminal(1).full_state().selfTEI);
+
+        removed.clear();
+        const uint32_t unplugged = Mux::milliseconds();
+        unplug(0);
+        unplug(1);
+        if (row.checkAfterUnplug) rig->network.activate();
+        run(15000);
+        ASSERT_FALSE(HasFatalFailure());
+        ASSERT_EQ(1u, removed[64].size());
+        EXPECT_EQ(removed[64], removed[65]);
+        EXPECT_NEAR(row.takenBack, *removed[64].begin() - unplugged, 200);
+
+        plug(2);
+        run(3000);
+        ASSERT_FALSE(HasFatalFailure());
+        EXPECT_TRUE(rig->on_a_link(2));
+        EXPECT_EQ(66, rig->terminal(2).full_state().selfTEI);
+        plug(0);
+        plug(1);
+        run(60000);  // and the next check
+        ASSERT_FALSE(HasFatalFailure());
+        EXPECT_EQ(3u, rig->terminals_on_links());
+    }
+}
+
 // The network side of a point-to-point BRI line (an ISDN slot's link) on
 // the network port, in place of the TEI server.
 struct NetworkLinkOnBus {
