@@ -5,8 +5,10 @@
 // second (items_per_second), the median and 99th-percentile latency of a
 // ping, from its send to its answer, and at the end the executable's round
 // trips as a share of the echo server's at each window (medians when the
-// runs are repeated). Also the executable's resident memory, idle and after
-// 10,000 random commands (idle_KiB, after_KiB).
+// runs are repeated). Also the executable's resident memory, idle, after
+// 10,000 random commands and after 100,000 slot creates and destroys
+// (idle_KiB, after_KiB, slots_KiB; slots_answered: the pairs answered with
+// success).
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -162,6 +164,14 @@ BENCHMARK_CAPTURE(PingRoundTrip, in_process, &inProcess)->Arg(1)->Arg(16)->UseRe
 BENCHMARK_CAPTURE(PingRoundTrip, executable, &executable)->Arg(1)->Arg(16)->UseRealTime();
 BENCHMARK_CAPTURE(PingRoundTrip, echo, &echo)->Arg(1)->Arg(16)->UseRealTime();
 
+// A command with no parameters.
+LGCP::Command bare(LGCP::Command::Alternative alternative) {
+    LGCP::Command command;
+    command.setSelection(static_cast<int>(alternative), nullptr);
+    command.createSelection();
+    return command;
+}
+
 // Commands as a controller might send them, drawn at random: slots of every
 // form of tests/support/controller_inputs.h (displays and ioctls among
 // them) and endless players made on 64 numbers, wired, unwired and
@@ -216,20 +226,55 @@ private:
                                              field.lowest, field.highest)(random_));
         return out;
     }
-    static LGCP::Command bare(LGCP::Command::Alternative alternative) {
-        LGCP::Command command;
-        command.setSelection(static_cast<int>(alternative), nullptr);
-        command.createSelection();
-        return command;
-    }
-
     std::mt19937 random_;
     std::vector<const test::CommandForm*> forms_;
 };
 
-// The executable's resident memory once it serves a controller, and after
-// 10,000 random commands, each answered before the next; its output is read
-// on a thread of its own meanwhile, so that it never waits on a full pipe.
+// A slot of every creation form of tests/support/controller_inputs.h (but
+// the QSIG B channel, which needs its QSIG slot) and an endless player in
+// turn, each made as usual on one number and destroyed; counts the pairs
+// answered with success.
+class SlotChurn {
+public:
+    static constexpr unsigned kSlot = 100;  // none of the random commands' numbers
+
+    SlotChurn() {
+        creates_.push_back(test::create_file_player({RandomCommands::kPhrase}, 0));
+        for (const auto* forms : {&test::signalling_forms(), &test::media_forms(),
+                                  &test::other_forms(), &test::radio_forms()})
+            for (const test::CommandForm& form : *forms) {
+                const LGCP::Command command = form.build(form.usual());
+                if (command.is_create() && form.target == nullptr &&
+                    std::string(form.name) != "ats-qsig-b")
+                    creates_.push_back(command);
+            }
+    }
+
+    // Sends `count` pairs, each pair answered before the next, after a query
+    // (the mixers take slots once they have been queried).
+    void run(bench::Controller& controller, int count) {
+        controller.send(bench::frame(bare(Alternative::query), 0));
+        controller.receive_answer();
+        for (int n = 0; n < count; ++n) {
+            controller.send(bench::frame(creates_[size_t(n) % creates_.size()], 0, kSlot));
+            controller.send(bench::frame(bare(Alternative::destroy), 1, kSlot));
+            const bool created = controller.receive_answer() == 0;
+            const bool destroyed = controller.receive_answer() == 1;
+            answered_ += created && destroyed;
+        }
+    }
+    int answered() const { return answered_; }
+
+private:
+    using Alternative = LGCP::Command::Alternative;
+    std::vector<LGCP::Command> creates_;
+    int answered_ = 0;
+};
+
+// The executable's resident memory once it serves a controller, after
+// 10,000 random commands, each answered before the next, and after 100,000
+// slot creates and destroys; its output is read on a thread of its own
+// meanwhile, so that it never waits on a full pipe.
 void ResidentMemory(benchmark::State& state) {
     for (auto _ : state) {
         ServerExecutable server;
@@ -250,6 +295,10 @@ void ResidentMemory(benchmark::State& state) {
             controller.receive_answer();
         }
         state.counters["after_KiB"] = double(server.process().usage().residentKib);
+        SlotChurn churn;
+        churn.run(controller, 100000);
+        state.counters["slots_KiB"] = double(server.process().usage().residentKib);
+        state.counters["slots_answered"] = churn.answered();
         done = true;
         output.join();
     }
