@@ -239,6 +239,7 @@ void Board::set_journaled(const std::string& path, bool on) {
 }
 
 void Board::set_journaled(bool on) {
+    journalsOpens_ = on;
     for (auto& m : models_) m.second->journaled = on;
 }
 
@@ -295,14 +296,17 @@ Channel* Board::channel(int fd) {
 
 int Board::open(const char* path, int flags) {
     Call call{Op::Open, path ? path : ""};
+    Model* m = path ? model(path) : nullptr;
+    // Journaled as the device's calls are; an open of what names no device,
+    // while the whole board journals.
+    const bool journaled = m ? m->journaled : journalsOpens_;
     auto fail = [&](int error) {
         call.result = -1;
         call.error = error;
-        record(call);
+        if (journaled) record(call);
         errno = error;
         return -1;
     };
-    Model* m = path ? model(path) : nullptr;
     if (m == nullptr) return fail(ENOENT);
     if (take_failure(Op::Open, call.path, 0)) return fail(errno);
 
@@ -322,7 +326,7 @@ int Board::open(const char* path, int flags) {
     note_open(sv[0], channel.get());
     channels_.push_back(std::move(channel));
     call.result = sv[0];
-    record(call);
+    if (journaled) record(call);
     return sv[0];
 }
 

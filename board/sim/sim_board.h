@@ -167,9 +167,9 @@ public:
     std::vector<Call> journal() const;
     std::vector<Call> journal(const std::string& path) const;
     void clear_journal();
-    // Switches the journal of the calls on a device's opens (not of its
-    // opens) off or on, for devices whose calls no test reads; without a
-    // path, of every device.
+    // Switches the journal of a device's opens and of the calls on them off
+    // or on, for devices whose calls no test reads; without a path, of
+    // every device and of the opens of paths that name none.
     void set_journaled(const std::string& path, bool on);
     void set_journaled(bool on);
     // Whether devices journal their calls when the board starts and after
@@ -238,6 +238,7 @@ private:
     size_t journalCount_ = 0;
     size_t journalOldest_ = 0;
     std::vector<Failure> failures_;
+    bool journalsOpens_ = true;  // of paths that name no device
     NetIfModel netifs_;
 };
 

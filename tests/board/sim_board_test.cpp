@@ -144,8 +144,13 @@ TEST_F(SimBoard, TheJournalKeepsTheLatestCallsUnlessItsDeviceIsLeftOut) {
     sim.set_journaled("/dev/test-word", false);
     int32_t value = 1;
     EXPECT_EQ(0, board::ioctl(fd, kSetValue, &value));
-    EXPECT_TRUE(sim.journal().empty());
     ::close(fd);
+    ::close(board::open("/dev/test-word", O_RDWR));  // nor its opens
+    EXPECT_EQ(-1, board::open("/dev/none", O_RDWR));
+    EXPECT_EQ(1u, sim.journal().size()) << "the open of no device, while the board journals";
+    sim.set_journaled(false);
+    EXPECT_EQ(-1, board::open("/dev/none", O_RDWR));
+    EXPECT_EQ(1u, sim.journal().size());
 }
 
 // A model keeps its own history of its device's calls only while the device
