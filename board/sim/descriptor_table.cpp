@@ -131,6 +131,22 @@ extern "C" int dup(int fd) noexcept {
     return taken(::syscall(SYS_dup, fd));
 }
 
+// Only the duplicates take a number; every other command passes through as
+// the C library passes it (its one argument read as a pointer).
+extern "C" int fcntl(int fd, int command, ...) {
+    va_list args;
+    va_start(args, command);
+    void* const arg = va_arg(args, void*);
+    va_end(args);
+#ifdef SYS_fcntl64
+    const long result = ::syscall(SYS_fcntl64, fd, command, arg);
+#else
+    const long result = ::syscall(SYS_fcntl, fd, command, arg);
+#endif
+    if (command == F_DUPFD || command == F_DUPFD_CLOEXEC) return taken(result);
+    return static_cast<int>(result);
+}
+
 extern "C" int openat(int directory, const char* path, int flags, ...) {
     va_list args;
     va_start(args, flags);

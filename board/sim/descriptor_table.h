@@ -8,9 +8,10 @@
 // library's own (fclose(), daemon()'s dup2() onto 0 to 2) and a raw close
 // system call. A number one of them freed would still name its old open;
 // so socket(), socketpair(), accept(), accept4(), pipe(), pipe2(), open(),
-// openat() and dup() are hooked too, to forget the number they hand out:
-// a socket, pipe or file that takes it is not answered by the board. (What
-// the C library opens itself, as daemon()'s /dev/null, is not seen either.)
+// openat(), dup() and fcntl()'s F_DUPFD and F_DUPFD_CLOEXEC are hooked too,
+// to forget the number they hand out: a socket, pipe or file that takes it
+// is not answered by the board. (What the C library opens itself, as
+// daemon()'s /dev/null, is not seen either.)
 // Numbers from kDescriptorTableSize up are not kept.
 
 namespace board::sim {

@@ -40,6 +40,7 @@
 #include "runtime/net.h"
 #include "tests/support/board_root.h"
 #include "tests/support/forked_child.h"
+#include "tests/support/loopback.h"
 
 namespace {
 
@@ -242,12 +243,12 @@ TEST_F(SimBoard, ANumberHandedOutAgainReachesWhatItIsNow) {
         {"close",
          [](int number, int pipeEnd) {
              ::close(number);
-             ::fcntl(pipeEnd, F_DUPFD, number);
+             ::syscall(SYS_fcntl, pipeEnd, F_DUPFD, number);  // as the board cannot see
          }},
         {"close_range",
          [](int number, int pipeEnd) {
              ::close_range(number, number, 0);
-             ::fcntl(pipeEnd, F_DUPFD, number);
+             ::syscall(SYS_fcntl, pipeEnd, F_DUPFD, number);
          }},
         {"dup2", [](int number, int pipeEnd) { ::dup2(pipeEnd, number); }},
         {"dup3", [](int number, int pipeEnd) { ::dup3(pipeEnd, number, 0); }},
@@ -284,6 +285,65 @@ TEST_F(SimBoard, ANumberHandedOutAgainReachesWhatItIsNow) {
             EXPECT_EQ(0, board::ioctl(kept, kGetValue, &value)) << what;
             for (int end : {number, kept, pipeFds[0], pipeFds[1]}) ::close(end);
         }
+    }
+}
+
+// A number freed where the board cannot see it (a raw close) is forgotten
+// by each call that hands it out again: every row takes the lowest free
+// number, the one freed, through one hook.
+TEST_F(SimBoard, EveryCallThatHandsOutANumberForgetsTheOpenItNamed) {
+    unsigned short port = 0;
+    const Fd listener = test::listen_loopback(port);
+    const int other = listener.get();
+    const Fd waiting[] = {test::connect_loopback_now(port), test::connect_loopback_now(port)};
+    const auto pair = [](int result, const int ends[2]) {
+        return result == 0 ? std::vector<int>{ends[0], ends[1]} : std::vector<int>{};
+    };
+    // The descriptors each call made, the lowest first.
+    const std::vector<std::pair<const char*, std::function<std::vector<int>()>>> hooks = {
+        {"socket", [] { return std::vector<int>{::socket(AF_UNIX, SOCK_DGRAM, 0)}; }},
+        {"socketpair",
+         [&] {
+             int ends[2];
+             return pair(::socketpair(AF_UNIX, SOCK_DGRAM, 0, ends), ends);
+         }},
+        {"accept", [&] { return std::vector<int>{::accept(other, nullptr, nullptr)}; }},
+        {"accept4", [&] { return std::vector<int>{::accept4(other, nullptr, nullptr, 0)}; }},
+        {"pipe",
+         [&] {
+             int ends[2];
+             return pair(::pipe(ends), ends);
+         }},
+        {"pipe2",
+         [&] {
+             int ends[2];
+             return pair(::pipe2(ends, O_CLOEXEC), ends);
+         }},
+        {"open", [] { return std::vector<int>{::open("/dev/null", O_RDONLY)}; }},
+        {"openat", [] { return std::vector<int>{::openat(AT_FDCWD, "/dev/null", O_RDONLY)}; }},
+        {"dup", [&] { return std::vector<int>{::dup(other)}; }},
+        {"fcntl F_DUPFD", [&] { return std::vector<int>{::fcntl(other, F_DUPFD, 0)}; }},
+        {"fcntl F_DUPFD_CLOEXEC",
+         [&] { return std::vector<int>{::fcntl(other, F_DUPFD_CLOEXEC, 0)}; }},
+    };
+    for (const auto& [hook, take] : hooks) {
+        SCOPED_TRACE(hook);
+        const int fd = board::open("/dev/test-word", O_RDWR);
+        const int copy = ::dup(fd);
+        int32_t value = 42;
+        ASSERT_EQ(0, board::ioctl(fd, kSetValue, &value));
+        ::syscall(SYS_close, fd);
+        const std::vector<int> made = take();
+        ASSERT_FALSE(made.empty());
+        ASSERT_EQ(fd, made.front()) << "the lowest free number";
+
+        EXPECT_EQ(-1, board::ioctl(fd, kGetValue, &value));
+        EXPECT_EQ(EBADF, errno);
+        value = 0;
+        EXPECT_EQ(0, board::ioctl(copy, kGetValue, &value));
+        EXPECT_EQ(42, value);
+        for (int end : made) ::close(end);
+        ::close(copy);
     }
 }
 
