@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -48,10 +49,25 @@ const VersionFile kVersionFiles[] = {
      &MonitoringCtl::sendSnmpStatusBoardVersion},
 };
 
+// Whether a set-command names its file with the name every status file is
+// written under first: as a section its folder would stop every file
+// directly under "/var/monitoring/" being written, as a name the next write
+// in its folder would take its file over.
+bool TakesWriteName(const MON::SnmpSetCommand& command) {
+    const MON::IniName* id = command.get_id().get_name();
+    return id && (id->get_section() == MonitoringDataHolder::writeName ||
+                  id->get_name() == MonitoringDataHolder::writeName);
+}
+
 // Why a display cannot be held and published; null when it can. The phone
 // table counts its rows from 1, the row of id n being n + 1: a negative id
 // and INT_MAX have none.
 const char* InvalidDisplay(const LGCP::DisplayParams& display) {
+    if (const MON::SnmpSetCommands* commands = display.get_snmp_set()) {
+        const auto& list = commands->get_commands();
+        if (std::any_of(list.begin(), list.end(), TakesWriteName))
+            return "a set-command named as the status files' write name";
+    }
     const LGCP::EmPhoneInfo* phone = display.get_emPhone();
     const LGCP::EmPhoneStatusParams* status = phone ? phone->get_phoneStatus() : nullptr;
     if (!status) return nullptr;

@@ -53,10 +53,15 @@ public:
 
     // ---- Status files.
     using Writer = std::function<void(std::ostream&)>;
-    // Writes the whole file at the board path `path`: into a hidden file of
-    // the same folder first, then renamed over it, so that a reader never
-    // sees it half written. False (and a log line) when it cannot be made.
+    // Writes the whole file at the board path `path`: into the hidden file
+    // `writeName` of the same folder first, then renamed over it, so that a
+    // reader never sees it half written. False (and a log line) when it
+    // cannot be made.
     bool SaveStatusToFile(const std::string& path, const Writer& writer);
+    // One for every file of a folder, as they are written one at a time,
+    // and short, as the file's own name may take all 255 characters a name
+    // has. No set-command may take it as its section or name.
+    static constexpr char writeName[] = ".monitoring.new";
     // Removes every file and empty folder directly under "/var/monitoring/".
     void ClearMonitorFiles();
     // The controller went: removes the board files and forgets the boards.

@@ -23,10 +23,6 @@ const char kMonitoringDir[] = "/var/monitoring/";
 const char kControllerDir[] = "/var/monitoring/controller/";
 // Readable by every program on the board; only the server writes.
 constexpr mode_t kFolderMode = 0755;
-// The hidden name a file is written under before it is renamed into place:
-// one for every file of a folder, as they are written one at a time, and
-// short, as the file's own name may take all 255 characters a name has.
-const char kWriteName[] = ".monitoring.new";
 
 bool write_whole(const std::string& path, const std::string& text) {
     Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
@@ -77,7 +73,7 @@ bool MonitoringDataHolder::SaveStatusToFile(const std::string& path, const Write
     std::ostringstream text;
     writer(text);
     std::string target = board::path(path);
-    std::string hidden = target.substr(0, target.rfind('/') + 1) + kWriteName;
+    std::string hidden = target.substr(0, target.rfind('/') + 1) + writeName;
     if (write_whole(hidden, text.str()) && ::rename(hidden.c_str(), target.c_str()) == 0)
         return true;
     int error = errno;

@@ -304,6 +304,58 @@ TEST_F(Monitoring, StoresEveryOtherDisplayInItsFile) {
     EXPECT_EQ(1u, monitoring->data().trapReceivers.size());
 }
 
+// Every status file is first written under one hidden name of its folder: a
+// set-command display that takes it as a section or a name is refused whole
+// and changes nothing; names that only look like it are written.
+TEST_F(Monitoring, RefusesASetCommandNamedAsTheWriteNameOfTheStatusFiles) {
+    ASSERT_TRUE(controller.connect());
+    start();
+    using test::set_by_name;
+    const struct {
+        std::vector<MON::SnmpSetCommand> commands;
+        bool refused;
+        const char* file;  // written when it is not
+    } rows[] = {
+        {{set_by_name(1, ".monitoring.new", "mode", 0, "a")}, true, nullptr},
+        {{set_by_name(2, "gw", ".monitoring.new", 0, "b")}, true, nullptr},
+        {{set_by_name(3, "gw", "mode", 0, "c"), set_by_name(4, "gw", ".monitoring.new", 1, "d")},
+         true, nullptr},
+        {{set_by_name(5, "monitoring.new", "mode", 0, "e")}, false, "monitoring.new/0/mode"},
+        {{set_by_name(6, "gw", ".monitoring.new2", 0, "f")}, false, "gw/0/.monitoring.new2"},
+        {{set_by_name(7, ".monitoring", "new", 0, "g")}, false, ".monitoring/0/new"},
+        {{test::set_by_oid(8, ".monitoring.new", "h")}, false, nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.commands.front().get_uniq().getValue());
+        const size_t held = monitoring->data().snmpCommands.get_commands().size();
+        LGCP::DisplayParams sets;
+        sets.set_snmp_set(test::set_commands(row.commands));
+        controller.send(display(sets), 9);
+        auto answer = controller.receive_until(test::is_response);
+        ASSERT_TRUE(answer);
+        if (row.refused) {
+            EXPECT_EQ(LGCP::ErrorCause::invalidParams, test::error_of(*answer));
+            EXPECT_EQ(held, monitoring->data().snmpCommands.get_commands().size());
+        } else {
+            EXPECT_TRUE(test::is_success(*answer));
+            EXPECT_EQ(held + 1, monitoring->data().snmpCommands.get_commands().size());
+        }
+        if (row.file) {
+            EXPECT_EQ(std::string(row.commands.front().get_value()), file(row.file));
+        }
+    }
+    EXPECT_FALSE(exists(".monitoring.new"));
+    EXPECT_FALSE(exists("gw/0/mode"));
+    EXPECT_FALSE(exists("gw/1"));
+
+    // The files directly under the folder are still written and their rows held.
+    LGCP::DisplayParams board;
+    board.set_board(test::board_status(0, LGCP::ExtBoardStatus::ready, "1.2", LGCP::ExtBoardType::fxs));
+    answered_with_success(board);
+    EXPECT_EQ("3\n1.2\n2\n", file("board0"));
+    EXPECT_EQ(1u, monitoring->data().boards.size());
+}
+
 TEST(MonitoringConnect, AfterADisconnectTheOwnControllerIsNotConnectedOrNotRunning) {
     Quiet quiet;
     for (bool running : {true, false}) {
