@@ -156,7 +156,7 @@ int ED137RadioControl::SendASNToChan(const TERM::RadioStatus& status) {
     if (ed137 == nullptr) return 0;
     ED137RadioState state = radio_;
     DecodeRx(ed137->get_header(), ed137->get_sqi(), state);
-    return SendRadioStateToChan(state);
+    return SendRadioStateToChan(state, Unwritten::kept);
 }
 
 int ED137RadioControl::SendASNToChan(const TERM::RadioModifier& modifier) {
@@ -173,20 +173,19 @@ int ED137RadioControl::SendASNToChan(const TERM::RadioModifier& modifier) {
         std::cerr << GetPrefix() << "refused radio command: " << why << std::endl;
         return 0;
     }
-    return SendRadioStateToChan(state);
+    return SendRadioStateToChan(state, Unwritten::dropped);
 }
 
 // Without both init-record words the driver repeats nothing itself, so
-// every state goes out; otherwise only a change.
+// every state goes out; otherwise only a change, or a state not yet written.
 bool ED137RadioControl::NeedSendProto(const ED137RadioState& state) const {
     if (init_params().params[2] < 1 || init_params().params[3] < 1) return true;
-    return !state.IsEqual(radio_);
+    return unwritten_ || !state.IsEqual(radio_);
 }
 
 // 1 when the state was kept and sent (or was unchanged); 0 when it could
-// not be packed or written. A state that did not go out is not kept, so
-// that the host's retry writes it.
-int ED137RadioControl::SendRadioStateToChan(const ED137RadioState& state) {
+// not be packed or written, and then the state is `unwritten`.
+int ED137RadioControl::SendRadioStateToChan(const ED137RadioState& state, Unwritten unwritten) {
     if (!NeedSendProto(state)) return 1;
     const ED137RadioState before = radio_;
     PutProtoFromRadioToChan(state);
@@ -201,7 +200,10 @@ int ED137RadioControl::SendRadioStateToChan(const ED137RadioState& state) {
         else if (state.rx() && gateway())
             lastRxSent_ = Now();
     }
-    if (result == 0) radio_ = before;
+    if (result == 0 && unwritten == Unwritten::dropped)
+        radio_ = before;
+    else
+        unwritten_ = result == 0;
     FollowPtt();
     return result;
 }
@@ -303,7 +305,9 @@ void ED137RadioGWControl::SendKeepAlive(uint32_t now) {
     radio_.flags =
         (radio_.flags & ~ED137RadioState::Tx) | ED137RadioState::Rx | ED137RadioState::Header;
     r2s_proto record;
-    if (EncodeProto(radio_, record) && WriteRecord(record)) lastRxSent_ = now;
+    if (!EncodeProto(radio_, record) || !WriteRecord(record)) return;
+    lastRxSent_ = now;
+    unwritten_ = false;
 }
 
 // The driver repeats the last extension written on its session: a new

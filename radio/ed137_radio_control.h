@@ -59,7 +59,12 @@ public:
     explicit ED137RadioControl(const rtp_ext_init_params& init);
 
     // 0 for a message of another protocol or one that is refused (an
-    // address text that is no address, a state that cannot be sent).
+    // address text that is no address, a state that cannot be sent), and
+    // for a state that could not be written. A command the host is told
+    // failed leaves the radio as it was, so that its retry writes it. The
+    // status comes with the slot's creation, which succeeded whatever the
+    // write: it is the radio's state all the same, and the next write of
+    // the state (a retry, a keep-alive, a new session) carries it.
     int SendASNToChan(const TERM::RadioStatus& status) override;
     int SendASNToChan(const TERM::RadioModifier& modifier) override;
     int GetSQU() override { return radio_.squ > 0; }
@@ -88,10 +93,15 @@ protected:
     uint32_t lastRxSent_ = 0;
     uint32_t lastReport_ = 0;
     uint32_t lastReceived_ = 0;
+    // The radio's state has not gone out since it was set: the same state
+    // again is written, not taken as unchanged.
+    bool unwritten_ = false;
 
 private:
     void Init();
-    int SendRadioStateToChan(const ED137RadioState& state);
+    // What becomes of a state that could not be written.
+    enum class Unwritten { dropped, kept };
+    int SendRadioStateToChan(const ED137RadioState& state, Unwritten unwritten);
     bool NeedSendProto(const ED137RadioState& state) const;
     void OnRtpProtoRXEvent(const r2s_proto& record, uint32_t now);
     void FollowPtt();

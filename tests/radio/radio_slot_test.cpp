@@ -413,6 +413,37 @@ TEST_P(Ed137InitWords, ComeFromTheKeepAlivePeriodPacketFactorAndSigtime) {
 
 INSTANTIATE_TEST_SUITE_P(Radio, Ed137InitWords, ::testing::ValuesIn(kInitCases), test::CaseName());
 
+// The creation is answered success whatever the first write of its status:
+// the status is the radio's state, and the next write carries it (the
+// keep-alive, or the first of a session a codec change opens).
+class Ed137UnwrittenStatus : public RadioSlotTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(Ed137UnwrittenStatus, GoesOutWithTheNextWrite) {
+    const bool noSession = GetParam();
+    if (noSession)
+        ext_model().absent = true;
+    else
+        sim().fail_next(Op::Write, ext::kDevice, EIO);
+    create(kSlot, ed137_command(ed137_status(
+                      "squ-on", kResponse + ", transmission-depend-on-squ TRUE")));
+    EXPECT_TRUE(slot(kSlot).input_on()) << "the squelch of the status is open";
+    if (noSession) {
+        ext_model().absent = false;
+        ASSERT_EQ(std::nullopt, outcome(codec_mode(true, LGCP::CodecMode::ulaw), kSlot));
+    } else {
+        server.advance(1000);
+    }
+    const auto* session = ext_session_of(kSlot);
+    ASSERT_TRUE(session && !session->sent.empty());
+    const r2s_proto written = unpack_rx(session->sent.back());
+    EXPECT_EQ(1u, written.header.rx.squ);
+    EXPECT_EQ(3u, written.header.rx.ptt_id);
+}
+
+INSTANTIATE_TEST_SUITE_P(Radio, Ed137UnwrittenStatus, ::testing::Bool(), [](const auto& info) {
+    return info.param ? "NoSessionUntilACodecChange" : "FirstWriteFails";
+});
+
 // ---- Ioctls
 
 TEST_F(RadioSlotTest, RtpExtIsUnsupportedOnAPlainSlotAndWhenTheExtensionCannotBeWritten) {
