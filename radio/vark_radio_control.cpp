@@ -239,14 +239,17 @@ int VarkRadioControl::SendASNToChan(const TERM::RadioModifier& modifier) {
 }
 
 // 1 when the state was kept and, where this side sends its packet, the
-// packet went out; 0 when a packet to send could not be packed or written.
+// packet went out; 0 when a packet to send could not be packed or written,
+// and then the radio stays as it was, so that the host's retry sends it.
 int VarkRadioControl::SendRadioStateToChan(const VarkRadioState& state) {
+    const VarkRadioState before = radio_;
     int result = 1;
     sig_proto record;
     if (PutProtoFromRadioToChan(state) != -1 && EncodeProto(state, record)) {
         // A controller on the RTP session's own descriptor writes nothing.
         if (type() != RadioControlOnRtpSession && !WritePacket(record)) result = 0;
     }
+    if (result == 0) radio_ = before;
     FollowPtt();
     return result;
 }

@@ -60,7 +60,8 @@ public:
     explicit VarkRadioControl(const rtp_ext_init_params& init);
 
     // 0 for a message of another protocol or one that is refused (an
-    // address text that is no address, a packet the side cannot send).
+    // address text that is no address, a packet the side cannot send), and
+    // for a packet that could not be written: the radio stays as it was.
     int SendASNToChan(const TERM::RadioStatus& status) override;
     int SendASNToChan(const TERM::RadioModifier& modifier) override;
     int GetSQU() override { return radio_.sql > 0; }

@@ -461,6 +461,28 @@ TEST_F(RadioSlotTest, RtpExtIsUnsupportedOnAPlainSlotAndWhenTheExtensionCannotBe
     EXPECT_EQ(1u, unpack_rx(session.sent[0]).header.rx.squ);
 }
 
+// The answer and the radio agree: a key that was not written keys nothing,
+// neither the driver's filter nor the reports; the retry does.
+TEST_F(RadioSlotTest, AVarkCommandThatWasNotWrittenLeavesTheRadioAsItWas) {
+    create(kSlot, vark_command());
+    auto& session = *ext_session_of(kSlot);
+    const auto reports = [&] {
+        session.sent.clear();
+        server.advance(1000);
+        std::vector<uint32_t> types;
+        for (const auto& bytes : session.sent) types.push_back(unpack_vark(bytes).type);
+        return types;
+    };
+    sim().fail_next(Op::Write, ext::kDevice, EIO);
+    EXPECT_EQ(Cause::unsupported, outcome(ioctl_rtp_ext(vark_keyed(0)), kSlot));
+    EXPECT_FALSE(session.filter);
+    EXPECT_EQ(uint32_t(WM_FLAG), reports().at(0));
+
+    EXPECT_EQ(std::nullopt, outcome(ioctl_rtp_ext(vark_keyed(0)), kSlot));
+    EXPECT_TRUE(filters(kSlot, "127.0.0.2"));
+    EXPECT_EQ(uint32_t(WM_TRANS), reports().at(0));
+}
+
 // A codec change stops the extension around the RTP restart; every attach
 // names the stream the slot has now, and the old stream is closed.
 struct FormCase {
