@@ -132,6 +132,14 @@ int RadioControl::RtpExtStop() {
     return 1;
 }
 
+void RadioControl::LetGoOfSession() {
+    SetTimerEnable(false);
+    RtpExtStop();
+    event_.Release();
+    ext_.reset();
+    rtp_.reset();
+}
+
 void RadioControl::SetRtpSession(const Fd& rtp) {
     if (type_ == RadioControlOwnAttached)
         extAttach_.fd_rtp = rtp.get();

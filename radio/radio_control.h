@@ -95,6 +95,11 @@ public:
     int RtpExtStart(bool initial);
     // Detaches and closes an attached session of its own; returns 1.
     int RtpExtStop();
+    // The slot lost its stream for good: the session ends whatever its form
+    // (an attached one detached first), the status timer stops and the copy
+    // of the stream goes, so that nothing of the radio reaches the slot or
+    // holds the stream's channel any more.
+    void LetGoOfSession();
     // The slot's RTP session is `rtp` from now on (a codec change begins a
     // new one): the next attach names it. An empty `rtp` lets go of the old
     // session, so that closing it in the slot ends it.

@@ -81,10 +81,11 @@ bool RtpExtSlot::ChangeCodecOfRadio(const LGCP::IoctlParams& params) {
 }
 
 // A slot that lost its stream has said so once and keeps quiet: no status
-// reports (nor ED-137's repeated abort) for a radio it no longer carries.
-void RtpExtSlot::LoseSession() {
-    RtpSlot::LoseSession();
-    if (control_) control_->SetTimerEnable(false);
+// reports (nor ED-137's repeated abort), no packets of the positions and no
+// end of the extension session for a radio it no longer carries.
+void RtpExtSlot::IReleaseHardware() {
+    if (control_) control_->LetGoOfSession();
+    RtpSlot::IReleaseHardware();
 }
 
 void RtpExtSlot::FollowSquelch() {

@@ -81,7 +81,9 @@ private:
     // A codec change with the extension session stopped around it; the
     // session starts again whenever the slot has a stream afterwards.
     bool ChangeCodecOfRadio(const LGCP::IoctlParams& params);
-    void LoseSession() override;
+    // The radio goes with the stream: its session ends before the
+    // stream's, and nothing of it reaches the slot afterwards.
+    void IReleaseHardware() override;
     // When the slot follows the squelch: the input on exactly while the
     // radio's squelch is open.
     void FollowSquelch();

@@ -62,7 +62,7 @@ public:
     bool restart();
     // The session is gone for good: the slot lets go of its hardware
     // (its channel, receivers and session) and the controller hears once.
-    virtual void LoseSession();
+    void LoseSession();
     void IReleaseHardware() override;
     // The payload type of a codec mode: A-law 8, u-law 0, the low-bit-rate
     // mode the payload type the slot was created with.

@@ -548,20 +548,50 @@ TEST_P(RadioAttachAfterCodecChange, AFailedChangeLeavesTheRadioOnTheResumedStrea
 INSTANTIATE_TEST_SUITE_P(Radio, RadioAttachAfterCodecChange, ::testing::ValuesIn(kFormCases),
                          test::CaseName());
 
-// A radio slot whose stream could not begin again says so once: its
-// controller's keep-alive watch, which can only fail now, stops.
-TEST_F(RadioSlotTest, ARadioSlotThatLostItsStreamAbortsOnceAndKeepsQuiet) {
-    create(kSlot, ed137_command());
-    sim().fail_next(Op::Ioctl, rtp::kDevice, EIO, rtp::kBeginSession, 2);
+// A radio slot that lost its stream (a codec change that could not begin
+// it again, or its descriptor's end) says so once: the radio goes with the
+// stream, its extension session ended, and nothing of it comes afterwards
+// (ED-137's keep-alive watch, packets of the positions, the session's end).
+struct LossCase {
+    const char* what;
+    bool onlyRtp;      // VARK on the stream's own descriptor, else ED-137
+    bool codecChange;  // else the stream's descriptor ends
+};
 
-    controller.send(codec_mode(true, LGCP::CodecMode::ulaw), 1, kSlot);
+const LossCase kLossCases[] = {
+    {"ed137 codec change fails", false, true},
+    {"ed137 stream ends", false, false},
+    {"vark only rtp stream ends", true, false},
+};
+
+class RadioLostStream : public RadioSlotTest, public ::testing::WithParamInterface<LossCase> {};
+
+TEST_P(RadioLostStream, AbortsOnceAndEndsTheRadio) {
+    const LossCase& c = GetParam();
+    create(kSlot, c.onlyRtp ? vark_command(only_rtp) : ed137_command());
+    if (c.codecChange) {
+        sim().fail_next(Op::Ioctl, rtp::kDevice, EIO, rtp::kBeginSession, 2);
+        controller.send(codec_mode(true, LGCP::CodecMode::ulaw), 1, kSlot);
+    } else {
+        rtp_open_of(kSlot)->hang_up();
+    }
+    server.pump();
+    EXPECT_TRUE(sim().channels(ext::kDevice).empty()) << "an extension session is open";
+    EXPECT_TRUE(sim().channels(rtp::kDevice).empty()) << "the stream is open";
+    for (auto* session : ext_model().sessions())
+        session->inject(ed137_tx(1, 5), test::ip("127.0.0.2"), 9);
+    server.pump();
+    for (Channel* open : sim().channels(ext::kDevice)) open->hang_up();
     server.advance(5000);
-    std::vector<int> causes;
-    while (auto abort = next_of(LGCP::Signal::Alternative::abort))
-        causes.push_back(abort->get_pdu().get_signal()->get_abort()->getValue());
-    EXPECT_EQ(std::vector<int>{RtpSlot::kAbortNoSession}, causes);
+    std::vector<std::string> radio;  // aborts and reports
+    for (std::string signal = next_signal(); !signal.empty(); signal = next_signal())
+        if (signal.rfind("abort", 0) == 0 || signal.rfind("rtpExt", 0) == 0) radio.push_back(signal);
+    EXPECT_EQ(std::vector<std::string>{"abort : 150"}, radio);
     EXPECT_EQ(Cause::unsupported, outcome(ioctl_rtp_ext(ed137_rx("squ-on")), kSlot));
 }
+
+INSTANTIATE_TEST_SUITE_P(Radio, RadioLostStream, ::testing::ValuesIn(kLossCases),
+                         test::CaseName());
 
 // An extension session that ends is told once; the status timer waits for
 // the session that a codec change opens.
