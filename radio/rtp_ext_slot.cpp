@@ -104,3 +104,10 @@ void RtpExtSlot::SetVoiceProcessing(const TERM::RtpRadioRequest& radio) {
     if (const ASN1::BOOLEAN* bss = radio.get_bss_enable()) enableBSS(bss->getValue());
     if (const ASN1::BOOLEAN* ng = radio.get_ng_enable()) enableNG(ng->getValue());
 }
+
+const char* RtpExtSlot::OutsideVoiceProcessing(const TERM::RtpRadioRequest& radio) {
+    for (const ASN1::INTEGER* delay :
+         {radio.get_rx_delay(), radio.get_tx_delay(), radio.get_selcal_delay()})
+        if (delay && delay->getValue() < 0) return "a delay below 0 ms";
+    return nullptr;
+}

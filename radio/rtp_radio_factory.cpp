@@ -16,6 +16,7 @@ Slot* RtpRadioFactory::INewSlot(const LGCP::CreateParams& params) {
     PutHeader(std::clog);
     std::clog << createLog_ << codec << std::endl;
     const char* outside = RTPSignalling::OutsideWireFields(radio->get_status());
+    if (!outside) outside = RtpExtSlot::OutsideVoiceProcessing(*radio);
     if (!outside) outside = InvalidRadio(*radio);
     if (outside) return invalidParams(outside);
 

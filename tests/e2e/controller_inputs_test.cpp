@@ -10,6 +10,9 @@
 
 #include <iostream>
 
+#include "board/drivers/dsp.h"
+#include "board/drivers/dtmf.h"
+#include "board/sim/sim_board.h"
 #include "hardware/hw_mux.h"
 #include "server/services.h"
 #include "server/slot_factories.h"
@@ -20,6 +23,7 @@
 namespace {
 
 using Cause = LGCP::ErrorCause::NamedNumber;
+using board::sim::Board;
 
 constexpr unsigned kSlot = 20;
 
@@ -56,6 +60,7 @@ protected:
         if (row.user_data())
             return answer_to(test::user_data(std::vector<char>(row.value, 'u')), kSlot);
         const bool display = form.build(form.usual()).is_display();
+        Board::instance().clear_journal();
         controller.send_frame(form.octets_with(row.field, row.value, ++seq,
                                                display ? std::nullopt : std::optional(kSlot)));
         return answer();
@@ -74,6 +79,12 @@ TEST_F(ControllerInputs, AreAnsweredAsTheTableSays) {
     for (const test::ControllerInput& row : test::controller_inputs()) {
         SCOPED_TRACE(row.name());
         EXPECT_EQ(row.answer, send(row));
+        for (const char* receivers : {board::dsp::kDevice, board::dtmf::kDevice}) {
+            if (row.answer == Cause::invalidParams) {
+                EXPECT_TRUE(Board::instance().journal(receivers).empty())
+                    << "refused, yet sent to " << receivers;
+            }
+        }
         answer_to(test::command(LGCP::Command::Alternative::destroy), kSlot);
         EXPECT_TRUE(server.serving());
     }

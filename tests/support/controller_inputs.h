@@ -129,13 +129,19 @@ inline LGCP::Command phone_status(const Values& v) {
     return display(params);
 }
 
+// A sequence of one digit of the given tones.
+inline LGCP::TranslateDtmfParams& one_digit(LGCP::Command& command, int freq1, int freq2) {
+    LGCP::TranslateDtmfParams& digits = command.select_ioctl().select_translateDTMF();
+    LGCP::DualTone& one = digits.get_digits().append();
+    one.set_freq1(freq1);
+    one.set_freq2(freq2);
+    return digits;
+}
+
 // The digit 1 with the given tone and pause.
 inline LGCP::Command translate_dtmf(const Values& v) {
     LGCP::Command command;
-    LGCP::TranslateDtmfParams& digits = command.select_ioctl().select_translateDTMF();
-    LGCP::DualTone& one = digits.get_digits().append();
-    one.set_freq1(697);
-    one.set_freq2(1209);
+    LGCP::TranslateDtmfParams& digits = one_digit(command, 697, 1209);
     digits.set_toneDuration(v[0]);
     digits.set_pauseDuration(v[1]);
     return command;
@@ -147,6 +153,58 @@ inline LGCP::Command tone_generator(const Values& v) {
     LGCP::ToneGenerator& tone = command.select_ioctl().select_tone_gen_enable();
     tone.set_freq(v[0]);
     tone.set_amp(v[1]);
+    return command;
+}
+
+// One digit of the given tones and amplitudes.
+inline LGCP::Command dtmf_digit(const Values& v) {
+    LGCP::Command command;
+    LGCP::TranslateDtmfParams& digits = one_digit(command, v[0], v[1]);
+    digits.set_amp1(v[2]);
+    digits.set_amp2(v[3]);
+    return command;
+}
+
+inline LGCP::Command rx_gain(const Values& v) {
+    LGCP::Command command;
+    command.select_ioctl().select_rx_gain().set_gainDB(v[0]);
+    return command;
+}
+
+inline LGCP::Command delays(const Values& v) {
+    LGCP::Command command;
+    LGCP::Delays& delays = command.select_ioctl().select_delays();
+    delays.set_rx(v[0]);
+    delays.set_tx(v[1]);
+    return command;
+}
+
+// An enabled filter.
+inline LGCP::Command tone_filter(const Values& v) {
+    LGCP::Command command;
+    LGCP::ToneFilter& filter = command.select_ioctl().select_tone_filter();
+    filter.set_freq(v[0]);
+    filter.set_enable(true);
+    filter.set_duration_th_msec(v[1]);
+    filter.set_det_level_dB(v[2]);
+    return command;
+}
+
+inline LGCP::Command vad_v2(const Values& v) {
+    LGCP::Command command;
+    TERM::VADParamsV2& params = command.select_ioctl().select_vad_params().select_v2();
+    params.set_voice_th_msec(v[0]);
+    params.set_silence_th_msec(v[1]);
+    params.set_e_th_dB(v[2]);
+    return command;
+}
+
+// The signs ABCD at the given amplitude.
+inline LGCP::Command selcal(const Values& v) {
+    LGCP::Command command;
+    TERM::SelcalCommand& selcal = command.select_ioctl().select_selcal();
+    selcal.set_amp(v[0]);
+    selcal.set_signs("ABCD");
     return command;
 }
 
@@ -200,6 +258,16 @@ inline void ed137_header(TERM::ED137RadioHeader& header, const Values& v) {
 
 inline LGCP::Command vark_radio(const Values& v) {
     return create_radio([&](TERM::RadioStatus& s) { vark_flags(s.select_vark().get_flags(), v); });
+}
+
+// With the voice-processing delays of the radio request.
+inline LGCP::Command vark_radio_delays(const Values& v) {
+    LGCP::Command command = vark_radio({15, 0});
+    TERM::RtpRadioRequest& radio = *command.get_create()->get_rtp()->get_codecRTP().get_radio();
+    radio.set_rx_delay(v[0]);
+    radio.set_tx_delay(v[1]);
+    radio.set_selcal_delay(v[2]);
+    return command;
 }
 
 inline LGCP::Command ed137_radio(const Values& v) {
@@ -292,6 +360,24 @@ inline const std::vector<CommandForm>& other_forms() {
          {{"unit", 0}, {"channel", 2}},
          [](const Values& v) { return create_mixer_out(v[0], MixChannel{v[1]}); }},
         {"tone generator", {{"freq", 425}, {"amp", 100}}, tone_generator, false, "mixer output"},
+        {"dtmf digit",
+         {{"freq1", 697}, {"freq2", 1209}, {"amp1", 16384}, {"amp2", 16384}},
+         dtmf_digit,
+         false,
+         "mixer input"},
+        {"rx gain", {{"gainDB", -6}}, rx_gain, false, "mixer input"},
+        {"delays", {{"rx", 40}, {"tx", 20}}, delays, false, "mixer input"},
+        {"tone filter",
+         {{"freq", 2100}, {"duration-th-msec", 400}, {"det-level-dB", 30}},
+         tone_filter,
+         false,
+         "mixer input"},
+        {"vad v2",
+         {{"voice-th-msec", 100}, {"silence-th-msec", 200}, {"e-th-dB", 45}},
+         vad_v2,
+         false,
+         "mixer input"},
+        {"selcal", {{"amp", 12000}}, selcal, false, "vark radio"},
     };
     return list;
 }
@@ -305,6 +391,9 @@ inline const std::vector<CommandForm>& radio_forms() {
     static const std::vector<CommandForm> list{
         {"vark radio", {prio, li}, vark_radio},
         {"vark wm-flags", {prio, li}, vark_wm_flags, false, "vark radio"},
+        {"vark radio delays",
+         {{"rx-delay", 40}, {"tx-delay", 0}, {"selcal-delay", 0}},
+         vark_radio_delays},
         {"ed137 radio", {ptt, squ}, ed137_radio},
         {"ed137 rx", {ptt, squ, method}, ed137_rx, false, "ed137 radio"},
     };
@@ -369,9 +458,47 @@ inline const std::vector<ControllerInput>& controller_inputs() {
         {"translateDTMF", "toneDuration", 60001, Cause::invalidParams},
         {"translateDTMF", "pauseDuration", INT_MIN, Cause::invalidParams},
         {"translateDTMF", "pauseDuration", INT_MAX, Cause::invalidParams},
-        // The tone generator takes the low 16 bits of its frequency and level.
-        {"tone generator", "freq", INT_MIN, {}},
-        {"tone generator", "amp", INT_MAX, {}},
+        // Receiver values fill driver fields of 8, 16 or 32 bits, signed or
+        // not: a value beyond its field is refused, not cut to its low bits.
+        {"tone generator", "freq", 0, {}},
+        {"tone generator", "freq", 65535, {}},
+        {"tone generator", "freq", 65536, Cause::invalidParams},
+        {"tone generator", "freq", INT_MIN, Cause::invalidParams},
+        {"tone generator", "amp", INT_MAX, Cause::invalidParams},
+        {"dtmf digit", "freq1", 65535, {}},
+        {"dtmf digit", "freq1", -1, Cause::invalidParams},
+        {"dtmf digit", "freq2", 65536, Cause::invalidParams},
+        {"dtmf digit", "amp1", 0, {}},
+        {"dtmf digit", "amp2", 65535, {}},
+        {"dtmf digit", "amp2", -1, Cause::invalidParams},
+        {"rx gain", "gainDB", -128, {}},
+        {"rx gain", "gainDB", 127, {}},
+        {"rx gain", "gainDB", 128, Cause::invalidParams},
+        {"rx gain", "gainDB", 200, Cause::invalidParams},
+        {"rx gain", "gainDB", -129, Cause::invalidParams},
+        {"delays", "rx", 0, {}},
+        {"delays", "rx", INT_MAX, {}},
+        {"delays", "rx", -1, Cause::invalidParams},
+        {"delays", "tx", INT_MIN, Cause::invalidParams},
+        {"tone filter", "freq", 65535, {}},
+        {"tone filter", "freq", 65536, Cause::invalidParams},
+        {"tone filter", "duration-th-msec", 0, {}},
+        {"tone filter", "duration-th-msec", -1, Cause::invalidParams},
+        {"tone filter", "det-level-dB", 255, {}},
+        {"tone filter", "det-level-dB", 256, Cause::invalidParams},
+        {"tone filter", "det-level-dB", -1, Cause::invalidParams},
+        {"vad v2", "voice-th-msec", 65535, {}},
+        {"vad v2", "voice-th-msec", 65536, Cause::invalidParams},
+        {"vad v2", "silence-th-msec", -1, Cause::invalidParams},
+        {"vad v2", "e-th-dB", 0, {}},
+        {"vad v2", "e-th-dB", 256, Cause::invalidParams},
+        {"selcal", "amp", 65535, {}},
+        {"selcal", "amp", 65536, Cause::invalidParams},
+        {"selcal", "amp", -1, Cause::invalidParams},
+        {"vark radio delays", "rx-delay", 0, {}},
+        {"vark radio delays", "selcal-delay", INT_MAX, {}},
+        {"vark radio delays", "rx-delay", -1, Cause::invalidParams},
+        {"vark radio delays", "tx-delay", INT_MIN, Cause::invalidParams},
         // Every kind of data channel.
         {"mcc", "type", 2, {}},
         {"mcc", "mode", 1, {}},
