@@ -18,7 +18,9 @@ struct Range {
 };
 
 constexpr Range kWord16{0, 0xFFFF};
-constexpr Range kOctet{0, 0xFF};
+// A level in dB fills an octet that controllers fill signed (-30) or unsigned
+// (226): both are taken as they were; only what no octet holds is refused.
+constexpr Range kLevelOctet{INT8_MIN, 0xFF};
 constexpr Range kSignedOctet{INT8_MIN, INT8_MAX};
 constexpr Range kUnsigned{0, INT_MAX};
 // The longest tone or pause of a digit sequence (ms) the controller may ask
@@ -57,14 +59,15 @@ const char* OutsideVad(const LGCP::VADParams& params) {
             Outside(kWord16, {&v2->get_voice_th_msec(), &v2->get_silence_th_msec()},
                     "a VAD time outside 0..65535 ms"))
         return outside;
-    return Outside(kOctet, {&v2->get_e_th_dB()}, "a VAD level outside 0..255 dB");
+    return Outside(kLevelOctet, {&v2->get_e_th_dB()}, "a VAD level outside -128..255 dB");
 }
 
 const char* OutsideToneFilter(const LGCP::ToneFilter& filter) {
     if (const char* outside = Outside(kWord16, {&filter.get_freq(), &filter.get_duration_th_msec()},
                                       "a filter frequency or duration outside 0..65535"))
         return outside;
-    return Outside(kOctet, {&filter.get_det_level_dB()}, "a filter level outside 0..255 dB");
+    return Outside(kLevelOctet, {&filter.get_det_level_dB()},
+                   "a filter level outside -128..255 dB");
 }
 
 // Null when every value of the ioctl fits the driver field it fills;
