@@ -51,7 +51,7 @@ int mixer_ctl(uint32_t request, void* arg) {
 
 TdmChannel::TdmChannel(Mixer& mixer, int channel, int timeslot, const ReceiverIoctls& ioctls)
     : mixer_(mixer), channel_(channel), timeslot_(timeslot), ioctls_(ioctls) {
-    HoldChannel(timeslot);
+    HoldChannel(timeslot, &mixer);  // with the unit's other slots of the channel
 }
 
 TdmChannel::~TdmChannel() {

@@ -39,7 +39,8 @@ class TdmChannel : public Slot,
 public:
     ~TdmChannel() override;
 
-    // Switches the timeslot off and leaves the mixer (which may go with it).
+    // Switches the timeslot off, unless a slot of the channel still
+    // receives on it, and leaves the mixer (which may go with it).
     bool IBeforeDestroy() override;
     void IForcedRelease() override;
     bool Ioctl(const LGCP::IoctlParams& params) override;

@@ -30,8 +30,10 @@
 // LetGoOfHardware, because the driver may give the same channel to the next
 // slot. The channels a driver gives a slot are announced with HoldChannel,
 // so that the switch requests of the slots (MuxConnect, MuxDisconnect,
-// MuxSwitchOff) can refuse a slot that asks for a channel another live slot
-// holds.
+// MuxSwitchOff) can refuse a slot that asks to change what flows into a
+// channel the driver gave another live call. Reading a channel is free, and
+// the slots of one mixer channel share its timeslot: none of them releases
+// a path into it that another still receives on.
 
 #include <iosfwd>
 #include <vector>
@@ -194,9 +196,10 @@ protected:
     // as "i<number>".
     void SetNumber(unsigned number) { number_ = number; }
     // A driver gave the slot `channel` (ignored when negative): it holds
-    // it, in place of any slot that held it before, until it lets go of
-    // its hardware or is deleted.
-    void HoldChannel(int channel);
+    // it until it lets go of its hardware or is deleted, in place of the
+    // slots that held it before, unless they hold it under the same
+    // `share` (not null): the slots of one mixer channel share its timeslot.
+    void HoldChannel(int channel, const void* share = nullptr);
 
 private:
     friend class Slots;
@@ -248,7 +251,9 @@ bool Disconnect(Slot& destination);
 bool llConnect(Slot& source, Slot& destination);
 bool llDisconnect(Slot& destination);
 // The default hardware work: the TDM switch. Each refuses, with one line, a
-// slot's channel that another live slot holds (Slot::HoldChannel).
+// slot that asks to change what flows into a channel that another live call
+// holds (Slot::HoldChannel); the source's channel is only read. A release
+// leaves a channel that a slot sharing it receives on from a live source.
 bool MuxConnect(Slot& source, Slot& destination);
 bool MuxDisconnect(Slot& destination);
 // Switches the slot's own `channel` off.

@@ -1,10 +1,12 @@
 // Connect and Disconnect: the graph of sources and receivers and the
 // hardware paths under it change together. The switch requests of the slots
-// name the slot they are made for, so that a channel a driver gave another
-// live slot is left alone.
+// name the slot they are made for, so that what flows into a channel a
+// driver gave another live call is left alone.
+#include <algorithm>
 #include <iostream>
 #include <iterator>
 #include <map>
+#include <vector>
 
 #include "hardware/hw_mux.h"
 #include "slots/slot.h"
@@ -13,32 +15,76 @@
 
 namespace {
 
-// Channel -> the live slot that holds it.
-std::map<int, const Slot*>& Holders() {
-    static std::map<int, const Slot*> holders;
+// The live slots that hold a channel: the one call the driver gave it to,
+// or the slots that share it by design under one `share` (those of one
+// mixer channel, its inputs and outputs).
+struct Holding {
+    const void* share = nullptr;
+    std::vector<Slot*> slots;
+};
+
+std::map<int, Holding>& Holders() {
+    static std::map<int, Holding> holders;
     return holders;
 }
 
-// False, with one line, when another live slot holds the channel: the slot
-// asking lost it, and the driver gave it to that one.
+// Whether `slot` may change what flows into the channel: false, with one
+// line, when the driver gave it to another live call (the slot asking lost
+// it). Reading a channel is no one's to refuse: it harms no call.
 bool Admitted(const Slot& slot, int channel) {
     const auto held = Holders().find(channel);
-    if (held == Holders().end() || held->second == &slot) return true;
-    std::cerr << "mux: " << slot << " asks for [" << channel << "], which " << *held->second
+    if (held == Holders().end()) return true;
+    const std::vector<Slot*>& holders = held->second.slots;
+    if (std::find(holders.begin(), holders.end(), &slot) != holders.end()) return true;
+    std::cerr << "mux: " << slot << " asks for [" << channel << "], which " << *holders.front()
               << " holds: refused" << std::endl;
     return false;
 }
 
+// Another slot that shares the channel with `slot` receives on it from a
+// live source: what flows into the channel is its path as well, and a
+// release by `slot` leaves it (a slot releases only what it switched).
+const Slot* KeptFor(const Slot& slot, int channel) {
+    const auto held = Holders().find(channel);
+    if (held == Holders().end()) return nullptr;
+    for (Slot* other : held->second.slots) {
+        const Slot* source = other->source();
+        if (other != &slot && source && !source->hardwareLost() &&
+            other->IGetReceiveChannel() == channel)
+            return other;
+    }
+    return nullptr;
+}
+
+// True when the channel stays as it is for another sharer (logged).
+bool LeftToASharer(const Slot& slot, int channel) {
+    const Slot* other = KeptFor(slot, channel);
+    if (!other) return false;
+    std::clog << "mux: " << slot << " leaves [" << channel << "] to " << *other << std::endl;
+    return true;
+}
+
 }  // namespace
 
-void Slot::HoldChannel(int channel) {
-    if (channel >= 0) Holders()[channel] = this;
+void Slot::HoldChannel(int channel, const void* share) {
+    if (channel < 0) return;
+    Holding& holding = Holders()[channel];
+    std::vector<Slot*>& holders = holding.slots;
+    if (share && holding.share == share && !holders.empty()) {
+        if (std::find(holders.begin(), holders.end(), this) == holders.end())
+            holders.push_back(this);
+        return;
+    }
+    holding = Holding{share, {this}};
 }
 
 void LetGoOfChannels(const Slot& slot) {
     auto& holders = Holders();
-    for (auto it = holders.begin(); it != holders.end();)
-        it = it->second == &slot ? holders.erase(it) : std::next(it);
+    for (auto it = holders.begin(); it != holders.end();) {
+        std::vector<Slot*>& slots = it->second.slots;
+        slots.erase(std::remove(slots.begin(), slots.end(), &slot), slots.end());
+        it = slots.empty() ? holders.erase(it) : std::next(it);
+    }
 }
 
 // ---- The switch
@@ -46,7 +92,7 @@ void LetGoOfChannels(const Slot& slot) {
 bool MuxConnect(Slot& source, Slot& destination) {
     const int tx = source.IGetTransmitChannel();
     const int rx = destination.IGetReceiveChannel();
-    if (!Admitted(source, tx) || !Admitted(destination, rx)) return false;
+    if (!Admitted(destination, rx)) return false;
     if (!HwMux::instance().Connect(tx, rx)) return false;
     std::clog << "mux: slot " << source << " [" << tx << "] -> " << destination << " [" << rx << "]"
               << std::endl;
@@ -56,13 +102,15 @@ bool MuxConnect(Slot& source, Slot& destination) {
 bool MuxDisconnect(Slot& destination) {
     const int rx = destination.IGetReceiveChannel();
     if (!Admitted(destination, rx)) return false;
+    if (LeftToASharer(destination, rx)) return true;
     if (!HwMux::instance().Disconnect(rx)) return false;
     std::clog << "mux: disconnect slot " << destination << " [" << rx << "]" << std::endl;
     return true;
 }
 
 bool MuxSwitchOff(Slot& slot, int channel) {
-    return channel >= 0 && Admitted(slot, channel) && HwMux::instance().Disable(channel);
+    if (channel < 0 || !Admitted(slot, channel)) return false;
+    return LeftToASharer(slot, channel) || HwMux::instance().Disable(channel);
 }
 
 // ---- Wiring

@@ -1,5 +1,5 @@
-// Trunk and map slots on the server executable: created, wired, unwired and
-// destroyed by a controller, and all gone with it.
+// Trunk, map, voice and mixer slots on the server executable: created,
+// wired, unwired and destroyed by a controller, and all gone with it.
 
 #include "tests/support/slot_commands.h"
 
@@ -10,7 +10,9 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "board/sim/mixer_model.h"
 #include "tests/e2e/server_binary.h"
 #include "tests/support/loopback.h"
 #include "tests/support/mixer_voice_commands.h"
@@ -66,6 +68,55 @@ TEST_F(SlotsOnTheServer, TrunkAndMapSlotsAreWiredAndGoWithTheController) {
     EXPECT_EQ(std::nullopt, answer(next, test::create_trunk(0, 1), 12));
     EXPECT_EQ(std::nullopt, answer(next, test::create_map({}, BusChannel{2, 7}), 13));
     EXPECT_EQ(std::string::npos, server->output().find("two slots require")) << server->output();
+}
+
+// A two-party conference on mixer unit 0. Party p (1 and 2) is on trunk
+// timeslot p and mixer channel p: its trunk feeds the channel's input, which
+// joins the other party's sum, and the channel's output, which hears the
+// other party, goes back to its trunk. Outputs made first, then inputs made
+// first: every connect is answered success, the switch is told both paths of
+// each party and nothing that undoes them, and the guard refuses nothing.
+TEST_F(SlotsOnTheServer, ATwoPartyConferenceIsWiredBothWaysInEitherCreationOrder) {
+    test::RemoteController controller;
+    ASSERT_TRUE(controller.connect(port));
+    controller.send(test::command(Alternative::query), ++seq);  // makes the mixers known
+    ASSERT_TRUE(controller.receive_until(test::is_response)) << server->output();
+    for (bool outputsFirst : {true, false}) {
+        SCOPED_TRACE(outputsFirst ? "outputs first" : "inputs first");
+        const unsigned base = outputsFirst ? 100 : 200;  // inputs base+p, outputs +10, trunks +20
+        const size_t outSeen = server->out().size(), errSeen = server->err().size();
+        for (bool outputs : {outputsFirst, !outputsFirst}) {
+            for (int p : {1, 2}) {
+                const test::MixChannel other{3 - p};
+                const int unity = board::mixer::kUnityGain;
+                const LGCP::Command create = outputs ? test::create_mixer_out(0, {p}, {{other, unity}})
+                                                     : test::create_mixer_in(0, {p}, other);
+                EXPECT_EQ(std::nullopt, answer(controller, create, base + p + (outputs ? 10 : 0)));
+            }
+        }
+        std::vector<std::string> paths;
+        for (unsigned p : {1u, 2u}) {
+            const unsigned input = base + p, output = input + 10, trunk = input + 20;
+            const std::string ts = std::to_string(board::sim::MixerModel::kTimeslotBase + p);
+            EXPECT_EQ(std::nullopt, answer(controller, test::create_trunk(0, p), trunk));
+            EXPECT_EQ(std::nullopt, answer(controller, test::connect_command(input), trunk));
+            EXPECT_EQ(std::nullopt, answer(controller, test::connect_command(trunk), output));
+            paths.push_back("mux: slot " + std::to_string(trunk) + ":trunk [" + std::to_string(p) +
+                            "] -> " + std::to_string(input) + ":mixer tdm input [" + ts + "]");
+            paths.push_back("mux: slot " + std::to_string(output) + ":mixer tdm output [" + ts +
+                            "] -> " + std::to_string(trunk) + ":trunk [" + std::to_string(p) + "]");
+        }
+        ASSERT_TRUE(server->wait_for_output(paths.back())) << server->output();
+        const std::string since = server->out().substr(outSeen) + server->err().substr(errSeen);
+        for (const std::string& path : paths)
+            EXPECT_NE(std::string::npos, since.find(path)) << since;
+        EXPECT_EQ(std::string::npos, since.find("refused")) << since;
+        const std::string undone = "mux: disconnect slot " + std::to_string(base / 100);
+        EXPECT_EQ(std::string::npos, since.find(undone)) << since;
+        for (unsigned p : {1u, 2u})
+            for (unsigned slot : {base + p, base + p + 10, base + p + 20})
+                EXPECT_EQ(std::nullopt, answer(controller, test::command(Alternative::destroy), slot));
+    }
 }
 
 // A phrase under the board's voice folder, played once onto a trunk.

@@ -114,6 +114,91 @@ TEST_F(MixerSlots, AReleaseTakesOnlyThePairsItsSlotPutInTheSums) {
     EXPECT_EQ(Sum{}, mixer().sum(0, 4));
 }
 
+// ---- The switch guard: who may change what flows into a mixer channel's
+// timeslot. The slots of one channel (inputs and output) share it; a slot
+// whose timeslot the driver gave another call may not change what flows
+// into it, though reading it harms no one.
+
+// A controller's step on channel 3 of unit 0 and the answer it gets (none:
+// success). Slots 10 (the output), 11 and 12 (inputs), 20 (the party's
+// trunk, timeslot 1) and 30 (another call the driver gave the timeslot).
+enum class Do { in, out, trunk, otherCall, connect, disconnect, destroy };
+struct Step {
+    Do what;
+    unsigned slot;
+    unsigned to = 0;  // connect: the destination; in: the summator
+    std::optional<Cause> answer = std::nullopt;
+};
+
+struct GuardCase {
+    const char* what;
+    std::vector<Step> steps;
+    bool refused;         // the guard's line appears
+    int timeslotCarries;  // the channel switched into the timeslot at the end; -1 none
+};
+
+constexpr unsigned kTrunkChannel = 1;  // trunk 0, timeslot 1
+constexpr Step kOutput{Do::out, 10}, kInput{Do::in, 11, 4}, kTrunk{Do::trunk, 20};
+constexpr Step kTrunkToInput{Do::connect, 20, 11}, kOutputToTrunk{Do::connect, 10, 20};
+
+const GuardCase kGuard[] = {
+    {"leg wired both ways, output made first",
+     {kOutput, kInput, kTrunk, kTrunkToInput, kOutputToTrunk}, false, kTrunkChannel},
+    {"leg wired both ways, input made first",
+     {kInput, kOutput, kTrunk, kOutputToTrunk, kTrunkToInput}, false, kTrunkChannel},
+    {"the input muted after the output exists",
+     {kInput, kTrunk, kTrunkToInput, kOutput, kOutputToTrunk, {Do::disconnect, 11}}, false, -1},
+    {"two inputs on one channel, one unwired",
+     {kInput, {Do::in, 12, 5}, kTrunk, kTrunkToInput, {Do::connect, 20, 12}, {Do::disconnect, 12}},
+     false, kTrunkChannel},
+    {"the output destroyed while its input lives",
+     {kOutput, kInput, kTrunk, kTrunkToInput, kOutputToTrunk, {Do::destroy, 10}}, false,
+     kTrunkChannel},
+    {"an output reads a timeslot another call holds",
+     {kOutput, {Do::otherCall, 30}, kTrunk, kOutputToTrunk}, false, -1},
+    {"an input asks for a timeslot another call holds",
+     {kInput, {Do::otherCall, 30}, kTrunk, {Do::connect, 20, 11, Cause::connectFail}}, true, -1},
+    {"an input unwires a timeslot another call holds",
+     {kInput, kTrunk, kTrunkToInput, {Do::otherCall, 30},
+      {Do::disconnect, 11, 0, Cause::disconnectFail}},
+     true, kTrunkChannel},
+};
+
+class MixerGuard : public MixerSlots, public ::testing::WithParamInterface<GuardCase> {
+protected:
+    LGCP::Command command(const Step& step) {
+        switch (step.what) {
+            case Do::in: return create_mixer_in(0, {3}, MixChannel{int(step.to)});
+            case Do::out: return create_mixer_out(0, {3});
+            case Do::trunk: return test::create_trunk(0, kTrunkChannel);
+            case Do::otherCall: return test::create_command(kOtherCall);
+            case Do::connect: return test::connect_command(step.to);
+            case Do::disconnect: return test::command(Alternative::disconnect);
+            case Do::destroy: break;
+        }
+        return destroy();
+    }
+    static constexpr int kOtherCall = 9;  // the script of slot 30
+};
+
+TEST_P(MixerGuard, LetsTheSlotsOfAChannelShareItsTimeslot) {
+    query();
+    const int ts = mixer().timeslot(0, 3);
+    factory.scripts[kOtherCall].receive = ts;
+    factory.scripts[kOtherCall].holds = true;
+    for (const Step& step : GetParam().steps)
+        EXPECT_EQ(step.answer, outcome(command(step), step.slot))
+            << "slot " << step.slot << ", step " << int(step.what) << "\n" << errors.str();
+    EXPECT_EQ(GetParam().refused, errors.str().find("holds: refused") != std::string::npos)
+        << errors.str();
+    const auto& carried = fabric().channel(ts);
+    const bool carries = carried.output == board::sim::HalModel::Output::Source;
+    EXPECT_EQ(GetParam().timeslotCarries, carries ? carried.value : -1);
+    expect_sound();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MixerGuard, ::testing::ValuesIn(kGuard), test::CaseName());
+
 struct DeclineCase {
     const char* what;
     LGCP::Command command;

@@ -241,24 +241,41 @@ TEST_F(Wiring, ASlotThatLostItsHardwareLetsGoOfItAtOnceAndIsWiredToNothing) {
     expect_sound();
 }
 
-// Slot 1 lost the channel it receives on, the driver gave it to slot 3, and
-// slot 1 asks to disconnect it all the same.
-TEST_F(Wiring, TheSwitchRefusesASlotAChannelThatAnotherLiveSlotHolds) {
-    for (int script : {1, 3}) {
-        factory.scripts[script].receive = 9000;
-        factory.scripts[script].holds = true;
-    }
-    create(1, 1);
-    create(2);
-    connect(2, 1);
-    create(3, 3);
-    create(4);
-    connect(4, 3);
+// Slot 1 and then slot 3 were given channel 9000 (both ways), and are fed
+// by 2 and 4. Where the driver gave it to another call, slot 1 lost it:
+// asking to disconnect it is refused, though reading it (feeding 5) is not.
+// Slots that share it by design (those of a mixer channel) may unwire,
+// which leaves 4's path to 3.
+TEST_F(Wiring, TheSwitchRefusesASlotAChannelThatAnotherLiveCallHolds_NotItsSharers) {
+    static const int kShared = 0;
+    for (bool shared : {false, true}) {
+        SCOPED_TRACE(shared ? "shared" : "another call's");
+        for (int script : {1, 3}) {
+            factory.scripts[script].transmit = factory.scripts[script].receive = 9000;
+            factory.scripts[script].holds = true;
+            factory.scripts[script].share = shared ? &kShared : nullptr;
+        }
+        create(1, 1);
+        create(2);
+        connect(2, 1);
+        create(3, 3);
+        create(4);
+        connect(4, 3);
+        create(5);
+        errors.clear();
 
-    EXPECT_EQ(Cause::disconnectFail, outcome(test::command(Alternative::disconnect), 1));
-    EXPECT_NE(std::string::npos,
-              errors.str().find("mux: 01:test asks for [9000], which 03:test holds: refused\n"));
-    EXPECT_EQ(slot(4).IGetTransmitChannel(), fabric().channel(9000).value);
+        EXPECT_EQ(shared ? std::nullopt : std::optional<Cause>(Cause::disconnectFail),
+                  outcome(test::command(Alternative::disconnect), 1));
+        EXPECT_EQ(!shared, errors.str().find(
+                               "mux: 01:test asks for [9000], which 03:test holds: refused\n") !=
+                               std::string::npos)
+            << errors.str();
+        EXPECT_EQ(slot(4).IGetTransmitChannel(), fabric().channel(9000).value);
+        connect(1, 5);
+        expect_sound();
+        for (unsigned n = 1; n <= 5; ++n)
+            ASSERT_EQ(std::nullopt, outcome(test::command(Alternative::destroy), n));
+    }
 }
 
 TEST_F(Wiring, ASideWithoutItsStreamRefusesTheConnection) {

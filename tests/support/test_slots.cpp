@@ -52,8 +52,8 @@ std::vector<std::string> TestSlotFactory::journaled(const std::string& text) con
 ScriptedSlot::ScriptedSlot(const SlotScript& script, int transmit, int receive)
     : script_(script), transmit_(transmit), receive_(receive) {
     if (!script.holds) return;
-    HoldChannel(transmit);
-    HoldChannel(receive);
+    HoldChannel(transmit, script.share);
+    HoldChannel(receive, script.share);
 }
 
 // Leaves the side list alone: a slot dropped without IForcedRelease stays

@@ -45,8 +45,10 @@ struct SlotScript {
     bool sideList = false;
     // IAfterCreate reports the output stream.
     bool announce = false;
-    // A driver gave it its channels: it holds them (Slot::HoldChannel).
+    // A driver gave it its channels: it holds them (Slot::HoldChannel),
+    // shared with the slots that hold them under the same `share`.
     bool holds = false;
+    const void* share = nullptr;
     // The factory names the parameters invalid, or declines them.
     bool invalid = false;
     bool decline = false;
