@@ -118,12 +118,17 @@ bool DSProcReceiver::configureRxGain(int8_t gainDB) {
 
 bool DSProcReceiver::configureToneFilter(unsigned freq, unsigned enable, int durationMs,
                                          int levelDB) {
-    return DSProcReceiverService::instance().configureToneFilter(dsproc_timeslot(), freq, enable,
-                                                                 durationMs, levelDB);
+    if (!DSProcReceiverService::instance().configureToneFilter(dsproc_timeslot(), freq, enable,
+                                                               durationMs, levelDB))
+        return false;
+    toneFilterOn_ = toneFilterOn_ || enable != 0;
+    return true;
 }
 
 bool DSProcReceiver::disableToneAll() {
-    return DSProcReceiverService::instance().disableToneAll(*this);
+    if (!DSProcReceiverService::instance().disableToneAll(*this)) return false;
+    toneFilterOn_ = false;
+    return true;
 }
 
 void DSProcReceiver::LetGo() {
@@ -132,14 +137,27 @@ void DSProcReceiver::LetGo() {
     letGo_ = true;
 }
 
+bool DSProcReceiver::sharedWith(bool (*has)(const DSProcReceiver&)) const {
+    return FindOnTimeslot(receivers, &DSProcReceiver::node_, dsproc_timeslot(),
+                          &DSProcReceiver::dsproc_timeslot, [&](const DSProcReceiver& other) {
+                              return &other != this && has(other);
+                          }) != nullptr;
+}
+
+// What another receiver of the timeslot has on or set is its own and stays.
 void DSProcReceiver::CleanBeforeDestroy() {
     if (letGo_) return;
-    if (vad_.state == 1) enableVAD(false);
-    if (bss_.state == 1) enableBSS(false);
-    if (ng_.state == 1) enableNG(false);
-    if (delaysSet_) configureDelays(0, 0, 0);
-    if (rxGainSet_) configureRxGain(0);
-    disableToneAll();
+    if (vad_.state == 1 && !sharedWith([](const DSProcReceiver& r) { return r.vad_.state == 1; }))
+        enableVAD(false);
+    if (bss_.state == 1 && !sharedWith([](const DSProcReceiver& r) { return r.bss_.state == 1; }))
+        enableBSS(false);
+    if (ng_.state == 1 && !sharedWith([](const DSProcReceiver& r) { return r.ng_.state == 1; }))
+        enableNG(false);
+    if (delaysSet_ && !sharedWith([](const DSProcReceiver& r) { return r.delaysSet_; }))
+        configureDelays(0, 0, 0);
+    if (rxGainSet_ && !sharedWith([](const DSProcReceiver& r) { return r.rxGainSet_; }))
+        configureRxGain(0);
+    if (!sharedWith([](const DSProcReceiver& r) { return r.toneFilterOn_; })) disableToneAll();
 }
 
 // --- service ---
@@ -301,12 +319,21 @@ void DSProcReceiverService::OnEvent(int, short revents) {
 
 void DSProcReceiverService::route(const dsp::dsproc_event& event) {
     if (traces.events) TraceEvent(event);
-    DSProcReceiver* receiver = FirstOnTimeslot(receivers, &DSProcReceiver::node_, event.timeslot,
-                                               &DSProcReceiver::dsproc_timeslot);
+    DSProcReceiver* receiver = ReceiverOfEvent(
+        receivers, &DSProcReceiver::node_, event.timeslot, &DSProcReceiver::dsproc_timeslot,
+        [&](const DSProcReceiver& r) { return names(event, r); });
     if (receiver != nullptr)
         deliver(*receiver, event);
     else if (traces.events)
         std::cerr << "receive dsproc event from unknown timeslot " << event.timeslot << std::endl;
+}
+
+bool DSProcReceiverService::names(const dsp::dsproc_event& event, const DSProcReceiver& receiver) {
+    const DSProcReceiver::Function* function = event.type == dsp::kVad   ? &receiver.vad_
+                                               : event.type == dsp::kSd  ? &receiver.sd_
+                                               : event.type == dsp::kBss ? &receiver.bss_
+                                                                         : nullptr;
+    return function && function->state == 1 && function->id == event.id;
 }
 
 // A state of -1 (never set) passes the state checks; the id check then

@@ -4,8 +4,11 @@
 // (voice activity and signal detection, BSS score, noise gate, muting) and
 // configures delays, receive gain and tone filters, and receives the DSP's
 // events of its timeslot. The one DSProcReceiverService owns the device and
-// routes each event to the first receiver of its timeslot; VAD and SD events
-// of an earlier enabling are dropped.
+// routes each event to the receiver of its timeslot whose enable id it
+// names, or else to the first receiver of its timeslot; VAD and SD events of
+// an earlier enabling are dropped. Several receivers may share a timeslot
+// (the slots of one mixer channel): each leaves on it what the others
+// switched on.
 
 #include <fcntl.h>
 
@@ -34,7 +37,7 @@ class DSProcReceiverService;
 class DSProcReceiver {
 public:
     // Joins the receivers at the tail: of two on one timeslot the older
-    // one gets the events.
+    // one gets the events that name neither's enable id.
     DSProcReceiver();
     virtual ~DSProcReceiver();
     DSProcReceiver(const DSProcReceiver&) = delete;
@@ -67,7 +70,8 @@ public:
     bool disableToneAll();
 
     // Called by the owner's destructor: switches off VAD, BSS and the
-    // noise gate, zeroes delays and gain where set, and every tone filter.
+    // noise gate, zeroes delays and gain where set, and every tone filter,
+    // except what another receiver of the timeslot has on or set.
     void CleanBeforeDestroy();
     // The owner lost its timeslot, which the driver may give to the next
     // endpoint: cleaned as before a destroy, and out of the routing, so
@@ -88,6 +92,9 @@ public:
 private:
     friend class DSProcReceiverService;
 
+    // Another receiver of this one's timeslot has what `has` asks for.
+    bool sharedWith(bool (*has)(const DSProcReceiver&)) const;
+
     Function vad_{-1, 0};
     Function bss_{0, 0};
     Function ng_{0, 0};
@@ -97,6 +104,8 @@ private:
     uint32_t muteId_ = 0;
     bool delaysSet_ = false;
     bool rxGainSet_ = false;
+    // A tone filter was enabled since the last disableToneAll.
+    bool toneFilterOn_ = false;
     Containers::CyclicList node_;
     bool letGo_ = false;  // LetGo has run
 };
@@ -134,6 +143,9 @@ private:
     bool configure(unsigned ts, uint32_t function, const void* params, size_t size);
     bool request(uint32_t request, unsigned ts, uint32_t id, uint32_t mask);
     void route(const board::dsp::dsproc_event& event);
+    // The record names the receiver: the function of the record's type
+    // (VAD, SD, BSS) is on there under the record's id.
+    static bool names(const board::dsp::dsproc_event& event, const DSProcReceiver& receiver);
     void deliver(DSProcReceiver& receiver, const board::dsp::dsproc_event& event);
 };
 

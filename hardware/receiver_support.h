@@ -1,7 +1,7 @@
 #pragma once
 // What the tone and the voice-processing receivers do alike: the device
 // side of their services with the reading of their event records, the log
-// line of a failed driver request, and finding the receiver of a timeslot
+// line of a failed driver request, and finding the receivers of a timeslot
 // in a ring.
 
 #include <errno.h>
@@ -122,16 +122,26 @@ bool RequestFailed(const std::string& what, unsigned ts, const std::string& more
 // the device closed. Returns false.
 bool NotOpened(const char* failure, unsigned ts);
 
-// The first receiver in `ring` (oldest first) whose `timeslot()` is `ts`,
-// or null.
-template <class T, class Timeslot>
-T* FirstOnTimeslot(Containers::CyclicList& ring, Containers::CyclicList T::*node, unsigned ts,
-                   Timeslot timeslot) {
+// The first receiver in `ring` (oldest first) whose `timeslot()` is `ts`
+// and that `wanted` takes, or null.
+template <class T, class Timeslot, class Wanted>
+T* FindOnTimeslot(Containers::CyclicList& ring, Containers::CyclicList T::*node, unsigned ts,
+                  Timeslot timeslot, Wanted wanted) {
     for (auto it = ring.begin(); it != ring.end(); ++it) {
         T& receiver = Containers::offset<T>(*it, node);
-        if ((receiver.*timeslot)() == ts) return &receiver;
+        if ((receiver.*timeslot)() == ts && wanted(receiver)) return &receiver;
     }
     return nullptr;
+}
+
+// The receiver of an event on timeslot `ts`: the one whose enabling the
+// event names (`named` takes it), or else the first of the timeslot, whose
+// checks then drop or deliver it; null when the timeslot has none.
+template <class T, class Timeslot, class Named>
+T* ReceiverOfEvent(Containers::CyclicList& ring, Containers::CyclicList T::*node, unsigned ts,
+                   Timeslot timeslot, Named named) {
+    if (T* receiver = FindOnTimeslot(ring, node, ts, timeslot, named)) return receiver;
+    return FindOnTimeslot(ring, node, ts, timeslot, [](const T&) { return true; });
 }
 
 }  // namespace Hardware

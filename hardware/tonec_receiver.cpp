@@ -100,7 +100,9 @@ bool TonecReceiver::enableDTMF(bool on) {
 }
 
 bool TonecReceiver::echoCancel(bool on) {
-    return TonecReceiverService::instance().echoCancel(tonec_timeslot(), on);
+    if (!TonecReceiverService::instance().echoCancel(tonec_timeslot(), on)) return false;
+    echoOn_ = on;
+    return true;
 }
 
 bool TonecReceiver::enableDTMFReject(bool on) {
@@ -204,16 +206,25 @@ void TonecReceiver::LetGo() {
     letGo_ = true;
 }
 
+bool TonecReceiver::sharedOn(bool TonecReceiver::*flag) const {
+    return FindOnTimeslot(receivers, &TonecReceiver::node_, tonec_timeslot(),
+                          &TonecReceiver::tonec_timeslot, [&](const TonecReceiver& other) {
+                              return &other != this && other.*flag;
+                          }) != nullptr;
+}
+
+// An echo canceller, a ringback, a digit or a tone of the controller's left
+// on would serve the timeslot's next user; what another receiver of the
+// timeslot has on is its own and stays.
 void TonecReceiver::CleanBeforeDestroy() {
     if (letGo_) return;
-    if (dtmfOn_) disableDTMF();
-    if (ivaOn_) enableIVA(false);
-    if (dtmfRejectOn_) enableDTMFReject(false);
-    // A ringback, a digit or a tone of the controller's left on the
-    // generator would play to the timeslot's next user.
+    if (dtmfOn_ && !sharedOn(&TonecReceiver::dtmfOn_)) disableDTMF();
+    if (ivaOn_ && !sharedOn(&TonecReceiver::ivaOn_)) enableIVA(false);
+    if (dtmfRejectOn_ && !sharedOn(&TonecReceiver::dtmfRejectOn_)) enableDTMFReject(false);
+    if (echoOn_ && !sharedOn(&TonecReceiver::echoOn_)) echoCancel(false);
     toneTimer_.reset();
     sequenceRunning_ = false;
-    if (toneOn_) enableToneGenerator(0, 0, 0, 0);
+    if (toneOn_ && !sharedOn(&TonecReceiver::toneOn_)) enableToneGenerator(0, 0, 0, 0);
 }
 
 // --- service ---
@@ -311,8 +322,9 @@ void TonecReceiverService::OnEvent(int, short revents) {
 
 void TonecReceiverService::route(const dtmf::dtmf_event& event) {
     std::clog << "dtmf event: " << event << std::endl;
-    TonecReceiver* receiver = FirstOnTimeslot(receivers, &TonecReceiver::node_, event.timeslot,
-                                              &TonecReceiver::tonec_timeslot);
+    TonecReceiver* receiver = ReceiverOfEvent(
+        receivers, &TonecReceiver::node_, event.timeslot, &TonecReceiver::tonec_timeslot,
+        [&](const TonecReceiver& r) { return r.detectorEnabled() && r.enableId_ == event.id; });
     if (receiver == nullptr) {
         std::cerr << "receive tonec event from unknown timeslot " << event.timeslot << std::endl;
     } else if (!receiver->detectorEnabled()) {

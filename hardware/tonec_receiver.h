@@ -3,8 +3,11 @@
 // "/dev/dtmf". A media endpoint derives from TonecReceiver for its timeslot:
 // it switches the detectors, plays the ringback cadence, dials DTMF digit
 // sequences and SELCAL signs, and receives its detector events. The one
-// TonecReceiverService owns the device and routes each event to the first
-// receiver of the event's timeslot, dropping events of an earlier enabling.
+// TonecReceiverService owns the device and routes each event to the
+// receiver of the event's timeslot that the event's enable id names,
+// dropping events of an earlier enabling. Several receivers may share a
+// timeslot (the slots of one mixer channel): each leaves on it what the
+// others switched on.
 
 #include <fcntl.h>
 
@@ -44,7 +47,7 @@ public:
     };
 
     // Joins the receivers at the tail: of two on one timeslot the older
-    // one gets the events.
+    // one gets the events that name neither's enable id.
     TonecReceiver();
     virtual ~TonecReceiver();
     TonecReceiver(const TonecReceiver&) = delete;
@@ -83,7 +86,8 @@ public:
     bool isSequenceRunning() const { return sequenceRunning_; }
 
     // Called by the owner's destructor: switches off what this receiver
-    // switched on, and the generator it left playing.
+    // switched on (the echo canceller too), and the generator it left
+    // playing, except what another receiver of the timeslot has on.
     void CleanBeforeDestroy();
     // The owner lost its timeslot, which the driver may give to the next
     // endpoint: cleaned as before a destroy, and out of the routing, so
@@ -103,6 +107,8 @@ private:
     void onDigitPause(Timer* timer);
     void onRingbackTone(Timer* timer);
     void onRingbackSilence(Timer* timer);
+    // Another receiver of this one's timeslot has `flag` set.
+    bool sharedOn(bool TonecReceiver::*flag) const;
 
     Timer toneTimer_;  // the ringback cadence or the digit sequence
     bool sequenceRunning_ = false;
@@ -114,6 +120,7 @@ private:
     bool ivaOn_ = false;
     bool dtmfOn_ = false;
     bool dtmfRejectOn_ = false;
+    bool echoOn_ = false;
     bool toneOn_ = false;  // the generator plays anything but all zeros
 };
 
@@ -140,7 +147,8 @@ private:
     static constexpr const char* kEventName = "TonecReceiverService::OnEvent";
 
     TonecReceiverService() = default;
-    // Hands one record to the first receiver of its timeslot.
+    // Hands one record to the receiver of its timeslot whose enable id it
+    // names, or else to the first receiver of its timeslot.
     void route(const board::dtmf::dtmf_event& event);
 };
 

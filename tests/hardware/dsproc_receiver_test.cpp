@@ -194,6 +194,28 @@ TEST_F(DSProcReceiverTest, CleanBeforeDestroySwitchesOffWhatIsOnAndEveryToneFilt
     EXPECT_TRUE(test::Logged(progress, "DISABLE ALL TONE done:  ts=12"));
 }
 
+// Another receiver of the timeslot (the other slot of a mixer channel)
+// lives on with VAD, the noise gate, delays, gain and a tone filter of its
+// own: they stay; BSS, which only the leaving one had on, goes.
+TEST_F(DSProcReceiverTest, CleanBeforeDestroyLeavesWhatAnotherReceiverOfTheTimeslotHasOn) {
+    test::ReceiverProbe sharer{kTs};
+    for (test::ReceiverProbe* r : {&probe, &sharer}) {
+        ASSERT_TRUE(r->enableVAD(true));
+        ASSERT_TRUE(r->enableNG(true));
+        ASSERT_TRUE(r->configureDelays(0, 5, 0));
+        ASSERT_TRUE(r->configureRxGain(3));
+        ASSERT_TRUE(r->configureToneFilter(1000, 1, 100, -10));
+    }
+    ASSERT_TRUE(probe.enableBSS(true));
+    clear();
+    probe.Hardware::DSProcReceiver::CleanBeforeDestroy();
+    EXPECT_EQ((std::vector<Switch>{{dsp::kDisable, 0, dsp::kBss}}), switches());
+    const auto& ts = dsp().timeslot(kTs);
+    EXPECT_TRUE(ts.on(dsp::kVad) && ts.on(dsp::kNg) && ts.on(dsp::kToneFilter));
+    EXPECT_EQ(5u, ts.configure(dsp::kDelays)->params.delays.tx);
+    EXPECT_EQ(3, ts.configure(dsp::kRxGain)->params.rx_gain.gain_dB);
+}
+
 TEST_F(DSProcReceiverTest, AbsentDeviceFailsEveryRequestAndConfigureRetriesTheOpen) {
     dsp().absent = true;
     Hardware::DSProcReceiverService::reset_for_test();
@@ -427,11 +449,21 @@ TEST_F(DSProcReceiverTest, UnknownTimeslotIsReportedOnlyWhenTraced) {
     EXPECT_TRUE(probe.calls.empty());
 }
 
-TEST_F(DSProcReceiverTest, OfTwoReceiversOnATimeslotTheFirstConstructedGetsTheEvent) {
+// Of two receivers on a timeslot (a mixer channel's output and input) the
+// one whose enabling of the record's function the record names gets it; the
+// first constructed gets a record that names neither.
+TEST_F(DSProcReceiverTest, OfTwoReceiversOnATimeslotTheOneTheRecordNamesGetsIt) {
     test::ReceiverProbe second{kTs};
+    ASSERT_TRUE(second.enableVAD(true));
+    ASSERT_TRUE(second.enableSD(true));
+    EXPECT_TRUE(dsp().vad(kTs, 1, 4, 0));
+    EXPECT_TRUE(dsp().sd(kTs, 3));
+    loop.pump();
+    EXPECT_EQ((Strings{"vad rx=4 tx=-1", "sd rx=3"}), second.calls);
     deliver(kTs, 0, dsp::kFlags, 1, 2);
-    EXPECT_EQ(Strings{"flags flags=1 mask=2"}, probe.calls);
-    EXPECT_TRUE(second.calls.empty());
+    deliver(kTs, second.vad().id + 100, dsp::kVad, 1, 5, 0);
+    EXPECT_EQ(Strings{"flags flags=1 mask=2"}, probe.calls) << "the older one's checks hold";
+    EXPECT_EQ(2u, second.calls.size());
 }
 
 TEST_F(DSProcReceiverTest, ModelEventsArriveWithTheirValues) {

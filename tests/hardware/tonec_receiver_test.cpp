@@ -157,15 +157,31 @@ TEST_F(TonecReceiverTest, DetectionReachesTheReceiverOnlyWhileTheDetectorIsOn) {
     EXPECT_EQ(Strings{"tonec code=3 timestamp=10"}, probe.calls);
 }
 
-TEST_F(TonecReceiverTest, OfTwoReceiversOnATimeslotTheFirstConstructedGetsTheEvent) {
+// Of two receivers on a timeslot (a mixer channel's output and input) the
+// one whose enabling the event names gets it; the first constructed gets an
+// event that names neither, under the usual checks.
+TEST_F(TonecReceiverTest, OfTwoReceiversOnATimeslotTheOneTheEventNamesGetsIt) {
     test::ReceiverProbe second{kTs};
-    ASSERT_TRUE(probe.enableDTMF(true));
     ASSERT_TRUE(second.enableDTMF(true));
-    dtmf::dtmf_event record{9, kTs, 1, probe.enableId()};
+    dtmf::dtmf_event record{9, kTs, 1, second.enableId()};
+    dtmf().deliver_raw(&record, sizeof record);
+    loop.pump();
+    EXPECT_EQ(Strings{"tonec code=9 timestamp=1"}, second.calls);
+    EXPECT_TRUE(probe.calls.empty());
+    EXPECT_EQ(std::string::npos, progress.str().find("ignore")) << progress.str();
+
+    ASSERT_TRUE(probe.enableDTMF(true));
+    record.id = probe.enableId();
+    dtmf().deliver_raw(&record, sizeof record);
+    record.id = 77;
     dtmf().deliver_raw(&record, sizeof record);
     loop.pump();
     EXPECT_EQ(Strings{"tonec code=9 timestamp=1"}, probe.calls);
-    EXPECT_TRUE(second.calls.empty());
+    EXPECT_EQ(1u, second.calls.size());
+    EXPECT_TRUE(test::Logged(progress,
+                             "ignore spurious dtmf event:  timestamp=1 timeslot=5 code=9 "
+                             "id=77 rid=" +
+                                 std::to_string(probe.enableId())));
 }
 
 TEST_F(TonecReceiverTest, ShortRecordIsReportedAndTheNextOneStillArrives) {
@@ -303,11 +319,15 @@ const Step kDtmfOn{&Hardware::TonecReceiver::enableDTMF, &Timeslot::enabled, tru
 const Step kIvaOn{&Hardware::TonecReceiver::enableIVA, &Timeslot::iva, true};
 const Step kIvaOff{&Hardware::TonecReceiver::enableIVA, &Timeslot::iva, false};
 const Step kRejectOn{&Hardware::TonecReceiver::enableDTMFReject, &Timeslot::rejection, true};
+const Step kEchoOn{&Hardware::TonecReceiver::echoCancel, &Timeslot::echoCancel, true};
 
 struct CleanCase {
     const char* name;
     std::vector<Step> steps;
     std::vector<uint32_t> disables;
+    // Of another receiver on the timeslot, which lives on: what it
+    // switched on stays on.
+    std::vector<Step> sharer = {};
 };
 
 class TonecClean : public TonecReceiverTest, public ::testing::WithParamInterface<CleanCase> {};
@@ -315,17 +335,20 @@ class TonecClean : public TonecReceiverTest, public ::testing::WithParamInterfac
 TEST_P(TonecClean, CleanBeforeDestroyDisablesWhatTheReceiverSwitchedOn) {
     const CleanCase& c = GetParam();
     test::ReceiverProbe receiver{kTs + 1};
+    test::ReceiverProbe sharer{kTs + 1};
     for (const Step& step : c.steps) {
         EXPECT_TRUE((receiver.*step.request)(step.on));
         EXPECT_EQ(step.on, dtmf().timeslot(kTs + 1).*step.inDriver) << "reaches the driver";
     }
-    ASSERT_TRUE(receiver.echoCancel(true));
+    for (const Step& step : c.sharer) EXPECT_TRUE((sharer.*step.request)(step.on));
     clear();
     receiver.Hardware::TonecReceiver::CleanBeforeDestroy();
     EXPECT_EQ(c.disables, request_numbers(dtmf::kDevice));
-    EXPECT_FALSE(dtmf().timeslot(kTs + 1).enabled);
-    EXPECT_FALSE(dtmf().timeslot(kTs + 1).iva);
-    EXPECT_FALSE(dtmf().timeslot(kTs + 1).rejection);
+    for (const Step& function : {kDtmfOn, kIvaOn, kRejectOn, kEchoOn}) {
+        bool kept = false;
+        for (const Step& step : c.sharer) kept = kept || step.inDriver == function.inDriver;
+        EXPECT_EQ(kept, dtmf().timeslot(kTs + 1).*function.inDriver);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -334,11 +357,17 @@ INSTANTIATE_TEST_SUITE_P(
         CleanCase{"Nothing", {}, {}},
         CleanCase{"Dtmf", {kDtmfOn}, {dtmf::kDisableDetector}},
         CleanCase{"IvaAndRejection", {kIvaOn, kRejectOn}, {dtmf::kIvaOff, dtmf::kRejectionOff}},
+        CleanCase{"EchoCanceller", {kEchoOn}, {dtmf::kEchoCancelOff}},
         CleanCase{"All",
-                  {kDtmfOn, kIvaOn, kRejectOn},
-                  {dtmf::kDisableDetector, dtmf::kIvaOff, dtmf::kRejectionOff}},
+                  {kDtmfOn, kIvaOn, kRejectOn, kEchoOn},
+                  {dtmf::kDisableDetector, dtmf::kIvaOff, dtmf::kRejectionOff,
+                   dtmf::kEchoCancelOff}},
         CleanCase{"DtmfAfterIva", {kIvaOn, kDtmfOn}, {dtmf::kDisableDetector, dtmf::kIvaOff}},
-        CleanCase{"IvaOffLeavesDtmfOn", {kDtmfOn, kIvaOn, kIvaOff}, {dtmf::kDisableDetector}}),
+        CleanCase{"IvaOffLeavesDtmfOn", {kDtmfOn, kIvaOn, kIvaOff}, {dtmf::kDisableDetector}},
+        CleanCase{"WhatASharerHasOnStays",
+                  {kDtmfOn, kIvaOn, kRejectOn, kEchoOn},
+                  {dtmf::kDisableDetector},
+                  {kIvaOn, kRejectOn, kEchoOn}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TonecReceiverTest, DestroyedWhileATonePlaysSwitchesItOff) {

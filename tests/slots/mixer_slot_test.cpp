@@ -469,6 +469,48 @@ TEST_F(MixerSlots, SlotsOfAUnitThatWentLeaveWhatItsReturnGivesOthersAlone) {
     EXPECT_EQ(std::string::npos, errors.str().find("holds: refused")) << errors.str();
 }
 
+// One party's leg on channel 3: the output is the older receiver of the
+// timeslot, but the input enabled the detectors, and the events name it.
+TEST_F(MixerSlots, TheDigitsAndVoiceActivityOfAOneChannelLegReachItsInput) {
+    query();
+    make(create_mixer_out(0, {3}), 10);
+    make(create_mixer_in(0, {3}, MixChannel{4}), 11);
+    LGCP::Command digits, voice;
+    kDtmfOn(digits.select_ioctl());
+    kVadOn(voice.select_ioctl());
+    EXPECT_EQ(std::nullopt, outcome(digits, 11));
+    EXPECT_EQ(std::nullopt, outcome(voice, 11));
+    const int ts = mixer().timeslot(0, 3);
+    ASSERT_TRUE(sim().model_as<board::sim::DtmfModel>(dtmf::kDevice)->detect(ts, 5, 99));
+    ASSERT_TRUE(sim().model_as<board::sim::DspModel>(dsp::kDevice)->vad(ts, 1, 1, 0));
+    EXPECT_EQ((Lines{"11 tonec 99", "11 vad"}), heard());
+}
+
+// The output of channel 3 goes while its input lives: what the input
+// switched on for the timeslot stays, also what both had on.
+TEST_F(MixerSlots, AnOutputsDestroyLeavesTheDetectorsAndFiltersItsInputHasOn) {
+    query();
+    make(create_mixer_out(0, {3}), 10);
+    make(create_mixer_in(0, {3}, MixChannel{4}), 11);
+    LGCP::Command iva, vad, filter;
+    iva.select_ioctl().set_iva_enable(true);
+    kVadOn(vad.select_ioctl());
+    kToneFilter(filter.select_ioctl());
+    for (unsigned slot : {10u, 11u})
+        for (const LGCP::Command* command : {&iva, &vad, &filter})
+            EXPECT_EQ(std::nullopt, outcome(*command, slot)) << slot;
+
+    EXPECT_EQ(std::nullopt, outcome(destroy(), 10));
+    const int ts = mixer().timeslot(0, 3);
+    const auto& tones = sim().model_as<board::sim::DtmfModel>(dtmf::kDevice)->timeslot(ts);
+    auto& processing = *sim().model_as<board::sim::DspModel>(dsp::kDevice);
+    EXPECT_TRUE(tones.iva);
+    EXPECT_TRUE(processing.timeslot(ts).on(dsp::kVad));
+    EXPECT_TRUE(processing.timeslot(ts).on(dsp::kToneFilter));
+    ASSERT_TRUE(processing.vad(ts, 1, 1, 0));
+    EXPECT_EQ((Lines{"11 vad"}), heard());
+}
+
 TEST_F(MixerSlots, ToneEventsOfAnInputReachTheController_ThoseOfAnOutputDoNot) {
     query();
     make(create_mixer_in(0, {1}), 10);

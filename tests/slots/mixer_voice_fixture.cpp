@@ -20,6 +20,8 @@ std::string describe_signal(const LGCP::Message& message) {
         text << "query";
     } else if (const LGCP::TonecEvent* tone = signal->get_tonec()) {
         text << "tonec " << tone->get_timestamp().getValue();
+    } else if (signal->is_vad()) {
+        text << "vad";
     } else {
         return describe(message);
     }

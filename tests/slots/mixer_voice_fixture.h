@@ -2,7 +2,8 @@
 // What the mixer and voice slot suites start from: the media slot suite
 // with the mixer and voice factories fresh, the mixer model, a TCP peer for
 // the voice streams, and the controller's signals told as one line each:
-// "3 abort 0", "4 stopRecording userRequest", "2 transmitter active 6149".
+// "3 abort 0", "4 stopRecording userRequest", "2 transmitter active 6149",
+// "5 tonec 99", "5 vad".
 
 #include <signal.h>
 #include <sys/socket.h>

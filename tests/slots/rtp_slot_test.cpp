@@ -384,14 +384,17 @@ TEST_F(RtpSlotTest, ASlotThatLostItsSessionLeavesItsChannelToTheNextSlot) {
     create(kTrunk, test::create_trunk(1, 8));
     connect(kSlot, kTrunk);
     connect(kTrunk, kSlot);
-    LGCP::Command dtmf, ringback;
+    LGCP::Command dtmf, ringback, echo;
     dtmf.select_ioctl().set_dtmf_enable(true);
     ringback.select_ioctl().select_activateWaitTone();
+    echo.select_ioctl().set_echoSuppressor(true);
     ASSERT_EQ(std::nullopt, outcome(dtmf, kSlot));
     ASSERT_EQ(std::nullopt, outcome(ringback, kSlot));
+    ASSERT_EQ(std::nullopt, outcome(echo, kSlot));
     sim().channels(rtp::kDevice).front()->hang_up();
     EXPECT_EQ("abort : 150", next_signal());
     EXPECT_EQ((board::sim::DtmfModel::Tone{0, 0, 0, 0}), dtmf_model().tone(channel));
+    EXPECT_FALSE(dtmf_model().timeslot(channel).echoCancel);
 
     const unsigned short nextLocal = test::free_udp_pair();
     create(kSlot + 1, [&](auto& p) { p.get_codecRTP().get_shost()->set_port(nextLocal); });
@@ -563,10 +566,14 @@ TEST_F(RtpSlotTest, DestroyTearsTheSessionDownInOrder_SwitchesTheChannelOff_AndS
     create(kSlot);
     const int channel = only_stream().channel;
     const uint32_t ssrc = only_stream().params.ssrc;
+    LGCP::Command echo;
+    echo.select_ioctl().set_echoSuppressor(true);
+    ASSERT_EQ(std::nullopt, outcome(echo, kSlot));
     peer.rtcp();
     sim().clear_journal();
 
     EXPECT_EQ(std::nullopt, outcome(test::command(Alternative::destroy), kSlot));
+    EXPECT_FALSE(dtmf_model().timeslot(channel).echoCancel) << "the next call's to ask for";
     std::vector<uint32_t> requests;
     for (const auto& call : sim().journal(rtp::kDevice))
         if (call.op == Op::Ioctl) requests.push_back(call.request);
