@@ -80,10 +80,13 @@ bool ConnectorNet::ImplActivate() {
     return true;
 }
 
+// A socket that cannot be had now (no descriptor left, say) is tried for
+// again as a refused connection is: only Deactivate stops the attempts.
 void ConnectorNet::TryConnect() {
     if (!open_attempt(fd_, AF_INET, IPPROTO_TCP, "can't create socket:",
                       "can't set socket to non block mode: ")) {
-        Deactivate();
+        fd_.close();
+        Retry(connect_failed_retry_ms);
         return;
     }
     const INet4::Addr address = Address();
@@ -167,7 +170,8 @@ bool ConnectorUnix::ImplActivate() {
 void ConnectorUnix::TryConnect() {
     if (!open_attempt(fd_, AF_UNIX, 0, "can't create domain socket:",
                       "can't set domain socket to non block mode: ")) {
-        Deactivate();
+        fd_.close();
+        Retry(ConnectorNet::connect_failed_retry_ms);
         return;
     }
     if (!localPath_.empty()) {

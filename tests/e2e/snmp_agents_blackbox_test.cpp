@@ -1,11 +1,14 @@
 // The server executable connects to the SNMP agents of its configuration
 // file and brings each up to date as it connects.
 
+#include <sys/resource.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "tests/e2e/server_binary.h"
+#include "tests/support/descriptors.h"
 #include "tests/support/fake_snmp_peer.h"
 
 namespace {
@@ -34,6 +37,41 @@ TEST_F(SnmpAgents, GetTheFullStateWhenTheyConnect) {
                             "sgBoardVersion[0]="})
         EXPECT_EQ(1, std::count(batch4.begin(), batch4.end(), row)) << row;
     EXPECT_EQ(0u, agent.undecodable());
+    stop();
+}
+
+size_t count_of(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// The agent is away and the server runs out of descriptors as its link
+// tries again: the link keeps trying, and connects once descriptors are
+// free and the agent is back. The shortage is kept to the link's attempt
+// at 3 s, when no monitoring check is due (at 1, 2, 4 and 5 s they run
+// for the first times, and the sanitizer's first look at a type needs
+// descriptors: tests/support/descriptor_shortage.h).
+TEST_F(SnmpAgents, ConnectAgainAfterADescriptorShortage) {
+    test::FakeSnmpPeer agent(test::FakeSnmpPeer::Start::away);
+    board.write_file("/usr/local/etc/server.conf", agent.section("zemb"));
+    start();
+    const auto attempts = [&] { return count_of(server->err(), "connect to " + agent.host()); };
+    ASSERT_TRUE(server->wait_until([&] { return attempts() == 3; })) << server->output();
+    server->run_for(800);
+
+    rlimit before{};
+    ASSERT_EQ(0, ::prlimit(server->pid(), RLIMIT_NOFILE, nullptr, &before));
+    rlimit none = before;
+    none.rlim_cur = static_cast<rlim_t>(test::lowest_free_descriptor(server->pid()));
+    ASSERT_EQ(0, ::prlimit(server->pid(), RLIMIT_NOFILE, &none, nullptr));
+    const bool short_of_descriptors =
+        server->wait_for_output("can't create socket:Too many open files\n", 1000);
+    ASSERT_EQ(0, ::prlimit(server->pid(), RLIMIT_NOFILE, &before, nullptr));
+    ASSERT_TRUE(short_of_descriptors) << server->output();
+
+    agent.come_back();
+    EXPECT_TRUE(agent.wait_until([&] { return agent.connected(); }, 5000)) << server->output();
     stop();
 }
 

@@ -1,11 +1,12 @@
 #pragma once
-// The sockets and pipes a process holds, as /proc shows them: to find
-// descriptors of the server that leaked into a child program.
+// The descriptors a process holds, as /proc shows them: to find those of
+// the server that leaked into a child program, or to leave it none.
 
 #include <sys/types.h>
 
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 
 namespace test {
@@ -24,6 +25,19 @@ inline std::map<int, std::string> channels_of(pid_t pid) {
         if (is_channel(target)) out[std::stoi(entry.path().filename().string())] = target;
     }
     return out;
+}
+
+// The lowest descriptor number the process has free: with its descriptor
+// limit there, it can open nothing more.
+inline int lowest_free_descriptor(pid_t pid) {
+    namespace fs = std::filesystem;
+    std::set<int> open;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec))
+        open.insert(std::stoi(entry.path().filename().string()));
+    int lowest = 0;
+    while (open.count(lowest) != 0) ++lowest;
+    return lowest;
 }
 
 }  // namespace test

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "asn1/per_decoder.h"
 #include "asn1/per_encoder.h"
@@ -12,7 +13,12 @@
 
 namespace test {
 
-FakeSnmpPeer::FakeSnmpPeer() : listener_(listen_loopback(port_)) {}
+FakeSnmpPeer::FakeSnmpPeer(Start start)
+    : listener_(start == Start::away ? bind_loopback(port_) : listen_loopback(port_)) {}
+
+void FakeSnmpPeer::come_back() {
+    if (::listen(listener_.get(), 8) != 0) throw std::runtime_error("cannot listen");
+}
 
 std::string FakeSnmpPeer::host() const { return "127.0.0.1:" + std::to_string(port_); }
 

@@ -28,7 +28,11 @@ class FakeSnmpPeer {
 public:
     static constexpr int default_timeout_ms = 20000;
 
-    FakeSnmpPeer();
+    // Listening at once, or away: its port refuses connections until it
+    // comes back.
+    enum class Start { listening, away };
+
+    explicit FakeSnmpPeer(Start start = Start::listening);
     FakeSnmpPeer(const FakeSnmpPeer&) = delete;
     FakeSnmpPeer& operator=(const FakeSnmpPeer&) = delete;
 
@@ -38,6 +42,8 @@ public:
     // A configuration section naming this peer as an agent of kind `name`.
     std::string section(const std::string& name = "zemb") const;
 
+    // An agent away starts listening.
+    void come_back();
     // Whether a ping gets its answer (the default) or nothing.
     void answer_pings(bool answer) { answerPings_ = answer; }
     // Closes the server's connection; the next one is taken when it comes.

@@ -18,9 +18,7 @@ sockaddr_in loopback_address(unsigned short port) {
     return address;
 }
 
-namespace {
-
-Fd bound_socket(unsigned short& port) {
+Fd bind_loopback(unsigned short& port) {
     Fd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     sockaddr_in address = loopback_address(0);
     socklen_t length = sizeof address;
@@ -31,16 +29,14 @@ Fd bound_socket(unsigned short& port) {
     return socket;
 }
 
-}  // namespace
-
 unsigned short free_port() {
     unsigned short port = 0;
-    bound_socket(port);
+    bind_loopback(port);
     return port;
 }
 
 Fd listen_loopback(unsigned short& port) {
-    Fd socket = bound_socket(port);
+    Fd socket = bind_loopback(port);
     if (::listen(socket.get(), 8) != 0) throw std::runtime_error("cannot listen");
     return socket;
 }

@@ -32,5 +32,8 @@ bool closed_by_peer(int fd);
 void tcp_pair(Fd& a, Fd& b);
 // A listening socket on 127.0.0.1 at a port of the kernel's choosing.
 Fd listen_loopback(unsigned short& port);
+// A socket bound there but not listening: the port is held, and connections
+// to it are refused until it listens.
+Fd bind_loopback(unsigned short& port);
 
 }  // namespace test

@@ -72,10 +72,15 @@ ServerProcess::~ServerProcess() {
 bool ServerProcess::signal(int sig) const { return !exited_ && ::kill(pid_, sig) == 0; }
 
 bool ServerProcess::wait_for_output(const std::string& text, int timeoutMs) {
+    return wait_until(
+        [&] { return out_.find(text) != std::string::npos || err_.find(text) != std::string::npos; },
+        timeoutMs);
+}
+
+bool ServerProcess::wait_until(const std::function<bool()>& done, int timeoutMs) {
     Deadline deadline(timeoutMs);
     for (;;) {
-        if (out_.find(text) != std::string::npos || err_.find(text) != std::string::npos)
-            return true;
+        if (done()) return true;
         if ((!outFd_ && !errFd_) || deadline.remaining_ms() == 0) return false;
         collect(deadline.remaining_ms());
     }

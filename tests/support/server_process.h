@@ -12,6 +12,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,9 @@ public:
     // True once `text` has appeared on standard output or error (since the
     // start); false when the child ended or the time ran out first.
     bool wait_for_output(const std::string& text, int timeoutMs = default_timeout_ms);
+    // True once `done` holds, its output collected meanwhile; false when the
+    // child ended or the time ran out first.
+    bool wait_until(const std::function<bool()>& done, int timeoutMs = default_timeout_ms);
     // The exit status; -1 when the child was killed by a signal or does not
     // end in time (it is then killed).
     int wait_exit(int timeoutMs = default_timeout_ms);
