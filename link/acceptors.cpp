@@ -122,8 +122,8 @@ void AcceptorNet::OnAcceptFailed(int error) {
     watch_.Rest();
 }
 
-// The accepted descriptor is closed when this returns: the link and the
-// checks keep duplicates of what they take.
+// The accepted descriptor is closed when this returns: the link keeps a
+// duplicate of what it takes.
 void AcceptorNet::Serve(Fd socket, const INet4::Addr& peer) {
     if (connected()) {
         refuse_connection(peer.GetString(), refused_, verbose());
@@ -153,14 +153,7 @@ void AcceptorNetCheckConnection::ImplDeactivate() {
     AcceptorNet::ImplDeactivate();
 }
 
-void AcceptorNetCheckConnection::ImplConnected(const Fd& fd) { checkFd_ = fd; }
-
-// The checks' duplicate goes with the connection, or it would keep the
-// dropped controller's TCP connection open.
-void AcceptorNetCheckConnection::ImplOnDisconnect() {
-    checkFd_.close();
-    checkState_ = CheckState::Idle;
-}
+void AcceptorNetCheckConnection::ImplOnDisconnect() { checkState_ = CheckState::Idle; }
 
 void AcceptorNetCheckConnection::ImplRefuseConnection() {
     if (checkState_ != CheckState::Idle) return;
@@ -171,7 +164,7 @@ void AcceptorNetCheckConnection::ImplRefuseConnection() {
 }
 
 void AcceptorNetCheckConnection::SetupKeepAlive(bool fast) {
-    const int fd = checkFd_.get();
+    const int fd = connection_descriptor();
     set_option(fd, SOL_SOCKET, SO_KEEPALIVE, 1);
     set_option(fd, IPPROTO_TCP, TCP_KEEPIDLE, fast ? 1 : 7200);
     set_option(fd, IPPROTO_TCP, TCP_KEEPINTVL, fast ? 1 : 75);
@@ -190,7 +183,7 @@ void AcceptorNetCheckConnection::CheckConnection() {
         bool drop = false;
         tcp_info info{};
         socklen_t length = kTcpInfoSize;
-        if (::getsockopt(checkFd_.get(), IPPROTO_TCP, TCP_INFO, &info, &length) == 0 &&
+        if (::getsockopt(connection_descriptor(), IPPROTO_TCP, TCP_INFO, &info, &length) == 0 &&
             length >= kTcpInfoSize) {
             if (info.tcpi_state != kTcpEstablished) {
                 say(from + "tcp socket change state.");
@@ -212,7 +205,8 @@ void AcceptorNetCheckConnection::CheckConnection() {
         }
         int error = 0;
         length = sizeof error;
-        if (::getsockopt(checkFd_.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+        if (::getsockopt(connection_descriptor(), SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+            error = errno;
         if (error != 0) {
             say(from + std::strerror(error));
             drop = true;

@@ -53,6 +53,8 @@ private:
 // Checks the connected controller's socket every second. A refused newcomer
 // puts it under close watch (fast keepalive, two chances), so that a
 // controller whose peer has died is dropped and the next attempt gets in.
+// The checks look at the connection's own socket: a copy of it for them
+// could fail (no descriptor left) and drop a healthy controller.
 class AcceptorNetCheckConnection : public AcceptorNet {
 public:
     enum class CheckState { Idle = 0, CheckConnection = 1 };
@@ -69,7 +71,6 @@ protected:
     void ImplDeactivate() override;
     void ImplOnDisconnect() override;
     void ImplRefuseConnection() override;
-    void ImplConnected(const Fd& fd) override;
 
 private:
     void OnCheckConnectionTimeout(Timer*);
@@ -79,7 +80,6 @@ private:
     void say(const std::string& text) const;
 
     Timer checkTimer_;
-    Fd checkFd_;  // the served controller's socket, for the checks only
     CheckState checkState_ = CheckState::Idle;
     int checkCount_ = 0;
 };

@@ -89,6 +89,8 @@ void Service::service_name(const std::string& name) { strm_->set_display_name(na
 
 void Service::Release() { strm_->release(); }
 
+int Service::connection_descriptor() const { return strm_->descriptor(); }
+
 const Measure& Service::get_read_measure() const { return strm_->read_measure(); }
 
 const Measure& Service::get_write_measure() const { return strm_->write_measure(); }

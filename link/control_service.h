@@ -72,6 +72,8 @@ protected:
 
     // The deferred end of a disconnect.
     void OnDeactivateDPC();
+    // The connected socket the stream layer reads and writes; -1 when none.
+    int connection_descriptor() const;
     // Takes a connected socket: the stack is attached and activated and the
     // notify hears OnConnect.
     void StartConnection(const Fd& fd, const std::string& peer);

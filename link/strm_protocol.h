@@ -28,6 +28,8 @@ public:
     // Stops reading and closes the socket.
     void release();
     bool attached() const { return static_cast<bool>(socket_); }
+    // The connection's socket, -1 when none is attached.
+    int descriptor() const { return socket_.get(); }
 
     void PutHeader(std::ostream& os) const;
     void set_display_name(const std::string& name) { displayName_ = name; }
