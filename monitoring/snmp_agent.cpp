@@ -73,10 +73,10 @@ void SnmpAgentInstance::Activate(IniFile::SubSection& section) {
     reader.required.add(&addressType_, "name", monitoringAddressTypes);
     if (!reader.parse(section)) return;
 
-    int port = -1;
+    int port = INet4::Addr::no_port;
     bool valid = address_.Assign(host, &port);
-    if (port < 0) return;
-    if (!valid || port < 1 || port > 65535) {
+    if (port == INet4::Addr::no_port) return;
+    if (!valid || port < 1) {
         std::cerr << "snmpagent: key \"host\" has invalid value=\"" << host << "\", line "
                   << section["host"].First()->mLineNo << std::endl;
         return;

@@ -2,8 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ostream>
 
@@ -16,17 +16,38 @@ void Addr::Reset() {
     sa_.sin_family = AF_INET;
 }
 
+namespace {
+
+constexpr long kHighestPort = 65535;
+
+// The decimal number at the front of `text` as strtol reads it (blanks and
+// a sign first; no digits read as 0), but the same on every build whatever
+// the width of long: bad_port for a number outside 0..65535.
+int read_port(const char* text) {
+    while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+    const bool negative = *text == '-';
+    if (*text == '-' || *text == '+') ++text;
+    long number = 0;
+    for (; std::isdigit(static_cast<unsigned char>(*text)); ++text) {
+        number = number * 10 + (*text - '0');
+        if (number > kHighestPort) return Addr::bad_port;
+    }
+    return negative && number != 0 ? Addr::bad_port : static_cast<int>(number);
+}
+
+}  // namespace
+
 bool Addr::Assign(const char* text, int* port) {
     const char* colon = std::strchr(text, ':');
     if (colon == nullptr) {
-        if (port) *port = -1;
+        if (port) *port = no_port;
         return inet_aton(text, &sa_.sin_addr) != 0;
     }
-    long number = std::strtol(colon + 1, nullptr, 10);
-    sa_.sin_port = htons(static_cast<uint16_t>(number));
-    if (port) *port = static_cast<int>(number);
+    const int number = read_port(colon + 1);
+    if (port) *port = number;
+    if (number != bad_port) sa_.sin_port = htons(static_cast<uint16_t>(number));
     std::string address(text, colon);
-    return inet_aton(address.c_str(), &sa_.sin_addr) != 0;
+    return inet_aton(address.c_str(), &sa_.sin_addr) != 0 && number != bad_port;
 }
 
 void Addr::Assign(unsigned long address) { sa_.sin_addr.s_addr = static_cast<in_addr_t>(address); }

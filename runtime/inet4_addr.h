@@ -12,11 +12,16 @@ namespace INet4 {
 
 class Addr {
 public:
+    static constexpr int no_port = -1;
+    static constexpr int bad_port = -2;
+
     Addr() { Reset(); }
 
     void Reset();
-    // "a.b.c.d" or "a.b.c.d:port". `port` gets the port text's number, or -1
-    // when there is none. True when the address part is a valid address.
+    // "a.b.c.d" or "a.b.c.d:port". `port` gets the port text's number, -1
+    // when there is none, or bad_port when it is outside 0..65535 (the
+    // stored port is then left as it was). True when the address part is
+    // a valid address and a port given is in range.
     bool Assign(const char* text, int* port = nullptr);
     bool Assign(const std::string& text, int* port = nullptr) { return Assign(text.c_str(), port); }
     // Address in network byte order; the port is kept.

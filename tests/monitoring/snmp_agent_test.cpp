@@ -82,16 +82,23 @@ TEST_F(SnmpAgents, AreReadOnePerSection) {
               lines_starting_with(errors.str(), "snmpagent: "));
 }
 
+// Every port given but out of range is reported, however the build reads
+// numbers; the ends of the range get their links.
 TEST_F(SnmpAgents, WithABadAddressOrPortGetNoLink) {
-    configure(
-        "[snmpagent]\nhost = gateway:7001\nname = zemb\n"
-        "[snmpagent]\nhost = 10.0.0.5:0\nname = zemb\n"
-        "[snmpagent]\nhost = 10.0.0.5:70000\nname = zemb\n");
-    for (size_t i = 0; i < 3; ++i) EXPECT_FALSE(agent(i).link()) << i;
-    EXPECT_EQ("snmpagent: key \"host\" has invalid value=\"gateway:7001\", line 2\n"
-              "snmpagent: key \"host\" has invalid value=\"10.0.0.5:0\", line 5\n"
-              "snmpagent: key \"host\" has invalid value=\"10.0.0.5:70000\", line 8\n",
-              errors.str());
+    const std::vector<std::string> refused = {"gateway:7001", "10.0.0.5:0", "10.0.0.5:70000",
+                                              "10.0.0.5:-7001", "10.0.0.5:4294967295",
+                                              "10.0.0.5:4294967297"};
+    std::string config, expected;
+    for (size_t i = 0; i < refused.size(); ++i) {
+        config += "[snmpagent]\nhost = " + refused[i] + "\nname = zemb\n";
+        expected += "snmpagent: key \"host\" has invalid value=\"" + refused[i] + "\", line " +
+                    std::to_string(3 * i + 2) + "\n";
+    }
+    configure(config + "[snmpagent]\nhost = 127.0.0.5:65535\nname = zemb\n"
+                       "[snmpagent]\nhost = 127.0.0.5:1\nname = zemb\n");
+    for (size_t i = 0; i < refused.size(); ++i) EXPECT_FALSE(agent(i).link()) << refused[i];
+    for (size_t i = refused.size(); i < refused.size() + 2; ++i) EXPECT_TRUE(agent(i).link()) << i;
+    EXPECT_EQ(expected, lines_starting_with(errors.str(), "snmpagent: "));
 }
 
 // An agent on loopback that the feed connects to.

@@ -39,14 +39,31 @@ TEST(INet4Addr, BadAddressStillStoresThePort) {
     EXPECT_FALSE(a.Assign(std::string("not an address")));
 }
 
-TEST(INet4Addr, PortKeepsItsLow16Bits) {
-    INet4::Addr a;
-    int port = 0;
-    EXPECT_TRUE(a.Assign("10.1.2.3:70000", &port));
-    EXPECT_EQ(70000, port);
-    EXPECT_EQ(4464, a.Port());
-    EXPECT_TRUE(a.Assign("10.1.2.3:", &port));
-    EXPECT_EQ(0, a.Port());
+// A port is read alike on every build, whatever the width of long; one
+// outside 0..65535 is refused and leaves the stored port alone.
+TEST(INet4Addr, PortsOutsideTheRangeAreRefused) {
+    struct Row {
+        const char* text;
+        bool valid;
+        int port;
+        unsigned short stored;
+    };
+    const int bad = INet4::Addr::bad_port;
+    for (const Row& row : {Row{"10.1.2.3:5060", true, 5060, 5060}, Row{"10.1.2.3:65535", true, 65535, 65535},
+                           Row{"10.1.2.3:0", true, 0, 0}, Row{"10.1.2.3:", true, 0, 0},
+                           Row{"10.1.2.3:+7", true, 7, 7}, Row{"10.1.2.3:5x", true, 5, 5},
+                           Row{"10.1.2.3:65536", false, bad, 99}, Row{"10.1.2.3:70000", false, bad, 99},
+                           Row{"10.1.2.3:4294967297", false, bad, 99},
+                           Row{"10.1.2.3:4294967295", false, bad, 99},
+                           Row{"10.1.2.3:99999999999999999999", false, bad, 99},
+                           Row{"10.1.2.3:-7001", false, bad, 99}, Row{"10.1.2.3:-1", false, bad, 99}}) {
+        INet4::Addr a;
+        a.SetPort(99);
+        int port = 0;
+        EXPECT_EQ(row.valid, a.Assign(row.text, &port)) << row.text;
+        EXPECT_EQ(row.port, port) << row.text;
+        EXPECT_EQ(row.stored, a.Port()) << row.text;
+    }
 }
 
 TEST(INet4Addr, EqualityComparesAddressAndPort) {
