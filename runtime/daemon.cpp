@@ -16,8 +16,20 @@
 namespace Daemon {
 
 namespace {
+
 const std::string::size_type kIdentLength = 79;
+
+// What is written to the descriptors directly (child programs, the C
+// library's fatal messages) reaches the logger too: on the connection of
+// the moment, so again after every reconnection (a restarted logger, or one
+// that started after the server).
+void copy_to_standard_descriptors(int socket) {
+    if (socket <= 0) return;
+    ::dup2(socket, STDOUT_FILENO);
+    ::dup2(socket, STDERR_FILENO);
 }
+
+}  // namespace
 
 void Init(const Params& params) {
     static Sentry sentry(params);
@@ -43,17 +55,12 @@ Sentry::~Sentry() {
 }
 
 void Sentry::ToSyslog(const std::string& ident) {
+    syslogManager.on_connect(&copy_to_standard_descriptors);
     syslogManager.openlog(ident.substr(0, kIdentLength).c_str(), LOG_NDELAY, 0);
     std::cout.rdbuf(new ManagedSysLogStreamBuf(LOG_DAEMON, LOG_NOTICE));
     std::cerr.rdbuf(new ManagedSysLogStreamBuf(LOG_DAEMON, LOG_ERR));
     std::clog.rdbuf(new ManagedSysLogStreamBuf(LOG_DAEMON, LOG_DEBUG));
     std::cin.tie(&std::cout);
-    // What is written to the descriptors directly reaches the logger too.
-    int fd = syslogManager.socket();
-    if (fd > 0) {
-        ::dup2(fd, STDOUT_FILENO);
-        ::dup2(fd, STDERR_FILENO);
-    }
 }
 
 void Sentry::ToLogFiles(const std::string& directory) {

@@ -90,6 +90,7 @@ void SysLogManager::connect_logger() {
         }
         if (::connect(fd_, reinterpret_cast<sockaddr*>(&address_), sizeof address_) == 0) {
             connected_ = true;
+            if (onConnect_) onConnect_(fd_);
             return;
         }
         int error = errno;

@@ -37,6 +37,11 @@ public:
     // when nothing was sent. A failed send drops the connection.
     int sendmsg();
 
+    // Called with the socket each time the client connects to the logger
+    // (at openlog, or when a record or a send finds it gone and reconnects).
+    using ConnectHook = void (*)(int socket);
+    void on_connect(ConnectHook hook) { onConnect_ = hook; }
+
     int socket() const { return fd_; }
     bool connected() const { return connected_; }
     int socket_type() const { return type_; }
@@ -66,6 +71,7 @@ private:
     msghdr message_;
     iovec entries_[kBatchRecords];
     int count_ = 0;
+    ConnectHook onConnect_ = nullptr;
 };
 
 extern SysLogManager syslogManager;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <ostream>
@@ -139,6 +140,31 @@ TEST_F(DaemonStart, StandardStreamsGoToSyslog) {
               logger.next_batch());
     EXPECT_EQ(Records{"<31>" + time + ident + ": debug"}, logger.next_batch());
     EXPECT_EQ("raw", logger.next_datagram());
+}
+
+// Descriptors 1 and 2 follow the client's connection: to a logger that
+// started after the server, and to the same logger restarted.
+TEST_F(DaemonStart, DirectWritesReachTheLoggerOfTheMoment) {
+    const std::string report = board_.dir() + "/report";
+    run_daemon(Daemon::Params(), [&] {
+        std::string reached;
+        {
+            test::TestLogger late(board_);
+            std::cout << "one" << std::endl;
+            ssize_t n = ::write(STDOUT_FILENO, "raw1", 4);
+            (void)n;
+            late.next_batch();
+            reached += late.next_datagram(1000) + ", ";
+        }
+        test::TestLogger restarted(board_);
+        std::cout << "two" << std::endl;
+        ssize_t n = ::write(STDERR_FILENO, "raw2", 4);
+        (void)n;
+        restarted.next_batch();
+        reached += restarted.next_datagram(1000);
+        std::ofstream(report) << reached;
+    });
+    EXPECT_EQ("raw1, raw2", board_.read_file("/report"));
 }
 
 TEST_F(DaemonStart, StandardStreamsGoToHourlyFiles) {
