@@ -1,5 +1,6 @@
 #include "link/ctrl_server.h"
 
+#include <algorithm>
 #include <iostream>
 #include <iterator>
 #include <vector>
@@ -121,6 +122,7 @@ void Server::reset_for_test() {
     currentSlot_ = no_slot;
     answer_ = Answer::None;
     avgStatTimer_.reset();
+    undecodable_ = LogThrottle();
 }
 
 bool Server::CheckServerConnection(bool& connected) const {
@@ -158,13 +160,20 @@ void Server::OnDisconnect() {
 void Server::OnMessage(const char* data, int length) {
     LGCP::Message message;
     const bool decoded = decode_message(data, length, message);
-    if (decoded || is_unknown_command(message)) {
+    if (decoded || is_unknown_command(message))
         Dispatch(message, decoded);
-    } else {
-        std::cerr << ext::header(this) << "receive fail: decode error!" << std::endl
-                  << " msg: " << ext::OutBufInHex(data, static_cast<size_t>(length)) << std::endl;
-    }
+    else
+        DecodeFailed(data, length);
     currentSlot_ = no_slot;
+}
+
+void Server::DecodeFailed(const char* data, int length) {
+    if (!undecodable_.admit()) return;
+    const size_t size = static_cast<size_t>(length);
+    std::cerr << ext::header(this) << "receive fail: decode error!" << undecodable_ << std::endl
+              << " msg: " << ext::OutBufInHex(data, std::min(size, dumped_octets));
+    if (size > dumped_octets) std::cerr << "... (" << size << " octets)";
+    std::cerr << std::endl;
 }
 
 void Server::Dispatch(const LGCP::Message& message, bool knownCommand) {

@@ -16,11 +16,13 @@
 //   };
 //   CtrlSrv::ctrlServer.Bind(&clock);
 
+#include <cstddef>
 #include <iosfwd>
 #include <list>
 
 #include "link/control_service.h"
 #include "messages/lgcp.h"
+#include "runtime/log_throttle.h"
 #include "runtime/timer.h"
 
 namespace CtrlSrv {
@@ -79,6 +81,8 @@ public:
     static constexpr unsigned no_slot = 0xFFFFFFFFu;
     static constexpr unsigned max_slot = 1023;
     static constexpr unsigned avg_stat_ms = 5000;
+    // The most of a frame that does not decode its log line shows.
+    static constexpr size_t dumped_octets = 64;
 
     Server() = default;
     ~Server() override;
@@ -120,6 +124,8 @@ private:
     enum class Answer { None, Delayed, Sent };
 
     void Dispatch(const LGCP::Message& message, bool knownCommand);
+    // At most a line a second, with the frame's first octets in hex.
+    void DecodeFailed(const char* data, int length);
     bool Offer(const LGCP::Command& command);
     // A message with the answer's seq and slot.
     LGCP::Message Reply() const;
@@ -139,6 +145,7 @@ private:
     unsigned currentSlot_ = no_slot;
     Answer answer_ = Answer::None;
     Timer avgStatTimer_;
+    LogThrottle undecodable_;
 };
 
 // The one server of the process.

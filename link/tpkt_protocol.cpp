@@ -69,14 +69,15 @@ void Tpkt_protocol::take(Packet& p) {
     case idle:
         if (p.pull() == kVersion)
             next_state(wait_r);
-        else
-            std::clog << name().name() << " bad TPKT packet start." << std::endl;
+        else if (badStart_.admit())
+            std::clog << name().name() << " bad TPKT packet start." << badStart_ << std::endl;
         break;
     case wait_r:
         if (p.pull() == kReserved) {
             next_state(len_1);
         } else {
-            std::clog << name().name() << " bad TPKT reserved." << std::endl;
+            if (badReserved_.admit())
+                std::clog << name().name() << " bad TPKT reserved." << badReserved_ << std::endl;
             next_state(idle);
         }
         break;
@@ -108,7 +109,7 @@ void Tpkt_protocol::take(Packet& p) {
 
 void Tpkt_protocol::end_of_length() {
     if (remaining_ <= 3) {
-        std::clog << "TPKT too small " << remaining_ << std::endl;
+        if (tooSmall_.admit()) std::clog << "TPKT too small " << remaining_ << tooSmall_ << std::endl;
         next_state(idle);
         return;
     }

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "link/protocol.h"
+#include "runtime/log_throttle.h"
 #include "runtime/timer.h"
 
 class Tpkt_protocol : public Protocol {
@@ -45,4 +46,9 @@ private:
     Timer timer_;
     State state_ = idle;
     Packet frame_;
+    // Bytes that are not frames come at the pace of the peer: each of their
+    // lines is written at most once a second.
+    LogThrottle badStart_;
+    LogThrottle badReserved_;
+    LogThrottle tooSmall_;
 };

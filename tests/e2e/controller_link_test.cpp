@@ -150,6 +150,25 @@ TEST_F(ControllerLink, LogsAndDropsAFrameThatDoesNotDecode) {
     EXPECT_TRUE(test::is_success(*answer));
 }
 
+// Frames that do not decode come as fast as a broken peer sends them: a
+// line a second, showing the first octets of the frame.
+TEST_F(ControllerLink, FramesThatDoNotDecodeAreLoggedOnceASecondInShort) {
+    ASSERT_TRUE(controller.connect());
+    const std::string header = "ctrl [" + controller.address() + "]: receive fail: decode error!";
+    std::string dump;
+    for (int k = 0; k < 64; ++k) dump += "FF ";
+    controller.send_frame(std::string(1000, '\xFF'));
+    EXPECT_FALSE(controller.receive());
+    EXPECT_EQ(header + "\n msg: " + dump + "... (1000 octets)\n", errors.str());
+    errors.clear();
+    for (int k = 0; k < 3; ++k) controller.send_frame(std::string(64, '\xFF'));
+    EXPECT_FALSE(controller.receive());
+    server.advance(1000);
+    controller.send_frame("\xFF");
+    EXPECT_FALSE(controller.receive());
+    EXPECT_EQ(header + " (3 more since)\n msg: FF \n", errors.str());
+}
+
 TEST_F(ControllerLink, AnswersAFrameSentOneByteAtATime) {
     ASSERT_TRUE(controller.connect());
     for (char byte : test::command_frame(test::ping(), 300)) {

@@ -101,6 +101,28 @@ TEST_F(TpktLayer, WhatIsNotAFrameIsSkippedWithALineAndTheSearchGoesOn) {
     EXPECT_EQ((std::vector<std::string>{"41", "42", "43"}), stack.frames);
 }
 
+// Bytes that are not frames come as fast as the peer sends them: each kind
+// of line is written once a second, the next one telling how many were held.
+TEST_F(TpktLayer, LinesAboutWhatIsNotAFrameAreWrittenOnceASecond) {
+    struct Row {
+        std::vector<unsigned char> junk;
+        std::string line;
+    };
+    for (const Row& row : {Row{{'G'}, "(no name) bad TPKT packet start."},
+                           Row{{0x03, 0x01}, "(no name) bad TPKT reserved."},
+                           Row{{0x03, 0x00, 0x00, 0x02}, "TPKT too small 2"}}) {
+        progress.clear();
+        std::vector<unsigned char> flood;
+        for (int k = 0; k < 1000; ++k) flood.insert(flood.end(), row.junk.begin(), row.junk.end());
+        arrive(flood);
+        loop.advance(1000);
+        arrive(row.junk);
+        arrive({0x03, 0x00, 0x00, 0x05, 0x41});
+        EXPECT_EQ(row.line + "\n" + row.line + " (999 more since)\n", progress.str());
+    }
+    EXPECT_EQ((std::vector<std::string>{"41", "41", "41"}), stack.frames);
+}
+
 TEST_F(TpktLayer, DeactivationDropsAHalfFrameAndReportsDown) {
     arrive({0x03, 0x00, 0x00, 0x09, 0x01});
     stack.deactivate();
