@@ -357,21 +357,25 @@ bool PERDecoder::decodeChoicePreamle(CHOICE& value, memento_type& end) {
     unsigned index = 0;
     if (extension) {
         unsigned offset = 0;
-        if (!decodeSmallUnsigned(offset)) return false;
-        // Checked before adding, so that no index wraps to "not selected".
+        const char* first;
+        if (!decodeSmallUnsigned(offset) || !decodeOpenType(first, end.position)) return false;
+        // An alternative of a later version: skipped whole, it is the one
+        // failure that leaves UNKNOWN_SELECTION, so that a caller can tell
+        // it from octets that do not decode. Checked before adding, so that
+        // no index wraps to "not selected".
         if (offset >= value.totalChoices() - value.numChoices()) {
+            setPosition(end.position);
             value.setSelection(CHOICE::UNKNOWN_SELECTION, nullptr);
             return false;
         }
         index = value.numChoices() + offset;
-        const char* first;
-        if (!decodeOpenType(first, end.position)) return false;
     } else {
         if (value.numChoices() > 1 && decodeUnsigned(0, value.numChoices() - 1, index) < 0) {
             return false;
         }
+        // No version sends it: a later one adds extension alternatives.
         if (index >= value.numChoices()) {
-            value.setSelection(CHOICE::UNKNOWN_SELECTION, nullptr);
+            value.setSelection(CHOICE::NOT_SELECTED, nullptr);
             return false;
         }
     }

@@ -43,7 +43,10 @@ public:
     int decodeLength(unsigned lower, unsigned upper, unsigned& length);
     int decodeConstrainedLength(ConstrainedObject& object, unsigned& length);
     // Reads a CHOICE's extension bit and index and selects the alternative;
-    // for an extension alternative, `end` is where its open type ends.
+    // for an extension alternative, `end` is where its open type ends. An
+    // extension alternative the record does not know, whole within the
+    // data, fails with the selection UNKNOWN_SELECTION and the position at
+    // its end.
     bool decodeChoicePreamle(CHOICE& value, memento_type& end);
 
     using Visitor::do_visit;

@@ -27,11 +27,20 @@ bool encode_message(const LGCP::Message& message, std::vector<char>& octets) {
     return ASN1::encode(message, &env, std::back_inserter(octets));
 }
 
-// A frame that decodes up to a command this server does not know (an
-// extension alternative of a later protocol version): its envelope is good.
+bool is_unknown(const ASN1::CHOICE& choice) {
+    return choice.currentSelection() == ASN1::CHOICE::UNKNOWN_SELECTION;
+}
+
+// A frame that decodes up to a command this server does not know: the
+// command, the slot it creates or its ioctl is an extension alternative of
+// a later protocol version, which the decoder skipped whole. Its envelope
+// is good.
 bool is_unknown_command(const LGCP::Message& message) {
     const LGCP::Command* command = message.get_pdu().get_command();
-    return command && command->currentSelection() == ASN1::CHOICE::UNKNOWN_SELECTION;
+    if (!command) return false;
+    if (const LGCP::CreateParams* create = command->get_create()) return is_unknown(*create);
+    if (const LGCP::IoctlParams* ioctl = command->get_ioctl()) return is_unknown(*ioctl);
+    return is_unknown(*command);
 }
 
 }  // namespace

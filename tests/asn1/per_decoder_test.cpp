@@ -140,10 +140,27 @@ TEST(PerDecoder, DecodingAgainClearsAdditionsTheDataDoesNotHave) {
     EXPECT_EQ("000002", perHex(item));
 }
 
-TEST(PerDecoder, ExtensionAlternativeBeyondTheKnownOnesFails) {
+// An alternative of a later version fails the decoding, but only once read
+// whole (its open type within the data) is it marked unknown: apart from
+// octets that do not decode.
+TEST(PerDecoder, ExtensionAlternativeBeyondTheKnownOnesIsSkippedWholeAndFails) {
+    struct Row {
+        const char* hex;
+        int selection;
+    };
+    for (const Row& row : {Row{"820100", CHOICE::UNKNOWN_SELECTION},  // index 3 + 2
+                           Row{"82020000", CHOICE::UNKNOWN_SELECTION},
+                           Row{"820200", CHOICE::NOT_SELECTED},  // runs past the end
+                           Row{"82", CHOICE::NOT_SELECTED}}) {
+        Alternatives value;
+        EXPECT_FALSE(perDecodeHex(row.hex, value)) << row.hex;
+        EXPECT_EQ(row.selection, value.currentSelection()) << row.hex;
+    }
+    const std::vector<char> octets = fromHex("820200007F");
+    PERDecoder decoder(octets.data(), octets.data() + octets.size());
     Alternatives value;
-    EXPECT_FALSE(perDecodeHex("820100", value));  // index 3 + 2
-    EXPECT_EQ(CHOICE::UNKNOWN_SELECTION, value.currentSelection());
+    EXPECT_FALSE(value.accept(decoder));
+    EXPECT_EQ(octets.data() + 4, decoder.getPosition()) << "the end of its open type";
 }
 
 TEST(PerDecoder, ExtensionIndexThatWouldWrapFails) {
@@ -157,10 +174,12 @@ TEST(PerDecoder, ExtensionIndexThatWouldWrapFails) {
     EXPECT_EQ(CHOICE::UNKNOWN_SELECTION, value.currentSelection());
 }
 
+// No version sends it (a later one adds extension alternatives): it is no
+// unknown alternative, nothing is selected.
 TEST(PerDecoder, RootIndexPastTheRootAlternativesFails) {
     Alternatives value;  // three root alternatives: index 3 is not one of them
     EXPECT_FALSE(perDecodeHex("60", value));
-    EXPECT_EQ(CHOICE::UNKNOWN_SELECTION, value.currentSelection());
+    EXPECT_EQ(CHOICE::NOT_SELECTED, value.currentSelection());
 }
 
 TEST(PerDecoder, ChoiceWithOneAlternativeNeedsNoBits) {
