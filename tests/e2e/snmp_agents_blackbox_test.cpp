@@ -49,15 +49,15 @@ size_t count_of(const std::string& text, const std::string& what) {
 // The agent is away and the server runs out of descriptors as its link
 // tries again: the link keeps trying, and connects once descriptors are
 // free and the agent is back. The shortage is kept to the link's attempt
-// at 3 s, when no monitoring check is due (at 1, 2, 4 and 5 s they run
-// for the first times, and the sanitizer's first look at a type needs
-// descriptors: tests/support/descriptor_shortage.h).
+// at 3 s, away from the monitoring checks' first runs (at 1, 2 and 5 s):
+// the sanitizer's first look at a type needs descriptors
+// (tests/support/descriptor_shortage.h).
 TEST_F(SnmpAgents, ConnectAgainAfterADescriptorShortage) {
     test::FakeSnmpPeer agent(test::FakeSnmpPeer::Start::away);
     board.write_file("/usr/local/etc/server.conf", agent.section("zemb"));
     start();
     const auto attempts = [&] { return count_of(server->err(), "connect to " + agent.host()); };
-    ASSERT_TRUE(server->wait_until([&] { return attempts() == 3; })) << server->output();
+    ASSERT_TRUE(server->wait_until([&] { return attempts() >= 3; })) << server->output();
     server->run_for(800);
 
     rlimit before{};
@@ -66,7 +66,7 @@ TEST_F(SnmpAgents, ConnectAgainAfterADescriptorShortage) {
     none.rlim_cur = static_cast<rlim_t>(test::lowest_free_descriptor(server->pid()));
     ASSERT_EQ(0, ::prlimit(server->pid(), RLIMIT_NOFILE, &none, nullptr));
     const bool short_of_descriptors =
-        server->wait_for_output("can't create socket:Too many open files\n", 1000);
+        server->wait_for_output("can't create socket:Too many open files\n", 1500);
     ASSERT_EQ(0, ::prlimit(server->pid(), RLIMIT_NOFILE, &before, nullptr));
     ASSERT_TRUE(short_of_descriptors) << server->output();
 
