@@ -137,20 +137,42 @@ void DSProcReceiver::LetGo() {
     letGo_ = true;
 }
 
+template <class Wanted>
+DSProcReceiver* DSProcReceiver::sharer(Wanted wanted) const {
+    return FindOnTimeslot(
+        receivers, &DSProcReceiver::node_, dsproc_timeslot(), &DSProcReceiver::dsproc_timeslot,
+        [&](const DSProcReceiver& other) { return &other != this && wanted(other); });
+}
+
 bool DSProcReceiver::sharedWith(bool (*has)(const DSProcReceiver&)) const {
-    return FindOnTimeslot(receivers, &DSProcReceiver::node_, dsproc_timeslot(),
-                          &DSProcReceiver::dsproc_timeslot, [&](const DSProcReceiver& other) {
-                              return &other != this && has(other);
-                          }) != nullptr;
+    return sharer(has) != nullptr;
+}
+
+// The driver keeps one enable id a timeslot for each function, the latest
+// given: when it is this receiver's, a sharer that has the function on
+// enables it again under its own, or its events would be dropped.
+void DSProcReceiver::release(Function DSProcReceiver::*function, uint32_t mask,
+                             const char* name) {
+    if ((this->*function).state != 1) return;
+    DSProcReceiverService& service = DSProcReceiverService::instance();
+    DSProcReceiver* listener =
+        sharer([&](const DSProcReceiver& other) { return (other.*function).state == 1; });
+    if (listener == nullptr) {
+        service.switchFunction(*this, this->*function, mask, name, false);
+        return;
+    }
+    const bool later = sharer([&](const DSProcReceiver& other) {
+                           return (other.*function).state == 1 &&
+                                  (other.*function).id > (this->*function).id;
+                       }) != nullptr;
+    if (!later) service.startFunction(*listener, listener->*function, mask, name);
 }
 
 // What another receiver of the timeslot has on or set is its own and stays.
 void DSProcReceiver::CleanBeforeDestroy() {
     if (letGo_) return;
-    if (vad_.state == 1 && !sharedWith([](const DSProcReceiver& r) { return r.vad_.state == 1; }))
-        enableVAD(false);
-    if (bss_.state == 1 && !sharedWith([](const DSProcReceiver& r) { return r.bss_.state == 1; }))
-        enableBSS(false);
+    release(&DSProcReceiver::vad_, dsp::kVad, "VAD");
+    release(&DSProcReceiver::bss_, dsp::kBss, "BSS");
     if (ng_.state == 1 && !sharedWith([](const DSProcReceiver& r) { return r.ng_.state == 1; }))
         enableNG(false);
     if (delaysSet_ && !sharedWith([](const DSProcReceiver& r) { return r.delaysSet_; }))
@@ -265,6 +287,13 @@ bool DSProcReceiverService::switchFunction(DSProcReceiver& receiver,
         std::cerr << "DSPROC_DISABLE " << name << " done: timeslot=" << ts << std::endl;
         return true;
     }
+    return startFunction(receiver, function, mask, name);
+}
+
+bool DSProcReceiverService::startFunction(DSProcReceiver& receiver,
+                                          DSProcReceiver::Function& function, uint32_t mask,
+                                          const std::string& name) {
+    const unsigned ts = receiver.dsproc_timeslot();
     const uint32_t id = nextId();
     if (!request(dsp::kEnable, ts, id, mask))
         return RequestFailed("DSPROC_ENABLE " + name + " fail:", ts, " id=" + std::to_string(id));

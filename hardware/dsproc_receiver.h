@@ -92,8 +92,14 @@ public:
 private:
     friend class DSProcReceiverService;
 
+    // Another receiver of this one's timeslot that `wanted` takes, or null.
+    template <class Wanted>
+    DSProcReceiver* sharer(Wanted wanted) const;
     // Another receiver of this one's timeslot has what `has` asks for.
     bool sharedWith(bool (*has)(const DSProcReceiver&)) const;
+    // Switches the function of bit `mask` off, or leaves it to a sharer
+    // that has it on.
+    void release(Function DSProcReceiver::*function, uint32_t mask, const char* name);
 
     Function vad_{-1, 0};
     Function bss_{0, 0};
@@ -135,10 +141,16 @@ private:
     static constexpr const char* kOpenFailure = "open dsproc fail, VAD proceeding disabled: ";
     static constexpr const char* kEventName = "DSProcReceiverService::OnEvent";
 
+    friend class DSProcReceiver;
+
     DSProcReceiverService() = default;
     // Switches the function of bit `mask`, logged under `name`.
     bool switchFunction(DSProcReceiver& receiver, DSProcReceiver::Function& function, uint32_t mask,
                         const std::string& name, bool on);
+    // Enables it under a new id, the one the driver then puts in the
+    // function's events of the timeslot, whether it was on or not.
+    bool startFunction(DSProcReceiver& receiver, DSProcReceiver::Function& function, uint32_t mask,
+                       const std::string& name);
     // A configure request for `function` with its parameters filled in.
     bool configure(unsigned ts, uint32_t function, const void* params, size_t size);
     bool request(uint32_t request, unsigned ts, uint32_t id, uint32_t mask);

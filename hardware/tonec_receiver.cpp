@@ -206,11 +206,30 @@ void TonecReceiver::LetGo() {
     letGo_ = true;
 }
 
-bool TonecReceiver::sharedOn(bool TonecReceiver::*flag) const {
+template <class Wanted>
+TonecReceiver* TonecReceiver::sharer(Wanted wanted) const {
     return FindOnTimeslot(receivers, &TonecReceiver::node_, tonec_timeslot(),
-                          &TonecReceiver::tonec_timeslot, [&](const TonecReceiver& other) {
-                              return &other != this && other.*flag;
-                          }) != nullptr;
+                          &TonecReceiver::tonec_timeslot,
+                          [&](const TonecReceiver& other) { return &other != this && wanted(other); });
+}
+
+bool TonecReceiver::sharedOn(bool TonecReceiver::*flag) const {
+    return sharer([&](const TonecReceiver& other) { return other.*flag; }) != nullptr;
+}
+
+// The driver keeps one enable id a timeslot, the latest given: when it is
+// this receiver's, a sharer that still listens enables the detector again
+// under its own, or its digits would be dropped as spurious.
+void TonecReceiver::releaseDTMF() {
+    TonecReceiver* listener = sharer([](const TonecReceiver& other) { return other.dtmfOn_; });
+    if (listener == nullptr) {
+        disableDTMF();
+        return;
+    }
+    const bool later = sharer([&](const TonecReceiver& other) {
+                           return other.dtmfOn_ && other.enableId_ > enableId_;
+                       }) != nullptr;
+    if (!later) TonecReceiverService::instance().startDetector(*listener);
 }
 
 // An echo canceller, a ringback, a digit or a tone of the controller's left
@@ -218,7 +237,7 @@ bool TonecReceiver::sharedOn(bool TonecReceiver::*flag) const {
 // timeslot has on is its own and stays.
 void TonecReceiver::CleanBeforeDestroy() {
     if (letGo_) return;
-    if (dtmfOn_ && !sharedOn(&TonecReceiver::dtmfOn_)) disableDTMF();
+    if (dtmfOn_) releaseDTMF();
     if (ivaOn_ && !sharedOn(&TonecReceiver::ivaOn_)) enableIVA(false);
     if (dtmfRejectOn_ && !sharedOn(&TonecReceiver::dtmfRejectOn_)) enableDTMFReject(false);
     if (echoOn_ && !sharedOn(&TonecReceiver::echoOn_)) echoCancel(false);
@@ -262,6 +281,11 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on) {
         std::cerr << "DTMF_DISABLE_DETECTOR done: timeslot=" << ts << std::endl;
         return true;
     }
+    return startDetector(receiver);
+}
+
+bool TonecReceiverService::startDetector(TonecReceiver& receiver) {
+    const unsigned ts = receiver.tonec_timeslot();
     const uint32_t id = nextId();
     dtmf::dtmf_enable record{ts, id};
     if (board::ioctl(fd(), dtmf::kEnableDetector, &record) < 0)

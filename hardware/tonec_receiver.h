@@ -107,8 +107,13 @@ private:
     void onDigitPause(Timer* timer);
     void onRingbackTone(Timer* timer);
     void onRingbackSilence(Timer* timer);
+    // Another receiver of this one's timeslot that `wanted` takes, or null.
+    template <class Wanted>
+    TonecReceiver* sharer(Wanted wanted) const;
     // Another receiver of this one's timeslot has `flag` set.
     bool sharedOn(bool TonecReceiver::*flag) const;
+    // Switches the detector off, or leaves it to a sharer that has it on.
+    void releaseDTMF();
 
     Timer toneTimer_;  // the ringback cadence or the digit sequence
     bool sequenceRunning_ = false;
@@ -131,6 +136,9 @@ public:
     bool echoCancel(unsigned ts, bool on);
     bool enableDTMFReject(unsigned ts, bool on);
     bool enableDTMF(TonecReceiver& receiver, bool on);
+    // Enables the receiver's detector under a new id, the one the driver
+    // then puts in the timeslot's events, whether it was on or not.
+    bool startDetector(TonecReceiver& receiver);
     bool enableToneGenerator(unsigned ts, unsigned short freq1, unsigned short freq2,
                              unsigned short amp1, unsigned short amp2);
     bool configureIVA(TonecReceiver& receiver, const LGCP::IVAParams& params);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -464,6 +465,27 @@ TEST_F(DSProcReceiverTest, OfTwoReceiversOnATimeslotTheOneTheRecordNamesGetsIt) 
     deliver(kTs, second.vad().id + 100, dsp::kVad, 1, 5, 0);
     EXPECT_EQ(Strings{"flags flags=1 mask=2"}, probe.calls) << "the older one's checks hold";
     EXPECT_EQ(2u, second.calls.size());
+}
+
+// The driver puts the latest enable id of a timeslot's function in its
+// events: the one that stays hears them whichever of two users leaves.
+TEST_F(DSProcReceiverTest, OfTwoUsersOfAFunctionOnATimeslotTheOneThatStaysHearsIt) {
+    for (const bool laterLeaves : {true, false}) {
+        SCOPED_TRACE(laterLeaves ? "the later enabler leaves" : "the earlier enabler leaves");
+        const unsigned ts = laterLeaves ? 11 : 12;
+        auto earlier = std::make_unique<test::ReceiverProbe>(ts);
+        auto later = std::make_unique<test::ReceiverProbe>(ts);
+        for (auto* receiver : {earlier.get(), later.get()})
+            ASSERT_TRUE(receiver->enableVAD(true) && receiver->enableBSS(true));
+        auto& leaving = laterLeaves ? later : earlier;
+        const auto& staying = laterLeaves ? earlier : later;
+        leaving->Hardware::DSProcReceiver::CleanBeforeDestroy();
+        leaving.reset();
+        ASSERT_TRUE(dsp().vad(ts, 1, 4, 0));
+        ASSERT_TRUE(dsp().bss(ts, 0.5f));
+        loop.pump();
+        EXPECT_EQ((Strings{"vad rx=4 tx=-1", "bss score=0.5"}), staying->calls);
+    }
 }
 
 TEST_F(DSProcReceiverTest, ModelEventsArriveWithTheirValues) {

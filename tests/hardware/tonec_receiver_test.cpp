@@ -1,6 +1,7 @@
 // Tone receivers on the simulated tone codec, in virtual time.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -182,6 +183,26 @@ TEST_F(TonecReceiverTest, OfTwoReceiversOnATimeslotTheOneTheEventNamesGetsIt) {
                              "ignore spurious dtmf event:  timestamp=1 timeslot=5 code=9 "
                              "id=77 rid=" +
                                  std::to_string(probe.enableId())));
+}
+
+// The driver puts the latest enable id of a timeslot in its events: the one
+// that stays hears the digits whichever of two listeners leaves.
+TEST_F(TonecReceiverTest, OfTwoListenersOnATimeslotTheOneThatStaysHearsTheDigits) {
+    for (const bool laterLeaves : {true, false}) {
+        SCOPED_TRACE(laterLeaves ? "the later enabler leaves" : "the earlier enabler leaves");
+        const unsigned ts = laterLeaves ? 11 : 12;
+        auto earlier = std::make_unique<test::ReceiverProbe>(ts);
+        auto later = std::make_unique<test::ReceiverProbe>(ts);
+        ASSERT_TRUE(earlier->enableDTMF(true));
+        ASSERT_TRUE(later->enableDTMF(true));
+        auto& leaving = laterLeaves ? later : earlier;
+        const auto& staying = laterLeaves ? earlier : later;
+        leaving->Hardware::TonecReceiver::CleanBeforeDestroy();
+        leaving.reset();
+        ASSERT_TRUE(dtmf().detect(ts, 4, 7));
+        loop.pump();
+        EXPECT_EQ(Strings{"tonec code=4 timestamp=7"}, staying->calls);
+    }
 }
 
 TEST_F(TonecReceiverTest, ShortRecordIsReportedAndTheNextOneStillArrives) {
