@@ -179,11 +179,7 @@ LGCP::Command bare(LGCP::Command::Alternative alternative) {
 // in four, else anywhere in its range.
 class RandomCommands {
 public:
-    explicit RandomCommands(uint32_t seed) : random_(seed) {
-        for (const auto* forms :
-             {&test::signalling_forms(), &test::media_forms(), &test::other_forms()})
-            for (const test::CommandForm& form : *forms) forms_.push_back(&form);
-    }
+    explicit RandomCommands(uint32_t seed) : random_(seed), forms_(test::every_form()) {}
 
     // The frame of the next command, with the sequence number `seq`.
     std::string next(int seq) {
@@ -198,7 +194,8 @@ public:
                 return bench::frame(command, seq, slot());
             }
             case 3:
-                return bench::frame(test::create_file_player({kPhrase}, 0), seq, slot());
+                return bench::frame(test::create_file_player({test::forms::kPhrase}, 0), seq,
+                                    slot());
             case 4:
                 return bench::frame(test::connect_command(slot()), seq, slot());
             case 5:
@@ -210,8 +207,6 @@ public:
                                     slot());
         }
     }
-
-    static constexpr const char* kPhrase = "phrase";
 
 private:
     size_t pick(size_t count) {
@@ -239,15 +234,10 @@ public:
     static constexpr unsigned kSlot = 100;  // none of the random commands' numbers
 
     SlotChurn() {
-        creates_.push_back(test::create_file_player({RandomCommands::kPhrase}, 0));
-        for (const auto* forms : {&test::signalling_forms(), &test::media_forms(),
-                                  &test::other_forms(), &test::radio_forms()})
-            for (const test::CommandForm& form : *forms) {
-                const LGCP::Command command = form.build(form.usual());
-                if (command.is_create() && form.target == nullptr &&
-                    std::string(form.name) != "ats-qsig-b")
-                    creates_.push_back(command);
-            }
+        creates_.push_back(test::create_file_player({test::forms::kPhrase}, 0));
+        for (const test::CommandForm& form : test::creation_forms())
+            if (form.target == nullptr && std::string(form.name) != "ats-qsig-b")
+                creates_.push_back(form.build(form.usual()));
     }
 
     // Sends `count` pairs, each pair answered before the next, after a query
@@ -278,7 +268,7 @@ private:
 void ResidentMemory(benchmark::State& state) {
     for (auto _ : state) {
         ServerExecutable server;
-        server.board().write_file(std::string("/usr/local/voice/") + RandomCommands::kPhrase,
+        server.board().write_file(std::string("/usr/local/voice/") + test::forms::kPhrase,
                                   std::string(3000, 'p'));
         bench::Controller controller(server.port());
         controller.send(pings[0]);

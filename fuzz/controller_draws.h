@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -79,16 +78,6 @@ inline void put_int(SeedWriter& out, const IntField& field, int value) {
 }
 
 // ---- A command of one of the forms
-
-// The forms of the lists whose command is a `kind` (create, ioctl), in the
-// table's order.
-inline Forms forms_of(LGCP::Command::Alternative kind, std::initializer_list<const Forms*> lists) {
-    Forms out;
-    for (const Forms* list : lists)
-        for (const CommandForm& form : *list)
-            if (form.build(form.usual()).selection() == kind) out.push_back(form);
-    return out;
-}
 
 inline LGCP::Command draw_command(FuzzedDataProvider& in, const Forms& forms,
                                   const CommandForm** drawn = nullptr) {

@@ -3,14 +3,17 @@
 // numbers, scripted slots and the server's trunk, map and pass-through slots
 // (whose timeslots and channels the creations mostly share, so that trunks
 // replace trunks and maps destroy maps), or a slot of any creation form of
-// the table of controller inputs (data and mixer channels among them) with
-// the edges of each field, and the table's receiver ioctls (digit tones and
-// pauses, the tone generator) likewise; mixed with slots finishing their
-// shutdown, outputs going away, switch refusals and the controller going
-// away. After every step the graph holds together, the trunk and map
-// factories name only live slots, and the switch carries what the graph
-// shows; every command is answered exactly once (a delayed destroy when its
-// slot finishes); at the end nothing is left.
+// the table of controller inputs with the edges of each field (every slot
+// kind: signalling, data and mixer channels, voice players and recorders,
+// RTP and radio streams, modems, T.38, and the forms no factory takes), and
+// the table's ioctls likewise; mixed with slots finishing their shutdown,
+// outputs going away, switch refusals and the controller going away; the
+// server's whole chain of factories behind it. After every step the graph
+// holds together, the trunk and map factories name only live slots, and the
+// switch carries what the graph shows; every command is answered exactly
+// once (a delayed destroy when its slot finishes); at the end nothing is
+// left. The board's child programs are missing: each one started ends at
+// once.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <sys/socket.h>
 
@@ -30,12 +33,11 @@
 #include "link/control_links.h"
 #include "link/ctrl_server.h"
 #include "link/heartbeat.h"
-#include "slots/ext_factory.h"
-#include "slots/map_factory.h"
-#include "slots/mcc_factory.h"
+#include "runtime/child_wait.h"
+#include "server/slot_factories.h"
 #include "slots/mixer_factory.h"
 #include "slots/slots.h"
-#include "slots/trunk_factory.h"
+#include "tests/support/board_root.h"
 #include "tests/support/hardware_reset.h"
 #include "tests/support/loopback.h"
 #include "tests/support/test_controller.h"
@@ -57,16 +59,11 @@ constexpr unsigned kReceiverIoctl = 15;
 // A creation of any form with any value of its fields.
 constexpr int kAnyMediaForm = 4;
 
-// The table's creation forms but the signalling ones (their own fuzzer's),
-// and its ioctls.
 const ControllerDraws::Forms& creation_forms() {
-    static const ControllerDraws::Forms forms = ControllerDraws::forms_of(
-        Alternative::create, {&test::media_forms(), &test::other_forms()});
-    return forms;
+    return test::creation_forms();
 }
 const ControllerDraws::Forms& ioctl_forms() {
-    static const ControllerDraws::Forms forms =
-        ControllerDraws::forms_of(Alternative::ioctl, {&test::other_forms()});
+    static const ControllerDraws::Forms forms = test::forms_of(Alternative::ioctl);
     return forms;
 }
 
@@ -78,6 +75,17 @@ std::ostringstream serverLog;
     std::abort();
 }
 
+// The board's files: a phrase for the file players, no child program. The
+// dial-in authentication program's port is a free one.
+struct BoardFiles {
+    BoardFiles() {
+        root.write_file(std::string("/usr/local/voice/") + test::forms::kPhrase,
+                        std::string(3000, 'p'));
+        ::setenv("BOARD_AUTH_PORT", std::to_string(test::free_port()).c_str(), 1);
+    }
+    test::BoardRoot root;
+};
+
 struct Server {
     Server() {
         // The server's lines would drown the fuzzer's; they are shown on a failure.
@@ -87,12 +95,10 @@ struct Server {
         CtrlSrv::ctrlServer.Bind(&HeartBeatCtl::instance());
         CtrlSrv::ctrlServer.Bind(Slots::instance());
         CtrlSrv::ctrlServer.Activate(link = new PairLink);
-        TrunkFactories::instance();
-        MapFactory::instance();
-        ExtFactory::instance();
-        MccFactory::instance();
-        Mixer::MixerFactory::instance();
+        ChildWait::Activate();
+        CreateSlotFactories();
     }
+    BoardFiles board;
     test::VirtualLoop loop;
     test::IdleDescriptor idle;
     PairLink* link;
@@ -282,10 +288,9 @@ void step(FuzzedDataProvider& input, Server& server, Controller& controller) {
 }
 
 // A creation row as the first step; an ioctl row after the creation of
-// its slot, made as usual.
+// its slot, made as usual, and a user data row likewise.
 std::optional<std::string> seed_of(const test::ControllerInput& row) {
-    if (row.user_data()) return std::nullopt;
-    const char* target = test::form(row.form).target;
+    const char* target = row.user_data() ? nullptr : test::form(row.form).target;
     ControllerDraws::SeedWriter out;
     out.integral_in_range(0u, kReceiverIoctl, kMediaCreation);
     out.integral_in_range(0u, kNumbers - 1, 0u);
@@ -293,7 +298,11 @@ std::optional<std::string> seed_of(const test::ControllerInput& row) {
     const test::ControllerInput slot{target, "", 0, {}};
     if (!ControllerDraws::put_command(out, creation_forms(), target ? slot : row))
         return std::nullopt;
-    if (target) {
+    if (row.user_data()) {
+        out.integral_in_range(0u, kReceiverIoctl, kUserData);
+        out.integral_in_range(0u, kNumbers - 1, 0u);
+        ControllerDraws::put_user_data(out, static_cast<size_t>(row.value));
+    } else if (target) {
         out.integral_in_range(0u, kReceiverIoctl, kReceiverIoctl);
         out.integral_in_range(0u, kNumbers - 1, 0u);
         ControllerDraws::put_command(out, ioctl_forms(), row);

@@ -3,7 +3,8 @@
 // command made from INTEGER fields (a form), one field at one value, and the
 // answer. The end-to-end test sends every row to the server in-process; the
 // slot fuzzers draw the same forms with boundary values and are seeded with
-// the rows.
+// the rows; a random controller of the server executable sends every
+// creation form with the values a controller of this board picks.
 //
 //   const test::CommandForm& f = test::form("pstn ss7");
 //   LGCP::Command create = f.with("trunk", INT_MIN);  // the others as usual
@@ -26,13 +27,21 @@
 
 namespace test {
 
+struct Range {
+    int lowest;
+    int highest;
+};
+
 // An INTEGER field: the value of a command that works, and the range the
-// encoder writes (a constrained type's; any int otherwise).
+// encoder writes (a constrained type's; any int otherwise). Where the field
+// names one of the board's resources (a trunk, a timeslot, a mixer
+// channel), `picked`: the values a controller of this board picks from.
 struct IntField {
     const char* name;
     int usual;
     int lowest = INT_MIN;
     int highest = INT_MAX;
+    std::optional<Range> picked = std::nullopt;
 };
 
 struct CommandForm {
@@ -291,6 +300,55 @@ inline LGCP::Command ed137_rx(const Values& v) {
     return rtp_ext(modifier);
 }
 
+// ---- Voice, RTP, echo, modem and T.38 slots
+
+// The phrase a file player plays, under the board's voice folder.
+constexpr char kPhrase[] = "phrase";
+
+// A stream to 127.0.0.1, on ports of its own.
+inline LGCP::Command rtp(const Values& v) {
+    static const unsigned short remote = free_udp_pair();
+    LGCP::Command command = rtp_create_command(remote, static_cast<unsigned short>(v[0]), 7);
+    command.get_create()->get_rtp()->get_codecRTP().set_pfactor(v[1]);
+    return command;
+}
+
+inline LGCP::Command rtp_on_mixer(const Values& v) {
+    LGCP::Command command;
+    LGCP::RtpOnMixerParams& params = command.select_create().select_rtpOnMixer();
+    params.set_unit(v[0]);
+    params.set_tdm(v[1]);
+    params.set_rtp(v[2]);
+    params.get_params().set_payload(TERM::Payload::ptG711_Alaw);
+    fill(params.get_params().get_dhost(), 4000, "127.0.0.1");
+    return command;
+}
+
+// With 127.0.0.1 as both hosts.
+inline LGCP::Command t38soft(const Values& v) {
+    LGCP::Command command;
+    LGCP::T38Soft& params = command.select_create().select_t38soft();
+    fill(params.get_dhost(), 4000, "127.0.0.1");
+    fill(params.get_shost(), 5000, "127.0.0.1");
+    params.set_rx_packet_size(v[0]);
+    params.set_rx_threshold(v[1]);
+    params.set_tx_threshold(v[2]);
+    return command;
+}
+
+// A DSP modem answering a call, a fax, or a digital (V.110) call.
+enum class Modem { data, fax, digital };
+
+template <Modem kind>
+LGCP::Command modem(const Values&) {
+    LGCP::Command command;
+    TERM::ModemParams& params = command.select_create().select_modem();
+    params.set_cid("");
+    if (kind == Modem::fax) params.include_fax();
+    if (kind == Modem::digital) params.include_ddm().push_back(TERM::DigitalDataModeEnum::ddmV110);
+    return command;
+}
+
 }  // namespace forms
 
 // The creation forms of the signalling slots.
@@ -313,7 +371,7 @@ inline const std::vector<CommandForm>& signalling_forms() {
         {"ats-qsig user", {}, qsig<Side::user>},
         {"ats-qsig network", {}, qsig<Side::network>},
         {"ats-qsig-b",
-         {{"slot", 20, 0, 1023}, {"subslot", 1, 1, 3}},
+         {{"slot", 20, 0, 1023}, {"subslot", 1, 1, 3, Range{1, 3}}},
          [](const Values& v) { return create_qsig_b(unsigned(v[0]), unsigned(v[1])); }},
         {"hdlc",
          {trunk, {"address", 5}, log},
@@ -325,19 +383,47 @@ inline const std::vector<CommandForm>& signalling_forms() {
 // The creation forms of the trunk, map, pass-through and data-channel slots.
 inline const std::vector<CommandForm>& media_forms() {
     using namespace forms;
-    const IntField bus{"bus", 15, 0, 15}, channel{"channel", 1, 0, 127};
+    const IntField bus{"bus", 15, 0, 15, Range{0, 15}},
+        channel{"channel", 1, 0, 127, Range{0, 127}};
     static const std::vector<CommandForm> list{
         {"trunk",
-         {{"trunk", 1, 0, 255}, {"timeslot", 1, 0, 31}},
+         {{"trunk", 1, 0, 255, Range{0, 3}}, {"timeslot", 1, 0, 31, Range{1, 31}}},
          [](const Values& v) { return create_trunk(unsigned(v[0]), unsigned(v[1])); }},
         {"trunk bri",
-         {{"trunk", 0, 0, 255}, {"channel", 1, 0, 31}},
+         {{"trunk", 0, 0, 255, Range{0, 7}}, {"channel", 1, 0, 31, Range{0, 3}}},
          [](const Values& v) { return create_trunk_bri(unsigned(v[0]), unsigned(v[1])); }},
         {"map", {bus, channel, bus, channel}, map},
         {"ext",
-         {{"transmitter", 1900}, {"receiver", 1950}},
+         {{"transmitter", 1900, INT_MIN, INT_MAX, Range{0, 2047}},
+          {"receiver", 1950, INT_MIN, INT_MAX, Range{0, 2047}}},
          [](const Values& v) { return create_ext(v[0], v[1]); }},
-        {"mcc", {{"type", 0, 0, 2}, {"mode", 0, 0, 1}}, mcc},
+        {"mcc", {{"type", 0, 0, 2, Range{0, 2}}, {"mode", 0, 0, 1, Range{0, 1}}}, mcc},
+    };
+    return list;
+}
+
+// The creation forms of the voice, RTP, echo, modem and T.38 slots. Their
+// peers' port is 0, which no connection reaches.
+inline const std::vector<CommandForm>& stream_forms() {
+    using namespace forms;
+    const IntField port{"port", 0, 0, 65535};
+    static const std::vector<CommandForm> list{
+        {"recorder", {port}, [](const Values& v) { return create_recorder(uint16_t(v[0])); }},
+        {"network player",
+         {port, {"id", 1}},
+         [](const Values& v) { return create_network_player(uint16_t(v[0]), v[1]); }},
+        {"file player",
+         {{"repeat", 1}},
+         [](const Values& v) { return create_file_player({kPhrase}, v[0]); }},
+        {"rtp", {{"local port", free_udp_pair(), 0, 65535}, {"pfactor", 1}}, rtp},
+        {"rtp on mixer", {{"unit", 0}, {"tdm", 1}, {"rtp", 1}}, rtp_on_mixer},
+        {"echo",
+         {{"bus", 0}, {"channel", 1}},
+         [](const Values& v) { return create_echo(v[0], v[1]); }},
+        {"t38soft", {{"rx-packet-size", 160}, {"rx-threshold", 0}, {"tx-threshold", 0}}, t38soft},
+        {"dsp modem", {}, modem<Modem::data>},
+        {"fax modem", {}, modem<Modem::fax>},
+        {"digital modem", {}, modem<Modem::digital>},
     };
     return list;
 }
@@ -345,11 +431,15 @@ inline const std::vector<CommandForm>& media_forms() {
 // The display and ioctl forms, and the slot those ioctls go to.
 inline const std::vector<CommandForm>& other_forms() {
     using namespace forms;
+    // A few channels of both units, so that a random controller's slots
+    // share them.
+    const Range mixerChannels{0, 3};
+    const IntField mixerUnit{"unit", 0, INT_MIN, INT_MAX, Range{0, 1}};
     static const std::vector<CommandForm> list{
         {"board status", {{"position", 1}, {"version octets", 3, 0, 300}}, board_status},
         {"phone status", {{"id", 1}, {"panelSV octets", 3, 0, 300}}, phone_status},
         {"mixer input",
-         {{"unit", 0}, {"channel", 1}},
+         {mixerUnit, {"channel", 1, INT_MIN, INT_MAX, mixerChannels}},
          [](const Values& v) { return create_mixer_in(v[0], MixChannel{v[1]}); }},
         {"translateDTMF",
          {{"toneDuration", 70}, {"pauseDuration", 70}},
@@ -357,7 +447,7 @@ inline const std::vector<CommandForm>& other_forms() {
          false,
          "mixer input"},
         {"mixer output",
-         {{"unit", 0}, {"channel", 2}},
+         {mixerUnit, {"channel", 2, INT_MIN, INT_MAX, mixerChannels}},
          [](const Values& v) { return create_mixer_out(v[0], MixChannel{v[1]}); }},
         {"tone generator", {{"freq", 425}, {"amp", 100}}, tone_generator, false, "mixer output"},
         {"dtmf digit",
@@ -400,11 +490,35 @@ inline const std::vector<CommandForm>& radio_forms() {
     return list;
 }
 
+// Every form of the table, list after list.
+inline std::vector<const CommandForm*> every_form() {
+    std::vector<const CommandForm*> out;
+    for (const auto* list :
+         {&signalling_forms(), &media_forms(), &stream_forms(), &other_forms(), &radio_forms()})
+        for (const CommandForm& f : *list) out.push_back(&f);
+    return out;
+}
+
 inline const CommandForm& form(const std::string& name) {
-    for (const auto* list : {&signalling_forms(), &media_forms(), &other_forms(), &radio_forms()})
-        for (const CommandForm& f : *list)
-            if (name == f.name) return f;
+    for (const CommandForm* f : every_form())
+        if (name == f->name) return *f;
     throw std::invalid_argument("no command form " + name);
+}
+
+// The forms whose command is a `kind` (create, ioctl, display), in the
+// table's order.
+inline std::vector<CommandForm> forms_of(LGCP::Command::Alternative kind) {
+    std::vector<CommandForm> out;
+    for (const CommandForm* f : every_form())
+        if (f->build(f->usual()).selection() == kind) out.push_back(*f);
+    return out;
+}
+
+// Every creation form: one of each slot kind the server makes, and a few it
+// declines.
+inline const std::vector<CommandForm>& creation_forms() {
+    static const std::vector<CommandForm> forms = forms_of(LGCP::Command::Alternative::create);
+    return forms;
 }
 
 // As a row's field: the form's slot, made as usual, is sent `value` octets
@@ -504,6 +618,14 @@ inline const std::vector<ControllerInput>& controller_inputs() {
         // Every kind of data channel.
         {"mcc", "type", 2, {}},
         {"mcc", "mode", 1, {}},
+        // Forms no factory of this board takes.
+        {"rtp on mixer", "unit", 0, Cause::insufficientResources},
+        {"echo", "bus", 0, Cause::insufficientResources},
+        // An RTP port that leaves none for RTCP; sizes a driver takes as
+        // unsigned words.
+        {"rtp", "local port", 65535, Cause::invalidParams},
+        {"t38soft", "rx-packet-size", -1, Cause::invalidParams},
+        {"t38soft", "tx-threshold", INT_MIN, Cause::invalidParams},
         // User data that one frame of the link carries, and no more.
         {"isdn pri user", kUserData, 260, {}},
         {"isdn pri user", kUserData, 261, Cause::unsupported},
