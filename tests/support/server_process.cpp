@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -93,6 +94,13 @@ void ServerProcess::run_for(int ms) {
             collect(deadline.remaining_ms());
         else
             ::poll(nullptr, 0, deadline.remaining_ms());
+    }
+}
+
+void ServerProcess::take_output() {
+    for (size_t before = SIZE_MAX; before != out_.size() + err_.size() && (outFd_ || errFd_);) {
+        before = out_.size() + err_.size();
+        collect(0);
     }
 }
 

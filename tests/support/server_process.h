@@ -52,6 +52,8 @@ public:
 
     // Collects its output for `ms` while it runs on.
     void run_for(int ms);
+    // Collects what its output holds now, without waiting.
+    void take_output();
 
     // What it uses now, from /proc: zeros once it has ended.
     struct Usage {
