@@ -250,11 +250,20 @@ std::string graph_faults() {
 
 std::string switch_faults(const board::sim::HalModel& fabric) {
     std::multiset<int> named;
-    for (Slot* slot : Slots::instance()->live()) named.insert(slot->IGetReceiveChannel());
+    std::set<const Slot*> wiredToData;
+    for (Slot* slot : Slots::instance()->live()) {
+        named.insert(slot->IGetReceiveChannel());
+        if (slot->hardwareLost() || slot->IGetReceiveChannel() >= 0 ||
+            slot->IGetTransmitChannel() >= 0)
+            continue;
+        if (slot->source()) wiredToData.insert(slot->source());
+        wiredToData.insert(slot->receivers().begin(), slot->receivers().end());
+    }
     std::ostringstream faults;
     for (Slot* slot : Slots::instance()->live()) {
         const int rx = slot->IGetReceiveChannel();
-        if (rx < 0 || rx >= hal::kChannels || named.count(rx) > 1) continue;
+        if (rx < 0 || rx >= hal::kChannels || named.count(rx) > 1 || wiredToData.count(slot))
+            continue;
         const auto& state = fabric.channel(rx);
         const bool carries = state.output == board::sim::HalModel::Output::Source;
         Slot* source = slot->source();

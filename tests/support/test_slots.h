@@ -140,7 +140,9 @@ std::string graph_faults();
 // its source's, an unconnected one (or one whose source lost its hardware)
 // carries no channel. Empty when agreed. A
 // channel that several slots receive on (the controller named it twice) is
-// not judged.
+// not judged, nor the channel of a slot wired to a slot that has none of its
+// own (a PSTN or HDLC slot, which switches its data channel with that
+// slot's timeslot itself, both ways).
 std::string switch_faults(const board::sim::HalModel& fabric);
 // Slots left in the registry, any factory's list, the side list or a
 // trunk or map channel entry.
