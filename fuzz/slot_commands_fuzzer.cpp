@@ -59,9 +59,6 @@ constexpr unsigned kReceiverIoctl = 15;
 // A creation of any form with any value of its fields.
 constexpr int kAnyMediaForm = 4;
 
-const ControllerDraws::Forms& creation_forms() {
-    return test::creation_forms();
-}
 const ControllerDraws::Forms& ioctl_forms() {
     static const ControllerDraws::Forms forms = test::forms_of(Alternative::ioctl);
     return forms;
@@ -142,7 +139,7 @@ LGCP::Command media_creation(FuzzedDataProvider& input, unsigned number) {
             return test::create_ext(1900 + static_cast<int>(number),
                                     1950 + static_cast<int>(number));
         default:
-            return ControllerDraws::draw_command(input, creation_forms());
+            return ControllerDraws::draw_command(input, test::creation_forms());
     }
 }
 
@@ -296,7 +293,7 @@ std::optional<std::string> seed_of(const test::ControllerInput& row) {
     out.integral_in_range(0u, kNumbers - 1, 0u);
     out.integral_in_range(0, kAnyMediaForm, kAnyMediaForm);
     const test::ControllerInput slot{target, "", 0, {}};
-    if (!ControllerDraws::put_command(out, creation_forms(), target ? slot : row))
+    if (!ControllerDraws::put_command(out, test::creation_forms(), target ? slot : row))
         return std::nullopt;
     if (row.user_data()) {
         out.integral_in_range(0u, kReceiverIoctl, kUserData);

@@ -21,8 +21,8 @@ bool pending_error(const Fd& fd, int& error) {
     return ::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &length) == 0;
 }
 
-// A fresh non-blocking socket for the next attempt, in `fd`; false after the
-// line of the step that failed.
+// A fresh non-blocking socket for the next attempt, in `fd`; false, with
+// `fd` closed, after the line of the step that failed.
 bool open_attempt(Fd& fd, int domain, int protocol, const char* createFailed,
                   const char* nonBlockFailed) {
     fd.reset(::socket(domain, SOCK_STREAM | SOCK_CLOEXEC, protocol));
@@ -32,6 +32,7 @@ bool open_attempt(Fd& fd, int domain, int protocol, const char* createFailed,
     }
     if (!fd.NonBlock()) {
         std::cerr << nonBlockFailed << std::strerror(errno) << std::endl;
+        fd.close();
         return false;
     }
     return true;
@@ -54,7 +55,7 @@ ConnectorNet::ConnectorNet() {
 
 ConnectorNet::ConnectorNet(const std::string& address) : ConnectorNet() {
     INet4::Addr parsed;
-    int port = -1;
+    int port = INet4::Addr::no_port;
     parsed.Assign(address, &port);
     port_ = port < 0 ? 0 : static_cast<unsigned short>(port);
     in_addr a{parsed.Address()};
@@ -85,7 +86,6 @@ bool ConnectorNet::ImplActivate() {
 void ConnectorNet::TryConnect() {
     if (!open_attempt(fd_, AF_INET, IPPROTO_TCP, "can't create socket:",
                       "can't set socket to non block mode: ")) {
-        fd_.close();
         Retry(connect_failed_retry_ms);
         return;
     }
@@ -170,7 +170,6 @@ bool ConnectorUnix::ImplActivate() {
 void ConnectorUnix::TryConnect() {
     if (!open_attempt(fd_, AF_UNIX, 0, "can't create domain socket:",
                       "can't set domain socket to non block mode: ")) {
-        fd_.close();
         Retry(ConnectorNet::connect_failed_retry_ms);
         return;
     }
