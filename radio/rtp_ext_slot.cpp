@@ -1,5 +1,6 @@
 #include "radio/rtp_ext_slot.h"
 
+#include <iostream>
 #include <utility>
 
 #include "radio/radio_asn.h"
@@ -68,16 +69,34 @@ bool RtpExtSlot::SendRadioCommand(const TERM::RadioModifier& modifier) {
 }
 
 bool RtpExtSlot::ChangeCodecOfRadio(const LGCP::IoctlParams& params) {
-    const bool stopped = control_->RtpExtStop() != 0;
-    // The controller lets go of the old stream so that the restart ends it
-    // (its duplicate would keep it open and its port bound), then names the
-    // new one in the attach.
-    control_->SetRtpSession(Fd());
-    bool result = RtpSlot::Ioctl(params);
-    control_->SetRtpSession(session());
+    const ConnectionParams before = this->params();
+    LetRadioGoOfStream();
+    const bool result = RtpSlot::Ioctl(params);
     // A failed change resumes the old stream, and the radio goes on with it.
-    if (has_session() && stopped && control_->RtpExtStart(false) == 0) result = false;
-    return result;
+    if (RadioOnStream()) return result;
+    // The answer is a failure: a stream on the new codec goes back to the
+    // old one, and the radio's session opens on that again.
+    const ConnectionParams& now = this->params();
+    if (now.tx_pt != before.tx_pt || now.rx_pt != before.rx_pt) {
+        PutHeader(std::cerr);
+        std::cerr << "no radio session on the new codec, the old codec resumed" << std::endl;
+        LetRadioGoOfStream();
+        if (ResumeWith(before)) RadioOnStream();
+    }
+    return false;
+}
+
+// The controller lets go of the stream so that a restart ends it (its
+// duplicate would keep it open and its port bound).
+void RtpExtSlot::LetRadioGoOfStream() {
+    control_->RtpExtStop();
+    control_->SetRtpSession(Fd());
+}
+
+bool RtpExtSlot::RadioOnStream() {
+    if (!has_session()) return true;
+    control_->SetRtpSession(session());
+    return control_->RtpExtStart(false) != 0;
 }
 
 // A slot that lost its stream has said so once and keeps quiet: no status

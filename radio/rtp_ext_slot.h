@@ -82,8 +82,14 @@ protected:
 private:
     bool SendRadioCommand(const TERM::RadioModifier& modifier);
     // A codec change with the extension session stopped around it; the
-    // session starts again whenever the slot has a stream afterwards.
+    // session starts again whenever the slot has a stream afterwards. When
+    // it does not start on the new codec, the stream goes back to the old
+    // one and the session starts on that.
     bool ChangeCodecOfRadio(const LGCP::IoctlParams& params);
+    void LetRadioGoOfStream();
+    // The extension session on the slot's stream now: false when it did
+    // not start (true when the slot has no stream left to carry it).
+    bool RadioOnStream();
     // The radio goes with the stream: its session ends before the
     // stream's, and nothing of it reaches the slot afterwards.
     void IReleaseHardware() override;

@@ -195,12 +195,16 @@ bool RtpSlot::ChangeCodec(uint16_t rtp::rtp_connection_params::*field,
     std::cerr << "fail to restart RTP session!" << std::endl;
     // The old session went with the attempt: begin it again as it was, so
     // that the slot keeps its stream and the same request is tried afresh.
-    params_ = previous;
-    if (!restart()) {
-        PutHeader(std::cerr);
-        std::cerr << "fail to resume RTP session, the slot has no stream" << std::endl;
-        LoseSession();
-    }
+    ResumeWith(previous);
+    return false;
+}
+
+bool RtpSlot::ResumeWith(const rtp::rtp_connection_params& params) {
+    params_ = params;
+    if (restart()) return true;
+    PutHeader(std::cerr);
+    std::cerr << "fail to resume RTP session, the slot has no stream" << std::endl;
+    LoseSession();
     return false;
 }
 

@@ -89,6 +89,9 @@ protected:
     using Hardware::DSProcReceiver::enableBSS;
     using Hardware::DSProcReceiver::enableNG;
 
+    // Begins the session anew with the `params` it had before a codec
+    // change; a session that will not begin again is lost. False then.
+    bool ResumeWith(const board::rtp::rtp_connection_params& params);
     // The session's descriptor (closed when a restart failed).
     const Fd& session() const { return session_; }
     // The input request on the session; false when the driver refused.

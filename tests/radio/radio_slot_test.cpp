@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -543,6 +544,30 @@ TEST_P(RadioAttachAfterCodecChange, AFailedChangeLeavesTheRadioOnTheResumedStrea
     EXPECT_EQ(Cause::unsupported, outcome(codec_mode(true, LGCP::CodecMode::ulaw), kSlot));
     EXPECT_EQ(8, rtp_model().stream_of(*rtp_open_of(kSlot))->params.tx_pt);
     EXPECT_TRUE(attached_to_own_stream(kSlot));
+}
+
+// The radio's session does not open on the new stream (the device missing,
+// no descriptor, the attach refused): the answer is a failure, so the stream
+// goes back to the old codec and the radio on it.
+TEST_P(RadioAttachAfterCodecChange, AChangeTheRadioCannotFollowLeavesTheOldCodec) {
+    struct Failure {
+        Op op;
+        const char* device;
+        int error;
+        uint32_t request;
+    };
+    const std::vector<Failure> failures =
+        GetParam().onlyRtp ? std::vector<Failure>{{Op::Ioctl, rtp::kDevice, EIO, rtp::kAttach}}
+                           : std::vector<Failure>{{Op::Open, ext::kDevice, ENOENT, 0},
+                                                  {Op::Open, ext::kDevice, EMFILE, 0},
+                                                  {Op::Ioctl, ext::kDevice, EIO, ext::kAttach}};
+    create(kSlot, command());
+    for (const Failure& f : failures) {
+        sim().fail_next(f.op, f.device, f.error, f.request);
+        EXPECT_EQ(Cause::unsupported, outcome(codec_mode(true, LGCP::CodecMode::ulaw), kSlot));
+        EXPECT_EQ(8, stream(kSlot).params.tx_pt) << std::strerror(f.error);
+        EXPECT_TRUE(attached_to_own_stream(kSlot)) << std::strerror(f.error);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Radio, RadioAttachAfterCodecChange, ::testing::ValuesIn(kFormCases),
