@@ -209,7 +209,7 @@ int ED137RadioControl::SendRadioStateToChan(const ED137RadioState& state, Unwrit
 }
 
 void ED137RadioControl::FollowPtt() {
-    UpdateAccess(radio_.ptt != 0, Address(radio_.source_addr));
+    UpdateAccess(OnlyTheSessionIsHeard(), Address(radio_.source_addr));
 }
 
 bool ED137RadioControl::WriteRecord(const r2s_proto& record) {
@@ -264,14 +264,25 @@ int ED137RadioGWControl::PutProtoFromChanToRadio(const ED137RadioState& state) {
     return 0;
 }
 
+// The PTT types grow in urgency with their values, up to emergency. A radio
+// keyed for no position named hears every position, as the driver's filter,
+// which needs an address, lets it.
+RadioKeying ED137RadioGWControl::keying() const {
+    return {radio_.ptt != 0 && radio_.source_addr != 0, radio_.ptt, radio_.source_addr};
+}
+
+bool ED137RadioGWControl::OnlyTheSessionIsHeard() const {
+    return keying().OnlyThePositionIsHeard(TERM::ED137RadioPTT::emergency_ptt_on);
+}
+
 // Only a radio that transmits, in a session that lets it, hears the
 // controlling positions.
-int ED137RadioGWControl::AccessFormChanToRadio(const ED137RadioState&) {
+int ED137RadioGWControl::AccessFormChanToRadio(const ED137RadioState& s) {
     const bool transmits = params_.radio_type >= TERM::ED137RadioType::radio_txrx &&
                            params_.radio_type <= TERM::ED137RadioType::coupling;
     const bool txMode = params_.txrx_mode == TERM::ED137RadioTxRxMode::tx ||
                         params_.txrx_mode == TERM::ED137RadioTxRxMode::txrx;
-    return transmits && txMode;
+    return transmits && txMode && keying().Hears(s.source_addr, s.tx() && s.ptt != 0, s.ptt);
 }
 
 int ED137RadioGWControl::EncodeProto(const ED137RadioState& s, r2s_proto& r) {

@@ -83,6 +83,8 @@ protected:
     virtual int AccessFormChanToRadio(const ED137RadioState&) { return 1; }
     // 1 when `record` holds an extension this side sends, 0 otherwise.
     virtual int EncodeProto(const ED137RadioState&, r2s_proto&) { return 0; }
+    // Whether the driver passes only the keyed position: while keyed.
+    virtual bool OnlyTheSessionIsHeard() const { return radio_.ptt != 0; }
 
     // Packs and writes; true when written.
     bool WriteRecord(const r2s_proto& record);
@@ -115,6 +117,8 @@ public:
     using ED137RadioControl::ED137RadioControl;
 
 private:
+    RadioKeying keying() const;
+    bool OnlyTheSessionIsHeard() const override;
     unsigned long ProcessRadioStatus(unsigned long now, unsigned long interval) override;
     void SendKeepAlive(uint32_t now);
     void OnSessionOpened() override;

@@ -35,6 +35,24 @@ inline in_addr Address(uint32_t addr) {
     return a;
 }
 
+// How a gateway's radio is keyed: for which position and how urgently.
+// Keyed, the radio hears that position and, of the others, only a PTT more
+// urgent than its own, which may take the radio over; unkeyed, it hears
+// every position. The driver's filter knows positions, not urgency: it may
+// keep the others out only while the radio is keyed at the most urgent
+// level, where nothing can take it over.
+struct RadioKeying {
+    bool keyed;
+    int64_t urgency;    // the larger, the more urgent
+    uint32_t position;  // IPv4, network order
+
+    // A packet from `source`; `ptt` when it keys the radio at `pttUrgency`.
+    bool Hears(uint32_t source, bool ptt, int64_t pttUrgency) const {
+        return !keyed || (ptt && pttUrgency > urgency) || source == position;
+    }
+    bool OnlyThePositionIsHeard(int64_t mostUrgent) const { return keyed && urgency >= mostUrgent; }
+};
+
 // What the radio slot asks of its controller.
 class IRadioController {
 public:

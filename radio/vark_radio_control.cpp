@@ -401,17 +401,16 @@ int VarkRadioGWControl::PutProtoFromChanToRadio(const VarkRadioState& s) {
     return 0;
 }
 
-// The driver's filter knows sources, not priorities: while a more urgent
-// PTT from another position may still take the keyed radio over, the
-// access rule alone keeps the other sources out.
+RadioKeying VarkRadioGWControl::keying() const {
+    return {radio_.ptt != 0, Urgency(radio_.priority), radio_.session_addr};
+}
+
 bool VarkRadioGWControl::OnlyTheSessionIsHeard() const {
-    return radio_.ptt != 0 && radio_.priority <= kMostUrgent;
+    return keying().OnlyThePositionIsHeard(Urgency(kMostUrgent));
 }
 
 int VarkRadioGWControl::AccessFormChanToRadio(const VarkRadioState& s) {
-    if (radio_.ptt == 0) return 1;
-    if (isPTTCommand(s.type) && s.priority < radio_.priority && s.ptt) return 1;
-    return s.source_addr == radio_.session_addr;
+    return keying().Hears(s.source_addr, isPTTCommand(s.type) && s.ptt, Urgency(s.priority));
 }
 
 int VarkRadioGWControl::EncodeProto(const VarkRadioState& state, sig_proto& record) {

@@ -117,7 +117,10 @@ public:
 private:
     // The smallest priority: no PTT can be more urgent.
     static constexpr int32_t kMostUrgent = 0;
+    // A smaller priority is more urgent.
+    static int64_t Urgency(int32_t priority) { return -int64_t{priority}; }
 
+    RadioKeying keying() const;
     bool OnlyTheSessionIsHeard() const override;
     unsigned long ProcessRadioStatus(unsigned long now, unsigned long interval) override;
     int PutProtoFromRadioToChan(const VarkRadioState& state) override;

@@ -60,11 +60,11 @@ TERM::RadioModifier ed137_rx(const char* squ) {
         header("ptt-off", squ, 3) + " } }");
 }
 
-// Keyed by the position at 127.0.0.2.
-TERM::RadioModifier ed137_keyed() {
+// Keyed by the position at 127.0.0.2 with PTT type `ptt`.
+TERM::RadioModifier ed137_keyed(const char* ptt) {
     return value_of<TERM::RadioModifier>(
         "ed-137 : { addr { session-addr \"127.0.0.2\", session-ssrc 9 }, params rx : { header " +
-        header("normal-ptt-on", "squ-off", 3) + " } }");
+        header(ptt, "squ-off", 3) + " } }");
 }
 
 // A wm-trans that keys the radio for the position at 127.0.0.2.
@@ -651,7 +651,7 @@ struct SettingCase {
 const SettingCase kSettingCases[] = {
     {"ed137 source filter", [](RadioSlotTest& t) { return t.ed137_command(); },
      [](RadioSlotTest& t) {
-         ASSERT_EQ(std::nullopt, t.outcome(ioctl_rtp_ext(ed137_keyed()), kSlot));
+         ASSERT_EQ(std::nullopt, t.outcome(ioctl_rtp_ext(ed137_keyed("emergency-ptt-on")), kSlot));
      },
      [](RadioSlotTest&) { return RadioSlotTest::filters(kSlot, "127.0.0.2"); }},
     {"vark source filter", [](RadioSlotTest& t) { return t.vark_command(); },
@@ -760,28 +760,50 @@ TEST_P(RadioUnknownSource, SetsNoFilter_SoThatEverySourceIsHeard) {
 INSTANTIATE_TEST_SUITE_P(Radio, RadioUnknownSource, ::testing::ValuesIn(kUnknownSourceCases),
                          test::CaseName());
 
-// Keyed by the position at 127.0.0.2 at priority 5, the radio hears another
-// position's PTT only when it is more urgent, and anything of its own.
-TEST_F(RadioSlotTest, AKeyedVarkRadioHearsItsPositionAndAMoreUrgentPttOfAnother) {
-    create(kSlot, vark_command());
-    ASSERT_EQ(std::nullopt, outcome(ioctl_rtp_ext(vark_keyed(5)), kSlot));
-    struct Case {
+// Keyed by the position at 127.0.0.2 below the most urgent level, the radio
+// hears another position's PTT only when it is more urgent, and anything of
+// its own; the driver's filter, which would hide that PTT, stays off.
+struct KeyedCase {
+    const char* what;
+    bool ed137;
+    TERM::RadioModifier key;
+    struct Packet {
         const char* source;
-        uint32_t type, priority;
+        test::Bytes bytes;
         bool heard;
-    } cases[] = {
-        {"127.0.0.3", GW_FLAG_PTT, 15, false},
-        {"127.0.0.3", GW_FLAG_PTT, 3, true},
-        {"127.0.0.2", GW_FLAG_RV, 15, true},
     };
-    for (const Case& c : cases) {
-        ext_session_of(kSlot)->inject(radio_test::vark_header(c.type, c.priority, 1),
-                                      test::ip(c.source), 9);
+    std::vector<Packet> packets;
+};
+
+const KeyedCase kKeyedCases[] = {
+    {"vark priority 5",
+     false,
+     vark_keyed(5),
+     {{"127.0.0.3", radio_test::vark_header(GW_FLAG_PTT, 15, 1), false},
+      {"127.0.0.3", radio_test::vark_header(GW_FLAG_PTT, 3, 1), true},
+      {"127.0.0.2", radio_test::vark_header(GW_FLAG_RV, 15, 1), true}}},
+    {"ed137 normal ptt",
+     true,
+     ed137_keyed("normal-ptt-on"),
+     {{"127.0.0.3", ed137_tx(1, 5), false},
+      {"127.0.0.3", ed137_tx(4, 5), true},
+      {"127.0.0.2", ed137_tx(0, 3), true}}},
+};
+
+class RadioKeyed : public RadioSlotTest, public ::testing::WithParamInterface<KeyedCase> {};
+
+TEST_P(RadioKeyed, HearsItsPositionAndAMoreUrgentPttOfAnother) {
+    create(kSlot, GetParam().ed137 ? ed137_command() : vark_command());
+    ASSERT_EQ(std::nullopt, outcome(ioctl_rtp_ext(GetParam().key), kSlot));
+    for (const auto& packet : GetParam().packets) {
+        ext_session_of(kSlot)->inject(packet.bytes, test::ip(packet.source), 9);
         server.pump();
-        EXPECT_EQ(c.heard, bool(next_of(LGCP::Signal::Alternative::rtpExt)))
-            << c.source << " priority " << c.priority;
+        EXPECT_EQ(packet.heard, bool(next_of(LGCP::Signal::Alternative::rtpExt)))
+            << packet.source << " " << test::hex_text(packet.bytes);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Radio, RadioKeyed, ::testing::ValuesIn(kKeyedCases), test::CaseName());
 
 // ---- Values beyond their bits on the wire
 
