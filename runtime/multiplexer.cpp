@@ -19,8 +19,6 @@
 
 namespace {
 
-// Beyond this the clock has jumped (or the queue is broken).
-constexpr uint32_t kLongestWait = 2 * 60 * 60 * 1000;
 // The longest wait while the watchdog is open, and the ping period.
 constexpr int kWatchdogWait = 1000;
 
@@ -345,22 +343,12 @@ int Multiplexer::first_timer_wait() {
     return timers_.head() ? wait_for_first_timer(Mux::milliseconds()) : kNoLimit;
 }
 
-// Milliseconds from `now` to the first queued timer (0 when it is due). A
-// wait beyond two hours means the clock jumped: every timer is moved to one
-// second from now, in its order.
+// Milliseconds from `now` to the first queued timer (0 when it is due). The
+// clock runs only forward, whatever the date does, so a long wait is a long
+// timer.
 int Multiplexer::wait_for_first_timer(uint32_t now) {
-    uint32_t first = timers_.head()->due_;
-    if (static_cast<int32_t>(first - now) <= 0) return 0;
-    uint32_t wait = first - now;
-    if (wait <= kLongestWait) return static_cast<int>(wait);
-
-    std::cerr << "******** RUNTIME ERROR CONDITION *************"
-              << "Multiplexer::timers_schedule() invalid wait time detected!" << std::endl
-              << std::dec << "now = " << now << std::endl
-              << "first = " << first << std::endl
-              << "count = " << timers_.count() << std::endl;
-    for (TimerEvent* t = timers_.head(); t; t = t->next_item()) t->due_ = now + kWatchdogWait;
-    return kWatchdogWait;
+    const int32_t wait = static_cast<int32_t>(timers_.head()->due_ - now);
+    return wait > 0 ? wait : 0;
 }
 
 // ---- Deferred calls

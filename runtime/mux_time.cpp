@@ -12,10 +12,10 @@ namespace {
 
 SystemClock systemClock;
 Clock* current = &systemClock;
-// Not set while both fields are 0.
-timeval cached;
-
-bool is_set(const timeval& tv) { return tv.tv_sec != 0 || tv.tv_usec != 0; }
+// Both readings of one moment, while `cachedSet`.
+bool cachedSet = false;
+timeval cachedDate;
+timeval cachedMonotonic;
 
 int64_t total_usec(const timeval& tv) {
     return static_cast<int64_t>(tv.tv_sec) * 1000000 + tv.tv_usec;
@@ -40,6 +40,14 @@ int SystemClock::gettimeofday(timeval& tv) {
     return r;
 }
 
+int SystemClock::getmonotonic(timeval& tv) {
+    timespec now;
+    int r = ::clock_gettime(CLOCK_MONOTONIC, &now);
+    tv.tv_sec = static_cast<int32_t>(now.tv_sec);
+    tv.tv_usec = static_cast<int32_t>(now.tv_nsec / 1000);
+    return r;
+}
+
 int SystemClock::poll(pollfd* fds, nfds_t count, int timeoutMs) {
     return ::poll(fds, count, timeoutMs);
 }
@@ -51,27 +59,36 @@ void set_clock(Clock* c) {
     mux_cleartimeofday();
 }
 
-int mux_settimeofday() { return current->gettimeofday(cached); }
+int mux_settimeofday() {
+    current->getmonotonic(cachedMonotonic);
+    int r = current->gettimeofday(cachedDate);
+    cachedSet = true;
+    return r;
+}
 
-void mux_cleartimeofday() { cached = timeval(); }
+void mux_cleartimeofday() { cachedSet = false; }
 
 int mux_gettimeofday(timeval& tv) {
-    if (is_set(cached)) {
-        tv = cached;
-        return 0;
-    }
-    return current->gettimeofday(tv);
+    if (!cachedSet) return current->gettimeofday(tv);
+    tv = cachedDate;
+    return 0;
+}
+
+int mux_getmonotonic(timeval& tv) {
+    if (!cachedSet) return current->getmonotonic(tv);
+    tv = cachedMonotonic;
+    return 0;
 }
 
 uint32_t milliseconds() {
     timeval tv;
-    mux_gettimeofday(tv);
+    mux_getmonotonic(tv);
     return static_cast<uint32_t>(total_usec(tv) / 1000);
 }
 
 uint32_t microseconds() {
     timeval tv;
-    mux_gettimeofday(tv);
+    mux_getmonotonic(tv);
     return static_cast<uint32_t>(total_usec(tv));
 }
 

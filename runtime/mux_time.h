@@ -1,6 +1,10 @@
 #pragma once
-// The loop clock and time arithmetic. Every timer and time-out of the server
-// reads this clock; tests replace it (set_clock) with one they advance by hand.
+// The loop clock and time arithmetic. The loop clock has two readings: time
+// that only runs forward, which every timer and time-out of the server counts
+// (milliseconds, microseconds), and the date, which an operator or a time
+// daemon may step and which only what writes a date reads (seconds,
+// gettimeval). Tests replace the clock (set_clock) with one they advance by
+// hand.
 
 #include <poll.h>
 #include <sys/select.h>
@@ -17,18 +21,22 @@ struct timeval {
 };
 
 // Where the loop gets the time and waits for its descriptors. The system
-// clock asks gettimeofday and poll; a test clock tells virtual time and never
-// blocks.
+// clock asks gettimeofday, CLOCK_MONOTONIC and poll; a test clock tells
+// virtual time and never blocks.
 class Clock {
 public:
     virtual ~Clock() = default;
+    // The date.
     virtual int gettimeofday(timeval& tv) = 0;
+    // Time since an unspecified start that no date change moves.
+    virtual int getmonotonic(timeval& tv) = 0;
     virtual int poll(pollfd* fds, nfds_t count, int timeoutMs) = 0;
 };
 
 class SystemClock : public Clock {
 public:
     int gettimeofday(timeval& tv) override;
+    int getmonotonic(timeval& tv) override;
     int poll(pollfd* fds, nfds_t count, int timeoutMs) override;
 };
 
@@ -38,16 +46,20 @@ Clock& clock();
 // cached time.
 void set_clock(Clock* c);
 
-// Caches the clock's time; until the cache is cleared every reading returns it.
+// Caches both readings of the clock; until the cache is cleared every
+// reading returns them.
 int mux_settimeofday();
 void mux_cleartimeofday();
-// The cached time when set, otherwise the clock's.
+// The cached date when set, otherwise the clock's.
 int mux_gettimeofday(timeval& tv);
+// The cached monotonic time when set, otherwise the clock's.
+int mux_getmonotonic(timeval& tv);
 
-// Milliseconds, wrapping at 32 bits (about every 49.7 days).
+// Monotonic milliseconds, wrapping at 32 bits (about every 49.7 days).
 uint32_t milliseconds();
-// Microseconds, wrapping at 32 bits (every 4,294.97 s).
+// Monotonic microseconds, wrapping at 32 bits (every 4,294.97 s).
 uint32_t microseconds();
+// The date: seconds since the epoch, and with its microseconds.
 int32_t seconds();
 int gettimeval(timeval& tv);
 

@@ -80,10 +80,15 @@ TEST_F(LogFiles, NewHourOrNewDayOpensANewFile) {
     log << "15h" << std::endl;
     loop_.clock().advance(24 * 60 * 60 * 1000);  // the same hour a day later
     log << "next day" << std::endl;
+    loop_.clock().step_date(-30 * 60 * 1000);  // the date set back, then forward
+    log << "set back" << std::endl;
+    loop_.clock().step_date(60 * 60 * 1000);
+    log << "set forward" << std::endl;
     buffer.reset();
     EXPECT_EQ("05:07:00123: 14h\n", file("2024_02_15-14"));
     EXPECT_EQ("05:07:00123: 15h\n", file("2024_02_15-15"));
-    EXPECT_EQ("05:07:00123: next day\n", file("2024_02_16-15"));
+    EXPECT_EQ("35:07:00123: set back\n", file("2024_02_16-14"));
+    EXPECT_EQ("05:07:00123: next day\n35:07:00123: set forward\n", file("2024_02_16-15"));
 }
 
 TEST_F(LogFiles, RestartInTheSameHourAppends) {

@@ -74,6 +74,10 @@ TEST_F(SysLog, TimeComesFromTheLoopClock) {
     syslogManager.syslog(LOG_DAEMON | LOG_NOTICE, "x");
     syslogManager.sendmsg();
     EXPECT_EQ(Records{"<29>Feb 15 18:41:00 vbx: x"}, logger_.next_batch());
+    loop_.clock().step_date(-30 * 60 * 1000);  // the date alone set back
+    syslogManager.syslog(LOG_DAEMON | LOG_NOTICE, "y");
+    syslogManager.sendmsg();
+    EXPECT_EQ(Records{"<29>Feb 15 18:11:00 vbx: y"}, logger_.next_batch());
 }
 
 TEST_F(SysLog, TextWithoutLineEndWaitsForIt) {

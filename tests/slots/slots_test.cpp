@@ -316,6 +316,7 @@ public:
     explicit PauseWatch(test::ManualClock& clock) : clock_(clock) { Mux::set_clock(this); }
     ~PauseWatch() override { Mux::set_clock(&clock_); }
     int gettimeofday(Mux::timeval& tv) override { return clock_.gettimeofday(tv); }
+    int getmonotonic(Mux::timeval& tv) override { return clock_.getmonotonic(tv); }
     int poll(pollfd* fds, nfds_t count, int timeoutMs) override {
         if (count == 0) pauses.push_back(timeoutMs);
         return clock_.poll(fds, count, timeoutMs);

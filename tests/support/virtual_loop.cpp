@@ -16,13 +16,22 @@ constexpr uint64_t kStartUs = 1700000000ull * 1000000;
 // that re-arms itself for "now" forever.
 constexpr unsigned kMaxBusyPasses = 100000;
 
+void split(uint64_t us, Mux::timeval& tv) {
+    tv.tv_sec = static_cast<int32_t>(us / 1000000);
+    tv.tv_usec = static_cast<int32_t>(us % 1000000);
+}
+
 }  // namespace
 
 ManualClock::ManualClock() : now_(kStartUs) {}
 
 int ManualClock::gettimeofday(Mux::timeval& tv) {
-    tv.tv_sec = static_cast<int32_t>(now_ / 1000000);
-    tv.tv_usec = static_cast<int32_t>(now_ % 1000000);
+    split(now_ + static_cast<uint64_t>(dateOffset_), tv);
+    return 0;
+}
+
+int ManualClock::getmonotonic(Mux::timeval& tv) {
+    split(now_, tv);
     return 0;
 }
 
@@ -84,7 +93,7 @@ void VirtualLoop::advance(uint64_t ms) {
         clock_.advance_us(step);
     }
     if (clock_.now_us() < target) {
-        clock_.set_us(target);
+        clock_.advance_us(target - clock_.now_us());
         pump();
     }
 }
@@ -103,7 +112,7 @@ void VirtualLoop::advance_settled(uint64_t ms) {
             const int32_t wait = static_cast<int32_t>(due - Mux::milliseconds());
             next = std::min(end, clock_.now_us() + uint64_t(std::max(wait, 0)) * 1000);
         }
-        clock_.set_us(std::max(next, clock_.now_us()));
+        if (next > clock_.now_us()) clock_.advance_us(next - clock_.now_us());
         pump();
     }
 }

@@ -20,19 +20,26 @@
 namespace test {
 
 // Virtual time in microseconds. poll() never waits: it reports what is ready
-// now and remembers the time-out the loop asked for.
+// now and remembers the time-out the loop asked for. Time that passes moves
+// the monotonic reading and the date alike; the date may also be stepped
+// alone, as an operator or a time daemon does.
 class ManualClock : public Mux::Clock {
 public:
     // Starts at a fixed, realistic date.
     ManualClock();
 
     int gettimeofday(Mux::timeval& tv) override;
+    int getmonotonic(Mux::timeval& tv) override;
     int poll(pollfd* fds, nfds_t count, int timeoutMs) override;
 
     void advance(uint64_t ms) { now_ += ms * 1000; }
     void advance_us(uint64_t us) { now_ += us; }
-    // Moves the clock (also backwards) to `us` since the epoch.
-    void set_us(uint64_t us) { now_ = us; }
+    // Moves the clock (also backwards) so that the date reads `us` since the
+    // epoch; the monotonic reading moves by as much.
+    void set_us(uint64_t us) { now_ = us - static_cast<uint64_t>(dateOffset_); }
+    // Steps the date alone by `ms` (negative: back).
+    void step_date(int64_t ms) { dateOffset_ += ms * 1000; }
+    // The monotonic reading.
     uint64_t now_us() const { return now_; }
     // Sets the time so that Mux::milliseconds() reads `ms` (to test the
     // 32-bit wrap); the date stays realistic.
@@ -45,6 +52,7 @@ public:
 
 private:
     uint64_t now_;
+    int64_t dateOffset_ = 0;  // the date minus the monotonic reading
     int lastTimeout_ = -2;
     int lastResult_ = 0;
     unsigned polls_ = 0;
