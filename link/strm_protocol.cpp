@@ -22,11 +22,11 @@ constexpr int kWriteTimeoutMs = 1000;
 
 std::string error_text(const char* what, int error) { return what + std::string(std::strerror(error)); }
 
-// Milliseconds of the loop clock read now, not the loop's cached pass time:
-// a write waits inside one pass.
+// Monotonic milliseconds of the loop clock read now, not the loop's cached
+// pass time: a write waits inside one pass.
 uint32_t clock_now_ms() {
     Mux::timeval tv;
-    Mux::clock().gettimeofday(tv);
+    Mux::clock().getmonotonic(tv);
     return static_cast<uint32_t>(tv.tv_sec) * 1000u + static_cast<uint32_t>(tv.tv_usec) / 1000u;
 }
 

@@ -12,7 +12,7 @@ namespace {
 
 uint64_t loop_time_us() {
     Mux::timeval now;
-    Mux::mux_gettimeofday(now);
+    Mux::mux_getmonotonic(now);
     return static_cast<uint64_t>(now.tv_sec) * 1000000 + static_cast<uint64_t>(now.tv_usec);
 }
 

@@ -17,10 +17,12 @@ namespace {
 
 // A clock under which the peer never drains: each wait for room ends after
 // at most 600 ms with "writable", and the next write still finds no room.
+// The date is set back an hour during the first wait.
 class StuckPeerClock : public test::ManualClock {
 public:
     int poll(pollfd* fds, nfds_t count, int timeoutMs) override {
         if (count != 1) return ManualClock::poll(fds, count, timeoutMs);
+        if (waits == 0) step_date(-60 * 60 * 1000);
         advance(std::min(timeoutMs, 600));
         ++waits;
         fds[0].revents = POLLOUT;
