@@ -26,6 +26,17 @@ bool is_query_signal(const LGCP::Message& m) {
     return test::is_signal(m) && m.get_pdu().get_signal()->is_query();
 }
 
+bool is_trunk_status(const LGCP::Message& m) {
+    return test::is_signal(m) && m.get_pdu().get_signal()->is_trunkStatus();
+}
+
+// The first of the trunk states that the server sends every second.
+bool is_first_trunk_status(const LGCP::Message& m) {
+    if (!is_trunk_status(m)) return false;
+    const ACP::TrunkStatus& state = *m.get_pdu().get_signal()->get_trunkStatus();
+    return state.get_type().getValue() == ACP::TrunkType::e1 && state.get_trunk().getValue() == 0;
+}
+
 class ServerWithController : public test::RunningServer {
 protected:
     void SetUp() override {
@@ -154,6 +165,43 @@ TEST_F(ServerWithController, RefusesASecondControllerAndKeepsServingTheFirst) {
     auto reply = answer();
     ASSERT_TRUE(reply) << server->output();
     EXPECT_TRUE(test::is_success(*reply));
+}
+
+// The date of the server stepped while it serves a controller, as an
+// operator or a time daemon steps it: its timers run on.
+class ServerAcrossADateStep : public ServerWithController {
+protected:
+    test::DateShift date{board};
+};
+
+TEST_F(ServerAcrossADateStep, KeepsAControllerThatPingsAcrossAStepForward) {
+    controller.send(test::ping(), 1);
+    ASSERT_TRUE(answer()) << server->output();
+    date.step(5 * 60);  // more than the heartbeat has left
+    server->run_for(1500);
+    controller.send(test::ping(), 2);
+    auto reply = answer();
+    ASSERT_TRUE(reply) << server->output();
+    EXPECT_EQ(2, test::seq_of(*reply));
+    EXPECT_EQ(std::string::npos, server->output().find("heartbeat timeout")) << server->output();
+}
+
+// Each step back comes as a second's trunk states begin to arrive, while the
+// server may still be sending them.
+TEST_F(ServerAcrossADateStep, SendsTrunkStatesAcrossStepsBackAndSpinsNothing) {
+    for (int step = 0; step < 3; ++step) {
+        ASSERT_TRUE(controller.receive_until(is_first_trunk_status, 5000)) << step << server->output();
+        date.step(-60);
+    }
+    const long cpuBefore = server->usage().cpuMs;
+    int states = 0;
+    controller.receive_until([&](const LGCP::Message& m) { return (states += is_trunk_status(m)) < 0; },
+                             2000);
+    EXPECT_LT(server->usage().cpuMs - cpuBefore, 1000) << "a loop that spins takes it all";
+    EXPECT_GE(states, 12);
+    EXPECT_LE(states, 48) << "four or five seconds' worth at the most";
+    controller.send(test::ping(), 3);
+    EXPECT_TRUE(controller.receive_until(test::is_response, 5000)) << server->output();
 }
 
 class ServerWithoutClockControl : public ServerWithController {

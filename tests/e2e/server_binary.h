@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +22,57 @@ class ServerBinary : public ServerProcess {
 public:
     explicit ServerBinary(const std::vector<std::string>& args, Input input = Input::inherited)
         : ServerProcess(SERVER_EXECUTABLE, args, input) {}
+};
+
+// Steps the date of the server executables started while it lives: they
+// preload a library (date_shift_preload.cpp) that moves the date by the
+// seconds this writes to a file, while their monotonic clock runs on. The
+// sanitizers' run-time is told not to insist on coming first.
+class DateShift {
+public:
+    explicit DateShift(const BoardRoot& board)
+        : file_(board.dir() + "/date-shift"),
+          preload_("LD_PRELOAD", DATE_SHIFT_PRELOAD),
+          shiftFile_("DATE_SHIFT_FILE", file_),
+          asan_("ASAN_OPTIONS", after(std::getenv("ASAN_OPTIONS"), "verify_asan_link_order=0")) {}
+
+    // Steps the date by `seconds` (negative: back), at once.
+    void step(long seconds) {
+        shift_ += seconds;
+        const std::string written = file_ + ".new";
+        std::ofstream(written) << shift_;
+        std::rename(written.c_str(), file_.c_str());
+    }
+
+private:
+    // An environment variable set while it lives.
+    class Variable {
+    public:
+        Variable(const char* name, const std::string& value) : name_(name) {
+            if (const char* old = std::getenv(name)) old_ = old;
+            ::setenv(name, value.c_str(), 1);
+        }
+        ~Variable() {
+            if (old_)
+                ::setenv(name_, old_->c_str(), 1);
+            else
+                ::unsetenv(name_);
+        }
+
+    private:
+        const char* name_;
+        std::optional<std::string> old_;
+    };
+
+    static std::string after(const char* options, const std::string& option) {
+        return options && *options ? std::string(options) + ":" + option : option;
+    }
+
+    std::string file_;
+    long shift_ = 0;
+    Variable preload_;
+    Variable shiftFile_;
+    Variable asan_;
 };
 
 inline const char kStarting[] = "Starting server [T240215-1841], port=";
