@@ -30,11 +30,21 @@ public:
 // sanitizers' run-time is told not to insist on coming first.
 class DateShift {
 public:
-    explicit DateShift(const BoardRoot& board)
-        : file_(board.dir() + "/date-shift"),
-          preload_("LD_PRELOAD", DATE_SHIFT_PRELOAD),
-          shiftFile_("DATE_SHIFT_FILE", file_),
-          asan_("ASAN_OPTIONS", after(std::getenv("ASAN_OPTIONS"), "verify_asan_link_order=0")) {}
+    explicit DateShift(const BoardRoot& board) : file_(board.dir() + "/date-shift") {
+        if (const char* options = std::getenv("ASAN_OPTIONS")) asanOptions_ = options;
+        const std::string options = asanOptions_ ? *asanOptions_ + ":" : "";
+        ::setenv("ASAN_OPTIONS", (options + "verify_asan_link_order=0").c_str(), 1);
+        ::setenv("LD_PRELOAD", DATE_SHIFT_PRELOAD, 1);
+        ::setenv("DATE_SHIFT_FILE", file_.c_str(), 1);
+    }
+    ~DateShift() {
+        ::unsetenv("LD_PRELOAD");
+        ::unsetenv("DATE_SHIFT_FILE");
+        if (asanOptions_)
+            ::setenv("ASAN_OPTIONS", asanOptions_->c_str(), 1);
+        else
+            ::unsetenv("ASAN_OPTIONS");
+    }
 
     // Steps the date by `seconds` (negative: back), at once.
     void step(long seconds) {
@@ -45,34 +55,9 @@ public:
     }
 
 private:
-    // An environment variable set while it lives.
-    class Variable {
-    public:
-        Variable(const char* name, const std::string& value) : name_(name) {
-            if (const char* old = std::getenv(name)) old_ = old;
-            ::setenv(name, value.c_str(), 1);
-        }
-        ~Variable() {
-            if (old_)
-                ::setenv(name_, old_->c_str(), 1);
-            else
-                ::unsetenv(name_);
-        }
-
-    private:
-        const char* name_;
-        std::optional<std::string> old_;
-    };
-
-    static std::string after(const char* options, const std::string& option) {
-        return options && *options ? std::string(options) + ":" + option : option;
-    }
-
     std::string file_;
+    std::optional<std::string> asanOptions_;
     long shift_ = 0;
-    Variable preload_;
-    Variable shiftFile_;
-    Variable asan_;
 };
 
 inline const char kStarting[] = "Starting server [T240215-1841], port=";
