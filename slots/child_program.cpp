@@ -1,6 +1,7 @@
 #include "slots/child_program.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -8,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+
+#include "slots/slot.h"
 
 namespace {
 
@@ -32,6 +35,8 @@ void RestoreDefaultDispositions() {
         ::sigaction(sig, &action, nullptr);
     }
 }
+
+constexpr unsigned kStopTimeoutMs = 5000;
 
 }  // namespace
 
@@ -70,4 +75,30 @@ pid_t StartChild(const ChildProgram& program) {
     ::execv(argv[0], argv.data());
     say(program.failure);
     ::_exit(program.failStatus);
+}
+
+// ---- SlotChild
+
+std::ostream& SlotChild::PutHeader(std::ostream& os) const { return os << owner_ << ": "; }
+
+void SlotChild::Signal(int signal, const char* name) {
+    PutHeader(std::cerr) << "sent " << name << " to " << program_ << "." << std::endl;
+    ::kill(pid_, signal);
+    stopTimer_.set(kStopTimeoutMs, &SlotChild::StopTimeout, this);
+}
+
+void SlotChild::StopTimeout() {
+    PutHeader(std::cerr) << program_ << " terminate timeout!" << std::endl;
+    Kill();
+    const std::function<void()> stopped = std::move(stopped_);
+    stopped();
+}
+
+void SlotChild::Kill() {
+    if (!running()) return;
+    PutHeader(std::cerr) << program_ << " isn't terminated, killing ..." << std::endl;
+    ::kill(pid_, SIGKILL);
+    ::sched_yield();
+    waiter_.Detach();
+    pid_ = -1;
 }

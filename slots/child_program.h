@@ -4,11 +4,20 @@
 // but take the default signal handlers, wait, announce itself and exec: a
 // signal sent to it at any time acts as on the program. A child that cannot
 // exec leaves with _exit, so it runs none of the server's destructors.
+//
+// A slot keeps its running child in a SlotChild, which stops it before the
+// slot goes.
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "runtime/child_wait.h"
+#include "runtime/timer.h"
+
+class Slot;
 
 struct ChildProgram {
     // argv[0] is the program's path.
@@ -28,3 +37,50 @@ struct ChildProgram {
 // Flushes the server's output streams (the child must not write them a
 // second time) and forks the child. Returns its pid, or -1 with errno.
 pid_t StartChild(const ChildProgram& program);
+
+// The child program a slot runs, and its stop before the slot goes: a
+// signal, then SIGKILL when the child has not ended 5000 ms later. Its lines
+// carry the slot's header and name the program.
+class SlotChild {
+public:
+    SlotChild(const Slot& owner, const char* program) : owner_(owner), program_(program) {}
+    // Kills a child still running.
+    ~SlotChild() { Kill(); }
+    SlotChild(const SlotChild&) = delete;
+    SlotChild& operator=(const SlotChild&) = delete;
+
+    // -1 when none runs.
+    int pid() const { return pid_; }
+    bool running() const { return pid_ > 0; }
+    // A child has started: its end goes to `onEnd`, which calls Ended().
+    template <class T>
+    void Watch(int pid, void (T::*onEnd)(int), T* self) {
+        pid_ = pid;
+        waiter_.Bind(self, onEnd);
+        waiter_.Attach(pid);
+    }
+    void Ended() { pid_ = -1; }
+    // Sends `signal` (named `name` in the line) to the running child; when
+    // it has not ended 5000 ms later it is killed and `stopped` runs, which
+    // may delete the owner.
+    template <class T>
+    void Stop(int signal, const char* name, void (T::*stopped)(), T* self) {
+        stopped_ = [self, stopped] { (self->*stopped)(); };
+        Signal(signal, name);
+    }
+    // SIGKILL to a child still running, which is then forgotten: it is
+    // reaped with no one waiting, and no later signal reaches its pid.
+    void Kill();
+
+private:
+    std::ostream& PutHeader(std::ostream& os) const;
+    void Signal(int signal, const char* name);
+    void StopTimeout();
+
+    const Slot& owner_;
+    const char* program_;
+    int pid_ = -1;
+    ChildWait waiter_;
+    Timer stopTimer_;
+    std::function<void()> stopped_;
+};

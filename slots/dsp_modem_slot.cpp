@@ -163,14 +163,14 @@ void DspModemSlot::StartFax(ChildProgram& fax, const char* started) {
     fax.failStatus = kExecFailed;
     const pid_t pid = StartChild(fax);
     if (pid < 0) return LetGoOfHardware(Loss::abort, LogFailure("vfork fail: "));
-    Watch(pid, &DspModemSlot::on_fax_terminate, this);
+    child_.Watch(pid, &DspModemSlot::on_fax_terminate, this);
     PutHeader(std::clog) << started << " modem=" << modem_ << " ts=" << channel_ << std::endl;
 }
 
 // The status is the raw wait status; a program's exit code is its page count.
 void DspModemSlot::on_fax_terminate(int status) {
     PutHeader(std::clog) << "fax terminated with code " << status << std::endl;
-    pid_ = -1;
+    child_.Ended();
     const bool exited = (status & 0xFF) == 0;
     const int code = (status >> 8) & 0xFF;
     const bool notStarted = exited && code == kExecFailed;

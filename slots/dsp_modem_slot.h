@@ -47,7 +47,7 @@ private:
     void RunFaxReceiver();
     void StartFax(ChildProgram& fax, const char* started);
     void on_fax_terminate(int status);
-    bool faxRuns() const { return params().has_fax() && pid_ != -1; }
+    bool faxRuns() const { return params().has_fax() && child_.running(); }
     // Logs `what` with the error text; returns errno.
     int LogFailure(const char* what);
     // Logs `what` with the error text and sends `abort` with errno.

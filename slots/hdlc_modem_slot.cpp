@@ -24,7 +24,7 @@ Fd RequestSocket() { return Fd(board::netif::socket(AF_INET, SOCK_DGRAM | SOCK_C
 void HdlcModemSlot::unbind() { ModemFactory::instance().ReleaseModemSlot(this); }
 
 void HdlcModemSlot::initModem() {
-    if (pid_ != -1) return;
+    if (child_.running()) return;
     Fd sock = RequestSocket();
     if (!sock) return;
     std::array<uint8_t, hdlc_if::kPhysicalSize> physical{};

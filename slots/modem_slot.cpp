@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
-#include <sched.h>
 #include <signal.h>
 
 #include <algorithm>
@@ -16,7 +15,6 @@
 namespace {
 
 constexpr const char* kPppd = "/usr/local/sbin/pppd";
-constexpr unsigned kStopTimeoutMs = 5000;
 // pppd's arguments after its program, when the controller gives them.
 constexpr unsigned kMaxPppdArgs = 62;
 
@@ -33,21 +31,16 @@ void SetWords(BASE::INTEGER64Bits& counter, uint64_t value) {
 
 }  // namespace
 
-ModemSlot::ModemSlot(const TERM::ModemParams& params) : params_(params) {
-    waiter_.Bind(this, &ModemSlot::on_terminate);
-}
+ModemSlot::ModemSlot(const TERM::ModemParams& params) : params_(params) {}
 
-ModemSlot::~ModemSlot() {
-    pppd_kill();
-    stopTimer_.reset();
-}
+ModemSlot::~ModemSlot() { pppd_kill(); }
 
 std::ostream& ModemSlot::PutHeader(std::ostream& os) const { return os << *this << ": "; }
 
 // ---- pppd
 
 void ModemSlot::pppd_exec(const char* tty, const char* optionsFile) {
-    if (pid_ != -1) return;
+    if (child_.running()) return;
     const std::string& cid = params_.get_cid();
     ChildProgram pppd;
     const ASN1::IA5String* execfile = params_.get_execfile();
@@ -65,30 +58,17 @@ void ModemSlot::pppd_exec(const char* tty, const char* optionsFile) {
         PutHeader(std::cerr) << "vfork fail: " << std::strerror(error) << std::endl;
         return OnAbort(error);
     }
-    Watch(pid, &ModemSlot::on_terminate, this);
+    child_.Watch(pid, &ModemSlot::on_terminate, this);
     PutHeader(std::clog) << "pppd executed" << " cid=\"" << cid << "\"" << " pid=" << pid
                          << std::endl;
 }
 
-// The killed child is reaped by the loop with no one waiting, and no later
-// kill may reach its pid (which the system may reuse).
-void ModemSlot::pppd_kill() {
-    if (pid_ == -1) return;
-    PutHeader(std::cerr) << "pppd isn't terminated, killing ..." << std::endl;
-    ::kill(pid_, SIGKILL);
-    ::sched_yield();
-    waiter_.Detach();
-    pid_ = -1;
-}
-
 bool ModemSlot::IBeforeDestroy() {
-    if (pid_ == -1) {
+    if (!child_.running()) {
         unbind();
         return true;
     }
-    PutHeader(std::cerr) << "sent HUP to pppd." << std::endl;
-    ::kill(pid_, SIGHUP);
-    stopTimer_.set(kStopTimeoutMs, &ModemSlot::on_terminate_timeout, this);
+    child_.Stop(SIGHUP, "HUP", &ModemSlot::Finished, this);
     return false;
 }
 
@@ -102,16 +82,9 @@ void ModemSlot::Finished() {
 
 void ModemSlot::on_terminate(int status) {
     PutHeader(std::clog) << "pppd terminated with code " << status << std::endl;
-    pid_ = -1;
+    child_.Ended();
     if (destroying()) return Finished();
     OnAbort(status);
-}
-
-// The child is killed and forgotten: the stop is over.
-void ModemSlot::on_terminate_timeout(Timer*) {
-    PutHeader(std::cerr) << "pppd terminate timeout!" << std::endl;
-    pppd_kill();
-    if (destroying()) Finished();
 }
 
 // ---- The authentication link

@@ -10,9 +10,8 @@
 
 #include <iosfwd>
 
-#include "runtime/child_wait.h"
-#include "runtime/timer.h"
 #include "slots/auth_link.h"
+#include "slots/child_program.h"
 #include "slots/slot.h"
 
 class ModemSlot : public Slot {
@@ -40,7 +39,7 @@ public:
     void OnAuth(const Auth::Record& record);
 
     // The child's process id, -1 when none runs.
-    int pid() const { return pid_; }
+    int pid() const { return child_.pid(); }
 
 protected:
     const TERM::ModemParams& params() const { return params_; }
@@ -49,27 +48,18 @@ protected:
     // Starts pppd on `tty` unless a child runs; `optionsFile` is a board path.
     void pppd_exec(const char* tty, const char* optionsFile);
     // SIGKILL to a child still running, which the slot then forgets.
-    void pppd_kill();
-    // A child of the slot has started: its end goes to `onEnd`.
-    template <class T>
-    void Watch(int pid, void (T::*onEnd)(int), T* self) {
-        pid_ = pid;
-        waiter_.Bind(self, onEnd);
-        waiter_.Attach(pid);
-    }
+    void pppd_kill() { child_.Kill(); }
     // The child ended while the slot was being destroyed: the destroy is
     // over and the slot is gone.
     void Finished();
 
-    int pid_ = -1;
+    // pppd or a fax program.
+    SlotChild child_{*this, "pppd"};
 
 private:
     void OnAuthRequest(const Auth::voauth& login);
     void OnAcctInformation(const Auth::voacct& acct);
     void on_terminate(int status);
-    void on_terminate_timeout(Timer*);
 
     TERM::ModemParams params_;
-    ChildWait waiter_;
-    Timer stopTimer_;
 };

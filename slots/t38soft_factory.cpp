@@ -66,9 +66,8 @@ void LogFailure(const char* what) {
 
 // ---- T38SoftSlot
 
-T38SoftSlot::T38SoftSlot(int pid, int timeslot) : pid_(pid), timeslot_(timeslot) {
-    waiter_.Bind(this, &T38SoftSlot::OnT38Terminate);
-    waiter_.Attach(pid);
+T38SoftSlot::T38SoftSlot(int pid, int timeslot) : timeslot_(timeslot) {
+    program_.Watch(pid, &T38SoftSlot::OnT38Terminate, this);
     HoldChannel(timeslot);
 }
 
@@ -80,8 +79,9 @@ void T38SoftSlot::IAfterCreate() {
 }
 
 bool T38SoftSlot::IBeforeDestroy() {
-    if (pid_ >= 1) ::kill(pid_, SIGTERM);
-    return true;
+    if (!program_.running()) return true;
+    program_.Stop<Slot>(SIGTERM, "TERM", &Slot::on_release, this);
+    return false;
 }
 
 void T38SoftSlot::OnT38Terminate(int status) {
@@ -91,7 +91,8 @@ void T38SoftSlot::OnT38Terminate(int status) {
                              << std::endl;
     else if (low != 0x7F)
         PutHeader(std::clog) << "t38 daemon terminated by signal=" << low << std::endl;
-    pid_ = -1;
+    program_.Ended();
+    if (destroying()) return on_release();
     // The program held the channel's last descriptor: the driver has freed it.
     LetGoOfHardware(Loss::abort, status);
 }

@@ -8,7 +8,7 @@
 
 #include <iosfwd>
 
-#include "runtime/child_wait.h"
+#include "slots/child_program.h"
 #include "slots/slot.h"
 #include "slots/slot_factory.h"
 
@@ -20,27 +20,26 @@ public:
     const char* GetName() const override { return "t38 soft"; }
     // Reports both streams with the channel.
     void IAfterCreate() override;
-    // Sends SIGTERM to a program that still runs; the slot goes at once and
-    // the program's later end is only logged.
+    // Sends SIGTERM to a program that still runs and finishes when it has
+    // ended, or killed it 5000 ms later: its channel is free by then.
     bool IBeforeDestroy() override;
     bool IOnOutputStream() override { return true; }
     bool IOnInputStream() override { return true; }
     int IGetTransmitChannel() override { return timeslot_; }
     int IGetReceiveChannel() override { return timeslot_; }
 
-    // The program ended by itself: the slot lets go of the channel, and
-    // `abort` with the raw wait status.
+    // The program ended: a slot being destroyed has finished; otherwise it
+    // lets go of the channel, and `abort` with the raw wait status.
     void OnT38Terminate(int status);
     void IReleaseHardware() override { timeslot_ = -1; }
     // -1 once the program has ended.
-    int pid() const { return pid_; }
+    int pid() const { return program_.pid(); }
 
 private:
     std::ostream& PutHeader(std::ostream& os) const;
 
-    int pid_;
     int timeslot_;
-    ChildWait waiter_;
+    SlotChild program_{*this, "t38 daemon"};
 };
 
 class T38SoftFactory : public SlotFactory {

@@ -96,19 +96,36 @@ TEST_F(T38Soft, TheProgramRunsWithTheChannelAsItsStandardInput) {
     EXPECT_TRUE(pump_until([&] { return server.board().read_file(input) == "\x80\x01\x02"; }));
 }
 
-TEST_F(T38Soft, DestroyTermsTheProgramAndIsAnsweredAtOnce) {
-    install(runs());
-    ASSERT_EQ(std::nullopt, ask(create_t38(), 7));
-    const int pid = t38_at(7)->pid();
-    argv_of(kT38, pid);  // it has started
+// The destroy is answered once the program has ended, with its channel back
+// in the pool: when it ends on SIGTERM, or 5 s later when SIGKILL ends one
+// that ignores it.
+TEST_F(T38Soft, DestroyEndsTheProgramAndIsAnsweredWithItsChannelFree) {
+    struct Case {
+        std::string program;
+        unsigned killMs;  // 0: it ends on SIGTERM
+        int status;
+    } cases[] = {{t38(runs()), 0, SIGTERM}, {ignores_term(), 5000, SIGKILL}};
+    const unsigned pool = channels().free_channels(mcc::kTransparent);
+    for (const Case& c : cases) {
+        server.board().write_program(kT38, c.program);
+        ASSERT_EQ(std::nullopt, ask(create_t38(), 7));
+        const int pid = t38_at(7)->pid();
+        argv_of(kT38, pid);  // it has started
 
-    controller.send(test::command(Alternative::destroy), 9, 7);
-    auto reply = controller.receive_until(test::is_response, 2);
-    EXPECT_TRUE(reply && test::is_success(*reply));
-    const std::string reaped = "terminate child process, pid=" + std::to_string(pid) + " status=15";
-    EXPECT_TRUE(pump_until([&] { return progress.str().find(reaped) != std::string::npos; }));
-    EXPECT_EQ(std::string::npos, progress.str().find("t38 daemon terminated"));
-    EXPECT_TRUE(pump_until([] { return channels().opens() == 0; })) << "the program's copy is gone";
+        controller.send(test::command(Alternative::destroy), 9, 7);
+        if (c.killMs) {
+            server.advance(c.killMs - 1);
+            EXPECT_FALSE(controller.receive_until(test::is_response, 2));
+            server.advance(1);
+        }
+        std::optional<LGCP::Message> reply;
+        EXPECT_TRUE(pump_until([&] { return bool(reply = controller.receive_until(test::is_response, 1)); }));
+        EXPECT_TRUE(reply && test::is_success(*reply));
+        const std::string reaped = "terminate child process, pid=" + std::to_string(pid) +
+                                   " status=" + std::to_string(c.status) + "\n";
+        EXPECT_TRUE(pump_until([&] { return progress.str().find(reaped) != std::string::npos; }));
+        EXPECT_TRUE(pump_until([&] { return channels().free_channels(mcc::kTransparent) == pool; }));
+    }
 }
 
 TEST_F(T38Soft, AProgramThatEndsAbortsWithItsRawStatusAndIsNotSignalledAgain) {

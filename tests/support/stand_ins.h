@@ -16,8 +16,9 @@ inline std::string script(const std::string& before, const std::string& after) {
 
 // Ends on SIGHUP (sleep's default).
 inline std::string obeys_hup() { return script("", "exec sleep 60\n"); }
-// Only SIGKILL ends it.
+// Only SIGKILL ends them.
 inline std::string ignores_hup() { return script("trap '' HUP\n", "exec sleep 60\n"); }
+inline std::string ignores_term() { return script("trap '' TERM\n", "exec sleep 60\n"); }
 // Ends at once with `code`.
 inline std::string exits(int code) { return script("", "exit " + std::to_string(code) + "\n"); }
 // Killed by a signal.
