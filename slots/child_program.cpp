@@ -1,15 +1,19 @@
 #include "slots/child_program.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 
+#include "runtime/descriptor_end.h"
+#include "runtime/fd.h"
 #include "slots/slot.h"
 
 namespace {
@@ -34,6 +38,15 @@ void RestoreDefaultDispositions() {
         action.sa_flags = 0;
         ::sigaction(sig, &action, nullptr);
     }
+}
+
+// dup2 leaves the copy open across the exec; a descriptor that already is
+// the standard one only loses its close-on-exec flag.
+void BecomeStandard(int fd, int standard) {
+    if (fd == standard)
+        ::fcntl(standard, F_SETFD, 0);
+    else if (fd >= 0)
+        ::dup2(fd, standard);
 }
 
 constexpr unsigned kStopTimeoutMs = 5000;
@@ -64,12 +77,8 @@ pid_t StartChild(const ChildProgram& program) {
     RestoreDefaultDispositions();
     ::sigprocmask(SIG_SETMASK, &previous, nullptr);
 
-    // dup2 leaves the copy open across the exec; a descriptor that already
-    // is the standard input only loses its close-on-exec flag.
-    if (program.input == STDIN_FILENO)
-        ::fcntl(STDIN_FILENO, F_SETFD, 0);
-    else if (program.input >= 0)
-        ::dup2(program.input, STDIN_FILENO);
+    BecomeStandard(program.input, STDIN_FILENO);
+    BecomeStandard(program.output, STDOUT_FILENO);
     if (program.pauseSeconds) ::sleep(program.pauseSeconds);
     say(program.banner);
     ::execv(argv[0], argv.data());
@@ -101,4 +110,69 @@ void SlotChild::Kill() {
     ::sched_yield();
     waiter_.Detach();
     pid_ = -1;
+}
+
+// ---- ChildAnswer
+
+// A program still running when the server ends goes with it.
+ChildAnswer::~ChildAnswer() {
+    if (pid_ > 0) ::kill(pid_, SIGKILL);
+}
+
+bool ChildAnswer::Start(ChildProgram program, unsigned limitMs, Done done) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) return false;
+    const Fd output(ends[0]);
+    const Fd input(ends[1]);  // the parent's copy closes here: its end is the child's
+    output_.Bind("ChildAnswer::OnOutput", &ChildAnswer::OnOutput, this);
+    if (!output.NonBlock() || !output_.Schedule(output, POLLIN)) return false;
+    program.output = input.get();
+    const pid_t pid = StartChild(program);
+    if (pid < 0) {
+        const int error = errno;
+        output_.Release();
+        errno = error;
+        return false;
+    }
+    pid_ = pid;
+    waiter_.Bind(this, &ChildAnswer::OnEnd);
+    waiter_.Attach(pid);
+    text_.clear();
+    done_ = std::move(done);
+    limit_.set(limitMs, &ChildAnswer::OnLimit, this);
+    return true;
+}
+
+// One read per event: the answer is short.
+void ChildAnswer::OnOutput(int fd, short revents) {
+    if (!CallsForRead(revents)) return;
+    char buffer[kMaxText];
+    const ssize_t n = ::read(fd, buffer, kMaxText - text_.size());
+    if (n > 0) {
+        text_.append(buffer, static_cast<size_t>(n));
+        const size_t end = text_.find('\n');
+        if (end == std::string::npos && text_.size() < kMaxText) return;
+        text_.resize(std::min(end + 1, text_.size()));
+        return Finish(true);
+    }
+    if (ReadEnd(n, revents)) Finish(true);
+}
+
+void ChildAnswer::OnEnd(int) { pid_ = -1; }
+
+void ChildAnswer::OnLimit() {
+    if (pid_ > 0) ::kill(pid_, SIGKILL);
+    pid_ = -1;
+    waiter_.Detach();
+    Finish(false);
+}
+
+// `done` may start the next run.
+void ChildAnswer::Finish(bool answered) {
+    output_.Release();
+    limit_.reset();
+    const Done done = std::move(done_);
+    done_ = nullptr;
+    const std::string text = std::move(text_);
+    done(answered, text);
 }

@@ -6,7 +6,8 @@
 // exec leaves with _exit, so it runs none of the server's destructors.
 //
 // A slot keeps its running child in a SlotChild, which stops it before the
-// slot goes.
+// slot goes; a program asked for an answer (a count) runs in a ChildAnswer,
+// which the loop reads without waiting on it.
 
 #include <sys/types.h>
 
@@ -29,9 +30,10 @@ struct ChildProgram {
     const char* failure = nullptr;
     // The child's exit status when the exec fails.
     int failStatus = 2;
-    // A descriptor that becomes the child's standard input (-1: it keeps
-    // the server's).
+    // Descriptors that become the child's standard input and output (-1:
+    // it keeps the server's).
     int input = -1;
+    int output = -1;
 };
 
 // Flushes the server's output streams (the child must not write them a
@@ -83,4 +85,41 @@ private:
     ChildWait waiter_;
     Timer stopTimer_;
     std::function<void()> stopped_;
+};
+
+// The answer of a child program: what it writes on its standard output up
+// to its first line end, read by the loop as it comes. A program that has
+// not answered within the time limit is killed and its answer given up.
+class ChildAnswer {
+public:
+    // `answered`: the program wrote its line or ended (`text` may be
+    // empty); otherwise the limit passed first.
+    using Done = std::function<void(bool answered, const std::string& text)>;
+
+    // The longest answer read; the rest of a longer line is not.
+    static constexpr size_t kMaxText = 31;
+
+    ChildAnswer() = default;
+    ~ChildAnswer();
+    ChildAnswer(const ChildAnswer&) = delete;
+    ChildAnswer& operator=(const ChildAnswer&) = delete;
+
+    // Starts `program` with its standard output on a pipe; `done` is
+    // called once, from the loop. False, with errno, when it could not
+    // start (and `done` is not called).
+    bool Start(ChildProgram program, unsigned limitMs, Done done);
+    bool running() const { return bool(done_); }
+
+private:
+    void OnOutput(int fd, short revents);
+    void OnEnd(int status);
+    void OnLimit();
+    void Finish(bool answered);
+
+    Event output_;
+    Timer limit_;
+    ChildWait waiter_;
+    int pid_ = -1;
+    std::string text_;
+    Done done_;
 };

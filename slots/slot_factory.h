@@ -17,6 +17,7 @@
 //       return new TrunkSlot(...);                             // NewSlot lists it
 //   }
 
+#include <functional>
 #include <list>
 
 #include "messages/lgcp.h"
@@ -37,6 +38,10 @@ public:
     virtual Slot* INewSlot(const LGCP::CreateParams& params) = 0;
     // Writes the counters this factory owns.
     virtual void Query(LGCP::Resources& resources) = 0;
+    // Before Query: a factory that learns a counter from a program asks it
+    // here and calls `ready` once Query can write it; the others are ready
+    // at once.
+    virtual void PrepareQuery(std::function<void()> ready) { ready(); }
     // A signal another service sent (trunk state), offered to every factory.
     virtual void SelfSignal(const LGCP::Signal&) {}
 

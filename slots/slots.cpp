@@ -203,11 +203,25 @@ void Slots::OnSignal(const LGCP::Signal& signal) {
         factory->SelfSignal(signal);
 }
 
+// A factory may be ready before PrepareQuery returns: the count starts at 1
+// so that the report waits for the whole chain.
 void Slots::UpdateHardwareResources() {
+    ++reportsOwed_;
+    if (unready_) return;
+    unready_ = 1;
+    for (SlotFactory* factory = firstFactory; factory; factory = factory->next()) {
+        ++unready_;
+        factory->PrepareQuery([this] { FactoryReady(); });
+    }
+    FactoryReady();
+}
+
+void Slots::FactoryReady() {
+    if (--unready_) return;
     LGCP::Signal signal;
     LGCP::Resources& resources = signal.select_query();
     resources.set_mux(true);
     for (SlotFactory* factory = firstFactory; factory; factory = factory->next())
         factory->Query(resources);
-    SendSignal(signal);
+    for (; reportsOwed_; --reportsOwed_) SendSignal(signal);
 }

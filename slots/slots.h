@@ -35,7 +35,9 @@ public:
     // From Slot::on_release: answers a waiting destroy and deletes the slot.
     void on_release(Slot* slot);
 
-    // Sends the free resources to the controller as a `query` signal.
+    // Sends the free resources to the controller as a `query` signal, once
+    // every factory is ready to report them. A request while they are
+    // being prepared is answered with the same report.
     void UpdateHardwareResources();
 
     // The slot at a number (0..1023), null when none.
@@ -67,9 +69,14 @@ private:
     void int_destroy(Slot* slot);
     // Deletes a slot whose shutdown has not finished.
     void ForceRelease(Slot* slot);
+    // One more factory is ready; the last sends the reports owed.
+    void FactoryReady();
 
     std::array<Slot*, kTableSize> table_{};
     std::list<Slot*> live_;
     // Slots left unfinished by the controller's departure, until dropped.
     std::list<Slot*> unfinished_;
+    // Resources reports asked for, and the factories not yet ready for them.
+    unsigned reportsOwed_ = 0;
+    unsigned unready_ = 0;
 };

@@ -3,9 +3,10 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <climits>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -14,7 +15,6 @@
 #include "board/drivers/mcc.h"
 #include "board/paths.h"
 #include "runtime/fd.h"
-#include "slots/child_program.h"
 
 namespace mcc = board::mcc;
 
@@ -25,15 +25,9 @@ constexpr const char* kProgram = "/usr/local/sbin/t38";
 constexpr unsigned kMaxArgs = 27;
 // The program's exit status when it cannot be executed.
 constexpr int kExecFailed = 237;
-// The longest answer read from the program's count.
-constexpr int kCountLine = 32;
-
-// Single-quoted for the shell: the board root may hold any character.
-std::string ShellQuoted(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
+// How long the loop waits for the program's count before it reports
+// what it knows.
+constexpr unsigned kCountLimitMs = 3000;
 
 // "<peer address>/<peer port>/<own port>"
 std::string Remote(const LGCP::T38Soft& params) {
@@ -134,23 +128,46 @@ Slot* T38SoftFactory::INewSlot(const LGCP::CreateParams& params) {
     return new T38SoftSlot(pid, timeslot);
 }
 
-void T38SoftFactory::Query(LGCP::Resources& resources) {
-    resources.set_t38_instances(QueryNumOfInstances());
+void T38SoftFactory::PrepareQuery(std::function<void()> ready) {
+    waiting_.push_back(std::move(ready));
+    if (count_.running() || QueryNumOfInstances()) return;
+    Counted(0);
 }
 
-int T38SoftFactory::QueryNumOfInstances() {
-    const std::string command = ShellQuoted(board::path(kProgram)) + " --num-of-instances";
-    FILE* pipe = ::popen(command.c_str(), "re");
-    if (!pipe) {
-        PutHeader(std::clog) << "t38 daemon not found!" << std::endl;
-        return 0;
+void T38SoftFactory::Query(LGCP::Resources& resources) {
+    resources.set_t38_instances(instances_);
+}
+
+// A missing program is known without a child.
+bool T38SoftFactory::QueryNumOfInstances() {
+    ChildProgram count;
+    count.argv = {board::path(kProgram), "--num-of-instances"};
+    count.failStatus = kExecFailed;
+    auto answer = [this](bool answered, const std::string& text) { OnCount(answered, text); };
+    if (::access(count.argv[0].c_str(), X_OK) == 0 && count_.Start(count, kCountLimitMs, answer))
+        return true;
+    PutHeader(std::clog) << "t38 daemon not found!" << std::endl;
+    return false;
+}
+
+// Past the limit the count known from before stands.
+void T38SoftFactory::OnCount(bool answered, const std::string& text) {
+    if (!answered) {
+        PutHeader(std::cerr) << "t38: no count within " << kCountLimitMs << " ms, reporting "
+                             << instances_ << std::endl;
+        return Counted(instances_);
     }
-    char line[kCountLine];
-    int count = 0;
-    if (std::fgets(line, sizeof line, pipe))
-        count = std::atoi(line);
-    else
+    if (text.empty()) {
         PutHeader(std::clog) << "t38: can't detect T38 resources" << std::endl;
-    ::pclose(pipe);
-    return count;
+        return Counted(0);
+    }
+    const long count = std::strtol(text.c_str(), nullptr, 10);
+    Counted(static_cast<int>(std::clamp<long>(count, INT_MIN, INT_MAX)));
+}
+
+void T38SoftFactory::Counted(int instances) {
+    instances_ = instances;
+    const std::vector<std::function<void()>> waiting = std::move(waiting_);
+    waiting_.clear();
+    for (const auto& ready : waiting) ready();
 }

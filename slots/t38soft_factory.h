@@ -5,8 +5,12 @@
 // hands its descriptor to the program as standard input and represents the
 // call by a slot whose transmit and receive channel is the controller
 // channel's timeslot. The program's end reaches the controller as `abort`.
+// The count of instances for `query` is the program's answer, which the loop
+// reads as it comes.
 
+#include <functional>
 #include <iosfwd>
+#include <vector>
 
 #include "slots/child_program.h"
 #include "slots/slot.h"
@@ -53,12 +57,25 @@ public:
     // Starts the program on a new channel; null when the channel or the
     // program cannot be had.
     Slot* INewSlot(const LGCP::CreateParams& params) override;
-    // `t38-instances`, as the program answers (it blocks the loop).
+    // Asks the program for the count; `ready` once it answered or the
+    // time limit passed.
+    void PrepareQuery(std::function<void()> ready) override;
+    // `t38-instances`: the program's last count (0 before the first).
     void Query(LGCP::Resources& resources) override;
-    int QueryNumOfInstances();
 
     std::ostream& PutHeader(std::ostream& os) const;
 
 private:
     T38SoftFactory() = default;
+
+    // Starts "t38 --num-of-instances"; false (logged) when it cannot run.
+    bool QueryNumOfInstances();
+    void OnCount(bool answered, const std::string& text);
+    // The count is known: those waiting for it hear so.
+    void Counted(int instances);
+
+    ChildAnswer count_;
+    int instances_ = 0;
+    // Those waiting for the count under way.
+    std::vector<std::function<void()>> waiting_;
 };

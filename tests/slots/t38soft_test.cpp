@@ -47,10 +47,6 @@ protected:
         }
         return out;
     }
-    std::optional<int> t38_instances() {
-        auto report = resources();
-        return report ? std::optional<int>(report->get_t38_instances().getValue()) : std::nullopt;
-    }
 };
 
 TEST_F(T38Soft, TheProgramRunsWithTheChannelAsItsStandardInput) {
@@ -177,25 +173,48 @@ TEST_F(T38Soft, ChannelFailuresDeclineAndLeaveNoChannelOpen) {
     EXPECT_EQ(std::string::npos, progress.str().find("successfully started"));
 }
 
+// The count is read as the program writes it: a ping sent after the query
+// is answered first. A program that has not counted within 3 s (this one
+// would take 12) leaves the count known before, with one line.
 TEST_F(T38Soft, TheProgramCountsTheInstances) {
     struct Case {
         std::string root;  // under the test's board root
-        std::optional<std::string> answer;  // none: no program
+        std::optional<std::string> program;  // none: no program
         int instances;
+        std::string line;  // logged (none when empty)
+        unsigned limitMs;  // the count is waited for this long (0: it answers)
     } cases[] = {
-        {"", "8", 8},
-        {"/it's a board", "12", 12},
-        {"", "", 0},
-        {"/none", std::nullopt, 0},
+        {"", t38(runs(), "8"), 8, "", 0},
+        {"/it's a board", t38(runs(), "12"), 12, "", 0},
+        {"/it's a board", "#!/bin/sh\nexec sleep 12\n", 12,
+         "t38soft: t38: no count within 3000 ms, reporting 12\n", 3000},
+        {"", t38(runs(), ""), 0, "t38soft: t38: can't detect T38 resources\n", 0},
+        {"/none", std::nullopt, 0, "t38soft: t38 daemon not found!\n", 0},
     };
     for (const Case& c : cases) {
         const std::string root = server.board().dir() + c.root;
         ::setenv("BOARD_ROOT", root.c_str(), 1);
-        if (c.answer) server.board().write_program(c.root + kT38, t38(runs(), *c.answer));
-        progress.clear();
-        EXPECT_EQ(c.instances, t38_instances()) << root;
-        EXPECT_EQ(c.instances == 0,
-                  progress.str().find("t38soft: t38: can't detect T38 resources\n") != std::string::npos);
+        if (c.program) server.board().write_program(c.root + kT38, *c.program);
+        controller.send(test::command(Alternative::query), 1);
+        controller.send(test::command(Alternative::ping), 2);
+        unsigned answers = 0;
+        bool reportedFirst = false;
+        ASSERT_TRUE(pump_until([&] {
+            while (auto m = controller.receive(1)) {
+                if (test::is_response(*m)) ++answers;
+                else seen_.push_back(*m);
+                const LGCP::Signal* s = m->get_pdu().get_signal();
+                reportedFirst |= answers < 2 && s && s->is_query();
+            }
+            return answers == 2;
+        }));
+        if (c.limitMs) {
+            EXPECT_FALSE(reportedFirst) << root;
+            server.advance(c.limitMs);
+        }
+        auto report = signal(LGCP::Signal::Alternative::query);
+        EXPECT_EQ(c.instances, report ? report->get_query()->get_t38_instances().getValue() : -1) << root;
+        EXPECT_NE(std::string::npos, (progress.str() + errors.str()).find(c.line)) << c.line;
     }
     ::setenv("BOARD_ROOT", server.board().dir().c_str(), 1);
 }
