@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <time.h>
 
 #include <algorithm>
@@ -23,6 +24,7 @@ constexpr const char* kFaxTransfer = "/usr/local/sbin/fax";
 constexpr const char* kFaxReceiver = "/usr/local/bin/fax";
 constexpr const char* kAnswerOptions = "/usr/local/etc/ppp/aoptions";
 constexpr const char* kOriginateOptions = "/usr/local/etc/ppp/coptions";
+constexpr const char* kFaxExtension = ".g3";
 // The fax transfer program's arguments after "-m <modem>", when given.
 constexpr unsigned kMaxFaxArgs = 60;
 // A fax program that could not start: no page is counted for it.
@@ -149,11 +151,29 @@ void DspModemSlot::RunFaxTransfer() {
 
 void DspModemSlot::RunFaxReceiver() {
     ChildProgram fax;
-    fax.argv = {board::path(kFaxReceiver), "-m", std::to_string(modem_), "receive",
-                board::path(FaxFileName())};
+    faxFile_ = FreeFaxFile();
+    fax.argv = {board::path(kFaxReceiver), "-m", std::to_string(modem_), "receive", faxFile_};
     fax.pauseSeconds = 1;
     fax.banner = "executing";
     StartFax(fax, "fax receiver executed");
+}
+
+// Two calls answered in one second, or a fax of the same time on another
+// day not collected yet, must not share a file.
+std::string DspModemSlot::FreeFaxFile() {
+    std::string name = board::path(FaxFileName());
+    const std::string stem = name.substr(0, name.size() - std::strlen(kFaxExtension));
+    for (unsigned n = 1; FaxFileTaken(name); ++n)
+        name = stem + "." + std::to_string(n) + kFaxExtension;
+    return name;
+}
+
+bool DspModemSlot::FaxFileTaken(const std::string& name) {
+    struct stat status;
+    if (::lstat(name.c_str(), &status) == 0) return true;
+    for (const DspModemSlot* slot : ModemFactory::instance().dspSlots())
+        if (slot->faxRuns() && slot->faxFile_ == name) return true;
+    return false;
 }
 
 // The slot's descriptor keeps the modem allocated while the program uses

@@ -8,6 +8,8 @@
 // program ends. The modem number is the slot's session on the dial-in
 // authentication link.
 
+#include <string>
+
 #include "runtime/fd.h"
 #include "slots/child_program.h"
 #include "slots/modem_slot.h"
@@ -45,6 +47,11 @@ private:
     bool CallRequest(uint32_t request, const char* failure);
     void RunFaxTransfer();
     void RunFaxReceiver();
+    // The name of a fax received now: "/var/fax-HH-MM-SS.g3" while it is
+    // not taken, else the first free of "/var/fax-HH-MM-SS.1.g3", ".2.g3"...
+    static std::string FreeFaxFile();
+    // A file of that name exists, or a receiver still running was given it.
+    static bool FaxFileTaken(const std::string& name);
     void StartFax(ChildProgram& fax, const char* started);
     void on_fax_terminate(int status);
     bool faxRuns() const { return params().has_fax() && child_.running(); }
@@ -56,4 +63,6 @@ private:
     Fd fd_;
     int channel_ = -1;
     int modem_ = -1;
+    // The file the fax receiver was given.
+    std::string faxFile_;
 };

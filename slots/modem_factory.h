@@ -68,6 +68,7 @@ public:
     // The interfaces a digital call may take, first taken first.
     const std::list<std::string>& freeInterfaces() const { return freeHdlc_; }
     const std::list<ModemSlot*>& modemSlots() const { return modemSlots_; }
+    const std::list<DspModemSlot*>& dspSlots() const { return dspSlots_; }
     size_t connections() const { return clients_.size(); }
     bool listening() const { return listener_.open(); }
 

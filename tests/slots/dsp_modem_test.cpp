@@ -196,22 +196,46 @@ TEST_F(DspModem, TheFaxTransferProgramGetsAtMostSixtyTextsAndReportsItsPages) {
     EXPECT_EQ(0, mctl().held());  // the program has the modem
 }
 
+// A name already taken, by a fax of that time on another day or by a call
+// answered in the same second, gets the next free suffix.
 TEST_F(DspModem, TheFaxReceiverNamesItsFileAfterTheLoopClock) {
-    time_t now = Mux::seconds();
-    struct tm local;
-    localtime_r(&now, &local);
-    local.tm_hour = 14;
-    local.tm_min = 5;
-    local.tm_sec = 9;
-    server.loop().clock().set_us(uint64_t(mktime(&local)) * 1000000);
     server.board().write_program("/usr/local/bin/fax", fax_receiver(2));
-
-    create_connected(5, fax());
-    const std::string file = host("/var/fax-14-05-09.g3");
-    EXPECT_EQ((std::vector<std::string>{host("/usr/local/bin/fax"), "-m", "0", "receive", file}),
-              argv_of("/usr/local/bin/fax", modem_at(5)->pid()));
+    struct Case {
+        int second;                       // of 14:05
+        std::vector<std::string> before;  // files there already
+        std::vector<std::string> given;   // to the calls answered in that second
+    } cases[] = {
+        {9, {}, {"/var/fax-14-05-09.g3", "/var/fax-14-05-09.1.g3"}},
+        {10, {"/var/fax-14-05-10.g3"}, {"/var/fax-14-05-10.1.g3"}},
+    };
+    unsigned number = 5;
+    for (const Case& c : cases) {
+        time_t now = Mux::seconds();
+        struct tm local;
+        localtime_r(&now, &local);
+        local.tm_hour = 14;
+        local.tm_min = 5;
+        local.tm_sec = c.second;
+        server.loop().clock().set_us(uint64_t(mktime(&local)) * 1000000);
+        for (const std::string& file : c.before) server.board().write_file(file, "earlier\n");
+        std::vector<int> pids;
+        for (size_t call = 0; call < c.given.size(); ++call) {
+            create_connected(number, fax());
+            pids.push_back(modem_at(number++)->pid());
+        }
+        for (size_t call = 0; call < c.given.size(); ++call) {
+            const std::string& file = c.given[call];
+            std::vector<std::string> argv = argv_of("/usr/local/bin/fax", pids[call]);
+            if (argv.size() > 2) argv[2] = "<modem>";
+            EXPECT_EQ((std::vector<std::string>{host("/usr/local/bin/fax"), "-m", "<modem>",
+                                                "receive", host(file)}),
+                      argv);
+            const std::string written = std::to_string(pids[call]) + "\n";
+            EXPECT_TRUE(pump_until([&] { return server.board().read_file(file) == written; })) << file;
+        }
+        for (const std::string& file : c.before) EXPECT_EQ("earlier\n", server.board().read_file(file));
+    }
     EXPECT_EQ(2, pages());
-    EXPECT_TRUE(server.board().exists("/var/fax-14-05-09.g3"));
 }
 
 // A child that exits through exit() runs what the server registered for

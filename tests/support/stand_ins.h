@@ -23,9 +23,10 @@ inline std::string ignores_term() { return script("trap '' TERM\n", "exec sleep 
 inline std::string exits(int code) { return script("", "exit " + std::to_string(code) + "\n"); }
 // Killed by a signal.
 inline std::string killed() { return script("", "kill -9 $$\n"); }
-// A fax receiver: writes the file it is given last, then reports `pages`.
+// A fax receiver: writes its pid in the file it is given last, then
+// reports `pages`.
 inline std::string fax_receiver(int pages) {
-    return script("", "eval last=\\${$#}\necho fax > \"$last\"\nexit " + std::to_string(pages) + "\n");
+    return script("", "eval last=\\${$#}\necho $$ > \"$last\"\nexit " + std::to_string(pages) + "\n");
 }
 
 // The T.38 program. With --num-of-instances it prints `instances` (nothing
