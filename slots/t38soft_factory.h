@@ -24,8 +24,9 @@ public:
     const char* GetName() const override { return "t38 soft"; }
     // Reports both streams with the channel.
     void IAfterCreate() override;
-    // Sends SIGTERM to a program that still runs and finishes when it has
-    // ended, or killed it 5000 ms later: its channel is free by then.
+    // Sends SIGTERM to a program that still runs; the slot finishes when
+    // the program has ended, or SIGKILL has ended it 5000 ms later, so its
+    // channel is free by then.
     bool IBeforeDestroy() override;
     bool IOnOutputStream() override { return true; }
     bool IOnInputStream() override { return true; }
