@@ -190,7 +190,9 @@ bool PERDecoder::decodeOpenType(const char*& first, const char*& last) {
 
 bool PERDecoder::decodeContained(const char* first, const char* last, AbstractData& value) {
     PERDecoder inner(first, last, env_);
-    return value.accept(inner);
+    const bool ok = value.accept(inner);
+    choiceUnknown_ = choiceUnknown_ || inner.choiceUnknown_;
+    return ok;
 }
 
 bool PERDecoder::decodeUnconstrainedInteger(unsigned& value) {
@@ -360,12 +362,13 @@ bool PERDecoder::decodeChoicePreamle(CHOICE& value, memento_type& end) {
         const char* first;
         if (!decodeSmallUnsigned(offset) || !decodeOpenType(first, end.position)) return false;
         // An alternative of a later version: skipped whole, it is the one
-        // failure that leaves UNKNOWN_SELECTION, so that a caller can tell
-        // it from octets that do not decode. Checked before adding, so that
-        // no index wraps to "not selected".
+        // failure that leaves UNKNOWN_SELECTION and leftChoiceUnknown(), so
+        // that a caller can tell it from octets that do not decode. Checked
+        // before adding, so that no index wraps to "not selected".
         if (offset >= value.totalChoices() - value.numChoices()) {
             setPosition(end.position);
             value.setSelection(CHOICE::UNKNOWN_SELECTION, nullptr);
+            choiceUnknown_ = true;
             return false;
         }
         index = value.numChoices() + offset;

@@ -34,6 +34,10 @@ public:
     void setPosition(const char* position);
     unsigned short getBitsLeft() const { return bitsLeft_; }
     const char* getPosition() const { return position_; }
+    // The decoding failed at an extension alternative that the records do
+    // not know, read whole (here or in an open type a nested decoder read):
+    // what came before it decoded. A later version's message, not junk.
+    bool leftChoiceUnknown() const { return choiceUnknown_; }
     // Bits not yet read.
     unsigned long long bitsAvailable() const;
 
@@ -90,6 +94,7 @@ private:
     const char* position_;
     const char* end_;
     unsigned short bitsLeft_ = 8;  // unread bits of the octet at position_
+    bool choiceUnknown_ = false;
 };
 
 }  // namespace ASN1

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "asn1/coder_env.h"
+#include "asn1/per_decoder.h"
 #include "runtime/ext_output.h"
 
 namespace CtrlSrv {
@@ -17,30 +18,20 @@ namespace {
 const char* const kNotBound = "CtrlSrv::Service error! service not connected to server.";
 
 // Every message of the controller link is one aligned-PER encoding.
-bool decode_message(const char* data, int length, LGCP::Message& message) {
-    ASN1::CoderEnv env(ASN1::CoderEnv::AlignedPER);
-    return ASN1::decode(data, data + length, &env, message, true);
+// `laterVersion`: the decoding stopped at an alternative of a later protocol
+// version, anywhere in the command (the command, the kind of slot it
+// creates, a kind deep inside it), which the decoder skipped whole; the
+// envelope before it is good.
+bool decode_message(const char* data, int length, LGCP::Message& message, bool& laterVersion) {
+    ASN1::PERDecoder decoder(data, data + length);
+    const bool decoded = message.accept(decoder);
+    laterVersion = decoder.leftChoiceUnknown();
+    return decoded;
 }
 
 bool encode_message(const LGCP::Message& message, std::vector<char>& octets) {
     ASN1::CoderEnv env(ASN1::CoderEnv::AlignedPER);
     return ASN1::encode(message, &env, std::back_inserter(octets));
-}
-
-bool is_unknown(const ASN1::CHOICE& choice) {
-    return choice.currentSelection() == ASN1::CHOICE::UNKNOWN_SELECTION;
-}
-
-// A frame that decodes up to a command this server does not know: the
-// command, the slot it creates or its ioctl is an extension alternative of
-// a later protocol version, which the decoder skipped whole. Its envelope
-// is good.
-bool is_unknown_command(const LGCP::Message& message) {
-    const LGCP::Command* command = message.get_pdu().get_command();
-    if (!command) return false;
-    if (const LGCP::CreateParams* create = command->get_create()) return is_unknown(*create);
-    if (const LGCP::IoctlParams* ioctl = command->get_ioctl()) return is_unknown(*ioctl);
-    return is_unknown(*command);
 }
 
 }  // namespace
@@ -168,8 +159,9 @@ void Server::OnDisconnect() {
 
 void Server::OnMessage(const char* data, int length) {
     LGCP::Message message;
-    const bool decoded = decode_message(data, length, message);
-    if (decoded || is_unknown_command(message))
+    bool laterVersion = false;
+    const bool decoded = decode_message(data, length, message, laterVersion);
+    if (decoded || laterVersion)
         Dispatch(message, decoded);
     else
         DecodeFailed(data, length);

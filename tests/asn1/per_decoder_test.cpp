@@ -141,8 +141,9 @@ TEST(PerDecoder, DecodingAgainClearsAdditionsTheDataDoesNotHave) {
 }
 
 // An alternative of a later version fails the decoding, but only once read
-// whole (its open type within the data) is it marked unknown: apart from
-// octets that do not decode.
+// whole (its open type within the data) is it marked unknown, and the
+// decoder says so, also from inside an open type: apart from octets that do
+// not decode.
 TEST(PerDecoder, ExtensionAlternativeBeyondTheKnownOnesIsSkippedWholeAndFails) {
     struct Row {
         const char* hex;
@@ -152,9 +153,19 @@ TEST(PerDecoder, ExtensionAlternativeBeyondTheKnownOnesIsSkippedWholeAndFails) {
                            Row{"82020000", CHOICE::UNKNOWN_SELECTION},
                            Row{"820200", CHOICE::NOT_SELECTED},  // runs past the end
                            Row{"82", CHOICE::NOT_SELECTED}}) {
+        const std::vector<char> octets = fromHex(row.hex);
+        PERDecoder decoder(octets.data(), octets.data() + octets.size());
         Alternatives value;
-        EXPECT_FALSE(perDecodeHex(row.hex, value)) << row.hex;
+        EXPECT_FALSE(value.accept(decoder)) << row.hex;
         EXPECT_EQ(row.selection, value.currentSelection()) << row.hex;
+        EXPECT_EQ(row.selection == CHOICE::UNKNOWN_SELECTION, decoder.leftChoiceUnknown()) << row.hex;
+
+        OpenData held;
+        held.grab(new Alternatives);
+        held.buf() = octets;
+        PERDecoder outer(nullptr, nullptr);
+        EXPECT_FALSE(outer.do_revisit(held)) << row.hex;
+        EXPECT_EQ(decoder.leftChoiceUnknown(), outer.leftChoiceUnknown()) << row.hex;
     }
     const std::vector<char> octets = fromHex("820200007F");
     PERDecoder decoder(octets.data(), octets.data() + octets.size());

@@ -88,10 +88,10 @@ TEST_F(ControllerLink, RefusesAMessageThatIsNoCommand) {
     EXPECT_FALSE(HeartBeatCtl::instance().armed());
 }
 
-// A command of a later protocol version: the command, the kind of slot it
-// creates or the kind of its ioctl is an extension alternative this server
-// does not know. It is answered with its seq and slot once its alternative
-// is whole in the frame; octets that no version sends are dropped.
+// A command of a later protocol version: the command, or a kind anywhere
+// inside it, is an extension alternative this server does not know. It is
+// answered with its seq and slot once its alternative is whole in the frame;
+// octets that no version sends are dropped.
 TEST_F(ControllerLink, RefusesACommandOfALaterProtocolWithItsSeqAndSlot) {
     struct Row {
         const char* what;
@@ -99,14 +99,19 @@ TEST_F(ControllerLink, RefusesACommandOfALaterProtocolWithItsSeqAndSlot) {
         bool answered;
     };
     // After the envelope's pdu index: the command's extension bit and index
-    // (create 4, ioctl 9, or an extension alternative), then the slot's or
-    // the ioctl's extension bit, its index 0 as a normally small number, and
-    // the alternative's open type: a length and its octets.
+    // (create 4, activate 6, ioctl 9, display 13, or an extension
+    // alternative), then the extension bit of the CHOICE in it (for a voice
+    // player, after the slot kind 3 and the player alternative 1), its index
+    // 0 as a normally small number, and the alternative's open type: a
+    // length and its octets.
     const std::string later("\x00\x01\x00", 3);
     ASSERT_TRUE(controller.connect());
     for (const Row& row : {Row{"command", "\x20" + later, true},
                            Row{"slot kind", "\x09" + later, true},
                            Row{"ioctl kind", "\x13" + later, true},
+                           Row{"activation kind", "\x0D" + later, true},
+                           Row{"display kind", "\x1B" + later, true},
+                           Row{"voice player kind", "\x08\x1E" + later, true},
                            Row{"slot kind running past the frame", std::string("\x09\x00\x05\x00", 4), false},
                            Row{"root slot kind past the roots", "\x08\xF8", false}}) {
         server.advance(1000);  // a decode error's line for each row
