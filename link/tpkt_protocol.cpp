@@ -34,9 +34,13 @@ void Tpkt_protocol::reset() {
     next_state(idle);
 }
 
+// The stream loses nothing: the rest of the frame still comes. The payload
+// held so far goes, and the rest is skipped when it comes, so that the next
+// frame is read from its own header.
 void Tpkt_protocol::on_timeout(Timer*) {
     std::clog << " TPKT packet timeout." << std::endl;
-    reset();
+    frame_ = Packet();
+    next_state(ignore);
 }
 
 void Tpkt_protocol::message(Packet& p) {
@@ -58,10 +62,12 @@ void Tpkt_protocol::message(Packet& p) {
 
 void Tpkt_protocol::receive(Packet& p) {
     while (p.length() > 0) take(p);
-    if (state_ == idle)
-        timer_.reset();
-    else
+    // The time-out frees the buffer of a payload being collected; a header's
+    // bytes hold none and are read on whenever the rest comes.
+    if (state_ == body)
         timer_.set(partial_frame_timeout_ms, &Tpkt_protocol::on_timeout, this);
+    else
+        timer_.reset();
 }
 
 void Tpkt_protocol::take(Packet& p) {

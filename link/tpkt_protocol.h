@@ -2,8 +2,9 @@
 // TPKT framing (RFC 1006) on a byte stream: version 3, reserved 0, a 16-bit
 // big-endian length that counts the 4 header bytes, then the payload.
 // Downwards the layer puts the header in front of each message; upwards it
-// cuts the stream, which comes in arbitrary pieces, back into frames, skips
-// what is not a frame and drops a frame left unfinished for 3 seconds.
+// cuts the stream, which comes in arbitrary pieces, back into frames and
+// skips what is not a frame. A frame whose payload stalls for 3 seconds is
+// dropped, and the rest of it skipped when it comes.
 
 #include <cstdint>
 

@@ -50,8 +50,8 @@ TEST_F(TpktLayer, AFrameInPiecesGoesUpWhenItsLastByteArrives) {
     const std::vector<unsigned char> frame{0x03, 0x00, 0x00, 0x07, 0x41, 0x42, 0x43};
     for (size_t i = 0; i + 1 < frame.size(); ++i) {
         arrive({frame[i]});
-        EXPECT_TRUE(tpkt->timeout_pending()) << "after byte " << i;
-        loop.advance(2999);  // each piece gives the frame another three seconds
+        EXPECT_EQ(i >= 3, tpkt->timeout_pending()) << "after byte " << i;
+        loop.advance(2999);  // each piece gives the payload another three seconds
     }
     EXPECT_TRUE(stack.frames.empty());
     arrive({frame.back()});
@@ -71,15 +71,26 @@ TEST_F(TpktLayer, EverySplitOfTwoFramesYieldsTheSameTwoFrames) {
     }
 }
 
-TEST_F(TpktLayer, AStalledFrameIsDroppedAfterThreeSeconds) {
-    arrive({0x03, 0x00, 0x00});
-    loop.advance(2999);
-    EXPECT_EQ("", progress.str());
-    loop.advance(1);
-    EXPECT_EQ(" TPKT packet timeout.\n", progress.str());
-    EXPECT_EQ(Tpkt_protocol::idle, tpkt->state());
-    arrive({0x03, 0x00, 0x00, 0x05, 0x41});
-    EXPECT_EQ((std::vector<std::string>{"41"}), stack.frames);
+// The stream loses nothing: the rest of a stalled frame still comes. A frame
+// whose payload stalled is dropped and its rest skipped; one whose header
+// stalled is read on. Either way the next frame is read from its header.
+TEST_F(TpktLayer, AFrameWhosePayloadStallsThreeSecondsIsDroppedAndItsRestSkipped) {
+    const std::vector<unsigned char> stream{0x03, 0x00, 0x00, 0x07, 0x03, 0x00, 0x05,
+                                            0x03, 0x00, 0x00, 0x05, 0x44};
+    for (size_t cut = 1; cut < 7; ++cut) {
+        stack.frames.clear();
+        progress.clear();
+        arrive({stream.begin(), stream.begin() + cut});
+        loop.advance(2999);
+        EXPECT_EQ("", progress.str()) << "cut at " << cut;
+        loop.advance(1);
+        const bool payloadStalled = cut >= 4;
+        EXPECT_EQ(payloadStalled ? " TPKT packet timeout.\n" : "", progress.str()) << "cut at " << cut;
+        arrive({stream.begin() + cut, stream.end()});
+        const std::vector<std::string> frames =
+            payloadStalled ? std::vector<std::string>{"44"} : std::vector<std::string>{"03 00 05", "44"};
+        EXPECT_EQ(frames, stack.frames) << "cut at " << cut;
+    }
 }
 
 TEST_F(TpktLayer, AnEmptyFrameGoesUpAsSoonAsItsHeaderIsComplete) {
