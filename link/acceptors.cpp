@@ -128,6 +128,7 @@ void AcceptorNet::Serve(Fd socket, const INet4::Addr& peer) {
     if (connected()) {
         refuse_connection(peer.GetString(), refused_, verbose());
         ImplRefuseConnection();
+        ReportRefusal();
         return;
     }
     if (!NonBlockMode(socket.get())) {
@@ -266,6 +267,7 @@ void AcceptorUnix::OnSocketEvent(int fd, short revents) {
         std::string path(peer.sun_path, strnlen(peer.sun_path, sizeof peer.sun_path));
         if (connected()) {
             refuse_connection(path, refused_, verbose());
+            ReportRefusal();
             continue;
         }
         if (!NonBlockMode(socket.get())) {

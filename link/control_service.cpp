@@ -105,6 +105,10 @@ void Service::StartConnection(const Fd& fd, const std::string& peer) {
     if (notify_ && state_ == State::Connected) notify_->OnConnect();
 }
 
+void Service::ReportRefusal() {
+    if (notify_) notify_->OnRefuseConnection();
+}
+
 void Service::on_message(Packet& packet) {
     if (state_ == State::Deactivating || !notify_) return;
     packet.passert(static_cast<bool>(packet), "null packet");

@@ -27,6 +27,8 @@ public:
     virtual void OnConnect() = 0;
     virtual void OnDisconnect() = 0;
     virtual void OnMessage(const char* data, int length) = 0;
+    // An acceptor refused a newcomer while this connection is served.
+    virtual void OnRefuseConnection() {}
 };
 
 class Service : private ProtocolsFamily {
@@ -77,6 +79,8 @@ protected:
     // Takes a connected socket: the stack is attached and activated and the
     // notify hears OnConnect.
     void StartConnection(const Fd& fd, const std::string& peer);
+    // Tells the notify that a newcomer was refused.
+    void ReportRefusal();
     void set_verbose(bool verbose) { verbose_ = verbose; }
 
 private:

@@ -155,6 +155,10 @@ void Server::OnDisconnect() {
     avgStatTimer_.reset();
 }
 
+void Server::OnRefuseConnection() {
+    for (Service* service : services_) service->OnRefuseConnection();
+}
+
 // ---- Server: the road of one command
 
 void Server::OnMessage(const char* data, int length) {

@@ -46,6 +46,8 @@ public:
     virtual bool OnCommand(const LGCP::Command& command) = 0;
     // A signal another service sends, before it goes to the controller.
     virtual void OnSignal(const LGCP::Signal&) {}
+    // Another controller was refused while this one is served.
+    virtual void OnRefuseConnection() {}
 
     // Each of these logs and does nothing while the service is not bound.
     void Success();
@@ -105,7 +107,8 @@ public:
     unsigned GetSlot() const { return currentSlot_; }
     bool IsSlotPresent() const { return currentSlot_ != no_slot; }
     bool CheckServerConnection(bool& connected) const;
-    // Drops the controller (the heartbeat ran out).
+    // Drops the controller (the heartbeat ran out, or a peer that never sent
+    // a command gives way to a newcomer).
     void OnHeartbeatTimeout();
 
     // "ctrl [<peer>]: ", "ctrl [not connected]: " or "ctrl [null]: ".
@@ -114,6 +117,7 @@ public:
     void OnConnect() override;
     void OnDisconnect() override;
     void OnMessage(const char* data, int length) override;
+    void OnRefuseConnection() override;
 
     const std::list<Service*>& services() const { return services_; }
     Control::Service* connection() const { return connection_; }

@@ -244,6 +244,32 @@ TEST_F(ControllerLink, RefusesASecondControllerUntilTheFirstIsGone) {
     EXPECT_TRUE(test::is_success(*answer));
 }
 
+// A peer that sends no command (a telnet session left open, a port check)
+// holds the place for two minutes after its connect; then a refused
+// newcomer displaces it and gets in at its next attempt. A controller that
+// sends is kept.
+TEST_F(ControllerLink, APeerWithoutACommandGivesWayToANewcomerAfterTwoMinutes) {
+    ASSERT_TRUE(controller.connect());
+    test::TestController next(server);
+    server.advance(HeartBeatCtl::timeout_ms - 1);
+    EXPECT_FALSE(next.connect());
+    EXPECT_FALSE(controller.closed_by_server(0));
+    server.advance(1000);  // the newcomer tries again
+    EXPECT_FALSE(next.connect());
+    EXPECT_TRUE(controller.closed_by_server());
+    EXPECT_NE(std::string::npos, progress.str().find("heartbeat: no command since connect for "
+                                                     "120 s, peer dropped for a newcomer.\n"));
+    ASSERT_TRUE(next.connect());
+
+    next.send(test::ping(), 1);
+    server.advance(HeartBeatCtl::timeout_ms / 2);
+    next.send(test::ping(), 2);
+    server.advance(HeartBeatCtl::timeout_ms / 2 + 1000);
+    test::TestController third(server);
+    EXPECT_FALSE(third.connect());
+    EXPECT_FALSE(next.closed_by_server());
+}
+
 // ---- Heartbeat
 
 TEST_F(ControllerLink, DropsAControllerSilentForTwoMinutes) {
