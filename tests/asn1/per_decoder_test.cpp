@@ -158,7 +158,8 @@ TEST(PerDecoder, ExtensionAlternativeBeyondTheKnownOnesIsSkippedWholeAndFails) {
         Alternatives value;
         EXPECT_FALSE(value.accept(decoder)) << row.hex;
         EXPECT_EQ(row.selection, value.currentSelection()) << row.hex;
-        EXPECT_EQ(row.selection == CHOICE::UNKNOWN_SELECTION, decoder.leftChoiceUnknown()) << row.hex;
+        const bool unknown = row.selection == CHOICE::UNKNOWN_SELECTION;
+        EXPECT_EQ(unknown, decoder.leftChoiceUnknown()) << row.hex;
 
         OpenData held;
         held.grab(new Alternatives);

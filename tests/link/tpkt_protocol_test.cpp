@@ -82,14 +82,13 @@ TEST_F(TpktLayer, AFrameWhosePayloadStallsThreeSecondsIsDroppedAndItsRestSkipped
         progress.clear();
         arrive({stream.begin(), stream.begin() + cut});
         loop.advance(2999);
-        EXPECT_EQ("", progress.str()) << "cut at " << cut;
+        EXPECT_EQ("", progress.str()) << cut;
         loop.advance(1);
         const bool payloadStalled = cut >= 4;
-        EXPECT_EQ(payloadStalled ? " TPKT packet timeout.\n" : "", progress.str()) << "cut at " << cut;
+        EXPECT_EQ(payloadStalled ? " TPKT packet timeout.\n" : "", progress.str()) << cut;
         arrive({stream.begin() + cut, stream.end()});
-        const std::vector<std::string> frames =
-            payloadStalled ? std::vector<std::string>{"44"} : std::vector<std::string>{"03 00 05", "44"};
-        EXPECT_EQ(frames, stack.frames) << "cut at " << cut;
+        using Frames = std::vector<std::string>;
+        EXPECT_EQ((payloadStalled ? Frames{"44"} : Frames{"03 00 05", "44"}), stack.frames) << cut;
     }
 }
 
