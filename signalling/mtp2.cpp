@@ -356,6 +356,7 @@ void SLC::process_tb() {
         // MSU that left, so a FISU sent meanwhile claims nothing unsent.
         if (!send(fsn, &payload)) return;
         tb_.get(nullptr);
+        if (resendsWaiting_ > 0) --resendsWaiting_;
         FSNT_ = lastFSNsent_ = fsn;
         rtb_[fsn] = payload;
         if (++rtbCount_ == 1) {
@@ -393,7 +394,9 @@ bool SLC::process_bsnr() {
         ++rtbFirst_;
         --rtbCount_;
     }
-    if (rtbCount_ == 0) stop_timers();
+    // Resent MSUs the channel has not taken yet still wait for their
+    // acknowledgement: T7 runs on for them.
+    if (rtbCount_ == 0 && resendsWaiting_ == 0) stop_timers();
     if (BIBR_ != FIBTcopy_)
         retransmit();
     else if (acknowledged && !tb_.empty())
@@ -422,6 +425,7 @@ void SLC::retransmit() {
     ++stats_.repeatCntr;
     FSNT_ = Sequence(rtbFirst_ + Sequence(127));
     FIBT_ = BIBR_;
+    resendsWaiting_ += rtbCount_;
     for (; rtbCount_ > 0; --rtbCount_, --lastFSNsent_) {
         tb_.append(rtb_[lastFSNsent_]);
         rtb_[lastFSNsent_] = Packet();
@@ -505,7 +509,7 @@ void SLC::reset() {
     for (Packet& p : rtb_) p = Packet();
     rtbFirst_ = Sequence(0);
     lastFSNsent_ = Sequence(127);
-    rtbCount_ = 0;
+    rtbCount_ = resendsWaiting_ = 0;
     awaitingRetransmission_ = badBSNseen_ = badFIBseen_ = false;
     BSNT_ = FSNT_ = Sequence(127);
     FIBT_ = BIBT_ = true;

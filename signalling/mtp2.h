@@ -187,7 +187,8 @@ private:
     void send_alignment();  // SIE in an emergency, else SIN
 
     void start(const LinkTimer& timer);
-    // The link timer and the probe: on leaving a state, and when the RTB empties.
+    // The link timer and the probe: on leaving a state, and when nothing sent
+    // waits for acknowledgement.
     void stop_timers() {
         timer_.reset();
         probe_.reset();
@@ -222,6 +223,7 @@ private:
     Sequence rtbFirst_;              // FSN of the oldest unacknowledged MSU
     Sequence lastFSNsent_{127};
     unsigned rtbCount_ = 0;
+    unsigned resendsWaiting_ = 0;  // first in the TB: MSUs put back from the RTB
     CleanQueue<Packet, tb_capacity> tb_;
 
     Timer timer_;

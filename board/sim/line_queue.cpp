@@ -10,14 +10,14 @@ void LineQueue::carry(uint64_t nowUs) {
     at_ = nowUs;
 }
 
-void LineQueue::add(size_t octets, uint64_t nowUs) {
+uint64_t LineQueue::add(size_t octets, uint64_t nowUs) {
     carry(nowUs);
-    waitingUs_ += octets * kOctetUs;
+    return waitingUs_ += octets * kOctetUs;
 }
 
 uint64_t LineQueue::wait(uint64_t nowUs) {
     carry(nowUs);
-    return waitingUs_ < kLimitUs ? 0 : waitingUs_ - kLimitUs + 1;
+    return waitingUs_ < limitUs_ ? 0 : waitingUs_ - limitUs_ + 1;
 }
 
 }  // namespace board::sim

@@ -319,8 +319,9 @@ TEST_F(Mtp2LinkTest, DuplicatedUnitsDeliverNothingTwice) {
 // A peer that acknowledges nothing more, or that takes no unit longer than
 // 64 octets: the link leaves service when T7 runs out, 12 s after the last
 // acknowledgement that released units (or after the first MSU, when none
-// did), however often the peer asks for the lost MSU again; then nothing
-// more is sent again.
+// did), however often the peer asks for the lost MSU again, and also when
+// a busy channel refuses what is sent again; then nothing more is sent
+// again.
 constexpr unsigned line_latency = 10;  // each way
 
 struct UndeliveredMsu {
@@ -328,7 +329,13 @@ struct UndeliveredMsu {
     bool mute;                          // the peer sends nothing; else it drops long units
     std::vector<std::string> payloads;  // sent at once
     unsigned lastReleased;              // ms after them: the last acknowledgement releasing units
-    unsigned left;                      // MSUs in the RTB when T7 runs out
+    int left;                           // MSUs in the RTB when T7 runs out (-1: any)
+    // A busy 64 kbit/s channel each way, behind a driver queue of this much
+    // line time: 100-octet MSUs every 20 ms from the link, 20-octet ones
+    // every 10 ms back. A retransmission then often finds the channel full,
+    // and the peer's next unit comes before it takes the first MSU again.
+    // 0: the channels take every unit at once.
+    unsigned queueMs = 0;
 };
 
 void PrintTo(const UndeliveredMsu& c, std::ostream* os) { *os << c.what; }
@@ -346,22 +353,37 @@ TEST_P(Mtp2UndeliveredMsuTest, TakesTheLinkOutOfServiceAfterT7) {
     else
         rig->line.a.drop = test::every([](const Packet& su) { return su.length() > 64; });
     for (const std::string& payload : c.payloads) Mtp2Rig::send(a(), payload);
-    loop.advance(c.lastReleased + 11999);
+    if (c.queueMs) {
+        rig->line.a.set_line(c.queueMs);
+        rig->line.b.set_line(c.queueMs);
+    }
+    unsigned elapsed = 0;
+    auto run = [&](unsigned ms) {
+        if (!c.queueMs) return loop.advance(ms);
+        for (const unsigned end = elapsed + ms; elapsed < end;) {
+            if (elapsed % 20 == 0) Mtp2Rig::send(a(), std::string(100, 'a'));
+            if (elapsed % 10 == 0) Mtp2Rig::send(b(), std::string(20, 'b'));
+            const unsigned step = std::min(10 - elapsed % 10, end - elapsed);
+            loop.advance(step);
+            elapsed += step;
+        }
+    };
+    run(c.lastReleased + 11999);
     EXPECT_EQ(State::worked, a().state_id());
     a().trace().timers = true;
     test::StreamCapture log(std::clog);
-    loop.advance(1);
+    run(1);
     EXPECT_EQ(State::idle, a().state_id());
     EXPECT_EQ(Texts{"impossible phasing"}, aOwner().deactivations);
-    EXPECT_NE(std::string::npos,
-              log.str().find("T7 expired: " + std::to_string(c.left) + " packets in RTB."));
+    const std::string left = c.left < 0 ? "" : std::to_string(c.left) + " packets in RTB.";
+    EXPECT_NE(std::string::npos, log.str().find("T7 expired: " + left));
 
     const unsigned repeats = a().statistics().repeatCntr;
-    // The peer that drops long units asks for them again each round trip.
-    EXPECT_EQ(c.mute, repeats < 100) << repeats;
+    // The peer that drops long units asks for them again and again.
+    EXPECT_EQ(c.mute, repeats < 10) << repeats;
     std::vector<SentMsu> sent;
     record_msus(rig->line.a, sent);
-    loop.advance(60000);
+    run(60000);
     EXPECT_TRUE(sent.empty());
     EXPECT_EQ(repeats, a().statistics().repeatCntr);
 }
@@ -376,7 +398,9 @@ INSTANTIATE_TEST_SUITE_P(
                                      false,
                                      {shortMsu, longMsu, shortMsu},
                                      2 * line_latency,
-                                     2}),
+                                     2},
+                      UndeliveredMsu{"BusyChannelWithA500msQueue", false, {longMsu}, 0, -1, 500},
+                      UndeliveredMsu{"BusyChannelWithA100msQueue", false, {longMsu}, 0, -1, 100}),
     [](const auto& info) { return std::string(info.param.what); });
 
 // A quiet link, one in ten units lost each way: each MSU is followed by a

@@ -5,6 +5,23 @@
 
 namespace test {
 
+namespace {
+
+uint64_t now_us() {
+    Mux::timeval tv;
+    Mux::gettimeval(tv);
+    return uint64_t{static_cast<uint32_t>(tv.tv_sec)} * 1000000 + static_cast<uint32_t>(tv.tv_usec);
+}
+
+// The loop milliseconds `us` from now, rounded up.
+uint32_t ms_after(uint64_t us) {
+    return Mux::milliseconds() + static_cast<uint32_t>((us + 999) / 1000);
+}
+
+bool reached(uint32_t ms) { return static_cast<int32_t>(ms - Mux::milliseconds()) <= 0; }
+
+}  // namespace
+
 FramePredicate nth(unsigned n, std::function<bool(const Packet&)> match) {
     auto seen = std::make_shared<unsigned>(0);
     return [n, match, seen](const Packet& frame, unsigned) {
@@ -28,15 +45,17 @@ bool HdlcEnd::hdlc_transmit(Packet& frame) {
         ++counters_.discarded;
         return false;
     }
-    if (busy_ || !ready_) return refuse_frame(true);
+    // A driver takes what its queue has room for, whether or not it said so.
+    if (busy_ || (queue_ ? !queue_->takes(now_us()) : !ready_)) return refuse_frame(true);
     if (refuse && refuse(frame, index)) return refuse_frame(!refuse_only_that);
     ++counters_.sent;
     tap(frame, true);
+    const uint64_t lineUs = queue_ ? queue_->add(frame.length(), now_us()) : 0;
     if (drop && drop(frame, index)) {
         ++counters_.dropped;
         return true;
     }
-    const uint32_t due = Mux::milliseconds() + latencyMs_;
+    const uint32_t due = ms_after(lineUs) + latencyMs_;
     inFlight_.push_back(InFlight{frame, due});
     if (duplicate && duplicate(frame, index)) {
         inFlight_.push_back(InFlight{frame, due});
@@ -62,15 +81,19 @@ bool HdlcEnd::refuse_frame(bool block) {
     if (block) ready_ = false;
     if (!busy_) {
         readyOwed_ = true;
+        readyDue_ = ms_after(queue_ ? queue_->wait(now_us()) : 0);
         line_.wake();
     }
     return false;
 }
 
+bool HdlcEnd::ready_due() const { return readyOwed_ && reached(readyDue_); }
+
 void HdlcEnd::set_busy(bool busy) {
     busy_ = busy;
     if (!busy && !ready_) {
         readyOwed_ = true;
+        readyDue_ = Mux::milliseconds();
         line_.wake();
     }
 }
@@ -88,7 +111,7 @@ void HdlcEnd::fail() {
 }
 
 bool HdlcEnd::has_work() const {
-    return readyOwed_ || errorOwed_ || due_frames() > 0;
+    return ready_due() || errorOwed_ || due_frames() > 0;
 }
 
 size_t HdlcEnd::due_frames() const {
@@ -105,7 +128,7 @@ HdlcLine::HdlcLine() { dpc_.Bind(this, &HdlcLine::run); }
 
 bool HdlcLine::idle() const {
     for (const HdlcEnd* end : ends_)
-        if (end->has_work() || !end->inFlight_.empty()) return false;
+        if (end->readyOwed_ || end->has_work() || !end->inFlight_.empty()) return false;
     return true;
 }
 
@@ -120,11 +143,18 @@ void HdlcLine::wake() {
     nudge_.set(0, &HdlcLine::on_nudge, this);
 }
 
-// Frames sent while this runs wait for the next run.
+// Frames sent and readiness owed while this runs wait for the next run. An
+// end hears what arrived for it before it hears that it is ready, as a
+// channel reads before it writes.
 void HdlcLine::run() {
     std::vector<size_t> frames;
-    for (const HdlcEnd* end : ends_) frames.push_back(end->due_frames());
-    for (size_t i = 0; i < ends_.size(); ++i) serve(*ends_[i], frames[i]);
+    std::vector<bool> ready;
+    for (const HdlcEnd* end : ends_) {
+        frames.push_back(end->due_frames());
+        ready.push_back(end->ready_due());
+    }
+    for (size_t i = 0; i < ends_.size(); ++i) carry(*ends_[i], frames[i]);
+    for (size_t i = 0; i < ends_.size(); ++i) tell(*ends_[i], ready[i]);
     if (settled()) dpc_.Deactivate();
     nudge();
 }
@@ -133,11 +163,13 @@ void HdlcLine::nudge() {
     if (!settled()) return nudge_.set(0, &HdlcLine::on_nudge, this);
     const uint32_t now = Mux::milliseconds();
     int32_t wait = -1;
-    for (const HdlcEnd* end : ends_) {
-        if (end->holding_ || end->inFlight_.empty()) continue;
-        const int32_t left =
-            std::max<int32_t>(0, static_cast<int32_t>(end->inFlight_.front().due - now));
+    auto wait_for = [now, &wait](uint32_t due) {
+        const int32_t left = std::max<int32_t>(0, static_cast<int32_t>(due - now));
         if (wait < 0 || left < wait) wait = left;
+    };
+    for (const HdlcEnd* end : ends_) {
+        if (end->readyOwed_) wait_for(end->readyDue_);
+        if (!end->holding_ && !end->inFlight_.empty()) wait_for(end->inFlight_.front().due);
     }
     if (wait < 0)
         nudge_.reset();
@@ -145,18 +177,21 @@ void HdlcLine::nudge() {
         nudge_.set(static_cast<unsigned>(wait), &HdlcLine::on_nudge, this);
 }
 
-// Tells `end` what it is owed, then hands `frames` of what it sent to its
-// peers; a failed peer loses them.
-void HdlcLine::serve(HdlcEnd& end, size_t frames) {
+// Tells `end` it failed, or that it is ready.
+void HdlcLine::tell(HdlcEnd& end, bool ready) {
     if (end.errorOwed_) {
         end.errorOwed_ = false;
         if (end.notify_) end.notify_->on_hdlc_error(HDLC::Notify::Cause::read_failure);
     }
-    if (end.readyOwed_) {
+    if (ready && end.readyOwed_) {
         end.readyOwed_ = false;
         end.ready_ = true;
         if (end.notify_) end.notify_->on_hdlc_ready();
     }
+}
+
+// Hands `frames` of what `end` sent to its peers; a failed peer loses them.
+void HdlcLine::carry(HdlcEnd& end, size_t frames) {
     for (; frames && !end.inFlight_.empty(); --frames) {
         const Packet frame = end.inFlight_.front().frame;
         end.inFlight_.pop_front();

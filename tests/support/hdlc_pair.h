@@ -2,7 +2,7 @@
 // In-memory HDLC lines for link tests. Each end is a `GenericHDLC` that
 // delivers what it is given to its peers' `HDLC::Notify` on a later loop
 // pass (from a deferred call, never from inside hdlc_transmit), with hooks
-// to lose, refuse, repeat, hold back, delay and fail frames. `HdlcPair`
+// to lose, refuse, repeat, hold back, delay, pace and fail frames. `HdlcPair`
 // joins two ends; `BriBus` joins a BRI line's network port to each terminal
 // port.
 //
@@ -17,8 +17,10 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "board/sim/line_queue.h"
 #include "link/packet.h"
 #include "runtime/timer.h"
 #include "signalling/hdlc.h"
@@ -84,6 +86,11 @@ public:
     // What this end sends arrives `ms` of loop time later (a line with
     // frames in flight), still in order.
     void set_latency(unsigned ms) { latencyMs_ = ms; }
+    // What this end sends goes out at 64 kbit/s, behind a driver queue that
+    // takes a frame while less than `queueMs` of line time waits: a frame
+    // arrives once the line carried it (and the latency passed), and a
+    // refused one's `on_hdlc_ready` comes when the queue has room again.
+    void set_line(unsigned queueMs) { queue_.emplace(uint64_t{queueMs} * 1000); }
     // The channel fails: closed, and its notify hears `on_hdlc_error(0)` on
     // a later pass. Frames on their way to it are lost.
     void fail();
@@ -99,6 +106,8 @@ private:
         uint32_t due;  // loop milliseconds
     };
     bool refuse_frame(bool block);
+    // `on_hdlc_ready` is owed and due by now.
+    bool ready_due() const;
     void tap(const Packet& frame, bool sent) const;
     bool has_work() const;
     // Frames sent, not held back and due by now, from the oldest.
@@ -116,7 +125,9 @@ private:
     bool busy_ = false;
     bool holding_ = false;
     unsigned latencyMs_ = 0;
+    std::optional<board::sim::LineQueue> queue_;
     bool readyOwed_ = false;
+    uint32_t readyDue_ = 0;  // loop milliseconds
     bool errorOwed_ = false;
 };
 
@@ -142,8 +153,10 @@ private:
     // Called whenever an end gets work.
     void wake();
     void run();
-    void serve(HdlcEnd& end, size_t frames);
-    // Keeps the loop awake for the next frame due (at once while work waits).
+    void tell(HdlcEnd& end, bool ready);
+    void carry(HdlcEnd& end, size_t frames);
+    // Keeps the loop awake for the next frame or readiness due (at once while
+    // work waits).
     void nudge();
     void on_nudge() { dpc_.Activate(); }
 
