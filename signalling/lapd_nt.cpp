@@ -47,7 +47,8 @@ void LAPD_NT::local_activate() {
 void LAPD_NT::local_deactivate() {
     note("deactivate");
     checkTimer_.reset();
-    for (auto& link : links_) link.unassign();
+    releasedCheck_.reset();
+    for (auto& link : links_) link.release();
 }
 
 // Receiving.
@@ -162,8 +163,39 @@ void LAPD_NT::check_all_Tei() {
     checkTimer_.reset();
     for (auto& link : links_)
         if (link.state() != LAPD_NT_user::unassigned) link.checking();
+    check_released();
     tx_identity(0, group_tei, identity_check_request);
     checkTimer_.set(check_period_ms, &LAPD_NT::check_all_Tei, this);
+}
+
+// A TEI released with its link is checked as a link's is: unanswered
+// within 2 s it is asked for once more, and unanswered again it is taken
+// back. Its holder's answer gets it a link again (on_check_response).
+void LAPD_NT::check_released() {
+    bool asked = false;
+    for (Tei& t : teis_) asked |= t.asked = t.use == Tei::released;
+    releasedAskedAgain_ = false;
+    if (asked)
+        releasedCheck_.set(LAPD_NT_user::check_ms, &LAPD_NT::on_released_check, this);
+    else
+        releasedCheck_.reset();
+}
+
+void LAPD_NT::on_released_check() {
+    for (unsigned tei = first_automatic_tei; tei <= last_automatic_tei; ++tei) {
+        const auto value = static_cast<unsigned char>(tei);
+        const Tei& t = *automatic(value);
+        if (t.use != Tei::released || !t.asked || holding(value)) continue;
+        if (releasedAskedAgain_) {
+            note("TEI ", tei, " unanswered,removed");
+            remove_tei(value);
+        } else {
+            tx_identity(0, value, identity_check_request);
+        }
+    }
+    if (releasedAskedAgain_) return;
+    releasedAskedAgain_ = true;
+    releasedCheck_.set(LAPD_NT_user::check_ms, &LAPD_NT::on_released_check, this);
 }
 
 void LAPD_NT::tx_identity(unsigned short ri, unsigned char ai, unsigned char type) {
@@ -177,8 +209,13 @@ void LAPD_NT::tx_identity(unsigned short ri, unsigned char ai, unsigned char typ
 void LAPD_NT::remove_tei(unsigned char tei) {
     tx_identity(0, tei, identity_remove);
     tx_identity(0, tei, identity_remove);
-    if (tei >= first_automatic_tei && tei <= last_automatic_tei)
-        rests_[tei - first_automatic_tei] = Rest{true, Mux::milliseconds()};
+    if (Tei* t = automatic(tei)) *t = Tei{Tei::resting, false, Mux::milliseconds()};
+}
+
+// Q.921: a terminal keeps its TEI when its link is released; only a
+// removal takes it back.
+void LAPD_NT::keep_released(unsigned char tei) {
+    if (Tei* t = automatic(tei)) *t = Tei{Tei::released};
 }
 
 // Links and TEIs.
@@ -189,23 +226,29 @@ LAPD_NT_user* LAPD_NT::holding(unsigned char tei) {
     return nullptr;
 }
 
+LAPD_NT::Tei* LAPD_NT::automatic(unsigned char tei) {
+    if (tei < first_automatic_tei || tei > last_automatic_tei) return nullptr;
+    return &teis_[tei - first_automatic_tei];
+}
+
 LAPD_NT_user* LAPD_NT::free_link() {
     for (auto& link : links_)
         if (link.state() == LAPD_NT_user::unassigned) return &link;
     return nullptr;
 }
 
-// The lowest automatic TEI that no assigned link uses and that is not
-// resting, or -1.
+// The lowest automatic TEI that no assigned link uses and that is neither
+// released nor resting, or -1.
 int LAPD_NT::free_tei() {
     for (unsigned tei = first_automatic_tei; tei <= last_automatic_tei; ++tei) {
         const auto value = static_cast<unsigned char>(tei);
-        if (!holding(value) && !resting(value)) return static_cast<int>(tei);
+        if (!holding(value) && is_free(value)) return static_cast<int>(tei);
     }
     return -1;
 }
 
-// Every TEI taken back rests for one check period before it is given again,
+// A TEI released with its link is not free: its terminal holds it. Every
+// TEI taken back rests for one check period before it is given again,
 // whichever way it was taken back. Its terminal may hold it yet (one
 // unplugged misses both removes), and links set up together are given up
 // together, by polls, by a TEI check or on a full bus: remembering only the
@@ -218,10 +261,11 @@ int LAPD_NT::free_tei() {
 // terminals chose themselves too, and it does not shorten when terminals
 // come and go often. 63 TEIs for at most eight links leave room for many
 // resting ones.
-bool LAPD_NT::resting(unsigned char tei) {
-    Rest& rest = rests_[tei - first_automatic_tei];
-    if (rest.resting && Mux::milliseconds() - rest.since >= check_period_ms) rest.resting = false;
-    return rest.resting;
+bool LAPD_NT::is_free(unsigned char tei) {
+    Tei& t = *automatic(tei);
+    if (t.use == Tei::resting && Mux::milliseconds() - t.since >= check_period_ms)
+        t.use = Tei::free;
+    return t.use == Tei::free;
 }
 
 // Called before `taker` holds one more message: the links together hold no

@@ -31,11 +31,11 @@ class LAPD_NT;
 // The data link of one terminal. It polls an idle terminal every 10 s,
 // resends what the terminal has not acknowledged every second, acknowledges
 // every I frame in sequence, answers a sequence error with one REJ until the
-// missing frame comes (Q.921's reject exception), and is unassigned on a
-// DISC, DM or FRMR. It takes the terminal's TEI back (with an Identity
-// remove) after four unanswered attempts (SABMEs of a new assignment,
-// polls or resent frames), on an N(R) outside VA..VS, or when two TEI
-// checks in a row go unanswered.
+// missing frame comes (Q.921's reject exception), and is released on a
+// DISC, DM or FRMR, the terminal keeping its TEI. It takes the TEI back
+// (with an Identity remove) after four unanswered attempts (SABMEs of a new
+// assignment, polls or resent frames), on an N(R) outside VA..VS, or when
+// two TEI checks in a row go unanswered.
 class LAPD_NT_user {
 public:
     enum State { unassigned = 0, assigned = 1, wait_answer = 2 };
@@ -67,7 +67,10 @@ public:
     // until the terminal sends anything; while the link is being checked,
     // only ends the check.
     void assign(unsigned char tei);
-    void unassign();
+    // Unassigns a link whose terminal released it, or all of them when the
+    // controller deactivates the line: the terminal holds its TEI yet, and
+    // no other is given it until it is taken back.
+    void release();
     // Unassigns a terminal given up on and tells it, for it may still hold
     // the TEI, which rests before the next terminal to ask is given it.
     void take_back();
@@ -100,6 +103,7 @@ private:
         UI = 0x03, DM = 0x0F, DISC = 0x43, UA = 0x63, SABME = 0x6F, FRMR = 0x87, XID = 0xAF,
     };
 
+    void unassign();
     void on_I(Packet& frame);
     void on_S(unsigned char type, bool command, bool pf, Sequence nr);
     void on_SABME(bool p);
@@ -189,22 +193,37 @@ public:
 private:
     friend class LAPD_NT_user;
 
+    // Each automatic TEI that no link holds: free, released with its link
+    // (its terminal holds it yet), or resting for a check period after its
+    // removal before it is given again.
+    struct Tei {
+        enum Use : uint8_t { free, released, resting };
+        Use use = free;
+        bool asked = false;  // released: a TEI check waits for its holder
+        uint32_t since = 0;  // resting: loop milliseconds of the removal
+    };
+
     void send_to_layer1(Packet& frame) { transmit(frame); }
     void send_to_layer3(Packet& info) { on_message(info); }
     void tx_identity(unsigned short ri, unsigned char ai, unsigned char type);
     void remove_tei(unsigned char tei);
+    void keep_released(unsigned char tei);
 
     LAPD_NT_user* adopt(unsigned char tei);
     void on_tei_procedure(const Packet& info);
     void on_identity_request(const TeiMessage& request);
     void on_check_response(const TeiMessage& response);
     void check_all_Tei();
+    void check_released();
+    void on_released_check();
     void make_room(LAPD_NT_user& taker);
 
     LAPD_NT_user* holding(unsigned char tei);
     LAPD_NT_user* free_link();
     int free_tei();
-    bool resting(unsigned char tei);
+    bool is_free(unsigned char tei);
+    // The record of an automatic TEI, or null.
+    Tei* automatic(unsigned char tei);
     // A log line, at a nonzero level.
     template <class... Parts>
     void note(const Parts&... parts) const {
@@ -217,13 +236,9 @@ private:
     unsigned log_ = 0;
     unsigned poolOverflows_ = 0;
     unsigned framesDropped_ = 0;
-    // Each automatic TEI taken back, with the loop milliseconds of its
-    // removal, rests for a check period before it is given again.
-    struct Rest {
-        bool resting = false;
-        uint32_t since = 0;
-    };
-    Rest rests_[last_automatic_tei - first_automatic_tei + 1];
+    Tei teis_[last_automatic_tei - first_automatic_tei + 1];
+    Timer releasedCheck_;  // for the answers about released TEIs
+    bool releasedAskedAgain_ = false;
 };
 
 }  // namespace ISDN

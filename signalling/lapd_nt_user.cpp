@@ -62,6 +62,11 @@ void LAPD_NT_user::unassign() {
     acknowledge_.clear();
 }
 
+void LAPD_NT_user::release() {
+    if (state_ != unassigned) owner_->keep_released(TEI_);
+    unassign();
+}
+
 void LAPD_NT_user::take_back() {
     unassign();
     owner_->remove_tei(TEI_);
@@ -131,13 +136,13 @@ void LAPD_NT_user::receive(Packet& frame, bool cr) {
         if (!command) break;
         note("received DISC frame");
         if (pf) tx_U(UA, true, false);
-        unassign();
+        release();
         break;
     case DM:
     case FRMR:
         if (command) break;
         note((control & 0xEF) == DM ? "received DM frame" : "received FRMR frame");
-        unassign();
+        release();
         break;
     case XID:
         note("received XID frame");

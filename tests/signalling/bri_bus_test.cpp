@@ -33,10 +33,32 @@ protected:
         Packet remove = lapd::identity(true, ISDN::identity_remove, 0, 127);
         rig->bus.network.hdlc_transmit(remove);
     }
+    // A terminal off the bus neither hears nor is heard.
+    void unplug(unsigned i) {
+        rig->bus.terminal(i).bind(nullptr);
+        rig->bus.terminal(i).drop = [](const Packet&, unsigned) { return true; };
+    }
+    void plug(unsigned i) {
+        rig->bus.terminal(i).bind(&rig->terminal(i));
+        rig->bus.terminal(i).drop = nullptr;
+    }
+    // Steps of 100 ms keeping the terminals up (step_keeping_terminals_up).
+    void run(unsigned ms);
+    // The Identity removes the network sends from now on: TEI, when.
+    void record_removals() {
+        removed.clear();
+        rig->bus.network.add_tap([this](const Packet& frame, bool sent) {
+            lapd::Identity message;
+            if (sent && lapd::identity_of(frame, message) &&
+                message.type == ISDN::identity_remove)
+                removed[message.ai].insert(Mux::milliseconds());
+        });
+    }
 
     test::VirtualLoop loop;
     test::IdleDescriptor idle;
     std::unique_ptr<BriRig> rig{new BriRig};
+    std::map<unsigned, std::set<uint32_t>> removed;
 };
 
 // Messages of one call reference, in the order they arrived.
@@ -173,6 +195,11 @@ void step_keeping_terminals_up(test::VirtualLoop& loop, BriRig& rig) {
     ASSERT_EQ("", sharing(rig)) << "at " << Mux::milliseconds() << " ms";
 }
 
+void BriBusTest::run(unsigned ms) {
+    for (unsigned t = 0; t < ms && !HasFatalFailure(); t += 100)
+        step_keeping_terminals_up(loop, *rig);
+}
+
 // Eight terminals for eight links, and ten: then two keep asking for a TEI,
 // so a TEI the network takes back is given again at once. One frame in
 // sixteen is lost, TEI checks and their answers too; for thirty draws of
@@ -249,32 +276,12 @@ TEST_F(BriBusTest, TeisTakenBackTogetherAreNotGivenToTheNextTerminal) {
         bool checkAfterUnplug;  // the network starts (and checks) only then
         double takenBack;       // ms after the unplug, about
     };
-    auto unplug = [this](unsigned i) {
-        rig->bus.terminal(i).bind(nullptr);
-        rig->bus.terminal(i).drop = [](const Packet&, unsigned) { return true; };
-    };
-    auto plug = [this](unsigned i) {
-        rig->bus.terminal(i).bind(&rig->terminal(i));
-        rig->bus.terminal(i).drop = nullptr;
-    };
-    auto run = [this](unsigned ms) {
-        for (unsigned t = 0; t < ms; t += 100) {
-            step_keeping_terminals_up(loop, *rig);
-            if (HasFatalFailure()) return;
-        }
-    };
     // Idle for 10 s, then four polls a second apart; or a check and its
     // repetition 2 s apart.
     for (const Row row : {Row{"polls", false, 14000}, Row{"TEI check", true, 4000}}) {
         SCOPED_TRACE(row.what);
         rig.reset(new BriRig(3));
-        std::map<unsigned, std::set<uint32_t>> removed;  // TEI: when
-        rig->bus.network.add_tap([&removed](const Packet& frame, bool sent) {
-            lapd::Identity message;
-            if (sent && lapd::identity_of(frame, message) &&
-                message.type == ISDN::identity_remove)
-                removed[message.ai].insert(Mux::milliseconds());
-        });
+        record_removals();
         unplug(2);
         rig->terminal(2).mdl_remove();  // new: it has no TEI yet
         if (!row.checkAfterUnplug) rig->network.activate();
@@ -303,6 +310,58 @@ TEST_F(BriBusTest, TeisTakenBackTogetherAreNotGivenToTheNextTerminal) {
         plug(0);
         plug(1);
         run(60000);  // and the next check
+        ASSERT_FALSE(HasFatalFailure());
+        EXPECT_EQ(3u, rig->terminals_on_links());
+    }
+}
+
+// Terminal 0 and 1 are on links (TEIs 64, 65). Terminal 0 releases its
+// link, by DISC or by answering DM or FRMR, or the controller deactivates
+// the network side; then terminal 0 is unplugged, keeping its TEI.
+// Terminal 2, plugged in, asks for a TEI and is given 66. The TEI check of
+// the controller's next activation goes unanswered for 64, which is then
+// removed; terminal 0, plugged back, gets a link for it. At no time do two
+// terminals hold one TEI.
+TEST_F(BriBusTest, ATeiWhoseLinkWasReleasedStaysItsHoldersUntilItIsRemoved) {
+    enum Release { disc, dm, frmr, deactivation };
+    const char* const names[] = {"DISC", "DM", "FRMR", "deactivation"};
+    for (const Release release : {disc, dm, frmr, deactivation}) {
+        SCOPED_TRACE(names[release]);
+        rig.reset(new BriRig(3));
+        unplug(2);
+        rig->terminal(2).mdl_remove();  // new: it has no TEI yet
+        remove_all();
+        rig->network.activate();
+        loop.advance(100);
+        ASSERT_TRUE(rig->on_a_link(0) && rig->on_a_link(1));
+        ASSERT_EQ(64, rig->terminal(0).full_state().selfTEI);
+
+        if (release == disc) rig->terminal(0).deactivate();
+        if (release == dm || release == frmr) {
+            Packet answer = lapd::uframe(false, release == dm ? lapd::Kind::DM : lapd::Kind::FRMR,
+                                         false, true, 64);
+            rig->bus.terminal(0).hdlc_transmit(answer);
+        }
+        if (release == deactivation) rig->network.deactivate();
+        loop.advance(10);
+        unplug(0);
+        plug(2);
+        run(3000);
+        ASSERT_FALSE(HasFatalFailure());
+        EXPECT_TRUE(rig->on_a_link(2));
+        EXPECT_EQ(66, rig->terminal(2).full_state().selfTEI);
+
+        // The check and its repetition for 64 go unanswered; 65's holder answers.
+        record_removals();
+        const uint32_t checked = Mux::milliseconds();
+        rig->network.activate();
+        run(5000);
+        ASSERT_FALSE(HasFatalFailure());
+        ASSERT_EQ(1u, removed.size());
+        ASSERT_EQ(1u, removed[64].size());
+        EXPECT_NEAR(2 * ISDN::LAPD_NT_user::check_ms, *removed[64].begin() - checked, 100);
+        plug(0);
+        run(3000);
         ASSERT_FALSE(HasFatalFailure());
         EXPECT_EQ(3u, rig->terminals_on_links());
     }
