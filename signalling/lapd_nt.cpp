@@ -173,7 +173,10 @@ void LAPD_NT::check_all_Tei() {
 // back. Its holder's answer gets it a link again (on_check_response).
 void LAPD_NT::check_released() {
     bool asked = false;
-    for (Tei& t : teis_) asked |= t.asked = t.use == Tei::released;
+    for (Tei& t : teis_) {
+        t.asked = t.use == Tei::released;
+        asked = asked || t.asked;
+    }
     releasedAskedAgain_ = false;
     if (asked)
         releasedCheck_.set(LAPD_NT_user::check_ms, &LAPD_NT::on_released_check, this);

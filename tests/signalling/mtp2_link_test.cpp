@@ -352,11 +352,11 @@ TEST_P(Mtp2UndeliveredMsuTest, TakesTheLinkOutOfServiceAfterT7) {
         mute(rig->line.b);
     else
         rig->line.a.drop = test::every([](const Packet& su) { return su.length() > 64; });
-    for (const std::string& payload : c.payloads) Mtp2Rig::send(a(), payload);
     if (c.queueMs) {
         rig->line.a.set_line(c.queueMs);
         rig->line.b.set_line(c.queueMs);
     }
+    for (const std::string& payload : c.payloads) Mtp2Rig::send(a(), payload);
     unsigned elapsed = 0;
     auto run = [&](unsigned ms) {
         if (!c.queueMs) return loop.advance(ms);
