@@ -256,6 +256,7 @@ void MonitoringCtl::onBkgCheckTimer(Timer*) {
 }
 
 void MonitoringCtl::onPowerCheckTimer(Timer*) {
+    data_.SaveUnwrittenFiles();
     doPowerCheck();
     doDipCheck();
     doNetIfCheck();

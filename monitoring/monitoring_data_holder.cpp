@@ -187,7 +187,7 @@ void MonitoringDataHolder::setBoardStatus(const LGCP::BoardInfo& info) {
     if (p == nullptr) return;
     int position = p->get_position().getValue();
     std::string path = "/var/monitoring/board" + std::to_string(position);
-    if (!SaveStatusToFile(path, [p](std::ostream& os) { BoardStatusSaver(os, *p); })) return;
+    SaveStatusToFile(path, [p](std::ostream& os) { BoardStatusSaver(os, *p); });
     put_row(boards, *p, [](const auto& row) { return row.get_position().getValue(); });
 }
 
@@ -196,7 +196,7 @@ void MonitoringDataHolder::setEmPhoneInfo(const LGCP::EmPhoneInfo& info) {
     if (p == nullptr) return;
     int id = p->get_id().getValue();
     std::string path = "/var/monitoring/emphone" + std::to_string(id);
-    if (!SaveStatusToFile(path, [p](std::ostream& os) { PhoneStatusSaver(os, *p); })) return;
+    SaveStatusToFile(path, [p](std::ostream& os) { PhoneStatusSaver(os, *p); });
     put_row(phones, *p, [](const auto& row) { return row.get_id().getValue(); });
 }
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -55,9 +56,12 @@ public:
     using Writer = std::function<void(std::ostream&)>;
     // Writes the whole file at the board path `path`: into the hidden file
     // `writeName` of the same folder first, then renamed over it, so that a
-    // reader never sees it half written. False (and a log line) when it
-    // cannot be made.
-    bool SaveStatusToFile(const std::string& path, const Writer& writer);
+    // reader never sees it half written. A file that cannot be made gets a
+    // log line and is kept to be written by SaveUnwrittenFiles.
+    void SaveStatusToFile(const std::string& path, const Writer& writer);
+    // Writes again, silently, every file whose last write failed, making the
+    // missing folders it lies in first.
+    void SaveUnwrittenFiles();
     // One for every file of a folder, as they are written one at a time,
     // and short, as the file's own name may take all 255 characters a name
     // has. No set-command may take it as its section or name.
@@ -112,4 +116,7 @@ private:
     void FindNetIfs();
     void MergeSnmpCommand(const MON::SnmpSetCommand& command);
     void SaveSnmpCommand(const MON::SnmpSetCommand& command);
+
+    // What each file whose last write failed is to hold, by board path.
+    std::map<std::string, std::string> unwritten_;
 };

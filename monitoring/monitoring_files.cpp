@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <sstream>
 
@@ -41,6 +42,27 @@ bool is_folder(const std::string& hostPath) {
     return ::stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// Writes the hidden file `writeName` of the target's folder, then renames it
+// over the target; false, errno telling why, when either fails.
+bool replace_file(const std::string& target, const std::string& text) {
+    std::string hidden = target.substr(0, target.rfind('/') + 1) + MonitoringDataHolder::writeName;
+    if (write_whole(hidden, text) && ::rename(hidden.c_str(), target.c_str()) == 0) return true;
+    int error = errno;
+    ::unlink(hidden.c_str());
+    errno = error;
+    return false;
+}
+
+// Makes, silently, every missing folder from "/var/monitoring/" down to the
+// one that holds the file at the board path `path`.
+void make_folders_of(const std::string& path) {
+    for (size_t end = std::strlen(kMonitoringDir) - 1; end != std::string::npos;
+         end = path.find('/', end + 1)) {
+        std::string folder = board::path(path.substr(0, end + 1));
+        if (!is_folder(folder)) ::mkdir(folder.c_str(), kFolderMode);
+    }
+}
+
 // Makes a folder whose parent exists; false (and a log line) when it fails.
 bool make_folder(const std::string& hostPath) {
     if (::mkdir(hostPath.c_str(), kFolderMode) == 0) return true;
@@ -69,17 +91,28 @@ void put_line(std::ostream& os, const std::vector<char>& bytes) {
 
 }  // namespace
 
-bool MonitoringDataHolder::SaveStatusToFile(const std::string& path, const Writer& writer) {
+// A file that cannot be written now, as on a full or read-only disk, is
+// written at a later check, whether or not its value changes meanwhile.
+void MonitoringDataHolder::SaveStatusToFile(const std::string& path, const Writer& writer) {
     std::ostringstream text;
     writer(text);
-    std::string target = board::path(path);
-    std::string hidden = target.substr(0, target.rfind('/') + 1) + writeName;
-    if (write_whole(hidden, text.str()) && ::rename(hidden.c_str(), target.c_str()) == 0)
-        return true;
-    int error = errno;
-    ::unlink(hidden.c_str());
-    std::clog << "FAIL create temporary file <" << target << "> with code=" << error << std::endl;
-    return false;
+    if (replace_file(board::path(path), text.str())) {
+        unwritten_.erase(path);
+        return;
+    }
+    std::clog << "FAIL create temporary file <" << board::path(path) << "> with code=" << errno
+              << std::endl;
+    unwritten_[path] = text.str();
+}
+
+void MonitoringDataHolder::SaveUnwrittenFiles() {
+    for (auto file = unwritten_.begin(); file != unwritten_.end();) {
+        make_folders_of(file->first);
+        if (replace_file(board::path(file->first), file->second))
+            file = unwritten_.erase(file);
+        else
+            ++file;
+    }
 }
 
 void MonitoringDataHolder::ClearMonitorFiles() {
@@ -87,15 +120,23 @@ void MonitoringDataHolder::ClearMonitorFiles() {
     for_each_entry(dir, [&](const std::string& name) { std::remove((dir + name).c_str()); });
 }
 
+// The rows go, and a file of theirs still to write, even when the folder
+// cannot be read.
 void MonitoringDataHolder::ClearControllerFiles() {
     std::string dir = board::path(kMonitoringDir);
-    if (!is_folder(dir)) return;
     for_each_entry(dir, [&](const std::string& name) {
         if (name.compare(0, 5, "board") != 0) return;
         if (traces.monitoring) std::clog << "remove monitoring info: " << name << std::endl;
         std::remove((dir + name).c_str());
     });
     boards.clear();
+    const std::string boardFile = std::string(kMonitoringDir) + "board";
+    for (auto file = unwritten_.begin(); file != unwritten_.end();) {
+        if (file->first.compare(0, boardFile.size(), boardFile) == 0)
+            file = unwritten_.erase(file);
+        else
+            ++file;
+    }
 }
 
 void MonitoringDataHolder::CheckForMonDir(const std::string& path) {

@@ -146,7 +146,7 @@ TEST_F(DataHolder, WritesEachFileAsOtherProgramsReadIt) {
     EXPECT_EQ("7", file("dip"));
 }
 
-TEST_F(DataHolder, KeepsBoardAndPhoneRowsByKeyOnlyWhenTheirFileIsWritten) {
+TEST_F(DataHolder, KeepsBoardAndPhoneRowsByKeyWhetherOrNotTheirFileIsWritten) {
     MonitoringDataHolder& h = holder();
     h.setBoardStatus(test::board_status(0, LGCP::ExtBoardStatus::waitBoard, "1", LGCP::ExtBoardType::isdn));
     h.setBoardStatus(test::board_status(0, LGCP::ExtBoardStatus::ready, "2", LGCP::ExtBoardType::isdn));
@@ -157,10 +157,16 @@ TEST_F(DataHolder, KeepsBoardAndPhoneRowsByKeyOnlyWhenTheirFileIsWritten) {
 
     fs::remove_all(host(""));
     h.setBoardStatus(test::board_status(3, LGCP::ExtBoardStatus::ready, "1", LGCP::ExtBoardType::e0));
-    EXPECT_EQ(1u, h.boards.size()) << "no file, no row";
+    h.setEmPhoneInfo(test::phone_status(5, "p", "c", "f"));
+    EXPECT_EQ(2u, h.boards.size()) << "no file, yet a row";
     EXPECT_NE(std::string::npos,
               progress.str().find("FAIL create temporary file <" + host("board3") + "> with code=2"))
         << progress.str();
+    h.ClearControllerFiles();  // the controller goes before the disk takes files again
+    EXPECT_TRUE(h.boards.empty());
+    h.SaveUnwrittenFiles();
+    EXPECT_FALSE(exists("board3"));
+    EXPECT_EQ("p\nc\nf\n2\n2\n1\n1\n2\n", file("emphone5"));
 }
 
 TEST_F(DataHolder, ForgetsOnlyTheBoardsWhenTheControllerGoes) {

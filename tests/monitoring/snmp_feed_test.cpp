@@ -387,6 +387,43 @@ TEST_F(Resend, SendsTrapSinksStoredSetsThenBothBatches) {
     EXPECT_EQ(batch4, test::set_rows(got.at(3)));
 }
 
+// A disk full or read-only at the first checks: once it takes files again,
+// the next check writes every status file, and an agent that connects again
+// gets the rows told meanwhile.
+TEST_F(Resend, HoldsWhatCouldNotBeWrittenAndTheNextCheckWritesIt) {
+    const std::string folder = server.board().dir() + "/var/monitoring";
+    std::filesystem::remove_all(folder);
+    server.board().write_file("/var/monitoring", "");  // no folder can be made there
+    server.board().write_file("/usr/local/etc/config.0000002a-0000000000000001", "");
+    hal().dip = 9;
+    MonitoringCtl& m = start(a.section());
+    LGCP::DisplayParams boardDisplay, phoneDisplay;
+    boardDisplay.set_board(test::board_status(0, LGCP::ExtBoardStatus::ready, "1.2",
+                                              LGCP::ExtBoardType::fxs));
+    phoneDisplay.set_emPhone(test::phone_status(0, "p", "c", "f"));
+    for (const auto* p : {&boardDisplay, &phoneDisplay}) m.OnDisplayCMD(*p);
+    run_seconds(6, {&a});  // every check has run
+    std::filesystem::remove(folder);
+    run_seconds(2, {&a});
+    const std::pair<const char*, const char*> files[] = {
+        {"dip", "9"}, {"powerstatus", "2"}, {"config_version", "0000002a-0000000000000001"},
+        {"board0", "3\n1.2\n2\n"}, {"emphone0", "p\nc\nf\n2\n2\n1\n1\n2\n"},
+        {"controller/10.0.0.2/status", "5"}};
+    for (const auto& [name, text] : files)
+        EXPECT_EQ(text, server.board().read_file(std::string("/var/monitoring/") + name)) << name;
+
+    a.close();
+    a.clear();
+    run_seconds(11, {&a});
+    Rows sent;
+    for (const MON::Message& message : a.messages()) {
+        const Rows rows = test::set_rows(message);
+        sent.insert(sent.end(), rows.begin(), rows.end());
+    }
+    for (const char* row : {"extBoardStatus[0]=3", "emPhoneStatus[1]=2"})
+        EXPECT_NE(sent.end(), std::find(sent.begin(), sent.end(), row)) << row;
+}
+
 TEST_F(Resend, LeavesOutWhatNoCheckHasRead) {
     start(a.section());
     ASSERT_TRUE(pump_until(server.loop(), {&a}, [&] { return a.messages().size() >= 2; }));
