@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/uio.h>
 #include <time.h>
 #include <unistd.h>
@@ -104,6 +105,8 @@ void SysLogManager::disconnect() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     connected_ = false;
+    dropped_ += unsigned(std::count(unsent_.begin(), unsent_.end(), '\0'));
+    unsent_.clear();
 }
 
 void SysLogManager::syslog(int priority, const char* format, ...) {
@@ -144,23 +147,69 @@ bool SysLogManager::add_to_batch(const char* record, int length) {
     ++count_;
     message_.msg_iovlen = size_t(count_);
     if (count_ < kBatchRecords && used_ < kSendAt) return true;
-    return sendmsg() >= 0;
+    sendmsg();
+    return connected_;  // a batch the logger was too busy for is counted
 }
 
 // A logger that restarted refuses the old connection: reconnect once and
-// send again before the batch is given up.
+// send again before the batch is given up. A batch that a logger alive but
+// reading nothing does not take is counted, and the count said after the
+// first batch it takes again.
 int SysLogManager::sendmsg() {
     int result = 0;
     if (count_ > 0 && fd_ >= 0) {
-        result = int(::sendmsg(fd_, &message_, MSG_NOSIGNAL));
-        if (result < 0) {
+        result = send_to_logger();
+        if (result < 0 && errno != EAGAIN) {
             reconnect();
-            if (connected_) result = int(::sendmsg(fd_, &message_, MSG_NOSIGNAL));
-            if (result < 0) disconnect();
+            result = connected_ ? send_to_logger() : -1;
+            if (result < 0 && (!connected_ || errno != EAGAIN)) disconnect();
         }
+        if (result < 0) dropped_ += unsigned(count_);
     }
     clear_batch();
+    if (result > 0 && dropped_ > 0) say_dropped();
     return result;
+}
+
+// A burst of lines may fill the logger's queue: a logger that has taken
+// every record so far gets a moment to make room. One that has not is not
+// waited for again until it takes records.
+int SysLogManager::send_to_logger() {
+    const int sent = send_without_waiting();
+    if (sent >= 0 || errno != EAGAIN || dropped_ > 0) return sent;
+    pollfd room{fd_, POLLOUT, 0};
+    if (::poll(&room, 1, kRoomWaitMs) == 1) return send_without_waiting();
+    errno = EAGAIN;
+    return -1;
+}
+
+// Not waiting is asked of each call: the socket itself stays blocking for
+// the programs that write to it as their descriptors 1 and 2. The rest of a
+// batch a stream logger took only in part goes first, so that every record
+// reaches it whole.
+int SysLogManager::send_without_waiting() {
+    const int flags = MSG_NOSIGNAL | MSG_DONTWAIT;
+    if (!unsent_.empty()) {
+        ssize_t n = ::send(fd_, unsent_.data(), unsent_.size(), flags);
+        if (n < 0) return -1;
+        unsent_.erase(0, size_t(n));
+        if (!unsent_.empty()) {
+            errno = EAGAIN;
+            return -1;
+        }
+    }
+    ssize_t n = ::sendmsg(fd_, &message_, flags);
+    if (n >= 0 && n < used_) unsent_.assign(data_ + n, size_t(used_ - n));
+    return int(n);
+}
+
+void SysLogManager::say_dropped() {
+    const unsigned dropped = dropped_;
+    dropped_ = 0;
+    syslog(LOG_DAEMON | LOG_WARNING, "syslog: %u records dropped, the logger did not take them",
+           dropped);
+    sendmsg();
+    if (dropped_ > 0) dropped_ += dropped;  // the note did not go either
 }
 
 void SysLogManager::reconnect() {

@@ -13,12 +13,15 @@
 
 // Talks to the system logger over its Unix socket "/dev/log" (a board path),
 // with the BSD record format "<pri>Mmm dd hh:mm:ss ident[pid]: message".
+// It does not wait on a logger that reads nothing: what such a logger does
+// not take is dropped and counted, and said once it takes records again.
 class SysLogManager {
 public:
     static constexpr int kRecordSize = 1024;  // a record keeps 1022 characters
     static constexpr int kBatchSize = 16384;
     static constexpr int kBatchRecords = 256;
     static constexpr int kSendAt = 12289;  // bytes that make a batch go at once
+    static constexpr int kRoomWaitMs = 500;  // for a full logger queue, once
 
     SysLogManager();
     ~SysLogManager() = default;
@@ -34,7 +37,8 @@ public:
     // Formats one record and adds it to the batch.
     void syslog(int priority, const char* format, ...) __attribute__((format(printf, 3, 4)));
     // Sends the batch in one call and empties it; the send's result, or 0
-    // when nothing was sent. A failed send drops the connection.
+    // when nothing was sent. A failed send drops the connection; a batch the
+    // logger does not take now is dropped and counted.
     int sendmsg();
 
     // Called with the socket each time the client connects to the logger
@@ -53,6 +57,9 @@ private:
     void reconnect();
     void disconnect();
     bool add_to_batch(const char* record, int length);
+    int send_to_logger();
+    int send_without_waiting();
+    void say_dropped();
     void clear_batch();
     void write_to_console(const char* text);
     void write_to_stderr(const char* text, int length);
@@ -71,6 +78,9 @@ private:
     msghdr message_;
     iovec entries_[kBatchRecords];
     int count_ = 0;
+    // What a stream logger took only in part goes before the next batch.
+    std::string unsent_;
+    unsigned dropped_ = 0;  // records not taken since the logger took some
     ConnectHook onConnect_ = nullptr;
 };
 

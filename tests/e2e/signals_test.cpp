@@ -15,7 +15,9 @@
 
 #include "runtime/fd.h"
 #include "tests/e2e/server_binary.h"
+#include "tests/monitoring/monitoring_values.h"
 #include "tests/support/deadline.h"
+#include "tests/support/remote_controller.h"
 #include "tests/support/test_logger.h"
 
 namespace {
@@ -141,6 +143,29 @@ TEST_F(Daemon, RunsLoggingToSyslog) {
     ASSERT_TRUE(stop_daemon(daemon));
     EXPECT_TRUE(logger.wait_for("Mux: terminating...", kTimeoutMs)) << logger.received();
     EXPECT_FALSE(board.exists("/var/run/server.pid"));
+}
+
+// A logger that reads nothing is not waited for: the server answers every
+// command while it logs a line for each, and once the logger reads again it
+// says how many lines it dropped.
+TEST_F(Daemon, AnswersWhileTheLoggerReadsNothingAndThenSaysWhatItDropped) {
+    ASSERT_TRUE(logger.ok());
+    const pid_t daemon = start_daemon();
+    ASSERT_NE(0, daemon) << logger.received();
+    test::RemoteController controller;
+    ASSERT_TRUE(controller.connect(port));
+    LGCP::Command refused;  // answered invalidParams with a line
+    refused.select_display().set_snmp_set(
+        test::set_commands({test::set_by_name(1, ".monitoring.new", "mode", 0, "on")}));
+    for (int seq = 0; seq < 200; ++seq) controller.send(refused, seq);
+    controller.send(test::ping(), 200);
+    EXPECT_TRUE(controller.receive_until([](const LGCP::Message& m) { return test::seq_of(m) == 200; }));
+
+    for (int queued = 0; queued < 20; ++queued) logger.collect(0);
+    controller.send(refused, 201);
+    EXPECT_TRUE(logger.wait_for(" records dropped, the logger did not take them", kTimeoutMs))
+        << logger.received();
+    EXPECT_TRUE(stop_daemon(daemon));
 }
 
 // The processor time a process has used, in clock ticks.

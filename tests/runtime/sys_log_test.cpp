@@ -138,6 +138,35 @@ TEST_F(SysLog, StreamLoggerIsReachedThroughAStreamSocket) {
               streamLogger.stream_records());
 }
 
+// A stream logger that stops reading is not waited for, and gets no record
+// cut: what it took in part is finished before anything more goes to it.
+TEST_F(SysLog, AStreamLoggerThatStopsReadingGetsWholeRecordsAndTheCountOfTheOthers) {
+    test::TestLogger streamLogger(board_, SOCK_STREAM);
+    syslogManager.openlog("vbx", LOG_NDELAY, 0);
+    const int small = 4096;  // a batch of ten records then travels in pieces
+    ::setsockopt(syslogManager.socket(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    ManagedSysLogStreamBuf buffer(LOG_DAEMON, LOG_NOTICE);
+    std::ostream log(&buffer);
+    const std::string line(900, 'x');
+    for (int i = 1; i <= 1000; ++i) {
+        log << line << '\n';
+        if (i % 10 == 0) log << std::flush;
+    }
+    const std::string before = streamLogger.stream_bytes();
+    log << "again" << std::endl;
+    const Records records = test::TestLogger::split(before + streamLogger.stream_bytes());
+
+    ASSERT_LT(records.size(), 1000u);
+    const size_t taken = records.size() - 2;
+    EXPECT_EQ(Records(taken, record(29, line)), Records(records.begin(), records.begin() + taken));
+    EXPECT_EQ(record(29, "again"), records[taken]);
+    EXPECT_EQ(record(28, "syslog: " + std::to_string(1000 - taken) +
+                             " records dropped, the logger did not take them"),
+              records.back());
+    EXPECT_FALSE(::fcntl(syslogManager.socket(), F_GETFL) & O_NONBLOCK)
+        << "programs that write to it as descriptors 1 and 2 expect it to block";
+}
+
 TEST_F(SysLog, RestartedLoggerGetsTheNextFlush) {
     auto first = std::make_unique<test::TestLogger>(board_);
     syslogManager.openlog("vbx", LOG_NDELAY, 0);

@@ -65,12 +65,14 @@ public:
     const std::string& received() const { return received_; }
 
     // Stream logger: the records that have arrived on the accepted connection.
-    std::vector<std::string> stream_records() {
+    std::vector<std::string> stream_records() { return split(stream_bytes()); }
+    // Stream logger: the bytes that have arrived, which may end inside a record.
+    std::string stream_bytes() {
         if (!connection_)
             connection_.reset(::accept4(socket_.get(), nullptr, nullptr, SOCK_CLOEXEC));
         std::string bytes;
         for (std::string piece; !(piece = receive(connection_.get(), 0)).empty();) bytes += piece;
-        return split(bytes);
+        return bytes;
     }
 
     // Records are NUL-terminated texts.
