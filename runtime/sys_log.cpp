@@ -178,7 +178,11 @@ int SysLogManager::send_to_logger() {
     const int sent = send_without_waiting();
     if (sent >= 0 || errno != EAGAIN || dropped_ > 0) return sent;
     pollfd room{fd_, POLLOUT, 0};
-    if (::poll(&room, 1, kRoomWaitMs) == 1) return send_without_waiting();
+    int ready;
+    do {
+        ready = ::poll(&room, 1, kRoomWaitMs);
+    } while (ready < 0 && errno == EINTR);  // a signal says nothing of the logger
+    if (ready == 1) return send_without_waiting();
     errno = EAGAIN;
     return -1;
 }
