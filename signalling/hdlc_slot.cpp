@@ -103,15 +103,17 @@ bool HdlcSlot::Ioctl(const LGCP::IoctlParams& params) {
     const auto* packages = params.get_hdlcPackages();
     if (!packages) return false;
     if (channelEnded_) {
-        std::clog << ext::header(this) << "channel closed, packages refused" << std::endl;
+        if (refused_.admit())
+            std::clog << ext::header(this) << "channel closed, packages refused" << refused_
+                      << std::endl;
         return false;
     }
     unsigned dropped = 0;
     for (const LGCP::HdlcPackage& package : *packages)
         if (!enqueue(package.get_body())) ++dropped;
-    if (dropped)
+    if (dropped && queueFull_.admit())
         std::clog << ext::header(this) << "send queue full: " << dropped << " of "
-                  << packages->size() << " packages dropped" << std::endl;
+                  << packages->size() << " packages dropped" << queueFull_ << std::endl;
     if (!queue_.empty() && channel_.is_ready()) on_hdlc_ready();
     return dropped == 0;
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "link/packet.h"
+#include "runtime/log_throttle.h"
 #include "runtime/timer.h"
 #include "signalling/clean_queue.h"
 #include "signalling/hdlc.h"
@@ -72,4 +73,8 @@ private:
     uint8_t peerCounter_ = 0;
     // The channel ended and is closed until the slot opens it again.
     bool channelEnded_ = false;
+    // Lines of a controller that sends faster than the line takes, or on
+    // after the channel ended.
+    LogThrottle refused_;
+    LogThrottle queueFull_;
 };

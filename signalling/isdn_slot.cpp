@@ -45,11 +45,12 @@ bool IsdnSlot::IDeactivate() {
 
 bool IsdnSlot::IUserData(const std::vector<char>& data) {
     if (hardwareLost()) {
-        std::cerr << static_cast<const Slot&>(*this) << ": device closed, userData refused"
-                  << std::endl;
+        if (refused_.admit())
+            std::cerr << static_cast<const Slot&>(*this) << ": device closed, userData refused"
+                      << refused_ << std::endl;
         return false;
     }
-    if (!message_fits(*this, data.size(), ISDN::LAPD::N201)) return false;
+    if (!message_fits(*this, data.size(), ISDN::LAPD::N201, tooLong_)) return false;
     Packet p;
     prepare_head(p);
     p.put(data.data(), static_cast<unsigned>(data.size()));

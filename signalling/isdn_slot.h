@@ -10,6 +10,7 @@
 
 #include "link/protocol.h"
 #include "runtime/fd.h"
+#include "runtime/log_throttle.h"
 #include "runtime/multiplexer.h"
 #include "signalling/hdlc.h"
 #include "signalling/lapd.h"
@@ -74,6 +75,10 @@ private:
     // The link was activated, or asked to be, and has not said `deactivated`
     // since.
     bool deactivationOwed_ = false;
+    // A controller that sends on after the device closed, or more than the
+    // link carries, gets a line a second.
+    LogThrottle refused_;
+    LogThrottle tooLong_;
 };
 
 class AtsQsigBSlot;

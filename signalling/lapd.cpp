@@ -419,7 +419,7 @@ bool LAPD::xmit(Packet& frame) {
         return false;
     }
     if (!hdlc_->hdlc_transmit(frame)) {
-        std::clog << ext::header(this) << "tx full" << std::endl;
+        if (txFull_.admit()) std::clog << ext::header(this) << "tx full" << txFull_ << std::endl;
         return false;
     }
     // A frame this side sends travels the other way from one it receives.
@@ -630,10 +630,14 @@ void LAPD::message(Packet& p) {
         return;
     }
     if (outgoing_.count() >= refuse_at) {
-        std::clog << ext::header(this) << "discard outgoing message: buffer overflow" << std::endl;
+        if (outOverflow_.admit())
+            std::clog << ext::header(this) << "discard outgoing message: buffer overflow"
+                      << outOverflow_ << std::endl;
         ++stats_.outOverflows;
     } else if (!pool_has_room()) {
-        std::clog << ext::header(this) << "discard outgoing message: packet pool low" << std::endl;
+        if (outPoolLow_.admit())
+            std::clog << ext::header(this) << "discard outgoing message: packet pool low"
+                      << outPoolLow_ << std::endl;
         ++stats_.poolOverflows;
     } else {
         if (log_ > 2 && outgoing_.count() > window)

@@ -298,6 +298,10 @@ private:
     RiSource riSource_;
     Timer timer_;
     LogThrottle poolLow_;
+    // Lines of an owner that sends faster than the channel takes.
+    LogThrottle txFull_;
+    LogThrottle outOverflow_;
+    LogThrottle outPoolLow_;
     CleanQueue<Packet, out_capacity> outgoing_;   // messages not yet sent
     CleanQueue<Packet, window> acknowledge_;      // sent, unacknowledged, in N(S) order
     Protocol_name_str name_{"ISDN::LAPD"};

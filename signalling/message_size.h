@@ -7,12 +7,15 @@
 #include <cstddef>
 #include <iostream>
 
+#include "runtime/log_throttle.h"
 #include "slots/slot.h"
 
-// False, with a line naming the slot, when `size` octets exceed `largest`.
-inline bool message_fits(const Slot& slot, size_t size, size_t largest) {
+// False, with a line naming the slot (`said` keeps it to one a second), when
+// `size` octets exceed `largest`.
+inline bool message_fits(const Slot& slot, size_t size, size_t largest, LogThrottle& said) {
     if (size <= largest) return true;
-    std::cerr << slot << ": user data of " << size << " octets refused: the link carries at most "
-              << largest << std::endl;
+    if (said.admit())
+        std::cerr << slot << ": user data of " << size
+                  << " octets refused: the link carries at most " << largest << said << std::endl;
     return false;
 }

@@ -150,11 +150,14 @@ bool PstnSlot::IDeactivate() {
 bool PstnSlot::IUserData(const std::vector<char>& data) {
     if (!top()) return false;
     if (channelEnded_) {
-        std::cerr << "pstn-slot: " << *this << " channel closed, userData refused" << std::endl;
+        if (refused_.admit())
+            std::cerr << "pstn-slot: " << *this << " channel closed, userData refused" << refused_
+                      << std::endl;
         return false;
     }
     if (ss7_ && data.size() < SS7::SLC::shortest_msu) return false;
-    if (!message_fits(*this, data.size(), ss7_ ? SS7::SLC::longest_msu : ISDN::LAPD::N201))
+    if (!message_fits(*this, data.size(), ss7_ ? SS7::SLC::longest_msu : ISDN::LAPD::N201,
+                      tooLong_))
         return false;
     Packet p;
     prepare_head(p);

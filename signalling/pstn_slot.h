@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "link/protocol.h"
+#include "runtime/log_throttle.h"
 #include "runtime/timer.h"
 #include "signalling/hdlc.h"
 #include "signalling/lapd.h"
@@ -83,6 +84,10 @@ private:
     HDLC::Notify* linkNotify_ = nullptr;
     // The channel ended and is closed until the slot opens it again.
     bool channelEnded_ = false;
+    // A controller that sends on after the channel ended, or more than the
+    // link carries, gets a line a second.
+    LogThrottle refused_;
+    LogThrottle tooLong_;
     ACP::TrunkState::NamedNumber lastTrunkState_ = ACP::TrunkState::unknown;
     TimerSpec<PstnSlot>::SpecTimer<TUpdatespec> updateTimer_;
 };

@@ -26,14 +26,18 @@ MccSlot::MccSlot(Fd channel, int timeslot) : channel_(std::move(channel)), times
 // A packet the driver did not take whole is lost: the controller hears so.
 bool MccSlot::IUserData(const std::vector<char>& data) {
     if (hardwareLost()) {
-        std::cerr << "mcc: " << *this << " channel ended, userData refused" << std::endl;
+        if (refused_.admit())
+            std::cerr << "mcc: " << *this << " channel ended, userData refused" << refused_
+                      << std::endl;
         return false;
     }
     const ssize_t written = board::write(channel_.get(), data.data(), data.size());
     if (written == static_cast<ssize_t>(data.size())) return true;
     if (written < 0) {
         const int error = errno;
-        std::cerr << "mcc: " << *this << " write fail: " << std::strerror(error) << std::endl;
+        if (writeFailed_.admit())
+            std::cerr << "mcc: " << *this << " write fail: " << std::strerror(error)
+                      << writeFailed_ << std::endl;
     } else {
         std::cerr << "mcc: " << *this << " short write: " << written << " of " << data.size()
                   << " bytes" << std::endl;

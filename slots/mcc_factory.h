@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "runtime/fd.h"
+#include "runtime/log_throttle.h"
 #include "runtime/multiplexer.h"
 #include "slots/slot.h"
 #include "slots/slot_factory.h"
@@ -42,6 +43,10 @@ private:
     Fd channel_;
     int timeslot_;
     Event event_;
+    // A controller that sends faster than the line, or on after the channel
+    // ended, would have a line written for each packet.
+    LogThrottle refused_;
+    LogThrottle writeFailed_;
 };
 
 class MccFactory : public SlotFactory {

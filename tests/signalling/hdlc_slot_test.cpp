@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/signalling/signalling_slot_fixture.h"
+#include "tests/support/throttled_lines.h"
 
 namespace {
 
@@ -107,6 +108,17 @@ TEST_F(HdlcSlots, AFullQueueDropsWhatDoesNotFitAndSaysSo) {
     EXPECT_EQ("e0", sent.back());  // the 120th: counter 119
     EXPECT_EQ(Lines{"40 success"}, told(test::hdlc_packages({"q"}), 40));
     EXPECT_EQ(Lines{"a0"}, controls());  // counter 125
+}
+
+// A controller that sends faster than the line takes gets a line a second,
+// the next one saying how many were held back.
+TEST_F(HdlcSlots, AFullQueueIsSaidOnceASecond) {
+    const std::vector<std::string> packages(125, "p");
+    for (int second = 0; second < 2; ++second) {
+        for (int k = 0; k < 3; ++k) told(test::hdlc_packages(packages), 40);
+        run(1000);
+    }
+    EXPECT_TRUE(test::written_twice_with_a_count(progress.str(), "packages dropped"));
 }
 
 // A frame the open, ready channel failed is dropped and the rest go on; one

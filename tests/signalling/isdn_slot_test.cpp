@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "tests/signalling/signalling_slot_fixture.h"
+#include "tests/support/throttled_lines.h"
 
 namespace {
 
@@ -246,8 +247,11 @@ TEST_F(IsdnSlots, AFailingDeviceIsReadOnceAndTheLinkGivesUp) {
         EXPECT_EQ(1u, reads(c.device));
         EXPECT_EQ(std::string(c.logged) + ", device closed\n", errors.str());
         EXPECT_EQ(Lines{"50 unsupported"}, told(test::user_data({8, 1, 5, 5}), 50));
+        told(test::user_data({8, 1, 5, 5}), 50);
         EXPECT_EQ(Lines{"50 unsupported"}, told(test::activate(), 50));
         run(5000);
+        told(test::user_data({8, 1, 5, 5}), 50);
+        EXPECT_TRUE(test::written_twice_with_a_count(errors.str(), "device closed, userData refused"));
         EXPECT_EQ(Lines{}, signalled("activated"));
         destroy(50);
     }

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "signalling/pool_reserve.h"
 #include "tests/link/packet_pool_check.h"
 #include "tests/support/lapd_frames.h"
 #include "tests/support/lapd_rig.h"
+#include "tests/support/stream_capture.h"
+#include "tests/support/throttled_lines.h"
 #include "tests/support/virtual_loop.h"
 
 namespace {
@@ -229,6 +232,32 @@ TEST_F(LapdLinkTest, BusyChannelKeepsMessagesAndTheFlowStatusFollowsTheQueue) {
     EXPECT_EQ(numbered("u", 128), networkOwner().messages);
     EXPECT_EQ((std::vector<int>{LAPD::FlowStatus::congested, LAPD::FlowStatus::normal}), flow.changes);
     EXPECT_EQ((std::vector<unsigned>{89, 64}), flow.queued);  // more than 88; below 65
+}
+
+// An owner that sends faster than the channel takes gets one line a second
+// of each kind, the next one saying how many were held back.
+TEST_F(LapdLinkTest, LinesOfAnOwnerFasterThanTheChannelAreWrittenOnceASecond) {
+    struct Row {
+        bool poolLow;  // else the channel is busy
+        std::vector<const char*> lines;
+    };
+    for (const Row& row : {Row{false, {"tx full", "discard outgoing message: buffer overflow"}},
+                           Row{true, {"discard outgoing message: packet pool low"}}}) {
+        rig.reset(new LapdRig);
+        establish();
+        r().line.a.set_busy(!row.poolLow);
+        test::StreamCapture progress{std::clog};
+        {
+            std::optional<PoolHold> low;
+            if (row.poolLow) low.emplace(1);
+            for (int second = 0; second < 2; ++second) {
+                for (unsigned i = 0; i < LAPD::refuse_at + 10; ++i) r().send(user(), "u");
+                loop.advance(1000);
+            }
+        }
+        for (const char* line : row.lines)
+            EXPECT_TRUE(test::written_twice_with_a_count(progress.str(), line));
+    }
 }
 
 // Eight links with busy channels would hold every block of the pool: the

@@ -8,6 +8,7 @@
 #include "board/sim/maintenance_model.h"
 #include "hardware/e1_ctl.h"
 #include "tests/signalling/signalling_slot_fixture.h"
+#include "tests/support/throttled_lines.h"
 #include "tests/support/case_name.h"
 
 namespace {
@@ -40,16 +41,21 @@ protected:
         return out;
     }
     // Of the messages from slot 20, those its link carries in one frame
-    // reach slot 21; a longer one is refused whole, and the link carries
-    // what follows.
+    // reach slot 21; a longer one is refused whole, with a line a second,
+    // and the link carries what follows.
     void expect_longest_user_data(size_t longest) {
         const std::vector<char> message(longest, 'L');
         EXPECT_EQ((Lines{"20 success", "21 userData " + test::hex(message)}),
                   told(test::user_data(message), 20));
+        errors.clear();
         for (size_t size : {longest + 1, size_t{600}}) {
             const std::vector<char> tooLong(size, 'X');
             EXPECT_EQ(Lines{"20 unsupported"}, told(test::user_data(tooLong), 20)) << size;
         }
+        run(1000);
+        signalled();
+        EXPECT_EQ(Lines{"20 unsupported"}, told(test::user_data(std::vector<char>(600)), 20));
+        EXPECT_TRUE(test::written_twice_with_a_count(errors.str(), "octets refused"));
         EXPECT_EQ((Lines{"20 success", "21 userData 05 06 07"}), told(test::user_data({5, 6, 7}), 20));
     }
     // The lines of one slot.
@@ -292,19 +298,21 @@ TEST_F(SignallingPairs, BriUserAndNetworkStartOnceWiredBothWays) {
 
 // A slot on a channel of its own whose channel ends says `deactivated`, as
 // when the channel does not open, and refuses user data while the channel
-// is closed; an activation opens it again.
+// is closed, with a line a second; an activation opens it again.
 struct ChannelEndCase {
     const char* what;
     LGCP::Command trunk;
     LGCP::Command create;
     LGCP::Command data;
+    const char* refused;
 };
 
 const ChannelEndCase kChannelEnds[] = {
     {"bri network side", test::create_trunk_bri(1, 2),
-     test::create_pstn_isdn(IsdnType::bri, 1, Side::network), test::user_data({8, 1, 5, 5})},
+     test::create_pstn_isdn(IsdnType::bri, 1, Side::network), test::user_data({8, 1, 5, 5}),
+     "channel closed, userData refused"},
     {"hdlc slot", test::create_trunk(1, 5), test::create_hdlc(2, 0x1234),
-     test::hdlc_packages({"a"})},
+     test::hdlc_packages({"a"}), "channel closed, packages refused"},
 };
 
 class ChannelEnds : public test::SignallingSlotTest,
@@ -322,6 +330,10 @@ TEST_P(ChannelEnds, AreSaidAndRefuseUserDataUntilTheChannelOpensAgain) {
     run(1);
     EXPECT_EQ(Lines{"20 deactivated"}, signalled("deactivated"));
     EXPECT_EQ(Lines{"20 unsupported"}, told(c.data, 20));
+    told(c.data, 20);
+    run(1000);
+    told(c.data, 20);
+    EXPECT_TRUE(test::written_twice_with_a_count(errors.str() + progress.str(), c.refused));
     succeed(test::activate(), 20);
     EXPECT_EQ("20 success", told(c.data, 20).at(0));
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/slots/media_fixture.h"
+#include "tests/support/throttled_lines.h"
 
 namespace {
 
@@ -91,6 +92,32 @@ TEST_F(MccSlots, ARefusedWriteIsAnsweredUnsupported) {
     EXPECT_EQ(Lines{"56 unsupported"}, heard(test::user_data({1}), 56));
     EXPECT_NE(npos, errors.str().find("mcc: 56:MCC write fail: Input/output error"));
     EXPECT_TRUE(mcc().sent.empty());
+}
+
+// A controller that sends faster than the line takes, or on after the
+// channel ended, has its packets refused with one line a second, the next
+// one saying how many were held back.
+TEST_F(MccSlots, RefusedPacketsAreLoggedOnceASecond) {
+    const std::pair<const char*, bool> cases[] = {
+        {"mcc: 64:MCC write fail: Resource temporarily unavailable", false},
+        {"mcc: 64:MCC channel ended, userData refused", true},
+    };
+    for (const auto& [logged, ended] : cases) {
+        SCOPED_TRACE(logged);
+        make(create_data(), 64);
+        if (ended)
+            sim().channels(mcc::kDevice).at(0)->hang_up();
+        else
+            mcc().stall(timeslot(64), true);  // its line takes nothing more
+        errors.clear();
+        for (int flood = 0; flood < 2; ++flood) {
+            for (int k = 0; k < 100; ++k) controller.send(test::user_data({1}), k, 64);
+            for (int k = 0; k < 100; ++k) ASSERT_TRUE(controller.receive_until(test::is_response));
+            server.advance(1000);
+        }
+        EXPECT_TRUE(test::written_twice_with_a_count(errors.str(), logged));
+        ASSERT_EQ(std::nullopt, outcome(test::command(Alternative::destroy), 64));
+    }
 }
 
 TEST_F(MccSlots, QueryReportsTheFreeChannels) {
