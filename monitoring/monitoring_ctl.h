@@ -3,9 +3,10 @@
 // timers (versions, configuration, framers and temperature every minute;
 // power, DIP switch and network interfaces every 2 s, with the status files
 // a write missed; the local controller every 5 s), keeps every value in its
-// data holder, which writes the status files, and publishes each change to the SNMP agents of the "snmpagent"
-// sections. Towards the controller it takes the `display` command, drives
-// the framer LEDs and tells the board's power state.
+// data holder, which writes the status files, and publishes each change to
+// the SNMP agents of the "snmpagent" sections. Towards the controller it
+// takes the `display` command, drives the framer LEDs and tells the board's
+// power state.
 
 #include <cstdint>
 #include <iosfwd>

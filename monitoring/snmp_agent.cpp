@@ -142,7 +142,9 @@ void SnmpAgentInstance::OnMessage(const char* data, int length) {
     ASN1::CoderEnv env(ASN1::CoderEnv::AlignedPER);
     MON::Message message;
     if (!ASN1::decode(data, data + length, &env, message, true)) {
-        std::cerr << ext::header(this) << ": receive : decode error!" << std::endl;
+        if (undecodable_.admit())
+            std::cerr << ext::header(this) << ": receive : decode error!" << undecodable_
+                      << std::endl;
         return;
     }
     OnMessage(message);
@@ -150,8 +152,9 @@ void SnmpAgentInstance::OnMessage(const char* data, int length) {
 
 // The agents answer and signal; neither needs anything from the server.
 void SnmpAgentInstance::OnMessage(const MON::Message& message) {
-    if (message.get_pdu().is_command())
-        std::cerr << ext::header(this) << ": receive unknown message type" << std::endl;
+    if (message.get_pdu().is_command() && unknownType_.admit())
+        std::cerr << ext::header(this) << ": receive unknown message type" << unknownType_
+                  << std::endl;
 }
 
 // ---- The feed

@@ -20,6 +20,7 @@
 #include "runtime/ini_file.h"
 #include "runtime/ini_reader.h"
 #include "runtime/inet4_addr.h"
+#include "runtime/log_throttle.h"
 #include "runtime/timer.h"
 
 // Told when an agent link comes up.
@@ -81,6 +82,9 @@ private:
     uint32_t lastReceived_ = 0;
     Timer pingTimer_;
     ISnmpAgentNotify* notify_ = nullptr;
+    // An agent may send what is not for the server as fast as it likes.
+    LogThrottle undecodable_;
+    LogThrottle unknownType_;
 };
 
 // The feed: owns every agent link, in configuration order, and the table of

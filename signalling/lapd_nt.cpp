@@ -286,12 +286,15 @@ void LAPD_NT::make_room(LAPD_NT_user& taker) {
 
 void LAPD_NT::message(Packet& p) {
     if (p.length() <= 3) {
-        std::clog << ext::header(this) << "message of " << p.length()
-                  << " octets dropped: no call reference" << std::endl;
+        if (noCallReference_.admit())
+            std::clog << ext::header(this) << "message of " << p.length()
+                      << " octets dropped: no call reference" << noCallReference_ << std::endl;
         return;
     }
     if (!pool_has_room()) {
-        std::clog << ext::header(this) << "message dropped: packet pool low" << std::endl;
+        if (messagePoolLow_.admit())
+            std::clog << ext::header(this) << "message dropped: packet pool low" << messagePoolLow_
+                      << std::endl;
         ++poolOverflows_;
         return;
     }
@@ -304,8 +307,9 @@ void LAPD_NT::message(Packet& p) {
     }
     for (auto& link : links_)
         if (link.message(p)) return;
-    std::clog << ext::header(this) << "no terminal holds call reference " << unsigned(p[2] & 0x7F)
-              << ": message dropped" << std::endl;
+    if (noHolder_.admit())
+        std::clog << ext::header(this) << "no terminal holds call reference "
+                  << unsigned(p[2] & 0x7F) << ": message dropped" << noHolder_ << std::endl;
 }
 
 }  // namespace ISDN

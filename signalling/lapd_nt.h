@@ -154,6 +154,7 @@ private:
     CleanQueue<Packet, 135> outgoing_;        // held while busy or the window is full
     CleanQueue<Packet, window> acknowledge_;  // information fields, in N(S) order
     int Ri_ = none;  // of the terminal's last accepted TEI check response
+    LogThrottle heldDropped_;  // a controller sends faster than the terminal takes
 };
 
 class LAPD_NT : public Protocol {
@@ -232,6 +233,10 @@ private:
 
     Timer checkTimer_;
     LogThrottle poolLow_;
+    // Lines of messages from above that no terminal takes.
+    LogThrottle noCallReference_;
+    LogThrottle messagePoolLow_;
+    LogThrottle noHolder_;
     LAPD_NT_user links_[links];
     unsigned log_ = 0;
     unsigned poolOverflows_ = 0;

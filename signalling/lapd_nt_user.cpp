@@ -109,7 +109,9 @@ void LAPD_NT_user::hold(const Packet& info) {
 }
 
 void LAPD_NT_user::drop_oldest_held() {
-    std::clog << ext::header(this) << "discard oldest held message: buffer overflow" << std::endl;
+    if (heldDropped_.admit())
+        std::clog << ext::header(this) << "discard oldest held message: buffer overflow"
+                  << heldDropped_ << std::endl;
     outgoing_.get(nullptr);
 }
 

@@ -204,8 +204,9 @@ void SLC::receive(Packet& p) {
     stats_.octetsRx += p.length();
     if (!pool_takes_frame()) return drop_for_pool();
     if (p.length() < header_size) {
-        std::cerr << ext::header(this) << "ignore packet, length too small " << p.text()
-                  << std::endl;
+        if (tooShort_.admit())
+            std::cerr << ext::header(this) << "ignore packet, length too small " << p.text()
+                      << tooShort_ << std::endl;
         return;
     }
     BSNR_ = Sequence(p[0] & 0x7F);
@@ -216,13 +217,18 @@ void SLC::receive(Packet& p) {
     p.skip(header_size);
     const unsigned payload = p.length();
     if (LI_ != length_indicator(payload)) {
-        std::cerr << ext::header(this) << "invalid packet length," << " expected = " << LI_
-                  << ", received = " << payload << std::endl;
+        const bool say = badLength_.admit();
+        if (say)
+            std::cerr << ext::header(this) << "invalid packet length,"
+                      << " expected = " << LI_ << ", received = " << payload << badLength_
+                      << std::endl;
         if (payload >= max_li) {
-            std::cerr << ext::header(this) << "can't truncate signalling unit." << std::endl;
+            if (say)
+                std::cerr << ext::header(this) << "can't truncate signalling unit." << std::endl;
         } else if (LI_ < payload) {
-            std::cerr << ext::header(this) << "truncate " << payload - LI_ << " octet(s) : "
-                      << p.text() << std::endl;
+            if (say)
+                std::cerr << ext::header(this) << "truncate " << payload - LI_
+                          << " octet(s) : " << p.text() << std::endl;
             p.trim(payload - LI_);
         }
     }
@@ -333,12 +339,15 @@ void SLC::drop_for_pool() {
 void SLC::put_to_tb(Packet& payload) {
     if (tb_.count() >= tb_limit) {
         ++stats_.overflowCntr;
-        std::cerr << ext::header(this) << "no space in TB buffer," << " TB=" << tb_.count()
-                  << " RTB=" << rtbCount_ << " ignoring msu: " << payload.text() << std::endl;
+        if (tbFull_.admit())
+            std::cerr << ext::header(this) << "no space in TB buffer,"
+                      << " TB=" << tb_.count() << " RTB=" << rtbCount_
+                      << " ignoring msu: " << payload.text() << tbFull_ << std::endl;
     } else if (!pool_has_room()) {
         ++stats_.poolOverflows;
-        std::cerr << ext::header(this) << "packet pool low, ignoring msu: " << payload.text()
-                  << std::endl;
+        if (tbPoolLow_.admit())
+            std::cerr << ext::header(this) << "packet pool low, ignoring msu: " << payload.text()
+                      << tbPoolLow_ << std::endl;
     } else {
         tb_.put(payload);
     }

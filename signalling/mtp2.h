@@ -228,6 +228,12 @@ private:
 
     Timer timer_;
     LogThrottle poolLow_;
+    // Lines of an owner that sends faster than the line takes, and of units
+    // a peer sends malformed.
+    LogThrottle tbFull_;
+    LogThrottle tbPoolLow_;
+    LogThrottle tooShort_;
+    LogThrottle badLength_;
     Timer probe_;            // a FISU while MSUs wait for acknowledgement
     uint32_t lastSent_ = 0;  // loop milliseconds of the last FISU or MSU sent
     const State* state_;

@@ -36,8 +36,8 @@ bool MccSlot::IUserData(const std::vector<char>& data) {
     if (written < 0) {
         const int error = errno;
         if (writeFailed_.admit())
-            std::cerr << "mcc: " << *this << " write fail: " << std::strerror(error)
-                      << writeFailed_ << std::endl;
+            std::cerr << "mcc: " << *this << " write fail: " << std::strerror(error) << writeFailed_
+                      << std::endl;
     } else {
         std::cerr << "mcc: " << *this << " short write: " << written << " of " << data.size()
                   << " bytes" << std::endl;

@@ -159,7 +159,8 @@ TEST_F(Daemon, AnswersWhileTheLoggerReadsNothingAndThenSaysWhatItDropped) {
         test::set_commands({test::set_by_name(1, ".monitoring.new", "mode", 0, "on")}));
     for (int seq = 0; seq < 200; ++seq) controller.send(refused, seq);
     controller.send(test::ping(), 200);
-    EXPECT_TRUE(controller.receive_until([](const LGCP::Message& m) { return test::seq_of(m) == 200; }));
+    EXPECT_TRUE(
+        controller.receive_until([](const LGCP::Message& m) { return test::seq_of(m) == 200; }));
 
     for (int queued = 0; queued < 20; ++queued) logger.collect(0);
     controller.send(refused, 201);

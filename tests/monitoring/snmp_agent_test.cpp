@@ -10,6 +10,7 @@
 #include "tests/support/board_root.h"
 #include "tests/support/fake_snmp_peer.h"
 #include "tests/support/stream_capture.h"
+#include "tests/support/throttled_lines.h"
 #include "tests/support/tpkt.h"
 #include "tests/support/virtual_loop.h"
 
@@ -181,6 +182,19 @@ TEST_F(LiveAgent, ReportsFramesThatDoNotDecode) {
     errors.clear();
     agent_sends(std::string(octets.begin(), octets.end()));
     EXPECT_EQ(header + ": receive unknown message type\n", errors.str());
+
+    // An agent that sends on gets a line a second of each kind, the next
+    // one saying how many were held back.
+    errors.clear();
+    for (int second = 0; second < 2; ++second) {
+        loop.advance(1000);
+        for (int k = 0; k < 3; ++k) {
+            agent_sends(std::string("\xff\xff\xff", 3));
+            agent_sends(std::string(octets.begin(), octets.end()));
+        }
+    }
+    for (const char* line : {": receive : decode error!", ": receive unknown message type"})
+        EXPECT_TRUE(test::written_twice_with_a_count(errors.str(), line));
 }
 
 }  // namespace

@@ -398,16 +398,19 @@ TEST_F(Resend, HoldsWhatCouldNotBeWrittenAndTheNextCheckWritesIt) {
     hal().dip = 9;
     MonitoringCtl& m = start(a.section());
     LGCP::DisplayParams boardDisplay, phoneDisplay;
-    boardDisplay.set_board(test::board_status(0, LGCP::ExtBoardStatus::ready, "1.2",
-                                              LGCP::ExtBoardType::fxs));
+    boardDisplay.set_board(
+        test::board_status(0, LGCP::ExtBoardStatus::ready, "1.2", LGCP::ExtBoardType::fxs));
     phoneDisplay.set_emPhone(test::phone_status(0, "p", "c", "f"));
     for (const auto* p : {&boardDisplay, &phoneDisplay}) m.OnDisplayCMD(*p);
     run_seconds(6, {&a});  // every check has run
     std::filesystem::remove(folder);
     run_seconds(2, {&a});
     const std::pair<const char*, const char*> files[] = {
-        {"dip", "9"}, {"powerstatus", "2"}, {"config_version", "0000002a-0000000000000001"},
-        {"board0", "3\n1.2\n2\n"}, {"emphone0", "p\nc\nf\n2\n2\n1\n1\n2\n"},
+        {"dip", "9"},
+        {"powerstatus", "2"},
+        {"config_version", "0000002a-0000000000000001"},
+        {"board0", "3\n1.2\n2\n"},
+        {"emphone0", "p\nc\nf\n2\n2\n1\n1\n2\n"},
         {"controller/10.0.0.2/status", "5"}};
     for (const auto& [name, text] : files)
         EXPECT_EQ(text, server.board().read_file(std::string("/var/monitoring/") + name)) << name;

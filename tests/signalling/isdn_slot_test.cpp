@@ -251,7 +251,8 @@ TEST_F(IsdnSlots, AFailingDeviceIsReadOnceAndTheLinkGivesUp) {
         EXPECT_EQ(Lines{"50 unsupported"}, told(test::activate(), 50));
         run(5000);
         told(test::user_data({8, 1, 5, 5}), 50);
-        EXPECT_TRUE(test::written_twice_with_a_count(errors.str(), "device closed, userData refused"));
+        EXPECT_TRUE(
+            test::written_twice_with_a_count(errors.str(), "device closed, userData refused"));
         EXPECT_EQ(Lines{}, signalled("activated"));
         destroy(50);
     }

@@ -3,12 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "signalling/pool_reserve.h"
 #include "tests/link/packet_pool_check.h"
 #include "tests/support/bri_rig.h"
 #include "tests/support/case_name.h"
 #include "tests/support/frame_recorder.h"
 #include "tests/support/lapd_frames.h"
+#include "tests/support/stream_capture.h"
+#include "tests/support/throttled_lines.h"
 #include "tests/support/virtual_loop.h"
 
 namespace {
@@ -307,6 +311,38 @@ TEST_F(LapdNtTest, FrameArrivingWhileThePoolIsLowIsDroppedAndCounted) {
     }
     EXPECT_EQ(1u, nt().frames_dropped());
     EXPECT_EQ(2u, network->messages.size());
+}
+
+// Messages from above that no terminal takes come as fast as the controller
+// sends them: one line a second of each kind, the next one saying how many
+// were held back.
+TEST_F(LapdNtTest, LinesOfMessagesNoTerminalTakesAreWrittenOnceASecond) {
+    const unsigned tei = assign(1, 5);
+    feed(lapd::sframe(false, Kind::RNR, false, 0, false, tei));  // busy: its messages wait
+    struct Row {
+        std::string message;
+        bool poolLow;
+        const char* line;
+    };
+    const Row rows[] = {
+        {BriRig::q931(0x85, 0x02), false, "discard oldest held message: buffer overflow"},
+        {BriRig::q931(0x85, 0x02), true, "message dropped: packet pool low"},
+        {"\x08\x01\x05", false, "octets dropped: no call reference"},
+        {BriRig::q931(0x86, 0x02), false, "no terminal holds call reference 6"},
+    };
+    test::StreamCapture progress{std::clog};
+    for (const Row& row : rows) {
+        for (int second = 0; second < 2; ++second) {
+            {
+                std::optional<PoolHold> low;
+                if (row.poolLow) low.emplace(pool_reserve - 1);
+                for (unsigned k = 0; k < ISDN::LAPD_NT::held_capacity + 10; ++k)
+                    network->send(row.message);
+            }
+            loop.advance(1000);
+        }
+        EXPECT_TRUE(test::written_twice_with_a_count(progress.str(), row.line));
+    }
 }
 
 // What a partial acknowledgement leaves goes again after a second, with

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <random>
 #include <sstream>
 
@@ -12,6 +13,7 @@
 #include "tests/support/mtp2_rig.h"
 #include "tests/support/mtp2_units.h"
 #include "tests/support/stream_capture.h"
+#include "tests/support/throttled_lines.h"
 #include "tests/support/virtual_loop.h"
 
 namespace {
@@ -214,6 +216,27 @@ TEST_F(Mtp2LinkTest, TbTakes200MsusAndRefusesTheNext) {
     rig->line.a.set_busy(false);
     loop.advance(100);
     EXPECT_EQ(Mtp2Rig::msus(0, 200), bOwner().messages);
+}
+
+// An owner that sends faster than the line takes gets one line a second of
+// each kind, the next one saying how many were held back.
+TEST_F(Mtp2LinkTest, LinesOfAnOwnerFasterThanTheLineAreWrittenOnceASecond) {
+    for (const bool poolLow : {false, true}) {
+        SetUp();
+        align();
+        rig->line.a.set_busy(true);
+        test::StreamCapture errors(std::cerr);
+        for (int second = 0; second < 2; ++second) {
+            {
+                std::optional<PoolHold> low;
+                if (poolLow) low.emplace(pool_reserve - 1);
+                for (unsigned i = 0; i < 210; ++i) Mtp2Rig::send(a(), Mtp2Rig::msu(i));
+            }
+            loop.advance(1000);
+        }
+        EXPECT_TRUE(test::written_twice_with_a_count(
+            errors.str(), poolLow ? "packet pool low, ignoring msu" : "no space in TB buffer"));
+    }
 }
 
 // A unit that comes with the pool down to its last block is dropped,

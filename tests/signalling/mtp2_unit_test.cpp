@@ -10,6 +10,7 @@
 #include "tests/support/link_owner.h"
 #include "tests/support/mtp2_units.h"
 #include "tests/support/stream_capture.h"
+#include "tests/support/throttled_lines.h"
 #include "tests/support/virtual_loop.h"
 
 namespace {
@@ -327,6 +328,22 @@ TEST_F(Mtp2UnitTest, PayloadsShorterThanThreeOctetsAreDroppedWithALogLine) {
     EXPECT_NE(std::string::npos, errors.str().find("msu too short, dropped: 61 62"));
     send("abc");
     EXPECT_EQ(Units{"MSU 127/1 0/1"}, peer.units);
+}
+
+// A peer's malformed units come as fast as it sends them: a line a second
+// of each kind, the next one saying how many were held back.
+TEST_F(Mtp2UnitTest, LinesAboutMalformedUnitsAreWrittenOnceASecond) {
+    bring_to(State::worked);
+    test::StreamCapture errors(std::cerr);
+    for (int second = 0; second < 2; ++second) {
+        for (int k = 0; k < 10; ++k) {
+            feed(mtp2::bytes("\x80\x80"));
+            feed(mtp2::unit(127, true, 127, true, "abcde", 10));
+        }
+        loop.advance(1000);
+    }
+    for (const char* line : {"ignore packet, length too small", "invalid packet length"})
+        EXPECT_TRUE(test::written_twice_with_a_count(errors.str(), line));
 }
 
 TEST_F(Mtp2UnitTest, MessageOutsideServiceIsDropped) {

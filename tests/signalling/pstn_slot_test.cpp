@@ -8,8 +8,8 @@
 #include "board/sim/maintenance_model.h"
 #include "hardware/e1_ctl.h"
 #include "tests/signalling/signalling_slot_fixture.h"
-#include "tests/support/throttled_lines.h"
 #include "tests/support/case_name.h"
+#include "tests/support/throttled_lines.h"
 
 namespace {
 

@@ -13,7 +13,7 @@ namespace test {
 // The log holds `text` on two lines: the first as it comes, the second
 // ending with the count of those held back, " (N more since)".
 inline ::testing::AssertionResult written_twice_with_a_count(const std::string& log,
-                                                            const std::string& text) {
+                                                             const std::string& text) {
     std::istringstream lines(log);
     std::vector<std::string> found;
     for (std::string line; std::getline(lines, line);)
