@@ -71,6 +71,7 @@ void SysLogManager::openlog(const char* ident, int options, int facility) {
 
 void SysLogManager::closelog() {
     disconnect();
+    dropped_ = 0;
     ident_ = kDefaultIdent;
     type_ = SOCK_DGRAM;
     clear_batch();

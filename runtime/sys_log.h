@@ -21,7 +21,7 @@ public:
     static constexpr int kBatchSize = 16384;
     static constexpr int kBatchRecords = 256;
     static constexpr int kSendAt = 12289;  // bytes that make a batch go at once
-    static constexpr int kRoomWaitMs = 500;  // for a full logger queue, once
+    static constexpr int kRoomWaitMs = 500;  // the most a full logger queue is waited on
 
     SysLogManager();
     ~SysLogManager() = default;
@@ -32,7 +32,7 @@ public:
     // keeps the default one. Connects at once with LOG_NDELAY.
     void openlog(const char* ident, int options, int facility);
     // Disconnects and goes back to the identity "syslog-ox" and datagrams;
-    // a pending batch is dropped.
+    // a pending batch is dropped, and the count of those dropped before.
     void closelog();
     // Formats one record and adds it to the batch.
     void syslog(int priority, const char* format, ...) __attribute__((format(printf, 3, 4)));

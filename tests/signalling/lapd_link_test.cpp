@@ -247,13 +247,10 @@ TEST_F(LapdLinkTest, LinesOfAnOwnerFasterThanTheChannelAreWrittenOnceASecond) {
         establish();
         r().line.a.set_busy(!row.poolLow);
         test::StreamCapture progress{std::clog};
-        for (int second = 0; second < 2; ++second) {
-            {
-                std::optional<PoolHold> low;
-                if (row.poolLow) low.emplace(pool_reserve - 1);
-                for (unsigned i = 0; i < LAPD::refuse_at + 10; ++i) r().send(user(), "u");
-            }
-            loop.advance(1000);
+        for (int second = 0; second < 2; ++second, loop.advance(1000)) {
+            std::optional<PoolHold> low;
+            if (row.poolLow) low.emplace(pool_reserve - 1);
+            for (unsigned i = 0; i < LAPD::refuse_at + 10; ++i) r().send(user(), "u");
         }
         for (const char* line : row.lines)
             EXPECT_TRUE(test::written_twice_with_a_count(progress.str(), line));

@@ -332,14 +332,11 @@ TEST_F(LapdNtTest, LinesOfMessagesNoTerminalTakesAreWrittenOnceASecond) {
     };
     test::StreamCapture progress{std::clog};
     for (const Row& row : rows) {
-        for (int second = 0; second < 2; ++second) {
-            {
-                std::optional<PoolHold> low;
-                if (row.poolLow) low.emplace(pool_reserve - 1);
-                for (unsigned k = 0; k < ISDN::LAPD_NT::held_capacity + 10; ++k)
-                    network->send(row.message);
-            }
-            loop.advance(1000);
+        for (int second = 0; second < 2; ++second, loop.advance(1000)) {
+            std::optional<PoolHold> low;
+            if (row.poolLow) low.emplace(pool_reserve - 1);
+            for (unsigned k = 0; k < ISDN::LAPD_NT::held_capacity + 10; ++k)
+                network->send(row.message);
         }
         EXPECT_TRUE(test::written_twice_with_a_count(progress.str(), row.line));
     }

@@ -226,13 +226,10 @@ TEST_F(Mtp2LinkTest, LinesOfAnOwnerFasterThanTheLineAreWrittenOnceASecond) {
         align();
         rig->line.a.set_busy(true);
         test::StreamCapture errors(std::cerr);
-        for (int second = 0; second < 2; ++second) {
-            {
-                std::optional<PoolHold> low;
-                if (poolLow) low.emplace(pool_reserve - 1);
-                for (unsigned i = 0; i < 210; ++i) Mtp2Rig::send(a(), Mtp2Rig::msu(i));
-            }
-            loop.advance(1000);
+        for (int second = 0; second < 2; ++second, loop.advance(1000)) {
+            std::optional<PoolHold> low;
+            if (poolLow) low.emplace(pool_reserve - 1);
+            for (unsigned i = 0; i < 210; ++i) Mtp2Rig::send(a(), Mtp2Rig::msu(i));
         }
         EXPECT_TRUE(test::written_twice_with_a_count(
             errors.str(), poolLow ? "packet pool low, ignoring msu" : "no space in TB buffer"));
