@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <iostream>
@@ -121,14 +122,21 @@ bool DSProcReceiver::configureToneFilter(unsigned freq, unsigned enable, int dur
     if (!DSProcReceiverService::instance().configureToneFilter(dsproc_timeslot(), freq, enable,
                                                                durationMs, levelDB))
         return false;
-    toneFilterOn_ = toneFilterOn_ || enable != 0;
+    const uint16_t filter = static_cast<uint16_t>(freq);  // as the driver took it
+    const auto it = std::find(toneFilters_.begin(), toneFilters_.end(), filter);
+    if (enable == 0 && it != toneFilters_.end()) toneFilters_.erase(it);
+    if (enable != 0 && it == toneFilters_.end()) toneFilters_.push_back(filter);
     return true;
 }
 
 bool DSProcReceiver::disableToneAll() {
     if (!DSProcReceiverService::instance().disableToneAll(*this)) return false;
-    toneFilterOn_ = false;
+    toneFilters_.clear();
     return true;
+}
+
+bool DSProcReceiver::filters(uint32_t freq) const {
+    return std::find(toneFilters_.begin(), toneFilters_.end(), freq) != toneFilters_.end();
 }
 
 void DSProcReceiver::LetGo() {
@@ -148,38 +156,22 @@ bool DSProcReceiver::sharedWith(bool (*has)(const DSProcReceiver&)) const {
     return sharer(has) != nullptr;
 }
 
-// The driver keeps one enable id a timeslot for each function, the latest
-// given: when it is this receiver's, a sharer that has the function on
-// enables it again under its own, or its events would be dropped.
-void DSProcReceiver::release(Function DSProcReceiver::*function, uint32_t mask,
-                             const char* name) {
-    if ((this->*function).state != 1) return;
-    DSProcReceiverService& service = DSProcReceiverService::instance();
-    DSProcReceiver* listener =
-        sharer([&](const DSProcReceiver& other) { return (other.*function).state == 1; });
-    if (listener == nullptr) {
-        service.switchFunction(*this, this->*function, mask, name, false);
-        return;
-    }
-    const bool later = sharer([&](const DSProcReceiver& other) {
-                           return (other.*function).state == 1 &&
-                                  (other.*function).id > (this->*function).id;
-                       }) != nullptr;
-    if (!later) service.startFunction(*listener, listener->*function, mask, name);
-}
-
-// What another receiver of the timeslot has on or set is its own and stays.
+// What another receiver of the timeslot has on or set is its own and stays
+// (the switches leave it). SD stays on, as muting does, unless another
+// receiver of the timeslot has it on: that one takes it over.
 void DSProcReceiver::CleanBeforeDestroy() {
     if (letGo_) return;
-    release(&DSProcReceiver::vad_, dsp::kVad, "VAD");
-    release(&DSProcReceiver::bss_, dsp::kBss, "BSS");
-    if (ng_.state == 1 && !sharedWith([](const DSProcReceiver& r) { return r.ng_.state == 1; }))
-        enableNG(false);
+    if (vad_.state == 1) enableVAD(false);
+    if (bss_.state == 1) enableBSS(false);
+    if (ng_.state == 1) enableNG(false);
+    if (sd_.state == 1 && sharedWith([](const DSProcReceiver& r) { return r.sd_.state == 1; }))
+        enableSD(false);
     if (delaysSet_ && !sharedWith([](const DSProcReceiver& r) { return r.delaysSet_; }))
         configureDelays(0, 0, 0);
     if (rxGainSet_ && !sharedWith([](const DSProcReceiver& r) { return r.rxGainSet_; }))
         configureRxGain(0);
-    if (!sharedWith([](const DSProcReceiver& r) { return r.toneFilterOn_; })) disableToneAll();
+    if (!sharedWith([](const DSProcReceiver& r) { return !r.toneFilters_.empty(); }))
+        disableToneAll();
 }
 
 // --- service ---
@@ -276,11 +268,15 @@ bool DSProcReceiverService::disableToneAll(DSProcReceiver& receiver) {
 }
 
 bool DSProcReceiverService::switchFunction(DSProcReceiver& receiver,
-                                           DSProcReceiver::Function& function, uint32_t mask,
-                                           const std::string& name, bool on) {
+                                           DSProcReceiver::Function DSProcReceiver::*kind,
+                                           uint32_t mask, const std::string& name, bool on) {
+    DSProcReceiver::Function& function = receiver.*kind;
     if (function.state != -1 && function.state == int{on}) return true;
     const unsigned ts = receiver.dsproc_timeslot();
     if (!on) {
+        if (DSProcReceiver* user = receiver.sharer(
+                [&](const DSProcReceiver& other) { return (other.*kind).state == 1; }))
+            return leaveFunction(receiver, *user, kind, mask, name);
         if (!request(dsp::kDisable, ts, 0, mask))
             return RequestFailed("DSPROC_DISABLE " + name + " fail:", ts);
         function.state = 0;
@@ -288,6 +284,22 @@ bool DSProcReceiverService::switchFunction(DSProcReceiver& receiver,
         return true;
     }
     return startFunction(receiver, function, mask, name);
+}
+
+// The function stays on for `user`. The driver keeps one enable id a
+// timeslot for each function, the latest given: when it is the leaving
+// receiver's, the user enables the function again under its own, or its
+// events would be dropped as spurious.
+bool DSProcReceiverService::leaveFunction(DSProcReceiver& receiver, DSProcReceiver& user,
+                                          DSProcReceiver::Function DSProcReceiver::*kind,
+                                          uint32_t mask, const std::string& name) {
+    DSProcReceiver::Function& function = receiver.*kind;
+    const bool later = receiver.sharer([&](const DSProcReceiver& other) {
+                           return (other.*kind).state == 1 && (other.*kind).id > function.id;
+                       }) != nullptr;
+    if (function.state == 1 && !later && !startFunction(user, user.*kind, mask, name)) return false;
+    function.state = 0;
+    return true;
 }
 
 bool DSProcReceiverService::startFunction(DSProcReceiver& receiver,
@@ -304,19 +316,19 @@ bool DSProcReceiverService::startFunction(DSProcReceiver& receiver,
 }
 
 bool DSProcReceiverService::enableVAD(DSProcReceiver& receiver, bool on) {
-    return switchFunction(receiver, receiver.vad_, dsp::kVad, "VAD", on);
+    return switchFunction(receiver, &DSProcReceiver::vad_, dsp::kVad, "VAD", on);
 }
 
 bool DSProcReceiverService::enableBSS(DSProcReceiver& receiver, bool on) {
-    return switchFunction(receiver, receiver.bss_, dsp::kBss, "BSS", on);
+    return switchFunction(receiver, &DSProcReceiver::bss_, dsp::kBss, "BSS", on);
 }
 
 bool DSProcReceiverService::enableNG(DSProcReceiver& receiver, bool on) {
-    return switchFunction(receiver, receiver.ng_, dsp::kNg, "NG", on);
+    return switchFunction(receiver, &DSProcReceiver::ng_, dsp::kNg, "NG", on);
 }
 
 bool DSProcReceiverService::enableSD(DSProcReceiver& receiver, bool on) {
-    return switchFunction(receiver, receiver.sd_, dsp::kSd, "SD", on);
+    return switchFunction(receiver, &DSProcReceiver::sd_, dsp::kSd, "SD", on);
 }
 
 bool DSProcReceiverService::enableMute(DSProcReceiver& receiver, bool first, bool second) {
@@ -348,33 +360,48 @@ void DSProcReceiverService::OnEvent(int, short revents) {
 
 void DSProcReceiverService::route(const dsp::dsproc_event& event) {
     if (traces.events) TraceEvent(event);
-    DSProcReceiver* receiver = ReceiverOfEvent(
+    const auto targets = TargetsOfEvent(
         receivers, &DSProcReceiver::node_, event.timeslot, &DSProcReceiver::dsproc_timeslot,
-        [&](const DSProcReceiver& r) { return names(event, r); });
-    if (receiver != nullptr)
-        deliver(*receiver, event);
-    else if (traces.events)
+        [&](const DSProcReceiver& r) { return names(event, r); },
+        [&](const DSProcReceiver& r) { return has(event, r); });
+    if (targets.receivers.empty() && traces.events)
         std::cerr << "receive dsproc event from unknown timeslot " << event.timeslot << std::endl;
+    for (DSProcReceiver* receiver : targets.receivers) deliver(*receiver, event, targets.named);
+}
+
+const DSProcReceiver::Function* DSProcReceiverService::functionOf(const dsp::dsproc_event& event,
+                                                                  const DSProcReceiver& receiver) {
+    return event.type == dsp::kVad   ? &receiver.vad_
+           : event.type == dsp::kSd  ? &receiver.sd_
+           : event.type == dsp::kBss ? &receiver.bss_
+                                     : nullptr;
+}
+
+// A tone filter has no enable id: its frequency names the receivers that
+// switched it on.
+bool DSProcReceiverService::has(const dsp::dsproc_event& event, const DSProcReceiver& receiver) {
+    if (event.type == dsp::kToneFilter) return receiver.filters(event.a);
+    const DSProcReceiver::Function* function = functionOf(event, receiver);
+    return function && function->state == 1;
 }
 
 bool DSProcReceiverService::names(const dsp::dsproc_event& event, const DSProcReceiver& receiver) {
-    const DSProcReceiver::Function* function = event.type == dsp::kVad   ? &receiver.vad_
-                                               : event.type == dsp::kSd  ? &receiver.sd_
-                                               : event.type == dsp::kBss ? &receiver.bss_
-                                                                         : nullptr;
-    return function && function->state == 1 && function->id == event.id;
+    const DSProcReceiver::Function* function = functionOf(event, receiver);
+    return has(event, receiver) && (function == nullptr || function->id == event.id);
 }
 
 // A state of -1 (never set) passes the state checks; the id check then
-// compares with 0, which no enabling hands out.
-void DSProcReceiverService::deliver(DSProcReceiver& receiver, const dsp::dsproc_event& event) {
+// compares with 0, which no enabling hands out. A current record needs no
+// id check.
+void DSProcReceiverService::deliver(DSProcReceiver& receiver, const dsp::dsproc_event& event,
+                                    bool current) {
     switch (event.type) {
         case dsp::kVad:
             if (receiver.vad_.state == 0) {
                 if (traces.events)
                     std::clog << "ignore spurious dsproc vad event (dsproc disabled): "
                               << Fields{event} << std::endl;
-            } else if (receiver.vad_.id == event.id) {
+            } else if (current || receiver.vad_.id == event.id) {
                 receiver.dsproc_vad_event(
                     DSProcVADEvent{Reported(event.a, 1, event.b), Reported(event.a, 2, event.c)});
             } else if (traces.events) {
@@ -383,7 +410,7 @@ void DSProcReceiverService::deliver(DSProcReceiver& receiver, const dsp::dsproc_
             }
             break;
         case dsp::kSd:
-            if (receiver.sd_.state != 0 && receiver.sd_.id == event.id)
+            if (receiver.sd_.state != 0 && (current || receiver.sd_.id == event.id))
                 receiver.dsproc_sd_event(DSProcSDEvent{static_cast<int>(event.a)});
             break;
         case dsp::kBss:

@@ -4,16 +4,18 @@
 // (voice activity and signal detection, BSS score, noise gate, muting) and
 // configures delays, receive gain and tone filters, and receives the DSP's
 // events of its timeslot. The one DSProcReceiverService owns the device and
-// routes each event to the receiver of its timeslot whose enable id it
-// names, or else to the first receiver of its timeslot; VAD and SD events of
-// an earlier enabling are dropped. Several receivers may share a timeslot
-// (the slots of one mixer channel): each leaves on it what the others
-// switched on.
+// routes each event that names a receiver of its timeslot (by the enable id
+// of its function, or a tone filter's frequency) to every receiver of the
+// timeslot that has the function on, or else to the first receiver of its
+// timeslot; VAD and SD events of an earlier enabling are dropped. Several
+// receivers may share a timeslot (the slots of one mixer channel): each
+// leaves on it what the others switched on.
 
 #include <fcntl.h>
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "board/drivers/dsp.h"
 #include "hardware/device_names.h"
@@ -70,8 +72,9 @@ public:
     bool disableToneAll();
 
     // Called by the owner's destructor: switches off VAD, BSS and the
-    // noise gate, zeroes delays and gain where set, and every tone filter,
-    // except what another receiver of the timeslot has on or set.
+    // noise gate, zeroes delays and gain where set, and every tone filter;
+    // as every switch-off, it leaves what another receiver of the timeslot
+    // has on or set.
     void CleanBeforeDestroy();
     // The owner lost its timeslot, which the driver may give to the next
     // endpoint: cleaned as before a destroy, and out of the routing, so
@@ -97,9 +100,8 @@ private:
     DSProcReceiver* sharer(Wanted wanted) const;
     // Another receiver of this one's timeslot has what `has` asks for.
     bool sharedWith(bool (*has)(const DSProcReceiver&)) const;
-    // Switches the function of bit `mask` off, or leaves it to a sharer
-    // that has it on.
-    void release(Function DSProcReceiver::*function, uint32_t mask, const char* name);
+    // This receiver switched on the tone filter of `freq`.
+    bool filters(uint32_t freq) const;
 
     Function vad_{-1, 0};
     Function bss_{0, 0};
@@ -110,8 +112,9 @@ private:
     uint32_t muteId_ = 0;
     bool delaysSet_ = false;
     bool rxGainSet_ = false;
-    // A tone filter was enabled since the last disableToneAll.
-    bool toneFilterOn_ = false;
+    // The frequencies of the tone filters it switched on since the last
+    // disableToneAll.
+    std::vector<uint16_t> toneFilters_;
     Containers::CyclicList node_;
     bool letGo_ = false;  // LetGo has run
 };
@@ -144,9 +147,15 @@ private:
     friend class DSProcReceiver;
 
     DSProcReceiverService() = default;
-    // Switches the function of bit `mask`, logged under `name`.
-    bool switchFunction(DSProcReceiver& receiver, DSProcReceiver::Function& function, uint32_t mask,
-                        const std::string& name, bool on);
+    // Switches the receiver's function `kind`, of bit `mask`, logged under
+    // `name`; off, it stays on for another receiver of the timeslot that
+    // has it on.
+    bool switchFunction(DSProcReceiver& receiver, DSProcReceiver::Function DSProcReceiver::*kind,
+                        uint32_t mask, const std::string& name, bool on);
+    // The receiver's function off, on for `user`, which has it on.
+    bool leaveFunction(DSProcReceiver& receiver, DSProcReceiver& user,
+                       DSProcReceiver::Function DSProcReceiver::*kind, uint32_t mask,
+                       const std::string& name);
     // Enables it under a new id, the one the driver then puts in the
     // function's events of the timeslot, whether it was on or not.
     bool startFunction(DSProcReceiver& receiver, DSProcReceiver::Function& function, uint32_t mask,
@@ -155,10 +164,17 @@ private:
     bool configure(unsigned ts, uint32_t function, const void* params, size_t size);
     bool request(uint32_t request, unsigned ts, uint32_t id, uint32_t mask);
     void route(const board::dsp::dsproc_event& event);
-    // The record names the receiver: the function of the record's type
-    // (VAD, SD, BSS) is on there under the record's id.
+    // The receiver's function of the record's type (VAD, SD, BSS), or null.
+    static const DSProcReceiver::Function* functionOf(const board::dsp::dsproc_event& event,
+                                                      const DSProcReceiver& receiver);
+    // The receiver has the record's function on (VAD, SD, BSS, or the tone
+    // filter of the record's frequency).
+    static bool has(const board::dsp::dsproc_event& event, const DSProcReceiver& receiver);
+    // ... and under the record's enable id, where the function has one.
     static bool names(const board::dsp::dsproc_event& event, const DSProcReceiver& receiver);
-    void deliver(DSProcReceiver& receiver, const board::dsp::dsproc_event& event);
+    // Hands the record over; one that is not `current` (named no receiver)
+    // first passes the receiver's checks of state and id.
+    void deliver(DSProcReceiver& receiver, const board::dsp::dsproc_event& event, bool current);
 };
 
 }  // namespace Hardware

@@ -2,7 +2,7 @@
 // What the tone and the voice-processing receivers do alike: the device
 // side of their services with the reading of their event records, the log
 // line of a failed driver request, and finding the receivers of a timeslot
-// in a ring.
+// and of an event in a ring.
 
 #include <errno.h>
 #include <fcntl.h>
@@ -12,6 +12,7 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "board/devio.h"
 #include "runtime/cyclic_list.h"
@@ -134,14 +135,30 @@ T* FindOnTimeslot(Containers::CyclicList& ring, Containers::CyclicList T::*node,
     return nullptr;
 }
 
-// The receiver of an event on timeslot `ts`: the one whose enabling the
-// event names (`named` takes it), or else the first of the timeslot, whose
-// checks then drop or deliver it; null when the timeslot has none.
-template <class T, class Timeslot, class Named>
-T* ReceiverOfEvent(Containers::CyclicList& ring, Containers::CyclicList T::*node, unsigned ts,
-                   Timeslot timeslot, Named named) {
-    if (T* receiver = FindOnTimeslot(ring, node, ts, timeslot, named)) return receiver;
-    return FindOnTimeslot(ring, node, ts, timeslot, [](const T&) { return true; });
+// The receivers an event of timeslot `ts` goes to. When it names the
+// enabling of one of them (`named` takes it), it is current: it goes to
+// every one that has its function on (`has` takes it), for the slots of a
+// mixer channel may each have asked for it and the driver names only the
+// latest enabling. Otherwise it goes to the first of the timeslot, whose own
+// checks then drop or deliver it. No receiver: the timeslot has none.
+template <class T>
+struct EventTargets {
+    std::vector<T*> receivers;
+    bool named = false;
+};
+
+template <class T, class Timeslot, class Named, class Has>
+EventTargets<T> TargetsOfEvent(Containers::CyclicList& ring, Containers::CyclicList T::*node,
+                               unsigned ts, Timeslot timeslot, Named named, Has has) {
+    EventTargets<T> targets;
+    targets.named = FindOnTimeslot(ring, node, ts, timeslot, named) != nullptr;
+    for (auto it = ring.begin(); it != ring.end(); ++it) {
+        T& receiver = Containers::offset<T>(*it, node);
+        if ((receiver.*timeslot)() != ts || (targets.named && !has(receiver))) continue;
+        targets.receivers.push_back(&receiver);
+        if (!targets.named) break;
+    }
+    return targets;
 }
 
 }  // namespace Hardware

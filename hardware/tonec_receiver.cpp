@@ -50,13 +50,18 @@ constexpr unsigned kPauseMs = 70;
 constexpr unsigned short kDigitAmp = 16384;
 constexpr unsigned short kSelcalAmp = 12000;
 
-// A request that switches something of a timeslot on or off by value.
-struct Switch {
+}  // namespace
+
+struct TonecReceiverService::Switch {
     const char* onText;
     const char* offText;
     uint32_t onRequest;
     uint32_t offRequest;
 };
+
+namespace {
+
+using Switch = TonecReceiverService::Switch;
 constexpr Switch kEchoCanceller{"CHANNEL_LMS_ON", "CHANNEL_LMS_OFF", dtmf::kEchoCancelOn,
                                 dtmf::kEchoCancelOff};
 constexpr Switch kRejection{"DTMF_REJECTION_ENABLE", "DTMF_REJECTION_DISABLE", dtmf::kRejectionOn,
@@ -100,15 +105,11 @@ bool TonecReceiver::enableDTMF(bool on) {
 }
 
 bool TonecReceiver::echoCancel(bool on) {
-    if (!TonecReceiverService::instance().echoCancel(tonec_timeslot(), on)) return false;
-    echoOn_ = on;
-    return true;
+    return TonecReceiverService::instance().echoCancel(*this, on);
 }
 
 bool TonecReceiver::enableDTMFReject(bool on) {
-    if (!TonecReceiverService::instance().enableDTMFReject(tonec_timeslot(), on)) return false;
-    dtmfRejectOn_ = on;
-    return true;
+    return TonecReceiverService::instance().enableDTMFReject(*this, on);
 }
 
 bool TonecReceiver::enableIVA(bool on) {
@@ -217,30 +218,15 @@ bool TonecReceiver::sharedOn(bool TonecReceiver::*flag) const {
     return sharer([&](const TonecReceiver& other) { return other.*flag; }) != nullptr;
 }
 
-// The driver keeps one enable id a timeslot, the latest given: when it is
-// this receiver's, a sharer that still listens enables the detector again
-// under its own, or its digits would be dropped as spurious.
-void TonecReceiver::releaseDTMF() {
-    TonecReceiver* listener = sharer([](const TonecReceiver& other) { return other.dtmfOn_; });
-    if (listener == nullptr) {
-        disableDTMF();
-        return;
-    }
-    const bool later = sharer([&](const TonecReceiver& other) {
-                           return other.dtmfOn_ && other.enableId_ > enableId_;
-                       }) != nullptr;
-    if (!later) TonecReceiverService::instance().startDetector(*listener);
-}
-
 // An echo canceller, a ringback, a digit or a tone of the controller's left
 // on would serve the timeslot's next user; what another receiver of the
-// timeslot has on is its own and stays.
+// timeslot has on is its own and stays (the switches leave it).
 void TonecReceiver::CleanBeforeDestroy() {
     if (letGo_) return;
-    if (dtmfOn_) releaseDTMF();
-    if (ivaOn_ && !sharedOn(&TonecReceiver::ivaOn_)) enableIVA(false);
-    if (dtmfRejectOn_ && !sharedOn(&TonecReceiver::dtmfRejectOn_)) enableDTMFReject(false);
-    if (echoOn_ && !sharedOn(&TonecReceiver::echoOn_)) echoCancel(false);
+    if (dtmfOn_) disableDTMF();
+    if (ivaOn_) enableIVA(false);
+    if (dtmfRejectOn_) enableDTMFReject(false);
+    if (echoOn_) echoCancel(false);
     toneTimer_.reset();
     sequenceRunning_ = false;
     if (toneOn_ && !sharedOn(&TonecReceiver::toneOn_)) enableToneGenerator(0, 0, 0, 0);
@@ -263,18 +249,32 @@ bool TonecReceiverService::configureDTMF(unsigned ts, const LGCP::DTMFParams& pa
     return true;
 }
 
-bool TonecReceiverService::echoCancel(unsigned ts, bool on) {
-    return SwitchTimeslot(fd(), kEchoCanceller, ts, on);
+bool TonecReceiverService::echoCancel(TonecReceiver& receiver, bool on) {
+    return switchShared(receiver, &TonecReceiver::echoOn_, kEchoCanceller, on);
 }
 
-bool TonecReceiverService::enableDTMFReject(unsigned ts, bool on) {
-    return SwitchTimeslot(fd(), kRejection, ts, on);
+bool TonecReceiverService::enableDTMFReject(TonecReceiver& receiver, bool on) {
+    return switchShared(receiver, &TonecReceiver::dtmfRejectOn_, kRejection, on);
+}
+
+// The timeslot's function is one in the driver: a receiver's switch-off
+// leaves it on for another receiver of the timeslot that has it on.
+bool TonecReceiverService::switchShared(TonecReceiver& receiver, bool TonecReceiver::*flag,
+                                        const Switch& what, bool on) {
+    if (on || !receiver.sharedOn(flag)) {
+        if (!SwitchTimeslot(fd(), what, receiver.tonec_timeslot(), on)) return false;
+    }
+    receiver.*flag = on;
+    return true;
 }
 
 bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on) {
     if (receiver.dtmfOn_ == on) return true;
     const unsigned ts = receiver.tonec_timeslot();
     if (!on) {
+        if (TonecReceiver* listener =
+                receiver.sharer([](const TonecReceiver& other) { return other.dtmfOn_; }))
+            return leaveDetector(receiver, *listener);
         if (board::ioctl_value(fd(), dtmf::kDisableDetector, ts) < 0)
             return RequestFailed("DTMF_DISABLE_DETECTOR fail:", ts);
         receiver.dtmfOn_ = false;
@@ -282,6 +282,19 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on) {
         return true;
     }
     return startDetector(receiver);
+}
+
+// The detector stays on for `listener`. The driver keeps one enable id a
+// timeslot, the latest given: when it is the leaving receiver's, the
+// listener enables the detector again under its own, or its digits would be
+// dropped as spurious.
+bool TonecReceiverService::leaveDetector(TonecReceiver& receiver, TonecReceiver& listener) {
+    const bool later = receiver.sharer([&](const TonecReceiver& other) {
+                           return other.dtmfOn_ && other.enableId_ > receiver.enableId_;
+                       }) != nullptr;
+    if (!later && !startDetector(listener)) return false;
+    receiver.dtmfOn_ = false;
+    return true;
 }
 
 bool TonecReceiverService::startDetector(TonecReceiver& receiver) {
@@ -317,9 +330,7 @@ bool TonecReceiverService::configureIVA(TonecReceiver& receiver, const LGCP::IVA
 }
 
 bool TonecReceiverService::enableIVA(TonecReceiver& receiver, bool on) {
-    if (!SwitchTimeslot(fd(), kIva, receiver.tonec_timeslot(), on)) return false;
-    receiver.ivaOn_ = on;
-    return true;
+    return switchShared(receiver, &TonecReceiver::ivaOn_, kIva, on);
 }
 
 bool TonecReceiverService::translateSelcal(TonecReceiver& receiver,
@@ -346,18 +357,21 @@ void TonecReceiverService::OnEvent(int, short revents) {
 
 void TonecReceiverService::route(const dtmf::dtmf_event& event) {
     std::clog << "dtmf event: " << event << std::endl;
-    TonecReceiver* receiver = ReceiverOfEvent(
+    const auto targets = TargetsOfEvent(
         receivers, &TonecReceiver::node_, event.timeslot, &TonecReceiver::tonec_timeslot,
-        [&](const TonecReceiver& r) { return r.detectorEnabled() && r.enableId_ == event.id; });
-    if (receiver == nullptr) {
+        [&](const TonecReceiver& r) { return r.detectorEnabled() && r.enableId_ == event.id; },
+        [](const TonecReceiver& r) { return r.detectorEnabled(); });
+    if (targets.receivers.empty())
         std::cerr << "receive tonec event from unknown timeslot " << event.timeslot << std::endl;
-    } else if (!receiver->detectorEnabled()) {
-        std::clog << "ignore spurious dtmf event (DTMF disabled): " << event << std::endl;
-    } else if (receiver->enableId_ != event.id) {
-        std::clog << "ignore spurious dtmf event: " << event << " rid=" << receiver->enableId_
-                  << std::endl;
-    } else {
-        receiver->tonec_event(TonecReceiver::Params{event.code, event.timestamp});
+    for (TonecReceiver* receiver : targets.receivers) {
+        if (!receiver->detectorEnabled()) {
+            std::clog << "ignore spurious dtmf event (DTMF disabled): " << event << std::endl;
+        } else if (!targets.named) {
+            std::clog << "ignore spurious dtmf event: " << event << " rid=" << receiver->enableId_
+                      << std::endl;
+        } else {
+            receiver->tonec_event(TonecReceiver::Params{event.code, event.timestamp});
+        }
     }
 }
 

@@ -3,11 +3,11 @@
 // "/dev/dtmf". A media endpoint derives from TonecReceiver for its timeslot:
 // it switches the detectors, plays the ringback cadence, dials DTMF digit
 // sequences and SELCAL signs, and receives its detector events. The one
-// TonecReceiverService owns the device and routes each event to the
-// receiver of the event's timeslot that the event's enable id names,
-// dropping events of an earlier enabling. Several receivers may share a
-// timeslot (the slots of one mixer channel): each leaves on it what the
-// others switched on.
+// TonecReceiverService owns the device and routes each event of a timeslot
+// whose enable id names a receiver of it to every receiver of it that
+// listens, dropping events of an earlier enabling. Several receivers may
+// share a timeslot (the slots of one mixer channel): each leaves on it what
+// the others switched on.
 
 #include <fcntl.h>
 
@@ -87,7 +87,8 @@ public:
 
     // Called by the owner's destructor: switches off what this receiver
     // switched on (the echo canceller too), and the generator it left
-    // playing, except what another receiver of the timeslot has on.
+    // playing; as every switch-off, it leaves what another receiver of the
+    // timeslot has on.
     void CleanBeforeDestroy();
     // The owner lost its timeslot, which the driver may give to the next
     // endpoint: cleaned as before a destroy, and out of the routing, so
@@ -112,8 +113,6 @@ private:
     TonecReceiver* sharer(Wanted wanted) const;
     // Another receiver of this one's timeslot has `flag` set.
     bool sharedOn(bool TonecReceiver::*flag) const;
-    // Switches the detector off, or leaves it to a sharer that has it on.
-    void releaseDTMF();
 
     Timer toneTimer_;  // the ringback cadence or the digit sequence
     bool sequenceRunning_ = false;
@@ -132,9 +131,12 @@ private:
 // The process's one user of "/dev/dtmf".
 class TonecReceiverService : public ReceiverDevice<TonecReceiverService> {
 public:
+    // A request that switches a function of a timeslot on or off by value.
+    struct Switch;
+
     bool configureDTMF(unsigned ts, const LGCP::DTMFParams& params);
-    bool echoCancel(unsigned ts, bool on);
-    bool enableDTMFReject(unsigned ts, bool on);
+    bool echoCancel(TonecReceiver& receiver, bool on);
+    bool enableDTMFReject(TonecReceiver& receiver, bool on);
     bool enableDTMF(TonecReceiver& receiver, bool on);
     // Enables the receiver's detector under a new id, the one the driver
     // then puts in the timeslot's events, whether it was on or not.
@@ -155,8 +157,13 @@ private:
     static constexpr const char* kEventName = "TonecReceiverService::OnEvent";
 
     TonecReceiverService() = default;
-    // Hands one record to the receiver of its timeslot whose enable id it
-    // names, or else to the first receiver of its timeslot.
+    // Switches the function of the receiver's `flag`; off, it stays on for
+    // another receiver of the timeslot that has it on.
+    bool switchShared(TonecReceiver& receiver, bool TonecReceiver::*flag, const Switch& what,
+                      bool on);
+    // The receiver's detector off, on for `listener`, which has it on.
+    bool leaveDetector(TonecReceiver& receiver, TonecReceiver& listener);
+    // Hands one record to the receivers of its timeslot (TargetsOfEvent).
     void route(const board::dtmf::dtmf_event& event);
 };
 

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -468,24 +467,25 @@ TEST_F(DSProcReceiverTest, OfTwoReceiversOnATimeslotTheOneTheRecordNamesGetsIt) 
 }
 
 // The driver puts the latest enable id of a timeslot's function in its
-// events: the one that stays hears them whichever of two users leaves.
+// events: the one that stays hears them whichever of two users leaves, by a
+// destroy or by switching its functions off; the noise gate stays on too.
 TEST_F(DSProcReceiverTest, OfTwoUsersOfAFunctionOnATimeslotTheOneThatStaysHearsIt) {
-    for (const bool laterLeaves : {true, false}) {
-        SCOPED_TRACE(laterLeaves ? "the later enabler leaves" : "the earlier enabler leaves");
-        const unsigned ts = laterLeaves ? 11 : 12;
-        auto earlier = std::make_unique<test::ReceiverProbe>(ts);
-        auto later = std::make_unique<test::ReceiverProbe>(ts);
-        for (auto* receiver : {earlier.get(), later.get()})
-            ASSERT_TRUE(receiver->enableVAD(true) && receiver->enableBSS(true));
-        auto& leaving = laterLeaves ? later : earlier;
-        const auto& staying = laterLeaves ? earlier : later;
-        leaving->Hardware::DSProcReceiver::CleanBeforeDestroy();
-        leaving.reset();
-        ASSERT_TRUE(dsp().vad(ts, 1, 4, 0));
-        ASSERT_TRUE(dsp().bss(ts, 0.5f));
-        loop.pump();
-        EXPECT_EQ((Strings{"vad rx=4 tx=-1", "bss score=0.5"}), staying->calls);
-    }
+    test::ForEachWayOneOfTwoLeaves(
+        20,
+        [](test::ReceiverProbe& r) {
+            return r.enableVAD(true) && r.enableBSS(true) && r.enableSD(true) && r.enableNG(true);
+        },
+        [](test::ReceiverProbe& r) {
+            return r.disableVAD() && r.disableBSS() && r.disableSD() && r.disableNG();
+        },
+        [](test::ReceiverProbe& r) { r.Hardware::DSProcReceiver::CleanBeforeDestroy(); },
+        [&](unsigned ts, const test::ReceiverProbe& staying, const test::ReceiverProbe* leaving) {
+            ASSERT_TRUE(dsp().vad(ts, 1, 4, 0) && dsp().bss(ts, 0.5f) && dsp().sd(ts, 1));
+            loop.pump();
+            EXPECT_EQ((Strings{"vad rx=4 tx=-1", "bss score=0.5", "sd rx=1"}), staying.calls);
+            EXPECT_TRUE(!leaving || leaving->calls.empty());
+            EXPECT_TRUE(dsp().timeslot(ts).on(dsp::kNg));
+        });
 }
 
 TEST_F(DSProcReceiverTest, ModelEventsArriveWithTheirValues) {

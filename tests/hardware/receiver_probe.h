@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,31 @@ protected:
         progress.clear();
     }
 };
+
+// Two receivers of one timeslot, each switched on by `on`; then one leaves,
+// in each of four ways: the later or the earlier enabler, destroyed (`clean`
+// runs, then it goes) or switched off by `off`. Each way runs on a timeslot
+// of its own after `ts` and ends with `check(ts, staying, leaving)`, where
+// `leaving` is null once destroyed.
+template <class On, class Off, class Clean, class Check>
+void ForEachWayOneOfTwoLeaves(unsigned ts, On on, Off off, Clean clean, Check check) {
+    for (const bool destroyed : {true, false})
+        for (const bool laterLeaves : {true, false}) {
+            SCOPED_TRACE(std::string(destroyed ? "destroyed, " : "switched off, ") +
+                         (laterLeaves ? "the later enabler leaves" : "the earlier enabler leaves"));
+            auto earlier = std::make_unique<ReceiverProbe>(++ts);
+            auto later = std::make_unique<ReceiverProbe>(ts);
+            ASSERT_TRUE(on(*earlier) && on(*later));
+            auto& leaving = laterLeaves ? later : earlier;
+            if (destroyed) {
+                clean(*leaving);
+                leaving.reset();
+            } else {
+                ASSERT_TRUE(off(*leaving));
+            }
+            check(ts, *(laterLeaves ? earlier : later), leaving.get());
+        }
+}
 
 // Finds `text` in a captured stream, printing the stream when it is missing.
 inline ::testing::AssertionResult Logged(const StreamCapture& stream, const std::string& text) {

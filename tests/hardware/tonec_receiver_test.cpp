@@ -1,7 +1,6 @@
 // Tone receivers on the simulated tone codec, in virtual time.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -159,8 +158,9 @@ TEST_F(TonecReceiverTest, DetectionReachesTheReceiverOnlyWhileTheDetectorIsOn) {
 }
 
 // Of two receivers on a timeslot (a mixer channel's output and input) the
-// one whose enabling the event names gets it; the first constructed gets an
-// event that names neither, under the usual checks.
+// one whose enabling the event names gets it, and so does the other while
+// it listens too; the first constructed gets an event that names neither,
+// under the usual checks.
 TEST_F(TonecReceiverTest, OfTwoReceiversOnATimeslotTheOneTheEventNamesGetsIt) {
     test::ReceiverProbe second{kTs};
     ASSERT_TRUE(second.enableDTMF(true));
@@ -178,7 +178,7 @@ TEST_F(TonecReceiverTest, OfTwoReceiversOnATimeslotTheOneTheEventNamesGetsIt) {
     dtmf().deliver_raw(&record, sizeof record);
     loop.pump();
     EXPECT_EQ(Strings{"tonec code=9 timestamp=1"}, probe.calls);
-    EXPECT_EQ(1u, second.calls.size());
+    EXPECT_EQ(2u, second.calls.size());
     EXPECT_TRUE(test::Logged(progress,
                              "ignore spurious dtmf event:  timestamp=1 timeslot=5 code=9 "
                              "id=77 rid=" +
@@ -186,23 +186,29 @@ TEST_F(TonecReceiverTest, OfTwoReceiversOnATimeslotTheOneTheEventNamesGetsIt) {
 }
 
 // The driver puts the latest enable id of a timeslot in its events: the one
-// that stays hears the digits whichever of two listeners leaves.
+// that stays hears the digits whichever of two listeners leaves, by a
+// destroy or by switching its detectors off; IVA, rejection and the echo
+// canceller stay on for it too.
 TEST_F(TonecReceiverTest, OfTwoListenersOnATimeslotTheOneThatStaysHearsTheDigits) {
-    for (const bool laterLeaves : {true, false}) {
-        SCOPED_TRACE(laterLeaves ? "the later enabler leaves" : "the earlier enabler leaves");
-        const unsigned ts = laterLeaves ? 11 : 12;
-        auto earlier = std::make_unique<test::ReceiverProbe>(ts);
-        auto later = std::make_unique<test::ReceiverProbe>(ts);
-        ASSERT_TRUE(earlier->enableDTMF(true));
-        ASSERT_TRUE(later->enableDTMF(true));
-        auto& leaving = laterLeaves ? later : earlier;
-        const auto& staying = laterLeaves ? earlier : later;
-        leaving->Hardware::TonecReceiver::CleanBeforeDestroy();
-        leaving.reset();
-        ASSERT_TRUE(dtmf().detect(ts, 4, 7));
-        loop.pump();
-        EXPECT_EQ(Strings{"tonec code=4 timestamp=7"}, staying->calls);
-    }
+    test::ForEachWayOneOfTwoLeaves(
+        10,
+        [](test::ReceiverProbe& r) {
+            return r.enableDTMF(true) && r.enableIVA(true) && r.enableDTMFReject(true) &&
+                   r.echoCancel(true);
+        },
+        [](test::ReceiverProbe& r) {
+            return r.enableDTMF(false) && r.enableIVA(false) && r.enableDTMFReject(false) &&
+                   r.echoCancel(false);
+        },
+        [](test::ReceiverProbe& r) { r.Hardware::TonecReceiver::CleanBeforeDestroy(); },
+        [&](unsigned ts, const test::ReceiverProbe& staying, const test::ReceiverProbe* leaving) {
+            ASSERT_TRUE(dtmf().detect(ts, 4, 7));
+            loop.pump();
+            EXPECT_EQ(Strings{"tonec code=4 timestamp=7"}, staying.calls);
+            EXPECT_TRUE(!leaving || leaving->calls.empty());
+            const auto& driver = dtmf().timeslot(ts);
+            EXPECT_TRUE(driver.enabled && driver.iva && driver.rejection && driver.echoCancel);
+        });
 }
 
 TEST_F(TonecReceiverTest, ShortRecordIsReportedAndTheNextOneStillArrives) {

@@ -469,22 +469,68 @@ TEST_F(MixerSlots, SlotsOfAUnitThatWentLeaveWhatItsReturnGivesOthersAlone) {
     EXPECT_EQ(std::string::npos, errors.str().find("holds: refused")) << errors.str();
 }
 
-// One party's leg on channel 3: the output is the older receiver of the
-// timeslot, but the input enabled the detectors, and the events name it.
-TEST_F(MixerSlots, TheDigitsAndVoiceActivityOfAOneChannelLegReachItsInput) {
+// The slots of channel 3: a one-party leg's output 10 (made first, so the
+// older receiver of the timeslot) and input 11, or inputs 11 and 12. Input
+// 11 switches on DTMF, IVA, VAD and a 2100 Hz filter, then the other slot
+// IVA, VAD and (an input) DTMF; then one of them may switch its detectors
+// off. A digit, voice activity and a 2100 Hz tone reach every slot that has
+// its function on, whichever enabling the driver names, and the driver
+// keeps on what a slot that stays has on.
+struct SharerCase {
+    const char* what;
+    unsigned other;  // 10: the output; 12: a second input
+    unsigned off;    // the slot that switches its detectors off; 0: none
+    Lines heard;
+};
+
+const SharerCase kSharers[] = {
+    {"leg", 10, 0, {"11 tonec 99", "11 vad", "11 tonec 0"}},
+    {"leg, the output switches off", 10, 10, {"11 tonec 99", "11 vad", "11 tonec 0"}},
+    {"leg, the input switches off", 10, 11, {"11 tonec 0"}},
+    {"two inputs", 12, 0, {"11 tonec 99", "12 tonec 99", "11 vad", "12 vad", "11 tonec 0"}},
+    {"two inputs, the first switches off", 12, 11, {"12 tonec 99", "12 vad", "11 tonec 0"}},
+    {"two inputs, the second switches off", 12, 12, {"11 tonec 99", "11 vad", "11 tonec 0"}},
+};
+
+class MixerSharers : public MixerSlots, public ::testing::WithParamInterface<SharerCase> {
+protected:
+    // Each ioctl sent to `slot` is answered success.
+    void ioctls(unsigned slot, std::initializer_list<Select> selects) {
+        for (const Select& select : selects) {
+            LGCP::Command command;
+            select(command.select_ioctl());
+            EXPECT_EQ(std::nullopt, outcome(command, slot)) << slot;
+        }
+    }
+};
+
+TEST_P(MixerSharers, TheEventsOfAChannelReachEachSlotThatAskedForThem) {
+    const SharerCase& c = GetParam();
+    const auto iva = [](bool on) { return [on](LGCP::IoctlParams& p) { p.set_iva_enable(on); }; };
+    const Select dtmfOff = [](LGCP::IoctlParams& p) { p.set_dtmf_enable(false); };
+    const Select vadOff = [](LGCP::IoctlParams& p) { p.select_vad_disable(); };
     query();
-    make(create_mixer_out(0, {3}), 10);
+    if (c.other == 10) make(create_mixer_out(0, {3}), 10);
     make(create_mixer_in(0, {3}, MixChannel{4}), 11);
-    LGCP::Command digits, voice;
-    kDtmfOn(digits.select_ioctl());
-    kVadOn(voice.select_ioctl());
-    EXPECT_EQ(std::nullopt, outcome(digits, 11));
-    EXPECT_EQ(std::nullopt, outcome(voice, 11));
+    if (c.other == 12) make(create_mixer_in(0, {3}, MixChannel{5}), 12);
+    ioctls(11, {kDtmfOn, iva(true), kVadOn, kToneFilter});
+    ioctls(c.other, {iva(true), kVadOn});
+    if (c.other == 12) ioctls(12, {kDtmfOn});
+    if (c.off == 10) ioctls(10, {iva(false), vadOff});
+    if (c.off > 10) ioctls(c.off, {dtmfOff, iva(false), vadOff});
+
     const int ts = mixer().timeslot(0, 3);
-    ASSERT_TRUE(sim().model_as<board::sim::DtmfModel>(dtmf::kDevice)->detect(ts, 5, 99));
-    ASSERT_TRUE(sim().model_as<board::sim::DspModel>(dsp::kDevice)->vad(ts, 1, 1, 0));
-    EXPECT_EQ((Lines{"11 tonec 99", "11 vad"}), heard());
+    auto& tones = *sim().model_as<board::sim::DtmfModel>(dtmf::kDevice);
+    auto& processing = *sim().model_as<board::sim::DspModel>(dsp::kDevice);
+    tones.detect(ts, 5, 99);
+    processing.vad(ts, 1, 1, 0);
+    processing.tone_filter(ts, 2100, 1);
+    EXPECT_EQ(c.heard, heard());
+    EXPECT_EQ(c.off != 11 || c.other == 12, tones.timeslot(ts).enabled) << "an input's DTMF";
+    EXPECT_TRUE(tones.timeslot(ts).iva && processing.timeslot(ts).on(dsp::kVad));
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, MixerSharers, ::testing::ValuesIn(kSharers), test::CaseName());
 
 // The output of channel 3 goes while its input lives: what the input
 // switched on for the timeslot stays, also what both had on.
