@@ -107,14 +107,19 @@ bool DSProcReceiver::enableMute(bool first, bool second) {
     return DSProcReceiverService::instance().enableMute(*this, first, second);
 }
 
+// The marks follow what the driver took: a refused request leaves the
+// timeslot, and the receiver's clean-up, as they were.
 bool DSProcReceiver::configureDelays(unsigned rx, unsigned tx, unsigned selcal) {
+    if (!DSProcReceiverService::instance().configureDelays(dsproc_timeslot(), rx, tx, selcal))
+        return false;
     delaysSet_ = rx != 0 || tx != 0 || selcal != 0;
-    return DSProcReceiverService::instance().configureDelays(dsproc_timeslot(), rx, tx, selcal);
+    return true;
 }
 
 bool DSProcReceiver::configureRxGain(int8_t gainDB) {
+    if (!DSProcReceiverService::instance().configureRxGain(dsproc_timeslot(), gainDB)) return false;
     rxGainSet_ = gainDB != 0;
-    return DSProcReceiverService::instance().configureRxGain(dsproc_timeslot(), gainDB);
+    return true;
 }
 
 bool DSProcReceiver::configureToneFilter(unsigned freq, unsigned enable, int durationMs,

@@ -88,6 +88,10 @@ unsigned OptionalOr(const ASN1::INTEGER* value, unsigned fallback) {
 
 }  // namespace
 
+bool SelcalSignsFit(const std::string& signs) {
+    return signs.size() == sizeof(dtmf::selcal_dial::signs);
+}
+
 // --- receiver ---
 
 TonecReceiver::TonecReceiver() {
@@ -337,7 +341,7 @@ bool TonecReceiverService::translateSelcal(TonecReceiver& receiver,
                                            const TERM::SelcalCommand& command) {
     const unsigned ts = receiver.tonec_timeslot();
     const std::string& signs = command.get_signs();
-    if (signs.size() < 4) {
+    if (!SelcalSignsFit(signs)) {
         std::cerr << "SELCAL_DIAL fail: timeslot=" << ts << " incorect signs:" << signs
                   << std::endl;
         return false;

@@ -38,6 +38,9 @@ namespace Hardware {
 
 class TonecReceiverService;
 
+// A SELCAL dial carries exactly four signs.
+bool SelcalSignsFit(const std::string& signs);
+
 class TonecReceiver {
 public:
     // One detector event, as the driver reports it.

@@ -92,6 +92,8 @@ const char* OutsideFields(const LGCP::IoctlParams& p) {
                 {&p.get_tone_gen_enable()->get_freq(), &p.get_tone_gen_enable()->get_amp()},
                 "a tone frequency or amplitude outside 0..65535");
         case A::selcal:
+            if (!Hardware::SelcalSignsFit(p.get_selcal()->get_signs()))
+                return "SELCAL signs other than four";
             return Outside(kWord16, {p.get_selcal()->get_amp()},
                            "a SELCAL amplitude outside 0..65535");
         default:
@@ -143,34 +145,29 @@ bool Run(Hardware::TonecReceiver& t, Hardware::DSProcReceiver& d, const LGCP::Io
         case A::iva_params:
             return t.configureIVA(*p.get_iva_params());
         case A::rx_gain:
-            d.configureRxGain(static_cast<int8_t>(p.get_rx_gain()->get_gainDB().getValue()));
-            return true;
+            return d.configureRxGain(static_cast<int8_t>(p.get_rx_gain()->get_gainDB().getValue()));
         case A::delays: {
             const LGCP::Delays& delays = *p.get_delays();
             auto value = [](const ASN1::INTEGER* v) { return v ? unsigned(v->getValue()) : 0u; };
-            d.configureDelays(value(delays.get_rx()), value(delays.get_tx()), 0);
-            return true;
+            return d.configureDelays(value(delays.get_rx()), value(delays.get_tx()), 0);
         }
         case A::tone_filter: {
             const LGCP::ToneFilter& filter = *p.get_tone_filter();
-            d.configureToneFilter(static_cast<unsigned>(filter.get_freq().getValue()),
-                                  filter.get_enable().getValue() ? 1 : 0,
-                                  filter.get_duration_th_msec().getValue(),
-                                  filter.get_det_level_dB().getValue());
-            return true;
+            return d.configureToneFilter(static_cast<unsigned>(filter.get_freq().getValue()),
+                                         filter.get_enable().getValue() ? 1 : 0,
+                                         filter.get_duration_th_msec().getValue(),
+                                         filter.get_det_level_dB().getValue());
         }
         case A::tone_gen_enable: {
             const LGCP::ToneGenerator& tone = *p.get_tone_gen_enable();
             t.disableToneGenerator(false);
-            t.enableToneGenerator(word16(tone.get_freq()), 0, word16(tone.get_amp()), 0);
-            return true;
+            return t.enableToneGenerator(word16(tone.get_freq()), 0, word16(tone.get_amp()), 0);
         }
         case A::tone_gen_disable:
             t.disableToneGenerator(true);
             return true;
         case A::selcal:
-            t.translateSelcal(*p.get_selcal());
-            return true;
+            return t.translateSelcal(*p.get_selcal());
         default:
             return false;
     }

@@ -25,8 +25,9 @@ public:
     bool has(Alternative alternative) const;
     // False for an alternative outside the set; otherwise the receiver
     // operation's result, or true for an operation without one. A value
-    // outside the driver field it fills, or a digit tone or pause outside
-    // 0..60000 ms, is refused with RefuseInvalid and nothing is done.
+    // outside the driver field it fills (SELCAL signs other than four), or a
+    // digit tone or pause outside 0..60000 ms, is refused with RefuseInvalid
+    // and nothing is done.
     bool Apply(Hardware::TonecReceiver& tones, Hardware::DSProcReceiver& dsp,
                const LGCP::IoctlParams& params) const;
 

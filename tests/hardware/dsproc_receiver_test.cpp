@@ -194,6 +194,17 @@ TEST_F(DSProcReceiverTest, CleanBeforeDestroySwitchesOffWhatIsOnAndEveryToneFilt
     EXPECT_TRUE(test::Logged(progress, "DISABLE ALL TONE done:  ts=12"));
 }
 
+// A gain and delays the driver refused were never set: the clean-up has
+// nothing of them to undo.
+TEST_F(DSProcReceiverTest, CleanBeforeDestroyUndoesNoGainOrDelaysTheDriverRefused) {
+    Board::instance().fail_next(Op::Ioctl, dsp::kDevice, EIO, dsp::kConfigure, 2);
+    EXPECT_FALSE(probe.configureRxGain(3));
+    EXPECT_FALSE(probe.configureDelays(0, 5, 0));
+    probe.Hardware::DSProcReceiver::CleanBeforeDestroy();
+    EXPECT_EQ(nullptr, configured(dsp::kRxGain));
+    EXPECT_EQ(nullptr, configured(dsp::kDelays));
+}
+
 // Another receiver of the timeslot (the other slot of a mixer channel)
 // lives on with VAD, the noise gate, delays, gain and a tone filter of its
 // own: they stay; BSS, which only the leaving one had on, goes.

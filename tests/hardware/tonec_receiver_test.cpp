@@ -308,22 +308,26 @@ TEST_F(TonecReceiverTest, CancelLeavesARunningSequenceAlone) {
 
 // --- SELCAL ---
 
-TEST_F(TonecReceiverTest, SelcalWithThreeSignsIsRefused) {
-    TERM::SelcalCommand command;
-    command.set_signs("ABC");
-    EXPECT_FALSE(probe.translateSelcal(command));
-    EXPECT_TRUE(test::Logged(errors, "SELCAL_DIAL fail: timeslot=5 incorect signs:ABC"));
+// The driver's record holds four signs: more are not cut to them.
+TEST_F(TonecReceiverTest, SelcalWithSignsOtherThanFourIsRefused) {
+    for (const char* signs : {"ABC", "AB-CD"}) {
+        TERM::SelcalCommand command;
+        command.set_signs(signs);
+        EXPECT_FALSE(probe.translateSelcal(command));
+        EXPECT_TRUE(test::Logged(
+            errors, std::string("SELCAL_DIAL fail: timeslot=5 incorect signs:") + signs + "\n"));
+    }
     EXPECT_TRUE(request_numbers(dtmf::kDevice).empty());
 }
 
-TEST_F(TonecReceiverTest, SelcalSendsTheFirstFourSigns) {
+TEST_F(TonecReceiverTest, SelcalSendsItsFourSigns) {
     struct Case {
         int amp;  // -1: none given
         uint16_t sent;
     };
     for (Case c : {Case{-1, 12000}, Case{3000, 3000}}) {
         TERM::SelcalCommand command;
-        command.set_signs("PQRSX");
+        command.set_signs("PQRS");
         if (c.amp >= 0) command.set_amp(c.amp);
         ASSERT_TRUE(probe.translateSelcal(command));
         const auto& dial = dtmf().timeslot(kTs).selcal;

@@ -288,6 +288,7 @@ struct IoctlCase {
     bool success;
     // The record the request carries for the timeslot; null: not compared.
     std::function<test::Bytes(uint32_t timeslot)> record = nullptr;
+    const char* refusedBy = nullptr;  // the device that refuses the request
 };
 
 namespace dtmf = board::dtmf;
@@ -361,6 +362,11 @@ const IoctlCase kIoctls[] = {
     {"tone off", kToneOff, Kind::input, 0, false},
     {"tone filter", kToneFilter, Kind::input, dsp::kConfigure, true, tone_filter_record},
     {"tone filter", kToneFilter, Kind::output, dsp::kConfigure, true, tone_filter_record},
+    {"rx gain refused", kRxGain, Kind::input, dsp::kConfigure, false, nullptr, dsp::kDevice},
+    {"delays refused", kDelays, Kind::input, dsp::kConfigure, false, nullptr, dsp::kDevice},
+    {"tone filter refused", kToneFilter, Kind::output, dsp::kConfigure, false, nullptr,
+     dsp::kDevice},
+    {"tone on refused", kToneOn, Kind::output, dtmf::kToneGenerator, false, nullptr, dtmf::kDevice},
     {"mute", kMute, Kind::input, 0, false},
     {"mute", kMute, Kind::output, 0, false},
 };
@@ -374,6 +380,8 @@ TEST_P(MixerIoctls, ReachTheReceiverOfTheTimeslot) {
     sim().clear_journal();
     LGCP::Command command;
     GetParam().select(command.select_ioctl());
+    if (GetParam().refusedBy)
+        sim().fail_next(Op::Ioctl, GetParam().refusedBy, EIO, GetParam().request);
 
     EXPECT_EQ(GetParam().success ? std::nullopt : std::optional<Cause>(Cause::unsupported),
               outcome(command, 10));

@@ -240,6 +240,11 @@ const IoctlCase kIoctlCases[] = {
          filter.set_enable(true);
      },
      true, [](auto& t, int ch) { return t.dsp_model().timeslot(ch).on(board::dsp::kToneFilter); }},
+    {"selcal", [](auto& p) { p.select_selcal().set_signs("ABCD"); }, true,
+     [](auto& t, int ch) { return t.dtmf_model().timeslot(ch).selcalDialled; }},
+    {"selcal refused", [](auto& p) { p.select_selcal().set_signs("ABCD"); }, false,
+     [](auto& t, int ch) { return !t.dtmf_model().timeslot(ch).selcalDialled; },
+     [] { board::sim::Board::instance().fail_next(Op::Ioctl, board::dtmf::kDevice, EIO); }},
     {"packet detection", [](auto& p) { p.select_pd_enable().set_timeout(300); }, true,
      [](auto& t, int ch) {
          auto* stream = t.rtp_model().on_channel(ch);

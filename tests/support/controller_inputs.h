@@ -208,12 +208,14 @@ inline LGCP::Command vad_v2(const Values& v) {
     return command;
 }
 
-// The signs ABCD at the given amplitude.
+// At the given amplitude, the given number of signs: ABCD, AB, ABCDE...
 inline LGCP::Command selcal(const Values& v) {
     LGCP::Command command;
     TERM::SelcalCommand& selcal = command.select_ioctl().select_selcal();
     selcal.set_amp(v[0]);
-    selcal.set_signs("ABCD");
+    std::string signs;
+    for (int i = 0; i < v[1]; ++i) signs += static_cast<char>('A' + i % 26);
+    selcal.set_signs(signs);
     return command;
 }
 
@@ -467,7 +469,7 @@ inline const std::vector<CommandForm>& other_forms() {
          vad_v2,
          false,
          "mixer input"},
-        {"selcal", {{"amp", 12000}}, selcal, false, "vark radio"},
+        {"selcal", {{"amp", 12000}, {"signs", 4, 0, 300}}, selcal, false, "vark radio"},
     };
     return list;
 }
@@ -611,6 +613,10 @@ inline const std::vector<ControllerInput>& controller_inputs() {
         {"selcal", "amp", 65535, {}},
         {"selcal", "amp", 65536, Cause::invalidParams},
         {"selcal", "amp", -1, Cause::invalidParams},
+        // A SELCAL dial is four signs: fewer are refused, more not cut.
+        {"selcal", "signs", 2, Cause::invalidParams},
+        {"selcal", "signs", 5, Cause::invalidParams},
+        {"selcal", "signs", 0, Cause::invalidParams},
         {"vark radio delays", "rx-delay", 0, {}},
         {"vark radio delays", "selcal-delay", INT_MAX, {}},
         {"vark radio delays", "rx-delay", -1, Cause::invalidParams},
