@@ -140,7 +140,8 @@ T* FindOnTimeslot(Containers::CyclicList& ring, Containers::CyclicList T::*node,
 // every one that has its function on (`has` takes it), for the slots of a
 // mixer channel may each have asked for it and the driver names only the
 // latest enabling. Otherwise it goes to the first of the timeslot, whose own
-// checks then drop or deliver it. No receiver: the timeslot has none.
+// checks then drop or deliver it. No receiver: the timeslot has none. (An
+// event handed over destroys no receiver: the list holds while it is used.)
 template <class T>
 struct EventTargets {
     std::vector<T*> receivers;
