@@ -5,10 +5,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <iterator>
 
 #include "board/devio.h"
 #include "board/drivers/hal.h"
@@ -41,6 +43,7 @@ void HwMux::Close() {
 void HwMux::reset_for_test() {
     Close();
     std::fill(std::begin(map_), std::end(map_), kDisabled);
+    owners_.clear();
     cursor_ = 0;
 }
 
@@ -53,10 +56,10 @@ bool HwMux::IsOpened() {
     }
     SetCloexec(fd_);
     std::clog << "hwMux: device opened" << std::endl;
-    for (unsigned i = 0; i < kMapSize; ++i) {
+    for (unsigned i = 0; i < kBusEntries; ++i) {
         int32_t channel = kFirstBusChannel + i;
         board::ioctl(fd_, hal::kMuxDisable, &channel);
-        map_[i] = kDisabled;
+        SetEntry(channel, kDisabled);
     }
     cursor_ = 0;
     refresh_.Activate();
@@ -66,14 +69,14 @@ bool HwMux::IsOpened() {
 
 // Channels above the buses go to the driver unchanged but have no entry.
 int HwMux::MapIndex(int channel) {
-    if (channel < kFirstBusChannel) return -1;
-    unsigned index = static_cast<unsigned>(channel - kFirstBusChannel);
-    return index < kMapSize ? static_cast<int>(index) : -1;
+    return channel >= 0 && static_cast<unsigned>(channel) < kMapSize ? channel : -1;
 }
 
 void HwMux::SetEntry(int channel, uint16_t value) {
     int index = MapIndex(channel);
-    if (index >= 0) map_[index] = value;
+    if (index < 0) return;
+    map_[index] = value;
+    owners_.erase(channel);
 }
 
 uint16_t HwMux::entry(int channel) const {
@@ -144,16 +147,82 @@ int HwMux::Read(int channel) {
 }
 
 void HwMux::RefreshChannel(unsigned index) {
-    if (index >= kMapSize || map_[index] != kDisabled) return;
-    int32_t channel = kFirstBusChannel + index;
+    int32_t channel = kFirstBusChannel + static_cast<int>(index);
+    if (index >= kBusEntries || map_[channel] != kDisabled) return;
     board::ioctl(fd_, hal::kMuxDisable, &channel);
 }
 
 void HwMux::OnDPC() {
     if (fd_ < 0) return;
     for (unsigned i = 0; i < kRefreshPerPass; ++i) {
-        cursor_ = (cursor_ + 1) % kMapSize;
+        cursor_ = (cursor_ + 1) % kBusEntries;
         RefreshChannel(cursor_);
+    }
+}
+
+// ---- Paths with owners
+
+bool HwMux::Connect(int tx, int rx, const Owner& owner) {
+    Owners sharers;
+    if (const auto path = owners_.find(rx); path != owners_.end() && entry(rx) == tx)
+        sharers = path->second;
+    if (!Connect(tx, rx)) return false;
+    if (MapIndex(rx) < 0) return true;  // nothing to record
+    if (std::find(sharers.begin(), sharers.end(), &owner) == sharers.end())
+        sharers.push_back(&owner);
+    owners_[rx] = std::move(sharers);
+    return true;
+}
+
+bool HwMux::KeptForAnother(const Owner& owner, int channel, bool& owned) {
+    owned = false;
+    const auto path = owners_.find(channel);
+    if (path == owners_.end()) return false;
+    Owners& owners = path->second;
+    const auto at = std::find(owners.begin(), owners.end(), &owner);
+    owned = at != owners.end();
+    if (owned) owners.erase(at);
+    if (owners.empty()) {
+        owners_.erase(path);
+        return false;
+    }
+    std::clog << "mux: " << owner << " leaves [" << channel << "] to " << *owners.front()
+              << std::endl;
+    return true;
+}
+
+// A channel outside the map has no record: it is silenced as asked.
+HwMux::Released HwMux::Release(const Owner& owner, int rx) {
+    if (rx < 0) return Released::failed;
+    bool owned = false;
+    if (KeptForAnother(owner, rx, owned)) return Released::kept;
+    if (!owned && MapIndex(rx) >= 0) return Released::kept;
+    return Outcome(Disconnect(rx));
+}
+
+HwMux::Released HwMux::SwitchOff(const Owner& owner, int channel) {
+    if (channel < 0) return Released::failed;
+    bool owned = false;
+    if (KeptForAnother(owner, channel, owned)) return Released::kept;
+    return Outcome(Disable(channel));
+}
+
+std::ostream& operator<<(std::ostream& os, const HwMux::Owner& owner) {
+    owner.PutOwner(os);
+    return os;
+}
+
+const HwMux::Owners& HwMux::owners(int channel) const {
+    static const Owners none;
+    const auto path = owners_.find(channel);
+    return path != owners_.end() ? path->second : none;
+}
+
+void HwMux::Forget(const Owner& owner) {
+    for (auto path = owners_.begin(); path != owners_.end();) {
+        Owners& owners = path->second;
+        owners.erase(std::remove(owners.begin(), owners.end(), &owner), owners.end());
+        path = owners.empty() ? owners_.erase(path) : std::next(path);
     }
 }
 

@@ -2,20 +2,46 @@
 // The server's one access to the board's TDM switching fabric: it switches
 // one channel's content into another, drives a channel with a constant byte,
 // reads the byte a channel carries, and switches channels off. It keeps a
-// map of what every shared-bus channel carries, and from the event loop keeps
-// switched-off bus channels switched off (a full sweep every 16 passes).
+// map of what every channel of the fabric carries, and from the event loop
+// keeps switched-off bus channels switched off (a full sweep every 16
+// passes).
+//
+// Every path the server makes has owners: the slots or HDLC channels that
+// switched it. A release by an owner breaks the path only while it still
+// carries what that owner switched, and leaves it to the owners that remain.
 //
 //   HwMux& mux = HwMux::instance();     // opens "/dev/hal"
-//   mux.Connect(tx, rx);                // rx now receives what tx sends
-//   mux.Disconnect(rx);                 // rx carries A-law silence
+//   mux.Connect(tx, rx, slot);          // rx now receives what tx sends
+//   mux.Release(slot, rx);              // rx carries A-law silence, unless
+//                                       // another owner shares the path
 
 #include <cstdint>
+#include <iosfwd>
+#include <map>
+#include <vector>
 
 #include "board/drivers/hal.h"
 #include "runtime/timer.h"
 
 class HwMux {
 public:
+    // Who switched a path (a slot, an HDLC channel), as the switch's lines
+    // name it.
+    class Owner {
+    public:
+        virtual void PutOwner(std::ostream& os) const = 0;
+
+    protected:
+        ~Owner() = default;
+    };
+    using Owners = std::vector<const Owner*>;
+    // What a release did to the switch.
+    enum class Released {
+        broken,  // the channel was written: silence, or switched off
+        kept,    // left as it is: another owner's path, or none of the owner's
+        failed,  // the device is not open, the channel negative, or the driver refused
+    };
+
     // Map entries besides a source channel.
     static constexpr uint16_t kDisabled = 0xFFFF;
     static constexpr uint16_t kDriven = 0xFFFE;
@@ -31,7 +57,9 @@ public:
 
     // True when the device is open; otherwise tries to open it now.
     bool IsOpened();
-    // Makes channel `rx` receive what channel `tx` transmits.
+    // Makes channel `rx` receive what channel `tx` transmits. These four
+    // write the channel for no owner: the owners of what it carried before
+    // are forgotten.
     bool Connect(int tx, int rx);
     // Drives the channel with the idle byte.
     bool Disconnect(int channel);
@@ -41,13 +69,32 @@ public:
     int Read(int channel);
     void Reset() {}
 
+    // ---- Paths with owners
+
+    // `owner` switches `tx` into `rx`: the owners of a path from `tx` there
+    // share it with `owner`; a path from another source goes with its
+    // owners. On a refusal the path has no owner.
+    bool Connect(int tx, int rx, const Owner& owner);
+    // What `owner` switched into `rx` goes: the channel carries silence,
+    // unless another owner shares the path ("mux: X leaves [rx] to Y"), or
+    // the channel carries no path of `owner`'s.
+    Released Release(const Owner& owner, int rx);
+    // Switches off `owner`'s own channel, unless another owner has a path
+    // into it (said as by Release).
+    Released SwitchOff(const Owner& owner, int channel);
+    // The owners of the path into the channel; none for a channel that
+    // carries no path the server made for an owner.
+    const Owners& owners(int channel) const;
+    // An owner that goes: it owns no path any more; the switch stays as it is.
+    void Forget(const Owner& owner);
+
     void RefreshChannel(unsigned index);
     void OnDPC();
 
     // Prints the current call stack (a diagnostic aid).
     static void print_trace();
 
-    // What the map holds for a shared-bus channel (8192 to 10239).
+    // What the map holds for a channel of the fabric (0 to 10239).
     uint16_t entry(int channel) const;
     unsigned cursor() const { return cursor_; }
     // Back to a closed device with an empty map, the refresh stopped: for tests.
@@ -55,17 +102,28 @@ public:
 
 private:
     static constexpr int kFirstBusChannel = board::hal::kBusBase;
-    static constexpr unsigned kMapSize = board::hal::kBusChannels;
+    static constexpr unsigned kBusEntries = board::hal::kBusChannels;
+    static constexpr unsigned kMapSize = board::hal::kChannels;
 
     HwMux();
-    // The map index of a shared-bus channel; -1 for any other channel.
+    // The map index of a channel of the fabric; -1 for any other channel.
     static int MapIndex(int channel);
+    // The entry is written and the channel's owners forgotten.
     void SetEntry(int channel, uint16_t value);
     bool Usable(int channel) { return IsOpened() && channel >= 0; }
+    // Takes `owner` off the path into `channel` (`owned`: whether it was
+    // there). True, with one line, when another owner keeps the path.
+    bool KeptForAnother(const Owner& owner, int channel, bool& owned);
+    static Released Outcome(bool written) { return written ? Released::broken : Released::failed; }
     void Close();
 
     int fd_ = -1;
     uint16_t map_[kMapSize];
+    // Channels whose path has owners, with them in the order they came.
+    std::map<int, Owners> owners_;
     unsigned cursor_ = 0;
     Dpc refresh_;
 };
+
+// An owner as the switch's lines name it.
+std::ostream& operator<<(std::ostream& os, const HwMux::Owner& owner);

@@ -10,6 +10,7 @@
 Slot::~Slot() {
     receivers_.clear();
     LetGoOfChannels(*this);
+    HwMux::instance().Forget(*this);
 }
 
 bool Slot::IHwConnectTransmitter(Slot& destination) {

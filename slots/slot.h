@@ -32,8 +32,14 @@
 // so that the switch requests of the slots (MuxConnect, MuxDisconnect,
 // MuxSwitchOff) can refuse a slot that asks to change what flows into a
 // channel the driver gave another live call. Reading a channel is free, and
-// the slots of one mixer channel share its timeslot: none of them releases
-// a path into it that another still receives on.
+// the slots of one mixer channel share its timeslot.
+//
+// Who holds a channel (which call the driver gave it to) is the slots'
+// record; what flows into a channel and who switched it there is the
+// switch's (HwMux): a slot owns the path into its receive channel, and a
+// release breaks only what the releaser switched and still flows there. The
+// slots sharing a timeslot that receive from one source share that path,
+// and one source feeds a shared timeslot at a time.
 
 #include <iosfwd>
 #include <vector>
@@ -41,6 +47,7 @@
 #include "board/drivers/dsp.h"
 #include "board/drivers/rtp.h"
 #include "hardware/dsproc_receiver.h"
+#include "hardware/hw_mux.h"
 #include "hardware/tonec_receiver.h"
 #include "link/ctrl_server.h"
 #include "messages/acp.h"
@@ -50,7 +57,7 @@
 class SlotFactory;
 class Slots;
 
-class Slot {
+class Slot : public HwMux::Owner {
 public:
     // The number of a slot that the registry has not entered yet.
     static constexpr unsigned kNoNumber = 0xFFFFFFFFu;
@@ -125,6 +132,8 @@ public:
 
     // "07:trunk" (0..1023, two digits at least), "i1500:rtp", "na:map".
     void Put(std::ostream& os) const;
+    // The owner of its switch paths is named as the slot.
+    void PutOwner(std::ostream& os) const override { Put(os); }
 
     // ---- Signals to the controller, with this slot's number
 
@@ -250,13 +259,17 @@ bool Disconnect(Slot& destination);
 // there is none to break.
 bool llConnect(Slot& source, Slot& destination);
 bool llDisconnect(Slot& destination);
-// The default hardware work: the TDM switch. Each refuses, with one line, a
-// slot that asks to change what flows into a channel that another live call
-// holds (Slot::HoldChannel); the source's channel is only read. A release
-// leaves a channel that a slot sharing it receives on from a live source.
+// The default hardware work: the TDM switch, the path owned by the
+// destination. Each refuses, with one line, a slot that asks to change what
+// flows into a channel that another live call holds (Slot::HoldChannel);
+// the source's channel is only read. A connect is refused, with one line,
+// when a slot sharing the channel receives another source on it. A release
+// breaks only the destination's own path, and leaves it to a sharer that
+// receives on it too.
 bool MuxConnect(Slot& source, Slot& destination);
 bool MuxDisconnect(Slot& destination);
-// Switches the slot's own `channel` off.
+// Switches the slot's own `channel` off, unless another owner has a path
+// into it.
 bool MuxSwitchOff(Slot& slot, int channel);
 // Every channel the slot held is free.
 void LetGoOfChannels(const Slot& slot);

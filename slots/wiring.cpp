@@ -1,7 +1,8 @@
 // Connect and Disconnect: the graph of sources and receivers and the
 // hardware paths under it change together. The switch requests of the slots
 // name the slot they are made for, so that what flows into a channel a
-// driver gave another live call is left alone.
+// driver gave another live call is left alone, and the switch knows whose
+// paths it carries.
 #include <algorithm>
 #include <iostream>
 #include <iterator>
@@ -41,26 +42,22 @@ bool Admitted(const Slot& slot, int channel) {
     return false;
 }
 
-// Another slot that shares the channel with `slot` receives on it from a
-// live source: what flows into the channel is its path as well, and a
-// release by `slot` leaves it (a slot releases only what it switched).
-const Slot* KeptFor(const Slot& slot, int channel) {
-    const auto held = Holders().find(channel);
-    if (held == Holders().end()) return nullptr;
-    for (Slot* other : held->second.slots) {
-        const Slot* source = other->source();
-        if (other != &slot && source && !source->hardwareLost() &&
-            other->IGetReceiveChannel() == channel)
-            return other;
+// One source feeds a channel at a time: false, with one line, when a slot
+// sharing the channel with `slot` receives another source than `tx` on it.
+// The same source may feed them all.
+bool OneSource(const Slot& slot, int tx, int rx) {
+    const HwMux& mux = HwMux::instance();
+    const auto held = Holders().find(rx);
+    if (held == Holders().end() || mux.entry(rx) == tx) return true;
+    const std::vector<Slot*>& sharers = held->second.slots;
+    for (const HwMux::Owner* owner : mux.owners(rx)) {
+        if (owner == &slot || std::find(sharers.begin(), sharers.end(), owner) == sharers.end())
+            continue;
+        std::cerr << "mux: " << slot << " asks for [" << tx << "] into [" << rx
+                  << "], which carries [" << mux.entry(rx) << "] for " << *owner
+                  << ": one source at a time" << std::endl;
+        return false;
     }
-    return nullptr;
-}
-
-// True when the channel stays as it is for another sharer (logged).
-bool LeftToASharer(const Slot& slot, int channel) {
-    const Slot* other = KeptFor(slot, channel);
-    if (!other) return false;
-    std::clog << "mux: " << slot << " leaves [" << channel << "] to " << *other << std::endl;
     return true;
 }
 
@@ -92,8 +89,8 @@ void LetGoOfChannels(const Slot& slot) {
 bool MuxConnect(Slot& source, Slot& destination) {
     const int tx = source.IGetTransmitChannel();
     const int rx = destination.IGetReceiveChannel();
-    if (!Admitted(destination, rx)) return false;
-    if (!HwMux::instance().Connect(tx, rx)) return false;
+    if (!Admitted(destination, rx) || !OneSource(destination, tx, rx)) return false;
+    if (!HwMux::instance().Connect(tx, rx, destination)) return false;
     std::clog << "mux: slot " << source << " [" << tx << "] -> " << destination << " [" << rx << "]"
               << std::endl;
     return true;
@@ -102,15 +99,18 @@ bool MuxConnect(Slot& source, Slot& destination) {
 bool MuxDisconnect(Slot& destination) {
     const int rx = destination.IGetReceiveChannel();
     if (!Admitted(destination, rx)) return false;
-    if (LeftToASharer(destination, rx)) return true;
-    if (!HwMux::instance().Disconnect(rx)) return false;
+    switch (HwMux::instance().Release(destination, rx)) {
+        case HwMux::Released::kept: return true;
+        case HwMux::Released::failed: return false;
+        case HwMux::Released::broken: break;
+    }
     std::clog << "mux: disconnect slot " << destination << " [" << rx << "]" << std::endl;
     return true;
 }
 
 bool MuxSwitchOff(Slot& slot, int channel) {
     if (channel < 0 || !Admitted(slot, channel)) return false;
-    return LeftToASharer(slot, channel) || HwMux::instance().Disable(channel);
+    return HwMux::instance().SwitchOff(slot, channel) != HwMux::Released::failed;
 }
 
 // ---- Wiring

@@ -1,5 +1,5 @@
 // The TDM switch against the simulated fabric: the map it keeps of the
-// shared buses, the refresh that keeps switched-off bus channels off, and
+// channels, the refresh that keeps switched-off bus channels off, and
 // the bytes that arrive where channels are switched.
 
 #include "hardware/hw_mux.h"
@@ -118,11 +118,12 @@ TEST_F(SwitchTest, ConnectSendsTheDestinationFirst) {
     EXPECT_EQ(8200, fabric.channel(8300).value);
 }
 
-TEST_F(SwitchTest, ChannelsOutsideTheBusesLeaveTheMapAlone) {
+TEST_F(SwitchTest, ChannelsOutsideTheBusesLeaveTheBusEntriesAlone) {
     open();
     // Bus 15, timeslot 127 and 127 more: past the last bus channel.
     EXPECT_FALSE(mux.Write(10365, 0x42));
     EXPECT_TRUE(mux.Connect(37, 100));
+    EXPECT_EQ(37, mux.entry(100));
     for (int channel = 8192; channel < 10240; ++channel)
         ASSERT_EQ(HwMux::kDisabled, mux.entry(channel)) << channel;
     EXPECT_EQ(2u, sim().journal(hal::kDevice).size());  // both reached the driver

@@ -121,8 +121,11 @@ TEST_F(MixerSlots, AReleaseTakesOnlyThePairsItsSlotPutInTheSums) {
 
 // A controller's step on channel 3 of unit 0 and the answer it gets (none:
 // success). Slots 10 (the output), 11 and 12 (inputs), 20 (the party's
-// trunk, timeslot 1) and 30 (another call the driver gave the timeslot).
-enum class Do { in, out, trunk, otherCall, connect, disconnect, destroy };
+// trunk, timeslot 1, or `to`), 30 (another call the driver gave the
+// timeslot), 40 and 41 (parties the driver gave one channel in turn) and 50
+// (an output of unit 1 cascaded into channel 3). A party or unit 1 may lose
+// its hardware.
+enum class Do { in, out, cascade, trunk, party, otherCall, connect, disconnect, destroy, lose };
 struct Step {
     Do what;
     unsigned slot;
@@ -133,35 +136,51 @@ struct Step {
 struct GuardCase {
     const char* what;
     std::vector<Step> steps;
-    bool refused;         // the guard's line appears
+    const char* said;     // the refusal line that appears; "": none
     int timeslotCarries;  // the channel switched into the timeslot at the end; -1 none
 };
 
 constexpr unsigned kTrunkChannel = 1;  // trunk 0, timeslot 1
 constexpr Step kOutput{Do::out, 10}, kInput{Do::in, 11, 4}, kTrunk{Do::trunk, 20};
 constexpr Step kTrunkToInput{Do::connect, 20, 11}, kOutputToTrunk{Do::connect, 10, 20};
+constexpr Step kSecondInput{Do::in, 12, 5};
+constexpr const char* kHeldLine = "holds: refused";
+constexpr const char* kOneSourceLine = "one source at a time";
 
 const GuardCase kGuard[] = {
     {"leg wired both ways, output made first",
-     {kOutput, kInput, kTrunk, kTrunkToInput, kOutputToTrunk}, false, kTrunkChannel},
+     {kOutput, kInput, kTrunk, kTrunkToInput, kOutputToTrunk}, "", kTrunkChannel},
     {"leg wired both ways, input made first",
-     {kInput, kOutput, kTrunk, kOutputToTrunk, kTrunkToInput}, false, kTrunkChannel},
+     {kInput, kOutput, kTrunk, kOutputToTrunk, kTrunkToInput}, "", kTrunkChannel},
     {"the input muted after the output exists",
-     {kInput, kTrunk, kTrunkToInput, kOutput, kOutputToTrunk, {Do::disconnect, 11}}, false, -1},
+     {kInput, kTrunk, kTrunkToInput, kOutput, kOutputToTrunk, {Do::disconnect, 11}}, "", -1},
     {"two inputs on one channel, one unwired",
-     {kInput, {Do::in, 12, 5}, kTrunk, kTrunkToInput, {Do::connect, 20, 12}, {Do::disconnect, 12}},
-     false, kTrunkChannel},
+     {kInput, kSecondInput, kTrunk, kTrunkToInput, {Do::connect, 20, 12}, {Do::disconnect, 12}},
+     "", kTrunkChannel},
     {"the output destroyed while its input lives",
-     {kOutput, kInput, kTrunk, kTrunkToInput, kOutputToTrunk, {Do::destroy, 10}}, false,
+     {kOutput, kInput, kTrunk, kTrunkToInput, kOutputToTrunk, {Do::destroy, 10}}, "",
      kTrunkChannel},
     {"an output reads a timeslot another call holds",
-     {kOutput, {Do::otherCall, 30}, kTrunk, kOutputToTrunk}, false, -1},
+     {kOutput, {Do::otherCall, 30}, kTrunk, kOutputToTrunk}, "", -1},
     {"an input asks for a timeslot another call holds",
-     {kInput, {Do::otherCall, 30}, kTrunk, {Do::connect, 20, 11, Cause::connectFail}}, true, -1},
+     {kInput, {Do::otherCall, 30}, kTrunk, {Do::connect, 20, 11, Cause::connectFail}}, kHeldLine,
+     -1},
     {"an input unwires a timeslot another call holds",
      {kInput, kTrunk, kTrunkToInput, {Do::otherCall, 30},
       {Do::disconnect, 11, 0, Cause::disconnectFail}},
-     true, kTrunkChannel},
+     kHeldLine, kTrunkChannel},
+    {"a second source into the inputs is refused and a mute silences the first",
+     {kInput, kSecondInput, kTrunk, {Do::trunk, 21, 2}, kTrunkToInput,
+      {Do::connect, 21, 12, Cause::connectFail}, {Do::disconnect, 11}},
+     kOneSourceLine, -1},
+    {"a party in two inputs loses its channel to the next call",
+     {kOutput, kTrunk, kOutputToTrunk, kInput, kSecondInput, {Do::party, 40},
+      {Do::connect, 40, 11}, {Do::connect, 40, 12}, {Do::lose, 40}, {Do::party, 41}},
+     "", -1},
+    {"a cascaded unit goes from two inputs",
+     {kOutput, kTrunk, kOutputToTrunk, kInput, kSecondInput, {Do::cascade, 50},
+      {Do::connect, 50, 11}, {Do::connect, 50, 12}, {Do::lose, 50}},
+     "", -1},
 };
 
 class MixerGuard : public MixerSlots, public ::testing::WithParamInterface<GuardCase> {
@@ -170,15 +189,25 @@ protected:
         switch (step.what) {
             case Do::in: return create_mixer_in(0, {3}, MixChannel{int(step.to)});
             case Do::out: return create_mixer_out(0, {3});
-            case Do::trunk: return test::create_trunk(0, kTrunkChannel);
+            case Do::cascade: return create_mixer_out(1, {3});
+            case Do::trunk: return test::create_trunk(0, step.to ? step.to : kTrunkChannel);
+            case Do::party: return test::create_command(kParty);
             case Do::otherCall: return test::create_command(kOtherCall);
             case Do::connect: return test::connect_command(step.to);
             case Do::disconnect: return test::command(Alternative::disconnect);
-            case Do::destroy: break;
+            case Do::destroy:
+            case Do::lose: break;
         }
         return destroy();
     }
+    // The party's channel ends, or unit 1 goes from the driver.
+    void lose(unsigned slot) {
+        if (slot != 50) return test::scripted(slot)->LetGoOfHardware(Slot::Loss::abort, 0);
+        mixer().remove_unit(1);
+        EXPECT_EQ((Lines{kUnit0}), query_mixers());
+    }
     static constexpr int kOtherCall = 9;  // the script of slot 30
+    static constexpr int kParty = 8;      // of slots 40 and 41
 };
 
 TEST_P(MixerGuard, LetsTheSlotsOfAChannelShareItsTimeslot) {
@@ -186,11 +215,19 @@ TEST_P(MixerGuard, LetsTheSlotsOfAChannelShareItsTimeslot) {
     const int ts = mixer().timeslot(0, 3);
     factory.scripts[kOtherCall].receive = ts;
     factory.scripts[kOtherCall].holds = true;
-    for (const Step& step : GetParam().steps)
+    factory.scripts[kParty].transmit = factory.scripts[kParty].receive = 8400;
+    factory.scripts[kParty].holds = true;
+    for (const Step& step : GetParam().steps) {
+        if (step.what == Do::lose) {
+            lose(step.slot);
+            continue;
+        }
         EXPECT_EQ(step.answer, outcome(command(step), step.slot))
             << "slot " << step.slot << ", step " << int(step.what) << "\n" << errors.str();
-    EXPECT_EQ(GetParam().refused, errors.str().find("holds: refused") != std::string::npos)
-        << errors.str();
+    }
+    for (const std::string line : {kHeldLine, kOneSourceLine})
+        EXPECT_EQ(GetParam().said == line, errors.str().find(line) != std::string::npos)
+            << errors.str();
     const auto& carried = fabric().channel(ts);
     const bool carries = carried.output == board::sim::HalModel::Output::Source;
     EXPECT_EQ(GetParam().timeslotCarries, carries ? carried.value : -1);

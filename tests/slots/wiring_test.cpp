@@ -241,11 +241,11 @@ TEST_F(Wiring, ASlotThatLostItsHardwareLetsGoOfItAtOnceAndIsWiredToNothing) {
     expect_sound();
 }
 
-// Slot 1 and then slot 3 were given channel 9000 (both ways), and are fed
-// by 2 and 4. Where the driver gave it to another call, slot 1 lost it:
-// asking to disconnect it is refused, though reading it (feeding 5) is not.
-// Slots that share it by design (those of a mixer channel) may unwire,
-// which leaves 4's path to 3.
+// Slot 1 and then slot 3 were given channel 9000 (both ways); 2 feeds 1.
+// Where the driver gave it to another call, slot 1 lost it: 4 feeds 3, and
+// asking to disconnect 1 is refused, though reading it (feeding 5) is not.
+// Slots that share it by design (those of a mixer channel), both fed by 2,
+// may unwire, which leaves 2's path to 3.
 TEST_F(Wiring, TheSwitchRefusesASlotAChannelThatAnotherLiveCallHolds_NotItsSharers) {
     static const int kShared = 0;
     for (bool shared : {false, true}) {
@@ -260,7 +260,8 @@ TEST_F(Wiring, TheSwitchRefusesASlotAChannelThatAnotherLiveCallHolds_NotItsShare
         connect(2, 1);
         create(3, 3);
         create(4);
-        connect(4, 3);
+        const unsigned feedsThree = shared ? 2 : 4;
+        connect(feedsThree, 3);
         create(5);
         errors.clear();
 
@@ -270,7 +271,7 @@ TEST_F(Wiring, TheSwitchRefusesASlotAChannelThatAnotherLiveCallHolds_NotItsShare
                                "mux: 01:test asks for [9000], which 03:test holds: refused\n") !=
                                std::string::npos)
             << errors.str();
-        EXPECT_EQ(slot(4).IGetTransmitChannel(), fabric().channel(9000).value);
+        EXPECT_EQ(slot(feedsThree).IGetTransmitChannel(), fabric().channel(9000).value);
         connect(1, 5);
         expect_sound();
         for (unsigned n = 1; n <= 5; ++n)
