@@ -71,6 +71,10 @@ void HDLC::PutHeader(std::ostream& os) const {
     os << "hdlc [" << link << "/" << timeslot << "]: ";
 }
 
+void HDLC::PutOwner(std::ostream& os) const {
+    os << "hdlc channel " << controllerChannel_;
+}
+
 bool HDLC::refuse(const char* what, int error, Fd& device) const {
     std::cerr << ext::header(this) << what << " fail: " << std::strerror(error) << std::endl;
     device.close();
@@ -100,25 +104,39 @@ bool HDLC::activate() {
     device.close();
 
     // The switch logs its own failures; the channel is open all the same.
-    HwMux& mux = HwMux::instance();
     controllerChannel_ = channel;
     switchedTo_ = destination();
-    mux.Connect(channel, switchedTo_);
-    mux.Connect(sourceChannel, channel);
+    SwitchPath(channel, switchedTo_);
+    SwitchPath(sourceChannel, channel);
     ready_ = false;  // the first writable event says when
     if (traces.hdlc) std::clog << ext::header(this) << "activated" << std::endl;
     return true;
 }
 
+void HDLC::SwitchPath(int tx, int rx) {
+    if (!HwMux::instance().Connect(tx, rx, *this)) return;
+    std::clog << "mux: " << *this << " [" << tx << "] -> [" << rx << "]" << std::endl;
+}
+
+void HDLC::SayReleased(HwMux::Released released, int channel) const {
+    if (released == HwMux::Released::broken)
+        std::clog << "mux: disconnect " << *this << " [" << channel << "]" << std::endl;
+}
+
+void HDLC::LeaveDestination(int channel) {
+    if (channel < 0 || channel != switchedTo_) return;
+    SayReleased(HwMux::instance().Release(*this, channel), channel);
+    switchedTo_ = -1;
+}
+
 // Closing the descriptor frees the controller channel in the driver, which
 // may give it to the next channel or slot at once: what this channel
-// switched goes first.
+// switched goes first, where no other owner has switched since.
 void HDLC::BreakPaths() {
     if (controllerChannel_ < 0) return;
-    HwMux& mux = HwMux::instance();
-    mux.Disconnect(switchedTo_);
-    mux.Disable(controllerChannel_);
-    controllerChannel_ = switchedTo_ = -1;
+    LeaveDestination(switchedTo_);
+    SayReleased(HwMux::instance().SwitchOff(*this, controllerChannel_), controllerChannel_);
+    controllerChannel_ = -1;
 }
 
 void HDLC::deactivate() {

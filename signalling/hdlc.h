@@ -12,6 +12,7 @@
 
 #include <iosfwd>
 
+#include "hardware/hw_mux.h"
 #include "runtime/multiplexer.h"
 
 class Packet;
@@ -38,8 +39,9 @@ FrameWrite write_frame(int fd, const Packet& frame);
 const char* read_frame(int fd, short revents, Packet& frame);
 
 // The channel writes each packet as one frame and delivers each read as one
-// frame; it queues nothing (the links above do).
-class HDLC : public GenericHDLC {
+// frame; it queues nothing (the links above do). It owns the switch paths it
+// makes, and its releases leave what another owner has switched since.
+class HDLC : public GenericHDLC, public HwMux::Owner {
 public:
     class Notify {
     public:
@@ -77,8 +79,12 @@ public:
     bool activate();
     // Closes the descriptor, which frees the controller channel for the
     // driver's next user; the switch paths of the activation go first (its
-    // destination carries silence, the controller channel is switched off).
+    // destination carries silence unless another owner has switched into it
+    // since, the controller channel is switched off).
     void deactivate();
+    // The path into `channel` that the channel transmits on goes, as at
+    // deactivation; the channel stays open and keeps receiving.
+    void LeaveDestination(int channel);
 
     bool hdlc_transmit(Packet& frame) override;
     bool is_open() const override { return m_event.fd() >= 0; }
@@ -91,6 +97,8 @@ public:
 
     // "hdlc [<link>/<timeslot>]: "
     void PutHeader(std::ostream& os) const;
+    // "hdlc channel <controller channel>"
+    void PutOwner(std::ostream& os) const override;
 
     // ---- Written by the owner before activate()
     unsigned trunk = 0;       // not read by the channel
@@ -115,13 +123,16 @@ private:
     void read_failure(const char* reason);
     // Before the descriptor closes: the paths of the last activation go.
     void BreakPaths();
+    // A path for this channel, each said in one line as the slots' are.
+    void SwitchPath(int tx, int rx);
+    void SayReleased(HwMux::Released released, int channel) const;
     // The channel the controller channel transmits to.
     int destination() const { return mode == bri ? briDestination : sourceChannel; }
 
     bool ready_ = false;
     // What the activation switched, until deactivation breaks it: the
-    // driver's TDM channel and the channel it transmits to. The owner may
-    // have rewritten the configuration since (a move).
+    // driver's TDM channel and the channel it transmits to (-1 once left).
+    // The owner may have rewritten the configuration since (a move).
     int controllerChannel_ = -1;
     int switchedTo_ = -1;
     Event m_event;

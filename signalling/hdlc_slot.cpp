@@ -49,14 +49,13 @@ bool HdlcSlot::IHwConnectReceiver(Slot& source) {
     return true;
 }
 
-bool HdlcSlot::IHwDisconnectTransmitter(Slot& receiver) {
-    Slot::IHwDisconnectTransmitter(receiver);
+// The channel made both paths: it breaks what is still its own.
+bool HdlcSlot::IHwDisconnectTransmitter(Slot&) {
     channel_.deactivate();
     return true;
 }
 
-bool HdlcSlot::IHwDisconnectReceiver(Slot& source) {
-    Slot::IHwDisconnectReceiver(source);
+bool HdlcSlot::IHwDisconnectReceiver(Slot&) {
     channel_.deactivate();
     return true;
 }

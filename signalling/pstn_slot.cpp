@@ -110,9 +110,11 @@ bool PstnSlot::IHwConnectTransmitter(Slot& destination) {
     return true;
 }
 
+// The channel made the path into the destination, whichever side was wired
+// first: it leaves it, unless another owner has switched into it since.
 bool PstnSlot::IHwDisconnectTransmitter(Slot& destination) {
     if (mode_ > pri) deactivate();
-    Slot::IHwDisconnectTransmitter(destination);
+    channel_->LeaveDestination(destination.IGetReceiveChannel());
     return true;
 }
 

@@ -344,49 +344,109 @@ INSTANTIATE_TEST_SUITE_P(Slots, ChannelEnds, ::testing::ValuesIn(kChannelEnds), 
 // destroyed, its HDLC slot unwired (its input disconnected) or it moves to
 // another timeslot: the switch paths between the channel and the old
 // timeslot go with it, so that the slot given the channel next neither
-// hears the old line nor sends on it.
-enum class HandBack { destroy, unwire, move };
+// hears the old line nor sends on it. Where another owner (its heir) has
+// switched into the old timeslot since, its path stays.
+//
+// The steps of a controller: slots 10, 11 and 12 are trunks 1, 2 and 3
+// (timeslot 16), 20 the old slot, 21 a PRI PSTN slot, 30 a data channel.
+enum class Act { make, join, unjoin, destroy };
+struct HandStep {
+    Act act;
+    unsigned a;
+    unsigned b = 0;  // join: the destination
+};
 
 struct HandBackCase {
     const char* what;
     LGCP::Command create;
-    HandBack how;
+    std::vector<HandStep> steps;
+    unsigned heir;  // the slot whose frames trunk 1 carries at the end; 0 none
+    bool leaves;    // one line says the old slot's channel left it to the heir
 };
 
+const LGCP::Command kPri = test::create_pstn_isdn(IsdnType::pri, 2, Side::user);
+const LGCP::Command kHdlc = test::create_hdlc(2, 0x1234);
+// The old slot is wired from trunk 1 first; kBack wires it back.
+constexpr HandStep kBack{Act::join, 20, 10}, kMakeHeir{Act::make, 21};
+constexpr HandStep kDestroyOld{Act::destroy, 20};
+constexpr HandStep kToHeir{Act::join, 10, 21}, kFromHeir{Act::join, 21, 10};
+constexpr HandStep kUnwireOld[] = {{Act::unjoin, 20}, {Act::unjoin, 10}};
+
 const HandBackCase kHandBacks[] = {
-    {"pstn slot destroyed", test::create_pstn_isdn(IsdnType::pri, 2, Side::user), HandBack::destroy},
-    {"hdlc slot destroyed", test::create_hdlc(2, 0x1234), HandBack::destroy},
-    {"hdlc slot unwired", test::create_hdlc(2, 0x1234), HandBack::unwire},
-    {"pstn slot moved", test::create_pstn_isdn(IsdnType::pri, 2, Side::user), HandBack::move},
+    {"pstn slot destroyed", kPri, {kBack, kDestroyOld}, 0, false},
+    {"hdlc slot destroyed", kHdlc, {kBack, kDestroyOld}, 0, false},
+    {"hdlc slot unwired", kHdlc, {kBack, {Act::unjoin, 20}}, 0, false},
+    {"pstn slot moved", kPri, {kBack, {Act::join, 11, 20}}, 0, false},
+    {"made before the old goes, wired to it first",
+     kPri, {kBack, kMakeHeir, kToHeir, kFromHeir, kDestroyOld}, 21, true},
+    {"made before the old goes, wired from it first",
+     kPri, {kBack, kMakeHeir, kFromHeir, kToHeir, kDestroyOld}, 21, false},
+    {"the old unwired, the heir wired, the old destroyed",
+     kPri, {kBack, kUnwireOld[0], kUnwireOld[1], kMakeHeir, kToHeir, kFromHeir, kDestroyOld}, 21,
+     false},
+    {"the old moved to trunk 3, the heir wired on trunk 1",
+     kPri, {kBack, {Act::make, 12}, {Act::join, 12, 20}, kMakeHeir, kToHeir, kFromHeir}, 21, false},
+    {"two slots swap trunks",
+     kPri,
+     {kBack, kMakeHeir, {Act::join, 11, 21}, {Act::join, 21, 11}, kToHeir, kFromHeir,
+      {Act::join, 11, 20}, {Act::join, 20, 11}},
+     21, true},
+    {"hdlc slot wired from the trunk only", kHdlc, {kMakeHeir, kToHeir, kFromHeir, kDestroyOld}, 21,
+     true},
+    {"a data call on the timeslot of an unwired slot",
+     kPri,
+     {kBack, kUnwireOld[0], kUnwireOld[1], {Act::make, 30}, {Act::join, 10, 30},
+      {Act::join, 30, 10}, kDestroyOld},
+     30, false},
 };
 
 class HandedBackChannels : public test::SignallingSlotTest,
-                           public ::testing::WithParamInterface<HandBackCase> {};
+                           public ::testing::WithParamInterface<HandBackCase> {
+protected:
+    void act(const HandStep& step) {
+        switch (step.act) {
+        case Act::make: return make(made(step.a), step.a);
+        case Act::join: return join(step.a, step.b);
+        case Act::unjoin: return succeed(test::command(Alternative::disconnect), step.a);
+        case Act::destroy: return destroy(step.a);
+        }
+    }
+    static LGCP::Command made(unsigned slot) {
+        if (slot == 12) return test::create_trunk(3, 16);
+        if (slot == 30) return test::create_mcc(LGCP::MccType::data, LGCP::MccMode::standard);
+        return kPri;
+    }
+};
 
 TEST_P(HandedBackChannels, LeaveTheOldTimeslot) {
     const HandBackCase& c = GetParam();
     make(test::create_trunk(1, 16), 10);
     make(test::create_trunk(2, 16), 11);
     make(c.create, 20);
-    wire(10, 20);
+    join(10, 20);
     run(10);
     const int C = mcc().allocations().at(0).timeslot;
     ASSERT_EQ(C, fabric().origin(kTrunk1Ts16));
     ASSERT_EQ(kTrunk1Ts16, fabric().origin(C));
 
-    switch (c.how) {
-    case HandBack::destroy: destroy(20); break;
-    case HandBack::unwire: succeed(test::command(LGCP::Command::Alternative::disconnect), 20); break;
-    case HandBack::move: join(11, 20); break;
-    }
+    for (const HandStep& step : c.steps) act(step);
     EXPECT_NE(C, fabric().origin(kTrunk1Ts16));
     EXPECT_NE(kTrunk1Ts16, fabric().origin(C));
 
-    // The next holder of C on trunk 2: the moved slot itself, or a data
-    // channel slot.
     auto& oldLine = frames().endpoint(kTrunk1Ts16);
     auto& newLine = frames().endpoint(kTrunk2Ts16);
-    if (c.how != HandBack::move) {
+    if (c.heir) {
+        EXPECT_EQ(c.leaves, progress.str().find("leaves [48] to hdlc channel") != std::string::npos)
+            << progress.str();
+        oldLine.frames.clear();
+        if (c.heir == 30) succeed(test::user_data({1}), 30);
+        run(3000);  // a PRI link asks every second
+        EXPECT_FALSE(oldLine.frames.empty());
+        return;
+    }
+    // The next holder of C on trunk 2: the moved slot itself (a move ends
+    // the steps), or a data channel slot.
+    if (c.steps.back().act != Act::join) {
         make(test::create_mcc(LGCP::MccType::data, LGCP::MccMode::standard), 30);
         ASSERT_EQ(C, Slots::instance()->at(30)->IGetTransmitChannel());
         oldLine.send({7, 7});
