@@ -37,8 +37,9 @@ const char* error_text() { return std::strerror(errno); }
 
 }  // namespace
 
-int mixer_ctl(uint32_t request, void* arg) {
+int mixer_ctl(uint32_t request, void* arg, bool* opened) {
     const int fd = board::open(GetMixerDevName(), O_RDONLY | O_CLOEXEC);
+    if (opened) *opened = fd >= 0;
     if (fd < 0) return -1;
     const int result = board::ioctl(fd, request, arg);
     const int saved = errno;

@@ -26,8 +26,9 @@ namespace Mixer {
 class Mixer;
 
 // One request on "/dev/mixer", opened and closed around it (errno kept):
-// the request's result, -1 when the device does not open.
-int mixer_ctl(uint32_t request, void* arg);
+// the request's result, -1 when the device does not open (then `opened`,
+// when given, is false).
+int mixer_ctl(uint32_t request, void* arg, bool* opened = nullptr);
 
 // What the input and the output share: a channel of a unit on its
 // timeslot, and the receivers of that timeslot. When the unit goes from the

@@ -72,15 +72,35 @@ void MixerFactory::Query(LGCP::Resources& resources) {
     }
 }
 
-// At most kMaxMixers units are taken from one walk; a mixer that was
-// known before counts among them again when the walk finds it.
 void MixerFactory::RefreshResources() {
+    std::vector<board::mixer::mix_enum_record> units;
+    if (WalkUnits(units)) {
+        Learn(units);
+    } else {
+        const int error = errno;
+        std::cerr << ext::header(this) << "device " << ext::quoted(GetMixerDevName())
+                  << " open fail: " << std::strerror(error) << ", the units stay" << std::endl;
+    }
+    QueryDriverVersion();
+}
+
+bool MixerFactory::WalkUnits(std::vector<board::mixer::mix_enum_record>& units) {
+    board::mixer::mix_enum_record record{-1, 0, 0, 0};
+    while (units.size() < kMaxMixers) {
+        bool opened = true;
+        if (mixer_ctl(board::mixer::MIX_NEXT, &record, &opened) < 0) return opened;
+        units.push_back(record);
+    }
+    return true;
+}
+
+// A mixer that was known before counts among the units again when the walk
+// found it.
+void MixerFactory::Learn(const std::vector<board::mixer::mix_enum_record>& units) {
     for (Mixer* mixer : mixers_) mixer->set_stale(true);
     tdmChannels_ = -1;
     mixerInputs_ = -1;
-    board::mixer::mix_enum_record record{-1, 0, 0, 0};
-    for (size_t seen = 0; seen < kMaxMixers; ++seen) {
-        if (mixer_ctl(board::mixer::MIX_NEXT, &record) < 0) break;
+    for (const board::mixer::mix_enum_record& record : units) {
         tdmChannels_ = smallest(tdmChannels_, record.channels);
         mixerInputs_ = smallest(mixerInputs_, record.inputs);
         // One not yet found again in this walk.
@@ -102,7 +122,6 @@ void MixerFactory::RefreshResources() {
     gone.assign(stale, mixers_.end());
     mixers_.erase(stale, mixers_.end());
     for (Mixer* mixer : gone) mixer->Clear();
-    QueryDriverVersion();
 }
 
 void MixerFactory::QueryDriverVersion() {

@@ -8,6 +8,7 @@
 #include <iosfwd>
 #include <vector>
 
+#include "board/drivers/mixer.h"
 #include "board/drivers/voice.h"
 #include "slots/slot_factory.h"
 
@@ -33,7 +34,9 @@ public:
     // The known mixer of the unit; null when there is none (or it went).
     Mixer* findMixer(int unit) const;
     // Walks the driver's units: new ones are cleared, those gone are dropped
-    // (their slots hear `abort`). Then reads the voice driver's version.
+    // (their slots hear `abort`). A walk that could not open the device
+    // learns nothing: the units stay as they were until the next one. Then
+    // reads the voice driver's version.
     void RefreshResources();
     void QueryDriverVersion();
 
@@ -56,6 +59,11 @@ private:
     MixerFactory() = default;
     ~MixerFactory() override;
     void Forget();
+    // The driver's units in its order, at most kMaxMixers; false when the
+    // device did not open on the way (a descriptor shortage, say).
+    static bool WalkUnits(std::vector<board::mixer::mix_enum_record>& units);
+    // The units of a whole walk are the known ones.
+    void Learn(const std::vector<board::mixer::mix_enum_record>& units);
 
     bool driverVersionValid_ = false;
     board::voice::voice_version driverVersion_{};

@@ -313,6 +313,23 @@ TEST_F(MixerSlots, AUnitGoneAbortsItsSlots_WhichTakeItWithThem) {
     EXPECT_EQ((Lines{kUnit0, kUnit1}), query_mixers());
 }
 
+// A query whose walk of the units cannot open the device (no descriptor
+// free) learns nothing: every unit and conference stays, and the next
+// query walks again.
+TEST_F(MixerSlots, AQueryThatCannotOpenTheDeviceLeavesTheConferences) {
+    query();
+    make(create_mixer_out(1, {4}), 10);
+    make(create_mixer_in(1, {2}, MixChannel{4}), 11);
+    sim().fail_next(Op::Open, board::mixer::kDevice, EMFILE);
+    controller.send(test::command(Alternative::query), 1);
+    EXPECT_EQ((Lines{"success", "query"}), heard());
+    EXPECT_NE(std::string::npos, errors.str().find("Too many open files, the units stay"));
+    EXPECT_EQ((Sum{{2, kUnityGain}, {4, kUnityGain}}), mixer().sum(1, 4));
+    EXPECT_EQ(std::nullopt, outcome(destroy(), 11));
+    EXPECT_EQ((Sum{{4, kUnityGain}}), mixer().sum(1, 4));
+    query();
+}
+
 // ---- Ioctls: each kind takes its own alternatives.
 
 enum class Kind { input, output };
