@@ -1,9 +1,11 @@
 #include "tests/support/test_slots.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <sstream>
 
+#include "hardware/hw_mux.h"
 #include "slots/map_factory.h"
 #include "slots/slots.h"
 #include "slots/trunk_factory.h"
@@ -248,33 +250,61 @@ std::string graph_faults() {
     return faults.str();
 }
 
+namespace {
+
+// The transmit channel of the slot's live source; -1 without one.
+int fed_from(const Slot& slot) {
+    Slot* source = slot.source();
+    return source && !source->hardwareLost() ? source->IGetTransmitChannel() : -1;
+}
+
+// A channel that `receivers` receive on: each receiver whose path the
+// switch's record names carries its live source; one with a live source
+// whose path it does not name lost it to another receiver (the controller
+// named the channel twice), or has none; without any, it carries nothing.
+std::string channel_faults(const board::sim::HalModel& fabric, int rx,
+                           const std::vector<Slot*>& receivers) {
+    const auto& state = fabric.channel(rx);
+    const int carried = state.output == board::sim::HalModel::Output::Source ? state.value : -1;
+    const HwMux::Owners& owners = HwMux::instance().owners(rx);
+    auto owns = [&](const Slot* slot) {
+        return std::find(owners.begin(), owners.end(), slot) != owners.end();
+    };
+    const bool owned = std::any_of(receivers.begin(), receivers.end(), owns);
+    std::ostringstream faults;
+    for (const Slot* slot : receivers) {
+        const int fed = fed_from(*slot);
+        if (owns(slot) && (fed < 0 || fed != carried))
+            faults << *slot << " [" << rx << "] owns a path from [" << carried << "] without "
+                   << (fed < 0 ? "a live source" : "it as its source") << "; ";
+        else if (!owned && fed >= 0)
+            faults << *slot << " [" << rx << "] does not carry " << *slot->source() << "; ";
+    }
+    if (!owned && carried >= 0)
+        faults << "[" << rx << "] carries " << carried << " for no receiver; ";
+    return faults.str();
+}
+
+}  // namespace
+
 std::string switch_faults(const board::sim::HalModel& fabric) {
-    std::multiset<int> named;
     std::set<const Slot*> wiredToData;
     for (Slot* slot : Slots::instance()->live()) {
-        named.insert(slot->IGetReceiveChannel());
         if (slot->hardwareLost() || slot->IGetReceiveChannel() >= 0 ||
             slot->IGetTransmitChannel() >= 0)
             continue;
         if (slot->source()) wiredToData.insert(slot->source());
         wiredToData.insert(slot->receivers().begin(), slot->receivers().end());
     }
-    std::ostringstream faults;
+    std::map<int, std::vector<Slot*>> receiving;
     for (Slot* slot : Slots::instance()->live()) {
         const int rx = slot->IGetReceiveChannel();
-        if (rx < 0 || rx >= hal::kChannels || named.count(rx) > 1 || wiredToData.count(slot))
-            continue;
-        const auto& state = fabric.channel(rx);
-        const bool carries = state.output == board::sim::HalModel::Output::Source;
-        Slot* source = slot->source();
-        if (source && !source->hardwareLost()) {
-            if (!carries || state.value != source->IGetTransmitChannel())
-                faults << *slot << " [" << rx << "] does not carry " << *source << "; ";
-        } else if (carries) {
-            faults << *slot << " [" << rx << "] carries " << state.value << " without a source; ";
-        }
+        if (rx >= 0 && rx < hal::kChannels && !wiredToData.count(slot))
+            receiving[rx].push_back(slot);
     }
-    return faults.str();
+    std::string faults;
+    for (const auto& [rx, receivers] : receiving) faults += channel_faults(fabric, rx, receivers);
+    return faults;
 }
 
 std::string leftovers() {

@@ -138,11 +138,12 @@ LGCP::Command create_command(int script);
 std::string graph_faults();
 // Where the switch disagrees with the graph: a receiver's channel carries
 // its source's, an unconnected one (or one whose source lost its hardware)
-// carries no channel. Empty when agreed. A
-// channel that several slots receive on (the controller named it twice) is
-// not judged, nor the channel of a slot wired to a slot that has none of its
-// own (a PSTN or HDLC slot, which switches its data channel with that
-// slot's timeslot itself, both ways).
+// carries no channel. Empty when agreed. Where several slots receive on a
+// channel, the switch's record says whose path it carries: each receiver
+// it names has that source, the others no live one, unless the controller
+// named the channel twice. The channel of a slot wired to a slot that has
+// none of its own (a PSTN or HDLC slot, which switches its data channel
+// with that slot's timeslot itself, both ways) is not judged.
 std::string switch_faults(const board::sim::HalModel& fabric);
 // Slots left in the registry, any factory's list, the side list or a
 // trunk or map channel entry.
