@@ -10,7 +10,7 @@ void ExtSlot::IAfterCreate() {
 }
 
 bool ExtSlot::IBeforeDestroy() {
-    HwMux::instance().Disable(receive_);
+    MuxSwitchOff(*this, receive_);
     return true;
 }
 
@@ -26,7 +26,7 @@ bool ExtSlot::IActivate(const TERM::TermActivateParams&) {
 // Also drops the source.
 bool ExtSlot::IDeactivate() {
     OnChangeInputStream(false);
-    HwMux::instance().Disable(receive_);
+    MuxSwitchOff(*this, receive_);
     return true;
 }
 

@@ -2,7 +2,6 @@
 
 #include <iostream>
 
-#include "hardware/hw_mux.h"
 #include "slots/slots.h"
 
 namespace hal = board::hal;
@@ -79,7 +78,7 @@ void MapFactory::ReleaseMapSlot(MapSlot* slot) {
     const int transmit = slot->IGetTransmitChannel();
     if (receive >= 0) {
         std::clog << "map: disable map channel " << receive - hal::kBusBase << std::endl;
-        HwMux::instance().Disable(receive);
+        MuxSwitchOff(*slot, receive);
         if (entry(receive) != slot)
             std::cerr << "map-slot: internal error! MapFactory::ReleaseMapSlot() code 1"
                       << std::endl;

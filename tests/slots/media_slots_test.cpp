@@ -156,6 +156,19 @@ TEST_F(MapSlots, ADestroyDisablesOnlyTheReceiveChannel) {
     EXPECT_NE(npos, progress.str().find("map: disable map channel 9\n"));
 }
 
+// The controller named bus channel 9 for both: the map slot's destroy
+// leaves the pass-through slot its path.
+TEST_F(MapSlots, ADestroyLeavesTheReceiveChannelToAnotherSlotFedThere) {
+    make(create_map(none, BusChannel{0, 9}), 22);
+    make(test::create_ext(100, 9), 24);
+    heard(test::activate(), 24);
+    make(create_trunk(0, 1), 23);
+    connect(23, 24);
+    EXPECT_EQ(Lines{"22 success"}, heard(destroy(), 22));
+    EXPECT_EQ(1, fabric().origin(8201));
+    EXPECT_NE(npos, progress.str().find("mux: 22:map leaves [8201] to 24:bri\n"));
+}
+
 TEST_F(MapSlots, OneChannelForBothDirectionsIsOwnedOnce) {
     EXPECT_EQ((Lines{"24 success", "24 receiver active 8330", "24 transmitter active 8330"}),
               heard(create_map(BusChannel{1, 10}, BusChannel{1, 10}), 24));
