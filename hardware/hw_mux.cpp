@@ -207,6 +207,25 @@ HwMux::Released HwMux::SwitchOff(const Owner& owner, int channel) {
     return Outcome(Disable(channel));
 }
 
+void HwMux::SayBroken(int channel) const {
+    const Owners& had = owners(channel);
+    if (!had.empty())
+        std::clog << "mux: disconnect " << *had.front() << " [" << channel << "]" << std::endl;
+}
+
+bool HwMux::HandBack(int channel) {
+    if (channel < 0) return false;
+    std::vector<int> fed;
+    for (const auto& [rx, owners] : owners_)
+        if (entry(rx) == channel && rx != channel) fed.push_back(rx);
+    for (int rx : fed) {
+        SayBroken(rx);
+        Disconnect(rx);
+    }
+    SayBroken(channel);
+    return Disable(channel);
+}
+
 std::ostream& operator<<(std::ostream& os, const HwMux::Owner& owner) {
     owner.PutOwner(os);
     return os;

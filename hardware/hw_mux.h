@@ -82,6 +82,11 @@ public:
     // Switches off `owner`'s own channel, unless another owner has a path
     // into it (said as by Release).
     Released SwitchOff(const Owner& owner, int channel);
+    // The channel goes back to its driver, which may give it to the next
+    // user at once: every path from it goes (its receivers carry silence)
+    // and it is switched off, whoever switched them ("mux: disconnect X [n]"
+    // for each path an owner X had).
+    bool HandBack(int channel);
     // The owners of the path into the channel; none for a channel that
     // carries no path the server made for an owner.
     const Owners& owners(int channel) const;
@@ -114,6 +119,8 @@ private:
     // Takes `owner` off the path into `channel` (`owned`: whether it was
     // there). True, with one line, when another owner keeps the path.
     bool KeptForAnother(const Owner& owner, int channel, bool& owned);
+    // Says that the path an owner had into `channel` is broken.
+    void SayBroken(int channel) const;
     static Released Outcome(bool written) { return written ? Released::broken : Released::failed; }
     void Close();
 

@@ -118,14 +118,10 @@ void HDLC::SwitchPath(int tx, int rx) {
     std::clog << "mux: " << *this << " [" << tx << "] -> [" << rx << "]" << std::endl;
 }
 
-void HDLC::SayReleased(HwMux::Released released, int channel) const {
-    if (released == HwMux::Released::broken)
-        std::clog << "mux: disconnect " << *this << " [" << channel << "]" << std::endl;
-}
-
 void HDLC::LeaveDestination(int channel) {
     if (channel < 0 || channel != switchedTo_) return;
-    SayReleased(HwMux::instance().Release(*this, channel), channel);
+    if (HwMux::instance().Release(*this, channel) == HwMux::Released::broken)
+        std::clog << "mux: disconnect " << *this << " [" << channel << "]" << std::endl;
     switchedTo_ = -1;
 }
 
@@ -135,7 +131,7 @@ void HDLC::LeaveDestination(int channel) {
 void HDLC::BreakPaths() {
     if (controllerChannel_ < 0) return;
     LeaveDestination(switchedTo_);
-    SayReleased(HwMux::instance().SwitchOff(*this, controllerChannel_), controllerChannel_);
+    HwMux::instance().HandBack(controllerChannel_);
     controllerChannel_ = -1;
 }
 

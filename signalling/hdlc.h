@@ -125,7 +125,6 @@ private:
     void BreakPaths();
     // A path for this channel, each said in one line as the slots' are.
     void SwitchPath(int tx, int rx);
-    void SayReleased(HwMux::Released released, int channel) const;
     // The channel the controller channel transmits to.
     int destination() const { return mode == bri ? briDestination : sourceChannel; }
 

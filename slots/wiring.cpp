@@ -42,6 +42,14 @@ bool Admitted(const Slot& slot, int channel) {
     return false;
 }
 
+// The channel goes back to the driver with `slot`: no other slot holds it.
+bool LastHolder(const Slot& slot, int channel) {
+    const auto held = Holders().find(channel);
+    if (held == Holders().end()) return false;
+    const std::vector<Slot*>& holders = held->second.slots;
+    return holders.size() == 1 && holders.front() == &slot;
+}
+
 // One source feeds a channel at a time: false, with one line, when a slot
 // sharing the channel with `slot` receives another source than `tx` on it.
 // The same source may feed them all.
@@ -110,7 +118,9 @@ bool MuxDisconnect(Slot& destination) {
 
 bool MuxSwitchOff(Slot& slot, int channel) {
     if (channel < 0 || !Admitted(slot, channel)) return false;
-    return HwMux::instance().SwitchOff(slot, channel) != HwMux::Released::failed;
+    HwMux& mux = HwMux::instance();
+    if (LastHolder(slot, channel)) return mux.HandBack(channel);
+    return mux.SwitchOff(slot, channel) != HwMux::Released::failed;
 }
 
 // ---- Wiring

@@ -340,6 +340,23 @@ TEST_P(ChannelEnds, AreSaidAndRefuseUserDataUntilTheChannelOpensAgain) {
 
 INSTANTIATE_TEST_SUITE_P(Slots, ChannelEnds, ::testing::ValuesIn(kChannelEnds), test::CaseName());
 
+// The data channel that a BRI D-channel slot is wired with ends: the driver
+// takes it back, and the paths of the slot's channel with it go too, so that
+// the slot given it next is not heard by the D channel.
+TEST_F(SignallingPairs, AChannelThatEndsTakesThePathsOfItsPeerWithIt) {
+    make(test::create_mcc(LGCP::MccType::data, LGCP::MccMode::standard), 30);
+    make(test::create_pstn_isdn(IsdnType::bri, 1, Side::user), 20);
+    wire(30, 20);
+    run(10);
+    const int M = Slots::instance()->at(30)->IGetTransmitChannel();
+    const int C = mcc().allocations().at(1).timeslot;
+    ASSERT_EQ(M, fabric().origin(C));
+    sim().channels(board::mcc::kDevice).at(0)->hang_up();
+    run(1);
+    EXPECT_NE(M, fabric().origin(C));
+    EXPECT_NE(C, fabric().origin(M));
+}
+
 // A slot's controller channel goes back to the driver when the slot is
 // destroyed, its HDLC slot unwired (its input disconnected) or it moves to
 // another timeslot: the switch paths between the channel and the old
