@@ -67,7 +67,7 @@ bool HwMux::IsOpened() {
     return true;
 }
 
-// Channels above the buses go to the driver unchanged but have no entry.
+// Channels past the fabric go to the driver unchanged but have no entry.
 int HwMux::MapIndex(int channel) {
     return channel >= 0 && static_cast<unsigned>(channel) < kMapSize ? channel : -1;
 }
@@ -216,8 +216,8 @@ void HwMux::SayBroken(int channel) const {
 bool HwMux::HandBack(int channel) {
     if (channel < 0) return false;
     std::vector<int> fed;
-    for (const auto& [rx, owners] : owners_)
-        if (entry(rx) == channel && rx != channel) fed.push_back(rx);
+    for (const auto& path : owners_)
+        if (entry(path.first) == channel && path.first != channel) fed.push_back(path.first);
     for (int rx : fed) {
         SayBroken(rx);
         Disconnect(rx);

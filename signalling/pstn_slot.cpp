@@ -110,8 +110,9 @@ bool PstnSlot::IHwConnectTransmitter(Slot& destination) {
     return true;
 }
 
-// The channel made the path into the destination, whichever side was wired
-// first: it leaves it, unless another owner has switched into it since.
+// The slot's channel made the path into the destination (in PRI, SS7 and
+// CAS mode when the slot's source was wired): it leaves it, unless another
+// owner has switched into it since.
 bool PstnSlot::IHwDisconnectTransmitter(Slot& destination) {
     if (mode_ > pri) deactivate();
     channel_->LeaveDestination(destination.IGetReceiveChannel());

@@ -268,8 +268,10 @@ bool llDisconnect(Slot& destination);
 // receives on it too.
 bool MuxConnect(Slot& source, Slot& destination);
 bool MuxDisconnect(Slot& destination);
-// Switches the slot's own `channel` off, unless another owner has a path
-// into it.
+// Switches the slot's own `channel` off. A channel a driver gave it goes
+// back with its last holder, every path from and into it along; while a
+// sharer holds it, or where the controller named it, another owner's path
+// into it stays.
 bool MuxSwitchOff(Slot& slot, int channel);
 // Every channel the slot held is free.
 void LetGoOfChannels(const Slot& slot);
