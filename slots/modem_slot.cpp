@@ -33,8 +33,6 @@ void SetWords(BASE::INTEGER64Bits& counter, uint64_t value) {
 
 ModemSlot::ModemSlot(const TERM::ModemParams& params) : params_(params) {}
 
-ModemSlot::~ModemSlot() { pppd_kill(); }
-
 std::ostream& ModemSlot::PutHeader(std::ostream& os) const { return os << *this << ": "; }
 
 // ---- pppd

@@ -16,9 +16,8 @@
 
 class ModemSlot : public Slot {
 public:
+    // A child still running when the slot goes is killed (SlotChild).
     explicit ModemSlot(const TERM::ModemParams& params);
-    // Kills a child still running.
-    ~ModemSlot() override;
 
     const char* GetName() const override { return "generic-modem"; }
     // False while a child stops: the destroy ends when it has.

@@ -128,10 +128,10 @@ Slot* T38SoftFactory::INewSlot(const LGCP::CreateParams& params) {
     return new T38SoftSlot(pid, timeslot);
 }
 
+// The registry asks again only once the report it waits for has gone.
 void T38SoftFactory::PrepareQuery(std::function<void()> ready) {
-    waiting_.push_back(std::move(ready));
-    if (count_.running() || QueryNumOfInstances()) return;
-    Counted(0);
+    ready_ = std::move(ready);
+    if (!QueryNumOfInstances()) Counted(0);
 }
 
 void T38SoftFactory::Query(LGCP::Resources& resources) {
@@ -167,7 +167,7 @@ void T38SoftFactory::OnCount(bool answered, const std::string& text) {
 
 void T38SoftFactory::Counted(int instances) {
     instances_ = instances;
-    const std::vector<std::function<void()>> waiting = std::move(waiting_);
-    waiting_.clear();
-    for (const auto& ready : waiting) ready();
+    const std::function<void()> ready = std::move(ready_);
+    ready_ = nullptr;
+    if (ready) ready();
 }

@@ -10,7 +10,6 @@
 
 #include <functional>
 #include <iosfwd>
-#include <vector>
 
 #include "slots/child_program.h"
 #include "slots/slot.h"
@@ -72,11 +71,11 @@ private:
     // Starts "t38 --num-of-instances"; false (logged) when it cannot run.
     bool QueryNumOfInstances();
     void OnCount(bool answered, const std::string& text);
-    // The count is known: those waiting for it hear so.
+    // The count is known: the registry waiting for it hears so.
     void Counted(int instances);
 
     ChildAnswer count_;
     int instances_ = 0;
-    // Those waiting for the count under way.
-    std::vector<std::function<void()>> waiting_;
+    // The registry's call once the count under way is known.
+    std::function<void()> ready_;
 };
