@@ -122,10 +122,14 @@ bool DSProcReceiver::configureRxGain(int8_t gainDB) {
     return true;
 }
 
+// The driver's switch-off of a filter ends the tone filters of the
+// timeslot: while another receiver of it has one on, this one's goes from
+// its own list alone.
 bool DSProcReceiver::configureToneFilter(unsigned freq, unsigned enable, int durationMs,
                                          int levelDB) {
-    if (!DSProcReceiverService::instance().configureToneFilter(dsproc_timeslot(), freq, enable,
-                                                               durationMs, levelDB))
+    const bool leftOn = enable == 0 && toneFiltersShared();
+    if (!leftOn && !DSProcReceiverService::instance().configureToneFilter(
+                       dsproc_timeslot(), freq, enable, durationMs, levelDB))
         return false;
     const uint16_t filter = static_cast<uint16_t>(freq);  // as the driver took it
     const auto it = std::find(toneFilters_.begin(), toneFilters_.end(), filter);
@@ -138,6 +142,10 @@ bool DSProcReceiver::disableToneAll() {
     if (!DSProcReceiverService::instance().disableToneAll(*this)) return false;
     toneFilters_.clear();
     return true;
+}
+
+bool DSProcReceiver::toneFiltersShared() const {
+    return sharedWith([](const DSProcReceiver& r) { return !r.toneFilters_.empty(); });
 }
 
 bool DSProcReceiver::filters(uint32_t freq) const {
@@ -175,8 +183,7 @@ void DSProcReceiver::CleanBeforeDestroy() {
         configureDelays(0, 0, 0);
     if (rxGainSet_ && !sharedWith([](const DSProcReceiver& r) { return r.rxGainSet_; }))
         configureRxGain(0);
-    if (!sharedWith([](const DSProcReceiver& r) { return !r.toneFilters_.empty(); }))
-        disableToneAll();
+    if (!toneFiltersShared()) disableToneAll();
 }
 
 // --- service ---

@@ -68,6 +68,8 @@ public:
     bool disableMute() { return enableMute(false, false); }
     bool configureDelays(unsigned rx, unsigned tx, unsigned selcal);
     bool configureRxGain(int8_t gainDB);
+    // A filter switched off (`enable` 0) stays on in the driver while
+    // another receiver of the timeslot has a tone filter on.
     bool configureToneFilter(unsigned freq, unsigned enable, int durationMs, int levelDB);
     bool disableToneAll();
 
@@ -102,6 +104,8 @@ private:
     bool sharedWith(bool (*has)(const DSProcReceiver&)) const;
     // This receiver switched on the tone filter of `freq`.
     bool filters(uint32_t freq) const;
+    // Another receiver of the timeslot has a tone filter on.
+    bool toneFiltersShared() const;
 
     Function vad_{-1, 0};
     Function bss_{0, 0};

@@ -484,16 +484,21 @@ TEST_F(DSProcReceiverTest, OfTwoUsersOfAFunctionOnATimeslotTheOneThatStaysHearsI
     test::ForEachWayOneOfTwoLeaves(
         20,
         [](test::ReceiverProbe& r) {
-            return r.enableVAD(true) && r.enableBSS(true) && r.enableSD(true) && r.enableNG(true);
+            return r.enableVAD(true) && r.enableBSS(true) && r.enableSD(true) &&
+                   r.enableNG(true) && r.configureToneFilter(2100, 1, 50, -30);
         },
         [](test::ReceiverProbe& r) {
-            return r.disableVAD() && r.disableBSS() && r.disableSD() && r.disableNG();
+            return r.disableVAD() && r.disableBSS() && r.disableSD() && r.disableNG() &&
+                   r.configureToneFilter(2100, 0, 50, -30);
         },
         [](test::ReceiverProbe& r) { r.Hardware::DSProcReceiver::CleanBeforeDestroy(); },
         [&](unsigned ts, const test::ReceiverProbe& staying, const test::ReceiverProbe* leaving) {
-            ASSERT_TRUE(dsp().vad(ts, 1, 4, 0) && dsp().bss(ts, 0.5f) && dsp().sd(ts, 1));
+            ASSERT_TRUE(dsp().vad(ts, 1, 4, 0) && dsp().bss(ts, 0.5f) && dsp().sd(ts, 1) &&
+                        dsp().tone_filter(ts, 2100, 1));
             loop.pump();
-            EXPECT_EQ((Strings{"vad rx=4 tx=-1", "bss score=0.5", "sd rx=1"}), staying.calls);
+            EXPECT_EQ((Strings{"vad rx=4 tx=-1", "bss score=0.5", "sd rx=1",
+                               "tone frequency=2100 presence=1"}),
+                      staying.calls);
             EXPECT_TRUE(!leaving || leaving->calls.empty());
             EXPECT_TRUE(dsp().timeslot(ts).on(dsp::kNg));
         });

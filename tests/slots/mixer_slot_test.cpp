@@ -575,6 +575,10 @@ TEST_P(MixerSharers, TheEventsOfAChannelReachEachSlotThatAskedForThem) {
     const auto iva = [](bool on) { return [on](LGCP::IoctlParams& p) { p.set_iva_enable(on); }; };
     const Select dtmfOff = [](LGCP::IoctlParams& p) { p.set_dtmf_enable(false); };
     const Select vadOff = [](LGCP::IoctlParams& p) { p.select_vad_disable(); };
+    const Select filterOff = [](LGCP::IoctlParams& p) {
+        kToneFilter(p);
+        p.get_tone_filter()->set_enable(false);
+    };
     query();
     if (c.other == 10) make(create_mixer_out(0, {3}), 10);
     make(create_mixer_in(0, {3}, MixChannel{4}), 11);
@@ -582,7 +586,7 @@ TEST_P(MixerSharers, TheEventsOfAChannelReachEachSlotThatAskedForThem) {
     ioctls(11, {kDtmfOn, iva(true), kVadOn, kToneFilter});
     ioctls(c.other, {iva(true), kVadOn});
     if (c.other == 12) ioctls(12, {kDtmfOn});
-    if (c.off == 10) ioctls(10, {iva(false), vadOff});
+    if (c.off == 10) ioctls(10, {kToneFilter, iva(false), vadOff, filterOff});
     if (c.off > 10) ioctls(c.off, {dtmfOff, iva(false), vadOff});
 
     const int ts = mixer().timeslot(0, 3);
