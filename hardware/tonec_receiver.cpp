@@ -146,12 +146,15 @@ bool TonecReceiver::disableToneGenerator(bool force) {
     return enableToneGenerator(0, 0, 0, 0);
 }
 
-void TonecReceiver::activateAudibleCall() {
+// A tone the driver refuses leaves the generator, and a running sequence,
+// as they were.
+bool TonecReceiver::activateAudibleCall() {
+    if (!enableToneGenerator(kRingbackFreq, 0, kRingbackAmp, kRingbackAmp)) return false;
     // The cadence takes the timer of a running sequence, which ends here
     // unreported (as when the controller sets a tone of its own).
     sequenceRunning_ = false;
-    enableToneGenerator(kRingbackFreq, 0, kRingbackAmp, kRingbackAmp);
     toneTimer_.set(kRingbackOnMs, &TonecReceiver::onRingbackTone, this);
+    return true;
 }
 
 void TonecReceiver::onRingbackTone(Timer*) {
@@ -159,15 +162,18 @@ void TonecReceiver::onRingbackTone(Timer*) {
     toneTimer_.set(kRingbackOffMs, &TonecReceiver::onRingbackSilence, this);
 }
 
+// A tone refused within the cadence is tried again at its next step.
 void TonecReceiver::onRingbackSilence(Timer*) {
-    activateAudibleCall();
+    if (!activateAudibleCall())
+        toneTimer_.set(kRingbackOffMs, &TonecReceiver::onRingbackSilence, this);
 }
 
-void TonecReceiver::cancelAudibleCall() {
-    if (sequenceRunning_) return;
+bool TonecReceiver::cancelAudibleCall() {
+    if (sequenceRunning_) return true;
+    if (!disableToneGenerator(true)) return false;
     // The cadence's next step would switch the tone on again.
     toneTimer_.reset();
-    disableToneGenerator(true);
+    return true;
 }
 
 void TonecReceiver::translateDTMF(const LGCP::TranslateDtmfParams& params) {

@@ -80,9 +80,11 @@ public:
 
     // 425 Hz for 1 s, silence for 3 s, and again, until cancelled. Like any
     // later request for the generator, it ends a running digit sequence.
-    void activateAudibleCall();
-    // Stops the ringback, unless a digit sequence runs.
-    void cancelAudibleCall();
+    // False, nothing changed, when the driver refuses the first tone.
+    bool activateAudibleCall();
+    // Stops the ringback, unless a digit sequence runs; false, the
+    // ringback going on, when the driver refuses the silence.
+    bool cancelAudibleCall();
     // Plays the digits (replacing those left of a running sequence); the
     // sequence takes the generator from a ringback.
     void translateDTMF(const LGCP::TranslateDtmfParams& params);

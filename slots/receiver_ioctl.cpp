@@ -110,11 +110,9 @@ bool Run(Hardware::TonecReceiver& t, Hardware::DSProcReceiver& d, const LGCP::Io
         case A::echoSuppressor:
             return t.echoCancel(p.get_echoSuppressor()->getValue());
         case A::activateWaitTone:
-            t.activateAudibleCall();
-            return true;
+            return t.activateAudibleCall();
         case A::deactivateWaitTone:
-            t.cancelAudibleCall();
-            return true;
+            return t.cancelAudibleCall();
         case A::translateDTMF:
             t.translateDTMF(*p.get_translateDTMF());
             return true;
