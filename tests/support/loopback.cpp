@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <stdexcept>
 
@@ -29,9 +30,37 @@ Fd bind_loopback(unsigned short& port) {
     return socket;
 }
 
+// A window of 48 ports for each process, by its id, handed out once each,
+// between the server's default port (20001) and the system's ephemeral ones
+// (32768 and up): a socket bound to port 0 or connecting, or a test process
+// running beside this one, does not take a port between its choice and its
+// use.
+unsigned short own_port(bool (*free)(unsigned short port)) {
+    constexpr unsigned kFirstPort = 20064, kPorts = 48, kWindows = 264;
+    static unsigned next = 0;
+    const unsigned window = kFirstPort + static_cast<unsigned>(::getpid()) % kWindows * kPorts;
+    while (next < kPorts) {
+        const auto port = static_cast<unsigned short>(window + next);
+        next += 2;
+        if (free(port)) return port;
+    }
+    return 0;
+}
+
+namespace {
+
+bool tcp_free(unsigned short port) {
+    Fd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in address = loopback_address(port);
+    return socket &&
+           ::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+}  // namespace
+
 unsigned short free_port() {
-    unsigned short port = 0;
-    bind_loopback(port);
+    unsigned short port = own_port(tcp_free);
+    if (port == 0) bind_loopback(port);  // the window is used up: the kernel's pick
     return port;
 }
 

@@ -13,8 +13,12 @@ namespace test {
 
 // 127.0.0.1:port.
 sockaddr_in loopback_address(unsigned short port);
-// A TCP port that nobody listens on at this moment (the kernel's pick).
+// A TCP port that nobody listens on at this moment, from this process's own
+// window (own_port), or the kernel's pick once the window is used up.
 unsigned short free_port();
+// The next even port of this process's own window that `free` finds free
+// (it may check `port` + 1 too); 0 when the window is used up.
+unsigned short own_port(bool (*free)(unsigned short port));
 // A non-blocking connection to 127.0.0.1:port, under way or established.
 Fd connect_loopback(unsigned short port);
 // A connection to 127.0.0.1:port established before this returns, then

@@ -20,7 +20,17 @@ Fd udp_bind(unsigned short port) {
     return socket;
 }
 
+namespace {
+
+bool udp_pair_free(unsigned short port) {
+    return udp_bind(port) && udp_bind(static_cast<unsigned short>(port + 1));
+}
+
+}  // namespace
+
 unsigned short free_udp_pair() {
+    if (const unsigned short port = own_port(udp_pair_free)) return port;
+    // The window is used up: the kernel's pick.
     for (int attempt = 0; attempt < 100; ++attempt) {
         Fd first = udp_bind(0);
         sockaddr_in address{};

@@ -18,7 +18,8 @@
 
 namespace test {
 
-// A port P whose P and P + 1 both took a UDP bind on 127.0.0.1 a moment ago.
+// A port P whose P and P + 1 both took a UDP bind on 127.0.0.1 a moment ago,
+// from this process's own window of ports (own_port) while it lasts.
 unsigned short free_udp_pair();
 // A non-blocking UDP socket bound to 127.0.0.1:port; invalid when taken.
 Fd udp_bind(unsigned short port);
