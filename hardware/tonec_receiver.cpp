@@ -137,13 +137,17 @@ bool TonecReceiver::enableToneGenerator(unsigned short freq1, unsigned short fre
     return true;
 }
 
+// A silence the driver refuses leaves a running sequence running.
 bool TonecReceiver::disableToneGenerator(bool force) {
     if (!force && !sequenceRunning_) return false;
-    if (sequenceRunning_) {
-        toneTimer_.reset();
-        sequenceRunning_ = false;
-    }
-    return enableToneGenerator(0, 0, 0, 0);
+    if (!enableToneGenerator(0, 0, 0, 0)) return false;
+    if (sequenceRunning_) endSequence();
+    return true;
+}
+
+void TonecReceiver::endSequence() {
+    toneTimer_.reset();
+    sequenceRunning_ = false;
 }
 
 // A tone the driver refuses leaves the generator, and a running sequence,
@@ -186,7 +190,8 @@ void TonecReceiver::translateDTMF(const LGCP::TranslateDtmfParams& params) {
 void TonecReceiver::playNextDigit() {
     auto& digits = digits_.get_digits();
     if (digits.empty()) {
-        disableToneGenerator(true);
+        endSequence();  // also when the driver refuses the silence
+        enableToneGenerator(0, 0, 0, 0);
         tone_gen_complete();  // last: the owner may go away
         return;
     }
@@ -237,8 +242,7 @@ void TonecReceiver::CleanBeforeDestroy() {
     if (ivaOn_) enableIVA(false);
     if (dtmfRejectOn_) enableDTMFReject(false);
     if (echoOn_) echoCancel(false);
-    toneTimer_.reset();
-    sequenceRunning_ = false;
+    endSequence();
     if (toneOn_ && !sharedOn(&TonecReceiver::toneOn_)) enableToneGenerator(0, 0, 0, 0);
 }
 

@@ -109,6 +109,8 @@ private:
     friend class TonecReceiverService;
 
     void playNextDigit();
+    // Drops the digits' (or the ringback's) timer and the running mark.
+    void endSequence();
     void onDigitTone(Timer* timer);
     void onDigitPause(Timer* timer);
     void onRingbackTone(Timer* timer);

@@ -162,8 +162,7 @@ bool Run(Hardware::TonecReceiver& t, Hardware::DSProcReceiver& d, const LGCP::Io
             return t.enableToneGenerator(word16(tone.get_freq()), 0, word16(tone.get_amp()), 0);
         }
         case A::tone_gen_disable:
-            t.disableToneGenerator(true);
-            return true;
+            return t.disableToneGenerator(true);
         case A::selcal:
             return t.translateSelcal(*p.get_selcal());
         default:

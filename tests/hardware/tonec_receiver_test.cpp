@@ -300,9 +300,11 @@ TEST_F(TonecReceiverTest, CancelledRingbackStaysOff_AlsoOneThatEndedADigitSequen
     EXPECT_EQ(1u, Completions(probe)) << "the sequence the ringback ended is not reported";
 }
 
-TEST_F(TonecReceiverTest, CancelLeavesARunningSequenceAlone) {
+TEST_F(TonecReceiverTest, CancelAndARefusedStopLeaveARunningSequenceAlone) {
     probe.translateDTMF(Digits("5"));
     probe.cancelAudibleCall();
+    sim().fail_next(Op::Ioctl, dtmf::kDevice, EIO);
+    EXPECT_FALSE(probe.disableToneGenerator(true));
     EXPECT_EQ((Runs{{DigitTone('5'), 70}, {kSilence, 70}, {kOff, 10}}), Play(150));
 }
 

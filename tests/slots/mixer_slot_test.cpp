@@ -425,6 +425,8 @@ const IoctlCase kIoctls[] = {
     {"tone filter refused", kToneFilter, Kind::output, dsp::kConfigure, false, nullptr,
      dsp::kDevice},
     {"tone on refused", kToneOn, Kind::output, dtmf::kToneGenerator, false, nullptr, dtmf::kDevice},
+    {"tone off refused", kToneOff, Kind::output, dtmf::kToneGenerator, false, nullptr,
+     dtmf::kDevice},
     {"mute", kMute, Kind::input, 0, false},
     {"mute", kMute, Kind::output, 0, false},
 };

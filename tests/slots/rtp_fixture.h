@@ -52,6 +52,9 @@ public:
         return *sim().model_as<board::sim::VoiceModel>(board::voice::kDevice);
     }
 
+    // Moves virtual time on, firing every timer at its due time.
+    void advance(uint64_t ms) { server.advance(ms); }
+
     // Binds the session's RTCP port first, so that the factory's bind fails.
     void hold_local_rtcp_port() { held_ = udp_bind(static_cast<unsigned short>(local + 1)); }
     void release_held_port() { held_.close(); }

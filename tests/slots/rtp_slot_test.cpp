@@ -217,24 +217,40 @@ struct IoctlCase {
     bool answered;
     std::function<bool(RtpSlotTest&, int channel)> done;  // the model's state afterwards
     std::function<void()> arrange = nullptr;
+    std::function<void(LGCP::IoctlParams&)> before = nullptr;  // an ioctl answered success first
 };
+
+void RefuseNextDtmfRequest() {
+    board::sim::Board::instance().fail_next(Op::Ioctl, board::dtmf::kDevice, EIO);
+}
+
+// The ringback plays on: 1 s of tone, 3 s of silence, and a tone the driver
+// refuses is tried again at the next step of the cadence.
+bool RingbackGoesOn(RtpSlotTest& t, int channel) {
+    const auto tone = [&] { return t.dtmf_model().tone(channel)[0]; };
+    if (tone() != 425) return false;
+    t.advance(1500);
+    RefuseNextDtmfRequest();
+    t.advance(3000);
+    const bool silent = tone() != 425;
+    t.advance(3000);
+    return silent && tone() == 425;
+}
 
 const IoctlCase kIoctlCases[] = {
     {"echo canceller on", [](auto& p) { p.set_echoSuppressor(true); }, true,
      [](auto& t, int ch) { return t.dtmf_model().timeslot(ch).echoCancel; }},
     {"echo canceller refused", [](auto& p) { p.set_echoSuppressor(true); }, false,
      [](auto& t, int ch) { return !t.dtmf_model().timeslot(ch).echoCancel; },
-     [] { board::sim::Board::instance().fail_next(Op::Ioctl, board::dtmf::kDevice, EIO); }},
+     RefuseNextDtmfRequest},
     {"dtmf detector on", [](auto& p) { p.set_dtmf_enable(true); }, true,
      [](auto& t, int ch) { return t.dtmf_model().timeslot(ch).enabled; }},
     {"wait tone", [](auto& p) { p.select_activateWaitTone(); }, true,
      [](auto& t, int ch) { return t.dtmf_model().tone(ch)[0] == 425; }},
     {"wait tone refused", [](auto& p) { p.select_activateWaitTone(); }, false,
-     [](auto& t, int ch) { return t.dtmf_model().tone(ch)[0] == 0; },
-     [] { board::sim::Board::instance().fail_next(Op::Ioctl, board::dtmf::kDevice, EIO); }},
-    {"wait tone off refused", [](auto& p) { p.select_deactivateWaitTone(); }, false,
-     [](auto& t, int ch) { return t.dtmf_model().tone(ch)[0] == 0; },
-     [] { board::sim::Board::instance().fail_next(Op::Ioctl, board::dtmf::kDevice, EIO); }},
+     [](auto& t, int ch) { return t.dtmf_model().tone(ch)[0] == 0; }, RefuseNextDtmfRequest},
+    {"wait tone off refused", [](auto& p) { p.select_deactivateWaitTone(); }, false, RingbackGoesOn,
+     RefuseNextDtmfRequest, [](auto& p) { p.select_activateWaitTone(); }},
     {"vad on", [](auto& p) { p.set_vad_enable(true); }, true,
      [](auto& t, int ch) { return t.dsp_model().timeslot(ch).on(board::dsp::kVad); }},
     {"rx gain", [](auto& p) { p.select_rx_gain().set_gainDB(-6); }, true,
@@ -250,7 +266,7 @@ const IoctlCase kIoctlCases[] = {
      [](auto& t, int ch) { return t.dtmf_model().timeslot(ch).selcalDialled; }},
     {"selcal refused", [](auto& p) { p.select_selcal().set_signs("ABCD"); }, false,
      [](auto& t, int ch) { return !t.dtmf_model().timeslot(ch).selcalDialled; },
-     [] { board::sim::Board::instance().fail_next(Op::Ioctl, board::dtmf::kDevice, EIO); }},
+     RefuseNextDtmfRequest},
     {"packet detection", [](auto& p) { p.select_pd_enable().set_timeout(300); }, true,
      [](auto& t, int ch) {
          auto* stream = t.rtp_model().on_channel(ch);
@@ -273,6 +289,11 @@ class RtpIoctl : public RtpSlotTest, public ::testing::WithParamInterface<IoctlC
 TEST_P(RtpIoctl, ActsOnTheChannelsDevicesAndAnswersTheirResult) {
     create(kSlot);
     const int channel = only_stream().channel;
+    if (GetParam().before) {
+        LGCP::Command before;
+        GetParam().before(before.select_ioctl());
+        ASSERT_EQ(std::nullopt, outcome(before, kSlot));
+    }
     LGCP::Command command;
     GetParam().select(command.select_ioctl());
     if (GetParam().arrange) GetParam().arrange();
