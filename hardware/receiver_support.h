@@ -96,6 +96,11 @@ public:
 protected:
     ReceiverDevice() = default;
 
+    static Service& object() {
+        static Service service;
+        return service;
+    }
+
     // The next enable id: never 0 (the id of nothing enabled), also when the
     // counter wraps; used up even when the request then fails.
     uint32_t nextId() {
@@ -104,11 +109,6 @@ protected:
     }
 
 private:
-    static Service& object() {
-        static Service service;
-        return service;
-    }
-
     Fd device_;
     Event event_;
     uint32_t counter_ = 0;

@@ -317,6 +317,7 @@ bool TonecReceiverService::startDetector(TonecReceiver& receiver) {
     dtmf::dtmf_enable record{ts, id};
     if (board::ioctl(fd(), dtmf::kEnableDetector, &record) < 0)
         return RequestFailed("DTMF_ENABLE_DETECTOR fail:", ts, " id=" + std::to_string(id));
+    detectorIds_[ts] = id;
     receiver.enableId_ = id;
     receiver.dtmfOn_ = true;
     std::cerr << "DTMF_ENABLE_DETECTOR done: timeslot=" << ts << " id=" << id << std::endl;
@@ -371,10 +372,12 @@ void TonecReceiverService::OnEvent(int, short revents) {
 
 void TonecReceiverService::route(const dtmf::dtmf_event& event) {
     std::clog << "dtmf event: " << event << std::endl;
+    const bool iva = dtmf::is_iva_code(event.code);
+    const auto hears = [iva](const TonecReceiver& r) { return iva ? r.ivaOn_ : r.dtmfOn_; };
+    const bool current = isCurrent(event);
     const auto targets = TargetsOfEvent(
         receivers, &TonecReceiver::node_, event.timeslot, &TonecReceiver::tonec_timeslot,
-        [&](const TonecReceiver& r) { return r.detectorEnabled() && r.enableId_ == event.id; },
-        [](const TonecReceiver& r) { return r.detectorEnabled(); });
+        [&](const TonecReceiver& r) { return current && hears(r); }, hears);
     if (targets.receivers.empty())
         std::cerr << "receive tonec event from unknown timeslot " << event.timeslot << std::endl;
     for (TonecReceiver* receiver : targets.receivers) {
@@ -387,6 +390,24 @@ void TonecReceiverService::route(const dtmf::dtmf_event& event) {
             receiver->tonec_event(TonecReceiver::Params{event.code, event.timestamp});
         }
     }
+}
+
+// The driver puts the timeslot's last DTMF enable id in the events of both
+// detectors, also once the receiver that enabled it has gone (an earlier
+// call's): the server made it, so the events are current.
+bool TonecReceiverService::isCurrent(const dtmf::dtmf_event& event) const {
+    const auto made = detectorIds_.find(event.timeslot);
+    if ((made == detectorIds_.end() ? 0 : made->second) == event.id) return true;
+    // Queued before a sharer enabled the detector again.
+    return FindOnTimeslot(receivers, &TonecReceiver::node_, event.timeslot,
+                          &TonecReceiver::tonec_timeslot, [&](const TonecReceiver& r) {
+                              return r.detectorEnabled() && r.enableId_ == event.id;
+                          }) != nullptr;
+}
+
+void TonecReceiverService::reset_for_test(uint32_t counter) {
+    ReceiverDevice::reset_for_test(counter);
+    object().detectorIds_.clear();
 }
 
 }  // namespace Hardware

@@ -4,10 +4,10 @@
 // it switches the detectors, plays the ringback cadence, dials DTMF digit
 // sequences and SELCAL signs, and receives its detector events. The one
 // TonecReceiverService owns the device and routes each event of a timeslot
-// whose enable id names a receiver of it to every receiver of it that
-// listens, dropping events of an earlier enabling. Several receivers may
-// share a timeslot (the slots of one mixer channel): each leaves on it what
-// the others switched on.
+// under the detector's current enable id to every receiver of it that has
+// the detector of the event's code (DTMF or IVA) on, dropping events of an
+// earlier enabling. Several receivers may share a timeslot (the slots of one
+// mixer channel): each leaves on it what the others switched on.
 
 #include <fcntl.h>
 
@@ -156,6 +156,9 @@ public:
 
     void OnEvent(int fd, short revents);
 
+    // As ReceiverDevice's, and no timeslot's enabling known.
+    static void reset_for_test(uint32_t counter = 0);
+
 private:
     friend class ReceiverDevice<TonecReceiverService>;
     static const char* DevName() { return GetDTMFDevName(); }
@@ -172,6 +175,11 @@ private:
     bool leaveDetector(TonecReceiver& receiver, TonecReceiver& listener);
     // Hands one record to the receivers of its timeslot (TargetsOfEvent).
     void route(const board::dtmf::dtmf_event& event);
+    // The record comes from an enabling that still counts.
+    bool isCurrent(const board::dtmf::dtmf_event& event) const;
+
+    // Per timeslot, the id of the server's last enabling of its detector.
+    std::map<unsigned, uint32_t> detectorIds_;
 };
 
 }  // namespace Hardware

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "board/drivers/dtmf.h"
 #include "slots/slot.h"
 
 namespace {
@@ -14,14 +15,14 @@ constexpr uint32_t kFlagSelcal = 1u << 31;
 // The controller's BSS score is text of at most 30 characters.
 constexpr size_t kScoreLength = 30;
 
-// A tone detector's code: 17 CED, 18 CNG, 0..127 a DTMF digit, otherwise
+// A tone detector's code: 17 CED, 18 CNG, up to 127 a DTMF digit, otherwise
 // the IVA code in the bits above the low byte. False when it is none.
 bool ToneCode(uint32_t code, LGCP::TonecCode& tone) {
     if (code == 17) {
         tone.select_ced();
     } else if (code == 18) {
         tone.select_cng();
-    } else if (code <= 127) {
+    } else if (!board::dtmf::is_iva_code(code)) {
         tone.set_dtmf(code);
     } else {
         const int iva = static_cast<int32_t>(code) >> 8;

@@ -65,8 +65,16 @@ static_assert(offsetof(selcal_dial, amplitude) == 4);
 static_assert(offsetof(selcal_dial, signs) == 6);
 static_assert(offsetof(selcal_dial, zero) == 10);
 
+// The detectors' codes: the DTMF detector's (a digit, 17 CED, 18 CNG) up
+// to kLastDtmfCode, the IVA detector's above it (its code in the bits above
+// the low byte). Both come under the timeslot's last DTMF enable id.
+constexpr uint32_t kLastDtmfCode = 127;
+constexpr bool is_iva_code(uint32_t code) {
+    return code > kLastDtmfCode;
+}
+
 struct dtmf_event {
-    uint32_t code;  // the detector's code, passed on unread
+    uint32_t code;  // the detector's code
     uint32_t timeslot;
     uint32_t timestamp;
     uint32_t id;  // the id of the enabling that produced it

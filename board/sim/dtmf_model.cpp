@@ -109,7 +109,7 @@ DtmfModel::Tone DtmfModel::tone(uint32_t ts) const {
 
 bool DtmfModel::detect(uint32_t ts, uint32_t code, uint32_t timestamp) {
     const Timeslot& state = timeslot(ts);
-    if (!state.detecting()) return false;
+    if (!(dtmf::is_iva_code(code) ? state.iva : state.enabled)) return false;
     dtmf::dtmf_event event{code, ts, timestamp, state.id};
     return deliver_raw(&event, sizeof event) > 0;
 }

@@ -3,7 +3,7 @@
 // configuration and enabling, echo canceller, DTMF rejection, IVA, the tone
 // generator's current setting, the last SELCAL dial). A detection is
 // delivered as one event record under the timeslot's current enable id, and
-// only while its detector is on.
+// only while the detector of its code (DTMF or IVA) is on.
 
 #include <array>
 #include <cstdint>
@@ -29,9 +29,6 @@ public:
         dtmf::tone_gen generator{};  // all zero: off
         dtmf::selcal_dial selcal{};
         bool selcalDialled = false;
-
-        // Whether a detector (DTMF or IVA) reports on this timeslot.
-        bool detecting() const { return enabled || iva; }
     };
 
     int open(Channel& channel) override;
@@ -45,8 +42,8 @@ public:
     using Tone = std::array<uint16_t, 4>;
     Tone tone(uint32_t ts) const;
 
-    // The detector of `ts` heard something: one event to every open, when
-    // the detector is on. Returns whether a record went out.
+    // The detector of `code` on `ts` heard something: one event to every
+    // open, when that detector is on. Returns whether a record went out.
     bool detect(uint32_t ts, uint32_t code, uint32_t timestamp);
     // Any record, as given (another id, an unknown timeslot, a short one).
     int deliver_raw(const void* record, size_t length);

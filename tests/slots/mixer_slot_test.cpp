@@ -541,23 +541,35 @@ TEST_F(MixerSlots, SlotsOfAUnitThatWentLeaveWhatItsReturnGivesOthersAlone) {
 // older receiver of the timeslot) and input 11, or inputs 11 and 12. Input
 // 11 switches on DTMF, IVA, VAD and a 2100 Hz filter, then the other slot
 // IVA, VAD and (an input) DTMF; then one of them may switch its detectors
-// off. A digit, voice activity and a 2100 Hz tone reach every slot that has
-// its function on, whichever enabling the driver names, and the driver
-// keeps on what a slot that stays has on.
+// off. A digit (timestamp 99), an IVA code (98), voice activity and a 2100
+// Hz tone reach every slot that has the function on, whichever enabling the
+// driver names, and the driver keeps on what a slot that stays has on.
 struct SharerCase {
     const char* what;
     unsigned other;  // 10: the output; 12: a second input
     unsigned off;    // the slot that switches its detectors off; 0: none
     Lines heard;
+    // The input that switches IVA on without DTMF, on a channel whose
+    // earlier call had DTMF on; 0: none.
+    unsigned ivaAlone = 0;
 };
 
 const SharerCase kSharers[] = {
-    {"leg", 10, 0, {"11 tonec 99", "11 vad", "11 tonec 0"}},
-    {"leg, the output switches off", 10, 10, {"11 tonec 99", "11 vad", "11 tonec 0"}},
+    {"leg", 10, 0, {"11 tonec 99", "11 tonec 98", "11 vad", "11 tonec 0"}},
+    {"leg, the output switches off", 10, 10,
+     {"11 tonec 99", "11 tonec 98", "11 vad", "11 tonec 0"}},
     {"leg, the input switches off", 10, 11, {"11 tonec 0"}},
-    {"two inputs", 12, 0, {"11 tonec 99", "12 tonec 99", "11 vad", "12 vad", "11 tonec 0"}},
-    {"two inputs, the first switches off", 12, 11, {"12 tonec 99", "12 vad", "11 tonec 0"}},
-    {"two inputs, the second switches off", 12, 12, {"11 tonec 99", "11 vad", "11 tonec 0"}},
+    {"two inputs", 12, 0,
+     {"11 tonec 99", "12 tonec 99", "11 tonec 98", "12 tonec 98", "11 vad", "12 vad",
+      "11 tonec 0"}},
+    {"two inputs, the first switches off", 12, 11,
+     {"12 tonec 99", "12 tonec 98", "12 vad", "11 tonec 0"}},
+    {"two inputs, the second switches off", 12, 12,
+     {"11 tonec 99", "11 tonec 98", "11 vad", "11 tonec 0"}},
+    {"used channel, leg, the input with iva alone", 10, 0,
+     {"11 tonec 98", "11 vad", "11 tonec 0"}, 11},
+    {"used channel, two inputs, the second with iva alone", 12, 0,
+     {"11 tonec 99", "11 tonec 98", "12 tonec 98", "11 vad", "12 vad", "11 tonec 0"}, 12},
 };
 
 class MixerSharers : public MixerSlots, public ::testing::WithParamInterface<SharerCase> {
@@ -581,13 +593,20 @@ TEST_P(MixerSharers, TheEventsOfAChannelReachEachSlotThatAskedForThem) {
         kToneFilter(p);
         p.get_tone_filter()->set_enable(false);
     };
+    const auto hasDtmf = [&](unsigned slot) { return slot != c.ivaAlone && slot != c.off; };
     query();
+    if (c.ivaAlone) {
+        make(create_mixer_in(0, {3}), 13);
+        ioctls(13, {kDtmfOn});
+        ASSERT_EQ(std::nullopt, outcome(destroy(), 13));
+    }
     if (c.other == 10) make(create_mixer_out(0, {3}), 10);
     make(create_mixer_in(0, {3}, MixChannel{4}), 11);
     if (c.other == 12) make(create_mixer_in(0, {3}, MixChannel{5}), 12);
-    ioctls(11, {kDtmfOn, iva(true), kVadOn, kToneFilter});
+    if (c.ivaAlone != 11) ioctls(11, {kDtmfOn});
+    ioctls(11, {iva(true), kVadOn, kToneFilter});
     ioctls(c.other, {iva(true), kVadOn});
-    if (c.other == 12) ioctls(12, {kDtmfOn});
+    if (c.other == 12 && c.ivaAlone != 12) ioctls(12, {kDtmfOn});
     if (c.off == 10) ioctls(10, {kToneFilter, iva(false), vadOff, filterOff});
     if (c.off > 10) ioctls(c.off, {dtmfOff, iva(false), vadOff});
 
@@ -595,10 +614,12 @@ TEST_P(MixerSharers, TheEventsOfAChannelReachEachSlotThatAskedForThem) {
     auto& tones = *sim().model_as<board::sim::DtmfModel>(dtmf::kDevice);
     auto& processing = *sim().model_as<board::sim::DspModel>(dsp::kDevice);
     tones.detect(ts, 5, 99);
+    tones.detect(ts, 0x300, 98);  // IVA code 3
     processing.vad(ts, 1, 1, 0);
     processing.tone_filter(ts, 2100, 1);
     EXPECT_EQ(c.heard, heard());
-    EXPECT_EQ(c.off != 11 || c.other == 12, tones.timeslot(ts).enabled) << "an input's DTMF";
+    EXPECT_EQ(hasDtmf(11) || (c.other == 12 && hasDtmf(12)), tones.timeslot(ts).enabled)
+        << "an input's DTMF";
     EXPECT_TRUE(tones.timeslot(ts).iva && processing.timeslot(ts).on(dsp::kVad));
 }
 
@@ -638,8 +659,8 @@ TEST_F(MixerSlots, ToneEventsOfAnInputReachTheController_ThoseOfAnOutputDoNot) {
     EXPECT_EQ(std::nullopt, outcome(iva, 10));
     EXPECT_EQ(std::nullopt, outcome(iva, 11));
     auto& tones = *sim().model_as<board::sim::DtmfModel>(dtmf::kDevice);
-    ASSERT_TRUE(tones.detect(mixer().timeslot(0, 1), 0x31, 1234));
-    ASSERT_TRUE(tones.detect(mixer().timeslot(0, 2), 0x31, 5678));
+    ASSERT_TRUE(tones.detect(mixer().timeslot(0, 1), 0x310, 1234));
+    ASSERT_TRUE(tones.detect(mixer().timeslot(0, 2), 0x310, 5678));
     EXPECT_EQ((Lines{"10 tonec 1234"}), heard());
 }
 
