@@ -64,6 +64,11 @@ void TraceEvent(const dsp::dsproc_event& event) {
     }
 }
 
+void UnknownTimeslot(const dsp::dsproc_event& event) {
+    if (traces.events)
+        std::cerr << "receive dsproc event from unknown timeslot " << event.timeslot << std::endl;
+}
+
 // A direction's value when the mask reports it, else -1.
 int Reported(uint32_t directions, uint32_t bit, uint32_t value) {
     return (directions & bit) ? static_cast<int>(value) : -1;
@@ -122,34 +127,56 @@ bool DSProcReceiver::configureRxGain(int8_t gainDB) {
     return true;
 }
 
-// The driver's switch-off of a filter ends the tone filters of the
-// timeslot: while another receiver of it has one on, this one's goes from
-// its own list alone.
+// The driver's switch-off of a filter ends every tone filter of the
+// timeslot: those this receiver and the others of the timeslot still have
+// on are switched on again. A frequency another receiver filters too needs
+// no switch-off.
 bool DSProcReceiver::configureToneFilter(unsigned freq, unsigned enable, int durationMs,
                                          int levelDB) {
-    const bool leftOn = enable == 0 && toneFiltersShared();
-    if (!leftOn && !DSProcReceiverService::instance().configureToneFilter(
-                       dsproc_timeslot(), freq, enable, durationMs, levelDB))
+    const uint16_t frequency = static_cast<uint16_t>(freq);  // as the driver takes it
+    const bool kept = enable == 0 && filterShared(frequency);
+    if (!kept && !DSProcReceiverService::instance().configureToneFilter(
+                     dsproc_timeslot(), freq, enable, durationMs, levelDB))
         return false;
-    const uint16_t filter = static_cast<uint16_t>(freq);  // as the driver took it
-    const auto it = std::find(toneFilters_.begin(), toneFilters_.end(), filter);
-    if (enable == 0 && it != toneFilters_.end()) toneFilters_.erase(it);
-    if (enable != 0 && it == toneFilters_.end()) toneFilters_.push_back(filter);
+    toneFilters_.erase(std::remove_if(toneFilters_.begin(), toneFilters_.end(),
+                                      [&](const ToneFilter& f) { return f.freq == frequency; }),
+                       toneFilters_.end());
+    if (enable != 0)
+        toneFilters_.push_back(ToneFilter{frequency, enable, durationMs, levelDB});
+    else if (!kept)
+        restoreToneFilters();
     return true;
 }
 
 bool DSProcReceiver::disableToneAll() {
     if (!DSProcReceiverService::instance().disableToneAll(*this)) return false;
     toneFilters_.clear();
+    restoreToneFilters();
     return true;
+}
+
+// A filter the driver refuses stays listed: the next switch-off of the
+// timeslot tries it again.
+void DSProcReceiver::restoreToneFilters() {
+    ForEachOnTimeslot(receivers, &DSProcReceiver::node_, dsproc_timeslot(),
+                      &DSProcReceiver::dsproc_timeslot, [](DSProcReceiver& r) {
+                          for (const ToneFilter& f : r.toneFilters_)
+                              DSProcReceiverService::instance().configureToneFilter(
+                                  r.dsproc_timeslot(), f.freq, f.enable, f.durationMs, f.levelDB);
+                      });
 }
 
 bool DSProcReceiver::toneFiltersShared() const {
     return sharedWith([](const DSProcReceiver& r) { return !r.toneFilters_.empty(); });
 }
 
+bool DSProcReceiver::filterShared(uint32_t freq) const {
+    return sharer([freq](const DSProcReceiver& r) { return r.filters(freq); }) != nullptr;
+}
+
 bool DSProcReceiver::filters(uint32_t freq) const {
-    return std::find(toneFilters_.begin(), toneFilters_.end(), freq) != toneFilters_.end();
+    return std::any_of(toneFilters_.begin(), toneFilters_.end(),
+                       [freq](const ToneFilter& f) { return f.freq == freq; });
 }
 
 void DSProcReceiver::LetGo() {
@@ -183,7 +210,10 @@ void DSProcReceiver::CleanBeforeDestroy() {
         configureDelays(0, 0, 0);
     if (rxGainSet_ && !sharedWith([](const DSProcReceiver& r) { return r.rxGainSet_; }))
         configureRxGain(0);
-    if (!toneFiltersShared()) disableToneAll();
+    const bool ownFilter =
+        std::any_of(toneFilters_.begin(), toneFilters_.end(),
+                    [this](const ToneFilter& f) { return !filterShared(f.freq); });
+    if (ownFilter || !toneFiltersShared()) disableToneAll();
 }
 
 // --- service ---
@@ -372,13 +402,37 @@ void DSProcReceiverService::OnEvent(int, short revents) {
 
 void DSProcReceiverService::route(const dsp::dsproc_event& event) {
     if (traces.events) TraceEvent(event);
+    if (event.type == dsp::kFlags) return routeFlags(event);
     const auto targets = TargetsOfEvent(
         receivers, &DSProcReceiver::node_, event.timeslot, &DSProcReceiver::dsproc_timeslot,
         [&](const DSProcReceiver& r) { return names(event, r); },
         [&](const DSProcReceiver& r) { return has(event, r); });
-    if (targets.receivers.empty() && traces.events)
-        std::cerr << "receive dsproc event from unknown timeslot " << event.timeslot << std::endl;
+    if (targets.receivers.empty()) return UnknownTimeslot(event);
     for (DSProcReceiver* receiver : targets.receivers) deliver(*receiver, event, targets.named);
+}
+
+// A flags record names no enabling. Its VAD bits go where a VAD record goes:
+// to every receiver of the timeslot with VAD on, or else to the first; its
+// other bits (a SELCAL dial in progress) to the first. Each receiver gets
+// the bits that are its own in the record's mask.
+void DSProcReceiverService::routeFlags(const dsp::dsproc_event& event) {
+    const auto vadOn = [](const DSProcReceiver& r) { return r.vad_.state == 1; };
+    const auto listeners = TargetsOfEvent(receivers, &DSProcReceiver::node_, event.timeslot,
+                                          &DSProcReceiver::dsproc_timeslot, vadOn, vadOn)
+                               .receivers;
+    if (listeners.empty()) return UnknownTimeslot(event);
+    const auto flags = PayloadOf<dsp::dsproc_flags_event>(event);
+    const uint32_t vad = flags.mask & (dsp::kFlagVadRx | dsp::kFlagVadTx);
+    bool first = true;
+    ForEachOnTimeslot(receivers, &DSProcReceiver::node_, event.timeslot,
+                      &DSProcReceiver::dsproc_timeslot, [&](DSProcReceiver& r) {
+                          const bool listens =
+                              std::find(listeners.begin(), listeners.end(), &r) != listeners.end();
+                          auto own = flags;
+                          own.mask = (first ? flags.mask & ~vad : 0) | (listens ? vad : 0);
+                          first = false;
+                          if (own.mask != 0) r.dsproc_flags_event(&own);
+                      });
 }
 
 const DSProcReceiver::Function* DSProcReceiverService::functionOf(const dsp::dsproc_event& event,
@@ -404,7 +458,7 @@ bool DSProcReceiverService::names(const dsp::dsproc_event& event, const DSProcRe
 
 // A state of -1 (never set) passes the state checks; the id check then
 // compares with 0, which no enabling hands out. A current record needs no
-// id check.
+// id check; a tone no receiver filters goes to none.
 void DSProcReceiverService::deliver(DSProcReceiver& receiver, const dsp::dsproc_event& event,
                                     bool current) {
     switch (event.type) {
@@ -435,16 +489,12 @@ void DSProcReceiverService::deliver(DSProcReceiver& receiver, const dsp::dsproc_
                 receiver.dsproc_bss_event(&bss);
             }
             break;
-        case dsp::kToneFilter: {
-            const auto tone = PayloadOf<dsp::dsproc_tone_event>(event);
-            receiver.dsproc_tone_flt_event(&tone);
+        case dsp::kToneFilter:
+            if (current) {
+                const auto tone = PayloadOf<dsp::dsproc_tone_event>(event);
+                receiver.dsproc_tone_flt_event(&tone);
+            }
             break;
-        }
-        case dsp::kFlags: {
-            const auto flags = PayloadOf<dsp::dsproc_flags_event>(event);
-            receiver.dsproc_flags_event(&flags);
-            break;
-        }
     }
 }
 

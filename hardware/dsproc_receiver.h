@@ -7,9 +7,10 @@
 // routes each event that names a receiver of its timeslot (by the enable id
 // of its function, or a tone filter's frequency) to every receiver of the
 // timeslot that has the function on, or else to the first receiver of its
-// timeslot; VAD and SD events of an earlier enabling are dropped. Several
-// receivers may share a timeslot (the slots of one mixer channel): each
-// leaves on it what the others switched on.
+// timeslot; VAD and SD events of an earlier enabling, and tones no receiver
+// filters, are dropped, and the VAD bits of a flags record go where a VAD
+// record goes. Several receivers may share a timeslot (the slots of one
+// mixer channel): each leaves on it what the others switched on.
 
 #include <fcntl.h>
 
@@ -68,8 +69,10 @@ public:
     bool disableMute() { return enableMute(false, false); }
     bool configureDelays(unsigned rx, unsigned tx, unsigned selcal);
     bool configureRxGain(int8_t gainDB);
-    // A filter switched off (`enable` 0) stays on in the driver while
-    // another receiver of the timeslot has a tone filter on.
+    // The driver's switch-off (`enable` 0) ends every filter of the
+    // timeslot; as disableToneAll, it is followed by switching on again
+    // those this receiver and the others of the timeslot still have on. A
+    // frequency another receiver of the timeslot filters stays on for it.
     bool configureToneFilter(unsigned freq, unsigned enable, int durationMs, int levelDB);
     bool disableToneAll();
 
@@ -104,8 +107,12 @@ private:
     bool sharedWith(bool (*has)(const DSProcReceiver&)) const;
     // This receiver switched on the tone filter of `freq`.
     bool filters(uint32_t freq) const;
-    // Another receiver of the timeslot has a tone filter on.
+    // Another receiver of the timeslot has a tone filter on; of `freq`.
     bool toneFiltersShared() const;
+    bool filterShared(uint32_t freq) const;
+    // Switches on again the tone filters the receivers of the timeslot
+    // have on, after the driver ended them all.
+    void restoreToneFilters();
 
     Function vad_{-1, 0};
     Function bss_{0, 0};
@@ -116,9 +123,15 @@ private:
     uint32_t muteId_ = 0;
     bool delaysSet_ = false;
     bool rxGainSet_ = false;
-    // The frequencies of the tone filters it switched on since the last
-    // disableToneAll.
-    std::vector<uint16_t> toneFilters_;
+    // The tone filters it switched on since the last disableToneAll, as
+    // configured.
+    struct ToneFilter {
+        uint16_t freq;
+        unsigned enable;
+        int durationMs;
+        int levelDB;
+    };
+    std::vector<ToneFilter> toneFilters_;
     Containers::CyclicList node_;
     bool letGo_ = false;  // LetGo has run
 };
@@ -168,6 +181,7 @@ private:
     bool configure(unsigned ts, uint32_t function, const void* params, size_t size);
     bool request(uint32_t request, unsigned ts, uint32_t id, uint32_t mask);
     void route(const board::dsp::dsproc_event& event);
+    void routeFlags(const board::dsp::dsproc_event& event);
     // The receiver's function of the record's type (VAD, SD, BSS), or null.
     static const DSProcReceiver::Function* functionOf(const board::dsp::dsproc_event& event,
                                                       const DSProcReceiver& receiver);

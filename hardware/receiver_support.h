@@ -135,6 +135,17 @@ T* FindOnTimeslot(Containers::CyclicList& ring, Containers::CyclicList T::*node,
     return nullptr;
 }
 
+// Calls `each` with every receiver in `ring` (oldest first) whose
+// `timeslot()` is `ts`.
+template <class T, class Timeslot, class Each>
+void ForEachOnTimeslot(Containers::CyclicList& ring, Containers::CyclicList T::*node, unsigned ts,
+                       Timeslot timeslot, Each each) {
+    for (auto it = ring.begin(); it != ring.end(); ++it) {
+        T& receiver = Containers::offset<T>(*it, node);
+        if ((receiver.*timeslot)() == ts) each(receiver);
+    }
+}
+
 // The receivers an event of timeslot `ts` goes to. When it names the
 // enabling of one of them (`named` takes it), it is current: it goes to
 // every one that has its function on (`has` takes it), for the slots of a

@@ -3,14 +3,15 @@
 #include <cstdio>
 #include <iostream>
 
+#include "board/drivers/dsp.h"
 #include "board/drivers/dtmf.h"
 #include "slots/slot.h"
 
 namespace {
 
-constexpr uint32_t kFlagVadRx = 1u << 29;
-constexpr uint32_t kFlagVadTx = 1u << 30;
-constexpr uint32_t kFlagSelcal = 1u << 31;
+using board::dsp::kFlagSelcal;
+using board::dsp::kFlagVadRx;
+using board::dsp::kFlagVadTx;
 
 // The controller's BSS score is text of at most 30 characters.
 constexpr size_t kScoreLength = 30;

@@ -135,6 +135,12 @@ struct dsproc_tone_event {
 static_assert(sizeof(dsproc_tone_event) == 12);
 static_assert(offsetof(dsproc_tone_event, presence) == 4);
 
+// Bits of a flags record's flags and mask: voice activity received and
+// sent, and a SELCAL dial in progress.
+constexpr uint32_t kFlagVadRx = 1u << 29;
+constexpr uint32_t kFlagVadTx = 1u << 30;
+constexpr uint32_t kFlagSelcal = 1u << 31;
+
 struct dsproc_flags_event {
     uint32_t flags;
     uint32_t mask;

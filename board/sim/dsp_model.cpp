@@ -12,6 +12,11 @@ uint32_t DspModel::Timeslot::id(uint32_t function) const {
     return it == enabled.end() ? 0 : it->second;
 }
 
+void DspModel::Timeslot::endToneFilters() {
+    filters.clear();
+    enabled.erase(dsp::kToneFilter);
+}
+
 const dsp::dsproc_configure* DspModel::Timeslot::configure(uint32_t function) const {
     auto it = configured.find(function);
     return it == configured.end() ? nullptr : &it->second;
@@ -33,26 +38,30 @@ int DspModel::ioctl(Channel&, uint32_t request, void* arg) {
         std::memcpy(&record, arg, sizeof record);
         Timeslot& state = timeslots_[record.timeslot];
         state.configured[record.function] = record;
-        // A tone filter runs from a configure that enables it until a
-        // disable of its bit; it has no enable id.
+        // Tone filters have no enable id; their bit is on while one runs.
         if (record.function == dsp::kToneFilter) {
-            if (record.params.tone_filter.enable)
+            const dsp::tone_filter_params& filter = record.params.tone_filter;
+            if (filter.enable) {
+                state.filters[filter.freq] = filter;
                 state.enabled[dsp::kToneFilter] = 0;
-            else
-                state.enabled.erase(dsp::kToneFilter);
+            } else {
+                state.endToneFilters();
+            }
         }
         return 0;
     }
     if (request == dsp::kEnable || request == dsp::kDisable) {
         dsp::dsproc_enable record;
         std::memcpy(&record, arg, sizeof record);
-        auto& enabled = timeslots_[record.timeslot].enabled;
+        Timeslot& state = timeslots_[record.timeslot];
         for (uint32_t bit = 1; bit != 0; bit <<= 1) {
             if (!(record.mask & bit)) continue;
             if (request == dsp::kEnable)
-                enabled[bit] = record.id;
+                state.enabled[bit] = record.id;
+            else if (bit == dsp::kToneFilter)
+                state.endToneFilters();
             else
-                enabled.erase(bit);
+                state.enabled.erase(bit);
         }
         return 0;
     }
@@ -105,7 +114,7 @@ bool DspModel::bss(uint32_t ts, float score) {
 
 bool DspModel::tone_filter(uint32_t ts, uint32_t frequency, uint32_t presence) {
     dsp::dsproc_tone_event payload{frequency, presence, 0};
-    return timeslot(ts).on(dsp::kToneFilter) && deliver(ts, dsp::kToneFilter, 0, &payload);
+    return timeslot(ts).filters.count(frequency) != 0 && deliver(ts, dsp::kToneFilter, 0, &payload);
 }
 
 bool DspModel::flags(uint32_t ts, uint32_t flags, uint32_t mask) {

@@ -1,8 +1,9 @@
 #pragma once
 // The simulated voice-processing DSP: a settable driver version, and per
-// timeslot the functions switched on with the id of each enabling and the
-// last configure record of each function code. The hooks deliver a
-// function's event record under that function's current id while it is on.
+// timeslot the functions switched on with the id of each enabling, the
+// running tone filters and the last configure record of each function code.
+// The hooks deliver a function's event record under that function's current
+// id while it is on, a tone filter's while its frequency is filtered.
 
 #include <cstdint>
 #include <map>
@@ -17,12 +18,16 @@ public:
     struct Timeslot {
         std::map<uint32_t, uint32_t> enabled;  // function bit -> enable id (0: tone filter)
         std::map<uint32_t, dsp::dsproc_configure> configured;  // by function code
+        // The running tone filters by frequency. A configure enables one; a
+        // configure that disables any, or a disable of their bit, ends all.
+        std::map<uint32_t, dsp::tone_filter_params> filters;
 
         bool on(uint32_t function) const { return enabled.count(function) != 0; }
         // The id of the function's enabling, 0 when it is off.
         uint32_t id(uint32_t function) const;
         // The last configure record for `function`, or null.
         const dsp::dsproc_configure* configure(uint32_t function) const;
+        void endToneFilters();
     };
 
     int open(Channel& channel) override;

@@ -438,9 +438,14 @@ INSTANTIATE_TEST_SUITE_P(
                   "dsproc bss event:  score=0\n"
                   "ignore spurious dsproc bss event (dsproc disabled):  timeslot=12 id=0 type=16\n"},
         RouteCase{"ToneFilter",
-                  Nothing,
+                  [](test::ReceiverProbe& r) { ASSERT_TRUE(r.configureToneFilter(2100, 1, 9, 9)); },
                   {kTs, 40, dsp::kToneFilter, 2100, 1, 0},
                   {"tone frequency=2100 presence=1"},
+                  ""},
+        RouteCase{"ToneFilterOfAnotherFrequency",
+                  [](test::ReceiverProbe& r) { ASSERT_TRUE(r.configureToneFilter(1000, 1, 9, 9)); },
+                  {kTs, 40, dsp::kToneFilter, 2100, 1, 0},
+                  {},
                   ""},
         RouteCase{"Flags",
                   Nothing,
@@ -471,28 +476,37 @@ TEST_F(DSProcReceiverTest, OfTwoReceiversOnATimeslotTheOneTheRecordNamesGetsIt) 
     EXPECT_TRUE(dsp().sd(kTs, 3));
     loop.pump();
     EXPECT_EQ((Strings{"vad rx=4 tx=-1", "sd rx=3"}), second.calls);
-    deliver(kTs, 0, dsp::kFlags, 1, 2);
+    deliver(kTs, 0, dsp::kFlags, 1, dsp::kFlagVadRx | 2);  // VAD bits are the VAD user's
     deliver(kTs, second.vad().id + 100, dsp::kVad, 1, 5, 0);
     EXPECT_EQ(Strings{"flags flags=1 mask=2"}, probe.calls) << "the older one's checks hold";
-    EXPECT_EQ(2u, second.calls.size());
+    EXPECT_EQ((Strings{"vad rx=4 tx=-1", "sd rx=3", "flags flags=1 mask=536870912"}), second.calls);
 }
 
 // The driver puts the latest enable id of a timeslot's function in its
 // events: the one that stays hears them whichever of two users leaves, by a
-// destroy or by switching its functions off; the noise gate stays on too.
+// destroy or by switching its functions off; the noise gate stays on too. A
+// filter of a second frequency, the leaving one's alone, ends with it.
 TEST_F(DSProcReceiverTest, OfTwoUsersOfAFunctionOnATimeslotTheOneThatStaysHearsIt) {
+    const auto own1000 = [](test::ReceiverProbe& r) {
+        return r.configureToneFilter(1000, 1, 50, -30);
+    };
     test::ForEachWayOneOfTwoLeaves(
         20,
         [](test::ReceiverProbe& r) {
             return r.enableVAD(true) && r.enableBSS(true) && r.enableSD(true) &&
                    r.enableNG(true) && r.configureToneFilter(2100, 1, 50, -30);
         },
-        [](test::ReceiverProbe& r) {
-            return r.disableVAD() && r.disableBSS() && r.disableSD() && r.disableNG() &&
+        [&](test::ReceiverProbe& r) {
+            return own1000(r) && r.disableVAD() && r.disableBSS() && r.disableSD() &&
+                   r.disableNG() && r.configureToneFilter(1000, 0, 50, -30) &&
                    r.configureToneFilter(2100, 0, 50, -30);
         },
-        [](test::ReceiverProbe& r) { r.Hardware::DSProcReceiver::CleanBeforeDestroy(); },
+        [&](test::ReceiverProbe& r) {
+            ASSERT_TRUE(own1000(r));
+            r.Hardware::DSProcReceiver::CleanBeforeDestroy();
+        },
         [&](unsigned ts, const test::ReceiverProbe& staying, const test::ReceiverProbe* leaving) {
+            EXPECT_FALSE(dsp().tone_filter(ts, 1000, 1));
             ASSERT_TRUE(dsp().vad(ts, 1, 4, 0) && dsp().bss(ts, 0.5f) && dsp().sd(ts, 1) &&
                         dsp().tone_filter(ts, 2100, 1));
             loop.pump();

@@ -541,9 +541,11 @@ TEST_F(MixerSlots, SlotsOfAUnitThatWentLeaveWhatItsReturnGivesOthersAlone) {
 // older receiver of the timeslot) and input 11, or inputs 11 and 12. Input
 // 11 switches on DTMF, IVA, VAD and a 2100 Hz filter, then the other slot
 // IVA, VAD and (an input) DTMF; then one of them may switch its detectors
-// off. A digit (timestamp 99), an IVA code (98), voice activity and a 2100
-// Hz tone reach every slot that has the function on, whichever enabling the
-// driver names, and the driver keeps on what a slot that stays has on.
+// off, and one may filter 1000 Hz before 11 switches 2100 Hz off. A digit
+// (timestamp 99), an IVA code (98), voice activity and the tones of the
+// filters the driver runs reach every slot that has the function on,
+// whichever enabling the driver names, and the driver keeps on what a slot
+// that stays has on.
 struct SharerCase {
     const char* what;
     unsigned other;  // 10: the output; 12: a second input
@@ -552,24 +554,32 @@ struct SharerCase {
     // The input that switches IVA on without DTMF, on a channel whose
     // earlier call had DTMF on; 0: none.
     unsigned ivaAlone = 0;
+    unsigned filters1000 = 0;  // the slot that filters 1000 Hz; 0: none
+    bool flags = false;        // voice activity comes in a flags record
 };
 
 const SharerCase kSharers[] = {
-    {"leg", 10, 0, {"11 tonec 99", "11 tonec 98", "11 vad", "11 tonec 0"}},
+    {"leg", 10, 0, {"11 tonec 99", "11 tonec 98", "11 vad", "11 tone 2100"}},
     {"leg, the output switches off", 10, 10,
-     {"11 tonec 99", "11 tonec 98", "11 vad", "11 tonec 0"}},
-    {"leg, the input switches off", 10, 11, {"11 tonec 0"}},
+     {"11 tonec 99", "11 tonec 98", "11 vad", "11 tone 2100"}},
+    {"leg, the input switches off", 10, 11, {"11 tone 2100"}},
     {"two inputs", 12, 0,
      {"11 tonec 99", "12 tonec 99", "11 tonec 98", "12 tonec 98", "11 vad", "12 vad",
-      "11 tonec 0"}},
+      "11 tone 2100"}},
     {"two inputs, the first switches off", 12, 11,
-     {"12 tonec 99", "12 tonec 98", "12 vad", "11 tonec 0"}},
+     {"12 tonec 99", "12 tonec 98", "12 vad", "11 tone 2100"}},
     {"two inputs, the second switches off", 12, 12,
-     {"11 tonec 99", "11 tonec 98", "11 vad", "11 tonec 0"}},
+     {"11 tonec 99", "11 tonec 98", "11 vad", "11 tone 2100"}},
     {"used channel, leg, the input with iva alone", 10, 0,
-     {"11 tonec 98", "11 vad", "11 tonec 0"}, 11},
+     {"11 tonec 98", "11 vad", "11 tone 2100"}, 11},
     {"used channel, two inputs, the second with iva alone", 12, 0,
-     {"11 tonec 99", "11 tonec 98", "12 tonec 98", "11 vad", "12 vad", "11 tonec 0"}, 12},
+     {"11 tonec 99", "11 tonec 98", "12 tonec 98", "11 vad", "12 vad", "11 tone 2100"}, 12},
+    {"leg, the input filters two frequencies", 10, 0,
+     {"11 tonec 99", "11 tonec 98", "11 vad", "11 tone 1000"}, 0, 11},
+    {"leg, the output filters 1000 Hz", 10, 0,
+     {"11 tonec 99", "11 tonec 98", "11 vad", "10 tone 1000"}, 0, 10},
+    {"leg, the output switches off, voice in a flags record", 10, 10,
+     {"11 tonec 99", "11 tonec 98", "11 vad", "11 tone 2100"}, 0, 0, true},
 };
 
 class MixerSharers : public MixerSlots, public ::testing::WithParamInterface<SharerCase> {
@@ -593,6 +603,10 @@ TEST_P(MixerSharers, TheEventsOfAChannelReachEachSlotThatAskedForThem) {
         kToneFilter(p);
         p.get_tone_filter()->set_enable(false);
     };
+    const Select filter1000 = [](LGCP::IoctlParams& p) {
+        kToneFilter(p);
+        p.get_tone_filter()->set_freq(1000);
+    };
     const auto hasDtmf = [&](unsigned slot) { return slot != c.ivaAlone && slot != c.off; };
     query();
     if (c.ivaAlone) {
@@ -609,14 +623,22 @@ TEST_P(MixerSharers, TheEventsOfAChannelReachEachSlotThatAskedForThem) {
     if (c.other == 12 && c.ivaAlone != 12) ioctls(12, {kDtmfOn});
     if (c.off == 10) ioctls(10, {kToneFilter, iva(false), vadOff, filterOff});
     if (c.off > 10) ioctls(c.off, {dtmfOff, iva(false), vadOff});
+    if (c.filters1000) {
+        ioctls(c.filters1000, {filter1000});
+        ioctls(11, {filterOff});
+    }
 
     const int ts = mixer().timeslot(0, 3);
     auto& tones = *sim().model_as<board::sim::DtmfModel>(dtmf::kDevice);
     auto& processing = *sim().model_as<board::sim::DspModel>(dsp::kDevice);
     tones.detect(ts, 5, 99);
     tones.detect(ts, 0x300, 98);  // IVA code 3
-    processing.vad(ts, 1, 1, 0);
-    processing.tone_filter(ts, 2100, 1);
+    if (c.flags)
+        processing.flags(ts, dsp::kFlagVadRx, dsp::kFlagVadRx);
+    else
+        processing.vad(ts, 1, 1, 0);
+    EXPECT_EQ(!c.filters1000, processing.tone_filter(ts, 2100, 1)) << "the driver's filters";
+    EXPECT_EQ(c.filters1000 != 0, processing.tone_filter(ts, 1000, 1));
     EXPECT_EQ(c.heard, heard());
     EXPECT_EQ(hasDtmf(11) || (c.other == 12 && hasDtmf(12)), tones.timeslot(ts).enabled)
         << "an input's DTMF";

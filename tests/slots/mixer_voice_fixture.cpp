@@ -19,7 +19,10 @@ std::string describe_signal(const LGCP::Message& message) {
     } else if (signal->is_query()) {
         text << "query";
     } else if (const LGCP::TonecEvent* tone = signal->get_tonec()) {
-        text << "tonec " << tone->get_timestamp().getValue();
+        if (const auto* presence = tone->get_event().get_tone_presence())
+            text << "tone " << presence->get_freq().getValue();
+        else
+            text << "tonec " << tone->get_timestamp().getValue();
     } else if (signal->is_vad()) {
         text << "vad";
     } else {

@@ -3,7 +3,8 @@
 // with the mixer and voice factories fresh, the mixer model, a TCP peer for
 // the voice streams, and the controller's signals told as one line each:
 // "3 abort 0", "4 stopRecording userRequest", "2 transmitter active 6149",
-// "5 tonec 99", "5 vad".
+// "5 tonec 99" (a detector's event, by its timestamp), "5 tone 2100" (a
+// filter's tone), "5 vad".
 
 #include <signal.h>
 #include <sys/socket.h>
