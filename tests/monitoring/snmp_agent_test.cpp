@@ -194,7 +194,7 @@ TEST_F(LiveAgent, ReportsFramesThatDoNotDecode) {
         }
     }
     for (const char* line : {": receive : decode error!", ": receive unknown message type"})
-        EXPECT_TRUE(test::written_twice_with_a_count(errors.str(), line));
+        EXPECT_TRUE(test::written_twice_with_a_count(errors.str(), line, 2));
 }
 
 }  // namespace

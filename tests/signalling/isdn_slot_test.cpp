@@ -252,7 +252,7 @@ TEST_F(IsdnSlots, AFailingDeviceIsReadOnceAndTheLinkGivesUp) {
         run(5000);
         told(test::user_data({8, 1, 5, 5}), 50);
         EXPECT_TRUE(
-            test::written_twice_with_a_count(errors.str(), "device closed, userData refused"));
+            test::written_twice_with_a_count(errors.str(), "device closed, userData refused", 1));
         EXPECT_EQ(Lines{}, signalled("activated"));
         destroy(50);
     }

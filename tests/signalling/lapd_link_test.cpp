@@ -239,10 +239,11 @@ TEST_F(LapdLinkTest, BusyChannelKeepsMessagesAndTheFlowStatusFollowsTheQueue) {
 TEST_F(LapdLinkTest, LinesOfAnOwnerFasterThanTheChannelAreWrittenOnceASecond) {
     struct Row {
         bool poolLow;  // else the channel is busy
-        std::vector<const char*> lines;
+        std::vector<std::pair<const char*, unsigned>> lines;  // and how many each second holds
     };
-    for (const Row& row : {Row{false, {"tx full", "discard outgoing message: buffer overflow"}},
-                           Row{true, {"discard outgoing message: packet pool low"}}}) {
+    for (const Row& row :
+         {Row{false, {{"tx full", 137}, {"discard outgoing message: buffer overflow", 9}}},
+          Row{true, {{"discard outgoing message: packet pool low", 137}}}}) {
         rig.reset(new LapdRig);
         establish();
         r().line.a.set_busy(!row.poolLow);
@@ -252,8 +253,8 @@ TEST_F(LapdLinkTest, LinesOfAnOwnerFasterThanTheChannelAreWrittenOnceASecond) {
             if (row.poolLow) low.emplace(pool_reserve - 1);
             for (unsigned i = 0; i < LAPD::refuse_at + 10; ++i) r().send(user(), "u");
         }
-        for (const char* line : row.lines)
-            EXPECT_TRUE(test::written_twice_with_a_count(progress.str(), line));
+        for (const auto& [line, held] : row.lines)
+            EXPECT_TRUE(test::written_twice_with_a_count(progress.str(), line, held));
     }
 }
 

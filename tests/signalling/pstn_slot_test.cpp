@@ -55,7 +55,7 @@ protected:
         run(1000);
         signalled();
         EXPECT_EQ(Lines{"20 unsupported"}, told(test::user_data(std::vector<char>(600)), 20));
-        EXPECT_TRUE(test::written_twice_with_a_count(errors.str(), "octets refused"));
+        EXPECT_TRUE(test::written_twice_with_a_count(errors.str(), "octets refused", 1));
         EXPECT_EQ((Lines{"20 success", "21 userData 05 06 07"}), told(test::user_data({5, 6, 7}), 20));
     }
     // The lines of one slot.
@@ -333,7 +333,7 @@ TEST_P(ChannelEnds, AreSaidAndRefuseUserDataUntilTheChannelOpensAgain) {
     told(c.data, 20);
     run(1000);
     told(c.data, 20);
-    EXPECT_TRUE(test::written_twice_with_a_count(errors.str() + progress.str(), c.refused));
+    EXPECT_TRUE(test::written_twice_with_a_count(errors.str() + progress.str(), c.refused, 1));
     succeed(test::activate(), 20);
     EXPECT_EQ("20 success", told(c.data, 20).at(0));
 }

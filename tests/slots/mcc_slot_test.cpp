@@ -105,17 +105,19 @@ TEST_F(MccSlots, RefusedPacketsAreLoggedOnceASecond) {
     for (const auto& [logged, ended] : cases) {
         SCOPED_TRACE(logged);
         make(create_data(), 64);
-        if (ended)
+        if (ended) {
             sim().channels(mcc::kDevice).at(0)->hang_up();
-        else
+            server.pump();  // the slot sees the end before the flood: none is written
+        } else {
             mcc().stall(timeslot(64), true);  // its line takes nothing more
+        }
         errors.clear();
         for (int flood = 0; flood < 2; ++flood) {
             for (int k = 0; k < 100; ++k) controller.send(test::user_data({1}), k, 64);
             for (int k = 0; k < 100; ++k) ASSERT_TRUE(controller.receive_until(test::is_response));
             server.advance(1000);
         }
-        EXPECT_TRUE(test::written_twice_with_a_count(errors.str(), logged));
+        EXPECT_TRUE(test::written_twice_with_a_count(errors.str(), logged, 99));
         ASSERT_EQ(std::nullopt, outcome(test::command(Alternative::destroy), 64));
     }
 }
