@@ -193,8 +193,11 @@ void SLC::on_hdlc_error(HDLC::Notify::Cause::Type cause) {
     reports_.deliver();
 }
 
+// A paced channel takes frames again after each refusal, about once per MSU
+// under load.
 void SLC::on_hdlc_ready() {
-    std::clog << ext::header(this) << "hdlc ready" << std::endl;
+    if (hdlcReady_.admit())
+        std::clog << ext::header(this) << "hdlc ready" << hdlcReady_ << std::endl;
     if (state_id() == State::worked) process_tb();
     reports_.deliver();
 }

@@ -234,6 +234,7 @@ private:
     LogThrottle tbPoolLow_;
     LogThrottle tooShort_;
     LogThrottle badLength_;
+    LogThrottle hdlcReady_;
     Timer probe_;            // a FISU while MSUs wait for acknowledgement
     uint32_t lastSent_ = 0;  // loop milliseconds of the last FISU or MSU sent
     const State* state_;

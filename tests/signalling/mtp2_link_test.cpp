@@ -221,19 +221,29 @@ TEST_F(Mtp2LinkTest, TbTakes200MsusAndRefusesTheNext) {
 // An owner that sends faster than the line takes gets one line a second of
 // each kind, the next one saying how many were held back.
 TEST_F(Mtp2LinkTest, LinesOfAnOwnerFasterThanTheLineAreWrittenOnceASecond) {
-    for (const bool poolLow : {false, true}) {
+    struct Row {
+        const char* line;
+        bool poolLow;
+        bool paced;  // a 64 kbit/s line behind a 500 ms queue; else a busy channel
+        unsigned held;
+    };
+    for (const Row& row : {Row{"no space in TB buffer", false, false, 9},
+                           Row{"packet pool low, ignoring msu", true, false, 209},
+                           Row{"hdlc ready", false, true, 52}}) {
         SetUp();
         align();
-        rig->line.a.set_busy(true);
-        test::StreamCapture errors(std::cerr);
+        if (row.paced)
+            rig->line.a.set_line(500);
+        else
+            rig->line.a.set_busy(true);
+        test::StreamCapture errors(std::cerr), progress(std::clog);
         for (int second = 0; second < 2; ++second, loop.advance(1000)) {
             std::optional<PoolHold> low;
-            if (poolLow) low.emplace(pool_reserve - 1);
+            if (row.poolLow) low.emplace(pool_reserve - 1);
             for (unsigned i = 0; i < 210; ++i) Mtp2Rig::send(a(), Mtp2Rig::msu(i));
         }
-        EXPECT_TRUE(test::written_twice_with_a_count(
-            errors.str(), poolLow ? "packet pool low, ignoring msu" : "no space in TB buffer",
-            poolLow ? 209 : 9));
+        EXPECT_TRUE(
+            test::written_twice_with_a_count(errors.str() + progress.str(), row.line, row.held));
     }
 }
 
