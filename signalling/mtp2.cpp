@@ -198,6 +198,7 @@ void SLC::on_hdlc_error(HDLC::Notify::Cause::Type cause) {
 void SLC::on_hdlc_ready() {
     if (hdlcReady_.admit())
         std::clog << ext::header(this) << "hdlc ready" << hdlcReady_ << std::endl;
+    send_owed_lssus();
     if (state_id() == State::worked) process_tb();
     reports_.deliver();
 }
@@ -255,6 +256,10 @@ void SLC::change_state(State::type next) {
                   << ext::quoted(state_name(next)) << std::endl;
     state_->on_leave(*this);
     state_ = states[next];
+    // The status the new state sends replaces one still owed; from aligned
+    // ready on FISUs say it, and a late SIOS would take the peer out again.
+    owedStatus_.reset();
+    if (next == State::aligned_ready || next == State::worked) owedSios_ = false;
     state_->on_enter(*this);
 }
 
@@ -555,14 +560,32 @@ bool SLC::send(Sequence fsn, const Packet* payload) {
     return true;
 }
 
-// Not counted and not traced; a refusal is not repeated.
+// Not counted and not traced. The peer must hear a state the channel
+// refused once it takes frames again: a SIOS it has not heard first, so that
+// it leaves service before a restart's SIO reaches it, then the latest status.
 void SLC::send_lssu(Indication status) {
-    if (!hdlc_) return;
+    if (status == SIOS)
+        owedSios_ = true;
+    else
+        owedStatus_ = status;
+    send_owed_lssus();
+}
+
+void SLC::send_owed_lssus() {
+    if (owedSios_) {
+        if (!transmit_lssu(SIOS)) return;
+        owedSios_ = false;
+    }
+    if (owedStatus_ && transmit_lssu(*owedStatus_)) owedStatus_.reset();
+}
+
+bool SLC::transmit_lssu(Indication status) {
+    if (!hdlc_) return false;
     Packet unit;
     prepare_head(unit);
     const unsigned char octets[] = {0xFF, 0xFF, 0x01, static_cast<unsigned char>(status)};
     unit.put(octets, sizeof octets);
-    hdlc_->hdlc_transmit(unit);
+    return hdlc_->hdlc_transmit(unit);
 }
 
 void SLC::send_alignment() { send_lssu(emergency_ ? SIE : SIN); }

@@ -7,7 +7,8 @@
 // Level 3 is not run here: MSU payloads pass to and from the owner unread.
 //
 // Departures from Q.703 that peers of this design rely on: LSSUs are sent
-// once on entering a state, not continuously; there is no error-rate
+// once on entering a state (or, refused by a busy channel, once it takes
+// frames again), not continuously; there is no error-rate
 // monitor, no SIPO and no SIB; proving ends on its timer or on the peer's
 // first FISU or MSU; a unit whose length indicator disagrees with its length
 // is logged and still processed.
@@ -25,6 +26,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 
 #include "link/protocol.h"
 #include "runtime/log_throttle.h"
@@ -184,6 +186,8 @@ private:
     bool send(Sequence fsn, const Packet* payload);
     bool send_fisu() { return send(FSNT_, nullptr); }
     void send_lssu(Indication status);
+    void send_owed_lssus();
+    bool transmit_lssu(Indication status);  // false when the channel refused it
     void send_alignment();  // SIE in an emergency, else SIN
 
     void start(const LinkTimer& timer);
@@ -218,6 +222,9 @@ private:
     bool awaitingRetransmission_ = false;
     bool badBSNseen_ = false, badFIBseen_ = false;
     bool peerOutOfService_ = false;  // the peer's SIOS takes the link to idle
+    // LSSUs the channel refused, to send once it takes frames again.
+    bool owedSios_ = false;
+    std::optional<Indication> owedStatus_;
 
     Packet rtb_[Sequence::modulus];  // MSU payloads sent, by FSN
     Sequence rtbFirst_;              // FSN of the oldest unacknowledged MSU

@@ -138,15 +138,49 @@ INSTANTIATE_TEST_SUITE_P(T4, Mtp2AlignmentTest,
                                            Alignment{"Emergency", true, 500, "SIE"}),
                          [](const auto& info) { return std::string(info.param.what); });
 
-TEST_F(Mtp2LinkTest, DeactivationTakesBothSidesOutOfService) {
+struct Deactivation {
+    const char* what;
+    unsigned queueMs;  // a's channel full: a 64 kbit/s line behind a queue this long
+    bool restart;      // activated again at once
+};
+
+void PrintTo(const Deactivation& c, std::ostream* os) { *os << c.what; }
+
+class Mtp2DeactivationTest : public Mtp2LinkTest,
+                             public ::testing::WithParamInterface<Deactivation> {};
+
+// The peer hears the SIOS, from a full channel once it takes frames again,
+// and the SIO of a restart after it.
+TEST_P(Mtp2DeactivationTest, TakesBothSidesOutOfServiceAndARestartBringsThemBack) {
+    const Deactivation& c = GetParam();
     align();
+    if (c.queueMs) {
+        rig->line.a.set_line(c.queueMs);
+        while (a().tb_count() == 0) Mtp2Rig::send(a(), std::string(100, 'a'));
+    }
     a().deactivate();
-    loop.advance(1);
-    EXPECT_EQ(State::idle, a().state_id());
-    EXPECT_EQ(State::idle, b().state_id());  // on a's SIOS
+    if (c.restart) a().activate();
+    loop.advance(1000);
     EXPECT_EQ(Texts{"impossible phasing"}, aOwner().deactivations);
-    EXPECT_EQ(Texts{"impossible phasing"}, bOwner().deactivations);
+    EXPECT_EQ(Texts{"impossible phasing"}, bOwner().deactivations);  // on a's SIOS
+    if (!c.restart) {
+        EXPECT_EQ(State::idle, a().state_id());
+        EXPECT_EQ(State::idle, b().state_id());
+        return;
+    }
+    loop.advance(8200);
+    EXPECT_EQ(State::worked, a().state_id());
+    EXPECT_EQ(State::worked, b().state_id());
+    EXPECT_EQ(2u, aOwner().activations);
+    EXPECT_EQ(2u, bOwner().activations);
 }
+
+INSTANTIATE_TEST_SUITE_P(Mtp2Link, Mtp2DeactivationTest,
+                         ::testing::Values(Deactivation{"IdleChannel", 0, false},
+                                           Deactivation{"FullChannel", 500, false},
+                                           Deactivation{"RestartOnAnIdleChannel", 0, true},
+                                           Deactivation{"RestartOnAFullChannel", 500, true}),
+                         [](const auto& info) { return std::string(info.param.what); });
 
 // A deactivates just as its SIN leaves: B receives SIN and then SIOS while
 // A, now idle, receives B's SIN. Both end up proving and come into service,

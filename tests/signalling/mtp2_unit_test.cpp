@@ -177,6 +177,49 @@ TEST_F(Mtp2UnitTest, EachStateSendsItsLssuOrFisuOnEntry) {
     EXPECT_EQ("SIOS", peer.units.back());
 }
 
+// A busy channel refuses the LSSUs of the states the link goes through:
+// once it takes frames again the peer hears a SIOS it has not heard first,
+// then the latest status, and nothing a FISU has said since.
+enum Owner { DEACTIVATE = events, ACTIVATE };
+
+struct OwedLssuCase {
+    const char* what;
+    State::type from;
+    std::vector<int> steps;  // units from the peer (Event) and owner commands
+    Units heard;
+};
+
+const OwedLssuCase owed_lssu_cases[] = {
+    {"deactivated", State::worked, {DEACTIVATE}, {"SIOS"}},
+    {"restarted", State::worked, {DEACTIVATE, ACTIVATE}, {"SIOS", "SIO"}},
+    {"restarted then proving", State::worked, {DEACTIVATE, ACTIVATE, SIN}, {"SIOS", "SIN"}},
+    {"in service again", State::worked, {DEACTIVATE, SIN, FISU}, {"FISU 127/1 127/1"}},
+    {"proving then in service", State::aligned, {SIN, FISU}, {"FISU 127/1 127/1"}},
+};
+
+void PrintTo(const OwedLssuCase& c, std::ostream* os) { *os << c.what; }
+
+class Mtp2OwedLssuTest : public Mtp2UnitTest, public ::testing::WithParamInterface<OwedLssuCase> {};
+
+TEST_P(Mtp2OwedLssuTest, GoesOnceTheChannelTakesFramesAgain) {
+    const OwedLssuCase& c = GetParam();
+    bring_to(c.from);
+    line->a.set_busy(true);
+    for (int step : c.steps) {
+        if (step == DEACTIVATE) link->deactivate();
+        if (step == ACTIVATE) link->activate();
+        if (step < events) feed(event_unit(Event(step)));
+    }
+    loop.advance(10);
+    EXPECT_EQ(Units{}, peer.units);
+    line->a.set_busy(false);
+    loop.advance(10);
+    EXPECT_EQ(c.heard, peer.units);
+}
+
+INSTANTIATE_TEST_SUITE_P(Busy, Mtp2OwedLssuTest, ::testing::ValuesIn(owed_lssu_cases),
+                         test::CaseName());
+
 struct TimerCase {
     const char* what;
     bool emergency;
