@@ -235,7 +235,7 @@ bool MonitoringDataHolder::setControllerStatus(const LGCP::ControllerInfo& info)
     if (traces.monitoring)
         std::clog << "New controller " << Dotted(address) << " status - " << status << std::endl;
     CheckForMonControllerDir(address);
-    SaveStatusToFile("/var/monitoring/controller/" + Dotted(address) + "/status",
+    SaveStatusToFile(ControllerStatusPath(address),
                      [&status](std::ostream& os) { ControllerStatusSaver(os, status); });
     return own;
 }

@@ -86,6 +86,8 @@ public:
     static void StringParamSaver(std::ostream& os, const std::string& value);
     // An address as a folder name: the dotted quad without the port.
     static std::string Dotted(const INet4::Addr& address);
+    // The board path of a controller's status file.
+    static std::string ControllerStatusPath(const INet4::Addr& address);
 
     // ---- The held values.
     INet4::Addr ownAddress;  // the board's own address, port 0

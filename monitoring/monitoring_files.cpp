@@ -105,13 +105,18 @@ void MonitoringDataHolder::SaveStatusToFile(const std::string& path, const Write
     unwritten_[path] = text.str();
 }
 
+// The own controller's folder made now gets its "self" link too, as when
+// its status was first written.
 void MonitoringDataHolder::SaveUnwrittenFiles() {
+    const std::string ownStatus = ControllerStatusPath(ownAddress);
     for (auto file = unwritten_.begin(); file != unwritten_.end();) {
         make_folders_of(file->first);
-        if (replace_file(board::path(file->first), file->second))
-            file = unwritten_.erase(file);
-        else
+        if (!replace_file(board::path(file->first), file->second)) {
             ++file;
+            continue;
+        }
+        if (file->first == ownStatus) CheckForMonControllerDir(ownAddress);
+        file = unwritten_.erase(file);
     }
 }
 
@@ -161,6 +166,10 @@ void MonitoringDataHolder::CheckForMonControllerDir(const INet4::Addr& address) 
     if (::symlink(folder.c_str(), self.c_str()) != 0)
         std::clog << "FAIL create symlink to monitoring catalog <" << folder
                   << "> with code=" << errno << std::endl;
+}
+
+std::string MonitoringDataHolder::ControllerStatusPath(const INet4::Addr& address) {
+    return kControllerDir + Dotted(address) + "/status";
 }
 
 std::string MonitoringDataHolder::Dotted(const INet4::Addr& address) {

@@ -388,8 +388,9 @@ TEST_F(Resend, SendsTrapSinksStoredSetsThenBothBatches) {
 }
 
 // A disk full or read-only at the first checks: once it takes files again,
-// the next check writes every status file, and an agent that connects again
-// gets the rows told meanwhile.
+// the next check writes every status file, and the "self" link to the own
+// controller's folder, and an agent that connects again gets the rows told
+// meanwhile.
 TEST_F(Resend, HoldsWhatCouldNotBeWrittenAndTheNextCheckWritesIt) {
     const std::string folder = server.board().dir() + "/var/monitoring";
     std::filesystem::remove_all(folder);
@@ -405,9 +406,19 @@ TEST_F(Resend, HoldsWhatCouldNotBeWrittenAndTheNextCheckWritesIt) {
     run_seconds(6, {&a});  // every check has run
     std::filesystem::remove(folder);
     run_seconds(2, {&a});
-    for (const char* name : {"dip", "powerstatus", "config_version", "board0", "emphone0",
-                             "controller/10.0.0.2/status"})
-        EXPECT_TRUE(server.board().exists(std::string("/var/monitoring/") + name)) << name;
+    const std::pair<const char*, const char*> files[] = {
+        {"dip", "9"},
+        {"powerstatus", "2"},
+        {"config_version", "0000002a-0000000000000001"},
+        {"board0", "3\n1.2\n2\n"},
+        {"emphone0", "p\nc\nf\n2\n2\n1\n1\n2\n"},
+        {"controller/10.0.0.2/status", "5"}};
+    for (const auto& [name, content] : files)
+        EXPECT_EQ(content, server.board().read_file(std::string("/var/monitoring/") + name))
+            << name;
+    std::error_code noLink;
+    EXPECT_EQ(folder + "/controller/10.0.0.2",
+              std::filesystem::read_symlink(folder + "/controller/self", noLink).string());
 
     a.close();
     a.clear();
