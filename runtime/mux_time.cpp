@@ -86,6 +86,12 @@ uint32_t milliseconds() {
     return static_cast<uint32_t>(total_usec(tv) / 1000);
 }
 
+uint32_t live_milliseconds() {
+    timeval tv;
+    current->getmonotonic(tv);
+    return static_cast<uint32_t>(total_usec(tv) / 1000);
+}
+
 uint32_t microseconds() {
     timeval tv;
     mux_getmonotonic(tv);

@@ -57,6 +57,9 @@ int mux_getmonotonic(timeval& tv);
 
 // Monotonic milliseconds, wrapping at 32 bits (about every 49.7 days).
 uint32_t milliseconds();
+// The same read from the clock even while a pass has it cached: what a wait
+// within the pass measures.
+uint32_t live_milliseconds();
 // Monotonic microseconds, wrapping at 32 bits (every 4,294.97 s).
 uint32_t microseconds();
 // The date: seconds since the epoch, and with its microseconds.

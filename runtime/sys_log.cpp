@@ -72,6 +72,7 @@ void SysLogManager::openlog(const char* ident, int options, int facility) {
 void SysLogManager::closelog() {
     disconnect();
     dropped_ = 0;
+    roomPeriodStarted_ = false;
     ident_ = kDefaultIdent;
     type_ = SOCK_DGRAM;
     clear_batch();
@@ -178,14 +179,33 @@ int SysLogManager::sendmsg() {
 int SysLogManager::send_to_logger() {
     const int sent = send_without_waiting();
     if (sent >= 0 || errno != EAGAIN || dropped_ > 0) return sent;
-    pollfd room{fd_, POLLOUT, 0};
-    int ready;
-    do {
-        ready = ::poll(&room, 1, kRoomWaitMs);
-    } while (ready < 0 && errno == EINTR);  // a signal says nothing of the logger
-    if (ready == 1) return send_without_waiting();
+    if (wait_for_room()) return send_without_waiting();
     errno = EAGAIN;
     return -1;
+}
+
+// The moments of one period add up to kRoomWaitMs at most: a logger that
+// reads slowly but steadily makes room within each, and would otherwise
+// hold the loop at every flush. A signal says nothing of the logger: the
+// wait goes on for what is left.
+bool SysLogManager::wait_for_room() {
+    uint32_t now = Mux::live_milliseconds();
+    if (!roomPeriodStarted_ || now - roomPeriodStart_ >= kRoomPeriodMs) {
+        roomPeriodStarted_ = true;
+        roomPeriodStart_ = now;
+        roomLeftMs_ = kRoomWaitMs;
+    }
+    pollfd room{fd_, POLLOUT, 0};
+    while (roomLeftMs_ > 0) {
+        const int ready = Mux::clock().poll(&room, 1, roomLeftMs_);
+        const uint32_t later = Mux::live_milliseconds();
+        // A poll that timed out used up what was left, whatever the clock says.
+        roomLeftMs_ = ready == 0 ? 0 : std::max(0, roomLeftMs_ - int(later - now));
+        now = later;
+        if (ready > 0) return true;
+        if (ready < 0 && errno != EINTR) return false;
+    }
+    return false;
 }
 
 // Not waiting is asked of each call: the socket itself stays blocking for

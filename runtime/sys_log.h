@@ -7,21 +7,25 @@
 #include <sys/un.h>
 #include <syslog.h>
 
+#include <cstdint>
 #include <string>
 
 #include "runtime/put_area_stream_buf.h"
 
 // Talks to the system logger over its Unix socket "/dev/log" (a board path),
 // with the BSD record format "<pri>Mmm dd hh:mm:ss ident[pid]: message".
-// It does not wait on a logger that reads nothing: what such a logger does
-// not take is dropped and counted, and said once it takes records again.
+// It does not wait on a logger that reads nothing, nor long on a slow one:
+// what the logger does not take is dropped and counted, and said once it
+// takes records again.
 class SysLogManager {
 public:
     static constexpr int kRecordSize = 1024;  // a record keeps 1022 characters
     static constexpr int kBatchSize = 16384;
     static constexpr int kBatchRecords = 256;
     static constexpr int kSendAt = 12289;  // bytes that make a batch go at once
-    static constexpr int kRoomWaitMs = 500;  // the most a full logger queue is waited on
+    // The most a full logger queue is waited on in all, in each period.
+    static constexpr int kRoomWaitMs = 500;
+    static constexpr uint32_t kRoomPeriodMs = 10000;
 
     SysLogManager();
     ~SysLogManager() = default;
@@ -32,7 +36,8 @@ public:
     // keeps the default one. Connects at once with LOG_NDELAY.
     void openlog(const char* ident, int options, int facility);
     // Disconnects and goes back to the identity "syslog-ox" and datagrams;
-    // a pending batch is dropped, and the count of those dropped before.
+    // a pending batch is dropped, and the count of those dropped before and
+    // the time waited in this period.
     void closelog();
     // Formats one record and adds it to the batch.
     void syslog(int priority, const char* format, ...) __attribute__((format(printf, 3, 4)));
@@ -59,6 +64,7 @@ private:
     bool add_to_batch(const char* record, int length);
     int send_to_logger();
     int send_without_waiting();
+    bool wait_for_room();
     void say_dropped();
     void clear_batch();
     void write_to_console(const char* text);
@@ -81,6 +87,10 @@ private:
     // What a stream logger took only in part goes before the next batch.
     std::string unsent_;
     unsigned dropped_ = 0;  // records not taken since the logger took some
+    // What is left of the wait of this period, from its first wait on.
+    bool roomPeriodStarted_ = false;
+    uint32_t roomPeriodStart_ = 0;
+    int roomLeftMs_ = 0;
     ConnectHook onConnect_ = nullptr;
 };
 

@@ -167,6 +167,82 @@ TEST_F(SysLog, AStreamLoggerThatStopsReadingGetsWholeRecordsAndTheCountOfTheOthe
         << "programs that write to it as descriptors 1 and 2 expect it to block";
 }
 
+// The loop clock while the client waits for room in the logger's queue: a
+// slow logger reads one record each 100 ms of the wait, or a signal comes
+// after 100 ms (the first 49 only, so that a client that started its wait
+// again at each would still end it).
+class LoggerWaitClock : public test::ManualClock {
+public:
+    LoggerWaitClock(test::TestLogger& logger, bool signals)
+        : logger_(logger), signals_(signals), loop_(Mux::clock()) {
+        Mux::set_clock(this);
+    }
+    ~LoggerWaitClock() override { Mux::set_clock(&loop_); }
+
+    int poll(pollfd* fds, nfds_t count, int timeoutMs) override {
+        for (int left = timeoutMs; left >= 100; left -= 100) {
+            advance(100);
+            if (signals_ && ++signals < 50) {
+                errno = EINTR;
+                return -1;
+            }
+            read += test::TestLogger::split(logger_.next_datagram()).size();
+            if (ManualClock::poll(fds, count, 0) > 0) return 1;
+        }
+        advance(timeoutMs % 100);
+        return 0;
+    }
+
+    unsigned signals = 0;
+    size_t read = 0;  // records the logger read during the waits
+
+private:
+    test::TestLogger& logger_;
+    bool signals_;
+    Mux::Clock& loop_;
+};
+
+class SysLogWait : public SysLog, public ::testing::WithParamInterface<bool> {
+protected:
+    // Sends `count` records, one flush each; the time the client waited.
+    static uint64_t flood(LoggerWaitClock& clock, int count) {
+        const uint64_t start = clock.now_us();
+        for (int i = 0; i < count; ++i) {
+            syslogManager.syslog(LOG_NOTICE, "r%d", i);
+            syslogManager.sendmsg();
+        }
+        return (clock.now_us() - start) / 1000;
+    }
+};
+
+// A logger whose queue is full, slow (a record each 100 ms) or not reading
+// while signals come every 100 ms, holds the client half a second in all in
+// each period, not at each flush; the rest is counted and said.
+TEST_P(SysLogWait, TakesHalfASecondEachPeriodInAllAndCountsWhatItDropped) {
+    syslogManager.openlog("vbx", LOG_NDELAY, 0);
+    const int small = 4096;  // the queue holds a few records
+    ::setsockopt(syslogManager.socket(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    LoggerWaitClock clock(logger_, GetParam());
+    EXPECT_EQ(unsigned(SysLogManager::kRoomWaitMs), flood(clock, 200));
+
+    size_t taken = clock.read;
+    for (Records batch; !(batch = logger_.next_batch()).empty();) taken += batch.size();
+    syslogManager.syslog(LOG_NOTICE, "again");
+    syslogManager.sendmsg();
+    EXPECT_EQ(Records{record(13, "again")}, logger_.next_batch());
+    EXPECT_EQ(Records{record(28, "syslog: " + std::to_string(200 - taken) +
+                                     " records dropped, the logger did not take them")},
+              logger_.next_batch());
+
+    clock.advance(SysLogManager::kRoomPeriodMs);
+    EXPECT_EQ(unsigned(SysLogManager::kRoomWaitMs), flood(clock, 20));
+    EXPECT_EQ(GetParam() ? 10u : 0u, clock.signals);
+}
+
+INSTANTIATE_TEST_SUITE_P(SysLog, SysLogWait, ::testing::Values(false, true), [](const auto& info) {
+    return std::string(info.param ? "SignalsEvery100ms" : "SlowLogger");
+});
+
 TEST_F(SysLog, RestartedLoggerGetsTheNextFlush) {
     auto first = std::make_unique<test::TestLogger>(board_);
     syslogManager.openlog("vbx", LOG_NDELAY, 0);
