@@ -144,8 +144,6 @@ struct Deactivation {
     bool restart;      // activated again at once
 };
 
-void PrintTo(const Deactivation& c, std::ostream* os) { *os << c.what; }
-
 class Mtp2DeactivationTest : public Mtp2LinkTest,
                              public ::testing::WithParamInterface<Deactivation> {};
 
