@@ -6,7 +6,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -152,7 +151,7 @@ void ChildAnswer::OnOutput(int fd, short revents) {
         text_.append(buffer, static_cast<size_t>(n));
         const size_t end = text_.find('\n');
         if (end == std::string::npos && text_.size() < kMaxText) return;
-        text_.resize(std::min(end + 1, text_.size()));
+        if (end != std::string::npos) text_.resize(end + 1);
         return Finish(true);
     }
     if (ReadEnd(n, revents)) Finish(true);
@@ -161,14 +160,15 @@ void ChildAnswer::OnOutput(int fd, short revents) {
 void ChildAnswer::OnEnd(int) { pid_ = -1; }
 
 void ChildAnswer::OnLimit() {
-    if (pid_ > 0) ::kill(pid_, SIGKILL);
-    pid_ = -1;
-    waiter_.Detach();
     Finish(false);
 }
 
-// `done` may start the next run.
+// A program that runs on after its answer, or past the limit, is ended:
+// each run would leave one more. `done` may start the next run.
 void ChildAnswer::Finish(bool answered) {
+    if (pid_ > 0) ::kill(pid_, SIGKILL);
+    pid_ = -1;
+    waiter_.Detach();
     output_.Release();
     limit_.reset();
     const Done done = std::move(done_);

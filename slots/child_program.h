@@ -89,7 +89,8 @@ private:
 
 // The answer of a child program: what it writes on its standard output up
 // to its first line end, read by the loop as it comes. A program that has
-// not answered within the time limit is killed and its answer given up.
+// not answered within the time limit is killed and its answer given up; one
+// that runs on after its answer is killed then.
 class ChildAnswer {
 public:
     // `answered`: the program wrote its line or ended (`text` may be

@@ -139,14 +139,13 @@ Slot* MccFactory::INewSlot(const LGCP::CreateParams& params) {
     return nullptr;
 }
 
-void MccFactory::Query(LGCP::Resources& resources) {
+void MccFactory::IQuery() {
     Fd device(board::open(mcc::kDevice, O_RDONLY | O_CLOEXEC));
-    resources.set_mcc_data(0);
-    resources.set_mcc_bri(0);
-    resources.set_mcc_trans(0);
-    mcc::mcc_resources record{};
-    if (!device || board::ioctl(device.get(), mcc::MCC_RESOURCES, &record) < 0) return;
-    resources.set_mcc_data(static_cast<int>(record.data));
-    resources.set_mcc_bri(static_cast<int>(record.bri));
-    resources.set_mcc_trans(static_cast<int>(record.transparent));
+    if (!device || board::ioctl(device.get(), mcc::MCC_RESOURCES, &free_) < 0) free_ = {};
+}
+
+void MccFactory::Query(LGCP::Resources& resources) {
+    resources.set_mcc_data(static_cast<int>(free_.data));
+    resources.set_mcc_bri(static_cast<int>(free_.bri));
+    resources.set_mcc_trans(static_cast<int>(free_.transparent));
 }

@@ -9,6 +9,7 @@
 #include <iosfwd>
 #include <vector>
 
+#include "board/drivers/mcc.h"
 #include "runtime/fd.h"
 #include "runtime/log_throttle.h"
 #include "runtime/multiplexer.h"
@@ -64,10 +65,13 @@ public:
     Slot* INewSlot(const LGCP::CreateParams& params) override;
     // The controller's free data, BRI and transparent channels (0 when the
     // device does not answer).
+    void IQuery() override;
     void Query(LGCP::Resources& resources) override;
 
     void PutHeader(std::ostream& os) const;
 
 private:
     MccFactory() = default;
+
+    board::mcc::mcc_resources free_{};
 };

@@ -57,7 +57,6 @@ Mixer* MixerFactory::findMixer(int unit) const {
 }
 
 void MixerFactory::Query(LGCP::Resources& resources) {
-    RefreshResources();
     auto& list = resources.get_mixer();
     list.clear();
     for (const Mixer* mixer : mixers_) {

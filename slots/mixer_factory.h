@@ -28,7 +28,9 @@ public:
 
     const char* GetName() const override { return "Mixer"; }
     Slot* INewSlot(const LGCP::CreateParams& params) override;
-    // Learns the units anew, then reports one entry per unit.
+    // Learns the units anew (RefreshResources).
+    void IQuery() override { RefreshResources(); }
+    // Reports one entry per known unit.
     void Query(LGCP::Resources& resources) override;
 
     // The known mixer of the unit; null when there is none (or it went).

@@ -83,7 +83,6 @@ void ModemFactory::ReleaseModemSlot(HdlcModemSlot* slot) {
 }
 
 void ModemFactory::Query(LGCP::Resources& resources) {
-    IQuery();
     resources.set_modem(modems_);
     resources.set_digital_modems(static_cast<int>(scannedHdlc_.size()));
 }

@@ -35,9 +35,10 @@ public:
     // mode, else a DSP modem slot: its modem is allocated later, by its
     // first stream request, so creation never fails for lack of modems.
     Slot* INewSlot(const LGCP::CreateParams& params) override;
-    // Counts again and reports `modem` and `digital-modems`.
+    // Reports `modem` and `digital-modems` as the last count left them.
     void Query(LGCP::Resources& resources) override;
-    void IQuery();
+    // Counts the modems and scans the interfaces again.
+    void IQuery() override;
     // From the slot's unbind(): it leaves the lists; an interface that the
     // last scan saw goes to the end of the free list.
     void ReleaseModemSlot(DspModemSlot* slot);

@@ -97,7 +97,6 @@ void RtpSessionFactory::IQuery() {
 }
 
 void RtpSessionFactory::Query(LGCP::Resources& resources) {
-    IQuery();
     resources.set_rtp_g729(counts_.g729);
     resources.set_rtp_g723(counts_.g723);
     resources.set_rtp_g711(counts_.g711);

@@ -31,11 +31,11 @@ class RtpSlot;
 
 class RtpSessionFactory : public SlotFactory {
 public:
-    // Refreshes the counts, then reports them.
+    // Reports the counts.
     void Query(LGCP::Resources& resources) override;
     // The counts anew from the voice driver. G.729, G.723 and G.711 start
     // from 0; a count changes only with a positive answer.
-    void IQuery();
+    void IQuery() override;
 
     // "<name>[G.723,G.729,G.711,universal]: ", the prefix of the log lines.
     void PutHeader(std::ostream& os) const;

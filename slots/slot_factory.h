@@ -36,9 +36,13 @@ public:
     // A new slot for parameters of this factory's kind that it can satisfy;
     // null otherwise.
     virtual Slot* INewSlot(const LGCP::CreateParams& params) = 0;
-    // Writes the counters this factory owns.
+    // Looks at the hardware, at every resources query (also one that
+    // comes while a count is under way): what a command after the query's
+    // answer may rely on is known at once.
+    virtual void IQuery() {}
+    // Writes the counters this factory owns, as the last IQuery left them.
     virtual void Query(LGCP::Resources& resources) = 0;
-    // Before Query: a factory that learns a counter from a program asks it
+    // After IQuery: a factory that learns a counter from a program asks it
     // here and calls `ready` once Query can write it; the others are ready
     // at once.
     virtual void PrepareQuery(std::function<void()> ready) { ready(); }

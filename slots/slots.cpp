@@ -203,10 +203,13 @@ void Slots::OnSignal(const LGCP::Signal& signal) {
         factory->SelfSignal(signal);
 }
 
-// A factory may be ready before PrepareQuery returns: the count starts at 1
-// so that the report waits for the whole chain.
+// Only the report waits for a count: the hardware is looked at now, also
+// while a count asked for earlier is under way. A factory may be ready
+// before PrepareQuery returns: the count starts at 1 so that the report
+// waits for the whole chain.
 void Slots::UpdateHardwareResources() {
     ++reportsOwed_;
+    for (SlotFactory* factory = firstFactory; factory; factory = factory->next()) factory->IQuery();
     if (unready_) return;
     unready_ = 1;
     for (SlotFactory* factory = firstFactory; factory; factory = factory->next()) {

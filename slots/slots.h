@@ -35,9 +35,10 @@ public:
     // From Slot::on_release: answers a waiting destroy and deletes the slot.
     void on_release(Slot* slot);
 
-    // Sends the free resources to the controller as a `query` signal, once
-    // every factory is ready to report them. A request while they are
-    // being prepared is answered with the same report.
+    // Every factory looks at its hardware at once; the free resources go to
+    // the controller as a `query` signal once every factory is ready to
+    // report them. A request while they are being prepared is answered
+    // with the same report.
     void UpdateHardwareResources();
 
     // The slot at a number (0..1023), null when none.

@@ -10,9 +10,12 @@
 #include <sstream>
 
 #include "board/sim/mcc_model.h"
+#include "board/sim/mixer_model.h"
+#include "slots/mixer_factory.h"
 #include "slots/t38soft_factory.h"
-#include "tests/support/descriptors.h"
 #include "tests/slots/modem_fixture.h"
+#include "tests/support/descriptors.h"
+#include "tests/support/mixer_voice_commands.h"
 
 namespace {
 
@@ -34,6 +37,38 @@ protected:
     }
     void install(const std::string& then, const std::string& instances = "") {
         server.board().write_program(kT38, t38(then, instances));
+    }
+    // A program that adds its pid to "<program>.pids" whatever it is asked,
+    // then does `then`.
+    static std::string counts(const std::string& then) {
+        return "#!/bin/sh\necho $$ >> \"$0.pids\"\n" + then;
+    }
+    // Pumps until `count` commands are answered: seq -> success. Signals are
+    // kept for signal(); `reportedFirst` tells whether a report came before.
+    std::map<int, bool> answers(size_t count, bool* reportedFirst = nullptr) {
+        std::map<int, bool> out;
+        EXPECT_TRUE(pump_until([&] {
+            while (auto m = controller.receive(1)) {
+                const LGCP::Signal* s = m->get_pdu().get_signal();
+                if (reportedFirst) *reportedFirst |= out.size() < count && s && s->is_query();
+                if (test::is_response(*m))
+                    out[test::seq_of(*m).value_or(-1)] = test::is_success(*m);
+                else
+                    seen_.push_back(*m);
+            }
+            return out.size() >= count;
+        }));
+        return out;
+    }
+    // The pid that `root`'s program added last, once there is one.
+    std::string counting_pid(const std::string& root) {
+        std::string pid;
+        pump_until([&] {
+            std::istringstream pids(server.board().read_file(root + kT38 + ".pids"));
+            for (std::string line; std::getline(pids, line);) pid = line;
+            return !pid.empty();
+        });
+        return pid;
     }
     // The program's descriptors (as a child of it saw them): number -> target.
     std::map<int, std::string> descriptors(int pid) {
@@ -174,8 +209,11 @@ TEST_F(T38Soft, ChannelFailuresDeclineAndLeaveNoChannelOpen) {
 }
 
 // The count is read as the program writes it: a ping sent after the query
-// is answered first. A program that has not counted within 3 s (this one
-// would take 12) leaves the count known before, with one line.
+// is answered first, and a mixer create finds the units the query walked
+// (each row starts with none known). A program that has not counted within
+// 3 s (this one would take 12) leaves the count known before, with one
+// line. A count line is read up to its 31st character; a program that runs
+// on after its count, or past the limit, is killed.
 TEST_F(T38Soft, TheProgramCountsTheInstances) {
     struct Case {
         std::string root;  // under the test's board root
@@ -183,11 +221,15 @@ TEST_F(T38Soft, TheProgramCountsTheInstances) {
         int instances;
         std::string line;  // logged (none when empty)
         unsigned limitMs;  // the count is waited for this long (0: it answers)
+        bool killed = false;
     } cases[] = {
         {"", t38(runs(), "8"), 8, "", 0},
         {"/it's a board", t38(runs(), "12"), 12, "", 0},
-        {"/it's a board", "#!/bin/sh\nexec sleep 12\n", 12,
-         "t38soft: t38: no count within 3000 ms, reporting 12\n", 3000},
+        {"/it's a board", counts("exec sleep 12\n"), 12,
+         "t38soft: t38: no count within 3000 ms, reporting 12\n", 3000, true},
+        {"", counts("sleep 0.3\necho 5\n"), 5, "", 0},
+        {"", counts("echo '8 instances of the T.38 relay, and more'\nexec sleep 60\n"), 8, "", 0,
+         true},
         {"", t38(runs(), ""), 0, "t38soft: t38: can't detect T38 resources\n", 0},
         {"/none", std::nullopt, 0, "t38soft: t38 daemon not found!\n", 0},
     };
@@ -195,28 +237,46 @@ TEST_F(T38Soft, TheProgramCountsTheInstances) {
         const std::string root = server.board().dir() + c.root;
         ::setenv("BOARD_ROOT", root.c_str(), 1);
         if (c.program) server.board().write_program(c.root + kT38, *c.program);
+        Mixer::MixerFactory::instance().reset_for_test();  // no unit known
         controller.send(test::command(Alternative::query), 1);
         controller.send(test::command(Alternative::ping), 2);
-        unsigned answers = 0;
+        controller.send(test::create_mixer_out(0, {1}), 3, 40);
         bool reportedFirst = false;
-        ASSERT_TRUE(pump_until([&] {
-            while (auto m = controller.receive(1)) {
-                if (test::is_response(*m)) ++answers;
-                else seen_.push_back(*m);
-                const LGCP::Signal* s = m->get_pdu().get_signal();
-                reportedFirst |= answers < 2 && s && s->is_query();
-            }
-            return answers == 2;
-        }));
+        EXPECT_TRUE(answers(3, &reportedFirst)[3]) << root;
         if (c.limitMs) {
             EXPECT_FALSE(reportedFirst) << root;
+            EXPECT_NE("", counting_pid(c.root));  // it has started
             server.advance(c.limitMs);
         }
         auto report = signal(LGCP::Signal::Alternative::query);
         EXPECT_EQ(c.instances, report ? report->get_query()->get_t38_instances().getValue() : -1) << root;
         EXPECT_NE(std::string::npos, (progress.str() + errors.str()).find(c.line)) << c.line;
+        if (!c.killed) continue;
+        const std::string reaped = "pid=" + counting_pid(c.root) + " status=9\n";
+        EXPECT_TRUE(pump_until([&] { return progress.str().find(reaped) != std::string::npos; }));
     }
     ::setenv("BOARD_ROOT", server.board().dir().c_str(), 1);
+}
+
+// A query while the program counts is answered at once and looks at the
+// board again (a unit that came since takes a create at once); the program
+// counts once, for both reports.
+TEST_F(T38Soft, TwoQueriesDuringOneCountShareIt) {
+    Mixer::MixerFactory::instance().reset_for_test();
+    server.board().write_program(kT38, counts("sleep 0.3\necho 5\n"));
+    controller.send(test::command(Alternative::query), 1);
+    answers(1);
+    ASSERT_TRUE(sim().model_as<board::sim::MixerModel>(board::mixer::kDevice)->add_unit(2));
+    controller.send(test::command(Alternative::query), 2);
+    controller.send(test::create_mixer_out(2, {1}), 3, 40);
+    EXPECT_EQ((std::map<int, bool>{{2, true}, {3, true}}), answers(2));
+    for (int report = 0; report < 2; ++report) {
+        auto s = signal(LGCP::Signal::Alternative::query);
+        ASSERT_TRUE(s);
+        EXPECT_EQ(5, s->get_query()->get_t38_instances().getValue());
+        EXPECT_EQ(3u, s->get_query()->get_mixer().size());
+    }
+    EXPECT_EQ(1u, test::count(server.board().read_file(kT38 + ".pids"), "\n"));
 }
 
 }  // namespace
