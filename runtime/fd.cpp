@@ -61,6 +61,10 @@ static bool SetStatusFlag(int fd, int flag, bool on) {
     return ::fcntl(fd, F_SETFL, flags) == 0;
 }
 
+bool NoDescriptorFree(int error) {
+    return error == EMFILE || error == ENFILE;
+}
+
 bool NonBlockMode(int fd) { return SetStatusFlag(fd, O_NONBLOCK, true); }
 
 bool BlockMode(int fd) { return SetStatusFlag(fd, O_NONBLOCK, false); }

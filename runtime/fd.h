@@ -39,6 +39,10 @@ private:
 // daemon() puts /dev/null over them). The first thing main does.
 void OccupyStandardDescriptors();
 
+// An open or socket refused for want of a descriptor (EMFILE, ENFILE): a
+// passing shortage that says nothing about what was to be opened.
+bool NoDescriptorFree(int error);
+
 bool NonBlockMode(int fd);
 bool BlockMode(int fd);
 void SetCloexec(int fd, bool on = true);

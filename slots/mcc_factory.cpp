@@ -141,6 +141,12 @@ Slot* MccFactory::INewSlot(const LGCP::CreateParams& params) {
 
 void MccFactory::IQuery() {
     Fd device(board::open(mcc::kDevice, O_RDONLY | O_CLOEXEC));
+    const int error = device ? 0 : errno;
+    if (NoDescriptorFree(error)) {
+        std::cerr << ext::header(this) << "device " << ext::quoted(mcc::kDevice)
+                  << " open fail: " << std::strerror(error) << ", the counts stay" << std::endl;
+        return;
+    }
     if (!device || board::ioctl(device.get(), mcc::MCC_RESOURCES, &free_) < 0) free_ = {};
 }
 

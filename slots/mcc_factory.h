@@ -64,7 +64,8 @@ public:
     const char* GetName() const override { return "MCC"; }
     Slot* INewSlot(const LGCP::CreateParams& params) override;
     // The controller's free data, BRI and transparent channels (0 when the
-    // device does not answer).
+    // device does not answer; as before when it cannot be opened for want
+    // of a descriptor).
     void IQuery() override;
     void Query(LGCP::Resources& resources) override;
 

@@ -92,12 +92,17 @@ void ModemFactory::IQuery() {
     update_hdlcDevices();
 }
 
+// A shortage of descriptors says nothing about the modems: the count stays
+// until the next query.
 void ModemFactory::update_modemDevices() {
-    modems_ = 0;
     Fd fd(board::open(board::mctl::kDevice, O_RDWR | O_CLOEXEC));
+    const int error = fd ? 0 : errno;
+    const bool shortage = NoDescriptorFree(error);
+    if (!shortage) modems_ = 0;
     if (!fd) {
         PutHeader(std::cerr) << "fail to open \"" << board::mctl::kDevice
-                             << "\" : " << std::strerror(errno) << std::endl;
+                             << "\" : " << std::strerror(error)
+                             << (shortage ? ", the count stays" : "") << std::endl;
         return;
     }
     for (int previous = -1; modems_ < kMaxModems; ++modems_) {
@@ -111,11 +116,19 @@ void ModemFactory::update_modemDevices() {
 }
 
 // A rescan must not offer an interface a slot holds: a second pppd would
-// run on it, and either slot's end would take it down under the other.
+// run on it, and either slot's end would take it down under the other. A
+// scan without a descriptor learns nothing: the interfaces known stay, and
+// slots released meanwhile give theirs back.
 void ModemFactory::update_hdlcDevices() {
+    Fd sock(board::netif::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    const int error = sock ? 0 : errno;
+    if (NoDescriptorFree(error)) {
+        PutHeader(std::cerr) << "interface scan fail: " << std::strerror(error)
+                             << ", the interfaces stay" << std::endl;
+        return;
+    }
     freeHdlc_.clear();
     scannedHdlc_.clear();
-    Fd sock(board::netif::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!sock) return;
     std::string found;
     for (int n = 0; n < kHdlcNames; ++n) {

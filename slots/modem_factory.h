@@ -37,7 +37,8 @@ public:
     Slot* INewSlot(const LGCP::CreateParams& params) override;
     // Reports `modem` and `digital-modems` as the last count left them.
     void Query(LGCP::Resources& resources) override;
-    // Counts the modems and scans the interfaces again.
+    // Counts the modems and scans the interfaces again; without a
+    // descriptor for either, what the last one found stays.
     void IQuery() override;
     // From the slot's unbind(): it leaves the lists; an interface that the
     // last scan saw goes to the end of the free list.

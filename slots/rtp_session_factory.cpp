@@ -74,14 +74,17 @@ void RtpSessionFactory::PutHeader(std::ostream& os) const {
 
 // ---- Capacity
 
+// A shortage of descriptors says nothing about the driver: the counts stay
+// until the next query.
 void RtpSessionFactory::IQuery() {
-    counts_.g729 = counts_.g723 = counts_.g711 = 0;
     Fd voice(board::open(GetVoiceDevName(), O_RDONLY | O_CLOEXEC));
+    const int error = voice ? 0 : errno;
+    const bool shortage = NoDescriptorFree(error);
+    if (!shortage) counts_.g729 = counts_.g723 = counts_.g711 = 0;
     if (!voice) {
-        const int error = errno;
         PutHeader(std::cerr);
         std::cerr << "device \"" << GetVoiceDevName() << "\" open fail: " << std::strerror(error)
-                  << std::endl;
+                  << (shortage ? ", the counts stay" : "") << std::endl;
         return;
     }
     const std::pair<int32_t, int Counts::*> queries[] = {

@@ -34,7 +34,8 @@ public:
     // Reports the counts.
     void Query(LGCP::Resources& resources) override;
     // The counts anew from the voice driver. G.729, G.723 and G.711 start
-    // from 0; a count changes only with a positive answer.
+    // from 0; a count changes only with a positive answer. A driver that
+    // cannot be opened for want of a descriptor leaves them all.
     void IQuery() override;
 
     // "<name>[G.723,G.729,G.711,universal]: ", the prefix of the log lines.

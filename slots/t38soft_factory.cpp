@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <string>
 
@@ -131,22 +132,30 @@ Slot* T38SoftFactory::INewSlot(const LGCP::CreateParams& params) {
 // The registry asks again only once the report it waits for has gone.
 void T38SoftFactory::PrepareQuery(std::function<void()> ready) {
     ready_ = std::move(ready);
-    if (!QueryNumOfInstances()) Counted(0);
+    if (!QueryNumOfInstances()) Counted(instances_);
 }
 
 void T38SoftFactory::Query(LGCP::Resources& resources) {
     resources.set_t38_instances(instances_);
 }
 
-// A missing program is known without a child.
+// A missing program is known without a child: it counts 0. One that
+// cannot be started now (no descriptor or process free) leaves the count
+// known before.
 bool T38SoftFactory::QueryNumOfInstances() {
     ChildProgram count;
     count.argv = {board::path(kProgram), "--num-of-instances"};
     count.failStatus = kExecFailed;
+    if (::access(count.argv[0].c_str(), X_OK) != 0) {
+        PutHeader(std::clog) << "t38 daemon not found!" << std::endl;
+        instances_ = 0;
+        return false;
+    }
     auto answer = [this](bool answered, const std::string& text) { OnCount(answered, text); };
-    if (::access(count.argv[0].c_str(), X_OK) == 0 && count_.Start(count, kCountLimitMs, answer))
-        return true;
-    PutHeader(std::clog) << "t38 daemon not found!" << std::endl;
+    if (count_.Start(count, kCountLimitMs, answer)) return true;
+    const int error = errno;
+    PutHeader(std::cerr) << "t38: count not started: " << std::strerror(error) << ", reporting "
+                         << instances_ << std::endl;
     return false;
 }
 

@@ -68,7 +68,8 @@ public:
 private:
     T38SoftFactory() = default;
 
-    // Starts "t38 --num-of-instances"; false (logged) when it cannot run.
+    // Starts "t38 --num-of-instances"; false (logged) when it cannot run:
+    // a missing program counts 0, the count known before stands otherwise.
     bool QueryNumOfInstances();
     void OnCount(bool answered, const std::string& text);
     // The count is known: the registry waiting for it hears so.

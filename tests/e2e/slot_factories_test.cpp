@@ -1,25 +1,45 @@
-// The creation chain as the server makes it.
+// The creation chain as the server makes it, and what its factories report
+// to a controller in-process on the simulated board.
 #include "server/slot_factories.h"
 
+#include <errno.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <iostream>
 #include <vector>
 
+#include "board/drivers/mcc.h"
+#include "board/drivers/mctl.h"
+#include "board/drivers/mixer.h"
+#include "board/drivers/voice.h"
+#include "board/sim/sim_board.h"
 #include "radio/rtp_ed137_factory.h"
 #include "radio/rtp_vark_factory.h"
+#include "runtime/child_wait.h"
+#include "server/services.h"
 #include "signalling/hdlc_slot_factory.h"
 #include "signalling/isdn_factory.h"
 #include "signalling/pstn_factory.h"
 #include "slots/echo_factory.h"
 #include "slots/ext_factory.h"
+#include "slots/hdlc_modem_slot.h"
 #include "slots/map_factory.h"
 #include "slots/mcc_factory.h"
 #include "slots/mixer_factory.h"
 #include "slots/modem_factory.h"
 #include "slots/rtp_factory.h"
+#include "slots/slots.h"
 #include "slots/t38soft_factory.h"
 #include "slots/trunk_factory.h"
 #include "slots/voice_factory.h"
+#include "tests/support/controller_inputs.h"
+#include "tests/support/deadline.h"
+#include "tests/support/descriptor_shortage.h"
+#include "tests/support/hardware_reset.h"
+#include "tests/support/stand_ins.h"
+#include "tests/support/stream_capture.h"
+#include "tests/support/test_controller.h"
 
 namespace {
 
@@ -43,6 +63,70 @@ TEST(SlotFactories, TheChainRunsFromHdlcToTheTrunksLast) {
     for (SlotFactory* factory = firstFactory; factory; factory = factory->next())
         chain.push_back(factory);
     EXPECT_EQ(expected, chain);
+}
+
+// An open refused for want of a descriptor says nothing about the board:
+// with the server's services and factories in-process, a query and a SIGHUP
+// meanwhile report what was known, and the HDLC interfaces known stay free
+// for digital calls (one released meanwhile too).
+TEST(ServerFactories, AReportWithoutAFreeDescriptorSaysWhatWasKnown) {
+    test::StreamCapture progress{std::clog}, errors{std::cerr};
+    test::HardwareReset hardware;
+    test::ServerHarness server{ControllerServices()};
+    test::TestController controller{server};
+    CreateSlotFactories();
+    ChildWait::Activate();  // the count's end is reaped
+    ASSERT_TRUE(controller.connect());
+    auto created = [&](unsigned slot) {
+        controller.send(test::forms::modem<test::forms::Modem::digital>({}), 1, slot);
+        auto reply = controller.receive_until(test::is_response);
+        return reply && test::is_success(*reply);
+    };
+    // The next report, once the t38 program (a real process) has counted.
+    auto report = [&]() -> std::optional<LGCP::Resources> {
+        for (test::Deadline deadline(5000); !deadline.passed(); ::usleep(1000))
+            if (auto m = controller.receive(1))
+                if (const LGCP::Signal* s = m->get_pdu().get_signal(); s && s->is_query())
+                    return *s->get_query();
+        return std::nullopt;
+    };
+    // The simulated board's own open would first close the ends of the
+    // channels the server closed, which frees descriptors.
+    auto refuse_board_opens = [] {
+        board::sim::Board& sim = board::sim::Board::instance();
+        sim.fail_next(board::sim::Op::Open, board::voice::kDevice, EMFILE, 0, 4);  // 3 RTP, mixer
+        for (const char* device :
+             {board::mcc::kDevice, board::mixer::kDevice, board::mctl::kDevice})
+            sim.fail_next(board::sim::Op::Open, device, EMFILE);
+        sim.netifs().fail_next_socket(EMFILE);
+    };
+    server.board().write_program("/usr/local/sbin/t38", test::stand_in::t38("", "8"));
+    controller.send(test::command(LGCP::Command::Alternative::query), 1);
+    const auto known = report();
+    ASSERT_TRUE(known && created(5));
+    std::optional<LGCP::Resources> queried, hangup;
+    {
+        test::DescriptorShortage shortage;
+        refuse_board_opens();
+        controller.send(test::command(LGCP::Command::Alternative::query), 2);
+        queried = report();
+        refuse_board_opens();
+        Slots::instance()->UpdateHardwareResources();  // as SIGHUP does
+        hangup = report();
+    }
+    ASSERT_TRUE(queried && hangup);
+    EXPECT_EQ(8, known->get_t38_instances().getValue());
+    EXPECT_EQ(*known, *queried);
+    EXPECT_EQ(*known, *hangup);
+    EXPECT_EQ(std::string::npos, progress.str().find("t38 daemon not found!"));
+    Slots::instance()->Destroy(Slots::instance()->at(5));
+    ASSERT_TRUE(created(6));
+    auto* digital = dynamic_cast<HdlcModemSlot*>(Slots::instance()->at(6));
+    ASSERT_TRUE(digital);
+    EXPECT_EQ("hdlc1", digital->interfaceName());
+    EXPECT_EQ(std::list<std::string>{"hdlc0"}, ModemFactory::instance().freeInterfaces());
+    Slots::instance()->Destroy(digital);
+    ChildWait::Deactivate();
 }
 
 }  // namespace
