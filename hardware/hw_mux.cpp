@@ -45,6 +45,8 @@ void HwMux::reset_for_test() {
     std::fill(std::begin(map_), std::end(map_), kDisabled);
     owners_.clear();
     cursor_ = 0;
+    disableFailed_ = LogThrottle();
+    writeFailed_ = LogThrottle();
 }
 
 bool HwMux::IsOpened() {
@@ -116,8 +118,10 @@ bool HwMux::Disable(int channel) {
     SetEntry(channel, kDisabled);
     int32_t record = channel;
     if (board::ioctl(fd_, hal::kMuxDisable, &record) < 0) {
-        std::clog << "hwMux: disable failed " << channel << " : " << std::strerror(errno)
-                  << std::endl;
+        const int error = errno;
+        if (disableFailed_.admit())
+            std::clog << "hwMux: disable failed " << channel << " : " << std::strerror(error)
+                      << disableFailed_ << std::endl;
         return false;
     }
     return true;
@@ -128,8 +132,11 @@ bool HwMux::Write(int channel, unsigned char value) {
     SetEntry(channel, kDriven);
     hal::mux_byte record{channel, value};
     if (board::ioctl(fd_, hal::kMuxWriteByte, &record) < 0) {
-        std::clog << "hwMux: write failed " << channel << " <- " << std::hex << "0x"
-                  << unsigned(value) << std::dec << " : " << std::strerror(errno) << std::endl;
+        const int error = errno;
+        if (writeFailed_.admit())
+            std::clog << "hwMux: write failed " << channel << " <- " << std::hex << "0x"
+                      << unsigned(value) << std::dec << " : " << std::strerror(error)
+                      << writeFailed_ << std::endl;
         return false;
     }
     return true;

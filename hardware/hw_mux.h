@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "board/drivers/hal.h"
+#include "runtime/log_throttle.h"
 #include "runtime/timer.h"
 
 class HwMux {
@@ -130,6 +131,9 @@ private:
     std::map<int, Owners> owners_;
     unsigned cursor_ = 0;
     Dpc refresh_;
+    // A bus test writes or switches off a whole range at once.
+    LogThrottle disableFailed_;
+    LogThrottle writeFailed_;
 };
 
 // An owner as the switch's lines name it.

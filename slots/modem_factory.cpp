@@ -142,7 +142,8 @@ void ModemFactory::update_hdlcDevices() {
         found += " " + name;
         if (!Held(name)) freeHdlc_.push_back(name);
     }
-    if (!found.empty()) PutHeader(std::clog) << "found point-o-point devices:" << found << std::endl;
+    if (!found.empty() && foundLine_.admit())
+        PutHeader(std::clog) << "found point-o-point devices:" << found << foundLine_ << std::endl;
 }
 
 bool ModemFactory::Held(const std::string& interfaceName) const {
@@ -265,5 +266,6 @@ void ModemFactory::reset_for_test() {
     hdlcSlots_.clear();
     CloseListener();
     IQuery();
+    foundLine_ = LogThrottle();  // the test's first scan is said
     Init();
 }

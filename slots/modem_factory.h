@@ -107,4 +107,6 @@ private:
     std::list<AuthClient*> clients_;  // accept order
     LogThrottle refused_;
     LogThrottle unknownSession_;
+    // The interfaces found, said at every query.
+    LogThrottle foundLine_;
 };

@@ -147,7 +147,8 @@ bool T38SoftFactory::QueryNumOfInstances() {
     count.argv = {board::path(kProgram), "--num-of-instances"};
     count.failStatus = kExecFailed;
     if (::access(count.argv[0].c_str(), X_OK) != 0) {
-        PutHeader(std::clog) << "t38 daemon not found!" << std::endl;
+        if (notFound_.admit())
+            PutHeader(std::clog) << "t38 daemon not found!" << notFound_ << std::endl;
         instances_ = 0;
         return false;
     }
@@ -172,6 +173,11 @@ void T38SoftFactory::OnCount(bool answered, const std::string& text) {
     }
     const long count = std::strtol(text.c_str(), nullptr, 10);
     Counted(static_cast<int>(std::clamp<long>(count, INT_MIN, INT_MAX)));
+}
+
+void T38SoftFactory::reset_for_test() {
+    instances_ = 0;
+    notFound_ = LogThrottle();
 }
 
 void T38SoftFactory::Counted(int instances) {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <iosfwd>
 
+#include "runtime/log_throttle.h"
 #include "slots/child_program.h"
 #include "slots/slot.h"
 #include "slots/slot_factory.h"
@@ -65,6 +66,9 @@ public:
 
     std::ostream& PutHeader(std::ostream& os) const;
 
+    // As at start-up, for a test: no count known, nothing said.
+    void reset_for_test();
+
 private:
     T38SoftFactory() = default;
 
@@ -77,6 +81,8 @@ private:
 
     ChildAnswer count_;
     int instances_ = 0;
+    // Said at every query while the program is missing.
+    LogThrottle notFound_;
     // The registry's call once the count under way is known.
     std::function<void()> ready_;
 };

@@ -15,11 +15,13 @@
 #include "tests/hardware/hardware_test.h"
 #include "tests/support/hardware_commands.h"
 #include "tests/support/test_controller.h"
+#include "tests/support/throttled_lines.h"
 
 namespace {
 
 namespace hal = board::hal;
 using board::sim::HalModel;
+using board::sim::Op;
 using Mode = LGCP::BpcTestMode::Alternative;
 
 using test::bus_sequence;
@@ -116,6 +118,26 @@ TEST_F(BusTest, ARangeBeyondTheLastBusLeavesTheMapAlone) {
     EXPECT_EQ(127u, writes().size());
     EXPECT_EQ(10365, writes().back().channel);
     EXPECT_EQ(HwMux::kDriven, HwMux::instance().entry(10239));
+}
+
+// A switch that refuses every channel of a range is said once a second,
+// with the count of the refusals held back.
+TEST_F(BusTest, RefusalsOfTheSwitchAreWrittenOnceASecond) {
+    const struct {
+        Mode mode;
+        uint32_t request;
+        const char* line;
+    } cases[] = {{Mode::disconnect, hal::kMuxDisable, "hwMux: disable failed"},
+                 {Mode::write, hal::kMuxWriteByte, "hwMux: write failed"}};
+    for (const auto& c : cases) {
+        // From now on (the switch's sweep of the channels it keeps off too).
+        sim().fail_next(Op::Ioctl, hal::kDevice, EIO, c.request, 1 << 20);
+        for (int second = 0; second < 2; ++second) {
+            run(bus_test(0, 0, 8, 1, c.mode));
+            server.advance(1000);
+        }
+        EXPECT_TRUE(test::written_twice_with_a_count(progress.str(), c.line, 7));
+    }
 }
 
 }  // namespace

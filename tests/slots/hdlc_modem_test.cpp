@@ -149,6 +149,7 @@ TEST_F(HdlcModem, TheScanOffersPointToPointInterfacesUpToTheFirstMissingName) {
             netifs().add(i);
         }
         progress.clear();
+        server.advance(1000);  // the line is said once a second
         EXPECT_EQ(int(c.offered.size()), digital_modems());
         EXPECT_EQ(c.offered, modems.freeInterfaces());
         std::string line = "found point-o-point devices:";

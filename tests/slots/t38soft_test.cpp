@@ -16,6 +16,7 @@
 #include "tests/slots/modem_fixture.h"
 #include "tests/support/descriptors.h"
 #include "tests/support/mixer_voice_commands.h"
+#include "tests/support/throttled_lines.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ protected:
     // The first channel of the controller's transparent pool.
     static constexpr int kTimeslot = MccModel::kPoolBase + mcc::kTransparent * MccModel::kPoolSpan;
 
-    T38Soft() { T38SoftFactory::instance(); }
+    T38Soft() { T38SoftFactory::instance().reset_for_test(); }
 
     static T38SoftSlot* t38_at(unsigned number) {
         return dynamic_cast<T38SoftSlot*>(Slots::instance()->at(number));
@@ -277,6 +278,18 @@ TEST_F(T38Soft, TwoQueriesDuringOneCountShareIt) {
         EXPECT_EQ(3u, s->get_query()->get_mixer().size());
     }
     EXPECT_EQ(1u, test::count(server.board().read_file(kT38 + ".pids"), "\n"));
+}
+
+// Lines that every query writes are said once a second, with the count of
+// those held back.
+TEST_F(T38Soft, LinesOfEachQueryAreWrittenOnceASecond) {
+    progress.clear();
+    for (int second = 0; second < 2; ++second) {
+        for (int query = 0; query < 3; ++query) ASSERT_TRUE(resources());
+        server.advance(1000);
+    }
+    for (const char* line : {"t38soft: t38 daemon not found!", "found point-o-point devices:"})
+        EXPECT_TRUE(test::written_twice_with_a_count(progress.str(), line, 2));
 }
 
 }  // namespace
