@@ -86,36 +86,37 @@ uint16_t HwMux::entry(int channel) const {
     return index >= 0 ? map_[index] : kDisabled;
 }
 
+// The record follows the fabric: an entry changes once the driver has
+// switched, and a refusal leaves it and its owners as they were.
 bool HwMux::Connect(int tx, int rx) {
     if (!IsOpened() || tx < 0 || rx < 0) {
         std::clog << "hwMux: ERROR not opened" << std::endl;
         return false;
     }
-    SetEntry(rx, static_cast<uint16_t>(tx));
     hal::mux_connect record{rx, tx};
     if (board::ioctl(fd_, hal::kMuxConnect, &record) < 0) {
         std::clog << "hwMux: connect " << tx << " -> " << rx << " failed: " << std::strerror(errno)
                   << std::endl;
         return false;
     }
+    SetEntry(rx, static_cast<uint16_t>(tx));
     return true;
 }
 
 bool HwMux::Disconnect(int channel) {
     if (!Usable(channel)) return false;
-    SetEntry(channel, kDriven);
     hal::mux_byte record{channel, kIdleByte};
     if (board::ioctl(fd_, hal::kMuxWriteByte, &record) < 0) {
         std::clog << "hwMux: disconnect failed " << channel << " : " << std::strerror(errno)
                   << std::endl;
         return false;
     }
+    SetEntry(channel, kDriven);
     return true;
 }
 
 bool HwMux::Disable(int channel) {
     if (!Usable(channel)) return false;
-    SetEntry(channel, kDisabled);
     int32_t record = channel;
     if (board::ioctl(fd_, hal::kMuxDisable, &record) < 0) {
         const int error = errno;
@@ -124,12 +125,12 @@ bool HwMux::Disable(int channel) {
                       << disableFailed_ << std::endl;
         return false;
     }
+    SetEntry(channel, kDisabled);
     return true;
 }
 
 bool HwMux::Write(int channel, unsigned char value) {
     if (!Usable(channel)) return false;
-    SetEntry(channel, kDriven);
     hal::mux_byte record{channel, value};
     if (board::ioctl(fd_, hal::kMuxWriteByte, &record) < 0) {
         const int error = errno;
@@ -139,6 +140,7 @@ bool HwMux::Write(int channel, unsigned char value) {
                       << writeFailed_ << std::endl;
         return false;
     }
+    SetEntry(channel, kDriven);
     return true;
 }
 
@@ -181,36 +183,35 @@ bool HwMux::Connect(int tx, int rx, const Owner& owner) {
     return true;
 }
 
-bool HwMux::KeptForAnother(const Owner& owner, int channel, bool& owned) {
-    owned = false;
+bool HwMux::Owns(const Owner& owner, int channel) const {
+    const Owners& had = owners(channel);
+    return std::find(had.begin(), had.end(), &owner) != had.end();
+}
+
+bool HwMux::LeftToAnother(const Owner& owner, int channel) {
     const auto path = owners_.find(channel);
     if (path == owners_.end()) return false;
     Owners& owners = path->second;
-    const auto at = std::find(owners.begin(), owners.end(), &owner);
-    owned = at != owners.end();
-    if (owned) owners.erase(at);
-    if (owners.empty()) {
-        owners_.erase(path);
-        return false;
-    }
-    std::clog << "mux: " << owner << " leaves [" << channel << "] to " << *owners.front()
-              << std::endl;
+    const auto other = std::find_if(owners.begin(), owners.end(),
+                                    [&](const Owner* one) { return one != &owner; });
+    if (other == owners.end()) return false;
+    const Owner& heir = **other;
+    owners.erase(std::remove(owners.begin(), owners.end(), &owner), owners.end());
+    std::clog << "mux: " << owner << " leaves [" << channel << "] to " << heir << std::endl;
     return true;
 }
 
 // A channel outside the map has no record: it is silenced as asked.
 HwMux::Released HwMux::Release(const Owner& owner, int rx) {
     if (rx < 0) return Released::failed;
-    bool owned = false;
-    if (KeptForAnother(owner, rx, owned)) return Released::kept;
-    if (!owned && MapIndex(rx) >= 0) return Released::kept;
+    if (LeftToAnother(owner, rx)) return Released::kept;
+    if (!Owns(owner, rx) && MapIndex(rx) >= 0) return Released::kept;
     return Outcome(Disconnect(rx));
 }
 
 HwMux::Released HwMux::SwitchOff(const Owner& owner, int channel) {
     if (channel < 0) return Released::failed;
-    bool owned = false;
-    if (KeptForAnother(owner, channel, owned)) return Released::kept;
+    if (LeftToAnother(owner, channel)) return Released::kept;
     return Outcome(Disable(channel));
 }
 

@@ -59,8 +59,9 @@ public:
     // True when the device is open; otherwise tries to open it now.
     bool IsOpened();
     // Makes channel `rx` receive what channel `tx` transmits. These four
-    // write the channel for no owner: the owners of what it carried before
-    // are forgotten.
+    // write the channel for no owner: once the driver has switched, the
+    // owners of what it carried before are forgotten; a refusal leaves the
+    // record as it was.
     bool Connect(int tx, int rx);
     // Drives the channel with the idle byte.
     bool Disconnect(int channel);
@@ -74,11 +75,12 @@ public:
 
     // `owner` switches `tx` into `rx`: the owners of a path from `tx` there
     // share it with `owner`; a path from another source goes with its
-    // owners. On a refusal the path has no owner.
+    // owners. A refusal leaves the path and its owners as they were.
     bool Connect(int tx, int rx, const Owner& owner);
     // What `owner` switched into `rx` goes: the channel carries silence,
     // unless another owner shares the path ("mux: X leaves [rx] to Y"), or
-    // the channel carries no path of `owner`'s.
+    // the channel carries no path of `owner`'s. A refusal leaves `owner` on
+    // the path.
     Released Release(const Owner& owner, int rx);
     // Switches off `owner`'s own channel, unless another owner has a path
     // into it (said as by Release).
@@ -91,6 +93,8 @@ public:
     // The owners of the path into the channel; none for a channel that
     // carries no path the server made for an owner.
     const Owners& owners(int channel) const;
+    // Whether `owner` is one of them.
+    bool Owns(const Owner& owner, int channel) const;
     // An owner that goes: it owns no path any more; the switch stays as it is.
     void Forget(const Owner& owner);
 
@@ -117,9 +121,9 @@ private:
     // The entry is written and the channel's owners forgotten.
     void SetEntry(int channel, uint16_t value);
     bool Usable(int channel) { return IsOpened() && channel >= 0; }
-    // Takes `owner` off the path into `channel` (`owned`: whether it was
-    // there). True, with one line, when another owner keeps the path.
-    bool KeptForAnother(const Owner& owner, int channel, bool& owned);
+    // True, with one line, when another owner keeps the path into
+    // `channel`: `owner` is taken off it.
+    bool LeftToAnother(const Owner& owner, int channel);
     // Says that the path an owner had into `channel` is broken.
     void SayBroken(int channel) const;
     static Released Outcome(bool written) { return written ? Released::broken : Released::failed; }

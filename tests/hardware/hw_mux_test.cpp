@@ -9,8 +9,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <string>
 
 #include "board/devio.h"
@@ -93,7 +95,7 @@ void PrintTo(const MapCase& c, std::ostream* os) { *os << c.name; }
 
 class SwitchMap : public SwitchTest, public ::testing::WithParamInterface<MapCase> {};
 
-// Whatever the driver answers.
+// Once the driver has switched: a refusal leaves the entry as it was.
 TEST_P(SwitchMap, EntryFollowsTheOperation) {
     open();
     fabric.line[0x1234] = 0x42;
@@ -101,11 +103,119 @@ TEST_P(SwitchMap, EntryFollowsTheOperation) {
         mux.Connect(0x1234, GetParam().channel);
         if (refused) sim().fail_next(Op::Ioctl, hal::kDevice, EIO);
         EXPECT_EQ(!refused, GetParam().operation(mux));
-        EXPECT_EQ(GetParam().entry, mux.entry(GetParam().channel)) << refused;
+        EXPECT_EQ(refused ? 0x1234 : GetParam().entry, mux.entry(GetParam().channel)) << refused;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(HwMux, SwitchMap, ::testing::ValuesIn(kMapCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Paths with owners: what each operation does to the record of the
+// channels 8200, 8300 and 8301 (what each carries, and who switched it),
+// which follows the fabric whatever the driver answers. The steps: "a:8200>8300"
+// (owner a switches 8200 into 8300), "a-8300" (a releases), "a~8300" (a
+// switches off), "^8200" (the channel goes back), "a?" (a is forgotten);
+// before "!", the driver refuses the next request.
+
+struct OwnerCase {
+    const char* name;
+    const char* steps;
+    const char* result;  // of the last step
+    const char* record;
+};
+
+const OwnerCase kOwnerCases[] = {
+    {"connect_of_the_same_source_shares_the_path", "a:8200>8300 b:8200>8300", "true",
+     "8200 off, 8300 <- 8200 a b, 8301 off"},
+    {"connect_of_another_source_replaces_the_path_and_its_owners", "a:8200>8300 b:8301>8300",
+     "true", "8200 off, 8300 <- 8301 b, 8301 off"},
+    {"connect_refused_leaves_the_path_and_its_owners", "a:8200>8300 ! b:8301>8300", "false",
+     "8200 off, 8300 <- 8200 a, 8301 off"},
+    {"release_breaks_the_path_of_its_last_owner", "a:8200>8300 a-8300", "broken",
+     "8200 off, 8300 idle, 8301 off"},
+    {"release_leaves_a_shared_path_to_the_other_owner", "a:8200>8300 b:8200>8300 a-8300", "kept",
+     "8200 off, 8300 <- 8200 b, 8301 off"},
+    {"release_refused_leaves_the_owner_on_its_path", "a:8200>8300 ! a-8300", "failed",
+     "8200 off, 8300 <- 8200 a, 8301 off"},
+    {"switch_off_of_its_own_channel", "a:8200>8300 a~8300", "broken", "8200 off, 8300 off, 8301 off"},
+    {"switch_off_keeps_another_owners_path_into_it", "a:8200>8300 b~8300", "kept",
+     "8200 off, 8300 <- 8200 a, 8301 off"},
+    {"hand_back_takes_every_path_from_and_into_the_channel",
+     "a:8200>8300 b:8200>8301 a:8301>8200 ^8200", "true", "8200 off, 8300 idle, 8301 idle"},
+    {"forget_takes_the_owner_off_its_paths_and_leaves_the_switch",
+     "a:8200>8300 b:8200>8301 a:8200>8301 a?", "true", "8200 off, 8300 <- 8200, 8301 <- 8200 b"},
+};
+
+void PrintTo(const OwnerCase& c, std::ostream* os) { *os << c.name; }
+
+class SwitchOwners : public SwitchTest, public ::testing::WithParamInterface<OwnerCase> {
+protected:
+    struct Named final : HwMux::Owner {
+        explicit Named(char letter) : name(1, letter) {}
+        void PutOwner(std::ostream& os) const override { os << name; }
+        std::string name;
+    };
+    ~SwitchOwners() override {
+        mux.Forget(a_);
+        mux.Forget(b_);
+    }
+    static std::string said(bool done) { return done ? "true" : "false"; }
+    static std::string said(HwMux::Released released) {
+        if (released == HwMux::Released::broken) return "broken";
+        return released == HwMux::Released::kept ? "kept" : "failed";
+    }
+    // One step; what it answered.
+    std::string act(const std::string& step) {
+        const Named& who = step[0] == 'b' ? b_ : a_;
+        const int channel = std::atoi(step.c_str() + (step[0] == '^' ? 1 : 2));
+        switch (step[0] == '^' ? '^' : step[1]) {
+            case ':': return said(mux.Connect(channel, std::atoi(&step[step.find('>') + 1]), who));
+            case '-': return said(mux.Release(who, channel));
+            case '~': return said(mux.SwitchOff(who, channel));
+            case '^': return said(mux.HandBack(channel));
+        }
+        mux.Forget(who);
+        return "true";
+    }
+    // "off", "idle" or "<- <source>": as the record has the channel, or the fabric.
+    static std::string text(bool off, bool idle, int source) {
+        return off ? "off" : idle ? "idle" : "<- " + std::to_string(source);
+    }
+    std::string entry(int channel) {
+        const uint16_t value = mux.entry(channel);
+        return text(value == HwMux::kDisabled, value == HwMux::kDriven, value);
+    }
+    std::string carried(int channel) {
+        const HalModel::ChannelState& state = fabric.channel(channel);
+        return text(state.output == HalModel::Output::Off,
+                    state.output == HalModel::Output::Driven, state.value);
+    }
+
+    Named a_{'a'}, b_{'b'};
+};
+
+TEST_P(SwitchOwners, TheRecordFollowsTheFabric) {
+    open();
+    std::istringstream steps(GetParam().steps);
+    std::string result;
+    for (std::string step; steps >> step;) {
+        if (step == "!")
+            sim().fail_next(Op::Ioctl, hal::kDevice, EIO);
+        else
+            result = act(step);
+    }
+    EXPECT_EQ(GetParam().result, result);
+    std::string record;
+    for (int channel : {8200, 8300, 8301}) {
+        EXPECT_EQ(carried(channel), entry(channel)) << channel;
+        record += (record.empty() ? "" : ", ") + std::to_string(channel) + " " + entry(channel);
+        for (const HwMux::Owner* owner : mux.owners(channel))
+            record += " " + static_cast<const Named*>(owner)->name;
+    }
+    EXPECT_EQ(GetParam().record, record);
+}
+
+INSTANTIATE_TEST_SUITE_P(HwMux, SwitchOwners, ::testing::ValuesIn(kOwnerCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SwitchTest, ConnectSendsTheDestinationFirst) {

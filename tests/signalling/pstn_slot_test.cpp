@@ -1,5 +1,6 @@
 // PSTN, ISDN and QSIG signalling slots driven by the controller alone, on
 // cabled trunks of the simulated board, in virtual time.
+#include <errno.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -361,12 +362,14 @@ TEST_F(SignallingPairs, AChannelThatEndsTakesThePathsOfItsPeerWithIt) {
 // destroyed, its HDLC slot unwired (its input disconnected) or it moves to
 // another timeslot: the switch paths between the channel and the old
 // timeslot go with it, so that the slot given the channel next neither
-// hears the old line nor sends on it. Where another owner (its heir) has
-// switched into the old timeslot since, its path stays.
+// hears the old line nor sends on it, also where the driver refused a
+// switch meanwhile. Where another owner (its heir) has switched into the
+// old timeslot since, its path stays.
 //
 // The steps of a controller: slots 10, 11 and 12 are trunks 1, 2 and 3
-// (timeslot 16), 20 the old slot, 21 a PRI PSTN slot, 30 a data channel.
-enum class Act { make, join, unjoin, destroy };
+// (timeslot 16), 20 the old slot, 21 a PRI PSTN slot, 30 a data channel;
+// `refuse`: the driver refuses the next switch request.
+enum class Act { make, join, unjoin, destroy, refuse };
 struct HandStep {
     Act act;
     unsigned a;
@@ -415,6 +418,8 @@ const HandBackCase kHandBacks[] = {
      {kBack, kUnwireOld[0], kUnwireOld[1], {Act::make, 30}, {Act::join, 10, 30},
       {Act::join, 30, 10}, kDestroyOld},
      30, false},
+    {"the heir's switch into the timeslot refused",
+     kPri, {kBack, kMakeHeir, {Act::refuse, 0}, kToHeir, kDestroyOld}, 0, false},
 };
 
 class HandedBackChannels : public test::SignallingSlotTest,
@@ -426,6 +431,9 @@ protected:
         case Act::join: return join(step.a, step.b);
         case Act::unjoin: return succeed(test::command(Alternative::disconnect), step.a);
         case Act::destroy: return destroy(step.a);
+        case Act::refuse:
+            return sim().fail_next(board::sim::Op::Ioctl, board::hal::kDevice, EIO,
+                                   board::hal::kMuxConnect);
         }
     }
     static LGCP::Command made(unsigned slot) {

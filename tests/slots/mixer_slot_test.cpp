@@ -124,8 +124,10 @@ TEST_F(MixerSlots, AReleaseTakesOnlyThePairsItsSlotPutInTheSums) {
 // trunk, timeslot 1, or `to`), 30 (another call the driver gave the
 // timeslot), 40 and 41 (parties the driver gave one channel in turn) and 50
 // (an output of unit 1 cascaded into channel 3). A party or unit 1 may lose
-// its hardware.
-enum class Do { in, out, cascade, trunk, party, otherCall, connect, disconnect, destroy, lose };
+// its hardware; the driver may refuse the next connect.
+enum class Do {
+    in, out, cascade, trunk, party, otherCall, connect, disconnect, destroy, lose, refuse
+};
 struct Step {
     Do what;
     unsigned slot;
@@ -169,6 +171,10 @@ const GuardCase kGuard[] = {
      {kInput, kTrunk, kTrunkToInput, {Do::otherCall, 30},
       {Do::disconnect, 11, 0, Cause::disconnectFail}},
      kHeldLine, kTrunkChannel},
+    {"a second input's connect the driver refuses leaves the first input its release",
+     {kInput, kSecondInput, kTrunk, kTrunkToInput, {Do::refuse, 0},
+      {Do::connect, 20, 12, Cause::connectFail}, {Do::disconnect, 11}},
+     "", -1},
     {"a second source into the inputs is refused and a mute silences the first",
      {kInput, kSecondInput, kTrunk, {Do::trunk, 21, 2}, kTrunkToInput,
       {Do::connect, 21, 12, Cause::connectFail}, {Do::disconnect, 11}},
@@ -196,7 +202,8 @@ protected:
             case Do::connect: return test::connect_command(step.to);
             case Do::disconnect: return test::command(Alternative::disconnect);
             case Do::destroy:
-            case Do::lose: break;
+            case Do::lose:
+            case Do::refuse: break;
         }
         return destroy();
     }
@@ -220,6 +227,10 @@ TEST_P(MixerGuard, LetsTheSlotsOfAChannelShareItsTimeslot) {
     for (const Step& step : GetParam().steps) {
         if (step.what == Do::lose) {
             lose(step.slot);
+            continue;
+        }
+        if (step.what == Do::refuse) {
+            sim().fail_next(Op::Ioctl, board::hal::kDevice, EIO, board::hal::kMuxConnect);
             continue;
         }
         EXPECT_EQ(step.answer, outcome(command(step), step.slot))
