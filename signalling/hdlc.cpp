@@ -84,6 +84,8 @@ bool HDLC::refuse(const char* what, int error, Fd& device) const {
 bool HDLC::activate() {
     deactivate();
     txSU = txDiscard = txError = txOverflow = rxSU = rxDropped = 0;
+    // Nothing is opened to switch into a call the guard keeps it from.
+    if (!notify->hdlc_admits(destination())) return false;
 
     Fd device(board::open(mcc::kDevice, O_RDWR | O_NONBLOCK | O_CLOEXEC));
     if (!device) {

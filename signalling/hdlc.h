@@ -55,6 +55,9 @@ public:
         virtual void on_hdlc_error(Cause::Type cause) = 0;
         // The channel takes frames again after refusing one.
         virtual void on_hdlc_ready() = 0;
+        // Whether the channel may switch into `channel` (one of its
+        // owner's peers', not its own): the owner's guard. By default yes.
+        virtual bool hdlc_admits(int /*channel*/) { return true; }
     };
 
     // Framing modes: an SS7 link, a PRI D channel on an E1 timeslot, a BRI
@@ -73,9 +76,10 @@ public:
     // Callbacks go nowhere.
     void unbind();
     // Opens and allocates the controller channel and switches it: false
-    // (logged, closed) when the device refuses or the loop cannot watch it.
-    // An open channel is deactivated first, so a channel moved to another
-    // timeslot leaves the old one.
+    // (logged, closed) when the device refuses, the loop cannot watch it
+    // or the owner's guard refuses its destination. An open channel is
+    // deactivated first, so a channel moved to another timeslot leaves the
+    // old one.
     bool activate();
     // Closes the descriptor, which frees the controller channel for the
     // driver's next user; the switch paths of the activation go first (its
@@ -85,6 +89,10 @@ public:
     // The path into `channel` that the channel transmits on goes, as at
     // deactivation; the channel stays open and keeps receiving.
     void LeaveDestination(int channel);
+    // The owner has said where the channel receives from and transmits to.
+    bool wired() const { return sourceChannel >= 0 && destination() >= 0; }
+    // The channel the controller channel transmits to.
+    int destination() const { return mode == bri ? briDestination : sourceChannel; }
 
     bool hdlc_transmit(Packet& frame) override;
     bool is_open() const override { return m_event.fd() >= 0; }
@@ -125,8 +133,6 @@ private:
     void BreakPaths();
     // A path for this channel, each said in one line as the slots' are.
     void SwitchPath(int tx, int rx);
-    // The channel the controller channel transmits to.
-    int destination() const { return mode == bri ? briDestination : sourceChannel; }
 
     bool ready_ = false;
     // What the activation switched, until deactivation breaks it: the

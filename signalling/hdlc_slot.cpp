@@ -50,15 +50,24 @@ bool HdlcSlot::IHwConnectReceiver(Slot& source) {
 }
 
 // The channel made both paths: it breaks what is still its own.
-bool HdlcSlot::IHwDisconnectTransmitter(Slot&) {
-    channel_.deactivate();
+bool HdlcSlot::IHwDisconnectTransmitter(Slot& receiver) {
+    Leave(receiver.IGetReceiveChannel());
     return true;
 }
 
-bool HdlcSlot::IHwDisconnectReceiver(Slot&) {
-    channel_.deactivate();
+bool HdlcSlot::IHwDisconnectReceiver(Slot& source) {
+    Leave(source.IGetTransmitChannel());
     return true;
 }
+
+// The slot forgets the channel it leaves, which the driver may give to the
+// next call.
+void HdlcSlot::Leave(int tdm) {
+    channel_.deactivate();
+    if (tdm == channel_.sourceChannel) channel_.sourceChannel = -1;
+}
+
+bool HdlcSlot::hdlc_admits(int channel) { return MuxAdmitsForLinks(*this, channel); }
 
 bool HdlcSlot::iactivate() {
     if (traces.hdlc)
@@ -73,7 +82,13 @@ bool HdlcSlot::iactivate() {
     return true;
 }
 
+// Not wired, or unwired since, the channel would switch into nothing, or
+// into a call the driver gave its peer's channel to since: not opened.
 bool HdlcSlot::IActivate(const TERM::TermActivateParams&) {
+    if (!channel_.wired()) {
+        std::clog << ext::header(this) << "wired to no channel, activate refused" << std::endl;
+        return false;
+    }
     iactivate();
     return true;
 }

@@ -45,6 +45,7 @@ public:
     void on_hdlc_error(HDLC::Notify::Cause::Type cause) override;
     // Drains the queue.
     void on_hdlc_ready() override;
+    bool hdlc_admits(int channel) override;
 
     void PutHeader(std::ostream& os) const;
     const HDLC& channel() const { return channel_; }
@@ -54,6 +55,8 @@ private:
     bool iactivate();
     // Connects the channel to one TDM channel both ways.
     void Connect(int tdm);
+    // The link to a peer on `tdm` goes: the channel closes.
+    void Leave(int tdm);
     // Queues one package as a frame; false when the queue is full or the
     // packet pool low.
     bool enqueue(const std::vector<char>& body);

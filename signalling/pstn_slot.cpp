@@ -112,16 +112,20 @@ bool PstnSlot::IHwConnectTransmitter(Slot& destination) {
 
 // The slot's channel made the path into the destination (in PRI, SS7 and
 // CAS mode when the slot's source was wired): it leaves it, unless another
-// owner has switched into it since.
+// owner has switched into it since. Unwired, the slot forgets the peer's
+// channel, which the driver may give to the next call.
 bool PstnSlot::IHwDisconnectTransmitter(Slot& destination) {
     if (mode_ > pri) deactivate();
-    channel_->LeaveDestination(destination.IGetReceiveChannel());
+    const int channel = destination.IGetReceiveChannel();
+    channel_->LeaveDestination(channel);
+    if (mode_ > pri && channel_->briDestination == channel) channel_->briDestination = -1;
     return true;
 }
 
 bool PstnSlot::IHwDisconnectReceiver(Slot& source) {
     deactivate();
     Slot::IHwDisconnectReceiver(source);
+    if (channel_->sourceChannel == source.IGetTransmitChannel()) channel_->sourceChannel = -1;
     return true;
 }
 
@@ -136,7 +140,15 @@ void PstnSlot::iactivate() {
 
 // ---- Commands
 
+// A channel that knows not where to receive from and transmit to (never
+// wired, or unwired since) is not opened: it would switch into nothing, or
+// into a call the driver gave its peer's channel to since.
 bool PstnSlot::IActivate(const TERM::TermActivateParams&) {
+    if (!channel_->wired()) {
+        std::cerr << "pstn-slot: " << *this << " wired to no channel, activate refused"
+                  << std::endl;
+        return false;
+    }
     iactivate();
     return true;
 }
@@ -256,3 +268,5 @@ void PstnSlot::on_hdlc_error(HDLC::Notify::Cause::Type cause) {
 void PstnSlot::on_hdlc_ready() {
     if (linkNotify_) linkNotify_->on_hdlc_ready();
 }
+
+bool PstnSlot::hdlc_admits(int channel) { return MuxAdmitsForLinks(*this, channel); }

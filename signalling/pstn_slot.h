@@ -61,6 +61,7 @@ public:
     void on_hdlc_receive(Packet& frame) override;
     void on_hdlc_error(HDLC::Notify::Cause::Type cause) override;
     void on_hdlc_ready() override;
+    bool hdlc_admits(int channel) override;
     void OnLAPD_FlowStatusChange(ISDN::LAPD* link) override;
 
     int link_mode() const { return mode_; }

@@ -268,6 +268,11 @@ bool llDisconnect(Slot& destination);
 // receives on it too.
 bool MuxConnect(Slot& source, Slot& destination);
 bool MuxDisconnect(Slot& destination);
+// Whether `slot`, which switches into its links' channels itself (through
+// an HDLC channel of its own), may change what flows into `channel`: as a
+// slot into its own, or where a slot it is wired with (or being wired
+// with) holds the channel. False with the same line.
+bool MuxAdmitsForLinks(const Slot& slot, int channel);
 // Switches the slot's own `channel` off. A channel a driver gave it goes
 // back with its last holder, every path from and into it along; while a
 // sharer holds it, or where the controller named it, another owner's path

@@ -29,14 +29,35 @@ std::map<int, Holding>& Holders() {
     return holders;
 }
 
+// The link llConnect is making: for the guard its sides are wired already.
+struct Link {
+    const Slot* source = nullptr;
+    const Slot* destination = nullptr;
+};
+Link& UnderWay() {
+    static Link link;
+    return link;
+}
+
+// Whether `a` and `b` are wired, or being wired, to each other.
+bool Wired(const Slot& a, const Slot& b) {
+    const Link& making = UnderWay();
+    return a.source() == &b || b.source() == &a ||
+           (making.source == &a && making.destination == &b) ||
+           (making.source == &b && making.destination == &a);
+}
+
 // Whether `slot` may change what flows into the channel: false, with one
 // line, when the driver gave it to another live call (the slot asking lost
-// it). Reading a channel is no one's to refuse: it harms no call.
-bool Admitted(const Slot& slot, int channel) {
+// it). Reading a channel is no one's to refuse: it harms no call. With
+// `forLinks`, the slot switches into its links' channels itself: a holder
+// it is wired with admits it too.
+bool Admitted(const Slot& slot, int channel, bool forLinks = false) {
     const auto held = Holders().find(channel);
     if (held == Holders().end()) return true;
     const std::vector<Slot*>& holders = held->second.slots;
-    if (std::find(holders.begin(), holders.end(), &slot) != holders.end()) return true;
+    for (const Slot* holder : holders)
+        if (holder == &slot || (forLinks && Wired(slot, *holder))) return true;
     std::cerr << "mux: " << slot << " asks for [" << channel << "], which " << *holders.front()
               << " holds: refused" << std::endl;
     return false;
@@ -116,6 +137,10 @@ bool MuxDisconnect(Slot& destination) {
     return true;
 }
 
+bool MuxAdmitsForLinks(const Slot& slot, int channel) {
+    return Admitted(slot, channel, true);
+}
+
 bool MuxSwitchOff(Slot& slot, int channel) {
     if (channel < 0 || !Admitted(slot, channel)) return false;
     HwMux& mux = HwMux::instance();
@@ -127,9 +152,13 @@ bool MuxSwitchOff(Slot& slot, int channel) {
 
 bool llConnect(Slot& source, Slot& destination) {
     if (source.hardwareLost() || destination.hardwareLost()) return false;
-    if (source.GetConnectionPriority() > destination.GetConnectionPriority())
-        return source.IHwConnectTransmitter(destination);
-    return destination.IHwConnectReceiver(source);
+    const Link outer = UnderWay();
+    UnderWay() = Link{&source, &destination};
+    const bool made = source.GetConnectionPriority() > destination.GetConnectionPriority()
+                          ? source.IHwConnectTransmitter(destination)
+                          : destination.IHwConnectReceiver(source);
+    UnderWay() = outer;
+    return made;
 }
 
 bool llDisconnect(Slot& destination) {

@@ -341,21 +341,68 @@ TEST_P(ChannelEnds, AreSaidAndRefuseUserDataUntilTheChannelOpensAgain) {
 
 INSTANTIATE_TEST_SUITE_P(Slots, ChannelEnds, ::testing::ValuesIn(kChannelEnds), test::CaseName());
 
-// The data channel that a BRI D-channel slot is wired with ends: the driver
-// takes it back, and the paths of the slot's channel with it go too, so that
-// the slot given it next is not heard by the D channel.
+// The data channel that a D-channel slot (a BRI slot, an HDLC slot) is
+// wired with ends, or the controller unwires and destroys it: the paths of
+// the slot's channel with it go, the slot forgets it, and the driver gives
+// it to the next data call (slot 31). An activate is then refused: nothing
+// of the slot reaches that call, and the slot hears nothing of it. A call
+// that keeps its channel has the D channel again; one that missed that the
+// driver gave its channel (8400) to another call does not: the switch's
+// guard keeps the D channel out, and it does not open.
 TEST_F(SignallingPairs, AChannelThatEndsTakesThePathsOfItsPeerWithIt) {
-    make(test::create_mcc(LGCP::MccType::data, LGCP::MccMode::standard), 30);
-    make(test::create_pstn_isdn(IsdnType::bri, 1, Side::user), 20);
-    wire(30, 20);
-    run(10);
-    const int M = Slots::instance()->at(30)->IGetTransmitChannel();
-    const int C = mcc().allocations().at(1).timeslot;
-    ASSERT_EQ(M, fabric().origin(C));
-    sim().channels(board::mcc::kDevice).at(0)->hang_up();
-    run(1);
-    EXPECT_NE(M, fabric().origin(C));
-    EXPECT_NE(C, fabric().origin(M));
+    enum How { ends, unwired, stays, givenOn };
+    struct Case {
+        const char* what;
+        bool hdlc;
+        How how;
+        Lines heard;  // for the activate
+    };
+    const Lines refused{"20 unsupported"}, failed{"20 deactivated", "20 success"};
+    const Case cases[] = {
+        {"bri slot, the channel ends", false, ends, refused},
+        {"bri slot, the channel unwired and destroyed", false, unwired, refused},
+        {"bri slot, the call keeps its channel", false, stays, {"20 success"}},
+        {"bri slot, the channel given on unnoticed", false, givenOn, failed},
+        {"hdlc slot, the channel ends", true, ends, refused},
+        {"hdlc slot, the channel unwired and destroyed", true, unwired, refused},
+        {"hdlc slot, the call keeps its channel", true, stays, {"20 success"}},
+        {"hdlc slot, the channel given on unnoticed", true, givenOn, failed},
+    };
+    factory.scripts[5].transmit = factory.scripts[5].receive = 8400;
+    factory.scripts[5].holds = true;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const LGCP::Command peer =
+            c.how == givenOn ? test::create_command(5)
+                             : test::create_mcc(LGCP::MccType::data, LGCP::MccMode::standard);
+        make(peer, 30);
+        make(c.hdlc ? test::create_hdlc(2, 0x1234)
+                    : test::create_pstn_isdn(IsdnType::bri, 1, Side::user),
+             20);
+        wire(30, 20);
+        run(10);
+        const int M = Slots::instance()->at(30)->IGetTransmitChannel();
+        if (c.how == ends) sim().channels(board::mcc::kDevice).at(0)->hang_up();
+        if (c.how == unwired)
+            for (unsigned slot : {20, 30}) succeed(test::command(Alternative::disconnect), slot);
+        if (c.how == unwired) destroy(30);
+        if (c.how != stays) make(peer, 31);
+        run(1);
+        signalled();
+        EXPECT_EQ(c.heard, told(test::activate(), 20));
+        EXPECT_EQ(c.how == stays, fabric().origin(M) >= 0);
+        for (const auto& allocation : mcc().allocations())
+            EXPECT_EQ(c.how == stays && allocation.timeslot != M,
+                      fabric().origin(allocation.timeslot) == M);
+        if (c.how <= unwired) {
+            told(c.hdlc ? test::hdlc_packages({"a"}) : test::user_data({8, 1, 5, 5}), 20);
+            succeed(test::user_data({9}), 31);
+            run(2000);
+            EXPECT_EQ(Lines{}, signalled("userData"));
+        }
+        for (unsigned slot : {20, 30, 31})
+            if (Slots::instance()->at(slot)) destroy(slot);
+    }
 }
 
 // A slot's controller channel goes back to the driver when the slot is
