@@ -115,9 +115,26 @@ bool HDLC::activate() {
     return true;
 }
 
-void HDLC::SwitchPath(int tx, int rx) {
-    if (!HwMux::instance().Connect(tx, rx, *this)) return;
+bool HDLC::SwitchPath(int tx, int rx) {
+    if (!HwMux::instance().Connect(tx, rx, *this)) return false;
     std::clog << "mux: " << *this << " [" << tx << "] -> [" << rx << "]" << std::endl;
+    return true;
+}
+
+bool HDLC::Keeps(int tx, int rx) const {
+    const HwMux& mux = HwMux::instance();
+    return tx < 0 || rx < 0 || (mux.entry(rx) == tx && mux.Owns(*this, rx));
+}
+
+bool HDLC::Renew() {
+    if (!is_open()) return true;
+    const int to = destination();
+    if (!Keeps(controllerChannel_, to)) {
+        if (!notify->hdlc_admits(to) || !SwitchPath(controllerChannel_, to)) return false;
+        switchedTo_ = to;
+    }
+    return Keeps(sourceChannel, controllerChannel_) ||
+           SwitchPath(sourceChannel, controllerChannel_);
 }
 
 void HDLC::LeaveDestination(int channel) {

@@ -89,6 +89,10 @@ public:
     // The path into `channel` that the channel transmits on goes, as at
     // deactivation; the channel stays open and keeps receiving.
     void LeaveDestination(int channel);
+    // While open, the paths of the activation into the configured channels
+    // stand: one that another owner has switched over, or that was left,
+    // is made again. False when the guard or the switch refuses.
+    bool Renew();
     // The owner has said where the channel receives from and transmits to.
     bool wired() const { return sourceChannel >= 0 && destination() >= 0; }
     // The channel the controller channel transmits to.
@@ -132,7 +136,9 @@ private:
     // Before the descriptor closes: the paths of the last activation go.
     void BreakPaths();
     // A path for this channel, each said in one line as the slots' are.
-    void SwitchPath(int tx, int rx);
+    bool SwitchPath(int tx, int rx);
+    // The path from `tx` into `rx` is this channel's (or there is none to make).
+    bool Keeps(int tx, int rx) const;
 
     bool ready_ = false;
     // What the activation switched, until deactivation breaks it: the

@@ -67,6 +67,8 @@ void HdlcSlot::Leave(int tdm) {
     if (tdm == channel_.sourceChannel) channel_.sourceChannel = -1;
 }
 
+bool HdlcSlot::IHwRenew(Slot&) { return channel_.Renew(); }
+
 bool HdlcSlot::hdlc_admits(int channel) { return MuxAdmitsForLinks(*this, channel); }
 
 bool HdlcSlot::iactivate() {

@@ -37,6 +37,7 @@ public:
     bool IHwConnectReceiver(Slot& source) override;
     bool IHwDisconnectTransmitter(Slot& receiver) override;
     bool IHwDisconnectReceiver(Slot& source) override;
+    bool IHwRenew(Slot& peer) override;
     // `hdlcPackages` only; false too when the queue had to drop some, and
     // while the channel is closed after it ended.
     bool Ioctl(const LGCP::IoctlParams& params) override;

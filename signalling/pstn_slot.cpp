@@ -103,12 +103,18 @@ bool PstnSlot::IHwConnectReceiver(Slot& source) {
     return true;
 }
 
+// In PRI, SS7 and CAS mode the channel transmits where it receives from:
+// an open channel makes that path again, which another owner may have
+// switched over since its last link there went.
 bool PstnSlot::IHwConnectTransmitter(Slot& destination) {
-    if (mode_ <= pri) return true;
+    if (mode_ <= pri)
+        return destination.IGetReceiveChannel() != channel_->sourceChannel || channel_->Renew();
     channel_->briDestination = destination.IGetReceiveChannel();
     if (channel_->sourceChannel != -1) iactivate();
     return true;
 }
+
+bool PstnSlot::IHwRenew(Slot&) { return channel_->Renew(); }
 
 // The slot's channel made the path into the destination (in PRI, SS7 and
 // CAS mode when the slot's source was wired): it leaves it, unless another

@@ -46,6 +46,7 @@ public:
     bool IHwConnectReceiver(Slot& source) override;
     bool IHwDisconnectTransmitter(Slot& destination) override;
     bool IHwDisconnectReceiver(Slot& source) override;
+    bool IHwRenew(Slot& peer) override;
     bool IOnOutputStream() override { return true; }
     bool IOnInputStream() override { return true; }
     const char* GetName() const override { return "pstn"; }

@@ -101,6 +101,11 @@ public:
     virtual bool IHwConnectReceiver(Slot& source);             // MuxConnect(source, *this)
     virtual bool IHwDisconnectTransmitter(Slot& destination);  // MuxDisconnect(destination)
     virtual bool IHwDisconnectReceiver(Slot& source);          // MuxDisconnect(*this)
+    // A connect repeated for a link with `peer` that stands, to this side
+    // of the higher priority: it makes again what another owner has
+    // switched over its paths since. By default true: the paths of the
+    // switch's record stand.
+    virtual bool IHwRenew(Slot& /*peer*/) { return true; }
     // Whether the slot has an output (input) stream now; false refuses Connect.
     virtual bool IOnOutputStream() { return false; }
     virtual bool IOnInputStream() { return false; }
@@ -249,7 +254,8 @@ bool RefuseInvalid(const char* reason);
 // Makes `source` feed `destination` (replacing its earlier source). False
 // when a side lost its hardware, has no stream or the hardware refused; a
 // failed reconnection keeps the old source, or disconnects when its path
-// cannot be restored.
+// cannot be restored. Asked again for a link that stands, it changes the
+// graph in nothing (IHwRenew).
 bool Connect(Slot& source, Slot& destination);
 // Removes the destination's source; false when the hardware refused (the
 // link is removed all the same).

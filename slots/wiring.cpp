@@ -172,6 +172,16 @@ bool llDisconnect(Slot& destination) {
 
 namespace {
 
+// A connect repeated for a link that stands changes nothing in the graph;
+// the side that makes the link's paths itself (the higher priority) makes
+// again what another owner has switched over them since.
+bool Renew(Slot& source, Slot& destination) {
+    const int s = source.GetConnectionPriority(), d = destination.GetConnectionPriority();
+    if (s > d) return source.IHwRenew(destination);
+    if (d > s) return destination.IHwRenew(source);
+    return true;
+}
+
 // The end of a link: the destination has lost `source`.
 void AfterLinkRemoved(Slot& source, Slot& destination) {
     destination.IOnInputRelease();
@@ -199,7 +209,7 @@ bool Connect(Slot& source, Slot& destination) {
                   << destination << std::endl;
         return false;
     }
-    if (destination.source() == &source) return true;
+    if (destination.source() == &source) return Renew(source, destination);
     if (source.receivers().empty()) {
         if (!source.IOnOutputStream()) {
             std::cerr << "slot " << source << " don't have output stream to " << destination
