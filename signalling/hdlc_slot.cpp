@@ -60,11 +60,13 @@ bool HdlcSlot::IHwDisconnectReceiver(Slot& source) {
     return true;
 }
 
-// The slot forgets the channel it leaves, which the driver may give to the
-// next call.
+// A link to a peer on another channel than the one the channel serves now
+// (a link left from a move) ends no path of it. The slot forgets the
+// channel it leaves, which the driver may give to the next call.
 void HdlcSlot::Leave(int tdm) {
+    if (tdm < 0 || tdm != channel_.sourceChannel) return;
     channel_.deactivate();
-    if (tdm == channel_.sourceChannel) channel_.sourceChannel = -1;
+    channel_.sourceChannel = -1;
 }
 
 bool HdlcSlot::IHwRenew(Slot&) { return channel_.Renew(); }

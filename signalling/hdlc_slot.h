@@ -56,7 +56,7 @@ private:
     bool iactivate();
     // Connects the channel to one TDM channel both ways.
     void Connect(int tdm);
-    // The link to a peer on `tdm` goes: the channel closes.
+    // The link to a peer on `tdm` goes.
     void Leave(int tdm);
     // Queues one package as a frame; false when the queue is full or the
     // packet pool low.

@@ -153,4 +153,20 @@ TEST_F(HdlcSlots, ReportAndTakeFramesOfAnyLength) {
     EXPECT_EQ(Lines{"05"}, controls());  // the device's counter 5 came back
 }
 
+// Moved to another timeslot and wired both ways there, the slot keeps its
+// channel when the controller cleans up its old link (the old trunk slot,
+// which it still feeds, is disconnected): its packages reach the new line.
+TEST_F(HdlcSlots, KeepTheirChannelWhenTheLinkLeftFromAMoveGoes) {
+    connect_device();
+    make(test::create_trunk(2, 5), 13);
+    wire(13, 40);
+    auto& moved = frames().endpoint(kDeviceChannel + 32);
+    succeed(test::command(Alternative::disconnect), 12);
+    EXPECT_EQ(Lines{}, signalled("deactivated"));
+    EXPECT_EQ(Lines{"40 success"}, told(test::hdlc_packages({"a"}), 40));
+    run(1);
+    EXPECT_EQ(1u, moved.frames.size());
+    EXPECT_TRUE(device.frames.empty());
+}
+
 }  // namespace
