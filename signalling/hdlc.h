@@ -97,6 +97,8 @@ public:
     bool wired() const { return sourceChannel >= 0 && destination() >= 0; }
     // The channel the controller channel transmits to.
     int destination() const { return mode == bri ? briDestination : sourceChannel; }
+    // The driver's TDM channel while open; -1 while closed.
+    int controller_channel() const { return controllerChannel_; }
 
     bool hdlc_transmit(Packet& frame) override;
     bool is_open() const override { return m_event.fd() >= 0; }

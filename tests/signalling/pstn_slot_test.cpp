@@ -390,6 +390,7 @@ TEST_F(SignallingPairs, AChannelThatEndsTakesThePathsOfItsPeerWithIt) {
         run(1);
         signalled();
         EXPECT_EQ(c.heard, told(test::activate(), 20));
+        expect_sound();
         EXPECT_EQ(c.how == stays, fabric().origin(M) >= 0);
         for (const auto& allocation : mcc().allocations())
             EXPECT_EQ(c.how == stays && allocation.timeslot != M,
@@ -507,6 +508,7 @@ TEST_P(HandedBackChannels, LeaveTheOldTimeslot) {
     ASSERT_EQ(kTrunk1Ts16, fabric().origin(C));
 
     for (const HandStep& step : c.steps) act(step);
+    expect_sound();
     const bool back = c.heir == 20;
     EXPECT_EQ(back, C == fabric().origin(kTrunk1Ts16));
     EXPECT_EQ(back, kTrunk1Ts16 == fabric().origin(C));

@@ -6,7 +6,10 @@
 #include <sstream>
 
 #include "hardware/hw_mux.h"
+#include "signalling/hdlc_slot.h"
+#include "signalling/pstn_slot.h"
 #include "slots/map_factory.h"
+#include "slots/mixer.h"
 #include "slots/slots.h"
 #include "slots/trunk_factory.h"
 
@@ -252,55 +255,86 @@ std::string graph_faults() {
 
 namespace {
 
-// The transmit channel of the slot's live source; -1 without one.
-int fed_from(const Slot& slot) {
+// The channel switched into `rx`; -1 when it carries none.
+int carried(const board::sim::HalModel& fabric, int rx) {
+    const auto& state = fabric.channel(rx);
+    return state.output == board::sim::HalModel::Output::Source ? state.value : -1;
+}
+
+// The HDLC channel through which a PSTN or HDLC slot switches its links'
+// channels itself; null for any other slot.
+const HDLC* d_channel(const Slot& slot) {
+    if (const auto* pstn = dynamic_cast<const PstnSlot*>(&slot)) return &pstn->channel();
+    if (const auto* hdlc = dynamic_cast<const HdlcSlot*>(&slot)) return &hdlc->channel();
+    return nullptr;
+}
+
+// The controller channel of an open D channel that transmits into `rx`;
+// -1 for any other.
+int d_feeds(const HDLC* channel, int rx) {
+    return channel && channel->is_open() && channel->destination() == rx
+               ? channel->controller_channel()
+               : -1;
+}
+
+// What the graph has flow into a slot's receive channel (-1: nothing) and
+// who switches it: the slot, from its live source's transmit channel, or
+// the HDLC channel of a D-channel source, from its controller channel.
+struct Feed {
+    int channel;
+    const HwMux::Owner* owner;
+};
+Feed fed(Slot& slot) {
     Slot* source = slot.source();
-    return source && !source->hardwareLost() ? source->IGetTransmitChannel() : -1;
+    if (!source || source->hardwareLost()) return {-1, &slot};
+    if (const HDLC* channel = d_channel(*source))
+        return {d_feeds(channel, slot.IGetReceiveChannel()), channel};
+    return {source->IGetTransmitChannel(), &slot};
 }
 
 // A channel that `receivers` receive on: each receiver whose path the
-// switch's record names carries its live source; one with a live source
-// whose path it does not name lost it to another receiver (the controller
-// named the channel twice), or has none; without any, it carries nothing.
+// switch's record names carries what it is fed; one fed whose path it does
+// not name lost it to another receiver (the controller named the channel
+// twice), or has none; without any, it carries nothing, or an open D
+// channel of a slot that a receiver feeds (a PRI link transmits where it
+// receives from). The slots of one mixer channel share one source: each
+// that is fed carries it.
 std::string channel_faults(const board::sim::HalModel& fabric, int rx,
                            const std::vector<Slot*>& receivers) {
-    const auto& state = fabric.channel(rx);
-    const int carried = state.output == board::sim::HalModel::Output::Source ? state.value : -1;
+    const int in = carried(fabric, rx);
     const HwMux::Owners& owners = HwMux::instance().owners(rx);
-    auto owns = [&](const Slot* slot) {
-        return std::find(owners.begin(), owners.end(), slot) != owners.end();
+    auto owns = [&](const HwMux::Owner* owner) {
+        return std::find(owners.begin(), owners.end(), owner) != owners.end();
     };
-    const bool owned = std::any_of(receivers.begin(), receivers.end(), owns);
+    bool owned = false;
+    for (Slot* slot : receivers) {
+        owned = owned || owns(fed(*slot).owner);
+        for (const Slot* listener : slot->receivers()) {
+            const HDLC* channel = d_channel(*listener);
+            owned = owned || (d_feeds(channel, rx) >= 0 && owns(channel));
+        }
+    }
     std::ostringstream faults;
-    for (const Slot* slot : receivers) {
-        const int fed = fed_from(*slot);
-        if (owns(slot) && (fed < 0 || fed != carried))
-            faults << *slot << " [" << rx << "] owns a path from [" << carried << "] without "
-                   << (fed < 0 ? "a live source" : "it as its source") << "; ";
-        else if (!owned && fed >= 0)
+    for (Slot* slot : receivers) {
+        const Feed feed = fed(*slot);
+        const bool mixer = dynamic_cast<const Mixer::TdmChannel*>(slot) != nullptr;
+        if (owns(feed.owner) && (feed.channel < 0 || feed.channel != in))
+            faults << *slot << " [" << rx << "] owns a path from [" << in << "] without "
+                   << (feed.channel < 0 ? "a live source" : "it as its source") << "; ";
+        else if (feed.channel >= 0 && (!owned || (mixer && feed.channel != in)))
             faults << *slot << " [" << rx << "] does not carry " << *slot->source() << "; ";
     }
-    if (!owned && carried >= 0)
-        faults << "[" << rx << "] carries " << carried << " for no receiver; ";
+    if (!owned && in >= 0) faults << "[" << rx << "] carries " << in << " for no receiver; ";
     return faults.str();
 }
 
 }  // namespace
 
 std::string switch_faults(const board::sim::HalModel& fabric) {
-    std::set<const Slot*> wiredToData;
-    for (Slot* slot : Slots::instance()->live()) {
-        if (slot->hardwareLost() || slot->IGetReceiveChannel() >= 0 ||
-            slot->IGetTransmitChannel() >= 0)
-            continue;
-        if (slot->source()) wiredToData.insert(slot->source());
-        wiredToData.insert(slot->receivers().begin(), slot->receivers().end());
-    }
     std::map<int, std::vector<Slot*>> receiving;
     for (Slot* slot : Slots::instance()->live()) {
         const int rx = slot->IGetReceiveChannel();
-        if (rx >= 0 && rx < hal::kChannels && !wiredToData.count(slot))
-            receiving[rx].push_back(slot);
+        if (rx >= 0 && rx < hal::kChannels) receiving[rx].push_back(slot);
     }
     std::string faults;
     for (const auto& [rx, receivers] : receiving) faults += channel_faults(fabric, rx, receivers);

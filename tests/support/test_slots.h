@@ -137,13 +137,13 @@ LGCP::Command create_command(int script);
 // entries naming live slots that hold those channels); empty when they hold.
 std::string graph_faults();
 // Where the switch disagrees with the graph: a receiver's channel carries
-// its source's, an unconnected one (or one whose source lost its hardware)
-// carries no channel. Empty when agreed. Where several slots receive on a
-// channel, the switch's record says whose path it carries: each receiver
-// it names has that source, the others no live one, unless the controller
-// named the channel twice. The channel of a slot wired to a slot that has
-// none of its own (a PSTN or HDLC slot, which switches its data channel
-// with that slot's timeslot itself, both ways) is not judged.
+// its source's, or the channel of the open D channel of its PSTN or HDLC
+// source that transmits there; an unconnected one (or one whose source
+// lost its hardware) carries no channel. Empty when agreed. Where several
+// slots receive on a channel, the switch's record says whose path it
+// carries: each receiver it names has that source, the others no live
+// one, unless the controller named the channel twice; the slots of one
+// mixer channel each carry their live source.
 std::string switch_faults(const board::sim::HalModel& fabric);
 // Slots left in the registry, any factory's list, the side list or a
 // trunk or map channel entry.
