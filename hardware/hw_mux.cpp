@@ -45,6 +45,7 @@ void HwMux::reset_for_test() {
     std::fill(std::begin(map_), std::end(map_), kDisabled);
     owners_.clear();
     cursor_ = 0;
+    openFailed_ = LogThrottle();
     disableFailed_ = LogThrottle();
     writeFailed_ = LogThrottle();
 }
@@ -53,7 +54,10 @@ bool HwMux::IsOpened() {
     if (fd_ >= 0) return true;
     fd_ = board::open(hal::kDevice, O_RDWR);
     if (fd_ < 0) {
-        std::clog << "hwMux: can't open device: " << std::strerror(errno) << std::endl;
+        const int error = errno;
+        if (openFailed_.admit())
+            std::clog << "hwMux: can't open device: " << std::strerror(error) << openFailed_
+                      << std::endl;
         return false;
     }
     SetCloexec(fd_);

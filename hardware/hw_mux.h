@@ -136,6 +136,8 @@ private:
     unsigned cursor_ = 0;
     Dpc refresh_;
     // A bus test writes or switches off a whole range at once.
+    // Each operation tries the device again: lines of a whole bus test.
+    LogThrottle openFailed_;
     LogThrottle disableFailed_;
     LogThrottle writeFailed_;
 };

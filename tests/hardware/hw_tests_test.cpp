@@ -120,23 +120,31 @@ TEST_F(BusTest, ARangeBeyondTheLastBusLeavesTheMapAlone) {
     EXPECT_EQ(HwMux::kDriven, HwMux::instance().entry(10239));
 }
 
-// A switch that refuses every channel of a range is said once a second,
-// with the count of the refusals held back.
+// A switch that refuses every channel of a range, or cannot be opened, is
+// said once a second, with the count of the refusals held back.
 TEST_F(BusTest, RefusalsOfTheSwitchAreWrittenOnceASecond) {
     const struct {
         Mode mode;
         uint32_t request;
         const char* line;
-    } cases[] = {{Mode::disconnect, hal::kMuxDisable, "hwMux: disable failed"},
-                 {Mode::write, hal::kMuxWriteByte, "hwMux: write failed"}};
+        unsigned held;  // of the 8 channels of the first test
+    } cases[] = {{Mode::disconnect, hal::kMuxDisable, "hwMux: disable failed", 7},
+                 {Mode::write, hal::kMuxWriteByte, "hwMux: write failed", 7},
+                 // and the test's own look at the switch
+                 {Mode::write, 0, "hwMux: can't open device", 8}};
     for (const auto& c : cases) {
-        // From now on (the switch's sweep of the channels it keeps off too).
-        sim().fail_next(Op::Ioctl, hal::kDevice, EIO, c.request, 1 << 20);
+        if (c.request == 0) {
+            HwMux::instance().reset_for_test();
+            fabric.absent = true;
+        } else {
+            // From now on (the switch's sweep of the channels it keeps off too).
+            sim().fail_next(Op::Ioctl, hal::kDevice, EIO, c.request, 1 << 20);
+        }
         for (int second = 0; second < 2; ++second) {
             run(bus_test(0, 0, 8, 1, c.mode));
             server.advance(1000);
         }
-        EXPECT_TRUE(test::written_twice_with_a_count(progress.str(), c.line, 7));
+        EXPECT_TRUE(test::written_twice_with_a_count(progress.str(), c.line, c.held));
     }
 }
 
