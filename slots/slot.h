@@ -210,9 +210,10 @@ protected:
     // as "i<number>".
     void SetNumber(unsigned number) { number_ = number; }
     // A driver gave the slot `channel` (ignored when negative): it holds
-    // it until it lets go of its hardware or is deleted, in place of the
-    // slots that held it before, unless they hold it under the same
-    // `share` (not null): the slots of one mixer channel share its timeslot.
+    // it in place of the slots that held it before, unless they hold it
+    // under the same `share` (not null): the slots of one mixer channel
+    // share its timeslot. It holds it until it lets go of its hardware,
+    // hands it back (MuxSwitchOff) or goes (HandBackChannels).
     void HoldChannel(int channel, const void* share = nullptr);
 
 private:
@@ -280,9 +281,16 @@ bool MuxDisconnect(Slot& destination);
 // with) holds the channel. False with the same line.
 bool MuxAdmitsForLinks(const Slot& slot, int channel);
 // Switches the slot's own `channel` off. A channel a driver gave it goes
-// back with its last holder, every path from and into it along; while a
-// sharer holds it, or where the controller named it, another owner's path
-// into it stays.
+// back with its last holder, every path from and into it along, and is held
+// no more; while a sharer holds it, or where the controller named it,
+// another owner's path into it stays.
 bool MuxSwitchOff(Slot& slot, int channel);
+// The slot goes (its destroy has finished, or it is dropped): its
+// descriptors close, its program has ended, its B channel was removed, so
+// the channels it is the last holder of go back to their drivers, which
+// may give them to the next call at once. Each is switched off with every
+// path from and into it, whoever switched them (a release the driver
+// refused, an HDLC channel); one it handed back itself is not again.
+void HandBackChannels(Slot& slot);
 // Every channel the slot held is free.
 void LetGoOfChannels(const Slot& slot);

@@ -162,6 +162,7 @@ void Slots::int_destroy(Slot* slot) {
         slot->LogicalDisconnect();
         while (!slot->receivers().empty()) slot->receivers().front()->LogicalDisconnect();
     }
+    HandBackChannels(*slot);
     live_.remove(slot);
     unfinished_.remove(slot);
     if (at(slot->number_) == slot) table_[slot->number_] = nullptr;

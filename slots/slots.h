@@ -66,7 +66,8 @@ private:
     // when it refused with RefuseInvalid.
     void AnswerHook(const Slot& slot, bool done);
 
-    // Out of the lists and the table, and deleted.
+    // Out of the lists and the table, its channels handed back
+    // (HandBackChannels), and deleted.
     void int_destroy(Slot* slot);
     // Deletes a slot whose shutdown has not finished.
     void ForceRelease(Slot* slot);

@@ -141,11 +141,21 @@ bool MuxAdmitsForLinks(const Slot& slot, int channel) {
     return Admitted(slot, channel, true);
 }
 
+// A channel handed back is the driver's again: held no more, it is handed
+// back once (HandBackChannels skips it).
 bool MuxSwitchOff(Slot& slot, int channel) {
     if (channel < 0 || !Admitted(slot, channel)) return false;
     HwMux& mux = HwMux::instance();
-    if (LastHolder(slot, channel)) return mux.HandBack(channel);
-    return mux.SwitchOff(slot, channel) != HwMux::Released::failed;
+    if (!LastHolder(slot, channel)) return mux.SwitchOff(slot, channel) != HwMux::Released::failed;
+    Holders().erase(channel);
+    return mux.HandBack(channel);
+}
+
+void HandBackChannels(Slot& slot) {
+    std::vector<int> held;
+    for (const auto& holding : Holders())
+        if (LastHolder(slot, holding.first)) held.push_back(holding.first);
+    for (int channel : held) MuxSwitchOff(slot, channel);
 }
 
 // ---- Wiring

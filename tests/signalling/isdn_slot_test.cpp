@@ -59,7 +59,8 @@ TEST_F(IsdnSlots, AllocateTheirChannelAtCreation) {
 }
 
 // Subslot 2 is B channel 1; a trunk slot wired to it is switched to the B
-// channel's own TDM number.
+// channel's own TDM number. The removed B channel leaves the switch with
+// its paths, also those whose release the driver refused.
 TEST_F(IsdnSlots, AQsigBChannelIsItsOwnTdmEndpoint) {
     make(test::create_qsig(Side::user), 30);
     make(test::create_qsig_b(30, 2), 31);
@@ -70,9 +71,12 @@ TEST_F(IsdnSlots, AQsigBChannelIsItsOwnTdmEndpoint) {
     EXPECT_EQ(37, fabric().origin(b));
     EXPECT_EQ(b, fabric().origin(37));
 
+    sim().fail_next(Op::Ioctl, board::hal::kDevice, EIO, board::hal::kMuxWriteByte, 2);
     destroy(31);
     EXPECT_EQ((Lines{"add 1", "remove 1"}), b_requests());
     EXPECT_EQ(-1, qsig().opens().at(0).b[1]);
+    EXPECT_EQ(-1, fabric().origin(b));
+    expect_sound();
 }
 
 // The B slot reaches only the QSIG slot that made it: a new slot under the
@@ -240,7 +244,7 @@ TEST_F(IsdnSlots, AFailingDeviceIsReadOnceAndTheLinkGivesUp) {
         sim().clear_journal();
         run(1);
         EXPECT_EQ(c.activated ? Lines{"50 deactivated"} : Lines{}, signalled("deactivated"));
-        EXPECT_TRUE(disabled_on_switch(channelHeld));
+        EXPECT_EQ(1u, disables_on_switch(channelHeld));
         EXPECT_EQ(-1, Slots::instance()->at(50)->IGetTransmitChannel());
         run(5000);
         EXPECT_EQ(Lines{}, signalled("deactivated"));

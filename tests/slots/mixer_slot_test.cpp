@@ -70,7 +70,7 @@ TEST_F(MixerSlots, InputsJoinTheirSummatorAtUnityAndLeaveItWhenDestroyed) {
 
     EXPECT_EQ(std::nullopt, outcome(destroy(), 11));
     EXPECT_EQ((Sum{{5, kUnityGain}}), mixer().sum(0, 5));
-    EXPECT_TRUE(disabled_on_switch(mixer().timeslot(0, 1)));
+    EXPECT_EQ(1u, disables_on_switch(mixer().timeslot(0, 1)));
 }
 
 TEST_F(MixerSlots, OutputsHearExactlyTheirInputs_UntilDestroyed) {
@@ -81,7 +81,7 @@ TEST_F(MixerSlots, OutputsHearExactlyTheirInputs_UntilDestroyed) {
 
     EXPECT_EQ(std::nullopt, outcome(destroy(), 10));
     EXPECT_EQ(Sum{}, mixer().sum(0, 6));
-    EXPECT_TRUE(disabled_on_switch(mixer().timeslot(0, 6)));
+    EXPECT_EQ(1u, disables_on_switch(mixer().timeslot(0, 6)));
 }
 
 TEST_F(MixerSlots, AChannelHasOneOutput_ASecondIsDeclinedAndTheFirstKeepsItsSum) {

@@ -87,12 +87,16 @@ TEST_F(Pppd, CommandLines) {
     EXPECT_NE(std::string::npos, progress.str().find("11:dsp-modem: pppd executed cid=\"5551234\" pid="));
 }
 
+// The modem goes back with the slot, out of the switch with its paths, also
+// those whose release the driver refused.
 TEST_F(Pppd, DestroyIsAnsweredWhenTheChildEndsOnHup) {
     install(obeys_hup());
     create_connected(5, params());
+    connect(5, 105);
     started(5);
     const uint32_t before = Mux::milliseconds();
 
+    sim().fail_next(board::sim::Op::Ioctl, board::hal::kDevice, EIO, board::hal::kMuxWriteByte, 2);
     controller.send(test::command(Alternative::destroy), 9, 5);
     std::optional<LGCP::Message> reply;
     EXPECT_TRUE(pump_until([&] { return bool(reply = controller.receive_until(test::is_response, 1)); }));
@@ -100,6 +104,7 @@ TEST_F(Pppd, DestroyIsAnsweredWhenTheChildEndsOnHup) {
     EXPECT_EQ(before, Mux::milliseconds());
     EXPECT_NE(std::string::npos, errors.str().find("05:dsp-modem: sent HUP to pppd."));
     EXPECT_NE(std::string::npos, progress.str().find("pppd terminated with code 1"));
+    expect_sound();
 }
 
 // Once killed, the child is forgotten: it is reaped with no one waiting, and

@@ -612,7 +612,7 @@ TEST_F(RtpSlotTest, DestroyTearsTheSessionDownInOrder_SwitchesTheChannelOff_AndS
     EXPECT_EQ((std::vector<uint32_t>{rtp::kTeardown1, rtp::kTeardown2, rtp::kTeardown3,
                                      rtp::kResetPacketDetection}),
               requests);
-    EXPECT_TRUE(disabled_on_switch(channel));
+    EXPECT_EQ(1u, disables_on_switch(channel));
     EXPECT_TRUE(rtp_model().streams().empty());
 
     auto packets = peer.rtcp();

@@ -69,13 +69,13 @@ protected:
         ASSERT_EQ(std::nullopt, outcome(connect_command(destination), source))
             << "connect " << source << " -> " << destination;
     }
-    // The switch was told to switch the channel off.
-    static bool disabled_on_switch(int channel) {
+    // How often the switch was told to switch the channel off.
+    static unsigned disables_on_switch(int channel) {
+        unsigned n = 0;
         for (const auto& call : sim().journal(board::hal::kDevice))
-            if (call.request == board::hal::kMuxDisable && call.data.size() == 4 &&
-                std::memcmp(call.data.data(), &channel, 4) == 0)
-                return true;
-        return false;
+            n += call.request == board::hal::kMuxDisable && call.data.size() == 4 &&
+                 std::memcmp(call.data.data(), &channel, 4) == 0;
+        return n;
     }
     // The graph holds together and the switch carries what it shows.
     void expect_sound() {

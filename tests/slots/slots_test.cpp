@@ -178,6 +178,12 @@ TEST_F(SlotRegistry, AnswersEveryCommandOnceWithItsCause) {
             sim().fail_next(board::sim::Op::Ioctl, board::hal::kDevice, EIO, request);
         };
     };
+    static const int kMixerChannel = 0;
+    for (int script : {9, 10}) {
+        factory.scripts[script].transmit = factory.scripts[script].receive = 9000 + script;
+        factory.scripts[script].holds = true;
+    }
+    factory.scripts[10].share = &kMixerChannel;
     const std::vector<Row> rows = {
         {"connect from nothing", make(11, 0), test::connect_command(11), 10, Cause::slotNotExists},
         {"connect to nothing", nothing, test::connect_command(12), 11, Cause::slotNotExists},
@@ -219,6 +225,18 @@ TEST_F(SlotRegistry, AnswersEveryCommandOnceWithItsCause) {
         {"connect from it while it shuts down", nothing, test::connect_command(11), 16,
          Cause::destroyInProgress},
         {"destroy", nothing, test::command(Alternative::destroy), 15, std::nullopt},
+        // Slots 17, 21 and 22 hold the channel a driver gave them, 21 and 22
+        // shared. 17's goes back with the path into 18 whose release the
+        // switch refused; 22 keeps its path from 18 when 21 goes.
+        {"destroy of a holder whose receiver kept its path",
+         then_refuse([this] { create(17, 9); create(18); connect(17, 18); },
+                     board::hal::kMuxWriteByte),
+         test::command(Alternative::destroy), 17, std::nullopt},
+        {"destroy of a sharer",
+         [this] { create(21, 10); create(22, 10); connect(18, 21); connect(18, 22); },
+         test::command(Alternative::destroy), 21, std::nullopt},
+        {"destroy of the last sharer", nothing, test::command(Alternative::destroy), 22,
+         std::nullopt},
         // Last: the link goes although the switch keeps the path.
         {"disconnect refused by the switch",
          then_refuse([this] { connect(14, 11); }, board::hal::kMuxWriteByte),

@@ -129,8 +129,9 @@ TEST_F(T38Soft, TheProgramRunsWithTheChannelAsItsStandardInput) {
 }
 
 // The destroy is answered once the program has ended, with its channel back
-// in the pool: when it ends on SIGTERM, or 5 s later when SIGKILL ends one
-// that ignores it.
+// in the pool and out of the switch with its paths (also one whose release
+// the driver refused): when it ends on SIGTERM, or 5 s later when SIGKILL
+// ends one that ignores it.
 TEST_F(T38Soft, DestroyEndsTheProgramAndIsAnsweredWithItsChannelFree) {
     struct Case {
         std::string program;
@@ -138,12 +139,15 @@ TEST_F(T38Soft, DestroyEndsTheProgramAndIsAnsweredWithItsChannelFree) {
         int status;
     } cases[] = {{t38(runs()), 0, SIGTERM}, {ignores_term(), 5000, SIGKILL}};
     const unsigned pool = channels().free_channels(mcc::kTransparent);
+    create(8);
     for (const Case& c : cases) {
         server.board().write_program(kT38, c.program);
         ASSERT_EQ(std::nullopt, ask(create_t38(), 7));
         const int pid = t38_at(7)->pid();
         argv_of(kT38, pid);  // it has started
+        connect(7, 8);
 
+        sim().fail_next(Op::Ioctl, board::hal::kDevice, EIO, board::hal::kMuxWriteByte);
         controller.send(test::command(Alternative::destroy), 9, 7);
         if (c.killMs) {
             server.advance(c.killMs - 1);
@@ -157,6 +161,7 @@ TEST_F(T38Soft, DestroyEndsTheProgramAndIsAnsweredWithItsChannelFree) {
                                    " status=" + std::to_string(c.status) + "\n";
         EXPECT_TRUE(pump_until([&] { return progress.str().find(reaped) != std::string::npos; }));
         EXPECT_TRUE(pump_until([&] { return channels().free_channels(mcc::kTransparent) == pool; }));
+        expect_sound();
     }
 }
 

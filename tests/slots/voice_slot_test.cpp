@@ -187,6 +187,8 @@ TEST_F(VoiceSlots, ARecorderThatCannotConnectSaysSo) {
     EXPECT_TRUE(has(heard_for(20), "2 stopRecording connectionFail"));
 }
 
+// Destroyed, they give their channels back with their paths, also those
+// whose release the driver refused.
 TEST_F(VoiceSlots, PlayersAndRecordersMeetTheMixerThroughTheSwitch) {
     query_mixers();
     phrase("a", kA);
@@ -200,6 +202,13 @@ TEST_F(VoiceSlots, PlayersAndRecordersMeetTheMixerThroughTheSwitch) {
     EXPECT_EQ(player_timeslot(), input.value);
     const auto& recorder = fabric().channel(recorder_timeslot());
     EXPECT_EQ(mixer().timeslot(0, 2), recorder.value);
+
+    for (unsigned slot : {kPlayer, kRecorder}) {
+        sim().fail_next(Op::Ioctl, board::hal::kDevice, EIO, board::hal::kMuxWriteByte);
+        EXPECT_EQ(std::nullopt, outcome(test::command(Alternative::destroy), slot));
+    }
+    EXPECT_EQ(board::sim::HalModel::Output::Off, recorder.output);
+    expect_sound();
 }
 
 // ---- Channels
