@@ -67,16 +67,6 @@ void MccSlot::ChannelEnded(const char* why) {
     LetGoOfHardware(Loss::silent);
 }
 
-// Closing the descriptor gives the channel back to the driver, which may
-// give it to the next call at once: its paths go with it.
-bool MccSlot::IBeforeDestroy() {
-    if (hardwareLost()) return true;  // gone already
-    event_.Release();
-    channel_.close();
-    MuxSwitchOff(*this, timeslot_);
-    return true;
-}
-
 void MccSlot::IReleaseHardware() {
     channel_.close();
     timeslot_ = -1;

@@ -27,7 +27,6 @@ public:
     // One packet; false when the driver did not take all of it, or the
     // channel ended.
     bool IUserData(const std::vector<char>& data) override;
-    bool IBeforeDestroy() override;
     void IReleaseHardware() override;
     bool IOnOutputStream() override { return true; }
     bool IOnInputStream() override { return true; }
