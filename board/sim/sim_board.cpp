@@ -248,6 +248,14 @@ void Board::fail_next(Op op, const std::string& path, int error, uint32_t reques
 }
 
 bool Board::take_failure(Op op, const std::string& path, uint32_t request) {
+    if (take_listed_failure(op, path, request)) return true;
+    if (!refuse) return false;
+    const int error = refuse(op, path, request);
+    if (error != 0) errno = error;
+    return error != 0;
+}
+
+bool Board::take_listed_failure(Op op, const std::string& path, uint32_t request) {
     for (auto it = failures_.begin(); it != failures_.end(); ++it) {
         if (it->op != op || it->path != path) continue;
         if (it->request != 0 && it->request != request) continue;
@@ -269,6 +277,7 @@ int Board::pace() {
 
 void Board::reset() {
     clock = nullptr;
+    refuse = nullptr;
     forget_all_opens();
     channels_.clear();
     clear_journal();
