@@ -44,6 +44,8 @@ void HwMux::reset_for_test() {
     Close();
     std::fill(std::begin(map_), std::end(map_), kDisabled);
     owners_.clear();
+    owed_.clear();
+    owedCursor_ = -1;
     cursor_ = 0;
     openFailed_ = LogThrottle();
     disableFailed_ = LogThrottle();
@@ -83,6 +85,16 @@ void HwMux::SetEntry(int channel, uint16_t value) {
     if (index < 0) return;
     map_[index] = value;
     owners_.erase(channel);
+    owed_.erase(channel);
+}
+
+void HwMux::Owe(int channel, Owed what) {
+    if (MapIndex(channel) >= 0) owed_[channel] = what;
+}
+
+HwMux::Owed HwMux::owed(int channel) const {
+    const auto it = owed_.find(channel);
+    return it != owed_.end() ? it->second : Owed::nothing;
 }
 
 uint16_t HwMux::entry(int channel) const {
@@ -107,45 +119,49 @@ bool HwMux::Connect(int tx, int rx) {
     return true;
 }
 
-bool HwMux::Disconnect(int channel) {
-    if (!Usable(channel)) return false;
-    hal::mux_byte record{channel, kIdleByte};
-    if (board::ioctl(fd_, hal::kMuxWriteByte, &record) < 0) {
-        std::clog << "hwMux: disconnect failed " << channel << " : " << std::strerror(errno)
-                  << std::endl;
-        return false;
-    }
+bool HwMux::WriteByte(int channel, unsigned char value) {
+    hal::mux_byte record{channel, value};
+    if (board::ioctl(fd_, hal::kMuxWriteByte, &record) < 0) return false;
     SetEntry(channel, kDriven);
     return true;
 }
 
-bool HwMux::Disable(int channel) {
-    if (!Usable(channel)) return false;
+bool HwMux::SwitchOffChannel(int channel) {
     int32_t record = channel;
-    if (board::ioctl(fd_, hal::kMuxDisable, &record) < 0) {
-        const int error = errno;
-        if (disableFailed_.admit())
-            std::clog << "hwMux: disable failed " << channel << " : " << std::strerror(error)
-                      << disableFailed_ << std::endl;
-        return false;
-    }
+    if (board::ioctl(fd_, hal::kMuxDisable, &record) < 0) return false;
     SetEntry(channel, kDisabled);
     return true;
 }
 
+bool HwMux::Disconnect(int channel) {
+    if (Usable(channel) && WriteByte(channel, kIdleByte)) return true;
+    if (fd_ >= 0 && channel >= 0)
+        std::clog << "hwMux: disconnect failed " << channel << " : " << std::strerror(errno)
+                  << std::endl;
+    Owe(channel, Owed::silence);
+    return false;
+}
+
+bool HwMux::Disable(int channel) {
+    if (Usable(channel) && SwitchOffChannel(channel)) return true;
+    const int error = errno;
+    if (fd_ >= 0 && channel >= 0 && disableFailed_.admit())
+        std::clog << "hwMux: disable failed " << channel << " : " << std::strerror(error)
+                  << disableFailed_ << std::endl;
+    Owe(channel, Owed::off);
+    return false;
+}
+
+// A test byte is no switch-off: a refused one leaves what was owed.
 bool HwMux::Write(int channel, unsigned char value) {
     if (!Usable(channel)) return false;
-    hal::mux_byte record{channel, value};
-    if (board::ioctl(fd_, hal::kMuxWriteByte, &record) < 0) {
-        const int error = errno;
-        if (writeFailed_.admit())
-            std::clog << "hwMux: write failed " << channel << " <- " << std::hex << "0x"
-                      << unsigned(value) << std::dec << " : " << std::strerror(error)
-                      << writeFailed_ << std::endl;
-        return false;
-    }
-    SetEntry(channel, kDriven);
-    return true;
+    if (WriteByte(channel, value)) return true;
+    const int error = errno;
+    if (writeFailed_.admit())
+        std::clog << "hwMux: write failed " << channel << " <- " << std::hex << "0x"
+                  << unsigned(value) << std::dec << " : " << std::strerror(error) << writeFailed_
+                  << std::endl;
+    return false;
 }
 
 int HwMux::Read(int channel) {
@@ -171,6 +187,27 @@ void HwMux::OnDPC() {
         cursor_ = (cursor_ + 1) % kBusEntries;
         RefreshChannel(cursor_);
     }
+    RetryOwed();
+}
+
+bool HwMux::Settle(int channel) {
+    const Owed what = owed(channel);
+    if (what == Owed::nothing) return true;
+    if (!IsOpened()) return false;
+    return what == Owed::off ? SwitchOffChannel(channel) : WriteByte(channel, kIdleByte);
+}
+
+// From the channel after the last one tried, so that channels the driver
+// keeps refusing do not hold back the others.
+void HwMux::RetryOwed() {
+    const size_t count = std::min<size_t>(owed_.size(), kRefreshPerPass);
+    std::vector<int> due;
+    for (auto it = owed_.upper_bound(owedCursor_); due.size() < count; ++it) {
+        if (it == owed_.end()) it = owed_.begin();
+        due.push_back(it->first);
+    }
+    for (int channel : due) Settle(channel);
+    if (!due.empty()) owedCursor_ = due.back();
 }
 
 // ---- Paths with owners
@@ -192,15 +229,21 @@ bool HwMux::Owns(const Owner& owner, int channel) const {
     return std::find(had.begin(), had.end(), &owner) != had.end();
 }
 
-bool HwMux::LeftToAnother(const Owner& owner, int channel) {
+void HwMux::Leave(const Owner& owner, int channel) {
     const auto path = owners_.find(channel);
-    if (path == owners_.end()) return false;
+    if (path == owners_.end()) return;
     Owners& owners = path->second;
+    owners.erase(std::remove(owners.begin(), owners.end(), &owner), owners.end());
+    if (owners.empty()) owners_.erase(path);
+}
+
+bool HwMux::LeftToAnother(const Owner& owner, int channel) {
+    const Owners& owners = this->owners(channel);
     const auto other = std::find_if(owners.begin(), owners.end(),
                                     [&](const Owner* one) { return one != &owner; });
     if (other == owners.end()) return false;
     const Owner& heir = **other;
-    owners.erase(std::remove(owners.begin(), owners.end(), &owner), owners.end());
+    Leave(owner, channel);
     std::clog << "mux: " << owner << " leaves [" << channel << "] to " << heir << std::endl;
     return true;
 }
@@ -210,12 +253,14 @@ HwMux::Released HwMux::Release(const Owner& owner, int rx) {
     if (rx < 0) return Released::failed;
     if (LeftToAnother(owner, rx)) return Released::kept;
     if (!Owns(owner, rx) && MapIndex(rx) >= 0) return Released::kept;
+    Leave(owner, rx);
     return Outcome(Disconnect(rx));
 }
 
 HwMux::Released HwMux::SwitchOff(const Owner& owner, int channel) {
     if (channel < 0) return Released::failed;
     if (LeftToAnother(owner, channel)) return Released::kept;
+    Leave(owner, channel);
     return Outcome(Disable(channel));
 }
 
@@ -227,15 +272,29 @@ void HwMux::SayBroken(int channel) const {
 
 bool HwMux::HandBack(int channel) {
     if (channel < 0) return false;
-    std::vector<int> fed;
-    for (const auto& path : owners_)
-        if (entry(path.first) == channel && path.first != channel) fed.push_back(path.first);
-    for (int rx : fed) {
+    for (int rx : FedFrom(channel)) {
         SayBroken(rx);
+        owners_.erase(rx);
         Disconnect(rx);
     }
     SayBroken(channel);
+    owners_.erase(channel);
     return Disable(channel);
+}
+
+void HwMux::TakeOver(int channel) {
+    const int index = MapIndex(channel);
+    if (index < 0) return;
+    const bool fed = map_[index] != kDisabled && map_[index] != kDriven;
+    if (fed || owed(channel) != Owed::nothing || !FedFrom(channel).empty()) HandBack(channel);
+}
+
+std::vector<int> HwMux::FedFrom(int channel) const {
+    std::vector<int> fed;
+    if (MapIndex(channel) < 0) return fed;
+    for (unsigned rx = 0; rx < kMapSize; ++rx)
+        if (map_[rx] == channel && static_cast<int>(rx) != channel) fed.push_back(rx);
+    return fed;
 }
 
 std::ostream& operator<<(std::ostream& os, const HwMux::Owner& owner) {
@@ -249,12 +308,17 @@ const HwMux::Owners& HwMux::owners(int channel) const {
     return path != owners_.end() ? path->second : none;
 }
 
+// The owner may be half destroyed: it is not named.
 void HwMux::Forget(const Owner& owner) {
+    std::vector<int> orphaned;
     for (auto path = owners_.begin(); path != owners_.end();) {
         Owners& owners = path->second;
-        owners.erase(std::remove(owners.begin(), owners.end(), &owner), owners.end());
+        const auto mine = std::remove(owners.begin(), owners.end(), &owner);
+        if (mine != owners.end() && mine == owners.begin()) orphaned.push_back(path->first);
+        owners.erase(mine, owners.end());
         path = owners.empty() ? owners_.erase(path) : std::next(path);
     }
+    for (int rx : orphaned) Disconnect(rx);
 }
 
 void HwMux::print_trace() {

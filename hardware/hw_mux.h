@@ -9,6 +9,10 @@
 // Every path the server makes has owners: the slots or HDLC channels that
 // switched it. A release by an owner breaks the path only while it still
 // carries what that owner switched, and leaves it to the owners that remain.
+// An owner that releases, switches off or goes leaves the path whatever the
+// driver answers; what the driver refused (a silence, a switch-off) stays
+// owed: the refresh tries it again on each loop pass until the driver does
+// it or a later operation on the channel replaces it.
 //
 //   HwMux& mux = HwMux::instance();     // opens "/dev/hal"
 //   mux.Connect(tx, rx, slot);          // rx now receives what tx sends
@@ -60,8 +64,9 @@ public:
     bool IsOpened();
     // Makes channel `rx` receive what channel `tx` transmits. These four
     // write the channel for no owner: once the driver has switched, the
-    // owners of what it carried before are forgotten; a refusal leaves the
-    // record as it was.
+    // owners of what it carried before are forgotten, and what was owed it;
+    // a refusal leaves the record as it was, and of a silence or a
+    // switch-off makes it owed.
     bool Connect(int tx, int rx);
     // Drives the channel with the idle byte.
     bool Disconnect(int channel);
@@ -79,24 +84,40 @@ public:
     bool Connect(int tx, int rx, const Owner& owner);
     // What `owner` switched into `rx` goes: the channel carries silence,
     // unless another owner shares the path ("mux: X leaves [rx] to Y"), or
-    // the channel carries no path of `owner`'s. A refusal leaves `owner` on
-    // the path.
+    // the channel carries no path of `owner`'s. `owner` leaves the path
+    // even when the driver refuses: the silence is owed.
     Released Release(const Owner& owner, int rx);
     // Switches off `owner`'s own channel, unless another owner has a path
-    // into it (said as by Release).
+    // into it (said as by Release); a refused switch-off is owed.
     Released SwitchOff(const Owner& owner, int channel);
     // The channel goes back to its driver, which may give it to the next
     // user at once: every path from it goes (its receivers carry silence)
-    // and it is switched off, whoever switched them ("mux: disconnect X [n]"
-    // for each path an owner X had).
+    // and it is switched off, whoever switched them, recorded or not
+    // ("mux: disconnect X [n]" for each path an owner X had). What the
+    // driver refuses is owed.
     bool HandBack(int channel);
+    // A new user takes the channel from the driver: the paths the fabric
+    // still has from and into it (an earlier user's, left by a refusal or
+    // not yet let go of) go as at a hand-back. A channel that carries no
+    // path is left as it is.
+    void TakeOver(int channel);
     // The owners of the path into the channel; none for a channel that
     // carries no path the server made for an owner.
     const Owners& owners(int channel) const;
     // Whether `owner` is one of them.
     bool Owns(const Owner& owner, int channel) const;
-    // An owner that goes: it owns no path any more; the switch stays as it is.
+    // An owner that goes: it owns no path any more. A path it alone owned
+    // carries silence (owed when the driver refuses).
     void Forget(const Owner& owner);
+    // Every channel whose path has owners, with them.
+    const std::map<int, Owners>& owned_paths() const { return owners_; }
+
+    // What the server still owes a channel whose writing the driver refused.
+    enum class Owed : uint8_t { nothing, silence, off };
+    Owed owed(int channel) const;
+    // Tries now what is owed the channel: true when nothing is owed (any
+    // more), false while the driver refuses.
+    bool Settle(int channel);
 
     void RefreshChannel(unsigned index);
     void OnDPC();
@@ -118,12 +139,24 @@ private:
     HwMux();
     // The map index of a channel of the fabric; -1 for any other channel.
     static int MapIndex(int channel);
-    // The entry is written and the channel's owners forgotten.
+    // The entry is written, and the channel's owners and what it was owed
+    // forgotten.
     void SetEntry(int channel, uint16_t value);
+    // The driver refused to write the channel: it stays owed.
+    void Owe(int channel, Owed what);
+    // The write byte and disable requests; true when the driver did it.
+    bool WriteByte(int channel, unsigned char value);
+    bool SwitchOffChannel(int channel);
+    // Tries what is owed again, a bounded number each pass, quietly.
+    void RetryOwed();
+    // `owner` leaves the path into `channel`.
+    void Leave(const Owner& owner, int channel);
     bool Usable(int channel) { return IsOpened() && channel >= 0; }
     // True, with one line, when another owner keeps the path into
     // `channel`: `owner` is taken off it.
     bool LeftToAnother(const Owner& owner, int channel);
+    // The channels that receive what `channel` transmits.
+    std::vector<int> FedFrom(int channel) const;
     // Says that the path an owner had into `channel` is broken.
     void SayBroken(int channel) const;
     static Released Outcome(bool written) { return written ? Released::broken : Released::failed; }
@@ -133,6 +166,9 @@ private:
     uint16_t map_[kMapSize];
     // Channels whose path has owners, with them in the order they came.
     std::map<int, Owners> owners_;
+    // Channels of the fabric owed a silence or a switch-off.
+    std::map<int, Owed> owed_;
+    int owedCursor_ = -1;  // the last channel whose debt was tried
     unsigned cursor_ = 0;
     Dpc refresh_;
     // A bus test writes or switches off a whole range at once.

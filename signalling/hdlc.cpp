@@ -60,7 +60,10 @@ const char* read_frame(int fd, short revents, Packet& frame) {
 HDLC::HDLC() { unbind(); }
 
 // The descriptor closes after the body.
-HDLC::~HDLC() { BreakPaths(); }
+HDLC::~HDLC() {
+    BreakPaths();
+    HwMux::instance().Forget(*this);
+}
 
 void HDLC::unbind() {
     static NoNotify nobody;
@@ -126,10 +129,10 @@ bool HDLC::Keeps(int tx, int rx) const {
     return tx < 0 || rx < 0 || (mux.entry(rx) == tx && mux.Owns(*this, rx));
 }
 
-bool HDLC::Renew() {
+bool HDLC::Renew(bool intoDestination) {
     if (!is_open()) return true;
     const int to = destination();
-    if (!Keeps(controllerChannel_, to)) {
+    if (intoDestination && !Keeps(controllerChannel_, to)) {
         if (!notify->hdlc_admits(to) || !SwitchPath(controllerChannel_, to)) return false;
         switchedTo_ = to;
     }

@@ -68,7 +68,8 @@ public:
     static constexpr unsigned tx_threshold = 4;
 
     HDLC();
-    // Breaks the switch paths and closes the descriptor, as deactivate().
+    // Breaks the switch paths and closes the descriptor, as deactivate();
+    // the switch forgets it.
     ~HDLC() override;
     HDLC(const HDLC&) = delete;
     HDLC& operator=(const HDLC&) = delete;
@@ -91,8 +92,9 @@ public:
     void LeaveDestination(int channel);
     // While open, the paths of the activation into the configured channels
     // stand: one that another owner has switched over, or that was left,
-    // is made again. False when the guard or the switch refuses.
-    bool Renew();
+    // is made again (the path into the destination only with
+    // `intoDestination`). False when the guard or the switch refuses.
+    bool Renew(bool intoDestination = true);
     // The owner has said where the channel receives from and transmits to.
     bool wired() const { return sourceChannel >= 0 && destination() >= 0; }
     // The channel the controller channel transmits to.

@@ -33,10 +33,13 @@ void HdlcSlot::PutHeader(std::ostream& os) const { os << "HdlcSlot[" << trunkInd
 
 // ---- Wiring: the channel receives from and transmits to one TDM channel.
 
+// A peer without a channel changes nothing: the channel goes on serving
+// the channel of its other link, if any.
 void HdlcSlot::Connect(int tdm) {
+    if (tdm < 0) return;
     channel_.sourceChannel = tdm;
     channel_.mode = HDLC::pri;  // a data channel
-    if (tdm != -1) iactivate();
+    iactivate();
 }
 
 bool HdlcSlot::IHwConnectTransmitter(Slot& receiver) {
@@ -69,7 +72,9 @@ void HdlcSlot::Leave(int tdm) {
     channel_.sourceChannel = -1;
 }
 
-bool HdlcSlot::IHwRenew(Slot&) { return channel_.Renew(); }
+bool HdlcSlot::IHwRenew(Slot& peer) {
+    return channel_.Renew(MayRenewInto(*this, peer, channel_.destination()));
+}
 
 bool HdlcSlot::hdlc_admits(int channel) { return MuxAdmitsForLinks(*this, channel); }
 

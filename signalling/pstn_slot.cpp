@@ -114,7 +114,9 @@ bool PstnSlot::IHwConnectTransmitter(Slot& destination) {
     return true;
 }
 
-bool PstnSlot::IHwRenew(Slot&) { return channel_->Renew(); }
+bool PstnSlot::IHwRenew(Slot& peer) {
+    return channel_->Renew(MayRenewInto(*this, peer, channel_->destination()));
+}
 
 // The slot's channel made the path into the destination (in PRI, SS7 and
 // CAS mode when the slot's source was wired): it leaves it, unless another

@@ -36,6 +36,7 @@ void HdlcModemSlot::initModem() {
     int32_t channel;
     std::memcpy(&channel, physical.data() + hdlc_if::kChannelOffset, sizeof channel);
     channel_ = channel;
+    HoldChannel(channel);  // goes back with the slot
     uint8_t none[4] = {};
     request = hdlc_if::wan_request(interfaceName_, IF_PROTO_PPP, sizeof none, none);
     if (board::netif::ioctl(sock.get(), SIOCWANDEV, &request) != 0) {

@@ -213,7 +213,8 @@ protected:
     // it in place of the slots that held it before, unless they hold it
     // under the same `share` (not null): the slots of one mixer channel
     // share its timeslot. It holds it until it lets go of its hardware,
-    // hands it back (MuxSwitchOff) or goes (HandBackChannels).
+    // hands it back (MuxSwitchOff) or goes (HandBackChannels). A slot new
+    // to the channel takes it over (HwMux::TakeOver).
     void HoldChannel(int channel, const void* share = nullptr);
 
 private:
@@ -259,7 +260,8 @@ bool RefuseInvalid(const char* reason);
 // graph in nothing (IHwRenew).
 bool Connect(Slot& source, Slot& destination);
 // Removes the destination's source; false when the hardware refused (the
-// link is removed all the same).
+// link is removed all the same, its silence owed). Without a source it
+// tries again what is owed the destination's receive channel.
 bool Disconnect(Slot& destination);
 // Pick the side that does the hardware work (by connection priority). A
 // link with a side that lost its hardware has no path: none is made, and
@@ -267,12 +269,12 @@ bool Disconnect(Slot& destination);
 bool llConnect(Slot& source, Slot& destination);
 bool llDisconnect(Slot& destination);
 // The default hardware work: the TDM switch, the path owned by the
-// destination. Each refuses, with one line, a slot that asks to change what
-// flows into a channel that another live call holds (Slot::HoldChannel);
-// the source's channel is only read. A connect is refused, with one line,
-// when a slot sharing the channel receives another source on it. A release
-// breaks only the destination's own path, and leaves it to a sharer that
-// receives on it too.
+// destination. A connect is refused, with one line, to a slot that asks to
+// change what flows into a channel that another live call holds
+// (Slot::HoldChannel), or when a slot sharing the channel receives another
+// source on it; the source's channel is only read. A release breaks only
+// the destination's own path, and leaves it to a sharer that receives on it
+// too; a path the call now holding the channel switched is not its own.
 bool MuxConnect(Slot& source, Slot& destination);
 bool MuxDisconnect(Slot& destination);
 // Whether `slot`, which switches into its links' channels itself (through
@@ -280,6 +282,10 @@ bool MuxDisconnect(Slot& destination);
 // slot into its own, or where a slot it is wired with (or being wired
 // with) holds the channel. False with the same line.
 bool MuxAdmitsForLinks(const Slot& slot, int channel);
+// Whether a connect repeated for a link of `slot` with `peer` may make
+// again `slot`'s path into `channel`: not where `peer` receives on it from
+// another slot (the controller has given the timeslot to another call).
+bool MayRenewInto(const Slot& slot, Slot& peer, int channel);
 // Switches the slot's own `channel` off. A channel a driver gave it goes
 // back with its last holder, every path from and into it along, and is held
 // no more; while a sharer holds it, or where the controller named it,

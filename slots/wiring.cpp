@@ -96,12 +96,14 @@ void Slot::HoldChannel(int channel, const void* share) {
     if (channel < 0) return;
     Holding& holding = Holders()[channel];
     std::vector<Slot*>& holders = holding.slots;
+    const bool holds = std::find(holders.begin(), holders.end(), this) != holders.end();
     if (share && holding.share == share && !holders.empty()) {
-        if (std::find(holders.begin(), holders.end(), this) == holders.end())
-            holders.push_back(this);
+        if (!holds) holders.push_back(this);
         return;
     }
     holding = Holding{share, {this}};
+    // What an earlier call left switched from or into it is not this call's.
+    if (!holds) HwMux::instance().TakeOver(channel);
 }
 
 void LetGoOfChannels(const Slot& slot) {
@@ -125,9 +127,11 @@ bool MuxConnect(Slot& source, Slot& destination) {
     return true;
 }
 
+// What the destination switched is its own to break, also in a channel the
+// driver has given another call since: a path that call switched is not
+// the destination's, and stays.
 bool MuxDisconnect(Slot& destination) {
     const int rx = destination.IGetReceiveChannel();
-    if (!Admitted(destination, rx)) return false;
     switch (HwMux::instance().Release(destination, rx)) {
         case HwMux::Released::kept: return true;
         case HwMux::Released::failed: return false;
@@ -139,6 +143,11 @@ bool MuxDisconnect(Slot& destination) {
 
 bool MuxAdmitsForLinks(const Slot& slot, int channel) {
     return Admitted(slot, channel, true);
+}
+
+bool MayRenewInto(const Slot& slot, Slot& peer, int channel) {
+    const Slot* source = peer.source();
+    return peer.IGetReceiveChannel() != channel || !source || source == &slot;
 }
 
 // A channel handed back is the driver's again: held no more, it is handed
@@ -256,9 +265,14 @@ bool Connect(Slot& source, Slot& destination) {
     return false;
 }
 
+// Without a source, a silence the driver refused before is tried again, and
+// the answer says whether it is done.
 bool Disconnect(Slot& destination) {
     Slot* source = destination.source();
-    if (!source) return true;
+    if (!source) {
+        const int rx = destination.hardwareLost() ? -1 : destination.IGetReceiveChannel();
+        return rx < 0 || HwMux::instance().Settle(rx);
+    }
     const bool released = llDisconnect(destination);
     destination.LogicalDisconnect();
     AfterLinkRemoved(*source, destination);

@@ -247,10 +247,10 @@ void Board::fail_next(Op op, const std::string& path, int error, uint32_t reques
     failures_.push_back(Failure{op, path, request, error, count});
 }
 
-bool Board::take_failure(Op op, const std::string& path, uint32_t request) {
+bool Board::take_failure(Op op, const std::string& path, uint32_t request, const void* arg) {
     if (take_listed_failure(op, path, request)) return true;
     if (!refuse) return false;
-    const int error = refuse(op, path, request);
+    const int error = refuse(op, path, request, arg);
     if (error != 0) errno = error;
     return error != 0;
 }
@@ -357,7 +357,7 @@ long Board::journaled(Channel& c, Op op, uint32_t request, const void* passed, s
         call->value = 0;
     }
     long r;
-    if (take_failure(op, c.path(), request))
+    if (take_failure(op, c.path(), request, passed))
         r = -1;
     else
         r = model_call(call);

@@ -181,10 +181,11 @@ public:
     // fail with `error` without reaching the model.
     void fail_next(Op op, const std::string& path, int error, uint32_t request = 0,
                    int count = 1);
-    // Asked about every call that reaches a device (after fail_next's): a
-    // non-zero errno it returns fails the call without reaching the model.
-    // reset() clears it.
-    std::function<int(Op op, const std::string& path, uint32_t request)> refuse;
+    // Asked about every call that reaches a device (after fail_next's),
+    // with an ioctl's record or the bytes written (else null): a non-zero
+    // errno it returns fails the call without reaching the model. reset()
+    // clears it.
+    std::function<int(Op op, const std::string& path, uint32_t request, const void* arg)> refuse;
 
     // The network interfaces (board/netif.h).
     NetIfModel& netifs() { return netifs_; }
@@ -220,7 +221,8 @@ private:
         int error;
         int count;
     };
-    bool take_failure(Op op, const std::string& path, uint32_t request);
+    bool take_failure(Op op, const std::string& path, uint32_t request,
+                      const void* arg = nullptr);
     bool take_listed_failure(Op op, const std::string& path, uint32_t request);
     template <class ModelCall>
     long journaled(Channel& c, Op op, uint32_t request, const void* passed, size_t size,

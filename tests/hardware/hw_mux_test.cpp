@@ -112,10 +112,12 @@ INSTANTIATE_TEST_SUITE_P(HwMux, SwitchMap, ::testing::ValuesIn(kMapCases),
 
 // ---- Paths with owners: what each operation does to the record of the
 // channels 8200, 8300 and 8301 (what each carries, and who switched it),
-// which follows the fabric whatever the driver answers. The steps: "a:8200>8300"
-// (owner a switches 8200 into 8300), "a-8300" (a releases), "a~8300" (a
-// switches off), "^8200" (the channel goes back), "a?" (a is forgotten);
-// before "!", the driver refuses the next request.
+// which follows the fabric whatever the driver answers, and what is owed
+// them. The steps: "a:8200>8300" (owner a switches 8200 into 8300), "a-8300"
+// (a releases), "a~8300" (a switches off), "^8200" (the channel goes back),
+// "+8200" (a new user takes it), "a?" (a is forgotten), "*" (a refresh
+// pass); before "!", the driver refuses the next request, before "!!" every
+// request up to the end of the next "*".
 
 struct OwnerCase {
     const char* name;
@@ -135,15 +137,33 @@ const OwnerCase kOwnerCases[] = {
      "8200 off, 8300 idle, 8301 off"},
     {"release_leaves_a_shared_path_to_the_other_owner", "a:8200>8300 b:8200>8300 a-8300", "kept",
      "8200 off, 8300 <- 8200 b, 8301 off"},
-    {"release_refused_leaves_the_owner_on_its_path", "a:8200>8300 ! a-8300", "failed",
-     "8200 off, 8300 <- 8200 a, 8301 off"},
+    {"release_refused_owes_the_silence_and_the_owner_leaves", "a:8200>8300 ! a-8300", "failed",
+     "8200 off, 8300 <- 8200 owes silence, 8301 off"},
+    {"a_refused_release_is_done_by_the_next_refresh", "a:8200>8300 ! a-8300 *", "true",
+     "8200 off, 8300 idle, 8301 off"},
+    {"a_refused_switch_off_is_tried_until_the_driver_does_it",
+     "a:8200>8300 !! a~8300 * *", "true", "8200 off, 8300 off, 8301 off"},
+    {"a_later_connect_replaces_what_is_owed", "a:8200>8300 ! a-8300 b:8301>8300 *", "true",
+     "8200 off, 8300 <- 8301 b, 8301 off"},
+    {"a_refused_connect_leaves_what_is_owed", "a:8200>8300 ! a-8300 ! b:8301>8300", "false",
+     "8200 off, 8300 <- 8200 owes silence, 8301 off"},
     {"switch_off_of_its_own_channel", "a:8200>8300 a~8300", "broken", "8200 off, 8300 off, 8301 off"},
     {"switch_off_keeps_another_owners_path_into_it", "a:8200>8300 b~8300", "kept",
      "8200 off, 8300 <- 8200 a, 8301 off"},
     {"hand_back_takes_every_path_from_and_into_the_channel",
      "a:8200>8300 b:8200>8301 a:8301>8200 ^8200", "true", "8200 off, 8300 idle, 8301 idle"},
-    {"forget_takes_the_owner_off_its_paths_and_leaves_the_switch",
-     "a:8200>8300 b:8200>8301 a:8200>8301 a?", "true", "8200 off, 8300 <- 8200, 8301 <- 8200 b"},
+    {"hand_back_refused_owes_the_switch_off_and_keeps_no_owner", "a:8301>8200 ! ^8200", "false",
+     "8200 <- 8301 owes off, 8300 off, 8301 off"},
+    {"hand_back_takes_the_paths_of_owners_that_went", "a:8200>8300 ! a-8300 a? ^8200", "true",
+     "8200 off, 8300 idle, 8301 off"},
+    {"a_new_user_takes_the_channel_from_an_earlier_one", "a:8301>8200 a:8200>8300 +8200", "true",
+     "8200 off, 8300 idle, 8301 off"},
+    {"a_new_user_of_a_quiet_channel_leaves_it_alone", "a:8301>8300 a-8300 +8300", "true",
+     "8200 off, 8300 idle, 8301 off"},
+    {"forget_silences_what_only_the_owner_had_and_leaves_the_shared",
+     "a:8200>8300 b:8200>8301 a:8200>8301 a?", "true", "8200 off, 8300 idle, 8301 <- 8200 b"},
+    {"forget_of_an_owner_whose_silence_is_refused_leaves_it_owed", "a:8200>8300 ! a?", "true",
+     "8200 off, 8300 <- 8200 owes silence, 8301 off"},
 };
 
 void PrintTo(const OwnerCase& c, std::ostream* os) { *os << c.name; }
@@ -156,6 +176,7 @@ protected:
         std::string name;
     };
     ~SwitchOwners() override {
+        sim().refuse = nullptr;
         mux.Forget(a_);
         mux.Forget(b_);
     }
@@ -166,13 +187,20 @@ protected:
     }
     // One step; what it answered.
     std::string act(const std::string& step) {
+        if (step == "*") {
+            mux.OnDPC();
+            refusing_ = false;
+            return "true";
+        }
         const Named& who = step[0] == 'b' ? b_ : a_;
-        const int channel = std::atoi(step.c_str() + (step[0] == '^' ? 1 : 2));
-        switch (step[0] == '^' ? '^' : step[1]) {
+        const bool user = step[0] == '^' || step[0] == '+';
+        const int channel = std::atoi(step.c_str() + (user ? 1 : 2));
+        switch (user ? step[0] : step[1]) {
             case ':': return said(mux.Connect(channel, std::atoi(&step[step.find('>') + 1]), who));
             case '-': return said(mux.Release(who, channel));
             case '~': return said(mux.SwitchOff(who, channel));
             case '^': return said(mux.HandBack(channel));
+            case '+': mux.TakeOver(channel); return "true";
         }
         mux.Forget(who);
         return "true";
@@ -192,15 +220,21 @@ protected:
     }
 
     Named a_{'a'}, b_{'b'};
+    bool refusing_ = false;  // "!!" until the next "*"
 };
 
 TEST_P(SwitchOwners, TheRecordFollowsTheFabric) {
     open();
     std::istringstream steps(GetParam().steps);
     std::string result;
+    sim().refuse = [&](Op, const std::string&, uint32_t, const void*) {
+        return refusing_ ? EIO : 0;
+    };
     for (std::string step; steps >> step;) {
         if (step == "!")
             sim().fail_next(Op::Ioctl, hal::kDevice, EIO);
+        else if (step == "!!")
+            refusing_ = true;
         else
             result = act(step);
     }
@@ -211,6 +245,8 @@ TEST_P(SwitchOwners, TheRecordFollowsTheFabric) {
         record += (record.empty() ? "" : ", ") + std::to_string(channel) + " " + entry(channel);
         for (const HwMux::Owner* owner : mux.owners(channel))
             record += " " + static_cast<const Named*>(owner)->name;
+        if (mux.owed(channel) != HwMux::Owed::nothing)
+            record += mux.owed(channel) == HwMux::Owed::off ? " owes off" : " owes silence";
     }
     EXPECT_EQ(GetParam().record, record);
 }

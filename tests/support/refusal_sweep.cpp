@@ -9,7 +9,7 @@ using board::sim::Board;
 using board::sim::Op;
 
 RequestFilter ioctls_on(const std::string& path) {
-    return [path](Op op, const std::string& device, uint32_t) {
+    return [path](Op op, const std::string& device, uint32_t, const void*) {
         return op == Op::Ioctl && device == path;
     };
 }
@@ -21,8 +21,9 @@ RefusalSweep::~RefusalSweep() { disarm(); }
 void RefusalSweep::arm() {
     seen_ = 0;
     refusedCall_.clear();
-    Board::instance().refuse = [this](Op op, const std::string& path, uint32_t request) {
-        if (!pick_(op, path, request)) return 0;
+    Board::instance().refuse = [this](Op op, const std::string& path, uint32_t request,
+                                      const void* arg) {
+        if (!pick_(op, path, request, arg)) return 0;
         if (seen_++ != toRefuse_) return 0;
         std::ostringstream call;
         call << board::sim::to_string(op) << ' ' << path;

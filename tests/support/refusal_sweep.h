@@ -21,8 +21,9 @@
 
 namespace test {
 
-using RequestFilter =
-    std::function<bool(board::sim::Op op, const std::string& path, uint32_t request)>;
+// The request, with an ioctl's record or the bytes written (else null).
+using RequestFilter = std::function<bool(board::sim::Op op, const std::string& path,
+                                         uint32_t request, const void* arg)>;
 
 // Every ioctl on one device.
 RequestFilter ioctls_on(const std::string& path);

@@ -296,9 +296,9 @@ Feed fed(Slot& slot) {
 // switch's record names carries what it is fed; one fed whose path it does
 // not name lost it to another receiver (the controller named the channel
 // twice), or has none; without any, it carries nothing, or an open D
-// channel of a slot that a receiver feeds (a PRI link transmits where it
-// receives from). The slots of one mixer channel share one source: each
-// that is fed carries it.
+// channel of a slot that a receiver without another live source feeds (a
+// PRI link transmits where it receives from). The slots of one mixer
+// channel share one source: each that is fed carries it.
 std::string channel_faults(const board::sim::HalModel& fabric, int rx,
                            const std::vector<Slot*>& receivers) {
     const int in = carried(fabric, rx);
@@ -309,7 +309,9 @@ std::string channel_faults(const board::sim::HalModel& fabric, int rx,
     bool owned = false;
     for (Slot* slot : receivers) {
         owned = owned || owns(fed(*slot).owner);
+        const Slot* source = slot->source();
         for (const Slot* listener : slot->receivers()) {
+            if (source && !source->hardwareLost() && source != listener) continue;
             const HDLC* channel = d_channel(*listener);
             owned = owned || (d_feeds(channel, rx) >= 0 && owns(channel));
         }
@@ -330,14 +332,37 @@ std::string channel_faults(const board::sim::HalModel& fabric, int rx,
 
 }  // namespace
 
+// An open D channel hears what its slot receives from.
+std::string d_channel_faults(const board::sim::HalModel& fabric, const Slot& slot,
+                             const HDLC& channel) {
+    const int from = channel.sourceChannel, in = carried(fabric, channel.controller_channel());
+    if (from < 0 || in == from) return "";
+    std::ostringstream fault;
+    fault << slot << " D channel [" << channel.controller_channel() << "] hears [" << in
+          << "], not [" << from << "]; ";
+    return fault.str();
+}
+
 std::string switch_faults(const board::sim::HalModel& fabric) {
     std::map<int, std::vector<Slot*>> receiving;
+    std::set<int> dChannels;  // what the open D channels receive on
+    std::string faults;
     for (Slot* slot : Slots::instance()->live()) {
         const int rx = slot->IGetReceiveChannel();
         if (rx >= 0 && rx < hal::kChannels) receiving[rx].push_back(slot);
+        const HDLC* channel = d_channel(*slot);
+        if (!channel || !channel->is_open()) continue;
+        dChannels.insert(channel->controller_channel());
+        faults += d_channel_faults(fabric, *slot, *channel);
     }
-    std::string faults;
     for (const auto& [rx, receivers] : receiving) faults += channel_faults(fabric, rx, receivers);
+    // Where no live slot receives, a path is left from a slot that went.
+    for (int rx = 0; rx < hal::kChannels; ++rx) {
+        const int in = carried(fabric, rx);
+        if (in >= 0 && !receiving.count(rx) && !dChannels.count(rx))
+            faults += "[" + std::to_string(rx) + "] carries " + std::to_string(in) +
+                      " for no live slot; ";
+    }
     return faults;
 }
 

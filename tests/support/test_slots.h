@@ -143,7 +143,9 @@ std::string graph_faults();
 // slots receive on a channel, the switch's record says whose path it
 // carries: each receiver it names has that source, the others no live
 // one, unless the controller named the channel twice; the slots of one
-// mixer channel each carry their live source.
+// mixer channel each carry their live source. An open D channel hears what
+// its slot receives from, and a channel no live slot receives on carries
+// no path (but an open D channel's own).
 std::string switch_faults(const board::sim::HalModel& fabric);
 // Slots left in the registry, any factory's list, the side list or a
 // trunk or map channel entry.

@@ -1,0 +1,314 @@
+// A controller's scenario on the server in-process (every service and slot
+// factory, the simulated board, virtual time), run once per driver request
+// it makes with that one request refused (tests/support/refusal_sweep.h).
+// Whatever was refused, once the refusals are over and the scenario has
+// cleaned up (its slots destroyed, or the controller cut): every command
+// was answered once, no slot is left, the switch carries no path and its
+// record names no owner and owes nothing, and nothing crashed (the
+// sanitizers watch the freed owners).
+
+#include <errno.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "board/drivers/hal.h"
+#include "board/drivers/mcc.h"
+#include "board/sim/hal_model.h"
+#include "board/sim/sim_board.h"
+#include "hardware/hw_mux.h"
+#include "server/services.h"
+#include "server/slot_factories.h"
+#include "slots/slots.h"
+#include "tests/support/case_name.h"
+#include "tests/support/hardware_reset.h"
+#include "tests/support/loopback.h"
+#include "tests/support/mixer_voice_commands.h"
+#include "tests/support/refusal_sweep.h"
+#include "tests/support/rtp_commands.h"
+#include "tests/support/signalling_commands.h"
+#include "tests/support/slot_commands.h"
+#include "tests/support/stream_capture.h"
+#include "tests/support/test_controller.h"
+
+namespace {
+
+namespace hal = board::hal;
+using Alternative = LGCP::Command::Alternative;
+using board::sim::Board;
+using board::sim::HalModel;
+using LGCP::IsdnType;
+using test::Side;
+
+// One run: a fresh server with a connected controller that has queried
+// the board's resources.
+class Day {
+public:
+    Day() {
+        CreateSlotFactories();
+        HwMux::instance().IsOpened();
+        connected_ = controller_.connect();
+        send(test::command(Alternative::query));
+        server_.board().write_file("/usr/local/voice/hello", std::string(800, '\x55'));
+    }
+
+    // Sends a command and takes its answer; the signals that come are dropped.
+    void send(const LGCP::Command& command, std::optional<unsigned> slot = {}) {
+        controller_.send(command, ++seq_, slot);
+        const auto answer = controller_.receive_until(test::is_response);
+        if (!answer)
+            unanswered_ << seq_ << ' ';
+        else if (!test::is_success(*answer))
+            failed_ << "#" << seq_ << " slot " << (slot ? int(*slot) : -1) << ' '
+                    << *answer->get_pdu().get_response() << "; ";
+        if (controller_.receive_until(test::is_response, 3)) answeredTwice_ << seq_ << ' ';
+    }
+    void make(unsigned slot, const LGCP::Command& create) {
+        send(create, slot);
+        made_.push_back(slot);
+    }
+    void join(unsigned source, unsigned destination) {
+        send(test::connect_command(destination), source);
+    }
+    void wire(unsigned a, unsigned b) {
+        join(a, b);
+        join(b, a);
+    }
+    void unjoin(unsigned slot) { send(test::command(Alternative::disconnect), slot); }
+    void destroy(unsigned slot) { send(test::command(Alternative::destroy), slot); }
+    void run(unsigned ms) { server_.advance(ms); }
+    // The controller goes: the server destroys every slot.
+    void cut() {
+        controller_.close();
+        server_.pump(5);
+        made_.clear();
+    }
+    // What the scenario left: its slots destroyed, newest first.
+    void clean_up() {
+        for (auto slot = made_.rbegin(); slot != made_.rend(); ++slot)
+            if (Slots::instance()->at(*slot)) destroy(*slot);
+        made_.clear();
+    }
+
+    bool connected() const { return connected_; }
+    std::string unanswered() const { return unanswered_.str(); }
+    std::string answered_twice() const { return answeredTwice_.str(); }
+    // The commands answered with an error.
+    std::string failed() const { return failed_.str(); }
+
+private:
+    test::StreamCapture notices_{std::cout}, errors_{std::cerr}, progress_{std::clog};
+    test::HardwareReset hardware_;
+    test::ServerHarness server_{ControllerServices()};
+    test::TestController controller_{server_};
+    bool connected_ = false;
+    int seq_ = 0;
+    std::vector<unsigned> made_;
+    std::ostringstream unanswered_, answeredTwice_, failed_;
+};
+
+// What the switch carries, records or owes with no slot left; "" when nothing.
+std::string switch_leftovers() {
+    const auto& fabric = *Board::instance().model_as<HalModel>(hal::kDevice);
+    HwMux& mux = HwMux::instance();
+    std::ostringstream left;
+    for (int channel = 0; channel < hal::kChannels; ++channel) {
+        const HalModel::ChannelState& state = fabric.channel(channel);
+        if (state.output == HalModel::Output::Source)
+            left << "[" << channel << "] carries [" << state.value << "]; ";
+        else if (channel >= hal::kBusBase && state.output != HalModel::Output::Off)
+            left << "bus channel [" << channel << "] driven; ";
+        if (mux.owed(channel) != HwMux::Owed::nothing) left << "[" << channel << "] owed; ";
+    }
+    for (const auto& [channel, owners] : mux.owned_paths())
+        left << "[" << channel << "] has " << owners.size() << " owners; ";
+    return left.str();
+}
+
+// Trunks 1 and 2 at timeslot 16 (slots 10 and 11); PRI slot 20 wired both
+// ways with trunk 1.
+const LGCP::Command kPri = test::create_pstn_isdn(IsdnType::pri, 2, Side::user);
+void OldPriSlot(Day& day) {
+    day.make(10, test::create_trunk(1, 16));
+    day.make(11, test::create_trunk(2, 16));
+    day.make(20, kPri);
+    day.wire(10, 20);
+}
+
+LGCP::Command DataCall() { return test::create_mcc(LGCP::MccType::data, LGCP::MccMode::standard); }
+
+LGCP::Command Rtp() {
+    return test::rtp_create_command(test::free_port(), test::free_port(), 0x1234);
+}
+
+struct Scenario {
+    const char* what;
+    std::function<void(Day&)> play;
+    bool cut = false;  // the controller's cut cleans up
+};
+
+const Scenario kScenarios[] = {
+    {"make before break, the heir wired to the trunk first",
+     [](Day& day) {
+         OldPriSlot(day);
+         day.make(21, kPri);
+         day.join(10, 21);
+         day.join(21, 10);
+         day.destroy(20);
+     }},
+    {"make before break, the heir wired from the trunk first",
+     [](Day& day) {
+         OldPriSlot(day);
+         day.make(21, kPri);
+         day.join(21, 10);
+         day.join(10, 21);
+         day.destroy(20);
+     }},
+    {"a cut-over to another trunk, aborted",
+     [](Day& day) {
+         OldPriSlot(day);
+         day.make(21, kPri);
+         day.join(10, 21);
+         day.destroy(21);
+         day.join(20, 10);
+         day.join(11, 20);
+     }},
+    {"a conference with trunk and RTP parties",
+     [](Day& day) {
+         day.make(10, test::create_trunk(0, 1));
+         day.make(40, test::create_mixer_out(0, {3}));
+         day.make(41, test::create_mixer_in(0, {4}));
+         day.make(42, test::create_mixer_in(0, {5}));
+         day.make(43, Rtp());
+         day.join(10, 41);
+         day.join(43, 42);
+         day.join(40, 10);
+         day.join(40, 43);
+         day.unjoin(41);
+         day.destroy(42);
+     }},
+    {"a data call with its D channel",
+     [](Day& day) {
+         day.make(30, DataCall());
+         day.make(20, test::create_pstn_isdn(IsdnType::bri, 1, Side::user));
+         day.wire(30, 20);
+         day.make(31, DataCall());
+         day.make(22, test::create_hdlc(2, 0x1234));
+         day.wire(31, 22);
+         day.run(100);
+         day.destroy(30);
+         day.make(32, DataCall());  // given the channel of 30
+     }},
+    {"a data call whose channel ends",
+     [](Day& day) {
+         day.make(10, test::create_trunk(1, 1));
+         day.make(30, DataCall());
+         day.wire(10, 30);
+         Board::instance().channels(board::mcc::kDevice).at(0)->hang_up();
+         day.run(10);
+         day.make(31, DataCall());
+         day.make(11, test::create_trunk(2, 1));
+         day.wire(11, 31);
+     }},
+    {"a voice player feeds a trunk that goes first",
+     [](Day& day) {
+         day.make(10, test::create_trunk(0, 1));
+         day.make(50, test::create_file_player({"hello"}, 0));
+         day.join(50, 10);
+         day.destroy(10);
+         day.destroy(50);
+         day.make(51, test::create_file_player({"hello"}, 0));
+     }},
+    {"every slot kind wired and destroyed",
+     [](Day& day) {
+         day.make(10, test::create_trunk(0, 1));
+         day.make(11, test::create_trunk(1, 16));
+         day.make(12, test::create_trunk_bri(0, 1));
+         day.make(13, test::create_map(test::BusChannel{1, 2}, test::BusChannel{1, 3}));
+         day.make(14, test::create_ext(300, 301));
+         day.send(test::activate(), 14);
+         day.make(30, DataCall());
+         day.make(43, Rtp());
+         day.make(41, test::create_mixer_in(0, {4}));
+         day.make(50, test::create_file_player({"hello"}, 0));
+         day.make(20, test::create_pstn_ss7(2, 1));
+         day.make(21, test::create_isdn(IsdnType::pri, 3, Side::user));
+         day.make(22, test::create_hdlc(2, 0x1234));
+         day.make(23, test::create_qsig(Side::user));
+         day.make(24, test::create_qsig_b(23, 2));
+         day.wire(10, 43);
+         day.join(13, 41);
+         day.join(50, 14);
+         day.wire(11, 20);
+         day.wire(12, 30);
+         day.wire(13, 24);
+         day.wire(22, 43);
+     }},
+    {"the controller cut mid-call",
+     [](Day& day) {
+         OldPriSlot(day);
+         day.make(40, test::create_mixer_out(0, {3}));
+         day.make(41, test::create_mixer_in(0, {4}));
+         day.make(43, Rtp());
+         day.make(12, test::create_trunk(0, 1));
+         day.join(12, 41);
+         day.join(40, 43);
+         day.make(30, DataCall());
+         day.wire(11, 30);
+     },
+     true},
+};
+
+// The switch requests that change what the fabric carries: the refresh's
+// switch-offs of channels already off are left out.
+bool ChangesTheFabric(board::sim::Op op, const std::string& path, uint32_t request,
+                      const void* arg) {
+    if (op != board::sim::Op::Ioctl || path != hal::kDevice || !arg) return false;
+    if (request == hal::kMuxConnect || request == hal::kMuxWriteByte) return true;
+    if (request != hal::kMuxDisable) return false;
+    int32_t channel;
+    std::memcpy(&channel, arg, sizeof channel);
+    const auto& fabric = *Board::instance().model_as<HalModel>(hal::kDevice);
+    return channel >= 0 && channel < hal::kChannels &&
+           fabric.channel(channel).output != HalModel::Output::Off;
+}
+
+class SwitchRefusals : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(SwitchRefusals, LeaveNothingOnceTheyAreOver) {
+    const Scenario& scenario = GetParam();
+    test::RefusalSweep sweep(ChangesTheFabric);
+    const size_t runs = sweep.run([&] {
+        auto day = std::make_unique<Day>();
+        ASSERT_TRUE(day->connected());
+        sweep.arm();
+        scenario.play(*day);
+        if (scenario.cut)
+            day->cut();
+        else
+            day->clean_up();
+        sweep.disarm();
+        day->run(100);  // what was owed is done
+        SCOPED_TRACE(sweep.describe());
+        if (!sweep.refused()) {
+            EXPECT_EQ("", day->failed());
+        }
+        EXPECT_EQ("", day->unanswered());
+        EXPECT_EQ("", day->answered_twice());
+        EXPECT_TRUE(Slots::instance()->live().empty());
+        EXPECT_EQ("", switch_leftovers());
+    });
+    EXPECT_GT(runs, 0u);
+    std::cerr << runs << " runs\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, SwitchRefusals, ::testing::ValuesIn(kScenarios),
+                         test::CaseName());
+
+}  // namespace
