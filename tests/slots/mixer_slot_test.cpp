@@ -124,9 +124,11 @@ TEST_F(MixerSlots, AReleaseTakesOnlyThePairsItsSlotPutInTheSums) {
 // trunk, timeslot 1, or `to`), 30 (another call the driver gave the
 // timeslot), 40 and 41 (parties the driver gave one channel in turn) and 50
 // (an output of unit 1 cascaded into channel 3). A party or unit 1 may lose
-// its hardware; the driver may refuse the next connect.
+// its hardware; the driver may refuse the next connect, or every silence
+// until it accepts again.
 enum class Do {
-    in, out, cascade, trunk, party, otherCall, connect, disconnect, destroy, lose, refuse
+    in, out, cascade, trunk, party, otherCall, connect, disconnect, destroy, lose, refuse,
+    refuseSilences, accept
 };
 struct Step {
     Do what;
@@ -177,6 +179,10 @@ const GuardCase kGuard[] = {
      {kInput, kSecondInput, kTrunk, {Do::trunk, 21, 2}, kTrunkToInput,
       {Do::connect, 21, 12, Cause::connectFail}, {Do::disconnect, 11}},
      kOneSourceLine, -1},
+    {"a mute the driver refuses leaves the timeslot to another source",
+     {kInput, kSecondInput, kTrunk, {Do::trunk, 21, 2}, kTrunkToInput, {Do::refuseSilences, 0},
+      {Do::disconnect, 11, 0, Cause::disconnectFail}, {Do::connect, 21, 12}, {Do::accept, 0}},
+     "", 2},
     {"a party in two inputs loses its channel to the next call",
      {kOutput, kTrunk, kOutputToTrunk, kInput, kSecondInput, {Do::party, 40},
       {Do::connect, 40, 11}, {Do::connect, 40, 12}, {Do::lose, 40}, {Do::party, 41}},
@@ -201,7 +207,9 @@ protected:
             case Do::disconnect: return test::command(Alternative::disconnect);
             case Do::destroy:
             case Do::lose:
-            case Do::refuse: break;
+            case Do::refuse:
+            case Do::refuseSilences:
+            case Do::accept: break;
         }
         return destroy();
     }
@@ -229,6 +237,13 @@ TEST_P(MixerGuard, LetsTheSlotsOfAChannelShareItsTimeslot) {
         }
         if (step.what == Do::refuse) {
             sim().fail_next(Op::Ioctl, board::hal::kDevice, EIO, board::hal::kMuxConnect);
+            continue;
+        }
+        if (step.what == Do::refuseSilences || step.what == Do::accept) {
+            const bool refusing = step.what == Do::refuseSilences;
+            sim().refuse = [=](Op, const std::string&, uint32_t request, const void*) {
+                return refusing && request == board::hal::kMuxWriteByte ? EIO : 0;
+            };
             continue;
         }
         EXPECT_EQ(step.answer, outcome(command(step), step.slot))
