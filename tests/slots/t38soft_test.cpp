@@ -3,6 +3,8 @@
 // count of instances it reports. The stand-in program is a real process:
 // waits for it are bounded in real time.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 #include <map>
@@ -163,6 +165,35 @@ TEST_F(T38Soft, DestroyEndsTheProgramAndIsAnsweredWithItsChannelFree) {
         EXPECT_TRUE(pump_until([&] { return channels().free_channels(mcc::kTransparent) == pool; }));
         expect_sound();
     }
+}
+
+// The program ends (the fax done, or a crash) and the driver gives its
+// channel to the next call before the server has reaped it: the next call
+// neither hears the old line nor is heard on it, and once the old slot has
+// let go nothing of it is switched anywhere.
+TEST_F(T38Soft, TheNextCallGivenTheChannelOfAnEndedProgramHasNothingOfTheOldLine) {
+    create(8);
+    install(runs());
+    ASSERT_EQ(std::nullopt, ask(create_t38(), 7));
+    const int pid = t38_at(7)->pid();
+    argv_of(kT38, pid);  // it has started
+    connect(8, 7);
+    connect(7, 8);
+    const int line = Slots::instance()->at(8)->IGetReceiveChannel();
+    ASSERT_EQ(kTimeslot, fabric().channel(line).value);
+
+    ChildWait::Deactivate();  // the end is reaped late
+    ::kill(pid, SIGKILL);
+    siginfo_t ended;
+    ASSERT_EQ(0, ::waitid(P_PID, pid, &ended, WEXITED | WNOWAIT));
+    ASSERT_EQ(std::nullopt, ask(create_t38(), 9));
+    ASSERT_EQ(kTimeslot, t38_at(9)->IGetTransmitChannel());
+    EXPECT_NE(board::sim::HalModel::Output::Source, fabric().channel(kTimeslot).output);
+    EXPECT_NE(board::sim::HalModel::Output::Source, fabric().channel(line).output);
+
+    ChildWait::Activate();
+    EXPECT_EQ(9, abort_signal());
+    expect_sound();
 }
 
 TEST_F(T38Soft, AProgramThatEndsAbortsWithItsRawStatusAndIsNotSignalledAgain) {
