@@ -72,6 +72,28 @@ TEST_F(HdlcModem, RunsPppdOnTheFirstFreeInterfaceAndGivesItBackAtTheEnd) {
     EXPECT_EQ((Names{"hdlc1", "hdlc0"}), modems.freeInterfaces());
 }
 
+// The interface's channel goes back with the slot, with what flows into it
+// whose silence the driver refuses: the next digital call on the interface
+// (7, after 6 took hdlc1) hears nothing of the old party (105) before its
+// own input is wired, and the old line (205) nothing of the new call.
+TEST_F(HdlcModem, TheNextCallOnTheInterfaceHasNothingOfTheOldCall) {
+    const int channel = NetIfModel::kHdlcChannelBase;
+    create_connected(5, digital());
+    drain(5);
+    sim().refuse = [channel](board::sim::Op, const std::string&, uint32_t request, const void* arg) {
+        return request == board::hal::kMuxWriteByte && *static_cast<const int32_t*>(arg) == channel
+                   ? EIO
+                   : 0;
+    };
+    EXPECT_EQ(std::nullopt, ask(test::command(Alternative::destroy), 5));
+    for (unsigned number : {6, 7}) ASSERT_EQ(std::nullopt, ask(create_modem(digital()), number));
+    ASSERT_EQ("hdlc0", hdlc_at(7)->interfaceName());
+    drain(7);
+    EXPECT_NE(board::sim::HalModel::Output::Source, fabric().channel(channel).output);
+    EXPECT_NE(channel, fabric().origin(Slots::instance()->at(205)->IGetReceiveChannel()));
+    sim().refuse = nullptr;
+}
+
 TEST_F(HdlcModem, AFailedSetUpStartsNoPppdAndTheNextRequestTriesAgain) {
     using Name = const std::string&;
     struct Case {
