@@ -169,4 +169,22 @@ TEST_F(HdlcSlots, KeepTheirChannelWhenTheLinkLeftFromAMoveGoes) {
     EXPECT_TRUE(device.frames.empty());
 }
 
+// Fed from a slot that has no channel to give (a PSTN slot), the slot goes
+// on serving the trunk it transmits to; when that link goes too, the trunk
+// carries nothing of it.
+TEST_F(HdlcSlots, FollowTheGraphWhenFedFromASlotWithoutAChannel) {
+    make(test::create_trunk(1, 5), 12);
+    join(40, 12);
+    make(test::create_pstn_cas(1), 22);
+    join(22, 40);
+    run(1);
+    expect_sound();
+    EXPECT_EQ(Lines{"40 success"}, told(test::hdlc_packages({"a"}), 40));
+    run(1);
+    EXPECT_EQ(1u, device.frames.size());
+    succeed(test::command(Alternative::disconnect), 12);
+    expect_sound();
+    EXPECT_EQ(-1, fabric().origin(kDeviceChannel));
+}
+
 }  // namespace
