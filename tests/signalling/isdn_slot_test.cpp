@@ -79,6 +79,37 @@ TEST_F(IsdnSlots, AQsigBChannelIsItsOwnTdmEndpoint) {
     expect_sound();
 }
 
+// Destroyed while the driver refuses every silence, an ISDN slot, a QSIG
+// slot and a B channel give their channel back switched off: nothing of the
+// trunk they were wired with flows into it for the next call.
+TEST_F(IsdnSlots, GiveTheirChannelBackSwitchedOffWhileSilencesAreRefused) {
+    const std::pair<const char*, std::vector<LGCP::Command>> cases[] = {
+        {"isdn", {test::create_isdn(IsdnType::pri, 1, Side::user)}},
+        {"qsig", {test::create_qsig(Side::user)}},
+        {"qsig b channel", {test::create_qsig(Side::user), test::create_qsig_b(30, 2)}},
+    };
+    for (const auto& [what, creates] : cases) {
+        SCOPED_TRACE(what);
+        unsigned slot = 30;
+        for (const LGCP::Command& create : creates) make(create, slot++);
+        const unsigned last = slot - 1;
+        const int channel = Slots::instance()->at(last)->IGetReceiveChannel();
+        make(test::create_trunk(1, 5), 12);
+        wire(12, last);
+        ASSERT_EQ(37, fabric().origin(channel));
+        sim().refuse = [](Op, const std::string&, uint32_t request, const void*) {
+            return request == board::hal::kMuxWriteByte ? EIO : 0;
+        };
+        destroy(last);
+        EXPECT_EQ(board::sim::HalModel::Output::Off, fabric().channel(channel).output);
+        sim().refuse = nullptr;
+        for (unsigned s : {30u, 12u})
+            if (Slots::instance()->at(s)) destroy(s);
+        run(1);
+        expect_sound();
+    }
+}
+
 // The B slot reaches only the QSIG slot that made it: a new slot under the
 // same number is left alone.
 TEST_F(IsdnSlots, ABChannelWhoseQsigSlotIsGoneRemovesNothing) {
