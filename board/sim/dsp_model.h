@@ -36,6 +36,8 @@ public:
     void reset() override;
 
     const Timeslot& timeslot(uint32_t ts) const;
+    // Every timeslot the driver was told of.
+    const std::map<uint32_t, Timeslot>& timeslots() const { return timeslots_; }
 
     // Events of the functions that are on; each returns whether it went out.
     bool vad(uint32_t ts, uint32_t directions, uint32_t rx, uint32_t tx);

@@ -38,6 +38,8 @@ public:
 
     // What the driver knows of `ts` (a fresh record when it was never named).
     const Timeslot& timeslot(uint32_t ts) const;
+    // Every timeslot the driver was told of.
+    const std::map<uint32_t, Timeslot>& timeslots() const { return timeslots_; }
     // The generator of `ts` as {freq1, freq2, amp1, amp2}.
     using Tone = std::array<uint16_t, 4>;
     Tone tone(uint32_t ts) const;

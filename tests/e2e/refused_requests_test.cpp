@@ -18,15 +18,32 @@
 #include <string>
 #include <vector>
 
+#include "board/drivers/dsp.h"
+#include "board/drivers/dsp_data.h"
+#include "board/drivers/dtmf.h"
+#include "board/drivers/e1_cas.h"
 #include "board/drivers/hal.h"
+#include "board/drivers/maintenance.h"
 #include "board/drivers/mcc.h"
+#include "board/drivers/mixer.h"
+#include "board/drivers/rtp.h"
+#include "board/drivers/rtp_ext.h"
+#include "board/drivers/voice.h"
+#include "board/sim/dsp_data_model.h"
+#include "board/sim/dsp_model.h"
+#include "board/sim/dtmf_model.h"
 #include "board/sim/hal_model.h"
+#include "board/sim/mcc_model.h"
+#include "board/sim/mixer_model.h"
+#include "board/sim/rtp_ext_model.h"
+#include "board/sim/rtp_model.h"
 #include "board/sim/sim_board.h"
 #include "hardware/hw_mux.h"
 #include "server/services.h"
 #include "server/slot_factories.h"
 #include "slots/slots.h"
 #include "tests/support/case_name.h"
+#include "tests/support/controller_inputs.h"
 #include "tests/support/hardware_reset.h"
 #include "tests/support/loopback.h"
 #include "tests/support/mixer_voice_commands.h"
@@ -53,25 +70,40 @@ public:
     Day() {
         CreateSlotFactories();
         HwMux::instance().IsOpened();
-        connected_ = controller_.connect();
-        send(test::command(Alternative::query));
         server_.board().write_file("/usr/local/voice/hello", std::string(800, '\x55'));
+        server_.board().write_file(std::string("/usr/local/voice/") + test::forms::kPhrase,
+                                   std::string(800, '\x55'));
+        reconnect();
+    }
+
+    // A controller connects and queries the board's resources.
+    void reconnect() {
+        controller_ = std::make_unique<test::TestController>(server_);
+        connected_ = controller_->connect();
+        send(test::command(Alternative::query));
     }
 
     // Sends a command and takes its answer; the signals that come are dropped.
     void send(const LGCP::Command& command, std::optional<unsigned> slot = {}) {
-        controller_.send(command, ++seq_, slot);
-        const auto answer = controller_.receive_until(test::is_response);
+        controller_->send(command, ++seq_, slot);
+        const auto answer = controller_->receive_until(test::is_response);
         if (!answer)
             unanswered_ << seq_ << ' ';
         else if (!test::is_success(*answer))
             failed_ << "#" << seq_ << " slot " << (slot ? int(*slot) : -1) << ' '
                     << *answer->get_pdu().get_response() << "; ";
-        if (controller_.receive_until(test::is_response, 3)) answeredTwice_ << seq_ << ' ';
+        if (controller_->receive_until(test::is_response, 3)) answeredTwice_ << seq_ << ' ';
     }
     void make(unsigned slot, const LGCP::Command& create) {
         send(create, slot);
         made_.push_back(slot);
+    }
+    // A command of the table's forms, with its usual values.
+    void make(unsigned slot, const char* form) { make(slot, usual(form)); }
+    void send(const char* form, unsigned slot) { send(usual(form), slot); }
+    static LGCP::Command usual(const char* form) {
+        const test::CommandForm& f = test::form(form);
+        return f.build(f.usual());
     }
     void join(unsigned source, unsigned destination) {
         send(test::connect_command(destination), source);
@@ -85,8 +117,9 @@ public:
     void run(unsigned ms) { server_.advance(ms); }
     // The controller goes: the server destroys every slot.
     void cut() {
-        controller_.close();
+        controller_->close();
         server_.pump(5);
+        run(1000);  // slots slow to finish are dropped
         made_.clear();
     }
     // What the scenario left: its slots destroyed, newest first.
@@ -99,14 +132,18 @@ public:
     bool connected() const { return connected_; }
     std::string unanswered() const { return unanswered_.str(); }
     std::string answered_twice() const { return answeredTwice_.str(); }
-    // The commands answered with an error.
-    std::string failed() const { return failed_.str(); }
+    // The commands answered with an error since the last call.
+    std::string failed() {
+        std::string text = failed_.str();
+        failed_.str("");
+        return text;
+    }
 
 private:
     test::StreamCapture notices_{std::cout}, errors_{std::cerr}, progress_{std::clog};
     test::HardwareReset hardware_;
     test::ServerHarness server_{ControllerServices()};
-    test::TestController controller_{server_};
+    std::unique_ptr<test::TestController> controller_;
     bool connected_ = false;
     int seq_ = 0;
     std::vector<unsigned> made_;
@@ -128,6 +165,33 @@ std::string switch_leftovers() {
     }
     for (const auto& [channel, owners] : mux.owned_paths())
         left << "[" << channel << "] has " << owners.size() << " owners; ";
+    return left.str();
+}
+
+// What the devices other than the switch keep with no slot left: a channel,
+// a session, a sum, a tone or a receiver function; "" when nothing.
+std::string device_leftovers() {
+    const Board& board = Board::instance();
+    std::ostringstream left;
+    for (const auto& unit : board.model_as<board::sim::MixerModel>(board::mixer::kDevice)->units())
+        for (const auto& [summator, sum] : unit.sums)
+            left << "unit " << unit.number << " sums " << sum.size() << " into " << summator << "; ";
+    for (const auto& [ts, state] : board.model_as<board::sim::DtmfModel>(board::dtmf::kDevice)->timeslots()) {
+        const auto& tone = state.generator;
+        if (state.enabled || state.echoCancel || state.rejection || state.iva ||
+            tone.freq1 || tone.freq2 || tone.amp1 || tone.amp2)
+            left << "tone codec on [" << ts << "]; ";
+    }
+    for (const auto& [ts, state] : board.model_as<board::sim::DspModel>(board::dsp::kDevice)->timeslots())
+        if (!state.enabled.empty() || !state.filters.empty()) left << "dsp on [" << ts << "]; ";
+    const auto count = [&](const char* what, size_t n) {
+        if (n) left << n << " " << what << "; ";
+    };
+    count("rtp streams", board.model_as<board::sim::RtpModel>(board::rtp::kDevice)->streams().size());
+    count("radio sessions",
+          board.model_as<board::sim::RtpExtModel>(board::rtp_ext::kDevice)->sessions().size());
+    count("mcc channels", board.model_as<board::sim::MccModel>(board::mcc::kDevice)->allocations().size());
+    count("qsig opens", board.model_as<board::sim::DspDataModel>(board::dsp_data::kDevice)->opens().size());
     return left.str();
 }
 
@@ -309,6 +373,121 @@ TEST_P(SwitchRefusals, LeaveNothingOnceTheyAreOver) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, SwitchRefusals, ::testing::ValuesIn(kScenarios),
+                         test::CaseName());
+
+// ---- A controller's day, every driver request refused in turn
+
+// Every slot kind (but those that run programs), wired both ways where they
+// can be, receivers and tones, a conference, a data call, a destroy of
+// each kind; the controller's cut takes the rest.
+void ControllersDay(Day& day) {
+    day.make(10, test::create_trunk(1, 1));
+    day.make(11, test::create_trunk(2, 16));
+    day.make(12, test::create_trunk_bri(0, 1));
+    day.make(15, test::create_trunk(0, 2));
+    day.make(13, test::create_map(test::BusChannel{1, 2}, test::BusChannel{1, 3}));
+    day.make(14, test::create_ext(300, 301));
+    day.send(test::activate(), 14);
+    day.make(30, DataCall());
+    day.wire(12, 30);
+    day.send(test::user_data({1, 2}), 30);
+    day.make(20, kPri);
+    day.wire(11, 20);
+    day.make(22, "hdlc");
+    day.make(31, DataCall());
+    day.wire(31, 22);
+    day.make(23, test::create_qsig(Side::user));
+    day.make(24, test::create_qsig_b(23, 2));
+    day.wire(13, 24);
+    day.make(43, "rtp");
+    day.wire(10, 43);
+    day.make(40, "mixer output");
+    day.make(41, "mixer input");
+    day.make(42, test::create_mixer_in(0, {3}));
+    day.join(15, 41);
+    day.join(40, 15);
+    for (const char* ioctl : {"translateDTMF", "dtmf digit", "tone filter", "vad v2", "rx gain"})
+        day.send(ioctl, 41);
+    day.send("tone generator", 40);
+    day.make(50, "file player");
+    day.join(50, 42);
+    day.make(51, "recorder");
+    day.join(40, 51);
+    day.make(60, "vark radio");
+    day.send("selcal", 60);
+    day.make(61, "ed137 radio");
+    day.send("ed137 rx", 61);
+    day.run(100);
+    for (unsigned slot : {14u, 30u, 20u, 22u, 24u, 43u, 41u, 50u, 60u, 13u})
+        day.destroy(slot);
+}
+
+// The devices of the board, each a sweep of its own.
+struct DeviceGroup {
+    const char* what;
+    std::vector<const char*> devices;
+    int error;
+};
+
+const DeviceGroup kDeviceGroups[] = {
+    {"switch", {hal::kDevice}, EIO},
+    {"trunks", {board::e1_cas::kDevice, board::maintenance::kDevice}, EIO},
+    {"data channels", {board::mcc::kDevice, board::dsp_data::kDevice}, EIO},
+    {"rtp", {board::rtp::kDevice, board::rtp_ext::kDevice}, EIO},
+    {"voice and mixers", {board::voice::kDevice, board::mixer::kDevice}, EIO},
+    {"receivers", {board::dtmf::kDevice, board::dsp::kDevice}, EIO},
+    {"receivers, interrupted", {board::dtmf::kDevice, board::dsp::kDevice}, EINTR},
+};
+
+// A request of the group's devices, but a switch-off of what is off (the
+// switch's refresh).
+test::RequestFilter OfTheGroup(const DeviceGroup& group) {
+    return [&group](board::sim::Op op, const std::string& path, uint32_t request,
+                    const void* arg) {
+        if (path == hal::kDevice) return ChangesTheFabric(op, path, request, arg);
+        for (const char* device : group.devices)
+            if (path == device) return true;
+        return false;
+    };
+}
+
+class DayRefusals : public ::testing::TestWithParam<DeviceGroup> {};
+
+// Whatever was refused, every command was answered once, the clean-up
+// leaves nothing, and the next day on the same server goes as a day goes.
+TEST_P(DayRefusals, LeaveTheNextDayAsTheFirst) {
+    test::RefusalSweep sweep(OfTheGroup(GetParam()), GetParam().error);
+    const size_t runs = sweep.run([&] {
+        auto day = std::make_unique<Day>();
+        ASSERT_TRUE(day->connected());
+        sweep.arm();
+        ControllersDay(*day);
+        day->cut();
+        sweep.disarm();
+        day->run(100);
+        SCOPED_TRACE(sweep.describe());
+        EXPECT_EQ("", day->unanswered());
+        EXPECT_EQ("", day->answered_twice());
+        EXPECT_TRUE(Slots::instance()->live().empty());
+        EXPECT_EQ("", switch_leftovers());
+        EXPECT_EQ("", device_leftovers());
+        const std::string firstDay = day->failed();
+        if (!sweep.refused()) {
+            EXPECT_EQ("", firstDay);
+        }
+        day->reconnect();
+        ControllersDay(*day);
+        day->cut();
+        EXPECT_EQ("", day->failed());
+        EXPECT_EQ("", day->unanswered());
+        EXPECT_EQ("", switch_leftovers());
+        EXPECT_EQ("", device_leftovers());
+    });
+    EXPECT_GT(runs, 0u);
+    std::cerr << runs << " runs\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, DayRefusals, ::testing::ValuesIn(kDeviceGroups),
                          test::CaseName());
 
 }  // namespace
