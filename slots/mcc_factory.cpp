@@ -139,15 +139,26 @@ Slot* MccFactory::INewSlot(const LGCP::CreateParams& params) {
     return nullptr;
 }
 
+// A shortage of descriptors says nothing about the channels, nor does a
+// request the driver refused: the counts stay until the next query.
 void MccFactory::IQuery() {
     Fd device(board::open(mcc::kDevice, O_RDONLY | O_CLOEXEC));
-    const int error = device ? 0 : errno;
-    if (NoDescriptorFree(error)) {
-        std::cerr << ext::header(this) << "device " << ext::quoted(mcc::kDevice)
-                  << " open fail: " << std::strerror(error) << ", the counts stay" << std::endl;
+    mcc::mcc_resources counted{};
+    if (!device && !NoDescriptorFree(errno)) {
+        free_ = {};
         return;
     }
-    if (!device || board::ioctl(device.get(), mcc::MCC_RESOURCES, &free_) < 0) free_ = {};
+    if (!device || board::ioctl(device.get(), mcc::MCC_RESOURCES, &counted) < 0) {
+        const int error = errno;
+        std::cerr << ext::header(this);
+        if (device)
+            std::cerr << "MCC_RESOURCES fail: ";
+        else
+            std::cerr << "device " << ext::quoted(mcc::kDevice) << " open fail: ";
+        std::cerr << std::strerror(error) << ", the counts stay" << std::endl;
+        return;
+    }
+    free_ = counted;
 }
 
 void MccFactory::Query(LGCP::Resources& resources) {

@@ -64,8 +64,8 @@ public:
     const char* GetName() const override { return "MCC"; }
     Slot* INewSlot(const LGCP::CreateParams& params) override;
     // The controller's free data, BRI and transparent channels (0 when the
-    // device does not answer; as before when it cannot be opened for want
-    // of a descriptor).
+    // device cannot be opened; as before when that is for want of a
+    // descriptor, or when the driver refuses the request).
     void IQuery() override;
     void Query(LGCP::Resources& resources) override;
 

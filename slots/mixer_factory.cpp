@@ -73,21 +73,28 @@ void MixerFactory::Query(LGCP::Resources& resources) {
 
 void MixerFactory::RefreshResources() {
     std::vector<board::mixer::mix_enum_record> units;
-    if (WalkUnits(units)) {
+    bool opened = true;
+    if (WalkUnits(units, opened)) {
         Learn(units);
     } else {
         const int error = errno;
-        std::cerr << ext::header(this) << "device " << ext::quoted(GetMixerDevName())
-                  << " open fail: " << std::strerror(error) << ", the units stay" << std::endl;
+        std::cerr << ext::header(this);
+        if (opened)
+            std::cerr << "next unit request fail";
+        else
+            std::cerr << "device " << ext::quoted(GetMixerDevName()) << " open fail";
+        std::cerr << ": " << std::strerror(error) << ", the units stay" << std::endl;
     }
     QueryDriverVersion();
 }
 
-bool MixerFactory::WalkUnits(std::vector<board::mixer::mix_enum_record>& units) {
+// The driver ends the list with ENODEV; any other refusal (EINTR, EIO,
+// EAGAIN) says nothing about the units not yet found.
+bool MixerFactory::WalkUnits(std::vector<board::mixer::mix_enum_record>& units, bool& opened) {
     board::mixer::mix_enum_record record{-1, 0, 0, 0};
     while (units.size() < kMaxMixers) {
-        bool opened = true;
-        if (mixer_ctl(board::mixer::MIX_NEXT, &record, &opened) < 0) return opened;
+        if (mixer_ctl(board::mixer::MIX_NEXT, &record, &opened) < 0)
+            return opened && errno == ENODEV;
         units.push_back(record);
     }
     return true;

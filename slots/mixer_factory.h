@@ -36,9 +36,10 @@ public:
     // The known mixer of the unit; null when there is none (or it went).
     Mixer* findMixer(int unit) const;
     // Walks the driver's units: new ones are cleared, those gone are dropped
-    // (their slots hear `abort`). A walk that could not open the device
-    // learns nothing: the units stay as they were until the next one. Then
-    // reads the voice driver's version.
+    // (their slots hear `abort`). A walk that could not open the device, or
+    // whose request for the next unit the driver refused, learns nothing:
+    // the units stay as they were until the next one. Then reads the voice
+    // driver's version.
     void RefreshResources();
     void QueryDriverVersion();
 
@@ -62,8 +63,10 @@ private:
     ~MixerFactory() override;
     void Forget();
     // The driver's units in its order, at most kMaxMixers; false when the
-    // device did not open on the way (a descriptor shortage, say).
-    static bool WalkUnits(std::vector<board::mixer::mix_enum_record>& units);
+    // walk ended short of the driver's end of the list: the device did not
+    // open on the way (`opened` false; a descriptor shortage, say) or a
+    // request was refused.
+    static bool WalkUnits(std::vector<board::mixer::mix_enum_record>& units, bool& opened);
     // The units of a whole walk are the known ones.
     void Learn(const std::vector<board::mixer::mix_enum_record>& units);
 

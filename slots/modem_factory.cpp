@@ -92,27 +92,34 @@ void ModemFactory::IQuery() {
     update_hdlcDevices();
 }
 
-// A shortage of descriptors says nothing about the modems: the count stays
+// A shortage of descriptors says nothing about the modems, nor does an
+// enumeration the driver refused before its end (ENODEV): the count stays
 // until the next query.
 void ModemFactory::update_modemDevices() {
     Fd fd(board::open(board::mctl::kDevice, O_RDWR | O_CLOEXEC));
-    const int error = fd ? 0 : errno;
-    const bool shortage = NoDescriptorFree(error);
-    if (!shortage) modems_ = 0;
     if (!fd) {
+        const int error = errno;
+        const bool shortage = NoDescriptorFree(error);
+        if (!shortage) modems_ = 0;
         PutHeader(std::cerr) << "fail to open \"" << board::mctl::kDevice
                              << "\" : " << std::strerror(error)
                              << (shortage ? ", the count stays" : "") << std::endl;
         return;
     }
-    for (int previous = -1; modems_ < kMaxModems; ++modems_) {
+    int modems = 0;
+    for (int previous = -1; modems < kMaxModems; ++modems) {
         previous = board::ioctl_value(fd.get(), board::mctl::kEnumerate,
                                       static_cast<unsigned long>(static_cast<long>(previous)));
         if (previous >= 0) continue;
-        if (errno != ENODEV) PutHeader(std::cerr) << "enum fail: " << std::strerror(errno) << std::endl;
+        const int error = errno;
+        if (error == ENODEV) break;
+        PutHeader(std::cerr) << "enum fail: " << std::strerror(error) << ", the count stays"
+                             << std::endl;
         return;
     }
-    PutHeader(std::cerr) << "enum fail: more than " << kMaxModems << " modems" << std::endl;
+    if (modems == kMaxModems)
+        PutHeader(std::cerr) << "enum fail: more than " << kMaxModems << " modems" << std::endl;
+    modems_ = modems;
 }
 
 // A rescan must not offer an interface a slot holds: a second pppd would

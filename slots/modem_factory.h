@@ -38,7 +38,8 @@ public:
     // Reports `modem` and `digital-modems` as the last count left them.
     void Query(LGCP::Resources& resources) override;
     // Counts the modems and scans the interfaces again; without a
-    // descriptor for either, what the last one found stays.
+    // descriptor for either, or with an enumeration the driver refused
+    // before its end, what the last one found stays.
     void IQuery() override;
     // From the slot's unbind(): it leaves the lists; an interface that the
     // last scan saw goes to the end of the free list.

@@ -144,10 +144,9 @@ bool RtpSessionFactory::OpenSession(const LGCP::CreateRtpParams& params,
     return true;
 }
 
-bool RtpSessionFactory::StartSlot(RtpSlot& slot, const Session& session,
-                                  const TERM::RtpParams& codec) {
+bool RtpSessionFactory::StartSlot(RtpSlot& slot, Session& session, const TERM::RtpParams& codec) {
     if (!slot.has_session()) return false;
-    slot.startRTPC(session.rtcp, session.rtcpTo);
+    slot.startRTPC(std::move(session.rtcp), session.rtcpTo);
     slot.SetChannelWord(session.channelWord);
     if (const TERM::RtpEcho* echo = codec.get_echo(); echo && echo->get_suppressor().getValue())
         slot.echoCancel(echo->get_canceller().getValue());

@@ -11,7 +11,7 @@
 //       if (!OpenSession(*rtp, SessionOptions(), session, invalid))
 //           return invalid ? invalidParams(invalid) : nullptr;
 //       auto* slot = new MySlot(session.channel, session.device, session.params);
-//       if (StartSlot(*slot, session, rtp->get_codecRTP())) return slot;  // it keeps duplicates
+//       if (StartSlot(*slot, session, rtp->get_codecRTP())) return slot;  // RTCP socket taken
 //       delete slot;  // it could not watch its session
 //       return nullptr;
 //   }
@@ -82,12 +82,12 @@ protected:
     // Whatever was opened on the way is closed again.
     bool OpenSession(const LGCP::CreateRtpParams& params, const SessionOptions& options,
                      Session& session, const char*& invalid);
-    // The new slot takes the session's RTCP socket and sends its source
-    // description; it keeps the add-channel word for its restarts; its echo
-    // canceller is switched as `codec` asks. False, with nothing started,
-    // when the slot could not watch its session: the caller deletes it and
-    // declines, as for a session that did not open.
-    static bool StartSlot(RtpSlot& slot, const Session& session, const TERM::RtpParams& codec);
+    // The new slot takes the session's RTCP socket (it leaves `session`)
+    // and sends its source description; it keeps the add-channel word for
+    // its restarts; its echo canceller is switched as `codec` asks. False,
+    // with nothing started, when the slot could not watch its session: the
+    // caller deletes it and declines, as for a session that did not open.
+    static bool StartSlot(RtpSlot& slot, Session& session, const TERM::RtpParams& codec);
 
 private:
     // The session's record; false when a value is invalid (named in `invalid`).

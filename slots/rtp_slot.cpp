@@ -9,6 +9,7 @@
 #include <cstring>
 #include <iostream>
 #include <sstream>
+#include <utility>
 
 #include "board/devio.h"
 #include "hardware/device_names.h"
@@ -298,9 +299,9 @@ bool RtpSlot::disablePD() {
 
 // ---- RTCP
 
-void RtpSlot::startRTPC(const Fd& socket, const sockaddr_in& to) {
+void RtpSlot::startRTPC(Fd socket, const sockaddr_in& to) {
     rtcpTo_ = to;
-    if (socket.get() != rtcp_.get()) rtcp_ = socket;
+    rtcp_ = std::move(socket);
     RTPC::SDES sdes(params_.ssrc);
     sdes.add(RTPC::SDES::Item::CNAME, kCname);
     sdes.add(RTPC::SDES::Item::EMAIL, kEmail);

@@ -49,9 +49,10 @@ public:
     int IGetReceiveChannel() override { return channel_; }
     const char* GetName() const override { return "rtp"; }
 
-    // Takes a duplicate of the bound RTCP socket (unless it is that one),
-    // keeps `to` as the RTCP destination and sends the source description.
-    void startRTPC(const Fd& socket, const sockaddr_in& to);
+    // Takes the bound RTCP socket itself (a copy could fail, and the slot
+    // would run without RTCP), keeps `to` as the RTCP destination and
+    // sends the source description.
+    void startRTPC(Fd socket, const sockaddr_in& to);
     // The packet to the RTCP destination; the sendto result, 0 when it did
     // not encode.
     ssize_t send(const RTPC::Msg& message);

@@ -38,7 +38,8 @@ public:
     virtual Slot* INewSlot(const LGCP::CreateParams& params) = 0;
     // Looks at the hardware, at every resources query (also one that
     // comes while a count is under way): what a command after the query's
-    // answer may rely on is known at once.
+    // answer may rely on is known at once. Again before a report that
+    // waited for a count, which says what the board has when it is sent.
     virtual void IQuery() {}
     // Writes the counters this factory owns, as the last IQuery left them.
     virtual void Query(LGCP::Resources& resources) = 0;

@@ -205,23 +205,35 @@ void Slots::OnSignal(const LGCP::Signal& signal) {
 }
 
 // Only the report waits for a count: the hardware is looked at now, also
-// while a count asked for earlier is under way. A factory may be ready
-// before PrepareQuery returns: the count starts at 1 so that the report
-// waits for the whole chain.
+// while a count asked for earlier is under way, so that a create on the
+// query's answer finds what the look found. A factory may be ready before
+// PrepareQuery returns: the count starts at 1 so that the report waits for
+// the whole chain.
 void Slots::UpdateHardwareResources() {
     ++reportsOwed_;
-    for (SlotFactory* factory = firstFactory; factory; factory = factory->next()) factory->IQuery();
+    LookAtHardware();
     if (unready_) return;
     unready_ = 1;
     for (SlotFactory* factory = firstFactory; factory; factory = factory->next()) {
         ++unready_;
         factory->PrepareQuery([this] { FactoryReady(); });
     }
-    FactoryReady();
+    if (--unready_ == 0) SendReports();  // every factory was ready at once
 }
 
+// The report waited: the creates and destroys meanwhile changed what the
+// board has, and the report says what it has when it is sent.
 void Slots::FactoryReady() {
     if (--unready_) return;
+    LookAtHardware();
+    SendReports();
+}
+
+void Slots::LookAtHardware() {
+    for (SlotFactory* factory = firstFactory; factory; factory = factory->next()) factory->IQuery();
+}
+
+void Slots::SendReports() {
     LGCP::Signal signal;
     LGCP::Resources& resources = signal.select_query();
     resources.set_mux(true);

@@ -37,8 +37,8 @@ public:
 
     // Every factory looks at its hardware at once; the free resources go to
     // the controller as a `query` signal once every factory is ready to
-    // report them. A request while they are being prepared is answered
-    // with the same report.
+    // report them, looked at again when that took a while. A request while
+    // they are being prepared is answered with the same report.
     void UpdateHardwareResources();
 
     // The slot at a number (0..1023), null when none.
@@ -71,8 +71,13 @@ private:
     void int_destroy(Slot* slot);
     // Deletes a slot whose shutdown has not finished.
     void ForceRelease(Slot* slot);
-    // One more factory is ready; the last sends the reports owed.
+    // One more factory is ready; the last has the hardware looked at again
+    // and sends the reports owed.
     void FactoryReady();
+    // Every factory's IQuery.
+    void LookAtHardware();
+    // The counters as the factories have them, to every report owed.
+    void SendReports();
 
     std::array<Slot*, kTableSize> table_{};
     std::list<Slot*> live_;

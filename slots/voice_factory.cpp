@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <iostream>
+#include <utility>
 
 #include "board/devio.h"
 #include "runtime/ext_output.h"
@@ -66,19 +67,20 @@ Slot* VoiceFactory::CreatePlay(const LGCP::PlayerParams& params) {
     const LGCP::PlayerParams_file* file = params.get_file();
     if (!network && !file) return nullptr;
     int timeslot;
-    const Fd channel = OpenChannel(O_WRONLY, "writing", kPlayerChannel, timeslot);
+    Fd channel = OpenChannel(O_WRONLY, "writing", kPlayerChannel, timeslot);
     if (!channel) return nullptr;
-    PlaySlotGeneric* slot = network ? static_cast<PlaySlotGeneric*>(new PlaySlotNetwork(channel, *network))
-                                    : new PlaySlotFile(channel, *file);
+    PlaySlotGeneric* slot =
+        network ? static_cast<PlaySlotGeneric*>(new PlaySlotNetwork(std::move(channel), *network))
+                : new PlaySlotFile(std::move(channel), *file);
     players_.push_back(slot);
     return slot;
 }
 
 Slot* VoiceFactory::CreateRecord(const std::string& host) {
     int timeslot;
-    const Fd channel = OpenChannel(O_RDONLY, "reading", kRecorderChannel, timeslot);
+    Fd channel = OpenChannel(O_RDONLY, "reading", kRecorderChannel, timeslot);
     if (!channel) return nullptr;
-    auto* slot = new RecordSlot(host, timeslot, channel);
+    auto* slot = new RecordSlot(host, timeslot, std::move(channel));
     recorders_.push_back(slot);
     return slot;
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <iostream>
 #include <sstream>
+#include <utility>
 
 #include "board/devio.h"
 #include "board/drivers/mcc.h"
@@ -42,8 +43,9 @@ bool inside_voice_folder(const std::string& name) {
 
 // ---- Players
 
-PlaySlotGeneric::PlaySlotGeneric(const Fd& channel)
-    : timeslot_(board::ioctl_value(channel.get(), board::mcc::MCC_TIMESLOT, 0)), channel_(channel) {
+PlaySlotGeneric::PlaySlotGeneric(Fd channel)
+    : timeslot_(board::ioctl_value(channel.get(), board::mcc::MCC_TIMESLOT, 0)),
+      channel_(std::move(channel)) {
     HoldChannel(timeslot_);
 }
 
@@ -60,8 +62,8 @@ void PlaySlotGeneric::IForcedRelease() {
     VoiceFactory::instance().OnDestroy(this);
 }
 
-PlaySlotNetwork::PlaySlotNetwork(const Fd& channel, const LGCP::PlayerParams_network& params)
-    : PlaySlotGeneric(channel),
+PlaySlotNetwork::PlaySlotNetwork(Fd channel, const LGCP::PlayerParams_network& params)
+    : PlaySlotGeneric(std::move(channel)),
       host_(dhost2str(params.get_host())),
       id_(static_cast<uint32_t>(params.get_id().getValue())) {}
 
@@ -119,8 +121,9 @@ void PlaySlotNetwork::Release() {
     OnAbort(0);
 }
 
-PlaySlotFile::PlaySlotFile(const Fd& channel, const LGCP::PlayerParams_file& params)
-    : PlaySlotGeneric(channel), repeat_(static_cast<uint32_t>(params.get_repeat().getValue())) {
+PlaySlotFile::PlaySlotFile(Fd channel, const LGCP::PlayerParams_file& params)
+    : PlaySlotGeneric(std::move(channel)),
+      repeat_(static_cast<uint32_t>(params.get_repeat().getValue())) {
     for (const ASN1::IA5String& name : params.get_name()) phrases_.push_back(name);
     abort_.Bind(this, &PlaySlotFile::delayed_abort);
 }
@@ -198,8 +201,8 @@ void PlaySlotFile::delayed_abort() {
 
 // ---- Recorder
 
-RecordSlot::RecordSlot(const std::string& host, int timeslot, const Fd& channel)
-    : timeslot_(timeslot), channel_(channel), host_(host) {
+RecordSlot::RecordSlot(const std::string& host, int timeslot, Fd channel)
+    : timeslot_(timeslot), channel_(std::move(channel)), host_(host) {
     HoldChannel(timeslot);
 }
 

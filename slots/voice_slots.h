@@ -43,8 +43,10 @@ public:
     void PutHeader(std::ostream& os) const;
 
 protected:
-    // Keeps a duplicate of the allocated channel and reads its timeslot.
-    explicit PlaySlotGeneric(const Fd& channel);
+    // Takes the allocated channel (no copy that could fail: a slot without
+    // its channel would announce a timeslot the driver gives the next
+    // create) and reads its timeslot.
+    explicit PlaySlotGeneric(Fd channel);
 
     int timeslot_;
     Fd channel_;
@@ -54,7 +56,7 @@ class PlaySlotNetwork : public PlaySlotGeneric {
 public:
     enum State { idle, connecting, playing, released };
 
-    PlaySlotNetwork(const Fd& channel, const LGCP::PlayerParams_network& params);
+    PlaySlotNetwork(Fd channel, const LGCP::PlayerParams_network& params);
 
     // The first call connects; false once the player is released.
     bool IOnOutputStream() override;
@@ -76,7 +78,7 @@ private:
 
 class PlaySlotFile : public PlaySlotGeneric {
 public:
-    PlaySlotFile(const Fd& channel, const LGCP::PlayerParams_file& params);
+    PlaySlotFile(Fd channel, const LGCP::PlayerParams_file& params);
 
     // The first call starts playing; false when no phrase opens (`abort`
     // follows on the next pass) or once the player is released.
@@ -104,7 +106,8 @@ private:
 
 class RecordSlot : public VoiceSlot {
 public:
-    RecordSlot(const std::string& host, int timeslot, const Fd& channel);
+    // Takes the allocated channel, as a player does.
+    RecordSlot(const std::string& host, int timeslot, Fd channel);
 
     const char* GetName() const override { return "recorder"; }
     int IGetReceiveChannel() override { return timeslot_; }

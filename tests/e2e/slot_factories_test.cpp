@@ -6,13 +6,18 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <functional>
 #include <iostream>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "board/drivers/mcc.h"
 #include "board/drivers/mctl.h"
 #include "board/drivers/mixer.h"
 #include "board/drivers/voice.h"
+#include "board/sim/mcc_model.h"
+#include "board/sim/rtp_model.h"
 #include "board/sim/sim_board.h"
 #include "radio/rtp_ed137_factory.h"
 #include "radio/rtp_vark_factory.h"
@@ -37,9 +42,12 @@
 #include "tests/support/deadline.h"
 #include "tests/support/descriptor_shortage.h"
 #include "tests/support/hardware_reset.h"
+#include "tests/support/mixer_voice_commands.h"
+#include "tests/support/rtp_commands.h"
 #include "tests/support/stand_ins.h"
 #include "tests/support/stream_capture.h"
 #include "tests/support/test_controller.h"
+#include "tests/support/udp_peer.h"
 
 namespace {
 
@@ -127,6 +135,82 @@ TEST(ServerFactories, AReportWithoutAFreeDescriptorSaysWhatWasKnown) {
     EXPECT_EQ(std::list<std::string>{"hdlc0"}, ModemFactory::instance().freeInterfaces());
     Slots::instance()->Destroy(digital);
     ChildWait::Deactivate();
+}
+
+// A create short of descriptors gets all it needs or nothing: at every
+// count of free descriptors from 1 to 8 (on the simulated board an open
+// takes two), a voice player, a recorder and an RTP slot is either whole
+// (its channel held, an RTP slot's RTCP socket bound) or refused
+// `insufficientResources` with nothing held. Each runs once first with
+// descriptors to spare (descriptor_shortage.h).
+TEST(ServerFactories, ACreateShortOfDescriptorsIsWholeOrRefused) {
+    test::StreamCapture progress{std::clog}, errors{std::cerr};
+    test::HardwareReset hardware;
+    test::ServerHarness server{ControllerServices()};
+    test::TestController controller{server};
+    CreateSlotFactories();
+    ASSERT_TRUE(controller.connect());
+    board::sim::Board& sim = board::sim::Board::instance();
+    auto transparent = [&] {
+        return static_cast<int>(sim.model_as<board::sim::MccModel>(board::mcc::kDevice)
+                                    ->free_channels(board::mcc::kTransparent));
+    };
+    auto engine = [&] {
+        return sim.model_as<board::sim::RtpModel>(board::rtp::kDevice)->free_channels();
+    };
+    const unsigned short far = test::free_udp_pair(), local = test::free_udp_pair();
+    auto rtcp_bound = [&] { return !test::udp_bind(static_cast<unsigned short>(local + 1)); };
+    struct Case {
+        const char* name;
+        LGCP::Command create;
+        std::function<int()> free;  // the driver's free channels of the slot's kind
+        bool rtcp;
+    } cases[] = {
+        {"player", test::create_file_player({"hello"}, 1), transparent, false},
+        {"recorder", test::create_recorder(far), transparent, false},
+        {"rtp", test::rtp_create_command(far, local, 5), engine, true},
+    };
+    auto ask = [&](const LGCP::Command& command) {
+        controller.send(command, 1, 7);
+        return controller.receive_until(test::is_response);
+    };
+    // A refused create walks the whole chain: once with descriptors to spare.
+    LGCP::Command noneTakes;
+    noneTakes.select_create().select_rtpOnMixer();
+    auto refused = ask(noneTakes);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(LGCP::ErrorCause::insufficientResources, test::error_of(*refused));
+    for (const Case& c : cases) {
+        for (unsigned spare = 0; spare <= 8; ++spare) {
+            SCOPED_TRACE(std::string(c.name) +
+                         ", descriptors free: " + (spare ? std::to_string(spare) : "enough"));
+            // A command served with descriptors to spare calls every watch the
+            // last row left, as the loop does in each pass that serves one.
+            controller.send(test::command(LGCP::Command::Alternative::ping), 2);
+            auto pinged = controller.receive_until(test::is_response);
+            ASSERT_TRUE(pinged && test::is_success(*pinged));
+            sim.drop_closed();  // their model ends would be freed during the create
+            const int free = c.free();
+            std::optional<LGCP::Message> reply;
+            {
+                std::optional<test::DescriptorShortage> shortage;
+                if (spare) shortage.emplace(spare);
+                reply = ask(c.create);
+            }
+            ASSERT_TRUE(reply);
+            const bool made = test::is_success(*reply);
+            EXPECT_EQ(made ? std::nullopt : std::optional(LGCP::ErrorCause::insufficientResources),
+                      test::error_of(*reply));
+            EXPECT_TRUE(made || spare);
+            EXPECT_EQ(made ? free - 1 : free, c.free());
+            EXPECT_EQ(c.rtcp && made, rtcp_bound());
+            if (made) {
+                auto destroyed = ask(test::command(LGCP::Command::Alternative::destroy));
+                EXPECT_TRUE(destroyed && test::is_success(*destroyed));
+            }
+            EXPECT_EQ(free, c.free());
+        }
+    }
 }
 
 }  // namespace

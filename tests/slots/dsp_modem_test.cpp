@@ -270,11 +270,44 @@ TEST_F(DspModem, AFailedFaxProgramReportsNoPages) {
         EXPECT_EQ(std::string::npos, file.path().string().find("exit-")) << file.path();
 }
 
-TEST_F(DspModem, ModemsAreCountedUpToTheEnumerationsCap) {
-    EXPECT_EQ(MctlModel::kDefaultModems, modems.modems());
-    mctl().endless = true;
-    modems.IQuery();
-    EXPECT_EQ(1024, modems.modems());
+// The enumeration ends where the driver says (ENODEV), or at its cap; one
+// the driver refused before its end says nothing about the modems not yet
+// found: the count known stays, with one line.
+TEST_F(DspModem, ModemsAreCountedToTheEndOfTheEnumeration) {
+    // The driver refuses its `nth` enumerate request from now on.
+    auto refuse_enumerate = [](int nth, int error) {
+        sim().refuse = [nth, error, seen = 0](Op op, const std::string&, uint32_t request) mutable {
+            return op == Op::Ioctl && request == mctl::kEnumerate && ++seen == nth ? error : 0;
+        };
+    };
+    struct Case {
+        const char* name;
+        std::function<void()> setUp;
+        int modems;
+        std::string line;  // logged (none when empty)
+    } cases[] = {
+        {"the driver's end", [] {}, MctlModel::kDefaultModems, ""},
+        {"the first refused",
+         [&] {
+             mctl().set_pool(6);
+             refuse_enumerate(1, EIO);
+         },
+         MctlModel::kDefaultModems, "enum fail: Input/output error, the count stays\n"},
+        {"the third refused", [&] { refuse_enumerate(3, EINTR); }, MctlModel::kDefaultModems,
+         "enum fail: Interrupted system call, the count stays\n"},
+        {"counted again", [] {}, 6, ""},
+        {"the cap", [] { mctl().endless = true; }, 1024, "enum fail: more than 1024 modems\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        errors.clear();
+        c.setUp();
+        modems.IQuery();
+        sim().refuse = nullptr;
+        EXPECT_EQ(c.modems, modems.modems());
+        const std::string logged = c.line.empty() ? "enum fail" : c.line;
+        EXPECT_EQ(!c.line.empty(), errors.str().find(logged) != std::string::npos) << errors.str();
+    }
 }
 
 }  // namespace

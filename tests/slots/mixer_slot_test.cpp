@@ -337,20 +337,44 @@ TEST_F(MixerSlots, AUnitGoneAbortsItsSlots_WhichTakeItWithThem) {
     EXPECT_EQ((Lines{kUnit0, kUnit1}), query_mixers());
 }
 
-// A query whose walk of the units cannot open the device (no descriptor
-// free) learns nothing: every unit and conference stays, and the next
-// query walks again.
-TEST_F(MixerSlots, AQueryThatCannotOpenTheDeviceLeavesTheConferences) {
-    query();
-    make(create_mixer_out(1, {4}), 10);
-    make(create_mixer_in(1, {2}, MixChannel{4}), 11);
-    sim().fail_next(Op::Open, board::mixer::kDevice, EMFILE);
-    controller.send(test::command(Alternative::query), 1);
-    EXPECT_EQ((Lines{"success", "query"}), heard());
-    EXPECT_NE(std::string::npos, errors.str().find("Too many open files, the units stay"));
-    EXPECT_EQ((Sum{{2, kUnityGain}, {4, kUnityGain}}), mixer().sum(1, 4));
-    EXPECT_EQ(std::nullopt, outcome(destroy(), 11));
-    EXPECT_EQ((Sum{{4, kUnityGain}}), mixer().sum(1, 4));
+// A query whose walk of the units ends short of the driver's end of the
+// list learns nothing: its device did not open (no descriptor free), or the
+// driver refused a request for the next unit (the list ends with ENODEV).
+// Every unit and conference stays: the next party joins, a party that
+// leaves is taken from the sum, and the next query walks again.
+TEST_F(MixerSlots, AWalkEndedShortOfTheListLeavesTheConferences) {
+    struct Case {
+        const char* name;
+        std::function<void()> refuse;
+        std::string line;
+    } cases[] = {
+        {"open", [] { sim().fail_next(Op::Open, board::mixer::kDevice, EMFILE); },
+         "mixer: device \"/dev/mixer\" open fail: Too many open files, the units stay\n"},
+        {"first unit", [] { mixer().fail_nth(board::mixer::MIX_NEXT, 1, EINTR); },
+         "mixer: next unit request fail: Interrupted system call, the units stay\n"},
+        {"second unit", [] { mixer().fail_nth(board::mixer::MIX_NEXT, 2, EIO); },
+         "mixer: next unit request fail: Input/output error, the units stay\n"},
+        {"after the last", [] { mixer().fail_nth(board::mixer::MIX_NEXT, 3, EAGAIN); },
+         "mixer: next unit request fail: Resource temporarily unavailable, the units stay\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        query();
+        make(create_mixer_out(1, {4}), 10);
+        make(create_mixer_in(1, {2}, MixChannel{4}), 11);
+        errors.clear();
+        c.refuse();
+        controller.send(test::command(Alternative::query), 1);
+        EXPECT_EQ((Lines{"success", "query"}), heard());
+        EXPECT_NE(std::string::npos, errors.str().find(c.line)) << errors.str();
+        EXPECT_EQ(std::nullopt, outcome(create_mixer_in(1, {3}, MixChannel{4}), 12));
+        EXPECT_EQ((Sum{{2, kUnityGain}, {3, kUnityGain}, {4, kUnityGain}}), mixer().sum(1, 4));
+        EXPECT_EQ(std::nullopt, outcome(destroy(), 11));
+        EXPECT_EQ((Sum{{3, kUnityGain}, {4, kUnityGain}}), mixer().sum(1, 4));
+        EXPECT_EQ(std::nullopt, outcome(destroy(), 12));
+        EXPECT_EQ(std::nullopt, outcome(destroy(), 10));
+        EXPECT_EQ(Sum{}, mixer().sum(1, 4));
+    }
     query();
 }
 

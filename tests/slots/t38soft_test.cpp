@@ -13,12 +13,17 @@
 
 #include "board/sim/mcc_model.h"
 #include "board/sim/mixer_model.h"
+#include "slots/mcc_factory.h"
 #include "slots/mixer_factory.h"
+#include "slots/rtp_factory.h"
 #include "slots/t38soft_factory.h"
 #include "tests/slots/modem_fixture.h"
 #include "tests/support/descriptors.h"
 #include "tests/support/mixer_voice_commands.h"
+#include "tests/support/rtp_commands.h"
+#include "tests/support/slot_commands.h"
 #include "tests/support/throttled_lines.h"
+#include "tests/support/udp_peer.h"
 
 namespace {
 
@@ -249,9 +254,14 @@ TEST_F(T38Soft, ChannelFailuresDeclineAndLeaveNoChannelOpen) {
 // is answered first, and a mixer create finds the units the query walked
 // (each row starts with none known). A program that has not counted within
 // 3 s (this one would take 12) leaves the count known before, with one
-// line. A count line is read up to its 31st character; a program that runs
-// on after its count, or past the limit, is killed.
+// line; the report says what the board has when it is sent: the channels
+// that RTP and MCC creates took meanwhile are not counted free. A count
+// line is read up to its 31st character; a program that runs on after its
+// count, or past the limit, is killed.
 TEST_F(T38Soft, TheProgramCountsTheInstances) {
+    RtpFactory::instance();
+    MccFactory::instance();
+    const unsigned short far = test::free_udp_pair();
     struct Case {
         std::string root;  // under the test's board root
         std::optional<std::string> program;  // none: no program
@@ -280,13 +290,31 @@ TEST_F(T38Soft, TheProgramCountsTheInstances) {
         controller.send(test::create_mixer_out(0, {1}), 3, 40);
         bool reportedFirst = false;
         EXPECT_TRUE(answers(3, &reportedFirst)[3]) << root;
+        std::vector<unsigned> made;
         if (c.limitMs) {
             EXPECT_FALSE(reportedFirst) << root;
             EXPECT_NE("", counting_pid(c.root));  // it has started
+            for (unsigned slot : {20, 21, 22}) {
+                ASSERT_EQ(std::nullopt,
+                          ask(test::rtp_create_command(far, test::free_udp_pair(), 5), slot));
+                made.push_back(slot);
+            }
+            for (unsigned slot : {23, 24}) {
+                ASSERT_EQ(
+                    std::nullopt,
+                    ask(test::create_mcc(LGCP::MccType::data, LGCP::MccMode::standard), slot));
+                made.push_back(slot);
+            }
             server.advance(c.limitMs);
         }
         auto report = signal(LGCP::Signal::Alternative::query);
-        EXPECT_EQ(c.instances, report ? report->get_query()->get_t38_instances().getValue() : -1) << root;
+        ASSERT_TRUE(report) << root;
+        const LGCP::Resources& resources = *report->get_query();
+        EXPECT_EQ(c.instances, resources.get_t38_instances().getValue()) << root;
+        EXPECT_EQ(made.empty() ? 32 : 29, resources.get_rtp_g711().getValue()) << root;
+        EXPECT_EQ(made.empty() ? 32 : 30, resources.get_mcc_data().getValue()) << root;
+        for (unsigned slot : made)
+            ASSERT_EQ(std::nullopt, ask(test::command(Alternative::destroy), slot));
         EXPECT_NE(std::string::npos, (progress.str() + errors.str()).find(c.line)) << c.line;
         if (!c.killed) continue;
         const std::string reaped = "pid=" + counting_pid(c.root) + " status=9\n";
