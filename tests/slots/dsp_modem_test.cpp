@@ -276,7 +276,8 @@ TEST_F(DspModem, AFailedFaxProgramReportsNoPages) {
 TEST_F(DspModem, ModemsAreCountedToTheEndOfTheEnumeration) {
     // The driver refuses its `nth` enumerate request from now on.
     auto refuse_enumerate = [](int nth, int error) {
-        sim().refuse = [nth, error, seen = 0](Op op, const std::string&, uint32_t request) mutable {
+        sim().refuse = [nth, error, seen = 0](Op op, const std::string&, uint32_t request,
+                                              const void*) mutable {
             return op == Op::Ioctl && request == mctl::kEnumerate && ++seen == nth ? error : 0;
         };
     };
