@@ -79,6 +79,7 @@ void E1Ctl::reset_for_test() {
     maintenance_ = -1;
     std::fill(std::begin(casOpen_), std::end(casOpen_), 0);
     tclk_ = 0;
+    statusReadFail_ = LogThrottle();
 }
 
 void E1Ctl::PutHeader(std::ostream& os) const { os << "E1: "; }
@@ -138,8 +139,10 @@ void E1Ctl::SendStatus() {
         maintenance::trunk_status record{};
         record.trunk = static_cast<int32_t>(trunk);
         if (board::ioctl(maintenance_, maintenance::kTrunkStatus, &record) < 0) {
-            std::cerr << ext::header(this) << "synchronization status read fail, trunk = " << trunk
-                      << " cause = " << std::strerror(errno) << std::endl;
+            if (statusReadFail_.admit())
+                std::cerr << ext::header(this)
+                          << "synchronization status read fail, trunk = " << trunk
+                          << " cause = " << std::strerror(errno) << statusReadFail_ << std::endl;
             continue;
         }
         Report(TrunkStatusSignal(trunk, record));

@@ -13,6 +13,7 @@
 #include "board/drivers/e1_cas.h"
 #include "link/ctrl_server.h"
 #include "runtime/fd.h"
+#include "runtime/log_throttle.h"
 #include "runtime/multiplexer.h"
 #include "runtime/timer.h"
 
@@ -77,4 +78,6 @@ private:
     Event casEvent_;
     uint32_t casOpen_[kTrunks] = {};
     uint32_t tclk_ = 0;
+    // A failing driver fails each trunk's status at each poll.
+    LogThrottle statusReadFail_;
 };

@@ -51,6 +51,7 @@ void spiCtrl::reset_for_test() {
     fd_ = -1;
     spiPresent_ = true;
     std::fill(std::begin(slip_), std::end(slip_), false);
+    readError_ = LogThrottle();
 }
 
 void spiCtrl::OnConnect() {
@@ -147,8 +148,9 @@ unsigned spiCtrl::read(unsigned channel, unsigned reg) {
     hal::spi_register record{static_cast<uint8_t>(channel), static_cast<uint8_t>(reg), 0xFF};
     int value = board::ioctl(fd_, hal::kSpiRead, &record);
     if (value != -1) return static_cast<unsigned>(value) & 0xFF;
-    if (!NoSpi())
-        std::clog << "spi: read error: channel=" << channel << " addr=" << reg << std::endl;
+    if (!NoSpi() && readError_.admit())
+        std::clog << "spi: read error: channel=" << channel << " addr=" << reg << readError_
+                  << std::endl;
     return 0;
 }
 

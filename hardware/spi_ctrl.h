@@ -7,6 +7,7 @@
 // without SPI (ENODEV) leaves it inert for good.
 
 #include "link/ctrl_server.h"
+#include "runtime/log_throttle.h"
 #include "runtime/timer.h"
 
 class spiCtrl : public CtrlSrv::Service {
@@ -69,4 +70,6 @@ private:
     bool spiPresent_ = true;
     // Each line's slip indication as the last poll saw it.
     bool slip_[kLines] = {};
+    // A failing transceiver fails each line's read at each poll.
+    LogThrottle readError_;
 };

@@ -12,6 +12,7 @@
 #include <functional>
 #include <iosfwd>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -60,7 +61,8 @@ public:
     // log line and is kept to be written by SaveUnwrittenFiles.
     void SaveStatusToFile(const std::string& path, const Writer& writer);
     // Writes again, silently, every file whose last write failed, making the
-    // missing folders it lies in first.
+    // missing folders it lies in first, and removes the board files that
+    // could not be removed when the controller went.
     void SaveUnwrittenFiles();
     // One for every file of a folder, as they are written one at a time,
     // and short, as the file's own name may take all 255 characters a name
@@ -68,7 +70,8 @@ public:
     static constexpr char writeName[] = ".monitoring.new";
     // Removes every file and empty folder directly under "/var/monitoring/".
     void ClearMonitorFiles();
-    // The controller went: removes the board files and forgets the boards.
+    // The controller went: removes the board files ("board" and the
+    // position) and forgets the boards.
     void ClearControllerFiles();
     // Makes the folder at the board path `path` unless it exists.
     void CheckForMonDir(const std::string& path);
@@ -118,7 +121,11 @@ private:
     void FindNetIfs();
     void MergeSnmpCommand(const MON::SnmpSetCommand& command);
     void SaveSnmpCommand(const MON::SnmpSetCommand& command);
+    void RemoveBoardFiles();
 
     // What each file whose last write failed is to hold, by board path.
     std::map<std::string, std::string> unwritten_;
+    // The board files of a controller gone that are still to remove, by
+    // board path.
+    std::set<std::string> unremoved_;
 };

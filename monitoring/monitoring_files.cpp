@@ -71,16 +71,34 @@ bool make_folder(const std::string& hostPath) {
     return false;
 }
 
-// Calls `take` with the name of every entry of the folder but "." and "..".
+// Calls `take` with the name of every entry of the folder but "." and "..";
+// false when the folder cannot be read.
 template <class Take>
-void for_each_entry(const std::string& hostPath, Take take) {
+bool for_each_entry(const std::string& hostPath, Take take) {
     DIR* dir = ::opendir(hostPath.c_str());
-    if (dir == nullptr) return;
+    if (dir == nullptr) return false;
     while (const dirent* entry = ::readdir(dir)) {
         std::string name = entry->d_name;
         if (name != "." && name != "..") take(name);
     }
     ::closedir(dir);
+    return true;
+}
+
+// The name of a board's status file: "board" and the decimal position. A
+// set-command's section may begin with "board" too ("boardTable"): its
+// folder and files are not the controller's boards.
+bool is_board_file(const std::string& name) {
+    if (name.compare(0, 5, "board") != 0) return false;
+    const size_t digits = name.size() > 5 && name[5] == '-' ? 6 : 5;  // a position may be negative
+    return name.size() > digits &&
+           name.find_first_not_of("0123456789", digits) == std::string::npos;
+}
+
+// The same for a board path directly under "/var/monitoring/".
+bool is_board_path(const std::string& path) {
+    const size_t dirLength = std::strlen(kMonitoringDir);
+    return path.compare(0, dirLength, kMonitoringDir) == 0 && is_board_file(path.substr(dirLength));
 }
 
 // The bytes up to the first zero byte, then a line end. An empty string
@@ -94,6 +112,7 @@ void put_line(std::ostream& os, const std::vector<char>& bytes) {
 // A file that cannot be written now, as on a full or read-only disk, is
 // written at a later check, whether or not its value changes meanwhile.
 void MonitoringDataHolder::SaveStatusToFile(const std::string& path, const Writer& writer) {
+    unremoved_.erase(path);  // a board told again: its file stays
     std::ostringstream text;
     writer(text);
     if (replace_file(board::path(path), text.str())) {
@@ -108,6 +127,7 @@ void MonitoringDataHolder::SaveStatusToFile(const std::string& path, const Write
 // The own controller's folder made now gets its "self" link too, as when
 // its status was first written.
 void MonitoringDataHolder::SaveUnwrittenFiles() {
+    RemoveBoardFiles();
     const std::string ownStatus = ControllerStatusPath(ownAddress);
     for (auto file = unwritten_.begin(); file != unwritten_.end();) {
         make_folders_of(file->first);
@@ -126,21 +146,38 @@ void MonitoringDataHolder::ClearMonitorFiles() {
 }
 
 // The rows go, and a file of theirs still to write, even when the folder
-// cannot be read.
+// cannot be read. A board file that cannot be removed now, as on a
+// read-only disk, or in a folder that cannot be read (its rows name it), is
+// removed at a later check, as a write that failed is made then.
 void MonitoringDataHolder::ClearControllerFiles() {
     std::string dir = board::path(kMonitoringDir);
-    for_each_entry(dir, [&](const std::string& name) {
-        if (name.compare(0, 5, "board") != 0) return;
-        if (traces.monitoring) std::clog << "remove monitoring info: " << name << std::endl;
-        std::remove((dir + name).c_str());
+    std::set<std::string> names;
+    const bool read = for_each_entry(dir, [&](const std::string& name) {
+        if (is_board_file(name) && !is_folder(dir + name)) names.insert(name);
     });
+    if (!read)
+        for (const LGCP::BoardStatusParams& row : boards)
+            names.insert("board" + std::to_string(row.get_position().getValue()));
+    for (const std::string& name : names) {
+        if (traces.monitoring) std::clog << "remove monitoring info: " << name << std::endl;
+        unremoved_.insert(kMonitoringDir + name);
+    }
+    RemoveBoardFiles();
     boards.clear();
-    const std::string boardFile = std::string(kMonitoringDir) + "board";
     for (auto file = unwritten_.begin(); file != unwritten_.end();) {
-        if (file->first.compare(0, boardFile.size(), boardFile) == 0)
+        if (is_board_path(file->first))
             file = unwritten_.erase(file);
         else
             ++file;
+    }
+}
+
+void MonitoringDataHolder::RemoveBoardFiles() {
+    for (auto path = unremoved_.begin(); path != unremoved_.end();) {
+        if (std::remove(board::path(*path).c_str()) == 0 || errno == ENOENT)
+            path = unremoved_.erase(path);
+        else
+            ++path;
     }
 }
 

@@ -14,6 +14,7 @@
 #include <ctime>
 
 #include "board/paths.h"
+#include "runtime/fd.h"
 #include "runtime/mux_time.h"
 
 SysLogManager syslogManager;
@@ -88,10 +89,10 @@ void SysLogManager::connect_logger() {
             address_.sun_family = AF_UNIX;
             std::strcpy(address_.sun_path, path.c_str());
             if (!(options_ & LOG_NDELAY)) return;
-            fd_ = ::socket(AF_UNIX, type_ | SOCK_CLOEXEC, 0);
+            fd_ = ::socket(AF_UNIX, type_ | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
             if (fd_ < 0) return;
         }
-        if (::connect(fd_, reinterpret_cast<sockaddr*>(&address_), sizeof address_) == 0) {
+        if (connect_socket()) {
             connected_ = true;
             if (onConnect_) onConnect_(fd_);
             return;
@@ -101,6 +102,21 @@ void SysLogManager::connect_logger() {
         if (error != EPROTOTYPE) return;
         type_ = type_ == SOCK_DGRAM ? SOCK_STREAM : SOCK_DGRAM;
     }
+}
+
+// The connect does not block: a stream logger whose accept queue is full
+// (restarted and not yet accepting, or hung while other programs'
+// connections fill its backlog) would otherwise hold it for as long as it
+// accepts nothing. Linux answers such a connect to a Unix socket with
+// EAGAIN at once and leaves the socket unconnected, to be connected again;
+// it never answers EINPROGRESS there, so a connect that succeeded is
+// complete. Connected, the socket blocks again: programs write to it as
+// their descriptors 1 and 2.
+bool SysLogManager::connect_socket() {
+    if (::connect(fd_, reinterpret_cast<sockaddr*>(&address_), sizeof address_) != 0 &&
+        !(errno == EAGAIN && wait_to_connect()))
+        return false;
+    return BlockMode(fd_);
 }
 
 void SysLogManager::disconnect() {
@@ -130,11 +146,13 @@ void SysLogManager::syslog(int priority, const char* format, ...) {
     if (options_ & LOG_PERROR)
         write_to_stderr(record_ + messageStart, record.length() - messageStart);
     if (!connected_) reconnect();
-    if (connected_ && add_to_batch(record_, record.length() + 1)) return;
-    if (connected_) {
-        reconnect();
-        if (connected_ && add_to_batch(record_, record.length() + 1)) return;
-    }
+    // A record the batch took is counted with it when the batch cannot be
+    // sent, even after a reconnection. One that finds no logger to take it
+    // is counted here, so that the next note says every record lost.
+    if (!connected_)
+        ++dropped_;
+    else if (add_to_batch(record_, record.length() + 1))
+        return;
     disconnect();
     if (options_ & LOG_CONS) write_to_console(record_ + messageStart);
 }
@@ -184,28 +202,52 @@ int SysLogManager::send_to_logger() {
     return -1;
 }
 
-// The moments of one period add up to kRoomWaitMs at most: a logger that
-// reads slowly but steadily makes room within each, and would otherwise
-// hold the loop at every flush. A signal says nothing of the logger: the
-// wait goes on for what is left.
-bool SysLogManager::wait_for_room() {
+// The waits of one period, for room and for a connection, add up to
+// kRoomWaitMs at most: a logger that reads slowly but steadily makes room
+// within each, and would otherwise hold the loop at every flush. `wait`
+// waits at most the time-out it is given, in steps of `stepMs` at most, and
+// answers as poll() does: ready, timed out, or failed with errno. A signal
+// says nothing of the logger: the wait goes on for what is left.
+template <class Wait>
+bool SysLogManager::wait_for_logger(int stepMs, Wait wait) {
     uint32_t now = Mux::live_milliseconds();
     if (!roomPeriodStarted_ || now - roomPeriodStart_ >= kRoomPeriodMs) {
         roomPeriodStarted_ = true;
         roomPeriodStart_ = now;
         roomLeftMs_ = kRoomWaitMs;
     }
-    pollfd room{fd_, POLLOUT, 0};
     while (roomLeftMs_ > 0) {
-        const int ready = Mux::clock().poll(&room, 1, roomLeftMs_);
+        const int timeoutMs = std::min(roomLeftMs_, stepMs);
+        const int ready = wait(timeoutMs);
         const uint32_t later = Mux::live_milliseconds();
-        // A poll that timed out used up what was left, whatever the clock says.
-        roomLeftMs_ = ready == 0 ? 0 : std::max(0, roomLeftMs_ - int(later - now));
+        // A wait that timed out used up its time-out, whatever the clock says.
+        const int spent = ready == 0 ? std::max(timeoutMs, int(later - now)) : int(later - now);
+        roomLeftMs_ = std::max(0, roomLeftMs_ - spent);
         now = later;
         if (ready > 0) return true;
         if (ready < 0 && errno != EINTR) return false;
     }
+    errno = EAGAIN;
     return false;
+}
+
+bool SysLogManager::wait_for_room() {
+    pollfd room{fd_, POLLOUT, 0};
+    return wait_for_logger(
+        kRoomWaitMs, [&room](int timeoutMs) { return Mux::clock().poll(&room, 1, timeoutMs); });
+}
+
+// No descriptor tells when a full accept queue has room: the connect is
+// tried again at short steps. A logger that has not taken every record is
+// not waited for again until it takes records, as for room.
+bool SysLogManager::wait_to_connect() {
+    if (dropped_ > 0) return false;
+    return wait_for_logger(kConnectRetryMs, [this](int timeoutMs) {
+        const int slept = Mux::clock().poll(nullptr, 0, timeoutMs);
+        if (slept != 0) return slept;
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&address_), sizeof address_) == 0) return 1;
+        return errno == EAGAIN ? 0 : -1;
+    });
 }
 
 // Not waiting is asked of each call: the socket itself stays blocking for

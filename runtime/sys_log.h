@@ -14,18 +14,22 @@
 
 // Talks to the system logger over its Unix socket "/dev/log" (a board path),
 // with the BSD record format "<pri>Mmm dd hh:mm:ss ident[pid]: message".
-// It does not wait on a logger that reads nothing, nor long on a slow one:
-// what the logger does not take is dropped and counted, and said once it
-// takes records again.
+// It does not wait on a logger that reads or accepts nothing, nor long on a
+// slow one: what the logger does not take, and what is logged while there
+// is no logger to take it, is dropped and counted, and said once it takes
+// records again.
 class SysLogManager {
 public:
     static constexpr int kRecordSize = 1024;  // a record keeps 1022 characters
     static constexpr int kBatchSize = 16384;
     static constexpr int kBatchRecords = 256;
     static constexpr int kSendAt = 12289;  // bytes that make a batch go at once
-    // The most a full logger queue is waited on in all, in each period.
+    // The most the logger is waited on in all, in each period: for room in
+    // its full queue and for a connection its full accept queue refuses.
     static constexpr int kRoomWaitMs = 500;
     static constexpr uint32_t kRoomPeriodMs = 10000;
+    // How often, during that wait, a refused connect is tried again.
+    static constexpr int kConnectRetryMs = 10;
 
     SysLogManager();
     ~SysLogManager() = default;
@@ -58,6 +62,8 @@ public:
 
 private:
     void connect_logger();
+    bool connect_socket();
+    bool wait_to_connect();
     // Connects again with the current identity, as for LOG_NDELAY.
     void reconnect();
     void disconnect();
@@ -65,6 +71,8 @@ private:
     int send_to_logger();
     int send_without_waiting();
     bool wait_for_room();
+    template <class Wait>
+    bool wait_for_logger(int stepMs, Wait wait);
     void say_dropped();
     void clear_batch();
     void write_to_console(const char* text);
@@ -87,7 +95,8 @@ private:
     // What a stream logger took only in part goes before the next batch.
     std::string unsent_;
     unsigned dropped_ = 0;  // records not taken since the logger took some
-    // What is left of the wait of this period, from its first wait on.
+    // What is left of the wait on the logger in this period, from its first
+    // wait on.
     bool roomPeriodStarted_ = false;
     uint32_t roomPeriodStart_ = 0;
     int roomLeftMs_ = 0;

@@ -7,13 +7,17 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <system_error>
 
 #include "runtime/fd.h"
+#include "runtime/sys_log.h"
 #include "tests/e2e/server_binary.h"
 #include "tests/monitoring/monitoring_values.h"
 #include "tests/support/deadline.h"
@@ -107,6 +111,23 @@ bool wait_gone(pid_t pid, int timeoutMs) {
 // The server as a daemon that logs to `logger`.
 class Daemon : public RunningServer {
 protected:
+    explicit Daemon(int loggerType = SOCK_DGRAM) : logger{board, loggerType} {}
+    // A daemon that a failed test left running is stopped: found by its
+    // board, as it may not have written its pid file yet.
+    ~Daemon() override {
+        const std::string ours = "BOARD_ROOT=" + board.dir() + '\0';
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+            const std::string name = entry.path().filename().string();
+            if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+            std::ifstream environment(entry.path() / "environ");
+            const std::string variables{std::istreambuf_iterator<char>(environment), {}};
+            const pid_t pid = std::stoi(name);
+            if (pid != ::getpid() && variables.find(ours) != std::string::npos)
+                ::kill(pid, SIGKILL);
+        }
+    }
+
     // Starts it and waits for its start-up line; its process id, or 0.
     pid_t start_daemon(test::ServerProcess::Input input = test::ServerProcess::Input::inherited) {
         port = test::free_port();
@@ -132,8 +153,31 @@ protected:
         return gone;
     }
 
+    // The lines that hold `text` among those the logger received after its
+    // first `from` bytes.
+    unsigned received_lines(const std::string& text, size_t from) const {
+        unsigned lines = 0;
+        for (size_t at = logger.received().find(text, from); at != std::string::npos;
+             at = logger.received().find(text, at + 1))
+            ++lines;
+        return lines;
+    }
+    // The count the first note after the logger's first `from` bytes says,
+    // waiting for it as long as a start; -1 when none came.
+    long said_dropped(size_t from) {
+        const std::string said = "syslog: ",
+                          note = " records dropped, the logger did not take them";
+        for (test::Deadline deadline(kTimeoutMs);
+             logger.received().find(note, from) == std::string::npos && !deadline.passed();)
+            logger.collect(deadline.remaining_ms());
+        const size_t at = logger.received().find(said, from);
+        if (at == std::string::npos || logger.received().find(note, at) == std::string::npos)
+            return -1;
+        return std::stol(logger.received().substr(at + said.size()));
+    }
+
     static constexpr int kTimeoutMs = test::ServerProcess::default_timeout_ms;
-    test::TestLogger logger{board};
+    test::TestLogger logger;
 };
 
 TEST_F(Daemon, RunsLoggingToSyslog) {
@@ -187,6 +231,80 @@ TEST_F(Daemon, AnswersWhileTheLoggerReadsNothingAndThenSaysWhatItDropped) {
     ASSERT_NE(std::string::npos, said) << since;
     EXPECT_EQ("syslog: " + std::to_string(201 - taken) + note,
               since.substr(said, since.find('\0', said) - said));
+    EXPECT_TRUE(stop_daemon(daemon));
+}
+
+// The board's logger listens on a stream socket.
+class StreamLoggerDaemon : public Daemon {
+protected:
+    StreamLoggerDaemon() : Daemon(SOCK_STREAM) {}
+
+    // Answered invalidParams with a line.
+    static LGCP::Command refused() {
+        LGCP::Command command;
+        command.select_display().set_snmp_set(
+            test::set_commands({test::set_by_name(1, ".monitoring.new", "mode", 0, "on")}));
+        return command;
+    }
+    static constexpr const char* kRefusedLine =
+        "display refused: a set-command named as the status files'";
+};
+
+// A logger restarted that accepts nothing, its accept queue full, is not
+// waited for longer than every wait on the logger is bounded in all: a ping
+// is answered meanwhile, and once it accepts, the next note counts every
+// line it did not take.
+TEST_F(StreamLoggerDaemon, AnswersWhileARestartedLoggerAcceptsNothingAndThenSaysWhatItDropped) {
+    ASSERT_TRUE(logger.ok());
+    const pid_t daemon = start_daemon();
+    ASSERT_NE(0, daemon) << logger.received();
+    test::RemoteController controller;
+    ASSERT_TRUE(controller.connect(port));
+    controller.send(refused(), 1000);
+    ASSERT_TRUE(logger.wait_for(kRefusedLine, kTimeoutMs)) << logger.received();
+
+    logger.restart(0);
+    logger.accept_nothing();
+    const auto sent = std::chrono::steady_clock::now();
+    for (int seq = 1; seq <= 20; ++seq) controller.send(refused(), seq);
+    controller.send(test::ping(), 21);
+    EXPECT_TRUE(
+        controller.receive_until([](const LGCP::Message& m) { return test::seq_of(m) == 21; }));
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - sent);
+    EXPECT_LT(waited.count(), 4 * SysLogManager::kRoomWaitMs)
+        << "the wait on the logger is bounded: " << SysLogManager::kRoomWaitMs << " ms";
+
+    const size_t before = logger.received().size();
+    logger.accept_again();
+    controller.send(refused(), 22);
+    EXPECT_EQ(20, said_dropped(before)) << logger.received().substr(before);
+    EXPECT_EQ(1u, received_lines(kRefusedLine, before));
+    EXPECT_TRUE(stop_daemon(daemon));
+}
+
+// A daemon that starts while its logger accepts nothing opens its port, and
+// once the logger accepts, the next note counts the lines of the start.
+TEST_F(StreamLoggerDaemon, StartsWhileTheLoggerAcceptsNothingAndThenSaysWhatItDropped) {
+    logger.restart(0);
+    logger.accept_nothing();
+    ASSERT_TRUE(logger.ok());
+    port = test::free_port();
+    test::ServerBinary launcher({"-D", "--port", std::to_string(port)});
+    EXPECT_EQ(0, launcher.wait_exit()) << launcher.output();
+    test::RemoteController controller;
+    ASSERT_TRUE(controller.connect(port));
+    controller.send(test::ping(), 1);
+    EXPECT_TRUE(
+        controller.receive_until([](const LGCP::Message& m) { return test::seq_of(m) == 1; }));
+    const pid_t daemon = std::stoi(board.read_file("/var/run/server.pid"));
+
+    logger.accept_again();
+    controller.send(refused(), 2);
+    const long dropped = said_dropped(0);
+    EXPECT_GT(dropped, 0) << logger.received();
+    EXPECT_EQ(std::string::npos, logger.received().find(kStarting)) << "dropped and counted";
+    EXPECT_EQ(1u, received_lines(kRefusedLine, 0));
     EXPECT_TRUE(stop_daemon(daemon));
 }
 

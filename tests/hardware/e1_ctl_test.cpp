@@ -14,6 +14,7 @@
 #include "board/sim/maintenance_model.h"
 #include "tests/hardware/hardware_test.h"
 #include "tests/support/hardware_commands.h"
+#include "tests/support/throttled_lines.h"
 
 namespace {
 
@@ -95,6 +96,17 @@ TEST_F(E1Trunks, ATrunkThatCannotBeReadIsLoggedAndTheOthersReported) {
     EXPECT_EQ(3, states[2]->get_trunk().getValue());
     EXPECT_EQ("E1: synchronization status read fail, trunk = 2 cause = Input/output error\n",
               errors.str());
+}
+
+// A driver that fails every trunk's status: four lines at every poll, said
+// once a second with the count of those held back.
+TEST_F(E1Trunks, StatusReadsThatFailAtEveryPollAreLoggedOnceASecondWithTheirCount) {
+    for (int& failure : maintenance_.failure) failure = EIO;
+    e1.OnConnect();
+    loop.advance(E1Ctl::kStatusPeriodMs);
+    EXPECT_TRUE(
+        test::written_twice_with_a_count(errors.str(), "synchronization status read fail", 3));
+    EXPECT_TRUE(trunks().empty());
 }
 
 TEST_F(E1Trunks, WithoutTheMaintenanceDeviceNothingIsSentUntilItOpens) {

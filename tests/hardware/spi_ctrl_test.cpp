@@ -12,6 +12,7 @@
 
 #include "board/sim/hal_model.h"
 #include "tests/hardware/hardware_test.h"
+#include "tests/support/throttled_lines.h"
 
 namespace {
 
@@ -185,6 +186,18 @@ TEST_F(BriLines, OtherFailuresAreLoggedAndAFailedReadIsNoCarrier) {
     EXPECT_NE(std::string::npos,
               progress.str().find("spi: write error: channel=3 addr=87 data=56\n"));
     EXPECT_TRUE(spi.spi_present());
+}
+
+// Transceivers whose reads all fail: eight lines at every poll, said once
+// a second with the count of those held back.
+TEST_F(BriLines, ReadsThatFailAtEveryPollAreLoggedOnceASecondWithTheirCount) {
+    spi.init_device_and_channels();
+    spi.OnConnect();
+    progress.clear();
+    sim().fail_next(Op::Ioctl, hal::kDevice, EIO, hal::kSpiRead, 2 * spiCtrl::kLines);
+    loop.advance(2 * spiCtrl::kStatusPeriodMs);
+    EXPECT_EQ(16u, lines().size()) << "every line's state goes out all the same";
+    EXPECT_TRUE(test::written_twice_with_a_count(progress.str(), "spi: read error", 7));
 }
 
 TEST_F(BriLines, AMissingDeviceIsTriedAgainAtEachUse) {

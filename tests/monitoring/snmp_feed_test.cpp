@@ -1,17 +1,22 @@
 // The SNMP feed: item values gathered into the two batches and flushed to
 // every agent, the publishers' value texts, and the full re-send an agent's
 // connection brings. Agents are fake peers on loopback; time is virtual.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 
 #include <algorithm>
 #include <climits>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <sstream>
 
 #include "board/drivers/hal.h"
 #include "board/sim/hal_model.h"
 #include "monitoring/monitoring_ctl.h"
+#include "runtime/fd.h"
 #include "tests/monitoring/monitoring_values.h"
 #include "tests/support/fake_snmp_peer.h"
 #include "tests/support/stream_capture.h"
@@ -431,6 +436,113 @@ TEST_F(Resend, HoldsWhatCouldNotBeWrittenAndTheNextCheckWritesIt) {
     for (const char* row : {"extBoardStatus[0]=3", "emPhoneStatus[1]=2"})
         EXPECT_NE(sent.end(), std::find(sent.begin(), sent.end(), row)) << row;
 }
+
+// How "/var/monitoring" refuses every change for a while: read-only (as
+// root, whom no mode stops, the folder made immutable), or not there as a
+// folder (a file in its place, the folder moved aside).
+enum class Refusal { readOnly, noFolder };
+
+void PrintTo(Refusal how, std::ostream* os) {
+    *os << (how == Refusal::readOnly ? "read-only" : "no folder");
+}
+
+class RefusedFolder {
+public:
+    RefusedFolder(Refusal how, const std::string& folder) : how_(how), folder_(folder) {
+        if (how == Refusal::readOnly) {
+            refusing_ = immutable(true);
+            return;
+        }
+        std::filesystem::rename(folder_, folder_ + ".aside");
+        std::ofstream(folder_).put('\0');
+        refusing_ = true;
+    }
+    ~RefusedFolder() { end(); }
+
+    // False where this file system or this process cannot make it refuse.
+    bool refusing() const { return refusing_; }
+    void end() {
+        if (!refusing_) return;
+        refusing_ = false;
+        if (how_ == Refusal::readOnly) {
+            immutable(false);
+            return;
+        }
+        std::filesystem::remove(folder_);
+        std::filesystem::rename(folder_ + ".aside", folder_);
+    }
+
+private:
+    bool immutable(bool on) {
+        Fd fd(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        int flags = 0;
+        if (!fd || ::ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) != 0) return false;
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        return ::ioctl(fd.get(), FS_IOC_SETFLAGS, &flags) == 0;
+    }
+
+    Refusal how_;
+    std::string folder_;
+    bool refusing_ = false;
+};
+
+class ControllerGone : public Resend, public ::testing::WithParamInterface<Refusal> {
+protected:
+    void display(MonitoringCtl& m, const LGCP::BoardInfo& board) {
+        LGCP::DisplayParams p;
+        p.set_board(board);
+        m.OnDisplayCMD(p);
+    }
+    std::string file(const std::string& name) {
+        return server.board().exists("/var/monitoring/" + name)
+                   ? server.board().read_file("/var/monitoring/" + name)
+                   : "(none)";
+    }
+};
+
+// The controller goes while "/var/monitoring" refuses every change: its
+// board files are gone at the first check once the folder takes changes
+// again, and what is not a board file of a controller gone stays or is
+// written then: a set-command of a MIB group whose name begins with
+// "board", and the boards that the controller, back, told again, while the
+// folder refused or since.
+TEST_P(ControllerGone, ItsBoardFilesGoAtTheFirstCheckOnceTheFolderTakesChanges) {
+    using Status = LGCP::ExtBoardStatus;
+    using Type = LGCP::ExtBoardType;
+    MonitoringCtl& m = start(a.section());
+    for (int position : {0, 2, 4})
+        display(m, test::board_status(position, Status::ready, "1.2", Type::fxs));
+    run_seconds(2, {&a});
+    ASSERT_EQ("3\n1.2\n2\n", file("board0"));
+
+    RefusedFolder refused(GetParam(), server.board().dir() + "/var/monitoring");
+    if (!refused.refusing()) GTEST_SKIP() << "the folder cannot be made immutable here";
+    LGCP::DisplayParams sets;
+    sets.set_snmp_set(test::set_commands({test::set_by_name(7, "boardTable", "n", 3, "on")}));
+    m.OnDisplayCMD(sets);
+    display(m, test::board_status(1, Status::ready, "1.2", Type::fxs));
+    m.OnDisconnect();
+    display(m, test::board_status(2, Status::waitBoard, "2.0", Type::fxs));
+    run_seconds(4, {&a});  // checks that find the folder refusing
+    refused.end();
+    display(m, test::board_status(4, Status::waitResources, "4.0", Type::fxs));
+    run_seconds(MonitoringCtl::powerPeriodMs / 1000, {&a});
+
+    const std::pair<const char*, const char*> files[] = {
+        {"board0", "(none)"},
+        {"board1", "(none)"},  // told before the controller went, never written
+        {"board2", "2\n2.0\n2\n"},
+        {"board4", "1\n4.0\n2\n"},
+        {"boardTable/3/n", "on"}};
+    for (const auto& [name, content] : files) EXPECT_EQ(content, file(name)) << name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Monitoring, ControllerGone,
+                         ::testing::Values(Refusal::readOnly, Refusal::noFolder),
+                         [](const auto& info) {
+                             return std::string(info.param == Refusal::readOnly ? "ReadOnly"
+                                                                                : "NoFolder");
+                         });
 
 TEST_F(Resend, LeavesOutWhatNoCheckHasRead) {
     start(a.section());

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -202,18 +204,17 @@ private:
     Mux::Clock& loop_;
 };
 
-class SysLogWait : public SysLog, public ::testing::WithParamInterface<bool> {
-protected:
-    // Sends `count` records, one flush each; the time the client waited.
-    static uint64_t flood(LoggerWaitClock& clock, int count) {
-        const uint64_t start = clock.now_us();
-        for (int i = 0; i < count; ++i) {
-            syslogManager.syslog(LOG_NOTICE, "r%d", i);
-            syslogManager.sendmsg();
-        }
-        return (clock.now_us() - start) / 1000;
+// Sends `count` records, one flush each; the time the client waited.
+uint64_t flood(LoggerWaitClock& clock, int count) {
+    const uint64_t start = clock.now_us();
+    for (int i = 0; i < count; ++i) {
+        syslogManager.syslog(LOG_NOTICE, "r%d", i);
+        syslogManager.sendmsg();
     }
-};
+    return (clock.now_us() - start) / 1000;
+}
+
+class SysLogWait : public SysLog, public ::testing::WithParamInterface<bool> {};
 
 // A logger whose queue is full, slow (a record each 100 ms) or not reading
 // while signals come every 100 ms, holds the client half a second in all in
@@ -243,6 +244,67 @@ INSTANTIATE_TEST_SUITE_P(SysLog, SysLogWait, ::testing::Values(false, true), [](
     return std::string(info.param ? "SignalsEvery100ms" : "SlowLogger");
 });
 
+// Interrupts a call that blocks every 200 ms, while it lives: a client whose
+// connect waits on a logger that accepts nothing then fails a test instead
+// of holding it for ever.
+class BlockingCallsInterrupted {
+public:
+    BlockingCallsInterrupted() {
+        struct sigaction action {};
+        action.sa_handler = [](int) {};
+        ::sigaction(SIGALRM, &action, &previous_);
+        const itimerval every{{0, 200000}, {0, 200000}};
+        ::setitimer(ITIMER_REAL, &every, nullptr);
+    }
+    ~BlockingCallsInterrupted() {
+        const itimerval off{};
+        ::setitimer(ITIMER_REAL, &off, nullptr);
+        ::sigaction(SIGALRM, &previous_, nullptr);
+    }
+
+private:
+    struct sigaction previous_ {};
+};
+
+// A stream logger whose accept queue is full (restarted and not accepting
+// yet, or hung while other programs' connections fill its backlog) holds
+// the client no longer than a full queue does: its connects wait half a
+// second in all in each period, and the lines meanwhile are counted.
+TEST_F(SysLog, AStreamLoggerThatAcceptsNothingTakesHalfASecondEachPeriodInAll) {
+    test::TestLogger full(board_, SOCK_STREAM, 0);
+    // What the logger has once it accepts again and a line comes, and what
+    // it should have.
+    const auto accepted = [&] {
+        full.accept_again();
+        syslogManager.syslog(LOG_NOTICE, "again");
+        syslogManager.sendmsg();
+        return full.stream_records();
+    };
+    const auto again_after_20_dropped = [&] {
+        return Records{record(13, "again"),
+                       record(28, "syslog: 20 records dropped, the logger did not take them")};
+    };
+    full.accept_nothing();
+    LoggerWaitClock clock(logger_, false);
+    BlockingCallsInterrupted interrupted;
+    const uint64_t start = clock.now_us();
+    syslogManager.openlog("vbx", LOG_NDELAY, 0);
+    EXPECT_FALSE(syslogManager.connected());
+    EXPECT_EQ(unsigned(SysLogManager::kRoomWaitMs),
+              (clock.now_us() - start) / 1000 + flood(clock, 20))
+        << "the start's connect and the lines' share the wait";
+    EXPECT_EQ(again_after_20_dropped(), accepted());
+    EXPECT_FALSE(::fcntl(syslogManager.socket(), F_GETFL) & O_NONBLOCK)
+        << "programs that write to it as descriptors 1 and 2 expect it to block";
+
+    // The next period, the logger restarts and accepts nothing again.
+    clock.advance(SysLogManager::kRoomPeriodMs);
+    full.restart(0);
+    full.accept_nothing();
+    EXPECT_EQ(unsigned(SysLogManager::kRoomWaitMs), flood(clock, 20));
+    EXPECT_EQ(again_after_20_dropped(), accepted());
+}
+
 TEST_F(SysLog, RestartedLoggerGetsTheNextFlush) {
     auto first = std::make_unique<test::TestLogger>(board_);
     syslogManager.openlog("vbx", LOG_NDELAY, 0);
@@ -255,6 +317,38 @@ TEST_F(SysLog, RestartedLoggerGetsTheNextFlush) {
     test::TestLogger restarted(board_);  // a new socket at the same path
     log << "after" << std::endl;
     EXPECT_EQ(Records{record(29, "after")}, restarted.next_batch());
+}
+
+// Each line reaches the logger or is counted in the next note, also those
+// logged while it has gone and no socket is there to refuse them.
+TEST_F(SysLog, ALoggerThatComesAndGoesHasEveryLineOrItsCount) {
+    ::unlink((board_.dir() + "/dev/log").c_str());  // none until the first comes
+    syslogManager.openlog("vbx", LOG_NDELAY, 0);
+    ManagedSysLogStreamBuf buffer(LOG_DAEMON, LOG_NOTICE);
+    std::ostream log(&buffer);
+    std::unique_ptr<test::TestLogger> logger;
+    const std::string line = record(29, "line"), note = "syslog: ";
+    unsigned reached = 0, counted = 0;
+    const auto read = [&] {
+        for (Records batch; !(batch = logger->next_batch()).empty();)
+            for (const std::string& r : batch) {
+                if (r == line) ++reached;
+                const size_t at = r.find(note);
+                if (at != std::string::npos)
+                    counted += unsigned(std::stoul(r.substr(at + note.size())));
+            }
+    };
+    for (int i = 0; i < 601; ++i) {
+        if (i % 30 == 10) logger = std::make_unique<test::TestLogger>(board_);
+        if (i % 30 == 25) logger.reset();
+        log << "line" << std::endl;
+        if (logger) read();
+    }
+    logger = std::make_unique<test::TestLogger>(board_);
+    log << "line" << std::endl;
+    read();
+    EXPECT_EQ(602u, reached + counted) << reached << " reached it";
+    EXPECT_LT(reached, 602u);
 }
 
 TEST_F(SysLog, WithoutLoggerRecordsGoToTheConsoleWhenAsked) {
