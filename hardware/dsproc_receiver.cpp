@@ -229,7 +229,7 @@ bool DSProcReceiverService::configure(unsigned ts, uint32_t function, const void
 
 bool DSProcReceiverService::request(uint32_t request, unsigned ts, uint32_t id, uint32_t mask) {
     dsp::dsproc_enable record{ts, id, mask};
-    return board::ioctl(fd(), request, &record) >= 0;
+    return board::ioctl(device(), request, &record) >= 0;
 }
 
 bool DSProcReceiverService::configureVAD(unsigned ts, const LGCP::VADParams& params) {

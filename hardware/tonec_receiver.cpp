@@ -276,7 +276,7 @@ bool TonecReceiverService::enableDTMFReject(TonecReceiver& receiver, bool on) {
 bool TonecReceiverService::switchShared(TonecReceiver& receiver, bool TonecReceiver::*flag,
                                         const Switch& what, bool on) {
     if (on || !receiver.sharedOn(flag)) {
-        if (!SwitchTimeslot(fd(), what, receiver.tonec_timeslot(), on)) return false;
+        if (!SwitchTimeslot(device(), what, receiver.tonec_timeslot(), on)) return false;
     }
     receiver.*flag = on;
     return true;
@@ -289,7 +289,7 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on) {
         if (TonecReceiver* listener =
                 receiver.sharer([](const TonecReceiver& other) { return other.dtmfOn_; }))
             return leaveDetector(receiver, *listener);
-        if (board::ioctl_value(fd(), dtmf::kDisableDetector, ts) < 0)
+        if (board::ioctl_value(device(), dtmf::kDisableDetector, ts) < 0)
             return RequestFailed("DTMF_DISABLE_DETECTOR fail:", ts);
         receiver.dtmfOn_ = false;
         std::cerr << "DTMF_DISABLE_DETECTOR done: timeslot=" << ts << std::endl;
@@ -315,7 +315,7 @@ bool TonecReceiverService::startDetector(TonecReceiver& receiver) {
     const unsigned ts = receiver.tonec_timeslot();
     const uint32_t id = nextId();
     dtmf::dtmf_enable record{ts, id};
-    if (board::ioctl(fd(), dtmf::kEnableDetector, &record) < 0)
+    if (board::ioctl(device(), dtmf::kEnableDetector, &record) < 0)
         return RequestFailed("DTMF_ENABLE_DETECTOR fail:", ts, " id=" + std::to_string(id));
     detectorIds_[ts] = id;
     receiver.enableId_ = id;
@@ -328,7 +328,7 @@ bool TonecReceiverService::enableToneGenerator(unsigned ts, unsigned short freq1
                                                unsigned short freq2, unsigned short amp1,
                                                unsigned short amp2) {
     dtmf::tone_gen record{ts, freq1, freq2, amp1, amp2};
-    if (board::ioctl(fd(), dtmf::kToneGenerator, &record) < 0)
+    if (board::ioctl(device(), dtmf::kToneGenerator, &record) < 0)
         return RequestFailed("DTMF_DIAL fail:", ts);
     return true;
 }
@@ -361,7 +361,7 @@ bool TonecReceiverService::translateSelcal(TonecReceiver& receiver,
     record.timeslot = ts;
     record.amplitude = static_cast<uint16_t>(OptionalOr(command.get_amp(), kSelcalAmp));
     std::memcpy(record.signs, signs.data(), sizeof record.signs);
-    if (board::ioctl(fd(), dtmf::kSelcalDial, &record) < 0)
+    if (board::ioctl(device(), dtmf::kSelcalDial, &record) < 0)
         return RequestFailed("SELCAL_DIAL fail:", ts);
     return true;
 }

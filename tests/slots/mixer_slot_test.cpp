@@ -38,6 +38,23 @@ protected:
     LGCP::Command destroy() { return test::command(Alternative::destroy); }
     // The mixer requests since the journal was last cleared.
     size_t mixer_requests() { return sim().journal(board::mixer::kDevice).size(); }
+    // Each ioctl sent to `slot` is answered success.
+    void ioctls(unsigned slot, std::initializer_list<Select> selects) {
+        for (const Select& select : selects) {
+            LGCP::Command command;
+            select(command.select_ioctl());
+            EXPECT_EQ(std::nullopt, outcome(command, slot)) << slot;
+        }
+    }
+    // Every `op` on `device` fails with `error` until sim().refuse is reset.
+    static void refuse_all(Op op, const std::string& device, int error) {
+        sim().refuse = [=](Op o, const std::string& path, uint32_t) {
+            return o == op && path == device ? error : 0;
+        };
+    }
+    static board::sim::DtmfModel& tones() {
+        return *sim().model_as<board::sim::DtmfModel>(board::dtmf::kDevice);
+    }
 };
 
 TEST_F(MixerSlots, CreatesWaitForTheFirstQuery_WhichClearsTheSumsOfEachNewUnit) {
@@ -508,6 +525,23 @@ TEST_F(MixerSlots, AToneOfAnOutputStopsWithTheOutput) {
     EXPECT_EQ((board::sim::DtmfModel::Tone{0, 0, 0, 0}), tones.tone(ts));
 }
 
+using Tone = board::sim::DtmfModel::Tone;
+const Tone kTone{1000, 0, 7, 0};
+
+// While the tone device cannot be opened (no descriptor free) a tone is
+// unsupported; the next request opens the device.
+TEST_F(MixerSlots, ATonesRequestOpensTheToneDeviceThatCouldNotBeOpened) {
+    query();
+    make(create_mixer_out(0, {3}), 10);
+    LGCP::Command tone;
+    kToneOn(tone.select_ioctl());
+    refuse_all(Op::Open, dtmf::kDevice, EMFILE);
+    EXPECT_EQ(Cause::unsupported, outcome(tone, 10));
+    sim().refuse = nullptr;
+    EXPECT_EQ(std::nullopt, outcome(tone, 10));
+    EXPECT_EQ(kTone, tones().tone(mixer().timeslot(0, 3)));
+}
+
 // The slots of a unit that went are aborted; until the controller destroys
 // them, the unit's return may give their channels and timeslots to new slots,
 // whose sums, switch paths, tones and digits the old ones must leave alone.
@@ -593,17 +627,7 @@ const SharerCase kSharers[] = {
      {"11 tonec 99", "11 tonec 98", "11 vad", "11 tone 2100"}, 0, 0, true},
 };
 
-class MixerSharers : public MixerSlots, public ::testing::WithParamInterface<SharerCase> {
-protected:
-    // Each ioctl sent to `slot` is answered success.
-    void ioctls(unsigned slot, std::initializer_list<Select> selects) {
-        for (const Select& select : selects) {
-            LGCP::Command command;
-            select(command.select_ioctl());
-            EXPECT_EQ(std::nullopt, outcome(command, slot)) << slot;
-        }
-    }
-};
+class MixerSharers : public MixerSlots, public ::testing::WithParamInterface<SharerCase> {};
 
 TEST_P(MixerSharers, TheEventsOfAChannelReachEachSlotThatAskedForThem) {
     const SharerCase& c = GetParam();
