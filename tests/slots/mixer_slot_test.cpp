@@ -32,6 +32,12 @@ using Select = std::function<void(LGCP::IoctlParams&)>;
 const std::string kUnit0 = "unit 0: 32 32 64 770 17 24";
 const std::string kUnit1 = "unit 1: 32 32 64 770 17 24";
 
+// The `nth` mixer request of this number from now on fails.
+void fail(uint32_t request, int nth) {
+    board::sim::Board::instance().model_as<MixerModel>(board::mixer::kDevice)->fail_nth(request, nth,
+                                                                                         EIO);
+}
+
 class MixerSlots : public test::MixerVoiceTest {
 protected:
     void query() { ASSERT_EQ((Lines{kUnit0, kUnit1}), query_mixers()); }
@@ -129,6 +135,23 @@ TEST_F(MixerSlots, AReleaseTakesOnlyThePairsItsSlotPutInTheSums) {
     EXPECT_EQ((Sum{{2, 100}}), mixer().sum(0, 4));
     EXPECT_EQ(std::nullopt, outcome(destroy(), 12));
     EXPECT_EQ(Sum{}, mixer().sum(0, 4));
+}
+
+// Input 11 leaves the conference of output 10, the driver refusing the
+// removal: it is owed, and done before the next call on channel 2 (input
+// 12, of another conference), which only its own conference hears.
+TEST_F(MixerSlots, ARemovalTheDriverRefusedIsDoneBeforeTheChannelsNextCall) {
+    query();
+    make(create_mixer_out(0, {4}), 10);
+    make(create_mixer_in(0, {2}, MixChannel{4}), 11);
+    fail(board::mixer::MIX_RX_REMOVE, 1);
+    EXPECT_EQ(std::nullopt, outcome(destroy(), 11));
+    EXPECT_EQ((Sum{{2, kUnityGain}, {4, kUnityGain}}), mixer().sum(0, 4));
+    make(create_mixer_in(0, {2}, MixChannel{6}), 12);
+    EXPECT_EQ((Sum{{4, kUnityGain}}), mixer().sum(0, 4));
+    EXPECT_EQ((Sum{{2, kUnityGain}}), mixer().sum(0, 6));
+    for (unsigned slot : {12u, 10u}) EXPECT_EQ(std::nullopt, outcome(destroy(), slot));
+    EXPECT_TRUE(mixer().unit(0)->sums.empty());
 }
 
 // ---- The switch guard: who may change what flows into a mixer channel's
@@ -275,11 +298,6 @@ struct DeclineCase {
     Cause cause;
     bool asksTheDriver;  // before it declines
 };
-
-void fail(uint32_t request, int nth) {
-    board::sim::Board::instance().model_as<MixerModel>(board::mixer::kDevice)->fail_nth(request, nth,
-                                                                                         EIO);
-}
 
 const DeclineCase kDeclines[] = {
     {"input on an rtp channel", create_mixer_in(0, {1, true}), nullptr,
