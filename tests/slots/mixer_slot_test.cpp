@@ -544,7 +544,29 @@ TEST_F(MixerSlots, AToneOfAnOutputStopsWithTheOutput) {
 }
 
 using Tone = board::sim::DtmfModel::Tone;
-const Tone kTone{1000, 0, 7, 0};
+const Tone kTone{1000, 0, 7, 0}, kNoTone{0, 0, 0, 0};
+
+// The destroys of channel 3's slots are answered success though the tone
+// device refuses every switch-off: what they left on (the output's tone,
+// the input's echo canceller, rejection and detector) is owed, and off
+// before the next slot of the channel is heard.
+TEST_F(MixerSlots, WhatSlotsThatWentLeftOnTheToneDeviceStopsBeforeTheChannelsNextSlot) {
+    query();
+    make(create_mixer_out(0, {3}), 10);
+    make(create_mixer_in(0, {3}), 11);
+    ioctls(10, {kToneOn});
+    ioctls(11, {kEcho, kDtmfOn, [](LGCP::IoctlParams& p) { p.set_dtmf_reject_enable(true); }});
+    refuse_all(Op::Ioctl, dtmf::kDevice, EIO);
+    for (unsigned slot : {10u, 11u}) EXPECT_EQ(std::nullopt, outcome(destroy(), slot));
+    sim().refuse = nullptr;
+    const int ts = mixer().timeslot(0, 3);
+    const auto& left = tones().timeslot(ts);
+    EXPECT_TRUE(left.echoCancel && left.rejection && left.enabled);
+    EXPECT_EQ(kTone, tones().tone(ts));
+    make(create_mixer_out(0, {3}), 12);
+    EXPECT_FALSE(left.echoCancel || left.rejection || left.enabled);
+    EXPECT_EQ(kNoTone, tones().tone(ts));
+}
 
 // While the tone device cannot be opened (no descriptor free) a tone is
 // unsupported; the next request opens the device.
