@@ -582,6 +582,43 @@ TEST_F(MixerSlots, ATonesRequestOpensTheToneDeviceThatCouldNotBeOpened) {
     EXPECT_EQ(kTone, tones().tone(mixer().timeslot(0, 3)));
 }
 
+// Output 10 and input 11 of channel 3 filter 2100 Hz with settings of their
+// own, and the driver runs the output's, the latest. When the output leaves
+// the frequency (destroyed, or switching its filter off), the input's run.
+TEST_F(MixerSlots, AFrequencyTwoSlotsFilterRunsWithTheSettingsOfTheOneThatStays) {
+    const auto settings = [](int durationMs, int levelDB) {
+        return [=](LGCP::IoctlParams& p) {
+            kToneFilter(p);
+            p.get_tone_filter()->set_duration_th_msec(durationMs);
+            p.get_tone_filter()->set_det_level_dB(levelDB);
+        };
+    };
+    query();
+    const int ts = mixer().timeslot(0, 3);
+    const auto running = [&] {
+        const auto& model = *sim().model_as<board::sim::DspModel>(dsp::kDevice);
+        const auto& filter = model.timeslot(ts).filters.at(2100);
+        return std::make_pair(int{filter.dur_th_msec}, int{int8_t(filter.det_lvl_dB)});
+    };
+    for (const bool destroyed : {true, false}) {
+        SCOPED_TRACE(destroyed ? "destroyed" : "switched off");
+        make(create_mixer_out(0, {3}), 10);
+        make(create_mixer_in(0, {3}), 11);
+        ioctls(11, {settings(100, -30)});
+        ioctls(10, {settings(40, -20)});
+        EXPECT_EQ(std::make_pair(40, -20), running());
+        if (destroyed)
+            EXPECT_EQ(std::nullopt, outcome(destroy(), 10));
+        else
+            ioctls(10, {[](LGCP::IoctlParams& p) {
+                       kToneFilter(p);
+                       p.get_tone_filter()->set_enable(false);
+                   }});
+        EXPECT_EQ(std::make_pair(100, -30), running());
+        for (unsigned slot : {10u, 11u}) outcome(destroy(), slot);  // those left
+    }
+}
+
 // The slots of a unit that went are aborted; until the controller destroys
 // them, the unit's return may give their channels and timeslots to new slots,
 // whose sums, switch paths, tones and digits the old ones must leave alone.
