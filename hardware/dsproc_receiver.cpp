@@ -69,6 +69,10 @@ void UnknownTimeslot(const dsp::dsproc_event& event) {
         std::cerr << "receive dsproc event from unknown timeslot " << event.timeslot << std::endl;
 }
 
+// Stamps tone filter settings in the order the driver takes them: of a
+// frequency it runs the latest.
+uint64_t filterSettingsTaken = 0;
+
 // A direction's value when the mask reports it, else -1.
 int Reported(uint32_t directions, uint32_t bit, uint32_t value) {
     return (directions & bit) ? static_cast<int>(value) : -1;
@@ -130,22 +134,52 @@ bool DSProcReceiver::configureRxGain(int8_t gainDB) {
 // The driver's switch-off of a filter ends every tone filter of the
 // timeslot: those this receiver and the others of the timeslot still have
 // on are switched on again. A frequency another receiver filters too needs
-// no switch-off.
+// no switch-off, only that receiver's settings.
 bool DSProcReceiver::configureToneFilter(unsigned freq, unsigned enable, int durationMs,
                                          int levelDB) {
-    const uint16_t frequency = static_cast<uint16_t>(freq);  // as the driver takes it
-    const bool kept = enable == 0 && filterShared(frequency);
-    if (!kept && !DSProcReceiverService::instance().configureToneFilter(
-                     dsproc_timeslot(), freq, enable, durationMs, levelDB))
-        return false;
+    // The frequency as the driver takes it.
+    ToneFilter filter{static_cast<uint16_t>(freq), enable, durationMs, levelDB, 0};
+    const bool kept = enable == 0 && filterShared(filter.freq);
+    if (kept ? !handOverFilter(filter.freq) : !applyFilter(filter)) return false;
     toneFilters_.erase(std::remove_if(toneFilters_.begin(), toneFilters_.end(),
-                                      [&](const ToneFilter& f) { return f.freq == frequency; }),
+                                      [&](const ToneFilter& f) { return f.freq == filter.freq; }),
                        toneFilters_.end());
     if (enable != 0)
-        toneFilters_.push_back(ToneFilter{frequency, enable, durationMs, levelDB});
+        toneFilters_.push_back(filter);
     else if (!kept)
         restoreToneFilters();
     return true;
+}
+
+bool DSProcReceiver::applyFilter(ToneFilter& filter) {
+    if (!DSProcReceiverService::instance().configureToneFilter(
+            dsproc_timeslot(), filter.freq, filter.enable, filter.durationMs, filter.levelDB))
+        return false;
+    filter.taken = ++filterSettingsTaken;
+    return true;
+}
+
+// The driver would keep running the frequency with this receiver's
+// settings, the latest it took, though they leave with it.
+bool DSProcReceiver::handOverFilter(uint16_t freq) {
+    const ToneFilter* mine = nullptr;
+    DSProcReceiver* heir = nullptr;
+    ToneFilter* latest = nullptr;  // of the others
+    ForEachOnTimeslot(receivers, &DSProcReceiver::node_, dsproc_timeslot(),
+                      &DSProcReceiver::dsproc_timeslot, [&](DSProcReceiver& r) {
+                          for (ToneFilter& f : r.toneFilters_) {
+                              if (f.freq != freq) continue;
+                              if (&r == this) {
+                                  mine = &f;
+                              } else if (!latest || f.taken > latest->taken) {
+                                  heir = &r;
+                                  latest = &f;
+                              }
+                          }
+                      });
+    if (!mine || !latest || latest->taken > mine->taken || latest->sameSettings(*mine))
+        return true;
+    return heir->applyFilter(*latest);
 }
 
 bool DSProcReceiver::disableToneAll() {
@@ -160,9 +194,7 @@ bool DSProcReceiver::disableToneAll() {
 void DSProcReceiver::restoreToneFilters() {
     ForEachOnTimeslot(receivers, &DSProcReceiver::node_, dsproc_timeslot(),
                       &DSProcReceiver::dsproc_timeslot, [](DSProcReceiver& r) {
-                          for (const ToneFilter& f : r.toneFilters_)
-                              DSProcReceiverService::instance().configureToneFilter(
-                                  r.dsproc_timeslot(), f.freq, f.enable, f.durationMs, f.levelDB);
+                          for (ToneFilter& f : r.toneFilters_) r.applyFilter(f);
                       });
 }
 
@@ -213,7 +245,11 @@ void DSProcReceiver::CleanBeforeDestroy() {
     const bool ownFilter =
         std::any_of(toneFilters_.begin(), toneFilters_.end(),
                     [this](const ToneFilter& f) { return !filterShared(f.freq); });
-    if (ownFilter || !toneFiltersShared()) disableToneAll();
+    if (ownFilter || !toneFiltersShared()) {
+        disableToneAll();
+    } else {
+        for (const ToneFilter& f : toneFilters_) handOverFilter(f.freq);
+    }
 }
 
 // --- service ---
@@ -229,7 +265,7 @@ bool DSProcReceiverService::configure(unsigned ts, uint32_t function, const void
 
 bool DSProcReceiverService::request(uint32_t request, unsigned ts, uint32_t id, uint32_t mask) {
     dsp::dsproc_enable record{ts, id, mask};
-    return board::ioctl(fd(), request, &record) >= 0;
+    return board::ioctl(device(), request, &record) >= 0;
 }
 
 bool DSProcReceiverService::configureVAD(unsigned ts, const LGCP::VADParams& params) {

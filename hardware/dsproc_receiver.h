@@ -72,7 +72,8 @@ public:
     // The driver's switch-off (`enable` 0) ends every filter of the
     // timeslot; as disableToneAll, it is followed by switching on again
     // those this receiver and the others of the timeslot still have on. A
-    // frequency another receiver of the timeslot filters stays on for it.
+    // frequency another receiver of the timeslot filters stays on for it,
+    // with its settings.
     bool configureToneFilter(unsigned freq, unsigned enable, int durationMs, int levelDB);
     bool disableToneAll();
 
@@ -130,8 +131,21 @@ private:
         unsigned enable;
         int durationMs;
         int levelDB;
+        uint64_t taken;  // when the driver took the settings; 0 never
+
+        bool sameSettings(const ToneFilter& other) const {
+            return enable == other.enable && durationMs == other.durationMs &&
+                   levelDB == other.levelDB;
+        }
     };
     std::vector<ToneFilter> toneFilters_;
+    // Configures the filter with its settings, then the latest taken.
+    bool applyFilter(ToneFilter& filter);
+    // This receiver leaves a frequency that others of the timeslot filter:
+    // when its settings are the ones that run, the latest of theirs are
+    // configured again.
+    bool handOverFilter(uint16_t freq);
+
     Containers::CyclicList node_;
     bool letGo_ = false;  // LetGo has run
 };

@@ -18,6 +18,7 @@
 #include "runtime/cyclic_list.h"
 #include "runtime/descriptor_end.h"
 #include "runtime/fd.h"
+#include "runtime/log_throttle.h"
 #include "runtime/multiplexer.h"
 
 namespace Hardware {
@@ -43,30 +44,41 @@ public:
 
     // Opens the device when it is not open; false when it cannot be, or
     // when the loop cannot watch it (no descriptor left): it is then closed
-    // as one that did not open, and the next request tries again.
+    // as one that did not open, and the next request tries again. The line
+    // of a failure is written at most once a second.
     bool init() {
         if (device_) return true;
         device_.reset(
             board::open(Service::DevName(), Service::kOpenFlags | O_NONBLOCK | O_CLOEXEC));
         if (!device_) {
             const int error = errno;
-            std::cerr << Service::kOpenFailure << std::strerror(error) << std::endl;
+            if (openFailed_.admit())
+                std::cerr << Service::kOpenFailure << std::strerror(error) << openFailed_
+                          << std::endl;
             return false;
         }
         event_.Bind(Service::kEventName, &Service::OnEvent, static_cast<Service*>(this));
         if (event_.Schedule(device_, POLLIN)) return true;
         const int error = errno;
-        std::cerr << Service::kOpenFailure << "watch fail: " << std::strerror(error) << std::endl;
+        if (openFailed_.admit())
+            std::cerr << Service::kOpenFailure << "watch fail: " << std::strerror(error)
+                      << openFailed_ << std::endl;
         device_.reset();
         return false;
     }
 
     int fd() const { return device_.get(); }
+    // The descriptor for a request, the device opened first when it is
+    // not open: a request on none (-1) fails as any refused request.
+    int device() {
+        init();
+        return fd();
+    }
 
     // Serves the device's poll result: a burst of records, each whole one
     // handed to `route`, a short one logged under `name`. A device that
-    // ended is closed as one that did not open: the next request that opens
-    // it (a configure) tries again.
+    // ended is closed as one that did not open: the next request opens it
+    // again.
     template <class Record, class Route>
     void ReadRecords(short revents, const char* name, Route route) {
         Record record;
@@ -91,6 +103,7 @@ public:
         service.device_.reset();
         service.counter_ = counter;
         service.used_ = false;
+        service.openFailed_ = LogThrottle();
     }
 
 protected:
@@ -113,6 +126,7 @@ private:
     Event event_;
     uint32_t counter_ = 0;
     bool used_ = false;
+    LogThrottle openFailed_;
 };
 
 // Logs a failed request to std::cerr: `what`, " timeslot=" and `ts`,

@@ -50,6 +50,16 @@ constexpr unsigned kPauseMs = 70;
 constexpr unsigned short kDigitAmp = 16384;
 constexpr unsigned short kSelcalAmp = 12000;
 
+// What a timeslot may owe the driver, one bit each: the switch-off of a
+// function, or the generator's silence.
+constexpr unsigned kOwedDetector = 1;
+constexpr unsigned kOwedIva = 2;
+constexpr unsigned kOwedRejection = 4;
+constexpr unsigned kOwedEcho = 8;
+constexpr unsigned kOwedTone = 16;
+// How often the service tries again what is owed.
+constexpr unsigned kOwedRetryMs = 1000;
+
 }  // namespace
 
 struct TonecReceiverService::Switch {
@@ -57,24 +67,18 @@ struct TonecReceiverService::Switch {
     const char* offText;
     uint32_t onRequest;
     uint32_t offRequest;
+    unsigned owed;  // the bit of its switch-off
 };
 
 namespace {
 
 using Switch = TonecReceiverService::Switch;
 constexpr Switch kEchoCanceller{"CHANNEL_LMS_ON", "CHANNEL_LMS_OFF", dtmf::kEchoCancelOn,
-                                dtmf::kEchoCancelOff};
+                                dtmf::kEchoCancelOff, kOwedEcho};
 constexpr Switch kRejection{"DTMF_REJECTION_ENABLE", "DTMF_REJECTION_DISABLE", dtmf::kRejectionOn,
-                            dtmf::kRejectionOff};
-constexpr Switch kIva{"IVA_DETECTOR_ENABLE", "IVA_DETECTOR_DISABLE", dtmf::kIvaOn, dtmf::kIvaOff};
-
-bool SwitchTimeslot(int fd, const Switch& what, unsigned ts, bool on) {
-    const char* text = on ? what.onText : what.offText;
-    if (board::ioctl_value(fd, on ? what.onRequest : what.offRequest, ts) < 0)
-        return RequestFailed(std::string(text) + " fail:", ts);
-    std::clog << text << "[" << ts << "] ok" << std::endl;
-    return true;
-}
+                            dtmf::kRejectionOff, kOwedRejection};
+constexpr Switch kIva{"IVA_DETECTOR_ENABLE", "IVA_DETECTOR_DISABLE", dtmf::kIvaOn, dtmf::kIvaOff,
+                      kOwedIva};
 
 // The fields of an event's log lines.
 std::ostream& operator<<(std::ostream& os, const dtmf::dtmf_event& event) {
@@ -244,6 +248,11 @@ void TonecReceiver::CleanBeforeDestroy() {
     if (echoOn_) echoCancel(false);
     endSequence();
     if (toneOn_ && !sharedOn(&TonecReceiver::toneOn_)) enableToneGenerator(0, 0, 0, 0);
+    TonecReceiverService::owe(*this);
+}
+
+void TonecReceiver::TakeTimeslot() {
+    TonecReceiverService::settle(tonec_timeslot());
 }
 
 // --- service ---
@@ -276,9 +285,18 @@ bool TonecReceiverService::enableDTMFReject(TonecReceiver& receiver, bool on) {
 bool TonecReceiverService::switchShared(TonecReceiver& receiver, bool TonecReceiver::*flag,
                                         const Switch& what, bool on) {
     if (on || !receiver.sharedOn(flag)) {
-        if (!SwitchTimeslot(fd(), what, receiver.tonec_timeslot(), on)) return false;
+        if (!switchTimeslot(what, receiver.tonec_timeslot(), on)) return false;
     }
     receiver.*flag = on;
+    return true;
+}
+
+bool TonecReceiverService::switchTimeslot(const Switch& what, unsigned ts, bool on) {
+    const char* text = on ? what.onText : what.offText;
+    if (board::ioctl_value(device(), on ? what.onRequest : what.offRequest, ts) < 0)
+        return RequestFailed(std::string(text) + " fail:", ts);
+    std::clog << text << "[" << ts << "] ok" << std::endl;
+    paid(ts, what.owed);
     return true;
 }
 
@@ -289,13 +307,19 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on) {
         if (TonecReceiver* listener =
                 receiver.sharer([](const TonecReceiver& other) { return other.dtmfOn_; }))
             return leaveDetector(receiver, *listener);
-        if (board::ioctl_value(fd(), dtmf::kDisableDetector, ts) < 0)
-            return RequestFailed("DTMF_DISABLE_DETECTOR fail:", ts);
+        if (!disableDetector(ts)) return false;
         receiver.dtmfOn_ = false;
-        std::cerr << "DTMF_DISABLE_DETECTOR done: timeslot=" << ts << std::endl;
         return true;
     }
     return startDetector(receiver);
+}
+
+bool TonecReceiverService::disableDetector(unsigned ts) {
+    if (board::ioctl_value(device(), dtmf::kDisableDetector, ts) < 0)
+        return RequestFailed("DTMF_DISABLE_DETECTOR fail:", ts);
+    std::cerr << "DTMF_DISABLE_DETECTOR done: timeslot=" << ts << std::endl;
+    paid(ts, kOwedDetector);
+    return true;
 }
 
 // The detector stays on for `listener`. The driver keeps one enable id a
@@ -315,8 +339,9 @@ bool TonecReceiverService::startDetector(TonecReceiver& receiver) {
     const unsigned ts = receiver.tonec_timeslot();
     const uint32_t id = nextId();
     dtmf::dtmf_enable record{ts, id};
-    if (board::ioctl(fd(), dtmf::kEnableDetector, &record) < 0)
+    if (board::ioctl(device(), dtmf::kEnableDetector, &record) < 0)
         return RequestFailed("DTMF_ENABLE_DETECTOR fail:", ts, " id=" + std::to_string(id));
+    paid(ts, kOwedDetector);
     detectorIds_[ts] = id;
     receiver.enableId_ = id;
     receiver.dtmfOn_ = true;
@@ -328,8 +353,9 @@ bool TonecReceiverService::enableToneGenerator(unsigned ts, unsigned short freq1
                                                unsigned short freq2, unsigned short amp1,
                                                unsigned short amp2) {
     dtmf::tone_gen record{ts, freq1, freq2, amp1, amp2};
-    if (board::ioctl(fd(), dtmf::kToneGenerator, &record) < 0)
+    if (board::ioctl(device(), dtmf::kToneGenerator, &record) < 0)
         return RequestFailed("DTMF_DIAL fail:", ts);
+    paid(ts, kOwedTone);  // whatever it plays now is the timeslot's owner's
     return true;
 }
 
@@ -361,7 +387,7 @@ bool TonecReceiverService::translateSelcal(TonecReceiver& receiver,
     record.timeslot = ts;
     record.amplitude = static_cast<uint16_t>(OptionalOr(command.get_amp(), kSelcalAmp));
     std::memcpy(record.signs, signs.data(), sizeof record.signs);
-    if (board::ioctl(fd(), dtmf::kSelcalDial, &record) < 0)
+    if (board::ioctl(device(), dtmf::kSelcalDial, &record) < 0)
         return RequestFailed("SELCAL_DIAL fail:", ts);
     return true;
 }
@@ -405,9 +431,53 @@ bool TonecReceiverService::isCurrent(const dtmf::dtmf_event& event) const {
                           }) != nullptr;
 }
 
+// What the receiver still has on after its clean-up, the driver having
+// refused to switch it off, and no other receiver of the timeslot has on.
+void TonecReceiverService::owe(const TonecReceiver& receiver) {
+    const std::pair<bool TonecReceiver::*, unsigned> functions[] = {
+        {&TonecReceiver::dtmfOn_, kOwedDetector},
+        {&TonecReceiver::ivaOn_, kOwedIva},
+        {&TonecReceiver::dtmfRejectOn_, kOwedRejection},
+        {&TonecReceiver::echoOn_, kOwedEcho},
+        {&TonecReceiver::toneOn_, kOwedTone}};
+    unsigned owed = 0;
+    for (const auto& [flag, bit] : functions)
+        if (receiver.*flag && !receiver.sharedOn(flag)) owed |= bit;
+    if (owed == 0) return;
+    TonecReceiverService& service = object();
+    service.owed_[receiver.tonec_timeslot()] |= owed;
+    if (!service.owedRetry_)
+        service.owedRetry_.set(kOwedRetryMs, &TonecReceiverService::retryOwed, &service);
+}
+
+void TonecReceiverService::paid(unsigned ts, unsigned bits) {
+    const auto owed = owed_.find(ts);
+    if (owed != owed_.end() && (owed->second &= ~bits) == 0) owed_.erase(owed);
+}
+
+// Each request done pays its bit.
+void TonecReceiverService::settle(unsigned ts) {
+    TonecReceiverService& service = object();
+    const auto owed = service.owed_.find(ts);
+    if (owed == service.owed_.end()) return;
+    const unsigned bits = owed->second;
+    if (bits & kOwedDetector) service.disableDetector(ts);
+    for (const Switch* what : {&kIva, &kRejection, &kEchoCanceller})
+        if (bits & what->owed) service.switchTimeslot(*what, ts, false);
+    if (bits & kOwedTone) service.enableToneGenerator(ts, 0, 0, 0, 0);
+}
+
+void TonecReceiverService::retryOwed() {
+    const auto owed = owed_;  // settling pays into it
+    for (const auto& timeslot : owed) settle(timeslot.first);
+    if (!owed_.empty()) owedRetry_.set(kOwedRetryMs, &TonecReceiverService::retryOwed, this);
+}
+
 void TonecReceiverService::reset_for_test(uint32_t counter) {
     ReceiverDevice::reset_for_test(counter);
     object().detectorIds_.clear();
+    object().owed_.clear();
+    object().owedRetry_.reset();
 }
 
 }  // namespace Hardware

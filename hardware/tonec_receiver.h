@@ -93,8 +93,12 @@ public:
     // Called by the owner's destructor: switches off what this receiver
     // switched on (the echo canceller too), and the generator it left
     // playing; as every switch-off, it leaves what another receiver of the
-    // timeslot has on.
+    // timeslot has on. What the driver refuses to switch off is owed to the
+    // timeslot (TonecReceiverService::owe).
     void CleanBeforeDestroy();
+    // The owner has just been given its timeslot: what receivers of it that
+    // went still owe the driver there is done before the owner is heard.
+    void TakeTimeslot();
     // The owner lost its timeslot, which the driver may give to the next
     // endpoint: cleaned as before a destroy, and out of the routing, so
     // that the timeslot's events go to its next receiver. Nothing of this
@@ -148,11 +152,20 @@ public:
     // Enables the receiver's detector under a new id, the one the driver
     // then puts in the timeslot's events, whether it was on or not.
     bool startDetector(TonecReceiver& receiver);
+    bool disableDetector(unsigned ts);
     bool enableToneGenerator(unsigned ts, unsigned short freq1, unsigned short freq2,
                              unsigned short amp1, unsigned short amp2);
     bool configureIVA(TonecReceiver& receiver, const LGCP::IVAParams& params);
     bool enableIVA(TonecReceiver& receiver, bool on);
     bool translateSelcal(TonecReceiver& receiver, const TERM::SelcalCommand& command);
+
+    // What receivers that went owe their timeslot: the switch-offs and the
+    // silence the driver refused at their clean-up (owe), held here as they
+    // go. The service tries them again every second, and when a new owner
+    // takes the timeslot (settle, which opens the device only when something
+    // is owed); a request of the function done since replaces one.
+    static void owe(const TonecReceiver& receiver);
+    static void settle(unsigned ts);
 
     void OnEvent(int fd, short revents);
 
@@ -171,6 +184,7 @@ private:
     // another receiver of the timeslot that has it on.
     bool switchShared(TonecReceiver& receiver, bool TonecReceiver::*flag, const Switch& what,
                       bool on);
+    bool switchTimeslot(const Switch& what, unsigned ts, bool on);
     // The receiver's detector off, on for `listener`, which has it on.
     bool leaveDetector(TonecReceiver& receiver, TonecReceiver& listener);
     // Hands one record to the receivers of its timeslot (TargetsOfEvent).
@@ -178,8 +192,15 @@ private:
     // The record comes from an enabling that still counts.
     bool isCurrent(const board::dtmf::dtmf_event& event) const;
 
+    // A request of the functions of `bits` done on `ts`: none is owed.
+    void paid(unsigned ts, unsigned bits);
+    void retryOwed();
+
     // Per timeslot, the id of the server's last enabling of its detector.
     std::map<unsigned, uint32_t> detectorIds_;
+    // Per timeslot, the bits of what is owed.
+    std::map<unsigned, unsigned> owed_;
+    Timer owedRetry_;
 };
 
 }  // namespace Hardware

@@ -53,6 +53,7 @@ int mixer_ctl(uint32_t request, void* arg, bool* opened) {
 TdmChannel::TdmChannel(Mixer& mixer, int channel, int timeslot, const ReceiverIoctls& ioctls)
     : mixer_(mixer), channel_(channel), timeslot_(timeslot), ioctls_(ioctls) {
     HoldChannel(timeslot, &mixer);  // with the unit's other slots of the channel
+    Hardware::TonecReceiver::TakeTimeslot();
 }
 
 TdmChannel::~TdmChannel() {
@@ -134,6 +135,7 @@ Slot* Mixer::New(const LGCP::MixerInParams& params) {
     if (summator && tdm_channel(*summator) < 0)
         return MixerFactory::instance().Invalid("summator channel out of range");
 
+    RemoveOwed();
     const int timeslot = channel2timeslot(channel);
     if (timeslot < 0) return nullptr;
     auto* input = new TdmInput(*this, channel, timeslot);
@@ -171,6 +173,7 @@ Slot* Mixer::New(const LGCP::MixerOutParams& params) {
         if (tdm_channel(input.get_channel()) < 0)
             return MixerFactory::instance().Invalid("mixer input channel out of range");
     }
+    RemoveOwed();
     if (!SetTX(params)) return nullptr;
     const int timeslot = channel2timeslot(channel);
     if (timeslot < 0) {
@@ -206,6 +209,8 @@ bool Mixer::ClearTX(const LGCP::MixerChannel& channel) {
     }
     for (auto it = pairs_.begin(); it != pairs_.end();)
         it = it->first.first == slot.number ? pairs_.erase(it) : std::next(it);
+    for (auto it = owed_.begin(); it != owed_.end();)
+        it = it->first == slot.number ? owed_.erase(it) : std::next(it);
     return true;
 }
 
@@ -213,6 +218,7 @@ bool Mixer::AddToSum(const mix_slot& rx, const mix_slot& tx, int gain, const Tdm
     mix_rx_record record{rx, tx, gain};
     if (mixer_ctl(MIX_RX_ADD, &record) >= 0) {
         pairs_[{rx.number, tx.number}] = owner;
+        owed_.erase({rx.number, tx.number});
         return true;
     }
     const char* error = error_text();
@@ -222,13 +228,25 @@ bool Mixer::AddToSum(const mix_slot& rx, const mix_slot& tx, int gain, const Tdm
 }
 
 void Mixer::RemoveFromSum(int summator, int channel) {
-    pairs_.erase({summator, channel});
     mix_rx_record record{slot_of(summator), slot_of(channel), 0};
-    if (mixer_ctl(MIX_RX_REMOVE, &record) >= 0) return;
+    const bool removed = mixer_ctl(MIX_RX_REMOVE, &record) >= 0;
+    pairs_.erase({summator, channel});  // no slot's any more, removed or owed
+    if (removed) {
+        owed_.erase({summator, channel});
+        return;
+    }
     const char* error = error_text();
-    std::cerr << ext::header(this) << "MIX_RX_REMOVE"
-              << " rx.number=" << summator << " tx.number=" << channel << " fail : " << error
-              << std::endl;
+    owed_.insert({summator, channel});
+    if (removeRefused_.admit())
+        std::cerr << ext::header(this) << "MIX_RX_REMOVE"
+                  << " rx.number=" << summator << " tx.number=" << channel << " fail : " << error
+                  << removeRefused_ << std::endl;
+}
+
+void Mixer::RemoveOwed() {
+    if (stale_) return;
+    const auto owed = owed_;  // RemoveFromSum changes it
+    for (const auto& [summator, channel] : owed) RemoveFromSum(summator, channel);
 }
 
 // ClearTX has translated the output already: it cannot fail again here.
@@ -277,6 +295,7 @@ bool Mixer::HasOutput(int channel) const {
 // replaced since (SetTX) is not the input's any more.
 void Mixer::Release(TdmInput& input) {
     input.StopDigits();
+    RemoveOwed();
     const auto pair = pairs_.find({input.summator(), input.channel()});
     if (!stale_ && pair != pairs_.end() && pair->second == &input)
         RemoveFromSum(input.summator(), input.channel());
@@ -286,6 +305,7 @@ void Mixer::Release(TdmInput& input) {
 // The pairs that inputs added to the output's sum since are theirs and stay.
 void Mixer::Release(TdmOutput& output) {
     output.StopDigits();
+    RemoveOwed();
     if (!stale_) {
         std::clog << ext::header(this) << "clear tdm output " << output.channel() << std::endl;
         std::vector<std::pair<int, int>> own;
@@ -299,6 +319,7 @@ void Mixer::Release(TdmOutput& output) {
 void Mixer::Reset() {
     std::clog << ext::header(this) << "clear all inputs" << std::endl;
     pairs_.clear();
+    owed_.clear();
     int failures = 0;
     for (int n = 0; n < MixerFactory::instance().tdmChannels(); ++n) {
         mix_slot slot = slot_of(n);

@@ -12,12 +12,14 @@
 #include <iosfwd>
 #include <list>
 #include <map>
+#include <set>
 #include <utility>
 
 #include "board/drivers/mixer.h"
 #include "hardware/dsproc_receiver.h"
 #include "hardware/tonec_receiver.h"
 #include "messages/lgcp.h"
+#include "runtime/log_throttle.h"
 #include "slots/receiver_ioctl.h"
 #include "slots/slot.h"
 
@@ -129,6 +131,7 @@ public:
     Mixer& operator=(const Mixer&) = delete;
 
     // A new slot, or null (declined). A channel has one output at most.
+    // These four first try again the removals owed (RemoveOwed).
     Slot* New(const LGCP::MixerInParams& params);
     Slot* New(const LGCP::MixerOutParams& params);
     // Each takes from the sums only what its slot put there and no slot
@@ -174,8 +177,11 @@ private:
     // MIX_RX_ADD, the pair then `owner`'s; a failure is logged.
     bool AddToSum(const board::mixer::mix_slot& rx, const board::mixer::mix_slot& tx, int gain,
                   const TdmChannel* owner = nullptr);
-    // MIX_RX_REMOVE; a failure is logged.
+    // MIX_RX_REMOVE; a removal the driver refuses is logged and owed.
     void RemoveFromSum(int summator, int channel);
+    // The owed removals, tried again (not on a unit gone from the driver,
+    // whose sums went with it).
+    void RemoveOwed();
 
     int unit_;
     bool stale_ = false;
@@ -183,6 +189,12 @@ private:
     // {summing point, channel added} -> the slot that put the pair in the
     // driver's sums (null for a sum set for an output still being made).
     std::map<std::pair<int, int>, const TdmChannel*> pairs_;
+    // The pairs the driver refused to remove: still in its sums, though no
+    // slot holds them, so that a channel given to the next call would be
+    // heard in the old conference. A later add of the pair, or a clear of
+    // its sum, replaces the removal.
+    std::set<std::pair<int, int>> owed_;
+    LogThrottle removeRefused_;
 };
 
 }  // namespace Mixer

@@ -16,6 +16,7 @@
 #include "hardware/tonec_receiver.h"
 #include "radio/radio_control.h"
 #include "runtime/child_wait.h"
+#include "runtime/mux_time.h"
 #include "signalling/hdlc.h"
 #include "signalling/isdn_factory.h"
 #include "slots/mcc_factory.h"
@@ -90,6 +91,7 @@ TEST(DeviceWatch, AnOwnerThatCannotWatchItsDeviceTakesItsFailedOpensPath) {
                 // With descriptors to spare first (tests/support/descriptor_shortage.h),
                 // twice: a second attempt deletes the callback of the first.
                 const std::string rehearsed = attempt() + attempt();
+                Mux::milliseconds();  // as a throttled line of the failure does
                 const auto open = test::channels_of(::getpid());
                 errors.clear();
                 test::DescriptorShortage shortage(owner.spare);

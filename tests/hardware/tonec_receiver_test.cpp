@@ -361,6 +361,9 @@ struct CleanCase {
     // Of another receiver on the timeslot, which lives on: what it
     // switched on stays on.
     std::vector<Step> sharer = {};
+    // The driver refuses the clean-up's requests: they are owed, and done
+    // within a second.
+    bool refused = false;
 };
 
 class TonecClean : public TonecReceiverTest, public ::testing::WithParamInterface<CleanCase> {};
@@ -375,8 +378,11 @@ TEST_P(TonecClean, CleanBeforeDestroyDisablesWhatTheReceiverSwitchedOn) {
     }
     for (const Step& step : c.sharer) EXPECT_TRUE((sharer.*step.request)(step.on));
     clear();
+    if (c.refused) sim().refuse = [](Op, const std::string&, uint32_t) { return EIO; };
     receiver.Hardware::TonecReceiver::CleanBeforeDestroy();
+    sim().refuse = nullptr;
     EXPECT_EQ(c.disables, request_numbers(dtmf::kDevice));
+    loop.advance(1000);
     for (const Step& function : {kDtmfOn, kIvaOn, kRejectOn, kEchoOn}) {
         bool kept = false;
         for (const Step& step : c.sharer) kept = kept || step.inDriver == function.inDriver;
@@ -400,7 +406,18 @@ INSTANTIATE_TEST_SUITE_P(
         CleanCase{"WhatASharerHasOnStays",
                   {kDtmfOn, kIvaOn, kRejectOn, kEchoOn},
                   {dtmf::kDisableDetector},
-                  {kIvaOn, kRejectOn, kEchoOn}}),
+                  {kIvaOn, kRejectOn, kEchoOn}},
+        CleanCase{"AllRefused",
+                  {kDtmfOn, kIvaOn, kRejectOn, kEchoOn},
+                  {dtmf::kDisableDetector, dtmf::kIvaOff, dtmf::kRejectionOff,
+                   dtmf::kEchoCancelOff},
+                  {},
+                  true},
+        CleanCase{"WhatASharerHasOnStaysRefused",
+                  {kDtmfOn, kIvaOn, kRejectOn, kEchoOn},
+                  {dtmf::kDisableDetector},
+                  {kIvaOn, kRejectOn, kEchoOn},
+                  true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TonecReceiverTest, DestroyedWhileATonePlaysSwitchesItOff) {

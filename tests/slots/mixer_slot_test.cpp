@@ -32,12 +32,35 @@ using Select = std::function<void(LGCP::IoctlParams&)>;
 const std::string kUnit0 = "unit 0: 32 32 64 770 17 24";
 const std::string kUnit1 = "unit 1: 32 32 64 770 17 24";
 
+// The `nth` mixer request of this number from now on fails.
+void fail(uint32_t request, int nth) {
+    board::sim::Board::instance().model_as<MixerModel>(board::mixer::kDevice)->fail_nth(request, nth,
+                                                                                         EIO);
+}
+
 class MixerSlots : public test::MixerVoiceTest {
 protected:
     void query() { ASSERT_EQ((Lines{kUnit0, kUnit1}), query_mixers()); }
     LGCP::Command destroy() { return test::command(Alternative::destroy); }
     // The mixer requests since the journal was last cleared.
     size_t mixer_requests() { return sim().journal(board::mixer::kDevice).size(); }
+    // Each ioctl sent to `slot` is answered success.
+    void ioctls(unsigned slot, std::initializer_list<Select> selects) {
+        for (const Select& select : selects) {
+            LGCP::Command command;
+            select(command.select_ioctl());
+            EXPECT_EQ(std::nullopt, outcome(command, slot)) << slot;
+        }
+    }
+    // Every `op` on `device` fails with `error` until sim().refuse is reset.
+    static void refuse_all(Op op, const std::string& device, int error) {
+        sim().refuse = [=](Op o, const std::string& path, uint32_t) {
+            return o == op && path == device ? error : 0;
+        };
+    }
+    static board::sim::DtmfModel& tones() {
+        return *sim().model_as<board::sim::DtmfModel>(board::dtmf::kDevice);
+    }
 };
 
 TEST_F(MixerSlots, CreatesWaitForTheFirstQuery_WhichClearsTheSumsOfEachNewUnit) {
@@ -112,6 +135,23 @@ TEST_F(MixerSlots, AReleaseTakesOnlyThePairsItsSlotPutInTheSums) {
     EXPECT_EQ((Sum{{2, 100}}), mixer().sum(0, 4));
     EXPECT_EQ(std::nullopt, outcome(destroy(), 12));
     EXPECT_EQ(Sum{}, mixer().sum(0, 4));
+}
+
+// Input 11 leaves the conference of output 10, the driver refusing the
+// removal: it is owed, and done before the next call on channel 2 (input
+// 12, of another conference), which only its own conference hears.
+TEST_F(MixerSlots, ARemovalTheDriverRefusedIsDoneBeforeTheChannelsNextCall) {
+    query();
+    make(create_mixer_out(0, {4}), 10);
+    make(create_mixer_in(0, {2}, MixChannel{4}), 11);
+    fail(board::mixer::MIX_RX_REMOVE, 1);
+    EXPECT_EQ(std::nullopt, outcome(destroy(), 11));
+    EXPECT_EQ((Sum{{2, kUnityGain}, {4, kUnityGain}}), mixer().sum(0, 4));
+    make(create_mixer_in(0, {2}, MixChannel{6}), 12);
+    EXPECT_EQ((Sum{{4, kUnityGain}}), mixer().sum(0, 4));
+    EXPECT_EQ((Sum{{2, kUnityGain}}), mixer().sum(0, 6));
+    for (unsigned slot : {12u, 10u}) EXPECT_EQ(std::nullopt, outcome(destroy(), slot));
+    EXPECT_TRUE(mixer().unit(0)->sums.empty());
 }
 
 // ---- The switch guard: who may change what flows into a mixer channel's
@@ -267,11 +307,6 @@ struct DeclineCase {
     Cause cause;
     bool asksTheDriver;  // before it declines
 };
-
-void fail(uint32_t request, int nth) {
-    board::sim::Board::instance().model_as<MixerModel>(board::mixer::kDevice)->fail_nth(request, nth,
-                                                                                         EIO);
-}
 
 const DeclineCase kDeclines[] = {
     {"input on an rtp channel", create_mixer_in(0, {1, true}), nullptr,
@@ -541,6 +576,82 @@ TEST_F(MixerSlots, AToneOfAnOutputStopsWithTheOutput) {
     EXPECT_EQ((board::sim::DtmfModel::Tone{0, 0, 0, 0}), tones.tone(ts));
 }
 
+using Tone = board::sim::DtmfModel::Tone;
+const Tone kTone{1000, 0, 7, 0}, kNoTone{0, 0, 0, 0};
+
+// The destroys of channel 3's slots are answered success though the tone
+// device refuses every switch-off: what they left on (the output's tone,
+// the input's echo canceller, rejection and detector) is owed, and off
+// before the next slot of the channel is heard.
+TEST_F(MixerSlots, WhatSlotsThatWentLeftOnTheToneDeviceStopsBeforeTheChannelsNextSlot) {
+    query();
+    make(create_mixer_out(0, {3}), 10);
+    make(create_mixer_in(0, {3}), 11);
+    ioctls(10, {kToneOn});
+    ioctls(11, {kEcho, kDtmfOn, [](LGCP::IoctlParams& p) { p.set_dtmf_reject_enable(true); }});
+    refuse_all(Op::Ioctl, dtmf::kDevice, EIO);
+    for (unsigned slot : {10u, 11u}) EXPECT_EQ(std::nullopt, outcome(destroy(), slot));
+    sim().refuse = nullptr;
+    const int ts = mixer().timeslot(0, 3);
+    const auto& left = tones().timeslot(ts);
+    EXPECT_TRUE(left.echoCancel && left.rejection && left.enabled);
+    EXPECT_EQ(kTone, tones().tone(ts));
+    make(create_mixer_out(0, {3}), 12);
+    EXPECT_FALSE(left.echoCancel || left.rejection || left.enabled);
+    EXPECT_EQ(kNoTone, tones().tone(ts));
+}
+
+// While the tone device cannot be opened (no descriptor free) a tone is
+// unsupported; the next request opens the device.
+TEST_F(MixerSlots, ATonesRequestOpensTheToneDeviceThatCouldNotBeOpened) {
+    query();
+    make(create_mixer_out(0, {3}), 10);
+    LGCP::Command tone;
+    kToneOn(tone.select_ioctl());
+    refuse_all(Op::Open, dtmf::kDevice, EMFILE);
+    EXPECT_EQ(Cause::unsupported, outcome(tone, 10));
+    sim().refuse = nullptr;
+    EXPECT_EQ(std::nullopt, outcome(tone, 10));
+    EXPECT_EQ(kTone, tones().tone(mixer().timeslot(0, 3)));
+}
+
+// Output 10 and input 11 of channel 3 filter 2100 Hz with settings of their
+// own, and the driver runs the output's, the latest. When the output leaves
+// the frequency (destroyed, or switching its filter off), the input's run.
+TEST_F(MixerSlots, AFrequencyTwoSlotsFilterRunsWithTheSettingsOfTheOneThatStays) {
+    const auto settings = [](int durationMs, int levelDB) {
+        return [=](LGCP::IoctlParams& p) {
+            kToneFilter(p);
+            p.get_tone_filter()->set_duration_th_msec(durationMs);
+            p.get_tone_filter()->set_det_level_dB(levelDB);
+        };
+    };
+    query();
+    const int ts = mixer().timeslot(0, 3);
+    const auto running = [&] {
+        const auto& model = *sim().model_as<board::sim::DspModel>(dsp::kDevice);
+        const auto& filter = model.timeslot(ts).filters.at(2100);
+        return std::make_pair(int{filter.dur_th_msec}, int{int8_t(filter.det_lvl_dB)});
+    };
+    for (const bool destroyed : {true, false}) {
+        SCOPED_TRACE(destroyed ? "destroyed" : "switched off");
+        make(create_mixer_out(0, {3}), 10);
+        make(create_mixer_in(0, {3}), 11);
+        ioctls(11, {settings(100, -30)});
+        ioctls(10, {settings(40, -20)});
+        EXPECT_EQ(std::make_pair(40, -20), running());
+        if (destroyed)
+            EXPECT_EQ(std::nullopt, outcome(destroy(), 10));
+        else
+            ioctls(10, {[](LGCP::IoctlParams& p) {
+                       kToneFilter(p);
+                       p.get_tone_filter()->set_enable(false);
+                   }});
+        EXPECT_EQ(std::make_pair(100, -30), running());
+        for (unsigned slot : {10u, 11u}) outcome(destroy(), slot);  // those left
+    }
+}
+
 // The slots of a unit that went are aborted; until the controller destroys
 // them, the unit's return may give their channels and timeslots to new slots,
 // whose sums, switch paths, tones and digits the old ones must leave alone.
@@ -626,17 +737,7 @@ const SharerCase kSharers[] = {
      {"11 tonec 99", "11 tonec 98", "11 vad", "11 tone 2100"}, 0, 0, true},
 };
 
-class MixerSharers : public MixerSlots, public ::testing::WithParamInterface<SharerCase> {
-protected:
-    // Each ioctl sent to `slot` is answered success.
-    void ioctls(unsigned slot, std::initializer_list<Select> selects) {
-        for (const Select& select : selects) {
-            LGCP::Command command;
-            select(command.select_ioctl());
-            EXPECT_EQ(std::nullopt, outcome(command, slot)) << slot;
-        }
-    }
-};
+class MixerSharers : public MixerSlots, public ::testing::WithParamInterface<SharerCase> {};
 
 TEST_P(MixerSharers, TheEventsOfAChannelReachEachSlotThatAskedForThem) {
     const SharerCase& c = GetParam();
