@@ -378,7 +378,7 @@ TEST_P(TonecClean, CleanBeforeDestroyDisablesWhatTheReceiverSwitchedOn) {
     }
     for (const Step& step : c.sharer) EXPECT_TRUE((sharer.*step.request)(step.on));
     clear();
-    if (c.refused) sim().refuse = [](Op, const std::string&, uint32_t) { return EIO; };
+    if (c.refused) sim().refuse = [](Op, const std::string&, uint32_t, const void*) { return EIO; };
     receiver.Hardware::TonecReceiver::CleanBeforeDestroy();
     sim().refuse = nullptr;
     EXPECT_EQ(c.disables, request_numbers(dtmf::kDevice));

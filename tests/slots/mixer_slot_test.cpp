@@ -54,7 +54,7 @@ protected:
     }
     // Every `op` on `device` fails with `error` until sim().refuse is reset.
     static void refuse_all(Op op, const std::string& device, int error) {
-        sim().refuse = [=](Op o, const std::string& path, uint32_t) {
+        sim().refuse = [=](Op o, const std::string& path, uint32_t, const void*) {
             return o == op && path == device ? error : 0;
         };
     }
