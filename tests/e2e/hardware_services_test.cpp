@@ -126,19 +126,38 @@ TEST_F(BoardHardware, AClockThatCannotBeSelectedIsAnInternalError) {
     EXPECT_EQ(Cause::unsupported, answer_to(command));
 }
 
+// A mode the driver refused is no trunk's mode: the next trunk's command
+// writes the mask without it.
 TEST_F(BoardHardware, TrunkCfgSetsTheTclkMask) {
+    using Mode = LGCP::TrunkMode;
+    const struct {
+        int trunk;
+        Mode::NamedNumber mode;
+        bool refused;
+        std::optional<Cause> answer;
+        uint32_t tclk;
+    } steps[] = {
+        {2, Mode::slave, false, std::nullopt, 0x4},
+        {40, Mode::slave, false, Cause::invalidParams, 0x4},
+        {2, Mode::master, true, Cause::internal, 0x4},
+        {0, Mode::slave, false, std::nullopt, 0x5},  // trunk 2 is still a slave
+        {1, Mode::slave, true, Cause::internal, 0x5},
+        {0, Mode::master, false, std::nullopt, 0x4},  // and trunk 1 none
+    };
     LGCP::Command command;
-    command.set_trunkCfg(test::trunk_cfg(2, LGCP::TrunkMode::slave));
-    EXPECT_EQ(std::nullopt, answer_to(command));
-    EXPECT_EQ(0x4u, maintenance.tclk);
-
-    command.set_trunkCfg(test::trunk_cfg(40, LGCP::TrunkMode::slave));
-    EXPECT_EQ(Cause::invalidParams, answer_to(command));
+    for (const auto& step : steps) {
+        if (step.refused)
+            Board::instance().fail_next(board::sim::Op::Ioctl, board::maintenance::kDevice, EIO,
+                                        board::maintenance::kSetTclk);
+        command.set_trunkCfg(test::trunk_cfg(step.trunk, step.mode));
+        EXPECT_EQ(step.answer, answer_to(command)) << step.trunk;
+        EXPECT_EQ(step.tclk, maintenance.tclk) << step.trunk;
+    }
     maintenance.absent = true;
     E1Ctl::instance().reset_for_test();
     command.set_trunkCfg(test::trunk_cfg(1, LGCP::TrunkMode::slave));
     EXPECT_EQ(Cause::internal, answer_to(command));
-    EXPECT_EQ((std::vector<uint32_t>{0, 0x4}), maintenance.tclk_history);
+    EXPECT_EQ((std::vector<uint32_t>{0, 0x4, 0x5, 0x4}), maintenance.tclk_history);
 }
 
 TEST_F(BoardHardware, ASlotLessCasIoctlSignalsThenSucceeds) {
