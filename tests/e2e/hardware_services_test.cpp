@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <functional>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -81,6 +85,22 @@ protected:
         std::vector<LGCP::Message> out;
         while (auto message = controller.receive(1)) out.push_back(*message);
         return out;
+    }
+    // The switch refuses to switch `channel` off. Its sweep of the channels
+    // it keeps off asks too: the record of the request names the channel.
+    static void refuse_disable_of(int channel) {
+        Board& sim = Board::instance();
+        sim.clear_journal();
+        sim.refuse = [&sim, channel](board::sim::Op op, const std::string& path,
+                                     uint32_t request) {
+            if (op != board::sim::Op::Ioctl || path != board::hal::kDevice ||
+                request != board::hal::kMuxDisable)
+                return 0;
+            int32_t asked = -1;
+            const std::vector<uint8_t> record = sim.journal().back().data;
+            std::memcpy(&asked, record.data(), std::min(record.size(), sizeof asked));
+            return asked == channel ? EIO : 0;
+        };
     }
     void disconnect() {
         controller.close();
@@ -197,11 +217,42 @@ TEST_F(BoardHardware, BusTestsWriteReadAndDisconnect) {
     for (int i = 0; i < 16; ++i) hal.foreign[8192 + 3 * 128 + i] = sequence[i];
     EXPECT_EQ(std::nullopt, answer_to(test::bus_test(3, 0, 16, 99, Mode::read)));
     EXPECT_EQ(Cause::busError, answer_to(test::bus_test(3, 0, 16, 98, Mode::read)));
+}
 
-    EXPECT_EQ(std::nullopt, answer_to(test::bus_test(1, 0, 64, 0, Mode::disconnect)));
-    for (int channel = 8192 + 128; channel < 8192 + 128 + 64; ++channel)
-        ASSERT_EQ(HalModel::Output::Off, hal.channel(channel).output) << channel;
-    EXPECT_EQ(HalModel::Output::Driven, hal.channel(8192 + 128 + 66).output);
+// A disconnect is answered as the switch did it: a channel it did not
+// switch off may still carry the test's byte onto a bus other cards use.
+TEST_F(BoardHardware, ABusDisconnectIsABusErrorWhereTheSwitchDidNot) {
+    const int bus1 = 8192 + 128;
+    const struct {
+        const char* what;
+        unsigned bus, start, length;
+        std::function<void()> arrange;
+        std::optional<Cause> answer;
+        std::vector<int> off;  // channels switched off
+    } cases[] = {
+        {"every channel switched off", 1, 0, 64, [] {}, std::nullopt, {bus1, bus1 + 63}},
+        {"the third refused", 1, 0, 8, [&] { refuse_disable_of(bus1 + 2); }, Cause::busError,
+         {bus1, bus1 + 1, bus1 + 3, bus1 + 7}},
+        {"past the last bus", 15, 127, 2, [] {}, Cause::busError, {10239}},
+        {"no switch device", 1, 0, 8,
+         [&] {
+             HwMux::instance().reset_for_test();
+             hal.absent = true;
+         },
+         Cause::busError, {}},
+    };
+    for (const auto& c : cases) {
+        const int first = 8192 + static_cast<int>(c.bus * 128 + c.start);
+        for (int channel = first; channel < first + static_cast<int>(c.length); ++channel)
+            HwMux::instance().Write(channel, 0x55);
+        c.arrange();
+        EXPECT_EQ(c.answer, answer_to(test::bus_test(c.bus, c.start, c.length, 0, Mode::disconnect)))
+            << c.what;
+        Board::instance().refuse = nullptr;
+        for (int channel : c.off)
+            EXPECT_EQ(HalModel::Output::Off, hal.channel(channel).output) << c.what << channel;
+    }
+    EXPECT_EQ(HalModel::Output::Driven, hal.channel(bus1).output) << "with no switch device";
 }
 
 TEST_F(BoardHardware, AByteDrivenOnOneChannelIsReadWhereItIsSwitched) {
