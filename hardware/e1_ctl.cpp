@@ -153,12 +153,17 @@ bool E1Ctl::SetMode(const LGCP::TrunkCfg& cfg) {
     int trunk = cfg.get_trunk().getValue();
     if (trunk < 0) return true;
     if (trunk > kMaxTclkTrunk) return false;
+    const uint32_t before = tclk_;
     switch (cfg.get_mode().getValue()) {
         case LGCP::TrunkMode::slave: tclk_ |= 1u << trunk; break;
         case LGCP::TrunkMode::master: tclk_ &= ~(1u << trunk); break;
         default: return true;
     }
-    return UpdateTclk();
+    // A mask the driver refused is not the trunks' mode: the next trunk's
+    // command must not write it.
+    if (UpdateTclk()) return true;
+    tclk_ = before;
+    return false;
 }
 
 bool E1Ctl::UpdateTclk() {

@@ -37,7 +37,7 @@ public:
     void SendStatus();
     // Sets (slave) or clears (master) the trunk's bit of the TCLK mask and
     // writes the mask. A negative trunk changes nothing; false for a trunk
-    // beyond the mask or a mask that could not be written.
+    // beyond the mask or a mask the driver did not take (kept as it was).
     bool SetMode(const LGCP::TrunkCfg& cfg);
     bool UpdateTclk();
     void select_source(int source);

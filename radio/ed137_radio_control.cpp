@@ -186,7 +186,7 @@ bool ED137RadioControl::NeedSendProto(const ED137RadioState& state) const {
 // 1 when the state was kept and sent (or was unchanged); 0 when it could
 // not be packed or written, and then the state is `unwritten`.
 int ED137RadioControl::SendRadioStateToChan(const ED137RadioState& state, Unwritten unwritten) {
-    if (!NeedSendProto(state)) return 1;
+    if (!NeedSendProto(state)) return FollowPtt() ? 1 : 0;
     const ED137RadioState before = radio_;
     PutProtoFromRadioToChan(state);
     int result = 1;
@@ -204,12 +204,11 @@ int ED137RadioControl::SendRadioStateToChan(const ED137RadioState& state, Unwrit
         radio_ = before;
     else
         unwritten_ = result == 0;
-    FollowPtt();
-    return result;
+    return FollowPtt() ? result : 0;
 }
 
-void ED137RadioControl::FollowPtt() {
-    UpdateAccess(OnlyTheSessionIsHeard(), Address(radio_.source_addr));
+bool ED137RadioControl::FollowPtt() {
+    return UpdateAccess(OnlyTheSessionIsHeard(), Address(radio_.source_addr));
 }
 
 bool ED137RadioControl::WriteRecord(const r2s_proto& record) {

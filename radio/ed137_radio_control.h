@@ -64,7 +64,9 @@ public:
     // failed leaves the radio as it was, so that its retry writes it. The
     // status comes with the slot's creation, which succeeded whatever the
     // write: it is the radio's state all the same, and the next write of
-    // the state (a retry, a keep-alive, a new session) carries it.
+    // the state (a retry, a keep-alive, a new session) carries it. 0 also
+    // while an un-key's filter removal is owed (UpdateAccess): the un-key
+    // stands.
     int SendASNToChan(const TERM::RadioStatus& status) override;
     int SendASNToChan(const TERM::RadioModifier& modifier) override;
     int GetSQU() override { return radio_.squ > 0; }
@@ -106,7 +108,8 @@ private:
     int SendRadioStateToChan(const ED137RadioState& state, Unwritten unwritten);
     bool NeedSendProto(const ED137RadioState& state) const;
     void OnRtpProtoRXEvent(const r2s_proto& record, uint32_t now);
-    void FollowPtt();
+    // False while the driver's filter still passes one position only.
+    bool FollowPtt();
 
     r2s_proto current_;
     r2s_proto previous_;

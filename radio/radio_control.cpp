@@ -114,8 +114,10 @@ int RadioControl::RtpExtStart(bool initial) {
 }
 
 // A new session has none of the old one's settings: it gets the filter in
-// force, and the status timer that stopped when the old one ended.
+// force (none, when its removal was owed), and the status timer that stopped
+// when the old one ended.
 void RadioControl::SessionOpened() {
+    if (removalOwed_) ForgetFilter();
     if (filterActive_) SetFilter();
     if (timerEnabled_ && !timer_) SetTimerEnable(true);
     OnSessionOpened();
@@ -155,9 +157,13 @@ void RadioControl::SetTimerEnable(bool on) {
         timer_.reset();
 }
 
+// Each tick asks the drivers again for what they refused: no command of the
+// host needs to come for it.
 void RadioControl::OnProcessStatus(Timer*) {
     const uint32_t now = Now();
     lastActivity_ = now;
+    if (removalOwed_) RemoveFilter();
+    if (notify_) notify_->RadioControlTick();
     const unsigned long delay = ProcessRadioStatus(now, interval_);
     if (timerEnabled_)
         timer_.set(static_cast<unsigned>(delay), &RadioControl::OnProcessStatus, this);
@@ -165,18 +171,35 @@ void RadioControl::OnProcessStatus(Timer*) {
 
 // Address 0 names no source: until a real one is known every source passes,
 // or a keyed radio would hear nobody.
-void RadioControl::UpdateAccess(bool on, const in_addr& addr) {
+bool RadioControl::UpdateAccess(bool on, const in_addr& addr) {
     if (on && addr.s_addr != 0) {
-        if (filterActive_ && filter_.addr == addr.s_addr) return;
+        removalOwed_ = false;
+        if (filterActive_ && filter_.addr == addr.s_addr) return true;
         filter_ = {addr.s_addr, 0};
         filterActive_ = true;
         SetFilter();
     } else if (filterActive_) {
-        filter_ = {};
-        filterActive_ = false;
-        if (board::ioctl(ext_.get(), drv::kRemoveFilter, &filter_) != 0)
-            Fail("reset filer rtp_ext session fail !!!");
+        RemoveFilter();
     }
+    return !removalOwed_;
+}
+
+// The driver's filter stays in force until the driver takes its removal;
+// a session that is gone took its filter with it.
+void RadioControl::RemoveFilter() {
+    board::rtp_ext::rtp_ext_source_filter cleared{};
+    const bool removed = board::ioctl(ext_.get(), drv::kRemoveFilter, &cleared) == 0;
+    if (!removed && removeFailed_.admit())
+        std::cerr << GetPrefix() << "reset filer rtp_ext session fail !!!" << removeFailed_
+                  << std::endl;
+    removalOwed_ = !removed && bool(ext_);
+    if (!removalOwed_) ForgetFilter();
+}
+
+void RadioControl::ForgetFilter() {
+    filter_ = {};
+    filterActive_ = false;
+    removalOwed_ = false;
 }
 
 void RadioControl::SetFilter() {

@@ -17,6 +17,7 @@
 #include "messages/term.h"
 #include "runtime/descriptor_end.h"
 #include "runtime/fd.h"
+#include "runtime/log_throttle.h"
 #include "runtime/multiplexer.h"
 #include "runtime/timer.h"
 
@@ -83,6 +84,9 @@ public:
     virtual void RadioControlNotify(const TERM::RtpRadioRequest&) {}
     // The radio is lost (151: no keep-alive from the far end).
     virtual void RadioControlNotify(int /*code*/) {}
+    // The status timer ran: the slot asks its driver again for what it
+    // refused.
+    virtual void RadioControlTick() {}
 };
 
 // How the controller reaches the header extension.
@@ -127,8 +131,9 @@ public:
     void SetTimerInterval(unsigned long ms) { interval_ = ms; }
     // Passes only packets from `addr` (on), or every packet (off, or no
     // address known: 0). The filter stays in force across a restart of the
-    // session.
-    void UpdateAccess(bool on, const in_addr& addr);
+    // session. A removal the driver refused stays owed, tried again by the
+    // next update and each status tick: false while it is owed.
+    bool UpdateAccess(bool on, const in_addr& addr);
     // "rtp_ext[id] time:" (no number for type 2), at most 254 characters.
     const std::string& GetPrefix();
 
@@ -187,6 +192,8 @@ private:
     void SessionOpened();
     // Issues the filter record in force.
     void SetFilter();
+    void RemoveFilter();
+    void ForgetFilter();
     void Init(RadioControlType type);
     // Opens, initialises and watches a new session; false (logged, closed)
     // when a step fails.
@@ -207,8 +214,13 @@ private:
     Side side_ = GatewaySide;
     bool trace_ = false;
     bool timerEnabled_ = false;
+    // The filter is in force (also when the driver refused to set it: the
+    // protocol's access rule still keeps the other positions out); with the
+    // removal owed, the driver still passes filter_'s source only.
     bool filterActive_ = false;
+    bool removalOwed_ = false;
     board::rtp_ext::rtp_ext_source_filter filter_{};
+    LogThrottle removeFailed_;
     IRadioControlNotify* notify_ = nullptr;
     std::string prefix_;
 };

@@ -45,9 +45,11 @@ bool RtpExtSlot::Ioctl(const LGCP::IoctlParams& params) {
     using A = LGCP::IoctlParams::Alternative;
     bool result;
     switch (params.selection()) {
-        case A::rtpExt:
-            result = SendRadioCommand(*params.get_rtpExt());
-            break;
+        case A::rtpExt: {
+            // A radio command is done once the input follows the squelch it set.
+            const bool sent = SendRadioCommand(*params.get_rtpExt());
+            return FollowSquelch() && sent;
+        }
         case A::encoder_mode:
         case A::decoder_mode:
             result = ChangeCodecOfRadio(params);
@@ -107,10 +109,13 @@ void RtpExtSlot::IReleaseHardware() {
     RtpSlot::IReleaseHardware();
 }
 
-void RtpExtSlot::FollowSquelch() {
-    if (!followsSquelch_ || !control_) return;
+// A switch the driver refused stays owed: the next command and each status
+// tick of the radio ask again.
+bool RtpExtSlot::FollowSquelch() {
+    if (!followsSquelch_ || !control_) return true;
     const bool open = control_->GetSQU() != 0;
-    if (open != inputOn_) SwitchInput(open);
+    inputOwed_ = open != inputOn_ && !SwitchInput(open);
+    return !inputOwed_;
 }
 
 void RtpExtSlot::SetVoiceProcessing(const TERM::RtpRadioRequest& radio) {

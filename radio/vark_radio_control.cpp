@@ -250,12 +250,11 @@ int VarkRadioControl::SendRadioStateToChan(const VarkRadioState& state) {
         if (type() != RadioControlOnRtpSession && !WritePacket(record)) result = 0;
     }
     if (result == 0) radio_ = before;
-    FollowPtt();
-    return result;
+    return FollowPtt() ? result : 0;
 }
 
-void VarkRadioControl::FollowPtt() {
-    UpdateAccess(OnlyTheSessionIsHeard(), Address(radio_.session_addr));
+bool VarkRadioControl::FollowPtt() {
+    return UpdateAccess(OnlyTheSessionIsHeard(), Address(radio_.session_addr));
 }
 
 void VarkRadioControl::EncodeRecord(const VarkRadioState& s, sig_proto& r) {

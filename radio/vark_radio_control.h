@@ -62,6 +62,8 @@ public:
     // 0 for a message of another protocol or one that is refused (an
     // address text that is no address, a packet the side cannot send), and
     // for a packet that could not be written: the radio stays as it was.
+    // 0 also while an un-key's filter removal is owed (UpdateAccess): the
+    // un-key stands.
     int SendASNToChan(const TERM::RadioStatus& status) override;
     int SendASNToChan(const TERM::RadioModifier& modifier) override;
     int GetSQU() override { return radio_.sql > 0; }
@@ -103,7 +105,8 @@ private:
     // second at most).
     bool DecodeReceived(const unsigned char* bytes, int length, sig_proto& record);
     TERM::RtpRadioRequest Report(const VarkRadioState& packet) const;
-    void FollowPtt();
+    // False while the driver's filter still passes one position only.
+    bool FollowPtt();
 
     sig_proto current_;
     sig_proto previous_;

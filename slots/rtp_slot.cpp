@@ -83,8 +83,9 @@ void RtpSlot::IOnInputRelease() {
 }
 
 bool RtpSlot::SwitchInput(bool on) {
+    if (Request(on ? rtp::kInputOn : rtp::kInputOff) < 0) return false;
     inputOn_ = on;
-    return Request(on ? rtp::kInputOn : rtp::kInputOff) >= 0;
+    return true;
 }
 
 int RtpSlot::Request(uint32_t request) {
@@ -216,8 +217,12 @@ bool RtpSlot::restart() {
     session_.close();
     if (!Begin()) return false;
     // The new session begins with its input off and without packet
-    // detection; the slot's input stays on and detection stays set.
-    if (inputOn_) Request(rtp::kInputOn);
+    // detection: the input goes on again where it was on (off, when the
+    // driver refuses), and detection stays set.
+    if (inputOn_) {
+        inputOn_ = false;
+        SwitchInput(true);
+    }
     if (pdTimeout_) SetPacketDetection(*pdTimeout_);
     return true;
 }

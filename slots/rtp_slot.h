@@ -98,6 +98,7 @@ protected:
     // The input request on the session; false when the driver refused.
     bool SwitchInput(bool on);
 
+    // As the driver has it: a refused request changes nothing.
     bool inputOn_ = false;
     // The radio's squelch, not the wiring, switches the input on.
     bool followsSquelch_ = false;

@@ -119,10 +119,17 @@ TEST_F(RadioControlTest, TheFilterIsRequestedOnlyWhenItChanges) {
     control.UpdateAccess(true, a);
     EXPECT_NE(std::string::npos, err.str().find("set filer rtp_ext session fail !!!"));
     EXPECT_TRUE(control.filter_active()) << "the flag follows the request";
-    Board::instance().fail_next(Op::Ioctl, drv::kDevice, EIO, drv::kRemoveFilter);
-    control.UpdateAccess(false, a);
-    EXPECT_NE(std::string::npos, err.str().find("reset filer rtp_ext session fail !!!"));
+    Board::instance().fail_next(Op::Ioctl, drv::kDevice, EIO, drv::kRemoveFilter, 2);
+    EXPECT_FALSE(control.UpdateAccess(false, a) || control.UpdateAccess(false, a)) << "owed";
+    const std::string line = "reset filer rtp_ext session fail !!!";
+    EXPECT_EQ(err.str().find(line), err.str().rfind(line)) << "once a second";
+    EXPECT_TRUE(control.filter_active());
+    EXPECT_TRUE(control.UpdateAccess(false, a)) << "asked again";
     EXPECT_FALSE(control.filter_active());
+
+    RadioControl onRtp(6, rtp, rtp_attach_session_params{rtp.get(), -1});
+    onRtp.UpdateAccess(true, a);
+    EXPECT_TRUE(onRtp.UpdateAccess(false, a)) << "no session of its own: no filter to owe";
 }
 
 TEST_F(RadioControlTest, ARestartedSessionGetsTheFilterAgain) {
@@ -133,6 +140,12 @@ TEST_F(RadioControlTest, ARestartedSessionGetsTheFilterAgain) {
     ASSERT_EQ(1, control.RtpExtStart(false));
     ASSERT_TRUE(session(control).filter) << "before the next radio command";
     EXPECT_EQ(a.s_addr, session(control).filter->addr);
+
+    Board::instance().fail_next(Op::Ioctl, drv::kDevice, EIO, drv::kRemoveFilter);
+    control.UpdateAccess(false, a);
+    control.RtpExtStop();
+    ASSERT_EQ(1, control.RtpExtStart(false));
+    EXPECT_FALSE(session(control).filter) << "a removal the old session refused went with it";
 }
 
 // A session that hangs up is read once and closed with one line, and the

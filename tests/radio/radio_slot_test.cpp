@@ -67,13 +67,14 @@ TERM::RadioModifier ed137_keyed(const char* ptt) {
         header(ptt, "squ-off", 3) + " } }");
 }
 
-// A wm-trans that keys the radio for the position at 127.0.0.2.
-TERM::RadioModifier vark_keyed(int prio) {
+// A wm-trans that keys the radio for the position at 127.0.0.2 (or, with
+// `ptt` "FALSE", un-keys it).
+TERM::RadioModifier vark_keyed(int prio, const char* ptt = "TRUE") {
     return value_of<TERM::RadioModifier>(
         "vark : { addr { session-addr \"127.0.0.3\", session-ssrc 5 }, params wm-trans : { flags "
         "{ prio " +
-        std::to_string(prio) +
-        ", ptt TRUE, bss FALSE, vad-rx FALSE, vad-tx FALSE, sql FALSE, sh FALSE, pwr FALSE, rv "
+        std::to_string(prio) + ", ptt " + ptt +
+        ", bss FALSE, vad-rx FALSE, vad-tx FALSE, sql FALSE, sh FALSE, pwr FALSE, rv "
         "FALSE, resv FALSE, selcall 0, li 0 }, ip \"127.0.0.2\", ssrc 5 } }");
 }
 
@@ -805,6 +806,33 @@ TEST_P(RadioKeyed, HearsItsPositionAndAMoreUrgentPttOfAnother) {
 
 INSTANTIATE_TEST_SUITE_P(Radio, RadioKeyed, ::testing::ValuesIn(kKeyedCases), test::CaseName());
 
+// Keyed at the most urgent level, the driver passes the keying position
+// only. An un-key whose filter removal the driver refused is answered so,
+// and the radio asks again at its next status tick: from then on every
+// position is heard.
+class RadioUnkeyRefused : public RadioSlotTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(RadioUnkeyRefused, IsAnsweredSo_AndTheFilterGoesAtTheNextTick) {
+    const bool ed137 = GetParam();
+    create(kSlot, ed137 ? ed137_command() : vark_command());
+    const auto unkey = ioctl_rtp_ext(ed137 ? ed137_keyed("ptt-off") : vark_keyed(0, "FALSE"));
+    ASSERT_EQ(std::nullopt,
+              outcome(ioctl_rtp_ext(ed137 ? ed137_keyed("emergency-ptt-on") : vark_keyed(0)), kSlot));
+    sim().fail_next(Op::Ioctl, ext::kDevice, EIO, ext::kRemoveFilter);
+    EXPECT_EQ(Cause::unsupported, outcome(unkey, kSlot));
+    EXPECT_TRUE(filters(kSlot, "127.0.0.2"));
+    advance(1000);
+    EXPECT_FALSE(ext_session_of(kSlot)->filter);
+    const auto otherPtt = ed137 ? ed137_tx(1, 5) : radio_test::vark_header(GW_FLAG_PTT, 15, 1);
+    EXPECT_TRUE(ext_session_of(kSlot)->inject(otherPtt, test::ip("127.0.0.3"), 9));
+    server.pump();
+    EXPECT_TRUE(next_of(LGCP::Signal::Alternative::rtpExt));
+    EXPECT_EQ(std::nullopt, outcome(unkey, kSlot)) << "the controller's retry";
+}
+
+INSTANTIATE_TEST_SUITE_P(Radio, RadioUnkeyRefused, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Ed137" : "Vark"; });
+
 // ---- Values beyond their bits on the wire
 
 // A refused value leaves the radio as it was: its reports go on, on the
@@ -867,11 +895,27 @@ TEST_P(RadioSquelch, TheInputFollowsTheRadiosSquelchFromCreationOn) {
         const bool open = std::string(squ) == "squ-on";
         EXPECT_EQ(open, rtp_model().stream_of(*rtp_open_of(kSlot))->input) << squ;
     }
+    test::fail_rtp(Op::Ioctl, rtp::kInputOn, EIO);  // the new stream's: the slot asks again
     ASSERT_EQ(std::nullopt, outcome(codec_mode(true, LGCP::CodecMode::ulaw), kSlot));
     EXPECT_TRUE(rtp_model().stream_of(*rtp_open_of(kSlot))->input) << "after the codec change";
 }
 
 INSTANTIATE_TEST_SUITE_P(Radio, RadioSquelch, ::testing::ValuesIn(kSquelchCases), test::CaseName());
+
+// An input the driver did not switch on is not on: the command that opened
+// the squelch is answered so, and the radio's next status tick asks again,
+// so that the radio's voice goes out while its squelch is open.
+TEST_F(RadioSlotTest, ARefusedSquelchInputIsAskedAgainAtTheNextTick) {
+    create(kSlot, ed137_command(
+                      ed137_status("squ-off", kResponse + ", transmission-depend-on-squ TRUE")));
+    test::fail_rtp(Op::Ioctl, rtp::kInputOn, EIO);
+    EXPECT_EQ(Cause::unsupported, outcome(ioctl_rtp_ext(ed137_rx("squ-on")), kSlot));
+    EXPECT_FALSE(slot(kSlot).input_on());
+    advance(1000);
+    EXPECT_TRUE(stream(kSlot).input);
+    EXPECT_EQ(1, rtp_model().emit(1));
+    EXPECT_EQ(1u, peer.rtp().size()) << "the radio's voice at the far end";
+}
 
 // ---- Voice processing
 
