@@ -85,15 +85,13 @@ protected:
         while (auto message = controller.receive(1)) out.push_back(*message);
         return out;
     }
-    // The switch refuses to switch `channel` off (the request's record, in
-    // the journal already, names it: the switch's own sweep asks too).
+    // The switch refuses to switch `channel` off.
     static void refuse_disable_of(int channel) {
-        Board::instance().clear_journal();
         Board::instance().refuse = [channel](board::sim::Op, const std::string& path,
-                                             uint32_t request) {
+                                             uint32_t request, const void* record) {
             if (path != board::hal::kDevice || request != board::hal::kMuxDisable) return 0;
             int32_t asked = -1;
-            std::memcpy(&asked, Board::instance().journal().back().data.data(), sizeof asked);
+            std::memcpy(&asked, record, sizeof asked);
             return asked == channel ? EIO : 0;
         };
     }
