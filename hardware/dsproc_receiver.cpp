@@ -22,6 +22,9 @@ namespace dsp = board::dsp;
 // The voice-processing receivers, oldest first.
 Containers::CyclicList receivers;
 
+// How often the service tries again what is owed.
+constexpr unsigned kOwedRetryMs = 1000;
+
 // The fields of an event's first log line.
 struct Fields {
     const dsp::dsproc_event& event;
@@ -250,7 +253,10 @@ void DSProcReceiver::CleanBeforeDestroy() {
     } else {
         for (const ToneFilter& f : toneFilters_) handOverFilter(f.freq);
     }
+    DSProcReceiverService::owe(*this);
 }
+
+void DSProcReceiver::TakeTimeslot() { DSProcReceiverService::settle(dsproc_timeslot()); }
 
 // --- service ---
 
@@ -265,7 +271,54 @@ bool DSProcReceiverService::configure(unsigned ts, uint32_t function, const void
 
 bool DSProcReceiverService::request(uint32_t request, unsigned ts, uint32_t id, uint32_t mask) {
     dsp::dsproc_enable record{ts, id, mask};
-    return board::ioctl(device(), request, &record) >= 0;
+    if (board::ioctl(device(), request, &record) < 0) return false;
+    paid(ts, mask);
+    return true;
+}
+
+// What the receiver still has on after its clean-up, the driver having
+// refused to switch it off, and no other receiver of the timeslot has on.
+void DSProcReceiverService::owe(const DSProcReceiver& receiver) {
+    const std::pair<DSProcReceiver::Function DSProcReceiver::*, uint32_t> functions[] = {
+        {&DSProcReceiver::vad_, dsp::kVad},
+        {&DSProcReceiver::bss_, dsp::kBss},
+        {&DSProcReceiver::ng_, dsp::kNg}};
+    uint32_t owed = 0;
+    for (const auto& [kind, mask] : functions)
+        if ((receiver.*kind).state == 1 &&
+            !receiver.sharer([&](const DSProcReceiver& other) { return (other.*kind).state == 1; }))
+            owed |= mask;
+    if (!receiver.toneFilters_.empty() && !receiver.toneFiltersShared()) owed |= dsp::kToneFilter;
+    if (owed == 0) return;
+    DSProcReceiverService& service = object();
+    service.owed_[receiver.dsproc_timeslot()] |= owed;
+    if (!service.owedRetry_)
+        service.owedRetry_.set(kOwedRetryMs, &DSProcReceiverService::retryOwed, &service);
+}
+
+void DSProcReceiverService::paid(unsigned ts, uint32_t mask) {
+    const auto owed = owed_.find(ts);
+    if (owed != owed_.end() && (owed->second &= ~mask) == 0) owed_.erase(owed);
+}
+
+void DSProcReceiverService::settle(unsigned ts) {
+    DSProcReceiverService& service = object();
+    const auto owed = service.owed_.find(ts);
+    if (owed == service.owed_.end()) return;
+    if (!service.request(dsp::kDisable, ts, 0, owed->second))
+        RequestFailed("DSPROC_DISABLE owed fail:", ts);
+}
+
+void DSProcReceiverService::retryOwed() {
+    const auto owed = owed_;  // settling pays into it
+    for (const auto& timeslot : owed) settle(timeslot.first);
+    if (!owed_.empty()) owedRetry_.set(kOwedRetryMs, &DSProcReceiverService::retryOwed, this);
+}
+
+void DSProcReceiverService::reset_for_test(uint32_t counter) {
+    ReceiverDevice::reset_for_test(counter);
+    object().owed_.clear();
+    object().owedRetry_.reset();
 }
 
 bool DSProcReceiverService::configureVAD(unsigned ts, const LGCP::VADParams& params) {
@@ -331,6 +384,7 @@ bool DSProcReceiverService::configureToneFilter(unsigned ts, unsigned freq, unsi
     p.det_lvl_dB = static_cast<uint8_t>(levelDB);
     if (!configure(ts, dsp::kToneFilter, &p, sizeof p))
         return RequestFailed("DSPROC_CONFIGURE Tone Filter fail:", ts);
+    paid(ts, dsp::kToneFilter);  // the filters running now are the timeslot's owner's
     std::clog << "DSPROC_CONFIGURE TONE FILTER ts=" << ts << " freq=" << freq << ", en=" << enable
               << ", dur_th_msec=" << durationMs << ", det_lvl_dB=" << levelDB << std::endl;
     return true;

@@ -54,6 +54,7 @@ TdmChannel::TdmChannel(Mixer& mixer, int channel, int timeslot, const ReceiverIo
     : mixer_(mixer), channel_(channel), timeslot_(timeslot), ioctls_(ioctls) {
     HoldChannel(timeslot, &mixer);  // with the unit's other slots of the channel
     Hardware::TonecReceiver::TakeTimeslot();
+    Hardware::DSProcReceiver::TakeTimeslot();
 }
 
 TdmChannel::~TdmChannel() {

@@ -194,6 +194,28 @@ TEST_F(DSProcReceiverTest, CleanBeforeDestroySwitchesOffWhatIsOnAndEveryToneFilt
     EXPECT_TRUE(test::Logged(progress, "DISABLE ALL TONE done:  ts=12"));
 }
 
+// What the driver refuses to switch off at the clean-up stays owed to the
+// timeslot, tried again every second until it is done; what a receiver of
+// the timeslot switches on since (VAD here) is its own and stays.
+TEST_F(DSProcReceiverTest, CleanBeforeDestroyOwesWhatTheDriverRefusedUntilItIsDone) {
+    ASSERT_TRUE(probe.enableVAD(true));
+    ASSERT_TRUE(probe.enableBSS(true));
+    ASSERT_TRUE(probe.configureToneFilter(1000, 1, 100, -10));
+    Board::instance().refuse = [](Op, const std::string&, uint32_t request, const void*) {
+        return request == dsp::kDisable ? EIO : 0;
+    };
+    probe.Hardware::DSProcReceiver::CleanBeforeDestroy();
+    loop.advance(1000);
+    const auto& ts = dsp().timeslot(kTs);
+    EXPECT_TRUE(ts.on(dsp::kVad) && ts.on(dsp::kBss) && ts.on(dsp::kToneFilter));
+    Board::instance().refuse = nullptr;
+    test::ReceiverProbe next{kTs};
+    ASSERT_TRUE(next.enableVAD(true));
+    loop.advance(1000);
+    EXPECT_TRUE(ts.on(dsp::kVad));
+    EXPECT_FALSE(ts.on(dsp::kBss) || ts.on(dsp::kToneFilter));
+}
+
 // A gain and delays the driver refused were never set: the clean-up has
 // nothing of them to undo.
 TEST_F(DSProcReceiverTest, CleanBeforeDestroyUndoesNoGainOrDelaysTheDriverRefused) {
