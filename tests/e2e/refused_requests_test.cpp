@@ -33,6 +33,7 @@
 #include "board/sim/dsp_model.h"
 #include "board/sim/dtmf_model.h"
 #include "board/sim/hal_model.h"
+#include "board/sim/maintenance_model.h"
 #include "board/sim/mcc_model.h"
 #include "board/sim/mixer_model.h"
 #include "board/sim/rtp_ext_model.h"
@@ -44,6 +45,7 @@
 #include "slots/slots.h"
 #include "tests/support/case_name.h"
 #include "tests/support/controller_inputs.h"
+#include "tests/support/hardware_commands.h"
 #include "tests/support/hardware_reset.h"
 #include "tests/support/loopback.h"
 #include "tests/support/mixer_voice_commands.h"
@@ -83,8 +85,9 @@ public:
         send(test::command(Alternative::query));
     }
 
-    // Sends a command and takes its answer; the signals that come are dropped.
-    void send(const LGCP::Command& command, std::optional<unsigned> slot = {}) {
+    // Sends a command and takes its answer: true for success. The signals
+    // that come are dropped.
+    bool send(const LGCP::Command& command, std::optional<unsigned> slot = {}) {
         controller_->send(command, ++seq_, slot);
         const auto answer = controller_->receive_until(test::is_response);
         if (!answer)
@@ -93,6 +96,7 @@ public:
             failed_ << "#" << seq_ << " slot " << (slot ? int(*slot) : -1) << ' '
                     << *answer->get_pdu().get_response() << "; ";
         if (controller_->receive_until(test::is_response, 3)) answeredTwice_ << seq_ << ' ';
+        return answer && test::is_success(*answer);
     }
     void make(unsigned slot, const LGCP::Command& create) {
         send(create, slot);
@@ -100,7 +104,7 @@ public:
     }
     // A command of the table's forms, with its usual values.
     void make(unsigned slot, const char* form) { make(slot, usual(form)); }
-    void send(const char* form, unsigned slot) { send(usual(form), slot); }
+    bool send(const char* form, unsigned slot) { return send(usual(form), slot); }
     static LGCP::Command usual(const char* form) {
         const test::CommandForm& f = test::form(form);
         return f.build(f.usual());
@@ -128,6 +132,23 @@ public:
             if (Slots::instance()->at(*slot)) destroy(*slot);
         made_.clear();
     }
+
+    // Trunks 2 and 0 slaves of the bus clock, then 2 its master: the TCLK
+    // mask the answers say the driver has.
+    void set_trunk_modes() {
+        uint32_t mask = tclk;
+        for (auto [trunk, mode] : {std::pair{2, LGCP::TrunkMode::slave},
+                                   {0, LGCP::TrunkMode::slave},
+                                   {2, LGCP::TrunkMode::master}}) {
+            LGCP::Command command;
+            command.set_trunkCfg(test::trunk_cfg(trunk, mode));
+            const uint32_t bit = 1u << trunk;
+            if (send(command)) mask = mode == LGCP::TrunkMode::slave ? mask | bit : mask & ~bit;
+        }
+        tclk = mask;
+    }
+    // What the driver's TCLK mask should be.
+    uint32_t tclk = 0;
 
     bool connected() const { return connected_; }
     std::string unanswered() const { return unanswered_.str(); }
@@ -417,6 +438,10 @@ void ControllersDay(Day& day) {
     day.send("selcal", 60);
     day.make(61, "ed137 radio");
     day.send("ed137 rx", 61);
+    day.send(test::command(Alternative::query));
+    day.set_trunk_modes();
+    for (auto mode : {LGCP::BpcTestMode::Alternative::write, LGCP::BpcTestMode::Alternative::disconnect})
+        day.send(test::bus_test(3, 0, 3, 7, mode));
     day.run(100);
     for (unsigned slot : {14u, 30u, 20u, 22u, 24u, 43u, 41u, 50u, 60u, 13u})
         day.destroy(slot);
@@ -471,6 +496,9 @@ TEST_P(DayRefusals, LeaveTheNextDayAsTheFirst) {
         EXPECT_TRUE(Slots::instance()->live().empty());
         EXPECT_EQ("", switch_leftovers());
         EXPECT_EQ("", device_leftovers());
+        EXPECT_EQ(day->tclk, Board::instance()
+                                 .model_as<board::sim::MaintenanceModel>(board::maintenance::kDevice)
+                                 ->tclk);
         const std::string firstDay = day->failed();
         if (!sweep.refused()) {
             EXPECT_EQ("", firstDay);
