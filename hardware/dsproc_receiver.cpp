@@ -22,9 +22,6 @@ namespace dsp = board::dsp;
 // The voice-processing receivers, oldest first.
 Containers::CyclicList receivers;
 
-// How often the service tries again what is owed.
-constexpr unsigned kOwedRetryMs = 1000;
-
 // The fields of an event's first log line.
 struct Fields {
     const dsp::dsproc_event& event;
@@ -289,36 +286,14 @@ void DSProcReceiverService::owe(const DSProcReceiver& receiver) {
             !receiver.sharer([&](const DSProcReceiver& other) { return (other.*kind).state == 1; }))
             owed |= mask;
     if (!receiver.toneFilters_.empty() && !receiver.toneFiltersShared()) owed |= dsp::kToneFilter;
-    if (owed == 0) return;
-    DSProcReceiverService& service = object();
-    service.owed_[receiver.dsproc_timeslot()] |= owed;
-    if (!service.owedRetry_)
-        service.owedRetry_.set(kOwedRetryMs, &DSProcReceiverService::retryOwed, &service);
-}
-
-void DSProcReceiverService::paid(unsigned ts, uint32_t mask) {
-    const auto owed = owed_.find(ts);
-    if (owed != owed_.end() && (owed->second &= ~mask) == 0) owed_.erase(owed);
+    object().oweTimeslot(receiver.dsproc_timeslot(), owed);
 }
 
 void DSProcReceiverService::settle(unsigned ts) {
     DSProcReceiverService& service = object();
-    const auto owed = service.owed_.find(ts);
-    if (owed == service.owed_.end()) return;
-    if (!service.request(dsp::kDisable, ts, 0, owed->second))
+    const uint32_t owed = service.owedOn(ts);
+    if (owed && !service.request(dsp::kDisable, ts, 0, owed))
         RequestFailed("DSPROC_DISABLE owed fail:", ts);
-}
-
-void DSProcReceiverService::retryOwed() {
-    const auto owed = owed_;  // settling pays into it
-    for (const auto& timeslot : owed) settle(timeslot.first);
-    if (!owed_.empty()) owedRetry_.set(kOwedRetryMs, &DSProcReceiverService::retryOwed, this);
-}
-
-void DSProcReceiverService::reset_for_test(uint32_t counter) {
-    ReceiverDevice::reset_for_test(counter);
-    object().owed_.clear();
-    object().owedRetry_.reset();
 }
 
 bool DSProcReceiverService::configureVAD(unsigned ts, const LGCP::VADParams& params) {

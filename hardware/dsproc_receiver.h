@@ -15,7 +15,6 @@
 #include <fcntl.h>
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -24,7 +23,6 @@
 #include "hardware/receiver_support.h"
 #include "messages/lgcp.h"
 #include "runtime/cyclic_list.h"
-#include "runtime/timer.h"
 
 namespace Hardware {
 
@@ -172,19 +170,13 @@ public:
                              int levelDB);
     bool disableToneAll(DSProcReceiver& receiver);
 
-    // What receivers that went owe their timeslot: the switch-offs the
-    // driver refused at their clean-up (owe), as a mask of functions, held
-    // here as they go. The service tries them again every second, and when
-    // a new owner takes the timeslot (settle, which opens the device only
-    // when something is owed); a request of the function done since
-    // replaces one.
+    // What the receiver, at its clean-up, leaves owed to its timeslot (a
+    // mask of functions: ReceiverDevice::oweTimeslot), and the owed
+    // switch-offs done (settle opens the device only when one is owed).
     static void owe(const DSProcReceiver& receiver);
     static void settle(unsigned ts);
 
     void OnEvent(int fd, short revents);
-
-    // As ReceiverDevice's, and nothing owed.
-    static void reset_for_test(uint32_t counter = 0);
 
 private:
     friend class ReceiverDevice<DSProcReceiverService>;
@@ -212,9 +204,6 @@ private:
     // A configure request for `function` with its parameters filled in.
     bool configure(unsigned ts, uint32_t function, const void* params, size_t size);
     bool request(uint32_t request, unsigned ts, uint32_t id, uint32_t mask);
-    // A request of the functions of `mask` done on `ts`: none is owed.
-    void paid(unsigned ts, uint32_t mask);
-    void retryOwed();
     void route(const board::dsp::dsproc_event& event);
     void routeFlags(const board::dsp::dsproc_event& event);
     // The receiver's function of the record's type (VAD, SD, BSS), or null.
@@ -228,9 +217,6 @@ private:
     // Hands the record over; one that is not `current` (named no receiver)
     // first passes the receiver's checks of state and id.
     void deliver(DSProcReceiver& receiver, const board::dsp::dsproc_event& event, bool current);
-
-    std::map<unsigned, uint32_t> owed_;  // by timeslot
-    Timer owedRetry_;
 };
 
 }  // namespace Hardware

@@ -1,8 +1,8 @@
 #pragma once
 // What the tone and the voice-processing receivers do alike: the device
-// side of their services with the reading of their event records, the log
-// line of a failed driver request, and finding the receivers of a timeslot
-// and of an event in a ring.
+// side of their services with the reading of their event records and what
+// the timeslots are owed, the log line of a failed driver request, and
+// finding the receivers of a timeslot and of an event in a ring.
 
 #include <errno.h>
 #include <fcntl.h>
@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iostream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "runtime/fd.h"
 #include "runtime/log_throttle.h"
 #include "runtime/multiplexer.h"
+#include "runtime/timer.h"
 
 namespace Hardware {
 
@@ -27,8 +29,10 @@ namespace Hardware {
 void ShortRecord(const char* name, ssize_t n);
 
 // The device of a receiver service: its descriptor, the loop Event that
-// reads it into Service::OnEvent, and the enable-id counter. Service names
-// its device in DevName(), kOpenFlags, kOpenFailure and kEventName.
+// reads it into Service::OnEvent, the enable-id counter, and what receivers
+// that went owe their timeslots. Service names its device in DevName(),
+// kOpenFlags, kOpenFailure and kEventName, and settles a timeslot's debt in
+// a static settle(ts).
 template <class Service>
 class ReceiverDevice {
 public:
@@ -95,8 +99,27 @@ public:
         device_.reset();
     }
 
+    // What receivers that went owe their timeslot: the switch-offs the
+    // driver refused at their clean-up, as the service's bits, held here as
+    // they go. The service tries them again every second (Service::settle),
+    // and when a new owner takes the timeslot; a request of the function
+    // done since pays its bit.
+    void oweTimeslot(unsigned ts, uint32_t bits) {
+        if (bits == 0) return;
+        owed_[ts] |= bits;
+        if (!owedRetry_) owedRetry_.set(kOwedRetryMs, &ReceiverDevice::retryOwed, this);
+    }
+    void paid(unsigned ts, uint32_t bits) {
+        const auto owed = owed_.find(ts);
+        if (owed != owed_.end() && (owed->second &= ~bits) == 0) owed_.erase(owed);
+    }
+    uint32_t owedOn(unsigned ts) const {
+        const auto owed = owed_.find(ts);
+        return owed != owed_.end() ? owed->second : 0;
+    }
+
     // Back to a service not used yet (its next use opens the device), with
-    // the id counter at `counter`. Opens nothing itself.
+    // the id counter at `counter` and nothing owed. Opens nothing itself.
     static void reset_for_test(uint32_t counter = 0) {
         ReceiverDevice& service = object();
         service.event_.Release();
@@ -104,6 +127,8 @@ public:
         service.counter_ = counter;
         service.used_ = false;
         service.openFailed_ = LogThrottle();
+        service.owed_.clear();
+        service.owedRetry_.reset();
     }
 
 protected:
@@ -122,11 +147,21 @@ protected:
     }
 
 private:
+    static constexpr unsigned kOwedRetryMs = 1000;
+
+    void retryOwed() {
+        const auto owed = owed_;  // settling pays into it
+        for (const auto& timeslot : owed) Service::settle(timeslot.first);
+        if (!owed_.empty()) owedRetry_.set(kOwedRetryMs, &ReceiverDevice::retryOwed, this);
+    }
+
     Fd device_;
     Event event_;
     uint32_t counter_ = 0;
     bool used_ = false;
     LogThrottle openFailed_;
+    std::map<unsigned, uint32_t> owed_;  // by timeslot
+    Timer owedRetry_;
 };
 
 // Logs a failed request to std::cerr: `what`, " timeslot=" and `ts`,

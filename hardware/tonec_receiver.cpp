@@ -57,8 +57,6 @@ constexpr unsigned kOwedIva = 2;
 constexpr unsigned kOwedRejection = 4;
 constexpr unsigned kOwedEcho = 8;
 constexpr unsigned kOwedTone = 16;
-// How often the service tries again what is owed.
-constexpr unsigned kOwedRetryMs = 1000;
 
 }  // namespace
 
@@ -443,41 +441,22 @@ void TonecReceiverService::owe(const TonecReceiver& receiver) {
     unsigned owed = 0;
     for (const auto& [flag, bit] : functions)
         if (receiver.*flag && !receiver.sharedOn(flag)) owed |= bit;
-    if (owed == 0) return;
-    TonecReceiverService& service = object();
-    service.owed_[receiver.tonec_timeslot()] |= owed;
-    if (!service.owedRetry_)
-        service.owedRetry_.set(kOwedRetryMs, &TonecReceiverService::retryOwed, &service);
-}
-
-void TonecReceiverService::paid(unsigned ts, unsigned bits) {
-    const auto owed = owed_.find(ts);
-    if (owed != owed_.end() && (owed->second &= ~bits) == 0) owed_.erase(owed);
+    object().oweTimeslot(receiver.tonec_timeslot(), owed);
 }
 
 // Each request done pays its bit.
 void TonecReceiverService::settle(unsigned ts) {
     TonecReceiverService& service = object();
-    const auto owed = service.owed_.find(ts);
-    if (owed == service.owed_.end()) return;
-    const unsigned bits = owed->second;
+    const unsigned bits = service.owedOn(ts);
     if (bits & kOwedDetector) service.disableDetector(ts);
     for (const Switch* what : {&kIva, &kRejection, &kEchoCanceller})
         if (bits & what->owed) service.switchTimeslot(*what, ts, false);
     if (bits & kOwedTone) service.enableToneGenerator(ts, 0, 0, 0, 0);
 }
 
-void TonecReceiverService::retryOwed() {
-    const auto owed = owed_;  // settling pays into it
-    for (const auto& timeslot : owed) settle(timeslot.first);
-    if (!owed_.empty()) owedRetry_.set(kOwedRetryMs, &TonecReceiverService::retryOwed, this);
-}
-
 void TonecReceiverService::reset_for_test(uint32_t counter) {
     ReceiverDevice::reset_for_test(counter);
     object().detectorIds_.clear();
-    object().owed_.clear();
-    object().owedRetry_.reset();
 }
 
 }  // namespace Hardware

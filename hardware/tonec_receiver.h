@@ -159,11 +159,10 @@ public:
     bool enableIVA(TonecReceiver& receiver, bool on);
     bool translateSelcal(TonecReceiver& receiver, const TERM::SelcalCommand& command);
 
-    // What receivers that went owe their timeslot: the switch-offs and the
-    // silence the driver refused at their clean-up (owe), held here as they
-    // go. The service tries them again every second, and when a new owner
-    // takes the timeslot (settle, which opens the device only when something
-    // is owed); a request of the function done since replaces one.
+    // What the receiver, at its clean-up, leaves owed to its timeslot (the
+    // switch-offs and the silence the driver refused, as bits:
+    // ReceiverDevice::oweTimeslot), and the owed requests done (settle
+    // opens the device only when one is owed).
     static void owe(const TonecReceiver& receiver);
     static void settle(unsigned ts);
 
@@ -192,15 +191,8 @@ private:
     // The record comes from an enabling that still counts.
     bool isCurrent(const board::dtmf::dtmf_event& event) const;
 
-    // A request of the functions of `bits` done on `ts`: none is owed.
-    void paid(unsigned ts, unsigned bits);
-    void retryOwed();
-
     // Per timeslot, the id of the server's last enabling of its detector.
     std::map<unsigned, uint32_t> detectorIds_;
-    // Per timeslot, the bits of what is owed.
-    std::map<unsigned, unsigned> owed_;
-    Timer owedRetry_;
 };
 
 }  // namespace Hardware
