@@ -73,16 +73,22 @@ TEST(SlotFactories, TheChainRunsFromHdlcToTheTrunksLast) {
     EXPECT_EQ(expected, chain);
 }
 
-// An open refused for want of a descriptor says nothing about the board:
-// with the server's services and factories in-process, a query and a SIGHUP
-// meanwhile report what was known, and the HDLC interfaces known stay free
-// for digital calls (one released meanwhile too).
-TEST(ServerFactories, AReportWithoutAFreeDescriptorSaysWhatWasKnown) {
+// The server's services and factories in-process, and a controller.
+class ServerFactories : public ::testing::Test {
+protected:
+    ServerFactories() { CreateSlotFactories(); }
+
     test::StreamCapture progress{std::clog}, errors{std::cerr};
     test::HardwareReset hardware;
     test::ServerHarness server{ControllerServices()};
     test::TestController controller{server};
-    CreateSlotFactories();
+};
+
+// An open refused for want of a descriptor says nothing about the board:
+// with the server's services and factories in-process, a query and a SIGHUP
+// meanwhile report what was known, and the HDLC interfaces known stay free
+// for digital calls (one released meanwhile too).
+TEST_F(ServerFactories, AReportWithoutAFreeDescriptorSaysWhatWasKnown) {
     ChildWait::Activate();  // the count's end is reaped
     ASSERT_TRUE(controller.connect());
     auto created = [&](unsigned slot) {
@@ -143,12 +149,7 @@ TEST(ServerFactories, AReportWithoutAFreeDescriptorSaysWhatWasKnown) {
 // (its channel held, an RTP slot's RTCP socket bound) or refused
 // `insufficientResources` with nothing held. Each runs once first with
 // descriptors to spare (descriptor_shortage.h).
-TEST(ServerFactories, ACreateShortOfDescriptorsIsWholeOrRefused) {
-    test::StreamCapture progress{std::clog}, errors{std::cerr};
-    test::HardwareReset hardware;
-    test::ServerHarness server{ControllerServices()};
-    test::TestController controller{server};
-    CreateSlotFactories();
+TEST_F(ServerFactories, ACreateShortOfDescriptorsIsWholeOrRefused) {
     ASSERT_TRUE(controller.connect());
     board::sim::Board& sim = board::sim::Board::instance();
     auto transparent = [&] {
