@@ -281,10 +281,11 @@ void DSProcReceiverService::owe(const DSProcReceiver& receiver) {
         {&DSProcReceiver::bss_, dsp::kBss},
         {&DSProcReceiver::ng_, dsp::kNg}};
     uint32_t owed = 0;
-    for (const auto& [kind, mask] : functions)
-        if ((receiver.*kind).state == 1 &&
-            !receiver.sharer([&](const DSProcReceiver& other) { return (other.*kind).state == 1; }))
-            owed |= mask;
+    for (const auto& function : functions) {
+        const auto kind = function.first;
+        const auto on = [kind](const DSProcReceiver& r) { return (r.*kind).state == 1; };
+        if (on(receiver) && !receiver.sharer(on)) owed |= function.second;
+    }
     if (!receiver.toneFilters_.empty() && !receiver.toneFiltersShared()) owed |= dsp::kToneFilter;
     object().oweTimeslot(receiver.dsproc_timeslot(), owed);
 }
