@@ -74,28 +74,42 @@ void RtpSessionFactory::PutHeader(std::ostream& os) const {
 
 // ---- Capacity
 
-// A shortage of descriptors says nothing about the driver: the counts stay
-// until the next query.
+// A shortage of descriptors, or a request the driver refuses, says nothing
+// about the channels: their counts stay until the next query. The G.729,
+// G.723 and G.711 counts are those the driver answers, 0 included; the
+// other two change only to a count above 0.
 void RtpSessionFactory::IQuery() {
     Fd voice(board::open(GetVoiceDevName(), O_RDONLY | O_CLOEXEC));
     const int error = voice ? 0 : errno;
     const bool shortage = NoDescriptorFree(error);
-    if (!shortage) counts_.g729 = counts_.g723 = counts_.g711 = 0;
     if (!voice) {
+        if (!shortage) counts_.g729 = counts_.g723 = counts_.g711 = 0;
         PutHeader(std::cerr);
         std::cerr << "device \"" << GetVoiceDevName() << "\" open fail: " << std::strerror(error)
                   << (shortage ? ", the counts stay" : "") << std::endl;
         return;
     }
-    const std::pair<int32_t, int Counts::*> queries[] = {
-        {board::voice::kG729, &Counts::g729},           {board::voice::kG723, &Counts::g723},
-        {board::voice::kG711, &Counts::g711},           {board::voice::kG711Mcc, &Counts::g711mcc},
-        {board::voice::kUniversal, &Counts::universal},
+    const struct {
+        int32_t mask;
+        int Counts::*count;
+        bool zero;  // an answer of 0 counts
+    } queries[] = {
+        {board::voice::kG729, &Counts::g729, true},
+        {board::voice::kG723, &Counts::g723, true},
+        {board::voice::kG711, &Counts::g711, true},
+        {board::voice::kG711Mcc, &Counts::g711mcc, false},
+        {board::voice::kUniversal, &Counts::universal, false},
     };
     for (const auto& query : queries) {
-        int32_t mask = query.first;
+        int32_t mask = query.mask;
         const int channels = board::ioctl(voice.get(), board::voice::kCapacity, &mask);
-        if (channels > 0) counts_.*query.second = channels;
+        if (channels > 0 || (channels == 0 && query.zero)) {
+            counts_.*query.count = channels;
+        } else if (channels < 0) {
+            PutHeader(std::cerr);
+            std::cerr << "capacity request fail: " << std::strerror(errno) << ", the count stays"
+                      << std::endl;
+        }
     }
 }
 

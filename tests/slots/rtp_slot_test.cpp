@@ -624,8 +624,11 @@ TEST_F(RtpSlotTest, DestroyTearsTheSessionDownInOrder_SwitchesTheChannelOff_AndS
     EXPECT_EQ("session end", bye.reason);
 }
 
+// A request the driver refuses keeps what was known.
 TEST_F(RtpSlotTest, ReportsTheVoiceChannels_AndWithoutTheDeviceKeepsTheLastTwo) {
     voice_model().capacity = {{4, 3}, {2, 5}, {8, 7}, {0x41, 9}};
+    EXPECT_EQ("g729 3 g723 5 g711 32 g711mcc 7 universal 9", query());
+    sim().fail_next(Op::Ioctl, board::voice::kDevice, EIO, board::voice::kCapacity, 5);
     EXPECT_EQ("g729 3 g723 5 g711 32 g711mcc 7 universal 9", query());
     voice_model().absent = true;
     EXPECT_EQ("g729 0 g723 0 g711 0 g711mcc 7 universal 9", query());
