@@ -72,10 +72,11 @@ bool RtpSlot::IBeforeDestroy() {
     return true;
 }
 
+// An input the driver does not switch on is no input stream: the connect
+// that asked for it fails.
 bool RtpSlot::IOnInputStream() {
     if (!has_session()) return false;
-    if (!followsSquelch_) SwitchInput(true);
-    return true;
+    return followsSquelch_ || SwitchInput(true);
 }
 
 void RtpSlot::IOnInputRelease() {

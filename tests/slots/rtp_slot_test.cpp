@@ -542,6 +542,9 @@ TEST_F(RtpSlotTest, CarriesMediaBothWaysBetweenTheNetworkAndTheTrunksWiredToIt) 
     create(kTrunk, test::create_trunk(1, 8));
     fabric().line[kTrunkChannel] = 0x42;
 
+    sim().fail_next(Op::Ioctl, rtp::kDevice, EIO, rtp::kInputOn);
+    EXPECT_EQ(Cause::connectFail, outcome(test::connect_command(kSlot), kTrunk));
+    EXPECT_FALSE(only_stream().input);
     connect(kTrunk, kSlot);
     ASSERT_TRUE(only_stream().input);
     ASSERT_EQ(3, rtp_model().emit(3));
