@@ -8,12 +8,6 @@ namespace test {
 using board::sim::Board;
 using board::sim::Op;
 
-RequestFilter ioctls_on(const std::string& path) {
-    return [path](Op op, const std::string& device, uint32_t, const void*) {
-        return op == Op::Ioctl && device == path;
-    };
-}
-
 RefusalSweep::RefusalSweep(RequestFilter pick, int error) : pick_(std::move(pick)), error_(error) {}
 
 RefusalSweep::~RefusalSweep() { disarm(); }

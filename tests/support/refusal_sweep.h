@@ -3,12 +3,15 @@
 // makes that a filter picks, then once per such request with the driver
 // refusing that one request (and no other).
 //
-//   test::RefusalSweep sweep(test::ioctls_on("/dev/hal"));
+//   test::RefusalSweep sweep([](board::sim::Op op, const std::string& path,
+//                               uint32_t, const void*) {
+//       return op == board::sim::Op::Ioctl && path == "/dev/hal";
+//   });
 //   sweep.run([&] {
 //       SetUpTheBoard();        // resets the board, so arm after it
 //       sweep.arm();
-//       PlayTheScenario();
-//       sweep.disarm();         // refusals over: the clean-up's retries run
+//       PlayTheScenarioAndCleanUp();
+//       sweep.disarm();         // refusals over: what is owed can be done
 //       CheckNothingIsLeft();   // SCOPED_TRACE(sweep.describe()) names the run
 //   });
 
@@ -24,9 +27,6 @@ namespace test {
 // The request, with an ioctl's record or the bytes written (else null).
 using RequestFilter = std::function<bool(board::sim::Op op, const std::string& path,
                                          uint32_t request, const void* arg)>;
-
-// Every ioctl on one device.
-RequestFilter ioctls_on(const std::string& path);
 
 class RefusalSweep {
 public:
