@@ -253,8 +253,6 @@ void DSProcReceiver::CleanBeforeDestroy() {
     DSProcReceiverService::owe(*this);
 }
 
-void DSProcReceiver::TakeTimeslot() { DSProcReceiverService::settle(dsproc_timeslot()); }
-
 // --- service ---
 
 bool DSProcReceiverService::configure(unsigned ts, uint32_t function, const void* params,

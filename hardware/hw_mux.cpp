@@ -271,8 +271,11 @@ void HwMux::SayBroken(int channel) const {
 }
 
 bool HwMux::HandBack(int channel) {
-    if (channel < 0) return false;
-    for (int rx : FedFrom(channel)) {
+    return channel >= 0 && HandBack(channel, FedFrom(channel));
+}
+
+bool HwMux::HandBack(int channel, const std::vector<int>& fed) {
+    for (int rx : fed) {
         SayBroken(rx);
         owners_.erase(rx);
         Disconnect(rx);
@@ -285,8 +288,9 @@ bool HwMux::HandBack(int channel) {
 void HwMux::TakeOver(int channel) {
     const int index = MapIndex(channel);
     if (index < 0) return;
-    const bool fed = map_[index] != kDisabled && map_[index] != kDriven;
-    if (fed || owed(channel) != Owed::nothing || !FedFrom(channel).empty()) HandBack(channel);
+    const bool carries = map_[index] != kDisabled && map_[index] != kDriven;
+    const std::vector<int> fed = FedFrom(channel);
+    if (carries || owed(channel) != Owed::nothing || !fed.empty()) HandBack(channel, fed);
 }
 
 std::vector<int> HwMux::FedFrom(int channel) const {

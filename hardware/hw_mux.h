@@ -157,6 +157,8 @@ private:
     bool LeftToAnother(const Owner& owner, int channel);
     // The channels that receive what `channel` transmits.
     std::vector<int> FedFrom(int channel) const;
+    // HandBack, `fed` being FedFrom(channel).
+    bool HandBack(int channel, const std::vector<int>& fed);
     // Says that the path an owner had into `channel` is broken.
     void SayBroken(int channel) const;
     static Released Outcome(bool written) { return written ? Released::broken : Released::failed; }

@@ -249,10 +249,6 @@ void TonecReceiver::CleanBeforeDestroy() {
     TonecReceiverService::owe(*this);
 }
 
-void TonecReceiver::TakeTimeslot() {
-    TonecReceiverService::settle(tonec_timeslot());
-}
-
 // --- service ---
 
 bool TonecReceiverService::configureDTMF(unsigned ts, const LGCP::DTMFParams& params) {

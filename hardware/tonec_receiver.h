@@ -96,9 +96,6 @@ public:
     // timeslot has on. What the driver refuses to switch off is owed to the
     // timeslot (TonecReceiverService::owe).
     void CleanBeforeDestroy();
-    // The owner has just been given its timeslot: what receivers of it that
-    // went still owe the driver there is done before the owner is heard.
-    void TakeTimeslot();
     // The owner lost its timeslot, which the driver may give to the next
     // endpoint: cleaned as before a destroy, and out of the routing, so
     // that the timeslot's events go to its next receiver. Nothing of this

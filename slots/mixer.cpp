@@ -53,8 +53,6 @@ int mixer_ctl(uint32_t request, void* arg, bool* opened) {
 TdmChannel::TdmChannel(Mixer& mixer, int channel, int timeslot, const ReceiverIoctls& ioctls)
     : mixer_(mixer), channel_(channel), timeslot_(timeslot), ioctls_(ioctls) {
     HoldChannel(timeslot, &mixer);  // with the unit's other slots of the channel
-    Hardware::TonecReceiver::TakeTimeslot();
-    Hardware::DSProcReceiver::TakeTimeslot();
 }
 
 TdmChannel::~TdmChannel() {

@@ -214,7 +214,8 @@ protected:
     // under the same `share` (not null): the slots of one mixer channel
     // share its timeslot. It holds it until it lets go of its hardware,
     // hands it back (MuxSwitchOff) or goes (HandBackChannels). A slot new
-    // to the channel takes it over (HwMux::TakeOver).
+    // to the channel takes it over (HwMux::TakeOver), and what receivers of
+    // it that went owe the tone and DSP drivers is done first.
     void HoldChannel(int channel, const void* share = nullptr);
 
 private:

@@ -94,6 +94,10 @@ bool OneSource(const Slot& slot, int tx, int rx) {
 
 void Slot::HoldChannel(int channel, const void* share) {
     if (channel < 0) return;
+    // What receivers of it that went still owe the tone and DSP drivers
+    // there is done before this call is heard.
+    Hardware::TonecReceiverService::settle(static_cast<unsigned>(channel));
+    Hardware::DSProcReceiverService::settle(static_cast<unsigned>(channel));
     Holding& holding = Holders()[channel];
     std::vector<Slot*>& holders = holding.slots;
     const bool holds = std::find(holders.begin(), holders.end(), this) != holders.end();
