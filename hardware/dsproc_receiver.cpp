@@ -191,8 +191,8 @@ bool DSProcReceiver::disableToneAll() {
 
 // A filter the driver refuses stays listed: the next switch-off of the
 // timeslot tries it again.
-void DSProcReceiver::restoreToneFilters() {
-    ForEachOnTimeslot(receivers, &DSProcReceiver::node_, dsproc_timeslot(),
+void DSProcReceiver::restoreToneFilters(unsigned ts) {
+    ForEachOnTimeslot(receivers, &DSProcReceiver::node_, ts,
                       &DSProcReceiver::dsproc_timeslot, [](DSProcReceiver& r) {
                           for (ToneFilter& f : r.toneFilters_) r.applyFilter(f);
                       });
@@ -284,15 +284,27 @@ void DSProcReceiverService::owe(const DSProcReceiver& receiver) {
         const auto on = [kind](const DSProcReceiver& r) { return (r.*kind).state == 1; };
         if (on(receiver) && !receiver.sharer(on)) owed |= function.second;
     }
-    if (!receiver.toneFilters_.empty() && !receiver.toneFiltersShared()) owed |= dsp::kToneFilter;
+    // A frequency no other receiver filters runs for no one; the switch-off
+    // of the tone filters ends every one, the others' then switched on again.
+    if (std::any_of(receiver.toneFilters_.begin(), receiver.toneFilters_.end(),
+                    [&](const DSProcReceiver::ToneFilter& f) {
+                        return !receiver.filterShared(f.freq);
+                    }))
+        owed |= dsp::kToneFilter;
     object().oweTimeslot(receiver.dsproc_timeslot(), owed);
 }
 
+// The driver's switch-off of the tone filters ends those the receivers of
+// the timeslot have on too: they are switched on again.
 void DSProcReceiverService::settle(unsigned ts) {
     DSProcReceiverService& service = object();
     const uint32_t owed = service.owedOn(ts);
-    if (owed && !service.request(dsp::kDisable, ts, 0, owed))
+    if (!owed) return;
+    if (!service.request(dsp::kDisable, ts, 0, owed)) {
         RequestFailed("DSPROC_DISABLE owed fail:", ts);
+        return;
+    }
+    if (owed & dsp::kToneFilter) DSProcReceiver::restoreToneFilters(ts);
 }
 
 bool DSProcReceiverService::configureVAD(unsigned ts, const LGCP::VADParams& params) {
@@ -358,7 +370,9 @@ bool DSProcReceiverService::configureToneFilter(unsigned ts, unsigned freq, unsi
     p.det_lvl_dB = static_cast<uint8_t>(levelDB);
     if (!configure(ts, dsp::kToneFilter, &p, sizeof p))
         return RequestFailed("DSPROC_CONFIGURE Tone Filter fail:", ts);
-    paid(ts, dsp::kToneFilter);  // the filters running now are the timeslot's owner's
+    // A switch-off ends every filter of the timeslot; a filter switched on
+    // ends none of those a receiver that went left running.
+    if (enable == 0) paid(ts, dsp::kToneFilter);
     std::clog << "DSPROC_CONFIGURE TONE FILTER ts=" << ts << " freq=" << freq << ", en=" << enable
               << ", dur_th_msec=" << durationMs << ", det_lvl_dB=" << levelDB << std::endl;
     return true;

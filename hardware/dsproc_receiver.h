@@ -114,7 +114,8 @@ private:
     bool filterShared(uint32_t freq) const;
     // Switches on again the tone filters the receivers of the timeslot
     // have on, after the driver ended them all.
-    void restoreToneFilters();
+    void restoreToneFilters() { restoreToneFilters(dsproc_timeslot()); }
+    static void restoreToneFilters(unsigned ts);
 
     Function vad_{-1, 0};
     Function bss_{0, 0};

@@ -196,24 +196,33 @@ TEST_F(DSProcReceiverTest, CleanBeforeDestroySwitchesOffWhatIsOnAndEveryToneFilt
 
 // What the driver refuses to switch off at the clean-up stays owed to the
 // timeslot, tried again every second until it is done; what a receiver of
-// the timeslot switches on since (VAD here) is its own and stays.
+// the timeslot switches on since (VAD, a 3000 Hz filter) is its own and
+// stays, as does the 2100 Hz filter of a receiver that shares the timeslot.
+// The leaving one's 1000 Hz filter, which no other receiver has, goes
+// though neither filter of another frequency ended it.
 TEST_F(DSProcReceiverTest, CleanBeforeDestroyOwesWhatTheDriverRefusedUntilItIsDone) {
+    test::ReceiverProbe sharer{kTs};
+    ASSERT_TRUE(sharer.configureToneFilter(2100, 1, 100, -10));
     ASSERT_TRUE(probe.enableVAD(true));
     ASSERT_TRUE(probe.enableBSS(true));
     ASSERT_TRUE(probe.configureToneFilter(1000, 1, 100, -10));
     Board::instance().refuse = [](Op, const std::string&, uint32_t request, const void*) {
         return request == dsp::kDisable ? EIO : 0;
     };
-    probe.Hardware::DSProcReceiver::CleanBeforeDestroy();
+    probe.Hardware::DSProcReceiver::LetGo();
     loop.advance(1000);
     const auto& ts = dsp().timeslot(kTs);
-    EXPECT_TRUE(ts.on(dsp::kVad) && ts.on(dsp::kBss) && ts.on(dsp::kToneFilter));
+    EXPECT_TRUE(ts.on(dsp::kVad) && ts.on(dsp::kBss) && ts.filters.count(1000));
     Board::instance().refuse = nullptr;
     test::ReceiverProbe next{kTs};
     ASSERT_TRUE(next.enableVAD(true));
+    ASSERT_TRUE(next.configureToneFilter(3000, 1, 100, -10));
     loop.advance(1000);
     EXPECT_TRUE(ts.on(dsp::kVad));
-    EXPECT_FALSE(ts.on(dsp::kBss) || ts.on(dsp::kToneFilter));
+    EXPECT_FALSE(ts.on(dsp::kBss));
+    std::vector<uint32_t> filters;
+    for (const auto& filter : ts.filters) filters.push_back(filter.first);
+    EXPECT_EQ((std::vector<uint32_t>{2100, 3000}), filters);
 }
 
 // A gain and delays the driver refused were never set: the clean-up has
