@@ -307,6 +307,11 @@ void DSProcReceiverService::settle(unsigned ts) {
     if (owed & dsp::kToneFilter) DSProcReceiver::restoreToneFilters(ts);
 }
 
+void DSProcReceiverService::reset_for_test(uint32_t counter) {
+    ReceiverDevice::reset_for_test(counter);
+    object().functionIds_.clear();
+}
+
 bool DSProcReceiverService::configureVAD(unsigned ts, const LGCP::VADParams& params) {
     if (!init()) return NotOpened("configure VAD fail: (interface not opened)", ts);
     const int version = board::ioctl_value(fd(), dsp::kVersion, 0);
@@ -431,6 +436,7 @@ bool DSProcReceiverService::startFunction(DSProcReceiver& receiver,
         return RequestFailed("DSPROC_ENABLE " + name + " fail:", ts, " id=" + std::to_string(id));
     function.state = 1;
     function.id = id;
+    functionIds_[ts][mask] = id;
     std::cerr << "DSPROC_ENABLE " << name << " done: timeslot=" << ts << " id=" << id << std::endl;
     return true;
 }
@@ -529,9 +535,19 @@ bool DSProcReceiverService::has(const dsp::dsproc_event& event, const DSProcRece
     return function && function->state == 1;
 }
 
-bool DSProcReceiverService::names(const dsp::dsproc_event& event, const DSProcReceiver& receiver) {
+// The driver puts the last enable id of the timeslot's function in its
+// events, also once the receiver that enabled it has gone (it may have gone
+// while the driver refused to enable the function again for the one that
+// stays): the server made it, so the events are current.
+bool DSProcReceiverService::names(const dsp::dsproc_event& event,
+                                  const DSProcReceiver& receiver) const {
     const DSProcReceiver::Function* function = functionOf(event, receiver);
-    return has(event, receiver) && (function == nullptr || function->id == event.id);
+    if (!has(event, receiver)) return false;
+    if (function == nullptr || function->id == event.id) return true;
+    const auto timeslot = functionIds_.find(event.timeslot);
+    if (timeslot == functionIds_.end()) return false;
+    const auto made = timeslot->second.find(event.type);
+    return made != timeslot->second.end() && made->second == event.id;
 }
 
 // A state of -1 (never set) passes the state checks; the id check then

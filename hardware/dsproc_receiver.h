@@ -15,6 +15,7 @@
 #include <fcntl.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -176,6 +177,9 @@ public:
 
     void OnEvent(int fd, short revents);
 
+    // As ReceiverDevice's, and no timeslot's enablings known.
+    static void reset_for_test(uint32_t counter = 0);
+
 private:
     friend class ReceiverDevice<DSProcReceiverService>;
     static const char* DevName() { return GetDSPDevName(); }
@@ -210,11 +214,16 @@ private:
     // The receiver has the record's function on (VAD, SD, BSS, or the tone
     // filter of the record's frequency).
     static bool has(const board::dsp::dsproc_event& event, const DSProcReceiver& receiver);
-    // ... and under the record's enable id, where the function has one.
-    static bool names(const board::dsp::dsproc_event& event, const DSProcReceiver& receiver);
+    // ... and under the record's enable id, where the function has one:
+    // its own, or the server's last enabling of the function on the
+    // timeslot, which the driver keeps when its receiver has gone.
+    bool names(const board::dsp::dsproc_event& event, const DSProcReceiver& receiver) const;
     // Hands the record over; one that is not `current` (named no receiver)
     // first passes the receiver's checks of state and id.
     void deliver(DSProcReceiver& receiver, const board::dsp::dsproc_event& event, bool current);
+
+    // Per timeslot and function bit, the id of the server's last enabling.
+    std::map<unsigned, std::map<uint32_t, uint32_t>> functionIds_;
 };
 
 }  // namespace Hardware

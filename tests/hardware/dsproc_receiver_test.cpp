@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -225,6 +226,23 @@ TEST_F(DSProcReceiverTest, CleanBeforeDestroyOwesWhatTheDriverRefusedUntilItIsDo
     EXPECT_EQ((std::vector<uint32_t>{2100, 3000}), filters);
 }
 
+// The driver refuses to enable VAD and SD again for the receiver that
+// stays when the one whose enabling it names goes: the events under the
+// gone one's id are the stayer's all the same.
+TEST_F(DSProcReceiverTest, AReceiverThatStaysHearsItsFunctionsWhenTheDriverRefusedTheirHandOver) {
+    auto leaving = std::make_unique<test::ReceiverProbe>(kTs);
+    ASSERT_TRUE(probe.enableVAD(true) && probe.enableSD(true));
+    ASSERT_TRUE(leaving->enableVAD(true) && leaving->enableSD(true));
+    Board::instance().refuse = [](Op, const std::string&, uint32_t request, const void*) {
+        return request == dsp::kEnable ? EIO : 0;
+    };
+    leaving->Hardware::DSProcReceiver::CleanBeforeDestroy();
+    leaving.reset();
+    Board::instance().refuse = nullptr;
+    ASSERT_TRUE(dsp().vad(kTs, 1, 4, 0) && dsp().sd(kTs, 1));
+    loop.pump();
+    EXPECT_EQ((Strings{"vad rx=4 tx=-1", "sd rx=1"}), probe.calls);
+}
 // A gain and delays the driver refused were never set: the clean-up has
 // nothing of them to undo.
 TEST_F(DSProcReceiverTest, CleanBeforeDestroyUndoesNoGainOrDelaysTheDriverRefused) {
