@@ -50,6 +50,10 @@ constexpr unsigned kPauseMs = 70;
 constexpr unsigned short kDigitAmp = 16384;
 constexpr unsigned short kSelcalAmp = 12000;
 
+// Stamps the generator settings in the order the driver takes them: of a
+// timeslot it plays the latest.
+uint64_t toneSettingsTaken = 0;
+
 // What a timeslot may owe the driver, one bit each: the switch-off of a
 // function, or the generator's silence.
 constexpr unsigned kOwedDetector = 1;
@@ -136,13 +140,31 @@ bool TonecReceiver::enableToneGenerator(unsigned short freq1, unsigned short fre
                                                               amp2))
         return false;
     toneOn_ = (freq1 | freq2 | amp1 | amp2) != 0;
+    tone_ = ToneSetting{freq1, freq2, amp1, amp2};
+    toneTaken_ = ++toneSettingsTaken;
+    return true;
+}
+
+bool TonecReceiver::stopGenerator() {
+    TonecReceiver* heir = nullptr;  // the sharer with the latest tone on
+    ForEachOnTimeslot(receivers, &TonecReceiver::node_, tonec_timeslot(),
+                      &TonecReceiver::tonec_timeslot, [&](TonecReceiver& r) {
+                          if (&r != this && r.toneOn_ && (!heir || r.toneTaken_ > heir->toneTaken_))
+                              heir = &r;
+                      });
+    if (!heir) return enableToneGenerator(0, 0, 0, 0);
+    if (heir->toneTaken_ < toneTaken_) {
+        const ToneSetting tone = heir->tone_;
+        if (!heir->enableToneGenerator(tone[0], tone[1], tone[2], tone[3])) return false;
+    }
+    toneOn_ = false;
     return true;
 }
 
 // A silence the driver refuses leaves a running sequence running.
 bool TonecReceiver::disableToneGenerator(bool force) {
     if (!force && !sequenceRunning_) return false;
-    if (!enableToneGenerator(0, 0, 0, 0)) return false;
+    if (!stopGenerator()) return false;
     if (sequenceRunning_) endSequence();
     return true;
 }
@@ -193,7 +215,7 @@ void TonecReceiver::playNextDigit() {
     auto& digits = digits_.get_digits();
     if (digits.empty()) {
         endSequence();  // also when the driver refuses the silence
-        enableToneGenerator(0, 0, 0, 0);
+        stopGenerator();
         tone_gen_complete();  // last: the owner may go away
         return;
     }
@@ -237,7 +259,8 @@ bool TonecReceiver::sharedOn(bool TonecReceiver::*flag) const {
 
 // An echo canceller, a ringback, a digit or a tone of the controller's left
 // on would serve the timeslot's next user; what another receiver of the
-// timeslot has on is its own and stays (the switches leave it).
+// timeslot has on is its own and stays (the switches leave it, and its tone
+// plays again where the leaving one's replaced it).
 void TonecReceiver::CleanBeforeDestroy() {
     if (letGo_) return;
     if (dtmfOn_) disableDTMF();
@@ -245,7 +268,7 @@ void TonecReceiver::CleanBeforeDestroy() {
     if (dtmfRejectOn_) enableDTMFReject(false);
     if (echoOn_) echoCancel(false);
     endSequence();
-    if (toneOn_ && !sharedOn(&TonecReceiver::toneOn_)) enableToneGenerator(0, 0, 0, 0);
+    if (toneOn_) stopGenerator();
     TonecReceiverService::owe(*this);
 }
 

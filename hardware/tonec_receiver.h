@@ -11,6 +11,7 @@
 
 #include <fcntl.h>
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -62,6 +63,9 @@ public:
     // A digit sequence has ended.
     virtual void tone_gen_complete() {}
 
+    // A setting of the generator: {freq1, freq2, amp1, amp2}.
+    using ToneSetting = std::array<unsigned short, 4>;
+
     // Each answers whether the driver took it.
     bool configureDTMF(const LGCP::DTMFParams& params);
     bool enableDTMF(bool on);
@@ -75,7 +79,8 @@ public:
     bool enableToneGenerator(unsigned short freq1, unsigned short freq2, unsigned short amp1,
                              unsigned short amp2);
     bool enableSilence() { return enableToneGenerator(1000, 1000, 0, 0); }
-    // Unless forced, only stops a running digit sequence.
+    // Unless forced, only stops a running digit sequence. A tone another
+    // receiver of the timeslot has on plays on.
     bool disableToneGenerator(bool force);
 
     // 425 Hz for 1 s, silence for 3 s, and again, until cancelled. Like any
@@ -134,6 +139,14 @@ private:
     bool dtmfRejectOn_ = false;
     bool echoOn_ = false;
     bool toneOn_ = false;  // the generator plays anything but all zeros
+    // Its last setting of the generator, and when the driver took it (0
+    // never): of the receivers of a timeslot the driver plays the latest.
+    ToneSetting tone_{};
+    uint64_t toneTaken_ = 0;
+    // Its tone off: the generator falls silent, unless another receiver of
+    // the timeslot has a tone on; then, when the driver plays this
+    // receiver's setting, the latest of theirs is set again.
+    bool stopGenerator();
 };
 
 // The process's one user of "/dev/dtmf".

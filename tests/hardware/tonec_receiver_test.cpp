@@ -1,6 +1,7 @@
 // Tone receivers on the simulated tone codec, in virtual time.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -441,6 +442,49 @@ TEST_F(TonecReceiverTest, DestroyedWhileATonePlaysSwitchesItOff) {
             receiver.Hardware::TonecReceiver::CleanBeforeDestroy();
         }
         EXPECT_EQ((Runs{{kOff, 5000}}), Play(5000, kTs + 2));
+    }
+}
+
+// The timeslot has one generator: a receiver whose tone replaced the one
+// another receiver of the timeslot has on gives it back when its own ends
+// (destroyed, its digits done, or switched off), and the earlier one's
+// leaving leaves the later tone playing.
+TEST_F(TonecReceiverTest, AToneAnotherReceiverOfTheTimeslotHasOnPlaysAgainWhenTheOneThatReplacedItEnds) {
+    const Tone kSharers{1000, 0, 7, 0};
+    const Tone kLater{2000, 0, 7, 0};
+    struct Case {
+        const char* name;
+        void (*end)(std::unique_ptr<test::ReceiverProbe>& earlier,
+                    std::unique_ptr<test::ReceiverProbe>& later);
+        Tone left;
+    };
+    const Case cases[] = {
+        {"destroyed",
+         [](auto&, auto& later) {
+             later->Hardware::TonecReceiver::CleanBeforeDestroy();
+             later.reset();
+         },
+         kSharers},
+        {"switched off", [](auto&, auto& later) { later->disableToneGenerator(true); }, kSharers},
+        {"its digits done", [](auto&, auto& later) { later->translateDTMF(Digits("1")); },
+         kSharers},
+        {"the earlier one destroyed",
+         [](auto& earlier, auto&) {
+             earlier->Hardware::TonecReceiver::CleanBeforeDestroy();
+             earlier.reset();
+         },
+         kLater},
+    };
+    unsigned ts = kTs;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto earlier = std::make_unique<test::ReceiverProbe>(++ts);
+        auto later = std::make_unique<test::ReceiverProbe>(ts);
+        ASSERT_TRUE(earlier->enableToneGenerator(1000, 0, 7, 0));
+        ASSERT_TRUE(later->enableToneGenerator(2000, 0, 7, 0));
+        c.end(earlier, later);
+        Play(500, ts);
+        EXPECT_EQ(c.left, dtmf().tone(ts));
     }
 }
 
