@@ -69,9 +69,9 @@ void UnknownTimeslot(const dsp::dsproc_event& event) {
         std::cerr << "receive dsproc event from unknown timeslot " << event.timeslot << std::endl;
 }
 
-// Stamps tone filter settings in the order the driver takes them: of a
-// frequency it runs the latest.
-uint64_t filterSettingsTaken = 0;
+// Stamps tone filter settings, delays and gains in the order the driver
+// takes them: of a frequency, or of a timeslot, it runs the latest.
+uint64_t settingsTaken = 0;
 
 // A direction's value when the mask reports it, else -1.
 int Reported(uint32_t directions, uint32_t bit, uint32_t value) {
@@ -122,13 +122,50 @@ bool DSProcReceiver::configureDelays(unsigned rx, unsigned tx, unsigned selcal) 
     if (!DSProcReceiverService::instance().configureDelays(dsproc_timeslot(), rx, tx, selcal))
         return false;
     delaysSet_ = rx != 0 || tx != 0 || selcal != 0;
+    delays_[0] = rx;
+    delays_[1] = tx;
+    delays_[2] = selcal;
+    delaysTaken_ = ++settingsTaken;
     return true;
 }
 
 bool DSProcReceiver::configureRxGain(int8_t gainDB) {
     if (!DSProcReceiverService::instance().configureRxGain(dsproc_timeslot(), gainDB)) return false;
     rxGainSet_ = gainDB != 0;
+    rxGain_ = gainDB;
+    rxGainTaken_ = ++settingsTaken;
     return true;
+}
+
+DSProcReceiver* DSProcReceiver::latestSetter(uint64_t DSProcReceiver::*taken) const {
+    DSProcReceiver* latest = nullptr;
+    ForEachOnTimeslot(receivers, &DSProcReceiver::node_, dsproc_timeslot(),
+                      &DSProcReceiver::dsproc_timeslot, [&](DSProcReceiver& r) {
+                          if (&r != this && r.*taken != 0 && (!latest || r.*taken > latest->*taken))
+                              latest = &r;
+                      });
+    return latest;
+}
+
+// A hand-over the driver refuses leaves the mark: the delays stay owed
+// when no other receiver of the timeslot has delays set.
+void DSProcReceiver::leaveDelays() {
+    DSProcReceiver* heir = latestSetter(&DSProcReceiver::delaysTaken_);
+    if (!heir) {
+        configureDelays(0, 0, 0);
+    } else if (heir->delaysTaken_ > delaysTaken_ ||
+               heir->configureDelays(heir->delays_[0], heir->delays_[1], heir->delays_[2])) {
+        delaysSet_ = false;
+    }
+}
+
+void DSProcReceiver::leaveRxGain() {
+    DSProcReceiver* heir = latestSetter(&DSProcReceiver::rxGainTaken_);
+    if (!heir) {
+        configureRxGain(0);
+    } else if (heir->rxGainTaken_ > rxGainTaken_ || heir->configureRxGain(heir->rxGain_)) {
+        rxGainSet_ = false;
+    }
 }
 
 // The driver's switch-off of a filter ends every tone filter of the
@@ -155,7 +192,7 @@ bool DSProcReceiver::applyFilter(ToneFilter& filter) {
     if (!DSProcReceiverService::instance().configureToneFilter(
             dsproc_timeslot(), filter.freq, filter.enable, filter.durationMs, filter.levelDB))
         return false;
-    filter.taken = ++filterSettingsTaken;
+    filter.taken = ++settingsTaken;
     return true;
 }
 
@@ -238,10 +275,8 @@ void DSProcReceiver::CleanBeforeDestroy() {
     if (ng_.state == 1) enableNG(false);
     if (sd_.state == 1 && sharedWith([](const DSProcReceiver& r) { return r.sd_.state == 1; }))
         enableSD(false);
-    if (delaysSet_ && !sharedWith([](const DSProcReceiver& r) { return r.delaysSet_; }))
-        configureDelays(0, 0, 0);
-    if (rxGainSet_ && !sharedWith([](const DSProcReceiver& r) { return r.rxGainSet_; }))
-        configureRxGain(0);
+    if (delaysSet_) leaveDelays();
+    if (rxGainSet_) leaveRxGain();
     const bool ownFilter =
         std::any_of(toneFilters_.begin(), toneFilters_.end(),
                     [this](const ToneFilter& f) { return !filterShared(f.freq); });
@@ -284,6 +319,14 @@ void DSProcReceiverService::owe(const DSProcReceiver& receiver) {
         const auto on = [kind](const DSProcReceiver& r) { return (r.*kind).state == 1; };
         if (on(receiver) && !receiver.sharer(on)) owed |= function.second;
     }
+    if (receiver.delaysSet_ && !receiver.sharedWith([](const DSProcReceiver& r) {
+            return r.delaysSet_;
+        }))
+        owed |= dsp::kDelays;
+    if (receiver.rxGainSet_ && !receiver.sharedWith([](const DSProcReceiver& r) {
+            return r.rxGainSet_;
+        }))
+        owed |= dsp::kRxGain;
     // A frequency no other receiver filters runs for no one; the switch-off
     // of the tone filters ends every one, the others' then switched on again.
     if (std::any_of(receiver.toneFilters_.begin(), receiver.toneFilters_.end(),
@@ -299,12 +342,15 @@ void DSProcReceiverService::owe(const DSProcReceiver& receiver) {
 void DSProcReceiverService::settle(unsigned ts) {
     DSProcReceiverService& service = object();
     const uint32_t owed = service.owedOn(ts);
-    if (!owed) return;
-    if (!service.request(dsp::kDisable, ts, 0, owed)) {
+    if (owed & dsp::kDelays) service.configureDelays(ts, 0, 0, 0);
+    if (owed & dsp::kRxGain) service.configureRxGain(ts, 0);
+    const uint32_t switches = owed & ~(dsp::kDelays | dsp::kRxGain);
+    if (!switches) return;
+    if (!service.request(dsp::kDisable, ts, 0, switches)) {
         RequestFailed("DSPROC_DISABLE owed fail:", ts);
         return;
     }
-    if (owed & dsp::kToneFilter) DSProcReceiver::restoreToneFilters(ts);
+    if (switches & dsp::kToneFilter) DSProcReceiver::restoreToneFilters(ts);
 }
 
 void DSProcReceiverService::reset_for_test(uint32_t counter) {
@@ -350,6 +396,7 @@ bool DSProcReceiverService::configureDelays(unsigned ts, unsigned rx, unsigned t
     const dsp::delays_params p{rx, tx, selcal};
     if (!configure(ts, dsp::kDelays, &p, sizeof p))
         return RequestFailed("DSPROC_CONFIGURE DELAYS fail:", ts);
+    paid(ts, dsp::kDelays);  // the delays set now are the timeslot's owner's
     std::clog << "DSPROC_CONFIGURE DELAYS ts=" << ts << " rx=" << rx << " tx=" << tx
               << " selcal=" << selcal << std::endl;
     return true;
@@ -361,6 +408,7 @@ bool DSProcReceiverService::configureRxGain(unsigned ts, int8_t gainDB) {
     p.gain_dB = gainDB;
     if (!configure(ts, dsp::kRxGain, &p, sizeof p))
         return RequestFailed("DSPROC_CONFIGURE Rx Gain fail:", ts);
+    paid(ts, dsp::kRxGain);  // the gain set now is the timeslot's owner's
     std::clog << "DSPROC_CONFIGURE RX GAIN ts=" << ts << " gain_dB=" << int{gainDB} << std::endl;
     return true;
 }

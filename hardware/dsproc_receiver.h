@@ -81,8 +81,9 @@ public:
     // Called by the owner's destructor: switches off VAD, BSS and the
     // noise gate, zeroes delays and gain where set, and every tone filter;
     // as every switch-off, it leaves what another receiver of the timeslot
-    // has on or set. What the driver refuses to switch off is owed to the
-    // timeslot (DSProcReceiverService::owe).
+    // has on or set (its delays and gain configured again where this
+    // receiver's replaced them). What the driver refuses to switch off or
+    // zero is owed to the timeslot (DSProcReceiverService::owe).
     void CleanBeforeDestroy();
     // The owner lost its timeslot, which the driver may give to the next
     // endpoint: cleaned as before a destroy, and out of the routing, so
@@ -127,6 +128,20 @@ private:
     uint32_t muteId_ = 0;
     bool delaysSet_ = false;
     bool rxGainSet_ = false;
+    // The delays and the gain as the driver last took them of this
+    // receiver, and when (0 never): of a timeslot the driver runs the latest.
+    unsigned delays_[3] = {0, 0, 0};  // rx, tx, selcal
+    uint64_t delaysTaken_ = 0;
+    int8_t rxGain_ = 0;
+    uint64_t rxGainTaken_ = 0;
+    // Another receiver of the timeslot whose setting of `taken` is the
+    // latest the driver took, or null.
+    DSProcReceiver* latestSetter(uint64_t DSProcReceiver::*taken) const;
+    // The delays and the gain of this receiver undone: zero, or, when
+    // another receiver of the timeslot set them too and the driver runs
+    // this receiver's, the latest of theirs configured again.
+    void leaveDelays();
+    void leaveRxGain();
     // The tone filters it switched on since the last disableToneAll, as
     // configured.
     struct ToneFilter {
@@ -170,8 +185,9 @@ public:
     bool disableToneAll(DSProcReceiver& receiver);
 
     // What the receiver, at its clean-up, leaves owed to its timeslot (a
-    // mask of functions: ReceiverDevice::oweTimeslot), and the owed
-    // switch-offs done (settle opens the device only when one is owed).
+    // mask of functions, delays and gain among them, which are zeroed:
+    // ReceiverDevice::oweTimeslot), and the owed switch-offs done (settle
+    // opens the device only when one is owed).
     static void owe(const DSProcReceiver& receiver);
     static void settle(unsigned ts);
 

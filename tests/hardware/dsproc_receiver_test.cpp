@@ -195,25 +195,27 @@ TEST_F(DSProcReceiverTest, CleanBeforeDestroySwitchesOffWhatIsOnAndEveryToneFilt
     EXPECT_TRUE(test::Logged(progress, "DISABLE ALL TONE done:  ts=12"));
 }
 
-// What the driver refuses to switch off at the clean-up stays owed to the
-// timeslot, tried again every second until it is done; what a receiver of
-// the timeslot switches on since (VAD, a 3000 Hz filter) is its own and
-// stays, as does the 2100 Hz filter of a receiver that shares the timeslot.
-// The leaving one's 1000 Hz filter, which no other receiver has, goes
-// though neither filter of another frequency ended it.
+// What the driver refuses to switch off or zero at the clean-up stays owed
+// to the timeslot, tried again every second until it is done; what a
+// receiver of the timeslot switches on since (VAD, a 3000 Hz filter) is its
+// own and stays, as does the 2100 Hz filter of a receiver that shares the
+// timeslot. The leaving one's 1000 Hz filter, which no other receiver has,
+// goes though neither filter of another frequency ended it.
 TEST_F(DSProcReceiverTest, CleanBeforeDestroyOwesWhatTheDriverRefusedUntilItIsDone) {
     test::ReceiverProbe sharer{kTs};
     ASSERT_TRUE(sharer.configureToneFilter(2100, 1, 100, -10));
     ASSERT_TRUE(probe.enableVAD(true));
     ASSERT_TRUE(probe.enableBSS(true));
+    ASSERT_TRUE(probe.configureRxGain(3) && probe.configureDelays(0, 5, 0));
     ASSERT_TRUE(probe.configureToneFilter(1000, 1, 100, -10));
     Board::instance().refuse = [](Op, const std::string&, uint32_t request, const void*) {
-        return request == dsp::kDisable ? EIO : 0;
+        return request == dsp::kDisable || request == dsp::kConfigure ? EIO : 0;
     };
     probe.Hardware::DSProcReceiver::LetGo();
     loop.advance(1000);
     const auto& ts = dsp().timeslot(kTs);
     EXPECT_TRUE(ts.on(dsp::kVad) && ts.on(dsp::kBss) && ts.filters.count(1000));
+    EXPECT_EQ(3, configured(dsp::kRxGain)->params.rx_gain.gain_dB);
     Board::instance().refuse = nullptr;
     test::ReceiverProbe next{kTs};
     ASSERT_TRUE(next.enableVAD(true));
@@ -221,6 +223,8 @@ TEST_F(DSProcReceiverTest, CleanBeforeDestroyOwesWhatTheDriverRefusedUntilItIsDo
     loop.advance(1000);
     EXPECT_TRUE(ts.on(dsp::kVad));
     EXPECT_FALSE(ts.on(dsp::kBss));
+    EXPECT_EQ(0, configured(dsp::kRxGain)->params.rx_gain.gain_dB);
+    EXPECT_EQ(0u, configured(dsp::kDelays)->params.delays.tx);
     std::vector<uint32_t> filters;
     for (const auto& filter : ts.filters) filters.push_back(filter.first);
     EXPECT_EQ((std::vector<uint32_t>{2100, 3000}), filters);
@@ -256,7 +260,8 @@ TEST_F(DSProcReceiverTest, CleanBeforeDestroyUndoesNoGainOrDelaysTheDriverRefuse
 
 // Another receiver of the timeslot (the other slot of a mixer channel)
 // lives on with VAD, the noise gate, delays, gain and a tone filter of its
-// own: they stay; BSS, which only the leaving one had on, goes.
+// own: they stay, its delays and gain set again where the leaving one's
+// replaced them; BSS, which only the leaving one had on, goes.
 TEST_F(DSProcReceiverTest, CleanBeforeDestroyLeavesWhatAnotherReceiverOfTheTimeslotHasOn) {
     test::ReceiverProbe sharer{kTs};
     for (test::ReceiverProbe* r : {&probe, &sharer}) {
@@ -266,6 +271,7 @@ TEST_F(DSProcReceiverTest, CleanBeforeDestroyLeavesWhatAnotherReceiverOfTheTimes
         ASSERT_TRUE(r->configureRxGain(3));
         ASSERT_TRUE(r->configureToneFilter(1000, 1, 100, -10));
     }
+    ASSERT_TRUE(probe.configureDelays(0, 9, 0) && probe.configureRxGain(6));
     ASSERT_TRUE(probe.enableBSS(true));
     clear();
     probe.Hardware::DSProcReceiver::CleanBeforeDestroy();
