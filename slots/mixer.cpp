@@ -176,7 +176,7 @@ Slot* Mixer::New(const LGCP::MixerOutParams& params) {
     if (!SetTX(params)) return nullptr;
     const int timeslot = channel2timeslot(channel);
     if (timeslot < 0) {
-        ClearTX(params.get_channel());
+        DropSum(params.get_channel());
         return nullptr;
     }
     auto* output = new TdmOutput(*this, channel, timeslot);
@@ -262,11 +262,21 @@ bool Mixer::SetTX(const LGCP::MixerOutParams& params) {
             return false;
         }
         if (!AddToSum(rx, tx, input.get_gain().getValue())) {
-            ClearTX(output);  // no half sum stays behind
+            DropSum(output);  // no half sum stays behind
             return false;
         }
     }
     return true;
+}
+
+void Mixer::DropSum(const LGCP::MixerChannel& output) {
+    if (ClearTX(output)) return;
+    mix_slot rx;
+    Channel2Slot(output, rx);
+    std::vector<std::pair<int, int>> put;
+    for (const auto& [pair, owner] : pairs_)
+        if (pair.first == rx.number && owner == nullptr) put.push_back(pair);
+    for (const auto& [summator, channel] : put) RemoveFromSum(summator, channel);
 }
 
 int Mixer::channel2timeslot(int channel) {

@@ -149,7 +149,7 @@ public:
     bool Channel2Slot(const LGCP::MixerChannel& channel, board::mixer::mix_slot& slot) const;
     bool ClearTX(const LGCP::MixerChannel& channel);
     // The output's sum anew: its inputs, or the output itself without any.
-    // A failed add clears the sum again.
+    // A failed add undoes the sum again (DropSum).
     bool SetTX(const LGCP::MixerOutParams& params);
     // MIX_TDM: the channel's timeslot, -1 when the driver refused.
     int channel2timeslot(int channel);
@@ -182,6 +182,10 @@ private:
     // The owed removals, tried again (not on a unit gone from the driver,
     // whose sums went with it).
     void RemoveOwed();
+    // Undoes the sum SetTX put for an output not made: cleared, or, when
+    // the driver refuses the clear, its pairs removed one by one (owed
+    // where refused).
+    void DropSum(const LGCP::MixerChannel& output);
 
     int unit_;
     bool stale_ = false;

@@ -334,6 +334,20 @@ const DeclineCase kDeclines[] = {
      [] { fail(board::mixer::MIX_RX_ADD, 3); }, Cause::insufficientResources, true},
     {"output without a timeslot", create_mixer_out(0, {6}, {{{1}, 1}}),
      [] { fail(board::mixer::MIX_TDM, 1); }, Cause::insufficientResources, true},
+    {"output whose third input fails, the clear after it refused",
+     create_mixer_out(0, {6}, {{{1}, 1}, {{2}, 1}, {{3}, 1}}),
+     [] {
+         fail(board::mixer::MIX_RX_ADD, 3);
+         fail(board::mixer::MIX_RX_CLEAR, 2);
+     },
+     Cause::insufficientResources, true},
+    {"output without a timeslot, the clear after it refused",
+     create_mixer_out(0, {6}, {{{1}, 1}}),
+     [] {
+         fail(board::mixer::MIX_TDM, 1);
+         fail(board::mixer::MIX_RX_CLEAR, 2);
+     },
+     Cause::insufficientResources, true},
 };
 
 class MixerDeclines : public MixerSlots, public ::testing::WithParamInterface<DeclineCase> {};
