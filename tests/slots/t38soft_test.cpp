@@ -344,6 +344,37 @@ TEST_F(T38Soft, TwoQueriesDuringOneCountShareIt) {
     EXPECT_EQ(1u, test::count(server.board().read_file(kT38 + ".pids"), "\n"));
 }
 
+// The reports owed when the controller goes were asked by it alone: the
+// next controller, connected while the program counts, hears one report,
+// of its own query.
+TEST_F(T38Soft, AReportOwedToAControllerGoneGoesToNoOther) {
+    server.board().write_program(kT38, counts("sleep 0.3\necho 5\n"));
+    controller.send(test::command(Alternative::query), 1);
+    answers(1);
+    Slots::instance()->UpdateHardwareResources();  // as SIGHUP does
+    controller.close();
+    test::TestController next(server);
+    ASSERT_TRUE(pump_until([&] { return next.connect(); }));
+    next.send(test::command(Alternative::query), 2);
+    unsigned reports = 0;
+    bool answered = false;
+    EXPECT_TRUE(pump_until([&] {
+        while (auto m = next.receive(1)) {
+            answered |= test::is_response(*m);
+            const LGCP::Signal* s = m->get_pdu().get_signal();
+            reports += s && s->is_query();
+        }
+        return answered && reports > 0;
+    }));
+    server.pump(5);
+    while (auto m = next.receive(1)) {
+        const LGCP::Signal* s = m->get_pdu().get_signal();
+        reports += s && s->is_query();
+    }
+    EXPECT_EQ(1u, reports);
+    EXPECT_EQ(1u, test::count(server.board().read_file(kT38 + ".pids"), "\n"));
+}
+
 // Lines that every query writes are said once a second, with the count of
 // those held back.
 TEST_F(T38Soft, LinesOfEachQueryAreWrittenOnceASecond) {
