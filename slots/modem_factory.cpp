@@ -124,31 +124,39 @@ void ModemFactory::update_modemDevices() {
 
 // A rescan must not offer an interface a slot holds: a second pppd would
 // run on it, and either slot's end would take it down under the other. A
-// scan without a descriptor learns nothing: the interfaces known stay, and
-// slots released meanwhile give theirs back.
+// scan ends at the first name the system does not know (ENODEV); one
+// without a socket, or with a request refused before that end, learns
+// nothing: the interfaces known stay, and slots released meanwhile give
+// theirs back.
 void ModemFactory::update_hdlcDevices() {
     Fd sock(board::netif::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    const int error = sock ? 0 : errno;
-    if (NoDescriptorFree(error)) {
+    if (!sock) {
+        const int error = errno;
         PutHeader(std::cerr) << "interface scan fail: " << std::strerror(error)
                              << ", the interfaces stay" << std::endl;
         return;
     }
-    freeHdlc_.clear();
-    scannedHdlc_.clear();
-    if (!sock) return;
+    std::set<std::string> scanned;
+    std::list<std::string> free;  // in the scan's order
     std::string found;
     for (int n = 0; n < kHdlcNames; ++n) {
         const std::string name = "hdlc" + std::to_string(n);
         ifreq request = board::hdlc_if::request(name);
         if (board::netif::ioctl(sock.get(), SIOCGIFINDEX, &request) != 0 ||
-            board::netif::ioctl(sock.get(), SIOCGIFFLAGS, &request) != 0)
-            break;
+            board::netif::ioctl(sock.get(), SIOCGIFFLAGS, &request) != 0) {
+            const int error = errno;
+            if (error == ENODEV) break;
+            PutHeader(std::cerr) << "interface scan fail at " << name << ": "
+                                 << std::strerror(error) << ", the interfaces stay" << std::endl;
+            return;
+        }
         if (!(request.ifr_flags & IFF_POINTOPOINT) || (request.ifr_flags & IFF_LOOPBACK)) continue;
-        scannedHdlc_.insert(name);
+        scanned.insert(name);
         found += " " + name;
-        if (!Held(name)) freeHdlc_.push_back(name);
+        if (!Held(name)) free.push_back(name);
     }
+    scannedHdlc_ = std::move(scanned);
+    freeHdlc_ = std::move(free);
     if (!found.empty() && foundLine_.admit())
         PutHeader(std::clog) << "found point-o-point devices:" << found << foundLine_ << std::endl;
 }

@@ -93,7 +93,8 @@ private:
     void CloseListener();
     void update_modemDevices();
     // Finds the point-to-point interfaces "hdlc0", "hdlc1", ... up to the
-    // first missing one; those no slot holds are free.
+    // first missing one; those no slot holds are free. A scan the system
+    // refused before that end changes nothing.
     void update_hdlcDevices();
     bool Held(const std::string& interfaceName) const;
 

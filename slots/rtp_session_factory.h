@@ -33,9 +33,11 @@ class RtpSessionFactory : public SlotFactory {
 public:
     // Reports the counts.
     void Query(LGCP::Resources& resources) override;
-    // The counts anew from the voice driver. G.729, G.723 and G.711 start
-    // from 0; a count changes only with a positive answer. A driver that
-    // cannot be opened for want of a descriptor leaves them all.
+    // The counts anew from the voice driver: G.729, G.723 and G.711 take
+    // its answer, 0 included, the other two only an answer above 0; a
+    // request it refuses leaves that count. A driver that cannot be opened
+    // sets the first three to 0, unless for want of a descriptor, which
+    // leaves them all.
     void IQuery() override;
 
     // "<name>[G.723,G.729,G.711,universal]: ", the prefix of the log lines.

@@ -176,7 +176,10 @@ void Slots::ForceRelease(Slot* slot) {
     int_destroy(slot);
 }
 
+// The reports owed were asked for the controller gone: a count still under
+// way reports to none, unless the next controller asks meanwhile.
 void Slots::OnDisconnect() {
+    reportsOwed_ = 0;
     while (!live_.empty()) {
         Slot* slot = live_.front();
         if (!slot->destroying() && Destroy(slot)) continue;

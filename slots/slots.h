@@ -23,7 +23,7 @@ public:
     static Slots* instance();
 
     void OnConnect() override {}
-    // Destroys every slot.
+    // Destroys every slot and forgets the resources reports owed.
     void OnDisconnect() override;
     bool OnCommand(const LGCP::Command& command) override;
     void OnSignal(const LGCP::Signal& signal) override;

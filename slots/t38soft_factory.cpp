@@ -29,6 +29,9 @@ constexpr int kExecFailed = 237;
 // How long the loop waits for the program's count before it reports
 // what it knows.
 constexpr unsigned kCountLimitMs = 3000;
+// What the count's child answers when the program cannot be executed (a
+// count is a number).
+constexpr const char* kNotExecuted = "not executed";
 
 // "<peer address>/<peer port>/<own port>"
 std::string Remote(const LGCP::T38Soft& params) {
@@ -140,11 +143,12 @@ void T38SoftFactory::Query(LGCP::Resources& resources) {
 }
 
 // A missing program is known without a child: it counts 0. One that
-// cannot be started now (no descriptor or process free) leaves the count
-// known before.
+// cannot be started now (no descriptor or process free) or executed (being
+// written by an upgrade) leaves the count known before.
 bool T38SoftFactory::QueryNumOfInstances() {
     ChildProgram count;
     count.argv = {board::path(kProgram), "--num-of-instances"};
+    count.failure = kNotExecuted;
     count.failStatus = kExecFailed;
     if (::access(count.argv[0].c_str(), X_OK) != 0) {
         if (notFound_.admit())
@@ -165,6 +169,11 @@ void T38SoftFactory::OnCount(bool answered, const std::string& text) {
     if (!answered) {
         PutHeader(std::cerr) << "t38: no count within " << kCountLimitMs << " ms, reporting "
                              << instances_ << std::endl;
+        return Counted(instances_);
+    }
+    if (text == std::string(kNotExecuted) + "\n") {
+        PutHeader(std::cerr) << "t38: count not started: the program could not be executed, "
+                             << "reporting " << instances_ << std::endl;
         return Counted(instances_);
     }
     if (text.empty()) {

@@ -70,8 +70,9 @@ Slot* VoiceFactory::CreatePlay(const LGCP::PlayerParams& params) {
     Fd channel = OpenChannel(O_WRONLY, "writing", kPlayerChannel, timeslot);
     if (!channel) return nullptr;
     PlaySlotGeneric* slot =
-        network ? static_cast<PlaySlotGeneric*>(new PlaySlotNetwork(std::move(channel), *network))
-                : new PlaySlotFile(std::move(channel), *file);
+        network ? static_cast<PlaySlotGeneric*>(
+                      new PlaySlotNetwork(std::move(channel), timeslot, *network))
+                : new PlaySlotFile(std::move(channel), timeslot, *file);
     players_.push_back(slot);
     return slot;
 }

@@ -11,8 +11,6 @@
 #include <sstream>
 #include <utility>
 
-#include "board/devio.h"
-#include "board/drivers/mcc.h"
 #include "board/paths.h"
 #include "runtime/ext_output.h"
 #include "slots/voice_factory.h"
@@ -43,9 +41,8 @@ bool inside_voice_folder(const std::string& name) {
 
 // ---- Players
 
-PlaySlotGeneric::PlaySlotGeneric(Fd channel)
-    : timeslot_(board::ioctl_value(channel.get(), board::mcc::MCC_TIMESLOT, 0)),
-      channel_(std::move(channel)) {
+PlaySlotGeneric::PlaySlotGeneric(Fd channel, int timeslot)
+    : timeslot_(timeslot), channel_(std::move(channel)) {
     HoldChannel(timeslot_);
 }
 
@@ -62,8 +59,9 @@ void PlaySlotGeneric::IForcedRelease() {
     VoiceFactory::instance().OnDestroy(this);
 }
 
-PlaySlotNetwork::PlaySlotNetwork(Fd channel, const LGCP::PlayerParams_network& params)
-    : PlaySlotGeneric(std::move(channel)),
+PlaySlotNetwork::PlaySlotNetwork(Fd channel, int timeslot,
+                                 const LGCP::PlayerParams_network& params)
+    : PlaySlotGeneric(std::move(channel), timeslot),
       host_(dhost2str(params.get_host())),
       id_(static_cast<uint32_t>(params.get_id().getValue())) {}
 
@@ -121,8 +119,8 @@ void PlaySlotNetwork::Release() {
     OnAbort(0);
 }
 
-PlaySlotFile::PlaySlotFile(Fd channel, const LGCP::PlayerParams_file& params)
-    : PlaySlotGeneric(std::move(channel)),
+PlaySlotFile::PlaySlotFile(Fd channel, int timeslot, const LGCP::PlayerParams_file& params)
+    : PlaySlotGeneric(std::move(channel), timeslot),
       repeat_(static_cast<uint32_t>(params.get_repeat().getValue())) {
     for (const ASN1::IA5String& name : params.get_name()) phrases_.push_back(name);
     abort_.Bind(this, &PlaySlotFile::delayed_abort);

@@ -45,8 +45,9 @@ public:
 protected:
     // Takes the allocated channel (no copy that could fail: a slot without
     // its channel would announce a timeslot the driver gives the next
-    // create) and reads its timeslot.
-    explicit PlaySlotGeneric(Fd channel);
+    // create) with the timeslot the factory asked for it: a second request
+    // the driver refused would leave a player made without one.
+    PlaySlotGeneric(Fd channel, int timeslot);
 
     int timeslot_;
     Fd channel_;
@@ -56,7 +57,7 @@ class PlaySlotNetwork : public PlaySlotGeneric {
 public:
     enum State { idle, connecting, playing, released };
 
-    PlaySlotNetwork(Fd channel, const LGCP::PlayerParams_network& params);
+    PlaySlotNetwork(Fd channel, int timeslot, const LGCP::PlayerParams_network& params);
 
     // The first call connects; false once the player is released.
     bool IOnOutputStream() override;
@@ -78,7 +79,7 @@ private:
 
 class PlaySlotFile : public PlaySlotGeneric {
 public:
-    PlaySlotFile(Fd channel, const LGCP::PlayerParams_file& params);
+    PlaySlotFile(Fd channel, int timeslot, const LGCP::PlayerParams_file& params);
 
     // The first call starts playing; false when no phrase opens (`abort`
     // follows on the next pass) or once the player is released.

@@ -2,6 +2,7 @@
 // command line and standard input, its end, the channel's failures and the
 // count of instances it reports. The stand-in program is a real process:
 // waits for it are bounded in real time.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -13,6 +14,7 @@
 
 #include "board/sim/mcc_model.h"
 #include "board/sim/mixer_model.h"
+#include "runtime/fd.h"
 #include "slots/mcc_factory.h"
 #include "slots/mixer_factory.h"
 #include "slots/rtp_factory.h"
@@ -253,8 +255,9 @@ TEST_F(T38Soft, ChannelFailuresDeclineAndLeaveNoChannelOpen) {
 // The count is read as the program writes it: a ping sent after the query
 // is answered first, and a mixer create finds the units the query walked
 // (each row starts with none known). A program that has not counted within
-// 3 s (this one would take 12) leaves the count known before, with one
-// line; the report says what the board has when it is sent: the channels
+// 3 s (this one would take 12), or that cannot be executed while it is
+// being written, leaves the count known before, with one line; the report
+// says what the board has when it is sent: the channels
 // that RTP and MCC creates took meanwhile are not counted free. A count
 // line is read up to its 31st character; a program that runs on after its
 // count, or past the limit, is killed.
@@ -269,12 +272,16 @@ TEST_F(T38Soft, TheProgramCountsTheInstances) {
         std::string line;  // logged (none when empty)
         unsigned limitMs;  // the count is waited for this long (0: it answers)
         bool killed = false;
+        bool written = false;  // being written (as by an upgrade): it cannot be executed
     } cases[] = {
         {"", t38(runs(), "8"), 8, "", 0},
         {"/it's a board", t38(runs(), "12"), 12, "", 0},
         {"/it's a board", counts("exec sleep 12\n"), 12,
          "t38soft: t38: no count within 3000 ms, reporting 12\n", 3000, true},
         {"", counts("sleep 0.3\necho 5\n"), 5, "", 0},
+        {"", t38(runs(), "9"), 5,
+         "t38soft: t38: count not started: the program could not be executed, reporting 5\n", 0,
+         false, true},
         {"", counts("echo '8 instances of the T.38 relay, and more'\nexec sleep 60\n"), 8, "", 0,
          true},
         {"", t38(runs(), ""), 0, "t38soft: t38: can't detect T38 resources\n", 0},
@@ -284,6 +291,8 @@ TEST_F(T38Soft, TheProgramCountsTheInstances) {
         const std::string root = server.board().dir() + c.root;
         ::setenv("BOARD_ROOT", root.c_str(), 1);
         if (c.program) server.board().write_program(c.root + kT38, *c.program);
+        Fd writing;
+        if (c.written) writing.reset(::open(host(c.root + kT38).c_str(), O_WRONLY | O_CLOEXEC));
         Mixer::MixerFactory::instance().reset_for_test();  // no unit known
         controller.send(test::command(Alternative::query), 1);
         controller.send(test::command(Alternative::ping), 2);
@@ -341,6 +350,37 @@ TEST_F(T38Soft, TwoQueriesDuringOneCountShareIt) {
         EXPECT_EQ(5, s->get_query()->get_t38_instances().getValue());
         EXPECT_EQ(3u, s->get_query()->get_mixer().size());
     }
+    EXPECT_EQ(1u, test::count(server.board().read_file(kT38 + ".pids"), "\n"));
+}
+
+// The reports owed when the controller goes were asked by it alone: the
+// next controller, connected while the program counts, hears one report,
+// of its own query.
+TEST_F(T38Soft, AReportOwedToAControllerGoneGoesToNoOther) {
+    server.board().write_program(kT38, counts("sleep 0.3\necho 5\n"));
+    controller.send(test::command(Alternative::query), 1);
+    answers(1);
+    Slots::instance()->UpdateHardwareResources();  // as SIGHUP does
+    controller.close();
+    test::TestController next(server);
+    ASSERT_TRUE(pump_until([&] { return next.connect(); }));
+    next.send(test::command(Alternative::query), 2);
+    unsigned reports = 0;
+    bool answered = false;
+    EXPECT_TRUE(pump_until([&] {
+        while (auto m = next.receive(1)) {
+            answered |= test::is_response(*m);
+            const LGCP::Signal* s = m->get_pdu().get_signal();
+            reports += s && s->is_query();
+        }
+        return answered && reports > 0;
+    }));
+    server.pump(5);
+    while (auto m = next.receive(1)) {
+        const LGCP::Signal* s = m->get_pdu().get_signal();
+        reports += s && s->is_query();
+    }
+    EXPECT_EQ(1u, reports);
     EXPECT_EQ(1u, test::count(server.board().read_file(kT38 + ".pids"), "\n"));
 }
 

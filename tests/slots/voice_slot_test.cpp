@@ -241,11 +241,26 @@ TEST_P(VoiceChannels, AreTransparentChannelsAllocatedForOneDirection) {
     EXPECT_EQ(GetParam().flags | O_NONBLOCK | O_CLOEXEC, opens[0]->flags());
 }
 
+// Each call of the create on the device refused in turn (a player asks its
+// channel's timeslot twice): the create is refused with the channel given
+// back, or, once no call of it was refused, made.
 TEST_P(VoiceChannels, AreGivenBackWhenTheDeviceFails) {
-    for (auto [op, request] : {std::pair{Op::Open, 0u}, {Op::Ioctl, board::mcc::MCC_ALLOCATE},
-                               {Op::Ioctl, board::mcc::MCC_TIMESLOT}}) {
-        sim().fail_next(op, board::mcc::kDevice, EIO, request);
-        EXPECT_EQ(Cause::insufficientResources, outcome(GetParam().command, kPlayer));
+    for (int nth = 1;; ++nth) {
+        SCOPED_TRACE("call " + std::to_string(nth) + " refused");
+        bool refused = false;
+        sim().refuse = [&, seen = 0](Op, const std::string& path, uint32_t, const void*) mutable {
+            if (path != board::mcc::kDevice || ++seen != nth) return 0;
+            refused = true;
+            return EIO;
+        };
+        const std::optional<Cause> cause = outcome(GetParam().command, kPlayer);
+        sim().refuse = nullptr;
+        if (!refused) {
+            EXPECT_EQ(std::nullopt, cause);
+            EXPECT_EQ(1u, mcc().opens());
+            break;
+        }
+        EXPECT_EQ(Cause::insufficientResources, cause);
         EXPECT_EQ(0u, mcc().opens());
     }
 }
