@@ -171,13 +171,25 @@ void RadioControl::OnProcessStatus(Timer*) {
 
 // Address 0 names no source: until a real one is known every source passes,
 // or a keyed radio would hear nobody.
+// A filter for another position that the driver refuses must not leave the
+// old position's filter in the driver: it goes, as at an un-key, and the
+// next update asks for the new one again.
 bool RadioControl::UpdateAccess(bool on, const in_addr& addr) {
     if (on && addr.s_addr != 0) {
-        removalOwed_ = false;
-        if (filterActive_ && filter_.addr == addr.s_addr) return true;
+        if (filterActive_ && filter_.addr == addr.s_addr) {
+            removalOwed_ = false;
+            return true;
+        }
+        const bool held = filterActive_;
+        const board::rtp_ext::rtp_ext_source_filter old = filter_;
         filter_ = {addr.s_addr, 0};
         filterActive_ = true;
-        SetFilter();
+        if (SetFilter() || !held) {
+            removalOwed_ = false;
+        } else {
+            filter_ = old;
+            RemoveFilter();
+        }
     } else if (filterActive_) {
         RemoveFilter();
     }
@@ -202,10 +214,10 @@ void RadioControl::ForgetFilter() {
     removalOwed_ = false;
 }
 
-void RadioControl::SetFilter() {
+bool RadioControl::SetFilter() {
     board::rtp_ext::rtp_ext_source_filter filter = filter_;
-    if (board::ioctl(ext_.get(), drv::kSetFilter, &filter) != 0)
-        Fail("set filer rtp_ext session fail !!!");
+    if (board::ioctl(ext_.get(), drv::kSetFilter, &filter) == 0) return true;
+    return Fail("set filer rtp_ext session fail !!!");
 }
 
 const std::string& RadioControl::GetPrefix() {

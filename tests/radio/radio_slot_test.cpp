@@ -60,22 +60,24 @@ TERM::RadioModifier ed137_rx(const char* squ) {
         header("ptt-off", squ, 3) + " } }");
 }
 
-// Keyed by the position at 127.0.0.2 with PTT type `ptt`.
-TERM::RadioModifier ed137_keyed(const char* ptt) {
-    return value_of<TERM::RadioModifier>(
-        "ed-137 : { addr { session-addr \"127.0.0.2\", session-ssrc 9 }, params rx : { header " +
-        header(ptt, "squ-off", 3) + " } }");
+// Keyed by the position at `position` with PTT type `ptt`.
+TERM::RadioModifier ed137_keyed(const char* ptt, const std::string& position = "127.0.0.2") {
+    return value_of<TERM::RadioModifier>("ed-137 : { addr { session-addr \"" + position +
+                                         "\", session-ssrc 9 }, params rx : { header " +
+                                         header(ptt, "squ-off", 3) + " } }");
 }
 
-// A wm-trans that keys the radio for the position at 127.0.0.2 (or, with
+// A wm-trans that keys the radio for the position at `position` (or, with
 // `ptt` "FALSE", un-keys it).
-TERM::RadioModifier vark_keyed(int prio, const char* ptt = "TRUE") {
+TERM::RadioModifier vark_keyed(int prio, const char* ptt = "TRUE",
+                               const std::string& position = "127.0.0.2") {
     return value_of<TERM::RadioModifier>(
         "vark : { addr { session-addr \"127.0.0.3\", session-ssrc 5 }, params wm-trans : { flags "
         "{ prio " +
         std::to_string(prio) + ", ptt " + ptt +
         ", bss FALSE, vad-rx FALSE, vad-tx FALSE, sql FALSE, sh FALSE, pwr FALSE, rv "
-        "FALSE, resv FALSE, selcall 0, li 0 }, ip \"127.0.0.2\", ssrc 5 } }");
+        "FALSE, resv FALSE, selcall 0, li 0 }, ip \"" +
+        position + "\", ssrc 5 } }");
 }
 
 r2s_proto unpack_rx(const std::vector<uint8_t>& bytes) {
@@ -828,6 +830,29 @@ TEST_P(RadioUnkeyRefused, IsAnsweredSo_AndTheFilterGoesAtTheNextTick) {
     server.pump();
     EXPECT_TRUE(next_of(LGCP::Signal::Alternative::rtpExt));
     EXPECT_EQ(std::nullopt, outcome(unkey, kSlot)) << "the controller's retry";
+}
+
+// Keyed at the most urgent level by another position while the removal is
+// owed, with the driver refusing that position's filter as well: the driver
+// must not go on passing the old position only.
+TEST_P(RadioUnkeyRefused, AnotherPositionKeyingMeanwhileIsHeard) {
+    const bool ed137 = GetParam();
+    create(kSlot, ed137 ? ed137_command() : vark_command());
+    ASSERT_EQ(std::nullopt,
+              outcome(ioctl_rtp_ext(ed137 ? ed137_keyed("emergency-ptt-on") : vark_keyed(0)), kSlot));
+    sim().fail_next(Op::Ioctl, ext::kDevice, EIO, ext::kRemoveFilter);
+    ASSERT_EQ(Cause::unsupported,
+              outcome(ioctl_rtp_ext(ed137 ? ed137_keyed("ptt-off") : vark_keyed(0, "FALSE")), kSlot));
+    sim().fail_next(Op::Ioctl, ext::kDevice, EIO, ext::kSetFilter);
+    EXPECT_EQ(std::nullopt,
+              outcome(ioctl_rtp_ext(ed137 ? ed137_keyed("emergency-ptt-on", "127.0.0.4")
+                                          : vark_keyed(0, "TRUE", "127.0.0.4")),
+                      kSlot));
+    EXPECT_FALSE(filters(kSlot, "127.0.0.2"));
+    const auto own = ed137 ? ed137_tx(4, 5) : radio_test::vark_header(GW_FLAG_RV, 0, 1);
+    EXPECT_TRUE(ext_session_of(kSlot)->inject(own, test::ip("127.0.0.4"), 9));
+    server.pump();
+    EXPECT_TRUE(next_of(LGCP::Signal::Alternative::rtpExt));
 }
 
 INSTANTIATE_TEST_SUITE_P(Radio, RadioUnkeyRefused, ::testing::Bool(),
