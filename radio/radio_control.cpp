@@ -117,6 +117,7 @@ int RadioControl::RtpExtStart(bool initial) {
 // force (none, when its removal was owed), and the status timer that stopped
 // when the old one ended.
 void RadioControl::SessionOpened() {
+    sessionEnded_ = false;
     if (removalOwed_) ForgetFilter();
     if (filterActive_) SetFilter();
     if (timerEnabled_ && !timer_) SetTimerEnable(true);
@@ -164,7 +165,7 @@ void RadioControl::OnProcessStatus(Timer*) {
     lastActivity_ = now;
     if (removalOwed_) RemoveFilter();
     if (notify_) notify_->RadioControlTick();
-    const unsigned long delay = ProcessRadioStatus(now, interval_);
+    const unsigned long delay = sessionEnded_ ? interval_ : ProcessRadioStatus(now, interval_);
     if (timerEnabled_)
         timer_.set(static_cast<unsigned>(delay), &RadioControl::OnProcessStatus, this);
 }
@@ -243,12 +244,13 @@ ssize_t RadioControl::ReceiveOne(drv::rtp_ext_receive_info& info, unsigned char*
     return n;
 }
 
-// The loss is told once: the status timer, whose reports (and ED-137's
-// keep-alive watch) can only fail now, waits for the next session.
+// The loss is told once: the status reports (and ED-137's keep-alive
+// watch), which can only fail now, wait for the next session; the ticks go
+// on for what the slot's stream, which stays, still owes.
 void RadioControl::SessionEnded(const char* why) {
     EndWatch(event_, GetPrefix() + "rtp_ext session read fail: ", why);
     ext_.reset();
-    timer_.reset();
+    sessionEnded_ = true;
     if (notify_) notify_->RadioControlNotify(kSessionEnded);
 }
 

@@ -215,6 +215,8 @@ private:
     Side side_ = GatewaySide;
     bool trace_ = false;
     bool timerEnabled_ = false;
+    // The session ended under the controller: no reports until the next.
+    bool sessionEnded_ = false;
     // The filter is in force (also when the driver refused to set it: the
     // protocol's access rule still keeps the other positions out); with the
     // removal owed, the driver still passes filter_'s source only.

@@ -942,6 +942,20 @@ TEST_F(RadioSlotTest, ARefusedSquelchInputIsAskedAgainAtTheNextTick) {
     EXPECT_EQ(1u, peer.rtp().size()) << "the radio's voice at the far end";
 }
 
+// The input stays owed when the radio's extension session ends meanwhile:
+// the stream still carries the radio's voice.
+TEST_F(RadioSlotTest, ARefusedSquelchInputIsAskedAgainAfterTheExtensionSessionEnded) {
+    create(kSlot, ed137_command(
+                      ed137_status("squ-off", kResponse + ", transmission-depend-on-squ TRUE")));
+    test::fail_rtp(Op::Ioctl, rtp::kInputOn, EIO);
+    EXPECT_EQ(Cause::unsupported, outcome(ioctl_rtp_ext(ed137_rx("squ-on")), kSlot));
+    sim().channel(slot(kSlot).control()->ext_fd())->hang_up();
+    server.pump(2);
+    advance(1000);
+    EXPECT_TRUE(stream(kSlot).input);
+    EXPECT_TRUE(slot(kSlot).input_on());
+}
+
 // ---- Voice processing
 
 struct VoiceCase {
