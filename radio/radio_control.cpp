@@ -114,8 +114,8 @@ int RadioControl::RtpExtStart(bool initial) {
 }
 
 // A new session has none of the old one's settings: it gets the filter in
-// force (none, when its removal was owed), and the status timer that stopped
-// when the old one ended.
+// force (none, when its removal was owed), its status reports, and the
+// status timer where it does not run.
 void RadioControl::SessionOpened() {
     sessionEnded_ = false;
     if (removalOwed_) ForgetFilter();
@@ -171,10 +171,9 @@ void RadioControl::OnProcessStatus(Timer*) {
 }
 
 // Address 0 names no source: until a real one is known every source passes,
-// or a keyed radio would hear nobody.
-// A filter for another position that the driver refuses must not leave the
-// old position's filter in the driver: it goes, as at an un-key, and the
-// next update asks for the new one again.
+// or a keyed radio would hear nobody. A filter for another position that the
+// driver refuses must not leave the old position's filter in the driver: it
+// goes, as at an un-key, and the next update asks for the new one again.
 bool RadioControl::UpdateAccess(bool on, const in_addr& addr) {
     if (on && addr.s_addr != 0) {
         if (filterActive_ && filter_.addr == addr.s_addr) {
