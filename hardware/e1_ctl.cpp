@@ -79,6 +79,7 @@ void E1Ctl::reset_for_test() {
     maintenance_ = -1;
     std::fill(std::begin(casOpen_), std::end(casOpen_), 0);
     tclk_ = 0;
+    tclkOwed_ = false;
     statusReadFail_ = LogThrottle();
 }
 
@@ -87,13 +88,15 @@ void E1Ctl::PutHeader(std::ostream& os) const { os << "E1: "; }
 void E1Ctl::OnConnect() {
     SendStatus();
     statusTimer_.set(kStatusPeriodMs, &E1Ctl::OnCheckStatus, this);
+    // Every trunk a master: owed to the driver until it takes the mask.
     tclk_ = 0;
-    UpdateTclk();
+    tclkOwed_ = !UpdateTclk();
     CheckOpenCas();
 }
 
 void E1Ctl::OnCheckStatus() {
     SendStatus();
+    if (tclkOwed_) tclkOwed_ = !UpdateTclk();
     CheckOpenCas();
     statusTimer_.set(kStatusPeriodMs, &E1Ctl::OnCheckStatus, this);
 }
@@ -161,7 +164,10 @@ bool E1Ctl::SetMode(const LGCP::TrunkCfg& cfg) {
     }
     // A mask the driver refused is not the trunks' mode: the next trunk's
     // command must not write it.
-    if (UpdateTclk()) return true;
+    if (UpdateTclk()) {
+        tclkOwed_ = false;
+        return true;
+    }
     tclk_ = before;
     return false;
 }

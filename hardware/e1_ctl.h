@@ -38,6 +38,8 @@ public:
     // Sets (slave) or clears (master) the trunk's bit of the TCLK mask and
     // writes the mask. A negative trunk changes nothing; false for a trunk
     // beyond the mask or a mask the driver did not take (kept as it was).
+    // A controller's connect sets every trunk master; a mask the driver did
+    // not take then is written again at each status poll until it does.
     bool SetMode(const LGCP::TrunkCfg& cfg);
     bool UpdateTclk();
     void select_source(int source);
@@ -77,7 +79,10 @@ private:
     Fd cas_;
     Event casEvent_;
     uint32_t casOpen_[kTrunks] = {};
+    // The trunks' modes as the controller set them; while owed, the driver
+    // still has another mask, and each status poll writes this one again.
     uint32_t tclk_ = 0;
+    bool tclkOwed_ = false;
     // A failing driver fails each trunk's status at each poll.
     LogThrottle statusReadFail_;
 };

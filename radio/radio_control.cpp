@@ -114,9 +114,10 @@ int RadioControl::RtpExtStart(bool initial) {
 }
 
 // A new session has none of the old one's settings: it gets the filter in
-// force (none, when its removal was owed), and the status timer that stopped
-// when the old one ended.
+// force (none, when its removal was owed), its status reports, and the
+// status timer where it does not run.
 void RadioControl::SessionOpened() {
+    sessionEnded_ = false;
     if (removalOwed_) ForgetFilter();
     if (filterActive_) SetFilter();
     if (timerEnabled_ && !timer_) SetTimerEnable(true);
@@ -164,20 +165,31 @@ void RadioControl::OnProcessStatus(Timer*) {
     lastActivity_ = now;
     if (removalOwed_) RemoveFilter();
     if (notify_) notify_->RadioControlTick();
-    const unsigned long delay = ProcessRadioStatus(now, interval_);
+    const unsigned long delay = sessionEnded_ ? interval_ : ProcessRadioStatus(now, interval_);
     if (timerEnabled_)
         timer_.set(static_cast<unsigned>(delay), &RadioControl::OnProcessStatus, this);
 }
 
 // Address 0 names no source: until a real one is known every source passes,
-// or a keyed radio would hear nobody.
+// or a keyed radio would hear nobody. A filter for another position that the
+// driver refuses must not leave the old position's filter in the driver: it
+// goes, as at an un-key, and the next update asks for the new one again.
 bool RadioControl::UpdateAccess(bool on, const in_addr& addr) {
     if (on && addr.s_addr != 0) {
-        removalOwed_ = false;
-        if (filterActive_ && filter_.addr == addr.s_addr) return true;
+        if (filterActive_ && filter_.addr == addr.s_addr) {
+            removalOwed_ = false;
+            return true;
+        }
+        const bool held = filterActive_;
+        const board::rtp_ext::rtp_ext_source_filter old = filter_;
         filter_ = {addr.s_addr, 0};
         filterActive_ = true;
-        SetFilter();
+        if (SetFilter() || !held) {
+            removalOwed_ = false;
+        } else {
+            filter_ = old;
+            RemoveFilter();
+        }
     } else if (filterActive_) {
         RemoveFilter();
     }
@@ -202,10 +214,10 @@ void RadioControl::ForgetFilter() {
     removalOwed_ = false;
 }
 
-void RadioControl::SetFilter() {
+bool RadioControl::SetFilter() {
     board::rtp_ext::rtp_ext_source_filter filter = filter_;
-    if (board::ioctl(ext_.get(), drv::kSetFilter, &filter) != 0)
-        Fail("set filer rtp_ext session fail !!!");
+    if (board::ioctl(ext_.get(), drv::kSetFilter, &filter) == 0) return true;
+    return Fail("set filer rtp_ext session fail !!!");
 }
 
 const std::string& RadioControl::GetPrefix() {
@@ -231,12 +243,13 @@ ssize_t RadioControl::ReceiveOne(drv::rtp_ext_receive_info& info, unsigned char*
     return n;
 }
 
-// The loss is told once: the status timer, whose reports (and ED-137's
-// keep-alive watch) can only fail now, waits for the next session.
+// The loss is told once: the status reports (and ED-137's keep-alive
+// watch), which can only fail now, wait for the next session; the ticks go
+// on for what the slot's stream, which stays, still owes.
 void RadioControl::SessionEnded(const char* why) {
     EndWatch(event_, GetPrefix() + "rtp_ext session read fail: ", why);
     ext_.reset();
-    timer_.reset();
+    sessionEnded_ = true;
     if (notify_) notify_->RadioControlNotify(kSessionEnded);
 }
 

@@ -132,7 +132,8 @@ public:
     // Passes only packets from `addr` (on), or every packet (off, or no
     // address known: 0). The filter stays in force across a restart of the
     // session. A removal the driver refused stays owed, tried again by the
-    // next update and each status tick: false while it is owed.
+    // next update and each status tick: false while it is owed. A filter
+    // for another position the driver refuses takes the old one away.
     bool UpdateAccess(bool on, const in_addr& addr);
     // "rtp_ext[id] time:" (no number for type 2), at most 254 characters.
     const std::string& GetPrefix();
@@ -190,8 +191,8 @@ private:
     // Closed as a failed start leaves it; the slot hears that the radio is lost.
     void SessionEnded(const char* why);
     void SessionOpened();
-    // Issues the filter record in force.
-    void SetFilter();
+    // Issues the filter record in force; false when the driver refused it.
+    bool SetFilter();
     void RemoveFilter();
     void ForgetFilter();
     void Init(RadioControlType type);
@@ -214,6 +215,8 @@ private:
     Side side_ = GatewaySide;
     bool trace_ = false;
     bool timerEnabled_ = false;
+    // The session ended under the controller: no reports until the next.
+    bool sessionEnded_ = false;
     // The filter is in force (also when the driver refused to set it: the
     // protocol's access rule still keeps the other positions out); with the
     // removal owed, the driver still passes filter_'s source only.

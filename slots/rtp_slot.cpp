@@ -189,7 +189,10 @@ bool RtpSlot::ChangeCodec(uint16_t rtp::rtp_connection_params::*field,
     }
     const rtp::rtp_connection_params previous = params_;
     params_.*field = static_cast<uint16_t>(payload);
-    if (restart()) {
+    // A wired slot whose new session the driver gave no input carries no
+    // voice: the change failed. Where the squelch switches the input, the
+    // radio asks again itself.
+    if (restart() && (followsSquelch_ || source() == nullptr || inputOn_)) {
         PutHeader(std::clog);
         std::clog << " - OK" << std::endl;
         return true;
@@ -212,18 +215,20 @@ bool RtpSlot::ResumeWith(const rtp::rtp_connection_params& params) {
 }
 
 bool RtpSlot::restart() {
+    // The input the slot wants: on while something is wired to it, or, where
+    // the squelch switches it, as the old session had it. Not the old
+    // session's alone: a disconnect may have found its input-off refused.
+    const bool input = followsSquelch_ ? inputOn_ : source() != nullptr;
     // The event holds a duplicate of the old session: it must go too, or
     // the driver keeps the session (and its channel).
     readEvent_.Release();
     session_.close();
     if (!Begin()) return false;
     // The new session begins with its input off and without packet
-    // detection: the input goes on again where it was on (off, when the
+    // detection: the input goes on again where it is wanted (off, when the
     // driver refuses), and detection stays set.
-    if (inputOn_) {
-        inputOn_ = false;
-        SwitchInput(true);
-    }
+    inputOn_ = false;
+    if (input) SwitchInput(true);
     if (pdTimeout_) SetPacketDetection(*pdTimeout_);
     return true;
 }

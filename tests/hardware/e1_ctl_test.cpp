@@ -136,6 +136,31 @@ TEST_F(E1Trunks, TrunkModesSetTheTclkMask) {
     EXPECT_EQ(4u, maintenance_.tclk_history.size());
 }
 
+// A controller's connect makes every trunk a master again: a mask the
+// driver refused or could not be opened for then is written at the next
+// status poll, not left to the next trunkCfg.
+TEST_F(E1Trunks, TheConnectsMaskIsWrittenAtTheNextPollWhenItWasNotTaken) {
+    using Mode = LGCP::TrunkMode;
+    ASSERT_TRUE(e1.SetMode(trunk_cfg(2, Mode::slave)));
+    sim().fail_next(Op::Ioctl, maintenance::kDevice, EIO, maintenance::kSetTclk);
+    e1.OnConnect();
+    EXPECT_EQ(0x4u, maintenance_.tclk);
+    sim().fail_next(Op::Ioctl, maintenance::kDevice, EINTR, maintenance::kSetTclk);
+    EXPECT_FALSE(e1.SetMode(trunk_cfg(1, Mode::slave)));
+    loop.advance(E1Ctl::kStatusPeriodMs);
+    EXPECT_EQ(0u, maintenance_.tclk) << "trunk 1 stayed a master";
+    loop.advance(E1Ctl::kStatusPeriodMs);
+    EXPECT_EQ((std::vector<uint32_t>{0x4, 0}), maintenance_.tclk_history);
+
+    ASSERT_TRUE(e1.SetMode(trunk_cfg(3, Mode::slave)));
+    e1.reset_for_test();  // the device closed
+    maintenance_.absent = true;
+    e1.OnConnect();
+    maintenance_.absent = false;
+    loop.advance(E1Ctl::kStatusPeriodMs);
+    EXPECT_EQ(0u, maintenance_.tclk);
+}
+
 TEST_F(E1Trunks, ATclkWriteThatFailsIsReported) {
     sim().fail_next(Op::Ioctl, maintenance::kDevice, EIO, maintenance::kSetTclk);
     EXPECT_FALSE(e1.SetMode(trunk_cfg(1, LGCP::TrunkMode::slave)));

@@ -132,6 +132,30 @@ TEST_F(RadioControlTest, TheFilterIsRequestedOnlyWhenItChanges) {
     EXPECT_TRUE(onRtp.UpdateAccess(false, a)) << "no session of its own: no filter to owe";
 }
 
+// A filter for another position that the driver refuses does not leave the
+// old position's in force: the old one goes (every position passes, the
+// access rule keeping the others out) and the next update asks again;
+// while its removal is refused too, the update fails and the removal is owed.
+TEST_F(RadioControlTest, AFilterForAnotherPositionTheDriverRefusedTakesTheOldOneAway) {
+    RadioControl control(5, rtp_ext_attach_session_params{rtp.get(), -1}, init);
+    const in_addr a{test::ip("127.0.0.2")}, b{test::ip("127.0.0.3")};
+    ASSERT_TRUE(control.UpdateAccess(true, a));
+    Board::instance().fail_next(Op::Ioctl, drv::kDevice, EIO, drv::kSetFilter);
+    EXPECT_TRUE(control.UpdateAccess(true, b));
+    EXPECT_FALSE(session(control).filter) << "the old position's filter went";
+    EXPECT_TRUE(control.UpdateAccess(true, b));
+    ASSERT_TRUE(session(control).filter) << "asked again";
+    EXPECT_EQ(b.s_addr, session(control).filter->addr);
+
+    Board::instance().fail_next(Op::Ioctl, drv::kDevice, EINTR, drv::kSetFilter);
+    Board::instance().fail_next(Op::Ioctl, drv::kDevice, EINTR, drv::kRemoveFilter);
+    EXPECT_FALSE(control.UpdateAccess(true, a)) << "the old filter's removal owed";
+    EXPECT_EQ(b.s_addr, session(control).filter->addr);
+    EXPECT_TRUE(control.filter_active());
+    EXPECT_TRUE(control.UpdateAccess(true, a));
+    EXPECT_EQ(a.s_addr, session(control).filter->addr);
+}
+
 TEST_F(RadioControlTest, ARestartedSessionGetsTheFilterAgain) {
     RadioControl control(5, rtp_ext_attach_session_params{rtp.get(), -1}, init);
     const in_addr a{test::ip("127.0.0.2")};

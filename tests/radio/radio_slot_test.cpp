@@ -60,22 +60,24 @@ TERM::RadioModifier ed137_rx(const char* squ) {
         header("ptt-off", squ, 3) + " } }");
 }
 
-// Keyed by the position at 127.0.0.2 with PTT type `ptt`.
-TERM::RadioModifier ed137_keyed(const char* ptt) {
-    return value_of<TERM::RadioModifier>(
-        "ed-137 : { addr { session-addr \"127.0.0.2\", session-ssrc 9 }, params rx : { header " +
-        header(ptt, "squ-off", 3) + " } }");
+// Keyed by the position at `position` with PTT type `ptt`.
+TERM::RadioModifier ed137_keyed(const char* ptt, const std::string& position = "127.0.0.2") {
+    return value_of<TERM::RadioModifier>("ed-137 : { addr { session-addr \"" + position +
+                                         "\", session-ssrc 9 }, params rx : { header " +
+                                         header(ptt, "squ-off", 3) + " } }");
 }
 
-// A wm-trans that keys the radio for the position at 127.0.0.2 (or, with
+// A wm-trans that keys the radio for the position at `position` (or, with
 // `ptt` "FALSE", un-keys it).
-TERM::RadioModifier vark_keyed(int prio, const char* ptt = "TRUE") {
+TERM::RadioModifier vark_keyed(int prio, const char* ptt = "TRUE",
+                               const std::string& position = "127.0.0.2") {
     return value_of<TERM::RadioModifier>(
         "vark : { addr { session-addr \"127.0.0.3\", session-ssrc 5 }, params wm-trans : { flags "
         "{ prio " +
         std::to_string(prio) + ", ptt " + ptt +
         ", bss FALSE, vad-rx FALSE, vad-tx FALSE, sql FALSE, sh FALSE, pwr FALSE, rv "
-        "FALSE, resv FALSE, selcall 0, li 0 }, ip \"127.0.0.2\", ssrc 5 } }");
+        "FALSE, resv FALSE, selcall 0, li 0 }, ip \"" +
+        position + "\", ssrc 5 } }");
 }
 
 r2s_proto unpack_rx(const std::vector<uint8_t>& bytes) {
@@ -830,6 +832,29 @@ TEST_P(RadioUnkeyRefused, IsAnsweredSo_AndTheFilterGoesAtTheNextTick) {
     EXPECT_EQ(std::nullopt, outcome(unkey, kSlot)) << "the controller's retry";
 }
 
+// Keyed at the most urgent level by another position while the removal is
+// owed, with the driver refusing that position's filter as well: the driver
+// must not go on passing the old position only.
+TEST_P(RadioUnkeyRefused, AnotherPositionKeyingMeanwhileIsHeard) {
+    const bool ed137 = GetParam();
+    create(kSlot, ed137 ? ed137_command() : vark_command());
+    ASSERT_EQ(std::nullopt,
+              outcome(ioctl_rtp_ext(ed137 ? ed137_keyed("emergency-ptt-on") : vark_keyed(0)), kSlot));
+    sim().fail_next(Op::Ioctl, ext::kDevice, EIO, ext::kRemoveFilter);
+    ASSERT_EQ(Cause::unsupported,
+              outcome(ioctl_rtp_ext(ed137 ? ed137_keyed("ptt-off") : vark_keyed(0, "FALSE")), kSlot));
+    sim().fail_next(Op::Ioctl, ext::kDevice, EIO, ext::kSetFilter);
+    EXPECT_EQ(std::nullopt,
+              outcome(ioctl_rtp_ext(ed137 ? ed137_keyed("emergency-ptt-on", "127.0.0.4")
+                                          : vark_keyed(0, "TRUE", "127.0.0.4")),
+                      kSlot));
+    EXPECT_FALSE(filters(kSlot, "127.0.0.2"));
+    const auto own = ed137 ? ed137_tx(4, 5) : radio_test::vark_header(GW_FLAG_RV, 0, 1);
+    EXPECT_TRUE(ext_session_of(kSlot)->inject(own, test::ip("127.0.0.4"), 9));
+    server.pump();
+    EXPECT_TRUE(next_of(LGCP::Signal::Alternative::rtpExt));
+}
+
 INSTANTIATE_TEST_SUITE_P(Radio, RadioUnkeyRefused, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Ed137" : "Vark"; });
 
@@ -915,6 +940,20 @@ TEST_F(RadioSlotTest, ARefusedSquelchInputIsAskedAgainAtTheNextTick) {
     EXPECT_TRUE(stream(kSlot).input);
     EXPECT_EQ(1, rtp_model().emit(1));
     EXPECT_EQ(1u, peer.rtp().size()) << "the radio's voice at the far end";
+}
+
+// The input stays owed when the radio's extension session ends meanwhile:
+// the stream still carries the radio's voice.
+TEST_F(RadioSlotTest, ARefusedSquelchInputIsAskedAgainAfterTheExtensionSessionEnded) {
+    create(kSlot, ed137_command(
+                      ed137_status("squ-off", kResponse + ", transmission-depend-on-squ TRUE")));
+    test::fail_rtp(Op::Ioctl, rtp::kInputOn, EIO);
+    EXPECT_EQ(Cause::unsupported, outcome(ioctl_rtp_ext(ed137_rx("squ-on")), kSlot));
+    sim().channel(slot(kSlot).control()->ext_fd())->hang_up();
+    server.pump(2);
+    advance(1000);
+    EXPECT_TRUE(stream(kSlot).input);
+    EXPECT_TRUE(slot(kSlot).input_on());
 }
 
 // ---- Voice processing

@@ -572,6 +572,29 @@ TEST_F(RtpSlotTest, CarriesMediaBothWaysBetweenTheNetworkAndTheTrunksWiredToIt) 
     EXPECT_EQ(0, rtp_model().emit(1));
 }
 
+// A codec change's new session has its input on exactly while the slot is
+// wired: not after a disconnect whose input-off the driver refused, and a
+// new session whose input-on the driver refuses is a failed change, the old
+// session resumed with its input on.
+TEST_F(RtpSlotTest, ACodecChangeLeavesTheInputAsTheWiringWantsIt) {
+    create(kSlot);
+    create(kTrunk, test::create_trunk(1, 8));
+    connect(kTrunk, kSlot);
+    sim().fail_next(Op::Ioctl, rtp::kDevice, EIO, rtp::kInputOn);
+    EXPECT_EQ(Cause::unsupported, outcome(codec_mode(true, LGCP::CodecMode::ulaw), kSlot));
+    EXPECT_EQ(8, only_stream().params.tx_pt);
+    EXPECT_TRUE(only_stream().input) << "the old session resumed";
+
+    sim().fail_next(Op::Ioctl, rtp::kDevice, EINTR, rtp::kInputOff);
+    outcome(test::command(Alternative::disconnect), kSlot);
+    ASSERT_TRUE(only_stream().input) << "refused";
+    ASSERT_EQ(std::nullopt, outcome(codec_mode(true, LGCP::CodecMode::ulaw), kSlot));
+    EXPECT_FALSE(only_stream().input) << "nothing wired to the new session";
+    EXPECT_FALSE(dynamic_cast<RtpSlot&>(*Slots::instance()->at(kSlot)).input_on());
+    connect(kTrunk, kSlot);
+    EXPECT_TRUE(only_stream().input);
+}
+
 // As the radio slots do: the radio's squelch switches the input on, while
 // a disconnection still switches it off.
 class SquelchFollowingSlot : public RtpSlot {
