@@ -110,6 +110,7 @@ bool HDLC::activate() {
 
     // The switch logs its own failures; the channel is open all the same.
     controllerChannel_ = channel;
+    notify->hdlc_holds(channel);
     switchedTo_ = destination();
     SwitchPath(channel, switchedTo_);
     SwitchPath(sourceChannel, channel);
@@ -154,6 +155,7 @@ void HDLC::BreakPaths() {
     if (controllerChannel_ < 0) return;
     LeaveDestination(switchedTo_);
     HwMux::instance().HandBack(controllerChannel_);
+    notify->hdlc_gives_back(controllerChannel_);
     controllerChannel_ = -1;
 }
 

@@ -278,3 +278,7 @@ void PstnSlot::on_hdlc_ready() {
 }
 
 bool PstnSlot::hdlc_admits(int channel) { return MuxAdmitsForLinks(*this, channel); }
+
+void PstnSlot::hdlc_holds(int channel) { HoldChannel(channel); }
+
+void PstnSlot::hdlc_gives_back(int channel) { LetGoOfChannel(*this, channel); }

@@ -297,6 +297,35 @@ TEST_F(SignallingPairs, BriUserAndNetworkStartOnceWiredBothWays) {
               told(test::user_data({8, 1, char(0x85), 2}), 21));  // CALL PROCEEDING
 }
 
+// A call that missed that the driver gave its channel on (slot 30, on the
+// channel of the data call 31 that went) to the HDLC channel of a D-channel
+// slot: the HDLC channel takes it from the paths that call had, which the
+// old call's trunk no longer hears, and keeps its own when that call goes.
+TEST_F(SignallingPairs, AChannelGivenOnToAnHdlcChannelIsItsAlone) {
+    for (bool hdlc : {false, true}) {
+        SCOPED_TRACE(hdlc ? "hdlc slot" : "pstn slot");
+        make(test::create_mcc(LGCP::MccType::data, LGCP::MccMode::standard), 31);
+        const int C = Slots::instance()->at(31)->IGetTransmitChannel();
+        destroy(31);
+        factory.scripts[5].transmit = factory.scripts[5].receive = C;
+        factory.scripts[5].holds = true;
+        make(test::create_trunk(1, 16), 10);
+        make(test::create_trunk(2, 16), 11);
+        make(test::create_command(5), 30);
+        wire(11, 30);
+        make(hdlc ? test::create_hdlc(2, 0x1234) : test::create_pstn_isdn(IsdnType::pri, 2, Side::user),
+             20);
+        wire(10, 20);
+        ASSERT_EQ(C, mcc().allocations().at(0).timeslot);
+        EXPECT_NE(C, fabric().origin(kTrunk2Ts16));
+        destroy(30);
+        EXPECT_EQ(C, fabric().origin(kTrunk1Ts16));
+        EXPECT_EQ(kTrunk1Ts16, fabric().origin(C));
+        expect_sound();
+        for (unsigned slot : {20, 10, 11}) destroy(slot);
+    }
+}
+
 // A slot on a channel of its own whose channel ends says `deactivated`, as
 // when the channel does not open, and refuses user data while the channel
 // is closed, with a line a second; an activation opens it again.
