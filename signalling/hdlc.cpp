@@ -135,6 +135,8 @@ bool HDLC::Renew(bool intoDestination) {
     const int to = destination();
     if (intoDestination && !Keeps(controllerChannel_, to)) {
         if (!notify->hdlc_admits(to) || !SwitchPath(controllerChannel_, to)) return false;
+        // A destination moved (a BRI slot wired on): the old one is left.
+        if (switchedTo_ != to) LeaveDestination(switchedTo_);
         switchedTo_ = to;
     }
     return Keeps(sourceChannel, controllerChannel_) ||

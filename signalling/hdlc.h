@@ -99,7 +99,8 @@ public:
     // While open, the paths of the activation into the configured channels
     // stand: one that another owner has switched over, or that was left,
     // is made again (the path into the destination only with
-    // `intoDestination`). False when the guard or the switch refuses.
+    // `intoDestination`; one into a destination configured since moves
+    // there, leaving the old). False when the guard or the switch refuses.
     bool Renew(bool intoDestination = true);
     // The owner has said where the channel receives from and transmits to.
     bool wired() const { return sourceChannel >= 0 && destination() >= 0; }

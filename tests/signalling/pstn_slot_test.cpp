@@ -297,6 +297,36 @@ TEST_F(SignallingPairs, BriUserAndNetworkStartOnceWiredBothWays) {
               told(test::user_data({8, 1, char(0x85), 2}), 21));  // CALL PROCEEDING
 }
 
+// A BRI slot transmits into the D channel it was wired to last, also while
+// its open channel has no source wired: a peer without a channel (slot 30)
+// changes nothing either way, a connect to the next D channel (slot 14),
+// first or repeated, moves the path there, and the old D channel hears
+// nothing once unwired.
+TEST_F(SignallingPairs, ABriSlotTransmitsIntoTheDChannelWiredLast) {
+    factory.scripts[6].transmit = factory.scripts[6].receive = -1;
+    make(test::create_trunk_bri(1, 2), 12);  // channel 6
+    make(test::create_trunk_bri(2, 2), 14);  // channel 10
+    make(test::create_command(6), 30);
+    make(test::create_pstn_isdn(IsdnType::bri, 1, Side::user), 20);
+    wire(12, 20);
+    run(10);
+    const int C = mcc().allocations().at(0).timeslot;
+    sim().clear_journal();
+    join(20, 30);
+    join(30, 20);  // in place of 12
+    for (const board::sim::Call& call : sim().journal(board::mcc::kDevice))
+        EXPECT_NE(board::sim::Op::Open, call.op) << "the channel opened again";
+    EXPECT_EQ(C, fabric().origin(6));
+    for (int repeat = 0; repeat < 2; ++repeat) {
+        join(20, 14);
+        expect_sound();
+    }
+    succeed(test::command(Alternative::disconnect), 12);
+    expect_sound();
+    EXPECT_EQ(-1, fabric().origin(6));
+    EXPECT_EQ(C, fabric().origin(10));
+}
+
 // A call that missed that the driver gave its channel on (slot 30, on the
 // channel of the data call 31 that went) to the HDLC channel of a D-channel
 // slot: the HDLC channel takes it from the paths that call had, which the
