@@ -110,6 +110,7 @@ bool HDLC::activate() {
 
     // The switch logs its own failures; the channel is open all the same.
     controllerChannel_ = channel;
+    notify->hdlc_holds(channel);
     switchedTo_ = destination();
     SwitchPath(channel, switchedTo_);
     SwitchPath(sourceChannel, channel);
@@ -134,6 +135,8 @@ bool HDLC::Renew(bool intoDestination) {
     const int to = destination();
     if (intoDestination && !Keeps(controllerChannel_, to)) {
         if (!notify->hdlc_admits(to) || !SwitchPath(controllerChannel_, to)) return false;
+        // A destination moved (a BRI slot wired on): the old one is left.
+        if (switchedTo_ != to) LeaveDestination(switchedTo_);
         switchedTo_ = to;
     }
     return Keeps(sourceChannel, controllerChannel_) ||
@@ -154,6 +157,7 @@ void HDLC::BreakPaths() {
     if (controllerChannel_ < 0) return;
     LeaveDestination(switchedTo_);
     HwMux::instance().HandBack(controllerChannel_);
+    notify->hdlc_gives_back(controllerChannel_);
     controllerChannel_ = -1;
 }
 

@@ -58,6 +58,12 @@ public:
         // Whether the channel may switch into `channel` (one of its
         // owner's peers', not its own): the owner's guard. By default yes.
         virtual bool hdlc_admits(int /*channel*/) { return true; }
+        // The driver gave the channel `channel` at activation, which it
+        // gives back at deactivation: the owner holds it meanwhile, so that
+        // a call that missed that the driver gave it on leaves it alone. By
+        // default the channel only takes it from an earlier call's paths.
+        virtual void hdlc_holds(int channel) { HwMux::instance().TakeOver(channel); }
+        virtual void hdlc_gives_back(int /*channel*/) {}
     };
 
     // Framing modes: an SS7 link, a PRI D channel on an E1 timeslot, a BRI
@@ -93,7 +99,8 @@ public:
     // While open, the paths of the activation into the configured channels
     // stand: one that another owner has switched over, or that was left,
     // is made again (the path into the destination only with
-    // `intoDestination`). False when the guard or the switch refuses.
+    // `intoDestination`; one into a destination configured since moves
+    // there, leaving the old). False when the guard or the switch refuses.
     bool Renew(bool intoDestination = true);
     // The owner has said where the channel receives from and transmits to.
     bool wired() const { return sourceChannel >= 0 && destination() >= 0; }

@@ -78,6 +78,10 @@ bool HdlcSlot::IHwRenew(Slot& peer) {
 
 bool HdlcSlot::hdlc_admits(int channel) { return MuxAdmitsForLinks(*this, channel); }
 
+void HdlcSlot::hdlc_holds(int channel) { HoldChannel(channel); }
+
+void HdlcSlot::hdlc_gives_back(int channel) { LetGoOfChannel(*this, channel); }
+
 bool HdlcSlot::iactivate() {
     if (traces.hdlc)
         std::clog << ext::header(this) << "Try to activate HDCL, params.tdm = "

@@ -47,6 +47,9 @@ public:
     // Drains the queue.
     void on_hdlc_ready() override;
     bool hdlc_admits(int channel) override;
+    // The channel's controller channel is the slot's while it is open.
+    void hdlc_holds(int channel) override;
+    void hdlc_gives_back(int channel) override;
 
     void PutHeader(std::ostream& os) const;
     const HDLC& channel() const { return channel_; }

@@ -82,6 +82,7 @@ PstnSlot::~PstnSlot() {
 // ---- Wiring: the trunk slot gives the channel its timeslot.
 
 bool PstnSlot::IHwConnectReceiver(Slot& source) {
+    if (mode_ > pri && source.IGetTransmitChannel() < 0) return true;  // nothing to hear
     if (mode_ == ss7_or_cas || mode_ == pri) {
         const int trunk = source.GetTrunk();
         if (trunk < 0 || trunk > 3) {
@@ -105,13 +106,22 @@ bool PstnSlot::IHwConnectReceiver(Slot& source) {
 
 // In PRI, SS7 and CAS mode the channel transmits where it receives from:
 // an open channel makes that path again, which another owner may have
-// switched over since its last link there went.
+// switched over since its last link there went. A BRI channel transmits
+// into the peer wired last: one open with no source wired moves its path
+// there. A peer without a channel changes nothing.
 bool PstnSlot::IHwConnectTransmitter(Slot& destination) {
-    if (mode_ <= pri)
-        return destination.IGetReceiveChannel() != channel_->sourceChannel || channel_->Renew();
-    channel_->briDestination = destination.IGetReceiveChannel();
-    if (channel_->sourceChannel != -1) iactivate();
-    return true;
+    const int channel = destination.IGetReceiveChannel();
+    if (mode_ <= pri) return channel != channel_->sourceChannel || channel_->Renew();
+    if (channel < 0) return true;
+    const int before = channel_->briDestination;
+    channel_->briDestination = channel;
+    if (channel_->sourceChannel != -1) {
+        iactivate();
+        return true;
+    }
+    if (channel_->Renew()) return true;
+    channel_->briDestination = before;
+    return false;
 }
 
 bool PstnSlot::IHwRenew(Slot& peer) {
@@ -278,3 +288,7 @@ void PstnSlot::on_hdlc_ready() {
 }
 
 bool PstnSlot::hdlc_admits(int channel) { return MuxAdmitsForLinks(*this, channel); }
+
+void PstnSlot::hdlc_holds(int channel) { HoldChannel(channel); }
+
+void PstnSlot::hdlc_gives_back(int channel) { LetGoOfChannel(*this, channel); }

@@ -63,6 +63,9 @@ public:
     void on_hdlc_error(HDLC::Notify::Cause::Type cause) override;
     void on_hdlc_ready() override;
     bool hdlc_admits(int channel) override;
+    // The channel's controller channel is the slot's while it is open.
+    void hdlc_holds(int channel) override;
+    void hdlc_gives_back(int channel) override;
     void OnLAPD_FlowStatusChange(ISDN::LAPD* link) override;
 
     int link_mode() const { return mode_; }

@@ -301,3 +301,6 @@ bool MuxSwitchOff(Slot& slot, int channel);
 void HandBackChannels(Slot& slot);
 // Every channel the slot held is free.
 void LetGoOfChannels(const Slot& slot);
+// The slot holds `channel` no more: a descriptor of its own (an HDLC
+// channel's) has given it back, after its paths went.
+void LetGoOfChannel(const Slot& slot, int channel);

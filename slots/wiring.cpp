@@ -119,6 +119,14 @@ void LetGoOfChannels(const Slot& slot) {
     }
 }
 
+void LetGoOfChannel(const Slot& slot, int channel) {
+    const auto held = Holders().find(channel);
+    if (held == Holders().end()) return;
+    std::vector<Slot*>& slots = held->second.slots;
+    slots.erase(std::remove(slots.begin(), slots.end(), &slot), slots.end());
+    if (slots.empty()) Holders().erase(held);
+}
+
 // ---- The switch
 
 bool MuxConnect(Slot& source, Slot& destination) {

@@ -297,6 +297,65 @@ TEST_F(SignallingPairs, BriUserAndNetworkStartOnceWiredBothWays) {
               told(test::user_data({8, 1, char(0x85), 2}), 21));  // CALL PROCEEDING
 }
 
+// A BRI slot transmits into the D channel it was wired to last, also while
+// its open channel has no source wired: a peer without a channel (slot 30)
+// changes nothing either way, a connect to the next D channel (slot 14),
+// first or repeated, moves the path there, and the old D channel hears
+// nothing once unwired.
+TEST_F(SignallingPairs, ABriSlotTransmitsIntoTheDChannelWiredLast) {
+    factory.scripts[6].transmit = factory.scripts[6].receive = -1;
+    make(test::create_trunk_bri(1, 2), 12);  // channel 6
+    make(test::create_trunk_bri(2, 2), 14);  // channel 10
+    make(test::create_command(6), 30);
+    make(test::create_pstn_isdn(IsdnType::bri, 1, Side::user), 20);
+    wire(12, 20);
+    run(10);
+    const int C = mcc().allocations().at(0).timeslot;
+    sim().clear_journal();
+    join(20, 30);
+    join(30, 20);  // in place of 12
+    for (const board::sim::Call& call : sim().journal(board::mcc::kDevice))
+        EXPECT_NE(board::sim::Op::Open, call.op) << "the channel opened again";
+    EXPECT_EQ(C, fabric().origin(6));
+    for (int repeat = 0; repeat < 2; ++repeat) {
+        join(20, 14);
+        expect_sound();
+    }
+    succeed(test::command(Alternative::disconnect), 12);
+    expect_sound();
+    EXPECT_EQ(-1, fabric().origin(6));
+    EXPECT_EQ(C, fabric().origin(10));
+}
+
+// A call that missed that the driver gave its channel on (slot 30, on the
+// channel of the data call 31 that went) to the HDLC channel of a D-channel
+// slot: the HDLC channel takes it from the paths that call had, which the
+// old call's trunk no longer hears, and keeps its own when that call goes.
+TEST_F(SignallingPairs, AChannelGivenOnToAnHdlcChannelIsItsAlone) {
+    for (bool hdlc : {false, true}) {
+        SCOPED_TRACE(hdlc ? "hdlc slot" : "pstn slot");
+        make(test::create_mcc(LGCP::MccType::data, LGCP::MccMode::standard), 31);
+        const int C = Slots::instance()->at(31)->IGetTransmitChannel();
+        destroy(31);
+        factory.scripts[5].transmit = factory.scripts[5].receive = C;
+        factory.scripts[5].holds = true;
+        make(test::create_trunk(1, 16), 10);
+        make(test::create_trunk(2, 16), 11);
+        make(test::create_command(5), 30);
+        wire(11, 30);
+        make(hdlc ? test::create_hdlc(2, 0x1234) : test::create_pstn_isdn(IsdnType::pri, 2, Side::user),
+             20);
+        wire(10, 20);
+        ASSERT_EQ(C, mcc().allocations().at(0).timeslot);
+        EXPECT_NE(C, fabric().origin(kTrunk2Ts16));
+        destroy(30);
+        EXPECT_EQ(C, fabric().origin(kTrunk1Ts16));
+        EXPECT_EQ(kTrunk1Ts16, fabric().origin(C));
+        expect_sound();
+        for (unsigned slot : {20, 10, 11}) destroy(slot);
+    }
+}
+
 // A slot on a channel of its own whose channel ends says `deactivated`, as
 // when the channel does not open, and refuses user data while the channel
 // is closed, with a line a second; an activation opens it again.
