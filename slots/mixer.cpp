@@ -226,26 +226,33 @@ bool Mixer::AddToSum(const mix_slot& rx, const mix_slot& tx, int gain, const Tdm
     return false;
 }
 
+// A pair the driver's sum no longer has (ENOENT) needs no removal.
 void Mixer::RemoveFromSum(int summator, int channel) {
     mix_rx_record record{slot_of(summator), slot_of(channel), 0};
     const bool removed = mixer_ctl(MIX_RX_REMOVE, &record) >= 0;
+    const int error = errno;
     pairs_.erase({summator, channel});  // no slot's any more, removed or owed
-    if (removed) {
+    if (removed || error == ENOENT) {
         owed_.erase({summator, channel});
-        return;
+    } else {
+        owed_.insert({summator, channel});
+        if (!owedRetry_) owedRetry_.set(kOwedRetryMs, &Mixer::RetryOwed, this);
     }
-    const char* error = error_text();
-    owed_.insert({summator, channel});
-    if (removeRefused_.admit())
+    if (!removed && removeRefused_.admit())
         std::cerr << ext::header(this) << "MIX_RX_REMOVE"
-                  << " rx.number=" << summator << " tx.number=" << channel << " fail : " << error
-                  << removeRefused_ << std::endl;
+                  << " rx.number=" << summator << " tx.number=" << channel
+                  << " fail : " << std::strerror(error) << removeRefused_ << std::endl;
 }
 
 void Mixer::RemoveOwed() {
     if (stale_) return;
     const auto owed = owed_;  // RemoveFromSum changes it
     for (const auto& [summator, channel] : owed) RemoveFromSum(summator, channel);
+}
+
+void Mixer::RetryOwed() {
+    RemoveOwed();
+    if (!owed_.empty() && !stale_) owedRetry_.set(kOwedRetryMs, &Mixer::RetryOwed, this);
 }
 
 // ClearTX has translated the output already: it cannot fail again here.

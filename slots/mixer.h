@@ -20,6 +20,7 @@
 #include "hardware/tonec_receiver.h"
 #include "messages/lgcp.h"
 #include "runtime/log_throttle.h"
+#include "runtime/timer.h"
 #include "slots/receiver_ioctl.h"
 #include "slots/slot.h"
 
@@ -180,8 +181,11 @@ private:
     // MIX_RX_REMOVE; a removal the driver refuses is logged and owed.
     void RemoveFromSum(int summator, int channel);
     // The owed removals, tried again (not on a unit gone from the driver,
-    // whose sums went with it).
+    // whose sums went with it): by the unit's next create or destroy, and
+    // every second until none is owed.
     void RemoveOwed();
+    void RetryOwed();
+    static constexpr unsigned kOwedRetryMs = 1000;
     // Undoes the sum SetTX put for an output not made: cleared, or, when
     // the driver refuses the clear, its pairs removed one by one (owed
     // where refused).
@@ -198,6 +202,7 @@ private:
     // heard in the old conference. A later add of the pair, or a clear of
     // its sum, replaces the removal.
     std::set<std::pair<int, int>> owed_;
+    Timer owedRetry_;
     LogThrottle removeRefused_;
 };
 
