@@ -110,21 +110,25 @@ void Slot::HoldChannel(int channel, const void* share) {
     if (!holds) HwMux::instance().TakeOver(channel);
 }
 
+namespace {
+
+// `slot` holds the channel of `held` no more; the entry after it.
+std::map<int, Holding>::iterator LeaveHolding(std::map<int, Holding>::iterator held,
+                                              const Slot& slot) {
+    std::vector<Slot*>& slots = held->second.slots;
+    slots.erase(std::remove(slots.begin(), slots.end(), &slot), slots.end());
+    return slots.empty() ? Holders().erase(held) : std::next(held);
+}
+
+}  // namespace
+
 void LetGoOfChannels(const Slot& slot) {
-    auto& holders = Holders();
-    for (auto it = holders.begin(); it != holders.end();) {
-        std::vector<Slot*>& slots = it->second.slots;
-        slots.erase(std::remove(slots.begin(), slots.end(), &slot), slots.end());
-        it = slots.empty() ? holders.erase(it) : std::next(it);
-    }
+    for (auto held = Holders().begin(); held != Holders().end();) held = LeaveHolding(held, slot);
 }
 
 void LetGoOfChannel(const Slot& slot, int channel) {
     const auto held = Holders().find(channel);
-    if (held == Holders().end()) return;
-    std::vector<Slot*>& slots = held->second.slots;
-    slots.erase(std::remove(slots.begin(), slots.end(), &slot), slots.end());
-    if (slots.empty()) Holders().erase(held);
+    if (held != Holders().end()) LeaveHolding(held, slot);
 }
 
 // ---- The switch
