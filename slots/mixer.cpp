@@ -277,9 +277,8 @@ bool Mixer::SetTX(const LGCP::MixerOutParams& params) {
 }
 
 void Mixer::DropSum(const LGCP::MixerChannel& output) {
-    if (ClearTX(output)) return;
-    mix_slot rx;
-    Channel2Slot(output, rx);
+    mix_slot rx{};
+    if (ClearTX(output) || !Channel2Slot(output, rx)) return;
     std::vector<std::pair<int, int>> put;
     for (const auto& [pair, owner] : pairs_)
         if (pair.first == rx.number && owner == nullptr) put.push_back(pair);
