@@ -19,20 +19,32 @@
 
 namespace hal = board::hal;
 
+HwMux* HwMux::live_ = nullptr;
+
 HwMux& HwMux::instance() {
     static HwMux mux;
     return mux;
 }
 
 HwMux::HwMux() {
-    std::fill(std::begin(map_), std::end(map_), kDisabled);
+    for (unsigned i = 0; i < kMapSize; ++i) rest_[i] = DefaultRest(static_cast<int>(i));
     refresh_.set_once_per_pass();  // the sweep is paced by passes
+    live_ = this;
     std::clog << "hwMux: init" << std::endl;
     IsOpened();
     refresh_.Bind(this, &HwMux::OnDPC);
 }
 
-HwMux::~HwMux() { Close(); }
+HwMux::~HwMux() {
+    live_ = nullptr;
+    Close();
+}
+
+// An owner's claims go with it, whoever forgot to say so; at the process's
+// end the switch may have gone first.
+HwMux::Owner::~Owner() {
+    if (live_) live_->Forget(*this);
+}
 
 void HwMux::Close() {
     if (fd_ >= 0) ::close(fd_);
@@ -42,10 +54,11 @@ void HwMux::Close() {
 
 void HwMux::reset_for_test() {
     Close();
-    std::fill(std::begin(map_), std::end(map_), kDisabled);
-    owners_.clear();
-    owed_.clear();
-    owedCursor_ = -1;
+    std::fill(std::begin(have_), std::end(have_), Off());
+    for (unsigned i = 0; i < kMapSize; ++i) rest_[i] = DefaultRest(static_cast<int>(i));
+    claims_.clear();
+    apart_.clear();
+    apartCursor_ = -1;
     cursor_ = 0;
     openFailed_ = LogThrottle();
     disableFailed_ = LogThrottle();
@@ -67,7 +80,7 @@ bool HwMux::IsOpened() {
     for (unsigned i = 0; i < kBusEntries; ++i) {
         int32_t channel = kFirstBusChannel + i;
         board::ioctl(fd_, hal::kMuxDisable, &channel);
-        SetEntry(channel, kDisabled);
+        have_[channel] = Off();
     }
     cursor_ = 0;
     refresh_.Activate();
@@ -75,110 +88,178 @@ bool HwMux::IsOpened() {
     return true;
 }
 
+// ---- Settings
+
 // Channels past the fabric go to the driver unchanged but have no entry.
 int HwMux::MapIndex(int channel) {
     return channel >= 0 && static_cast<unsigned>(channel) < kMapSize ? channel : -1;
 }
 
-void HwMux::SetEntry(int channel, uint16_t value) {
-    int index = MapIndex(channel);
-    if (index < 0) return;
-    map_[index] = value;
-    owners_.erase(channel);
-    owed_.erase(channel);
+HwMux::Setting HwMux::Source(int channel) {
+    return Setting{Setting::Kind::source, static_cast<uint16_t>(channel)};
 }
 
-void HwMux::Owe(int channel, Owed what) {
-    if (MapIndex(channel) >= 0) owed_[channel] = what;
+HwMux::Setting HwMux::Byte(unsigned char value) { return Setting{Setting::Kind::byte, value}; }
+
+// A shared-bus channel that nothing feeds is not driven: another card's
+// call may be on it.
+HwMux::Setting HwMux::DefaultRest(int channel) {
+    return channel >= kFirstBusChannel ? Off() : Byte(kIdleByte);
 }
 
-HwMux::Owed HwMux::owed(int channel) const {
-    const auto it = owed_.find(channel);
-    return it != owed_.end() ? it->second : Owed::nothing;
+uint16_t HwMux::Code(const Setting& setting) {
+    switch (setting.kind) {
+        case Setting::Kind::off: return kDisabled;
+        case Setting::Kind::byte: return kDriven;
+        case Setting::Kind::source: break;
+    }
+    return setting.value;
 }
 
 uint16_t HwMux::entry(int channel) const {
-    int index = MapIndex(channel);
-    return index >= 0 ? map_[index] : kDisabled;
+    const int index = MapIndex(channel);
+    return index >= 0 ? Code(have_[index]) : kDisabled;
 }
 
-// The record follows the fabric: an entry changes once the driver has
-// switched, and a refusal leaves it and its owners as they were.
+HwMux::Setting HwMux::has(int channel) const {
+    const int index = MapIndex(channel);
+    return index >= 0 ? have_[index] : Off();
+}
+
+HwMux::Setting HwMux::wanted(int channel) const {
+    const int index = MapIndex(channel);
+    if (index < 0) return Off();
+    const auto claim = claims_.find(channel);
+    return claim != claims_.end() ? Source(claim->second.source) : rest_[index];
+}
+
+// The record follows the fabric: a setting is had once the driver has
+// switched, and a refusal leaves the record as it was.
+bool HwMux::Request(int channel, const Setting& setting, Say say) {
+    const bool quiet = say == Say::nothing;
+    if (!IsOpened()) {
+        if (!quiet && setting.kind == Setting::Kind::source)
+            std::clog << "hwMux: ERROR not opened" << std::endl;
+        return false;
+    }
+    int result = -1;
+    switch (setting.kind) {
+        case Setting::Kind::source: {
+            hal::mux_connect record{channel, setting.value};
+            result = board::ioctl(fd_, hal::kMuxConnect, &record);
+            break;
+        }
+        case Setting::Kind::byte: {
+            hal::mux_byte record{channel, setting.value};
+            result = board::ioctl(fd_, hal::kMuxWriteByte, &record);
+            break;
+        }
+        case Setting::Kind::off: {
+            int32_t record = channel;
+            result = board::ioctl(fd_, hal::kMuxDisable, &record);
+            break;
+        }
+    }
+    const int error = errno;
+    if (result >= 0) {
+        if (const int index = MapIndex(channel); index >= 0) have_[index] = setting;
+        return true;
+    }
+    if (quiet) return false;
+    const char* reason = std::strerror(error);
+    if (setting.kind == Setting::Kind::source)
+        std::clog << "hwMux: connect " << setting.value << " -> " << channel
+                  << " failed: " << reason << std::endl;
+    else if (setting.kind == Setting::Kind::off && disableFailed_.admit())
+        std::clog << "hwMux: disable failed " << channel << " : " << reason << disableFailed_
+                  << std::endl;
+    else if (setting == Byte(kIdleByte))
+        std::clog << "hwMux: disconnect failed " << channel << " : " << reason << std::endl;
+    else if (setting.kind == Setting::Kind::byte && writeFailed_.admit())
+        std::clog << "hwMux: write failed " << channel << " <- " << std::hex << "0x"
+                  << setting.value << std::dec << " : " << reason << writeFailed_ << std::endl;
+    return false;
+}
+
+bool HwMux::Reconcile(int channel, bool force, Say say) {
+    const int index = MapIndex(channel);
+    if (index < 0) return false;
+    const Setting want = wanted(channel);
+    const bool done = (!force && have_[index] == want) || Request(channel, want, say);
+    if (done)
+        apart_.erase(channel);
+    else
+        apart_.insert(channel);
+    return done;
+}
+
+void HwMux::Mark(int channel) {
+    const int index = MapIndex(channel);
+    if (index >= 0 && have_[index] != wanted(channel))
+        apart_.insert(channel);
+    else
+        apart_.erase(channel);
+}
+
+bool HwMux::Settle(int channel) { return MapIndex(channel) < 0 || Reconcile(channel); }
+
+// ---- For no owner
+
+// A silence or a switch-off is owed until done; a path or a test byte the
+// driver refused leaves the channel as it was.
+bool HwMux::SetForNoOwner(int channel, const Setting& rest, bool keep) {
+    if (channel < 0) return false;
+    const int index = MapIndex(channel);
+    if (index < 0) return Request(channel, rest, Say::failures);
+    const auto claim = claims_.find(channel);
+    const Claimed old = claim != claims_.end() ? claim->second : Claimed{};
+    const Setting oldRest = rest_[index];
+    claims_.erase(channel);
+    rest_[index] = rest;
+    if (Reconcile(channel, true) || keep) return settled(channel);
+    rest_[index] = oldRest;
+    if (!old.owners.empty()) claims_[channel] = old;
+    Mark(channel);
+    return false;
+}
+
 bool HwMux::Connect(int tx, int rx) {
-    if (!IsOpened() || tx < 0 || rx < 0) {
+    if (tx < 0 || rx < 0) {
         std::clog << "hwMux: ERROR not opened" << std::endl;
         return false;
     }
-    hal::mux_connect record{rx, tx};
-    if (board::ioctl(fd_, hal::kMuxConnect, &record) < 0) {
-        std::clog << "hwMux: connect " << tx << " -> " << rx << " failed: " << std::strerror(errno)
-                  << std::endl;
-        return false;
-    }
-    SetEntry(rx, static_cast<uint16_t>(tx));
-    return true;
+    return SetForNoOwner(rx, Source(tx), false);
 }
 
-bool HwMux::WriteByte(int channel, unsigned char value) {
-    hal::mux_byte record{channel, value};
-    if (board::ioctl(fd_, hal::kMuxWriteByte, &record) < 0) return false;
-    SetEntry(channel, kDriven);
-    return true;
-}
+bool HwMux::Disconnect(int channel) { return SetForNoOwner(channel, Byte(kIdleByte), true); }
 
-bool HwMux::SwitchOffChannel(int channel) {
-    int32_t record = channel;
-    if (board::ioctl(fd_, hal::kMuxDisable, &record) < 0) return false;
-    SetEntry(channel, kDisabled);
-    return true;
-}
+bool HwMux::Disable(int channel) { return SetForNoOwner(channel, Off(), true); }
 
-bool HwMux::Disconnect(int channel) {
-    if (Usable(channel) && WriteByte(channel, kIdleByte)) return true;
-    if (fd_ >= 0 && channel >= 0)
-        std::clog << "hwMux: disconnect failed " << channel << " : " << std::strerror(errno)
-                  << std::endl;
-    Owe(channel, Owed::silence);
-    return false;
-}
-
-bool HwMux::Disable(int channel) {
-    if (Usable(channel) && SwitchOffChannel(channel)) return true;
-    const int error = errno;
-    if (fd_ >= 0 && channel >= 0 && disableFailed_.admit())
-        std::clog << "hwMux: disable failed " << channel << " : " << std::strerror(error)
-                  << disableFailed_ << std::endl;
-    Owe(channel, Owed::off);
-    return false;
-}
-
-// A test byte is no switch-off: a refused one leaves what was owed.
 bool HwMux::Write(int channel, unsigned char value) {
-    if (!Usable(channel)) return false;
-    if (WriteByte(channel, value)) return true;
-    const int error = errno;
-    if (writeFailed_.admit())
-        std::clog << "hwMux: write failed " << channel << " <- " << std::hex << "0x"
-                  << unsigned(value) << std::dec << " : " << std::strerror(error) << writeFailed_
-                  << std::endl;
-    return false;
+    return SetForNoOwner(channel, Byte(value), false);
 }
 
 int HwMux::Read(int channel) {
-    if (!Usable(channel)) return 255;
+    if (channel < 0 || !IsOpened()) return -1;
     hal::mux_byte record{channel, 255};
     if (board::ioctl(fd_, hal::kMuxReadByte, &record) < 0) {
         std::clog << "hwMux: read failed " << channel << " -> " << std::hex << "0x" << record.value
                   << std::dec << " : " << std::strerror(errno) << std::endl;
-        return 255;
+        return -1;
     }
     return record.value & 0xFF;
 }
 
+// ---- The refresh
+
+// What is off is switched off again: a refusal of that changes nothing known.
 void HwMux::RefreshChannel(unsigned index) {
-    int32_t channel = kFirstBusChannel + static_cast<int>(index);
-    if (index >= kBusEntries || map_[channel] != kDisabled) return;
-    board::ioctl(fd_, hal::kMuxDisable, &channel);
+    const int channel = kFirstBusChannel + static_cast<int>(index);
+    if (index >= kBusEntries || wanted(channel) != Off()) return;
+    if (have_[channel] == Off())
+        Request(channel, Off(), Say::nothing);
+    else
+        Reconcile(channel, false, Say::nothing);
 }
 
 void HwMux::OnDPC() {
@@ -187,81 +268,103 @@ void HwMux::OnDPC() {
         cursor_ = (cursor_ + 1) % kBusEntries;
         RefreshChannel(cursor_);
     }
-    RetryOwed();
-}
-
-bool HwMux::Settle(int channel) {
-    const Owed what = owed(channel);
-    if (what == Owed::nothing) return true;
-    if (!IsOpened()) return false;
-    return what == Owed::off ? SwitchOffChannel(channel) : WriteByte(channel, kIdleByte);
+    RetryApart();
 }
 
 // From the channel after the last one tried, so that channels the driver
 // keeps refusing do not hold back the others.
-void HwMux::RetryOwed() {
-    const size_t count = std::min<size_t>(owed_.size(), kRefreshPerPass);
+void HwMux::RetryApart() {
+    const size_t count = std::min<size_t>(apart_.size(), kRefreshPerPass);
     std::vector<int> due;
-    for (auto it = owed_.upper_bound(owedCursor_); due.size() < count; ++it) {
-        if (it == owed_.end()) it = owed_.begin();
-        due.push_back(it->first);
+    for (auto it = apart_.upper_bound(apartCursor_); due.size() < count; ++it) {
+        if (it == apart_.end()) it = apart_.begin();
+        due.push_back(*it);
     }
-    for (int channel : due) Settle(channel);
-    if (!due.empty()) owedCursor_ = due.back();
+    for (int channel : due) Reconcile(channel, false, Say::nothing);
+    if (!due.empty()) apartCursor_ = due.back();
 }
 
-// ---- Paths with owners
+// ---- Claims
 
 bool HwMux::Connect(int tx, int rx, const Owner& owner) {
-    Owners sharers;
-    if (const auto path = owners_.find(rx); path != owners_.end() && entry(rx) == tx)
-        sharers = path->second;
-    if (!Connect(tx, rx)) return false;
-    if (MapIndex(rx) < 0) return true;  // nothing to record
-    if (std::find(sharers.begin(), sharers.end(), &owner) == sharers.end())
-        sharers.push_back(&owner);
-    owners_[rx] = std::move(sharers);
+    return MakeClaim(tx, rx, owner, false);
+}
+
+bool HwMux::Claim(int tx, int rx, const Owner& owner) { return MakeClaim(tx, rx, owner, true); }
+
+bool HwMux::MakeClaim(int tx, int rx, const Owner& owner, bool keep) {
+    if (tx < 0 || rx < 0) {
+        std::clog << "hwMux: ERROR not opened" << std::endl;
+        return false;
+    }
+    if (MapIndex(rx) < 0) return Request(rx, Source(tx), Say::failures);  // nothing to record
+    const auto before = claims_.find(rx);
+    const bool had = before != claims_.end();
+    const Claimed old = had ? before->second : Claimed{};
+    Claimed& claim = claims_[rx];
+    if (claim.source != tx) claim = Claimed{tx, {}};
+    if (std::find(claim.owners.begin(), claim.owners.end(), &owner) == claim.owners.end())
+        claim.owners.push_back(&owner);
+    if (Reconcile(rx, true) || keep) return apart_.count(rx) == 0;
+    if (had)
+        claims_[rx] = old;
+    else
+        claims_.erase(rx);
+    Mark(rx);
+    return false;
+}
+
+bool HwMux::Drop(const Owner& owner, int channel) {
+    const auto claim = claims_.find(channel);
+    if (claim == claims_.end()) return false;
+    Owners& owners = claim->second.owners;
+    const auto mine = std::find(owners.begin(), owners.end(), &owner);
+    if (mine == owners.end()) return false;
+    owners.erase(mine);
+    if (owners.empty()) claims_.erase(claim);
     return true;
 }
 
-bool HwMux::Owns(const Owner& owner, int channel) const {
-    const Owners& had = owners(channel);
-    return std::find(had.begin(), had.end(), &owner) != had.end();
-}
-
-void HwMux::Leave(const Owner& owner, int channel) {
-    const auto path = owners_.find(channel);
-    if (path == owners_.end()) return;
-    Owners& owners = path->second;
-    owners.erase(std::remove(owners.begin(), owners.end(), &owner), owners.end());
-    if (owners.empty()) owners_.erase(path);
-}
-
-bool HwMux::LeftToAnother(const Owner& owner, int channel) {
+bool HwMux::LeftToAnother(const Owner& owner, int channel) const {
     const Owners& owners = this->owners(channel);
     const auto other = std::find_if(owners.begin(), owners.end(),
                                     [&](const Owner* one) { return one != &owner; });
     if (other == owners.end()) return false;
-    const Owner& heir = **other;
-    Leave(owner, channel);
-    std::clog << "mux: " << owner << " leaves [" << channel << "] to " << heir << std::endl;
+    std::clog << "mux: " << owner << " leaves [" << channel << "] to " << **other << std::endl;
     return true;
 }
 
 // A channel outside the map has no record: it is silenced as asked.
 HwMux::Released HwMux::Release(const Owner& owner, int rx) {
     if (rx < 0) return Released::failed;
-    if (LeftToAnother(owner, rx)) return Released::kept;
-    if (!Owns(owner, rx) && MapIndex(rx) >= 0) return Released::kept;
-    Leave(owner, rx);
-    return Outcome(Disconnect(rx));
+    const int index = MapIndex(rx);
+    if (index < 0) return Outcome(Disconnect(rx));
+    const bool mine = Owns(owner, rx);
+    if (mine) rest_[index] = Byte(kIdleByte);
+    if (LeftToAnother(owner, rx) || !mine) {
+        Drop(owner, rx);
+        return Released::kept;
+    }
+    Drop(owner, rx);
+    return Outcome(Reconcile(rx, true));
+}
+
+HwMux::Released HwMux::Leave(const Owner& owner, int rx) {
+    if (rx < 0) return Released::kept;
+    const bool shared = LeftToAnother(owner, rx);
+    if (!Drop(owner, rx) || shared) return Released::kept;
+    return Outcome(Reconcile(rx));
 }
 
 HwMux::Released HwMux::SwitchOff(const Owner& owner, int channel) {
     if (channel < 0) return Released::failed;
-    if (LeftToAnother(owner, channel)) return Released::kept;
-    Leave(owner, channel);
-    return Outcome(Disable(channel));
+    const int index = MapIndex(channel);
+    if (index < 0) return Outcome(Disable(channel));
+    rest_[index] = Off();
+    const bool shared = LeftToAnother(owner, channel);
+    Drop(owner, channel);
+    if (shared) return Released::kept;
+    return Outcome(Reconcile(channel, true));
 }
 
 void HwMux::SayBroken(int channel) const {
@@ -271,33 +374,34 @@ void HwMux::SayBroken(int channel) const {
 }
 
 bool HwMux::HandBack(int channel) {
-    return channel >= 0 && HandBack(channel, FedFrom(channel));
-}
-
-bool HwMux::HandBack(int channel, const std::vector<int>& fed) {
-    for (int rx : fed) {
+    const int index = MapIndex(channel);
+    if (index < 0) return channel >= 0 && Disable(channel);
+    for (int rx : FedFrom(channel)) {
         SayBroken(rx);
-        owners_.erase(rx);
-        Disconnect(rx);
+        claims_.erase(rx);
+        Reconcile(rx);
     }
     SayBroken(channel);
-    owners_.erase(channel);
-    return Disable(channel);
+    claims_.erase(channel);
+    rest_[index] = Off();
+    return Reconcile(channel, true);
 }
 
 void HwMux::TakeOver(int channel) {
     const int index = MapIndex(channel);
     if (index < 0) return;
-    const bool carries = map_[index] != kDisabled && map_[index] != kDriven;
-    const std::vector<int> fed = FedFrom(channel);
-    if (carries || owed(channel) != Owed::nothing || !fed.empty()) HandBack(channel, fed);
+    const bool carries = have_[index].kind == Setting::Kind::source || claims_.count(channel);
+    if (carries || !settled(channel) || !FedFrom(channel).empty()) HandBack(channel);
 }
 
 std::vector<int> HwMux::FedFrom(int channel) const {
     std::vector<int> fed;
-    if (MapIndex(channel) < 0) return fed;
+    for (const auto& [rx, claim] : claims_)
+        if (claim.source == channel && rx != channel) fed.push_back(rx);
+    const Setting from = Source(channel);
     for (unsigned rx = 0; rx < kMapSize; ++rx)
-        if (map_[rx] == channel && static_cast<int>(rx) != channel) fed.push_back(rx);
+        if (have_[rx] == from && static_cast<int>(rx) != channel && !claims_.count(rx))
+            fed.push_back(static_cast<int>(rx));
     return fed;
 }
 
@@ -308,21 +412,33 @@ std::ostream& operator<<(std::ostream& os, const HwMux::Owner& owner) {
 
 const HwMux::Owners& HwMux::owners(int channel) const {
     static const Owners none;
-    const auto path = owners_.find(channel);
-    return path != owners_.end() ? path->second : none;
+    const auto claim = claims_.find(channel);
+    return claim != claims_.end() ? claim->second.owners : none;
+}
+
+bool HwMux::Owns(const Owner& owner, int channel) const {
+    const Owners& had = owners(channel);
+    return std::find(had.begin(), had.end(), &owner) != had.end();
+}
+
+int HwMux::claimed(int channel) const {
+    const auto claim = claims_.find(channel);
+    return claim != claims_.end() ? claim->second.source : -1;
+}
+
+std::map<int, HwMux::Owners> HwMux::owned_paths() const {
+    std::map<int, Owners> paths;
+    for (const auto& [rx, claim] : claims_) paths[rx] = claim.owners;
+    return paths;
 }
 
 // The owner may be half destroyed: it is not named.
 void HwMux::Forget(const Owner& owner) {
     std::vector<int> orphaned;
-    for (auto path = owners_.begin(); path != owners_.end();) {
-        Owners& owners = path->second;
-        const auto mine = std::remove(owners.begin(), owners.end(), &owner);
-        if (mine != owners.end() && mine == owners.begin()) orphaned.push_back(path->first);
-        owners.erase(mine, owners.end());
-        path = owners.empty() ? owners_.erase(path) : std::next(path);
-    }
-    for (int rx : orphaned) Disconnect(rx);
+    for (const auto& [rx, claim] : claims_)
+        if (std::count(claim.owners.begin(), claim.owners.end(), &owner)) orphaned.push_back(rx);
+    for (int rx : orphaned)
+        if (Drop(owner, rx) && !claims_.count(rx)) Reconcile(rx);
 }
 
 void HwMux::print_trace() {

@@ -1,18 +1,17 @@
 #pragma once
 // The server's one access to the board's TDM switching fabric: it switches
 // one channel's content into another, drives a channel with a constant byte,
-// reads the byte a channel carries, and switches channels off. It keeps a
-// map of what every channel of the fabric carries, and from the event loop
-// keeps switched-off bus channels switched off (a full sweep every 16
-// passes).
+// reads the byte a channel carries, and switches channels off.
 //
-// Every path the server makes has owners: the slots or HDLC channels that
-// switched it. A release by an owner breaks the path only while it still
-// carries what that owner switched, and leaves it to the owners that remain.
-// An owner that releases, switches off or goes leaves the path whatever the
-// driver answers; what the driver refused (a silence, a switch-off) stays
-// owed: the refresh tries it again on each loop pass until the driver does
-// it or a later operation on the channel replaces it.
+// For every channel of the fabric it keeps what the server wants the
+// channel to carry beside what the driver has. What is wanted comes from
+// the live claims on the channel (the owners, slots or HDLC channels, that
+// switch one source into it) or, with none, from the channel's own rest:
+// switched off, silence or a byte, set only by operations on that channel
+// itself. Each change writes the difference; a refusal leaves the two apart,
+// and the refresh on each loop pass tries those again until the driver does
+// it. The refresh also keeps bus channels that should be off switched off
+// (a full sweep every 16 passes).
 //
 //   HwMux& mux = HwMux::instance();     // opens "/dev/hal"
 //   mux.Connect(tx, rx, slot);          // rx now receives what tx sends
@@ -22,6 +21,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "board/drivers/hal.h"
@@ -31,13 +31,13 @@
 class HwMux {
 public:
     // Who switched a path (a slot, an HDLC channel), as the switch's lines
-    // name it.
+    // name it. An owner that goes leaves every claim it had (Forget).
     class Owner {
     public:
         virtual void PutOwner(std::ostream& os) const = 0;
 
     protected:
-        ~Owner() = default;
+        ~Owner();
     };
     using Owners = std::vector<const Owner*>;
     // What a release did to the switch.
@@ -46,13 +46,23 @@ public:
         kept,    // left as it is: another owner's path, or none of the owner's
         failed,  // the device is not open, the channel negative, or the driver refused
     };
+    // What a channel carries, or should.
+    struct Setting {
+        enum class Kind : uint8_t { off, byte, source };
+        Kind kind = Kind::off;
+        uint16_t value = 0;  // the byte, or the source channel
+        bool operator==(const Setting& other) const {
+            return kind == other.kind && (kind == Kind::off || value == other.value);
+        }
+        bool operator!=(const Setting& other) const { return !(*this == other); }
+    };
 
-    // Map entries besides a source channel.
+    // Entries of the map besides a source channel.
     static constexpr uint16_t kDisabled = 0xFFFF;
     static constexpr uint16_t kDriven = 0xFFFE;
     // G.711 A-law silence.
     static constexpr unsigned char kIdleByte = 0xD5;
-    // Map entries refreshed on each loop pass.
+    // Channels refreshed (and, apart, retried) on each loop pass.
     static constexpr unsigned kRefreshPerPass = 128;
 
     static HwMux& instance();
@@ -63,60 +73,67 @@ public:
     // True when the device is open; otherwise tries to open it now.
     bool IsOpened();
     // Makes channel `rx` receive what channel `tx` transmits. These four
-    // write the channel for no owner: once the driver has switched, the
-    // owners of what it carried before are forgotten, and what was owed it;
-    // a refusal leaves the record as it was, and of a silence or a
-    // switch-off makes it owed.
+    // set the channel for no owner (its claims go) and the rest it falls
+    // back to. A refused silence or switch-off stays wanted until the
+    // driver does it; a refused path or test byte leaves the channel as it
+    // was.
     bool Connect(int tx, int rx);
     // Drives the channel with the idle byte.
     bool Disconnect(int channel);
     bool Disable(int channel);
     bool Write(int channel, unsigned char value);
-    // The byte the channel carries; 255 on any failure.
+    // The byte the channel carries; -1 on any failure.
     int Read(int channel);
     void Reset() {}
 
-    // ---- Paths with owners
+    // ---- Claims
 
-    // `owner` switches `tx` into `rx`: the owners of a path from `tx` there
-    // share it with `owner`; a path from another source goes with its
-    // owners. A refusal leaves the path and its owners as they were.
+    // `owner` switches `tx` into `rx`: the owners of a claim of `tx` there
+    // share it with `owner`; a claim of another source goes with its
+    // owners. Done by the driver, or false with the claims as they were.
     bool Connect(int tx, int rx, const Owner& owner);
-    // What `owner` switched into `rx` goes: the channel carries silence,
-    // unless another owner shares the path ("mux: X leaves [rx] to Y"), or
-    // the channel carries no path of `owner`'s. `owner` leaves the path
-    // even when the driver refuses: the silence is owed.
+    // As Connect, but the claim stands whatever the driver answers: what it
+    // refused stays apart until the refresh has it done. True when done.
+    bool Claim(int tx, int rx, const Owner& owner);
+    // `owner` lets go of its own receive channel `rx`: its claim goes and,
+    // with no other owner sharing it ("mux: X leaves [rx] to Y"), the
+    // channel carries silence. A channel with no claim of `owner`'s is
+    // kept as it is.
     Released Release(const Owner& owner, int rx);
-    // Switches off `owner`'s own channel, unless another owner has a path
-    // into it (said as by Release); a refused switch-off is owed.
+    // `owner` no longer switches into `rx`, another's channel: rx falls
+    // back to what its other claims or its own rest say.
+    Released Leave(const Owner& owner, int rx);
+    // Switches `owner`'s own channel off, unless another owner claims it
+    // (said as by Release), whose path stays until it goes.
     Released SwitchOff(const Owner& owner, int channel);
     // The channel goes back to its driver, which may give it to the next
-    // user at once: every path from it goes (its receivers carry silence)
-    // and it is switched off, whoever switched them, recorded or not
-    // ("mux: disconnect X [n]" for each path an owner X had). What the
-    // driver refuses is owed.
+    // user at once: every claim from and into it goes ("mux: disconnect X
+    // [n]" for each), each channel fed from it falls back to its own rest,
+    // and it is switched off. True when the driver switched it off.
     bool HandBack(int channel);
-    // A new user takes the channel from the driver: the paths the fabric
-    // still has from and into it (an earlier user's, left by a refusal or
-    // not yet let go of) go as at a hand-back. A channel that carries no
-    // path is left as it is.
+    // A new user takes the channel from the driver: what an earlier user
+    // left from or into it goes as at a hand-back. A channel with nothing
+    // from or into it is left as it is.
     void TakeOver(int channel);
-    // The owners of the path into the channel; none for a channel that
-    // carries no path the server made for an owner.
+    // The owners of the claim on the channel; none without one.
     const Owners& owners(int channel) const;
-    // Whether `owner` is one of them.
     bool Owns(const Owner& owner, int channel) const;
-    // An owner that goes: it owns no path any more. A path it alone owned
-    // carries silence (owed when the driver refuses).
+    // The source claimed into the channel; -1 with no claim.
+    int claimed(int channel) const;
+    // An owner that goes leaves every claim it had; a channel it alone
+    // claimed falls back to its own rest. Owners are forgotten when they
+    // are destroyed.
     void Forget(const Owner& owner);
-    // Every channel whose path has owners, with them.
-    const std::map<int, Owners>& owned_paths() const { return owners_; }
+    // Every channel with a claim, with its owners.
+    std::map<int, Owners> owned_paths() const;
 
-    // What the server still owes a channel whose writing the driver refused.
-    enum class Owed : uint8_t { nothing, silence, off };
-    Owed owed(int channel) const;
-    // Tries now what is owed the channel: true when nothing is owed (any
-    // more), false while the driver refuses.
+    // What the server wants of the channel, and what the driver has.
+    Setting wanted(int channel) const;
+    Setting has(int channel) const;
+    // Whether the driver has what is wanted, as far as the server knows:
+    // false for a channel whose writing the driver refused.
+    bool settled(int channel) const { return apart_.count(channel) == 0; }
+    // Tries now what the channel wants: true when the driver has it.
     bool Settle(int channel);
 
     void RefreshChannel(unsigned index);
@@ -125,7 +142,8 @@ public:
     // Prints the current call stack (a diagnostic aid).
     static void print_trace();
 
-    // What the map holds for a channel of the fabric (0 to 10239).
+    // What the driver has of a channel of the fabric (0 to 10239), as a
+    // map entry: a source channel, kDriven or kDisabled.
     uint16_t entry(int channel) const;
     unsigned cursor() const { return cursor_; }
     // Back to a closed device with an empty map, the refresh stopped: for tests.
@@ -135,42 +153,59 @@ private:
     static constexpr int kFirstBusChannel = board::hal::kBusBase;
     static constexpr unsigned kBusEntries = board::hal::kBusChannels;
     static constexpr unsigned kMapSize = board::hal::kChannels;
+    struct Claimed {
+        int source = -1;
+        Owners owners;
+    };
+    enum class Say { failures, nothing };
 
     HwMux();
+    // The switch live for the owners' destructors; null once it is gone.
+    static HwMux* live_;
     // The map index of a channel of the fabric; -1 for any other channel.
     static int MapIndex(int channel);
-    // The entry is written, and the channel's owners and what it was owed
-    // forgotten.
-    void SetEntry(int channel, uint16_t value);
-    // The driver refused to write the channel: it stays owed.
-    void Owe(int channel, Owed what);
-    // The write byte and disable requests; true when the driver did it.
-    bool WriteByte(int channel, unsigned char value);
-    bool SwitchOffChannel(int channel);
-    // Tries what is owed again, a bounded number each pass, quietly.
-    void RetryOwed();
-    // `owner` leaves the path into `channel`.
-    void Leave(const Owner& owner, int channel);
-    bool Usable(int channel) { return IsOpened() && channel >= 0; }
-    // True, with one line, when another owner keeps the path into
-    // `channel`: `owner` is taken off it.
-    bool LeftToAnother(const Owner& owner, int channel);
-    // The channels that receive what `channel` transmits.
+    static Setting Source(int channel);
+    static Setting Byte(unsigned char value);
+    static Setting Off() { return Setting{}; }
+    // A channel's rest until an operation of its own sets another: bus
+    // channels are off, the others carry silence.
+    static Setting DefaultRest(int channel);
+    static uint16_t Code(const Setting& setting);
+
+    // Writes `setting` into the channel; true when the driver did it. A
+    // channel of the fabric then has it.
+    bool Request(int channel, const Setting& setting, Say say);
+    // Writes what the channel wants where the driver has something else
+    // (always, with `force`); a refusal leaves it apart.
+    bool Reconcile(int channel, bool force = false, Say say = Say::failures);
+    // Whether the channel is apart, from what it wants and has, with no
+    // request.
+    void Mark(int channel);
+    // Sets the channel for no owner: its claims go, its rest is `rest`;
+    // refused, it stays apart (`keep`) or is as it was.
+    bool SetForNoOwner(int channel, const Setting& rest, bool keep);
+    // Claim (keep: whatever the driver answers) or Connect.
+    bool MakeClaim(int tx, int rx, const Owner& owner, bool keep);
+    // `owner` leaves the claim on `channel`; true when it was one of its owners.
+    bool Drop(const Owner& owner, int channel);
+    // True, with one line, when another owner keeps the claim on `channel`.
+    bool LeftToAnother(const Owner& owner, int channel) const;
+    // The claims from `channel`, and the channels the driver has it switched into.
     std::vector<int> FedFrom(int channel) const;
-    // HandBack, `fed` being FedFrom(channel).
-    bool HandBack(int channel, const std::vector<int>& fed);
     // Says that the path an owner had into `channel` is broken.
     void SayBroken(int channel) const;
+    // Tries the channels left apart again, a bounded number each pass, quietly.
+    void RetryApart();
     static Released Outcome(bool written) { return written ? Released::broken : Released::failed; }
     void Close();
 
     int fd_ = -1;
-    uint16_t map_[kMapSize];
-    // Channels whose path has owners, with them in the order they came.
-    std::map<int, Owners> owners_;
-    // Channels of the fabric owed a silence or a switch-off.
-    std::map<int, Owed> owed_;
-    int owedCursor_ = -1;  // the last channel whose debt was tried
+    Setting have_[kMapSize];
+    Setting rest_[kMapSize];
+    std::map<int, Claimed> claims_;
+    // Channels whose writing the driver refused: what they want, it has not.
+    std::set<int> apart_;
+    int apartCursor_ = -1;  // the last channel tried again
     unsigned cursor_ = 0;
     Dpc refresh_;
     // A bus test writes or switches off a whole range at once.

@@ -47,11 +47,15 @@ void HwTests::Verify(const char* failure, const char* wanted, const char* got) {
     HwMux& mux = HwMux::instance();
     for (uint32_t channel = first_; channel < end_; ++channel) {
         const unsigned char expected = static_cast<unsigned char>(NextByte());
-        const unsigned char read = static_cast<unsigned char>(mux.Read(static_cast<int>(channel)));
+        const int read = mux.Read(static_cast<int>(channel));
         if (read == expected) continue;
+        const unsigned char byte = static_cast<unsigned char>(read);
         std::cerr << ext::header(this) << failure << (channel % board::hal::kBusWidth) << wanted
-                  << ext::OutBufInHex(&expected, 1) << got << ext::OutBufInHex(&read, 1)
-                  << std::endl;
+                  << ext::OutBufInHex(&expected, 1) << got;
+        if (read < 0)
+            std::cerr << "nothing (the read failed)" << std::endl;
+        else
+            std::cerr << ext::OutBufInHex(&byte, 1) << std::endl;
         return Error(LGCP::ErrorCause::busError);
     }
     Success();

@@ -59,11 +59,9 @@ const char* read_frame(int fd, short revents, Packet& frame) {
 
 HDLC::HDLC() { unbind(); }
 
-// The descriptor closes after the body.
-HDLC::~HDLC() {
-    BreakPaths();
-    HwMux::instance().Forget(*this);
-}
+// The descriptor closes after the body; the switch forgets the channel as
+// an owner.
+HDLC::~HDLC() { BreakPaths(); }
 
 void HDLC::unbind() {
     static NoNotify nobody;
@@ -127,7 +125,7 @@ bool HDLC::SwitchPath(int tx, int rx) {
 
 bool HDLC::Keeps(int tx, int rx) const {
     const HwMux& mux = HwMux::instance();
-    return tx < 0 || rx < 0 || (mux.entry(rx) == tx && mux.Owns(*this, rx));
+    return tx < 0 || rx < 0 || (mux.claimed(rx) == tx && mux.Owns(*this, rx));
 }
 
 bool HDLC::Renew(bool intoDestination) {
@@ -145,7 +143,7 @@ bool HDLC::Renew(bool intoDestination) {
 
 void HDLC::LeaveDestination(int channel) {
     if (channel < 0 || channel != switchedTo_) return;
-    if (HwMux::instance().Release(*this, channel) == HwMux::Released::broken)
+    if (HwMux::instance().Leave(*this, channel) == HwMux::Released::broken)
         std::clog << "mux: disconnect " << *this << " [" << channel << "]" << std::endl;
     switchedTo_ = -1;
 }

@@ -7,10 +7,10 @@
 #include "slots/slot_factory.h"
 #include "slots/slots.h"
 
+// The switch forgets the slot's claims as its owner goes.
 Slot::~Slot() {
     receivers_.clear();
     LetGoOfChannels(*this);
-    HwMux::instance().Forget(*this);
 }
 
 bool Slot::IHwConnectTransmitter(Slot& destination) {

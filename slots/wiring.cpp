@@ -77,13 +77,13 @@ bool LastHolder(const Slot& slot, int channel) {
 bool OneSource(const Slot& slot, int tx, int rx) {
     const HwMux& mux = HwMux::instance();
     const auto held = Holders().find(rx);
-    if (held == Holders().end() || mux.entry(rx) == tx) return true;
+    if (held == Holders().end() || mux.claimed(rx) == tx) return true;
     const std::vector<Slot*>& sharers = held->second.slots;
     for (const HwMux::Owner* owner : mux.owners(rx)) {
         if (owner == &slot || std::find(sharers.begin(), sharers.end(), owner) == sharers.end())
             continue;
         std::cerr << "mux: " << slot << " asks for [" << tx << "] into [" << rx
-                  << "], which carries [" << mux.entry(rx) << "] for " << *owner
+                  << "], which carries [" << mux.claimed(rx) << "] for " << *owner
                   << ": one source at a time" << std::endl;
         return false;
     }

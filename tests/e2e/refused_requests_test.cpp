@@ -78,7 +78,7 @@ std::string SwitchLeftovers() {
             left << "[" << channel << "] carries [" << state.value << "]; ";
         else if (channel >= hal::kBusBase && state.output != HalModel::Output::Off)
             left << "bus channel [" << channel << "] driven; ";
-        if (mux.owed(channel) != HwMux::Owed::nothing) left << "[" << channel << "] owed; ";
+        if (!mux.settled(channel)) left << "[" << channel << "] owed; ";
     }
     for (const auto& [channel, owners] : mux.owned_paths())
         left << "[" << channel << "] has " << owners.size() << " owners; ";

@@ -61,7 +61,7 @@ TEST_F(SwitchTest, AnAbsentDeviceFailsEveryOperationAndIsTriedAgainEachTime) {
     const std::vector<std::function<bool()>> operations = {
         [&] { return mux.Connect(8200, 8300); }, [&] { return mux.Disconnect(8300); },
         [&] { return mux.Disable(8300); },       [&] { return mux.Write(8300, 0x11); },
-        [&] { return mux.Read(8300) != 255; },
+        [&] { return mux.Read(8300) >= 0; },
     };
     for (const auto& operation : operations) EXPECT_FALSE(operation());
 
@@ -110,14 +110,16 @@ TEST_P(SwitchMap, EntryFollowsTheOperation) {
 INSTANTIATE_TEST_SUITE_P(HwMux, SwitchMap, ::testing::ValuesIn(kMapCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// ---- Paths with owners: what each operation does to the record of the
-// channels 8200, 8300 and 8301 (what each carries, and who switched it),
-// which follows the fabric whatever the driver answers, and what is owed
-// them. The steps: "a:8200>8300" (owner a switches 8200 into 8300), "a-8300"
-// (a releases), "a~8300" (a switches off), "^8200" (the channel goes back),
-// "+8200" (a new user takes it), "a?" (a is forgotten), "*" (a refresh
-// pass); before "!", the driver refuses the next request, before "!!" every
-// request up to the end of the next "*".
+// ---- Claims: what each operation does to the record of the channels
+// 8200, 8300 and 8301 (what each carries, and who claims it), which follows
+// the fabric whatever the driver answers, and what each wants where the
+// driver has not done it yet. The steps: "a:8200>8300" (owner a switches
+// 8200 into 8300), "a-8300" (a releases its receive channel), "a/8300" (a
+// leaves another's channel), "a~8300" (a switches off its own channel),
+// "^8200" (the channel goes back), "+8200" (a new user takes it), "a?" (a is
+// forgotten), "*" (a refresh pass); before "!", the driver refuses the next
+// request, before "!!" every request up to the end of the next "*". Bus
+// channels rest switched off; a release leaves silence.
 
 struct OwnerCase {
     const char* name;
@@ -138,7 +140,7 @@ const OwnerCase kOwnerCases[] = {
     {"release_leaves_a_shared_path_to_the_other_owner", "a:8200>8300 b:8200>8300 a-8300", "kept",
      "8200 off, 8300 <- 8200 b, 8301 off"},
     {"release_refused_owes_the_silence_and_the_owner_leaves", "a:8200>8300 ! a-8300", "failed",
-     "8200 off, 8300 <- 8200 owes silence, 8301 off"},
+     "8200 off, 8300 <- 8200 wants idle, 8301 off"},
     {"a_refused_release_is_done_by_the_next_refresh", "a:8200>8300 ! a-8300 *", "true",
      "8200 off, 8300 idle, 8301 off"},
     {"a_refused_switch_off_is_tried_until_the_driver_does_it",
@@ -146,24 +148,42 @@ const OwnerCase kOwnerCases[] = {
     {"a_later_connect_replaces_what_is_owed", "a:8200>8300 ! a-8300 b:8301>8300 *", "true",
      "8200 off, 8300 <- 8301 b, 8301 off"},
     {"a_refused_connect_leaves_what_is_owed", "a:8200>8300 ! a-8300 ! b:8301>8300", "false",
-     "8200 off, 8300 <- 8200 owes silence, 8301 off"},
+     "8200 off, 8300 <- 8200 wants idle, 8301 off"},
     {"switch_off_of_its_own_channel", "a:8200>8300 a~8300", "broken", "8200 off, 8300 off, 8301 off"},
     {"switch_off_keeps_another_owners_path_into_it", "a:8200>8300 b~8300", "kept",
      "8200 off, 8300 <- 8200 a, 8301 off"},
     {"hand_back_takes_every_path_from_and_into_the_channel",
-     "a:8200>8300 b:8200>8301 a:8301>8200 ^8200", "true", "8200 off, 8300 idle, 8301 idle"},
+     "a:8200>8300 b:8200>8301 a:8301>8200 ^8200", "true", "8200 off, 8300 off, 8301 off"},
+    {"hand_back_leaves_each_channel_fed_from_it_to_its_own_rest",
+     "a:8200>8300 a-8300 b:8200>8300 b:8200>8301 ^8200", "true", "8200 off, 8300 idle, 8301 off"},
     {"hand_back_refused_owes_the_switch_off_and_keeps_no_owner", "a:8301>8200 ! ^8200", "false",
-     "8200 <- 8301 owes off, 8300 off, 8301 off"},
+     "8200 <- 8301 wants off, 8300 off, 8301 off"},
+    {"hand_back_after_an_owed_switch_off_switches_it_off", "a:8200>8300 ! a~8300 ^8200", "true",
+     "8200 off, 8300 off, 8301 off"},
+    {"hand_back_refused_after_an_owed_switch_off_still_owes_it",
+     "a:8200>8300 ! a~8300 ! ^8200 *", "true", "8200 off, 8300 off, 8301 off"},
+    {"release_after_an_owed_switch_off_still_owes_it", "a:8200>8300 ! a~8300 a-8300", "kept",
+     "8200 off, 8300 <- 8200 wants off, 8301 off"},
+    {"a_switch_off_of_its_own_channel_waits_for_another_claim_to_go",
+     "b:8200>8300 a~8300 b/8300", "broken", "8200 off, 8300 off, 8301 off"},
+    {"leave_refused_after_the_channels_own_switch_off_owes_the_switch_off",
+     "b:8200>8300 a~8300 ! b/8300", "failed", "8200 off, 8300 <- 8200 wants off, 8301 off"},
+    {"leave_falls_back_to_the_release_of_the_channels_own_owner",
+     "a:8200>8300 a-8300 b:8201>8300 b/8300", "broken", "8200 off, 8300 idle, 8301 off"},
     {"hand_back_takes_the_paths_of_owners_that_went", "a:8200>8300 ! a-8300 a? ^8200", "true",
      "8200 off, 8300 idle, 8301 off"},
     {"a_new_user_takes_the_channel_from_an_earlier_one", "a:8301>8200 a:8200>8300 +8200", "true",
-     "8200 off, 8300 idle, 8301 off"},
+     "8200 off, 8300 off, 8301 off"},
+    {"a_new_user_after_an_owed_switch_off_switches_it_off", "a:8200>8300 ! a~8300 ! +8200 *",
+     "true", "8200 off, 8300 off, 8301 off"},
     {"a_new_user_of_a_quiet_channel_leaves_it_alone", "a:8301>8300 a-8300 +8300", "true",
      "8200 off, 8300 idle, 8301 off"},
-    {"forget_silences_what_only_the_owner_had_and_leaves_the_shared",
-     "a:8200>8300 b:8200>8301 a:8200>8301 a?", "true", "8200 off, 8300 idle, 8301 <- 8200 b"},
-    {"forget_of_an_owner_whose_silence_is_refused_leaves_it_owed", "a:8200>8300 ! a?", "true",
-     "8200 off, 8300 <- 8200 owes silence, 8301 off"},
+    {"forget_leaves_what_only_the_owner_had_to_its_rest_and_the_shared",
+     "a:8200>8300 b:8200>8301 a:8200>8301 a?", "true", "8200 off, 8300 off, 8301 <- 8200 b"},
+    {"forget_after_the_channels_own_switch_off_switches_it_off", "b:8200>8300 a~8300 b?", "true",
+     "8200 off, 8300 off, 8301 off"},
+    {"forget_of_an_owner_whose_switch_off_is_refused_leaves_it_owed", "a:8200>8300 ! a?", "true",
+     "8200 off, 8300 <- 8200 wants off, 8301 off"},
 };
 
 void PrintTo(const OwnerCase& c, std::ostream* os) { *os << c.name; }
@@ -198,6 +218,7 @@ protected:
         switch (user ? step[0] : step[1]) {
             case ':': return said(mux.Connect(channel, std::atoi(&step[step.find('>') + 1]), who));
             case '-': return said(mux.Release(who, channel));
+            case '/': return said(mux.Leave(who, channel));
             case '~': return said(mux.SwitchOff(who, channel));
             case '^': return said(mux.HandBack(channel));
             case '+': mux.TakeOver(channel); return "true";
@@ -212,6 +233,11 @@ protected:
     std::string entry(int channel) {
         const uint16_t value = mux.entry(channel);
         return text(value == HwMux::kDisabled, value == HwMux::kDriven, value);
+    }
+    std::string wanted(int channel) {
+        const HwMux::Setting want = mux.wanted(channel);
+        using Kind = HwMux::Setting::Kind;
+        return text(want.kind == Kind::off, want.kind == Kind::byte, want.value);
     }
     std::string carried(int channel) {
         const HalModel::ChannelState& state = fabric.channel(channel);
@@ -245,8 +271,7 @@ TEST_P(SwitchOwners, TheRecordFollowsTheFabric) {
         record += (record.empty() ? "" : ", ") + std::to_string(channel) + " " + entry(channel);
         for (const HwMux::Owner* owner : mux.owners(channel))
             record += " " + static_cast<const Named*>(owner)->name;
-        if (mux.owed(channel) != HwMux::Owed::nothing)
-            record += mux.owed(channel) == HwMux::Owed::off ? " owes off" : " owes silence";
+        if (!mux.settled(channel)) record += " wants " + wanted(channel);
     }
     EXPECT_EQ(GetParam().record, record);
 }
@@ -278,7 +303,7 @@ TEST_F(SwitchTest, ChannelsOutsideTheBusesLeaveTheBusEntriesAlone) {
 
 TEST_F(SwitchTest, NegativeChannelsFailWithoutARequest) {
     open();
-    EXPECT_EQ(255, mux.Read(-1));
+    EXPECT_EQ(-1, mux.Read(-1));
     EXPECT_FALSE(mux.Write(-1, 0));
     EXPECT_FALSE(mux.Disable(-5));
     EXPECT_FALSE(mux.Connect(-1, 8300));
@@ -293,7 +318,7 @@ TEST_F(SwitchTest, DriverRefusalsAreLoggedWithTheChannels) {
         {[&] { return mux.Disconnect(8301); }, "hwMux: disconnect failed 8301 : "},
         {[&] { return mux.Disable(8302); }, "hwMux: disable failed 8302 : "},
         {[&] { return mux.Write(8303, 0xAB); }, "hwMux: write failed 8303 <- 0xab : "},
-        {[&] { return mux.Read(8304) != 255; }, "hwMux: read failed 8304 -> 0xff : "},
+        {[&] { return mux.Read(8304) >= 0; }, "hwMux: read failed 8304 -> 0xff : "},
     };
     for (const auto& [operation, line] : cases) {
         progress.clear();

@@ -631,3 +631,73 @@ INSTANTIATE_TEST_SUITE_P(Slots, HandedBackChannels, ::testing::ValuesIn(kHandBac
                          test::CaseName());
 
 }  // namespace
+
+// A map slot on the shared bus (out 1/2, in 1/3) wired both ways with a peer
+// of each kind (where the peer takes the link); both go, the map first, the
+// peer first, or with the controller, also while the driver refuses every
+// request on a bus channel until both went: once it takes them no bus
+// channel is left driven, whoever switched into it last (an HDLC channel
+// serves one channel both ways, also the map's transmit channel).
+struct MapPeerCase {
+    std::string what;
+    LGCP::Command peer;
+    enum Ending { mapFirst, peerFirst, cut } ending;
+    bool refused;
+};
+
+std::vector<MapPeerCase> MapPeerCases() {
+    const std::pair<const char*, LGCP::Command> peers[] = {
+        {"hdlc slot", kHdlc},
+        {"pri slot", kPri},
+        {"data call", test::create_mcc(LGCP::MccType::data, LGCP::MccMode::standard)},
+        {"trunk", test::create_trunk(1, 5)},
+    };
+    const std::pair<const char*, MapPeerCase::Ending> endings[] = {
+        {"map destroyed first", MapPeerCase::mapFirst},
+        {"peer destroyed first", MapPeerCase::peerFirst},
+        {"controller cut", MapPeerCase::cut},
+    };
+    std::vector<MapPeerCase> cases;
+    for (const auto& [peer, create] : peers)
+        for (const auto& [ending, how] : endings)
+            for (bool refused : {false, true})
+                cases.push_back({std::string(peer) + ", " + ending + (refused ? ", refused" : ""),
+                                 create, how, refused});
+    return cases;
+}
+
+class MapPeers : public test::SignallingSlotTest,
+                 public ::testing::WithParamInterface<MapPeerCase> {};
+
+TEST_P(MapPeers, LeaveNoBusChannelDriven) {
+    const MapPeerCase& c = GetParam();
+    make(test::create_map(test::BusChannel{1, 2}, test::BusChannel{1, 3}), 13);
+    make(c.peer, 20);
+    told(test::connect_command(20), 13);
+    told(test::connect_command(13), 20);
+    run(10);
+    if (c.refused)
+        sim().refuse = [](board::sim::Op, const std::string&, uint32_t request, const void* record) {
+            namespace hal = board::hal;
+            const bool switching = request == hal::kMuxConnect || request == hal::kMuxDisable ||
+                                   request == hal::kMuxWriteByte;
+            return switching && *static_cast<const int32_t*>(record) >= hal::kBusBase ? EIO : 0;
+        };
+    if (c.ending == MapPeerCase::cut) {
+        controller.close();
+        for (int i = 0; i < 20 && !Slots::instance()->live().empty(); ++i) server.pump();
+    } else {
+        destroy(c.ending == MapPeerCase::mapFirst ? 13 : 20);
+        destroy(c.ending == MapPeerCase::mapFirst ? 20 : 13);
+    }
+    run(1000);
+    sim().refuse = nullptr;
+    run(1000);  // the refresh has swept every bus channel
+    std::string driven;
+    for (int channel = board::hal::kBusBase; channel < board::hal::kChannels; ++channel)
+        if (fabric().channel(channel).output != board::sim::HalModel::Output::Off)
+            driven += "[" + std::to_string(channel) + "] ";
+    EXPECT_EQ("", driven);
+}
+
+INSTANTIATE_TEST_SUITE_P(Slots, MapPeers, ::testing::ValuesIn(MapPeerCases()), test::CaseName());
