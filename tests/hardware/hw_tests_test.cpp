@@ -102,6 +102,21 @@ TEST_F(BusTest, ReadPassesWhenAnotherCardDrivesTheSequence) {
     EXPECT_NE(std::string::npos, errors.str().find("bus 5: test failed on channel 104 expected "));
 }
 
+// A read the switch refuses, or of a switch that cannot be opened, is no
+// byte: the test fails there, also where 0xFF was expected (seed 295).
+TEST_F(BusTest, AReadTheSwitchCannotDoIsABusError) {
+    ASSERT_EQ(0xFF, bus_sequence(295, 1)[0]);
+    fabric.foreign[8192 + 7] = 0xFF;
+    EXPECT_EQ(std::nullopt, run(bus_test(0, 7, 1, 295, Mode::read)));
+    sim().fail_next(Op::Ioctl, hal::kDevice, EIO, hal::kMuxReadByte);
+    EXPECT_EQ(LGCP::ErrorCause::busError, run(bus_test(0, 7, 1, 295, Mode::read)));
+    EXPECT_EQ("bus 0: test failed on channel 7 expected FF  read nothing (the read failed)\n",
+              errors.str());
+    HwMux::instance().reset_for_test();
+    fabric.absent = true;
+    EXPECT_EQ(LGCP::ErrorCause::busError, run(bus_test(0, 7, 1, 295, Mode::read)));
+}
+
 TEST_F(BusTest, ARangePastTimeslot127GoesOnToTheNextBus) {
     fabric.stuck[8192 + 128 + 1] = 0;  // bus 1, timeslot 1
     EXPECT_EQ(LGCP::ErrorCause::busError, run(bus_test(0, 126, 4, 3, Mode::write)));
