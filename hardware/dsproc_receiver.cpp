@@ -226,13 +226,24 @@ bool DSProcReceiver::disableToneAll() {
     return true;
 }
 
-// A filter the driver refuses stays listed: the next switch-off of the
-// timeslot tries it again.
-void DSProcReceiver::restoreToneFilters(unsigned ts) {
-    ForEachOnTimeslot(receivers, &DSProcReceiver::node_, ts,
-                      &DSProcReceiver::dsproc_timeslot, [](DSProcReceiver& r) {
-                          for (ToneFilter& f : r.toneFilters_) r.applyFilter(f);
+// A filter the driver refuses stays listed and owed: the service tries it
+// again every second until the driver takes it or its receiver no longer
+// has it (switched off, or gone).
+void DSProcReceiver::restoreToneFilters(unsigned ts, bool owedOnly) {
+    bool owed = false;
+    ForEachOnTimeslot(receivers, &DSProcReceiver::node_, ts, &DSProcReceiver::dsproc_timeslot,
+                      [&](DSProcReceiver& r) {
+                          for (ToneFilter& f : r.toneFilters_) {
+                              if (owedOnly && !f.owed) continue;
+                              f.owed = !r.applyFilter(f);
+                              owed |= f.owed;
+                          }
                       });
+    DSProcReceiverService& service = DSProcReceiverService::object();
+    if (owed)
+        service.oweTimeslot(ts, DSProcReceiverService::kToneFiltersOn);
+    else
+        service.paid(ts, DSProcReceiverService::kToneFiltersOn);
 }
 
 bool DSProcReceiver::toneFiltersShared() const {
@@ -338,19 +349,22 @@ void DSProcReceiverService::owe(const DSProcReceiver& receiver) {
 }
 
 // The driver's switch-off of the tone filters ends those the receivers of
-// the timeslot have on too: they are switched on again.
+// the timeslot have on too: they are switched on again, all of them; with
+// no switch-off, those owed a switch-on.
 void DSProcReceiverService::settle(unsigned ts) {
     DSProcReceiverService& service = object();
     const uint32_t owed = service.owedOn(ts);
     if (owed & dsp::kDelays) service.configureDelays(ts, 0, 0, 0);
     if (owed & dsp::kRxGain) service.configureRxGain(ts, 0);
-    const uint32_t switches = owed & ~(dsp::kDelays | dsp::kRxGain);
-    if (!switches) return;
-    if (!service.request(dsp::kDisable, ts, 0, switches)) {
+    const uint32_t switches = owed & ~(dsp::kDelays | dsp::kRxGain | kToneFiltersOn);
+    if (switches && !service.request(dsp::kDisable, ts, 0, switches)) {
         RequestFailed("DSPROC_DISABLE owed fail:", ts);
         return;
     }
-    if (switches & dsp::kToneFilter) DSProcReceiver::restoreToneFilters(ts);
+    if (switches & dsp::kToneFilter)
+        DSProcReceiver::restoreToneFilters(ts);
+    else if (owed & kToneFiltersOn)
+        DSProcReceiver::restoreToneFilters(ts, true);
 }
 
 void DSProcReceiverService::reset_for_test(uint32_t counter) {

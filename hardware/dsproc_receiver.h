@@ -115,9 +115,11 @@ private:
     bool toneFiltersShared() const;
     bool filterShared(uint32_t freq) const;
     // Switches on again the tone filters the receivers of the timeslot
-    // have on, after the driver ended them all.
+    // have on, after the driver ended them all (or, `owedOnly`, those the
+    // driver refused to switch on again since). A refused one is owed to
+    // the timeslot, tried again every second while its receiver has it.
     void restoreToneFilters() { restoreToneFilters(dsproc_timeslot()); }
-    static void restoreToneFilters(unsigned ts);
+    static void restoreToneFilters(unsigned ts, bool owedOnly = false);
 
     Function vad_{-1, 0};
     Function bss_{0, 0};
@@ -150,6 +152,8 @@ private:
         int durationMs;
         int levelDB;
         uint64_t taken;  // when the driver took the settings; 0 never
+        // The driver ended it and refused to switch it on again.
+        bool owed = false;
 
         bool sameSettings(const ToneFilter& other) const {
             return enable == other.enable && durationMs == other.durationMs &&
@@ -186,7 +190,7 @@ public:
 
     // What the receiver, at its clean-up, leaves owed to its timeslot (a
     // mask of functions, delays and gain among them, which are zeroed:
-    // ReceiverDevice::oweTimeslot), and the owed switch-offs done (settle
+    // ReceiverDevice::oweTimeslot), and the owed requests done (settle
     // opens the device only when one is owed).
     static void owe(const DSProcReceiver& receiver);
     static void settle(unsigned ts);
@@ -202,6 +206,10 @@ private:
     static constexpr int kOpenFlags = O_RDWR;
     static constexpr const char* kOpenFailure = "open dsproc fail, VAD proceeding disabled: ";
     static constexpr const char* kEventName = "DSProcReceiverService::OnEvent";
+    // Owed to a timeslot beside the driver's bits: the switch-on of tone
+    // filters its receivers have on, which the driver ended and then
+    // refused to switch on again.
+    static constexpr uint32_t kToneFiltersOn = 1u << 31;
 
     friend class DSProcReceiver;
 

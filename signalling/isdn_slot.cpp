@@ -1,9 +1,12 @@
 #include "signalling/isdn_slot.h"
 
+#include <errno.h>
 #include <poll.h>
 
 #include <algorithm>
+#include <cstring>
 #include <iostream>
+#include <iterator>
 
 #include "board/devio.h"
 #include "board/drivers/dsp_data.h"
@@ -146,15 +149,23 @@ void AtsQsigSlot::IReleaseHardware() {
     IsdnSlot::IReleaseHardware();
 }
 
-// Before the device closes: their channels are switched off while still theirs.
+// Before the device closes: their channels are switched off while still
+// theirs. The close frees every B channel, those whose removal is owed too.
 void AtsQsigSlot::LetGoOfBChannels() {
     const std::vector<AtsQsigBSlot*> bChannels = bChannels_;
     for (AtsQsigBSlot* b : bChannels) b->LetGoOfHardware(Loss::silent);
+    owedRemovals_.clear();
+    removalRetry_.reset();
 }
 
+// The driver keeps a B channel whose removal it refused: the removal owed
+// comes first, or the add would be refused for the old call's channel.
 AtsQsigBSlot* AtsQsigSlot::NewBChannel(unsigned index) {
     dsp_data::b_channel record{static_cast<int32_t>(index), -1};
-    if (board::ioctl(device(), dsp_data::kAddBChannel, &record) < 0) {
+    if (owedRemovals_.count(record.index) && Remove(record.index))
+        owedRemovals_.erase(record.index);
+    if (owedRemovals_.count(record.index) ||
+        board::ioctl(device(), dsp_data::kAddBChannel, &record) < 0) {
         std::cerr << "ats-qsig: " << "add B channel fail !!!" << std::endl;
         return nullptr;
     }
@@ -164,10 +175,30 @@ AtsQsigBSlot* AtsQsigSlot::NewBChannel(unsigned index) {
 }
 
 void AtsQsigSlot::RemoveBChannel(AtsQsigBSlot& b) {
-    int32_t index = static_cast<int32_t>(b.index());
-    if (is_open()) board::ioctl(device(), dsp_data::kRemoveBChannel, &index);
+    const int32_t index = static_cast<int32_t>(b.index());
+    if (is_open() && !Remove(index)) {
+        owedRemovals_.insert(index);
+        if (!removalRetry_) removalRetry_.set(kRemovalRetryMs, &AtsQsigSlot::RetryRemovals, this);
+    }
     bChannels_.erase(std::remove(bChannels_.begin(), bChannels_.end(), &b), bChannels_.end());
     b.signalling_ = nullptr;
+}
+
+bool AtsQsigSlot::Remove(int32_t index) {
+    int32_t request = index;
+    if (board::ioctl(device(), dsp_data::kRemoveBChannel, &request) >= 0 || errno == ENOENT)
+        return true;
+    const int error = errno;
+    std::cerr << "ats-qsig: remove B channel " << index << " fail: " << std::strerror(error)
+              << ", tried again" << std::endl;
+    return false;
+}
+
+void AtsQsigSlot::RetryRemovals() {
+    for (auto it = owedRemovals_.begin(); it != owedRemovals_.end();)
+        it = Remove(*it) ? owedRemovals_.erase(it) : std::next(it);
+    if (!owedRemovals_.empty())
+        removalRetry_.set(kRemovalRetryMs, &AtsQsigSlot::RetryRemovals, this);
 }
 
 // ---- AtsQsigBSlot

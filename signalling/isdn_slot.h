@@ -6,12 +6,15 @@
 // of a QSIG slot, a plain TDM endpoint. The devices are opened at creation;
 // activate and deactivate only start and stop the link.
 
+#include <cstdint>
+#include <set>
 #include <vector>
 
 #include "link/protocol.h"
 #include "runtime/fd.h"
 #include "runtime/log_throttle.h"
 #include "runtime/multiplexer.h"
+#include "runtime/timer.h"
 #include "signalling/hdlc.h"
 #include "signalling/lapd.h"
 #include "slots/slot.h"
@@ -92,17 +95,30 @@ public:
     const char* GetName() const override { return "ATS-QSIG"; }
     bool IBeforeDestroy() override;
 
-    // A slot for B channel `index`; null (logged) when the device refuses.
+    // A slot for B channel `index`; null (logged) when the device refuses,
+    // or refuses again the removal it still owes of that B channel.
     AtsQsigBSlot* NewBChannel(unsigned index);
-    // The driver frees the B channels with the device: their slots let go.
+    // The driver frees the B channels with the device: their slots let go,
+    // and no removal is owed any more.
     void IReleaseHardware() override;
 
 private:
     friend class AtsQsigBSlot;
+    static constexpr unsigned kRemovalRetryMs = 1000;
+
     void RemoveBChannel(AtsQsigBSlot& b);
+    // The driver's removal of B channel `index`; true once it has none
+    // (done, or it answers that it has no such B channel).
+    bool Remove(int32_t index);
+    void RetryRemovals();
     void LetGoOfBChannels();
 
     std::vector<AtsQsigBSlot*> bChannels_;
+    // The B channels whose removal the driver refused at their slot's
+    // destroy: it is tried again every second, and before the index is
+    // added again, until the driver has done it.
+    std::set<int32_t> owedRemovals_;
+    Timer removalRetry_;
 };
 
 class AtsQsigBSlot : public Slot {

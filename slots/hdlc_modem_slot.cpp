@@ -1,10 +1,12 @@
 #include "slots/hdlc_modem_slot.h"
 
+#include <errno.h>
 #include <sys/socket.h>
 
 #include <array>
 #include <cstring>
 #include <iostream>
+#include <sstream>
 
 #include "board/drivers/hdlc_if.h"
 #include "board/netif.h"
@@ -49,24 +51,34 @@ void HdlcModemSlot::initModem() {
 // pppd is killed first: the interface must not be taken from under it.
 HdlcModemSlot::~HdlcModemSlot() {
     pppd_kill();
-    ReleaseInterface();
+    std::ostringstream header;
+    PutHeader(header);
+    ModemFactory::instance().ReleaseInterface(interfaceName_,
+                                              TakeDown(interfaceName_, header.str()));
 }
 
-void HdlcModemSlot::ReleaseInterface() {
+bool HdlcModemSlot::TakeDown(const std::string& name, const std::string& header) {
     Fd sock = RequestSocket();
-    if (!sock) return;
-    ifreq request = hdlc_if::request(interfaceName_);
-    if (board::netif::ioctl(sock.get(), SIOCGIFFLAGS, &request) != 0) {
-        PutHeader(std::cerr) << "SIOCGIFFLAGS fail!!!" << std::endl;
-        return;
+    if (!sock) {
+        const int error = errno;
+        std::cerr << header << "socket fail: " << std::strerror(error) << std::endl;
+        return false;
     }
+    // A refused step leaves the take-down owed, unless the interface is gone.
+    const auto refused = [&header](const char* line) {
+        const bool gone = errno == ENODEV;
+        std::cerr << header << line << std::endl;
+        return gone;
+    };
+    ifreq request = hdlc_if::request(name);
+    if (board::netif::ioctl(sock.get(), SIOCGIFFLAGS, &request) != 0)
+        return refused("SIOCGIFFLAGS fail!!!");
     request.ifr_flags = static_cast<short>(request.ifr_flags & ~IFF_UP);
-    if (board::netif::ioctl(sock.get(), SIOCSIFFLAGS, &request) != 0) {
-        PutHeader(std::cerr) << "SIOCSIFFLAGS fail!!!" << std::endl;
-        return;
-    }
+    if (board::netif::ioctl(sock.get(), SIOCSIFFLAGS, &request) != 0)
+        return refused("SIOCSIFFLAGS fail!!!");
     raw_hdlc_proto raw{};  // default encoding and parity
-    request = hdlc_if::wan_request(interfaceName_, IF_PROTO_HDLC, sizeof raw, &raw);
+    request = hdlc_if::wan_request(name, IF_PROTO_HDLC, sizeof raw, &raw);
     if (board::netif::ioctl(sock.get(), SIOCWANDEV, &request) != 0)
-        PutHeader(std::cerr) << "SIOCWANDEV/IF_PROTO_HDLC fail!" << std::endl;
+        return refused("SIOCWANDEV/IF_PROTO_HDLC fail!");
+    return true;
 }

@@ -226,13 +226,15 @@ bool Mixer::AddToSum(const mix_slot& rx, const mix_slot& tx, int gain, const Tdm
     return false;
 }
 
-// A pair the driver's sum no longer has (ENOENT) needs no removal.
+// A pair the driver's sum no longer has (ENOENT from the removal) needs no
+// removal; ENOENT from the open (the node missing) says nothing of the pair.
 void Mixer::RemoveFromSum(int summator, int channel) {
     mix_rx_record record{slot_of(summator), slot_of(channel), 0};
-    const bool removed = mixer_ctl(MIX_RX_REMOVE, &record) >= 0;
+    bool opened = false;
+    const bool removed = mixer_ctl(MIX_RX_REMOVE, &record, &opened) >= 0;
     const int error = errno;
     pairs_.erase({summator, channel});  // no slot's any more, removed or owed
-    if (removed || error == ENOENT) {
+    if (removed || (opened && error == ENOENT)) {
         owed_.erase({summator, channel});
     } else {
         owed_.insert({summator, channel});

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iostream>
+#include <sstream>
 
 #include "board/devio.h"
 #include "board/drivers/hdlc_if.h"
@@ -54,7 +55,9 @@ Slot* ModemFactory::INewSlot(const LGCP::CreateParams& params) {
     const TERM::ModemParams* modem = params.get_modem();
     if (!modem) return nullptr;
     const auto* ddm = modem->get_ddm();
-    if (ddm && ddm->size() > 0 && !freeHdlc_.empty()) {
+    const bool digital = ddm && ddm->size() > 0;
+    if (digital) TakeDownOwed();
+    if (digital && !freeHdlc_.empty()) {
         auto* slot = new HdlcModemSlot(*modem, freeHdlc_.front());
         freeHdlc_.pop_front();
         modemSlots_.push_back(slot);
@@ -75,11 +78,40 @@ void ModemFactory::ReleaseModemSlot(DspModemSlot* slot) {
 void ModemFactory::ReleaseModemSlot(HdlcModemSlot* slot) {
     modemSlots_.remove(slot);
     hdlcSlots_.remove(slot);
-    // An interface gone since it was taken must not be offered again.
-    const std::string& name = slot->interfaceName();
+}
+
+// An interface still up or in PPP would fail the next call's set-up: no
+// pppd would run on it.
+void ModemFactory::ReleaseInterface(const std::string& name, bool down) {
+    if (down) return Offer(name);
+    owedDown_.insert(name);
+    if (!takeDownRetry_) takeDownRetry_.set(kTakeDownRetryMs, &ModemFactory::RetryTakeDowns, this);
+}
+
+// An interface gone since it was taken must not be offered again.
+void ModemFactory::Offer(const std::string& name) {
     if (scannedHdlc_.count(name) &&
         std::find(freeHdlc_.begin(), freeHdlc_.end(), name) == freeHdlc_.end())
         freeHdlc_.push_back(name);
+}
+
+void ModemFactory::TakeDownOwed() {
+    for (auto it = owedDown_.begin(); it != owedDown_.end();) {
+        std::ostringstream header;
+        PutHeader(header) << *it << ": ";
+        if (!HdlcModemSlot::TakeDown(*it, header.str())) {
+            ++it;
+            continue;
+        }
+        Offer(*it);
+        it = owedDown_.erase(it);
+    }
+}
+
+void ModemFactory::RetryTakeDowns() {
+    TakeDownOwed();
+    if (!owedDown_.empty())
+        takeDownRetry_.set(kTakeDownRetryMs, &ModemFactory::RetryTakeDowns, this);
 }
 
 void ModemFactory::Query(LGCP::Resources& resources) {
@@ -162,9 +194,10 @@ void ModemFactory::update_hdlcDevices() {
 }
 
 bool ModemFactory::Held(const std::string& interfaceName) const {
-    return std::any_of(hdlcSlots_.begin(), hdlcSlots_.end(), [&](const HdlcModemSlot* slot) {
-        return slot->interfaceName() == interfaceName;
-    });
+    return owedDown_.count(interfaceName) != 0 ||
+           std::any_of(hdlcSlots_.begin(), hdlcSlots_.end(), [&](const HdlcModemSlot* slot) {
+               return slot->interfaceName() == interfaceName;
+           });
 }
 
 // ---- The authentication link
@@ -279,6 +312,8 @@ void ModemFactory::reset_for_test() {
     modemSlots_.clear();
     dspSlots_.clear();
     hdlcSlots_.clear();
+    owedDown_.clear();
+    takeDownRetry_.reset();
     CloseListener();
     IQuery();
     foundLine_ = LogThrottle();  // the test's first scan is said

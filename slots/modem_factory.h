@@ -19,6 +19,7 @@
 #include "runtime/listen_watch.h"
 #include "runtime/log_throttle.h"
 #include "runtime/multiplexer.h"
+#include "runtime/timer.h"
 #include "slots/auth_link.h"
 #include "slots/slot_factory.h"
 
@@ -41,10 +42,15 @@ public:
     // descriptor for either, or with an enumeration the driver refused
     // before its end, what the last one found stays.
     void IQuery() override;
-    // From the slot's unbind(): it leaves the lists; an interface that the
-    // last scan saw goes to the end of the free list.
+    // From the slot's unbind(): it leaves the lists.
     void ReleaseModemSlot(DspModemSlot* slot);
     void ReleaseModemSlot(HdlcModemSlot* slot);
+    // From an HDLC modem slot's end, pppd stopped, with whether the
+    // interface is down in raw HDLC (HdlcModemSlot::TakeDown). A down one
+    // that the last scan saw goes to the end of the free list; one the
+    // system refused to take down is owed it, tried again every second and
+    // before a digital call takes an interface, and offered once it is done.
+    void ReleaseInterface(const std::string& name, bool down);
 
     // ---- The authentication link
 
@@ -96,7 +102,13 @@ private:
     // first missing one; those no slot holds are free. A scan the system
     // refused before that end changes nothing.
     void update_hdlcDevices();
+    // Held by a slot, or owed its take-down.
     bool Held(const std::string& interfaceName) const;
+    // The owed take-downs tried again: those done are offered.
+    void TakeDownOwed();
+    void RetryTakeDowns();
+    void Offer(const std::string& name);
+    static constexpr unsigned kTakeDownRetryMs = 1000;
 
     std::list<ModemSlot*> modemSlots_;  // every modem slot, creation order
     std::list<DspModemSlot*> dspSlots_;
@@ -105,6 +117,8 @@ private:
     // Point-to-point interfaces found by the last scan, held ones included.
     std::set<std::string> scannedHdlc_;
     std::list<std::string> freeHdlc_;
+    std::set<std::string> owedDown_;
+    Timer takeDownRetry_;
     ListenWatch listener_;
     std::list<AuthClient*> clients_;  // accept order
     LogThrottle refused_;

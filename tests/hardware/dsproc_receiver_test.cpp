@@ -230,6 +230,83 @@ TEST_F(DSProcReceiverTest, CleanBeforeDestroyOwesWhatTheDriverRefusedUntilItIsDo
     EXPECT_EQ((std::vector<uint32_t>{2100, 3000}), filters);
 }
 
+// The driver's switch-off of a filter ends every filter of the timeslot, a
+// sharer's 2100 Hz one with it, which the driver then refuses to switch on
+// again for three seconds: it is tried every second until the driver takes
+// it, and the sharer hears its tone; a filter the sharer has given up
+// (switched off or gone) is asked no more. Two ways in: the other receiver
+// of the timeslot switches its 1000 Hz filter off, or a gone one's owed
+// switch-off is done.
+TEST_F(DSProcReceiverTest, ASharersFilterTheDriverRefusedToSwitchOnAgainIsTriedUntilItIsOn) {
+    const auto refuseSwitchOn = [](Op, const std::string&, uint32_t request, const void* arg) {
+        const auto* record = static_cast<const dsp::dsproc_configure*>(arg);
+        return request == dsp::kConfigure && record->function == dsp::kToneFilter &&
+                       record->params.tone_filter.enable
+                   ? EIO
+                   : 0;
+    };
+    enum class Sharer { stays, switchesOff, goes };
+    struct Case {
+        const char* name;
+        bool departed;  // the 1000 Hz receiver goes, its switch-off refused once
+        Sharer sharer;
+    };
+    const Case cases[] = {{"the other switches off", false, Sharer::stays},
+                          {"a gone one's switch-off is paid", true, Sharer::stays},
+                          {"the sharer switches it off", false, Sharer::switchesOff},
+                          {"the sharer goes", true, Sharer::goes}};
+    unsigned ts = kTs;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ++ts;
+        auto sharer = std::make_unique<test::ReceiverProbe>(ts);
+        test::ReceiverProbe other{ts};
+        ASSERT_TRUE(sharer->configureToneFilter(2100, 1, 100, -10));
+        ASSERT_TRUE(other.configureToneFilter(1000, 1, 100, -10));
+        const auto switchOns = [&] {
+            unsigned n = 0;
+            for (const auto& r : requests<dsp::dsproc_configure>(dsp::kDevice, dsp::kConfigure))
+                n += r.timeslot == ts && r.params.tone_filter.freq == 2100 &&
+                     r.params.tone_filter.enable;
+            return n;
+        };
+        if (c.departed) {
+            Board::instance().fail_next(Op::Ioctl, dsp::kDevice, EIO, dsp::kDisable);
+            other.Hardware::DSProcReceiver::LetGo();
+            Board::instance().refuse = refuseSwitchOn;
+            loop.advance(1000);
+        } else {
+            Board::instance().refuse = refuseSwitchOn;
+            ASSERT_TRUE(other.configureToneFilter(1000, 0, 0, 0));
+        }
+        const auto& state = dsp().timeslot(ts);
+        EXPECT_TRUE(state.filters.empty());
+        clear();
+        loop.advance(2000);
+        EXPECT_EQ(2u, switchOns()) << "one try a second";
+        if (c.sharer == Sharer::switchesOff) {
+            ASSERT_TRUE(sharer->configureToneFilter(2100, 0, 0, 0));
+        }
+        if (c.sharer == Sharer::goes) {
+            sharer->Hardware::DSProcReceiver::CleanBeforeDestroy();
+            sharer.reset();
+        }
+        Board::instance().refuse = nullptr;
+        clear();
+        loop.advance(3000);
+        if (c.sharer != Sharer::stays) {
+            EXPECT_EQ(0u, switchOns()) << "nothing asked for a filter no one has";
+            EXPECT_TRUE(state.filters.empty());
+            continue;
+        }
+        EXPECT_EQ(1u, switchOns()) << "once the driver took it, asked no more";
+        EXPECT_EQ(1u, state.filters.count(2100));
+        ASSERT_TRUE(dsp().tone_filter(ts, 2100, 1));
+        loop.pump();
+        EXPECT_EQ((Strings{"tone frequency=2100 presence=1"}), sharer->calls);
+    }
+}
+
 // The driver refuses to enable VAD and SD again for the receiver that
 // stays when the one whose enabling it names goes: the events under the
 // gone one's id are the stayer's all the same.

@@ -79,6 +79,58 @@ TEST_F(IsdnSlots, AQsigBChannelIsItsOwnTdmEndpoint) {
     expect_sound();
 }
 
+// The driver refuses to remove B channel 1 at its slot's destroy, and for
+// three seconds after, the removal tried every second: a create of the
+// subslot meanwhile is refused, the driver still holding the channel. Once
+// the driver takes the removal, by the retry or at the next create, that
+// create is served the channel. A QSIG slot that goes owes nothing more:
+// the driver frees its B channels with the device.
+TEST_F(IsdnSlots, ABChannelRemovalTheDriverRefusedIsDoneBeforeTheSubslotIsCreatedAgain) {
+    struct Case {
+        const char* name;
+        unsigned waitMs;  // after the refusals, before the create
+        Lines requests;   // from the end of the refusals to the create
+        bool qsigGoes;
+    };
+    const Case cases[] = {
+        {"tried again every second", 1000, {"remove 1", "add 1"}, false},
+        {"done by the next create", 0, {"remove 1", "add 1"}, false},
+        {"the QSIG slot goes", 3000, {}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        make(test::create_qsig(Side::user), 30);
+        make(test::create_qsig_b(30, 2), 31);
+        const int b = Slots::instance()->at(31)->IGetTransmitChannel();
+        sim().refuse = [](Op, const std::string&, uint32_t request, const void*) {
+            return request == dsp_data::kRemoveBChannel ? EIO : 0;
+        };
+        destroy(31);
+        sim().clear_journal();
+        run(3000);
+        EXPECT_EQ((Lines{"remove 1", "remove 1", "remove 1"}), b_requests());
+        EXPECT_EQ(Lines{"32 insufficientResources"}, told(test::create_qsig_b(30, 2), 32));
+        EXPECT_EQ(b, qsig().opens().at(0).b[1]);
+        if (c.qsigGoes) destroy(30);
+        sim().refuse = nullptr;
+        sim().clear_journal();
+        run(c.waitMs);
+        if (c.qsigGoes) {
+            EXPECT_EQ(c.requests, b_requests());
+            make(test::create_qsig(Side::user), 30);
+        }
+        make(test::create_qsig_b(30, 2), 32);
+        if (!c.qsigGoes) {
+            EXPECT_EQ(c.requests, b_requests());
+        }
+        ASSERT_NE(nullptr, Slots::instance()->at(32));
+        EXPECT_EQ(b, Slots::instance()->at(32)->IGetTransmitChannel());
+        EXPECT_EQ(b, qsig().opens().at(0).b[1]);
+        for (unsigned slot : {32u, 30u}) destroy(slot);
+        run(1000);
+    }
+}
+
 // Destroyed while the driver refuses every silence, an ISDN slot, a QSIG
 // slot and a B channel give their channel back switched off: nothing of the
 // trunk they were wired with flows into it for the next call.

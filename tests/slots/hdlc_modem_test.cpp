@@ -94,6 +94,55 @@ TEST_F(HdlcModem, TheNextCallOnTheInterfaceHasNothingOfTheOldCall) {
     sim().refuse = nullptr;
 }
 
+// The system refuses to take hdlc0 down at the end of its call, and goes on
+// refusing for two seconds, the take-down tried every second: meanwhile
+// hdlc0 is offered to no call, however often scanned (a digital call gets
+// a DSP modem, hdlc1 being held). Once the system takes it, by the retry or
+// at the next digital call, hdlc0 is down in raw HDLC, and that call runs
+// pppd on it.
+TEST_F(HdlcModem, AnInterfaceTheSystemRefusedToTakeDownIsOfferedOnlyOnceDown) {
+    struct Case {
+        const char* what;
+        unsigned long request;  // refused
+        const char* line;
+        unsigned waitMs;  // after the refusals, before the next call
+    } cases[] = {
+        {"flags, retried", SIOCSIFFLAGS, "SIOCSIFFLAGS fail!!!", 1000},
+        {"flags, at the next call", SIOCSIFFLAGS, "SIOCSIFFLAGS fail!!!", 0},
+        {"raw HDLC, retried", SIOCWANDEV, "SIOCWANDEV/IF_PROTO_HDLC fail!", 1000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        create_connected(5, digital());
+        ASSERT_EQ("hdlc0", hdlc_at(5)->interfaceName());
+        ASSERT_EQ(std::nullopt, ask(create_modem(digital()), 6));
+        netifs().set_flags("hdlc0", IFF_POINTOPOINT | IFF_UP);  // as pppd leaves it
+        errors.clear();
+        // At the destroy, the next call and two retries.
+        netifs().fail_next(c.request, EIO, 4);
+        ASSERT_EQ(std::nullopt, ask(test::command(Alternative::destroy), 5));
+        EXPECT_EQ(1u, test::count(errors.str(), std::string("05:digital-modem: ") + c.line));
+        ASSERT_EQ(std::nullopt, ask(create_modem(digital()), 7));
+        EXPECT_TRUE(modem_at(7));
+        server.advance(2000);
+        EXPECT_EQ(2, digital_modems());
+        EXPECT_EQ(Names{}, modems.freeInterfaces());
+        EXPECT_EQ(4u, test::count(errors.str(), c.line));
+
+        server.advance(c.waitMs);
+        ASSERT_EQ(std::nullopt, ask(create_modem(digital()), 8));
+        ASSERT_TRUE(hdlc_at(8));
+        EXPECT_EQ("hdlc0", hdlc_at(8)->interfaceName());
+        feed(8);
+        EXPECT_NE(-1, hdlc_at(8)->pid());
+        EXPECT_EQ(uint32_t(IF_PROTO_PPP), hdlc0().protocol);
+        EXPECT_EQ(0u, test::count(errors.str(), "SIOCWANDEV/IF_PROTO_PPP fail!"));
+        for (unsigned number : {8, 6, 7, 105, 108})  // hdlc0 first again
+            ASSERT_EQ(std::nullopt, ask(test::command(Alternative::destroy), number));
+        netifs().set_flags("hdlc0", IFF_POINTOPOINT);
+    }
+}
+
 TEST_F(HdlcModem, AFailedSetUpStartsNoPppdAndTheNextRequestTriesAgain) {
     using Name = const std::string&;
     struct Case {

@@ -1,6 +1,7 @@
 // Mixer inputs and outputs through the controller's commands, and what the
 // simulated mixer, switch and receiver devices hold afterwards.
 #include <errno.h>
+#include <fcntl.h>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include "board/devio.h"
 #include "board/sim/dsp_model.h"
 #include "board/sim/dtmf_model.h"
+#include "runtime/fd.h"
 #include "slots/mixer.h"
 #include "tests/board/byte_view.h"
 #include "tests/support/case_name.h"
@@ -138,25 +140,57 @@ TEST_F(MixerSlots, AReleaseTakesOnlyThePairsItsSlotPutInTheSums) {
 }
 
 // Input 11 leaves the conference of output 10, the driver refusing the
-// removal: it is owed, and done before the next call on channel 2 (input
-// 12, of another conference), which only its own conference hears. Without
-// a next call (12 leaves, refused too), it is done within a second.
+// removal, or its node missing when it is opened: it is owed, and done
+// before the next call on channel 2 (input 12, of another conference),
+// which only its own conference hears. Without a next call (12 leaves,
+// refused too), it is done within a second. A pair the driver answers it
+// no longer has (ENOENT from the removal itself) is done: nothing is owed.
 TEST_F(MixerSlots, ARemovalTheDriverRefusedIsDoneBeforeTheChannelsNextCall) {
-    query();
-    make(create_mixer_out(0, {4}), 10);
-    make(create_mixer_in(0, {2}, MixChannel{4}), 11);
-    fail(board::mixer::MIX_RX_REMOVE, 1);
-    EXPECT_EQ(std::nullopt, outcome(destroy(), 11));
-    EXPECT_EQ((Sum{{2, kUnityGain}, {4, kUnityGain}}), mixer().sum(0, 4));
-    make(create_mixer_in(0, {2}, MixChannel{6}), 12);
-    EXPECT_EQ((Sum{{4, kUnityGain}}), mixer().sum(0, 4));
-    EXPECT_EQ((Sum{{2, kUnityGain}}), mixer().sum(0, 6));
-    fail(board::mixer::MIX_RX_REMOVE, 1);
-    EXPECT_EQ(std::nullopt, outcome(destroy(), 12));
-    server.advance(1000);
-    EXPECT_EQ(Sum{}, mixer().sum(0, 6));
-    EXPECT_EQ(std::nullopt, outcome(destroy(), 10));
-    EXPECT_TRUE(mixer().unit(0)->sums.empty());
+    // The driver loses channel 2 from the sum of `summator`.
+    const auto lose = [](int32_t summator) {
+        board::mixer::mix_rx_record record{{0, board::mixer::kTdm, summator},
+                                           {0, board::mixer::kTdm, 2}, 0};
+        Fd device(board::open(board::mixer::kDevice, O_RDONLY));
+        ASSERT_EQ(0, board::ioctl(device.get(), board::mixer::MIX_RX_REMOVE, &record));
+    };
+    struct Case {
+        const char* what;
+        std::function<void(int32_t summator)> refuse;  // over once the leaver is gone
+        Sum left;  // in output 10's sum once input 11 is gone
+        size_t removesAtNextCall;
+    };
+    const Case cases[] = {
+        {"the driver refuses", [](int32_t) { fail(board::mixer::MIX_RX_REMOVE, 1); },
+         {{2, kUnityGain}, {4, kUnityGain}}, 1},
+        {"the node is missing", [](int32_t) { mixer().absent = true; },
+         {{2, kUnityGain}, {4, kUnityGain}}, 1},
+        {"the driver has no such pair", lose, {{4, kUnityGain}}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        query();
+        make(create_mixer_out(0, {4}), 10);
+        make(create_mixer_in(0, {2}, MixChannel{4}), 11);
+        c.refuse(4);
+        EXPECT_EQ(std::nullopt, outcome(destroy(), 11));
+        mixer().absent = false;
+        EXPECT_EQ(c.left, mixer().sum(0, 4));
+        sim().clear_journal();
+        make(create_mixer_in(0, {2}, MixChannel{6}), 12);
+        size_t removes = 0;
+        for (const auto& call : sim().journal(board::mixer::kDevice))
+            removes += call.op == Op::Ioctl && call.request == board::mixer::MIX_RX_REMOVE;
+        EXPECT_EQ(c.removesAtNextCall, removes);
+        EXPECT_EQ((Sum{{4, kUnityGain}}), mixer().sum(0, 4));
+        EXPECT_EQ((Sum{{2, kUnityGain}}), mixer().sum(0, 6));
+        c.refuse(6);
+        EXPECT_EQ(std::nullopt, outcome(destroy(), 12));
+        mixer().absent = false;
+        server.advance(1000);
+        EXPECT_EQ(Sum{}, mixer().sum(0, 6));
+        EXPECT_EQ(std::nullopt, outcome(destroy(), 10));
+        EXPECT_TRUE(mixer().unit(0)->sums.empty());
+    }
 }
 
 // ---- The switch guard: who may change what flows into a mixer channel's
