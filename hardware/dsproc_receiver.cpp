@@ -367,6 +367,13 @@ void DSProcReceiverService::settle(unsigned ts) {
         DSProcReceiver::restoreToneFilters(ts, true);
 }
 
+bool DSProcReceiverService::listening() {
+    return AnyReceiver(receivers, &DSProcReceiver::node_, [](const DSProcReceiver& r) {
+        return r.vad_.state == 1 || r.sd_.state == 1 || r.bss_.state == 1 ||
+               !r.toneFilters_.empty();
+    });
+}
+
 void DSProcReceiverService::reset_for_test(uint32_t counter) {
     ReceiverDevice::reset_for_test(counter);
     object().functionIds_.clear();

@@ -214,6 +214,9 @@ private:
     friend class DSProcReceiver;
 
     DSProcReceiverService() = default;
+    // A receiver has a function on that reports (VAD, SD, BSS or a tone
+    // filter): the device that ended is opened again.
+    static bool listening();
     // Switches the receiver's function `kind`, of bit `mask`, logged under
     // `name`; off, it stays on for another receiver of the timeslot that
     // has it on.

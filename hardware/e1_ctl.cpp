@@ -5,8 +5,10 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 
 #include "board/devio.h"
@@ -80,7 +82,7 @@ void E1Ctl::reset_for_test() {
     std::fill(std::begin(casOpen_), std::end(casOpen_), 0);
     tclk_ = 0;
     tclkOwed_ = false;
-    statusReadFail_ = LogThrottle();
+    std::fill(std::begin(statusReadFail_), std::end(statusReadFail_), LogThrottle());
 }
 
 void E1Ctl::PutHeader(std::ostream& os) const { os << "E1: "; }
@@ -142,10 +144,11 @@ void E1Ctl::SendStatus() {
         maintenance::trunk_status record{};
         record.trunk = static_cast<int32_t>(trunk);
         if (board::ioctl(maintenance_, maintenance::kTrunkStatus, &record) < 0) {
-            if (statusReadFail_.admit())
+            LogThrottle& throttle = statusReadFail_[trunk];
+            if (throttle.admit())
                 std::cerr << ext::header(this)
                           << "synchronization status read fail, trunk = " << trunk
-                          << " cause = " << std::strerror(errno) << statusReadFail_ << std::endl;
+                          << " cause = " << std::strerror(errno) << throttle << std::endl;
             continue;
         }
         Report(TrunkStatusSignal(trunk, record));

@@ -83,6 +83,7 @@ private:
     // still has another mask, and each status poll writes this one again.
     uint32_t tclk_ = 0;
     bool tclkOwed_ = false;
-    // A failing driver fails each trunk's status at each poll.
-    LogThrottle statusReadFail_;
+    // A failing driver fails a trunk's status at each poll: one throttle
+    // per trunk, so that a trunk failing beside another is named too.
+    LogThrottle statusReadFail_[kTrunks];
 };

@@ -82,7 +82,11 @@ public:
     // Serves the device's poll result: a burst of records, each whole one
     // handed to `route`, a short one logged under `name`. A device that
     // ended is closed as one that did not open: the next request opens it
-    // again.
+    // again, and while a receiver listens (Service::listening) it is opened
+    // again within a second, tried every second until it opens, so that the
+    // live calls hear their events without a request of theirs. The driver
+    // keeps what each timeslot was told across opens: the receivers'
+    // functions run on as they were.
     template <class Record, class Route>
     void ReadRecords(short revents, const char* name, Route route) {
         Record record;
@@ -97,6 +101,7 @@ public:
         if (!ended) return;
         EndWatch(event_, std::string("fail to read from ") + name + ": ", ended);
         device_.reset();
+        reopen_.set(kReopenMs, &ReceiverDevice::reopen, this);
     }
 
     // What receivers that went owe their timeslot: the switch-offs the
@@ -129,6 +134,7 @@ public:
         service.openFailed_ = LogThrottle();
         service.owed_.clear();
         service.owedRetry_.reset();
+        service.reopen_.reset();
     }
 
 protected:
@@ -148,6 +154,14 @@ protected:
 
 private:
     static constexpr unsigned kOwedRetryMs = 1000;
+    static constexpr unsigned kReopenMs = 1000;
+
+    // Opens the device that ended while a receiver listens; once none
+    // does, the next request opens it.
+    void reopen() {
+        if (device_ || !Service::listening()) return;
+        if (!init()) reopen_.set(kReopenMs, &ReceiverDevice::reopen, this);
+    }
 
     void retryOwed() {
         const auto owed = owed_;  // settling pays into it
@@ -162,6 +176,7 @@ private:
     LogThrottle openFailed_;
     std::map<unsigned, uint32_t> owed_;  // by timeslot
     Timer owedRetry_;
+    Timer reopen_;  // of a device that ended
 };
 
 // Logs a failed request to std::cerr: `what`, " timeslot=" and `ts`,
@@ -182,6 +197,14 @@ T* FindOnTimeslot(Containers::CyclicList& ring, Containers::CyclicList T::*node,
         if ((receiver.*timeslot)() == ts && wanted(receiver)) return &receiver;
     }
     return nullptr;
+}
+
+// Whether `wanted` takes any receiver in `ring`.
+template <class T, class Wanted>
+bool AnyReceiver(Containers::CyclicList& ring, Containers::CyclicList T::*node, Wanted wanted) {
+    for (auto it = ring.begin(); it != ring.end(); ++it)
+        if (wanted(Containers::offset<T>(*it, node))) return true;
+    return false;
 }
 
 // Calls `each` with every receiver in `ring` (oldest first) whose

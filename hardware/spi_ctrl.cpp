@@ -4,7 +4,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <iostream>
+#include <iterator>
 
 #include "board/devio.h"
 #include "board/drivers/hal.h"
@@ -51,7 +53,7 @@ void spiCtrl::reset_for_test() {
     fd_ = -1;
     spiPresent_ = true;
     std::fill(std::begin(slip_), std::end(slip_), false);
-    readError_ = LogThrottle();
+    std::fill(std::begin(readError_), std::end(readError_), LogThrottle());
 }
 
 void spiCtrl::OnConnect() {
@@ -148,8 +150,9 @@ unsigned spiCtrl::read(unsigned channel, unsigned reg) {
     hal::spi_register record{static_cast<uint8_t>(channel), static_cast<uint8_t>(reg), 0xFF};
     int value = board::ioctl(fd_, hal::kSpiRead, &record);
     if (value != -1) return static_cast<unsigned>(value) & 0xFF;
-    if (!NoSpi() && readError_.admit())
-        std::clog << "spi: read error: channel=" << channel << " addr=" << reg << readError_
+    LogThrottle& throttle = readError_[std::min(channel, static_cast<unsigned>(kLines))];
+    if (!NoSpi() && throttle.admit())
+        std::clog << "spi: read error: channel=" << channel << " addr=" << reg << throttle
                   << std::endl;
     return 0;
 }

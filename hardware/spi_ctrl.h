@@ -70,6 +70,8 @@ private:
     bool spiPresent_ = true;
     // Each line's slip indication as the last poll saw it.
     bool slip_[kLines] = {};
-    // A failing transceiver fails each line's read at each poll.
-    LogThrottle readError_;
+    // A failing transceiver fails its line's read at each poll: one
+    // throttle per line, so that a line failing beside another is named
+    // too, and the last one for a channel that is no line.
+    LogThrottle readError_[kLines + 1];
 };

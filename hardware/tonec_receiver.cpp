@@ -473,6 +473,11 @@ void TonecReceiverService::settle(unsigned ts) {
     if (bits & kOwedTone) service.enableToneGenerator(ts, 0, 0, 0, 0);
 }
 
+bool TonecReceiverService::listening() {
+    return AnyReceiver(receivers, &TonecReceiver::node_,
+                       [](const TonecReceiver& r) { return r.detectorEnabled(); });
+}
+
 void TonecReceiverService::reset_for_test(uint32_t counter) {
     ReceiverDevice::reset_for_test(counter);
     object().detectorIds_.clear();

@@ -189,6 +189,8 @@ private:
     static constexpr const char* kEventName = "TonecReceiverService::OnEvent";
 
     TonecReceiverService() = default;
+    // A receiver has a detector on: the device that ended is opened again.
+    static bool listening();
     // Switches the function of the receiver's `flag`; off, it stays on for
     // another receiver of the timeslot that has it on.
     bool switchShared(TonecReceiver& receiver, bool TonecReceiver::*flag, const Switch& what,

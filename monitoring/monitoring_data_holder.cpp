@@ -101,7 +101,10 @@ MonitoringDataHolder::MonitoringDataHolder() {
     CheckForMonDir("/var/monitoring/term_cnts/");
 }
 
-MonitoringDataHolder::~MonitoringDataHolder() { ClearMonitorFiles(); }
+MonitoringDataHolder::~MonitoringDataHolder() {
+    writtenUnlisted_.clear();  // this run's files go too
+    ClearMonitorFiles();
+}
 
 void MonitoringDataHolder::FindOwnAddress() {
     std::list<INet4::Addr> addresses;

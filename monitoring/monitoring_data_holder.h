@@ -60,15 +60,20 @@ public:
     // reader never sees it half written. A file that cannot be made gets a
     // log line and is kept to be written by SaveUnwrittenFiles.
     void SaveStatusToFile(const std::string& path, const Writer& writer);
-    // Writes again, silently, every file whose last write failed, making the
-    // missing folders it lies in first, and removes the board files that
-    // could not be removed when the controller went.
+    // Removes, silently, the files that could not be removed (an earlier
+    // run's, and the board files of a controller gone), reading the folder
+    // again when the earlier run's files could not be listed; then writes
+    // again every file whose last write failed, making the missing folders
+    // it lies in first.
     void SaveUnwrittenFiles();
     // One for every file of a folder, as they are written one at a time,
     // and short, as the file's own name may take all 255 characters a name
     // has. No set-command may take it as its section or name.
     static constexpr char writeName[] = ".monitoring.new";
     // Removes every file and empty folder directly under "/var/monitoring/".
+    // A file that cannot be removed now, as on a read-only disk, or all of
+    // them when the folder cannot be read, is removed at a later check; a
+    // file this run has written since stays.
     void ClearMonitorFiles();
     // The controller went: removes the board files ("board" and the
     // position) and forgets the boards.
@@ -121,11 +126,16 @@ private:
     void FindNetIfs();
     void MergeSnmpCommand(const MON::SnmpSetCommand& command);
     void SaveSnmpCommand(const MON::SnmpSetCommand& command);
-    void RemoveBoardFiles();
+    void RemoveUnremovedFiles();
 
     // What each file whose last write failed is to hold, by board path.
     std::map<std::string, std::string> unwritten_;
-    // The board files of a controller gone that are still to remove, by
-    // board path.
+    // The files of an earlier run and the board files of a controller gone
+    // that are still to remove, by board path.
     std::set<std::string> unremoved_;
+    // The folder could not be read to list the earlier run's files: each
+    // check reads it again until it can, or finds no folder there.
+    bool earlierUnlisted_ = false;
+    // The board paths this run has written meanwhile: not the earlier run's.
+    std::set<std::string> writtenUnlisted_;
 };

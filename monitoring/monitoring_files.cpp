@@ -42,6 +42,12 @@ bool is_folder(const std::string& hostPath) {
     return ::stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// A folder itself, not a link to one.
+bool is_own_folder(const std::string& hostPath) {
+    struct stat st;
+    return ::lstat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 // Writes the hidden file `writeName` of the target's folder, then renames it
 // over the target; false, errno telling why, when either fails.
 bool replace_file(const std::string& target, const std::string& text) {
@@ -117,6 +123,7 @@ void MonitoringDataHolder::SaveStatusToFile(const std::string& path, const Write
     writer(text);
     if (replace_file(board::path(path), text.str())) {
         unwritten_.erase(path);
+        if (earlierUnlisted_) writtenUnlisted_.insert(path);
         return;
     }
     std::clog << "FAIL create temporary file <" << board::path(path) << "> with code=" << errno
@@ -127,7 +134,8 @@ void MonitoringDataHolder::SaveStatusToFile(const std::string& path, const Write
 // The own controller's folder made now gets its "self" link too, as when
 // its status was first written.
 void MonitoringDataHolder::SaveUnwrittenFiles() {
-    RemoveBoardFiles();
+    if (earlierUnlisted_) ClearMonitorFiles();
+    RemoveUnremovedFiles();
     const std::string ownStatus = ControllerStatusPath(ownAddress);
     for (auto file = unwritten_.begin(); file != unwritten_.end();) {
         make_folders_of(file->first);
@@ -136,13 +144,25 @@ void MonitoringDataHolder::SaveUnwrittenFiles() {
             continue;
         }
         if (file->first == ownStatus) CheckForMonControllerDir(ownAddress);
+        if (earlierUnlisted_) writtenUnlisted_.insert(file->first);
         file = unwritten_.erase(file);
     }
 }
 
+// An empty folder is removed once: this run may have made it since, or may
+// write in it. No folder there has nothing to clear.
 void MonitoringDataHolder::ClearMonitorFiles() {
-    std::string dir = board::path(kMonitoringDir);
-    for_each_entry(dir, [&](const std::string& name) { std::remove((dir + name).c_str()); });
+    const std::string dir = board::path(kMonitoringDir);
+    const bool read = for_each_entry(dir, [&](const std::string& name) {
+        const std::string path = kMonitoringDir + name;
+        if (is_own_folder(dir + name))
+            std::remove((dir + name).c_str());
+        else if (writtenUnlisted_.count(path) == 0)
+            unremoved_.insert(path);
+    });
+    earlierUnlisted_ = !read && errno != ENOENT;
+    if (!earlierUnlisted_) writtenUnlisted_.clear();
+    RemoveUnremovedFiles();
 }
 
 // The rows go, and a file of theirs still to write, even when the folder
@@ -162,7 +182,7 @@ void MonitoringDataHolder::ClearControllerFiles() {
         if (traces.monitoring) std::clog << "remove monitoring info: " << name << std::endl;
         unremoved_.insert(kMonitoringDir + name);
     }
-    RemoveBoardFiles();
+    RemoveUnremovedFiles();
     boards.clear();
     for (auto file = unwritten_.begin(); file != unwritten_.end();) {
         if (is_board_path(file->first))
@@ -172,7 +192,7 @@ void MonitoringDataHolder::ClearControllerFiles() {
     }
 }
 
-void MonitoringDataHolder::RemoveBoardFiles() {
+void MonitoringDataHolder::RemoveUnremovedFiles() {
     for (auto path = unremoved_.begin(); path != unremoved_.end();) {
         if (std::remove(board::path(*path).c_str()) == 0 || errno == ENOENT)
             path = unremoved_.erase(path);

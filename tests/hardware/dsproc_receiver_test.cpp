@@ -444,6 +444,78 @@ TEST_F(DSProcReceiverTest, ADeviceThatEndsIsClosedOnceAndAConfigureOpensItAgain)
     }
 }
 
+// Either receiver device, ended while a receiver listens, is opened again
+// within a second without a request of any slot, tried every second while
+// the open fails; the driver kept the timeslot's functions, so the events
+// are heard again. With nobody listening it stays closed for the next
+// request.
+TEST_F(DSProcReceiverTest, ADeviceThatEndsWhileAReceiverListensIsOpenedAgainWithinASecond) {
+    struct Case {
+        const char* name;
+        const char* device;
+        bool* absent;
+        bool (*listen)(test::ReceiverProbe&, bool on);
+        bool (*report)();
+        const char* heard;
+    };
+    const Case cases[] = {
+        {"DTMF", board::dtmf::kDevice, &dtmf().absent,
+         [](test::ReceiverProbe& r, bool on) { return r.enableDTMF(on); },
+         [] { return dtmf().detect(kTs, 3, 10); }, "tonec code=3 timestamp=10"},
+        {"IVA", board::dtmf::kDevice, &dtmf().absent,
+         [](test::ReceiverProbe& r, bool on) { return r.enableIVA(on); },
+         [] { return dtmf().detect(kTs, 0x100, 11); }, "tonec code=256 timestamp=11"},
+        {"VAD", dsp::kDevice, &dsp().absent, [](test::ReceiverProbe& r, bool on) { return r.enableVAD(on); },
+         [] { return dsp().vad(kTs, 1, 1, 0); }, "vad rx=1 tx=-1"},
+        {"BSS", dsp::kDevice, &dsp().absent, [](test::ReceiverProbe& r, bool on) { return r.enableBSS(on); },
+         [] { return dsp().bss(kTs, 0.5f); }, "bss score=0.5"},
+        {"SD", dsp::kDevice, &dsp().absent, [](test::ReceiverProbe& r, bool on) { return r.enableSD(on); },
+         [] { return dsp().sd(kTs, 4); }, "sd rx=4"},
+        {"tone filter", dsp::kDevice, &dsp().absent,
+         [](test::ReceiverProbe& r, bool on) {
+             return on ? r.configureToneFilter(1020, 1, 40, -30) : r.disableToneAll();
+         },
+         [] { return dsp().tone_filter(kTs, 1020, 1); }, "tone frequency=1020 presence=1"},
+    };
+    const auto ended = [](const char* device) {
+        Board::instance().channels(device).at(0)->hang_up();
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(c.listen(probe, true));
+        clear();
+        ended(c.device);
+        loop.pump();
+        ASSERT_TRUE(Board::instance().channels(c.device).empty());
+        loop.advance(1000);
+        EXPECT_EQ(1u, Board::instance().channels(c.device).size()) << "opened again";
+
+        // An open that fails is tried every second while the receiver listens.
+        ended(c.device);
+        loop.pump();
+        *c.absent = true;
+        loop.advance(3000);
+        EXPECT_TRUE(Board::instance().channels(c.device).empty());
+        *c.absent = false;
+        loop.advance(1000);
+        ASSERT_EQ(1u, Board::instance().channels(c.device).size());
+        EXPECT_TRUE(request_numbers(c.device).empty()) << "no slot asked for anything";
+        probe.calls.clear();
+        ASSERT_TRUE(c.report());
+        loop.pump();
+        EXPECT_EQ(Strings{c.heard}, probe.calls);
+
+        ASSERT_TRUE(c.listen(probe, false));
+        clear();
+        ended(c.device);
+        loop.advance(3000);
+        EXPECT_TRUE(Board::instance().channels(c.device).empty()) << "nobody listens";
+        EXPECT_TRUE(c.listen(probe, true)) << "a request opens it";
+        EXPECT_EQ(1u, Board::instance().channels(c.device).size());
+        ASSERT_TRUE(c.listen(probe, false));
+    }
+}
+
 // A read of 0 from either receiver device ends the burst, not the device:
 // the event after it comes in the next pass.
 TEST_F(DSProcReceiverTest, AReadOf0EndsTheBurstNotTheDevice) {

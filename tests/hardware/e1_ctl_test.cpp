@@ -98,15 +98,18 @@ TEST_F(E1Trunks, ATrunkThatCannotBeReadIsLoggedAndTheOthersReported) {
               errors.str());
 }
 
-// A driver that fails every trunk's status: four lines at every poll, said
-// once a second with the count of those held back.
-TEST_F(E1Trunks, StatusReadsThatFailAtEveryPollAreLoggedOnceASecondWithTheirCount) {
-    for (int& failure : maintenance_.failure) failure = EIO;
+// A driver that fails two trunks' status at every poll and at the report of
+// a controller's connect between: each failing trunk is named once a
+// second with the count of its own lines held back, the other one failing
+// too; the others are reported.
+TEST_F(E1Trunks, StatusReadsThatFailAreLoggedOnceASecondPerTrunkWithTheirCount) {
+    maintenance_.failure[0] = maintenance_.failure[2] = EIO;
     e1.OnConnect();
+    e1.SendStatus();
     loop.advance(E1Ctl::kStatusPeriodMs);
-    EXPECT_TRUE(
-        test::written_twice_with_a_count(errors.str(), "synchronization status read fail", 3));
-    EXPECT_TRUE(trunks().empty());
+    for (const char* trunk : {"trunk = 0 ", "trunk = 2 "})
+        EXPECT_TRUE(test::written_twice_with_a_count(errors.str(), trunk, 1));
+    EXPECT_EQ(6u, trunks().size());
 }
 
 TEST_F(E1Trunks, WithoutTheMaintenanceDeviceNothingIsSentUntilItOpens) {

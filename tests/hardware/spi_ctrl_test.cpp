@@ -188,16 +188,24 @@ TEST_F(BriLines, OtherFailuresAreLoggedAndAFailedReadIsNoCarrier) {
     EXPECT_TRUE(spi.spi_present());
 }
 
-// Transceivers whose reads all fail: eight lines at every poll, said once
-// a second with the count of those held back.
-TEST_F(BriLines, ReadsThatFailAtEveryPollAreLoggedOnceASecondWithTheirCount) {
+// Two transceivers whose reads fail, at every poll and at polls between:
+// each failing line is named once a second with the count of its own lines
+// held back, the other one failing too.
+TEST_F(BriLines, ReadsThatFailAreLoggedOnceASecondPerLineWithTheirCount) {
     spi.init_device_and_channels();
     spi.OnConnect();
     progress.clear();
-    sim().fail_next(Op::Ioctl, hal::kDevice, EIO, hal::kSpiRead, 2 * spiCtrl::kLines);
-    loop.advance(2 * spiCtrl::kStatusPeriodMs);
-    EXPECT_EQ(16u, lines().size()) << "every line's state goes out all the same";
-    EXPECT_TRUE(test::written_twice_with_a_count(progress.str(), "spi: read error", 7));
+    sim().refuse = [](Op op, const std::string&, uint32_t request, const void* arg) {
+        if (op != Op::Ioctl || request != hal::kSpiRead) return 0;
+        const unsigned line = static_cast<const hal::spi_register*>(arg)->line;
+        return line == 0 || line == 5 ? EIO : 0;
+    };
+    spi.status();
+    spi.status();
+    loop.advance(spiCtrl::kStatusPeriodMs);
+    EXPECT_EQ(24u, lines().size()) << "every line's state goes out all the same";
+    for (const char* line : {"spi: read error: channel=0 ", "spi: read error: channel=5 "})
+        EXPECT_TRUE(test::written_twice_with_a_count(progress.str(), line, 1));
 }
 
 TEST_F(BriLines, AMissingDeviceIsTriedAgainAtEachUse) {

@@ -15,6 +15,7 @@
 #include "runtime/trace_ctl.h"
 #include "tests/monitoring/monitoring_values.h"
 #include "tests/support/board_root.h"
+#include "tests/support/descriptor_shortage.h"
 #include "tests/support/stream_capture.h"
 
 namespace {
@@ -86,6 +87,25 @@ TEST_F(DataHolder, StartsWithAnEmptyTreeButKeepsFoldersThatHoldFiles) {
     EXPECT_FALSE(exists("board0"));
     EXPECT_FALSE(exists("empty"));
     EXPECT_EQ("17", file("term_cnts/router"));
+}
+
+// The folder could not be read at start for want of a descriptor: the
+// earlier run's files go at the next check, and a file this run wrote
+// meanwhile stays.
+TEST_F(DataHolder, AnEarlierRunsFilesUnlistedAtStartGoAtTheNextCheck) {
+    holder();  // a rehearsal with descriptors to spare
+    holder_.reset();
+    board.write_file("/var/monitoring/board0", "x");
+    board.write_file("/var/monitoring/dip", "3");
+    {
+        test::DescriptorShortage shortage;
+        holder();
+    }
+    EXPECT_EQ("x", file("board0"));
+    ASSERT_TRUE(holder().setDipValue(5));
+    holder().SaveUnwrittenFiles();
+    EXPECT_FALSE(exists("board0"));
+    EXPECT_EQ("5", file("dip"));
 }
 
 TEST_F(DataHolder, ReportsAScalarChangeOnceAndWritesItsFileOnce) {

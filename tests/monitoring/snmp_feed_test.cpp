@@ -328,6 +328,12 @@ protected:
             pump_until(server.loop(), peers, [] { return false; }, 2);
         }
     }
+    // A status file's content, "(none)" when it is not there.
+    std::string monitoring_file(const std::string& name) {
+        return server.board().exists("/var/monitoring/" + name)
+                   ? server.board().read_file("/var/monitoring/" + name)
+                   : "(none)";
+    }
 
     Quiet quiet;
     test::ServerHarness server;
@@ -446,6 +452,10 @@ void PrintTo(Refusal how, std::ostream* os) {
     *os << (how == Refusal::readOnly ? "read-only" : "no folder");
 }
 
+std::string RefusalName(const ::testing::TestParamInfo<Refusal>& info) {
+    return info.param == Refusal::readOnly ? "ReadOnly" : "NoFolder";
+}
+
 class RefusedFolder {
 public:
     RefusedFolder(Refusal how, const std::string& folder) : how_(how), folder_(folder) {
@@ -493,11 +503,6 @@ protected:
         p.set_board(board);
         m.OnDisplayCMD(p);
     }
-    std::string file(const std::string& name) {
-        return server.board().exists("/var/monitoring/" + name)
-                   ? server.board().read_file("/var/monitoring/" + name)
-                   : "(none)";
-    }
 };
 
 // The controller goes while "/var/monitoring" refuses every change: its
@@ -513,7 +518,7 @@ TEST_P(ControllerGone, ItsBoardFilesGoAtTheFirstCheckOnceTheFolderTakesChanges) 
     for (int position : {0, 2, 4})
         display(m, test::board_status(position, Status::ready, "1.2", Type::fxs));
     run_seconds(2, {&a});
-    ASSERT_EQ("3\n1.2\n2\n", file("board0"));
+    ASSERT_EQ("3\n1.2\n2\n", monitoring_file("board0"));
 
     RefusedFolder refused(GetParam(), server.board().dir() + "/var/monitoring");
     if (!refused.refusing()) GTEST_SKIP() << "the folder cannot be made immutable here";
@@ -534,15 +539,44 @@ TEST_P(ControllerGone, ItsBoardFilesGoAtTheFirstCheckOnceTheFolderTakesChanges) 
         {"board2", "2\n2.0\n2\n"},
         {"board4", "1\n4.0\n2\n"},
         {"boardTable/3/n", "on"}};
-    for (const auto& [name, content] : files) EXPECT_EQ(content, file(name)) << name;
+    for (const auto& [name, content] : files) EXPECT_EQ(content, monitoring_file(name)) << name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Monitoring, ControllerGone,
-                         ::testing::Values(Refusal::readOnly, Refusal::noFolder),
-                         [](const auto& info) {
-                             return std::string(info.param == Refusal::readOnly ? "ReadOnly"
-                                                                                : "NoFolder");
-                         });
+                         ::testing::Values(Refusal::readOnly, Refusal::noFolder), RefusalName);
+
+class EarlierRun : public Resend, public ::testing::WithParamInterface<Refusal> {};
+
+// "/var/monitoring" refuses every change at start: the files an earlier run
+// left there go at the first check once it takes changes again, and what
+// this run writes stays or is written then: a file the earlier run left and
+// this one told while the folder refused, the checks' files, and the
+// folders with their files, which this run writes in.
+TEST_P(EarlierRun, ItsFilesGoAtTheFirstCheckOnceTheFolderTakesChanges) {
+    for (const char* name : {"board7", "emphone3", "temperature", "term_cnts/router"})
+        server.board().write_file(std::string("/var/monitoring/") + name, "old");
+    RefusedFolder refused(GetParam(), server.board().dir() + "/var/monitoring");
+    if (!refused.refusing()) GTEST_SKIP() << "the folder cannot be made immutable here";
+    hal().dip = 9;
+    MonitoringCtl& m = start(a.section());
+    LGCP::DisplayParams told;
+    told.set_board(test::board_status(7, LGCP::ExtBoardStatus::ready, "1.2",
+                                      LGCP::ExtBoardType::fxs));
+    m.OnDisplayCMD(told);
+    run_seconds(4, {&a});  // checks that find the folder refusing
+    refused.end();
+    run_seconds(MonitoringCtl::powerPeriodMs / 1000, {&a});
+
+    const std::pair<const char*, const char*> files[] = {{"emphone3", "(none)"},
+                                                         {"temperature", "(none)"},
+                                                         {"board7", "3\n1.2\n2\n"},
+                                                         {"dip", "9"},
+                                                         {"term_cnts/router", "old"}};
+    for (const auto& [name, content] : files) EXPECT_EQ(content, monitoring_file(name)) << name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Monitoring, EarlierRun,
+                         ::testing::Values(Refusal::readOnly, Refusal::noFolder), RefusalName);
 
 TEST_F(Resend, LeavesOutWhatNoCheckHasRead) {
     start(a.section());
