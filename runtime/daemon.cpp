@@ -10,6 +10,7 @@
 #include <ctime>
 #include <iostream>
 
+#include "runtime/child_output.h"
 #include "runtime/mux_time.h"
 #include "runtime/sys_log.h"
 
@@ -19,10 +20,12 @@ namespace {
 
 const std::string::size_type kIdentLength = 79;
 
-// What is written to the descriptors directly (child programs, the C
-// library's fatal messages) reaches the logger too: on the connection of
-// the moment, so again after every reconnection (a restarted logger, or one
-// that started after the server).
+// What the server writes to the descriptors directly (the C library's
+// fatal messages) reaches the logger too: on the connection of the moment,
+// so again after every reconnection (a restarted logger, or one that
+// started after the server). The programs it starts write to a pipe of
+// their own (ChildOutput), as a connection they kept would end at the
+// logger's restart and kill them at their next write.
 void copy_to_standard_descriptors(int socket) {
     if (socket <= 0) return;
     ::dup2(socket, STDOUT_FILENO);
@@ -61,6 +64,8 @@ void Sentry::ToSyslog(const std::string& ident) {
     std::cerr.rdbuf(new ManagedSysLogStreamBuf(LOG_DAEMON, LOG_ERR));
     std::clog.rdbuf(new ManagedSysLogStreamBuf(LOG_DAEMON, LOG_DEBUG));
     std::cin.tie(&std::cout);
+    if (!ChildOutput::instance().Open())
+        std::cerr << "daemon: the programs started write to the logger itself" << std::endl;
 }
 
 void Sentry::ToLogFiles(const std::string& directory) {

@@ -110,8 +110,8 @@ void SysLogManager::connect_logger() {
 // accepts nothing. Linux answers such a connect to a Unix socket with
 // EAGAIN at once and leaves the socket unconnected, to be connected again;
 // it never answers EINPROGRESS there, so a connect that succeeded is
-// complete. Connected, the socket blocks again: programs write to it as
-// their descriptors 1 and 2.
+// complete. Connected, the socket blocks again: the server writes to it
+// directly as its descriptors 1 and 2.
 bool SysLogManager::connect_socket() {
     if (::connect(fd_, reinterpret_cast<sockaddr*>(&address_), sizeof address_) != 0 &&
         !(errno == EAGAIN && wait_to_connect()))
@@ -251,7 +251,7 @@ bool SysLogManager::wait_to_connect() {
 }
 
 // Not waiting is asked of each call: the socket itself stays blocking for
-// the programs that write to it as their descriptors 1 and 2. The rest of a
+// what is written to it directly as descriptors 1 and 2. The rest of a
 // batch a stream logger took only in part goes first, so that every record
 // reaches it whole.
 int SysLogManager::send_without_waiting() {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "runtime/child_output.h"
 #include "runtime/descriptor_end.h"
 #include "runtime/fd.h"
 #include "slots/slot.h"
@@ -61,6 +62,7 @@ pid_t StartChild(const ChildProgram& program) {
     std::cerr.flush();
     std::clog.flush();
     std::fflush(nullptr);
+    const int logged = ChildOutput::instance().descriptor();
     // A signal sent to the child before its handlers are the defaults
     // waits, blocked, and then acts as it would on the program.
     sigset_t all, previous;
@@ -77,6 +79,8 @@ pid_t StartChild(const ChildProgram& program) {
     ::sigprocmask(SIG_SETMASK, &previous, nullptr);
 
     BecomeStandard(program.input, STDIN_FILENO);
+    BecomeStandard(logged, STDOUT_FILENO);
+    BecomeStandard(logged, STDERR_FILENO);
     BecomeStandard(program.output, STDOUT_FILENO);
     if (program.pauseSeconds) ::sleep(program.pauseSeconds);
     say(program.banner);

@@ -31,7 +31,8 @@ struct ChildProgram {
     // The child's exit status when the exec fails.
     int failStatus = 2;
     // Descriptors that become the child's standard input and output (-1:
-    // it keeps the server's).
+    // it keeps the server's). In daemon mode its standard error, and its
+    // output when none is given, are the server's ChildOutput.
     int input = -1;
     int output = -1;
 };

@@ -73,6 +73,19 @@ protected:
         if (!report) return std::nullopt;
         return *report->get_pdu().get_signal()->get_query();
     }
+    // The resources report of a `query` once the t38 program has counted:
+    // a count slower than the server waits for it (on a busy machine) is
+    // reported as the count known before, and asked for again.
+    std::optional<LGCP::Resources> counted() {
+        for (int asked = 0; asked < 5; ++asked) {
+            const size_t seen = server->err().size();
+            auto resources = query();
+            server->take_output();  // written before the report was sent
+            if (!resources || server->err().find("t38: no count within", seen) == std::string::npos)
+                return resources;
+        }
+        return std::nullopt;
+    }
     // What a stand-in recorded in `boardPath` (empty when nothing came).
     std::string record(const std::string& boardPath) const {
         std::string text;
@@ -172,7 +185,7 @@ TEST_F(ModemServer, ADigitalCallRunsPppdOnTheFirstHdlcInterface) {
 
 TEST_F(ModemServer, AT38SlotRunsTheProgramUntilItsDestroy) {
     board.write_program("/usr/local/sbin/t38", test::stand_in::t38(test::stand_in::runs(), "6"));
-    auto resources = query();
+    auto resources = counted();
     ASSERT_TRUE(resources) << server->output();
     EXPECT_EQ(6, resources->get_t38_instances().getValue());
 

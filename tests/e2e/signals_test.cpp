@@ -20,6 +20,7 @@
 #include "runtime/sys_log.h"
 #include "tests/e2e/server_binary.h"
 #include "tests/monitoring/monitoring_values.h"
+#include "tests/support/controller_inputs.h"
 #include "tests/support/deadline.h"
 #include "tests/support/remote_controller.h"
 #include "tests/support/test_logger.h"
@@ -307,6 +308,70 @@ TEST_F(StreamLoggerDaemon, StartsWhileTheLoggerAcceptsNothingAndThenSaysWhatItDr
     EXPECT_EQ(1u, received_lines(kRefusedLine, 0));
     EXPECT_TRUE(stop_daemon(daemon));
 }
+
+// The programs the server starts outlive the logger's restarts, and what
+// they write after one reaches the logger: a fax call's T.38 relay and the
+// program's count, each writing to its standard error once the logger has
+// restarted. The relay runs until the destroy ends it (SIGTERM).
+class LoggerRestart : public Daemon, public ::testing::WithParamInterface<int> {
+protected:
+    LoggerRestart() : Daemon(GetParam()) {}
+
+    // What the stand-in recorded in `boardPath`, reading the logger
+    // meanwhile; empty when nothing came.
+    std::string recorded(const std::string& boardPath) {
+        std::string text;
+        for (test::Deadline deadline(kTimeoutMs);
+             (text = board.read_file(boardPath)).empty() && !deadline.passed();)
+            logger.collect(1);
+        return text;
+    }
+};
+
+TEST_P(LoggerRestart, LeavesTheProgramsRunningAndTheirLinesReachTheLogger) {
+    const std::string t38 = "/usr/local/sbin/t38";
+    board.write_program(t38,
+                        "#!/bin/sh\n"
+                        "echo $$ > \"$0.$1\"\n"
+                        "while [ ! -e \"$0.go\" ]; do sleep 0.01; done\n"
+                        "echo \"$1 after the restart\" >&2\n"
+                        "if [ \"$1\" = --num-of-instances ]; then echo 8; exit 0; fi\n"
+                        "exec sleep 60\n");
+    ASSERT_TRUE(logger.ok());
+    const pid_t daemon = start_daemon();
+    ASSERT_NE(0, daemon) << logger.received();
+    test::RemoteController controller;
+    ASSERT_TRUE(controller.connect(port));
+    controller.send(test::forms::t38soft({160, 0, 0}), 1, 3);
+    const auto created = controller.receive_until(test::is_response);
+    ASSERT_TRUE(created && test::is_success(*created));
+    controller.send(test::command(LGCP::Command::Alternative::query), 2);
+    const std::string relay = recorded(t38 + ".--child");
+    ASSERT_NE("", relay);
+    ASSERT_NE("", recorded(t38 + ".--num-of-instances"));
+
+    logger.restart();
+    board.write_file(t38 + ".go", "");
+    const auto report = controller.receive_until([](const LGCP::Message& m) {
+        const LGCP::Signal* s = m.get_pdu().get_signal();
+        return s && s->is_query();
+    });
+    ASSERT_TRUE(report);
+    EXPECT_EQ(8, report->get_pdu().get_signal()->get_query()->get_t38_instances().getValue());
+    for (const char* line : {"--child after the restart", "--num-of-instances after the restart"})
+        EXPECT_TRUE(logger.wait_for(line, kTimeoutMs)) << line << "\n" << logger.received();
+    controller.send(test::command(LGCP::Command::Alternative::destroy), 3, 3);
+    const auto destroyed = controller.receive_until(test::is_response);
+    EXPECT_TRUE(destroyed && test::is_success(*destroyed));
+    const std::string ended = "terminate child process, pid=" + relay.substr(0, relay.find('\n'));
+    EXPECT_TRUE(logger.wait_for(ended + " status=15", kTimeoutMs)) << logger.received();
+    EXPECT_TRUE(stop_daemon(daemon));
+}
+
+INSTANTIATE_TEST_SUITE_P(Loggers, LoggerRestart, ::testing::Values(SOCK_DGRAM, SOCK_STREAM),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::string(info.param == SOCK_STREAM ? "Stream" : "Datagram");
+                         });
 
 // The processor time a process has used, in clock ticks.
 long cpu_ticks(pid_t pid) {

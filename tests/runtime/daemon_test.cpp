@@ -12,6 +12,7 @@
 #include <memory>
 #include <ostream>
 
+#include "runtime/child_output.h"
 #include "runtime/sys_log.h"
 #include "tests/support/board_root.h"
 #include "tests/support/test_logger.h"
@@ -170,6 +171,27 @@ TEST_F(DaemonStart, DirectWritesReachTheLoggerOfTheMoment) {
         std::ofstream(report) << reached;
     });
     EXPECT_EQ("raw1, raw2", board_.read_file("/report"));
+}
+
+// The programs the server starts write to a pipe of its own, not to its
+// logger connection: each line becomes a record, written whole or in
+// pieces; a line longer than a record is cut, and an empty one is no record.
+TEST_F(DaemonStart, WhatTheProgramsWriteReachesTheLoggerLineByLine) {
+    test::TestLogger logger(board_);
+    const std::string longLine(ChildOutput::kMaxLine + 1, 'x');
+    run_daemon(Daemon::Params(), [&] {
+        const int fd = ChildOutput::instance().descriptor();
+        for (const std::string& written :
+             {std::string("one\ntw"), std::string("o\n\n"), longLine + "\n"}) {
+            ssize_t n = ::write(fd, written.data(), written.size());
+            (void)n;
+            loop_.pump();
+        }
+    });
+    const std::string start = "<29>" + test::TestLogger::time_text() + "unknown: ";
+    EXPECT_EQ(Records{start + "one"}, logger.next_batch());
+    EXPECT_EQ(Records{start + "two"}, logger.next_batch());
+    EXPECT_EQ((Records{start + longLine.substr(1), start + "x"}), logger.next_batch());
 }
 
 TEST_F(DaemonStart, StandardStreamsGoToHourlyFiles) {

@@ -53,6 +53,12 @@ protected:
     static std::string counts(const std::string& then) {
         return "#!/bin/sh\necho $$ >> \"$0.pids\"\n" + then;
     }
+    // One that counts 5 once the test lets it (let_count()): it counts for
+    // as long as the test needs, however slow the machine.
+    static std::string counts_when_let() {
+        return counts("while [ ! -e \"$0.go\" ]; do sleep 0.01; done\necho 5\n");
+    }
+    void let_count() { server.board().write_file(kT38 + ".go", ""); }
     // Pumps until `count` commands are answered: seq -> success. Signals are
     // kept for signal(); `reportedFirst` tells whether a report came before.
     std::map<int, bool> answers(size_t count, bool* reportedFirst = nullptr) {
@@ -325,9 +331,15 @@ TEST_F(T38Soft, TheProgramCountsTheInstances) {
         for (unsigned slot : made)
             ASSERT_EQ(std::nullopt, ask(test::command(Alternative::destroy), slot));
         EXPECT_NE(std::string::npos, (progress.str() + errors.str()).find(c.line)) << c.line;
-        if (!c.killed) continue;
-        const std::string reaped = "pid=" + counting_pid(c.root) + " status=9\n";
-        EXPECT_TRUE(pump_until([&] { return progress.str().find(reaped) != std::string::npos; }));
+        if (c.killed) {
+            const std::string reaped = "pid=" + counting_pid(c.root) + " status=9\n";
+            EXPECT_TRUE(pump_until([&] { return progress.str().find(reaped) != std::string::npos; }));
+        }
+        // The row's children have gone before the next row writes its
+        // program there: one forked while the row held the program open for
+        // writing holds it so until it has gone, and no exec runs a program
+        // open for writing.
+        EXPECT_TRUE(pump_until([] { return test::child_processes().empty(); })) << root;
     }
     ::setenv("BOARD_ROOT", server.board().dir().c_str(), 1);
 }
@@ -337,13 +349,14 @@ TEST_F(T38Soft, TheProgramCountsTheInstances) {
 // counts once, for both reports.
 TEST_F(T38Soft, TwoQueriesDuringOneCountShareIt) {
     Mixer::MixerFactory::instance().reset_for_test();
-    server.board().write_program(kT38, counts("sleep 0.3\necho 5\n"));
+    server.board().write_program(kT38, counts_when_let());
     controller.send(test::command(Alternative::query), 1);
     answers(1);
     ASSERT_TRUE(sim().model_as<board::sim::MixerModel>(board::mixer::kDevice)->add_unit(2));
     controller.send(test::command(Alternative::query), 2);
     controller.send(test::create_mixer_out(2, {1}), 3, 40);
     EXPECT_EQ((std::map<int, bool>{{2, true}, {3, true}}), answers(2));
+    let_count();
     for (int report = 0; report < 2; ++report) {
         auto s = signal(LGCP::Signal::Alternative::query);
         ASSERT_TRUE(s);
@@ -357,7 +370,7 @@ TEST_F(T38Soft, TwoQueriesDuringOneCountShareIt) {
 // next controller, connected while the program counts, hears one report,
 // of its own query.
 TEST_F(T38Soft, AReportOwedToAControllerGoneGoesToNoOther) {
-    server.board().write_program(kT38, counts("sleep 0.3\necho 5\n"));
+    server.board().write_program(kT38, counts_when_let());
     controller.send(test::command(Alternative::query), 1);
     answers(1);
     Slots::instance()->UpdateHardwareResources();  // as SIGHUP does
@@ -373,6 +386,7 @@ TEST_F(T38Soft, AReportOwedToAControllerGoneGoesToNoOther) {
             const LGCP::Signal* s = m->get_pdu().get_signal();
             reports += s && s->is_query();
         }
+        if (answered) let_count();
         return answered && reports > 0;
     }));
     server.pump(5);
