@@ -85,9 +85,6 @@ bool HDLC::refuse(const char* what, int error, Fd& device) const {
 bool HDLC::activate() {
     deactivate();
     txSU = txDiscard = txError = txOverflow = rxSU = rxDropped = 0;
-    // Nothing is opened to switch into a call the guard keeps it from.
-    if (!notify->hdlc_admits(destination())) return false;
-
     Fd device(board::open(mcc::kDevice, O_RDWR | O_NONBLOCK | O_CLOEXEC));
     if (!device) {
         const int error = errno;
@@ -106,46 +103,51 @@ bool HDLC::activate() {
     if (!m_event.Schedule(device, POLLIN | POLLOUT)) return refuse("watch", errno, device);
     device.close();
 
-    // The switch logs its own failures; the channel is open all the same.
     controllerChannel_ = channel;
     notify->hdlc_holds(channel);
-    switchedTo_ = destination();
-    SwitchPath(channel, switchedTo_);
-    SwitchPath(sourceChannel, channel);
     ready_ = false;  // the first writable event says when
     if (traces.hdlc) std::clog << ext::header(this) << "activated" << std::endl;
     return true;
 }
 
-bool HDLC::SwitchPath(int tx, int rx) {
-    if (!HwMux::instance().Connect(tx, rx, *this)) return false;
+bool HDLC::Claims(int tx, int rx) const {
+    const HwMux& mux = HwMux::instance();
+    return mux.claimed(rx) == tx && mux.Owns(*this, rx);
+}
+
+bool HDLC::MakePath(int tx, int rx, bool own) {
+    HwMux& mux = HwMux::instance();
+    if (!(own ? mux.Connect(tx, rx, *this) : mux.Claim(tx, rx, *this))) return false;
     std::clog << "mux: " << *this << " [" << tx << "] -> [" << rx << "]" << std::endl;
     return true;
 }
 
-bool HDLC::Keeps(int tx, int rx) const {
+// A claim another owner has taken over since is made again.
+bool HDLC::Follow(int from, int into, bool own) {
+    if (!is_open()) return from < 0 && into < 0;
+    const int channel = controllerChannel_;
+    bool made = true;
+    if (from < 0)
+        HwMux::instance().Leave(*this, channel);
+    else if (!Claims(from, channel))
+        made = MakePath(from, channel, own);
+    if (into != into_) LeaveInto();
+    if (into >= 0 && !Claims(channel, into))
+        made = notify->hdlc_admits(into) && MakePath(channel, into, own) && made;
+    if (into >= 0 && Claims(channel, into)) into_ = into;
+    return made;
+}
+
+int HDLC::heard() const {
     const HwMux& mux = HwMux::instance();
-    return tx < 0 || rx < 0 || (mux.claimed(rx) == tx && mux.Owns(*this, rx));
+    return is_open() && mux.Owns(*this, controllerChannel_) ? mux.claimed(controllerChannel_) : -1;
 }
 
-bool HDLC::Renew(bool intoDestination) {
-    if (!is_open()) return true;
-    const int to = destination();
-    if (intoDestination && !Keeps(controllerChannel_, to)) {
-        if (!notify->hdlc_admits(to) || !SwitchPath(controllerChannel_, to)) return false;
-        // A destination moved (a BRI slot wired on): the old one is left.
-        if (switchedTo_ != to) LeaveDestination(switchedTo_);
-        switchedTo_ = to;
-    }
-    return Keeps(sourceChannel, controllerChannel_) ||
-           SwitchPath(sourceChannel, controllerChannel_);
-}
-
-void HDLC::LeaveDestination(int channel) {
-    if (channel < 0 || channel != switchedTo_) return;
-    if (HwMux::instance().Leave(*this, channel) == HwMux::Released::broken)
-        std::clog << "mux: disconnect " << *this << " [" << channel << "]" << std::endl;
-    switchedTo_ = -1;
+void HDLC::LeaveInto() {
+    if (into_ < 0) return;
+    if (HwMux::instance().Leave(*this, into_) == HwMux::Released::broken)
+        std::clog << "mux: disconnect " << *this << " [" << into_ << "]" << std::endl;
+    into_ = -1;
 }
 
 // Closing the descriptor frees the controller channel in the driver, which
@@ -153,7 +155,7 @@ void HDLC::LeaveDestination(int channel) {
 // switched goes first, where no other owner has switched since.
 void HDLC::BreakPaths() {
     if (controllerChannel_ < 0) return;
-    LeaveDestination(switchedTo_);
+    LeaveInto();
     HwMux::instance().HandBack(controllerChannel_);
     notify->hdlc_gives_back(controllerChannel_);
     controllerChannel_ = -1;

@@ -5,10 +5,10 @@
 // failures and renewed readiness through `HDLC::Notify`.
 //
 //   HDLC channel;                         // closed
-//   channel.mode = HDLC::pri;              // what the owner wires
-//   channel.sourceChannel = 48;            // trunk 1, timeslot 16
+//   channel.mode = HDLC::pri;              // the framing to allocate
 //   channel.notify = &link;
-//   channel.activate();                    // allocated, switched, polled
+//   channel.activate();                    // allocated, polled
+//   channel.Follow(48, 48, true);          // hears and feeds trunk 1, timeslot 16
 
 #include <iosfwd>
 
@@ -40,7 +40,8 @@ const char* read_frame(int fd, short revents, Packet& frame);
 
 // The channel writes each packet as one frame and delivers each read as one
 // frame; it queues nothing (the links above do). It owns the switch paths it
-// makes, and its releases leave what another owner has switched since.
+// claims, which its owner says (Follow); its releases leave what another
+// owner has switched since.
 class HDLC : public GenericHDLC, public HwMux::Owner {
 public:
     class Notify {
@@ -55,7 +56,7 @@ public:
         virtual void on_hdlc_error(Cause::Type cause) = 0;
         // The channel takes frames again after refusing one.
         virtual void on_hdlc_ready() = 0;
-        // Whether the channel may switch into `channel` (one of its
+        // Whether the channel may switch into or hear `channel` (one of its
         // owner's peers', not its own): the owner's guard. By default yes.
         virtual bool hdlc_admits(int /*channel*/) { return true; }
         // The driver gave the channel `channel` at activation, which it
@@ -82,30 +83,25 @@ public:
 
     // Callbacks go nowhere.
     void unbind();
-    // Opens and allocates the controller channel and switches it: false
-    // (logged, closed) when the device refuses, the loop cannot watch it
-    // or the owner's guard refuses its destination. An open channel is
-    // deactivated first, so a channel moved to another timeslot leaves the
-    // old one.
+    // Opens and allocates the controller channel, which the switch then
+    // carries nothing into or from: false (logged, closed) when the device
+    // refuses or the loop cannot watch it. An open channel is deactivated
+    // first.
     bool activate();
     // Closes the descriptor, which frees the controller channel for the
-    // driver's next user; the switch paths of the activation go first (its
-    // destination carries silence unless another owner has switched into it
-    // since, the controller channel is switched off).
+    // driver's next user; its switch paths go first (what it transmitted
+    // into falls back to that channel's other claims or its rest, the
+    // controller channel is switched off).
     void deactivate();
-    // The path into `channel` that the channel transmits on goes, as at
-    // deactivation; the channel stays open and keeps receiving.
-    void LeaveDestination(int channel);
-    // While open, the paths of the activation into the configured channels
-    // stand: one that another owner has switched over, or that was left,
-    // is made again (the path into the destination only with
-    // `intoDestination`; one into a destination configured since moves
-    // there, leaving the old). False when the guard or the switch refuses.
-    bool Renew(bool intoDestination = true);
-    // The owner has said where the channel receives from and transmits to.
-    bool wired() const { return sourceChannel >= 0 && destination() >= 0; }
-    // The channel the controller channel transmits to.
-    int destination() const { return mode == bri ? briDestination : sourceChannel; }
+    // While open: the controller channel hears `from` and transmits into
+    // `into` (-1: nothing), leaving what it heard or fed before. With
+    // `own`, a make the driver or the owner's guard refuses answers false,
+    // the switch as it was for it; otherwise what the driver refuses is
+    // owed, the claim standing. False on a closed channel asked for a path.
+    bool Follow(int from, int into, bool own);
+    // What the switch has the channel hear, and what it feeds (-1: nothing).
+    int heard() const;
+    int feeds() const { return into_; }
     // The driver's TDM channel while open; -1 while closed.
     int controller_channel() const { return controllerChannel_; }
 
@@ -126,8 +122,6 @@ public:
     // ---- Written by the owner before activate()
     unsigned trunk = 0;       // not read by the channel
     unsigned timeslot = 0;    // printed in the header
-    int sourceChannel = -1;   // received from; transmitted to in modes 0 and 1
-    int briDestination = -1;  // transmitted to in mode 2
     int mode = ss7;
     unsigned link = 0;        // the owner's link number, printed in traces
     Notify* notify;           // never null
@@ -144,18 +138,18 @@ private:
     // Logs "<what> fail: <error>" and leaves the device closed.
     bool refuse(const char* what, int error, Fd& device) const;
     void read_failure(const char* reason);
-    // Before the descriptor closes: the paths of the last activation go.
+    // Before the descriptor closes: the paths of the channel go.
     void BreakPaths();
-    // A path for this channel, each said in one line as the slots' are.
-    bool SwitchPath(int tx, int rx);
-    // The path from `tx` into `rx` is this channel's (or there is none to make).
-    bool Keeps(int tx, int rx) const;
+    // The path from `tx` into `rx`, said in one line as the slots' are.
+    bool MakePath(int tx, int rx, bool own);
+    // Whether the switch has this channel's claim of `tx` into `rx`.
+    bool Claims(int tx, int rx) const;
+    // The channel no longer feeds `into_`.
+    void LeaveInto();
 
     bool ready_ = false;
-    // What the activation switched, until deactivation breaks it: the
-    // driver's TDM channel and the channel it transmits to (-1 once left).
-    // The owner may have rewritten the configuration since (a move).
+    // The driver's TDM channel while open, and the channel it feeds.
     int controllerChannel_ = -1;
-    int switchedTo_ = -1;
+    int into_ = -1;
     Event m_event;
 };

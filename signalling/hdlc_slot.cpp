@@ -21,6 +21,7 @@ HdlcSlot::HdlcSlot(const LGCP::HdlcParams& params)
     : trunkIndex_(static_cast<unsigned>(params.get_trunk().getValue()) - 1u),
       address_(static_cast<uint16_t>(params.get_address().getValue())) {
     channel_.notify = this;
+    channel_.mode = HDLC::pri;  // a data channel
     channel_.link = static_cast<unsigned>(params.get_trunk().getValue());
     if (traces.hdlc)
         std::clog << ext::header(this) << "trunk=" << trunkIndex_ << ", address=" << address_
@@ -33,77 +34,30 @@ void HdlcSlot::PutHeader(std::ostream& os) const { os << "HdlcSlot[" << trunkInd
 
 // ---- Wiring: the channel receives from and transmits to one TDM channel.
 
-// A peer without a channel changes nothing: the channel goes on serving
-// the channel of its other link, if any.
-void HdlcSlot::Connect(int tdm) {
-    if (tdm < 0) return;
-    channel_.sourceChannel = tdm;
-    channel_.mode = HDLC::pri;  // a data channel
-    iactivate();
-}
-
-bool HdlcSlot::IHwConnectTransmitter(Slot& receiver) {
-    Connect(receiver.IGetReceiveChannel());
-    return true;
-}
-
-bool HdlcSlot::IHwConnectReceiver(Slot& source) {
-    Connect(source.IGetTransmitChannel());
-    return true;
-}
-
-// The channel made both paths: it breaks what is still its own.
-bool HdlcSlot::IHwDisconnectTransmitter(Slot& receiver) {
-    Leave(receiver.IGetReceiveChannel());
-    return true;
-}
-
-bool HdlcSlot::IHwDisconnectReceiver(Slot& source) {
-    Leave(source.IGetTransmitChannel());
-    return true;
-}
-
-// A link to a peer on another channel than the one the channel serves now
-// (a link left from a move) ends no path of it. The slot forgets the
-// channel it leaves, which the driver may give to the next call.
-void HdlcSlot::Leave(int tdm) {
-    if (tdm < 0 || tdm != channel_.sourceChannel) return;
-    channel_.deactivate();
-    channel_.sourceChannel = -1;
-}
-
-bool HdlcSlot::IHwRenew(Slot& peer) {
-    return channel_.Renew(MayRenewInto(*this, peer, channel_.destination()));
-}
-
-bool HdlcSlot::hdlc_admits(int channel) { return MuxAdmitsForLinks(*this, channel); }
-
-void HdlcSlot::hdlc_holds(int channel) { HoldChannel(channel); }
-
-void HdlcSlot::hdlc_gives_back(int channel) { LetGoOfChannel(*this, channel); }
-
-bool HdlcSlot::iactivate() {
-    if (traces.hdlc)
-        std::clog << ext::header(this) << "Try to activate HDCL, params.tdm = "
-                  << channel_.sourceChannel << std::endl;
-    if (!channel_.activate()) {
-        OnDeactivated();
-        return false;
+HdlcSlot::Wants HdlcSlot::IWants() {
+    Slot* source = LiveSource();
+    Slot* receiver = LastReceiver();
+    if (receiver && (!source || receiver->linkMade() > linkMade())) {
+        const int tdm = receiver->IGetReceiveChannel();
+        return {true, tdm, tdm, receiver->linkMade()};
     }
-    channelEnded_ = false;
-    if (traces.hdlc) std::clog << ext::header(this) << "HDLC activated successfully" << std::endl;
-    return true;
+    if (!source) return {};
+    const int tdm = source->IGetTransmitChannel();
+    return {true, tdm, tdm, linkMade()};
+}
+
+void HdlcSlot::IStartLink() {
+    if (traces.hdlc)
+        std::clog << ext::header(this) << "HDLC activated successfully, params.tdm = "
+                  << channel_.heard() << std::endl;
 }
 
 // Not wired, or unwired since, the channel would switch into nothing, or
 // into a call the driver gave its peer's channel to since: not opened.
 bool HdlcSlot::IActivate(const TERM::TermActivateParams&) {
-    if (!channel_.wired()) {
-        std::clog << ext::header(this) << "wired to no channel, activate refused" << std::endl;
-        return false;
-    }
-    iactivate();
-    return true;
+    if (Reopen()) return true;
+    std::clog << ext::header(this) << "wired to no channel, activate refused" << std::endl;
+    return false;
 }
 
 // ---- Sending
@@ -129,7 +83,7 @@ bool HdlcSlot::enqueue(const std::vector<char>& body) {
 bool HdlcSlot::Ioctl(const LGCP::IoctlParams& params) {
     const auto* packages = params.get_hdlcPackages();
     if (!packages) return false;
-    if (channelEnded_) {
+    if (ended()) {
         if (refused_.admit())
             std::clog << ext::header(this) << "channel closed, packages refused" << refused_
                       << std::endl;
@@ -196,7 +150,7 @@ void HdlcSlot::flushResponce() {
 // The channel has closed itself: the slot says so, as when it does not open.
 void HdlcSlot::on_hdlc_error(HDLC::Notify::Cause::Type) {
     std::clog << ext::header(this) << "on_hdlc_error" << std::endl;
-    channelEnded_ = true;
+    ChannelEnded();
     OnDeactivated();
 }
 

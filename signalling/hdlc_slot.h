@@ -7,6 +7,11 @@
 // the slot's address are collected into one `ioctl` signal per response:
 // bit 7 of a frame's fifth byte set means more frames follow (within 100 ms).
 // The channel's statistics go out every 3 seconds.
+//
+// The channel serves one TDM channel both ways: that of the slot's live link
+// made last (its source's transmit channel, or a receiver's receive
+// channel). It is open while the slot has such a link; it transmits into
+// the channel while no other slot feeds it.
 
 #include <cstdint>
 #include <iosfwd>
@@ -16,10 +21,10 @@
 #include "runtime/log_throttle.h"
 #include "runtime/timer.h"
 #include "signalling/clean_queue.h"
+#include "signalling/d_channel_slot.h"
 #include "signalling/hdlc.h"
-#include "slots/slot.h"
 
-class HdlcSlot : public Slot, public HDLC::Notify {
+class HdlcSlot : public DChannelSlot {
 public:
     static constexpr unsigned queue_capacity = 120;
     static constexpr unsigned update_ms = 3000;
@@ -28,16 +33,8 @@ public:
     explicit HdlcSlot(const LGCP::HdlcParams& params);
 
     const char* GetName() const override { return "hdlc-slot"; }
-    int GetConnectionPriority() override { return 1; }
-    bool IOnOutputStream() override { return true; }
-    bool IOnInputStream() override { return true; }
     bool IActivate(const TERM::TermActivateParams& params) override;
     bool IDeactivate() override { return true; }
-    bool IHwConnectTransmitter(Slot& receiver) override;
-    bool IHwConnectReceiver(Slot& source) override;
-    bool IHwDisconnectTransmitter(Slot& receiver) override;
-    bool IHwDisconnectReceiver(Slot& source) override;
-    bool IHwRenew(Slot& peer) override;
     // `hdlcPackages` only; false too when the queue had to drop some, and
     // while the channel is closed after it ended.
     bool Ioctl(const LGCP::IoctlParams& params) override;
@@ -46,21 +43,17 @@ public:
     void on_hdlc_error(HDLC::Notify::Cause::Type cause) override;
     // Drains the queue.
     void on_hdlc_ready() override;
-    bool hdlc_admits(int channel) override;
-    // The channel's controller channel is the slot's while it is open.
-    void hdlc_holds(int channel) override;
-    void hdlc_gives_back(int channel) override;
 
     void PutHeader(std::ostream& os) const;
     const HDLC& channel() const { return channel_; }
     unsigned queued() const { return queue_.count(); }
 
+protected:
+    HDLC& Channel() override { return channel_; }
+    Wants IWants() override;
+    void IStartLink() override;
+
 private:
-    bool iactivate();
-    // Connects the channel to one TDM channel both ways.
-    void Connect(int tdm);
-    // The link to a peer on `tdm` goes.
-    void Leave(int tdm);
     // Queues one package as a frame; false when the queue is full or the
     // packet pool low.
     bool enqueue(const std::vector<char>& body);
@@ -78,8 +71,6 @@ private:
     uint16_t address_;
     uint8_t sendCounter_ = 0;
     uint8_t peerCounter_ = 0;
-    // The channel ended and is closed until the slot opens it again.
-    bool channelEnded_ = false;
     // Lines of a controller that sends faster than the line takes, or on
     // after the channel ended.
     LogThrottle refused_;

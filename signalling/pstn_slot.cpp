@@ -26,6 +26,7 @@ PstnSlot::PstnSlot(const LGCP::PstnParams& params) : channel_(new HDLC) {
         MakeIsdnLink(*isdn);
     else if (const LGCP::CasParams* cas = params.get_cas())
         channel_->link = static_cast<unsigned>(cas->get_trunk().getValue());
+    channel_->mode = mode_ == ss7_or_cas ? HDLC::ss7 : mode_ == pri ? HDLC::pri : HDLC::bri;
     updateTimer_.set(this);
 }
 
@@ -81,79 +82,48 @@ PstnSlot::~PstnSlot() {
 
 // ---- Wiring: the trunk slot gives the channel its timeslot.
 
-bool PstnSlot::IHwConnectReceiver(Slot& source) {
-    if (mode_ > pri && source.IGetTransmitChannel() < 0) return true;  // nothing to hear
-    if (mode_ == ss7_or_cas || mode_ == pri) {
-        const int trunk = source.GetTrunk();
-        if (trunk < 0 || trunk > 3) {
-            std::cerr << "pstn-slot: invalid trunk number: " << trunk << std::endl;
-            return false;
-        }
-        const int timeslot = source.GetTrunkTimeSlot();
-        if (timeslot < 0 || timeslot > 31) {
-            std::cerr << "pstn-slot: invalid timeslot: " << timeslot << std::endl;
-            return false;
-        }
-        channel_->trunk = static_cast<unsigned>(trunk);
-        channel_->timeslot = static_cast<unsigned>(timeslot);
+bool PstnSlot::IAccepts(Slot& peer, bool asSource) {
+    if (!asSource || mode_ > pri) return true;
+    const int trunk = peer.GetTrunk();
+    if (trunk < 0 || trunk > 3) {
+        std::cerr << "pstn-slot: invalid trunk number: " << trunk << std::endl;
+        return false;
     }
-    channel_->mode = mode_ == ss7_or_cas ? HDLC::ss7 : mode_ == pri ? HDLC::pri : HDLC::bri;
-    channel_->sourceChannel = source.IGetTransmitChannel();
-    // A BRI channel also needs to know where it transmits.
-    if (mode_ <= pri || channel_->briDestination != -1) iactivate();
+    const int timeslot = peer.GetTrunkTimeSlot();
+    if (timeslot < 0 || timeslot > 31) {
+        std::cerr << "pstn-slot: invalid timeslot: " << timeslot << std::endl;
+        return false;
+    }
+    channel_->trunk = static_cast<unsigned>(trunk);
+    channel_->timeslot = static_cast<unsigned>(timeslot);
     return true;
 }
 
-// In PRI, SS7 and CAS mode the channel transmits where it receives from:
-// an open channel makes that path again, which another owner may have
-// switched over since its last link there went. A BRI channel transmits
-// into the peer wired last: one open with no source wired moves its path
-// there. A peer without a channel changes nothing.
-bool PstnSlot::IHwConnectTransmitter(Slot& destination) {
-    const int channel = destination.IGetReceiveChannel();
-    if (mode_ <= pri) return channel != channel_->sourceChannel || channel_->Renew();
-    if (channel < 0) return true;
-    const int before = channel_->briDestination;
-    channel_->briDestination = channel;
-    if (channel_->sourceChannel != -1) {
-        iactivate();
-        return true;
+PstnSlot::Wants PstnSlot::IWants() {
+    Slot* source = LiveSource();
+    if (mode_ <= pri) {
+        if (!source) return {};
+        return {true, source->IGetTransmitChannel(), source->IGetReceiveChannel(), linkMade()};
     }
-    if (channel_->Renew()) return true;
-    channel_->briDestination = before;
-    return false;
+    Slot* destination = LastReceiver();
+    if (!source || !destination) return {};
+    return {true, source->IGetTransmitChannel(), destination->IGetReceiveChannel(),
+            destination->linkMade()};
 }
 
-bool PstnSlot::IHwRenew(Slot& peer) {
-    return channel_->Renew(MayRenewInto(*this, peer, channel_->destination()));
-}
-
-// The slot's channel made the path into the destination (in PRI, SS7 and
-// CAS mode when the slot's source was wired): it leaves it, unless another
-// owner has switched into it since. Unwired, the slot forgets the peer's
-// channel, which the driver may give to the next call.
-bool PstnSlot::IHwDisconnectTransmitter(Slot& destination) {
-    if (mode_ > pri) deactivate();
-    const int channel = destination.IGetReceiveChannel();
-    channel_->LeaveDestination(channel);
-    if (mode_ > pri && channel_->briDestination == channel) channel_->briDestination = -1;
-    return true;
-}
-
-bool PstnSlot::IHwDisconnectReceiver(Slot& source) {
+// The link starts again once the links that remain (or come) have the
+// channel open.
+bool PstnSlot::IHwDisconnectTransmitter(Slot&) {
+    if (mode_ <= pri) return true;
     deactivate();
-    Slot::IHwDisconnectReceiver(source);
-    if (channel_->sourceChannel == source.IGetTransmitChannel()) channel_->sourceChannel = -1;
+    LinkStopped();
     return true;
 }
 
-void PstnSlot::iactivate() {
-    if (channel_->activate()) {
-        channelEnded_ = false;
-        activate();  // CAS has no link: nothing follows
-    } else {
-        OnDeactivated();
-    }
+bool PstnSlot::IHwDisconnectReceiver(Slot&) {
+    deactivate();
+    LinkStopped();
+    return true;
 }
 
 // ---- Commands
@@ -162,13 +132,9 @@ void PstnSlot::iactivate() {
 // wired, or unwired since) is not opened: it would switch into nothing, or
 // into a call the driver gave its peer's channel to since.
 bool PstnSlot::IActivate(const TERM::TermActivateParams&) {
-    if (!channel_->wired()) {
-        std::cerr << "pstn-slot: " << *this << " wired to no channel, activate refused"
-                  << std::endl;
-        return false;
-    }
-    iactivate();
-    return true;
+    if (Reopen()) return true;
+    std::cerr << "pstn-slot: " << *this << " wired to no channel, activate refused" << std::endl;
+    return false;
 }
 
 bool PstnSlot::IDeactivate() {
@@ -182,7 +148,7 @@ bool PstnSlot::IDeactivate() {
 // carries.
 bool PstnSlot::IUserData(const std::vector<char>& data) {
     if (!top()) return false;
-    if (channelEnded_) {
+    if (ended()) {
         if (refused_.admit())
             std::cerr << "pstn-slot: " << *this << " channel closed, userData refused" << refused_
                       << std::endl;
@@ -276,7 +242,7 @@ void PstnSlot::on_hdlc_receive(Packet& frame) {
 // Without a link layer to report it (CAS, the network side of a BRI line)
 // the slot says so itself, as when the channel does not open.
 void PstnSlot::on_hdlc_error(HDLC::Notify::Cause::Type cause) {
-    channelEnded_ = true;
+    ChannelEnded();
     if (linkNotify_)
         linkNotify_->on_hdlc_error(cause);
     else
@@ -287,8 +253,3 @@ void PstnSlot::on_hdlc_ready() {
     if (linkNotify_) linkNotify_->on_hdlc_ready();
 }
 
-bool PstnSlot::hdlc_admits(int channel) { return MuxAdmitsForLinks(*this, channel); }
-
-void PstnSlot::hdlc_holds(int channel) { HoldChannel(channel); }
-
-void PstnSlot::hdlc_gives_back(int channel) { LetGoOfChannel(*this, channel); }

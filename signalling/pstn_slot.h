@@ -6,6 +6,12 @@
 // controller wires the slot to the trunk slot of its timeslot, which opens
 // the channel and starts the link; layer-3 messages pass as user data, and
 // the link statistics go out as `ioctl` signals every 3 seconds.
+//
+// In SS7, CAS and PRI mode the channel is open while the slot is wired from
+// its trunk: it hears the timeslot and transmits into it (while no other
+// slot feeds the timeslot). In BRI mode it is open while the slot is wired
+// both ways: it hears its source's D channel and transmits into the
+// receiver wired last.
 
 #include <memory>
 #include <vector>
@@ -13,9 +19,9 @@
 #include "link/protocol.h"
 #include "runtime/log_throttle.h"
 #include "runtime/timer.h"
+#include "signalling/d_channel_slot.h"
 #include "signalling/hdlc.h"
 #include "signalling/lapd.h"
-#include "slots/slot.h"
 
 namespace ISDN {
 class LAPD_NT;
@@ -24,10 +30,7 @@ namespace SS7 {
 class SLC;
 }
 
-class PstnSlot : public Slot,
-                 public ProtocolsFamily,
-                 public ISDN::LAPD::Notify,
-                 public HDLC::Notify {
+class PstnSlot : public DChannelSlot, public ProtocolsFamily, public ISDN::LAPD::Notify {
 public:
     // 0 SS7 or CAS, 1 ISDN PRI, 2 ISDN BRI user side, 3 BRI network side.
     enum LinkMode { ss7_or_cas = 0, pri = 1, bri_user = 2, bri_network = 3 };
@@ -41,14 +44,9 @@ public:
     bool IDeactivate() override;
     bool IUserData(const std::vector<char>& data) override;
     bool Ioctl(const LGCP::IoctlParams& params) override;
-    int GetConnectionPriority() override { return 1; }
-    bool IHwConnectTransmitter(Slot& destination) override;
-    bool IHwConnectReceiver(Slot& source) override;
+    // Unwired, the link layer stops (BRI: either way; else from the trunk).
     bool IHwDisconnectTransmitter(Slot& destination) override;
     bool IHwDisconnectReceiver(Slot& source) override;
-    bool IHwRenew(Slot& peer) override;
-    bool IOnOutputStream() override { return true; }
-    bool IOnInputStream() override { return true; }
     const char* GetName() const override { return "pstn"; }
 
     // The protocol family's owner.
@@ -62,10 +60,6 @@ public:
     void on_hdlc_receive(Packet& frame) override;
     void on_hdlc_error(HDLC::Notify::Cause::Type cause) override;
     void on_hdlc_ready() override;
-    bool hdlc_admits(int channel) override;
-    // The channel's controller channel is the slot's while it is open.
-    void hdlc_holds(int channel) override;
-    void hdlc_gives_back(int channel) override;
     void OnLAPD_FlowStatusChange(ISDN::LAPD* link) override;
 
     int link_mode() const { return mode_; }
@@ -73,10 +67,17 @@ public:
 
     static const TimerSpec<PstnSlot>::Spec TUpdatespec;
 
+protected:
+    HDLC& Channel() override { return *channel_; }
+    Wants IWants() override;
+    // A trunk's timeslot (SS7, CAS, PRI), or any channel (BRI).
+    bool IAccepts(Slot& peer, bool asSource) override;
+    // CAS has no link: nothing follows.
+    void IStartLink() override { activate(); }
+
 private:
     void MakeSS7Link(const LGCP::SS7Params& params);
     void MakeIsdnLink(const LGCP::IsdnParams& params);
-    void iactivate();
     void OnUpdateTimer();
     void SendLinkStatistics();  // ISDN when changed, SS7 always
 
@@ -87,8 +88,6 @@ private:
     ISDN::LAPD* isdn_ = nullptr;
     ISDN::LAPD_NT* network_ = nullptr;
     HDLC::Notify* linkNotify_ = nullptr;
-    // The channel ended and is closed until the slot opens it again.
-    bool channelEnded_ = false;
     // A controller that sends on after the channel ended, or more than the
     // link carries, gets a line a second.
     LogThrottle refused_;

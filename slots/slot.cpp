@@ -149,6 +149,7 @@ void Slot::LetGoOfHardware(Loss loss, int cause) {
     IReleaseHardware();
     hardwareLost_ = true;
     LetGoOfChannels(*this);
+    FollowLinksOfLost(*this);
     if (loss == Loss::abort) OnAbort(cause);
 }
 
@@ -192,9 +193,11 @@ void Slot::on_release() {
 
 // ---- The graph
 
-void Slot::LogicalConnect(Slot& source) {
+void Slot::LogicalConnect(Slot& source, uint64_t made) {
+    static uint64_t links = 0;
     LogicalDisconnect();
     source_ = &source;
+    linkMade_ = made ? made : ++links;
     Receivers& list = source.receivers_;
     auto at = std::lower_bound(list.begin(), list.end(), this, std::less<Slot*>());
     if (at == list.end() || *at != this) list.insert(at, this);

@@ -106,6 +106,13 @@ public:
     // switched over its paths since. By default true: the paths of the
     // switch's record stand.
     virtual bool IHwRenew(Slot& /*peer*/) { return true; }
+    // The graph around the slot changed (a link of it or of a peer made or
+    // gone, a peer that lost its hardware): a slot whose paths follow from
+    // its links alone switches the difference. With `own` the change is the
+    // link the controller's command makes: a make the driver refuses
+    // answers false, the switch left as it was; otherwise what the driver
+    // refuses is owed. By default true: a link's hooks make its paths.
+    virtual bool IFollowLinks(bool /*own*/) { return true; }
     // Whether the slot has an output (input) stream now; false refuses Connect.
     virtual bool IOnOutputStream() { return false; }
     virtual bool IOnInputStream() { return false; }
@@ -134,6 +141,9 @@ public:
     bool outputActive() const { return outputStream_; }
     bool destroying() const { return destroying_; }
     bool hardwareLost() const { return hardwareLost_; }
+    // When the link from the source was made: a later link has a higher
+    // number (a connect repeated for a link that stands keeps its own).
+    uint64_t linkMade() const { return linkMade_; }
 
     // "07:trunk" (0..1023, two digits at least), "i1500:rtp", "na:map".
     void Put(std::ostream& os) const;
@@ -201,8 +211,9 @@ public:
 
     // ---- The graph without hardware (Connect and Disconnect use these)
 
-    // Becomes a receiver of `source`, leaving an earlier source.
-    void LogicalConnect(Slot& source);
+    // Becomes a receiver of `source`, leaving an earlier source; the link
+    // is the latest made, or keeps `made` (one put back as it was).
+    void LogicalConnect(Slot& source, uint64_t made = 0);
     void LogicalDisconnect();
 
 protected:
@@ -232,6 +243,7 @@ private:
     unsigned number_ = kNoNumber;
     Receivers receivers_;
     Slot* source_ = nullptr;
+    uint64_t linkMade_ = 0;
     SlotFactory* factory_ = nullptr;
     bool inputStream_ = false;
     bool outputStream_ = false;
@@ -283,10 +295,6 @@ bool MuxDisconnect(Slot& destination);
 // slot into its own, or where a slot it is wired with (or being wired
 // with) holds the channel. False with the same line.
 bool MuxAdmitsForLinks(const Slot& slot, int channel);
-// Whether a connect repeated for a link of `slot` with `peer` may make
-// again `slot`'s path into `channel`: not where `peer` receives on it from
-// another slot (the controller has given the timeslot to another call).
-bool MayRenewInto(const Slot& slot, Slot& peer, int channel);
 // Switches the slot's own `channel` off. A channel a driver gave it goes
 // back with its last holder, every path from and into it along, and is held
 // no more; while a sharer holds it, or where the controller named it,
@@ -299,6 +307,9 @@ bool MuxSwitchOff(Slot& slot, int channel);
 // path from and into it, whoever switched them (a release the driver
 // refused, an HDLC channel); one it handed back itself is not again.
 void HandBackChannels(Slot& slot);
+// The slot lost its hardware: the slots whose paths follow from its links
+// (its peers, and the listeners of the slots it fed) follow them again.
+void FollowLinksOfLost(Slot& slot);
 // Every channel the slot held is free.
 void LetGoOfChannels(const Slot& slot);
 // The slot holds `channel` no more: a descriptor of its own (an HDLC

@@ -47,11 +47,11 @@ bool Wired(const Slot& a, const Slot& b) {
            (making.source == &b && making.destination == &a);
 }
 
-// Whether `slot` may change what flows into the channel: false, with one
-// line, when the driver gave it to another live call (the slot asking lost
-// it). Reading a channel is no one's to refuse: it harms no call. With
-// `forLinks`, the slot switches into its links' channels itself: a holder
-// it is wired with admits it too.
+// Whether `slot` may change what flows into the channel, or read it: false,
+// with one line, when the driver gave it to another live call (the slot
+// asking lost it; what it would read is that call's). With `forLinks`, the
+// slot switches into its links' channels itself: a holder it is wired with
+// admits it too.
 bool Admitted(const Slot& slot, int channel, bool forLinks = false) {
     const auto held = Holders().find(channel);
     if (held == Holders().end()) return true;
@@ -136,7 +136,8 @@ void LetGoOfChannel(const Slot& slot, int channel) {
 bool MuxConnect(Slot& source, Slot& destination) {
     const int tx = source.IGetTransmitChannel();
     const int rx = destination.IGetReceiveChannel();
-    if (!Admitted(destination, rx) || !OneSource(destination, tx, rx)) return false;
+    if (!Admitted(source, tx) || !Admitted(destination, rx) || !OneSource(destination, tx, rx))
+        return false;
     if (!HwMux::instance().Connect(tx, rx, destination)) return false;
     std::clog << "mux: slot " << source << " [" << tx << "] -> " << destination << " [" << rx << "]"
               << std::endl;
@@ -159,11 +160,6 @@ bool MuxDisconnect(Slot& destination) {
 
 bool MuxAdmitsForLinks(const Slot& slot, int channel) {
     return Admitted(slot, channel, true);
-}
-
-bool MayRenewInto(const Slot& slot, Slot& peer, int channel) {
-    const Slot* source = peer.source();
-    return peer.IGetReceiveChannel() != channel || !source || source == &slot;
 }
 
 // A channel handed back is the driver's again: held no more, it is handed
@@ -207,6 +203,35 @@ bool llDisconnect(Slot& destination) {
 
 namespace {
 
+// The slots whose paths may follow from the links of `slots` (a slot whose
+// source changed, its sources before and after): each of them and its
+// receivers, once.
+std::vector<Slot*> Around(std::initializer_list<Slot*> slots) {
+    std::vector<Slot*> around;
+    auto add = [&](Slot* slot) {
+        if (slot && std::find(around.begin(), around.end(), slot) == around.end())
+            around.push_back(slot);
+    };
+    for (Slot* slot : slots) {
+        add(slot);
+        if (slot)
+            for (Slot* receiver : slot->receivers()) add(receiver);
+    }
+    return around;
+}
+
+// Every slot around a change follows its links, the link's own ends `a`
+// and `b` first (what they make takes over from what the others leave);
+// false when one of those had a make refused.
+bool FollowLinks(const std::vector<Slot*>& around, Slot* a = nullptr, Slot* b = nullptr) {
+    bool made = true;
+    for (Slot* own : {a, b})
+        if (own && !own->IFollowLinks(true)) made = false;
+    for (Slot* slot : around)
+        if (slot != a && slot != b) slot->IFollowLinks(false);
+    return made;
+}
+
 // A connect repeated for a link that stands changes nothing in the graph;
 // the side that makes the link's paths itself (the higher priority) makes
 // again what another owner has switched over them since.
@@ -224,16 +249,29 @@ void AfterLinkRemoved(Slot& source, Slot& destination) {
 }
 
 // A reconnection failed after the old path was released: the old source
-// feeds the destination again, or, when even that fails, the link goes too,
-// so that the graph never shows a path the switch does not carry.
-void RestoreOrDrop(Slot& old, Slot& destination) {
-    if (llConnect(old, destination)) return;
+// feeds the destination again over the link as it was, or, when even that
+// fails, the link goes too, so that the graph never shows a path the
+// switch does not carry.
+void RestoreOrDrop(Slot& old, Slot& destination, uint64_t made) {
+    if (destination.source() != &old) destination.LogicalConnect(old, made);
+    if (llConnect(old, destination) && FollowLinks(Around({&destination, &old}), &old, &destination))
+        return;
     std::cerr << "slot " << destination << " lost its path from " << old << std::endl;
     destination.LogicalDisconnect();
     AfterLinkRemoved(old, destination);
 }
 
 }  // namespace
+
+// The slots it fed have lost their source: their listeners follow too.
+void FollowLinksOfLost(Slot& slot) {
+    std::vector<Slot*> around = Around({&slot, slot.source()});
+    for (Slot* receiver : slot.receivers())
+        for (Slot* listener : receiver->receivers())
+            if (std::find(around.begin(), around.end(), listener) == around.end())
+                around.push_back(listener);
+    FollowLinks(around);
+}
 
 // A slot that lost its hardware is wired to nothing, also to what it is
 // linked with already.
@@ -254,6 +292,7 @@ bool Connect(Slot& source, Slot& destination) {
         source.OnChangeOutputStream(true);
     }
     Slot* old = destination.source();
+    const uint64_t oldLink = destination.linkMade();
     if (!old) {
         if (!destination.IOnInputStream()) {
             std::cerr << "slot " << destination << " don't have input stream from " << source
@@ -265,19 +304,23 @@ bool Connect(Slot& source, Slot& destination) {
         llDisconnect(destination);
     }
 
-    if (llConnect(source, destination)) {
-        if (old) {
-            destination.LogicalDisconnect();
-            if (old->receivers().empty()) old->IOnOutputRelease();
-        }
+    // The graph changes first for the slots that follow their links.
+    bool made = llConnect(source, destination);
+    if (made) {
         destination.LogicalConnect(source);
+        made = FollowLinks(Around({&destination, old, &source}), &source, &destination);
+        if (!made) destination.LogicalDisconnect();
+    }
+    if (made) {
+        if (old && old->receivers().empty()) old->IOnOutputRelease();
         return true;
     }
     if (old)
-        RestoreOrDrop(*old, destination);
+        RestoreOrDrop(*old, destination, oldLink);
     else
         destination.IOnInputRelease();
     if (source.receivers().empty()) source.IOnOutputRelease();
+    FollowLinks(Around({&destination, old, &source}));
     return false;
 }
 
@@ -292,5 +335,6 @@ bool Disconnect(Slot& destination) {
     const bool released = llDisconnect(destination);
     destination.LogicalDisconnect();
     AfterLinkRemoved(*source, destination);
+    FollowLinks(Around({&destination, source}));
     return released;
 }

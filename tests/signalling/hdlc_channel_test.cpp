@@ -14,6 +14,7 @@
 #include "board/drivers/hal.h"
 #include "board/sim/hal_model.h"
 #include "board/sim/mcc_model.h"
+#include "hardware/hw_mux.h"
 #include "link/packet.h"
 #include "tests/link/packet_pool_check.h"
 #include "tests/support/board_root.h"
@@ -59,7 +60,6 @@ protected:
     HdlcChannelTest() {
         channel.notify = &reports;
         channel.mode = HDLC::pri;
-        channel.sourceChannel = kTrunk1Ts16;
         channel.link = 3;
         channel.timeslot = 16;
     }
@@ -95,9 +95,10 @@ protected:
         frame.put(bytes.data(), static_cast<unsigned>(bytes.size()));
         return channel.hdlc_transmit(frame);
     }
-    // Opened and writable: the first "ready" has come.
-    void open() {
+    // Opened on `line` both ways and writable: the first "ready" has come.
+    void open(int line = kTrunk1Ts16) {
         ASSERT_TRUE(channel.activate()) << errors.str();
+        ASSERT_TRUE(channel.Follow(line, line, true));
         loop.pump();
         ASSERT_EQ(std::vector<std::string>{"ready"}, reports.log);
         reports.log.clear();
@@ -118,11 +119,13 @@ protected:
     HDLC channel;
 };
 
-TEST_F(HdlcChannelTest, EachModeAllocatesItsTypeAndSwitchesBothWays) {
+// Each mode allocates its type; the channel then hears and feeds what its
+// owner says.
+TEST_F(HdlcChannelTest, EachModeAllocatesItsTypeAndSwitchesWhatItIsTold) {
     struct Case {
         int mode;
         uint32_t type;
-        const char* transmitsTo;  // "line": the source channel; "bri": the BRI destination
+        const char* transmitsTo;  // "line": the channel it hears; "bri": another
     };
     const Case cases[] = {
         {HDLC::ss7, mcc::kSs7, "line"},
@@ -133,8 +136,8 @@ TEST_F(HdlcChannelTest, EachModeAllocatesItsTypeAndSwitchesBothWays) {
         SCOPED_TRACE(c.mode);
         Board::instance().clear_journal();
         channel.mode = c.mode;
-        channel.briDestination = kBriLine;
         ASSERT_TRUE(channel.activate());
+        EXPECT_TRUE(connects().empty());
         const mcc::mcc_allocation record = mcc().allocations().at(0).record;
         EXPECT_EQ(c.type, record.type);
         EXPECT_EQ((std::vector<uint32_t>{512, 0, 1, 4}),
@@ -142,9 +145,9 @@ TEST_F(HdlcChannelTest, EachModeAllocatesItsTypeAndSwitchesBothWays) {
                                          record.rx_threshold, record.tx_threshold}));
         const int C = allocated();
         const int out = std::string(c.transmitsTo) == "bri" ? kBriLine : kTrunk1Ts16;
-        EXPECT_EQ((std::vector<std::string>{std::to_string(C) + "->" + std::to_string(out),
-                                            std::to_string(kTrunk1Ts16) + "->" +
-                                                std::to_string(C)}),
+        EXPECT_TRUE(channel.Follow(kTrunk1Ts16, out, true));
+        EXPECT_EQ((std::vector<std::string>{std::to_string(kTrunk1Ts16) + "->" + std::to_string(C),
+                                            std::to_string(C) + "->" + std::to_string(out)}),
                   connects());
         EXPECT_EQ(kTrunk1Ts16, fabric().origin(C));
         EXPECT_EQ(C, fabric().origin(out));
@@ -308,12 +311,36 @@ TEST_F(HdlcChannelTest, ActivatingAgainReconnects) {
     EXPECT_EQ(std::vector<Bytes>{{6}}, reports.frames);
 
     constexpr int kTrunk2Ts16 = 80;
-    channel.sourceChannel = kTrunk2Ts16;
     reports.log.clear();
-    open();
+    open(kTrunk2Ts16);
     EXPECT_EQ(-1, fabric().origin(kTrunk1Ts16));
     EXPECT_EQ(allocated(), fabric().origin(kTrunk2Ts16));
     EXPECT_EQ(kTrunk2Ts16, fabric().origin(allocated()));
+}
+
+// A path the driver refuses: for its owner's own link, no claim stays and
+// the answer says so; otherwise the claim stands, owed, and the refresh
+// makes it once the driver takes it. A move leaves what it heard and fed.
+TEST_F(HdlcChannelTest, FollowsOrOwesWhatTheDriverRefuses) {
+    for (bool own : {true, false}) {
+        SCOPED_TRACE(own ? "own" : "owed");
+        ASSERT_TRUE(channel.activate());
+        const int C = allocated();
+        Board::instance().fail_next(Op::Ioctl, hal::kDevice, EIO, hal::kMuxConnect, 2);
+        EXPECT_FALSE(channel.Follow(kTrunk1Ts16, kTrunk1Ts16, own));
+        EXPECT_EQ(-1, fabric().origin(C));
+        EXPECT_EQ(own ? -1 : kTrunk1Ts16, channel.heard());
+        EXPECT_EQ(own ? -1 : kTrunk1Ts16, channel.feeds());
+        HwMux::instance().OnDPC();
+        EXPECT_EQ(own ? -1 : kTrunk1Ts16, fabric().origin(C));
+        EXPECT_EQ(own ? -1 : C, fabric().origin(kTrunk1Ts16));
+        EXPECT_TRUE(channel.Follow(kTrunk1Ts16, kTrunk1Ts16, own));
+        EXPECT_TRUE(channel.Follow(kBriLine, kBriLine, own));
+        EXPECT_EQ(kBriLine, fabric().origin(C));
+        EXPECT_EQ(C, fabric().origin(kBriLine));
+        EXPECT_EQ(-1, fabric().origin(kTrunk1Ts16));
+        channel.deactivate();
+    }
 }
 
 }  // namespace

@@ -196,7 +196,7 @@ TEST_F(MixerSlots, ARemovalTheDriverRefusedIsDoneBeforeTheChannelsNextCall) {
 // ---- The switch guard: who may change what flows into a mixer channel's
 // timeslot. The slots of one channel (inputs and output) share it; a slot
 // whose timeslot the driver gave another call may not change what flows
-// into it, though reading it harms no one.
+// into it, nor read it: what it would read is that call's.
 
 // A controller's step on channel 3 of unit 0 and the answer it gets (none:
 // success). Slots 10 (the output), 11 and 12 (inputs), 20 (the party's
@@ -243,8 +243,9 @@ const GuardCase kGuard[] = {
     {"the output destroyed while its input lives",
      {kOutput, kInput, kTrunk, kTrunkToInput, kOutputToTrunk, {Do::destroy, 10}}, "",
      kTrunkChannel},
-    {"an output reads a timeslot another call holds",
-     {kOutput, {Do::otherCall, 30}, kTrunk, kOutputToTrunk}, "", -1},
+    {"an output may not read a timeslot another call holds",
+     {kOutput, {Do::otherCall, 30}, kTrunk, {Do::connect, 10, 20, Cause::connectFail}}, kHeldLine,
+     -1},
     {"an input asks for a timeslot another call holds",
      {kInput, {Do::otherCall, 30}, kTrunk, {Do::connect, 20, 11, Cause::connectFail}}, kHeldLine,
      -1},

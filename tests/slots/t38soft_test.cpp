@@ -182,8 +182,9 @@ TEST_F(T38Soft, DestroyEndsTheProgramAndIsAnsweredWithItsChannelFree) {
 
 // The program ends (the fax done, or a crash) and the driver gives its
 // channel to the next call before the server has reaped it: the next call
-// neither hears the old line nor is heard on it, and once the old slot has
-// let go nothing of it is switched anywhere.
+// neither hears the old line nor is heard on it, the old slot may not be
+// wired to read it into its line again, and once the old slot has let go
+// nothing of it is switched anywhere.
 TEST_F(T38Soft, TheNextCallGivenTheChannelOfAnEndedProgramHasNothingOfTheOldLine) {
     create(8);
     install(runs());
@@ -202,6 +203,9 @@ TEST_F(T38Soft, TheNextCallGivenTheChannelOfAnEndedProgramHasNothingOfTheOldLine
     ASSERT_EQ(std::nullopt, ask(create_t38(), 9));
     ASSERT_EQ(kTimeslot, t38_at(9)->IGetTransmitChannel());
     EXPECT_NE(board::sim::HalModel::Output::Source, fabric().channel(kTimeslot).output);
+    EXPECT_NE(board::sim::HalModel::Output::Source, fabric().channel(line).output);
+    ASSERT_EQ(std::nullopt, ask(test::command(Alternative::disconnect), 8));
+    EXPECT_EQ(LGCP::ErrorCause::connectFail, ask(test::connect_command(8), 7));
     EXPECT_NE(board::sim::HalModel::Output::Source, fabric().channel(line).output);
 
     ChildWait::Activate();

@@ -272,9 +272,8 @@ const HDLC* d_channel(const Slot& slot) {
 // The controller channel of an open D channel that transmits into `rx`;
 // -1 for any other.
 int d_feeds(const HDLC* channel, int rx) {
-    return channel && channel->is_open() && channel->destination() == rx
-               ? channel->controller_channel()
-               : -1;
+    return channel && channel->is_open() && channel->feeds() == rx ? channel->controller_channel()
+                                                                    : -1;
 }
 
 // What the graph has flow into a slot's receive channel (-1: nothing) and
@@ -332,14 +331,26 @@ std::string channel_faults(const board::sim::HalModel& fabric, int rx,
 
 }  // namespace
 
-// An open D channel hears what its slot receives from.
-std::string d_channel_faults(const board::sim::HalModel& fabric, const Slot& slot,
-                             const HDLC& channel) {
-    const int from = channel.sourceChannel, in = carried(fabric, channel.controller_channel());
-    if (from < 0 || in == from) return "";
+// An open D channel hears a channel of its slot's live links: its source's
+// transmit channel, or for an HDLC slot also a receiver's receive channel;
+// a slot without such a link has its channel closed.
+std::string d_channel_faults(const board::sim::HalModel& fabric, Slot& slot, const HDLC& channel) {
+    std::vector<int> links;
+    Slot* source = slot.source();
+    if (source && !source->hardwareLost() && source->IGetTransmitChannel() >= 0)
+        links.push_back(source->IGetTransmitChannel());
+    if (dynamic_cast<const HdlcSlot*>(&slot))
+        for (Slot* receiver : slot.receivers())
+            if (!receiver->hardwareLost() && receiver->IGetReceiveChannel() >= 0)
+                links.push_back(receiver->IGetReceiveChannel());
+    const int in = carried(fabric, channel.controller_channel());
+    if (std::count(links.begin(), links.end(), in)) return "";
     std::ostringstream fault;
-    fault << slot << " D channel [" << channel.controller_channel() << "] hears [" << in
-          << "], not [" << from << "]; ";
+    fault << slot << " D channel [" << channel.controller_channel() << "] hears [" << in << "], ";
+    if (links.empty())
+        fault << "open with no link; ";
+    else
+        fault << "not [" << links.front() << "]; ";
     return fault.str();
 }
 

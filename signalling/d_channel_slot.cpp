@@ -1,0 +1,103 @@
+#include "signalling/d_channel_slot.h"
+
+#include <list>
+
+#include "slots/slots.h"
+
+bool DChannelSlot::IHwConnectReceiver(Slot& source) {
+    if (!IAccepts(source, true)) return false;
+    ended_ = false;
+    return true;
+}
+
+bool DChannelSlot::IHwConnectTransmitter(Slot& destination) {
+    if (!IAccepts(destination, false)) return false;
+    ended_ = false;
+    return true;
+}
+
+bool DChannelSlot::hdlc_admits(int channel) { return MuxAdmitsForLinks(*this, channel); }
+
+void DChannelSlot::hdlc_holds(int channel) { HoldChannel(channel); }
+
+void DChannelSlot::hdlc_gives_back(int channel) { LetGoOfChannel(*this, channel); }
+
+Slot* DChannelSlot::LiveSource() const {
+    Slot* from = source();
+    return from && !from->hardwareLost() && from->IGetTransmitChannel() >= 0 ? from : nullptr;
+}
+
+Slot* DChannelSlot::LastReceiver() const {
+    Slot* last = nullptr;
+    for (Slot* receiver : receivers())
+        if (!receiver->hardwareLost() && receiver->IGetReceiveChannel() >= 0 &&
+            (!last || receiver->linkMade() > last->linkMade()))
+            last = receiver;
+    return last;
+}
+
+DChannelSlot::Wants DChannelSlot::Now() {
+    Wants wants = IWants();
+    if (ended_ || hardwareLost()) wants.open = false;
+    return wants;
+}
+
+// The first slot receiving on the channel with a live source says who
+// feeds it; with none, the listeners that would, the one wired last.
+bool DChannelSlot::Feeds(const Wants& wants) const {
+    if (wants.into < 0) return false;
+    const std::list<Slot*>& live = Slots::instance()->live();
+    for (Slot* slot : live) {
+        if (slot->hardwareLost() || slot->IGetReceiveChannel() != wants.into) continue;
+        const Slot* source = slot->source();
+        if (source && !source->hardwareLost()) return source == this;
+    }
+    for (Slot* slot : live) {
+        auto* other = dynamic_cast<DChannelSlot*>(slot);
+        if (!other || other == this) continue;
+        const Wants theirs = other->Now();
+        if (theirs.open && theirs.into == wants.into && theirs.made > wants.made) return false;
+    }
+    return true;
+}
+
+// A channel this call opened for its own link, whose paths the driver
+// refused, closes again: the command fails with the switch as it was.
+bool DChannelSlot::FollowNow(bool own, bool asked) {
+    HDLC& channel = Channel();
+    Wants wants = Now();
+    // It hears no channel the driver gave another live call: its peer lost it.
+    const bool guarded = wants.open && !hdlc_admits(wants.hear);
+    if (guarded) wants.open = false;
+    if (!wants.open) {
+        if (channel.is_open()) channel.deactivate();
+        linkRunning_ = false;
+        if (guarded && asked) OnDeactivated();
+        return true;
+    }
+    const bool opening = !channel.is_open();
+    if (opening && !channel.activate()) {
+        ended_ = true;  // the next activate or new link tries again
+        OnDeactivated();
+        return true;
+    }
+    const bool made = channel.Follow(wants.hear, Feeds(wants) ? wants.into : -1, own);
+    if (!made && own) {
+        if (opening) channel.deactivate();
+        return false;
+    }
+    if (!linkRunning_) {
+        linkRunning_ = true;
+        IStartLink();
+    }
+    return made;
+}
+
+bool DChannelSlot::Reopen() {
+    if (!IWants().open || hardwareLost()) return false;
+    ended_ = false;
+    Channel().deactivate();
+    linkRunning_ = false;
+    FollowNow(false, true);
+    return true;
+}

@@ -1,0 +1,87 @@
+#pragma once
+// A slot that carries a signalling link on a TDM channel of a peer through
+// an HDLC channel of its own (the PSTN and HDLC slots). Whether the channel
+// is open, what it hears and where it transmits follow from the slot's live
+// links alone: each kind says what its links ask for (IWants), and every
+// change of the graph around the slot (a link made or gone, a peer that
+// lost its hardware, the controller's activate) switches the difference.
+//
+// A channel transmits into a peer's channel only while no live slot feeds
+// that channel: a slot listening on a trunk whose timeslot another slot
+// feeds leaves it to that slot, and takes it back (the switch owes the
+// make) once that slot goes. Of several listeners with nothing else
+// feeding the channel, the one wired last feeds it.
+
+#include <cstdint>
+
+#include "signalling/hdlc.h"
+#include "slots/slot.h"
+
+class DChannelSlot : public Slot, public HDLC::Notify {
+public:
+    int GetConnectionPriority() override { return 1; }
+    bool IOnOutputStream() override { return true; }
+    bool IOnInputStream() override { return true; }
+    // A new link: a channel that ended may open again. The paths follow
+    // once the link is in the graph (IFollowLinks).
+    bool IHwConnectTransmitter(Slot& destination) override;
+    bool IHwConnectReceiver(Slot& source) override;
+    bool IHwDisconnectTransmitter(Slot&) override { return true; }
+    bool IHwDisconnectReceiver(Slot&) override { return true; }
+    bool IHwRenew(Slot&) override { return IFollowLinks(true); }
+    bool IFollowLinks(bool own) override { return FollowNow(own, own); }
+
+    // The guard of the switch: the slot transmits into its links' channels.
+    bool hdlc_admits(int channel) override;
+    // The channel's controller channel is the slot's while it is open.
+    void hdlc_holds(int channel) override;
+    void hdlc_gives_back(int channel) override;
+
+    bool ended() const { return ended_; }
+
+protected:
+    // What a kind's links ask of its channel.
+    struct Wants {
+        bool open = false;
+        int hear = -1;  // the channel it receives from
+        int into = -1;  // the channel it transmits into, while no other slot feeds it
+        // The link to the peer whose channel `into` is, and when it was made.
+        uint64_t made = 0;
+    };
+
+    // The slot's own channel.
+    virtual HDLC& Channel() = 0;
+    virtual Wants IWants() = 0;
+    // A new link's peer: false refuses the connect (the kind says why).
+    virtual bool IAccepts(Slot& /*peer*/, bool /*asSource*/) { return true; }
+    // The channel is open for the links (its paths made or owed) and the
+    // link layer above it not running: it starts. It runs until the kind
+    // stops it (LinkStopped) or the channel closes.
+    virtual void IStartLink() {}
+    void LinkStopped() { linkRunning_ = false; }
+
+    // The controller's activate: the channel opens anew where the links ask
+    // for it, also after it ended; false where they do not (not wired).
+    bool Reopen();
+    // The channel ended: closed until the next activate or new link.
+    void ChannelEnded() { ended_ = true; }
+
+    // For IWants: the source over a live link, when it has a transmit
+    // channel; the receiver with a receive channel whose live link was
+    // made last.
+    Slot* LiveSource() const;
+    Slot* LastReceiver() const;
+
+private:
+    // Whether no live slot but this one feeds `wants.into`, and of the
+    // listeners that would, this one was wired last.
+    bool Feeds(const Wants& wants) const;
+    // What the slot wants now, its channel closed where it ended.
+    Wants Now();
+    // The channel follows the links; `asked`: the controller asked for
+    // this slot (its link, its activate), and hears when it cannot open.
+    bool FollowNow(bool own, bool asked);
+
+    bool ended_ = false;
+    bool linkRunning_ = false;
+};
