@@ -593,7 +593,7 @@ TEST_F(RadioSlotTest, AWiredStreamResumedWithoutItsInputHasItAskedAgain) {
         create(kSlot, vark_command());
         connect(3, kSlot);
         sim().refuse = [&c, seen = 0](Op, const std::string&, uint32_t request,
-                                       const void*) mutable {
+                                      const void*) mutable {
             return request == rtp::kInputOn && ++seen >= c.refusedInput && seen <= 3 ? EIO : 0;
         };
         if (c.radioRefused) sim().fail_next(Op::Ioctl, ext::kDevice, EIO, ext::kAttach);
@@ -1062,6 +1062,9 @@ TEST_P(RadioDeclined, ClosesWhatItOpened) {
     const test::DeclineCase& c = std::get<0>(GetParam());
     LGCP::Command command = std::get<1>(GetParam()) ? ed137_command() : vark_command();
     sim().channels(rtp::kDevice);  // forgets closed opens
+    // The receivers' devices, which a slot made before the decline opens, stay.
+    Hardware::TonecReceiverService::instance();
+    Hardware::DSProcReceiverService::instance();
     const int before = open_descriptors();
     c.arrange(*this, *command.get_create()->get_rtp());
 

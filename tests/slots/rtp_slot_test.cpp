@@ -179,6 +179,15 @@ TEST_P(RtpDeclined, LeavesNoDescriptorSocketOrStream) {
 INSTANTIATE_TEST_SUITE_P(Rtp, RtpDeclined, ::testing::ValuesIn(test::kDeclineCases),
                          test::CaseName());
 
+TEST_F(RtpSlotTest, TheEchoCancellerACreateAsksForIsOnOnceAnsweredSuccess) {
+    create(kSlot, [](LGCP::CreateRtpParams& p) {
+        auto& echo = p.get_codecRTP().include_echo();
+        echo.set_suppressor(true);
+        echo.set_canceller(true);
+    });
+    EXPECT_TRUE(dtmf_model().timeslot(only_stream().channel).echoCancel);
+}
+
 TEST_F(RtpSlotTest, RefusesATtlAboveTheRangeThatTheWireCarries) {
     controller.send_frame(create_frame_with_ttl_256(kSlot));
     auto reply = controller.receive_until(test::is_response);
