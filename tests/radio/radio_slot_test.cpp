@@ -1110,7 +1110,10 @@ TEST_F(RadioSlotTest, Ed137KeepAliveValuesAboveTheirRangeAreInvalid) {
     EXPECT_TRUE(sim().channels(rtp::kDevice).empty());
 }
 
-TEST_F(RadioSlotTest, WithoutAnExtensionSessionTheSlotStillCarriesItsStream) {
+// A radio whose extension session the driver refused is made: its stream
+// goes, and the session is asked for every second until it opens, the
+// radio's reports and keying from then on.
+TEST_F(RadioSlotTest, WithoutAnExtensionSessionTheSlotCarriesItsStreamAndAsksForOne) {
     ext_model().absent = true;
     create(kSlot, vark_command());
     EXPECT_NE(std::string::npos, errors.str().find("create rtp_ext session fail !!!"))
@@ -1119,6 +1122,17 @@ TEST_F(RadioSlotTest, WithoutAnExtensionSessionTheSlotStillCarriesItsStream) {
     create(3, test::create_trunk(1, 8));
     connect(3, kSlot);
     EXPECT_EQ(1, rtp_model().emit(1));
+    advance(2000);
+    EXPECT_EQ(nullptr, ext_session_of(kSlot));
+
+    ext_model().absent = false;
+    advance(1000);
+    ASSERT_NE(nullptr, ext_session_of(kSlot));
+    ext_session_of(kSlot)->sent.clear();
+    advance(1000);
+    EXPECT_FALSE(ext_session_of(kSlot)->sent.empty()) << "the status reports";
+    EXPECT_EQ(std::nullopt, outcome(ioctl_rtp_ext(vark_keyed(0)), kSlot));
+    EXPECT_TRUE(filters(kSlot, "127.0.0.2"));
 }
 
 // The slot kinds no factory makes, on a session of their own.
