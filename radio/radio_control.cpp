@@ -242,7 +242,9 @@ void RadioControl::ForgetFilter() {
 bool RadioControl::SetFilter() {
     board::rtp_ext::rtp_ext_source_filter filter = filter_;
     if (board::ioctl(ext_.get(), drv::kSetFilter, &filter) == 0) return true;
-    return Fail("set filer rtp_ext session fail !!!");
+    if (setFailed_.admit())
+        std::cerr << GetPrefix() << "set filer rtp_ext session fail !!!" << setFailed_ << std::endl;
+    return false;
 }
 
 const std::string& RadioControl::GetPrefix() {

@@ -235,6 +235,9 @@ private:
     bool filterActive_ = false;
     bool removalOwed_ = false;
     board::rtp_ext::rtp_ext_source_filter filter_{};
+    // Asked at each packet while the radio is keyed for a position whose
+    // filter the driver refuses.
+    LogThrottle setFailed_;
     LogThrottle removeFailed_;
     IRadioControlNotify* notify_ = nullptr;
     std::string prefix_;
