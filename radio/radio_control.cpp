@@ -38,6 +38,7 @@ RadioControl::RadioControl(const rtp_ext_init_params& init) : init_(init) {
 
 RadioControl::~RadioControl() {
     timer_.reset();
+    startRetry_.reset();
     event_.Release();
 }
 
@@ -72,7 +73,10 @@ bool RadioControl::Fail(const char* message) {
 bool RadioControl::OpenAndInit() {
     event_.Release();
     ext_.reset(board::open(GetRtpExtDevName(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
-    if (!ext_) return Fail("create rtp_ext session fail !!!");
+    if (!ext_) {
+        shortOfDescriptors_ = NoDescriptorFree(errno);
+        return Fail("create rtp_ext session fail !!!");
+    }
     rtp_ext_init_params init = init_;
     if (board::ioctl(ext_.get(), drv::kInit, &init) != 0) {
         Fail("init rtp_ext session fail !!!");
@@ -80,21 +84,41 @@ bool RadioControl::OpenAndInit() {
         return false;
     }
     if (event_.Schedule(ext_, POLLIN)) return true;
-    Fail(("rtp_ext session watch fail: " + std::string(std::strerror(errno))).c_str());
+    const int error = errno;
+    shortOfDescriptors_ = NoDescriptorFree(error);
+    Fail(("rtp_ext session watch fail: " + std::string(std::strerror(error))).c_str());
     ext_.reset();
     return false;
 }
 
+// A type 2 session opens once: a later start opens it only while it is owed.
 int RadioControl::RtpExtStart(bool initial) {
+    if (type_ == RadioControlOwnDetached && !initial && !startOwed_) return 1;
+    shortOfDescriptors_ = false;
+    if (!Start()) {
+        startOwed_ = true;
+        if (!startRetry_) startRetry_.set(kStartRetryMs, &RadioControl::RetryStart, this);
+        return 0;
+    }
+    startOwed_ = false;
+    startRetry_.reset();
+    return 1;
+}
+
+void RadioControl::RetryStart() {
+    if (startOwed_) RtpExtStart(true);
+}
+
+bool RadioControl::Start() {
     switch (type_) {
         case RadioControlOwnAttached: {
-            if (!OpenAndInit()) return 0;
+            if (!OpenAndInit()) return false;
             rtp_ext_attach_session_params attach = extAttach_;
             if (board::ioctl(ext_.get(), drv::kAttach, &attach) != 0) {
                 Fail("attach rtp_ext session fail !!!");
                 event_.Release();
                 ext_.reset();
-                return 0;
+                return false;
             }
             break;
         }
@@ -102,15 +126,14 @@ int RadioControl::RtpExtStart(bool initial) {
             rtp_attach_session_params attach = rtpAttach_;
             if (board::ioctl(rtp_.get(), board::rtp::kAttach, &attach) != 0)
                 return Fail("attach rtp session fail !!!");
-            return 1;
+            return true;
         }
         case RadioControlOwnDetached:
-            if (!initial) return 1;
-            if (!OpenAndInit()) return 0;
+            if (!OpenAndInit()) return false;
             break;
     }
     SessionOpened();
-    return 1;
+    return true;
 }
 
 // A new session has none of the old one's settings: it gets the filter in
@@ -137,6 +160,8 @@ int RadioControl::RtpExtStop() {
 
 void RadioControl::LetGoOfSession() {
     SetTimerEnable(false);
+    startOwed_ = false;
+    startRetry_.reset();
     RtpExtStop();
     event_.Release();
     ext_.reset();
@@ -217,7 +242,9 @@ void RadioControl::ForgetFilter() {
 bool RadioControl::SetFilter() {
     board::rtp_ext::rtp_ext_source_filter filter = filter_;
     if (board::ioctl(ext_.get(), drv::kSetFilter, &filter) == 0) return true;
-    return Fail("set filer rtp_ext session fail !!!");
+    if (setFailed_.admit())
+        std::cerr << GetPrefix() << "set filer rtp_ext session fail !!!" << setFailed_ << std::endl;
+    return false;
 }
 
 const std::string& RadioControl::GetPrefix() {

@@ -113,7 +113,9 @@ public:
     explicit RadioControl(const rtp_ext_init_params& init);
     ~RadioControl() override;
 
-    // 1 when the session is (again) in place, 0 when a request failed.
+    // 1 when the session is (again) in place, 0 when a request failed: the
+    // session is then owed, and asked for again every second until it is
+    // in place or the slot lets go of its stream.
     int RtpExtStart(bool initial);
     // Detaches and closes an attached session of its own; returns 1.
     int RtpExtStop();
@@ -146,6 +148,8 @@ public:
     // The header-extension descriptor (types 0 and 2), -1 when none.
     int ext_fd() const { return ext_.get(); }
     bool filter_active() const { return filterActive_; }
+    // The last start failed for want of a descriptor.
+    bool short_of_descriptors() const { return shortOfDescriptors_; }
     unsigned long interval() const { return interval_; }
 
 protected:
@@ -199,6 +203,10 @@ private:
     // Opens, initialises and watches a new session; false (logged, closed)
     // when a step fails.
     bool OpenAndInit();
+    // The steps of a start; false (logged) when one failed.
+    bool Start();
+    void RetryStart();
+    static constexpr unsigned kStartRetryMs = 1000;
     bool Fail(const char* message);
     void OnProcessStatus(Timer*);
 
@@ -217,12 +225,19 @@ private:
     bool timerEnabled_ = false;
     // The session ended under the controller: no reports until the next.
     bool sessionEnded_ = false;
+    // A start failed: the session is asked for again by startRetry_.
+    bool startOwed_ = false;
+    bool shortOfDescriptors_ = false;
+    Timer startRetry_;
     // The filter is in force (also when the driver refused to set it: the
     // protocol's access rule still keeps the other positions out); with the
     // removal owed, the driver still passes filter_'s source only.
     bool filterActive_ = false;
     bool removalOwed_ = false;
     board::rtp_ext::rtp_ext_source_filter filter_{};
+    // Asked at each packet while the radio is keyed for a position whose
+    // filter the driver refuses.
+    LogThrottle setFailed_;
     LogThrottle removeFailed_;
     IRadioControlNotify* notify_ = nullptr;
     std::string prefix_;

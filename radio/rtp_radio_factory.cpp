@@ -30,7 +30,14 @@ Slot* RtpRadioFactory::INewSlot(const LGCP::CreateParams& params) {
         return invalid ? invalidParams(invalid) : nullptr;
     RtpExtSlot* slot = MakeSlot(session, *rtp);
     slot->SetRadioStatus(radio->get_status());
-    if (!StartSlot(*slot, session, codec)) {
+    // A radio session the driver refused opens later; one short of a
+    // descriptor refuses the create, as any create short of one.
+    const bool radioShort = slot->control()->short_of_descriptors();
+    if (radioShort) {
+        PutHeader(std::clog);
+        std::clog << "rtp do not created: no descriptor for the radio session" << std::endl;
+    }
+    if (radioShort || !StartSlot(*slot, session, codec)) {
         delete slot;
         return nullptr;
     }

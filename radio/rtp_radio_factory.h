@@ -5,8 +5,10 @@
 // does but with no SO_REUSEADDR on the RTCP socket and with the add-channel
 // record's last word 1 when the request enables BSS, wraps it in its radio
 // slot, gives the slot the request's radio status and applies the request's
-// voice-processing settings. They report the voice channels as the RTP
-// factory does.
+// voice-processing settings. A radio whose session could not open for want
+// of a descriptor declines the create; one whose session the driver refused
+// is made, and its controller asks for the session again. They report the
+// voice channels as the RTP factory does.
 
 #include "radio/rtp_ext_slot.h"
 #include "slots/rtp_session_factory.h"

@@ -158,12 +158,19 @@ bool RtpSessionFactory::OpenSession(const LGCP::CreateRtpParams& params,
     return true;
 }
 
+// The echo canceller goes first: a create it fails sends no source
+// description for a stream that never was.
 bool RtpSessionFactory::StartSlot(RtpSlot& slot, Session& session, const TERM::RtpParams& codec) {
     if (!slot.has_session()) return false;
+    const TERM::RtpEcho* echo = codec.get_echo();
+    if (echo && echo->get_suppressor().getValue() &&
+        !slot.echoCancel(echo->get_canceller().getValue())) {
+        PutHeader(std::clog);
+        std::clog << "rtp do not created: the echo canceller was refused" << std::endl;
+        return false;
+    }
     slot.startRTPC(std::move(session.rtcp), session.rtcpTo);
     slot.SetChannelWord(session.channelWord);
-    if (const TERM::RtpEcho* echo = codec.get_echo(); echo && echo->get_suppressor().getValue())
-        slot.echoCancel(echo->get_canceller().getValue());
     return true;
 }
 

@@ -12,7 +12,7 @@
 //           return invalid ? invalidParams(invalid) : nullptr;
 //       auto* slot = new MySlot(session.channel, session.device, session.params);
 //       if (StartSlot(*slot, session, rtp->get_codecRTP())) return slot;  // RTCP socket taken
-//       delete slot;  // it could not watch its session
+//       delete slot;  // it could not watch its session, or its echo canceller was refused
 //       return nullptr;
 //   }
 
@@ -84,12 +84,14 @@ protected:
     // Whatever was opened on the way is closed again.
     bool OpenSession(const LGCP::CreateRtpParams& params, const SessionOptions& options,
                      Session& session, const char*& invalid);
-    // The new slot takes the session's RTCP socket (it leaves `session`)
-    // and sends its source description; it keeps the add-channel word for
-    // its restarts; its echo canceller is switched as `codec` asks. False,
-    // with nothing started, when the slot could not watch its session: the
-    // caller deletes it and declines, as for a session that did not open.
-    static bool StartSlot(RtpSlot& slot, Session& session, const TERM::RtpParams& codec);
+    // The new slot's echo canceller is switched as `codec` asks; the slot
+    // takes the session's RTCP socket (it leaves `session`) and sends its
+    // source description; it keeps the add-channel word for its restarts.
+    // False, with nothing started, when the slot could not watch its
+    // session or the driver refused the echo canceller (as it answers the
+    // same request by ioctl): the caller deletes it and declines, as for a
+    // session that did not open.
+    bool StartSlot(RtpSlot& slot, Session& session, const TERM::RtpParams& codec);
 
 private:
     // The session's record; false when a value is invalid (named in `invalid`).

@@ -58,6 +58,7 @@ void RtpSlot::IAfterCreate() {
 }
 
 bool RtpSlot::IBeforeDestroy() {
+    owedRetry_.reset();
     if (hardwareLost()) return true;  // nothing left of the session
     // The driver's order; it reports nothing worth acting on here.
     Request(rtp::kTeardown1);
@@ -125,6 +126,7 @@ void RtpSlot::LoseSession() {
 }
 
 void RtpSlot::IReleaseHardware() {
+    owedRetry_.reset();
     readEvent_.Release();
     session_.close();
     TonecReceiver::LetGo();
@@ -225,12 +227,24 @@ bool RtpSlot::restart() {
     session_.close();
     if (!Begin()) return false;
     // The new session begins with its input off and without packet
-    // detection: the input goes on again where it is wanted (off, when the
-    // driver refuses), and detection stays set.
+    // detection: the input goes on again where it is wanted, and detection
+    // stays set; what the driver refuses is owed.
     inputOn_ = false;
     if (input) SwitchInput(true);
-    if (pdTimeout_) SetPacketDetection(*pdTimeout_);
+    pdOwed_ = pdTimeout_ && !SetPacketDetection(*pdTimeout_);
+    if (InputOwed() || pdOwed_) owedRetry_.set(kOwedRetryMs, &RtpSlot::RetryOwed, this);
     return true;
+}
+
+bool RtpSlot::InputOwed() const {
+    return has_session() && !followsSquelch_ && source() != nullptr && !inputOn_;
+}
+
+void RtpSlot::RetryOwed() {
+    if (!has_session()) return;
+    if (InputOwed()) SwitchInput(true);
+    if (pdOwed_) pdOwed_ = !SetPacketDetection(*pdTimeout_);
+    if (InputOwed() || pdOwed_) owedRetry_.set(kOwedRetryMs, &RtpSlot::RetryOwed, this);
 }
 
 bool RtpSlot::Begin() {
@@ -274,6 +288,7 @@ bool RtpSlot::enablePD(const LGCP::PDParams& params) {
     const int32_t timeout = params.get_timeout().getValue();
     if (!SetPacketDetection(timeout)) return false;
     pdTimeout_ = timeout;
+    pdOwed_ = false;
     return true;
 }
 
@@ -295,6 +310,7 @@ bool RtpSlot::SetPacketDetection(int32_t timeout) {
 
 bool RtpSlot::disablePD() {
     pdTimeout_.reset();
+    pdOwed_ = false;
     int32_t reset = rtp::kResetValue;
     if (board::ioctl(session_.get(), rtp::kResetPacketDetection, &reset) < 0) {
         const int error = errno;

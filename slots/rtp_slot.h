@@ -19,6 +19,7 @@
 #include "hardware/tonec_receiver.h"
 #include "runtime/fd.h"
 #include "runtime/multiplexer.h"
+#include "runtime/timer.h"
 #include "slots/rtcp.h"
 #include "slots/slot.h"
 
@@ -59,7 +60,9 @@ public:
 
     bool enablePD(const LGCP::PDParams& params);
     bool disablePD();
-    // Begins the session anew with the current parameters on the channel.
+    // Begins the session anew with the current parameters on the channel;
+    // its input and packet detection as the slot wants them, what the
+    // driver refuses of them owed.
     bool restart();
     // The session is gone for good: the slot lets go of its hardware
     // (its channel, receivers and session) and the controller hears once.
@@ -134,6 +137,13 @@ private:
     bool WatchSession();
     // The set-packet-detection request on the session; false when refused.
     bool SetPacketDetection(int32_t timeout);
+    // The driver refused a new session's input while the wiring wants it on
+    // (where the squelch switches it, the radio asks again itself).
+    bool InputOwed() const;
+    // What a new session's driver refused, its input or packet detection,
+    // is asked again every second until done or no longer wanted.
+    void RetryOwed();
+    static constexpr unsigned kOwedRetryMs = 1000;
     // A request without a record on the session.
     int Request(uint32_t request);
 
@@ -147,6 +157,9 @@ private:
     int32_t channelWord_ = 0;
     // The packet-detection timeout while the controller has detection set.
     std::optional<int32_t> pdTimeout_;
+    // The driver refused to set it on the session begun last.
+    bool pdOwed_ = false;
+    Timer owedRetry_;
 };
 
 // Opens "/dev/rtp", begins a session with `params` and adds the channel

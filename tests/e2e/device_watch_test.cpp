@@ -50,6 +50,8 @@ struct Owner {
     const char* name;
     unsigned spare;                 // the descriptors it takes before the watch
     std::function<bool()> attempt;  // whether it took the device up
+    // What only its failure runs, with descriptors to spare first.
+    std::function<void()> rehearseFailure = nullptr;
 };
 
 TEST(DeviceWatch, AnOwnerThatCannotWatchItsDeviceTakesItsFailedOpensPath) {
@@ -72,7 +74,12 @@ TEST(DeviceWatch, AnOwnerThatCannotWatchItsDeviceTakesItsFailedOpensPath) {
          [&] { return made(RtpFactory::instance(), test::rtp_create_command(9, local, 1)); }},
         {"tone receivers", 2, [] { return Hardware::TonecReceiverService::instance().fd() >= 0; }},
         {"cas device", 2, [] { return E1Ctl::instance().CheckOpenCas(); }},
-        {"radio session", 2, [] { return RadioControl(rtp_ext_init_params{}).ext_fd() >= 0; }},
+        {"radio session", 2, [] { return RadioControl(rtp_ext_init_params{}).ext_fd() >= 0; },
+         [] {  // a session refused is asked for again on a timer
+             board::sim::Board::instance().fail_next(board::sim::Op::Ioctl, board::rtp_ext::kDevice,
+                                                     EIO, board::rtp_ext::kInit);
+             RadioControl{rtp_ext_init_params{}};
+         }},
         {"child reaping", 2, [] { return ChildWait::Activate(); }},
     };
     for (const Owner& owner : owners) {
@@ -90,6 +97,7 @@ TEST(DeviceWatch, AnOwnerThatCannotWatchItsDeviceTakesItsFailedOpensPath) {
             "11 0, 1 line: watch fail: Too many open files\n", test::in_forked_child([&] {
                 // With descriptors to spare first (tests/support/descriptor_shortage.h),
                 // twice: a second attempt deletes the callback of the first.
+                if (owner.rehearseFailure) owner.rehearseFailure();
                 const std::string rehearsed = attempt() + attempt();
                 Mux::milliseconds();  // as a throttled line of the failure does
                 const auto open = test::channels_of(::getpid());

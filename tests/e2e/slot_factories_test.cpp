@@ -17,6 +17,7 @@
 #include "board/drivers/mixer.h"
 #include "board/drivers/voice.h"
 #include "board/sim/mcc_model.h"
+#include "board/sim/rtp_ext_model.h"
 #include "board/sim/rtp_model.h"
 #include "board/sim/sim_board.h"
 #include "radio/rtp_ed137_factory.h"
@@ -48,6 +49,7 @@
 #include "tests/support/stream_capture.h"
 #include "tests/support/test_controller.h"
 #include "tests/support/udp_peer.h"
+#include "tests/support/value_notation.h"
 
 namespace {
 
@@ -145,8 +147,9 @@ TEST_F(ServerFactories, AReportWithoutAFreeDescriptorSaysWhatWasKnown) {
 
 // A create short of descriptors gets all it needs or nothing: at every
 // count of free descriptors from 1 to 8 (on the simulated board an open
-// takes two), a voice player, a recorder and an RTP slot is either whole
-// (its channel held, an RTP slot's RTCP socket bound) or refused
+// takes two), a voice player, a recorder, an RTP slot and a VARK and an
+// ED-137 radio is either whole (its channel held, an RTP slot's RTCP socket
+// bound, a radio's extension session open) or refused
 // `insufficientResources` with nothing held. Each runs once first with
 // descriptors to spare (descriptor_shortage.h).
 TEST_F(ServerFactories, ACreateShortOfDescriptorsIsWholeOrRefused) {
@@ -161,15 +164,38 @@ TEST_F(ServerFactories, ACreateShortOfDescriptorsIsWholeOrRefused) {
     };
     const unsigned short far = test::free_udp_pair(), local = test::free_udp_pair();
     auto rtcp_bound = [&] { return !test::udp_bind(static_cast<unsigned short>(local + 1)); };
+    auto radio_sessions = [&] {
+        sim.drop_closed();
+        return sim.model_as<board::sim::RtpExtModel>(board::rtp_ext::kDevice)->sessions().size();
+    };
+    auto radio = [&](const char* status) {
+        LGCP::Command command = test::rtp_create_command(far, local, 5);
+        command.get_create()->get_rtp()->get_codecRTP().include_radio().set_status(
+            test::value_of<TERM::RadioStatus>(status));
+        return command;
+    };
     struct Case {
         const char* name;
         LGCP::Command create;
         std::function<int()> free;  // the driver's free channels of the slot's kind
         bool rtcp;
+        bool radio = false;  // with its extension session
     } cases[] = {
         {"player", test::create_file_player({"hello"}, 1), transparent, false},
         {"recorder", test::create_recorder(far), transparent, false},
         {"rtp", test::rtp_create_command(far, local, 5), engine, true},
+        {"vark",
+         radio("vark : { flags { prio 15, ptt FALSE, bss FALSE, vad-rx FALSE, vad-tx FALSE, "
+               "sql FALSE, sh FALSE, pwr FALSE, rv FALSE, resv FALSE, selcall 0, li 0 }, freq { "
+               "channel 1, frequency \"121.500000\" }, remote { no 1, ch 2 }, squelshe on, rte "
+               "a1b, standby-state-channel active, standby-group 3, standby-state-receiver "
+               "standby }"),
+         engine, true, true},
+        {"ed137",
+         radio("ed-137 : { header { ptt ptt-off, squ squ-on, ptt-id 3, ptt-mute FALSE, "
+               "ptt-summation FALSE, sct FALSE }, radio-response { type radio-txrx, txrxmode "
+               "txrx, ptt-id 3 } }"),
+         engine, true, true},
     };
     auto ask = [&](const LGCP::Command& command) {
         controller.send(command, 1, 7);
@@ -181,6 +207,13 @@ TEST_F(ServerFactories, ACreateShortOfDescriptorsIsWholeOrRefused) {
     auto refused = ask(noneTakes);
     ASSERT_TRUE(refused);
     EXPECT_EQ(LGCP::ErrorCause::insufficientResources, test::error_of(*refused));
+    // A radio short of its session asks for it again on a timer: once with
+    // descriptors to spare, the driver refusing the session.
+    sim.fail_next(board::sim::Op::Ioctl, board::rtp_ext::kDevice, EIO, board::rtp_ext::kInit);
+    auto owed = ask(cases[3].create);
+    ASSERT_TRUE(owed && test::is_success(*owed));
+    auto destroyed = ask(test::command(LGCP::Command::Alternative::destroy));
+    ASSERT_TRUE(destroyed && test::is_success(*destroyed));
     for (const Case& c : cases) {
         for (unsigned spare = 0; spare <= 8; ++spare) {
             SCOPED_TRACE(std::string(c.name) +
@@ -205,11 +238,13 @@ TEST_F(ServerFactories, ACreateShortOfDescriptorsIsWholeOrRefused) {
             EXPECT_TRUE(made || spare);
             EXPECT_EQ(made ? free - 1 : free, c.free());
             EXPECT_EQ(c.rtcp && made, rtcp_bound());
+            EXPECT_EQ(c.radio && made ? 1u : 0u, radio_sessions());
             if (made) {
                 auto destroyed = ask(test::command(LGCP::Command::Alternative::destroy));
                 EXPECT_TRUE(destroyed && test::is_success(*destroyed));
             }
             EXPECT_EQ(free, c.free());
+            EXPECT_EQ(0u, radio_sessions());
         }
     }
 }

@@ -57,7 +57,9 @@ TEST_F(RadioControlTest, EachTypeReachesTheExtensionItsOwnWay) {
     EXPECT_EQ(2u, test::rtp_ext().sessions().size());
 }
 
-TEST_F(RadioControlTest, AFailingStepIsLoggedAndLeavesNoDescriptorOpen) {
+// A refused step is logged and leaves no descriptor open; the session is
+// asked for again every second until it is in place.
+TEST_F(RadioControlTest, AFailingStepIsLoggedAndTriedAgainEverySecond) {
     const rtp_ext_attach_session_params toRtp{rtp.get(), -1};
     struct Case {
         const char* what;
@@ -70,18 +72,29 @@ TEST_F(RadioControlTest, AFailingStepIsLoggedAndLeavesNoDescriptorOpen) {
         {"attach", Op::Ioctl, drv::kAttach, "attach rtp_ext session fail !!!"},
     };
     for (const Case& c : cases) {
-        Board::instance().fail_next(c.op, drv::kDevice, EIO, c.request);
+        Board::instance().fail_next(c.op, drv::kDevice, EIO, c.request, 2);
         test::StreamCapture err(std::cerr);
         RadioControl control(5, toRtp, init);
         EXPECT_NE(std::string::npos, err.str().find(c.line)) << c.what;
         EXPECT_EQ(0u, err.str().rfind("rtp_ext[5] ", 0)) << err.str();
         EXPECT_EQ(-1, control.ext_fd()) << c.what;
         EXPECT_TRUE(Board::instance().channels(drv::kDevice).empty()) << c.what;
+        loop.advance(1000);
+        EXPECT_TRUE(Board::instance().channels(drv::kDevice).empty()) << c.what << ", once more";
+        loop.advance(1000);
+        ASSERT_NE(-1, control.ext_fd()) << c.what;
+        EXPECT_EQ(Board::instance().channel(rtp.get()), session(control).rtp) << c.what;
     }
-    Board::instance().fail_next(Op::Ioctl, board::rtp::kDevice, EIO, board::rtp::kAttach);
+    Board::instance().fail_next(Op::Ioctl, board::rtp::kDevice, EIO, board::rtp::kAttach, 2);
     test::StreamCapture err(std::cerr);
     RadioControl onRtp(6, rtp, rtp_attach_session_params{rtp.get(), -1});
     EXPECT_NE(std::string::npos, err.str().find("attach rtp session fail !!!"));
+    loop.advance(2000);
+    const auto attaches = requests(board::rtp::kAttach);
+    ASSERT_EQ(3u, attaches.size());
+    EXPECT_EQ(0, attaches.back().result);
+    loop.advance(3000);
+    EXPECT_EQ(3u, requests(board::rtp::kAttach).size()) << "asked again once in place";
 }
 
 TEST_F(RadioControlTest, StopDetachesAndClosesOnlyAnAttachedSessionOfItsOwn) {

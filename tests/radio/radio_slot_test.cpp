@@ -576,6 +576,40 @@ TEST_P(RadioAttachAfterCodecChange, AChangeTheRadioCannotFollowLeavesTheOldCodec
 INSTANTIATE_TEST_SUITE_P(Radio, RadioAttachAfterCodecChange, ::testing::ValuesIn(kFormCases),
                          test::CaseName());
 
+// A wired VARK slot whose failed codec change resumed the old stream
+// without the input the driver refused it (the RTP slot's resume, or the
+// radio's when its session did not open on the new stream): the input is
+// asked again at each second until the trunk's voice goes out.
+TEST_F(RadioSlotTest, AWiredStreamResumedWithoutItsInputHasItAskedAgain) {
+    const struct {
+        const char* what;
+        int refusedInput;  // the first input-on refused, of the change's
+        bool radioRefused;
+    } cases[] = {{"new and resumed stream refused", 1, false},
+                 {"the radio's session refused", 2, true}};
+    create(3, test::create_trunk(1, 8));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        create(kSlot, vark_command());
+        connect(3, kSlot);
+        sim().refuse = [&c, seen = 0](Op, const std::string&, uint32_t request,
+                                      const void*) mutable {
+            return request == rtp::kInputOn && ++seen >= c.refusedInput && seen <= 3 ? EIO : 0;
+        };
+        if (c.radioRefused) sim().fail_next(Op::Ioctl, ext::kDevice, EIO, ext::kAttach);
+        EXPECT_EQ(Cause::unsupported, outcome(codec_mode(true, LGCP::CodecMode::ulaw), kSlot));
+        EXPECT_EQ(8, stream(kSlot).params.tx_pt);
+        EXPECT_TRUE(ext_session_of(kSlot));
+        advance(1000);
+        EXPECT_FALSE(stream(kSlot).input) << "refused once more";
+        advance(1000);
+        EXPECT_TRUE(stream(kSlot).input);
+        EXPECT_EQ(1, rtp_model().emit(1));
+        sim().refuse = nullptr;
+        ASSERT_EQ(std::nullopt, outcome(test::command(Alternative::destroy), kSlot));
+    }
+}
+
 // A radio slot that lost its stream (a codec change that could not begin
 // it again, or its descriptor's end) says so once: the radio goes with the
 // stream, its extension session ended, and nothing of it comes afterwards
@@ -1028,6 +1062,9 @@ TEST_P(RadioDeclined, ClosesWhatItOpened) {
     const test::DeclineCase& c = std::get<0>(GetParam());
     LGCP::Command command = std::get<1>(GetParam()) ? ed137_command() : vark_command();
     sim().channels(rtp::kDevice);  // forgets closed opens
+    // The receivers' devices, which a slot made before the decline opens, stay.
+    Hardware::TonecReceiverService::instance();
+    Hardware::DSProcReceiverService::instance();
     const int before = open_descriptors();
     c.arrange(*this, *command.get_create()->get_rtp());
 
@@ -1073,7 +1110,10 @@ TEST_F(RadioSlotTest, Ed137KeepAliveValuesAboveTheirRangeAreInvalid) {
     EXPECT_TRUE(sim().channels(rtp::kDevice).empty());
 }
 
-TEST_F(RadioSlotTest, WithoutAnExtensionSessionTheSlotStillCarriesItsStream) {
+// A radio whose extension session the driver refused is made: its stream
+// goes, and the session is asked for every second until it opens, the
+// radio's reports and keying from then on.
+TEST_F(RadioSlotTest, WithoutAnExtensionSessionTheSlotCarriesItsStreamAndAsksForOne) {
     ext_model().absent = true;
     create(kSlot, vark_command());
     EXPECT_NE(std::string::npos, errors.str().find("create rtp_ext session fail !!!"))
@@ -1082,6 +1122,17 @@ TEST_F(RadioSlotTest, WithoutAnExtensionSessionTheSlotStillCarriesItsStream) {
     create(3, test::create_trunk(1, 8));
     connect(3, kSlot);
     EXPECT_EQ(1, rtp_model().emit(1));
+    advance(2000);
+    EXPECT_EQ(nullptr, ext_session_of(kSlot));
+
+    ext_model().absent = false;
+    advance(1000);
+    ASSERT_NE(nullptr, ext_session_of(kSlot));
+    ext_session_of(kSlot)->sent.clear();
+    advance(1000);
+    EXPECT_FALSE(ext_session_of(kSlot)->sent.empty()) << "the status reports";
+    EXPECT_EQ(std::nullopt, outcome(ioctl_rtp_ext(vark_keyed(0)), kSlot));
+    EXPECT_TRUE(filters(kSlot, "127.0.0.2"));
 }
 
 // The slot kinds no factory makes, on a session of their own.

@@ -202,6 +202,40 @@ TEST_F(VarkTest, AKeyedGatewayHearsItsSessionAndMoreUrgentPttOnly) {
     EXPECT_EQ(1u, probe.reports.size()) << "an unkeyed radio hears everyone";
 }
 
+// Keyed at priority 0 for a new position whose filter the driver refuses,
+// and the old one's removal too, the radio asks again at each packet: the
+// refusal is written once a second, with the count.
+TEST_F(VarkTest, ARefusedFilterAskedAtEachPacketIsWrittenOnceASecond) {
+    gateway->SendASNToChan(vark_status());
+    const auto keyed = [&](const std::string& ip) {
+        std::string flags = kFlags;
+        flags.replace(flags.find("prio 5"), 6, "prio 0");
+        gateway->SendASNToChan(
+            modifier("wm-trans : { flags " + flags + ", ip \"" + ip + "\", ssrc 5 }"));
+    };
+    keyed("127.0.0.2");
+    ASSERT_TRUE(session(*gateway).filter);
+    Board::instance().refuse = [](Op op, const std::string&, uint32_t request, const void*) {
+        const bool filter = request == drv::kSetFilter || request == drv::kRemoveFilter;
+        return op == Op::Ioctl && filter ? EIO : 0;
+    };
+    test::StreamCapture err(std::cerr);
+    keyed("127.0.0.4");
+    for (int packet = 0; packet < 100; ++packet)
+        receive(*gateway, {vark_header(GW_FLAG_PTT, 15, 1)});
+    loop.advance(1000);
+    receive(*gateway, {vark_header(GW_FLAG_PTT, 15, 1)});
+    Board::instance().refuse = nullptr;
+    const std::string text = err.str();
+    int lines = 0;
+    for (size_t at = text.find(":set filer"); at != std::string::npos;
+         at = text.find(":set filer", at + 1))
+        ++lines;
+    EXPECT_EQ(2, lines) << text;
+    EXPECT_NE(std::string::npos, text.find(":set filer rtp_ext session fail !!! (100 more since)"))
+        << text;
+}
+
 // ---- What the host gets back
 
 TEST_F(VarkTest, TheAnswerSaysWhetherThePacketWentOut) {

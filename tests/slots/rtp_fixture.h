@@ -207,6 +207,14 @@ inline const DeclineCase kDeclineCases[] = {
      [](auto&, auto&) { fail_rtp(board::sim::Op::Ioctl, board::rtp::kAddChannel, EIO); }},
     {"no free channel", LGCP::ErrorCause::insufficientResources,
      [](RtpSlotTest& t, auto&) { t.rtp_model().pool_size = 0; }},
+    {"echo canceller refused", LGCP::ErrorCause::insufficientResources,
+     [](auto&, auto& p) {
+         auto& echo = p.get_codecRTP().include_echo();
+         echo.set_suppressor(true);
+         echo.set_canceller(true);
+         board::sim::Board::instance().fail_next(board::sim::Op::Ioctl, board::dtmf::kDevice, EIO,
+                                                 board::dtmf::kEchoCancelOn);
+     }},
     {"dhost not an address", LGCP::ErrorCause::invalidParams,
      [](auto&, auto& p) { p.get_codecRTP().get_dhost().set_iaddr("gateway"); }},
     {"shost not an address", LGCP::ErrorCause::invalidParams,

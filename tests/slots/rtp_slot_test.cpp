@@ -179,6 +179,15 @@ TEST_P(RtpDeclined, LeavesNoDescriptorSocketOrStream) {
 INSTANTIATE_TEST_SUITE_P(Rtp, RtpDeclined, ::testing::ValuesIn(test::kDeclineCases),
                          test::CaseName());
 
+TEST_F(RtpSlotTest, TheEchoCancellerACreateAsksForIsOnOnceAnsweredSuccess) {
+    create(kSlot, [](LGCP::CreateRtpParams& p) {
+        auto& echo = p.get_codecRTP().include_echo();
+        echo.set_suppressor(true);
+        echo.set_canceller(true);
+    });
+    EXPECT_TRUE(dtmf_model().timeslot(only_stream().channel).echoCancel);
+}
+
 TEST_F(RtpSlotTest, RefusesATtlAboveTheRangeThatTheWireCarries) {
     controller.send_frame(create_frame_with_ttl_256(kSlot));
     auto reply = controller.receive_until(test::is_response);
@@ -593,6 +602,54 @@ TEST_F(RtpSlotTest, ACodecChangeLeavesTheInputAsTheWiringWantsIt) {
     EXPECT_FALSE(dynamic_cast<RtpSlot&>(*Slots::instance()->at(kSlot)).input_on());
     connect(kTrunk, kSlot);
     EXPECT_TRUE(only_stream().input);
+}
+
+// What a codec change's session did not get from the driver stays owed, asked
+// again every second until done: the input of a wired slot whose new
+// session and resumed old one were both refused it (the change failed), and
+// packet detection (the change done). An unwired slot, or detection set off
+// meanwhile, owes nothing.
+TEST_F(RtpSlotTest, WhatTheDriverRefusedACodecChangesSessionIsAskedAgainUntilDone) {
+    create(kSlot);
+    create(kTrunk, test::create_trunk(1, 8));
+    connect(kTrunk, kSlot);
+    auto requests = [](uint32_t request) {
+        int n = 0;
+        for (const auto& call : sim().journal(rtp::kDevice)) n += call.request == request;
+        return n;
+    };
+    sim().fail_next(Op::Ioctl, rtp::kDevice, EIO, rtp::kInputOn, 4);
+    EXPECT_EQ(Cause::unsupported, outcome(codec_mode(true, LGCP::CodecMode::ulaw), kSlot));
+    EXPECT_EQ(8, only_stream().params.tx_pt);
+    advance(2000);
+    EXPECT_FALSE(only_stream().input) << "refused twice more";
+    advance(1000);
+    EXPECT_TRUE(only_stream().input);
+    EXPECT_EQ(1, rtp_model().emit(1));
+
+    LGCP::Command detection;
+    detection.select_ioctl().select_pd_enable().set_timeout(300);
+    ASSERT_EQ(std::nullopt, outcome(detection, kSlot));
+    sim().fail_next(Op::Ioctl, rtp::kDevice, EIO, rtp::kSetPacketDetection, 2);
+    EXPECT_EQ(std::nullopt, outcome(codec_mode(true, LGCP::CodecMode::ulaw), kSlot));
+    advance(1000);
+    EXPECT_FALSE(only_stream().detecting) << "refused once more";
+    advance(1000);
+    EXPECT_TRUE(only_stream().detecting);
+    EXPECT_EQ(300, only_stream().pdTimeout);
+
+    sim().fail_next(Op::Ioctl, rtp::kDevice, EIO, rtp::kInputOn, 2);
+    sim().fail_next(Op::Ioctl, rtp::kDevice, EIO, rtp::kSetPacketDetection, 2);
+    EXPECT_EQ(Cause::unsupported, outcome(codec_mode(true, LGCP::CodecMode::alaw), kSlot));
+    ASSERT_EQ(std::nullopt, outcome(test::command(Alternative::disconnect), kSlot));
+    LGCP::Command noDetection;
+    noDetection.select_ioctl().select_pd_disable();
+    ASSERT_EQ(std::nullopt, outcome(noDetection, kSlot));
+    sim().clear_journal();
+    advance(3000);
+    EXPECT_EQ(0, requests(rtp::kInputOn));
+    EXPECT_EQ(0, requests(rtp::kSetPacketDetection));
+    EXPECT_FALSE(only_stream().input);
 }
 
 // As the radio slots do: the radio's squelch switches the input on, while
