@@ -99,6 +99,9 @@ void LAPD::on_hdlc_ready() {
     deliver_reports();
 }
 
+// A failed write says nothing when the channel works again.
+void LAPD::on_retry() { on_hdlc_ready(); }
+
 // Receiving.
 
 void LAPD::receive(Packet& frame) {
@@ -148,17 +151,13 @@ void LAPD::on_iframe(Packet& frame, bool) {
 
     if (ns != VR) {
         ++stats_.rejected;
-        if (!RejectException) {
-            RejectException = true;
-            tx_s(REJ, false, p);
-            AckRQ = false;
-        } else if (p) {
-            tx_s(RR, false, true);
-            AckRQ = false;
-        }
+        if (!RejectException)
+            tx_reject(p);
+        else if (p)
+            answer_poll();
     } else {
         ++VR;
-        RejectException = false;
+        RejectException = rejectOwed_ = false;
         ++stats_.received;
         if (p)
             tx_enquiry_response();
@@ -420,6 +419,7 @@ bool LAPD::xmit(Packet& frame) {
     }
     if (!hdlc_->hdlc_transmit(frame)) {
         if (txFull_.admit()) std::clog << ext::header(this) << "tx full" << txFull_ << std::endl;
+        retry_.refused(*hdlc_, &LAPD::on_retry, this);
         return false;
     }
     // A frame this side sends travels the other way from one it receives.
@@ -478,8 +478,35 @@ void LAPD::tx_enquiry() {
 
 void LAPD::tx_enquiry_response() {
     if (log_ > 3) std::clog << ext::header(this) << "tx_enquiry_response" << std::endl;
-    tx_s(RR, false, true);
-    AckRQ = false;
+    answer_poll();
+}
+
+// The peer waits for these under T200: lost, each costs it a T200, and
+// three in a row a re-establishment that throws its unacknowledged I
+// frames away.
+void LAPD::tx_reject(bool f) {
+    if (!tx_s(REJ, false, f)) {
+        rejectOwed_ = true;
+        finalOwed_ = finalOwed_ || f;
+        return;
+    }
+    RejectException = true;
+    rejectOwed_ = AckRQ = false;
+    if (f) finalOwed_ = false;
+}
+
+void LAPD::answer_poll() {
+    finalOwed_ = !tx_s(RR, false, true);
+    if (!finalOwed_) AckRQ = false;
+}
+
+// With the current N(R): a REJ owed goes while the frame it asks for has
+// not come, and carries the F=1 owed with it.
+void LAPD::send_owed_answers() {
+    if (state != multiple_frame_established && state != timer_recovery)
+        rejectOwed_ = finalOwed_ = false;
+    if (rejectOwed_) tx_reject(finalOwed_);
+    if (!rejectOwed_ && finalOwed_) answer_poll();
 }
 
 // Procedures.
@@ -492,7 +519,10 @@ void LAPD::establish_dl() {
     start_T200();
 }
 
-void LAPD::clear_exception() { peerBusy = ownBusy = RejectException = AckRQ = false; }
+void LAPD::clear_exception() {
+    peerBusy = ownBusy = RejectException = AckRQ = false;
+    rejectOwed_ = finalOwed_ = false;
+}
 
 void LAPD::discard_queue() {
     if (log_)
@@ -542,6 +572,7 @@ void LAPD::change_flowstatus(FlowStatus::Type next) {
 // Local events.
 
 void LAPD::local_events() {
+    send_owed_answers();
     ack_queue_refreash();
     while (QueuedUp && queued_up()) {
     }
