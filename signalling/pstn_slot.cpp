@@ -55,6 +55,7 @@ void PstnSlot::MakeIsdnLink(const LGCP::IsdnParams& params) {
         mode_ = bri_network;
         network_ = new ISDN::LAPD_NT;
         network_->set_log(log);
+        network_->set_hdlc(channel_);
         add_protocol_tail(network_);
         return;
     }
@@ -258,8 +259,6 @@ void PstnSlot::on_message(Packet& p) {
     OnUserData(std::vector<char>(data, data + p.length()));
 }
 
-void PstnSlot::transmit(Packet& frame) { channel_->hdlc_transmit(frame); }
-
 void PstnSlot::OnLAPD_FlowStatusChange(ISDN::LAPD* link) {
     OnIoctlResponse(IsdnFlowReport(*link));
 }
@@ -284,7 +283,10 @@ void PstnSlot::on_hdlc_error(HDLC::Notify::Cause::Type cause) {
 }
 
 void PstnSlot::on_hdlc_ready() {
-    if (linkNotify_) linkNotify_->on_hdlc_ready();
+    if (linkNotify_)
+        linkNotify_->on_hdlc_ready();
+    else if (network_)
+        network_->on_hdlc_ready();
 }
 
 bool PstnSlot::hdlc_admits(int channel) { return MuxAdmitsForLinks(*this, channel); }
