@@ -157,7 +157,7 @@ void LAPD::on_iframe(Packet& frame, bool) {
             answer_poll();
     } else {
         ++VR;
-        RejectException = rejectOwed_ = false;
+        RejectException = owed_.reject = false;
         ++stats_.received;
         if (p)
             tx_enquiry_response();
@@ -481,32 +481,28 @@ void LAPD::tx_enquiry_response() {
     answer_poll();
 }
 
-// The peer waits for these under T200: lost, each costs it a T200, and
-// three in a row a re-establishment that throws its unacknowledged I
-// frames away.
 void LAPD::tx_reject(bool f) {
-    if (!tx_s(REJ, false, f)) {
-        rejectOwed_ = true;
-        finalOwed_ = finalOwed_ || f;
-        return;
-    }
+    const bool sent = tx_s(REJ, false, f);
+    owed_.reject_sent(sent, f);
+    if (!sent) return;
     RejectException = true;
-    rejectOwed_ = AckRQ = false;
-    if (f) finalOwed_ = false;
+    AckRQ = false;
 }
 
 void LAPD::answer_poll() {
-    finalOwed_ = !tx_s(RR, false, true);
-    if (!finalOwed_) AckRQ = false;
+    const bool sent = tx_s(RR, false, true);
+    owed_.final_sent(sent);
+    if (sent) AckRQ = false;
 }
 
 // With the current N(R): a REJ owed goes while the frame it asks for has
 // not come, and carries the F=1 owed with it.
 void LAPD::send_owed_answers() {
-    if (state != multiple_frame_established && state != timer_recovery)
-        rejectOwed_ = finalOwed_ = false;
-    if (rejectOwed_) tx_reject(finalOwed_);
-    if (!rejectOwed_ && finalOwed_) answer_poll();
+    if (state != multiple_frame_established && state != timer_recovery) owed_.clear();
+    if (owed_.reject)
+        tx_reject(owed_.final);
+    else if (owed_.final)
+        answer_poll();
 }
 
 // Procedures.
@@ -521,7 +517,7 @@ void LAPD::establish_dl() {
 
 void LAPD::clear_exception() {
     peerBusy = ownBusy = RejectException = AckRQ = false;
-    rejectOwed_ = finalOwed_ = false;
+    owed_.clear();
 }
 
 void LAPD::discard_queue() {

@@ -23,6 +23,7 @@
 #include "signalling/cyclic.h"
 #include "signalling/frame_printer.h"
 #include "signalling/hdlc.h"
+#include "signalling/owed_answers.h"
 #include "signalling/refusal_retry.h"
 #include "signalling/tei_message.h"
 #include "signalling/upward_reports.h"
@@ -228,7 +229,7 @@ private:
     void tx_enquiry();
     void tx_enquiry_response();
     // The REJ of a sequence error, with F when it answers a poll, and the
-    // RR with F=1 that answers a poll: a refused one stays owed.
+    // RR with F=1 that answers a poll: a refused one stays owed (owed_).
     void tx_reject(bool f);
     void answer_poll();
     void send_owed_answers();
@@ -313,10 +314,9 @@ private:
     CleanQueue<Packet, window> acknowledge_;      // sent, unacknowledged, in N(S) order
     Protocol_name_str name_{"ISDN::LAPD"};
     GenericHDLC* hdlc_ = nullptr;
-    // Answers the channel refused, sent once it takes frames again: a REJ
-    // (marked sent, RejectException, only once it went) and an F=1.
-    bool rejectOwed_ = false;
-    bool finalOwed_ = false;
+    // Sent once the channel takes frames again; RejectException is set
+    // only once the REJ went.
+    OwedAnswers owed_;
     RefusalRetry retry_;
 
     UpwardReports reports_{*this};

@@ -22,6 +22,7 @@
 #include "signalling/clean_queue.h"
 #include "signalling/cyclic.h"
 #include "signalling/hdlc.h"
+#include "signalling/owed_answers.h"
 #include "signalling/refusal_retry.h"
 #include "signalling/tei_message.h"
 
@@ -153,8 +154,7 @@ private:
     bool establishing_ = false;  // SABME sent, nothing heard since
     bool rejecting_ = false;     // a REJ sent, the frame it asks for not yet here
     bool ackOwed_ = false;       // an I frame received, no N(R) sent since
-    bool rejectOwed_ = false;    // a REJ the channel refused
-    bool finalOwed_ = false;     // an answer to a poll the channel refused
+    OwedAnswers owed_;           // what the channel refused of the answers
     LAPD_NT* owner_ = nullptr;
     // VA is the N(R) last accepted: frames VA .. VS - 1 wait for theirs.
     Sequence VR_, VA_, VS_;

@@ -41,7 +41,8 @@ void LAPD_NT_user::assign(unsigned char tei) {
     note("assigned");
     VR_ = VA_ = VS_ = Sequence();
     tx_U(SABME, true, true);
-    busy_ = checking_ = rejecting_ = ackOwed_ = rejectOwed_ = finalOwed_ = false;
+    busy_ = checking_ = rejecting_ = ackOwed_ = false;
+    owed_.clear();
     establishing_ = true;
     outgoing_.clear();
     acknowledge_.clear();
@@ -160,7 +161,7 @@ void LAPD_NT_user::on_I(Packet& frame) {
     Packet up;
     if (ns == VR_) {
         ++VR_;
-        rejecting_ = rejectOwed_ = false;
+        rejecting_ = owed_.reject = false;
         if (p)
             answer_poll();
         else
@@ -207,7 +208,8 @@ void LAPD_NT_user::on_S(unsigned char type, bool command, bool pf, Sequence nr) 
 void LAPD_NT_user::on_SABME(bool p) {
     note("received SABME frame");
     VR_ = VA_ = VS_ = Sequence();
-    rejecting_ = ackOwed_ = rejectOwed_ = finalOwed_ = false;
+    rejecting_ = ackOwed_ = false;
+    owed_.clear();
     if (p) tx_U(UA, true, false);
     acknowledge_.clear();
     set_unbusy();
@@ -233,27 +235,20 @@ void LAPD_NT_user::send_owed_ack() {
     if (ackOwed_) tx_S(RR, false, false);
 }
 
-// The terminal waits for these under its T200: lost, each costs it a T200,
-// and three in a row a re-establishment that throws its unacknowledged I
-// frames away.
 void LAPD_NT_user::tx_REJ(bool f) {
-    if (!tx_S(REJ, f, false)) {
-        rejectOwed_ = true;
-        finalOwed_ = finalOwed_ || f;
-        return;
-    }
-    rejecting_ = true;
-    rejectOwed_ = false;
-    if (f) finalOwed_ = false;
+    const bool sent = tx_S(REJ, f, false);
+    owed_.reject_sent(sent, f);
+    if (sent) rejecting_ = true;
 }
 
-void LAPD_NT_user::answer_poll() { finalOwed_ = !tx_S(RR, true, false); }
+void LAPD_NT_user::answer_poll() { owed_.final_sent(tx_S(RR, true, false)); }
 
+// Any of these carries N(R): it pays an acknowledgement owed too.
 void LAPD_NT_user::send_owed() {
     if (state_ == unassigned) return;
-    if (rejectOwed_)
-        tx_REJ(finalOwed_);
-    else if (finalOwed_)
+    if (owed_.reject)
+        tx_REJ(owed_.final);
+    else if (owed_.final)
         answer_poll();
     else
         send_owed_ack();
