@@ -48,6 +48,7 @@ void BusCtl::reset_for_test() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     control_ = true;
+    retry_.reset();
 }
 
 void BusCtl::PutHeader(std::ostream& os) const { os << "clkctl: "; }
@@ -57,23 +58,35 @@ void BusCtl::DisableControl() {
     control_ = false;
 }
 
-void BusCtl::OnConnect() {
-    if (control_) SetDefaultClock();
+void BusCtl::OnConnect() { ToFreeRun(); }
+
+// The departed controller's source, one of its trunks, must not go on
+// clocking the board until the next controller connects.
+void BusCtl::OnDisconnect() { ToFreeRun(); }
+
+void BusCtl::ToFreeRun() {
+    if (!control_) return;
+    if (SetDefaultClock())
+        retry_.reset();
+    else
+        retry_.set(kRetryMs, &BusCtl::OnRetry, this);
 }
 
-void BusCtl::OnDisconnect() {
-    if (control_) SetDefaultClock();
-}
+void BusCtl::OnRetry() { ToFreeRun(); }
 
 bool BusCtl::OnCommand(const LGCP::Command& command) {
     const LGCP::ClockCfg* cfg = command.get_clockCfg();
     if (cfg == nullptr) return false;
-    if (!control_)
+    if (!control_) {
         Error(LGCP::ErrorCause::unsupported);
-    else if (SetClockSrc(*cfg))
+    } else if (SetClockSrc(*cfg)) {
+        // A source the driver took replaces an owed free-run; a
+        // configuration that selects none leaves it owed.
+        if (SourceOf(*cfg)) retry_.reset();
         Success();
-    else
+    } else {
         Error(LGCP::ErrorCause::internal);
+    }
     return true;
 }
 

@@ -1,18 +1,21 @@
 #pragma once
 // Selects the source of the board's TDM bus clock on the controller's
 // `clockCfg`, and puts the clock back to free-run whenever a controller
-// connects or disconnects. With clock control disabled (the command line's
-// "--disable-clock") the device is never opened and every `clockCfg` is
-// refused as unsupported.
+// connects or disconnects; a free-run the driver refuses then is asked again
+// every second until it takes it or a `clockCfg` selects another source.
+// With clock control disabled (the command line's "--disable-clock") the
+// device is never opened and every `clockCfg` is refused as unsupported.
 
 #include <iosfwd>
 
 #include "link/ctrl_server.h"
+#include "runtime/timer.h"
 
 class BusCtl : public CtrlSrv::Service {
 public:
     static constexpr int kFreeRun = 4;
     static constexpr int kExternal = 5;
+    static constexpr unsigned kRetryMs = 1000;
 
     static BusCtl& instance();
     ~BusCtl() override;
@@ -32,6 +35,9 @@ public:
     bool SetClockSrc(const LGCP::ClockCfg& cfg);
     bool DrvSetClkSrc(int source);
     bool IsOpen();
+    // Free-run was refused and not yet replaced: the board still runs on
+    // the clock the last configuration chose.
+    bool free_run_owed() const { return retry_.pending(); }
 
     void PutHeader(std::ostream& os) const;
     // Back to a closed device with control enabled: for tests.
@@ -39,7 +45,12 @@ public:
 
 private:
     BusCtl() = default;
+    // Free-run at a connect or disconnect, owed until the driver takes it.
+    void ToFreeRun();
+    void OnRetry();
 
     int fd_ = -1;
     bool control_ = true;
+    // Pending while free-run is owed.
+    Timer retry_;
 };

@@ -173,9 +173,10 @@ void MonitoringCtl::PutHeader(std::ostream& os) const { os << "monitoring: "; }
 
 // ---- The device
 
+// An open writes the LEDs as the displays have set them so far: all off
+// before the first.
 bool MonitoringCtl::IsOpen() {
     if (halFd_ >= 0) return true;
-    framerLeds_ = 0;
     halFd_ = board::open(board::hal::kDevice, O_RDWR | O_CLOEXEC);
     if (halFd_ < 0) return false;
     WriteFramerLeds();
@@ -188,7 +189,9 @@ bool MonitoringCtl::ReadHalByte(uint32_t request, uint8_t& byte) {
 }
 
 int MonitoringCtl::WriteFramerLeds() {
-    return board::ioctl(halFd_, board::hal::kSetFramerLeds, &framerLeds_);
+    const int result = board::ioctl(halFd_, board::hal::kSetFramerLeds, &framerLeds_);
+    ledsOwed_ = result < 0;
+    return result;
 }
 
 LGCP::POWERStatus::NamedNumber MonitoringCtl::PowerStatusOf(uint8_t byte) {
@@ -199,8 +202,10 @@ LGCP::POWERStatus::NamedNumber MonitoringCtl::PowerStatusOf(uint8_t byte) {
 
 // A line that comes up lights both its LEDs until its link is reported up
 // (a line already up is left as it is); a line that goes down turns both off.
+// LEDs the driver does not take (or a device that does not open) are owed:
+// the power check writes them again until it does.
 int MonitoringCtl::setFramerLed(const LGCP::FramerInfo& info) {
-    if (!IsOpen()) return 0;
+    const bool open = IsOpen();
     unsigned e1 = info.get_e1().getValue();
     if (e1 >= unsigned(FramerDataHolder::maxFramers)) return 0;  // no LEDs of its own
     const unsigned linkBit = 1u << (2 * e1);
@@ -218,7 +223,9 @@ int MonitoringCtl::setFramerLed(const LGCP::FramerInfo& info) {
         }
     }
     framerLeds_ = static_cast<uint8_t>(leds);
-    return WriteFramerLeds();
+    if (open) return WriteFramerLeds();
+    ledsOwed_ = true;
+    return 0;
 }
 
 // ---- The display command
@@ -258,6 +265,7 @@ void MonitoringCtl::onBkgCheckTimer(Timer*) {
 void MonitoringCtl::onPowerCheckTimer(Timer*) {
     data_.SaveUnwrittenFiles();
     doPowerCheck();
+    if (ledsOwed_ && IsOpen()) WriteFramerLeds();
     doDipCheck();
     doNetIfCheck();
     powerTimer_.set(powerPeriodMs, &MonitoringCtl::onPowerCheckTimer, this);

@@ -2,7 +2,8 @@
 // The board's monitoring service. It polls the board's state on three
 // timers (versions, configuration, framers and temperature every minute;
 // power, DIP switch and network interfaces every 2 s, with the status files
-// a write missed; the local controller every 5 s), keeps every value in its
+// a write missed and the framer LEDs the driver refused; the local
+// controller every 5 s), keeps every value in its
 // data holder, which writes the status files, and publishes each change to
 // the SNMP agents of the "snmpagent" sections. Towards the controller it
 // takes the `display` command, drives the framer LEDs and tells the board's
@@ -51,6 +52,7 @@ public:
 
     void OnDisplayCMD(const LGCP::DisplayParams& p);
     // Lights the LEDs of one framer; the device's answer, 0 without device.
+    // LEDs not written are owed, and written again at each power check.
     int setFramerLed(const LGCP::FramerInfo& info);
     // Opens "/dev/hal" unless it is open; true when it is.
     bool IsOpen();
@@ -84,7 +86,9 @@ public:
 
     const SnmpAgentCtrl& snmp() const { return snmp_; }
     const MonitoringDataHolder& data() const { return data_; }
+    // The LEDs as the displays set them, and whether the driver has them yet.
     uint8_t framerLeds() const { return framerLeds_; }
+    bool leds_owed() const { return ledsOwed_; }
 
     // ---- Publishing to the SNMP agents. The checks publish a value when it
     // has changed, the display command what it was told; an agent that
@@ -136,7 +140,9 @@ private:
     Timer bkgTimer_;
     Timer powerTimer_;
     Timer controllerTimer_;
-    // Two bits per framer e: the link bit 2e and the line bit 2e+1.
+    // Two bits per framer e: the link bit 2e and the line bit 2e+1; owed
+    // while the driver has not taken them.
     uint8_t framerLeds_ = 0;
+    bool ledsOwed_ = false;
     Dpc resendDpc_;
 };

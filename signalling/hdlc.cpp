@@ -36,10 +36,12 @@ uint32_t channel_type(int mode) {
 
 }  // namespace
 
+// A driver that keeps answering EINTR must not hold the loop: after a few
+// tries the frame is refused as by a failed write.
 FrameWrite write_frame(int fd, const Packet& frame) {
-    for (;;) {
+    for (unsigned tries = 1;; ++tries) {
         if (board::write(fd, frame.data(), frame.length()) >= 0) return FrameWrite::written;
-        if (errno == EINTR) continue;
+        if (errno == EINTR && tries < kFrameWriteTries) continue;
         return errno == EAGAIN ? FrameWrite::busy : FrameWrite::failed;
     }
 }

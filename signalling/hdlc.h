@@ -29,8 +29,11 @@ public:
 
 // One frame on the non-blocking descriptor of an HDLC channel, for the
 // channel below and for the slots that are their link's device themselves.
-// A write is retried on EINTR; `busy` (EAGAIN) means: wait for POLLOUT.
+// A write is retried on EINTR, up to kFrameWriteTries writes in all;
+// `busy` (EAGAIN) means: wait for POLLOUT; `failed`: no POLLOUT will say
+// when to try again.
 enum class FrameWrite { written, busy, failed };
+constexpr unsigned kFrameWriteTries = 8;
 FrameWrite write_frame(int fd, const Packet& frame);
 // Reads one frame into `frame`, left empty when there is nothing yet, for
 // the poll result `revents`; with no packet block free the frame is read

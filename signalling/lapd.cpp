@@ -99,6 +99,9 @@ void LAPD::on_hdlc_ready() {
     deliver_reports();
 }
 
+// A failed write says nothing when the channel works again.
+void LAPD::on_retry() { on_hdlc_ready(); }
+
 // Receiving.
 
 void LAPD::receive(Packet& frame) {
@@ -148,17 +151,13 @@ void LAPD::on_iframe(Packet& frame, bool) {
 
     if (ns != VR) {
         ++stats_.rejected;
-        if (!RejectException) {
-            RejectException = true;
-            tx_s(REJ, false, p);
-            AckRQ = false;
-        } else if (p) {
-            tx_s(RR, false, true);
-            AckRQ = false;
-        }
+        if (!RejectException)
+            tx_reject(p);
+        else if (p)
+            answer_poll();
     } else {
         ++VR;
-        RejectException = false;
+        RejectException = owed_.reject = false;
         ++stats_.received;
         if (p)
             tx_enquiry_response();
@@ -420,6 +419,7 @@ bool LAPD::xmit(Packet& frame) {
     }
     if (!hdlc_->hdlc_transmit(frame)) {
         if (txFull_.admit()) std::clog << ext::header(this) << "tx full" << txFull_ << std::endl;
+        retry_.refused(*hdlc_, &LAPD::on_retry, this);
         return false;
     }
     // A frame this side sends travels the other way from one it receives.
@@ -478,8 +478,31 @@ void LAPD::tx_enquiry() {
 
 void LAPD::tx_enquiry_response() {
     if (log_ > 3) std::clog << ext::header(this) << "tx_enquiry_response" << std::endl;
-    tx_s(RR, false, true);
+    answer_poll();
+}
+
+void LAPD::tx_reject(bool f) {
+    const bool sent = tx_s(REJ, false, f);
+    owed_.reject_sent(sent, f);
+    if (!sent) return;
+    RejectException = true;
     AckRQ = false;
+}
+
+void LAPD::answer_poll() {
+    const bool sent = tx_s(RR, false, true);
+    owed_.final_sent(sent);
+    if (sent) AckRQ = false;
+}
+
+// With the current N(R): a REJ owed goes while the frame it asks for has
+// not come, and carries the F=1 owed with it.
+void LAPD::send_owed_answers() {
+    if (state != multiple_frame_established && state != timer_recovery) owed_.clear();
+    if (owed_.reject)
+        tx_reject(owed_.final);
+    else if (owed_.final)
+        answer_poll();
 }
 
 // Procedures.
@@ -492,7 +515,10 @@ void LAPD::establish_dl() {
     start_T200();
 }
 
-void LAPD::clear_exception() { peerBusy = ownBusy = RejectException = AckRQ = false; }
+void LAPD::clear_exception() {
+    peerBusy = ownBusy = RejectException = AckRQ = false;
+    owed_.clear();
+}
 
 void LAPD::discard_queue() {
     if (log_)
@@ -542,6 +568,7 @@ void LAPD::change_flowstatus(FlowStatus::Type next) {
 // Local events.
 
 void LAPD::local_events() {
+    send_owed_answers();
     ack_queue_refreash();
     while (QueuedUp && queued_up()) {
     }

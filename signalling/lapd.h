@@ -23,6 +23,8 @@
 #include "signalling/cyclic.h"
 #include "signalling/frame_printer.h"
 #include "signalling/hdlc.h"
+#include "signalling/owed_answers.h"
+#include "signalling/refusal_retry.h"
 #include "signalling/tei_message.h"
 #include "signalling/upward_reports.h"
 
@@ -226,6 +228,12 @@ private:
     bool tx_iframe(const Packet& info);
     void tx_enquiry();
     void tx_enquiry_response();
+    // The REJ of a sequence error, with F when it answers a poll, and the
+    // RR with F=1 that answers a poll: a refused one stays owed (owed_).
+    void tx_reject(bool f);
+    void answer_poll();
+    void send_owed_answers();
+    void on_retry();
     void trace_frame(const char* what, const Packet& frame, bool network_to_user) const;
 
     // Procedures.
@@ -306,6 +314,10 @@ private:
     CleanQueue<Packet, window> acknowledge_;      // sent, unacknowledged, in N(S) order
     Protocol_name_str name_{"ISDN::LAPD"};
     GenericHDLC* hdlc_ = nullptr;
+    // Sent once the channel takes frames again; RejectException is set
+    // only once the REJ went.
+    OwedAnswers owed_;
+    RefusalRetry retry_;
 
     UpwardReports reports_{*this};
 };

@@ -44,6 +44,19 @@ void LAPD_NT::local_activate() {
     on_activate();
 }
 
+void LAPD_NT::on_hdlc_ready() {
+    for (auto& link : links_) link.send_owed();
+}
+
+// A failed write says nothing when the channel works again: the links send
+// what they owe on the retry.
+bool LAPD_NT::send_to_layer1(Packet& frame) {
+    if (!hdlc_) return false;
+    if (hdlc_->hdlc_transmit(frame)) return true;
+    retry_.refused(*hdlc_, &LAPD_NT::on_hdlc_ready, this);
+    return false;
+}
+
 void LAPD_NT::local_deactivate() {
     note("deactivate");
     checkTimer_.reset();
@@ -303,7 +316,8 @@ void LAPD_NT::message(Packet& p) {
     if (p[3] == q931_setup) {
         static const unsigned char header[] = {0x02, 0xFF, 0x03};  // SAPI 0 command, TEI 127, UI
         Packet frame = with_header(p, header, sizeof header, *this);
-        return send_to_layer1(frame);
+        send_to_layer1(frame);
+        return;
     }
     for (auto& link : links_)
         if (link.message(p)) return;

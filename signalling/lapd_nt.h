@@ -2,7 +2,8 @@
 // The network side of a BRI line's D channel, serving up to eight
 // terminals. `LAPD_NT` is one layer at the bottom of the signalling slot's
 // protocol family: frames of the slot's HDLC channel come in through
-// `receive` and leave through `transmit`. It holds the TEI server
+// `receive` and leave through the channel itself (`GenericHDLC`), which
+// says through `on_hdlc_ready` when it takes frames again. It holds the TEI server
 // (automatic TEIs 64 to 126, a TEI check at activation and every 60 s,
 // removal of TEIs that no link holds) and one small acknowledged data link
 // per terminal (`LAPD_NT_user`). Layer-3 messages from above go to the
@@ -20,6 +21,9 @@
 #include "runtime/timer.h"
 #include "signalling/clean_queue.h"
 #include "signalling/cyclic.h"
+#include "signalling/hdlc.h"
+#include "signalling/owed_answers.h"
+#include "signalling/refusal_retry.h"
 #include "signalling/tei_message.h"
 
 namespace ISDN {
@@ -31,7 +35,9 @@ class LAPD_NT;
 // The data link of one terminal. It polls an idle terminal every 10 s,
 // resends what the terminal has not acknowledged every second, acknowledges
 // every I frame in sequence, answers a sequence error with one REJ until the
-// missing frame comes (Q.921's reject exception), and is released on a
+// missing frame comes (Q.921's reject exception), owes the terminal a REJ,
+// an answer to its poll or an acknowledgement the channel refused until it
+// takes frames again, and is released on a
 // DISC, DM or FRMR, the terminal keeping its TEI. It takes the TEI back
 // (with an Identity remove) after four unanswered attempts (SABMEs of a new
 // assignment, polls or resent frames), on an N(R) outside VA..VS, or when
@@ -80,6 +86,9 @@ public:
     void set_ri(unsigned short ri) { Ri_ = ri; }
     // Drops the oldest held message, to make room for another link's.
     void drop_oldest_held();
+    // The channel takes frames again: what the channel refused of the
+    // answers the terminal waits for goes now, with the N(R) of now.
+    void send_owed();
 
     State state() const { return state_; }
     unsigned char tei() const { return TEI_; }
@@ -114,6 +123,10 @@ private:
 
     bool acknowledge(Sequence nr);
     void send_owed_ack();
+    // The REJ of a sequence error (F when it answers a poll), marked sent
+    // only once it went, and the RR with F=1 that answers a poll.
+    void tx_REJ(bool f);
+    void answer_poll();
     void settle(bool restart);
     void retransmit();
     bool send_held();
@@ -126,9 +139,10 @@ private:
 
     // A frame begun with the address of this link's terminal.
     Packet addressed(bool command) const;
-    void tx_U(unsigned char type, bool pf, bool command);
-    void tx_S(unsigned char type, bool pf, bool command);
-    void tx_I(const Packet& info, Sequence ns);
+    // Each true when the channel took the frame.
+    bool tx_U(unsigned char type, bool pf, bool command);
+    bool tx_S(unsigned char type, bool pf, bool command);
+    bool tx_I(const Packet& info, Sequence ns);
     // A log line, at a level above 1.
     template <class... Parts>
     void note(const Parts&... parts) const {
@@ -140,6 +154,7 @@ private:
     bool establishing_ = false;  // SABME sent, nothing heard since
     bool rejecting_ = false;     // a REJ sent, the frame it asks for not yet here
     bool ackOwed_ = false;       // an I frame received, no N(R) sent since
+    OwedAnswers owed_;           // what the channel refused of the answers
     LAPD_NT* owner_ = nullptr;
     // VA is the N(R) last accepted: frames VA .. VS - 1 wait for theirs.
     Sequence VR_, VA_, VS_;
@@ -182,6 +197,10 @@ public:
 
     void set_log(unsigned level);
     void PutHeader(std::ostream& os) const;
+    // Set by the owner before activation: where the frames go.
+    void set_hdlc(GenericHDLC* hdlc) { hdlc_ = hdlc; }
+    // The channel takes frames again after refusing one.
+    void on_hdlc_ready();
 
     // Links 0 to 7, in the order messages are offered to them.
     const LAPD_NT_user& link(unsigned index) const { return links_[index]; }
@@ -204,7 +223,8 @@ private:
         uint32_t since = 0;  // resting: loop milliseconds of the removal
     };
 
-    void send_to_layer1(Packet& frame) { transmit(frame); }
+    // True when the channel took the frame; without a channel it is dropped.
+    bool send_to_layer1(Packet& frame);
     void send_to_layer3(Packet& info) { on_message(info); }
     void tx_identity(unsigned short ri, unsigned char ai, unsigned char type);
     void remove_tei(unsigned char tei);
@@ -244,6 +264,8 @@ private:
     Tei teis_[last_automatic_tei - first_automatic_tei + 1];
     Timer releasedCheck_;  // for the answers about released TEIs
     bool releasedAskedAgain_ = false;
+    GenericHDLC* hdlc_ = nullptr;
+    RefusalRetry retry_;
 };
 
 }  // namespace ISDN

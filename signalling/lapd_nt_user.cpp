@@ -42,6 +42,7 @@ void LAPD_NT_user::assign(unsigned char tei) {
     VR_ = VA_ = VS_ = Sequence();
     tx_U(SABME, true, true);
     busy_ = checking_ = rejecting_ = ackOwed_ = false;
+    owed_.clear();
     establishing_ = true;
     outgoing_.clear();
     acknowledge_.clear();
@@ -160,9 +161,9 @@ void LAPD_NT_user::on_I(Packet& frame) {
     Packet up;
     if (ns == VR_) {
         ++VR_;
-        rejecting_ = false;
+        rejecting_ = owed_.reject = false;
         if (p)
-            tx_S(RR, true, false);
+            answer_poll();
         else
             ackOwed_ = true;
         frame.skip(4);
@@ -173,10 +174,9 @@ void LAPD_NT_user::on_I(Packet& frame) {
     } else if (!rejecting_) {
         // One REJ for a sequence error: the terminal resends from N(R) on,
         // and the frames already on their way meanwhile ask for nothing more.
-        rejecting_ = true;
-        tx_S(REJ, p, false);
+        tx_REJ(p);
     } else if (p) {
-        tx_S(RR, true, false);
+        answer_poll();
     }
     if (acknowledge(nr)) {
         settle(nr != va);
@@ -194,7 +194,7 @@ void LAPD_NT_user::on_S(unsigned char type, bool command, bool pf, Sequence nr) 
     if (type != RR && type != RNR && type != REJ) return;
     note(lines[type >> 2]);
     if (type == RNR) set_busy();
-    if (command && pf) tx_S(RR, true, false);
+    if (command && pf) answer_poll();
     const Sequence va = VA_;
     if (!acknowledge(nr)) return take_back();
     if (type == RNR) return settle(nr != va);
@@ -209,6 +209,7 @@ void LAPD_NT_user::on_SABME(bool p) {
     note("received SABME frame");
     VR_ = VA_ = VS_ = Sequence();
     rejecting_ = ackOwed_ = false;
+    owed_.clear();
     if (p) tx_U(UA, true, false);
     acknowledge_.clear();
     set_unbusy();
@@ -232,6 +233,25 @@ bool LAPD_NT_user::acknowledge(Sequence nr) {
 // for it).
 void LAPD_NT_user::send_owed_ack() {
     if (ackOwed_) tx_S(RR, false, false);
+}
+
+void LAPD_NT_user::tx_REJ(bool f) {
+    const bool sent = tx_S(REJ, f, false);
+    owed_.reject_sent(sent, f);
+    if (sent) rejecting_ = true;
+}
+
+void LAPD_NT_user::answer_poll() { owed_.final_sent(tx_S(RR, true, false)); }
+
+// Any of these carries N(R): it pays an acknowledgement owed too.
+void LAPD_NT_user::send_owed() {
+    if (state_ == unassigned) return;
+    if (owed_.reject)
+        tx_REJ(owed_.final);
+    else if (owed_.final)
+        answer_poll();
+    else
+        send_owed_ack();
 }
 
 // After a valid N(R) the terminal has answered: the retries start again,
@@ -355,22 +375,25 @@ Packet LAPD_NT_user::addressed(bool command) const {
     return frame;
 }
 
-void LAPD_NT_user::tx_U(unsigned char type, bool pf, bool command) {
+bool LAPD_NT_user::tx_U(unsigned char type, bool pf, bool command) {
     Packet frame = addressed(command);
     frame.put(static_cast<unsigned char>(type | (pf ? 0x10 : 0)));
-    owner_->send_to_layer1(frame);
+    return owner_->send_to_layer1(frame);
 }
 
-void LAPD_NT_user::tx_S(unsigned char type, bool pf, bool command) {
+// Any S frame carries N(R): one the channel took pays an acknowledgement owed.
+bool LAPD_NT_user::tx_S(unsigned char type, bool pf, bool command) {
     Packet frame = addressed(command);
     frame.put(type);
     frame.put(static_cast<unsigned char>(VR_ << 1 | pf));
+    if (!owner_->send_to_layer1(frame)) return false;
     ackOwed_ = false;
-    owner_->send_to_layer1(frame);
+    return true;
 }
 
-// A command with P 1.
-void LAPD_NT_user::tx_I(const Packet& info, Sequence ns) {
+// A command with P 1. One the channel refused still waits for its N(R):
+// the link timer sends it again.
+bool LAPD_NT_user::tx_I(const Packet& info, Sequence ns) {
     const unsigned char header[4] = {
         0x02,
         static_cast<unsigned char>(TEI_ << 1 | 0x01),
@@ -378,8 +401,9 @@ void LAPD_NT_user::tx_I(const Packet& info, Sequence ns) {
         static_cast<unsigned char>(VR_ << 1 | 0x01),
     };
     Packet frame = with_header(info, header, sizeof header, *owner_);
+    if (!owner_->send_to_layer1(frame)) return false;
     ackOwed_ = false;
-    owner_->send_to_layer1(frame);
+    return true;
 }
 
 }  // namespace ISDN

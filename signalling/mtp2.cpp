@@ -203,6 +203,14 @@ void SLC::on_hdlc_ready() {
     reports_.deliver();
 }
 
+// A failed write says nothing when the channel works again: what it refused
+// goes now, and no FISU of its own (a refused FISU is not repeated).
+void SLC::on_retry() {
+    send_owed_lssus();
+    if (state_id() == State::worked && !tb_.empty()) process_tb();
+    reports_.deliver();
+}
+
 void SLC::receive(Packet& p) {
     if (trace_.raw_receive) trace_octets(" rx raw", p);
     stats_.octetsRx += p.length();
@@ -370,8 +378,14 @@ void SLC::process_tb() {
     while (rtbCount_ < rtb_limit && tb_.preview(&payload)) {
         const Sequence fsn(lastFSNsent_ + Sequence(1));
         // A refused MSU stays first in the TB and FSNT keeps naming the last
-        // MSU that left, so a FISU sent meanwhile claims nothing unsent.
-        if (!send(fsn, &payload)) return;
+        // MSU that left, so a FISU sent meanwhile claims nothing unsent. One
+        // a failed write refused goes on the retry, under T7 as one the line
+        // lost: a channel whose writes fail for good takes the link out of
+        // service.
+        if (!send(fsn, &payload)) {
+            if (retry_.pending() && !timer_.pending()) start(T7);
+            return;
+        }
         tb_.get(nullptr);
         if (resendsWaiting_ > 0) --resendsWaiting_;
         FSNT_ = lastFSNsent_ = fsn;
@@ -551,6 +565,7 @@ bool SLC::send(Sequence fsn, const Packet* payload) {
     if (length) unit.put(payload->data(), length);
     if (!hdlc_->hdlc_transmit(unit)) {
         if (trace_.raw_transmit) std::clog << ext::header(this) << " tx full!" << std::endl;
+        retry_.refused(*hdlc_, &SLC::on_retry, this);
         return false;
     }
     if (trace_.raw_transmit) trace_octets(" tx raw", unit);
@@ -585,7 +600,9 @@ bool SLC::transmit_lssu(Indication status) {
     prepare_head(unit);
     const unsigned char octets[] = {0xFF, 0xFF, 0x01, static_cast<unsigned char>(status)};
     unit.put(octets, sizeof octets);
-    return hdlc_->hdlc_transmit(unit);
+    if (hdlc_->hdlc_transmit(unit)) return true;
+    retry_.refused(*hdlc_, &SLC::on_retry, this);
+    return false;
 }
 
 void SLC::send_alignment() { send_lssu(emergency_ ? SIE : SIN); }

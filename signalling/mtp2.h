@@ -7,7 +7,7 @@
 // Level 3 is not run here: MSU payloads pass to and from the owner unread.
 //
 // Departures from Q.703 that peers of this design rely on: LSSUs are sent
-// once on entering a state (or, refused by a busy channel, once it takes
+// once on entering a state (or, refused by the channel, once it takes
 // frames again), not continuously; there is no error-rate
 // monitor, no SIPO and no SIB; proving ends on its timer or on the peer's
 // first FISU or MSU; a unit whose length indicator disagrees with its length
@@ -34,6 +34,7 @@
 #include "signalling/clean_queue.h"
 #include "signalling/cyclic.h"
 #include "signalling/hdlc.h"
+#include "signalling/refusal_retry.h"
 #include "signalling/upward_reports.h"
 
 namespace SS7 {
@@ -204,6 +205,8 @@ private:
     void on_T4(Timer*);
     void on_T7(Timer*);
     void on_probe(Timer*);
+    // After a failed write: the owed LSSUs and the TB.
+    void on_retry();
 
     void put_fields(std::ostream& os) const;
     void trace_octets(const char* what, const Packet& p) const;
@@ -243,6 +246,7 @@ private:
     LogThrottle badLength_;
     LogThrottle hdlcReady_;
     Timer probe_;            // a FISU while MSUs wait for acknowledgement
+    RefusalRetry retry_;
     uint32_t lastSent_ = 0;  // loop milliseconds of the last FISU or MSU sent
     const State* state_;
     bool emergency_ = false;

@@ -56,6 +56,7 @@ void PstnSlot::MakeIsdnLink(const LGCP::IsdnParams& params) {
         mode_ = bri_network;
         network_ = new ISDN::LAPD_NT;
         network_->set_log(log);
+        network_->set_hdlc(channel_);
         add_protocol_tail(network_);
         return;
     }
@@ -224,8 +225,6 @@ void PstnSlot::on_message(Packet& p) {
     OnUserData(std::vector<char>(data, data + p.length()));
 }
 
-void PstnSlot::transmit(Packet& frame) { channel_->hdlc_transmit(frame); }
-
 void PstnSlot::OnLAPD_FlowStatusChange(ISDN::LAPD* link) {
     OnIoctlResponse(IsdnFlowReport(*link));
 }
@@ -250,6 +249,9 @@ void PstnSlot::on_hdlc_error(HDLC::Notify::Cause::Type cause) {
 }
 
 void PstnSlot::on_hdlc_ready() {
-    if (linkNotify_) linkNotify_->on_hdlc_ready();
+    if (linkNotify_)
+        linkNotify_->on_hdlc_ready();
+    else if (network_)
+        network_->on_hdlc_ready();
 }
 

@@ -53,8 +53,6 @@ public:
     void on_activated(Protocol* link) override;
     void on_deactivated(Protocol* link, Smart_pointer<Internal_protocol_status> status) override;
     void on_message(Packet& p) override;
-    // Frames of the network side of a BRI line, to the channel.
-    void transmit(Packet& frame) override;
 
     // The channel's reports, for the link.
     void on_hdlc_receive(Packet& frame) override;

@@ -1,12 +1,13 @@
 // The bus clock on the simulated "/dev/hal": which source each
-// configuration selects, free-run at every connect and disconnect, and what
-// a missing or refusing device does.
+// configuration selects, free-run at every connect and disconnect (owed
+// while the driver refuses it), and what a missing or refusing device does.
 
 #include "hardware/bus_ctl.h"
 
 #include <errno.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "board/sim/hal_model.h"
@@ -83,6 +84,58 @@ TEST_F(BusClock, ADriverRefusalFailsTheSelection) {
     EXPECT_NE(std::string::npos, errors.str().find("\nclkctl: HW_CLOCK_SELECT fail.\n"));
     EXPECT_EQ(-1, hal_.clock_source);
 }
+
+// The departed controller's trunk must not clock the board until the next
+// one connects: a free-run the driver refuses is asked again every second
+// until it takes it, a connect's takes, or a configuration selects another
+// source; one that selects none, or that the driver refuses, leaves it owed.
+struct OwedFreeRunCase {
+    const char* name;
+    int refusals;  // of the clock selects from the disconnect's on
+    std::function<void(BusCtl&)> then;
+    unsigned doneAfterMs;  // from the disconnect
+    std::vector<int> selected;
+};
+
+void PrintTo(const OwedFreeRunCase& c, std::ostream* os) { *os << c.name; }
+
+void configure(BusCtl& bus, int source) {
+    LGCP::Command command;
+    command.set_clockCfg(clock_cfg(Sel::external, Ext::enabled, source));
+    bus.OnCommand(command);
+}
+
+const OwedFreeRunCase kOwedFreeRuns[] = {
+    {"once", 1, nullptr, 1000, {2, 4}},
+    {"four_times_in_a_row", 4, nullptr, 4000, {2, 4}},
+    {"taken_at_a_connect", 1, [](BusCtl& bus) { bus.OnConnect(); }, 0, {2, 4}},
+    {"replaced_by_a_source", 1, [](BusCtl& bus) { configure(bus, 1); }, 0, {2, 1}},
+    {"not_replaced_by_no_source", 1, [](BusCtl& bus) { configure(bus, -3); }, 1000, {2, 4}},
+    {"not_replaced_by_a_refused_source", 2, [](BusCtl& bus) { configure(bus, 1); }, 1000,
+     {2, 4}},
+};
+
+class OwedFreeRun : public BusClock, public ::testing::WithParamInterface<OwedFreeRunCase> {};
+
+TEST_P(OwedFreeRun, IsAskedAgainEverySecondUntilDone) {
+    const OwedFreeRunCase& c = GetParam();
+    ASSERT_TRUE(bus.SetClockSrc(clock_cfg(Sel::external, Ext::enabled, 2)));
+    sim().fail_next(Op::Ioctl, hal::kDevice, EIO, hal::kClockSelect, c.refusals);
+    bus.OnDisconnect();
+    if (c.then) c.then(bus);
+    if (c.doneAfterMs > 0) {
+        loop.advance(c.doneAfterMs - 1);
+        EXPECT_TRUE(bus.free_run_owed());
+        EXPECT_EQ(2, hal_.clock_source);
+        loop.advance(1);
+    }
+    EXPECT_FALSE(bus.free_run_owed());
+    loop.advance(5 * BusCtl::kRetryMs);
+    EXPECT_EQ(c.selected, hal_.clock_history);
+}
+
+INSTANTIATE_TEST_SUITE_P(BusCtl, OwedFreeRun, ::testing::ValuesIn(kOwedFreeRuns),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(BusClock, DisabledControlNeverTouchesTheDevice) {
     bus.DisableControl();

@@ -282,6 +282,30 @@ TEST_F(Monitoring, LightsTheFramerLedsAsLinesAndLinksReport) {
     EXPECT_EQ(0, hal().led_history.front()) << "all off when the device opens";
 }
 
+// The controller says what a line is once: LEDs the driver refuses are
+// owed, the display answered success, and each power check writes them
+// again until the driver takes them, once or after refusals in a row.
+TEST_F(Monitoring, FramerLedsTheDriverRefusedAreWrittenAtThePowerChecks) {
+    ASSERT_TRUE(controller.connect());
+    start();
+    answered_with_success(framer(0, true, false));  // the device opens
+    for (int refusals : {1, 3}) {
+        SCOPED_TRACE(refusals);
+        hal().led_history.clear();
+        board::sim::Board::instance().fail_next(board::sim::Op::Ioctl, board::hal::kDevice, EIO,
+                                                board::hal::kSetFramerLeds, refusals);
+        answered_with_success(framer(2, true, refusals == 1));
+        const uint8_t said = refusals == 1 ? 0x30 : 0x00;
+        for (int check = 1; check < refusals; ++check) server.advance(MonitoringCtl::powerPeriodMs);
+        EXPECT_TRUE(monitoring->leds_owed());
+        server.advance(MonitoringCtl::powerPeriodMs);
+        EXPECT_EQ(said, hal().leds);
+        EXPECT_FALSE(monitoring->leds_owed());
+        server.advance(2 * MonitoringCtl::powerPeriodMs);
+        EXPECT_EQ(std::vector<uint8_t>{said}, hal().led_history);
+    }
+}
+
 TEST_F(Monitoring, StoresEveryOtherDisplayInItsFile) {
     ASSERT_TRUE(controller.connect());
     start();
@@ -426,8 +450,11 @@ TEST(MonitoringLifetime, EndsWithTheLedsOffAndAnEmptyTree) {
     test::StreamCapture progress{std::clog};
     {
         MonitoringCtl monitoring;
-        monitoring.setFramerLed(*framer(3, true, true).get_framer());
-        EXPECT_EQ(0xc0, hal().leds);
+        hal().absent = true;  // the LEDs wait for the device
+        EXPECT_EQ(0, monitoring.setFramerLed(*framer(3, true, true).get_framer()));
+        hal().absent = false;
+        loop.advance(MonitoringCtl::powerPeriodMs);
+        EXPECT_EQ(std::vector<uint8_t>{0xc0}, hal().led_history);
         monitoring.doDipCheck();
         EXPECT_TRUE(board.exists("/var/monitoring/dip"));
     }

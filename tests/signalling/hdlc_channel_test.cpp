@@ -175,6 +175,46 @@ TEST_F(HdlcChannelTest, WritesEachFrameWholeAndCountsWhatItCouldNot) {
     EXPECT_TRUE(channel.is_ready());
 }
 
+// A write the driver interrupts is made again, up to kFrameWriteTries
+// writes in all: a driver that keeps answering EINTR, for one frame or for
+// good, has refused it as a failed write, and the loop goes on.
+TEST_F(HdlcChannelTest, AnInterruptedWriteIsMadeAgainAFewTimesOnly) {
+    constexpr unsigned tries = kFrameWriteTries;
+    const struct {
+        const char* name;
+        int interruptions;  // -1: every write the test makes
+        unsigned frames;
+        bool taken;
+        unsigned writes;
+    } rows[] = {
+        {"once", 1, 1, true, 2},
+        {"all tries but the last", tries - 1, 1, true, tries},
+        {"every try", tries, 1, false, tries},
+        {"for good", -1, 3, false, 3 * tries},
+    };
+    open();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Board::instance().clear_journal();
+        const unsigned errorsBefore = channel.txError;
+        if (row.interruptions > 0)
+            Board::instance().fail_next(Op::Write, mcc::kDevice, EINTR, 0, row.interruptions);
+        else  // bounded all the same, so that a loop without end shows as a failure
+            Board::instance().refuse = [left = 100000](Op op, const std::string&, uint32_t,
+                                                       const void*) mutable {
+                return op == Op::Write && left-- > 0 ? EINTR : 0;
+            };
+        for (unsigned f = 0; f < row.frames; ++f) EXPECT_EQ(row.taken, send({1}));
+        Board::instance().refuse = nullptr;
+        unsigned writes = 0;
+        for (const auto& call : Board::instance().journal(mcc::kDevice)) writes += call.op == Op::Write;
+        EXPECT_EQ(row.writes, writes);
+        EXPECT_EQ(row.taken ? 0u : row.frames, channel.txError - errorsBefore);
+        EXPECT_TRUE(channel.is_ready());
+    }
+    EXPECT_TRUE(send({2}));
+}
+
 TEST_F(HdlcChannelTest, ABusyDriverMakesItWaitForTheNextWritableEvent) {
     open();
     Board::instance().fail_next(Op::Write, mcc::kDevice, EAGAIN);

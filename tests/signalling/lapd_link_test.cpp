@@ -173,6 +173,64 @@ TEST_F(LapdLinkTest, LostAcknowledgementIsRecoveredThroughTimerRecovery) {
     EXPECT_EQ(std::vector<std::string>{"x"}, networkOwner().messages);
 }
 
+// The REJ of a sequence error and the RR with F=1 that answers a poll are
+// what the peer waits for under T200: refused by the channel (busy, or a
+// failed write that no "ready" follows; once or in a row), each goes once
+// the channel takes frames again, with the N(R) of then, and the REJ is
+// marked sent only then. The peer needs no T200 for them, so it never
+// re-establishes for them.
+struct RefusedAnswer {
+    const char* what;
+    bool reject;  // else the answer to the user's poll on an idle link
+    bool failed;  // a failed write, else a busy channel
+    unsigned refusals;
+};
+
+void PrintTo(const RefusedAnswer& c, std::ostream* os) { *os << c.what; }
+
+class LapdRefusedAnswerTest : public LapdLinkTest,
+                              public ::testing::WithParamInterface<RefusedAnswer> {};
+
+TEST_P(LapdRefusedAnswerTest, GoesOnceTheChannelTakesFramesAgain) {
+    const RefusedAnswer& c = GetParam();
+    r().trace_frames();
+    establish();
+    const auto answer = c.reject ? test::FramePredicate(test::from_nth(1, c.refusals, lapd::is_rej))
+                                 : test::from_nth(1, c.refusals, [](const Packet& f) {
+                                       return lapd::is_rr(f) && lapd::pf(f) &&
+                                              !lapd::command(f, true);
+                                   });
+    r().line.b.refuse = answer;
+    r().line.b.refuse_as_failed = c.failed;
+    if (c.reject) {
+        r().line.a.drop = test::nth(2, lapd::is_i);
+        for (unsigned i = 0; i < 3; ++i) r().send(user(), LapdRig::numbered("u", i));
+        loop.advance(900);
+        EXPECT_EQ(numbered("u", 3), networkOwner().messages);
+        EXPECT_TRUE(contains(r().trace, "n: REJ 1 resp"));
+    } else {
+        loop.advance(LAPD::T203_ms + 900);
+        EXPECT_TRUE(contains(r().trace, "n: RR 0 F resp"));
+        EXPECT_EQ(ISDN::multiple_frame_established, user().full_state().state);
+    }
+    EXPECT_EQ(c.failed ? c.refusals : 0u, r().line.b.counters().failed);
+    loop.advance(3 * LAPD::T200_ms);
+    EXPECT_EQ(0u, user().stats().T200);
+    EXPECT_EQ(1u, userOwner().activations);
+    EXPECT_TRUE(userOwner().statuses.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lapd, LapdRefusedAnswerTest,
+    ::testing::Values(RefusedAnswer{"RejOfABusyChannel", true, false, 1},
+                      RefusedAnswer{"RejOfABusyChannelFiveTimes", true, false, 5},
+                      RefusedAnswer{"RejOfAFailedWrite", true, true, 1},
+                      RefusedAnswer{"RejOfFiveFailedWrites", true, true, 5},
+                      RefusedAnswer{"FinalOfABusyChannel", false, false, 1},
+                      RefusedAnswer{"FinalOfAFailedWrite", false, true, 1},
+                      RefusedAnswer{"FinalOfFiveFailedWrites", false, true, 5}),
+    [](const auto& info) { return std::string(info.param.what); });
+
 TEST_F(LapdLinkTest, IdleLinkPollsEveryTenSeconds) {
     r().trace_frames();
     establish();

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "signalling/pool_reserve.h"
+#include "signalling/refusal_retry.h"
 #include "tests/link/packet_pool_check.h"
 #include "tests/support/bri_rig.h"
 #include "tests/support/case_name.h"
@@ -292,6 +293,66 @@ TEST_F(LapdNtTest, IFramesAreAcknowledgedAndOneRejAsksForALostOne) {
     };
     for (const auto& step : steps) EXPECT_EQ(step.answer, feed(step.frame)) << step.frame.text();
 }
+
+// The REJ of a sequence error, the RR with F=1 that answers a poll and the
+// acknowledgement of an I frame, the channel refusing them (busy, or a
+// failed write that no "ready" follows; once or in a row), go once it takes
+// frames again, and the REJ counts as sent only then: the terminal needs no
+// T200 for them.
+enum class Answer { reject, poll, ack };
+
+struct RefusedAnswerCase {
+    const char* what;
+    Answer answer;
+    bool failed;  // a failed write, else a busy channel
+    unsigned refusals;
+    const char* frame;
+};
+
+void PrintTo(const RefusedAnswerCase& c, std::ostream* os) { *os << c.what; }
+
+const RefusedAnswerCase refused_answer_cases[] = {
+    {"REJ of a busy channel", Answer::reject, false, 1, "64: REJ 1 resp"},
+    {"REJ of a busy channel five times", Answer::reject, false, 5, "64: REJ 1 resp"},
+    {"REJ of a failed write", Answer::reject, true, 1, "64: REJ 1 resp"},
+    {"REJ of five failed writes", Answer::reject, true, 5, "64: REJ 1 resp"},
+    {"answer of a busy channel", Answer::poll, false, 1, "64: RR 1 F resp"},
+    {"answer of a failed write", Answer::poll, true, 1, "64: RR 1 F resp"},
+    {"answer of five failed writes", Answer::poll, true, 5, "64: RR 1 F resp"},
+    {"acknowledgement of a failed write", Answer::ack, true, 1, "64: RR 2 resp"},
+};
+
+class RefusedAnswerTest : public LapdNtTest,
+                          public ::testing::WithParamInterface<RefusedAnswerCase> {};
+
+TEST_P(RefusedAnswerTest, GoesOnceTheChannelTakesFramesAgain) {
+    const RefusedAnswerCase& c = GetParam();
+    const unsigned tei = assign(1, 5);  // its N(S) 0 taken
+    terminals.take();
+    const Answer answer = c.answer;
+    bus->network.refuse = test::from_nth(1, c.refusals, [answer](const Packet& f) {
+        if (answer == Answer::reject) return lapd::is_rej(f);
+        return lapd::is_rr(f) && lapd::pf(f) == (answer == Answer::poll);
+    });
+    bus->network.refuse_as_failed = c.failed;
+    const auto i_frame = [tei](unsigned ns) {
+        return lapd::iframe(false, ns, 0, false, BriRig::q931(5, 0x7B), tei);
+    };
+    Frames heard = feed(answer == Answer::reject ? i_frame(2)
+                        : answer == Answer::ack  ? i_frame(1)
+                                                 : lapd::sframe(false, Kind::RR, true, 0, true, tei));
+    loop.advance(c.failed ? c.refusals * RefusalRetry::interval_ms : 10);
+    for (std::string& frame : terminals.take()) heard.push_back(frame);
+    EXPECT_EQ(Frames{c.frame}, heard);
+    EXPECT_EQ(c.failed ? c.refusals : 0u, bus->network.counters().failed);
+    // One REJ for the sequence error, as for one sent at once.
+    if (answer == Answer::reject) {
+        EXPECT_EQ(Frames{}, feed(i_frame(3)));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Channel, RefusedAnswerTest, ::testing::ValuesIn(refused_answer_cases),
+                         test::CaseName());
 
 // A frame that comes with the pool down to its last block is dropped,
 // counted, as one lost on the line (taken, it and its answer would need

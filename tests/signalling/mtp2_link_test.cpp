@@ -142,13 +142,15 @@ struct Deactivation {
     const char* what;
     unsigned queueMs;  // a's channel full: a 64 kbit/s line behind a queue this long
     bool restart;      // activated again at once
+    unsigned failures = 0;  // a's next units refused as failed writes, in a row
 };
 
 class Mtp2DeactivationTest : public Mtp2LinkTest,
                              public ::testing::WithParamInterface<Deactivation> {};
 
 // The peer hears the SIOS, from a full channel once it takes frames again,
-// and the SIO of a restart after it.
+// from a failing one once its writes work again, and the SIO of a restart
+// after it.
 TEST_P(Mtp2DeactivationTest, TakesBothSidesOutOfServiceAndARestartBringsThemBack) {
     const Deactivation& c = GetParam();
     align();
@@ -156,6 +158,8 @@ TEST_P(Mtp2DeactivationTest, TakesBothSidesOutOfServiceAndARestartBringsThemBack
         rig->line.a.set_line(c.queueMs);
         while (a().tb_count() == 0) Mtp2Rig::send(a(), std::string(100, 'a'));
     }
+    rig->line.a.refuse = test::from_nth(1, c.failures);
+    rig->line.a.refuse_as_failed = true;
     a().deactivate();
     if (c.restart) a().activate();
     loop.advance(1000);
@@ -177,8 +181,72 @@ INSTANTIATE_TEST_SUITE_P(Mtp2Link, Mtp2DeactivationTest,
                          ::testing::Values(Deactivation{"IdleChannel", 0, false},
                                            Deactivation{"FullChannel", 500, false},
                                            Deactivation{"RestartOnAnIdleChannel", 0, true},
-                                           Deactivation{"RestartOnAFullChannel", 500, true}),
+                                           Deactivation{"RestartOnAFullChannel", 500, true},
+                                           Deactivation{"FailedWrite", 0, false, 1},
+                                           Deactivation{"FailedWritesInARow", 0, false, 5},
+                                           Deactivation{"RestartAfterFailedWrites", 0, true, 5}),
                          [](const auto& info) { return std::string(info.param.what); });
+
+// A failed write says nothing when the channel works again: an MSU it
+// refused, sent for the first time or again after a loss, leaves on the
+// link's retry, without waiting for the owner's next message or for T7,
+// once or after failures in a row, and the link stays in service.
+struct FailedMsu {
+    const char* what;
+    bool resent;        // the refused unit is sent again: its first copy was lost
+    unsigned failures;  // sendings refused in a row
+};
+
+void PrintTo(const FailedMsu& c, std::ostream* os) { *os << c.what; }
+
+class Mtp2FailedMsuTest : public Mtp2LinkTest, public ::testing::WithParamInterface<FailedMsu> {};
+
+TEST_P(Mtp2FailedMsuTest, LeavesOnTheRetryAndTheLinkStaysInService) {
+    const FailedMsu& c = GetParam();
+    align();
+    if (c.resent) rig->line.a.drop = test::nth(1, mtp2::is_msu);
+    rig->line.a.refuse = test::from_nth(c.resent ? 2 : 1, c.failures, mtp2::is_msu);
+    rig->line.a.refuse_as_failed = true;
+    Mtp2Rig::send(a(), Mtp2Rig::msu(7));
+    loop.advance(c.resent ? 2000 : 1000);
+    EXPECT_EQ(c.failures, rig->line.a.counters().failed);
+    EXPECT_EQ(Mtp2Rig::msus(7, 1), bOwner().messages);
+    EXPECT_EQ(0u, a().rtb_count());
+    loop.advance(15000);
+    EXPECT_EQ(State::worked, a().state_id());
+    EXPECT_EQ(State::worked, b().state_id());
+    EXPECT_TRUE(aOwner().deactivations.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Mtp2Link, Mtp2FailedMsuTest,
+                         ::testing::Values(FailedMsu{"FirstSending", false, 1},
+                                           FailedMsu{"FirstSendingTenTimes", false, 10},
+                                           FailedMsu{"Resending", true, 1},
+                                           FailedMsu{"ResendingTenTimes", true, 10}),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+// A channel whose writes fail for good: the MSU is tried ten times a second,
+// not in a loop, and T7 takes the link out of service as for an MSU the line
+// never carries; its SIOS reaches the peer once the writes work again.
+TEST_F(Mtp2LinkTest, WritesThatFailForGoodTakeTheLinkOutOfServiceAfterT7) {
+    align();
+    rig->line.a.refuse = test::every([](const Packet&) { return true; });
+    rig->line.a.refuse_as_failed = true;
+    Mtp2Rig::send(a(), Mtp2Rig::msu(7));
+    loop.advance(11999);
+    EXPECT_EQ(State::worked, a().state_id());
+    loop.advance(1);
+    EXPECT_EQ(State::idle, a().state_id());
+    EXPECT_EQ(Texts{"impossible phasing"}, aOwner().deactivations);
+    EXPECT_LE(rig->line.a.counters().failed, 2u + 120u);  // the MSU, then the SIOS too
+    loop.advance(10000);
+    EXPECT_EQ(State::worked, b().state_id());
+    EXPECT_LE(rig->line.a.counters().failed, 2u + 220u);
+    rig->line.a.refuse = nullptr;
+    loop.advance(100);
+    EXPECT_EQ(State::idle, b().state_id());
+    EXPECT_TRUE(bOwner().messages.empty());
+}
 
 // A deactivates just as its SIN leaves: B receives SIN and then SIOS while
 // A, now idle, receives B's SIN. Both end up proving and come into service,

@@ -192,6 +192,26 @@ TEST_F(Ss7Slots, CarryMsusOfUpTo273Octets) {
     expect_longest_user_data(273);
 }
 
+// A failed write says nothing when the channel works again: an MSU the
+// driver refused with EIO reaches the peer all the same, as the success the
+// command was answered said, once or after failures in a row.
+TEST_F(Ss7Slots, AnMsuTheDriverFailedToWriteArrivesAllTheSame) {
+    linked_pair();
+    run(2000);
+    signalled();
+    for (int failures : {1, 5}) {
+        SCOPED_TRACE(failures);
+        sim().fail_next(board::sim::Op::Write, board::mcc::kDevice, EIO, 0, failures);
+        const Lines answer = told(test::user_data({1, 2, 3}), 20);
+        EXPECT_EQ("20 success", answer.at(0));
+        run(1000);
+        Lines lines = signalled();
+        lines.insert(lines.begin(), answer.begin() + 1, answer.end());
+        EXPECT_EQ(Lines{"21 userData 01 02 03"}, filtered(lines, "userData"));
+        EXPECT_EQ(Lines{}, filtered(lines, "deactivated"));
+    }
+}
+
 // User data too short for an MSU, and any on a CAS slot, are refused; the
 // SS7 requests are for SS7 slots only.
 TEST_F(SignallingPairs, RefuseWhatTheirLinkCannotCarry) {

@@ -6,6 +6,7 @@ namespace test {
 
 NtOnPort::NtOnPort(HdlcEnd& port) : LinkOwner(new ISDN::LAPD_NT), port_(port) {
     nt_ = static_cast<ISDN::LAPD_NT*>(bottom());
+    nt_->set_hdlc(&port_);
     port_.bind(this);
 }
 
@@ -14,8 +15,6 @@ NtOnPort::~NtOnPort() { port_.bind(nullptr); }
 void NtOnPort::send(const std::string& octets) {
     send_down(*this, octets);
 }
-
-void NtOnPort::transmit(Packet& frame) { port_.hdlc_transmit(frame); }
 
 BriRig::BriRig(unsigned count) : bus(count), network(bus.network) {
     for (unsigned i = 0; i < count; ++i) {

@@ -20,8 +20,8 @@
 namespace test {
 
 // `ISDN::LAPD_NT` at the bottom of a family that records what it reports,
-// as the signalling slot holds it: what the family passes down goes out on
-// `port`, and what the port hears goes to the layer's `receive`.
+// as the signalling slot holds it: the layer sends on `port`, and what the
+// port hears goes to the layer's `receive`, its readiness to the layer.
 class NtOnPort : public LinkOwner, public HDLC::Notify {
 public:
     explicit NtOnPort(HdlcEnd& port);
@@ -31,10 +31,9 @@ public:
     // One layer-3 message from above, made as the slot makes them.
     void send(const std::string& octets);
 
-    void transmit(Packet& frame) override;
     void on_hdlc_receive(Packet& frame) override { receive(frame); }
     void on_hdlc_error(HDLC::Notify::Cause::Type) override {}
-    void on_hdlc_ready() override {}
+    void on_hdlc_ready() override { nt_->on_hdlc_ready(); }
 
 private:
     HdlcEnd& port_;

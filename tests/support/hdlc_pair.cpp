@@ -23,10 +23,15 @@ bool reached(uint32_t ms) { return static_cast<int32_t>(ms - Mux::milliseconds()
 }  // namespace
 
 FramePredicate nth(unsigned n, std::function<bool(const Packet&)> match) {
+    return from_nth(n, 1, std::move(match));
+}
+
+FramePredicate from_nth(unsigned n, unsigned count, std::function<bool(const Packet&)> match) {
     auto seen = std::make_shared<unsigned>(0);
-    return [n, match, seen](const Packet& frame, unsigned) {
+    return [n, count, match, seen](const Packet& frame, unsigned) {
         if (match && !match(frame)) return false;
-        return ++*seen == n;
+        ++*seen;
+        return *seen >= n && *seen - n < count;
     };
 }
 
@@ -47,7 +52,12 @@ bool HdlcEnd::hdlc_transmit(Packet& frame) {
     }
     // A driver takes what its queue has room for, whether or not it said so.
     if (busy_ || (queue_ ? !queue_->takes(now_us()) : !ready_)) return refuse_frame(true);
-    if (refuse && refuse(frame, index)) return refuse_frame(!refuse_only_that);
+    if (refuse && refuse(frame, index)) {
+        if (!refuse_as_failed) return refuse_frame(!refuse_only_that);
+        ++counters_.refused;
+        ++counters_.failed;
+        return false;
+    }
     ++counters_.sent;
     tap(frame, true);
     const uint64_t lineUs = queue_ ? queue_->add(frame.length(), now_us()) : 0;

@@ -2,9 +2,10 @@
 // In-memory HDLC lines for link tests. Each end is a `GenericHDLC` that
 // delivers what it is given to its peers' `HDLC::Notify` on a later loop
 // pass (from a deferred call, never from inside hdlc_transmit), with hooks
-// to lose, refuse, repeat, hold back, delay, pace and fail frames. `HdlcPair`
-// joins two ends; `BriBus` joins a BRI line's network port to each terminal
-// port.
+// to lose, refuse (as a busy channel, which says when it takes frames again,
+// or as a failed write, which does not), repeat, hold back, delay, pace and
+// fail frames. `HdlcPair` joins two ends; `BriBus` joins a BRI line's network
+// port to each terminal port.
 //
 //   test::VirtualLoop loop;            // first: the pair lives in its loop
 //   test::HdlcPair line;
@@ -33,6 +34,9 @@ using FramePredicate = std::function<bool(const Packet& frame, unsigned index)>;
 
 // True for the n-th frame (from 1) that `match` accepts, or the n-th frame.
 FramePredicate nth(unsigned n, std::function<bool(const Packet&)> match = nullptr);
+// True for `count` frames in a row from that n-th on.
+FramePredicate from_nth(unsigned n, unsigned count,
+                        std::function<bool(const Packet&)> match = nullptr);
 // True for every frame that `match` accepts.
 FramePredicate every(std::function<bool(const Packet&)> match);
 
@@ -45,7 +49,8 @@ public:
     struct Counters {
         unsigned given = 0;       // hdlc_transmit calls with a frame
         unsigned sent = 0;        // taken (dropped ones too)
-        unsigned refused = 0;     // busy, or refused by the hook
+        unsigned refused = 0;     // busy, or refused by the hook (failed too)
+        unsigned failed = 0;      // refused as failed writes
         unsigned discarded = 0;   // given while failed
         unsigned dropped = 0;
         unsigned duplicated = 0;
@@ -71,6 +76,9 @@ public:
     // driver whose queue has room again at once); `on_hdlc_ready` follows
     // all the same.
     bool refuse_only_that = false;
+    // With this set, a frame refused by the hook is a failed write (EIO):
+    // only that one is refused, and no `on_hdlc_ready` follows.
+    bool refuse_as_failed = false;
     // Taps see every frame taken at this end (sent) and every frame handed
     // to its notify (!sent): captures and traces hang here.
     using Tap = std::function<void(const Packet& frame, bool sent)>;

@@ -48,6 +48,7 @@ std::string describe_on_bus(const Packet& frame, bool fromNetwork);
 
 inline bool is_i(const Packet& f) { return kind(f) == Kind::I; }
 inline bool is_rr(const Packet& f) { return kind(f) == Kind::RR; }
+inline bool is_rej(const Packet& f) { return kind(f) == Kind::REJ; }
 
 }  // namespace lapd
 }  // namespace test
