@@ -28,7 +28,6 @@ public:
     bool IHwConnectReceiver(Slot& source) override;
     bool IHwDisconnectTransmitter(Slot&) override { return true; }
     bool IHwDisconnectReceiver(Slot&) override { return true; }
-    bool IHwRenew(Slot&) override { return IFollowLinks(true); }
     bool IFollowLinks(bool own) override { return FollowNow(own, own); }
 
     // The guard of the switch: the slot transmits into its links' channels.

@@ -101,11 +101,6 @@ public:
     virtual bool IHwConnectReceiver(Slot& source);             // MuxConnect(source, *this)
     virtual bool IHwDisconnectTransmitter(Slot& destination);  // MuxDisconnect(destination)
     virtual bool IHwDisconnectReceiver(Slot& source);          // MuxDisconnect(*this)
-    // A connect repeated for a link with `peer` that stands, to this side
-    // of the higher priority: it makes again what another owner has
-    // switched over its paths since. By default true: the paths of the
-    // switch's record stand.
-    virtual bool IHwRenew(Slot& /*peer*/) { return true; }
     // The graph around the slot changed (a link of it or of a peer made or
     // gone, a peer that lost its hardware): a slot whose paths follow from
     // its links alone switches the difference. With `own` the change is the
@@ -270,7 +265,7 @@ bool RefuseInvalid(const char* reason);
 // when a side lost its hardware, has no stream or the hardware refused; a
 // failed reconnection keeps the old source, or disconnects when its path
 // cannot be restored. Asked again for a link that stands, it changes the
-// graph in nothing (IHwRenew).
+// graph in nothing (IFollowLinks).
 bool Connect(Slot& source, Slot& destination);
 // Removes the destination's source; false when the hardware refused (the
 // link is removed all the same, its silence owed). Without a source it

@@ -232,16 +232,6 @@ bool FollowLinks(const std::vector<Slot*>& around, Slot* a = nullptr, Slot* b = 
     return made;
 }
 
-// A connect repeated for a link that stands changes nothing in the graph;
-// the side that makes the link's paths itself (the higher priority) makes
-// again what another owner has switched over them since.
-bool Renew(Slot& source, Slot& destination) {
-    const int s = source.GetConnectionPriority(), d = destination.GetConnectionPriority();
-    if (s > d) return source.IHwRenew(destination);
-    if (d > s) return destination.IHwRenew(source);
-    return true;
-}
-
 // The end of a link: the destination has lost `source`.
 void AfterLinkRemoved(Slot& source, Slot& destination) {
     destination.IOnInputRelease();
@@ -282,7 +272,11 @@ bool Connect(Slot& source, Slot& destination) {
                   << destination << std::endl;
         return false;
     }
-    if (destination.source() == &source) return Renew(source, destination);
+    // Repeated for a link that stands, it changes nothing in the graph; a
+    // slot whose paths follow its links makes again what another owner has
+    // switched over them since.
+    if (destination.source() == &source)
+        return FollowLinks(Around({&destination, &source}), &source, &destination);
     if (source.receivers().empty()) {
         if (!source.IOnOutputStream()) {
             std::cerr << "slot " << source << " don't have output stream to " << destination
