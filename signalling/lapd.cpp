@@ -167,7 +167,7 @@ void LAPD::on_iframe(Packet& frame, bool) {
         report_message(frame);
     }
 
-    if (!nr_valid(nr)) {
+    if (!take_nr(nr)) {
         nr_recovery();
         return;
     }
@@ -207,7 +207,7 @@ void LAPD::on_sframe_established(unsigned type, bool command, bool pf, Sequence 
             on_error(mdl_supervisory_f1);
         }
     }
-    if (!nr_valid(nr)) return nr_recovery();
+    if (!take_nr(nr)) return nr_recovery();
     switch (type) {
     case RR:
         if (nr == VS) {
@@ -234,7 +234,7 @@ void LAPD::on_sframe_established(unsigned type, bool command, bool pf, Sequence 
 
 void LAPD::on_sframe_recovery(unsigned type, bool command, bool pf, Sequence nr) {
     if (!command && pf) {
-        if (!nr_valid(nr)) return nr_recovery();
+        if (!take_nr(nr)) return nr_recovery();
         if (type == RNR) {
             start_T200();
         } else {
@@ -245,7 +245,7 @@ void LAPD::on_sframe_recovery(unsigned type, bool command, bool pf, Sequence nr)
         change_state(multiple_frame_established);
         return;
     }
-    if (nr_valid(nr)) {
+    if (take_nr(nr)) {
         VA = nr;
         return;
     }
@@ -526,6 +526,7 @@ void LAPD::discard_queue() {
                   << " AckData=" << acknowledge_.count() << std::endl;
     outgoing_.clear();
     acknowledge_.clear();
+    putBack_ = 0;
 }
 
 void LAPD::nr_recovery() {
@@ -536,6 +537,20 @@ void LAPD::nr_recovery() {
     change_state(awaiting_establishment);
 }
 
+// A REJ sets VS back to its N(R), yet the frames from there on went once:
+// the peer holds them when its REJ left before they came (some peers send
+// one for every frame out of sequence), and its next N(R) may count them.
+bool LAPD::take_nr(Sequence nr) {
+    if (!nr_valid(nr)) return false;
+    if (Sequence::distance(VA, nr) > Sequence::distance(VA, VS)) {
+        const unsigned held = Sequence::distance(VS, nr);
+        for (unsigned n = held; n > 0; --n) outgoing_.get(nullptr);
+        putBack_ -= held;
+        VS = nr;
+    }
+    return true;
+}
+
 void LAPD::retransmission(Sequence nr) {
     VA = nr;
     RetrRQ = true;
@@ -544,6 +559,7 @@ void LAPD::retransmission(Sequence nr) {
 
 void LAPD::reset_sequences() {
     VS = VA = VR = Sequence();
+    putBack_ = 0;
     acknowledge_.clear();
 }
 
@@ -597,7 +613,7 @@ void LAPD::ack_queue_refreash() {
     // Newest first to the front, so that the oldest leaves first.
     Packet info;
     while (acknowledge_.get_last(&info)) {
-        outgoing_.append(info);
+        if (outgoing_.append(info)) ++putBack_;
         ++stats_.retrains;
     }
     RetrRQ = false;
@@ -628,6 +644,7 @@ bool LAPD::queued_up() {
         return false;
     }
     outgoing_.get(nullptr);
+    if (putBack_) --putBack_;
     if (!acknowledge_.put(info)) {
         std::clog << ext::header(this) << "ack queue overflow!" << std::endl;
         ++stats_.ackOverflows;

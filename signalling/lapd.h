@@ -243,7 +243,12 @@ private:
     void nr_recovery();
     void retransmission(Sequence nr);
     void reset_sequences();
-    bool nr_valid(Sequence nr) const { return (VA <= nr) <= VS; }
+    // VA <= N(R) <= VS, where VS counts the frames put back to be sent
+    // again too: the peer may have them from their first sending.
+    bool nr_valid(Sequence nr) const { return (VA <= nr) <= Sequence(VS + putBack_); }
+    // A valid N(R) is taken: one beyond VS acknowledges frames put back,
+    // which are not sent again. False for an invalid one.
+    bool take_nr(Sequence nr);
     void change_state(unsigned next);
     void change_flowstatus(FlowStatus::Type next);
 
@@ -312,6 +317,9 @@ private:
     LogThrottle outPoolLow_;
     CleanQueue<Packet, out_capacity> outgoing_;   // messages not yet sent
     CleanQueue<Packet, window> acknowledge_;      // sent, unacknowledged, in N(S) order
+    // The frames at the front of the outgoing queue that went before VS was
+    // set back for a retransmission, numbered from VS on.
+    unsigned putBack_ = 0;
     Protocol_name_str name_{"ISDN::LAPD"};
     GenericHDLC* hdlc_ = nullptr;
     // Sent once the channel takes frames again; RejectException is set

@@ -164,6 +164,47 @@ TEST_P(LapdFrameCaseTest, AnswersReportsAndMoves) {
 
 INSTANTIATE_TEST_SUITE_P(Frames, LapdFrameCaseTest, ::testing::ValuesIn(frame_cases), test::CaseName());
 
+// Set back to VS 0 by a REJ while its channel is busy, the link has I
+// frames 0 to 2 to send again. The peer may hold them from their first
+// sending (its REJ left before they came): an N(R) up to 3 is valid, and
+// only the frames after it go again. Beyond 3 it is an N(R) error still
+// (whose SABME the busy channel refused).
+struct NrAfterRej {
+    const char* what;
+    unsigned nr;
+    std::vector<std::string> answers;  // once the channel takes frames
+    std::vector<std::string> statuses;
+    unsigned state;
+};
+
+void PrintTo(const NrAfterRej& c, std::ostream* os) { *os << c.what; }
+
+class LapdNrAfterRejTest : public LapdFrameTest,
+                           public ::testing::WithParamInterface<NrAfterRej> {};
+
+TEST_P(LapdNrAfterRejTest, CountsTheFramesToSendAgain) {
+    const NrAfterRej& c = GetParam();
+    establish();
+    send_unacknowledged(3);
+    line->a.set_busy(true);
+    feed(lapd::sframe(true, Kind::REJ, false, 0, false));
+    feed(lapd::sframe(true, Kind::RR, false, c.nr, false));
+    line->a.set_busy(false);
+    loop.advance(1);
+    EXPECT_EQ(c.answers, peer.take());
+    EXPECT_EQ(c.statuses, owner->statuses);
+    EXPECT_EQ(c.state, state());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Frames, LapdNrAfterRejTest,
+    ::testing::Values(
+        NrAfterRej{"NoneHeld", 0, {"I 0/0 cmd", "I 1/0 cmd", "I 2/0 cmd"}, {}, established},
+        NrAfterRej{"TwoHeld", 2, {"I 2/0 cmd"}, {}, established},
+        NrAfterRej{"AllHeld", 3, {}, {}, established},
+        NrAfterRej{"BeyondWhatWasSent", 4, {}, {"Other - N(R) error"}, establishing}),
+    [](const auto& info) { return std::string(info.param.what); });
+
 TEST_F(LapdFrameTest, PeerBusyHoldsIFramesUntilRR) {
     establish();
     feed(lapd::sframe(true, Kind::RNR, false, 0, false));

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "tests/link/packet_pool_check.h"
 #include "tests/support/hdlc_pair.h"
 #include "tests/support/lapd_frames.h"
@@ -45,6 +47,13 @@ protected:
         PacketPoolCheck::TearDown();
     }
     bool network() const { return GetParam().oursIsNetwork; }
+    // Both links anew on a new line, for another run within one test.
+    void renew() {
+        peer.reset();
+        owner.reset();
+        line.reset(new test::HdlcPair);
+        SetUp();
+    }
 
     // Whoever plays the user side starts the link.
     void establish() {
@@ -119,6 +128,34 @@ TEST_P(LapdInteropTest, IdleLinkPollsAndStaysUp) {
     test::LapdRig::send(*ours, "after");
     loop.advance(100);
     EXPECT_EQ(std::vector<std::string>{"after"}, peer->messages);
+}
+
+// One frame in 15 lost each way, and our channel busy for about one frame
+// in 10 it is given, with five seeds. The peer answers every frame out of
+// sequence with a REJ, so our link hears REJs for frames it is sending again
+// already, sets VS back below frames the peer holds, and then hears the
+// peer's N(R) for them. Every message arrives, and neither side
+// re-establishes, through the idle polls after the exchange too.
+TEST_P(LapdInteropTest, LossyLineAndBusyChannelLoseNothingAndReestablishNothing) {
+    for (unsigned seed = 1; seed <= 5; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        if (seed > 1) renew();
+        establish();
+        auto draw = std::make_shared<std::mt19937>(seed);
+        auto one_in = [draw](unsigned n) -> test::FramePredicate {
+            return [draw, n](const Packet&, unsigned) { return (*draw)() % n == 0; };
+        };
+        line->a.drop = one_in(15);
+        line->b.drop = one_in(15);
+        line->a.refuse = one_in(10);
+        exchange(300);
+        loop.advance(2 * ISDN::LAPD::T203_ms);
+        EXPECT_EQ(numbered("o", 300), peer->messages);
+        EXPECT_EQ(numbered("p", 300), owner->messages);
+        EXPECT_EQ(1u, peer->established);
+        EXPECT_EQ(1u, owner->activations);
+        EXPECT_TRUE(owner->statuses.empty());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sides, LapdInteropTest,

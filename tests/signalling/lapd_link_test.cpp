@@ -231,6 +231,37 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedAnswer{"FinalOfFiveFailedWrites", false, true, 5}),
     [](const auto& info) { return std::string(info.param.what); });
 
+// A peer may answer every frame out of sequence with a REJ (here the line
+// repeats the network's one REJ). The second REJ sets VS back once more,
+// below frames the peer already has, and the link's busy channel keeps it
+// there: the peer's N(R) for those frames is taken, not as an N(R) error
+// that re-establishes, and they are not sent a third time.
+TEST_F(LapdLinkTest, RepeatedRejThenAcknowledgementOfTheFramesSentAgain) {
+    establish();
+    std::vector<std::string> seen;  // what the user link says (>) and hears (<)
+    r().line.a.add_tap([&seen](const Packet& f, bool sent) {
+        seen.push_back((sent ? "> " : "< ") + lapd::describe(f, !sent));
+    });
+    r().line.a.drop = test::nth(2, lapd::is_i);
+    r().line.b.duplicate = test::nth(1, lapd::is_rej);
+    // Busy for a third sending of I frame 1, and when it is tried again.
+    r().line.a.refuse = test::from_nth(3, 2, [](const Packet& f) {
+        return lapd::is_i(f) && lapd::ns(f) == 1;
+    });
+    for (unsigned i = 0; i < 3; ++i) r().send(user(), LapdRig::numbered("u", i));
+    loop.advance(100);
+    EXPECT_EQ((std::vector<std::string>{"> I 0/0 cmd", "> I 1/0 cmd", "> I 2/0 cmd",
+                                        "< RR 1 resp", "< REJ 1 resp", "> I 1/0 cmd",
+                                        "> I 2/0 cmd", "< REJ 1 resp", "< RR 2 resp",
+                                        "< RR 3 resp"}),
+              seen);
+    EXPECT_LT(0u, r().line.a.counters().refused);
+    EXPECT_EQ(numbered("u", 3), networkOwner().messages);
+    EXPECT_TRUE(userOwner().statuses.empty());
+    EXPECT_EQ(ISDN::multiple_frame_established, user().full_state().state);
+    EXPECT_EQ(0u, user().queued_out() + user().queued_ack());
+}
+
 TEST_F(LapdLinkTest, IdleLinkPollsEveryTenSeconds) {
     r().trace_frames();
     establish();
