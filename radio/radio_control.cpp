@@ -142,7 +142,7 @@ bool RadioControl::Start() {
 void RadioControl::SessionOpened() {
     sessionEnded_ = false;
     if (removalOwed_) ForgetFilter();
-    if (filterActive_) SetFilter();
+    if (filterActive_) setOwed_ = !SetFilter();
     if (timerEnabled_ && !timer_) SetTimerEnable(true);
     OnSessionOpened();
 }
@@ -189,6 +189,7 @@ void RadioControl::OnProcessStatus(Timer*) {
     const uint32_t now = Now();
     lastActivity_ = now;
     if (removalOwed_) RemoveFilter();
+    if (setOwed_) setOwed_ = !SetFilter();
     if (notify_) notify_->RadioControlTick();
     const unsigned long delay = sessionEnded_ ? interval_ : ProcessRadioStatus(now, interval_);
     if (timerEnabled_)
@@ -196,24 +197,33 @@ void RadioControl::OnProcessStatus(Timer*) {
 }
 
 // Address 0 names no source: until a real one is known every source passes,
-// or a keyed radio would hear nobody. A filter for another position that the
-// driver refuses must not leave the old position's filter in the driver: it
-// goes, as at an un-key, and the next update asks for the new one again.
+// or a keyed radio would hear nobody. A filter the driver refuses is owed:
+// each update and each tick ask for it again. One for another position must
+// not leave the old position's filter in the driver: it goes, as at an
+// un-key, and the new one is owed once it has.
 bool RadioControl::UpdateAccess(bool on, const in_addr& addr) {
     if (on && addr.s_addr != 0) {
         if (filterActive_ && filter_.addr == addr.s_addr) {
             removalOwed_ = false;
+            if (setOwed_) setOwed_ = !SetFilter();
             return true;
         }
         const bool held = filterActive_;
         const board::rtp_ext::rtp_ext_source_filter old = filter_;
         filter_ = {addr.s_addr, 0};
         filterActive_ = true;
-        if (SetFilter() || !held) {
+        const bool set = SetFilter();
+        if (set || !held) {
             removalOwed_ = false;
+            setOwed_ = !set;
         } else {
             filter_ = old;
             RemoveFilter();
+            if (!removalOwed_) {
+                filter_ = {addr.s_addr, 0};
+                filterActive_ = true;
+                setOwed_ = true;
+            }
         }
     } else if (filterActive_) {
         RemoveFilter();
@@ -237,6 +247,7 @@ void RadioControl::ForgetFilter() {
     filter_ = {};
     filterActive_ = false;
     removalOwed_ = false;
+    setOwed_ = false;
 }
 
 bool RadioControl::SetFilter() {

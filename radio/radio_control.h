@@ -135,7 +135,8 @@ public:
     // address known: 0). The filter stays in force across a restart of the
     // session. A removal the driver refused stays owed, tried again by the
     // next update and each status tick: false while it is owed. A filter
-    // for another position the driver refuses takes the old one away.
+    // the driver refuses is owed, tried again by the next update and each
+    // status tick; one for another position takes the old one away first.
     bool UpdateAccess(bool on, const in_addr& addr);
     // "rtp_ext[id] time:" (no number for type 2), at most 254 characters.
     const std::string& GetPrefix();
@@ -229,11 +230,13 @@ private:
     bool startOwed_ = false;
     bool shortOfDescriptors_ = false;
     Timer startRetry_;
-    // The filter is in force (also when the driver refused to set it: the
-    // protocol's access rule still keeps the other positions out); with the
-    // removal owed, the driver still passes filter_'s source only.
+    // The filter is in force (also while the driver has refused to set it:
+    // setOwed_, it is asked for at each update and tick, and the access rule
+    // keeps the other positions out meanwhile); with the removal owed, the
+    // driver still passes filter_'s source only.
     bool filterActive_ = false;
     bool removalOwed_ = false;
+    bool setOwed_ = false;
     board::rtp_ext::rtp_ext_source_filter filter_{};
     // Asked at each packet while the radio is keyed for a position whose
     // filter the driver refuses.

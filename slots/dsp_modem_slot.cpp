@@ -82,7 +82,7 @@ void DspModemSlot::InitModem() {
         if (board::ioctl(fd.get(), board::mctl::kSetDdm, words) < 0)
             return Abort("set DDM failed : ");
     }
-    SetParameters(fd, modem);
+    if (!SetParameters(fd, modem)) return;
     channel_ = channel;
     modem_ = modem;
     fd_ = std::move(fd);
@@ -92,21 +92,27 @@ void DspModemSlot::InitModem() {
     StartCall();
 }
 
-void DspModemSlot::SetParameters(const Fd& fd, int modem) {
+// A call must not start on a modem whose parameters are not those asked
+// for: a refused reset or parameter aborts the set-up as a refused mode does.
+bool DspModemSlot::SetParameters(const Fd& fd, int modem) {
     int32_t reset[2] = {modem, -1};
-    if (board::ioctl(fd.get(), board::mctl::kResetParams, reset) < 0)
-        PutHeader(std::cerr) << "reset dmp parameters failed : " << std::strerror(errno)
-                             << std::endl;
+    if (board::ioctl(fd.get(), board::mctl::kResetParams, reset) < 0) {
+        Abort("reset dmp parameters failed : ");
+        return false;
+    }
     const auto* dmp = params().get_dmp();
-    if (!dmp) return;
+    if (!dmp) return true;
     for (const TERM::DDModemParam& param : *dmp) {
         int32_t words[3] = {modem, param.get_offset().getValue(), param.get_value().getValue()};
-        if (board::ioctl(fd.get(), board::mctl::kSetParam, words) < 0)
-            PutHeader(std::cerr) << "set dmp parameter " << "index="
-                                 << param.get_offset().getUnsignedValue()
-                                 << " value=" << param.get_value().getUnsignedValue()
-                                 << " failed : " << std::strerror(errno) << std::endl;
+        if (board::ioctl(fd.get(), board::mctl::kSetParam, words) >= 0) continue;
+        const std::string what = "set dmp parameter index=" +
+                                 std::to_string(param.get_offset().getUnsignedValue()) +
+                                 " value=" + std::to_string(param.get_value().getUnsignedValue()) +
+                                 " failed : ";
+        Abort(what.c_str());
+        return false;
     }
+    return true;
 }
 
 bool DspModemSlot::CallRequest(uint32_t request, const char* failure) {

@@ -40,8 +40,9 @@ private:
     // Allocates and sets up a modem, then starts the call: once per slot
     // (until a modem is held, a failure may be retried by the next request).
     void InitModem();
-    // Steps that may fail only log: the parameters are reset, then set.
-    void SetParameters(const Fd& fd, int modem);
+    // The parameters reset, then set; false when the driver refused one,
+    // and the call aborted.
+    bool SetParameters(const Fd& fd, int modem);
     void StartCall();
     // The modem request `request` {modem, -1}; false after its abort.
     bool CallRequest(uint32_t request, const char* failure);

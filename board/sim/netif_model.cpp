@@ -103,6 +103,20 @@ bool NetIfModel::take_failure(unsigned long request) {
     return false;
 }
 
+namespace {
+
+// The board's refuse hook on the interface requests; false when it lets
+// the call through.
+bool refused(Op op, unsigned long request, const void* arg) {
+    const auto& refuse = Board::instance().refuse;
+    const int error =
+        refuse ? refuse(op, NetIfModel::kPath, static_cast<uint32_t>(request), arg) : 0;
+    if (error != 0) errno = error;
+    return error != 0;
+}
+
+}  // namespace
+
 // Any real descriptor will do: the requests are answered from the table.
 int NetIfModel::socket(int, int type, int) {
     if (socketFailure_) {
@@ -110,6 +124,7 @@ int NetIfModel::socket(int, int type, int) {
         socketFailure_.reset();
         return -1;
     }
+    if (refused(Op::Open, 0, nullptr)) return -1;
     int fd = ::socket(AF_UNIX, SOCK_DGRAM | (type & SOCK_CLOEXEC), 0);
     if (fd >= 0) ++socketsOpened_;
     return fd;
@@ -117,7 +132,7 @@ int NetIfModel::socket(int, int type, int) {
 
 int NetIfModel::ioctl(int fd, unsigned long request, void* arg) {
     if (::fcntl(fd, F_GETFD) < 0) return -1;  // EBADF, as the kernel says
-    if (take_failure(request)) return -1;
+    if (take_failure(request) || refused(Op::Ioctl, request, arg)) return -1;
     if (arg == nullptr) {
         errno = EFAULT;
         return -1;

@@ -56,6 +56,10 @@ public:
     bool set_flags(const std::string& name, short flags);
     bool set_channel(const std::string& name, int32_t channel);
 
+    // The name under which the board's refuse hook (sim_board.h) is asked
+    // about the socket (an open) and the requests (ioctls).
+    static constexpr const char* kPath = "netif";
+
     // The next socket, or the next `count` requests `request`, fail with `error`.
     void fail_next_socket(int error) { socketFailure_ = error; }
     void fail_next(unsigned long request, int error, int count = 1);

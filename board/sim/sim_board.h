@@ -183,8 +183,9 @@ public:
                    int count = 1);
     // Asked about every call that reaches a device (after fail_next's),
     // with an ioctl's record or the bytes written (else null): a non-zero
-    // errno it returns fails the call without reaching the model. reset()
-    // clears it.
+    // errno it returns fails the call without reaching the model. The
+    // network interfaces ask it too, under NetIfModel::kPath (the socket
+    // as an open, each request as an ioctl). reset() clears it.
     std::function<int(Op op, const std::string& path, uint32_t request, const void* arg)> refuse;
 
     // The network interfaces (board/netif.h).

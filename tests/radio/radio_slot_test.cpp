@@ -845,7 +845,8 @@ INSTANTIATE_TEST_SUITE_P(Radio, RadioKeyed, ::testing::ValuesIn(kKeyedCases), te
 // Keyed at the most urgent level, the driver passes the keying position
 // only. An un-key whose filter removal the driver refused is answered so,
 // and the radio asks again at its next status tick: from then on every
-// position is heard.
+// position is heard. A filter the driver refuses is asked for again at the
+// next tick.
 class RadioUnkeyRefused : public RadioSlotTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(RadioUnkeyRefused, IsAnsweredSo_AndTheFilterGoesAtTheNextTick) {
@@ -866,9 +867,21 @@ TEST_P(RadioUnkeyRefused, IsAnsweredSo_AndTheFilterGoesAtTheNextTick) {
     EXPECT_EQ(std::nullopt, outcome(unkey, kSlot)) << "the controller's retry";
 }
 
+TEST_P(RadioUnkeyRefused, AKeyWhoseFilterWasRefusedHasItAtTheNextTick) {
+    const bool ed137 = GetParam();
+    create(kSlot, ed137 ? ed137_command() : vark_command());
+    sim().fail_next(Op::Ioctl, ext::kDevice, EIO, ext::kSetFilter);
+    ASSERT_EQ(std::nullopt,
+              outcome(ioctl_rtp_ext(ed137 ? ed137_keyed("emergency-ptt-on") : vark_keyed(0)), kSlot));
+    EXPECT_FALSE(ext_session_of(kSlot)->filter);
+    advance(1000);
+    EXPECT_TRUE(filters(kSlot, "127.0.0.2"));
+}
+
 // Keyed at the most urgent level by another position while the removal is
 // owed, with the driver refusing that position's filter as well: the driver
-// must not go on passing the old position only.
+// must not go on passing the old position only, and passes the new one's
+// from the next tick.
 TEST_P(RadioUnkeyRefused, AnotherPositionKeyingMeanwhileIsHeard) {
     const bool ed137 = GetParam();
     create(kSlot, ed137 ? ed137_command() : vark_command());
@@ -887,6 +900,8 @@ TEST_P(RadioUnkeyRefused, AnotherPositionKeyingMeanwhileIsHeard) {
     EXPECT_TRUE(ext_session_of(kSlot)->inject(own, test::ip("127.0.0.4"), 9));
     server.pump();
     EXPECT_TRUE(next_of(LGCP::Signal::Alternative::rtpExt));
+    advance(1000);
+    EXPECT_TRUE(filters(kSlot, "127.0.0.4"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Radio, RadioUnkeyRefused, ::testing::Bool(),
