@@ -263,13 +263,14 @@ bool RefuseInvalid(const char* reason);
 
 // Makes `source` feed `destination` (replacing its earlier source). False
 // when a side lost its hardware, has no stream or the hardware refused; a
-// failed reconnection keeps the old source, or disconnects when its path
-// cannot be restored. Asked again for a link that stands, it changes the
-// graph in nothing (IFollowLinks).
+// failed reconnection keeps the old source (what the driver refuses of its
+// path owed), or disconnects where a side refuses it. Asked again for a
+// link that stands, it changes the graph in nothing (IFollowLinks).
 bool Connect(Slot& source, Slot& destination);
-// Removes the destination's source; false when the hardware refused (the
-// link is removed all the same, its silence owed). Without a source it
-// tries again what is owed the destination's receive channel.
+// Removes the destination's source; what the driver refuses of the break
+// is owed. False where a side's hook refused (the link is removed all the
+// same). Without a source it tries again what is owed the destination's
+// receive channel, and is false while the driver refuses.
 bool Disconnect(Slot& destination);
 // Pick the side that does the hardware work (by connection priority). A
 // link with a side that lost its hardware has no path: none is made, and
@@ -279,10 +280,11 @@ bool llDisconnect(Slot& destination);
 // The default hardware work: the TDM switch, the path owned by the
 // destination. A connect is refused, with one line, to a slot that asks to
 // change what flows into a channel that another live call holds
-// (Slot::HoldChannel), or when a slot sharing the channel receives another
-// source on it; the source's channel is only read. A release breaks only
-// the destination's own path, and leaves it to a sharer that receives on it
-// too; a path the call now holding the channel switched is not its own.
+// (Slot::HoldChannel), or to read one, or when a slot sharing the channel
+// receives another source on it. A release breaks only the destination's
+// own path (owed where the driver refuses), and leaves it to a sharer that
+// receives on it too; a path the call now holding the channel switched is
+// not its own.
 bool MuxConnect(Slot& source, Slot& destination);
 bool MuxDisconnect(Slot& destination);
 // Whether `slot`, which switches into its links' channels itself (through

@@ -39,6 +39,13 @@ Link& UnderWay() {
     return link;
 }
 
+// A link put back as it was after its replacement failed: what the driver
+// refuses of its path is owed, not refused.
+bool& Restoring() {
+    static bool restoring = false;
+    return restoring;
+}
+
 // Whether `a` and `b` are wired, or being wired, to each other.
 bool Wired(const Slot& a, const Slot& b) {
     const Link& making = UnderWay();
@@ -138,7 +145,11 @@ bool MuxConnect(Slot& source, Slot& destination) {
     const int rx = destination.IGetReceiveChannel();
     if (!Admitted(source, tx) || !Admitted(destination, rx) || !OneSource(destination, tx, rx))
         return false;
-    if (!HwMux::instance().Connect(tx, rx, destination)) return false;
+    HwMux& mux = HwMux::instance();
+    if (Restoring())
+        mux.Claim(tx, rx, destination);
+    else if (!mux.Connect(tx, rx, destination))
+        return false;
     std::clog << "mux: slot " << source << " [" << tx << "] -> " << destination << " [" << rx << "]"
               << std::endl;
     return true;
@@ -146,14 +157,10 @@ bool MuxConnect(Slot& source, Slot& destination) {
 
 // What the destination switched is its own to break, also in a channel the
 // driver has given another call since: a path that call switched is not
-// the destination's, and stays.
+// the destination's, and stays. A silence the driver refuses is owed.
 bool MuxDisconnect(Slot& destination) {
     const int rx = destination.IGetReceiveChannel();
-    switch (HwMux::instance().Release(destination, rx)) {
-        case HwMux::Released::kept: return true;
-        case HwMux::Released::failed: return false;
-        case HwMux::Released::broken: break;
-    }
+    if (HwMux::instance().Release(destination, rx) != HwMux::Released::broken) return true;
     std::clog << "mux: disconnect slot " << destination << " [" << rx << "]" << std::endl;
     return true;
 }
@@ -239,13 +246,16 @@ void AfterLinkRemoved(Slot& source, Slot& destination) {
 }
 
 // A reconnection failed after the old path was released: the old source
-// feeds the destination again over the link as it was, or, when even that
-// fails, the link goes too, so that the graph never shows a path the
-// switch does not carry.
+// feeds the destination again over the link as it was, its path owed where
+// the driver refuses it; only where a side refuses it (not the driver)
+// does the link go too, so that the graph never shows a path the switch
+// does not carry or owe.
 void RestoreOrDrop(Slot& old, Slot& destination, uint64_t made) {
     if (destination.source() != &old) destination.LogicalConnect(old, made);
-    if (llConnect(old, destination) && FollowLinks(Around({&destination, &old}), &old, &destination))
-        return;
+    Restoring() = true;
+    const bool restored = llConnect(old, destination);
+    Restoring() = false;
+    if (restored) return;
     std::cerr << "slot " << destination << " lost its path from " << old << std::endl;
     destination.LogicalDisconnect();
     AfterLinkRemoved(old, destination);

@@ -483,42 +483,6 @@ std::vector<Sweep> ExhaustiveSweeps(const DeviceGroup& group) {
     return sweeps;
 }
 
-// Faults the sweep finds in code that another change owns at present (the
-// wiring of slots, slots/wiring.cpp): the rows that meet them are expected
-// to fail, and the fault is excused there so that the suite stays green
-// until it is mended; every other fault in those rows still fails them.
-struct KnownFault {
-    const char* rows;   // a part of the names of the rows that meet it
-    const char* fault;  // a part of the judge's words for it
-};
-const KnownFault kExpectedToFail[] = {
-    // "a conference with trunk and RTP parties", refused #4 (EIO, the
-    // silence of 41's receive channel, 0xc0084d04): the disconnect of 41
-    // (#11) is answered disconnectFail, yet 41 has lost its source (its
-    // silence owed).
-    {"a conference", "disconnect answered failed, yet"},
-    // "a day, lasting, the switch", refused #12 on (EIO; also #13 or #14
-    // on, "two at once" #14 and #15, and "a cut mid-day, lasting" #12 to
-    // #14 or #59 to #61 on): the connect of 26 to 43 (#32, or #81), which
-    // 10 feeds, is answered connectFail, yet 43 has lost 10 (the restore of
-    // the old link was refused too, and the link dropped).
-    {"the switch", "connect answered failed, yet"},
-};
-
-// The faults of `text` ("a; b; ") that the row is not expected to meet.
-std::string Unexpected(const std::string& text, const Sweep& sweep) {
-    std::string left;
-    for (size_t at = 0, end; (end = text.find("; ", at)) != std::string::npos; at = end + 2) {
-        const std::string fault = text.substr(at, end + 2 - at);
-        bool known = false;
-        for (const KnownFault& k : kExpectedToFail)
-            known = known || (sweep.what.find(k.rows) != std::string::npos &&
-                              fault.find(k.fault) != std::string::npos);
-        if (!known) left += fault;
-    }
-    return left;
-}
-
 void Play(const Sweep& sweep) {
     test::RefusalSweep refusals(OfTheGroup(*sweep.group, sweep.error),
                                 test::refuse_each(sweep.sampling, sweep.shape, sweep.error));
@@ -538,14 +502,14 @@ void Play(const Sweep& sweep) {
         if (sweep.shape == Shape::lasting) refusals.disarm();
         day->settle();
         SCOPED_TRACE(refusals.describe());
-        EXPECT_EQ("", Unexpected(day->faults(), sweep)) << "during the day";
+        EXPECT_EQ("", day->faults()) << "during the day";
         day->judge(true);
         day->hear_again();
-        EXPECT_EQ("", Unexpected(day->faults(), sweep)) << "once settled";
+        EXPECT_EQ("", day->faults()) << "once settled";
         clean_up(*day);
         refusals.disarm();
         day->settle();
-        EXPECT_EQ("", Unexpected(day->leftovers(), sweep)) << "after the clean-up";
+        EXPECT_EQ("", day->leftovers()) << "after the clean-up";
         const std::string failed = day->failed();
         if (!refusals.refused()) {
             EXPECT_EQ("", failed);

@@ -261,7 +261,7 @@ const GuardCase kGuard[] = {
      kOneSourceLine, -1},
     {"a mute the driver refuses leaves the timeslot to another source",
      {kInput, kSecondInput, kTrunk, {Do::trunk, 21, 2}, kTrunkToInput, {Do::refuseSilences, 0},
-      {Do::disconnect, 11, 0, Cause::disconnectFail}, {Do::connect, 21, 12}, {Do::accept, 0}},
+      {Do::disconnect, 11}, {Do::connect, 21, 12}, {Do::accept, 0}},
      "", 2},
     {"a party in two inputs loses its channel to the next call",
      {kOutput, kTrunk, kOutputToTrunk, kInput, kSecondInput, {Do::party, 40},
