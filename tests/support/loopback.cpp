@@ -30,15 +30,42 @@ Fd bind_loopback(unsigned short& port) {
     return socket;
 }
 
-// A window of 48 ports for each process, by its id, handed out once each,
-// between the server's default port (20001) and the system's ephemeral ones
-// (32768 and up): a socket bound to port 0 or connecting, or a test process
-// running beside this one, does not take a port between its choice and its
-// use.
+namespace {
+
+constexpr unsigned kWindows = 264;
+
+// The window this process holds for its life: the first free from the one
+// its id names, held by a socket on a port of its own below the windows, so
+// that two test processes running side by side never share one.
+unsigned OwnWindow() {
+    constexpr unsigned kGuardPorts = 19000;
+    static Fd guard;
+    static unsigned window = kWindows;
+    for (unsigned tried = 0; window == kWindows && tried < kWindows; ++tried) {
+        const unsigned candidate = (static_cast<unsigned>(::getpid()) + tried) % kWindows;
+        Fd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        const sockaddr_in address = loopback_address(static_cast<unsigned short>(kGuardPorts + candidate));
+        if (!socket || ::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address),
+                              sizeof address) != 0)
+            continue;
+        guard = std::move(socket);
+        window = candidate;
+    }
+    return window;
+}
+
+}  // namespace
+
+// A window of 48 ports for each process, handed out once each, between the
+// server's default port (20001) and the system's ephemeral ones (32768 and
+// up): a socket bound to port 0 or connecting, or a test process running
+// beside this one, does not take a port between its choice and its use.
 unsigned short own_port(bool (*free)(unsigned short port)) {
-    constexpr unsigned kFirstPort = 20064, kPorts = 48, kWindows = 264;
+    constexpr unsigned kFirstPort = 20064, kPorts = 48;
     static unsigned next = 0;
-    const unsigned window = kFirstPort + static_cast<unsigned>(::getpid()) % kWindows * kPorts;
+    const unsigned own = OwnWindow();
+    if (own == kWindows) return 0;
+    const unsigned window = kFirstPort + own * kPorts;
     while (next < kPorts) {
         const auto port = static_cast<unsigned short>(window + next);
         next += 2;
