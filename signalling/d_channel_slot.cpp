@@ -1,19 +1,21 @@
 #include "signalling/d_channel_slot.h"
 
+#include <algorithm>
 #include <list>
 
 #include "slots/slots.h"
 
-bool DChannelSlot::IHwConnectReceiver(Slot& source) {
-    if (!IAccepts(source, true)) return false;
-    ended_ = false;
-    return true;
+bool DChannelSlot::ended() const { return ended_ && NewestLink() <= endedAt_; }
+
+uint64_t DChannelSlot::NewestLink() const {
+    uint64_t newest = source() ? linkMade() : 0;
+    for (const Slot* receiver : receivers()) newest = std::max(newest, receiver->linkMade());
+    return newest;
 }
 
-bool DChannelSlot::IHwConnectTransmitter(Slot& destination) {
-    if (!IAccepts(destination, false)) return false;
-    ended_ = false;
-    return true;
+void DChannelSlot::ChannelEnded() {
+    End();
+    FollowLinksWithout(*this);
 }
 
 bool DChannelSlot::hdlc_admits(int channel) { return MuxAdmitsForLinks(*this, channel); }
@@ -38,7 +40,7 @@ Slot* DChannelSlot::LastReceiver() const {
 
 DChannelSlot::Wants DChannelSlot::Now() {
     Wants wants = IWants();
-    if (ended_ || hardwareLost()) wants.open = false;
+    if (ended() || hardwareLost()) wants.open = false;
     return wants;
 }
 
@@ -77,7 +79,7 @@ bool DChannelSlot::FollowNow(bool own, bool asked) {
     }
     const bool opening = !channel.is_open();
     if (opening && !channel.activate()) {
-        ended_ = true;  // the next activate or new link tries again
+        End();  // the next activate or new link tries again
         OnDeactivated();
         return true;
     }

@@ -22,13 +22,16 @@ public:
     int GetConnectionPriority() override { return 1; }
     bool IOnOutputStream() override { return true; }
     bool IOnInputStream() override { return true; }
-    // A new link: a channel that ended may open again. The paths follow
-    // once the link is in the graph (IFollowLinks).
-    bool IHwConnectTransmitter(Slot& destination) override;
-    bool IHwConnectReceiver(Slot& source) override;
+    // The paths follow once the link is in the graph (IFollowLinks).
+    bool IHwConnectTransmitter(Slot& destination) override {
+        return IAccepts(destination, false);
+    }
+    bool IHwConnectReceiver(Slot& source) override { return IAccepts(source, true); }
     bool IHwDisconnectTransmitter(Slot&) override { return true; }
     bool IHwDisconnectReceiver(Slot&) override { return true; }
     bool IFollowLinks(bool own) override { return FollowNow(own, own); }
+    // A new link opens a channel that ended again.
+    void ILinked() override { ended_ = false; }
 
     // The guard of the switch: the slot transmits into its links' channels.
     bool hdlc_admits(int channel) override;
@@ -36,7 +39,9 @@ public:
     void hdlc_holds(int channel) override;
     void hdlc_gives_back(int channel) override;
 
-    bool ended() const { return ended_; }
+    // The channel ended and no link of the slot was made since (while a
+    // connect makes one, it opens for it).
+    bool ended() const;
 
 protected:
     // What a kind's links ask of its channel.
@@ -62,8 +67,9 @@ protected:
     // The controller's activate: the channel opens anew where the links ask
     // for it, also after it ended; false where they do not (not wired).
     bool Reopen();
-    // The channel ended: closed until the next activate or new link.
-    void ChannelEnded() { ended_ = true; }
+    // The channel ended: closed until the next activate or new link; the
+    // slots around it follow (another listener feeds the trunk).
+    void ChannelEnded();
 
     // For IWants: the source over a live link, when it has a transmit
     // channel; the receiver with a receive channel whose live link was
@@ -81,6 +87,16 @@ private:
     // this slot (its link, its activate), and hears when it cannot open.
     bool FollowNow(bool own, bool asked);
 
+    void End() {
+        ended_ = true;
+        endedAt_ = lastLinkMade();
+    }
+    // The link of the slot made last (0 without one): a connect that fails
+    // leaves the graph as it was, and a channel it would have opened stays
+    // ended.
+    uint64_t NewestLink() const;
+
     bool ended_ = false;
+    uint64_t endedAt_ = 0;
     bool linkRunning_ = false;
 };

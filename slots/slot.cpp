@@ -149,7 +149,7 @@ void Slot::LetGoOfHardware(Loss loss, int cause) {
     IReleaseHardware();
     hardwareLost_ = true;
     LetGoOfChannels(*this);
-    FollowLinksOfLost(*this);
+    FollowLinksWithout(*this);
     if (loss == Loss::abort) OnAbort(cause);
 }
 
@@ -194,10 +194,9 @@ void Slot::on_release() {
 // ---- The graph
 
 void Slot::LogicalConnect(Slot& source, uint64_t made) {
-    static uint64_t links = 0;
     LogicalDisconnect();
     source_ = &source;
-    linkMade_ = made ? made : ++links;
+    linkMade_ = made ? made : ++links_;
     Receivers& list = source.receivers_;
     auto at = std::lower_bound(list.begin(), list.end(), this, std::less<Slot*>());
     if (at == list.end() || *at != this) list.insert(at, this);

@@ -108,6 +108,8 @@ public:
     // answers false, the switch left as it was; otherwise what the driver
     // refuses is owed. By default true: a link's hooks make its paths.
     virtual bool IFollowLinks(bool /*own*/) { return true; }
+    // A connect made a new link of the slot, and answers success.
+    virtual void ILinked() {}
     // Whether the slot has an output (input) stream now; false refuses Connect.
     virtual bool IOnOutputStream() { return false; }
     virtual bool IOnInputStream() { return false; }
@@ -139,6 +141,8 @@ public:
     // When the link from the source was made: a later link has a higher
     // number (a connect repeated for a link that stands keeps its own).
     uint64_t linkMade() const { return linkMade_; }
+    // The number of the link made last, of any slot.
+    static uint64_t lastLinkMade() { return links_; }
 
     // "07:trunk" (0..1023, two digits at least), "i1500:rtp", "na:map".
     void Put(std::ostream& os) const;
@@ -239,6 +243,7 @@ private:
     Receivers receivers_;
     Slot* source_ = nullptr;
     uint64_t linkMade_ = 0;
+    static inline uint64_t links_ = 0;
     SlotFactory* factory_ = nullptr;
     bool inputStream_ = false;
     bool outputStream_ = false;
@@ -304,9 +309,10 @@ bool MuxSwitchOff(Slot& slot, int channel);
 // path from and into it, whoever switched them (a release the driver
 // refused, an HDLC channel); one it handed back itself is not again.
 void HandBackChannels(Slot& slot);
-// The slot lost its hardware: the slots whose paths follow from its links
-// (its peers, and the listeners of the slots it fed) follow them again.
-void FollowLinksOfLost(Slot& slot);
+// The slot feeds its links no more (it lost its hardware, its D channel
+// ended): the slots whose paths follow from its links (its peers, and the
+// listeners of the slots it fed) follow them again.
+void FollowLinksWithout(Slot& slot);
 // Every channel the slot held is free.
 void LetGoOfChannels(const Slot& slot);
 // The slot holds `channel` no more: a descriptor of its own (an HDLC

@@ -211,18 +211,27 @@ bool llDisconnect(Slot& destination) {
 namespace {
 
 // The slots whose paths may follow from the links of `slots` (a slot whose
-// source changed, its sources before and after): each of them and its
-// receivers, once.
+// source changed, its sources before and after, a slot that feeds its
+// links no more), once each: each of them and its peers, and the peers of
+// those. A D channel transmits into a peer's channel while no other slot
+// feeds it, so when one changes where it transmits, the other slots wired
+// with that peer (its source, its receivers) may take the channel over.
 std::vector<Slot*> Around(std::initializer_list<Slot*> slots) {
     std::vector<Slot*> around;
     auto add = [&](Slot* slot) {
         if (slot && std::find(around.begin(), around.end(), slot) == around.end())
             around.push_back(slot);
     };
-    for (Slot* slot : slots) {
+    auto addWithPeers = [&](Slot* slot) {
         add(slot);
-        if (slot)
-            for (Slot* receiver : slot->receivers()) add(receiver);
+        add(slot->source());
+        for (Slot* receiver : slot->receivers()) add(receiver);
+    };
+    for (Slot* slot : slots) {
+        if (!slot) continue;
+        addWithPeers(slot);
+        if (Slot* source = slot->source()) addWithPeers(source);
+        for (Slot* receiver : slot->receivers()) addWithPeers(receiver);
     }
     return around;
 }
@@ -263,15 +272,7 @@ void RestoreOrDrop(Slot& old, Slot& destination, uint64_t made) {
 
 }  // namespace
 
-// The slots it fed have lost their source: their listeners follow too.
-void FollowLinksOfLost(Slot& slot) {
-    std::vector<Slot*> around = Around({&slot, slot.source()});
-    for (Slot* receiver : slot.receivers())
-        for (Slot* listener : receiver->receivers())
-            if (std::find(around.begin(), around.end(), listener) == around.end())
-                around.push_back(listener);
-    FollowLinks(around);
-}
+void FollowLinksWithout(Slot& slot) { FollowLinks(Around({&slot})); }
 
 // A slot that lost its hardware is wired to nothing, also to what it is
 // linked with already.
@@ -317,6 +318,8 @@ bool Connect(Slot& source, Slot& destination) {
     }
     if (made) {
         if (old && old->receivers().empty()) old->IOnOutputRelease();
+        source.ILinked();
+        destination.ILinked();
         return true;
     }
     if (old)
