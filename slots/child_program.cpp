@@ -82,6 +82,10 @@ pid_t StartChild(const ChildProgram& program) {
     BecomeStandard(logged, STDOUT_FILENO);
     BecomeStandard(logged, STDERR_FILENO);
     BecomeStandard(program.output, STDOUT_FILENO);
+    // The program holds nothing of the server's but its standard three: a
+    // board device, a controller's connection or the logger's stay the
+    // server's alone, so that the driver frees what the server closes.
+    ::closefrom(STDERR_FILENO + 1);
     if (program.pauseSeconds) ::sleep(program.pauseSeconds);
     say(program.banner);
     ::execv(argv[0], argv.data());

@@ -1,5 +1,6 @@
 // The running server executable: start-up, signals, status dump and stop.
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/syscall.h>
@@ -312,7 +313,10 @@ TEST_F(StreamLoggerDaemon, StartsWhileTheLoggerAcceptsNothingAndThenSaysWhatItDr
 // The programs the server starts outlive the logger's restarts, and what
 // they write after one reaches the logger: a fax call's T.38 relay and the
 // program's count, each writing to its standard error once the logger has
-// restarted. The relay runs until the destroy ends it (SIGTERM).
+// restarted. The relay runs until the destroy ends it (SIGTERM). Neither
+// holds a descriptor of the server's beyond its standard three (the shell
+// reads its script on one of its own), not even one the server was
+// started with.
 class LoggerRestart : public Daemon, public ::testing::WithParamInterface<int> {
 protected:
     LoggerRestart() : Daemon(GetParam()) {}
@@ -332,12 +336,18 @@ TEST_P(LoggerRestart, LeavesTheProgramsRunningAndTheirLinesReachTheLogger) {
     const std::string t38 = "/usr/local/sbin/t38";
     board.write_program(t38,
                         "#!/bin/sh\n"
+                        "fds=\n"
+                        "for fd in /proc/$$/fd/*; do\n"
+                        "  [ ! -e $fd ] || [ $fd -ef \"$0\" ] || fds=\"$fds${fd##*/} \"\n"
+                        "done\n"
+                        "echo $fds > \"$0.$1.fds\"\n"
                         "echo $$ > \"$0.$1\"\n"
                         "while [ ! -e \"$0.go\" ]; do sleep 0.01; done\n"
                         "echo \"$1 after the restart\" >&2\n"
                         "if [ \"$1\" = --num-of-instances ]; then echo 8; exit 0; fi\n"
                         "exec sleep 60\n");
     ASSERT_TRUE(logger.ok());
+    const Fd inherited(::open("/dev/null", O_RDONLY));
     const pid_t daemon = start_daemon();
     ASSERT_NE(0, daemon) << logger.received();
     test::RemoteController controller;
@@ -349,6 +359,8 @@ TEST_P(LoggerRestart, LeavesTheProgramsRunningAndTheirLinesReachTheLogger) {
     const std::string relay = recorded(t38 + ".--child");
     ASSERT_NE("", relay);
     ASSERT_NE("", recorded(t38 + ".--num-of-instances"));
+    for (const char* program : {".--child.fds", ".--num-of-instances.fds"})
+        EXPECT_EQ("0 1 2\n", board.read_file(t38 + program)) << program;
 
     logger.restart();
     board.write_file(t38 + ".go", "");
