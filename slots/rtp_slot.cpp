@@ -81,7 +81,8 @@ bool RtpSlot::IOnInputStream() {
 }
 
 void RtpSlot::IOnInputRelease() {
-    if (!hardwareLost()) SwitchInput(false);
+    if (hardwareLost() || SwitchInput(false) || !InputOwed()) return;
+    owedRetry_.set(kOwedRetryMs, &RtpSlot::RetryOwed, this);
 }
 
 bool RtpSlot::SwitchInput(bool on) {
@@ -220,7 +221,7 @@ bool RtpSlot::restart() {
     // The input the slot wants: on while something is wired to it, or, where
     // the squelch switches it, as the old session had it. Not the old
     // session's alone: a disconnect may have found its input-off refused.
-    const bool input = followsSquelch_ ? inputOn_ : source() != nullptr;
+    const bool input = followsSquelch_ ? inputOn_ : InputWanted();
     // The event holds a duplicate of the old session: it must go too, or
     // the driver keeps the session (and its channel).
     readEvent_.Release();
@@ -237,12 +238,12 @@ bool RtpSlot::restart() {
 }
 
 bool RtpSlot::InputOwed() const {
-    return has_session() && !followsSquelch_ && source() != nullptr && !inputOn_;
+    return has_session() && !followsSquelch_ && inputOn_ != InputWanted();
 }
 
 void RtpSlot::RetryOwed() {
     if (!has_session()) return;
-    if (InputOwed()) SwitchInput(true);
+    if (InputOwed()) SwitchInput(InputWanted());
     if (pdOwed_) pdOwed_ = !SetPacketDetection(*pdTimeout_);
     if (InputOwed() || pdOwed_) owedRetry_.set(kOwedRetryMs, &RtpSlot::RetryOwed, this);
 }

@@ -137,11 +137,13 @@ private:
     bool WatchSession();
     // The set-packet-detection request on the session; false when refused.
     bool SetPacketDetection(int32_t timeout);
-    // The driver refused a new session's input while the wiring wants it on
-    // (where the squelch switches it, the radio asks again itself).
+    // The session's input is not what the wiring wants (on while wired):
+    // the driver refused a new session's input-on, or a disconnect's
+    // input-off (where the squelch switches it, the radio asks itself).
     bool InputOwed() const;
-    // What a new session's driver refused, its input or packet detection,
-    // is asked again every second until done or no longer wanted.
+    bool InputWanted() const { return source() != nullptr; }
+    // What the driver refused, the input or a new session's packet
+    // detection, is asked again every second until done or no longer wanted.
     void RetryOwed();
     static constexpr unsigned kOwedRetryMs = 1000;
     // A request without a record on the session.

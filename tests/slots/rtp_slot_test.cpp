@@ -607,8 +607,9 @@ TEST_F(RtpSlotTest, ACodecChangeLeavesTheInputAsTheWiringWantsIt) {
 // What a codec change's session did not get from the driver stays owed, asked
 // again every second until done: the input of a wired slot whose new
 // session and resumed old one were both refused it (the change failed), and
-// packet detection (the change done). An unwired slot, or detection set off
-// meanwhile, owes nothing.
+// packet detection (the change done). An unwired slot owes no input-on, and
+// detection set off meanwhile is owed no more; a disconnect's input-off the
+// driver refuses is owed too.
 TEST_F(RtpSlotTest, WhatTheDriverRefusedACodecChangesSessionIsAskedAgainUntilDone) {
     create(kSlot);
     create(kTrunk, test::create_trunk(1, 8));
@@ -649,6 +650,14 @@ TEST_F(RtpSlotTest, WhatTheDriverRefusedACodecChangesSessionIsAskedAgainUntilDon
     advance(3000);
     EXPECT_EQ(0, requests(rtp::kInputOn));
     EXPECT_EQ(0, requests(rtp::kSetPacketDetection));
+    EXPECT_FALSE(only_stream().input);
+
+    connect(kTrunk, kSlot);
+    sim().fail_next(Op::Ioctl, rtp::kDevice, EIO, rtp::kInputOff, 2);
+    EXPECT_EQ(std::nullopt, outcome(test::command(Alternative::disconnect), kSlot));
+    advance(1000);
+    EXPECT_TRUE(only_stream().input) << "refused once more";
+    advance(1000);
     EXPECT_FALSE(only_stream().input);
 }
 
