@@ -81,8 +81,8 @@ bool RtpSlot::IOnInputStream() {
 }
 
 void RtpSlot::IOnInputRelease() {
-    if (hardwareLost() || SwitchInput(false) || !InputOwed()) return;
-    owedRetry_.set(kOwedRetryMs, &RtpSlot::RetryOwed, this);
+    if (hardwareLost() || SwitchInput(false)) return;
+    RetryWhatIsOwed();
 }
 
 bool RtpSlot::SwitchInput(bool on) {
@@ -233,7 +233,7 @@ bool RtpSlot::restart() {
     inputOn_ = false;
     if (input) SwitchInput(true);
     pdOwed_ = pdTimeout_ && !SetPacketDetection(*pdTimeout_);
-    if (InputOwed() || pdOwed_) owedRetry_.set(kOwedRetryMs, &RtpSlot::RetryOwed, this);
+    RetryWhatIsOwed();
     return true;
 }
 
@@ -245,6 +245,10 @@ void RtpSlot::RetryOwed() {
     if (!has_session()) return;
     if (InputOwed()) SwitchInput(InputWanted());
     if (pdOwed_) pdOwed_ = !SetPacketDetection(*pdTimeout_);
+    RetryWhatIsOwed();
+}
+
+void RtpSlot::RetryWhatIsOwed() {
     if (InputOwed() || pdOwed_) owedRetry_.set(kOwedRetryMs, &RtpSlot::RetryOwed, this);
 }
 

@@ -145,6 +145,8 @@ private:
     // What the driver refused, the input or a new session's packet
     // detection, is asked again every second until done or no longer wanted.
     void RetryOwed();
+    // Has RetryOwed run a second from now while anything is owed.
+    void RetryWhatIsOwed();
     static constexpr unsigned kOwedRetryMs = 1000;
     // A request without a record on the session.
     int Request(uint32_t request);

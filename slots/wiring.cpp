@@ -160,8 +160,8 @@ bool MuxConnect(Slot& source, Slot& destination) {
 // the destination's, and stays. A silence the driver refuses is owed.
 bool MuxDisconnect(Slot& destination) {
     const int rx = destination.IGetReceiveChannel();
-    if (HwMux::instance().Release(destination, rx) != HwMux::Released::broken) return true;
-    std::clog << "mux: disconnect slot " << destination << " [" << rx << "]" << std::endl;
+    if (HwMux::instance().Release(destination, rx) == HwMux::Released::broken)
+        std::clog << "mux: disconnect slot " << destination << " [" << rx << "]" << std::endl;
     return true;
 }
 
