@@ -30,8 +30,9 @@ public:
     bool IHwDisconnectTransmitter(Slot&) override { return true; }
     bool IHwDisconnectReceiver(Slot&) override { return true; }
     bool IFollowLinks(bool own) override { return FollowNow(own, own); }
-    // A new link opens a channel that ended again.
-    void ILinked() override { ended_ = false; }
+    // A new link opens a channel that ended before it again; one that did
+    // not open for the link itself waits for the next activate or new link.
+    void ILinked() override { ended_ = ended(); }
 
     // The guard of the switch: the slot transmits into its links' channels.
     bool hdlc_admits(int channel) override;

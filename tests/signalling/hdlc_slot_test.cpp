@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <gtest/gtest.h>
 
+#include "board/drivers/mcc.h"
 #include "tests/signalling/signalling_slot_fixture.h"
 #include "tests/support/throttled_lines.h"
 
@@ -185,6 +186,19 @@ TEST_F(HdlcSlots, FollowTheGraphWhenFedFromASlotWithoutAChannel) {
     succeed(test::command(Alternative::disconnect), 12);
     expect_sound();
     EXPECT_EQ(-1, fabric().origin(kDeviceChannel));
+}
+
+// A channel that does not open for a new link says so and stays closed
+// until an activate: the same connect again is not a new link.
+TEST_F(HdlcSlots, AChannelThatDidNotOpenForALinkWaitsForAnActivate) {
+    make(test::create_trunk(1, 5), 12);
+    sim().fail_next(board::sim::Op::Ioctl, board::mcc::kDevice, ENOSPC, board::mcc::MCC_ALLOCATE);
+    join(12, 40);
+    EXPECT_EQ(Lines{"40 deactivated"}, signalled("deactivated"));
+    join(12, 40);
+    EXPECT_EQ(Lines{"40 unsupported"}, told(test::hdlc_packages({"a"}), 40));
+    succeed(test::activate(), 40);
+    EXPECT_EQ(Lines{"40 success"}, told(test::hdlc_packages({"a"}), 40));
 }
 
 }  // namespace
