@@ -74,10 +74,11 @@ bool RtpSlot::IBeforeDestroy() {
 }
 
 // An input the driver does not switch on is no input stream: the connect
-// that asked for it fails.
+// that asked for it fails. One still on (its switch-off owed) is asked
+// nothing.
 bool RtpSlot::IOnInputStream() {
     if (!has_session()) return false;
-    return followsSquelch_ || SwitchInput(true);
+    return followsSquelch_ || inputOn_ || SwitchInput(true);
 }
 
 void RtpSlot::IOnInputRelease() {

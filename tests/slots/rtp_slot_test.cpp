@@ -659,6 +659,15 @@ TEST_F(RtpSlotTest, WhatTheDriverRefusedACodecChangesSessionIsAskedAgainUntilDon
     EXPECT_TRUE(only_stream().input) << "refused once more";
     advance(1000);
     EXPECT_FALSE(only_stream().input);
+
+    // Wired again while the off is owed: the input, still on, stays on.
+    connect(kTrunk, kSlot);
+    sim().fail_next(Op::Ioctl, rtp::kDevice, EIO, rtp::kInputOff);
+    EXPECT_EQ(std::nullopt, outcome(test::command(Alternative::disconnect), kSlot));
+    sim().fail_next(Op::Ioctl, rtp::kDevice, EIO, rtp::kInputOn);
+    connect(kTrunk, kSlot);
+    advance(1000);
+    EXPECT_TRUE(only_stream().input);
 }
 
 // As the radio slots do: the radio's squelch switches the input on, while
