@@ -49,6 +49,16 @@ void BecomeStandard(int fd, int standard) {
         ::dup2(fd, standard);
 }
 
+// Each program leads a process group of its own, whose id is its pid, and
+// the server's signals go to the whole group: a process the program
+// started (a shell's command, a helper) holds copies of its descriptors,
+// the board's channel among them, and must not keep it after the slot has
+// gone. A program that makes a session of its own leads a group of the
+// same id.
+void SignalGroup(pid_t pid, int signal) {
+    ::kill(-pid, signal);
+}
+
 constexpr unsigned kStopTimeoutMs = 5000;
 
 }  // namespace
@@ -71,10 +81,14 @@ pid_t StartChild(const ChildProgram& program) {
     const pid_t pid = ::fork();
     if (pid != 0) {
         const int error = errno;
+        // Both sides make the group, so that it stands before either goes
+        // on: the first signal may come before the child has run at all.
+        if (pid > 0) ::setpgid(pid, pid);
         ::sigprocmask(SIG_SETMASK, &previous, nullptr);
         errno = error;
         return pid;
     }
+    ::setpgid(0, 0);
     RestoreDefaultDispositions();
     ::sigprocmask(SIG_SETMASK, &previous, nullptr);
 
@@ -99,7 +113,7 @@ std::ostream& SlotChild::PutHeader(std::ostream& os) const { return os << owner_
 
 void SlotChild::Signal(int signal, const char* name) {
     PutHeader(std::cerr) << "sent " << name << " to " << program_ << "." << std::endl;
-    ::kill(pid_, signal);
+    SignalGroup(pid_, signal);
     stopTimer_.set(kStopTimeoutMs, &SlotChild::StopTimeout, this);
 }
 
@@ -113,7 +127,7 @@ void SlotChild::StopTimeout() {
 void SlotChild::Kill() {
     if (!running()) return;
     PutHeader(std::cerr) << program_ << " isn't terminated, killing ..." << std::endl;
-    ::kill(pid_, SIGKILL);
+    SignalGroup(pid_, SIGKILL);
     ::sched_yield();
     waiter_.Detach();
     pid_ = -1;
@@ -123,7 +137,7 @@ void SlotChild::Kill() {
 
 // A program still running when the server ends goes with it.
 ChildAnswer::~ChildAnswer() {
-    if (pid_ > 0) ::kill(pid_, SIGKILL);
+    if (pid_ > 0) SignalGroup(pid_, SIGKILL);
 }
 
 bool ChildAnswer::Start(ChildProgram program, unsigned limitMs, Done done) {
@@ -174,7 +188,7 @@ void ChildAnswer::OnLimit() {
 // A program that runs on after its answer, or past the limit, is ended:
 // each run would leave one more. `done` may start the next run.
 void ChildAnswer::Finish(bool answered) {
-    if (pid_ > 0) ::kill(pid_, SIGKILL);
+    if (pid_ > 0) SignalGroup(pid_, SIGKILL);
     pid_ = -1;
     waiter_.Detach();
     output_.Release();

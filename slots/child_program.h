@@ -6,7 +6,7 @@
 // exec leaves with _exit, so it runs none of the server's destructors.
 //
 // A slot keeps its running child in a SlotChild, which stops it before the
-// slot goes; a program asked for an answer (a count) runs in a ChildAnswer,
+// slot goes (with every process of the child's group, which it leads); a program asked for an answer (a count) runs in a ChildAnswer,
 // which the loop reads without waiting on it.
 
 #include <sys/types.h>

@@ -1,6 +1,7 @@
 #include "tests/e2e/controllers_day.h"
 
 #include <dirent.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -217,7 +218,13 @@ std::string owed_parts(Slot& slot) {
 
 // The processes this one started that have not ended: each holds copies of
 // the descriptors it was started with (all of them until its exec), so
-// the drivers keep those channels until it ends.
+// the drivers keep those channels until it ends. A program's own children
+// hold them too, and outlive it for a moment: this process adopts them
+// (KeepDescendants), so that they are listed here until they end.
+void KeepDescendants() {
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+}
+
 std::vector<int> RunningChildren() {
     std::vector<int> running;
     DIR* tasks = ::opendir("/proc/self/task");
@@ -291,6 +298,7 @@ struct Day::Before {
 Day::Day(const test::RefusalSweep& sweep) : sweep_(sweep) {
     static const std::string authPort = std::to_string(test::free_port());
     ::setenv("BOARD_AUTH_PORT", authPort.c_str(), 1);
+    KeepDescendants();
     CreateSlotFactories();
     server_ = std::make_unique<test::ServerHarness>(ServicesButMonitoring());
     // The server's own monitoring service would keep the timers and device

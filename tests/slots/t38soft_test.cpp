@@ -146,13 +146,16 @@ TEST_F(T38Soft, TheProgramRunsWithTheChannelAsItsStandardInput) {
 // The destroy is answered once the program has ended, with its channel back
 // in the pool and out of the switch with its paths (also one whose release
 // the driver refused): when it ends on SIGTERM, or 5 s later when SIGKILL
-// ends one that ignores it.
+// ends one that ignores it. A process the program started ends with it, so
+// that its copy of the channel goes too.
 TEST_F(T38Soft, DestroyEndsTheProgramAndIsAnsweredWithItsChannelFree) {
     struct Case {
         std::string program;
         unsigned killMs;  // 0: it ends on SIGTERM
         int status;
-    } cases[] = {{t38(runs()), 0, SIGTERM}, {ignores_term(), 5000, SIGKILL}};
+    } cases[] = {{t38(runs()), 0, SIGTERM},
+                 {ignores_term(), 5000, SIGKILL},
+                 {t38("exec 3<&0\nsleep 60 <&3 &\n" + runs()), 0, SIGTERM}};
     const unsigned pool = channels().free_channels(mcc::kTransparent);
     create(8);
     for (const Case& c : cases) {
