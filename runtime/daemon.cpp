@@ -64,8 +64,7 @@ void Sentry::ToSyslog(const std::string& ident) {
     std::cerr.rdbuf(new ManagedSysLogStreamBuf(LOG_DAEMON, LOG_ERR));
     std::clog.rdbuf(new ManagedSysLogStreamBuf(LOG_DAEMON, LOG_DEBUG));
     std::cin.tie(&std::cout);
-    if (!ChildOutput::instance().Open())
-        std::cerr << "daemon: the programs started write to the logger itself" << std::endl;
+    ChildOutput::instance().Open();
 }
 
 void Sentry::ToLogFiles(const std::string& directory) {

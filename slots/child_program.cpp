@@ -72,7 +72,10 @@ pid_t StartChild(const ChildProgram& program) {
     std::cerr.flush();
     std::clog.flush();
     std::fflush(nullptr);
-    const int logged = ChildOutput::instance().descriptor();
+    // The program's lines reach the logger through a pipe of its own.
+    Fd logged;
+    if (ChildOutput::instance().open() && !(logged = ChildOutput::instance().NewPipe()))
+        return -1;
     // A signal sent to the child before its handlers are the defaults
     // waits, blocked, and then acts as it would on the program.
     sigset_t all, previous;
@@ -93,8 +96,8 @@ pid_t StartChild(const ChildProgram& program) {
     ::sigprocmask(SIG_SETMASK, &previous, nullptr);
 
     BecomeStandard(program.input, STDIN_FILENO);
-    BecomeStandard(logged, STDOUT_FILENO);
-    BecomeStandard(logged, STDERR_FILENO);
+    BecomeStandard(logged.get(), STDOUT_FILENO);
+    BecomeStandard(logged.get(), STDERR_FILENO);
     BecomeStandard(program.output, STDOUT_FILENO);
     // The program holds nothing of the server's but its standard three: a
     // board device, a controller's connection or the logger's stay the

@@ -32,13 +32,14 @@ struct ChildProgram {
     int failStatus = 2;
     // Descriptors that become the child's standard input and output (-1:
     // it keeps the server's). In daemon mode its standard error, and its
-    // output when none is given, are the server's ChildOutput.
+    // output when none is given, are a pipe of the server's ChildOutput.
     int input = -1;
     int output = -1;
 };
 
 // Flushes the server's output streams (the child must not write them a
-// second time) and forks the child. Returns its pid, or -1 with errno.
+// second time) and forks the child. Returns its pid, or -1 with errno (also
+// when no descriptor is left for its output's pipe).
 pid_t StartChild(const ChildProgram& program);
 
 // The child program a slot runs, and its stop before the slot goes: a

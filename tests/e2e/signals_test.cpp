@@ -397,18 +397,38 @@ long cpu_ticks(pid_t pid) {
     return user + system;
 }
 
-// Without standard input, the daemon's descriptor 0 becomes /dev/null,
-// which poll() finds readable on every pass: nothing of the loop may sit
-// there. Idle, the daemon uses next to no processor time (a loop that
-// spins takes a whole processor: about 100 ticks a second).
-TEST_F(Daemon, StartedWithoutStandardInputIdles) {
+// Idle, the daemon uses next to no processor time (a loop that spins
+// takes a whole processor: about 100 ticks a second), and answers a ping at
+// once: started without standard input, its descriptor 0 becomes
+// /dev/null, which poll() finds readable on every pass, and nothing of the
+// loop may sit there; a T.38 relay that writes without end waits on its
+// pipe once the logger has had the second's lines.
+TEST_F(Daemon, IdlesWhateverItsDescriptorsOrProgramsDo) {
+    struct Case {
+        test::ServerProcess::Input input;
+        std::string program;  // the relay's script, none when empty
+    } cases[] = {{test::ServerProcess::Input::closed, ""},
+                 {test::ServerProcess::Input::inherited, "#!/bin/sh\nexec yes\n"}};
     ASSERT_TRUE(logger.ok());
-    const pid_t daemon = start_daemon(test::ServerProcess::Input::closed);
-    ASSERT_NE(0, daemon) << logger.received();
-    const long before = cpu_ticks(daemon);
-    for (test::Deadline second(1000); !second.passed();) logger.collect(second.remaining_ms());
-    EXPECT_LT(cpu_ticks(daemon) - before, 20);
-    EXPECT_TRUE(stop_daemon(daemon));
+    for (const Case& c : cases) {
+        if (!c.program.empty()) board.write_program("/usr/local/sbin/t38", c.program);
+        const pid_t daemon = start_daemon(c.input);
+        ASSERT_NE(0, daemon) << logger.received();
+        test::RemoteController controller;
+        ASSERT_TRUE(controller.connect(port));
+        if (!c.program.empty()) {
+            controller.send(test::forms::t38soft({160, 0, 0}), 1, 3);
+            const auto created = controller.receive_until(test::is_response);
+            ASSERT_TRUE(created && test::is_success(*created));
+            ASSERT_TRUE(logger.wait_for("vbx-T240215-1841: y", kTimeoutMs)) << logger.received();
+        }
+        const long before = cpu_ticks(daemon);
+        for (test::Deadline second(1000); !second.passed();) logger.collect(second.remaining_ms());
+        EXPECT_LT(cpu_ticks(daemon) - before, 20) << c.program;
+        controller.send(test::ping(), 2);
+        EXPECT_TRUE(controller.receive_until(test::is_response, 1000)) << c.program;
+        EXPECT_TRUE(stop_daemon(daemon));
+    }
 }
 
 // Descriptors 0 to 2 are taken before anything else opens, so that no

@@ -173,25 +173,54 @@ TEST_F(DaemonStart, DirectWritesReachTheLoggerOfTheMoment) {
     EXPECT_EQ("raw1, raw2", board_.read_file("/report"));
 }
 
-// The programs the server starts write to a pipe of its own, not to its
+// The programs the server starts write to pipes of its own, not to its
 // logger connection: each line becomes a record, written whole or in
-// pieces; a line longer than a record is cut, and an empty one is no record.
+// pieces; a line longer than a record is cut, an empty one is no record, a
+// zero byte does not end the text, the lines begun by two programs stay
+// apart, and a program's last line goes without its end. A program's lines
+// past the second's budget wait in its pipe for the next second.
 TEST_F(DaemonStart, WhatTheProgramsWriteReachesTheLoggerLineByLine) {
     test::TestLogger logger(board_);
     const std::string longLine(ChildOutput::kMaxLine + 1, 'x');
+    std::string overBudget;
+    for (unsigned n = 0; n <= ChildOutput::kLinesPerSecond; ++n) overBudget += "line\n";
+    const Records budget(ChildOutput::kLinesPerSecond, "line");
+    struct Step {
+        unsigned program;      // whose pipe
+        std::string written;   // then the loop's pass, or a second later
+        Records records;
+        bool ends = false;     // its end is closed after the write
+        unsigned advanceMs = 0;
+    } steps[] = {
+        {0, "one\ntw", {"one"}},
+        {0, "o\n\n", {"two"}},
+        {0, longLine + "\n", {longLine.substr(1), "x"}},
+        {0, std::string("before\0after\nnext\n", 18), {"before\\0after", "next"}},
+        {0, "partial-0", {}},
+        {1, "partial-1", {}},
+        {0, " end-0\n", {"partial-0 end-0"}},
+        {1, " end-1\nlast", {"partial-1 end-1"}},
+        {1, "", {"last"}, true},
+        {2, overBudget, budget},
+        {2, "", {"line"}, false, 1000},
+    };
     run_daemon(Daemon::Params(), [&] {
-        const int fd = ChildOutput::instance().descriptor();
-        for (const std::string& written :
-             {std::string("one\ntw"), std::string("o\n\n"), longLine + "\n"}) {
-            ssize_t n = ::write(fd, written.data(), written.size());
+        Fd pipes[] = {ChildOutput::instance().NewPipe(), ChildOutput::instance().NewPipe(),
+                      ChildOutput::instance().NewPipe()};
+        for (const Step& step : steps) {
+            ssize_t n = ::write(pipes[step.program].get(), step.written.data(), step.written.size());
             (void)n;
-            loop_.pump();
+            if (step.ends) pipes[step.program].close();
+            loop_.advance(step.advanceMs);
         }
     });
-    const std::string start = "<29>" + test::TestLogger::time_text() + "unknown: ";
-    EXPECT_EQ(Records{start + "one"}, logger.next_batch());
-    EXPECT_EQ(Records{start + "two"}, logger.next_batch());
-    EXPECT_EQ((Records{start + longLine.substr(1), start + "x"}), logger.next_batch());
+    for (const Step& step : steps) {
+        if (step.records.empty()) continue;  // nothing is sent
+        Records texts;
+        for (const std::string& record : logger.next_batch())
+            texts.push_back(record.substr(record.find("unknown: ") + 9));
+        EXPECT_EQ(step.records, texts) << step.written.substr(0, 20);
+    }
 }
 
 TEST_F(DaemonStart, StandardStreamsGoToHourlyFiles) {
