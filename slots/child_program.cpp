@@ -54,9 +54,9 @@ void BecomeStandard(int fd, int standard) {
 // started (a shell's command, a helper) holds copies of its descriptors,
 // the board's channel among them, and must not keep it after the slot has
 // gone. A program that makes a session of its own leads a group of the
-// same id.
+// same id. No pid is no group: -0 would be the server's own.
 void SignalGroup(pid_t pid, int signal) {
-    ::kill(-pid, signal);
+    if (pid > 0) ::kill(-pid, signal);
 }
 
 constexpr unsigned kStopTimeoutMs = 5000;
