@@ -109,13 +109,13 @@ void RtpExtSlot::IReleaseHardware() {
     RtpSlot::IReleaseHardware();
 }
 
-// A switch the driver refused stays owed: the next command and each status
-// tick of the radio ask again.
 bool RtpExtSlot::FollowSquelch() {
-    if (!followsSquelch_ || !control_) return true;
-    const bool open = control_->GetSQU() != 0;
-    inputOwed_ = open != inputOn_ && !SwitchInput(open);
-    return !inputOwed_;
+    return !followsSquelch_ || !control_ || SettleInput();
+}
+
+bool RtpExtSlot::InputWanted() {
+    if (!followsSquelch_ || !control_) return RtpSlot::InputWanted();
+    return control_->GetSQU() != 0;
 }
 
 void RtpExtSlot::SetVoiceProcessing(const TERM::RtpRadioRequest& radio) {

@@ -40,9 +40,6 @@ public:
         OnRtpRadioEvent(report);
     }
     void RadioControlNotify(int cause) override { OnAbort(cause); }
-    void RadioControlTick() override {
-        if (inputOwed_) FollowSquelch();
-    }
 
     // The status the controller gets once the slot is created.
     void SetRadioStatus(const TERM::RadioStatus& status) { status_ = status; }
@@ -97,11 +94,11 @@ private:
     // stream's, and nothing of it reaches the slot afterwards.
     void IReleaseHardware() override;
     // When the slot follows the squelch: the input on exactly while the
-    // radio's squelch is open. False when the driver refused the switch.
+    // radio's squelch is open. False when the driver refused the switch
+    // (then owed).
     bool FollowSquelch();
+    bool InputWanted() override;
 
     TERM::RadioStatus status_;
     std::unique_ptr<RTPSignalling::RadioControl> control_;
-    // The driver refused the input switch the squelch called for.
-    bool inputOwed_ = false;
 };

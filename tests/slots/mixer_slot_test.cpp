@@ -403,11 +403,15 @@ TEST_P(MixerDeclines, LeaveNoSumBehind) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, MixerDeclines, ::testing::ValuesIn(kDeclines), test::CaseName());
 
+// The add is owed, and done within a second.
 TEST_F(MixerSlots, AnInputWhoseAddFailsIsCreatedAllTheSame) {
     query();
     fail(board::mixer::MIX_RX_ADD, 1);
     EXPECT_EQ(std::nullopt, outcome(create_mixer_in(0, {1}, MixChannel{5}), 10));
     EXPECT_NE(std::string::npos, errors.str().find("mixer [0]: MIX_RX_ADD fail : "));
+    EXPECT_EQ(Sum{}, mixer().sum(0, 5));
+    server.advance(1000);
+    EXPECT_EQ((Sum{{1, kUnityGain}}), mixer().sum(0, 5));
 }
 
 TEST_F(MixerSlots, AUnitGoneAbortsItsSlots_WhichTakeItWithThem) {
