@@ -138,14 +138,20 @@ Slot* Mixer::New(const LGCP::MixerInParams& params) {
     const int timeslot = channel2timeslot(channel);
     if (timeslot < 0) return nullptr;
     auto* input = new TdmInput(*this, channel, timeslot);
+    // Before the sum, which a refused echo canceller would have to undo.
+    const LGCP::EchoCancelMode* ecm = params.get_ecm();
+    if (ecm && !input->echoCancel(ecm->get_ec().getValue() || ecm->get_es().getValue())) {
+        std::cerr << ext::header(this) << "input not created: the echo canceller was refused"
+                  << std::endl;
+        delete input;
+        return nullptr;
+    }
     if (summator) {
         const std::pair<int, int> pair{summator->get_tdm()->getValue(), channel};
         input->SetSummator(pair.first);
         pairs_[pair] = input;
         owed_.settle(pair);  // the input stays either way
     }
-    if (const LGCP::EchoCancelMode* ecm = params.get_ecm())
-        input->echoCancel(ecm->get_ec().getValue() || ecm->get_es().getValue());
     Register(input);
     return input;
 }

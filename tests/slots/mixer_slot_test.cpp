@@ -363,6 +363,12 @@ const DeclineCase kDeclines[] = {
      Cause::invalidParams, false},
     {"input without a timeslot", create_mixer_in(0, {1}),
      [] { fail(board::mixer::MIX_TDM, 1); }, Cause::insufficientResources, true},
+    {"input whose echo canceller is refused", create_mixer_in(0, {1}, MixChannel{5}, true),
+     [] {
+         board::sim::Board::instance().fail_next(Op::Ioctl, board::dtmf::kDevice, EIO,
+                                                 board::dtmf::kEchoCancelOn);
+     },
+     Cause::insufficientResources, true},
     {"output on an rtp channel", create_mixer_out(0, {6, true}), nullptr,
      Cause::insufficientResources, false},
     {"output with an rtp input", create_mixer_out(0, {6}, {{{1}, 1}, {{2, true}, 1}}), nullptr,
