@@ -118,17 +118,6 @@ bool RtpExtSlot::InputWanted() {
     return control_->GetSQU() != 0;
 }
 
-void RtpExtSlot::SetVoiceProcessing(const TERM::RtpRadioRequest& radio) {
-    const auto delay = [](const ASN1::INTEGER* value) {
-        return value ? static_cast<unsigned>(value->getValue()) : 0u;
-    };
-    if (radio.has_rx_delay() || radio.has_tx_delay() || radio.has_selcal_delay())
-        configureDelays(delay(radio.get_rx_delay()), delay(radio.get_tx_delay()),
-                        delay(radio.get_selcal_delay()));
-    if (const ASN1::BOOLEAN* bss = radio.get_bss_enable()) enableBSS(bss->getValue());
-    if (const ASN1::BOOLEAN* ng = radio.get_ng_enable()) enableNG(ng->getValue());
-}
-
 const char* RtpExtSlot::OutsideVoiceProcessing(const TERM::RtpRadioRequest& radio) {
     for (const ASN1::INTEGER* delay :
          {radio.get_rx_delay(), radio.get_tx_delay(), radio.get_selcal_delay()})

@@ -43,8 +43,6 @@ public:
 
     // The status the controller gets once the slot is created.
     void SetRadioStatus(const TERM::RadioStatus& status) { status_ = status; }
-    // The delays, BSS and noise gate a creation's radio request asks for.
-    void SetVoiceProcessing(const TERM::RtpRadioRequest& radio);
     // Why the driver cannot take the request's delays (its fields are
     // unsigned: -1 ms would be 4294967295 ms); null when it can.
     static const char* OutsideVoiceProcessing(const TERM::RtpRadioRequest& radio);

@@ -170,6 +170,19 @@ const ReceiverIoctls kRtpIoctls{A::echoSuppressor,     A::activateWaitTone,  A::
 
 }  // namespace
 
+bool RtpSlot::SetVoiceProcessing(const TERM::RtpRadioRequest& radio) {
+    const auto delay = [](const ASN1::INTEGER* value) {
+        return value ? static_cast<unsigned>(value->getValue()) : 0u;
+    };
+    if ((radio.has_rx_delay() || radio.has_tx_delay() || radio.has_selcal_delay()) &&
+        !configureDelays(delay(radio.get_rx_delay()), delay(radio.get_tx_delay()),
+                         delay(radio.get_selcal_delay())))
+        return false;
+    const ASN1::BOOLEAN* bss = radio.get_bss_enable();
+    const ASN1::BOOLEAN* ng = radio.get_ng_enable();
+    return (!bss || enableBSS(bss->getValue())) && (!ng || enableNG(ng->getValue()));
+}
+
 bool RtpSlot::ReceiverIoctl(const LGCP::IoctlParams& params) {
     return kRtpIoctls.Apply(*this, *this, params);
 }

@@ -87,12 +87,11 @@ public:
     bool input_on() const { return inputOn_; }
     void PutHeader(std::ostream& os) const;
 
-protected:
-    // The voice-processing settings a radio request may carry.
-    using Hardware::DSProcReceiver::configureDelays;
-    using Hardware::DSProcReceiver::enableBSS;
-    using Hardware::DSProcReceiver::enableNG;
+    // The delays, BSS and noise gate a radio request asks for; false when
+    // the driver refused one.
+    bool SetVoiceProcessing(const TERM::RtpRadioRequest& radio);
 
+protected:
     // Begins the session anew with the `params` it had before a codec
     // change; a session that will not begin again is lost. False then.
     bool ResumeWith(const board::rtp::rtp_connection_params& params);
