@@ -48,7 +48,7 @@ void BusCtl::reset_for_test() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     control_ = true;
-    retry_.reset();
+    freeRun_.clear();
 }
 
 void BusCtl::PutHeader(std::ostream& os) const { os << "clkctl: "; }
@@ -58,21 +58,15 @@ void BusCtl::DisableControl() {
     control_ = false;
 }
 
-void BusCtl::OnConnect() { ToFreeRun(); }
+void BusCtl::OnConnect() {
+    if (control_) freeRun_.settle();
+}
 
 // The departed controller's source, one of its trunks, must not go on
 // clocking the board until the next controller connects.
-void BusCtl::OnDisconnect() { ToFreeRun(); }
-
-void BusCtl::ToFreeRun() {
-    if (!control_) return;
-    if (SetDefaultClock())
-        retry_.reset();
-    else
-        retry_.set(kRetryMs, &BusCtl::OnRetry, this);
+void BusCtl::OnDisconnect() {
+    if (control_) freeRun_.settle();
 }
-
-void BusCtl::OnRetry() { ToFreeRun(); }
 
 bool BusCtl::OnCommand(const LGCP::Command& command) {
     const LGCP::ClockCfg* cfg = command.get_clockCfg();
@@ -82,7 +76,7 @@ bool BusCtl::OnCommand(const LGCP::Command& command) {
     } else if (SetClockSrc(*cfg)) {
         // A source the driver took replaces an owed free-run; a
         // configuration that selects none leaves it owed.
-        if (SourceOf(*cfg)) retry_.reset();
+        if (SourceOf(*cfg)) freeRun_.forgive();
         Success();
     } else {
         Error(LGCP::ErrorCause::internal);

@@ -9,13 +9,12 @@
 #include <iosfwd>
 
 #include "link/ctrl_server.h"
-#include "runtime/timer.h"
+#include "runtime/owed.h"
 
 class BusCtl : public CtrlSrv::Service {
 public:
     static constexpr int kFreeRun = 4;
     static constexpr int kExternal = 5;
-    static constexpr unsigned kRetryMs = 1000;
 
     static BusCtl& instance();
     ~BusCtl() override;
@@ -37,7 +36,7 @@ public:
     bool IsOpen();
     // Free-run was refused and not yet replaced: the board still runs on
     // the clock the last configuration chose.
-    bool free_run_owed() const { return retry_.pending(); }
+    bool free_run_owed() const { return freeRun_.owes(); }
 
     void PutHeader(std::ostream& os) const;
     // Back to a closed device with control enabled: for tests.
@@ -45,12 +44,9 @@ public:
 
 private:
     BusCtl() = default;
-    // Free-run at a connect or disconnect, owed until the driver takes it.
-    void ToFreeRun();
-    void OnRetry();
 
     int fd_ = -1;
     bool control_ = true;
-    // Pending while free-run is owed.
-    Timer retry_;
+    // Free-run at a connect or disconnect, until the driver takes it.
+    Owed<> freeRun_{[this](auto) { return SetDefaultClock(); }};
 };

@@ -229,14 +229,14 @@ bool DSProcReceiver::disableToneAll() {
 // A filter the driver refuses stays listed and owed: the service tries it
 // again every second until the driver takes it or its receiver no longer
 // has it (switched off, or gone).
-void DSProcReceiver::restoreToneFilters(unsigned ts, bool owedOnly) {
+bool DSProcReceiver::restoreToneFilters(unsigned ts, bool owedOnly) {
     bool owed = false;
     ForEachOnTimeslot(receivers, &DSProcReceiver::node_, ts, &DSProcReceiver::dsproc_timeslot,
                       [&](DSProcReceiver& r) {
                           for (ToneFilter& f : r.toneFilters_) {
-                              if (owedOnly && !f.owed) continue;
-                              f.owed = !r.applyFilter(f);
-                              owed |= f.owed;
+                              if (owedOnly && f.taken != 0) continue;
+                              if (!r.applyFilter(f)) f.taken = 0;
+                              owed |= f.taken == 0;
                           }
                       });
     DSProcReceiverService& service = DSProcReceiverService::object();
@@ -244,6 +244,7 @@ void DSProcReceiver::restoreToneFilters(unsigned ts, bool owedOnly) {
         service.oweTimeslot(ts, DSProcReceiverService::kToneFiltersOn);
     else
         service.paid(ts, DSProcReceiverService::kToneFiltersOn);
+    return !owed;
 }
 
 bool DSProcReceiver::toneFiltersShared() const {
@@ -349,22 +350,16 @@ void DSProcReceiverService::owe(const DSProcReceiver& receiver) {
 }
 
 // The driver's switch-off of the tone filters ends those the receivers of
-// the timeslot have on too: they are switched on again, all of them; with
-// no switch-off, those owed a switch-on.
-void DSProcReceiverService::settle(unsigned ts) {
+// the timeslot have on too: they are switched on again, all of them.
+bool DSProcReceiverService::pay(unsigned ts, uint32_t bit) {
     DSProcReceiverService& service = object();
-    const uint32_t owed = service.owedOn(ts);
-    if (owed & dsp::kDelays) service.configureDelays(ts, 0, 0, 0);
-    if (owed & dsp::kRxGain) service.configureRxGain(ts, 0);
-    const uint32_t switches = owed & ~(dsp::kDelays | dsp::kRxGain | kToneFiltersOn);
-    if (switches && !service.request(dsp::kDisable, ts, 0, switches)) {
-        RequestFailed("DSPROC_DISABLE owed fail:", ts);
-        return;
-    }
-    if (switches & dsp::kToneFilter)
-        DSProcReceiver::restoreToneFilters(ts);
-    else if (owed & kToneFiltersOn)
-        DSProcReceiver::restoreToneFilters(ts, true);
+    if (bit == dsp::kDelays) return service.configureDelays(ts, 0, 0, 0);
+    if (bit == dsp::kRxGain) return service.configureRxGain(ts, 0);
+    if (bit == kToneFiltersOn) return DSProcReceiver::restoreToneFilters(ts, true);
+    if (!service.request(dsp::kDisable, ts, 0, bit))
+        return service.refused("DSPROC_DISABLE owed fail:", ts);
+    if (bit == dsp::kToneFilter) DSProcReceiver::restoreToneFilters(ts);
+    return true;
 }
 
 bool DSProcReceiverService::listening() {
@@ -399,14 +394,14 @@ bool DSProcReceiverService::configureVAD(unsigned ts, const LGCP::VADParams& par
         const dsp::vad_v1_params p{3, 127, 0};
         ok = configure(ts, dsp::kVad, &p, sizeof p);
     }
-    if (!ok) return RequestFailed("DSPROC_CONFIGURE VAD fail:", ts);
+    if (!ok) return refused("DSPROC_CONFIGURE VAD fail:", ts);
     std::clog << "DSPROC_CONFIGURE VAD ts=" << ts << std::endl;
     return true;
 }
 
 bool DSProcReceiverService::configureSD(unsigned ts) {
     if (!init()) return NotOpened("configure SD fail: (interface not opened)", ts);
-    if (!configure(ts, dsp::kSd, nullptr, 0)) return RequestFailed("DSPROC_CONFIGURE SD fail:", ts);
+    if (!configure(ts, dsp::kSd, nullptr, 0)) return refused("DSPROC_CONFIGURE SD fail:", ts);
     std::clog << "DSPROC_CONFIGURE SD ts=" << ts << std::endl;
     return true;
 }
@@ -416,7 +411,7 @@ bool DSProcReceiverService::configureDelays(unsigned ts, unsigned rx, unsigned t
     if (!init()) return NotOpened("configure Delays fail: (interface not opened)", ts);
     const dsp::delays_params p{rx, tx, selcal};
     if (!configure(ts, dsp::kDelays, &p, sizeof p))
-        return RequestFailed("DSPROC_CONFIGURE DELAYS fail:", ts);
+        return refused("DSPROC_CONFIGURE DELAYS fail:", ts);
     paid(ts, dsp::kDelays);  // the delays set now are the timeslot's owner's
     std::clog << "DSPROC_CONFIGURE DELAYS ts=" << ts << " rx=" << rx << " tx=" << tx
               << " selcal=" << selcal << std::endl;
@@ -428,7 +423,7 @@ bool DSProcReceiverService::configureRxGain(unsigned ts, int8_t gainDB) {
     dsp::rx_gain_params p{};
     p.gain_dB = gainDB;
     if (!configure(ts, dsp::kRxGain, &p, sizeof p))
-        return RequestFailed("DSPROC_CONFIGURE Rx Gain fail:", ts);
+        return refused("DSPROC_CONFIGURE Rx Gain fail:", ts);
     paid(ts, dsp::kRxGain);  // the gain set now is the timeslot's owner's
     std::clog << "DSPROC_CONFIGURE RX GAIN ts=" << ts << " gain_dB=" << int{gainDB} << std::endl;
     return true;
@@ -443,7 +438,7 @@ bool DSProcReceiverService::configureToneFilter(unsigned ts, unsigned freq, unsi
     p.dur_th_msec = static_cast<uint16_t>(durationMs);
     p.det_lvl_dB = static_cast<uint8_t>(levelDB);
     if (!configure(ts, dsp::kToneFilter, &p, sizeof p))
-        return RequestFailed("DSPROC_CONFIGURE Tone Filter fail:", ts);
+        return refused("DSPROC_CONFIGURE Tone Filter fail:", ts);
     // A switch-off ends every filter of the timeslot; a filter switched on
     // ends none of those a receiver that went left running.
     if (enable == 0) paid(ts, dsp::kToneFilter);
@@ -456,7 +451,7 @@ bool DSProcReceiverService::disableToneAll(DSProcReceiver& receiver) {
     const unsigned ts = receiver.dsproc_timeslot();
     if (!init()) return NotOpened("Disable All Tone fail: (interface not opened)", ts);
     if (!request(dsp::kDisable, ts, 0, dsp::kToneFilter))
-        return RequestFailed("Disable All Tone fail:", ts);
+        return refused("Disable All Tone fail:", ts);
     std::clog << "DISABLE ALL TONE done:  ts=" << ts << std::endl;
     return true;
 }
@@ -472,7 +467,7 @@ bool DSProcReceiverService::switchFunction(DSProcReceiver& receiver,
                 [&](const DSProcReceiver& other) { return (other.*kind).state == 1; }))
             return leaveFunction(receiver, *user, kind, mask, name);
         if (!request(dsp::kDisable, ts, 0, mask))
-            return RequestFailed("DSPROC_DISABLE " + name + " fail:", ts);
+            return refused("DSPROC_DISABLE " + name + " fail:", ts);
         function.state = 0;
         std::cerr << "DSPROC_DISABLE " << name << " done: timeslot=" << ts << std::endl;
         return true;
@@ -502,7 +497,7 @@ bool DSProcReceiverService::startFunction(DSProcReceiver& receiver,
     const unsigned ts = receiver.dsproc_timeslot();
     const uint32_t id = nextId();
     if (!request(dsp::kEnable, ts, id, mask))
-        return RequestFailed("DSPROC_ENABLE " + name + " fail:", ts, " id=" + std::to_string(id));
+        return refused("DSPROC_ENABLE " + name + " fail:", ts, " id=" + std::to_string(id));
     function.state = 1;
     function.id = id;
     functionIds_[ts][mask] = id;
@@ -533,7 +528,7 @@ bool DSProcReceiverService::enableMute(DSProcReceiver& receiver, bool first, boo
     const unsigned ts = receiver.dsproc_timeslot();
     if (!first && !second) {
         if (!request(dsp::kDisable, ts, 0, dsp::kMuteFirst | dsp::kMuteSecond))
-            return RequestFailed("DSPROC_DISABLE MUTE fail:", ts);
+            return refused("DSPROC_DISABLE MUTE fail:", ts);
         receiver.muteFirst_ = receiver.muteSecond_ = 0;
         std::cerr << "DSPROC_DISABLE MUTE done: timeslot=" << ts << std::endl;
         return true;
@@ -541,7 +536,7 @@ bool DSProcReceiverService::enableMute(DSProcReceiver& receiver, bool first, boo
     const uint32_t id = nextId();
     const uint32_t mask = (first ? dsp::kMuteFirst : 0) | (second ? dsp::kMuteSecond : 0);
     if (!request(dsp::kEnable, ts, id, mask))
-        return RequestFailed("DSPROC_ENABLE MUTE fail:", ts, " id=" + std::to_string(id));
+        return refused("DSPROC_ENABLE MUTE fail:", ts, " id=" + std::to_string(id));
     receiver.muteId_ = id;
     receiver.muteFirst_ = first;
     receiver.muteSecond_ = second;

@@ -117,9 +117,10 @@ private:
     // Switches on again the tone filters the receivers of the timeslot
     // have on, after the driver ended them all (or, `owedOnly`, those the
     // driver refused to switch on again since). A refused one is owed to
-    // the timeslot, tried again every second while its receiver has it.
+    // the timeslot, tried again every second while its receiver has it:
+    // false then.
     void restoreToneFilters() { restoreToneFilters(dsproc_timeslot()); }
-    static void restoreToneFilters(unsigned ts, bool owedOnly = false);
+    static bool restoreToneFilters(unsigned ts, bool owedOnly = false);
 
     Function vad_{-1, 0};
     Function bss_{0, 0};
@@ -151,9 +152,9 @@ private:
         unsigned enable;
         int durationMs;
         int levelDB;
-        uint64_t taken;  // when the driver took the settings; 0 never
-        // The driver ended it and refused to switch it on again.
-        bool owed = false;
+        // When the driver took the settings; 0 not running (never taken, or
+        // ended and refused since).
+        uint64_t taken;
 
         bool sameSettings(const ToneFilter& other) const {
             return enable == other.enable && durationMs == other.durationMs &&
@@ -190,10 +191,9 @@ public:
 
     // What the receiver, at its clean-up, leaves owed to its timeslot (a
     // mask of functions, delays and gain among them, which are zeroed:
-    // ReceiverDevice::oweTimeslot), and the owed requests done (settle
-    // opens the device only when one is owed).
+    // ReceiverDevice::oweTimeslot), and the request owed of one bit.
     static void owe(const DSProcReceiver& receiver);
-    static void settle(unsigned ts);
+    static bool pay(unsigned ts, uint32_t bit);
 
     void OnEvent(int fd, short revents);
 

@@ -81,7 +81,7 @@ void E1Ctl::reset_for_test() {
     maintenance_ = -1;
     std::fill(std::begin(casOpen_), std::end(casOpen_), 0);
     tclk_ = 0;
-    tclkOwed_ = false;
+    tclkOwed_.clear();
     std::fill(std::begin(statusReadFail_), std::end(statusReadFail_), LogThrottle());
 }
 
@@ -92,13 +92,12 @@ void E1Ctl::OnConnect() {
     statusTimer_.set(kStatusPeriodMs, &E1Ctl::OnCheckStatus, this);
     // Every trunk a master: owed to the driver until it takes the mask.
     tclk_ = 0;
-    tclkOwed_ = !UpdateTclk();
+    tclkOwed_.settle();
     CheckOpenCas();
 }
 
 void E1Ctl::OnCheckStatus() {
     SendStatus();
-    if (tclkOwed_) tclkOwed_ = !UpdateTclk();
     CheckOpenCas();
     statusTimer_.set(kStatusPeriodMs, &E1Ctl::OnCheckStatus, this);
 }
@@ -168,7 +167,7 @@ bool E1Ctl::SetMode(const LGCP::TrunkCfg& cfg) {
     // A mask the driver refused is not the trunks' mode: the next trunk's
     // command must not write it.
     if (UpdateTclk()) {
-        tclkOwed_ = false;
+        tclkOwed_.forgive();
         return true;
     }
     tclk_ = before;

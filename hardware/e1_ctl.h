@@ -15,6 +15,7 @@
 #include "runtime/fd.h"
 #include "runtime/log_throttle.h"
 #include "runtime/multiplexer.h"
+#include "runtime/owed.h"
 #include "runtime/timer.h"
 
 class E1Ctl : public CtrlSrv::Service {
@@ -39,7 +40,7 @@ public:
     // writes the mask. A negative trunk changes nothing; false for a trunk
     // beyond the mask or a mask the driver did not take (kept as it was).
     // A controller's connect sets every trunk master; a mask the driver did
-    // not take then is written again at each status poll until it does.
+    // not take then is owed, written again every second until it does.
     bool SetMode(const LGCP::TrunkCfg& cfg);
     bool UpdateTclk();
     void select_source(int source);
@@ -80,9 +81,9 @@ private:
     Event casEvent_;
     uint32_t casOpen_[kTrunks] = {};
     // The trunks' modes as the controller set them; while owed, the driver
-    // still has another mask, and each status poll writes this one again.
+    // still has another mask.
     uint32_t tclk_ = 0;
-    bool tclkOwed_ = false;
+    Owed<> tclkOwed_{[this](auto) { return UpdateTclk(); }};
     // A failing driver fails a trunk's status at each poll: one throttle
     // per trunk, so that a trunk failing beside another is named too.
     LogThrottle statusReadFail_[kTrunks];

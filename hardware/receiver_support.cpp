@@ -7,13 +7,6 @@
 
 namespace Hardware {
 
-bool RequestFailed(const std::string& what, unsigned ts, const std::string& more) {
-    const int error = errno;
-    std::cerr << what << " timeslot=" << ts << more << " errno=\"" << std::strerror(error) << '"'
-              << std::endl;
-    return false;
-}
-
 bool NotOpened(const char* failure, unsigned ts) {
     std::cerr << failure << " timeslot=" << ts << std::endl;
     return false;

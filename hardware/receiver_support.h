@@ -13,6 +13,7 @@
 #include <iostream>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "board/devio.h"
@@ -21,7 +22,7 @@
 #include "runtime/fd.h"
 #include "runtime/log_throttle.h"
 #include "runtime/multiplexer.h"
-#include "runtime/timer.h"
+#include "runtime/owed.h"
 
 namespace Hardware {
 
@@ -29,10 +30,11 @@ namespace Hardware {
 void ShortRecord(const char* name, ssize_t n);
 
 // The device of a receiver service: its descriptor, the loop Event that
-// reads it into Service::OnEvent, the enable-id counter, and what receivers
-// that went owe their timeslots. Service names its device in DevName(),
-// kOpenFlags, kOpenFailure and kEventName, and settles a timeslot's debt in
-// a static settle(ts).
+// reads it into Service::OnEvent, the enable-id counter, what receivers
+// that went owe their timeslots, and the log line of a refused request.
+// Service names its device in DevName(), kOpenFlags, kOpenFailure and
+// kEventName, and pays a timeslot's debt of one bit in a static
+// pay(ts, bit), true once done.
 template <class Service>
 class ReceiverDevice {
 public:
@@ -101,26 +103,38 @@ public:
         if (!ended) return;
         EndWatch(event_, std::string("fail to read from ") + name + ": ", ended);
         device_.reset();
-        reopen_.set(kReopenMs, &ReceiverDevice::reopen, this);
+        reopen_.owe();
     }
 
     // What receivers that went owe their timeslot: the switch-offs the
     // driver refused at their clean-up, as the service's bits, held here as
-    // they go. The service tries them again every second (Service::settle),
-    // and when a new owner takes the timeslot; a request of the function
-    // done since pays its bit.
+    // they go. They are tried again every second, and when a new owner
+    // takes the timeslot (settle); a request of the function done since
+    // pays its bit.
     void oweTimeslot(unsigned ts, uint32_t bits) {
-        if (bits == 0) return;
-        owed_[ts] |= bits;
-        if (!owedRetry_) owedRetry_.set(kOwedRetryMs, &ReceiverDevice::retryOwed, this);
+        for (uint32_t bit = 1; bit != 0; bit <<= 1)
+            if (bits & bit) owed_.owe({ts, bit});
     }
     void paid(unsigned ts, uint32_t bits) {
-        const auto owed = owed_.find(ts);
-        if (owed != owed_.end() && (owed->second &= ~bits) == 0) owed_.erase(owed);
+        for (uint32_t bit = 1; bit != 0; bit <<= 1)
+            if (bits & bit) owed_.forgive({ts, bit});
     }
-    uint32_t owedOn(unsigned ts) const {
-        const auto owed = owed_.find(ts);
-        return owed != owed_.end() ? owed->second : 0;
+    static void settle(unsigned ts) {
+        const auto& keys = object().owed_.keys();
+        const std::vector<Debt> debts(keys.lower_bound({ts, 0}), keys.lower_bound({ts + 1, 0}));
+        for (const Debt& debt : debts) object().owed_.pay(debt);
+    }
+
+    // Logs a refused request to std::cerr, each `what` once a second at
+    // most: `what`, " timeslot=" and `ts`, `more`, then the error of errno
+    // in double quotes. Returns false.
+    bool refused(const std::string& what, unsigned ts, const std::string& more = "") {
+        const int error = errno;
+        LogThrottle& throttle = refusals_[what];
+        if (throttle.admit())
+            std::cerr << what << " timeslot=" << ts << more << " errno=\"" << std::strerror(error)
+                      << '"' << throttle << std::endl;
+        return false;
     }
 
     // Back to a service not used yet (its next use opens the device), with
@@ -133,8 +147,8 @@ public:
         service.used_ = false;
         service.openFailed_ = LogThrottle();
         service.owed_.clear();
-        service.owedRetry_.reset();
-        service.reopen_.reset();
+        service.reopen_.clear();
+        service.refusals_.clear();
     }
 
 protected:
@@ -153,35 +167,19 @@ protected:
     }
 
 private:
-    static constexpr unsigned kOwedRetryMs = 1000;
-    static constexpr unsigned kReopenMs = 1000;
-
-    // Opens the device that ended while a receiver listens; once none
-    // does, the next request opens it.
-    void reopen() {
-        if (device_ || !Service::listening()) return;
-        if (!init()) reopen_.set(kReopenMs, &ReceiverDevice::reopen, this);
-    }
-
-    void retryOwed() {
-        const auto owed = owed_;  // settling pays into it
-        for (const auto& timeslot : owed) Service::settle(timeslot.first);
-        if (!owed_.empty()) owedRetry_.set(kOwedRetryMs, &ReceiverDevice::retryOwed, this);
-    }
+    using Debt = std::pair<unsigned, uint32_t>;  // a timeslot and a bit
 
     Fd device_;
     Event event_;
     uint32_t counter_ = 0;
     bool used_ = false;
     LogThrottle openFailed_;
-    std::map<unsigned, uint32_t> owed_;  // by timeslot
-    Timer owedRetry_;
-    Timer reopen_;  // of a device that ended
+    LogThrottles refusals_;
+    Owed<Debt> owed_{[](const Debt& debt) { return Service::pay(debt.first, debt.second); }};
+    // A device that ended is opened again while a receiver listens; once
+    // none does, the next request opens it.
+    Owed<> reopen_{[this](auto) { return device_ || !Service::listening() || init(); }};
 };
-
-// Logs a failed request to std::cerr: `what`, " timeslot=" and `ts`,
-// `more`, then the error of errno in double quotes. Returns false.
-bool RequestFailed(const std::string& what, unsigned ts, const std::string& more = "");
 
 // Logs `failure` and the timeslot to std::cerr for a request that found
 // the device closed. Returns false.

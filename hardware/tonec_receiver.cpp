@@ -282,7 +282,7 @@ bool TonecReceiverService::configureDTMF(unsigned ts, const LGCP::DTMFParams& pa
                              params.get_level().get_silence().getUnsignedValue(),
                              threshold.get_noise().getUnsignedValue()};
     if (board::ioctl(fd(), dtmf::kConfigureDetector, &record) < 0)
-        return RequestFailed("DTMF_CONFIGURE_DETECTOR fail:", ts);
+        return refused("DTMF_CONFIGURE_DETECTOR fail:", ts);
     std::clog << "DTMF_CONFIGURE_DETECTOR ts=" << ts << " twist=" << record.twist
               << " ratio=" << record.ratio << " noise=" << record.noise
               << " silence=" << record.silence << std::endl;
@@ -311,7 +311,7 @@ bool TonecReceiverService::switchShared(TonecReceiver& receiver, bool TonecRecei
 bool TonecReceiverService::switchTimeslot(const Switch& what, unsigned ts, bool on) {
     const char* text = on ? what.onText : what.offText;
     if (board::ioctl_value(device(), on ? what.onRequest : what.offRequest, ts) < 0)
-        return RequestFailed(std::string(text) + " fail:", ts);
+        return refused(std::string(text) + " fail:", ts);
     std::clog << text << "[" << ts << "] ok" << std::endl;
     paid(ts, what.owed);
     return true;
@@ -333,7 +333,7 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on) {
 
 bool TonecReceiverService::disableDetector(unsigned ts) {
     if (board::ioctl_value(device(), dtmf::kDisableDetector, ts) < 0)
-        return RequestFailed("DTMF_DISABLE_DETECTOR fail:", ts);
+        return refused("DTMF_DISABLE_DETECTOR fail:", ts);
     std::cerr << "DTMF_DISABLE_DETECTOR done: timeslot=" << ts << std::endl;
     paid(ts, kOwedDetector);
     return true;
@@ -357,7 +357,7 @@ bool TonecReceiverService::startDetector(TonecReceiver& receiver) {
     const uint32_t id = nextId();
     dtmf::dtmf_enable record{ts, id};
     if (board::ioctl(device(), dtmf::kEnableDetector, &record) < 0)
-        return RequestFailed("DTMF_ENABLE_DETECTOR fail:", ts, " id=" + std::to_string(id));
+        return refused("DTMF_ENABLE_DETECTOR fail:", ts, " id=" + std::to_string(id));
     paid(ts, kOwedDetector);
     detectorIds_[ts] = id;
     receiver.enableId_ = id;
@@ -371,7 +371,7 @@ bool TonecReceiverService::enableToneGenerator(unsigned ts, unsigned short freq1
                                                unsigned short amp2) {
     dtmf::tone_gen record{ts, freq1, freq2, amp1, amp2};
     if (board::ioctl(device(), dtmf::kToneGenerator, &record) < 0)
-        return RequestFailed("DTMF_DIAL fail:", ts);
+        return refused("DTMF_DIAL fail:", ts);
     paid(ts, kOwedTone);  // whatever it plays now is the timeslot's owner's
     return true;
 }
@@ -381,7 +381,7 @@ bool TonecReceiverService::configureIVA(TonecReceiver& receiver, const LGCP::IVA
     if (!init()) return NotOpened("configure IVA fail: (interface not opened)", ts);
     dtmf::iva_config record{ts, params.get_det_lvl_dB().getValue()};
     if (board::ioctl(fd(), dtmf::kConfigureIva, &record) < 0)
-        return RequestFailed("IVA_CONFIGURE_DETECTOR fail:", ts);
+        return refused("IVA_CONFIGURE_DETECTOR fail:", ts);
     std::clog << "IVA_CONFIGURE_DETECTOR ts=" << ts << " det_lvl_dB=" << record.det_lvl_dB
               << std::endl;
     return true;
@@ -405,7 +405,7 @@ bool TonecReceiverService::translateSelcal(TonecReceiver& receiver,
     record.amplitude = static_cast<uint16_t>(OptionalOr(command.get_amp(), kSelcalAmp));
     std::memcpy(record.signs, signs.data(), sizeof record.signs);
     if (board::ioctl(device(), dtmf::kSelcalDial, &record) < 0)
-        return RequestFailed("SELCAL_DIAL fail:", ts);
+        return refused("SELCAL_DIAL fail:", ts);
     return true;
 }
 
@@ -463,14 +463,13 @@ void TonecReceiverService::owe(const TonecReceiver& receiver) {
     object().oweTimeslot(receiver.tonec_timeslot(), owed);
 }
 
-// Each request done pays its bit.
-void TonecReceiverService::settle(unsigned ts) {
+bool TonecReceiverService::pay(unsigned ts, uint32_t bit) {
     TonecReceiverService& service = object();
-    const unsigned bits = service.owedOn(ts);
-    if (bits & kOwedDetector) service.disableDetector(ts);
+    if (bit == kOwedDetector) return service.disableDetector(ts);
+    if (bit == kOwedTone) return service.enableToneGenerator(ts, 0, 0, 0, 0);
     for (const Switch* what : {&kIva, &kRejection, &kEchoCanceller})
-        if (bits & what->owed) service.switchTimeslot(*what, ts, false);
-    if (bits & kOwedTone) service.enableToneGenerator(ts, 0, 0, 0, 0);
+        if (bit == what->owed) return service.switchTimeslot(*what, ts, false);
+    return true;
 }
 
 bool TonecReceiverService::listening() {

@@ -171,10 +171,9 @@ public:
 
     // What the receiver, at its clean-up, leaves owed to its timeslot (the
     // switch-offs and the silence the driver refused, as bits:
-    // ReceiverDevice::oweTimeslot), and the owed requests done (settle
-    // opens the device only when one is owed).
+    // ReceiverDevice::oweTimeslot), and the request owed of one bit.
     static void owe(const TonecReceiver& receiver);
-    static void settle(unsigned ts);
+    static bool pay(unsigned ts, uint32_t bit);
 
     void OnEvent(int fd, short revents);
 

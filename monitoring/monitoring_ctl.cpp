@@ -177,10 +177,14 @@ void MonitoringCtl::PutHeader(std::ostream& os) const { os << "monitoring: "; }
 // before the first.
 bool MonitoringCtl::IsOpen() {
     if (halFd_ >= 0) return true;
-    halFd_ = board::open(board::hal::kDevice, O_RDWR | O_CLOEXEC);
-    if (halFd_ < 0) return false;
-    WriteFramerLeds();
+    if (!OpenHal()) return false;
+    leds_.settle();
     return true;
+}
+
+bool MonitoringCtl::OpenHal() {
+    halFd_ = board::open(board::hal::kDevice, O_RDWR | O_CLOEXEC);
+    return halFd_ >= 0;
 }
 
 bool MonitoringCtl::ReadHalByte(uint32_t request, uint8_t& byte) {
@@ -188,10 +192,8 @@ bool MonitoringCtl::ReadHalByte(uint32_t request, uint8_t& byte) {
     return IsOpen() && board::ioctl(halFd_, request, &byte) >= 0;
 }
 
-int MonitoringCtl::WriteFramerLeds() {
-    const int result = board::ioctl(halFd_, board::hal::kSetFramerLeds, &framerLeds_);
-    ledsOwed_ = result < 0;
-    return result;
+bool MonitoringCtl::WriteFramerLeds() {
+    return board::ioctl(halFd_, board::hal::kSetFramerLeds, &framerLeds_) >= 0;
 }
 
 LGCP::POWERStatus::NamedNumber MonitoringCtl::PowerStatusOf(uint8_t byte) {
@@ -202,8 +204,7 @@ LGCP::POWERStatus::NamedNumber MonitoringCtl::PowerStatusOf(uint8_t byte) {
 
 // A line that comes up lights both its LEDs until its link is reported up
 // (a line already up is left as it is); a line that goes down turns both off.
-// LEDs the driver does not take (or a device that does not open) are owed:
-// the power check writes them again until it does.
+// LEDs the driver does not take (or a device that does not open) are owed.
 int MonitoringCtl::setFramerLed(const LGCP::FramerInfo& info) {
     const bool open = IsOpen();
     unsigned e1 = info.get_e1().getValue();
@@ -223,8 +224,8 @@ int MonitoringCtl::setFramerLed(const LGCP::FramerInfo& info) {
         }
     }
     framerLeds_ = static_cast<uint8_t>(leds);
-    if (open) return WriteFramerLeds();
-    ledsOwed_ = true;
+    if (open) return leds_.settle() ? 0 : -1;
+    leds_.owe();
     return 0;
 }
 
@@ -265,7 +266,6 @@ void MonitoringCtl::onBkgCheckTimer(Timer*) {
 void MonitoringCtl::onPowerCheckTimer(Timer*) {
     data_.SaveUnwrittenFiles();
     doPowerCheck();
-    if (ledsOwed_ && IsOpen()) WriteFramerLeds();
     doDipCheck();
     doNetIfCheck();
     powerTimer_.set(powerPeriodMs, &MonitoringCtl::onPowerCheckTimer, this);

@@ -18,6 +18,7 @@
 #include "monitoring/monitoring_data_holder.h"
 #include "monitoring/snmp_agent.h"
 #include "runtime/ini_file.h"
+#include "runtime/owed.h"
 #include "runtime/timer.h"
 
 class MonitoringCtl : public CtrlSrv::Service, public ISnmpAgentNotify {
@@ -52,7 +53,7 @@ public:
 
     void OnDisplayCMD(const LGCP::DisplayParams& p);
     // Lights the LEDs of one framer; the device's answer, 0 without device.
-    // LEDs not written are owed, and written again at each power check.
+    // LEDs not written are owed, and written again every second.
     int setFramerLed(const LGCP::FramerInfo& info);
     // Opens "/dev/hal" unless it is open; true when it is.
     bool IsOpen();
@@ -88,7 +89,7 @@ public:
     const MonitoringDataHolder& data() const { return data_; }
     // The LEDs as the displays set them, and whether the driver has them yet.
     uint8_t framerLeds() const { return framerLeds_; }
-    bool leds_owed() const { return ledsOwed_; }
+    bool leds_owed() const { return leds_.owes(); }
 
     // ---- Publishing to the SNMP agents. The checks publish a value when it
     // has changed, the display command what it was told; an agent that
@@ -132,7 +133,9 @@ private:
 
     // Reads one byte with a request of "/dev/hal"; false when it cannot.
     bool ReadHalByte(uint32_t request, uint8_t& byte);
-    int WriteFramerLeds();
+    // True when the driver took them.
+    bool WriteFramerLeds();
+    bool OpenHal();
 
     int halFd_ = -1;
     MonitoringDataHolder data_;
@@ -143,6 +146,6 @@ private:
     // Two bits per framer e: the link bit 2e and the line bit 2e+1; owed
     // while the driver has not taken them.
     uint8_t framerLeds_ = 0;
-    bool ledsOwed_ = false;
+    Owed<> leds_{[this](auto) { return (halFd_ >= 0 || OpenHal()) && WriteFramerLeds(); }};
     Dpc resendDpc_;
 };

@@ -38,7 +38,6 @@ RadioControl::RadioControl(const rtp_ext_init_params& init) : init_(init) {
 
 RadioControl::~RadioControl() {
     timer_.reset();
-    startRetry_.reset();
     event_.Release();
 }
 
@@ -46,7 +45,6 @@ void RadioControl::Init(RadioControlType type) {
     type_ = type;
     lastActivity_ = Now();
     interval_ = kDefaultInterval;
-    filterActive_ = false;
     notify_ = nullptr;
     timerEnabled_ = false;
     event_.Bind("RadioControl::OnRtpExtEvent", &RadioControl::OnRtpExtEvent, this);
@@ -93,23 +91,12 @@ bool RadioControl::OpenAndInit() {
 
 // A type 2 session opens once: a later start opens it only while it is owed.
 int RadioControl::RtpExtStart(bool initial) {
-    if (type_ == RadioControlOwnDetached && !initial && !startOwed_) return 1;
-    shortOfDescriptors_ = false;
-    if (!Start()) {
-        startOwed_ = true;
-        if (!startRetry_) startRetry_.set(kStartRetryMs, &RadioControl::RetryStart, this);
-        return 0;
-    }
-    startOwed_ = false;
-    startRetry_.reset();
-    return 1;
-}
-
-void RadioControl::RetryStart() {
-    if (startOwed_) RtpExtStart(true);
+    if (type_ == RadioControlOwnDetached && !initial && !owed_.owes(Debt::session)) return 1;
+    return owed_.settle(Debt::session) ? 1 : 0;
 }
 
 bool RadioControl::Start() {
+    shortOfDescriptors_ = false;
     switch (type_) {
         case RadioControlOwnAttached: {
             if (!OpenAndInit()) return false;
@@ -137,12 +124,11 @@ bool RadioControl::Start() {
 }
 
 // A new session has none of the old one's settings: it gets the filter in
-// force (none, when its removal was owed), its status reports, and the
-// status timer where it does not run.
+// force, its status reports, and the status timer where it does not run.
 void RadioControl::SessionOpened() {
     sessionEnded_ = false;
-    if (removalOwed_) ForgetFilter();
-    if (filterActive_) setOwed_ = !SetFilter();
+    filterHas_.reset();
+    owed_.settle(Debt::filter);
     if (timerEnabled_ && !timer_) SetTimerEnable(true);
     OnSessionOpened();
 }
@@ -160,8 +146,7 @@ int RadioControl::RtpExtStop() {
 
 void RadioControl::LetGoOfSession() {
     SetTimerEnable(false);
-    startOwed_ = false;
-    startRetry_.reset();
+    owed_.clear();
     RtpExtStop();
     event_.Release();
     ext_.reset();
@@ -183,75 +168,48 @@ void RadioControl::SetTimerEnable(bool on) {
         timer_.reset();
 }
 
-// Each tick asks the drivers again for what they refused: no command of the
-// host needs to come for it.
 void RadioControl::OnProcessStatus(Timer*) {
     const uint32_t now = Now();
     lastActivity_ = now;
-    if (removalOwed_) RemoveFilter();
-    if (setOwed_) setOwed_ = !SetFilter();
-    if (notify_) notify_->RadioControlTick();
     const unsigned long delay = sessionEnded_ ? interval_ : ProcessRadioStatus(now, interval_);
     if (timerEnabled_)
         timer_.set(static_cast<unsigned>(delay), &RadioControl::OnProcessStatus, this);
 }
 
 // Address 0 names no source: until a real one is known every source passes,
-// or a keyed radio would hear nobody. A filter the driver refuses is owed:
-// each update and each tick ask for it again. One for another position must
-// not leave the old position's filter in the driver: it goes, as at an
-// un-key, and the new one is owed once it has.
+// or a keyed radio would hear nobody.
 bool RadioControl::UpdateAccess(bool on, const in_addr& addr) {
-    if (on && addr.s_addr != 0) {
-        if (filterActive_ && filter_.addr == addr.s_addr) {
-            removalOwed_ = false;
-            if (setOwed_) setOwed_ = !SetFilter();
-            return true;
-        }
-        const bool held = filterActive_;
-        const board::rtp_ext::rtp_ext_source_filter old = filter_;
-        filter_ = {addr.s_addr, 0};
-        filterActive_ = true;
-        const bool set = SetFilter();
-        if (set || !held) {
-            removalOwed_ = false;
-            setOwed_ = !set;
-        } else {
-            filter_ = old;
-            RemoveFilter();
-            if (!removalOwed_) {
-                filter_ = {addr.s_addr, 0};
-                filterActive_ = true;
-                setOwed_ = true;
-            }
-        }
-    } else if (filterActive_) {
-        RemoveFilter();
-    }
-    return !removalOwed_;
+    filterWanted_.reset();
+    if (on && addr.s_addr != 0) filterWanted_ = addr.s_addr;
+    owed_.settle(Debt::filter);
+    return !filterHas_ || filterHas_ == filterWanted_;
 }
 
-// The driver's filter stays in force until the driver takes its removal;
-// a session that is gone took its filter with it.
-void RadioControl::RemoveFilter() {
+// The driver's filter stays in force until it takes its removal; a session
+// that is gone took its filter with it, and a new one asks for the filter
+// wanted then. A filter for another position that the driver refuses must
+// not leave the old position's: it goes, as at an un-key.
+bool RadioControl::SettleFilter() {
+    if (!ext_) filterHas_.reset();
+    if (!ext_ || filterHas_ == filterWanted_) return true;
+    if (filterWanted_ && SetFilter(*filterWanted_))
+        filterHas_ = filterWanted_;
+    else if (filterHas_ && RemoveFilter())
+        filterHas_.reset();
+    return filterHas_ == filterWanted_;
+}
+
+bool RadioControl::RemoveFilter() {
     board::rtp_ext::rtp_ext_source_filter cleared{};
-    const bool removed = board::ioctl(ext_.get(), drv::kRemoveFilter, &cleared) == 0;
-    if (!removed && removeFailed_.admit())
+    if (board::ioctl(ext_.get(), drv::kRemoveFilter, &cleared) == 0) return true;
+    if (removeFailed_.admit())
         std::cerr << GetPrefix() << "reset filer rtp_ext session fail !!!" << removeFailed_
                   << std::endl;
-    removalOwed_ = !removed && bool(ext_);
-    if (!removalOwed_) ForgetFilter();
+    return false;
 }
 
-void RadioControl::ForgetFilter() {
-    filter_ = {};
-    filterActive_ = false;
-    removalOwed_ = false;
-    setOwed_ = false;
-}
-
-bool RadioControl::SetFilter() {
-    board::rtp_ext::rtp_ext_source_filter filter = filter_;
+bool RadioControl::SetFilter(uint32_t addr) {
+    board::rtp_ext::rtp_ext_source_filter filter{addr, 0};
     if (board::ioctl(ext_.get(), drv::kSetFilter, &filter) == 0) return true;
     if (setFailed_.admit())
         std::cerr << GetPrefix() << "set filer rtp_ext session fail !!!" << setFailed_ << std::endl;

@@ -10,6 +10,7 @@
 #include <netinet/in.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "board/drivers/rtp.h"
@@ -19,6 +20,7 @@
 #include "runtime/fd.h"
 #include "runtime/log_throttle.h"
 #include "runtime/multiplexer.h"
+#include "runtime/owed.h"
 #include "runtime/timer.h"
 
 namespace RTPSignalling {
@@ -84,9 +86,6 @@ public:
     virtual void RadioControlNotify(const TERM::RtpRadioRequest&) {}
     // The radio is lost (151: no keep-alive from the far end).
     virtual void RadioControlNotify(int /*code*/) {}
-    // The status timer ran: the slot asks its driver again for what it
-    // refused.
-    virtual void RadioControlTick() {}
 };
 
 // How the controller reaches the header extension.
@@ -133,10 +132,10 @@ public:
     void SetTimerInterval(unsigned long ms) { interval_ = ms; }
     // Passes only packets from `addr` (on), or every packet (off, or no
     // address known: 0). The filter stays in force across a restart of the
-    // session. A removal the driver refused stays owed, tried again by the
-    // next update and each status tick: false while it is owed. A filter
-    // the driver refuses is owed, tried again by the next update and each
-    // status tick; one for another position takes the old one away first.
+    // session. What the driver refuses is owed, asked again by the next
+    // update and every second: false while the session passes only another
+    // source than the one wanted (a removal owed). A filter for another
+    // position that the driver refuses takes the old one away.
     bool UpdateAccess(bool on, const in_addr& addr);
     // "rtp_ext[id] time:" (no number for type 2), at most 254 characters.
     const std::string& GetPrefix();
@@ -148,7 +147,7 @@ public:
     RadioControlType type() const { return type_; }
     // The header-extension descriptor (types 0 and 2), -1 when none.
     int ext_fd() const { return ext_.get(); }
-    bool filter_active() const { return filterActive_; }
+    bool filter_active() const { return filterWanted_.has_value(); }
     // The last start failed for want of a descriptor.
     bool short_of_descriptors() const { return shortOfDescriptors_; }
     unsigned long interval() const { return interval_; }
@@ -196,18 +195,17 @@ private:
     // Closed as a failed start leaves it; the slot hears that the radio is lost.
     void SessionEnded(const char* why);
     void SessionOpened();
-    // Issues the filter record in force; false when the driver refused it.
-    bool SetFilter();
-    void RemoveFilter();
-    void ForgetFilter();
+    // The driver's requests; false when it refused.
+    bool SetFilter(uint32_t addr);
+    bool RemoveFilter();
+    // The session's filter as wanted now; true once it is.
+    bool SettleFilter();
     void Init(RadioControlType type);
     // Opens, initialises and watches a new session; false (logged, closed)
     // when a step fails.
     bool OpenAndInit();
     // The steps of a start; false (logged) when one failed.
     bool Start();
-    void RetryStart();
-    static constexpr unsigned kStartRetryMs = 1000;
     bool Fail(const char* message);
     void OnProcessStatus(Timer*);
 
@@ -226,18 +224,16 @@ private:
     bool timerEnabled_ = false;
     // The session ended under the controller: no reports until the next.
     bool sessionEnded_ = false;
-    // A start failed: the session is asked for again by startRetry_.
-    bool startOwed_ = false;
     bool shortOfDescriptors_ = false;
-    Timer startRetry_;
-    // The filter is in force (also while the driver has refused to set it:
-    // setOwed_, it is asked for at each update and tick, and the access rule
-    // keeps the other positions out meanwhile); with the removal owed, the
-    // driver still passes filter_'s source only.
-    bool filterActive_ = false;
-    bool removalOwed_ = false;
-    bool setOwed_ = false;
-    board::rtp_ext::rtp_ext_source_filter filter_{};
+    // The source the session's filter passes, as wanted and as the driver
+    // has it (none: every source; while a set is owed, the access rule
+    // keeps the other positions out).
+    std::optional<uint32_t> filterWanted_, filterHas_;
+    // A session that failed to start, and the filter, until the driver
+    // has them.
+    enum class Debt { session, filter };
+    Owed<Debt> owed_{
+        [this](Debt debt) { return debt == Debt::session ? Start() : SettleFilter(); }};
     // Asked at each packet while the radio is keyed for a position whose
     // filter the driver refuses.
     LogThrottle setFailed_;

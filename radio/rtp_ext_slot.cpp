@@ -109,24 +109,13 @@ void RtpExtSlot::IReleaseHardware() {
     RtpSlot::IReleaseHardware();
 }
 
-// A switch the driver refused stays owed: the next command and each status
-// tick of the radio ask again.
 bool RtpExtSlot::FollowSquelch() {
-    if (!followsSquelch_ || !control_) return true;
-    const bool open = control_->GetSQU() != 0;
-    inputOwed_ = open != inputOn_ && !SwitchInput(open);
-    return !inputOwed_;
+    return !followsSquelch_ || !control_ || SettleInput();
 }
 
-void RtpExtSlot::SetVoiceProcessing(const TERM::RtpRadioRequest& radio) {
-    const auto delay = [](const ASN1::INTEGER* value) {
-        return value ? static_cast<unsigned>(value->getValue()) : 0u;
-    };
-    if (radio.has_rx_delay() || radio.has_tx_delay() || radio.has_selcal_delay())
-        configureDelays(delay(radio.get_rx_delay()), delay(radio.get_tx_delay()),
-                        delay(radio.get_selcal_delay()));
-    if (const ASN1::BOOLEAN* bss = radio.get_bss_enable()) enableBSS(bss->getValue());
-    if (const ASN1::BOOLEAN* ng = radio.get_ng_enable()) enableNG(ng->getValue());
+bool RtpExtSlot::InputWanted() {
+    if (!followsSquelch_ || !control_) return RtpSlot::InputWanted();
+    return control_->GetSQU() != 0;
 }
 
 const char* RtpExtSlot::OutsideVoiceProcessing(const TERM::RtpRadioRequest& radio) {

@@ -40,14 +40,9 @@ public:
         OnRtpRadioEvent(report);
     }
     void RadioControlNotify(int cause) override { OnAbort(cause); }
-    void RadioControlTick() override {
-        if (inputOwed_) FollowSquelch();
-    }
 
     // The status the controller gets once the slot is created.
     void SetRadioStatus(const TERM::RadioStatus& status) { status_ = status; }
-    // The delays, BSS and noise gate a creation's radio request asks for.
-    void SetVoiceProcessing(const TERM::RtpRadioRequest& radio);
     // Why the driver cannot take the request's delays (its fields are
     // unsigned: -1 ms would be 4294967295 ms); null when it can.
     static const char* OutsideVoiceProcessing(const TERM::RtpRadioRequest& radio);
@@ -97,11 +92,11 @@ private:
     // stream's, and nothing of it reaches the slot afterwards.
     void IReleaseHardware() override;
     // When the slot follows the squelch: the input on exactly while the
-    // radio's squelch is open. False when the driver refused the switch.
+    // radio's squelch is open. False when the driver refused the switch
+    // (then owed).
     bool FollowSquelch();
+    bool InputWanted() override;
 
     TERM::RadioStatus status_;
     std::unique_ptr<RTPSignalling::RadioControl> control_;
-    // The driver refused the input switch the squelch called for.
-    bool inputOwed_ = false;
 };

@@ -41,6 +41,5 @@ Slot* RtpRadioFactory::INewSlot(const LGCP::CreateParams& params) {
         delete slot;
         return nullptr;
     }
-    slot->SetVoiceProcessing(*radio);
     return slot;
 }

@@ -7,7 +7,9 @@
 //       std::cerr << "unknown session " << session << unknownSession_ << std::endl;
 
 #include <cstdint>
+#include <map>
 #include <ostream>
+#include <string>
 
 class LogThrottle {
 public:
@@ -27,3 +29,6 @@ private:
     unsigned held_ = 0;        // since the line written last
     unsigned heldBefore_ = 0;  // before the line admitted last
 };
+
+// One throttle per kind of line, by its text.
+using LogThrottles = std::map<std::string, LogThrottle>;

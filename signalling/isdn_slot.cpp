@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstring>
 #include <iostream>
-#include <iterator>
 
 #include "board/devio.h"
 #include "board/drivers/dsp_data.h"
@@ -154,17 +153,14 @@ void AtsQsigSlot::IReleaseHardware() {
 void AtsQsigSlot::LetGoOfBChannels() {
     const std::vector<AtsQsigBSlot*> bChannels = bChannels_;
     for (AtsQsigBSlot* b : bChannels) b->LetGoOfHardware(Loss::silent);
-    owedRemovals_.clear();
-    removalRetry_.reset();
+    removals_.clear();
 }
 
 // The driver keeps a B channel whose removal it refused: the removal owed
 // comes first, or the add would be refused for the old call's channel.
 AtsQsigBSlot* AtsQsigSlot::NewBChannel(unsigned index) {
     dsp_data::b_channel record{static_cast<int32_t>(index), -1};
-    if (owedRemovals_.count(record.index) && Remove(record.index))
-        owedRemovals_.erase(record.index);
-    if (owedRemovals_.count(record.index) ||
+    if (!removals_.pay(record.index) ||
         board::ioctl(device(), dsp_data::kAddBChannel, &record) < 0) {
         std::cerr << "ats-qsig: " << "add B channel fail !!!" << std::endl;
         return nullptr;
@@ -176,10 +172,7 @@ AtsQsigBSlot* AtsQsigSlot::NewBChannel(unsigned index) {
 
 void AtsQsigSlot::RemoveBChannel(AtsQsigBSlot& b) {
     const int32_t index = static_cast<int32_t>(b.index());
-    if (is_open() && !Remove(index)) {
-        owedRemovals_.insert(index);
-        if (!removalRetry_) removalRetry_.set(kRemovalRetryMs, &AtsQsigSlot::RetryRemovals, this);
-    }
+    if (is_open()) removals_.settle(index);
     bChannels_.erase(std::remove(bChannels_.begin(), bChannels_.end(), &b), bChannels_.end());
     b.signalling_ = nullptr;
 }
@@ -189,16 +182,10 @@ bool AtsQsigSlot::Remove(int32_t index) {
     if (board::ioctl(device(), dsp_data::kRemoveBChannel, &request) >= 0 || errno == ENOENT)
         return true;
     const int error = errno;
-    std::cerr << "ats-qsig: remove B channel " << index << " fail: " << std::strerror(error)
-              << ", tried again" << std::endl;
+    if (removeRefused_.admit())
+        std::cerr << "ats-qsig: remove B channel " << index << " fail: " << std::strerror(error)
+                  << ", tried again" << removeRefused_ << std::endl;
     return false;
-}
-
-void AtsQsigSlot::RetryRemovals() {
-    for (auto it = owedRemovals_.begin(); it != owedRemovals_.end();)
-        it = Remove(*it) ? owedRemovals_.erase(it) : std::next(it);
-    if (!owedRemovals_.empty())
-        removalRetry_.set(kRemovalRetryMs, &AtsQsigSlot::RetryRemovals, this);
 }
 
 // ---- AtsQsigBSlot

@@ -7,14 +7,13 @@
 // activate and deactivate only start and stop the link.
 
 #include <cstdint>
-#include <set>
 #include <vector>
 
 #include "link/protocol.h"
 #include "runtime/fd.h"
 #include "runtime/log_throttle.h"
 #include "runtime/multiplexer.h"
-#include "runtime/timer.h"
+#include "runtime/owed.h"
 #include "signalling/hdlc.h"
 #include "signalling/lapd.h"
 #include "slots/slot.h"
@@ -104,21 +103,18 @@ public:
 
 private:
     friend class AtsQsigBSlot;
-    static constexpr unsigned kRemovalRetryMs = 1000;
 
     void RemoveBChannel(AtsQsigBSlot& b);
     // The driver's removal of B channel `index`; true once it has none
     // (done, or it answers that it has no such B channel).
     bool Remove(int32_t index);
-    void RetryRemovals();
     void LetGoOfBChannels();
 
     std::vector<AtsQsigBSlot*> bChannels_;
     // The B channels whose removal the driver refused at their slot's
-    // destroy: it is tried again every second, and before the index is
-    // added again, until the driver has done it.
-    std::set<int32_t> owedRemovals_;
-    Timer removalRetry_;
+    // destroy, until it has done it: also before the index is added again.
+    Owed<int32_t> removals_{[this](int32_t index) { return Remove(index); }};
+    LogThrottle removeRefused_;
 };
 
 class AtsQsigBSlot : public Slot {

@@ -425,9 +425,11 @@ bool SLC::process_bsnr() {
         ++rtbFirst_;
         --rtbCount_;
     }
-    // Resent MSUs the channel has not taken yet still wait for their
+    // Resent MSUs the channel has not taken yet, and an MSU a failed write
+    // refused that waits for its retry, still wait for their
     // acknowledgement: T7 runs on for them.
-    if (rtbCount_ == 0 && resendsWaiting_ == 0) stop_timers();
+    if (rtbCount_ == 0 && resendsWaiting_ == 0 && !(retry_.pending() && !tb_.empty()))
+        stop_timers();
     if (BIBR_ != FIBTcopy_)
         retransmit();
     else if (acknowledged && !tb_.empty())

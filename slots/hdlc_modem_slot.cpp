@@ -53,23 +53,23 @@ HdlcModemSlot::~HdlcModemSlot() {
     pppd_kill();
     std::ostringstream header;
     PutHeader(header);
-    ModemFactory::instance().ReleaseInterface(interfaceName_,
-                                              TakeDown(interfaceName_, header.str()));
+    ModemFactory::instance().ReleaseInterface(interfaceName_, header.str());
 }
 
-bool HdlcModemSlot::TakeDown(const std::string& name, const std::string& header) {
+bool HdlcModemSlot::TakeDown(const std::string& name, const std::string& header,
+                             LogThrottles& throttles) {
+    // A refused step leaves the take-down owed, unless the interface is gone.
+    const auto refused = [&](const std::string& line) {
+        const int error = errno;
+        LogThrottle& throttle = throttles[line];
+        if (throttle.admit()) std::cerr << header << line << throttle << std::endl;
+        return error == ENODEV;
+    };
     Fd sock = RequestSocket();
     if (!sock) {
-        const int error = errno;
-        std::cerr << header << "socket fail: " << std::strerror(error) << std::endl;
+        refused(std::string("socket fail: ") + std::strerror(errno));
         return false;
     }
-    // A refused step leaves the take-down owed, unless the interface is gone.
-    const auto refused = [&header](const char* line) {
-        const bool gone = errno == ENODEV;
-        std::cerr << header << line << std::endl;
-        return gone;
-    };
     ifreq request = hdlc_if::request(name);
     if (board::netif::ioctl(sock.get(), SIOCGIFFLAGS, &request) != 0)
         return refused("SIOCGIFFLAGS fail!!!");

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "runtime/log_throttle.h"
 #include "slots/modem_slot.h"
 
 class HdlcModemSlot : public ModemSlot {
@@ -37,11 +38,12 @@ public:
     const std::string& interfaceName() const { return interfaceName_; }
 
     // Takes interface `name` down and gives it raw HDLC back, each refused
-    // step logged on the error stream after `header`. False while the
-    // interface may still be up or in PPP (its socket or a step refused):
-    // the take-down is then still owed. An interface the system no longer
-    // has (ENODEV) is down.
-    static bool TakeDown(const std::string& name, const std::string& header);
+    // step logged on the error stream after `header`, each kind of line
+    // once a second at most.
+    // False while the interface may still be up or in PPP (its socket or a
+    // step refused): the take-down is then still owed. An interface the
+    // system no longer has (ENODEV) is down.
+    static bool TakeDown(const std::string& name, const std::string& header, LogThrottles& refused);
 
 private:
     // Sets the interface up for pppd and starts it, unless pppd runs. A

@@ -134,18 +134,24 @@ Slot* Mixer::New(const LGCP::MixerInParams& params) {
     if (summator && tdm_channel(*summator) < 0)
         return MixerFactory::instance().Invalid("summator channel out of range");
 
-    RemoveOwed();
+    owed_.pay_all();
     const int timeslot = channel2timeslot(channel);
     if (timeslot < 0) return nullptr;
     auto* input = new TdmInput(*this, channel, timeslot);
-    if (summator) {
-        const int number = summator->get_tdm()->getValue();
-        input->SetSummator(number);
-        // The input stays either way.
-        AddToSum(slot_of(number), slot_of(channel), kUnityGain, input);
+    // Before the sum, which a refused echo canceller would have to undo.
+    const LGCP::EchoCancelMode* ecm = params.get_ecm();
+    if (ecm && !input->echoCancel(ecm->get_ec().getValue() || ecm->get_es().getValue())) {
+        std::cerr << ext::header(this) << "input not created: the echo canceller was refused"
+                  << std::endl;
+        delete input;
+        return nullptr;
     }
-    if (const LGCP::EchoCancelMode* ecm = params.get_ecm())
-        input->echoCancel(ecm->get_ec().getValue() || ecm->get_es().getValue());
+    if (summator) {
+        const std::pair<int, int> pair{summator->get_tdm()->getValue(), channel};
+        input->SetSummator(pair.first);
+        pairs_[pair] = input;
+        owed_.settle(pair);  // the input stays either way
+    }
     Register(input);
     return input;
 }
@@ -172,7 +178,7 @@ Slot* Mixer::New(const LGCP::MixerOutParams& params) {
         if (tdm_channel(input.get_channel()) < 0)
             return MixerFactory::instance().Invalid("mixer input channel out of range");
     }
-    RemoveOwed();
+    owed_.pay_all();
     if (!SetTX(params)) return nullptr;
     const int timeslot = channel2timeslot(channel);
     if (timeslot < 0) {
@@ -208,8 +214,8 @@ bool Mixer::ClearTX(const LGCP::MixerChannel& channel) {
     }
     for (auto it = pairs_.begin(); it != pairs_.end();)
         it = it->first.first == slot.number ? pairs_.erase(it) : std::next(it);
-    for (auto it = owed_.begin(); it != owed_.end();)
-        it = it->first == slot.number ? owed_.erase(it) : std::next(it);
+    for (const auto& pair : std::set<std::pair<int, int>>(owed_.keys()))
+        if (pair.first == slot.number) owed_.forgive(pair);
     return true;
 }
 
@@ -217,44 +223,40 @@ bool Mixer::AddToSum(const mix_slot& rx, const mix_slot& tx, int gain, const Tdm
     mix_rx_record record{rx, tx, gain};
     if (mixer_ctl(MIX_RX_ADD, &record) >= 0) {
         pairs_[{rx.number, tx.number}] = owner;
-        owed_.erase({rx.number, tx.number});
+        owed_.forgive({rx.number, tx.number});
         return true;
     }
     const char* error = error_text();
-    std::cerr << ext::header(this) << "MIX_RX_ADD"
-              << " fail : " << error << std::endl;
+    if (addRefused_.admit())
+        std::cerr << ext::header(this) << "MIX_RX_ADD"
+                  << " fail : " << error << addRefused_ << std::endl;
     return false;
 }
 
 // A pair the driver's sum no longer has (ENOENT from the removal) needs no
 // removal; ENOENT from the open (the node missing) says nothing of the pair.
-void Mixer::RemoveFromSum(int summator, int channel) {
+bool Mixer::RemoveFromSum(int summator, int channel) {
     mix_rx_record record{slot_of(summator), slot_of(channel), 0};
     bool opened = false;
     const bool removed = mixer_ctl(MIX_RX_REMOVE, &record, &opened) >= 0;
     const int error = errno;
-    pairs_.erase({summator, channel});  // no slot's any more, removed or owed
-    if (removed || (opened && error == ENOENT)) {
-        owed_.erase({summator, channel});
-    } else {
-        owed_.insert({summator, channel});
-        if (!owedRetry_) owedRetry_.set(kOwedRetryMs, &Mixer::RetryOwed, this);
-    }
     if (!removed && removeRefused_.admit())
         std::cerr << ext::header(this) << "MIX_RX_REMOVE"
                   << " rx.number=" << summator << " tx.number=" << channel
                   << " fail : " << std::strerror(error) << removeRefused_ << std::endl;
+    return removed || (opened && error == ENOENT);
 }
 
-void Mixer::RemoveOwed() {
-    if (stale_) return;
-    const auto owed = owed_;  // RemoveFromSum changes it
-    for (const auto& [summator, channel] : owed) RemoveFromSum(summator, channel);
+void Mixer::Drop(std::pair<int, int> pair) {
+    pairs_.erase(pair);
+    owed_.settle(pair);
 }
 
-void Mixer::RetryOwed() {
-    RemoveOwed();
-    if (!owed_.empty() && !stale_) owedRetry_.set(kOwedRetryMs, &Mixer::RetryOwed, this);
+bool Mixer::SettleSum(const std::pair<int, int>& pair) {
+    if (stale_) return true;
+    const auto wanted = pairs_.find(pair);
+    if (wanted == pairs_.end()) return RemoveFromSum(pair.first, pair.second);
+    return AddToSum(slot_of(pair.first), slot_of(pair.second), kUnityGain, wanted->second);
 }
 
 // ClearTX has translated the output already: it cannot fail again here.
@@ -284,7 +286,7 @@ void Mixer::DropSum(const LGCP::MixerChannel& output) {
     std::vector<std::pair<int, int>> put;
     for (const auto& [pair, owner] : pairs_)
         if (pair.first == rx.number && owner == nullptr) put.push_back(pair);
-    for (const auto& [summator, channel] : put) RemoveFromSum(summator, channel);
+    for (const auto& pair : put) Drop(pair);
 }
 
 int Mixer::channel2timeslot(int channel) {
@@ -312,23 +314,22 @@ bool Mixer::HasOutput(int channel) const {
 // replaced since (SetTX) is not the input's any more.
 void Mixer::Release(TdmInput& input) {
     input.StopDigits();
-    RemoveOwed();
+    owed_.pay_all();
     const auto pair = pairs_.find({input.summator(), input.channel()});
-    if (!stale_ && pair != pairs_.end() && pair->second == &input)
-        RemoveFromSum(input.summator(), input.channel());
+    if (!stale_ && pair != pairs_.end() && pair->second == &input) Drop(pair->first);
     UnRegister(&input);
 }
 
 // The pairs that inputs added to the output's sum since are theirs and stay.
 void Mixer::Release(TdmOutput& output) {
     output.StopDigits();
-    RemoveOwed();
+    owed_.pay_all();
     if (!stale_) {
         std::clog << ext::header(this) << "clear tdm output " << output.channel() << std::endl;
         std::vector<std::pair<int, int>> own;
         for (const auto& [pair, owner] : pairs_)
             if (owner == &output) own.push_back(pair);
-        for (const auto& [summator, channel] : own) RemoveFromSum(summator, channel);
+        for (const auto& pair : own) Drop(pair);
     }
     UnRegister(&output);
 }

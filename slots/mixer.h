@@ -20,7 +20,7 @@
 #include "hardware/tonec_receiver.h"
 #include "messages/lgcp.h"
 #include "runtime/log_throttle.h"
-#include "runtime/timer.h"
+#include "runtime/owed.h"
 #include "slots/receiver_ioctl.h"
 #include "slots/slot.h"
 
@@ -132,7 +132,7 @@ public:
     Mixer& operator=(const Mixer&) = delete;
 
     // A new slot, or null (declined). A channel has one output at most.
-    // These four first try again the removals owed (RemoveOwed).
+    // These four first try again what the sums are owed.
     Slot* New(const LGCP::MixerInParams& params);
     Slot* New(const LGCP::MixerOutParams& params);
     // Each takes from the sums only what its slot put there and no slot
@@ -178,14 +178,13 @@ private:
     // MIX_RX_ADD, the pair then `owner`'s; a failure is logged.
     bool AddToSum(const board::mixer::mix_slot& rx, const board::mixer::mix_slot& tx, int gain,
                   const TdmChannel* owner = nullptr);
-    // MIX_RX_REMOVE; a removal the driver refuses is logged and owed.
-    void RemoveFromSum(int summator, int channel);
-    // The owed removals, tried again (not on a unit gone from the driver,
-    // whose sums went with it): by the unit's next create or destroy, and
-    // every second until none is owed.
-    void RemoveOwed();
-    void RetryOwed();
-    static constexpr unsigned kOwedRetryMs = 1000;
+    // MIX_RX_REMOVE; true once the driver's sum has no such pair.
+    bool RemoveFromSum(int summator, int channel);
+    // The pair is no slot's any more: removed, or owed its removal.
+    void Drop(std::pair<int, int> pair);
+    // The pair added or removed as `pairs_` wants it now; the sums of a
+    // unit gone from the driver went with it.
+    bool SettleSum(const std::pair<int, int>& pair);
     // Undoes the sum SetTX put for an output not made: cleared, or, when
     // the driver refuses the clear, its pairs removed one by one (owed
     // where refused).
@@ -194,16 +193,14 @@ private:
     int unit_;
     bool stale_ = false;
     std::list<TdmChannel*> slots_;
-    // {summing point, channel added} -> the slot that put the pair in the
+    // {summing point, channel added} -> the slot that wants the pair in the
     // driver's sums (null for a sum set for an output still being made).
     std::map<std::pair<int, int>, const TdmChannel*> pairs_;
-    // The pairs the driver refused to remove: still in its sums, though no
-    // slot holds them, so that a channel given to the next call would be
-    // heard in the old conference. A later add of the pair, or a clear of
-    // its sum, replaces the removal.
-    std::set<std::pair<int, int>> owed_;
-    Timer owedRetry_;
-    LogThrottle removeRefused_;
+    // The pairs the driver refused to add or remove: a removal is owed for
+    // a pair no slot holds, or a channel given to the next call would be
+    // heard in the old conference. A clear of the sum pays both.
+    Owed<std::pair<int, int>> owed_{[this](const auto& pair) { return SettleSum(pair); }};
+    LogThrottle addRefused_, removeRefused_;
 };
 
 }  // namespace Mixer

@@ -56,7 +56,7 @@ Slot* ModemFactory::INewSlot(const LGCP::CreateParams& params) {
     if (!modem) return nullptr;
     const auto* ddm = modem->get_ddm();
     const bool digital = ddm && ddm->size() > 0;
-    if (digital) TakeDownOwed();
+    if (digital) takeDowns_.pay_all();
     if (digital && !freeHdlc_.empty()) {
         auto* slot = new HdlcModemSlot(*modem, freeHdlc_.front());
         freeHdlc_.pop_front();
@@ -82,10 +82,19 @@ void ModemFactory::ReleaseModemSlot(HdlcModemSlot* slot) {
 
 // An interface still up or in PPP would fail the next call's set-up: no
 // pppd would run on it.
-void ModemFactory::ReleaseInterface(const std::string& name, bool down) {
-    if (down) return Offer(name);
-    owedDown_.insert(name);
-    if (!takeDownRetry_) takeDownRetry_.set(kTakeDownRetryMs, &ModemFactory::RetryTakeDowns, this);
+void ModemFactory::ReleaseInterface(const std::string& name, const std::string& header) {
+    if (!TakeDown(name, header)) takeDowns_.owe(name);
+}
+
+bool ModemFactory::TakeDown(const std::string& name, std::string header) {
+    if (header.empty()) {
+        std::ostringstream own;
+        PutHeader(own) << name << ": ";
+        header = own.str();
+    }
+    if (!HdlcModemSlot::TakeDown(name, header, takeDownRefused_)) return false;
+    Offer(name);
+    return true;
 }
 
 // An interface gone since it was taken must not be offered again.
@@ -93,25 +102,6 @@ void ModemFactory::Offer(const std::string& name) {
     if (scannedHdlc_.count(name) &&
         std::find(freeHdlc_.begin(), freeHdlc_.end(), name) == freeHdlc_.end())
         freeHdlc_.push_back(name);
-}
-
-void ModemFactory::TakeDownOwed() {
-    for (auto it = owedDown_.begin(); it != owedDown_.end();) {
-        std::ostringstream header;
-        PutHeader(header) << *it << ": ";
-        if (!HdlcModemSlot::TakeDown(*it, header.str())) {
-            ++it;
-            continue;
-        }
-        Offer(*it);
-        it = owedDown_.erase(it);
-    }
-}
-
-void ModemFactory::RetryTakeDowns() {
-    TakeDownOwed();
-    if (!owedDown_.empty())
-        takeDownRetry_.set(kTakeDownRetryMs, &ModemFactory::RetryTakeDowns, this);
 }
 
 void ModemFactory::Query(LGCP::Resources& resources) {
@@ -194,7 +184,7 @@ void ModemFactory::update_hdlcDevices() {
 }
 
 bool ModemFactory::Held(const std::string& interfaceName) const {
-    return owedDown_.count(interfaceName) != 0 ||
+    return takeDowns_.owes(interfaceName) ||
            std::any_of(hdlcSlots_.begin(), hdlcSlots_.end(), [&](const HdlcModemSlot* slot) {
                return slot->interfaceName() == interfaceName;
            });
@@ -312,8 +302,8 @@ void ModemFactory::reset_for_test() {
     modemSlots_.clear();
     dspSlots_.clear();
     hdlcSlots_.clear();
-    owedDown_.clear();
-    takeDownRetry_.reset();
+    takeDowns_.clear();
+    takeDownRefused_.clear();
     CloseListener();
     IQuery();
     foundLine_ = LogThrottle();  // the test's first scan is said

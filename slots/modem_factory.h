@@ -19,7 +19,7 @@
 #include "runtime/listen_watch.h"
 #include "runtime/log_throttle.h"
 #include "runtime/multiplexer.h"
-#include "runtime/timer.h"
+#include "runtime/owed.h"
 #include "slots/auth_link.h"
 #include "slots/slot_factory.h"
 
@@ -45,12 +45,12 @@ public:
     // From the slot's unbind(): it leaves the lists.
     void ReleaseModemSlot(DspModemSlot* slot);
     void ReleaseModemSlot(HdlcModemSlot* slot);
-    // From an HDLC modem slot's end, pppd stopped, with whether the
-    // interface is down in raw HDLC (HdlcModemSlot::TakeDown). A down one
-    // that the last scan saw goes to the end of the free list; one the
-    // system refused to take down is owed it, tried again every second and
-    // before a digital call takes an interface, and offered once it is done.
-    void ReleaseInterface(const std::string& name, bool down);
+    // From an HDLC modem slot's end, pppd stopped: the interface is taken
+    // down in raw HDLC (HdlcModemSlot::TakeDown, logged after `header`). A
+    // down one that the last scan saw goes to the end of the free list; one
+    // the system refused to take down is owed it, tried again every second
+    // and before a digital call takes an interface, and offered once done.
+    void ReleaseInterface(const std::string& name, const std::string& header);
 
     // ---- The authentication link
 
@@ -104,11 +104,9 @@ private:
     void update_hdlcDevices();
     // Held by a slot, or owed its take-down.
     bool Held(const std::string& interfaceName) const;
-    // The owed take-downs tried again: those done are offered.
-    void TakeDownOwed();
-    void RetryTakeDowns();
+    // Offered once down; logged after the factory's header by default.
+    bool TakeDown(const std::string& name, std::string header = "");
     void Offer(const std::string& name);
-    static constexpr unsigned kTakeDownRetryMs = 1000;
 
     std::list<ModemSlot*> modemSlots_;  // every modem slot, creation order
     std::list<DspModemSlot*> dspSlots_;
@@ -117,8 +115,8 @@ private:
     // Point-to-point interfaces found by the last scan, held ones included.
     std::set<std::string> scannedHdlc_;
     std::list<std::string> freeHdlc_;
-    std::set<std::string> owedDown_;
-    Timer takeDownRetry_;
+    Owed<std::string> takeDowns_{[this](const std::string& name) { return TakeDown(name); }};
+    LogThrottles takeDownRefused_;
     ListenWatch listener_;
     std::list<AuthClient*> clients_;  // accept order
     LogThrottle refused_;

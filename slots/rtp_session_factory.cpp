@@ -158,15 +158,20 @@ bool RtpSessionFactory::OpenSession(const LGCP::CreateRtpParams& params,
     return true;
 }
 
-// The echo canceller goes first: a create it fails sends no source
-// description for a stream that never was.
+// The echo canceller and a radio's voice processing go first: a create
+// they fail sends no source description for a stream that never was.
 bool RtpSessionFactory::StartSlot(RtpSlot& slot, Session& session, const TERM::RtpParams& codec) {
     if (!slot.has_session()) return false;
     const TERM::RtpEcho* echo = codec.get_echo();
+    const char* refused = nullptr;
     if (echo && echo->get_suppressor().getValue() &&
-        !slot.echoCancel(echo->get_canceller().getValue())) {
+        !slot.echoCancel(echo->get_canceller().getValue()))
+        refused = "the echo canceller";
+    else if (codec.get_radio() && !slot.SetVoiceProcessing(*codec.get_radio()))
+        refused = "the voice processing";
+    if (refused) {
         PutHeader(std::clog);
-        std::clog << "rtp do not created: the echo canceller was refused" << std::endl;
+        std::clog << "rtp do not created: " << refused << " was refused" << std::endl;
         return false;
     }
     slot.startRTPC(std::move(session.rtcp), session.rtcpTo);

@@ -84,12 +84,13 @@ protected:
     // Whatever was opened on the way is closed again.
     bool OpenSession(const LGCP::CreateRtpParams& params, const SessionOptions& options,
                      Session& session, const char*& invalid);
-    // The new slot's echo canceller is switched as `codec` asks; the slot
-    // takes the session's RTCP socket (it leaves `session`) and sends its
-    // source description; it keeps the add-channel word for its restarts.
-    // False, with nothing started, when the slot could not watch its
-    // session or the driver refused the echo canceller (as it answers the
-    // same request by ioctl): the caller deletes it and declines, as for a
+    // The new slot's echo canceller is switched, and a radio's voice
+    // processing set, as `codec` asks; the slot takes the session's RTCP
+    // socket (it leaves `session`) and sends its source description; it
+    // keeps the add-channel word for its restarts. False, with nothing
+    // started, when the slot could not watch its session or the driver
+    // refused the echo canceller (as it answers the same request by ioctl)
+    // or the voice processing: the caller deletes it and declines, as for a
     // session that did not open.
     bool StartSlot(RtpSlot& slot, Session& session, const TERM::RtpParams& codec);
 

@@ -58,7 +58,7 @@ void RtpSlot::IAfterCreate() {
 }
 
 bool RtpSlot::IBeforeDestroy() {
-    owedRetry_.reset();
+    owed_.clear();
     if (hardwareLost()) return true;  // nothing left of the session
     // The driver's order; it reports nothing worth acting on here.
     Request(rtp::kTeardown1);
@@ -82,8 +82,7 @@ bool RtpSlot::IOnInputStream() {
 }
 
 void RtpSlot::IOnInputRelease() {
-    if (hardwareLost() || SwitchInput(false)) return;
-    RetryWhatIsOwed();
+    if (!hardwareLost() && !SwitchInput(false)) owed_.owe();
 }
 
 bool RtpSlot::SwitchInput(bool on) {
@@ -128,7 +127,7 @@ void RtpSlot::LoseSession() {
 }
 
 void RtpSlot::IReleaseHardware() {
-    owedRetry_.reset();
+    owed_.clear();
     readEvent_.Release();
     session_.close();
     TonecReceiver::LetGo();
@@ -170,6 +169,19 @@ const ReceiverIoctls kRtpIoctls{A::echoSuppressor,     A::activateWaitTone,  A::
                                 A::selcal};
 
 }  // namespace
+
+bool RtpSlot::SetVoiceProcessing(const TERM::RtpRadioRequest& radio) {
+    const auto delay = [](const ASN1::INTEGER* value) {
+        return value ? static_cast<unsigned>(value->getValue()) : 0u;
+    };
+    if ((radio.has_rx_delay() || radio.has_tx_delay() || radio.has_selcal_delay()) &&
+        !configureDelays(delay(radio.get_rx_delay()), delay(radio.get_tx_delay()),
+                         delay(radio.get_selcal_delay())))
+        return false;
+    const ASN1::BOOLEAN* bss = radio.get_bss_enable();
+    const ASN1::BOOLEAN* ng = radio.get_ng_enable();
+    return (!bss || enableBSS(bss->getValue())) && (!ng || enableNG(ng->getValue()));
+}
 
 bool RtpSlot::ReceiverIoctl(const LGCP::IoctlParams& params) {
     return kRtpIoctls.Apply(*this, *this, params);
@@ -219,10 +231,9 @@ bool RtpSlot::ResumeWith(const rtp::rtp_connection_params& params) {
 }
 
 bool RtpSlot::restart() {
-    // The input the slot wants: on while something is wired to it, or, where
-    // the squelch switches it, as the old session had it. Not the old
-    // session's alone: a disconnect may have found its input-off refused.
-    const bool input = followsSquelch_ ? inputOn_ : InputWanted();
+    // Not the old session's input: a disconnect may have found its
+    // input-off refused.
+    const bool input = InputWanted();
     // The event holds a duplicate of the old session: it must go too, or
     // the driver keeps the session (and its channel).
     readEvent_.Release();
@@ -231,26 +242,23 @@ bool RtpSlot::restart() {
     // The new session begins with its input off and without packet
     // detection: the input goes on again where it is wanted, and detection
     // stays set; what the driver refuses is owed.
-    inputOn_ = false;
+    inputOn_ = pdSet_ = false;
     if (input) SwitchInput(true);
-    pdOwed_ = pdTimeout_ && !SetPacketDetection(*pdTimeout_);
-    RetryWhatIsOwed();
+    if (pdTimeout_) pdSet_ = SetPacketDetection(*pdTimeout_);
+    if (Owes()) owed_.owe();
     return true;
 }
 
-bool RtpSlot::InputOwed() const {
-    return has_session() && !followsSquelch_ && inputOn_ != InputWanted();
+bool RtpSlot::SettleInput() {
+    owed_.settle();
+    return !InputOwed();
 }
 
-void RtpSlot::RetryOwed() {
-    if (!has_session()) return;
+bool RtpSlot::Settle() {
+    if (!has_session()) return true;
     if (InputOwed()) SwitchInput(InputWanted());
-    if (pdOwed_) pdOwed_ = !SetPacketDetection(*pdTimeout_);
-    RetryWhatIsOwed();
-}
-
-void RtpSlot::RetryWhatIsOwed() {
-    if (InputOwed() || pdOwed_) owedRetry_.set(kOwedRetryMs, &RtpSlot::RetryOwed, this);
+    if (pdTimeout_ && !pdSet_) pdSet_ = SetPacketDetection(*pdTimeout_);
+    return !Owes();
 }
 
 bool RtpSlot::Begin() {
@@ -294,7 +302,7 @@ bool RtpSlot::enablePD(const LGCP::PDParams& params) {
     const int32_t timeout = params.get_timeout().getValue();
     if (!SetPacketDetection(timeout)) return false;
     pdTimeout_ = timeout;
-    pdOwed_ = false;
+    pdSet_ = true;
     return true;
 }
 
@@ -316,7 +324,7 @@ bool RtpSlot::SetPacketDetection(int32_t timeout) {
 
 bool RtpSlot::disablePD() {
     pdTimeout_.reset();
-    pdOwed_ = false;
+    pdSet_ = false;
     int32_t reset = rtp::kResetValue;
     if (board::ioctl(session_.get(), rtp::kResetPacketDetection, &reset) < 0) {
         const int error = errno;

@@ -19,7 +19,7 @@
 #include "hardware/tonec_receiver.h"
 #include "runtime/fd.h"
 #include "runtime/multiplexer.h"
-#include "runtime/timer.h"
+#include "runtime/owed.h"
 #include "slots/rtcp.h"
 #include "slots/slot.h"
 
@@ -87,12 +87,11 @@ public:
     bool input_on() const { return inputOn_; }
     void PutHeader(std::ostream& os) const;
 
-protected:
-    // The voice-processing settings a radio request may carry.
-    using Hardware::DSProcReceiver::configureDelays;
-    using Hardware::DSProcReceiver::enableBSS;
-    using Hardware::DSProcReceiver::enableNG;
+    // The delays, BSS and noise gate a radio request asks for; false when
+    // the driver refused one.
+    bool SetVoiceProcessing(const TERM::RtpRadioRequest& radio);
 
+protected:
     // Begins the session anew with the `params` it had before a codec
     // change; a session that will not begin again is lost. False then.
     bool ResumeWith(const board::rtp::rtp_connection_params& params);
@@ -100,9 +99,14 @@ protected:
     const Fd& session() const { return session_; }
     // The input request on the session; false when the driver refused.
     bool SwitchInput(bool on);
+    // The input the slot wants: on while something is wired to it; where
+    // the squelch switches it, as it is.
+    virtual bool InputWanted() { return followsSquelch_ ? inputOn_ : source() != nullptr; }
+    // The input and packet detection as the slot wants them, asked of the
+    // driver now; what it refuses is owed, asked again every second until
+    // done or no longer wanted. False while the input is owed.
+    bool SettleInput();
 
-    // As the driver has it: a refused request changes nothing.
-    bool inputOn_ = false;
     // The radio's squelch, not the wiring, switches the input on.
     bool followsSquelch_ = false;
 
@@ -137,17 +141,12 @@ private:
     bool WatchSession();
     // The set-packet-detection request on the session; false when refused.
     bool SetPacketDetection(int32_t timeout);
-    // The session's input is not what the wiring wants (on while wired):
-    // the driver refused a new session's input-on, or a disconnect's
-    // input-off (where the squelch switches it, the radio asks itself).
-    bool InputOwed() const;
-    bool InputWanted() const { return source() != nullptr; }
-    // What the driver refused, the input or a new session's packet
-    // detection, is asked again every second until done or no longer wanted.
-    void RetryOwed();
-    // Has RetryOwed run a second from now while anything is owed.
-    void RetryWhatIsOwed();
-    static constexpr unsigned kOwedRetryMs = 1000;
+    // The session's input is not what the slot wants: the driver refused
+    // a new session's input-on, or a disconnect's input-off.
+    bool InputOwed() { return has_session() && inputOn_ != InputWanted(); }
+    bool Owes() { return InputOwed() || (pdTimeout_ && !pdSet_); }
+    // True once the session has what the slot wants.
+    bool Settle();
     // A request without a record on the session.
     int Request(uint32_t request);
 
@@ -159,11 +158,13 @@ private:
     Fd rtcp_;
     int lowBitRate_;
     int32_t channelWord_ = 0;
-    // The packet-detection timeout while the controller has detection set.
+    // As the driver has it: a refused request changes nothing.
+    bool inputOn_ = false;
+    // The packet-detection timeout while the controller has detection set,
+    // and whether the session begun last has it.
     std::optional<int32_t> pdTimeout_;
-    // The driver refused to set it on the session begun last.
-    bool pdOwed_ = false;
-    Timer owedRetry_;
+    bool pdSet_ = false;
+    Owed<> owed_{[this](auto) { return Settle(); }};
 };
 
 // Opens "/dev/rtp", begins a session with `params` and adds the channel

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <set>
+#include <tuple>
 
 #include "board/drivers/dsp.h"
 #include "board/drivers/dsp_data.h"
@@ -172,6 +173,21 @@ std::string receivers_of(int ts) {
     os << " filters";
     for (const auto& filter : dsp.filters) os << ' ' << filter.first;
     return os.str();
+}
+
+const sim::DspModel::Timeslot& dsp_of(Slot& slot) {
+    return model<sim::DspModel>(board::dsp::kDevice)
+        .timeslot(static_cast<uint32_t>(receiver_timeslot(slot)));
+}
+
+const sim::DtmfModel::Timeslot& tones_of(Slot& slot) {
+    return model<sim::DtmfModel>(board::dtmf::kDevice)
+        .timeslot(static_cast<uint32_t>(receiver_timeslot(slot)));
+}
+
+// "" while the state holds, else what the slot lacks.
+std::string unless(bool holds, const char* what) {
+    return holds ? std::string() : what;
 }
 
 // Receiver state that no live slot of that timeslot asked for.
@@ -553,6 +569,7 @@ void Day::judge_answer(const LGCP::Command& command, std::optional<unsigned> slo
                 faults_ << seq << "create answered success, no slot " << *slot << "; ";
             if (!success && now && now != was.at)
                 faults_ << seq << "create answered failed, yet " << *now << " is live; ";
+            if (success && now) note_created(*command.get_create(), *slot);
             if (!success) {
                 const Census held = census();
                 for (size_t i = 0; i < held.size(); ++i)
@@ -618,19 +635,8 @@ void Day::judge_answer(const LGCP::Command& command, std::optional<unsigned> slo
 void Day::note_asked(const LGCP::Command& command, unsigned n) {
     const LGCP::IoctlParams& p = *command.get_ioctl();
     using Check = std::function<std::string(Slot&)>;
-    auto dsp = [](Slot& slot) -> const sim::DspModel::Timeslot& {
-        return model<sim::DspModel>(board::dsp::kDevice)
-            .timeslot(static_cast<uint32_t>(receiver_timeslot(slot)));
-    };
-    auto tones = [](Slot& slot) -> const sim::DtmfModel::Timeslot& {
-        return model<sim::DtmfModel>(board::dtmf::kDevice)
-            .timeslot(static_cast<uint32_t>(receiver_timeslot(slot)));
-    };
-    auto unless = [](bool holds, const char* what) {
-        return holds ? std::string() : std::string(what);
-    };
     auto configured = [&](uint32_t code, const char* what) -> Check {
-        return [=](Slot& s) { return unless(dsp(s).configure(code), what); };
+        return [=](Slot& s) { return unless(dsp_of(s).configure(code), what); };
     };
     std::string kind;
     Check check;
@@ -640,7 +646,7 @@ void Day::note_asked(const LGCP::Command& command, unsigned n) {
             const bool on = p.get_tone_filter()->get_enable().getValue();
             kind = "tone filter " + std::to_string(freq);
             check = [=](Slot& s) {
-                return unless(dsp(s).filters.count(freq) == on, "its tone filter");
+                return unless(dsp_of(s).filters.count(freq) == on, "its tone filter");
             };
             break;
         }
@@ -652,7 +658,7 @@ void Day::note_asked(const LGCP::Command& command, unsigned n) {
             const bool on = p.get_vad_enable()->getValue();
             kind = "vad";
             check = [=](Slot& s) {
-                return unless(dsp(s).on(board::dsp::kVad) == on, "its VAD on or off");
+                return unless(dsp_of(s).on(board::dsp::kVad) == on, "its VAD on or off");
             };
             break;
         }
@@ -668,7 +674,7 @@ void Day::note_asked(const LGCP::Command& command, unsigned n) {
             const bool on = p.get_dtmf_enable()->getValue();
             kind = "dtmf";
             check = [=](Slot& s) {
-                return unless(tones(s).enabled == on, "its DTMF detector on or off");
+                return unless(tones_of(s).enabled == on, "its DTMF detector on or off");
             };
             break;
         }
@@ -698,12 +704,50 @@ void Day::note_asked(const LGCP::Command& command, unsigned n) {
         }
         case Ioctl::selcal:
             kind = "selcal";
-            check = [=](Slot& s) { return unless(tones(s).selcalDialled, "its SELCAL dialled"); };
+            check = [=](Slot& s) {
+                return unless(tones_of(s).selcalDialled, "its SELCAL dialled");
+            };
             break;
         default:
             return;
     }
     asked_[{n, kind}] = {Slots::instance()->at(n), kind, check, kind == "radio filter"};
+}
+
+void Day::note_created(const LGCP::CreateParams& create, unsigned n) {
+    const auto ask = [&](const std::string& kind, bool owed,
+                         std::function<std::string(Slot&)> check) {
+        asked_[{n, kind}] = {Slots::instance()->at(n), kind, std::move(check), owed};
+    };
+    if (const LGCP::MixerInParams* in = create.get_mixerIn()) {
+        if (in->get_ecm())
+            ask("echo canceller", false,
+                [](Slot& s) { return unless(tones_of(s).echoCancel, "its echo canceller"); });
+        const LGCP::MixerChannel* summator = in->get_summator();
+        if (summator && summator->get_tdm() && in->get_channel().get_tdm()) {
+            const int unit = in->get_unit().getValue(), into = summator->get_tdm()->getValue(),
+                      channel = in->get_channel().get_tdm()->getValue();
+            ask("sum", true, [=](Slot&) {
+                const auto sum = model<sim::MixerModel>(board::mixer::kDevice).sum(unit, into);
+                return unless(sum.count(channel), "its place in the sum");
+            });
+        }
+    }
+    const LGCP::CreateRtpParams* rtp = create.get_rtp();
+    const TERM::RtpRadioRequest* radio = rtp ? rtp->get_codecRTP().get_radio() : nullptr;
+    if (!radio) return;
+    for (auto [function, on, what] :
+         {std::tuple{board::dsp::kBss, radio->get_bss_enable(), "its BSS"},
+          {board::dsp::kNg, radio->get_ng_enable(), "its noise gate"}})
+        if (on)
+            ask(what, false, [function = function, on = on->getValue(), what = what](Slot& s) {
+                return unless(dsp_of(s).on(function) == on, what);
+            });
+    if (const ASN1::INTEGER* rx = radio->get_rx_delay())
+        ask("delays", false, [rx = static_cast<uint32_t>(rx->getValue())](Slot& s) {
+            const auto* delays = dsp_of(s).configure(board::dsp::kDelays);
+            return unless(delays && delays->params.delays.rx == rx, "its delays");
+        });
 }
 
 void Day::judge(bool strict) {

@@ -10,14 +10,16 @@
 //
 // The judge holds the server to this: a command answered `success` did
 // what it asked (a create's slot is live with its channel, stream, session
-// or modem held by the driver; a connect's destination has it as source; a
-// receiver function is on in the driver; a clock mask is the driver's), and
-// one answered with an error left the graph and that slot's devices as they
+// or modem held by the driver, and the echo canceller or voice processing
+// it asked for on; a connect's destination has it as source; a receiver
+// function is on in the driver; a clock mask is the driver's), and one
+// answered with an error left the graph and that slot's devices as they
 // were. What a refusal may leave apart meanwhile is only what the server
 // still owes: the switch's channels it has not settled, and what a slot
 // makes later (a radio's session and source filter, an RTP stream's input,
-// a modem's set-up, the framer LEDs). Once the refusals are over and the day has settled for
-// longer than every retry period, nothing may be apart (judge(strict)).
+// a mixer input's place in its sum, a modem's set-up, the framer LEDs).
+// Once the refusals are over and the day has settled for longer than every
+// retry period, nothing may be apart (judge(strict)).
 
 #include <cstdint>
 #include <functional>
@@ -119,6 +121,10 @@ private:
     // What the controller asked of the slot's receivers and radio that the
     // answer says is done; replaces what it asked before of the same kind.
     void note_asked(const LGCP::Command& command, unsigned slot);
+    // What a create answered success asked beside the slot: a mixer
+    // input's echo canceller and place in the sum (owed while the driver
+    // refuses the add), a radio's voice processing.
+    void note_created(const LGCP::CreateParams& create, unsigned slot);
     void hear(unsigned slot, const char* what, const std::function<bool(unsigned ts)>& report);
 
     const test::RefusalSweep& sweep_;

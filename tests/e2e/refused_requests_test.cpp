@@ -180,14 +180,18 @@ LGCP::Command ed137_key() {
         "ptt-summation FALSE, sct FALSE } } }");
 }
 
-// A radio on local ports of its own, with its status: a VARK radio, and
-// an ED-137 radio that transmits and receives (which lets a keying
-// position filter what it hears).
+// A radio on local ports of its own, with its status and voice processing:
+// a VARK radio, and an ED-137 radio that transmits and receives (which lets
+// a keying position filter what it hears).
 LGCP::Command radio(const char* status, unsigned short local) {
     static const unsigned short remote = test::free_udp_pair();
     LGCP::Command command = test::rtp_create_command(remote, local, 5);
-    command.get_create()->get_rtp()->get_codecRTP().include_radio().set_status(
-        test::value_of<TERM::RadioStatus>(status));
+    TERM::RtpRadioRequest& radio = command.get_create()->get_rtp()->get_codecRTP().include_radio();
+    radio.set_status(test::value_of<TERM::RadioStatus>(status));
+    radio.set_bss_enable(true);
+    radio.set_ng_enable(true);
+    radio.set_rx_delay(40);
+    radio.set_tx_delay(20);
     return command;
 }
 const char kVarkRadio[] =
@@ -259,8 +263,8 @@ void Morning(Day& day) {
     day.wire(10, 43);
     day.join(26, 43);
     day.make(40, "mixer output");
-    day.make(41, "mixer input");
-    day.make(42, test::create_mixer_in(0, {3}));
+    day.make(41, test::create_mixer_in(0, {1}, test::MixChannel{2}));
+    day.make(42, test::create_mixer_in(0, {3}, test::MixChannel{2}, true));
     day.join(15, 41);
     day.join(40, 15);
     for (const char* ioctl : {"translateDTMF", "dtmf digit", "tone filter", "vad v2", "rx gain"})

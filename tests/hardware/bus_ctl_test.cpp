@@ -130,7 +130,7 @@ TEST_P(OwedFreeRun, IsAskedAgainEverySecondUntilDone) {
         loop.advance(1);
     }
     EXPECT_FALSE(bus.free_run_owed());
-    loop.advance(5 * BusCtl::kRetryMs);
+    loop.advance(5 * Owed<>::kRetryMs);
     EXPECT_EQ(c.selected, hal_.clock_history);
 }
 

@@ -213,6 +213,9 @@ TEST_F(DSProcReceiverTest, CleanBeforeDestroyOwesWhatTheDriverRefusedUntilItIsDo
     };
     probe.Hardware::DSProcReceiver::LetGo();
     loop.advance(1000);
+    const std::string refused = "DSPROC_DISABLE owed fail:";
+    ASSERT_NE(std::string::npos, errors.str().find(refused));
+    EXPECT_EQ(errors.str().find(refused), errors.str().rfind(refused)) << "once a second";
     const auto& ts = dsp().timeslot(kTs);
     EXPECT_TRUE(ts.on(dsp::kVad) && ts.on(dsp::kBss) && ts.filters.count(1000));
     EXPECT_EQ(3, configured(dsp::kRxGain)->params.rx_gain.gain_dB);

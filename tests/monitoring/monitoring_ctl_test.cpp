@@ -283,8 +283,8 @@ TEST_F(Monitoring, LightsTheFramerLedsAsLinesAndLinksReport) {
 }
 
 // The controller says what a line is once: LEDs the driver refuses are
-// owed, the display answered success, and each power check writes them
-// again until the driver takes them, once or after refusals in a row.
+// owed, the display answered success, and written again every second until
+// the driver takes them, once or after refusals in a row.
 TEST_F(Monitoring, FramerLedsTheDriverRefusedAreWrittenAtThePowerChecks) {
     ASSERT_TRUE(controller.connect());
     start();
@@ -296,9 +296,9 @@ TEST_F(Monitoring, FramerLedsTheDriverRefusedAreWrittenAtThePowerChecks) {
                                                 board::hal::kSetFramerLeds, refusals);
         answered_with_success(framer(2, true, refusals == 1));
         const uint8_t said = refusals == 1 ? 0x30 : 0x00;
-        for (int check = 1; check < refusals; ++check) server.advance(MonitoringCtl::powerPeriodMs);
+        for (int check = 1; check < refusals; ++check) server.advance(Owed<>::kRetryMs);
         EXPECT_TRUE(monitoring->leds_owed());
-        server.advance(MonitoringCtl::powerPeriodMs);
+        server.advance(Owed<>::kRetryMs);
         EXPECT_EQ(said, hal().leds);
         EXPECT_FALSE(monitoring->leds_owed());
         server.advance(2 * MonitoringCtl::powerPeriodMs);

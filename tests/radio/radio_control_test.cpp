@@ -127,18 +127,26 @@ TEST_F(RadioControlTest, TheFilterIsRequestedOnlyWhenItChanges) {
     control.UpdateAccess(false, a);
     EXPECT_FALSE(session(control).filter);
 
+    // A set owed when the radio is un-keyed is wanted no more, and the
+    // driver has no filter to remove.
+    control.SetTimerEnable(true);
     Board::instance().fail_next(Op::Ioctl, drv::kDevice, EIO, drv::kSetFilter);
     test::StreamCapture err(std::cerr);
     control.UpdateAccess(true, a);
     EXPECT_NE(std::string::npos, err.str().find("set filer rtp_ext session fail !!!"));
     EXPECT_TRUE(control.filter_active()) << "the flag follows the request";
     Board::instance().fail_next(Op::Ioctl, drv::kDevice, EIO, drv::kRemoveFilter, 2);
+    EXPECT_TRUE(control.UpdateAccess(false, a));
+    loop.advance(1000);
+    EXPECT_FALSE(session(control).filter) << "the older set does not undo the un-key";
+
+    ASSERT_TRUE(control.UpdateAccess(true, a));
     EXPECT_FALSE(control.UpdateAccess(false, a) || control.UpdateAccess(false, a)) << "owed";
     const std::string line = "reset filer rtp_ext session fail !!!";
     EXPECT_EQ(err.str().find(line), err.str().rfind(line)) << "once a second";
-    EXPECT_TRUE(control.filter_active());
+    EXPECT_TRUE(session(control).filter);
     EXPECT_TRUE(control.UpdateAccess(false, a)) << "asked again";
-    EXPECT_FALSE(control.filter_active());
+    EXPECT_FALSE(session(control).filter);
 
     RadioControl onRtp(6, rtp, rtp_attach_session_params{rtp.get(), -1});
     onRtp.UpdateAccess(true, a);

@@ -1012,6 +1012,7 @@ struct VoiceCase {
     std::function<void(TERM::RtpRadioRequest&)> set;
     int32_t channelWord;
     std::function<bool(const board::sim::DspModel::Timeslot&)> dsp;
+    uint32_t refused = 0;  // the voice-processing request the driver refuses
 };
 
 const VoiceCase kVoiceCases[] = {
@@ -1027,15 +1028,30 @@ const VoiceCase kVoiceCases[] = {
      }},
     {"nothing asked", nullptr, 0,
      [](const auto& ts) { return ts.enabled.empty() && ts.configured.empty(); }},
+    {"bss refused after the delays",
+     [](auto& r) {
+         r.set_rx_delay(40);
+         r.set_bss_enable(true);
+     },
+     1, nullptr, board::dsp::kEnable},
 };
 
 class RadioVoiceProcessing : public RadioSlotTest,
                              public ::testing::WithParamInterface<VoiceCase> {};
 
+// A request the driver refuses declines the create, what was set undone.
 TEST_P(RadioVoiceProcessing, TheRadioRequestSetsTheChannelsVoiceProcessing) {
-    create(kSlot, vark_command([](LGCP::CreateRtpParams& p) {
-               if (GetParam().set) GetParam().set(*p.get_codecRTP().get_radio());
-           }));
+    const LGCP::Command command = vark_command([](LGCP::CreateRtpParams& p) {
+        if (GetParam().set) GetParam().set(*p.get_codecRTP().get_radio());
+    });
+    if (GetParam().refused) {
+        sim().fail_next(Op::Ioctl, board::dsp::kDevice, EIO, GetParam().refused);
+        EXPECT_EQ(Cause::insufficientResources, outcome(command, kSlot));
+        EXPECT_TRUE(rtp_model().streams().empty());
+        for (const auto& [ts, state] : dsp_model().timeslots()) EXPECT_TRUE(state.enabled.empty());
+        return;
+    }
+    create(kSlot, command);
     const int channel = slot(kSlot).channel();
     EXPECT_EQ(GetParam().channelWord, rtp_model().on_channel(channel)->added.reserved);
     EXPECT_TRUE(GetParam().dsp(dsp_model().timeslot(static_cast<uint32_t>(channel))));

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "runtime/multiplexer.h"
+#include "runtime/owed.h"
 #include "tests/support/case_name.h"
 #include "tests/support/stream_capture.h"
 #include "tests/support/virtual_loop.h"
@@ -353,6 +356,33 @@ TEST_F(Dpcs, PluginUnhookedDuringThePollIsNotAsked) {
     multiplexer.timerPoll_schedule();
     EXPECT_EQ(0, second.asked) << "gone from the list too";
     EXPECT_EQ(2, third.asked);
+}
+
+// A debt is asked for at once, then every second until the driver takes it
+// (`refusals` times refused), or now when paid; what is done is asked no more.
+TEST_F(Timers, WhatIsOwedIsAskedAgainEverySecondUntilDone) {
+    std::map<int, int> refusals{{1, 2}, {2, 1}, {3, 9}};
+    std::vector<int> asked;
+    Owed<int> owed([&](int key) {
+        asked.push_back(key);
+        return refusals[key]-- <= 0;
+    });
+    EXPECT_FALSE(owed.settle(1));
+    EXPECT_FALSE(owed.settle(2));
+    owed.owe(3);
+    EXPECT_TRUE(owed.settle(4));
+    EXPECT_FALSE(owed.pay(3));
+    loop.advance(999);
+    EXPECT_EQ((std::vector<int>{1, 2, 4, 3}), asked);
+    loop.advance(1);
+    EXPECT_EQ((std::set<int>{1, 3}), owed.keys());
+    EXPECT_TRUE(owed.pay(2)) << "nothing owed";
+    loop.advance(1000);
+    EXPECT_EQ((std::set<int>{3}), owed.keys());
+    owed.clear();
+    loop.advance(5000);
+    EXPECT_EQ((std::vector<int>{1, 2, 4, 3, 1, 2, 3, 1, 3}), asked);
+    EXPECT_EQ(0u, multiplexer.timer_count());
 }
 
 }  // namespace

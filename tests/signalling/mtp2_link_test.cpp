@@ -227,26 +227,39 @@ INSTANTIATE_TEST_SUITE_P(Mtp2Link, Mtp2FailedMsuTest,
 
 // A channel whose writes fail for good: the MSU is tried ten times a second,
 // not in a loop, and T7 takes the link out of service as for an MSU the line
-// never carries; its SIOS reaches the peer once the writes work again.
-TEST_F(Mtp2LinkTest, WritesThatFailForGoodTakeTheLinkOutOfServiceAfterT7) {
+// never carries, also while the peer sends a FISU every 10 ms (each answered,
+// refused too); its SIOS reaches the peer once the writes work again.
+class Mtp2FailingWritesTest : public Mtp2LinkTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(Mtp2FailingWritesTest, TakeTheLinkOutOfServiceAfterT7) {
     align();
     rig->line.a.refuse = test::every([](const Packet&) { return true; });
     rig->line.a.refuse_as_failed = true;
     Mtp2Rig::send(a(), Mtp2Rig::msu(7));
-    loop.advance(11999);
+    unsigned fisus = 0;
+    for (unsigned ms = 0; ms < 11999; ms += 10, fisus += GetParam()) {
+        Packet fisu = mtp2::unit(127, true, 127, true);
+        if (GetParam()) a().on_hdlc_receive(fisu);
+        loop.advance(std::min(10u, 11999 - ms));
+    }
     EXPECT_EQ(State::worked, a().state_id());
     loop.advance(1);
     EXPECT_EQ(State::idle, a().state_id());
     EXPECT_EQ(Texts{"impossible phasing"}, aOwner().deactivations);
-    EXPECT_LE(rig->line.a.counters().failed, 2u + 120u);  // the MSU, then the SIOS too
+    // The MSU, then the SIOS too.
+    EXPECT_LE(rig->line.a.counters().failed, 2u + 120u + fisus);
     loop.advance(10000);
     EXPECT_EQ(State::worked, b().state_id());
-    EXPECT_LE(rig->line.a.counters().failed, 2u + 220u);
+    EXPECT_LE(rig->line.a.counters().failed, 2u + 220u + fisus);
     rig->line.a.refuse = nullptr;
     loop.advance(100);
     EXPECT_EQ(State::idle, b().state_id());
     EXPECT_TRUE(bOwner().messages.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Mtp2Link, Mtp2FailingWritesTest, ::testing::Bool(), [](const auto& info) {
+    return info.param ? "PeerSendsFisus" : "QuietPeer";
+});
 
 // A deactivates just as its SIN leaves: B receives SIN and then SIOS while
 // A, now idle, receives B's SIN. Both end up proving and come into service,

@@ -363,6 +363,12 @@ const DeclineCase kDeclines[] = {
      Cause::invalidParams, false},
     {"input without a timeslot", create_mixer_in(0, {1}),
      [] { fail(board::mixer::MIX_TDM, 1); }, Cause::insufficientResources, true},
+    {"input whose echo canceller is refused", create_mixer_in(0, {1}, MixChannel{5}, true),
+     [] {
+         board::sim::Board::instance().fail_next(Op::Ioctl, board::dtmf::kDevice, EIO,
+                                                 board::dtmf::kEchoCancelOn);
+     },
+     Cause::insufficientResources, true},
     {"output on an rtp channel", create_mixer_out(0, {6, true}), nullptr,
      Cause::insufficientResources, false},
     {"output with an rtp input", create_mixer_out(0, {6}, {{{1}, 1}, {{2, true}, 1}}), nullptr,
@@ -403,11 +409,15 @@ TEST_P(MixerDeclines, LeaveNoSumBehind) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, MixerDeclines, ::testing::ValuesIn(kDeclines), test::CaseName());
 
+// The add is owed, and done within a second.
 TEST_F(MixerSlots, AnInputWhoseAddFailsIsCreatedAllTheSame) {
     query();
     fail(board::mixer::MIX_RX_ADD, 1);
     EXPECT_EQ(std::nullopt, outcome(create_mixer_in(0, {1}, MixChannel{5}), 10));
     EXPECT_NE(std::string::npos, errors.str().find("mixer [0]: MIX_RX_ADD fail : "));
+    EXPECT_EQ(Sum{}, mixer().sum(0, 5));
+    server.advance(1000);
+    EXPECT_EQ((Sum{{1, kUnityGain}}), mixer().sum(0, 5));
 }
 
 TEST_F(MixerSlots, AUnitGoneAbortsItsSlots_WhichTakeItWithThem) {

@@ -24,13 +24,16 @@ inline void fill(LGCP::MixerChannel& out, MixChannel channel) {
         out.set_tdm(channel.number);
 }
 
+// With `echoCancel`, the input asks for its echo canceller.
 inline LGCP::Command create_mixer_in(int unit, MixChannel channel,
-                                     std::optional<MixChannel> summator = {}) {
+                                     std::optional<MixChannel> summator = {},
+                                     bool echoCancel = false) {
     LGCP::Command command;
     LGCP::MixerInParams& params = command.select_create().select_mixerIn();
     params.set_unit(unit);
     fill(params.get_channel(), channel);
     if (summator) fill(params.include_summator(), *summator);
+    if (echoCancel) params.include_ecm().set_ec(true);
     return command;
 }
 
