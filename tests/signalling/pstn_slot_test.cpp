@@ -433,7 +433,8 @@ INSTANTIATE_TEST_SUITE_P(Slots, ChannelEnds, ::testing::ValuesIn(kChannelEnds), 
 // the slot's channel with it go, the slot forgets it, and the driver gives
 // it to the next data call (slot 31). An activate is then refused: nothing
 // of the slot reaches that call, and the slot hears nothing of it. A call
-// that keeps its channel has the D channel again; one that missed that the
+// that keeps its channel has the D channel again (a BRI link asks for its
+// establishment at once); one that missed that the
 // driver gave its channel (8400) to another call does not: the switch's
 // guard keeps the D channel out, and it does not open.
 TEST_F(SignallingPairs, AChannelThatEndsTakesThePathsOfItsPeerWithIt) {
@@ -448,7 +449,8 @@ TEST_F(SignallingPairs, AChannelThatEndsTakesThePathsOfItsPeerWithIt) {
     const Case cases[] = {
         {"bri slot, the channel ends", false, ends, refused},
         {"bri slot, the channel unwired and destroyed", false, unwired, refused},
-        {"bri slot, the call keeps its channel", false, stays, {"20 success"}},
+        {"bri slot, the call keeps its channel", false, stays,
+         {"20 success", "30 userData 00 01 7f"}},  // a SABME at once
         {"bri slot, the channel given on unnoticed", false, givenOn, failed},
         {"hdlc slot, the channel ends", true, ends, refused},
         {"hdlc slot, the channel unwired and destroyed", true, unwired, refused},
