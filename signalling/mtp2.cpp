@@ -341,6 +341,9 @@ void SLC::lssu_worked(Indication indication) {
 void SLC::idle_on_lssu(Indication indication) {
     peerOutOfService_ = indication == SIOS;
     change_state(State::idle);
+    // An SIO starts the peer's new alignment, and it is sent once: it is
+    // answered from out of service, or the peer would wait for it in vain.
+    if (indication == SIO) lssu_out_of_service(indication);
 }
 
 // Lost as on the line: the peer's retransmission brings it again.
