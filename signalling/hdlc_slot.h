@@ -52,6 +52,7 @@ protected:
     HDLC& Channel() override { return channel_; }
     Wants IWants() override;
     void IStartLink() override;
+    void IMoveLink() override { IStartLink(); }
 
 private:
     // Queues one package as a frame; false when the queue is full or the

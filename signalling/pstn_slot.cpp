@@ -112,21 +112,6 @@ PstnSlot::Wants PstnSlot::IWants() {
             destination->linkMade()};
 }
 
-// The link starts again once the links that remain (or come) have the
-// channel open.
-bool PstnSlot::IHwDisconnectTransmitter(Slot&) {
-    if (mode_ <= pri) return true;
-    deactivate();
-    LinkStopped();
-    return true;
-}
-
-bool PstnSlot::IHwDisconnectReceiver(Slot&) {
-    deactivate();
-    LinkStopped();
-    return true;
-}
-
 // ---- Commands
 
 // A channel that knows not where to receive from and transmit to (never
@@ -193,6 +178,11 @@ void PstnSlot::OnTrunkStatus(unsigned trunk, const ACP::TrunkState::NamedNumber&
     if (!ss7_ || trunk != trunkIndex_ || state == lastTrunkState_) return;
     lastTrunkState_ = state;
     ss7_->OnTrunkHardStatus(state == ACP::TrunkState::normal);
+}
+
+void PstnSlot::IMoveLink() {
+    if (ss7_) deactivate();
+    activate();
 }
 
 // ---- The link's reports

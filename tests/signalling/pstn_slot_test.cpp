@@ -320,6 +320,68 @@ TEST_F(SignallingPairs, BriUserAndNetworkStartOnceWiredBothWays) {
               told(test::user_data({8, 1, char(0x85), 2}), 21));  // CALL PROCEEDING
 }
 
+// A link up with its far end (slot 20 on line 10, 21 on 11) goes on through
+// a connect into its slot that fails, from a map slot (no trunk) or refused
+// by the driver: nothing says it went down, and it carries data at once.
+// Moved both ways to line 12, it comes up with the far end there (22 on 13,
+// which gave up asking while alone).
+TEST_F(SignallingPairs, ALinkGoesOnThroughAFailedConnectAndComesUpWhereItMoves) {
+    enum How { moved, fromMap, refused };
+    const auto pri = [](Side side) { return test::create_pstn_isdn(IsdnType::pri, 2, side); };
+    const auto bri = [](Side side) { return test::create_pstn_isdn(IsdnType::bri, 1, side); };
+    const struct {
+        const char* what;
+        LGCP::Command near, far;
+        How how;
+    } cases[] = {
+        {"pri moved", pri(Side::user), pri(Side::network), moved},
+        {"bri moved", bri(Side::user), bri(Side::network), moved},
+        {"pri from a map", pri(Side::user), pri(Side::network), fromMap},
+        {"pri refused", pri(Side::user), pri(Side::network), refused},
+        {"ss7 refused", test::create_pstn_ss7(2, 1), test::create_pstn_ss7(3, 2), refused},
+        {"bri refused", bri(Side::user), bri(Side::network), refused},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const bool onBri = c.near.get_create()->get_pstn()->get_isdn() &&
+                           c.near.get_create()->get_pstn()->get_isdn()->get_type().getValue() ==
+                               IsdnType::bri;
+        int lines[4];
+        for (int i = 0; i < 4; ++i) {
+            make(onBri ? test::create_trunk_bri(i + 1, 2) : test::create_trunk((i + 1) % 4, 16), 10 + i);
+            lines[i] = Slots::instance()->at(10 + i)->IGetTransmitChannel();
+        }
+        frames().cable(lines[0], {lines[1]});
+        frames().cable(lines[2], {lines[3]});
+        make(c.near, 20);
+        for (unsigned far : {21, 22}) make(c.far, far);
+        wire(10, 20);
+        wire(11, 21);
+        wire(13, 22);
+        run(5000);
+        signalled();
+        if (c.how == moved) {
+            wire(12, 20);
+            run(3000);
+        } else {
+            make(test::create_map(test::BusChannel{1, 5}, std::nullopt), 14);
+            if (c.how == refused)
+                sim().fail_next(board::sim::Op::Ioctl, board::hal::kDevice, EIO,
+                                board::hal::kMuxConnect);
+            EXPECT_EQ((c.how == refused ? "12" : "14") + std::string(" connectFail"),
+                      told(test::connect_command(20), c.how == refused ? 12 : 14).back());
+            EXPECT_EQ(Lines{}, signalled("deactivated"));
+        }
+        signalled();
+        EXPECT_EQ((Lines{"20 success", (c.how == moved ? "22" : "21") + std::string(" userData 08 01 05 05")}),
+                  told(test::user_data({8, 1, 5, 5}), 20));
+        for (unsigned slot = 10; slot < 30; ++slot)
+            if (Slots::instance()->at(slot)) destroy(slot);
+        for (int line : lines) frames().cut(line);
+        signalled();
+    }
+}
+
 // A BRI slot transmits into the D channel it was wired to last: a peer
 // without a channel (slot 30) changes nothing, a connect to the next D
 // channel (slot 14), first or repeated, moves the path there, and the old D
