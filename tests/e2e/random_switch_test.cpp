@@ -418,7 +418,7 @@ private:
     unsigned line_for(unsigned dchannel) {
         const Kind kind = PlannedAt(dchannel).kind;
         const bool bri = kind == Kind::briUser || kind == Kind::briNetwork;
-        if (kind == Kind::hdlc && chance(40)) return any({40, 30, 10, 11});
+        if (kind == Kind::hdlc && chance(40)) return any({40, 42, 30, 10, 11});
         if (chance(15)) return any(Lines());
         return any(bri ? Of({Kind::briLine}) : Of({Kind::trunk}));
     }
@@ -540,7 +540,10 @@ private:
 //   source is fed by the open D channel wired from it last (a listener);
 // - a PRI, SS7 or CAS slot hears its source and transmits back into it; a
 //   BRI slot hears its source and transmits into its receiver wired last;
-//   an HDLC slot hears, and transmits into, the peer of its link made last.
+//   an HDLC slot hears, and transmits into, the peer of its link made last,
+//   but a peer whose transmit and receive channels differ (a map, a mixer
+//   output) only over a link to it, into its receive channel, and hears its
+//   transmit channel where it is wired both ways with it.
 //   Each is open while so wired, unless its channel ended (until an activate
 //   or a new link of it), and its controller channel carries what it hears;
 // - every other channel carries no path, and a bus channel no live slot
@@ -687,22 +690,19 @@ private:
                              last->IGetReceiveChannel(),
                              lastOrder};
                 break;
-            case Family::hdlc:  // hears and transmits into the peer of the link made last
-                if (source && (!last || sourceOrder > lastOrder))
-                    d = DChannel{d.family,
-                                 true,
-                                 false,
-                                 source->IGetTransmitChannel(),
-                                 source->IGetTransmitChannel(),
-                                 sourceOrder};
-                else if (last)
-                    d = DChannel{d.family,
-                                 true,
-                                 false,
-                                 last->IGetReceiveChannel(),
-                                 last->IGetReceiveChannel(),
-                                 lastOrder};
+            case Family::hdlc: {  // the peer of the link made last
+                const bool fromSource = source && (!last || sourceOrder > lastOrder);
+                Slot* peer = fromSource ? source : last;
+                if (!peer) break;
+                const int tx = peer->IGetTransmitChannel(), rx = peer->IGetReceiveChannel();
+                if (tx != rx && peer == source && source->source() == slot)
+                    d = DChannel{d.family, true, false, tx, rx, order(slot, peer)};
+                else if (fromSource)
+                    d = DChannel{d.family, true, false, tx, tx == rx ? tx : -1, sourceOrder};
+                else
+                    d = DChannel{d.family, true, false, rx, rx, lastOrder};
                 break;
+            }
             case Family::plain:
                 break;
         }
@@ -715,8 +715,7 @@ private:
     // Each receive channel carries what its slot's live source sends, or
     // else what the listener wired last transmits into it; so does a channel
     // no slot receives on that a D channel would transmit into (an HDLC
-    // slot serves the one channel of its link both ways, a map's transmit
-    // channel too).
+    // slot serves the one channel of a line both ways).
     void feed_receivers(Rules& rules) const {
         const auto fedBy = [](const DChannel& d) {
             return d.controller >= 0 ? Want{Want::source, d.controller} : Want{Want::unknown};
@@ -1610,6 +1609,11 @@ const FoundPlan kFoundPlans[] = {
      {{Step::create, 11}, {Step::create, 10}, {Step::create, 26}, {Step::create, 22},
       {Step::connect, 22, 10}, {Step::create, 21}, {Step::connect, 11, 21},
       {Step::connect, 11, 26}, {Step::connect, 26, 10}}},
+    {"an HDLC slot wired from a map slot drives not its transmit channel",
+     {{Step::create, 40}, {Step::create, 26}, {Step::connect, 40, 26}}},
+    {"an HDLC slot wired from a mixer output feeds not its input, whatever else does",
+     {{Step::create, 42}, {Step::create, 41}, {Step::create, 26}, {Step::create, 43},
+      {Step::connect, 42, 26}, {Step::connect, 43, 41}, {Step::disconnect, 41}}},
 };
 
 TEST(RandomSwitch, PlansOfFaultsFound) {

@@ -795,11 +795,12 @@ INSTANTIATE_TEST_SUITE_P(Slots, HandedBackChannels, ::testing::ValuesIn(kHandBac
 }  // namespace
 
 // A map slot on the shared bus (out 1/2, in 1/3) wired both ways with a peer
-// of each kind (where the peer takes the link); both go, the map first, the
-// peer first, or with the controller, also while the driver refuses every
-// request on a bus channel until both went: once it takes them no bus
-// channel is left driven, whoever switched into it last (an HDLC channel
-// serves one channel both ways, also the map's transmit channel).
+// of each kind (where the peer takes the link); nothing drives the map's
+// transmit channel, which another board does, also while the peer is
+// wired from the map alone. Both go, the map first, the peer first, or with
+// the controller, also while the driver refuses every request on a bus
+// channel until both went: once it takes them no bus channel is left
+// driven, whoever switched into it last.
 struct MapPeerCase {
     std::string what;
     LGCP::Command peer;
@@ -836,7 +837,9 @@ TEST_P(MapPeers, LeaveNoBusChannelDriven) {
     make(test::create_map(test::BusChannel{1, 2}, test::BusChannel{1, 3}), 13);
     make(c.peer, 20);
     told(test::connect_command(20), 13);
+    EXPECT_EQ(board::sim::HalModel::Output::Off, fabric().channel(8322).output);
     told(test::connect_command(13), 20);
+    EXPECT_EQ(board::sim::HalModel::Output::Off, fabric().channel(8322).output);
     run(10);
     if (c.refused)
         sim().refuse = [](board::sim::Op, const std::string&, uint32_t request, const void* record) {
