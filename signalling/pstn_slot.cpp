@@ -185,6 +185,13 @@ void PstnSlot::IMoveLink() {
     activate();
 }
 
+bool PstnSlot::link_up() const {
+    if (ss7_) return ss7_->state_id() == SS7::SLC::State::worked;
+    if (!isdn_) return false;
+    const unsigned state = isdn_->full_state().state;
+    return state == ISDN::multiple_frame_established || state == ISDN::timer_recovery;
+}
+
 // ---- The link's reports
 
 void PstnSlot::SendLinkStatistics() {

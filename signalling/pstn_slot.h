@@ -58,6 +58,9 @@ public:
     void OnLAPD_FlowStatusChange(ISDN::LAPD* link) override;
 
     int link_mode() const { return mode_; }
+    // The link carries data: LAPD established (PRI, BRI user side), MTP2
+    // in service.
+    bool link_up() const;
     const HDLC& channel() const { return *channel_; }
 
     static const TimerSpec<PstnSlot>::Spec TUpdatespec;
