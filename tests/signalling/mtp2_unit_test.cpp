@@ -148,7 +148,8 @@ TEST_P(Mtp2StateTableTest, UnitMovesTheLinkAsTheTableSays) {
     EXPECT_EQ(out ? Units{"impossible phasing"} : Units{}, owner->deactivations);
     // The peer's SIOS is not answered with one.
     if (out) {
-        const Units answer = event == SIOS ? Units{} : realigns ? Units{"SIOS", "SIN"} : Units{"SIOS"};
+        const Units answer =
+            event == SIOS ? Units{} : realigns ? Units{"SIOS", "SIN"} : Units{"SIOS"};
         EXPECT_EQ(answer, peer.units);
     }
     if (state == State::worked && event < FISU) {

@@ -332,23 +332,22 @@ TEST_F(SignallingPairs, ALinkGoesOnThroughAFailedConnectAndComesUpWhereItMoves) 
     const struct {
         const char* what;
         LGCP::Command near, far;
+        bool bri;
         How how;
     } cases[] = {
-        {"pri moved", pri(Side::user), pri(Side::network), moved},
-        {"bri moved", bri(Side::user), bri(Side::network), moved},
-        {"pri from a map", pri(Side::user), pri(Side::network), fromMap},
-        {"pri refused", pri(Side::user), pri(Side::network), refused},
-        {"ss7 refused", test::create_pstn_ss7(2, 1), test::create_pstn_ss7(3, 2), refused},
-        {"bri refused", bri(Side::user), bri(Side::network), refused},
+        {"pri moved", pri(Side::user), pri(Side::network), false, moved},
+        {"bri moved", bri(Side::user), bri(Side::network), true, moved},
+        {"pri from a map", pri(Side::user), pri(Side::network), false, fromMap},
+        {"pri refused", pri(Side::user), pri(Side::network), false, refused},
+        {"ss7 refused", test::create_pstn_ss7(2, 1), test::create_pstn_ss7(3, 2), false, refused},
+        {"bri refused", bri(Side::user), bri(Side::network), true, refused},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const bool onBri = c.near.get_create()->get_pstn()->get_isdn() &&
-                           c.near.get_create()->get_pstn()->get_isdn()->get_type().getValue() ==
-                               IsdnType::bri;
         int lines[4];
-        for (int i = 0; i < 4; ++i) {
-            make(onBri ? test::create_trunk_bri(i + 1, 2) : test::create_trunk((i + 1) % 4, 16), 10 + i);
+        for (unsigned i = 0; i < 4; ++i) {
+            make(c.bri ? test::create_trunk_bri(i + 1, 2) : test::create_trunk((i + 1) % 4, 16),
+                 10 + i);
             lines[i] = Slots::instance()->at(10 + i)->IGetTransmitChannel();
         }
         frames().cable(lines[0], {lines[1]});
@@ -368,12 +367,14 @@ TEST_F(SignallingPairs, ALinkGoesOnThroughAFailedConnectAndComesUpWhereItMoves) 
             if (c.how == refused)
                 sim().fail_next(board::sim::Op::Ioctl, board::hal::kDevice, EIO,
                                 board::hal::kMuxConnect);
-            EXPECT_EQ((c.how == refused ? "12" : "14") + std::string(" connectFail"),
-                      told(test::connect_command(20), c.how == refused ? 12 : 14).back());
+            const unsigned from = c.how == refused ? 12 : 14;
+            EXPECT_EQ(std::to_string(from) + " connectFail",
+                      told(test::connect_command(20), from).back());
             EXPECT_EQ(Lines{}, signalled("deactivated"));
         }
         signalled();
-        EXPECT_EQ((Lines{"20 success", (c.how == moved ? "22" : "21") + std::string(" userData 08 01 05 05")}),
+        const std::string far = c.how == moved ? "22" : "21";
+        EXPECT_EQ((Lines{"20 success", far + " userData 08 01 05 05"}),
                   told(test::user_data({8, 1, 5, 5}), 20));
         for (unsigned slot = 10; slot < 30; ++slot)
             if (Slots::instance()->at(slot)) destroy(slot);
