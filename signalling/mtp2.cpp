@@ -320,8 +320,13 @@ void SLC::lssu_out_of_service(Indication indication) {
         change_state(State::proving);
 }
 
+// The peer's SIO says that our alignment unit, which goes once, did not
+// reach it: it goes again.
 void SLC::lssu_aligned(Indication indication) {
-    if (indication == SIN || indication == SIE) change_state(State::proving);
+    if (indication == SIN || indication == SIE)
+        change_state(State::proving);
+    else if (indication == SIO)
+        send_alignment();
 }
 
 void SLC::lssu_proving(Indication indication) {
