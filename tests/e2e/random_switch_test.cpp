@@ -1043,7 +1043,9 @@ public:
         controller_.reset();
     }
     void pump(unsigned passes) { server_.pump(passes); }
-    void advance(unsigned ms) { server_.advance(ms); }
+    // Frames on the board arrive before the clock moves: a line's delay is
+    // far below a link's timers.
+    void advance(unsigned ms) { server_.loop().advance_settled(ms); }
 
     // The server's error lines since the last call.
     std::string errors() {
@@ -1394,7 +1396,8 @@ private:
         if (!open) return "no such MCC channel";
         open->hang_up();
         oracle_.ended(slot);
-        rig_->pump(3);
+        // The frames that came before the end are read first.
+        for (int pass = 0; pass < 32 && channel->is_open(); ++pass) rig_->pump(1);
         return "ended";
     }
 
@@ -1404,7 +1407,7 @@ private:
         sim::Channel* open = MccChannelOn(slot->IGetTransmitChannel());
         if (!open) return "no such MCC channel";
         open->hang_up();
-        rig_->pump(3);
+        for (int pass = 0; pass < 32 && !slot->hardwareLost(); ++pass) rig_->pump(1);
         return "ended";
     }
 
