@@ -72,8 +72,7 @@ bool DChannelSlot::FollowNow(bool own, bool asked) {
     const bool guarded = wants.open && !hdlc_admits(wants.hear);
     if (guarded) wants.open = false;
     if (!wants.open) {
-        if (channel.is_open()) channel.deactivate();
-        linkRunning_ = false;
+        Close();
         if (guarded && asked) OnDeactivated();
         return true;
     }
@@ -84,22 +83,43 @@ bool DChannelSlot::FollowNow(bool own, bool asked) {
         return true;
     }
     const bool made = channel.Follow(wants.hear, Feeds(wants) ? wants.into : -1, own);
-    if (!made && own) {
-        if (opening) channel.deactivate();
-        return false;
-    }
-    if (!linkRunning_) {
-        linkRunning_ = true;
-        IStartLink();
-    }
+    if (!made && own && opening) channel.deactivate();
     return made;
 }
 
+// A channel that ended took the link layer's line with it: the layer heard
+// of it from the channel, and nothing more goes out.
+void DChannelSlot::StopLink() {
+    if (line_.running() && Channel().is_open()) IStopLink();
+    line_ = Line{};
+}
+
+void DChannelSlot::Close() {
+    StopLink();
+    if (Channel().is_open()) Channel().deactivate();
+}
+
+void DChannelSlot::ISettleLink() {
+    HDLC& channel = Channel();
+    const Line now = channel.is_open() ? Line{channel.heard(), channel.feeds()} : Line{};
+    if (now == line_) return;
+    if (!now.running()) return StopLink();
+    const bool moves = line_.running();
+    line_ = now;
+    ++linkStarts_;
+    if (moves)
+        IMoveLink();
+    else
+        IStartLink();
+}
+
+// The link layer starts anew on the channel opened again.
 bool DChannelSlot::Reopen() {
     if (!IWants().open || hardwareLost()) return false;
     ended_ = false;
     Channel().deactivate();
-    linkRunning_ = false;
+    line_ = Line{};
     FollowNow(false, true);
+    ISettleLink();
     return true;
 }

@@ -11,6 +11,15 @@
 // feeds leaves it to that slot, and takes it back (the switch owes the
 // make) once that slot goes. Of several listeners with nothing else
 // feeding the channel, the one wired last feeds it.
+//
+// The link layer above the channel runs on the line the channel carries:
+// the channel it hears and the one it feeds, if any (a listener whose
+// timeslot another slot feeds feeds none). It is settled once a change of
+// the graph stands (ISettleLink): it starts where the channel opens for a
+// line, starts again where that line changes (a move, or a listener that
+// takes its timeslot over or leaves it), and stops before the channel
+// closes, so that its release still reaches the far end. A command that
+// fails, its graph put back, leaves it running as it was.
 
 #include <cstdint>
 
@@ -27,9 +36,13 @@ public:
         return IAccepts(destination, false);
     }
     bool IHwConnectReceiver(Slot& source) override { return IAccepts(source, true); }
+    bool IHwMayConnect(Slot& source, Slot& destination) override {
+        return &destination == this ? IAccepts(source, true) : IAccepts(destination, false);
+    }
     bool IHwDisconnectTransmitter(Slot&) override { return true; }
     bool IHwDisconnectReceiver(Slot&) override { return true; }
     bool IFollowLinks(bool own) override { return FollowNow(own, own); }
+    void ISettleLink() override;
     // A new link opens a channel that ended before it again; one that did
     // not open for the link itself waits for the next activate or new link.
     void ILinked() override { ended_ = ended(); }
@@ -43,6 +56,9 @@ public:
     // The channel ended and no link of the slot was made since (while a
     // connect makes one, it opens for it).
     bool ended() const;
+    // Whether the link layer runs, and how often it started.
+    bool link_running() const { return line_.running(); }
+    unsigned link_starts() const { return linkStarts_; }
 
 protected:
     // What a kind's links ask of its channel.
@@ -59,11 +75,13 @@ protected:
     virtual Wants IWants() = 0;
     // A new link's peer: false refuses the connect (the kind says why).
     virtual bool IAccepts(Slot& /*peer*/, bool /*asSource*/) { return true; }
-    // The channel is open for the links (its paths made or owed) and the
-    // link layer above it not running: it starts. It runs until the kind
-    // stops it (LinkStopped) or the channel closes.
+    // The channel opens for a line (its paths made or owed): the link layer
+    // above it starts there; it closes: the link layer stops first; its
+    // line changes: the link layer starts again there (a release then would
+    // reach the new line's far end, not the old one's).
     virtual void IStartLink() {}
-    void LinkStopped() { linkRunning_ = false; }
+    virtual void IStopLink() {}
+    virtual void IMoveLink() {}
 
     // The controller's activate: the channel opens anew where the links ask
     // for it, also after it ended; false where they do not (not wired).
@@ -87,6 +105,10 @@ private:
     // The channel follows the links; `asked`: the controller asked for
     // this slot (its link, its activate), and hears when it cannot open.
     bool FollowNow(bool own, bool asked);
+    // The link layer stops, on its line where the channel still carries it.
+    void StopLink();
+    // The link layer stops; the channel closes.
+    void Close();
 
     void End() {
         ended_ = true;
@@ -99,5 +121,15 @@ private:
 
     bool ended_ = false;
     uint64_t endedAt_ = 0;
-    bool linkRunning_ = false;
+    // The line the link layer runs on; none while it is stopped.
+    struct Line {
+        int hears = -1;
+        int feeds = -1;  // none: a listener
+        bool running() const { return hears >= 0; }
+        bool operator==(const Line& other) const {
+            return hears == other.hears && feeds == other.feeds;
+        }
+    };
+    Line line_;
+    unsigned linkStarts_ = 0;
 };

@@ -124,7 +124,9 @@ bool HDLC::MakePath(int tx, int rx, bool own) {
     return true;
 }
 
-// A claim another owner has taken over since is made again.
+// A claim another owner has taken over since is made again. What the
+// channel feeds goes only once the new path stands, so that a make of its
+// own refused leaves both paths as they were.
 bool HDLC::Follow(int from, int into, bool own) {
     if (!is_open()) return from < 0 && into < 0;
     const int channel = controllerChannel_;
@@ -133,9 +135,11 @@ bool HDLC::Follow(int from, int into, bool own) {
         HwMux::instance().Leave(*this, channel);
     else if (!Claims(from, channel))
         made = MakePath(from, channel, own);
-    if (into != into_) LeaveInto();
+    if (!made && own) return false;
     if (into >= 0 && !Claims(channel, into))
         made = notify->hdlc_admits(into) && MakePath(channel, into, own) && made;
+    if (!made && own) return false;
+    if (into != into_) LeaveInto();
     if (into >= 0 && Claims(channel, into)) into_ = into;
     return made;
 }

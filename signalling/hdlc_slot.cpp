@@ -34,16 +34,21 @@ void HdlcSlot::PutHeader(std::ostream& os) const { os << "HdlcSlot[" << trunkInd
 
 // ---- Wiring: the channel receives from and transmits to one TDM channel.
 
+// The peer of the link made last gives the channel. A peer whose two
+// channels differ is fed only over the link to it, into its receive
+// channel: its transmit channel is one the board takes in (a bus channel
+// another board drives, a mixer output whose channel is its input's).
 HdlcSlot::Wants HdlcSlot::IWants() {
     Slot* source = LiveSource();
     Slot* receiver = LastReceiver();
-    if (receiver && (!source || receiver->linkMade() > linkMade())) {
-        const int tdm = receiver->IGetReceiveChannel();
-        return {true, tdm, tdm, receiver->linkMade()};
-    }
-    if (!source) return {};
-    const int tdm = source->IGetTransmitChannel();
-    return {true, tdm, tdm, linkMade()};
+    const bool fromSource = source && (!receiver || linkMade() > receiver->linkMade());
+    if (!fromSource && !receiver) return {};
+    Slot& peer = fromSource ? *source : *receiver;
+    const int tx = peer.IGetTransmitChannel(), rx = peer.IGetReceiveChannel();
+    if (tx != rx && &peer == source && peer.source() == this)  // wired both ways
+        return {true, tx, rx, peer.linkMade()};
+    if (fromSource) return {true, tx, tx == rx ? tx : -1, linkMade()};
+    return {true, rx, rx, peer.linkMade()};
 }
 
 void HdlcSlot::IStartLink() {

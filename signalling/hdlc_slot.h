@@ -11,7 +11,10 @@
 // The channel serves one TDM channel both ways: that of the slot's live link
 // made last (its source's transmit channel, or a receiver's receive
 // channel). It is open while the slot has such a link; it transmits into
-// the channel while no other slot feeds it.
+// the channel while no other slot feeds it. A source whose transmit channel
+// is not its receive channel (a map slot on the shared bus, a mixer output)
+// is heard there and fed only while the slot is wired to it too, into its
+// receive channel.
 
 #include <cstdint>
 #include <iosfwd>
@@ -52,6 +55,7 @@ protected:
     HDLC& Channel() override { return channel_; }
     Wants IWants() override;
     void IStartLink() override;
+    void IMoveLink() override { IStartLink(); }
 
 private:
     // Queues one package as a frame; false when the queue is full or the

@@ -1,6 +1,7 @@
 #include "signalling/lapd.h"
 
 #include <iostream>
+#include <utility>
 
 #include "runtime/ext_output.h"
 #include "signalling/pool_reserve.h"
@@ -355,6 +356,7 @@ void LAPD::on_ua(bool f) {
         stop_T200();
         change_state(tei_assigned);
         report_deactivate_success("success (UA received)");
+        establish_if_asked();
         break;
     case tei_assigned:
     case multiple_frame_established:
@@ -385,6 +387,7 @@ void LAPD::on_dm(bool command, bool f) {
         stop_T200();
         change_state(tei_assigned);
         report_deactivate_error("error (DM received)");
+        establish_if_asked();
         break;
     case multiple_frame_established:
         if (final_response) return on_error(mdl_dm_f1);
@@ -724,8 +727,14 @@ void LAPD::establish_request() {
         change_state(awaiting_establishment);
         break;
     case awaiting_establishment:
+        // Asked for again (on a new line, maybe): the SABMEs begin afresh.
         discard_queue();
+        establish_dl();
         L3Initiated = true;
+        break;
+    case awaiting_release:
+        // The peer's answer to the DISC must not read as one to a SABME.
+        establishAsked_ = true;
         break;
     case multiple_frame_established:
     case timer_recovery:
@@ -737,8 +746,13 @@ void LAPD::establish_request() {
     }
 }
 
+void LAPD::establish_if_asked() {
+    if (std::exchange(establishAsked_, false)) establish_request();
+}
+
 void LAPD::local_deactivate() {
     if (log_ > 1) std::clog << ext::header(this) << "DL-RELEASE" << std::endl;
+    establishAsked_ = false;
     switch (state) {
     case tei_assigned:
         report_deactivate_success("success (deactivated locally)");
@@ -822,6 +836,7 @@ void LAPD::remove_tei() {
     }
     change_state(tei_unassigned);
     if (was != tei_assigned) report_deactivate_error("error (MDL-REMOVE received)");
+    establish_if_asked();
 }
 
 void LAPD::on_error(unsigned code) { on_error(mdl_error_text(code)); }
@@ -941,6 +956,7 @@ void LAPD::give_up(unsigned code) {
     on_error(code);
     change_state(tei_assigned);
     report_deactivate_error("link error (T200 expired N200 times)");
+    establish_if_asked();
 }
 
 void LAPD::on_T203A() {

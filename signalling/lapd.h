@@ -280,6 +280,8 @@ private:
     // The requests and their bodies, which hand nothing up: the procedures
     // of a received frame run them before its reports are delivered.
     void establish_request();
+    // A release under way is over: an establish asked for meanwhile is done.
+    void establish_if_asked();
     void assign_tei(unsigned char tei);
     void remove_tei();
 
@@ -308,6 +310,8 @@ private:
     unsigned log_ = 0;
     bool bri_ = false;
     unsigned short Ri = 0;  // of the last TEI request
+    // DL-ESTABLISH came while a release was under way.
+    bool establishAsked_ = false;
     RiSource riSource_;
     Timer timer_;
     LogThrottle poolLow_;

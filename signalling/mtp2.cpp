@@ -320,8 +320,13 @@ void SLC::lssu_out_of_service(Indication indication) {
         change_state(State::proving);
 }
 
+// The peer's SIO says that our alignment unit, which goes once, did not
+// reach it: it goes again.
 void SLC::lssu_aligned(Indication indication) {
-    if (indication == SIN || indication == SIE) change_state(State::proving);
+    if (indication == SIN || indication == SIE)
+        change_state(State::proving);
+    else if (indication == SIO)
+        send_alignment();
 }
 
 void SLC::lssu_proving(Indication indication) {
@@ -341,6 +346,9 @@ void SLC::lssu_worked(Indication indication) {
 void SLC::idle_on_lssu(Indication indication) {
     peerOutOfService_ = indication == SIOS;
     change_state(State::idle);
+    // An SIO starts the peer's new alignment, and it is sent once: it is
+    // answered from out of service, or the peer would wait for it in vain.
+    if (indication == SIO) lssu_out_of_service(indication);
 }
 
 // Lost as on the line: the peer's retransmission brings it again.

@@ -112,21 +112,6 @@ PstnSlot::Wants PstnSlot::IWants() {
             destination->linkMade()};
 }
 
-// The link starts again once the links that remain (or come) have the
-// channel open.
-bool PstnSlot::IHwDisconnectTransmitter(Slot&) {
-    if (mode_ <= pri) return true;
-    deactivate();
-    LinkStopped();
-    return true;
-}
-
-bool PstnSlot::IHwDisconnectReceiver(Slot&) {
-    deactivate();
-    LinkStopped();
-    return true;
-}
-
 // ---- Commands
 
 // A channel that knows not where to receive from and transmit to (never
@@ -193,6 +178,18 @@ void PstnSlot::OnTrunkStatus(unsigned trunk, const ACP::TrunkState::NamedNumber&
     if (!ss7_ || trunk != trunkIndex_ || state == lastTrunkState_) return;
     lastTrunkState_ = state;
     ss7_->OnTrunkHardStatus(state == ACP::TrunkState::normal);
+}
+
+void PstnSlot::IMoveLink() {
+    if (ss7_) deactivate();
+    activate();
+}
+
+bool PstnSlot::link_up() const {
+    if (ss7_) return ss7_->state_id() == SS7::SLC::State::worked;
+    if (!isdn_) return false;
+    const unsigned state = isdn_->full_state().state;
+    return state == ISDN::multiple_frame_established || state == ISDN::timer_recovery;
 }
 
 // ---- The link's reports

@@ -44,9 +44,6 @@ public:
     bool IDeactivate() override;
     bool IUserData(const std::vector<char>& data) override;
     bool Ioctl(const LGCP::IoctlParams& params) override;
-    // Unwired, the link layer stops (BRI: either way; else from the trunk).
-    bool IHwDisconnectTransmitter(Slot& destination) override;
-    bool IHwDisconnectReceiver(Slot& source) override;
     const char* GetName() const override { return "pstn"; }
 
     // The protocol family's owner.
@@ -61,6 +58,9 @@ public:
     void OnLAPD_FlowStatusChange(ISDN::LAPD* link) override;
 
     int link_mode() const { return mode_; }
+    // The link carries data: LAPD established (PRI, BRI user side), MTP2
+    // in service.
+    bool link_up() const;
     const HDLC& channel() const { return *channel_; }
 
     static const TimerSpec<PstnSlot>::Spec TUpdatespec;
@@ -72,6 +72,11 @@ protected:
     bool IAccepts(Slot& peer, bool asSource) override;
     // CAS has no link: nothing follows.
     void IStartLink() override { activate(); }
+    void IStopLink() override { deactivate(); }
+    // On another line a LAPD link establishes itself anew (SABME: a DISC
+    // would end what the new far end establishes with it), the network
+    // side of a BRI line checks its terminals, an SS7 link aligns again.
+    void IMoveLink() override;
 
 private:
     void MakeSS7Link(const LGCP::SS7Params& params);

@@ -19,6 +19,9 @@ bool Slot::IHwConnectTransmitter(Slot& destination) {
 bool Slot::IHwConnectReceiver(Slot& source) {
     return MuxConnect(source, *this);
 }
+bool Slot::IHwMayConnect(Slot& source, Slot& destination) {
+    return MuxMayConnect(source, destination);
+}
 bool Slot::IHwDisconnectTransmitter(Slot& destination) {
     return MuxDisconnect(destination);
 }

@@ -101,6 +101,10 @@ public:
     virtual bool IHwConnectReceiver(Slot& source);             // MuxConnect(source, *this)
     virtual bool IHwDisconnectTransmitter(Slot& destination);  // MuxDisconnect(destination)
     virtual bool IHwDisconnectReceiver(Slot& source);          // MuxDisconnect(*this)
+    // What a connect can know before it breaks anything, asked of the side
+    // that makes the path: whether it would take the link (by default the
+    // switch's guard and its one source, MuxMayConnect).
+    virtual bool IHwMayConnect(Slot& source, Slot& destination);
     // The graph around the slot changed (a link of it or of a peer made or
     // gone, a peer that lost its hardware): a slot whose paths follow from
     // its links alone switches the difference. With `own` the change is the
@@ -108,6 +112,11 @@ public:
     // answers false, the switch left as it was; otherwise what the driver
     // refuses is owed. By default true: a link's hooks make its paths.
     virtual bool IFollowLinks(bool /*own*/) { return true; }
+    // The graph around the slot stands after a change (a command's, or a
+    // peer's loss): a slot that runs a link layer on its paths runs it on
+    // what its channel carries now, so that a break put back in the same
+    // command stops nothing.
+    virtual void ISettleLink() {}
     // A connect made a new link of the slot, and answers success.
     virtual void ILinked() {}
     // Whether the slot has an output (input) stream now; false refuses Connect.
@@ -281,6 +290,7 @@ bool Disconnect(Slot& destination);
 // link with a side that lost its hardware has no path: none is made, and
 // there is none to break.
 bool llConnect(Slot& source, Slot& destination);
+bool llMayConnect(Slot& source, Slot& destination);
 bool llDisconnect(Slot& destination);
 // The default hardware work: the TDM switch, the path owned by the
 // destination. A connect is refused, with one line, to a slot that asks to
@@ -292,6 +302,8 @@ bool llDisconnect(Slot& destination);
 // not its own.
 bool MuxConnect(Slot& source, Slot& destination);
 bool MuxDisconnect(Slot& destination);
+// MuxConnect's refusals alone, asked before anything is switched.
+bool MuxMayConnect(Slot& source, Slot& destination);
 // Whether `slot`, which switches into its links' channels itself (through
 // an HDLC channel of its own), may change what flows into `channel`: as a
 // slot into its own, or where a slot it is wired with (or being wired

@@ -140,11 +140,16 @@ void LetGoOfChannel(const Slot& slot, int channel) {
 
 // ---- The switch
 
-bool MuxConnect(Slot& source, Slot& destination) {
+bool MuxMayConnect(Slot& source, Slot& destination) {
     const int tx = source.IGetTransmitChannel();
     const int rx = destination.IGetReceiveChannel();
-    if (!Admitted(source, tx) || !Admitted(destination, rx) || !OneSource(destination, tx, rx))
-        return false;
+    return Admitted(source, tx) && Admitted(destination, rx) && OneSource(destination, tx, rx);
+}
+
+bool MuxConnect(Slot& source, Slot& destination) {
+    if (!MuxMayConnect(source, destination)) return false;
+    const int tx = source.IGetTransmitChannel();
+    const int rx = destination.IGetReceiveChannel();
     HwMux& mux = HwMux::instance();
     if (Restoring())
         mux.Claim(tx, rx, destination);
@@ -188,15 +193,27 @@ void HandBackChannels(Slot& slot) {
 
 // ---- Wiring
 
+namespace {
+
+bool SourceWorks(Slot& source, Slot& destination) {
+    return source.GetConnectionPriority() > destination.GetConnectionPriority();
+}
+
+}  // namespace
+
 bool llConnect(Slot& source, Slot& destination) {
     if (source.hardwareLost() || destination.hardwareLost()) return false;
     const Link outer = UnderWay();
     UnderWay() = Link{&source, &destination};
-    const bool made = source.GetConnectionPriority() > destination.GetConnectionPriority()
-                          ? source.IHwConnectTransmitter(destination)
-                          : destination.IHwConnectReceiver(source);
+    const bool made = SourceWorks(source, destination) ? source.IHwConnectTransmitter(destination)
+                                                       : destination.IHwConnectReceiver(source);
     UnderWay() = outer;
     return made;
+}
+
+bool llMayConnect(Slot& source, Slot& destination) {
+    Slot& works = SourceWorks(source, destination) ? source : destination;
+    return works.IHwMayConnect(source, destination);
 }
 
 bool llDisconnect(Slot& destination) {
@@ -237,15 +254,28 @@ std::vector<Slot*> Around(std::initializer_list<Slot*> slots) {
 }
 
 // Every slot around a change follows its links, the link's own ends `a`
-// and `b` first (what they make takes over from what the others leave);
-// false when one of those had a make refused.
+// and `b` first (what they make takes over from what the others leave).
+// False, the others left as they are, when one of those had a make
+// refused: the command fails, and the graph it puts back is followed.
 bool FollowLinks(const std::vector<Slot*>& around, Slot* a = nullptr, Slot* b = nullptr) {
-    bool made = true;
     for (Slot* own : {a, b})
-        if (own && !own->IFollowLinks(true)) made = false;
+        if (own && !own->IFollowLinks(true)) return false;
     for (Slot* slot : around)
         if (slot != a && slot != b) slot->IFollowLinks(false);
-    return made;
+    return true;
+}
+
+// Once a command's graph stands, each link layer around it runs on what
+// its channel carries now.
+void SettleLinks(const std::vector<Slot*>& around) {
+    for (Slot* slot : around) slot->ISettleLink();
+}
+
+// The graph stands: the slots around `slots` follow their links.
+void FollowAround(std::initializer_list<Slot*> slots) {
+    const std::vector<Slot*> around = Around(slots);
+    FollowLinks(around);
+    SettleLinks(around);
 }
 
 // The end of a link: the destination has lost `source`.
@@ -261,6 +291,7 @@ void AfterLinkRemoved(Slot& source, Slot& destination) {
 // does not carry or owe.
 void RestoreOrDrop(Slot& old, Slot& destination, uint64_t made) {
     if (destination.source() != &old) destination.LogicalConnect(old, made);
+    if (old.hardwareLost()) return;  // the link had no path to put back
     Restoring() = true;
     const bool restored = llConnect(old, destination);
     Restoring() = false;
@@ -272,7 +303,7 @@ void RestoreOrDrop(Slot& old, Slot& destination, uint64_t made) {
 
 }  // namespace
 
-void FollowLinksWithout(Slot& slot) { FollowLinks(Around({&slot})); }
+void FollowLinksWithout(Slot& slot) { FollowAround({&slot}); }
 
 // A slot that lost its hardware is wired to nothing, also to what it is
 // linked with already.
@@ -286,8 +317,13 @@ bool Connect(Slot& source, Slot& destination) {
     // Repeated for a link that stands, it changes nothing in the graph; a
     // slot whose paths follow its links makes again what another owner has
     // switched over them since.
-    if (destination.source() == &source)
-        return FollowLinks(Around({&destination, &source}), &source, &destination);
+    if (destination.source() == &source) {
+        const std::vector<Slot*> around = Around({&destination, &source});
+        const bool made = FollowLinks(around, &source, &destination);
+        SettleLinks(around);
+        return made;
+    }
+    if (!llMayConnect(source, destination)) return false;
     if (source.receivers().empty()) {
         if (!source.IOnOutputStream()) {
             std::cerr << "slot " << source << " don't have output stream to " << destination
@@ -310,24 +346,24 @@ bool Connect(Slot& source, Slot& destination) {
     }
 
     // The graph changes first for the slots that follow their links.
-    bool made = llConnect(source, destination);
-    if (made) {
+    if (llConnect(source, destination)) {
         destination.LogicalConnect(source);
-        made = FollowLinks(Around({&destination, old, &source}), &source, &destination);
-        if (!made) destination.LogicalDisconnect();
-    }
-    if (made) {
-        if (old && old->receivers().empty()) old->IOnOutputRelease();
-        source.ILinked();
-        destination.ILinked();
-        return true;
+        const std::vector<Slot*> around = Around({&destination, old, &source});
+        if (FollowLinks(around, &source, &destination)) {
+            if (old && old->receivers().empty()) old->IOnOutputRelease();
+            source.ILinked();
+            destination.ILinked();
+            SettleLinks(around);
+            return true;
+        }
+        destination.LogicalDisconnect();
     }
     if (old)
         RestoreOrDrop(*old, destination, oldLink);
     else
         destination.IOnInputRelease();
     if (source.receivers().empty()) source.IOnOutputRelease();
-    FollowLinks(Around({&destination, old, &source}));
+    FollowAround({&destination, old, &source});
     return false;
 }
 
@@ -342,6 +378,6 @@ bool Disconnect(Slot& destination) {
     const bool released = llDisconnect(destination);
     destination.LogicalDisconnect();
     AfterLinkRemoved(*source, destination);
-    FollowLinks(Around({&destination, source}));
+    FollowAround({&destination, source});
     return released;
 }

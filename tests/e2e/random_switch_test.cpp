@@ -1,12 +1,12 @@
 // A random controller on the server in-process (every service and slot
 // factory, the simulated board, virtual time) that wires a small board at
-// random with a fixed seed: E1 timeslots and BRI channels, PSTN slots of
-// every link mode, an HDLC slot, a data call, a map slot on the shared bus,
-// a mixer channel's input and output, an RTP stream. It creates, connects
-// (new links, repeated ones, reconnections, cut-overs made and aborted),
-// disconnects, activates and destroys, ends D channels and data calls, cuts
-// the controller and connects another; the switch's driver refuses in
-// bursts between quiet periods.
+// random with a fixed seed: E1 timeslots and BRI channels (cabled in pairs),
+// PSTN slots of every link mode, two HDLC slots, a data call, two map slots
+// on the shared bus, a mixer channel's input and output, an RTP stream. It
+// creates, connects (new links, repeated ones, reconnections, cut-overs made
+// and aborted, links moved to a far end), disconnects, activates and
+// destroys, ends D channels and data calls, cuts the controller and connects
+// another; the switch's driver refuses in bursts between quiet periods.
 //
 // After every step an oracle written here, from the slot graph alone (the
 // live slots, their links, the order the links were made in, the channel
@@ -20,8 +20,10 @@
 //      nothing stays owed while the driver refuses nothing;
 //   4. each D channel is open exactly when the oracle says;
 //   5. once refusals stop and the refresh has run, the fabric is what the
-//      oracle says;
-//   6. after the day a cut leaves nothing switched, and a second day with
+//      oracle says, and every link with a live far end over the cables is
+//      up (where the fabric carried both since they started);
+//   6. a command that fails stops and starts no link layer;
+//   7. after the day a cut leaves nothing switched, and a second day with
 //      the same seed answers and switches as the first.
 // Each kind of fault is reported once: how often it came, the seed and
 // step where it came first, and the commands before it.
@@ -156,12 +158,23 @@ const Planned kBoard[] = {
     {24, Kind::briUser, "BRI user"},
     {25, Kind::briNetwork, "BRI network"},
     {26, Kind::hdlc, "HDLC"},
+    {27, Kind::hdlc, "HDLC"},
+    {28, Kind::ss7, "SS7"},
     {30, Kind::dataCall, "data call"},
     {40, Kind::map, "map"},
     {41, Kind::mixerIn, "mixer input"},
     {42, Kind::mixerOut, "mixer output"},
     {43, Kind::rtp, "RTP"},
+    {44, Kind::map, "map"},
 };
+
+// Line channels cabled to each other: trunk 1 and 2 timeslot 16, BRI lines
+// 1 and 2 channel 1.
+int CabledTo(int channel) {
+    static const std::map<int, int> kCables{{48, 80}, {80, 48}, {5, 9}, {9, 5}};
+    const auto it = kCables.find(channel);
+    return it == kCables.end() ? -1 : it->second;
+}
 
 const Planned& PlannedAt(unsigned number) {
     for (const Planned& planned : kBoard)
@@ -183,10 +196,13 @@ LGCP::Command Creation(unsigned number) {
         case 13:
             return test::create_trunk_bri(2, 1);  // channel 9
         case 20:
-        case 21:
             return test::create_pstn_isdn(IsdnType::pri, 1, Side::user);
+        case 21:
+            return test::create_pstn_isdn(IsdnType::pri, 2, Side::network);
         case 22:
             return test::create_pstn_ss7(2, 1);
+        case 28:
+            return test::create_pstn_ss7(3, 2);
         case 23:
             return test::create_pstn_cas(2);
         case 24:
@@ -195,10 +211,14 @@ LGCP::Command Creation(unsigned number) {
             return test::create_pstn_isdn(IsdnType::bri, 2, Side::network);
         case 26:
             return test::create_hdlc(2, 0x1234);
+        case 27:
+            return test::create_hdlc(3, 0x5678);
         case 30:
             return test::create_mcc(LGCP::MccType::data, LGCP::MccMode::standard);
         case 40:
             return test::create_map(test::BusChannel{1, 2}, test::BusChannel{1, 3});
+        case 44:
+            return test::create_map(test::BusChannel{2, 5}, test::BusChannel{2, 6});
         case 41:
             return test::create_mixer_in(0, {3});
         case 42:
@@ -231,7 +251,7 @@ struct Step {
         refuse,       // the driver refuses switch requests from now
         pass,         // one loop pass
         wait,         // virtual time
-        settle,       // 16 passes and a second
+        settle,       // 16 passes, two seconds and 16 passes
     };
     Op op;
     unsigned slot = 0;    // connect: the source
@@ -280,7 +300,7 @@ struct Step {
             case wait:
                 return std::to_string(count) + " ms pass";
             case settle:
-                return "settle: 16 passes and a second";
+                return "settle: 16 passes, two seconds and 16 passes";
         }
         return "?";
     }
@@ -400,8 +420,10 @@ private:
             add(wait);
         } else if (draw < 82) {
             add({Step::settle});
-        } else if (draw < 92) {
+        } else if (draw < 90) {
             cut_over();
+        } else if (draw < 92) {
+            far_ends();
         } else if (draw < 97) {
             listener();
         } else {
@@ -418,7 +440,7 @@ private:
     unsigned line_for(unsigned dchannel) {
         const Kind kind = PlannedAt(dchannel).kind;
         const bool bri = kind == Kind::briUser || kind == Kind::briNetwork;
-        if (kind == Kind::hdlc && chance(40)) return any({40, 30, 10, 11});
+        if (kind == Kind::hdlc && chance(40)) return any({40, 44, 42, 30, 10, 11});
         if (chance(15)) return any(Lines());
         return any(bri ? Of({Kind::briLine}) : Of({Kind::trunk}));
     }
@@ -439,8 +461,8 @@ private:
             else
                 connect(peer, 30);
         } else if (draw < 90) {
-            static const std::vector<unsigned> sources{10, 11, 12, 13, 30, 40, 42, 43},
-                destinations{10, 11, 12, 13, 30, 40, 41, 43};
+            static const std::vector<unsigned> sources{10, 11, 12, 13, 30, 40, 42, 43, 44},
+                destinations{10, 11, 12, 13, 30, 40, 41, 43, 44};
             connect(some(sources), some(destinations));
         } else {
             connect(any(Numbers()), any(Numbers()));
@@ -471,8 +493,8 @@ private:
     // both ways with it; the line is handed to it, or not; then one of them
     // is destroyed, activated or rewired.
     void cut_over() {
-        static const std::vector<std::vector<unsigned>> kPairs{{20, 21}, {20, 21}, {20, 21},
-                                                               {22, 23}, {20, 22}, {24, 25}};
+        static const std::vector<std::vector<unsigned>> kPairs{
+            {20, 21}, {20, 21}, {20, 21}, {22, 23}, {22, 28}, {20, 22}, {24, 25}};
         std::vector<unsigned> pair = kPairs[pick(kPairs.size())];
         if (chance(50)) std::swap(pair[0], pair[1]);
         const unsigned old = pair[0], heir = pair[1];
@@ -497,7 +519,7 @@ private:
     // A D channel wired from a line that another source feeds; then the
     // source goes, or the line is handed to the D channel.
     void listener() {
-        const unsigned d = any({20, 21, 22, 23, 26});
+        const unsigned d = any({20, 21, 22, 23, 26, 27, 28});
         const unsigned line = any(Of({Kind::trunk}));
         const unsigned source = any({43, 40, 30, 42, line == 10 ? 11u : 10u});
         for (unsigned n : {source, line, d}) made(n);
@@ -511,10 +533,32 @@ private:
         add(endings[pick(endings.size())]);
     }
 
+    // The two ends of a link wired over a cable, one of them moved there
+    // from elsewhere or not; a connect into it from elsewhere, refused by
+    // the driver or not, or from a map slot, fails or moves it; each is
+    // judged once settled.
+    void far_ends() {
+        static const std::vector<std::vector<unsigned>> kPairs{{20, 21}, {22, 28}, {24, 25}};
+        std::vector<unsigned> ends = kPairs[pick(kPairs.size())];
+        const bool bri = ends[0] == 24;
+        if (chance(50)) std::swap(ends[0], ends[1]);
+        std::vector<unsigned> lines = bri ? Of({Kind::briLine}) : Of({Kind::trunk});
+        if (chance(50)) std::swap(lines[0], lines[1]);
+        const unsigned elsewhere = any(bri ? Of({Kind::trunk}) : Of({Kind::briLine}));
+        for (unsigned n : {ends[0], ends[1], lines[0], lines[1], elsewhere}) made(n);
+        wire(lines[1], ends[1]);
+        if (chance(50)) wire(elsewhere, ends[0]);
+        wire(lines[0], ends[0]);
+        if (chance(50)) add({Step::settle});
+        if (chance(30)) add({Step::refuse, 0, 0, Refusing::next, 1});
+        if (chance(70)) connect(any({elsewhere, elsewhere, 40, 44}), ends[0]);
+        add({Step::settle});
+    }
+
     // A D channel and a peer wired both ways, then one or both go.
     void both_ways() {
         const unsigned d = any(DChannels());
-        const unsigned peer = PlannedAt(d).kind == Kind::hdlc ? any({40, 30, 10}) : line_for(d);
+        const unsigned peer = PlannedAt(d).kind == Kind::hdlc ? any({40, 44, 30, 10}) : line_for(d);
         for (unsigned n : {d, peer}) made(n);
         wire(peer, d);
         const std::vector<std::vector<Step>> endings{{{Step::destroy, d}},
@@ -540,7 +584,10 @@ private:
 //   source is fed by the open D channel wired from it last (a listener);
 // - a PRI, SS7 or CAS slot hears its source and transmits back into it; a
 //   BRI slot hears its source and transmits into its receiver wired last;
-//   an HDLC slot hears, and transmits into, the peer of its link made last.
+//   an HDLC slot hears, and transmits into, the peer of its link made last,
+//   but a peer whose transmit and receive channels differ (a map, a mixer
+//   output) only over a link to it, into its receive channel, and hears its
+//   transmit channel where it is wired both ways with it.
 //   Each is open while so wired, unless its channel ended (until an activate
 //   or a new link of it), and its controller channel carries what it hears;
 // - every other channel carries no path, and a bus channel no live slot
@@ -580,9 +627,9 @@ public:
         if (dynamic_cast<HdlcSlot*>(slot)) return Family::hdlc;
         return Family::plain;
     }
-    static const HDLC* ChannelOf(Slot* slot) {
-        if (auto* pstn = dynamic_cast<PstnSlot*>(slot)) return &pstn->channel();
-        if (auto* hdlc = dynamic_cast<HdlcSlot*>(slot)) return &hdlc->channel();
+    static const HDLC* ChannelOf(const Slot* slot) {
+        if (auto* pstn = dynamic_cast<const PstnSlot*>(slot)) return &pstn->channel();
+        if (auto* hdlc = dynamic_cast<const HdlcSlot*>(slot)) return &hdlc->channel();
         return nullptr;
     }
 
@@ -687,22 +734,19 @@ private:
                              last->IGetReceiveChannel(),
                              lastOrder};
                 break;
-            case Family::hdlc:  // hears and transmits into the peer of the link made last
-                if (source && (!last || sourceOrder > lastOrder))
-                    d = DChannel{d.family,
-                                 true,
-                                 false,
-                                 source->IGetTransmitChannel(),
-                                 source->IGetTransmitChannel(),
-                                 sourceOrder};
-                else if (last)
-                    d = DChannel{d.family,
-                                 true,
-                                 false,
-                                 last->IGetReceiveChannel(),
-                                 last->IGetReceiveChannel(),
-                                 lastOrder};
+            case Family::hdlc: {  // the peer of the link made last
+                const bool fromSource = source && (!last || sourceOrder > lastOrder);
+                Slot* peer = fromSource ? source : last;
+                if (!peer) break;
+                const int tx = peer->IGetTransmitChannel(), rx = peer->IGetReceiveChannel();
+                if (tx != rx && peer == source && source->source() == slot)
+                    d = DChannel{d.family, true, false, tx, rx, order(slot, peer)};
+                else if (fromSource)
+                    d = DChannel{d.family, true, false, tx, tx == rx ? tx : -1, sourceOrder};
+                else
+                    d = DChannel{d.family, true, false, rx, rx, lastOrder};
                 break;
+            }
             case Family::plain:
                 break;
         }
@@ -715,8 +759,7 @@ private:
     // Each receive channel carries what its slot's live source sends, or
     // else what the listener wired last transmits into it; so does a channel
     // no slot receives on that a D channel would transmit into (an HDLC
-    // slot serves the one channel of its link both ways, a map's transmit
-    // channel too).
+    // slot serves the one channel of a line both ways).
     void feed_receivers(Rules& rules) const {
         const auto fedBy = [](const DChannel& d) {
             return d.controller >= 0 ? Want{Want::source, d.controller} : Want{Want::unknown};
@@ -945,6 +988,7 @@ public:
                                           const void* arg) {
             return Refuse(op, path, request, arg);
         };
+        for (int line : {48, 5}) Fabric().frames.cable(line, {CabledTo(line)});
         connect();
     }
     // Every slot goes before the server does.
@@ -999,7 +1043,9 @@ public:
         controller_.reset();
     }
     void pump(unsigned passes) { server_.pump(passes); }
-    void advance(unsigned ms) { server_.advance(ms); }
+    // Frames on the board arrive before the clock moves: a line's delay is
+    // far below a link's timers.
+    void advance(unsigned ms) { server_.loop().advance_settled(ms); }
 
     // The server's error lines since the last call.
     std::string errors() {
@@ -1022,6 +1068,9 @@ public:
     }
     bool refusing() const { return refusing_ != Refusing::none; }
     unsigned refused() const { return refused_; }
+    // Whether a whole loop pass, which tries again what the switch owes,
+    // has run since the driver last refused.
+    bool passed_since_refusal() { return server_.loop().clock().polls() > refusedAtPoll_ + 1; }
 
 private:
     // A request of the switch that changes a path or a bus channel: a
@@ -1059,6 +1108,7 @@ private:
                 break;
         }
         ++refused_;
+        refusedAtPoll_ = server_.loop().clock().polls();
         return EIO;
     }
 
@@ -1071,6 +1121,7 @@ private:
     Refusing refusing_ = Refusing::none;
     int left_ = 0;
     unsigned refused_ = 0;
+    unsigned refusedAtPoll_ = 0;
 };
 
 // The graph: the registry's slots and their links.
@@ -1105,6 +1156,25 @@ sim::Channel* MccChannelOn(int timeslot) {
     for (sim::Channel* channel : Board::instance().channels(mcc::kDevice))
         if (model.ioctl_value(*channel, mcc::MCC_TIMESLOT, 0) == timeslot) return channel;
     return nullptr;
+}
+
+// How often each D channel's link layer started, and whether it runs.
+using LinkStates = std::map<const Slot*, std::pair<unsigned, bool>>;
+LinkStates LinkStatesNow() {
+    LinkStates states;
+    for (const Slot* slot : Slots::instance()->live())
+        if (const auto* d = dynamic_cast<const DChannelSlot*>(slot))
+            states[slot] = {d->link_starts(), d->link_running()};
+    return states;
+}
+
+// Whether the fabric carries the channel's line both ways.
+bool FabricCarriesLine(const HDLC& channel, const std::vector<Carries>& fabric) {
+    const int c = channel.controller_channel(), hears = channel.heard(), feeds = channel.feeds();
+    const auto from = [&](int rx, int tx) {
+        return fabric[rx].kind == Carries::source && fabric[rx].from == tx;
+    };
+    return c >= 0 && hears >= 0 && feeds >= 0 && from(c, hears) && from(feeds, c);
 }
 
 // ---- One seed: the plan played on a server, checked after every step,
@@ -1147,6 +1217,7 @@ private:
         const Graph before = Graph::Now();
         std::string outcome;
         settled_ = false;
+        ++performed_;
         refusedAtStart_ = refusedBefore;
         at_ = At(step.op);
         current_ = "#" + std::to_string(step_) + " " + step.text();
@@ -1169,6 +1240,7 @@ private:
             case Step::cut:
                 rig.cut();
                 oracle_.clear();
+                links_.clear();
                 rig.connect();
                 if (!rig.connected()) fault("no controller gets in after a cut", "");
                 break;
@@ -1190,7 +1262,8 @@ private:
             case Step::settle:
                 settled_ = !rig.refusing();
                 rig.pump(16);
-                rig.advance(1000);
+                rig.advance(2000);  // a link timer's round
+                rig.pump(16);       // the answers to what the link timers sent last
                 settled_ = settled_ && !rig.refusing() && rig.refused() == refusedBefore;
                 break;
         }
@@ -1205,7 +1278,6 @@ private:
         const std::vector<Carries> fabric = FabricNow();
         check(fabric);
         record(outcome, fabric);
-        refusedLastStep_ = refusedInStep_;
     }
 
     // The step a fault arises at, as its kind says it.
@@ -1236,6 +1308,7 @@ private:
         Slot* source = Slots::instance()->at(s);
         Slot* destination = Slots::instance()->at(d);
         Slot* old = destination ? destination->source() : nullptr;
+        const LinkStates links = LinkStatesNow();
         const Rig::Answer answer = answered(rig_->send(test::connect_command(d), s));
         const std::string lines = rig_->errors();
         if (answer.success()) {
@@ -1261,16 +1334,28 @@ private:
                 fault("a connect answered " + answer.text() + " changes the graph",
                       std::to_string(s) + " -> " + std::to_string(d));
         }
+        leaves_links(answer, before, links, std::to_string(s) + " -> " + std::to_string(d));
         return answer.text();
+    }
+
+    // A command answered as failed, the graph as it was, stops and starts
+    // no link layer.
+    void leaves_links(const Rig::Answer& answer, const Graph& before, const LinkStates& links,
+                      const std::string& detail) {
+        if (answer.count == 1 && answer.error && Graph::Now() == before && LinkStatesNow() != links)
+            fault(std::string("a command answered ") + answer.text() + " stops or starts a link",
+                  at_ + ": " + detail);
     }
 
     // A command on one slot whose failure changes nothing.
     std::string command(const LGCP::Command& command, unsigned number, const Graph& before) {
+        const LinkStates links = LinkStatesNow();
         const Rig::Answer answer = answered(rig_->send(command, number));
         if (answer.count == 1 && answer.error && !(Graph::Now() == before)) {
             fault("a " + Describe(command) + " answered " + answer.text() + " changes the graph",
                   "slot " + std::to_string(number));
         }
+        leaves_links(answer, before, links, Describe(command) + " " + std::to_string(number));
         return answer.text();
     }
 
@@ -1311,7 +1396,8 @@ private:
         if (!open) return "no such MCC channel";
         open->hang_up();
         oracle_.ended(slot);
-        rig_->pump(3);
+        // The frames that came before the end are read first.
+        for (int pass = 0; pass < 32 && channel->is_open(); ++pass) rig_->pump(1);
         return "ended";
     }
 
@@ -1321,7 +1407,7 @@ private:
         sim::Channel* open = MccChannelOn(slot->IGetTransmitChannel());
         if (!open) return "no such MCC channel";
         open->hang_up();
-        rig_->pump(3);
+        for (int pass = 0; pass < 32 && !slot->hardwareLost(); ++pass) rig_->pump(1);
         return "ended";
     }
 
@@ -1341,6 +1427,7 @@ private:
         ++step_;
         rig_->cut();
         oracle_.clear();
+        links_.clear();
         rig_->pump(16);
         rig_->advance(1000);
         history_.push_back("#" + std::to_string(step_) + " the controller is cut, the day ends");
@@ -1384,7 +1471,7 @@ private:
                        ", the rules: " + wanted,
                    places.name(channel) + " " + places.names(c, want), true);
         };
-        const bool quiet = refusedInStep_ == 0 && refusedLastStep_ == 0;
+        const bool quiet = rig_->passed_since_refusal();
         for (int channel = 0; channel < hal::kChannels; ++channel) {
             const Oracle::Want& want = rules.channels[channel];
             const Carries wanted = SwitchView::wanted(channel), has = SwitchView::has(channel),
@@ -1425,7 +1512,63 @@ private:
                        (d.wired && !d.open ? " after it ended" : ""),
                    SlotName(*slot), true);
         }
+        follow_links(fabric);
+        if (settled_)
+            for (const auto& [a, b] : FarEnds())
+                if (!dynamic_cast<const PstnSlot*>(a)->link_up())
+                    arises(std::string("once settled the link of a ") +
+                               PlannedAt(a->number()).name + " slot with a live far end is down",
+                           SlotName(*a) + " with " + SlotName(*b), false);
         standing_ = std::move(standing);
+    }
+
+    // ---- The link layers
+
+    // A running link layer, and whether the fabric carried its line at
+    // every step since it started.
+    struct Link {
+        unsigned starts = 0;
+        bool carried = false;
+        long started = 0;  // the step it started at
+    };
+
+    void follow_links(const std::vector<Carries>& fabric) {
+        std::map<const Slot*, Link> now;
+        for (const auto& [slot, state] : LinkStatesNow()) {
+            if (!state.second) continue;
+            Link link{state.first, FabricCarriesLine(*Oracle::ChannelOf(slot), fabric),
+                      performed_};
+            const auto was = links_.find(slot);
+            if (was != links_.end() && was->second.starts == link.starts)
+                link = Link{link.starts, link.carried && was->second.carried, was->second.started};
+            now[slot] = link;
+        }
+        links_ = std::move(now);
+    }
+
+    // The link layers whose far end over a cable runs the other side of the
+    // link, the fabric carrying both since they started, the one to judge
+    // first. A LAPD link is judged where it started after its far end: the
+    // far end answers its SABME, but one that started first may have given
+    // up meanwhile (its last SABME answered, its own left unanswered), and
+    // a BRI network side asks nothing of a terminal.
+    std::vector<std::pair<const Slot*, const Slot*>> FarEnds() const {
+        std::vector<std::pair<const Slot*, const Slot*>> pairs;
+        for (const auto& [a, la] : links_) {
+            for (const auto& [b, lb] : links_) {
+                const Kind ka = PlannedAt(a->number()).kind, kb = PlannedAt(b->number()).kind;
+                const bool later = la.started >= lb.started;
+                const bool sides = (ka == Kind::ss7 && kb == Kind::ss7 && a != b) ||
+                                   (ka == Kind::pri && kb == Kind::pri && a != b && later) ||
+                                   (ka == Kind::briUser && kb == Kind::briNetwork && later);
+                const HDLC* ca = Oracle::ChannelOf(a);
+                const HDLC* cb = Oracle::ChannelOf(b);
+                if (sides && la.carried && lb.carried && CabledTo(ca->feeds()) == cb->heard() &&
+                    CabledTo(cb->feeds()) == ca->heard())
+                    pairs.push_back({a, b});
+            }
+        }
+        return pairs;
     }
 
     // ---- The second day against the first
@@ -1495,7 +1638,7 @@ private:
     int day_ = 1;
     size_t step_ = 0;
     std::vector<std::string> history_;
-    unsigned refusedAtStart_ = 0, refusedInStep_ = 0, refusedLastStep_ = 0;
+    unsigned refusedAtStart_ = 0, refusedInStep_ = 0;
     bool settled_ = false;
     // What the step was, for the kinds of fault it gives rise to.
     std::string at_;
@@ -1505,6 +1648,8 @@ private:
     std::vector<Seen> days_;
     size_t dayTwo_ = 0;
     bool compared_ = false;
+    std::map<const Slot*, Link> links_;
+    long performed_ = 0;  // steps of every day
 };
 
 // ---- Minimising: the fewest steps of a plan that still show a kind.
@@ -1610,6 +1755,27 @@ const FoundPlan kFoundPlans[] = {
      {{Step::create, 11}, {Step::create, 10}, {Step::create, 26}, {Step::create, 22},
       {Step::connect, 22, 10}, {Step::create, 21}, {Step::connect, 11, 21},
       {Step::connect, 11, 26}, {Step::connect, 26, 10}}},
+    {"an HDLC slot wired from a map slot drives not its transmit channel",
+     {{Step::create, 40}, {Step::create, 26}, {Step::connect, 40, 26}}},
+    {"an HDLC slot wired from a mixer output feeds not its input, whatever else does",
+     {{Step::create, 42}, {Step::create, 41}, {Step::create, 26}, {Step::create, 43},
+      {Step::connect, 42, 26}, {Step::connect, 43, 41}, {Step::disconnect, 41}}},
+    {"a link up moved, both ends one after the other, to another pair of lines comes up there",
+     {{Step::create, 10}, {Step::create, 11}, {Step::create, 12}, {Step::create, 13},
+      {Step::create, 20}, {Step::create, 21}, {Step::connect, 10, 20}, {Step::connect, 11, 21},
+      {Step::settle}, {Step::connect, 13, 21}, {Step::connect, 12, 20}}},
+    {"an SS7 slot whose trunk a listener took has it back: the link aligns again",
+     {{Step::create, 22}, {Step::create, 28}, {Step::create, 10}, {Step::create, 11},
+      {Step::connect, 10, 28}, {Step::connect, 11, 22}, {Step::create, 23},
+      {Step::connect, 11, 23}, {Step::connect, 22, 11}}},
+    {"an SS7 slot that fed nothing heard nothing, and aligns once it feeds its trunk",
+     {{Step::create, 22}, {Step::create, 23}, {Step::create, 10}, {Step::connect, 10, 22},
+      {Step::connect, 23, 10}, {Step::create, 28}, {Step::create, 11}, {Step::connect, 11, 28},
+      {Step::connect, 22, 10}}},
+    {"a connect into a live link that the driver refuses leaves it running",
+     {{Step::create, 11}, {Step::create, 22}, {Step::connect, 11, 22}, {Step::create, 10},
+      {Step::create, 28}, {Step::connect, 10, 28}, {Step::settle},
+      {Step::refuse, 0, 0, Refusing::next, 1}, {Step::connect, 11, 28}}},
 };
 
 TEST(RandomSwitch, PlansOfFaultsFound) {

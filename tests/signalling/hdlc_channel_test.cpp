@@ -358,15 +358,16 @@ TEST_F(HdlcChannelTest, ActivatingAgainReconnects) {
     EXPECT_EQ(kTrunk2Ts16, fabric().origin(allocated()));
 }
 
-// A path the driver refuses: for its owner's own link, no claim stays and
-// the answer says so; otherwise the claim stands, owed, and the refresh
-// makes it once the driver takes it. A move leaves what it heard and fed.
+// A path the driver refuses: for its owner's own link, no claim stays, no
+// other path is asked for, and the answer says so; otherwise the claim
+// stands, owed, and the refresh makes it once the driver takes it. A move
+// leaves what it heard and fed.
 TEST_F(HdlcChannelTest, FollowsOrOwesWhatTheDriverRefuses) {
     for (bool own : {true, false}) {
         SCOPED_TRACE(own ? "own" : "owed");
         ASSERT_TRUE(channel.activate());
         const int C = allocated();
-        Board::instance().fail_next(Op::Ioctl, hal::kDevice, EIO, hal::kMuxConnect, 2);
+        Board::instance().fail_next(Op::Ioctl, hal::kDevice, EIO, hal::kMuxConnect, own ? 1 : 2);
         EXPECT_FALSE(channel.Follow(kTrunk1Ts16, kTrunk1Ts16, own));
         EXPECT_EQ(-1, fabric().origin(C));
         EXPECT_EQ(own ? -1 : kTrunk1Ts16, channel.heard());

@@ -82,6 +82,17 @@ TEST_F(LapdLinkTest, EstablishesAndReleasesWithTheStatusesOfEachSide) {
               r().trace);
     EXPECT_TRUE(userOwner().statuses.empty());
     EXPECT_TRUE(networkOwner().statuses.empty());
+
+    // Asked for while the release is under way, an establishment follows it.
+    establish();
+    r().trace.clear();
+    user().deactivate();
+    user().activate();
+    loop.advance(10);
+    EXPECT_EQ((std::vector<std::string>{"u: DISC P cmd", "n: UA F resp", "u: SABME P cmd",
+                                        "n: UA F resp"}),
+              r().trace);
+    EXPECT_EQ(ISDN::multiple_frame_established, user().full_state().state);
 }
 
 TEST_F(LapdLinkTest, SabmeCollisionEstablishesBothOnce) {

@@ -320,6 +320,69 @@ TEST_F(SignallingPairs, BriUserAndNetworkStartOnceWiredBothWays) {
               told(test::user_data({8, 1, char(0x85), 2}), 21));  // CALL PROCEEDING
 }
 
+// A link up with its far end (slot 20 on line 10, 21 on 11) goes on through
+// a connect into its slot that fails, from a map slot (no trunk) or refused
+// by the driver: nothing says it went down, and it carries data at once.
+// Moved both ways to line 12, it comes up with the far end there (22 on 13,
+// which gave up asking while alone).
+TEST_F(SignallingPairs, ALinkGoesOnThroughAFailedConnectAndComesUpWhereItMoves) {
+    enum How { moved, fromMap, refused };
+    const auto pri = [](Side side) { return test::create_pstn_isdn(IsdnType::pri, 2, side); };
+    const auto bri = [](Side side) { return test::create_pstn_isdn(IsdnType::bri, 1, side); };
+    const struct {
+        const char* what;
+        LGCP::Command near, far;
+        bool bri;
+        How how;
+    } cases[] = {
+        {"pri moved", pri(Side::user), pri(Side::network), false, moved},
+        {"bri moved", bri(Side::user), bri(Side::network), true, moved},
+        {"pri from a map", pri(Side::user), pri(Side::network), false, fromMap},
+        {"pri refused", pri(Side::user), pri(Side::network), false, refused},
+        {"ss7 refused", test::create_pstn_ss7(2, 1), test::create_pstn_ss7(3, 2), false, refused},
+        {"bri refused", bri(Side::user), bri(Side::network), true, refused},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        int lines[4];
+        for (unsigned i = 0; i < 4; ++i) {
+            make(c.bri ? test::create_trunk_bri(i + 1, 2) : test::create_trunk((i + 1) % 4, 16),
+                 10 + i);
+            lines[i] = Slots::instance()->at(10 + i)->IGetTransmitChannel();
+        }
+        frames().cable(lines[0], {lines[1]});
+        frames().cable(lines[2], {lines[3]});
+        make(c.near, 20);
+        for (unsigned far : {21, 22}) make(c.far, far);
+        wire(10, 20);
+        wire(11, 21);
+        wire(13, 22);
+        run(5000);
+        signalled();
+        if (c.how == moved) {
+            wire(12, 20);
+            run(3000);
+        } else {
+            make(test::create_map(test::BusChannel{1, 5}, std::nullopt), 14);
+            if (c.how == refused)
+                sim().fail_next(board::sim::Op::Ioctl, board::hal::kDevice, EIO,
+                                board::hal::kMuxConnect);
+            const unsigned from = c.how == refused ? 12 : 14;
+            EXPECT_EQ(std::to_string(from) + " connectFail",
+                      told(test::connect_command(20), from).back());
+            EXPECT_EQ(Lines{}, signalled("deactivated"));
+        }
+        signalled();
+        const std::string far = c.how == moved ? "22" : "21";
+        EXPECT_EQ((Lines{"20 success", far + " userData 08 01 05 05"}),
+                  told(test::user_data({8, 1, 5, 5}), 20));
+        for (unsigned slot = 10; slot < 30; ++slot)
+            if (Slots::instance()->at(slot)) destroy(slot);
+        for (int line : lines) frames().cut(line);
+        signalled();
+    }
+}
+
 // A BRI slot transmits into the D channel it was wired to last: a peer
 // without a channel (slot 30) changes nothing, a connect to the next D
 // channel (slot 14), first or repeated, moves the path there, and the old D
@@ -433,7 +496,8 @@ INSTANTIATE_TEST_SUITE_P(Slots, ChannelEnds, ::testing::ValuesIn(kChannelEnds), 
 // the slot's channel with it go, the slot forgets it, and the driver gives
 // it to the next data call (slot 31). An activate is then refused: nothing
 // of the slot reaches that call, and the slot hears nothing of it. A call
-// that keeps its channel has the D channel again; one that missed that the
+// that keeps its channel has the D channel again (a BRI link asks for its
+// establishment at once); one that missed that the
 // driver gave its channel (8400) to another call does not: the switch's
 // guard keeps the D channel out, and it does not open.
 TEST_F(SignallingPairs, AChannelThatEndsTakesThePathsOfItsPeerWithIt) {
@@ -448,7 +512,8 @@ TEST_F(SignallingPairs, AChannelThatEndsTakesThePathsOfItsPeerWithIt) {
     const Case cases[] = {
         {"bri slot, the channel ends", false, ends, refused},
         {"bri slot, the channel unwired and destroyed", false, unwired, refused},
-        {"bri slot, the call keeps its channel", false, stays, {"20 success"}},
+        {"bri slot, the call keeps its channel", false, stays,
+         {"20 success", "30 userData 00 01 7f"}},  // a SABME at once
         {"bri slot, the channel given on unnoticed", false, givenOn, failed},
         {"hdlc slot, the channel ends", true, ends, refused},
         {"hdlc slot, the channel unwired and destroyed", true, unwired, refused},
@@ -731,11 +796,12 @@ INSTANTIATE_TEST_SUITE_P(Slots, HandedBackChannels, ::testing::ValuesIn(kHandBac
 }  // namespace
 
 // A map slot on the shared bus (out 1/2, in 1/3) wired both ways with a peer
-// of each kind (where the peer takes the link); both go, the map first, the
-// peer first, or with the controller, also while the driver refuses every
-// request on a bus channel until both went: once it takes them no bus
-// channel is left driven, whoever switched into it last (an HDLC channel
-// serves one channel both ways, also the map's transmit channel).
+// of each kind (where the peer takes the link); nothing drives the map's
+// transmit channel, which another board does, also while the peer is
+// wired from the map alone. Both go, the map first, the peer first, or with
+// the controller, also while the driver refuses every request on a bus
+// channel until both went: once it takes them no bus channel is left
+// driven, whoever switched into it last.
 struct MapPeerCase {
     std::string what;
     LGCP::Command peer;
@@ -772,7 +838,9 @@ TEST_P(MapPeers, LeaveNoBusChannelDriven) {
     make(test::create_map(test::BusChannel{1, 2}, test::BusChannel{1, 3}), 13);
     make(c.peer, 20);
     told(test::connect_command(20), 13);
+    EXPECT_EQ(board::sim::HalModel::Output::Off, fabric().channel(8322).output);
     told(test::connect_command(13), 20);
+    EXPECT_EQ(board::sim::HalModel::Output::Off, fabric().channel(8322).output);
     run(10);
     if (c.refused)
         sim().refuse = [](board::sim::Op, const std::string&, uint32_t request, const void* record) {

@@ -3,6 +3,7 @@
 // what the graph shows after every step.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -182,26 +183,44 @@ TEST_F(Wiring, AReleaseHookThatDisconnectsASiblingDoesNotStopTheServer) {
     expect_sound();
 }
 
-// A reconnection the driver refuses puts the old link back as it was; its
-// path, where the driver refuses that too, is owed and made by the refresh.
+// A reconnection that fails leaves the graph as it was. The driver refuses
+// the new path: the old link is put back (its path owed where the driver
+// refuses that too, made by the refresh). The old source lost its hardware:
+// its link, which has no path, stays. The new source's channel is another
+// live call's: known before anything is broken, the driver is asked nothing.
 TEST_F(Wiring, AFailedReconnectionPutsTheOldLinkBack) {
-    for (int refusals : {1, 2}) {
-        SCOPED_TRACE(refusals == 1 ? "restored" : "its path owed");
-        const unsigned old = refusals * 10, next = old + 1, moved = old + 2;
-        for (unsigned n : {old, next, moved}) create(n);
+    enum Why { refused, refusedTwice, oldLost, heldElsewhere };
+    factory.scripts[1].transmit = factory.scripts[1].receive = 9000;
+    factory.scripts[1].holds = true;
+    const char* const kWhy[] = {"refused", "refused twice", "old source lost", "held elsewhere"};
+    for (Why why : {refused, refusedTwice, oldLost, heldElsewhere}) {
+        SCOPED_TRACE(kWhy[why]);
+        const unsigned old = 10 * (why + 1), next = old + 1, moved = old + 2;
+        for (unsigned n : {old, next, moved}) create(n, n == next && why == heldElsewhere);
+        if (why == heldElsewhere) create(old + 3, 1);  // the driver gave it on
         connect(old, moved);
+        if (why == oldLost) slot(old).LetGoOfHardware(Slot::Loss::silent);
         factory.journal.clear();
-        sim().fail_next(board::sim::Op::Ioctl, board::hal::kDevice, EIO, board::hal::kMuxConnect,
-                        refusals);
+        sim().clear_journal();
+        if (why != heldElsewhere)
+            sim().fail_next(board::sim::Op::Ioctl, board::hal::kDevice, EIO,
+                            board::hal::kMuxConnect, why == refusedTwice ? 2 : 1);
 
         EXPECT_EQ(Cause::connectFail, outcome(test::connect_command(moved), next));
         EXPECT_TRUE(slot(next).receivers().empty());
-        EXPECT_EQ(1u, factory.journaled("IOnOutputRelease " + name(next)).size());
+        EXPECT_EQ(why != heldElsewhere, factory.journaled("IOnOutputRelease " + name(next)).size());
         EXPECT_TRUE(fed_by(slot(moved), slot(old)));
         EXPECT_TRUE(factory.journaled("IOnInputRelease").empty());
+        const auto& calls = sim().journal(board::hal::kDevice);
+        EXPECT_EQ(why == heldElsewhere, std::none_of(calls.begin(), calls.end(), [](auto& call) {
+                      return call.request == board::hal::kMuxConnect ||
+                             call.request == board::hal::kMuxWriteByte;
+                  }));
         server.pump();
-        EXPECT_EQ(slot(old).IGetTransmitChannel(),
-                  fabric().channel(slot(moved).IGetReceiveChannel()).value);
+        if (why != oldLost) {
+            EXPECT_EQ(slot(old).IGetTransmitChannel(),
+                      fabric().channel(slot(moved).IGetReceiveChannel()).value);
+        }
         expect_sound();
     }
 }
