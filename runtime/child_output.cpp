@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <iostream>
 
 #include "runtime/descriptor_end.h"
