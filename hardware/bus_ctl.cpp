@@ -58,13 +58,13 @@ void BusCtl::DisableControl() {
     control_ = false;
 }
 
-void BusCtl::OnConnect() {
-    if (control_) freeRun_.settle();
-}
+void BusCtl::OnConnect() { ToFreeRun(); }
 
 // The departed controller's source, one of its trunks, must not go on
 // clocking the board until the next controller connects.
-void BusCtl::OnDisconnect() {
+void BusCtl::OnDisconnect() { ToFreeRun(); }
+
+void BusCtl::ToFreeRun() {
     if (control_) freeRun_.settle();
 }
 

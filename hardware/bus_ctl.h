@@ -44,9 +44,10 @@ public:
 
 private:
     BusCtl() = default;
+    // Free-run at a connect or disconnect, owed until the driver takes it.
+    void ToFreeRun();
 
     int fd_ = -1;
     bool control_ = true;
-    // Free-run at a connect or disconnect, until the driver takes it.
     Owed<> freeRun_{[this](auto) { return SetDefaultClock(); }};
 };

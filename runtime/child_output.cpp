@@ -65,7 +65,10 @@ void ChildOutput::Pipe::Write() {
             Emit();
             continue;
         }
-        line_ += unread_[at] ? std::string(1, unread_[at]) : "\\0";
+        if (unread_[at])
+            line_ += unread_[at];
+        else
+            line_ += "\\0";
         if (line_.size() >= kMaxLine) Emit();
     }
     unread_.erase(0, at);
